@@ -1,0 +1,168 @@
+#include "carve/carve_session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "run/messages.h"
+#include "run/output_naming.h"
+
+namespace kestrel {
+namespace {
+
+// Types whose kept files the common finish counts (the others count in their own routines).
+constexpr uint64_t kCountedByFinish = TypeBit(kAsx) | TypeBit(kDoc) | TypeBit(kGif) |
+                                      TypeBit(kJpg) | TypeBit(kMid) | TypeBit(kMov) |
+                                      TypeBit(kMp3) | TypeBit(kMpg) | TypeBit(kPdf) |
+                                      TypeBit(kPng) | TypeBit(kRtf) | TypeBit(kWmv) |
+                                      TypeBit(kZip);
+
+}  // namespace
+
+std::string CarveSession::NextNameFor(uint8_t code, const std::string& extension) {
+  if (first_number[code] == 0) {
+    std::string name;
+    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &first_number[code]);
+    return name;
+  }
+  return CarvedName(kCarvedPrefix, first_number[code] + st.type_counts[code], extension);
+}
+
+bool CarveSession::OpenOutput(uint8_t code, const std::string& extension, bool readable) {
+  std::string name = NextNameFor(code, extension);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    FileErrorCause cause = out_.Create(run_folder + name, readable);
+    if (cause == FileErrorCause::kNone) {
+      st.file_open = true;
+      st.open_types = TypeBit(code);
+      st.end_offset = 0;
+      last_type_code = code;
+      write_failed_ = false;
+      return true;
+    }
+    if (out_.last_errno() != EEXIST) break;
+    // Taken by a file this run did not write: continue after the highest number present.
+    uint64_t next = 0;
+    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &next);
+    first_number[code] = next > st.type_counts[code] ? next - st.type_counts[code] : next;
+    name = CarvedName(kCarvedPrefix, first_number[code] + st.type_counts[code], extension);
+  }
+  st.file_open = false;
+  return false;
+}
+
+void CarveSession::ReportDiskFull() {
+  st.stop_scan = true;
+  run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, recovery_folder_text);
+}
+
+void CarveSession::Write(const uint8_t* data, size_t length) {
+  if (length == 0 || write_failed_ || !out_.is_open()) return;
+  FileErrorCause cause = out_.Write(data, length);
+  if (cause == FileErrorCause::kNone) return;
+  write_failed_ = true;
+  if (cause == FileErrorCause::kDiskFull) {
+    ReportDiskFull();
+  } else {
+    st.stop_scan = true;
+    run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, out_.path());
+  }
+}
+
+bool CarveSession::CloseAndList(uint8_t code, bool count_type) {
+  const std::string file_path = out_.path();
+  const uint64_t length = out_.Length();
+  st.file_open = false;
+  st.open_types = 0;
+  if (!write_failed_) {
+    FileErrorCause cause = out_.Close();
+    if (cause != FileErrorCause::kNone) {
+      write_failed_ = true;
+      if (cause == FileErrorCause::kDiskFull) {
+        ReportDiskFull();
+      } else {
+        st.stop_scan = true;
+        run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, file_path);
+      }
+    }
+  }
+  if (write_failed_) {
+    out_.Discard();
+    ::unlink(file_path.c_str());
+    return false;
+  }
+  run_.AddRecoveredFile({file_path, length, true});
+  run_.recovered_count += 1;
+  run_.ShowRecoveredCount();
+  if (count_type) st.type_counts[code] += 1;
+  return true;
+}
+
+void CarveSession::ClearOpenFlags() {
+  st.jfif_walk = false;
+  st.tiff.ifd_done = false;
+  st.jpeg_open = st.ole_open = st.wav_open = st.pdf_open = st.raw_open = st.avi_open = false;
+  st.crw_open = st.mid_open = st.x3f_open = st.wmf_open = st.raf_open = st.msf_open = false;
+  st.msv_open = st.mrw_open = st.mov_open = st.wmv_open = st.png_open = st.bmp_open = false;
+  st.open_types = 0;
+  st.picture_open = false;
+}
+
+void CarveSession::FinishCarvedFile(uint8_t code) {
+  if (!st.file_open) return;
+  if (st.always_keep) {
+    st.type_counts[kOrf] += 1;
+    st.file_complete = true;
+  }
+  // zip, mpg and mp3 flags belong to their own routines, except when their own file ends here:
+  // otherwise a stream ended by another header would silence the rows they guard for the rest
+  // of the run.
+  if (code == kZip) st.zip_open = false;
+  if (code == kMpg) st.mpg_open = false;
+  if (code == kMp3) st.mp3_open = false;
+
+  bool keep = (st.file_complete || st.wmv_open) && !write_failed_;
+  if (keep && (code == kGif || code == kJpg) && !st.jfif_walk) {
+    // Cut after the last end marker of this file; one that never saw a marker is not a picture.
+    if (st.end_offset == 0) {
+      keep = false;
+    } else if (out_.Length() > st.end_offset) {
+      out_.Truncate(st.end_offset);
+    }
+  }
+  st.file_complete = false;
+  if (keep) {
+    bool listed = code == kZip ? true : false;
+    if (code == kZip) {
+      // The ZIP routine lists its archives itself; here it is only closed.
+      st.file_open = false;
+      if (out_.Close() != FileErrorCause::kNone) {
+        ::unlink(out_.path().c_str());
+        listed = false;
+      } else {
+        run_.recovered_count += 1;
+        run_.ShowRecoveredCount();
+      }
+    } else {
+      listed = CloseAndList(code, false);
+    }
+    if (listed && (kCountedByFinish & TypeBit(code))) st.type_counts[code] += 1;
+  } else {
+    st.file_open = false;
+    out_.Discard();
+  }
+  ClearOpenFlags();
+}
+
+std::string CarveSession::MoveToExtension(const std::string& current_path, uint8_t code,
+                                          const std::string& extension) {
+  std::string target = run_folder + NextNameFor(code, extension);
+  return MoveToFreeName(current_path, target, [&] {
+    std::string name;
+    uint64_t next = 0;
+    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &next);
+    return run_folder + name;
+  });
+}
+
+}  // namespace kestrel

@@ -1,0 +1,77 @@
+#pragma once
+// Everything a carving routine acts on during one raw scan: the carving state, the open output
+// file, the run's progress operations and the source (for routines that measure a file from its
+// own structure). One object per run; nothing global.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "carve/carve_state.h"
+#include "carve/sector_input.h"
+#include "platform/byte_source.h"
+#include "platform/output_file.h"
+#include "run/run_context.h"
+
+namespace kestrel {
+
+class CarveSession {
+ public:
+  CarveSession(RunContext& run, ByteSource& source) : run_(run), source_(source) {}
+
+  CarveState st;
+  RunContext& run() { return run_; }
+  ByteSource& source() { return source_; }
+  OutputFile& out() { return out_; }
+  const std::string& path() const { return out_.path(); }
+
+  // Run folder (ends with "/") and the recovery folder named in the disk-full message.
+  std::string run_folder;
+  std::string recovery_folder_text;
+  // Type code of the file opened last.
+  uint8_t last_type_code = 0;
+  // Per type, the number of the first file of the type in this run (0 = not yet known).
+  std::array<uint64_t, kFileTypeCount> first_number{};
+
+  // Names and creates the output file for a new file of type `code` with `extension` (numbering
+  // per extension; an existing file is never reused). On success sets file_open, the type's
+  // open bit and last_type_code. False when it could not be created (nothing is reported).
+  bool OpenOutput(uint8_t code, const std::string& extension, bool readable = false);
+
+  // Appends bytes to the open file. A full disk sets stop_scan and shows message 57441 with the
+  // recovery folder; any other failure shows message 127 with the file's path, deletes the
+  // damaged file and sets stop_scan, so it is never listed.
+  void Write(const uint8_t* data, size_t length);
+  void Write(const SectorInput& in, size_t length) { Write(in.data, length); }
+
+  // Closes the open file and lists it: AddRecoveredFile, recovered count + 1 shown. False when
+  // the file was damaged by a failed write (then it is deleted, not listed). `count_type` adds 1
+  // to the type's counter.
+  bool CloseAndList(uint8_t code, bool count_type);
+
+  // The common finish of an open carved file: keeps a complete file (cut to its end marker for
+  // GIF and JPEG) and deletes an incomplete one; clears the open flags.
+  void FinishCarvedFile(uint8_t code);
+
+  // Renames the open file's output (closed or not yet) to the next free name with `extension`,
+  // numbered as a file of `code`. Returns the new path, or empty when the rename failed.
+  std::string MoveToExtension(const std::string& current_path, uint8_t code,
+                              const std::string& extension);
+
+  // Clears the per-file open flags that the common finish clears.
+  void ClearOpenFlags();
+
+  // The next output name for a type: the first number found in the run folder, then counted on.
+  std::string NextNameFor(uint8_t code, const std::string& extension);
+
+  bool write_failed() const { return write_failed_; }
+
+ private:
+  void ReportDiskFull();
+  RunContext& run_;
+  ByteSource& source_;
+  OutputFile out_;
+  bool write_failed_ = false;
+};
+
+}  // namespace kestrel

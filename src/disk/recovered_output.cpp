@@ -1,0 +1,91 @@
+#include "disk/recovered_output.h"
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/settings_store.h"
+#include "run/file_types.h"
+#include "run/output_naming.h"
+
+namespace kestrel {
+namespace {
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && text[begin] == ' ') ++begin;
+  while (end > begin && text[end - 1] == ' ') --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string TwoDigits(int value) {
+  if (value < 0) return "-1";
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", value);
+  return text;
+}
+
+}  // namespace
+
+std::string DefaultRecoveryFolder() {
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/Recover";
+}
+
+std::string StoredRecoveryFolder(SettingsStore& store, FileTypeSelection* selection) {
+  if (!store.KeyExists()) return DefaultRecoveryFolder();
+  if (selection) {
+    if (auto scan_all = store.GetByte("Scan File")) selection->scan_all = *scan_all;
+  }
+  std::optional<std::string> folder = store.GetString("Default Folder");
+  return folder && !folder->empty() ? *folder : DefaultRecoveryFolder();
+}
+
+std::string DayFolderPath(const std::string& folder, const LocalDate& date) {
+  std::string path = folder;
+  if (!path.empty() && path.back() == '/') path.pop_back();
+  std::string year = date.year < 0 ? "-1" : std::to_string(date.year);
+  return path + "/" + TwoDigits(date.month) + TwoDigits(date.day) + year;
+}
+
+bool CreateRunFolder(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  return std::filesystem::is_directory(path, ec);
+}
+
+std::string RestoredFileName(const std::string& stored_name, const std::string& extension) {
+  std::string name = stored_name;
+  if (!name.empty() && name[0] == '_') name = kCarvedPrefix + name;
+  name = Trim(name);
+  if (name.empty()) return {};
+  if (!extension.empty()) name = Trim(name + "." + extension);
+  for (char& c : name) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (name.empty() || name == "." || name == "..") return {};
+  return name;
+}
+
+void ApplyFatAttributes(const std::string& path, uint8_t attributes) {
+  const uint8_t flags = attributes & (0x20 | 0x02 | 0x01 | 0x04);
+  if (flags == 0) return;
+  if (flags & 0x01) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode & ~0222u);
+  }
+  if (flags & (0x20 | 0x02 | 0x04)) {
+    // The Samba convention: the DOS attribute byte as text.
+    char value[8];
+    int n = std::snprintf(value, sizeof value, "0x%x", flags & (0x20 | 0x02 | 0x04));
+    ::setxattr(path.c_str(), "user.DOSATTRIB", value, static_cast<size_t>(n), 0);
+  }
+}
+
+}  // namespace kestrel

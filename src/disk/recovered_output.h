@@ -1,0 +1,37 @@
+#pragma once
+// Where a run's files go: the day folder below the recovery folder, its creation, and the
+// names and attributes of files restored under their own names.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace kestrel {
+
+class SettingsStore;
+class FileTypeSelection;
+
+// "$HOME/Recover": the recovery folder when none is stored.
+std::string DefaultRecoveryFolder();
+
+// The stored "Default Folder", or the default when the key or the value is missing. Also reads
+// "Scan File" into `selection` when the key exists.
+std::string StoredRecoveryFolder(SettingsStore& store, FileTypeSelection* selection);
+
+// `folder` (one trailing "/" removed) + "/MMDDYYYY" of `date`.
+std::string DayFolderPath(const std::string& folder, const LocalDate& date);
+
+// Creates `path` and its missing parents. True when it exists afterwards as a folder.
+bool CreateRunFolder(const std::string& path);
+
+// The file name a restored entry gets: the stored name (the "KES" prefix in front of a leading
+// '_'), trimmed, with "." + extension. Empty when nothing is left. The result is always one
+// path component: "/" and NUL become "_", and "." or ".." are refused.
+std::string RestoredFileName(const std::string& stored_name, const std::string& extension);
+
+// FAT attribute bits of a restored file: read-only clears the write bits; hidden, system and
+// archive go to the user.DOSATTRIB extended attribute where the file system takes it.
+void ApplyFatAttributes(const std::string& path, uint8_t attributes);
+
+}  // namespace kestrel

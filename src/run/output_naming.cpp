@@ -1,0 +1,105 @@
+#include "run/output_naming.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The number made of the five digits before the first '.' that has five digits before it.
+uint64_t FiveDigitsBeforeDot(const std::string& name) {
+  for (size_t dot = name.find('.'); dot != std::string::npos; dot = name.find('.', dot + 1)) {
+    if (dot < 5) continue;
+    uint64_t n = 0;
+    bool digits = true;
+    for (size_t i = dot - 5; i < dot; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
+        digits = false;
+        break;
+      }
+      n = n * 10 + static_cast<uint64_t>(name[i] - '0');
+    }
+    if (digits) return n;
+  }
+  return 0;
+}
+
+bool MatchesPattern(const std::string& name, const std::string& prefix,
+                    const std::string& extension) {
+  const std::string suffix = "." + extension;
+  return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+std::string CarvedName(const std::string& prefix, uint64_t number, const std::string& extension) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%05llu", static_cast<unsigned long long>(number));
+  return prefix + digits + "." + extension;
+}
+
+bool NextFreeNumber(const std::string& folder, const std::string& prefix,
+                    const std::string& extension, std::string* name, uint64_t* base) {
+  uint64_t next = 1;
+  bool found = false;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::string file = entry.path().filename().string();
+    if (!MatchesPattern(file, prefix, extension)) continue;
+    found = true;
+    uint64_t n = FiveDigitsBeforeDot(file);
+    uint64_t candidate = n >= 1 ? n + 1 : 1;
+    if (candidate > next) next = candidate;
+  }
+  *name = CarvedName(prefix, next, extension);
+  if (*base == 0) *base = next;
+  return found;
+}
+
+std::string MakeUniquePath(const std::string& path) {
+  if (!PathExists(path)) return path;
+  size_t slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.find_last_of('.');
+  std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+  std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+  std::string pattern(MessageText(msg::kCopyPattern));  // "%s - Copy(%d).%s"
+  for (uint64_t k = 1;; ++k) {
+    std::string candidate = pattern;
+    candidate.replace(candidate.find("%s"), 2, base);
+    candidate.replace(candidate.find("%d"), 2, std::to_string(k));
+    candidate.replace(candidate.find("%s"), 2, ext);
+    if (dot == std::string::npos && !candidate.empty() && candidate.back() == '.') {
+      candidate.pop_back();  // a name without extension gets no trailing dot
+    }
+    if (!PathExists(folder + candidate)) return folder + candidate;
+  }
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // File systems without RENAME_NOREPLACE: a hard link fails on an existing name too.
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  ::unlink(from.c_str());
+  return 0;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,97 @@
+#include "run/run_context.h"
+
+#include <cctype>
+
+#include "platform/number_format.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+std::string Trim(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+}  // namespace
+
+std::string FormatSectorNumber(uint64_t sector) { return " " + GroupThousands(sector); }
+
+std::string FormatSizeKb(uint64_t bytes) {
+  uint64_t kb = (bytes >> 10) + ((bytes & 0x3FF) != 0 ? 1 : 0);
+  return std::to_string(kb) + " KB";
+}
+
+void RunContext::ShowRecoveredCount() {
+  ui_.SetFieldText(ProgressField::kRecoveredCount, " " + std::to_string(recovered_count));
+}
+
+void RunContext::ShowCurrentSector(uint64_t sector) {
+  ui_.SetFieldText(ProgressField::kCurrentSector, FormatSectorNumber(sector));
+}
+
+void RunContext::ShowPercent(int percent) {
+  ui_.SetFieldText(ProgressField::kPercent, std::to_string(percent) + " %");
+  if (percent == 100) {
+    ui_.SetBarPosition(100);
+  } else if (percent != last_percent_) {
+    ui_.StepBar();
+  }
+  last_percent_ = percent;
+}
+
+void RunContext::ShowStatusText(const std::string& text) {
+  ui_.SetFieldText(ProgressField::kStatus, text);
+}
+
+void RunContext::ResetProgressBar() {
+  ui_.SetBarRange(0, 100);
+  ui_.SetBarPosition(0);
+  last_percent_ = 0;
+}
+
+bool RunContext::PollCancel() {
+  if (!cancel_requested) return false;
+  MessageAnswer answer = ui_.ShowMessage(msg::kConfirmCancel, MessageIcon::kQuestion, {},
+                                         MessageButtons::kYesNo);
+  if (answer == MessageAnswer::kYes) return true;
+  cancel_requested = false;
+  return false;
+}
+
+MessageAnswer RunContext::ShowMessage(int message_id, MessageIcon icon, std::string_view argument) {
+  return ui_.ShowMessage(message_id, icon, argument, MessageButtons::kOk);
+}
+
+ReadErrorChoice RunContext::AskReadError() {
+  if (read_error_choice_ == ReadErrorChoice::kIgnoreAll) return read_error_choice_;
+  ReadErrorChoice answer = ui_.AskReadError(MessageText(msg::kReadErrorText));
+  if (answer != ReadErrorChoice::kNone) read_error_choice_ = answer;
+  return read_error_choice_;
+}
+
+void RunContext::AddRecoveredFile(const RecoveredFile& file) {
+  std::string path = Trim(file.full_path);
+  if (path.empty()) return;
+  ResultRow row;
+  size_t slash = path.find_last_of('/');
+  row.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  row.size_text = FormatSizeKb(file.size_bytes);
+  row.folder_text = file.created ? run_folder : std::string(MessageText(msg::kInvalidRecoveryPath));
+  row.full_path = path;
+  row.bytes = file.size_bytes;
+  row.created = file.created;
+  ui_.AddResultRow(row);
+}
+
+void RunContext::BeginRun() {
+  recovered_count = 0;
+  cancel_requested = false;
+  last_percent_ = 0;
+  read_error_choice_ = ReadErrorChoice::kNone;
+}
+
+}  // namespace kestrel
