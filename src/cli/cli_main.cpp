@@ -1,14 +1,81 @@
 #include "cli/cli_main.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
 
 namespace kestrel {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kestrel-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  sources [--json]                    volumes and disks, as the source list shows them\n"
+    "  types                               the 37 recoverable file types\n"
+    "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--json]\n"
+    "                                      recover the deleted files of a FAT or NTFS volume\n"
+    "  scan SOURCE [--out DIR] [--types LIST] [--json]\n"
+    "                                      recover files from a partition or disk by signature\n"
+    "\n"
+    "SOURCE is a letter (E:), a disk (disk0) or the path of a device or image file.\n"
+    "Options:\n"
+    "  --out DIR            recovery folder (default: the stored \"Default Folder\")\n"
+    "  --types LIST         three-letter type names, comma separated, or \"all\"\n"
+    "  --folder PATH        folder inside the volume to recover below (deleted)\n"
+    "  --json               one JSON object per line\n"
+    "  --read-errors MODE   ask, abort, retry, ignore or ignore-all (default: ask on a\n"
+    "                       terminal, ignore-all otherwise)\n"
+    "  -h, --help           this text\n";
+
+bool TakeValue(int argc, char** argv, int* i, std::string* value) {
+  if (*i + 1 >= argc) return false;
+  *value = argv[++*i];
+  return true;
+}
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "kestrel-cli: %s\n\n%s", text.c_str(), kUsage);
+  return kExitUsage;
+}
+
+}  // namespace
 
 int CliMain(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::fprintf(stderr, "kestrel-cli: no command\n");
-  return 2;
+  CliOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string* target = nullptr;
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--out") {
+      target = &options.out;
+    } else if (arg == "--types") {
+      target = &options.types;
+    } else if (arg == "--folder") {
+      target = &options.folder;
+    } else if (arg == "--read-errors") {
+      target = &options.read_errors;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      return UsageError("unknown option " + arg);
+    } else if (options.command.empty()) {
+      options.command = arg;
+    } else {
+      options.positional.push_back(arg);
+    }
+    if (target && !TakeValue(argc, argv, &i, target)) return UsageError(arg + " needs a value");
+  }
+  if (options.command == "sources") return RunSourcesCommand(options);
+  if (options.command == "types") return RunTypesCommand(options);
+  if (options.command == "scan") return RunScanCommand(options);
+  if (options.command == "deleted") return RunDeletedCommand(options);
+  if (options.command.empty()) return UsageError("no command given");
+  return UsageError("unknown command " + options.command);
 }
 
 }  // namespace kestrel

@@ -1,0 +1,30 @@
+#pragma once
+// The commands of kestrel-cli, each in its own file.
+
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+struct CliOptions {
+  std::string command;                  // sources, types, scan, deleted
+  std::vector<std::string> positional;  // SOURCE
+  bool json = false;
+  std::string out;                      // --out DIR
+  std::string types;                    // --types LIST|all
+  std::string folder;                   // --folder PATH
+  std::string read_errors;              // --read-errors ask|abort|retry|ignore|ignore-all
+};
+
+int RunSourcesCommand(const CliOptions& options);
+int RunTypesCommand(const CliOptions& options);
+int RunScanCommand(const CliOptions& options);
+int RunDeletedCommand(const CliOptions& options);
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCancelled = 130;
+
+}  // namespace kestrel
