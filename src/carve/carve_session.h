@@ -28,6 +28,8 @@ class CarveSession {
   // Run folder (ends with "/") and the recovery folder named in the disk-full message.
   std::string run_folder;
   std::string recovery_folder_text;
+  // Types selected for this run (bit per type code); renames by content consult it.
+  uint64_t selected_mask = kAllFileTypesMask;
   // Type code of the file opened last.
   uint8_t last_type_code = 0;
   // Per type, the number of the first file of the type in this run (0 = not yet known).

@@ -1,0 +1,52 @@
+#pragma once
+// The command line's RunUi: a progress line on stderr when it is a terminal, result rows on
+// stdout (tab-separated or JSON lines), questions answered at the terminal or by policy.
+
+#include <cstdio>
+#include <string>
+
+#include "run/run_ui.h"
+
+namespace kestrel {
+
+enum class ReadErrorPolicy { kAsk, kAbort, kRetry, kIgnore, kIgnoreAll };
+
+// Parses --read-errors; the default is ask on a terminal and ignore-all otherwise.
+bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy);
+
+class TerminalRunUi : public RunUi {
+ public:
+  TerminalRunUi(bool json, ReadErrorPolicy policy);
+  ~TerminalRunUi() override;
+
+  void SetFieldText(ProgressField field, const std::string& text) override;
+  void SetBarRange(uint32_t, uint32_t) override {}
+  void SetBarPosition(uint32_t) override {}
+  void StepBar() override {}
+  void SetFileBar(uint64_t position, uint64_t range) override;
+  void PumpMessages() override;
+  MessageAnswer ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
+                            MessageButtons buttons) override;
+  ReadErrorChoice AskReadError(std::string_view text) override;
+  void AddResultRow(const ResultRow& row) override;
+
+  // Prints the closing message of a run (stdout) or a failure (stderr), as the run ends.
+  void PrintClosingMessage(int message_id, std::string_view argument, bool failure);
+  // Ctrl-C seen since the last call (installs the handler on construction).
+  bool TakeInterrupt();
+  // Messages shown during the run, for the exit status.
+  int last_message_id() const { return last_message_id_; }
+
+ private:
+  void DrawProgress();
+  void ClearProgress();
+  bool json_;
+  ReadErrorPolicy policy_;
+  bool progress_on_terminal_;
+  bool stdin_is_terminal_;
+  std::string sector_, count_, percent_, status_;
+  bool progress_drawn_ = false;
+  int last_message_id_ = 0;
+};
+
+}  // namespace kestrel
