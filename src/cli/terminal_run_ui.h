@@ -32,8 +32,8 @@ class TerminalRunUi : public RunUi {
 
   // Prints the closing message of a run (stdout) or a failure (stderr), as the run ends.
   void PrintClosingMessage(int message_id, std::string_view argument, bool failure);
-  // Ctrl-C seen since the last call (installs the handler on construction).
-  bool TakeInterrupt();
+  // The run whose cancel request Ctrl-C sets (checked at every PumpMessages).
+  void AttachRun(class RunContext* run) { run_ = run; }
   // Messages shown during the run, for the exit status.
   int last_message_id() const { return last_message_id_; }
 
@@ -47,6 +47,7 @@ class TerminalRunUi : public RunUi {
   std::string sector_, count_, percent_, status_;
   bool progress_drawn_ = false;
   int last_message_id_ = 0;
+  class RunContext* run_ = nullptr;
 };
 
 }  // namespace kestrel
