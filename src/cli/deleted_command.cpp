@@ -1,12 +1,105 @@
-#include "cli/commands.h"
+// kestrel-cli deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--json]
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/commands.h"
+#include "cli/source_argument.h"
+#include "cli/terminal_run_ui.h"
+#include "cli/type_list.h"
+#include "disk/deleted_recovery.h"
+#include "disk/recovered_output.h"
+#include "platform/settings_store.h"
+#include "run/run_context.h"
 
 namespace kestrel {
+namespace {
 
-int RunDeletedCommand(const CliOptions&) {
-  std::fprintf(stderr, "kestrel-cli: \"deleted\" is not available yet in this build\n");
+int Usage(const std::string& text) {
+  std::fprintf(stderr,
+               "kestrel-cli deleted: %s\nUsage: kestrel-cli deleted SOURCE [--folder PATH] "
+               "[--out DIR] [--types LIST|all] [--json]\n",
+               text.c_str());
+  return kExitUsage;
+}
+
+int ExitStatusOf(const RunResult& result) {
+  switch (result.outcome) {
+    case RunOutcome::kCompleted:
+      return kExitOk;
+    case RunOutcome::kCancelled:
+    case RunOutcome::kAborted:
+      return kExitCancelled;
+    case RunOutcome::kRefused:
+    case RunOutcome::kStopped:
+      return kExitFailed;
+  }
   return kExitFailed;
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+  std::error_code ec;
+  std::string absolute = std::filesystem::absolute(folder, ec).lexically_normal().string();
+  return ec ? folder : absolute;
+}
+
+// The stored selection, with "Scan File" taking its default (1) when it was never written.
+void LoadStoredSelection(SettingsStore& settings, FileTypeSelection* types) {
+  types->Load(settings);
+  types->scan_all = settings.GetByte("Scan File").value_or(1);
+}
+
+}  // namespace
+
+int RunDeletedCommand(const CliOptions& options) {
+  if (options.positional.size() != 1) return Usage("give exactly one SOURCE");
+  ReadErrorPolicy policy;
+  if (!ParseReadErrorPolicy(options.read_errors, &policy)) return Usage("bad --read-errors value");
+  FileTypeSelection types;
+  std::string error;
+  if (!options.types.empty() && !ApplyTypeList(options.types, &types, &error)) return Usage(error);
+
+  DeviceMap map = EnumerateDevices();
+  for (const std::string& warning : map.warnings) {
+    std::fprintf(stderr, "kestrel-cli: %s\n", warning.c_str());
+  }
+  SourceArgument argument = ResolveSourceArgument(options.positional[0], map);
+  if (argument.kind == SourceArgument::Kind::kInvalid) {
+    std::fprintf(stderr, "kestrel-cli deleted: %s\n", argument.error.c_str());
+    return kExitFailed;
+  }
+  if (argument.kind == SourceArgument::Kind::kDisk) {
+    return Usage("deleted files are recovered from a volume: give a letter or a path");
+  }
+  DeletedSource source;
+  source.volume = argument.volume;
+  if (argument.kind == SourceArgument::Kind::kPath) source.path = argument.path;
+
+  SettingsStore settings(SettingsStore::DefaultPath());
+  if (options.types.empty()) LoadStoredSelection(settings, &types);
+  const std::string recovery_folder = options.out.empty()
+                                          ? StoredRecoveryFolder(settings, nullptr)
+                                          : AbsoluteFolder(options.out);
+  std::string notice = settings.TakeCorruptionNotice();
+  if (!notice.empty()) {
+    std::fprintf(stderr, "kestrel-cli: the settings file was damaged and was moved to %s\n",
+                 notice.c_str());
+  }
+
+  TerminalRunUi ui(options.json, policy);
+  RunContext run(ui);
+  ui.AttachRun(&run);
+  RunResult result = RecoverDeletedFiles(run, types, settings, source, options.folder,
+                                         recovery_folder);
+  if (result.message_id == 0 &&
+      (result.outcome == RunOutcome::kRefused || result.outcome == RunOutcome::kStopped)) {
+    // The window passes over this ending silently; a script still needs to know.
+    std::fprintf(stderr,
+                 "kestrel-cli deleted: the recovery ended without a result (the volume's "
+                 "structures could not be read)\n");
+  }
+  return ExitStatusOf(result);
 }
 
 }  // namespace kestrel

@@ -1,12 +1,76 @@
-#include "cli/commands.h"
-
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/commands.h"
+#include "cli/source_argument.h"
+#include "cli/terminal_run_ui.h"
+#include "cli/type_list.h"
+#include "platform/settings_store.h"
+#include "run/run_context.h"
+#include "scan/raw_scan.h"
 
 namespace kestrel {
+namespace {
 
-int RunScanCommand(const CliOptions&) {
-  std::fprintf(stderr, "kestrel-cli: \"scan\" is not available yet in this build\n");
+int ExitStatusOf(const RunResult& result) {
+  switch (result.outcome) {
+    case RunOutcome::kCompleted:
+      return kExitOk;
+    case RunOutcome::kCancelled:
+    case RunOutcome::kAborted:
+      return kExitCancelled;
+    case RunOutcome::kRefused:
+    case RunOutcome::kStopped:
+      return kExitFailed;
+  }
   return kExitFailed;
+}
+
+int Usage(const std::string& text) {
+  std::fprintf(stderr, "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] [--json]\n",
+               text.c_str());
+  return kExitUsage;
+}
+
+}  // namespace
+
+int RunScanCommand(const CliOptions& options) {
+  if (options.positional.size() != 1) return Usage("give exactly one SOURCE");
+  if (!options.folder.empty()) return Usage("--folder applies to \"deleted\" only");
+  ReadErrorPolicy policy;
+  if (!ParseReadErrorPolicy(options.read_errors, &policy)) return Usage("bad --read-errors value");
+
+  FileTypeSelection types;
+  std::string error;
+  if (!options.types.empty() && !ApplyTypeList(options.types, &types, &error)) return Usage(error);
+
+  DeviceMap map = EnumerateDevices();
+  for (const std::string& warning : map.warnings) std::fprintf(stderr, "kestrel-cli: %s\n", warning.c_str());
+  SourceArgument source = ResolveSourceArgument(options.positional[0], map);
+  if (source.kind == SourceArgument::Kind::kInvalid) {
+    std::fprintf(stderr, "kestrel-cli scan: %s\n", source.error.c_str());
+    return kExitFailed;
+  }
+
+  RawScanRequest request;
+  request.map = &map;
+  request.volume = source.volume;
+  request.disk = source.disk;
+  if (source.kind == SourceArgument::Kind::kPath) request.path = source.path;
+  if (!options.out.empty()) {
+    std::error_code ec;
+    request.recovery_folder = std::filesystem::absolute(options.out, ec).lexically_normal().string();
+    if (ec) request.recovery_folder = options.out;
+  }
+
+  SettingsStore settings(SettingsStore::DefaultPath());
+  TerminalRunUi ui(options.json, policy);
+  RunContext run(ui);
+  ui.AttachRun(&run);
+  run.BeginRun();
+  RunResult result = RunRawScan(run, types, settings, request);
+  return ExitStatusOf(result);
 }
 
 }  // namespace kestrel

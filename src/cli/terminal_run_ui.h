@@ -30,11 +30,11 @@ class TerminalRunUi : public RunUi {
   ReadErrorChoice AskReadError(std::string_view text) override;
   void AddResultRow(const ResultRow& row) override;
 
-  // Prints the closing message of a run (stdout) or a failure (stderr), as the run ends.
+  // Prints a run's result message (stdout) or a failure (stderr); JSON with --json.
   void PrintClosingMessage(int message_id, std::string_view argument, bool failure);
   // The run whose cancel request Ctrl-C sets (checked at every PumpMessages).
   void AttachRun(class RunContext* run) { run_ = run; }
-  // Messages shown during the run, for the exit status.
+  // The last message shown, for the exit status.
   int last_message_id() const { return last_message_id_; }
 
  private:

@@ -21,16 +21,18 @@ void FaultInjectingSource::FailSectors(uint64_t first, uint64_t count, int times
 int64_t FaultInjectingSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   const uint64_t first = offset / kSectorBytes;
   const uint64_t end = (offset + length + kSectorBytes - 1) / kSectorBytes;
+  bool failed = false;
   for (Fault& fault : faults_) {
-    if (fault.times == 0) continue;
-    if (first < fault.first + fault.count && fault.first < end) {
-      if (fault.times > 0) --fault.times;
-      ++failed_reads_;
-      last_error_ = EIO;
-      // A failing device may have written garbage into the buffer; make that visible.
-      std::memset(buffer, 0xEE, length);
-      return -1;
-    }
+    if (fault.times == 0 || first >= fault.first + fault.count || fault.first >= end) continue;
+    if (fault.times > 0) --fault.times;
+    failed = true;
+  }
+  if (failed) {
+    ++failed_reads_;
+    last_error_ = EIO;
+    // A failing device may have written garbage into the buffer; make that visible.
+    std::memset(buffer, 0xEE, length);
+    return -1;
   }
   return inner_->ReadAt(offset, buffer, length);
 }

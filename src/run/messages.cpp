@@ -126,6 +126,9 @@ constexpr std::array kTable = {
     Entry{57510, "Scan for the file type selected"},
     Entry{57511, "Copying the files..."},
     Entry{57519, "Unable to read from the device. Please check the device and try again."},
+    Entry{70001, "This File System is not supported"},
+    Entry{70002, "Memory allocation error"},
+    Entry{70003, "The selected folder was not found on the volume."},
 };
 
 }  // namespace

@@ -51,6 +51,10 @@ inline constexpr int kScanForAllFiles = 57509;
 inline constexpr int kScanForSelected = 57510;
 inline constexpr int kCopyingFiles = 57511;
 inline constexpr int kCannotReadDevice = 57519;
+// Texts shown directly rather than from the string table; their ids lie above its range.
+inline constexpr int kFileSystemNotSupported = 70001;
+inline constexpr int kMemoryAllocationError = 70002;
+inline constexpr int kFolderNotFound = 70003;
 }  // namespace msg
 
 // The text of string `id`, or an empty view for an unknown id.

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs everything Kestrel needs to build, test and run on Debian 12, and nothing twice.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libblkid-dev
+  clang libclang-rt-14-dev
+  dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs
+  graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,199 @@
+#include "carve/compound_doc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "carve/structured_bytes.h"
+#include "carve/structured_output.h"
+#include "disk/scan_source.h"
+
+namespace kestrel {
+namespace {
+
+constexpr uint32_t kFreeSect = 0xFFFFFFFF;
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr size_t kHeaderDifatEntries = 109;
+constexpr size_t kHeaderDifatOffset = 0x4C;
+
+// Where the document's sectors lie: file sector k follows the header at
+// file_start + sector_bytes * (k + 1).
+struct Geometry {
+  uint64_t file_start = 0;
+  uint32_t sector_bytes = 512;
+  uint32_t entries_per_sector = 128;
+  uint64_t sectors_on_source = 0;  // file sectors that lie wholly on the source
+};
+
+// Reads file sector `k` into `block`. False when it lies beyond the source; a failed read leaves
+// the block zero-filled, and the length is measured from that.
+bool ReadFileSector(CarveSession& s, const Geometry& g, uint64_t k, std::vector<uint8_t>& block) {
+  if (k >= g.sectors_on_source) return false;
+  block.assign(g.sector_bytes, 0);
+  const uint64_t offset = g.file_start + uint64_t{g.sector_bytes} * (k + 1);
+  if (!s.source().ReadExact(offset, block.data(), block.size())) {
+    std::fill(block.begin(), block.end(), uint8_t{0});
+  }
+  return true;
+}
+
+// The number of the last FAT sector: the last entry of the header's DIFAT, or of the DIFAT
+// sector chain when there is one. Empty when there is none or a DIFAT sector is off the source.
+std::optional<uint64_t> LastFatSector(CarveSession& s, const uint8_t* header, const Geometry& g,
+                                      uint32_t fat_count) {
+  std::optional<uint64_t> last;
+  for (size_t i = 0; i < kHeaderDifatEntries; ++i) {
+    const uint32_t v = LoadLe32(header + kHeaderDifatOffset + 4 * i);
+    if (v == kFreeSect) break;
+    if (v != kEndOfChain) last = v;
+  }
+  uint32_t current = LoadLe32(header + 0x44);
+  // Each DIFAT sector lists entries_per_sector - 1 FAT sectors and then the next DIFAT sector;
+  // the walk never takes more sectors than the FAT count needs (a looping chain ends).
+  const uint64_t needed = fat_count / (g.entries_per_sector - 1) + 1;
+  const uint64_t limit = std::min<uint64_t>(std::max<uint32_t>(LoadLe32(header + 0x48), 1), needed);
+  std::vector<uint8_t> block;
+  for (uint64_t step = 0; step < limit && current != kEndOfChain && current != kFreeSect; ++step) {
+    if (!ReadFileSector(s, g, current, block)) return std::nullopt;
+    for (uint32_t j = 0; j + 1 < g.entries_per_sector; ++j) {
+      const uint32_t v = LoadLe32(block.data() + 4 * j);
+      if (v != kFreeSect && v != kEndOfChain) last = v;
+    }
+    current = LoadLe32(block.data() + 4 * (g.entries_per_sector - 1));
+  }
+  return last;
+}
+
+uint64_t Unmeasurable(CarveSession& s) {
+  s.st.compound.unmeasurable = true;
+  s.st.byte_count = 0;
+  return 0;
+}
+
+bool RunContains(std::string_view run, std::string_view text) {
+  return run.find(text) != std::string_view::npos;
+}
+
+// The program named in the `n` bytes about to be written: the first NUL-terminated text run
+// naming Excel or Word, or the first Word mark F4 39 B2 71. Runs may continue into the
+// following `tail` bytes of the same document.
+uint8_t SniffProgram(const uint8_t* data, size_t n, size_t tail) {
+  static constexpr uint8_t kWordMark[4] = {0xF4, 0x39, 0xB2, 0x71};
+  const size_t limit = n + tail;
+  size_t p = 0;
+  while (p < n) {
+    size_t e = p;
+    while (e < limit && data[e] != 0) ++e;
+    const std::string_view run(reinterpret_cast<const char*>(data + p), e - p);
+    if (RunContains(run, "Microsoft Excel") || RunContains(run, "Microsoft Office Excel")) {
+      return kDocKindExcel;
+    }
+    if (RunContains(run, "Microsoft Word")) return kDocKindWord;
+    for (size_t q = p; q < std::min(e, n); ++q) {
+      if (q + 4 <= limit && std::memcmp(data + q, kWordMark, 4) == 0) return kDocKindWord;
+    }
+    p = e + 1;
+  }
+  return kDocKindUnknown;
+}
+
+struct FinalName {
+  uint8_t code;
+  const char* extension;  // nullptr: keep the name it was opened with
+};
+
+void FinishDocument(CarveSession& s, uint8_t type_code) {
+  CarveState& st = s.st;
+  st.jfif_walk = false;
+  st.tiff.ifd_done = false;
+  st.picture_open = false;
+  FinalName name{type_code, nullptr};
+  bool keep = IsSelected(s, kPpt) || type_code != kPpt;
+  if (st.compound.doc_kind == kDocKindExcel) {
+    name = {kXls, "XLS"};
+    keep = IsSelected(s, kXls);
+  } else if (st.compound.doc_kind == kDocKindWord) {
+    name = {kDoc, "DOC"};
+    keep = IsSelected(s, kDoc);
+  }
+  st.compound = CompoundState{};
+  if (!keep) {
+    DiscardOpenFile(s);
+    return;
+  }
+  const uint64_t length = s.out().Length();
+  std::string path = s.path();
+  const bool closed = CloseWithoutListing(s);
+  st.file_complete = false;
+  s.ClearOpenFlags();
+  if (!closed) return;
+  if (name.extension != nullptr) {
+    std::string renamed = s.MoveToExtension(path, name.code, name.extension);
+    if (renamed.empty()) {
+      name.code = type_code;  // still under its first name
+    } else {
+      path = renamed;
+    }
+  }
+  ListKeptFile(s, path, length, name.code);
+}
+
+}  // namespace
+
+uint64_t MeasureCompoundFile(CarveSession& s, const SectorInput& in) {
+  s.st.compound = CompoundState{};
+  s.st.byte_count = 0;
+  const uint8_t* header = in.data;
+  const uint16_t shift = LoadLe16(header + 0x1E);
+  if (shift != 9 && shift != 12) return Unmeasurable(s);
+  Geometry g;
+  g.sector_bytes = uint32_t{1} << shift;
+  g.entries_per_sector = g.sector_bytes / 4;
+  g.file_start = in.sector * kSectorBytes;
+  const uint64_t source_size = s.source().Size();
+  const uint64_t room = source_size > g.file_start ? source_size - g.file_start : 0;
+  g.sectors_on_source = room / g.sector_bytes > 0 ? room / g.sector_bytes - 1 : 0;
+
+  const uint32_t fat_count = LoadLe32(header + 0x2C);
+  // Every FAT sector but the last addresses a full sector of entries, all inside the document.
+  if (fat_count == 0 || uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
+    return Unmeasurable(s);
+  }
+  const std::optional<uint64_t> last = LastFatSector(s, header, g, fat_count);
+  std::vector<uint8_t> fat;
+  if (!last || !ReadFileSector(s, g, *last, fat)) return Unmeasurable(s);
+  uint64_t used = 0;
+  for (uint32_t j = 0; j < g.entries_per_sector; ++j) {
+    if (LoadLe32(fat.data() + 4 * j) != kFreeSect) used = j + 1;
+  }
+  const uint64_t length =
+      uint64_t{g.sector_bytes} * (uint64_t{g.entries_per_sector} * (fat_count - 1) + used + 1);
+  if (length > room) return Unmeasurable(s);
+  s.st.byte_count = length;
+  return length;
+}
+
+void CarveCompoundDoc(CarveSession& s, const SectorInput& in, uint8_t type_code) {
+  CarveState& st = s.st;
+  if (st.compound.unmeasurable) {
+    st.compound = CompoundState{};
+    DiscardOpenFile(s);
+    return;
+  }
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(in.count, st.byte_count));
+  if (type_code == kPpt) {
+    // Text that crosses into the next sector of the same document is still found here.
+    const uint64_t more_of_file = st.byte_count - n;
+    const uint64_t readable = in.count + in.valid_after - n;
+    const size_t tail = static_cast<size_t>(std::min<uint64_t>({21, more_of_file, readable}));
+    const uint8_t kind = SniffProgram(in.data, n, tail);
+    if (kind != kDocKindUnknown) st.compound.doc_kind = kind;
+  }
+  s.Write(in.data, n);
+  st.byte_count -= n;
+  if (st.byte_count == 0) FinishDocument(s, type_code);
+}
+
+}  // namespace kestrel

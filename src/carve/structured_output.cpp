@@ -1,0 +1,41 @@
+#include "carve/structured_output.h"
+
+#include "run/messages.h"
+
+namespace kestrel {
+
+bool CloseWithoutListing(CarveSession& s) {
+  s.st.file_open = false;
+  s.st.open_types = 0;
+  if (s.write_failed()) {
+    // The failed write was reported when it happened.
+    s.out().Discard();
+    return false;
+  }
+  const FileErrorCause cause = s.out().Close();
+  if (cause == FileErrorCause::kNone) return true;
+  s.st.stop_scan = true;
+  if (cause == FileErrorCause::kDiskFull) {
+    s.run().ShowMessage(msg::kDiskFull, MessageIcon::kStop, s.recovery_folder_text);
+  } else {
+    s.run().ShowMessage(msg::kWriteFailed, MessageIcon::kStop, s.path());
+  }
+  s.out().Discard();
+  return false;
+}
+
+void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length, uint8_t count_code) {
+  s.run().AddRecoveredFile({path, length, true});
+  s.run().recovered_count += 1;
+  s.run().ShowRecoveredCount();
+  s.st.type_counts[count_code] += 1;
+}
+
+void DiscardOpenFile(CarveSession& s) {
+  s.out().Discard();
+  s.st.file_open = false;
+  s.st.file_complete = false;
+  s.ClearOpenFlags();
+}
+
+}  // namespace kestrel

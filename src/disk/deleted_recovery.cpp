@@ -1,0 +1,225 @@
+#include "disk/deleted_recovery.h"
+
+#include "disk/deleted_run.h"
+#include "disk/fat_folders.h"
+#include "disk/fat_recovery.h"
+#include "disk/fs_identify.h"
+#include "disk/ntfs_recovery.h"
+#include "disk/recovered_output.h"
+#include "platform/blkid_probe.h"
+#include "platform/clock.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+RunResult Ended(RunContext& run, RunOutcome outcome, int message_id) {
+  RunResult result;
+  result.outcome = outcome;
+  result.recovered = run.recovered_count;
+  result.message_id = message_id;
+  return result;
+}
+
+RunResult Refuse(RunContext& run, int message_id, MessageIcon icon = MessageIcon::kStop) {
+  run.ShowMessage(message_id, icon);
+  return Ended(run, RunOutcome::kRefused, message_id);
+}
+
+RunResult Complete(RunContext& run) {
+  run.ShowStatusText("");
+  const int message_id = run.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound;
+  run.ShowMessage(message_id, MessageIcon::kNone);
+  return Ended(run, RunOutcome::kCompleted, message_id);
+}
+
+// The step of the clean-up that every run ends with.
+void CleanUp(RunContext& run) {
+  RunUi& ui = run.ui();
+  run.ShowStatusText("");
+  ui.SetFieldText(ProgressField::kPercent, "");
+  run.cancel_requested = false;
+  ui.SetScanFieldsVisible(true);
+  ui.SetBarPosition(0);
+  ui.SetFileBar(0, 0);
+  run.recovery_running = false;
+}
+
+int OpenSource(const DeletedSource& source, ScanSource* scan) {
+  if (source.volume != nullptr) return OpenVolumeSource(*source.volume, scan);
+  return OpenPathSource(source.path, SourceKind::kVolume, scan);
+}
+
+// The name the operating system would report for the volume's file system.
+std::string FileSystemName(const DeletedSource& source, ScanSource& scan) {
+  if (auto* file = dynamic_cast<FileByteSource*>(scan.bytes.get())) {
+    // A partition of an image is a slice of its file; anything else is the whole file.
+    const uint64_t offset = source.volume ? source.volume->offset : 0;
+    const uint64_t size = offset != 0 ? source.volume->bytes : 0;
+    FileSystemInfo probed = ProbeFileSystem(file->fd(), offset, size);
+    if (probed.found) return probed.fs_name;
+  }
+  return source.volume ? source.volume->fs_name : std::string();
+}
+
+bool RunFolderOnSource(const DeletedSource& source, const std::string& run_folder) {
+  if (source.volume != nullptr) return FolderIsOnVolume(run_folder, *source.volume);
+  return FolderIsOnDevicePath(run_folder, source.path);
+}
+
+// Passes every call to the run's own interface and notes the last message shown, so that the
+// end of the NTFS part (which has no result of its own) can be told. Cancel requests that reach
+// the run's own context while the NTFS part pumps are handed on to the context it polls.
+class WatchingUi : public RunUi {
+ public:
+  WatchingUi(RunContext& outer) : outer_(outer), ui_(outer.ui()) {}
+  void Watch(RunContext* inner) { inner_ = inner; }
+  int last_message_id() const { return last_message_id_; }
+
+  void SetFieldText(ProgressField field, const std::string& text) override {
+    ui_.SetFieldText(field, text);
+  }
+  void SetScanFieldsVisible(bool visible) override { ui_.SetScanFieldsVisible(visible); }
+  void SetBarRange(uint32_t low, uint32_t high) override { ui_.SetBarRange(low, high); }
+  void SetBarPosition(uint32_t position) override { ui_.SetBarPosition(position); }
+  void StepBar() override { ui_.StepBar(); }
+  void SetFileBar(uint64_t position, uint64_t range) override { ui_.SetFileBar(position, range); }
+  void Repaint() override { ui_.Repaint(); }
+  void PumpMessages() override {
+    ui_.PumpMessages();
+    if (outer_.cancel_requested && inner_ != nullptr) {
+      inner_->cancel_requested = true;
+      outer_.cancel_requested = false;
+    }
+  }
+  MessageAnswer ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
+                            MessageButtons buttons) override {
+    last_message_id_ = message_id;
+    return ui_.ShowMessage(message_id, icon, argument, buttons);
+  }
+  ReadErrorChoice AskReadError(std::string_view text) override { return ui_.AskReadError(text); }
+  void AddResultRow(const ResultRow& row) override { ui_.AddResultRow(row); }
+  void ClearResults() override { ui_.ClearResults(); }
+
+ private:
+  RunContext& outer_;
+  RunUi& ui_;
+  RunContext* inner_ = nullptr;
+  int last_message_id_ = 0;
+};
+
+RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                          ScanSource& scan, const std::string& recovery_folder) {
+  WatchingUi watch(run);
+  RunContext inner(watch);
+  watch.Watch(&inner);
+  inner.recovered_count = run.recovered_count;
+  inner.cancel_requested = run.cancel_requested;
+  inner.recovery_running = run.recovery_running;
+  inner.run_folder = run.run_folder;
+  DeletedRun deleted{inner, types, settings, scan, run.run_folder, recovery_folder};
+  RecoverNtfsDeletedFiles(deleted);
+  run.recovered_count = inner.recovered_count;
+  const int last = watch.last_message_id();
+  if (inner.cancel_requested) return Ended(run, RunOutcome::kCancelled, last);
+  if (last == msg::kCompleted || last == msg::kNothingFound) {
+    return Ended(run, RunOutcome::kCompleted, last);
+  }
+  if (last == msg::kDiskFull || last == msg::kWriteFailed) {
+    return Ended(run, RunOutcome::kStopped, last);
+  }
+  // Ended without its closing message: an unreadable master file table or a failed read.
+  return Ended(run, RunOutcome::kRefused, last == msg::kConfirmCancel ? 0 : last);
+}
+
+RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
+                         const std::string& folder_path) {
+  RunContext& run = deleted.run;
+  if (info.fat_type == FatType::kFat12) {
+    return Refuse(run, msg::kFileSystemNotSupported, MessageIcon::kNone);
+  }
+  if (!FatGeometryUsable(info)) return Refuse(run, msg::kNoFileSystem, MessageIcon::kInformation);
+  FatVolume volume(*deleted.source.bytes, info);
+  const SelectedFolder folder = ResolveSelectedFolder(volume, folder_path);
+  if (folder.resolution == FolderResolution::kNotSupported) {
+    return Refuse(run, msg::kFileSystemNotSupported, MessageIcon::kNone);
+  }
+  if (folder.resolution == FolderResolution::kNotFound) {
+    return Refuse(run, msg::kFolderNotFound, MessageIcon::kStop);
+  }
+  SearchStart start;
+  start.root_selected = folder.depth == 0 && folder.cluster == 0;
+  start.start_cluster = folder.cluster;
+  if (start.root_selected && info.fat_type == FatType::kFat32) start.start_cluster = info.root_cluster;
+  start.recycled_cluster = folder.recycled_cluster;
+
+  std::vector<DeletedEntry> entries;
+  switch (SearchDeletedEntries(volume, run, start, &entries)) {
+    case SearchEnd::kDone:
+      break;
+    case SearchEnd::kCancelled:
+      return Ended(run, RunOutcome::kCancelled, 0);
+    case SearchEnd::kOutOfMemory:
+      return Ended(run, RunOutcome::kRefused, msg::kMemoryAllocationError);
+  }
+  run.ui().SetFieldText(ProgressField::kPercent, "");
+  switch (CopyDeletedEntries(deleted, volume, entries)) {
+    case CopyEnd::kCompleted:
+      return Complete(run);
+    case CopyEnd::kCancelled:
+      return Ended(run, RunOutcome::kCancelled, 0);
+    case CopyEnd::kReadFailed:
+      return Ended(run, RunOutcome::kRefused, msg::kCannotReadDevice);
+    case CopyEnd::kOutOfMemory:
+      return Ended(run, RunOutcome::kRefused, msg::kOutOfMemory);
+    case CopyEnd::kDiskFull:
+      return Ended(run, RunOutcome::kStopped, msg::kDiskFull);
+    case CopyEnd::kWriteFailed:
+      break;
+  }
+  return Ended(run, RunOutcome::kStopped, msg::kWriteFailed);
+}
+
+RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                      const DeletedSource& source, const std::string& folder_path,
+                      const std::string& recovery_folder) {
+  ScanSource scan;
+  if (int failure = OpenSource(source, &scan); failure != 0) return Refuse(run, failure);
+  const std::string fs_name = FileSystemName(source, scan);
+  const VolumeIdentity identity = IdentifyVolume(scan, fs_name);
+  if (identity.route == VolumeRoute::kRefused) {
+    const bool informational = identity.message_id == msg::kNoFileSystem;
+    return Refuse(run, identity.message_id,
+                  informational ? MessageIcon::kInformation : MessageIcon::kStop);
+  }
+  run.ui().SetScanFieldsVisible(false);
+
+  const std::string day_folder = DayFolderPath(recovery_folder, Today());
+  if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
+  run.run_folder = day_folder + "/";
+  if (RunFolderOnSource(source, run.run_folder)) return Refuse(run, msg::kSameDrive);
+  run.recovery_running = true;
+
+  if (identity.route == VolumeRoute::kNtfs) {
+    return RecoverFromNtfs(run, types, settings, scan, recovery_folder);
+  }
+  DeletedRun deleted{run, types, settings, scan, run.run_folder, recovery_folder};
+  RunResult result = RecoverFromFat(deleted, identity.fat, folder_path);
+  if (result.outcome == RunOutcome::kCancelled) result.message_id = 0;
+  return result;
+}
+
+}  // namespace
+
+RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                              const DeletedSource& source, const std::string& folder_path,
+                              const std::string& recovery_folder) {
+  run.BeginRun();
+  run.ShowRecoveredCount();
+  RunResult result = RunOnSource(run, types, settings, source, folder_path, recovery_folder);
+  result.recovered = run.recovered_count;
+  CleanUp(run);
+  return result;
+}
+
+}  // namespace kestrel

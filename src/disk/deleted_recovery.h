@@ -1,0 +1,32 @@
+#pragma once
+// The driver of the "Recover deleted files" mode: opens the selected volume, routes it by file
+// system (exFAT refused, NTFS to the MFT reader, FAT to the deleted-entry search), makes the run
+// folder, and brings back the deleted files below the selected folder.
+
+#include <string>
+
+#include "disk/drive_enumeration.h"
+#include "run/file_types.h"
+#include "run/run_context.h"
+#include "run/run_outcome.h"
+
+namespace kestrel {
+
+class SettingsStore;
+
+// The volume a run reads: a volume of the device map, or a device node or image file.
+struct DeletedSource {
+  const VolumeEntry* volume = nullptr;
+  std::string path;  // used when `volume` is null
+};
+
+// Runs the mode. `folder_path` is the folder inside the volume ("" or "/" for the whole volume,
+// e.g. "/DCIM/100CANON"); `recovery_folder` is the folder below which the day folder is made.
+// `types` is the run's selection (the caller loads it and "Scan File" before the run; it is
+// loaded again from `settings` when it is empty). Every refusal, failure and the closing message
+// go through the run's RunUi; the result tells the front end how the run ended.
+RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                              const DeletedSource& source, const std::string& folder_path,
+                              const std::string& recovery_folder);
+
+}  // namespace kestrel

@@ -1,0 +1,21 @@
+#pragma once
+// NTFS file names as the recovery writes them: UTF-16 decoded to UTF-8, made one path component.
+
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// UTF-8 of a UTF-16 name; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view name);
+
+// The name a recovered file is written under: "/" and NUL become "_", a name longer than 240
+// bytes is shortened before its extension (at a character boundary) so that it and a
+// " - Copy(k)" suffix still fit a file name. Empty for an empty name, "." and "..".
+std::string NtfsOutputName(std::string_view utf8_name);
+
+// The extension the type filter tests: the text after the last '.', trimmed, cut to three
+// characters and upper-cased, with "JPE" read as "JPG" and "MPE" as "MPG". Empty without a '.'.
+std::string NtfsTypeExtension(std::string_view name);
+
+}  // namespace kestrel

@@ -1,0 +1,183 @@
+#include "disk/ntfs_recovery.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disk/ntfs_name.h"
+#include "disk/ntfs_volume.h"
+#include "platform/output_file.h"
+#include "run/messages.h"
+#include "run/output_naming.h"
+
+namespace kestrel {
+namespace {
+
+// Records 0 to 9 are the volume's own metadata files ($MFT to $Secure), never deleted files.
+constexpr uint64_t kFirstExaminedRecord = 10;
+// How often a name is tried again when another writer takes it between the test and the create.
+constexpr int kCreateAttempts = 16;
+
+enum class Outcome { kNext, kStop };
+
+class NtfsRecovery {
+ public:
+  explicit NtfsRecovery(DeletedRun& run)
+      : run_(run), context_(run.run), ui_(run.run.ui()), drive_(*run.source.bytes) {}
+
+  // True when the record loop ran to its end; false when the MFT could not be loaded, the user
+  // cancelled, or a failure stopped the run (its message already shown).
+  bool Run();
+
+ private:
+  bool ExamineRecords();
+  Outcome RecoverFile(uint64_t record, const NtfsFileDetail& detail);
+  Outcome WriteFile(const std::string& name, NtfsDataReader& data);
+  FileErrorCause CreateOutput(const std::string& wanted_path, OutputFile* out);
+  Outcome CopyData(NtfsDataReader& data, OutputFile& out);
+  void ReportWriteFailure(FileErrorCause cause, const std::string& path);
+  void ShowFileBar(uint64_t done, uint64_t total);
+
+  DeletedRun& run_;
+  RunContext& context_;
+  RunUi& ui_;
+  NtfsDrive drive_;
+  std::vector<uint8_t> buffer_;  // one piece of file content, reused for every file
+};
+
+bool NtfsRecovery::Run() {
+  const int loaded = drive_.LoadMft([this](uint64_t, uint64_t) {
+    if (context_.PollCancel()) return false;
+    context_.PumpMessages();
+    return true;
+  });
+  if (loaded != ntfs_error::kOk) return false;
+  ui_.SetBarRange(0, 100);
+  ui_.SetBarPosition(0);
+  if (run_.types.mask == 0) run_.types.Load(run_.settings);
+  context_.recovered_count = 0;
+  context_.ShowRecoveredCount();
+  buffer_.resize(kNtfsPieceBytes);
+  return ExamineRecords();
+}
+
+bool NtfsRecovery::ExamineRecords() {
+  const uint64_t count = drive_.record_count();
+  const uint64_t steps = count > kFirstExaminedRecord ? count - kFirstExaminedRecord : 0;
+  const std::string copying(MessageText(msg::kCopyingFiles));
+  for (uint64_t i = 0; i < steps; ++i) {
+    context_.ShowStatusText(copying);
+    ui_.SetBarPosition(static_cast<uint32_t>(i * 100 / steps));
+    ui_.Repaint();
+    if (context_.PollCancel()) return false;
+    context_.PumpMessages();
+    const uint64_t record = kFirstExaminedRecord + i;
+    NtfsFileDetail detail;
+    const int error = drive_.GetFileDetail(record, &detail);
+    if (error == ntfs_error::kNoMoreRecords) break;
+    if (error == ntfs_error::kBadRecord) continue;
+    if (error != ntfs_error::kOk) return false;
+    if (!detail.deleted || detail.directory || detail.extension) continue;
+    if (RecoverFile(record, detail) == Outcome::kStop) return false;
+  }
+  return true;
+}
+
+Outcome NtfsRecovery::RecoverFile(uint64_t record, const NtfsFileDetail& detail) {
+  const std::string name = NtfsOutputName(detail.name);
+  if (name.empty()) return Outcome::kNext;
+  if (!run_.types.IsExtensionWanted(NtfsTypeExtension(detail.name))) return Outcome::kNext;
+  ShowFileBar(0, 1);
+  std::optional<NtfsDataReader> data;
+  Outcome outcome = Outcome::kNext;
+  // A record without usable content (no unnamed $DATA, damaged runs, no bytes) is passed by.
+  if (drive_.ReadFileData(record, &data) == ntfs_error::kOk && data->length() > 0) {
+    outcome = WriteFile(name, *data);
+  }
+  ui_.SetFileBar(0, 0);
+  return outcome;
+}
+
+Outcome NtfsRecovery::WriteFile(const std::string& name, NtfsDataReader& data) {
+  OutputFile out;
+  const FileErrorCause created = CreateOutput(run_.run_folder + name, &out);
+  if (created == FileErrorCause::kDiskFull) {
+    context_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, run_.recovery_folder);
+    return Outcome::kStop;
+  }
+  if (created != FileErrorCause::kNone) return Outcome::kNext;  // bad path and the like
+  if (CopyData(data, out) == Outcome::kStop) return Outcome::kStop;
+  if (FileErrorCause closed = out.Close(); closed != FileErrorCause::kNone) {
+    ReportWriteFailure(closed, out.path());
+    return Outcome::kStop;
+  }
+  ++context_.recovered_count;
+  context_.ShowRecoveredCount();
+  context_.AddRecoveredFile({out.path(), data.length(), true});
+  context_.PumpMessages();
+  return Outcome::kNext;
+}
+
+FileErrorCause NtfsRecovery::CreateOutput(const std::string& wanted_path, OutputFile* out) {
+  FileErrorCause cause = FileErrorCause::kOther;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    cause = out->Create(MakeUniquePath(wanted_path));
+    if (cause == FileErrorCause::kNone || out->last_errno() != EEXIST) break;
+  }
+  return cause;
+}
+
+// Streams the content to `out` one piece at a time, polling Cancel before each piece. A
+// cancelled or unreadable copy leaves no file behind; a failed write leaves what was written.
+Outcome NtfsRecovery::CopyData(NtfsDataReader& data, OutputFile& out) {
+  while (!data.at_end()) {
+    ShowFileBar(data.position(), data.length());
+    if (context_.PollCancel()) {
+      out.Discard();
+      return Outcome::kStop;
+    }
+    context_.PumpMessages();
+    const int64_t got = data.ReadNext(buffer_.data(), buffer_.size());
+    if (got <= 0) {
+      out.Discard();
+      context_.ShowMessage(msg::kCannotReadDevice, MessageIcon::kStop);
+      return Outcome::kStop;
+    }
+    if (FileErrorCause cause = out.Write(buffer_.data(), static_cast<size_t>(got));
+        cause != FileErrorCause::kNone) {
+      out.Close();
+      ReportWriteFailure(cause, out.path());
+      return Outcome::kStop;
+    }
+  }
+  return Outcome::kNext;
+}
+
+void NtfsRecovery::ReportWriteFailure(FileErrorCause cause, const std::string& path) {
+  if (cause == FileErrorCause::kDiskFull) {
+    context_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, run_.recovery_folder);
+  } else {
+    context_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, path);
+  }
+}
+
+void NtfsRecovery::ShowFileBar(uint64_t done, uint64_t total) {
+  const auto percent =
+      static_cast<uint64_t>(100.0 * static_cast<double>(done) / static_cast<double>(total));
+  ui_.SetFileBar(percent, 100);
+}
+
+}  // namespace
+
+void RecoverNtfsDeletedFiles(DeletedRun& run) {
+  const bool completed = NtfsRecovery(run).Run();
+  run.run.ShowStatusText("");
+  run.run.ui().SetFileBar(0, 0);
+  if (!completed) return;
+  run.run.ui().SetBarPosition(100);
+  run.run.ShowMessage(run.run.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound,
+                      MessageIcon::kNone);
+}
+
+}  // namespace kestrel

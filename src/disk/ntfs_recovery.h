@@ -1,0 +1,17 @@
+#pragma once
+// The "Recover deleted files" mode on an NTFS volume: loads the master file table, walks its
+// file records and writes the content of every deleted file record whose type is selected.
+
+#include "disk/deleted_run.h"
+
+namespace kestrel {
+
+// Runs the NTFS part of the mode on `run.source` (opened read-only, boot sector in
+// boot_sector) from the hand-off of the deleted-files driver onward: the record loop with its
+// progress, cancel polls and messages, and, when the loop runs to its end, the closing message
+// (112 when files were recovered, 1193 when none were) with the bar set to 100. A cancelled run,
+// a stopped one (disk full, write or read failure) or an unreadable MFT ends without a closing
+// message. The caller's clean-up (status text, fields, bar, cancel flag) follows as usual.
+void RecoverNtfsDeletedFiles(DeletedRun& run);
+
+}  // namespace kestrel

@@ -1,0 +1,148 @@
+#include "disk/ntfs_volume.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "disk/ntfs_bytes.h"
+#include "disk/ntfs_name.h"
+
+namespace kestrel {
+namespace {
+
+using ntfs::Le16;
+using ntfs::Le64;
+
+constexpr uint32_t kBootSectorBytes = 512;
+constexpr uint32_t kMaxClusterBytes = 2 * 1024 * 1024;
+constexpr uint32_t kMinRecordBytes = 512;
+constexpr uint32_t kMaxRecordBytes = 64 * 1024;
+
+// Sectors per cluster: the byte itself up to 128; above, newer volumes store a negative power
+// of two (0xF4: 2^12 sectors, for 2 MiB clusters).
+uint32_t SectorsPerCluster(uint8_t value) {
+  if (value <= 0x80) return value;
+  const int shift = 256 - value;
+  return shift <= 20 ? uint32_t{1} << shift : 0;
+}
+
+}  // namespace
+
+uint64_t NtfsRecordBytes(uint8_t clusters_per_record, uint32_t bytes_per_cluster) {
+  const auto value = static_cast<int8_t>(clusters_per_record);
+  if (value < 0) return -value < 32 ? uint64_t{1} << -value : 0;
+  return static_cast<uint64_t>(value) * bytes_per_cluster;
+}
+
+int NtfsDrive::ReadGeometry() {
+  uint8_t boot[kBootSectorBytes];
+  if (!volume_.ReadExact(0, boot, sizeof boot)) return ntfs_error::kReadFault;
+  if (std::memcmp(boot + 3, "NTFS", 4) != 0) return ntfs_error::kNotNtfs;
+  const uint32_t bytes_per_sector = Le16(boot + 11);
+  const uint64_t cluster = uint64_t{bytes_per_sector} * SectorsPerCluster(boot[13]);
+  if (bytes_per_sector < 256 || bytes_per_sector > 4096 || !std::has_single_bit(bytes_per_sector) ||
+      cluster == 0 || cluster > kMaxClusterBytes || !std::has_single_bit(cluster)) {
+    return ntfs_error::kBadRecord;
+  }
+  bytes_per_cluster_ = static_cast<uint32_t>(cluster);
+  const uint64_t record = NtfsRecordBytes(boot[64], bytes_per_cluster_);
+  if (record < kMinRecordBytes || record > kMaxRecordBytes || record % kUpdateSequenceStride != 0) {
+    return ntfs_error::kBadRecord;
+  }
+  record_size_ = static_cast<uint32_t>(record);
+  // The volume ends where its boot sector says, or earlier where the source ends.
+  const uint64_t total_sectors = Le64(boot + 40);
+  volume_bytes_ = volume_.Size();
+  if (total_sectors != 0 && total_sectors <= volume_bytes_ / bytes_per_sector) {
+    volume_bytes_ = total_sectors * bytes_per_sector;
+  }
+  volume_clusters_ = volume_bytes_ / bytes_per_cluster_;
+  mft_cluster_ = Le64(boot + 48);
+  if (mft_cluster_ >= volume_clusters_ ||
+      (volume_clusters_ - mft_cluster_) * bytes_per_cluster_ < record_size_) {
+    return ntfs_error::kBadRecord;
+  }
+  return record_.SetParams(record_size_, bytes_per_cluster_, volume_clusters_);
+}
+
+int NtfsDrive::LoadMft(const Progress& progress) {
+  loaded_ = false;
+  mft_.clear();
+  if (int error = ReadGeometry(); error != ntfs_error::kOk) return error;
+  record_buffer_.assign(record_size_, 0);
+  if (!volume_.ReadExact(mft_cluster_ * bytes_per_cluster_, record_buffer_.data(), record_size_)) {
+    return ntfs_error::kReadFault;
+  }
+  if (int error = record_.ParseRecord(record_buffer_, true); error != ntfs_error::kOk) {
+    return error;
+  }
+  if (!record_.file_name() || record_.file_name()->name != u"$MFT") return ntfs_error::kNotMft;
+  if (!record_.data() || record_.data()->resident) return ntfs_error::kBadRecord;
+  NtfsDataReader reader(volume_, bytes_per_cluster_, *record_.data());
+  if (int error = ReadMftContent(reader, progress); error != ntfs_error::kOk) {
+    mft_.clear();
+    mft_.shrink_to_fit();
+    return error;
+  }
+  loaded_ = true;
+  return ntfs_error::kOk;
+}
+
+int NtfsDrive::ReadMftContent(NtfsDataReader& reader, const Progress& progress) {
+  // Whole records only; an MFT cannot be larger than the volume that holds it.
+  const uint64_t length = reader.length() / record_size_ * record_size_;
+  if (length == 0 || length > volume_bytes_) return ntfs_error::kBadRecord;
+  try {
+    mft_.resize(length);
+  } catch (const std::bad_alloc&) {
+    return ntfs_error::kNotEnoughMemory;
+  }
+  uint64_t done = 0;
+  while (done < length) {
+    if (progress && !progress(done, length)) return ntfs_error::kCancelled;
+    const size_t capacity = static_cast<size_t>(std::min<uint64_t>(kNtfsPieceBytes, length - done));
+    const int64_t got = reader.ReadNext(mft_.data() + done, capacity);
+    if (got <= 0) return ntfs_error::kReadFault;
+    done += static_cast<uint64_t>(got);
+  }
+  return ntfs_error::kOk;
+}
+
+int NtfsDrive::ParseLoadedRecord(uint64_t record_number, bool want_data) {
+  if (!loaded_) return ntfs_error::kNotLoaded;
+  if (record_number >= record_count()) return ntfs_error::kNoMoreRecords;
+  // Parsed in a copy: the fix-up changes the record, and the loaded MFT stays as read.
+  const uint8_t* source = mft_.data() + record_number * record_size_;
+  std::copy_n(source, record_size_, record_buffer_.begin());
+  return record_.ParseRecord(record_buffer_, want_data);
+}
+
+int NtfsDrive::GetFileDetail(uint64_t record_number, NtfsFileDetail* detail) {
+  if (int error = ParseLoadedRecord(record_number, false); error != ntfs_error::kOk) return error;
+  *detail = NtfsFileDetail{};
+  const std::array<uint8_t, 40>& info = record_.standard_information();
+  detail->creation_time = Le64(info.data());
+  detail->modification_time = Le64(info.data() + 8);
+  detail->mft_change_time = Le64(info.data() + 16);
+  detail->access_time = Le64(info.data() + 24);
+  if (const std::optional<NtfsFileName>& name = record_.file_name()) {
+    detail->name = Utf16ToUtf8(name->name);
+    detail->flags = name->flags;
+    detail->clusters = std::max<uint64_t>(1, name->allocated_size / bytes_per_cluster_);
+  }
+  detail->deleted = !record_.in_use();
+  detail->extension = record_.base_reference() != 0;
+  detail->directory = (detail->flags & kFileNameDirectoryFlag) != 0 || record_.directory_record();
+  return ntfs_error::kOk;
+}
+
+int NtfsDrive::ReadFileData(uint64_t record_number, std::optional<NtfsDataReader>* data) {
+  data->reset();
+  if (int error = ParseLoadedRecord(record_number, true); error != ntfs_error::kOk) return error;
+  if (!record_.data()) return ntfs_error::kBadRecord;
+  data->emplace(volume_, bytes_per_cluster_, *record_.data());
+  return ntfs_error::kOk;
+}
+
+}  // namespace kestrel

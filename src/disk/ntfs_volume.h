@@ -1,0 +1,80 @@
+#pragma once
+// An NTFS volume as the deleted-files recovery reads it: the boot sector's geometry and the
+// whole master file table in memory, from which file records are parsed one by one.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disk/ntfs_data_reader.h"
+#include "disk/ntfs_record.h"
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+// What one file record tells the recovery loop.
+struct NtfsFileDetail {
+  std::string name;            // the $FILE_NAME name in UTF-8
+  uint64_t creation_time = 0;  // FILETIMEs from $STANDARD_INFORMATION
+  uint64_t modification_time = 0;
+  uint64_t mft_change_time = 0;
+  uint64_t access_time = 0;
+  uint32_t flags = 0;      // $FILE_NAME flags; kFileNameDirectoryFlag marks a directory
+  uint64_t clusters = 1;   // allocated size / cluster size, at least 1
+  bool deleted = false;    // the record is not in use
+  bool directory = false;  // the name's directory flag or the record's directory flag
+  bool extension = false;  // an extension record of another file, not a file itself
+};
+
+// Bytes of one file record from the boot sector's clusters-per-record byte: a negative value
+// v means 2^(-v) bytes, a positive one that many clusters (0 for 0 or an absurd power).
+uint64_t NtfsRecordBytes(uint8_t clusters_per_record, uint32_t bytes_per_cluster);
+
+class NtfsDrive {
+ public:
+  // `volume` starts at the volume's boot sector and is not owned.
+  explicit NtfsDrive(ByteSource& volume) : volume_(volume) {}
+
+  // Told the bytes loaded so far and the total between pieces of the MFT; false cancels.
+  using Progress = std::function<bool(uint64_t done, uint64_t total)>;
+
+  // Reads the boot sector and loads the MFT whole. 0, or 15 (not NTFS), 87 (unusable geometry
+  // or a damaged record 0), 1200 (record 0 is not $MFT), 30 (a read failed), 8 (no memory for
+  // the MFT), 1 (cancelled). The allocation never exceeds the MFT's size, which never exceeds
+  // the volume's.
+  int LoadMft(const Progress& progress = {});
+
+  bool loaded() const { return loaded_; }
+  uint32_t bytes_per_cluster() const { return bytes_per_cluster_; }
+  uint32_t record_size() const { return record_size_; }
+  uint64_t volume_clusters() const { return volume_clusters_; }
+  // Records in the loaded MFT.
+  uint64_t record_count() const { return record_size_ ? mft_.size() / record_size_ : 0; }
+
+  // 0, 12 (not loaded), 18 (beyond the MFT) or 87 (not a usable file record).
+  int GetFileDetail(uint64_t record_number, NtfsFileDetail* detail);
+
+  // The record's unnamed $DATA content, ready to be read piece by piece. 0, 12, 18, or 87 (not
+  // a usable file record, or it has no unnamed $DATA).
+  int ReadFileData(uint64_t record_number, std::optional<NtfsDataReader>* data);
+
+ private:
+  int ReadGeometry();
+  int ParseLoadedRecord(uint64_t record_number, bool want_data);
+  int ReadMftContent(NtfsDataReader& reader, const Progress& progress);
+
+  ByteSource& volume_;
+  uint32_t bytes_per_cluster_ = 0;
+  uint32_t record_size_ = 0;
+  uint64_t volume_bytes_ = 0;
+  uint64_t volume_clusters_ = 0;
+  uint64_t mft_cluster_ = 0;
+  std::vector<uint8_t> record_buffer_;
+  std::vector<uint8_t> mft_;
+  MftRecord record_;
+  bool loaded_ = false;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,41 @@
+#pragma once
+// Small file operations for files that must never be left half-written or silently replaced:
+// whole-file reads with a size cap, atomic replacement, moving a file aside to a free name, and
+// an exclusive advisory lock held for the life of an object.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+enum class ReadFileStatus { kOk, kMissing, kTooLarge, kFailed };
+
+// Reads a regular file of at most `max_bytes` bytes into `contents`.
+ReadFileStatus ReadWholeFile(const std::string& path, size_t max_bytes, std::string* contents);
+
+// Writes `contents` to a new file beside `path`, flushes it to the disk and renames it over
+// `path`, so that readers see either the old or the new file, never a mix. An existing file's
+// permission bits are kept. Returns 0, or the errno value of the step that failed.
+int ReplaceFileAtomically(const std::string& path, std::string_view contents);
+
+// Renames `path` to `path` + `suffix` (or + suffix + "-2", "-3", ... when that name is taken),
+// never replacing an existing file. Returns the new path, or "" when it could not be moved.
+std::string MoveAsideToFreeName(const std::string& path, const std::string& suffix);
+
+// An exclusive flock on `path` (created when missing), released by the destructor.
+class ExclusiveFileLock {
+ public:
+  static std::optional<ExclusiveFileLock> Acquire(const std::string& path);
+  ExclusiveFileLock(ExclusiveFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  ExclusiveFileLock& operator=(ExclusiveFileLock&&) = delete;
+  ExclusiveFileLock(const ExclusiveFileLock&) = delete;
+  ~ExclusiveFileLock();
+
+ private:
+  explicit ExclusiveFileLock(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+}  // namespace kestrel

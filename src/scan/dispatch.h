@@ -1,0 +1,17 @@
+#pragma once
+// The header signature dispatch: decides for one sector of the raw scan whether it starts a
+// file of a selected type, continues the open file, or is ignored. Headers are recognised only
+// at sector starts; every sector is consumed exactly once.
+
+#include "carve/carve_session.h"
+
+namespace kestrel {
+
+enum class DispatchVerdict { kContinue, kStopScan };
+
+// The number of header bytes the signature tests look at (longer tests read the sector).
+inline constexpr uint32_t kSectorHeaderBytes = 172;
+
+DispatchVerdict DispatchSector(CarveSession& s, const SectorInput& in);
+
+}  // namespace kestrel

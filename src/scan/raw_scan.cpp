@@ -1,0 +1,242 @@
+#include "scan/raw_scan.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "carve/carve_session.h"
+#include "disk/recovered_output.h"
+#include "platform/clock.h"
+#include "platform/settings_store.h"
+#include "run/messages.h"
+#include "scan/chunk_reader.h"
+#include "scan/dispatch.h"
+
+namespace kestrel {
+namespace {
+
+// The nearest existing folder at or above `path` (for the same-drive tests).
+std::string ExistingAncestor(std::string path) {
+  struct stat st {};
+  while (!path.empty() && ::stat(path.c_str(), &st) != 0) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return path.empty() ? "." : path;
+}
+
+bool IsAllZero(const uint8_t* data, size_t length) {
+  static const uint8_t kZeros[kChunkSectors * kSectorBytes] = {};
+  while (length > 0) {
+    size_t n = std::min(length, sizeof kZeros);
+    if (std::memcmp(data, kZeros, n) != 0) return false;
+    data += n;
+    length -= n;
+  }
+  return true;
+}
+
+// Whether a file can be created in the run folder. The probe's name can never be a recovered
+// file's, so removing it cannot remove one.
+bool RunFolderIsWritable(const std::string& run_folder) {
+  std::string probe = run_folder + ".kestrel-write-test-XXXXXX";
+  int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  bool written = ::write(fd, "test", 4) == 4 && ::fsync(fd) == 0;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return written;
+}
+
+class RawScan {
+ public:
+  RawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+          const RawScanRequest& request)
+      : run_(run), types_(types), settings_(settings), request_(request) {}
+
+  RunResult Run();
+
+ private:
+  RunOutcome Prepare();
+  RunOutcome Refuse(int message_id, MessageIcon icon, std::string_view argument = {});
+  RunOutcome OpenSource();
+  RunOutcome ScanChunks();
+  RunOutcome ReadChunk(ChunkReader& reader, uint64_t position, uint32_t count);
+  void Close();
+
+  RunContext& run_;
+  FileTypeSelection& types_;
+  SettingsStore& settings_;
+  const RawScanRequest& request_;
+  ScanSource source_;
+  std::unique_ptr<CarveSession> session_;
+  std::string recovery_folder_;
+  int last_message_ = 0;
+};
+
+RunOutcome RawScan::Refuse(int message_id, MessageIcon icon, std::string_view argument) {
+  last_message_ = message_id;
+  run_.ShowMessage(message_id, icon, argument);
+  return RunOutcome::kRefused;
+}
+
+RunOutcome RawScan::Prepare() {
+  run_.ui().SetScanFieldsVisible(true);
+  if (run_.PollCancel()) return RunOutcome::kCancelled;
+  run_.ui().ClearResults();
+  if (!request_.volume && !request_.disk && request_.path.empty()) {
+    return Refuse(msg::kSelectDevice, MessageIcon::kStop);
+  }
+  run_.recovered_count = 0;
+  run_.ShowRecoveredCount();
+  types_.Load(settings_);
+
+  std::string folder = request_.recovery_folder.empty() ? StoredRecoveryFolder(settings_, &types_)
+                                                        : request_.recovery_folder;
+  recovery_folder_ = DayFolderPath(folder, Today());
+  CreateRunFolder(recovery_folder_);
+  if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
+    return Refuse(msg::kSameDrive, MessageIcon::kNone);
+  }
+  if (!CreateRunFolder(recovery_folder_)) return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+  run_.run_folder = recovery_folder_ + "/";
+  run_.recovery_running = true;
+  if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
+
+  try {
+    session_ = std::make_unique<CarveSession>(run_, *source_.bytes);
+  } catch (const std::bad_alloc&) {
+    return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  }
+  session_->run_folder = run_.run_folder;
+  session_->recovery_folder_text = recovery_folder_;
+  session_->selected_mask = types_.mask;
+  run_.ResetProgressBar();
+  if (!RunFolderIsWritable(run_.run_folder)) {
+    session_->st.stop_scan = true;
+    return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
+  }
+  return RunOutcome::kCompleted;
+}
+
+RunOutcome RawScan::OpenSource() {
+  int failure = 0;
+  if (request_.volume) {
+    failure = OpenVolumeSource(*request_.volume, &source_);
+  } else if (request_.disk) {
+    if (request_.map && FolderIsOnDisk(ExistingAncestor(recovery_folder_), *request_.disk, *request_.map)) {
+      return Refuse(msg::kSameDrive, MessageIcon::kNone);
+    }
+    failure = OpenDiskSource(*request_.disk, &source_);
+  } else {
+    if (FolderIsOnDevicePath(ExistingAncestor(recovery_folder_), request_.path)) {
+      return Refuse(msg::kSameDrive, MessageIcon::kNone);
+    }
+    failure = OpenPathSource(request_.path, SourceKind::kDisk, &source_);
+  }
+  if (failure != 0) {
+    return Refuse(failure, failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
+  }
+  if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
+  return RunOutcome::kCompleted;
+}
+
+// The read-error protocol for one chunk: ask until it reads, or the answer lets it pass.
+RunOutcome RawScan::ReadChunk(ChunkReader& reader, uint64_t position, uint32_t count) {
+  if (reader.Load(position, count) || run_.ignore_all_read_errors()) return RunOutcome::kCompleted;
+  while (true) {
+    switch (run_.AskReadError()) {
+      case ReadErrorChoice::kAbort:
+        return RunOutcome::kAborted;
+      case ReadErrorChoice::kRetry:
+        if (reader.Reread(position, count)) return RunOutcome::kCompleted;
+        break;
+      default:  // Ignore, Ignore All, or dismissed without a choice: go on with zeros
+        return RunOutcome::kCompleted;
+    }
+  }
+}
+
+RunOutcome RawScan::ScanChunks() {
+  CarveSession& s = *session_;
+  const uint64_t bytes = source_.bytes->Size();
+  // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
+  const uint64_t limit = (bytes + kSectorBytes - 1) / kSectorBytes;
+  ChunkReader reader(*source_.bytes, limit);
+  for (uint64_t position = 0; position < limit;) {
+    const int percent = position == 0 ? 0 : static_cast<int>(position * 100 / limit);
+    run_.ShowPercent(percent);
+    run_.ShowCurrentSector(position);
+    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, limit - position));
+    if (run_.PollCancel()) return RunOutcome::kCancelled;
+    run_.PumpMessages();
+    if (RunOutcome read = ReadChunk(reader, position, count); read != RunOutcome::kCompleted) {
+      return read;
+    }
+    const SectorInput first = reader.Sector(position);
+    if (s.st.open_types == 0 && IsAllZero(first.data, size_t{count} * kSectorBytes)) {
+      position += count;
+      continue;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      if (run_.PollCancel()) return RunOutcome::kCancelled;
+      const SectorInput in = reader.Sector(position + i);
+      if (s.st.open_types == 0 && IsAllZero(in.data, kSectorBytes)) continue;
+      if (DispatchSector(s, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
+    }
+    position += count;
+  }
+  return RunOutcome::kCompleted;
+}
+
+void RawScan::Close() {
+  run_.ui().SetFieldText(ProgressField::kRecoveredCount, "");
+  run_.ui().SetFieldText(ProgressField::kPercent, "");
+  run_.ui().SetFieldText(ProgressField::kCurrentSector, "");
+  run_.ui().SetBarRange(0, 0);
+  if (session_) {
+    session_->st.stop_scan = false;
+    if (session_->st.file_open) session_->FinishCarvedFile(session_->last_type_code);
+  }
+  session_.reset();
+  source_.bytes.reset();
+  run_.ui().SetScanFieldsVisible(false);
+  run_.cancel_requested = false;
+  run_.recovery_running = false;
+}
+
+RunResult RawScan::Run() {
+  RunResult result;
+  RunOutcome outcome = Prepare();
+  if (outcome == RunOutcome::kCompleted) outcome = ScanChunks();
+  if (outcome == RunOutcome::kCompleted) {
+    session_->FinishCarvedFile(session_->last_type_code);
+    run_.ui().SetBarPosition(100);
+    run_.ui().SetFieldText(ProgressField::kPercent, "100%");
+    result.recovered = run_.recovered_count;
+    last_message_ = run_.recovered_count != 0 ? msg::kCompleted : msg::kNothingFound;
+    run_.ShowMessage(last_message_, MessageIcon::kNone);
+    run_.recovered_count = 0;
+  } else {
+    result.recovered = run_.recovered_count;
+  }
+  Close();
+  result.outcome = outcome;
+  result.message_id = last_message_;
+  return result;
+}
+
+}  // namespace
+
+RunResult RunRawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                     const RawScanRequest& request) {
+  RawScan scan(run, types, settings, request);
+  return scan.Run();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,360 @@
+#include "carve/compound_doc.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/carve_harness.h"
+#include "support/sector_feeder.h"
+#include "support/structured_fixtures.h"
+#include "support/tiff_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::ImageWithFileAt;
+using testing::SectorFeeder;
+using testing::StructuredSample;
+
+constexpr uint64_t kFileSector = 2;
+constexpr uint32_t kFree = 0xFFFFFFFF;
+constexpr uint32_t kEnd = 0xFFFFFFFE;
+
+void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+}
+
+// A compound file of `sectors` file sectors after the header: FAT sectors first, then DIFAT
+// sectors when the header's 109 entries do not suffice, then data. Every sector is marked used
+// in the FAT, so the document is exactly header + `sectors` sectors long.
+struct CompoundFile {
+  std::vector<uint8_t> bytes;
+  uint32_t sector_bytes = 512;
+  size_t SectorAt(uint64_t k) const { return sector_bytes * (k + 1); }
+  void Text(uint64_t sector, size_t offset, const std::string& text) {
+    std::memcpy(bytes.data() + SectorAt(sector) + offset, text.data(), text.size());
+  }
+};
+
+CompoundFile MakeCompound(uint64_t sectors, uint16_t shift = 9, uint32_t mini_fat_count = 1) {
+  CompoundFile f;
+  f.sector_bytes = 1u << shift;
+  const uint32_t per = f.sector_bytes / 4;
+  uint64_t fat = 1, difat = 0;
+  while (fat * per < sectors) ++fat;
+  if (fat > 109) difat = (fat - 109 + per - 2) / (per - 1);
+  f.bytes = testing::PatternBytes(f.sector_bytes * (sectors + 1), 3);
+  std::fill(f.bytes.begin(), f.bytes.begin() + f.sector_bytes, uint8_t{0});
+  const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::memcpy(f.bytes.data(), signature, 8);
+  f.bytes[0x1A] = shift == 9 ? 3 : 4;
+  f.bytes[0x1C] = 0xFE;
+  f.bytes[0x1D] = 0xFF;
+  f.bytes[0x1E] = static_cast<uint8_t>(shift);
+  f.bytes[0x20] = 6;
+  Put32(f.bytes, 0x2C, static_cast<uint32_t>(fat));
+  Put32(f.bytes, 0x40, mini_fat_count);
+  Put32(f.bytes, 0x44, difat ? static_cast<uint32_t>(fat) : kEnd);
+  Put32(f.bytes, 0x48, static_cast<uint32_t>(difat));
+  for (uint32_t i = 0; i < 109; ++i) Put32(f.bytes, 0x4C + 4 * i, i < fat ? i : kFree);
+  // DIFAT sectors list the FAT sectors after the first 109, then the next DIFAT sector.
+  for (uint64_t d = 0; d < difat; ++d) {
+    const size_t at = f.SectorAt(fat + d);
+    for (uint32_t j = 0; j + 1 < per; ++j) {
+      const uint64_t listed = 109 + d * (per - 1) + j;
+      Put32(f.bytes, at + 4 * j, listed < fat ? static_cast<uint32_t>(listed) : kFree);
+    }
+    Put32(f.bytes, at + 4 * (per - 1), d + 1 < difat ? static_cast<uint32_t>(fat + d + 1) : kEnd);
+  }
+  for (uint64_t k = 0; k < fat * per; ++k) {
+    const uint32_t entry = k >= sectors      ? kFree
+                           : k < fat         ? 0xFFFFFFFD
+                           : k < fat + difat ? 0xFFFFFFFC
+                                             : kEnd;
+    Put32(f.bytes, f.SectorAt(k / per) + 4 * (k % per), entry);
+  }
+  return f;
+}
+
+// Opens the document as the dispatch does (extension PPT, type 24), measures it and feeds
+// sectors while the file is open; the image's end finishes a file still open.
+uint64_t CarveCompound(CarveHarness& h, uint64_t first = kFileSector) {
+  CarveSession& s = h.session;
+  const SectorFeeder feeder(h.source.bytes());
+  EXPECT_TRUE(s.OpenOutput(kPpt, "PPT"));
+  s.st.ole_open = true;
+  s.st.picture_open = true;
+  const SectorInput in = feeder.At(first);
+  const uint64_t measured = MeasureCompoundFile(s, in);
+  EXPECT_EQ(measured, s.st.byte_count);
+  CarveCompoundDoc(s, in, kPpt);
+  for (uint64_t sector = first + 1; s.st.file_open && sector < feeder.sector_count(); ++sector) {
+    CarveCompoundDoc(s, feeder.At(sector), kPpt);
+  }
+  if (s.st.file_open) s.FinishCarvedFile(kPpt);
+  return measured;
+}
+
+std::vector<std::string> Names(const std::vector<std::string>& names) {
+  return names;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Documents written by LibreOffice come back whole and under the name of their program.
+
+struct SampleCase {
+  const char* file;
+  const char* name;
+  uint8_t counted;
+};
+
+class OfficeDocument : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(OfficeDocument, ComesBackWholeUnderItsProgramsExtension) {
+  const SampleCase& c = GetParam();
+  const std::vector<uint8_t> original = StructuredSample(c.file);
+  ASSERT_FALSE(original.empty()) << c.file;
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), original.size());
+  ASSERT_EQ(h.Files(), Names({c.name}));
+  EXPECT_EQ(h.FileBytes(c.name), original);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].name, c.name);
+  EXPECT_EQ(h.ui.rows[0].bytes, original.size());
+  EXPECT_EQ(h.run.recovered_count, 1u);
+  EXPECT_EQ(h.session.st.type_counts[c.counted], 1u);
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_FALSE(h.session.st.ole_open);
+  EXPECT_FALSE(h.session.st.picture_open);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(LibreOffice, OfficeDocument,
+                         ::testing::Values(SampleCase{"word.doc", "KES00001.DOC", kDoc},
+                                           SampleCase{"excel.xls", "KES00001.XLS", kXls},
+                                           // Seven FAT sectors (a large preview picture).
+                                           SampleCase{"slides.ppt.gz", "KES00001.PPT", kPpt}));
+
+struct SelectionCase {
+  const char* file;
+  uint64_t selected;
+};
+
+class UnselectedProgram : public ::testing::TestWithParam<SelectionCase> {};
+
+TEST_P(UnselectedProgram, DocumentDisappears) {
+  const SelectionCase& c = GetParam();
+  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector, 4096));
+  h.session.selected_mask = c.selected;
+  CarveCompound(h);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_EQ(h.session.st.type_counts[kPpt], 0u);
+  EXPECT_FALSE(h.session.st.file_open);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Selections, UnselectedProgram,
+    ::testing::Values(SelectionCase{"excel.xls", TypeBit(kPpt) | TypeBit(kDoc)},
+                      SelectionCase{"word.doc", TypeBit(kPpt) | TypeBit(kXls)},
+                      SelectionCase{"slides.ppt.gz", TypeBit(kDoc) | TypeBit(kXls)}));
+
+TEST(CompoundDoc, DocumentWithoutProgramTextIsKeptAsPptWhenPptIsSelected) {
+  const CompoundFile f = MakeCompound(12);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  h.session.selected_mask = TypeBit(kPpt);
+  CarveCompound(h);
+  ASSERT_EQ(h.Files(), Names({"KES00001.PPT"}));
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+TEST(CompoundDoc, RenameNeverReplacesAFile) {
+  const std::vector<uint8_t> original = StructuredSample("excel.xls");
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 4096));
+  testing::WriteFileBytes(h.dir / "KES00001.XLS", {'o', 'l', 'd'});
+  CarveCompound(h);
+  ASSERT_EQ(h.Files(), Names({"KES00001.XLS", "KES00002.XLS"}));
+  EXPECT_EQ(h.FileBytes("KES00001.XLS"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(h.FileBytes("KES00002.XLS"), original);
+}
+
+TEST(CompoundDocSamples, FlashPixPresentationStaysPpt) {
+  const std::string dir = testing::SamplesDir();
+  if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
+  const std::vector<uint8_t> original =
+      testing::ReadFileBytes(dir + "/exiftool-t-images/FlashPix.ppt");
+  ASSERT_FALSE(original.empty());
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), original.size());
+  ASSERT_EQ(h.Files(), Names({"KES00001.PPT"}));
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), original);
+  EXPECT_EQ(h.session.st.type_counts[kPpt], 1u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Measuring from the header and the last FAT sector.
+
+TEST(CompoundDocMeasure, OneFatSectorWithFortyEntries) {
+  // One mini FAT sector; the single FAT sector is file sector 0 and uses 40 entries.
+  const CompoundFile f = MakeCompound(40);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 512u * 41);
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+TEST(CompoundDocMeasure, FullFatSectorAndTenEntriesInTheSecond) {
+  const CompoundFile f = MakeCompound(128 + 10);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 512u * (128 + 10 + 1));
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+TEST(CompoundDocMeasure, LastFatSectorIsTheLastDifatEntryWhateverTheMiniFatCount) {
+  // Three mini FAT sectors and the FAT in sector 0: the count of mini FAT sectors is no FAT
+  // sector number.
+  const CompoundFile f = MakeCompound(60, 9, /*mini_fat_count=*/3);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 512u * 61);
+}
+
+TEST(CompoundDocMeasure, FatSectorsListedInADifatSectorChain) {
+  // 110 FAT sectors: the last one is listed in the DIFAT sector, not in the header.
+  const uint64_t sectors = 109 * 128 + 200;
+  const CompoundFile f = MakeCompound(sectors);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 512 * (sectors + 1));
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+TEST(CompoundDocMeasure, FourKibSectors) {
+  const CompoundFile f = MakeCompound(1024 + 30, 12);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 4096u * (1024 + 30 + 1));
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Which program wrote it: text runs and the Word mark, wherever they fall.
+
+TEST(CompoundDocSniff, TextCrossingASectorEndIsFound) {
+  CompoundFile f = MakeCompound(20);
+  f.Text(5, 512 - 8, std::string("Microsoft Excel 2003") + '\0');
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  CarveCompound(h);
+  EXPECT_EQ(h.Files(), Names({"KES00001.XLS"}));
+}
+
+TEST(CompoundDocSniff, WordMarkNamesTheDocumentDoc) {
+  CompoundFile f = MakeCompound(20);
+  const uint8_t mark[4] = {0xF4, 0x39, 0xB2, 0x71};
+  std::memcpy(f.bytes.data() + f.SectorAt(7) + 100, mark, 4);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  CarveCompound(h);
+  EXPECT_EQ(h.Files(), Names({"KES00001.DOC"}));
+  EXPECT_EQ(h.session.st.type_counts[kDoc], 1u);
+}
+
+TEST(CompoundDocSniff, ALaterSectorDecides) {
+  CompoundFile f = MakeCompound(20);
+  f.Text(3, 40, std::string("Microsoft Word 97") + '\0');
+  f.Text(9, 40, std::string("Microsoft Office Excel 2003") + '\0');
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  CarveCompound(h);
+  EXPECT_EQ(h.Files(), Names({"KES00001.XLS"}));
+}
+
+TEST(CompoundDocSniff, TextOfTheFollowingFileDoesNotCount) {
+  const CompoundFile f = MakeCompound(20);
+  std::vector<uint8_t> image = ImageWithFileAt(f.bytes, kFileSector, 4096);
+  const std::string after = "Microsoft Excel";
+  std::memcpy(image.data() + kFileSector * 512 + f.bytes.size(), after.data(), after.size());
+  CarveHarness h(image);
+  CarveCompound(h);
+  EXPECT_EQ(h.Files(), Names({"KES00001.PPT"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bad headers: nothing read outside the source, nothing listed that is not whole.
+
+void ExpectDropped(CarveHarness& h) {
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_FALSE(h.session.st.ole_open);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+}
+
+TEST(CompoundDocBadInput, FatCountFarBeyondTheSource) {
+  for (uint32_t count : {0xFFFFFFFFu, 0x01000000u, 0u}) {
+    CompoundFile f = MakeCompound(20);
+    Put32(f.bytes, 0x2C, count);
+    CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+    EXPECT_EQ(CarveCompound(h), 0u) << count;
+    ExpectDropped(h);
+  }
+}
+
+TEST(CompoundDocBadInput, DifatPointerFarBeyondTheSource) {
+  CompoundFile f = MakeCompound(20);
+  Put32(f.bytes, 0x44, 0x7FFFFFF0);
+  Put32(f.bytes, 0x48, 1);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 0u);
+  ExpectDropped(h);
+}
+
+TEST(CompoundDocBadInput, LastFatSectorBeyondTheSource) {
+  CompoundFile f = MakeCompound(20);
+  Put32(f.bytes, 0x4C, 0x00FFFFFF);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 0u);
+  ExpectDropped(h);
+}
+
+TEST(CompoundDocBadInput, DocumentLongerThanTheSourceIsDropped) {
+  // The FAT is whole but the source ends inside the document.
+  const CompoundFile f = MakeCompound(128 + 10);
+  std::vector<uint8_t> image = ImageWithFileAt(f.bytes, kFileSector, 0);
+  image.resize(image.size() - 512 * 5);
+  CarveHarness h(image);
+  EXPECT_EQ(CarveCompound(h), 0u);
+  ExpectDropped(h);
+}
+
+TEST(CompoundDocBadInput, DifatChainThatLoopsEnds) {
+  // 120 FAT sectors need one DIFAT sector; it names itself as the next one and claims a count
+  // of 2^32-1 DIFAT sectors.
+  const uint64_t sectors = 119 * 128 + 5;
+  CompoundFile f = MakeCompound(sectors);
+  const uint32_t difat_sector = 120;
+  Put32(f.bytes, 0x48, 0xFFFFFFFF);
+  Put32(f.bytes, f.SectorAt(difat_sector) + 4 * 127, difat_sector);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 512 * (sectors + 1));
+  EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+TEST(CompoundDocBadInput, UnknownSectorSizeIsDropped) {
+  CompoundFile f = MakeCompound(20);
+  f.bytes[0x1E] = 30;
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), 0u);
+  ExpectDropped(h);
+}
+
+TEST(CompoundDocBadInput, HeaderAtTheVeryEndOfTheSource) {
+  CompoundFile f = MakeCompound(20);
+  std::vector<uint8_t> image(kFileSector * 512, 0);
+  image.insert(image.end(), f.bytes.begin(), f.bytes.begin() + 512);
+  CarveHarness h(image);
+  EXPECT_EQ(CarveCompound(h), 0u);
+  ExpectDropped(h);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,283 @@
+// Length-driven carving: files made by real tools, laid into a source with junk after them, are
+// written to exactly their stated length and listed; absurd and empty lengths, and write
+// failures, lose nothing and list nothing wrong.
+
+#include "carve/counted_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "run/messages.h"
+#include "support/carve_harness.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::Concat;
+using testing::Filler;
+using testing::SectorFeeder;
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
+  return (uint32_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+}
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+// The lengths the dispatch computes from each header.
+uint64_t RiffLength(const std::vector<uint8_t>& b) {
+  return uint64_t{Le32(b, 4)} + 8;
+}
+uint64_t FormLength(const std::vector<uint8_t>& b) {
+  return uint64_t{Be32(b, 4)} + 8;
+}
+uint64_t BmpLength(const std::vector<uint8_t>& b) {
+  return Le32(b, 2);
+}
+// A Sun/NeXT sound: the data offset plus the data size (the whole file, header included).
+uint64_t SndLength(const std::vector<uint8_t>& b) {
+  return uint64_t{Be32(b, 4)} + Be32(b, 8);
+}
+uint64_t IconLength(const std::vector<uint8_t>& b) {
+  const uint16_t n = Le16(b, 4);
+  uint64_t sizes = 0;
+  for (uint16_t k = 0; k < n; ++k) sizes += Le32(b, 6 + 16u * k + 8);
+  return sizes + 16u * n + 6;
+}
+uint64_t WmvLength(const std::vector<uint8_t>& b) {
+  return Le32(b, 70) != 0 ? Le32(b, 70) : Le32(b, 152);
+}
+
+struct CountedCase {
+  const char* name;
+  const char* tool;
+  const char* command;  // writes "out" in the current folder
+  const char* extension;
+  uint8_t code;
+  uint64_t (*length)(const std::vector<uint8_t>&);
+};
+
+// Carves `file` laid at sector 0 of a source with two sectors of junk after it, as the dispatch
+// starts it; returns the sectors the routine took.
+uint64_t CarveLaidOut(CarveHarness& h, const std::vector<uint8_t>& file, const char* extension,
+                      uint8_t code, uint64_t length) {
+  SectorFeeder feeder(Concat({file, Filler(1024)}));
+  EXPECT_TRUE(h.session.OpenOutput(code, extension));
+  h.session.st.byte_count = length;
+  return h.FeedWhileOpen(feeder,
+                         [&](const SectorInput& in) { CarveCountedFile(h.session, in, code); });
+}
+
+void ExpectKeptWhole(CarveHarness& h, const std::vector<uint8_t>& expected, uint8_t code) {
+  EXPECT_EQ(h.OnlyFile(), expected);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
+  EXPECT_EQ(h.run.recovered_count, 1u);
+  EXPECT_EQ(h.session.st.type_counts[code], 1u);
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+  EXPECT_TRUE(h.ui.messages.empty());
+}
+
+class CountedToolFile : public ::testing::TestWithParam<CountedCase> {};
+
+TEST_P(CountedToolFile, IsWrittenToItsStatedLength) {
+  const CountedCase& c = GetParam();
+  if (!testing::HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
+  CarveHarness h;
+  testing::TempDir work;
+  ASSERT_EQ(testing::RunCommand("cd '" + work.path() + "' && " + c.command), 0);
+  const auto file = testing::ReadFileBytes(work / "out");
+  ASSERT_GT(file.size(), 0u);
+  ASSERT_EQ(c.length(file), file.size()) << "the tool's header does not state its length";
+
+  const uint64_t fed = CarveLaidOut(h, file, c.extension, c.code, c.length(file));
+
+  EXPECT_EQ(fed, (file.size() + 511) / 512);
+  ExpectKeptWhole(h, file, c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, CountedToolFile,
+    ::testing::Values(
+        CountedCase{"Wav", "sox", "sox -n -r 8000 -b 16 -c 1 -t wav out synth 0.2 sine 440", "WAV",
+                    kWav, RiffLength},
+        CountedCase{"Aiff", "sox", "sox -n -r 8000 -b 16 -c 2 -t aiff out synth 0.1 sine 440",
+                    "AIF", kAif, FormLength},
+        CountedCase{"Snd", "sox", "sox -n -r 8000 -b 16 -c 1 -t au out synth 0.1 sine 440", "SND",
+                    kSnd, SndLength},
+        CountedCase{"Bmp", "gm", "gm convert -size 37x23 gradient:red-blue bmp:out", "BMP", kBmp,
+                    BmpLength},
+        CountedCase{"Ico", "icotool",
+                    "gm convert -size 16x16 gradient:red-blue a.png && gm convert -size 32x32 "
+                    "plasma: b.png && icotool -c -o out a.png b.png",
+                    "ICO", kIco, IconLength},
+        CountedCase{"Cur", "icotool",
+                    "gm convert -size 32x32 gradient:red-blue a.png && icotool -c --cursor "
+                    "--hotspot-x=3 --hotspot-y=4 -o out a.png",
+                    "CUR", kCur, IconLength},
+        CountedCase{"Avi", "ffmpeg",
+                    "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=5 -c:v mjpeg "
+                    "-f avi out",
+                    "AVI", kAvi, RiffLength},
+        CountedCase{"Wmv", "ffmpeg",
+                    "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=5 -f lavfi -i "
+                    "sine=duration=1 -f asf out",
+                    "WMV", kWmv, WmvLength}),
+    [](const ::testing::TestParamInfo<CountedCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
+
+TEST(CountedFile, WavOf10000BytesTakesExactly20Sectors) {
+  if (!testing::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  testing::TempDir work;
+  // 44-byte header and 9,956 one-byte samples.
+  ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -b 8 -c 1 '" + (work / "a.wav") +
+                                "' synth 1.2445 sine 440"),
+            0);
+  const auto wav = testing::ReadFileBytes(work / "a.wav");
+  ASSERT_EQ(wav.size(), 10000u);
+  CarveHarness h;
+  h.session.st.wav_open = true;
+
+  EXPECT_EQ(CarveLaidOut(h, wav, "WAV", kWav, RiffLength(wav)), 20u);
+
+  ExpectKeptWhole(h, wav, kWav);
+  EXPECT_FALSE(h.session.st.wav_open);
+}
+
+TEST(CountedFile, FileOfWholeSectorsClosesWithItsLastSector) {
+  if (!testing::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  testing::TempDir work;
+  // 44-byte header and 980 one-byte samples: exactly two sectors.
+  ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -b 8 -c 1 '" + (work / "a.wav") +
+                                "' synth 0.1225 sine 440"),
+            0);
+  const auto wav = testing::ReadFileBytes(work / "a.wav");
+  ASSERT_EQ(wav.size(), 1024u);
+  CarveHarness h;
+  EXPECT_EQ(CarveLaidOut(h, wav, "WAV", kWav, RiffLength(wav)), 2u);
+  ExpectKeptWhole(h, wav, kWav);
+}
+
+// Samples from other producers; a sample is used only up to the length its header states.
+TEST(CountedFile, SampleFilesEndAtTheirStatedLength) {
+  const std::string samples = testing::SamplesDir();
+  if (samples.empty()) GTEST_SKIP() << "the shared samples folder is missing";
+  struct Sample {
+    const char* name;
+    const char* extension;
+    uint8_t code;
+    uint64_t (*length)(const std::vector<uint8_t>&);
+  };
+  for (const Sample& sample :
+       {Sample{"AIFF.aif", "AIF", kAif, FormLength}, Sample{"BMP.bmp", "BMP", kBmp, BmpLength},
+        Sample{"ICO.ico", "ICO", kIco, IconLength}, Sample{"RIFF.wav", "WAV", kWav, RiffLength}}) {
+    SCOPED_TRACE(sample.name);
+    const auto file = testing::ReadFileBytes(samples + "/exiftool-t-images/" + sample.name);
+    if (file.empty()) continue;
+    const uint64_t length = sample.length(file);
+    ASSERT_LE(length, file.size()) << "sample is cut short";
+    CarveHarness h;
+    CarveLaidOut(h, file, sample.extension, sample.code, length);
+    ExpectKeptWhole(h, {file.begin(), file.begin() + static_cast<ptrdiff_t>(length)}, sample.code);
+  }
+}
+
+TEST(CountedFile, AbsurdLengthCopiesSectorsUntilTheDriverFinishesAndIsNotKept) {
+  CarveHarness h;
+  SectorFeeder feeder(Concat({testing::Bytes("BM"), Filler(40 * 512)}));
+  ASSERT_TRUE(h.session.OpenOutput(kBmp, "BMP"));
+  h.session.st.byte_count = 0xFFFFFFFFu;  // a 4 GiB bitmap
+
+  EXPECT_EQ(h.FeedWhileOpen(feeder,
+                            [&](const SectorInput& in) { CarveCountedFile(h.session, in, kBmp); }),
+            feeder.sector_count());
+  EXPECT_TRUE(h.session.st.file_open);
+  EXPECT_EQ(h.session.out().Length(), feeder.sector_count() * 512);
+  EXPECT_EQ(h.session.st.byte_count, 0xFFFFFFFFu - feeder.sector_count() * 512);
+
+  // The next header (or the end of the scan) finishes it: never complete, so not kept.
+  h.session.FinishCarvedFile(kBmp);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.session.st.type_counts[kBmp], 0u);
+}
+
+TEST(CountedFile, StatedLengthOfZeroIsDeletedAndNotListed) {
+  CarveHarness h;
+  SectorFeeder feeder(Concat({testing::Bytes("!BDN"), Filler(1000)}));
+  ASSERT_TRUE(h.session.OpenOutput(kWmv, "WMV"));
+  h.session.st.wmv_open = true;  // WMV files are otherwise kept even when incomplete
+  h.session.st.byte_count = 0;
+
+  CarveCountedFile(h.session, feeder.At(0), kWmv);
+
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+  EXPECT_FALSE(h.session.st.wmv_open);
+  EXPECT_EQ(h.run.recovered_count, 0u);
+}
+
+// Write failures: the damaged file is deleted and never listed, and the scan is told to stop.
+void ExpectFailedWriteLeavesNothing(CarveHarness& h, const std::string& folder, int message) {
+  EXPECT_TRUE(h.session.st.stop_scan);
+  EXPECT_TRUE(h.session.write_failed());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_TRUE(testing::ListFiles(folder).empty());
+  ASSERT_EQ(h.ui.MessageIds(), std::vector<int>{message});
+}
+
+TEST(CountedFile, FullDiskStopsTheScanAndKeepsNothing) {
+  CarveHarness h;
+  const std::string mount_point = h.dir / "small";
+  std::filesystem::create_directory(mount_point);
+  if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN)";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mount_point};
+  h.session.run_folder = mount_point + "/";
+  h.session.recovery_folder_text = mount_point;
+  const auto file = Concat({testing::Bytes("RIFF"), Filler(100 * 1024)});
+
+  CarveLaidOut(h, file, "WAV", kWav, file.size());
+
+  ExpectFailedWriteLeavesNothing(h, mount_point, msg::kDiskFull);
+  EXPECT_EQ(h.ui.messages[0].argument, mount_point);
+}
+
+TEST(CountedFile, OtherWriteFailureDeletesTheFileAndListsNothing) {
+  CarveHarness h;
+  // Writes beyond 4 KiB fail with EFBIG (the signal is ignored so that write() reports it).
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const auto file = Concat({testing::Bytes("RIFF"), Filler(20000)});
+
+  CarveLaidOut(h, file, "WAV", kWav, file.size());
+
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, old_handler);
+  ExpectFailedWriteLeavesNothing(h, h.dir.path(), msg::kWriteFailed);
+}
+
+}  // namespace
+}  // namespace kestrel

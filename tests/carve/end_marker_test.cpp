@@ -1,0 +1,343 @@
+// End-marker carving: real files end exactly after their end sequence, also when it runs into
+// the next sector; look-alikes and filler do not end them; files without an end are not kept.
+
+#include "carve/end_marker.h"
+
+#include <gtest/gtest.h>
+
+#include "support/carve_harness.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::Concat;
+using testing::Filler;
+using testing::SectorFeeder;
+using Routine = void (*)(CarveSession&, const SectorInput&);
+
+struct Type {
+  uint8_t code;
+  const char* extension;
+  Routine carve;
+  bool CarveState::*open_flag;  // set by the dispatch at the start; null when none
+};
+
+constexpr Type kMpgType{kMpg, "MPG", CarveMpg, &CarveState::mpg_open};
+constexpr Type kPdfType{kPdf, "PDF", CarvePdf, &CarveState::pdf_open};
+constexpr Type kAsxType{kAsx, "ASX", CarveAsx, nullptr};
+constexpr Type kPngType{kPng, "PNG", CarvePng, &CarveState::png_open};
+constexpr Type kDocType{kDoc, "DOC", CarveOleDoc, nullptr};
+constexpr Type kMp3Type{kMp3, "MP3", CarveMp3, &CarveState::mp3_open};
+constexpr Type kRtfType{kRtf, "RTF", CarveRtf, nullptr};
+
+// Opens a file of `type` and feeds `image` from sector 0 while the file stays open.
+uint64_t Carve(CarveHarness& h, const Type& type, const std::vector<uint8_t>& image) {
+  SectorFeeder feeder(image);
+  EXPECT_TRUE(h.session.OpenOutput(type.code, type.extension));
+  if (type.open_flag != nullptr) h.session.st.*type.open_flag = true;
+  return h.FeedWhileOpen(feeder, [&](const SectorInput& in) { type.carve(h.session, in); });
+}
+
+void ExpectListed(CarveHarness& h, const Type& type, const std::vector<uint8_t>& expected) {
+  EXPECT_EQ(h.OnlyFile(), expected);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
+  EXPECT_EQ(h.session.st.type_counts[type.code], 1u);
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_FALSE(h.session.st.file_complete);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+  if (type.open_flag != nullptr) {
+    EXPECT_FALSE(h.session.st.*type.open_flag);
+  }
+}
+
+void ExpectNothingKept(CarveHarness& h) {
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+}
+
+// Runs a shell command in a fresh folder and returns the file "out" it made.
+std::vector<uint8_t> MakeWithTool(const std::string& command) {
+  testing::TempDir work;
+  if (testing::RunCommand("cd '" + work.path() + "' && " + command) != 0) return {};
+  return testing::ReadFileBytes(work / "out");
+}
+
+std::vector<uint8_t> Sample(const std::string& name) {
+  const std::string samples = testing::SamplesDir();
+  return samples.empty() ? std::vector<uint8_t>{}
+                         : testing::ReadFileBytes(samples + "/exiftool-t-images/" + name);
+}
+
+size_t Find(const std::vector<uint8_t>& bytes, std::string_view text, size_t from = 0) {
+  auto it = std::search(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.end(), text.begin(),
+                        text.end());
+  return it == bytes.end() ? std::string::npos : static_cast<size_t>(it - bytes.begin());
+}
+
+// --- PNG ---------------------------------------------------------------------------------
+
+std::vector<uint8_t> Be32Bytes(uint32_t v) {
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
+
+uint32_t Crc32(const uint8_t* p, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t k = 0; k < n; ++k) {
+    c ^= p[k];
+    for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return ~c;
+}
+
+// The PNG with a private ancillary chunk after IHDR that makes it `size` bytes long; decoders
+// skip such chunks, so it stays a valid picture.
+std::vector<uint8_t> PaddedPng(const std::vector<uint8_t>& png, size_t size) {
+  if (size < png.size() + 12) return {};
+  const uint32_t length = static_cast<uint32_t>(size - png.size() - 12);
+  auto chunk = Concat({Be32Bytes(length), testing::Bytes("kePd")});
+  chunk.resize(8 + length, 'p');
+  const uint32_t crc = Crc32(chunk.data() + 4, 4 + length);
+  chunk = Concat({chunk, Be32Bytes(crc)});
+  const auto after_ihdr = png.begin() + 33;
+  return Concat({{png.begin(), after_ihdr}, chunk, {after_ihdr, png.end()}});
+}
+
+TEST(EndMarker, PngWhoseIendStraddlesTwoSectorsEndsAfterItsCrc) {
+  if (!testing::HaveTool("gm")) GTEST_SKIP() << "gm is not installed";
+  testing::TempDir work;
+  const auto plain = MakeWithTool("gm convert -size 40x30 plasma: png:out");
+  ASSERT_FALSE(plain.empty());
+  // "IEND" in the last 4 bytes of a sector, its CRC in the next one.
+  const size_t sectors = (plain.size() + 12 + 511) / 512;
+  const auto png = PaddedPng(plain, sectors * 512 + 4);
+  testing::WriteFileBytes(work / "padded.png", png);
+  ASSERT_EQ(testing::RunCommand("gm identify '" + (work / "padded.png") + "' >/dev/null"), 0);
+  CarveHarness h;
+
+  EXPECT_EQ(Carve(h, kPngType, Concat({png, Filler(2000)})), sectors);
+
+  ExpectListed(h, kPngType, png);
+}
+
+// --- PDF ---------------------------------------------------------------------------------
+
+TEST(EndMarker, PdfEndsAfterItsEofAndLineEnd) {
+  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
+  const auto pdf = MakeWithTool(
+      "printf '%%!PS\\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (Kestrel) show "
+      "showpage\\n' > a.ps && gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=out a.ps");
+  ASSERT_FALSE(pdf.empty());
+  CarveHarness h;
+  Carve(h, kPdfType, Concat({pdf, Filler(1500)}));
+  ExpectListed(h, kPdfType, pdf);
+}
+
+TEST(EndMarker, PdfSamplesWithCrAndLfLineEndsAreWrittenWhole) {
+  for (const char* name : {"PDF.pdf", "PDF2.pdf"}) {
+    SCOPED_TRACE(name);
+    const auto pdf = Sample(name);
+    if (pdf.empty()) GTEST_SKIP() << "sample " << name << " is missing";
+    CarveHarness h;
+    Carve(h, kPdfType, Concat({pdf, Filler(600)}));
+    ExpectListed(h, kPdfType, pdf);
+  }
+}
+
+// A linearised PDF: the first part's "%%EOF" is followed by a line end and filler spaces (here
+// read from the next sector), the file ends at the second "%%EOF".
+std::vector<uint8_t> LinearisedPdf() {
+  auto head = testing::Bytes("%PDF-1.4\n1 0 obj <</Linearized 1>> endobj\ntrailer <<>>\n");
+  head = Concat({head, Filler(505 - head.size()), testing::Bytes("%%EOF\r\n  ")});
+  return Concat({head, testing::Bytes("\n2 0 obj <<>> endobj\n"), Filler(300),
+                 testing::Bytes("startxref\n0\n%%EOF\r\n")});
+}
+
+TEST(EndMarker, LinearisedPdfContinuesToTheSecondEof) {
+  const auto pdf = LinearisedPdf();
+  CarveHarness h;
+  Carve(h, kPdfType, Concat({pdf, Filler(900)}));
+  ExpectListed(h, kPdfType, pdf);
+}
+
+TEST(EndMarker, PdfInterruptedAfterThePassedOverEofIsKeptAndTheNextPdfStartsAfresh) {
+  const auto pdf = LinearisedPdf();
+  // Cut before the second "%%EOF".
+  const auto first_part = Concat({{pdf.begin(), pdf.begin() + 700}, Filler(1024 - 700)});
+  CarveHarness h;
+  Carve(h, kPdfType, first_part);
+  EXPECT_TRUE(h.session.st.file_open);
+  h.session.FinishCarvedFile(kPdf);  // a new header interrupts it
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, 1024u);
+
+  Carve(h, kPdfType, Concat({pdf, Filler(900)}));
+
+  ASSERT_EQ(h.ui.rows.size(), 2u);
+  EXPECT_EQ(h.FileBytes(h.ui.rows[1].name), pdf);
+}
+
+// --- MPEG --------------------------------------------------------------------------------
+
+std::vector<uint8_t> FfmpegMpeg() {
+  return MakeWithTool(
+      "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=25 -f mpeg out");
+}
+
+TEST(EndMarker, MpegEndsAfterItsProgramEndCode) {
+  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const auto stream = FfmpegMpeg();
+  ASSERT_FALSE(stream.empty());
+  ASSERT_EQ(Find(stream, std::string_view("\0\0\1\xB9", 4)), std::string::npos);
+  // ffmpeg leaves the optional end code out; a stream may close with it after its last pack.
+  const auto mpg = Concat({stream, {0x00, 0x00, 0x01, 0xB9}});
+  CarveHarness h;
+  Carve(h, kMpgType, Concat({mpg, Filler(1000)}));
+  ExpectListed(h, kMpgType, mpg);
+}
+
+TEST(EndMarker, MpegWithoutEndCodeIsNotKept) {
+  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const auto mpg = FfmpegMpeg();
+  ASSERT_FALSE(mpg.empty());
+  CarveHarness h;
+  EXPECT_EQ(Carve(h, kMpgType, mpg), (mpg.size() + 511) / 512);
+  EXPECT_TRUE(h.session.st.file_open);
+  h.session.FinishCarvedFile(kMpg);
+  ExpectNothingKept(h);
+  EXPECT_FALSE(h.session.st.mpg_open);
+}
+
+// --- MP3 ---------------------------------------------------------------------------------
+
+TEST(EndMarker, Mp3EndsAfterItsId3v1TagAcrossTheSectorEnd) {
+  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const auto mp3 = MakeWithTool(
+      "ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 -write_id3v1 1 "
+      "-metadata title=Kestrel -f mp3 out");
+  ASSERT_GT(mp3.size(), 128u);
+  ASSERT_EQ(Find(mp3, "TAG"), mp3.size() - 128);
+  CarveHarness h;
+  Carve(h, kMp3Type, Concat({mp3, Filler(1000)}));
+  ExpectListed(h, kMp3Type, mp3);
+}
+
+std::vector<uint8_t> Id3v1Tag() {
+  auto tag = Concat(
+      {testing::Bytes("TAGKestrel"), std::vector<uint8_t>(30 - 7, 0), testing::Bytes("Artist")});
+  tag.resize(128, 0);
+  return tag;
+}
+
+TEST(EndMarker, Mp3TagFollowedByNonTextIsNotAnEnd) {
+  const auto decoy = Concat({testing::Bytes("TAGtitle"), {0x01, 0x80, 0xFF}, Filler(30)});
+  const auto mp3 = Concat({testing::Bytes("ID3\x03"), std::vector<uint8_t>(6, 0), Filler(200),
+                           decoy, Filler(700), Id3v1Tag()});
+  CarveHarness h;
+  Carve(h, kMp3Type, Concat({mp3, Filler(600)}));
+  ExpectListed(h, kMp3Type, mp3);
+}
+
+TEST(EndMarker, Mp3TagCutByTheEndOfTheSourceKeepsWhatExists) {
+  auto mp3 =
+      Concat({testing::Bytes("ID3\x03"), std::vector<uint8_t>(6, 0), Filler(1024 - 40 - 10)});
+  const auto tag = Id3v1Tag();
+  mp3.insert(mp3.end(), tag.begin(), tag.begin() + 40);
+  ASSERT_EQ(mp3.size(), 1024u);
+  CarveHarness h;
+  Carve(h, kMp3Type, mp3);
+  ExpectListed(h, kMp3Type, mp3);
+}
+
+// --- ASX and compound documents ----------------------------------------------------------
+
+TEST(EndMarker, AsxEndsAfterItsClosingTagInEitherCase) {
+  for (std::string_view close : {"</ASX>", "</asx>"}) {
+    SCOPED_TRACE(close);
+    std::string text = "<ASX version=\"3.0\">\r\n";
+    for (int k = 0; k < 20; ++k)
+      text += "<Entry><Ref href=\"http://example.org/clip.wmv\"/></Entry>\r\n";
+    text += close;
+    const auto asx = testing::Bytes(text);
+    CarveHarness h;
+    Carve(h, kAsxType, Concat({asx, testing::Bytes("\r\n"), Filler(600)}));
+    ExpectListed(h, kAsxType, asx);
+  }
+}
+
+TEST(EndMarker, CompoundDocumentWithoutFullSignatureEndsAfterItsMark) {
+  const auto doc =
+      Concat({{0xD0, 0xCF, 0x11, 0xE0, 0, 0, 0, 0}, Filler(900), {0xF4, 0x39, 0xB2, 0x71}});
+  CarveHarness h;
+  Carve(h, kDocType, Concat({doc, Filler(600)}));
+  ExpectListed(h, kDocType, doc);
+}
+
+// --- RTF ---------------------------------------------------------------------------------
+
+std::string RtfBody(size_t paragraphs) {
+  std::string text = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n";
+  for (size_t k = 0; k < paragraphs; ++k)
+    text += "{\\pard Kestrel recovers this paragraph.\\par }\n";
+  return text;
+}
+
+TEST(EndMarker, RtfEndingInParFollowedByZerosIsListed) {
+  const auto rtf = testing::Bytes(RtfBody(20) + "{\\pard The end.\\par }}");
+  ASSERT_GT(rtf.size() % 512, 0u);
+  CarveHarness h;
+  // The rest of the file's last sector is zero, as in a cluster's slack.
+  Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(512 - rtf.size() % 512, 0), Filler(512)}));
+  ExpectListed(h, kRtfType, rtf);
+}
+
+TEST(EndMarker, RtfPatternStraddlingTwoSectorsEndsTheFile) {
+  std::string text = RtfBody(3) + "{\\pard ";
+  text += std::string(1024 + 508 - text.size(), 'x');
+  const auto rtf = testing::Bytes(text + "\\par }}");
+  CarveHarness h;
+  EXPECT_EQ(Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(600, 0)})), 3u);
+  ExpectListed(h, kRtfType, rtf);
+}
+
+TEST(EndMarker, RtfPatternAtTheEndOfTheSourceEndsTheFile) {
+  std::string text = RtfBody(2) + "{\\pard ";
+  text += std::string(1024 - 7 - text.size(), 'y');
+  const auto rtf = testing::Bytes(text + "\\par }}");
+  ASSERT_EQ(rtf.size(), 1024u);
+  CarveHarness h;
+  Carve(h, kRtfType, rtf);
+  ExpectListed(h, kRtfType, rtf);
+}
+
+TEST(EndMarker, RtfPatternFollowedByTextIsNotTheEndButMarksTheFileComplete) {
+  const auto rtf = testing::Bytes(RtfBody(15) + "\\par }}\r\n");
+  const auto image = Concat({rtf, std::vector<uint8_t>(600, 0), Filler(400)});
+  CarveHarness h;
+  EXPECT_EQ(Carve(h, kRtfType, image), (image.size() + 511) / 512);
+  EXPECT_TRUE(h.session.st.file_open);
+  EXPECT_TRUE(h.session.st.file_complete);
+
+  h.session.FinishCarvedFile(kRtf);
+
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  const auto kept = h.OnlyFile();
+  EXPECT_EQ(kept.size(), (image.size() + 511) / 512 * 512);
+  EXPECT_TRUE(std::equal(rtf.begin(), rtf.end(), kept.begin()));
+}
+
+TEST(EndMarker, RtfWithoutClosingPatternIsNotKept) {
+  const auto rtf = Sample("RTF.rtf");
+  if (rtf.empty()) GTEST_SKIP() << "sample RTF.rtf is missing";
+  ASSERT_EQ(Find(rtf, "\\par }"), std::string::npos);
+  CarveHarness h;
+  Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(100, 0)}));
+  h.session.FinishCarvedFile(kRtf);
+  ExpectNothingKept(h);
+}
+
+}  // namespace
+}  // namespace kestrel

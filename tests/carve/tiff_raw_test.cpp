@@ -1,0 +1,422 @@
+#include "carve/tiff_raw.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/carve_harness.h"
+#include "support/sector_feeder.h"
+#include "support/structured_fixtures.h"
+#include "support/tiff_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::ImageWithFileAt;
+using testing::SectorFeeder;
+using testing::StartsWith;
+using testing::StructuredSample;
+using testing::TiffBuilder;
+
+constexpr uint64_t kFileSector = 3;
+
+struct TiffStart {
+  std::string extension = "TIF";
+  bool orf_name = false;
+  bool always_keep = false;
+  bool kodak_dc = false;
+};
+
+// Opens the file as the dispatch does at `first` and feeds the following sectors while the
+// routine wants them; the end of the image finishes a file still open, as the scan's end does.
+// Returns the routine's last answer.
+bool CarveTiff(CarveHarness& h, const TiffStart& start = {}, uint64_t first = kFileSector) {
+  CarveSession& s = h.session;
+  const SectorFeeder feeder(h.source.bytes());
+  EXPECT_TRUE(s.OpenOutput(kTif, start.extension, true));
+  s.st.raw_open = true;
+  s.st.picture_open = true;
+  s.st.orf_name = start.orf_name;
+  s.st.always_keep = start.always_keep;
+  s.st.kodak_dc = start.kodak_dc;
+  SectorInput in = feeder.At(first);
+  StartTiffRaw(s, in);
+  bool ok = CarveTiffRaw(s, in, kTif);
+  for (uint64_t sector = first + 1; ok && s.st.file_open && sector < feeder.sector_count();
+       ++sector) {
+    if (s.st.byte_count == 0) break;  // the continuation's condition
+    ok = CarveTiffRaw(s, feeder.At(sector), kTif);
+  }
+  if (s.st.file_open) s.FinishCarvedFile(kTif);
+  return ok;
+}
+
+std::vector<std::string> Names(const std::vector<std::string>& names) {
+  return names;
+}
+
+// A camera file as makers lay it out: IFD0 with a small uncompressed preview strip, Make and
+// Model, SubIFDs holding the raw image, an Exif IFD with a maker note, IFD1 with a JPEG
+// thumbnail; a half-size image and the raw data come last. Its estimate is the end of the raw data
+// plus the sizes of the sub-IFD and of IFD1 with its thumbnail (the chain after IFD0 is added as
+// sizes).
+std::vector<uint8_t> CameraFile(bool big_endian, const std::string& make,
+                                uint16_t ifd0_compression = 1, bool with_raw = true) {
+  TiffBuilder b(big_endian);
+  const int ifd0 = b.AddIfd();
+  const int raw_ifd = with_raw ? b.AddIfd() : -1;
+  const int exif = b.AddIfd();
+  const int ifd1 = b.AddIfd();
+  const int preview = b.AddBlock(testing::PatternBytes(600, 1));
+  const int maker_note = b.AddBlock(testing::PatternBytes(300, 2));
+  const int thumb = b.AddBlock(testing::PatternBytes(700, 3));
+  b.Long(ifd0, 254, {1});
+  b.Short(ifd0, 256, {20});
+  b.Short(ifd0, 257, {10});
+  b.Short(ifd0, 259, {ifd0_compression});
+  b.Ascii(ifd0, 271, make);
+  b.Ascii(ifd0, 272, make + " TEST-1");
+  b.Strips(ifd0, {preview});
+  b.Rational(ifd0, 282, 300, 1);
+  b.Ascii(ifd0, 306, "2024:01:02 03:04:05");
+  b.ExifIfd(ifd0, exif);
+  b.Next(ifd0, ifd1);
+  if (with_raw) {
+    const int half_ifd = b.AddIfd();
+    const int half = b.AddBlock(testing::PatternBytes(1200, 10));
+    const int raw = b.AddBlock(testing::PatternBytes(5000, 4));
+    b.SubIfds(ifd0, {half_ifd, raw_ifd});
+    b.Long(raw_ifd, 254, {0});
+    b.Short(raw_ifd, 259, {1});
+    b.Strips(raw_ifd, {raw});
+    b.Long(half_ifd, 254, {1});
+    b.Short(half_ifd, 259, {1});
+    b.Strips(half_ifd, {half});
+  }
+  b.Rational(exif, 33434, 1, 250);
+  b.MakerNote(exif, maker_note);
+  b.Short(ifd1, 259, {6});
+  b.Thumbnail(ifd1, thumb);
+  return b.Build();
+}
+
+// A plain file: one IFD with its strips, and a Make when given.
+std::vector<uint8_t> SimpleFile(bool big_endian, const std::string& make = "",
+                                uint8_t magic_first = 0, uint8_t magic_second = 0) {
+  TiffBuilder b(big_endian);
+  if (magic_first != 0) b.SetMagicBytes(magic_first, magic_second);
+  const int ifd0 = b.AddIfd();
+  const int s1 = b.AddBlock(testing::PatternBytes(1000, 5));
+  const int s2 = b.AddBlock(testing::PatternBytes(1000, 6));
+  b.Short(ifd0, 256, {50});
+  b.Short(ifd0, 257, {40});
+  b.Short(ifd0, 259, {1});
+  if (!make.empty()) b.Ascii(ifd0, 271, make);
+  b.Strips(ifd0, {s1, s2});
+  return b.Build();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files made by GraphicsMagick come back whole under a TIF name.
+
+class GmTiff : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GmTiff, ComesBackByteForByteUnderTifName) {
+  const std::vector<uint8_t> original = StructuredSample(GetParam());
+  ASSERT_FALSE(original.empty()) << GetParam();
+  CarveHarness h(ImageWithFileAt(original));
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.TIF"}));
+  EXPECT_EQ(h.FileBytes("KES00001.TIF"), original);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, original.size());
+  EXPECT_EQ(h.run.recovered_count, 1u);
+  EXPECT_EQ(h.session.st.type_counts[kTif], 1u);
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_FALSE(h.session.st.raw_open);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, GmTiff,
+                         ::testing::Values("one_strip_le.tif", "strips_be.tif", "strips_le.tif"));
+
+TEST(TiffRaw, PlainTiffIsDroppedWhenTifIsNotSelected) {
+  const std::vector<uint8_t> original = StructuredSample("strips_le.tif");
+  ASSERT_FALSE(original.empty());
+  CarveHarness h(ImageWithFileAt(original));
+  h.session.selected_mask = kAllFileTypesMask & ~TypeBit(kTif);
+  EXPECT_TRUE(CarveTiff(h));
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_FALSE(h.session.st.file_open);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Camera makers: the file is renamed to the maker's extension, in both byte orders.
+
+struct MakerCase {
+  const char* make;
+  bool big_endian;
+  bool kodak_dc;
+  const char* name;
+  uint8_t counted;
+  uint64_t least_over;  // what the estimate adds beyond the file, at least
+  uint64_t most_over;   // and at most
+};
+
+class CameraMaker : public ::testing::TestWithParam<MakerCase> {};
+
+TEST_P(CameraMaker, EndsUnderTheMakersExtension) {
+  const MakerCase& c = GetParam();
+  const std::vector<uint8_t> original = CameraFile(c.big_endian, c.make);
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 16384));
+  TiffStart start;
+  start.kodak_dc = c.kodak_dc;
+  EXPECT_TRUE(CarveTiff(h, start));
+  ASSERT_EQ(h.Files(), Names({c.name}));
+  const std::vector<uint8_t> carved = h.FileBytes(c.name);
+  EXPECT_TRUE(StartsWith(carved, original));
+  EXPECT_GE(carved.size(), original.size() + c.least_over);
+  EXPECT_LE(carved.size(), original.size() + c.most_over);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].name, c.name);
+  EXPECT_EQ(h.ui.rows[0].bytes, carved.size());
+  EXPECT_EQ(h.session.st.type_counts[c.counted], 1u);
+  EXPECT_EQ(h.session.st.type_counts[kTif], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Makers, CameraMaker,
+    ::testing::Values(
+        MakerCase{"NIKON CORPORATION", true, false, "KES00001.NEF", kNef, 0, 1024},
+        MakerCase{"NIKON CORPORATION", false, false, "KES00001.NEF", kNef, 0, 1024},
+        MakerCase{"SONY", false, false, "KES00001.SRF", kSrf, 0, 1024},
+        MakerCase{"PENTAX Corporation", true, false, "KES00001.PEF", kPef, 0, 1024},
+        // Kodak sub-IFD ends are rounded up to a sector and given 4096 bytes more.
+        MakerCase{"KODAK", true, false, "KES00001.DCR", kDcr, 4096, 4096 + 512 + 1024},
+        MakerCase{"Kodak", false, true, "KES00001.KDC", kKdc, 4096, 4096 + 512 + 1024}));
+
+TEST(TiffRaw, RawDataInSubIfdIsIncludedAndTheEstimateStaysNearTheFile) {
+  const std::vector<uint8_t> original = CameraFile(true, "NIKON CORPORATION");
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 16384));
+  EXPECT_TRUE(CarveTiff(h));
+  const std::vector<uint8_t> carved = h.FileBytes("KES00001.NEF");
+  // The raw strip is the last block: a file cut before its end would lose the image.
+  ASSERT_GE(carved.size(), original.size());
+  EXPECT_LE(carved.size(), original.size() + 1024);
+}
+
+TEST(TiffRaw, MakerWhoseTypeIsNotSelectedDropsTheFile) {
+  CarveHarness h(ImageWithFileAt(CameraFile(false, "NIKON CORPORATION"), kFileSector, 16384));
+  h.session.selected_mask = kAllFileTypesMask & ~TypeBit(kNef);
+  EXPECT_FALSE(CarveTiff(h));
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_FALSE(h.session.st.file_open);
+  EXPECT_FALSE(h.session.st.raw_open);
+  EXPECT_FALSE(h.session.st.picture_open);
+  EXPECT_EQ(h.session.st.open_types, 0u);
+}
+
+TEST(TiffRaw, CompressedFirstIfdForgetsTheMakerAndKeepsTheTifName) {
+  const std::vector<uint8_t> original =
+      CameraFile(false, "SONY", /*ifd0_compression=*/6, /*with_raw=*/false);
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 16384));
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.TIF"}));
+  EXPECT_TRUE(StartsWith(h.FileBytes("KES00001.TIF"), original));
+  EXPECT_EQ(h.session.st.type_counts[kTif], 1u);
+}
+
+TEST(TiffRaw, OrfWithRsHeaderIsWrittenBeyondItsEstimateAndAlwaysKept) {
+  // The estimate of a one-IFD file is its exact length; the RS variant adds 5584 bytes.
+  const std::vector<uint8_t> original = SimpleFile(false, "OLYMPUS IMAGING CORP.", 'R', 'S');
+  std::vector<uint8_t> image = ImageWithFileAt(original, kFileSector, 16384);
+  for (size_t i = kFileSector * 512 + original.size(); i < image.size(); ++i) {
+    image[i] = static_cast<uint8_t>(i * 7);
+  }
+  CarveHarness h(image);
+  h.session.selected_mask = TypeBit(kOrf);
+  TiffStart start;
+  start.extension = "ORF";
+  start.orf_name = true;
+  start.always_keep = true;
+  EXPECT_TRUE(CarveTiff(h, start));
+  ASSERT_EQ(h.Files(), Names({"KES00001.ORF"}));
+  const std::vector<uint8_t> carved = h.FileBytes("KES00001.ORF");
+  ASSERT_EQ(carved.size(), original.size() + 5584);
+  EXPECT_TRUE(std::equal(carved.begin(), carved.end(), image.begin() + kFileSector * 512));
+  EXPECT_EQ(h.session.st.type_counts[kOrf], 1u);
+  // The flag belongs to this file only.
+  EXPECT_FALSE(h.session.st.always_keep);
+}
+
+TEST(TiffRaw, RenamingNeverTakesAnExistingFilesName) {
+  CarveHarness h(ImageWithFileAt(CameraFile(true, "NIKON CORPORATION"), kFileSector, 16384));
+  testing::WriteFileBytes(h.dir / "KES00001.NEF", {'k', 'e', 'e', 'p'});
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.NEF", "KES00002.NEF"}));
+  EXPECT_EQ(h.FileBytes("KES00001.NEF"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+}
+
+TEST(TiffRaw, FilesOfOneRunAreNumberedPerExtension) {
+  const std::vector<uint8_t> nikon = CameraFile(true, "NIKON CORPORATION");
+  const std::vector<uint8_t> sony = CameraFile(false, "SONY");
+  std::vector<uint8_t> image = ImageWithFileAt(nikon, kFileSector, 16384);
+  const uint64_t sony_sector = image.size() / 512;
+  const std::vector<uint8_t> second = ImageWithFileAt(sony, 0, 16384);
+  image.insert(image.end(), second.begin(), second.end());
+  const uint64_t third_sector = image.size() / 512;
+  image.insert(image.end(), second.begin(), second.end());
+  CarveHarness h(image);
+  EXPECT_TRUE(CarveTiff(h));
+  EXPECT_TRUE(CarveTiff(h, {}, sony_sector));
+  EXPECT_TRUE(CarveTiff(h, {}, third_sector));
+  EXPECT_EQ(h.Files(), Names({"KES00001.NEF", "KES00001.SRF", "KES00002.SRF"}));
+  EXPECT_EQ(h.run.recovered_count, 3u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Real camera files from the shared samples.
+
+TEST(TiffRawSamples, NikonNefComesBackWhole) {
+  const std::string dir = testing::SamplesDir();
+  if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
+  const std::vector<uint8_t> original =
+      testing::ReadFileBytes(dir + "/exiftool-t-images/Nikon.nef");
+  ASSERT_FALSE(original.empty());
+  CarveHarness h(ImageWithFileAt(original));
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.NEF"}));
+  // Its preview strip is the file's last block: the estimate ends exactly there.
+  EXPECT_EQ(h.FileBytes("KES00001.NEF"), original);
+}
+
+TEST(TiffRawSamples, ExifToolTiffComesBackWhole) {
+  const std::string dir = testing::SamplesDir();
+  if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
+  const std::vector<uint8_t> original =
+      testing::ReadFileBytes(dir + "/exiftool-t-images/ExifTool.tif");
+  ASSERT_FALSE(original.empty());
+  CarveHarness h(ImageWithFileAt(original));
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.TIF"}));
+  const std::vector<uint8_t> carved = h.FileBytes("KES00001.TIF");
+  EXPECT_TRUE(StartsWith(carved, original));
+  EXPECT_LE(carved.size(), original.size() + 512);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bad input: bounded walks, nothing read outside the source, nothing listed that is not whole.
+
+TEST(TiffRawBadInput, LoopingChainsEndTheWalk) {
+  TiffBuilder b(false);
+  const int ifd0 = b.AddIfd();
+  const int ifd1 = b.AddIfd();
+  const int exif = b.AddIfd();
+  const int sub = b.AddIfd();
+  const int strip = b.AddBlock(testing::PatternBytes(2000, 9));
+  b.Short(ifd0, 259, {1});
+  b.Strips(ifd0, {strip});
+  b.SubIfds(ifd0, {sub, sub, sub});
+  b.Next(ifd0, ifd1);
+  b.Next(ifd1, ifd0);  // the main chain loops back to the first IFD
+  b.ExifIfd(ifd1, exif);
+  b.Next(exif, exif);  // an IFD chained to itself
+  b.Short(sub, 259, {1});
+  b.Next(sub, sub);
+  const std::vector<uint8_t> original = b.Build();
+  CarveHarness h(ImageWithFileAt(original));
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.TIF"}));
+  const std::vector<uint8_t> carved = h.FileBytes("KES00001.TIF");
+  EXPECT_TRUE(StartsWith(carved, original));
+  EXPECT_LE(carved.size(), original.size() + 512);
+}
+
+// Builds a one-IFD file with one broken entry added.
+std::vector<uint8_t> FileWithEntry(bool big_endian, uint16_t tag, uint16_t type, uint32_t count,
+                                   uint32_t value) {
+  TiffBuilder b(big_endian);
+  const int ifd0 = b.AddIfd();
+  const int strip = b.AddBlock(testing::PatternBytes(1500, 8));
+  b.Short(ifd0, 259, {1});
+  b.Strips(ifd0, {strip});
+  b.RawEntry(ifd0, tag, type, count, value);
+  return b.Build();
+}
+
+struct BrokenEntry {
+  const char* what;
+  uint16_t tag, type;
+  uint32_t count, value;
+};
+
+class TiffRawRefused : public ::testing::TestWithParam<BrokenEntry> {};
+
+TEST_P(TiffRawRefused, FileIsDeletedAndTheFlagsCleared) {
+  const BrokenEntry& e = GetParam();
+  for (bool big : {false, true}) {
+    CarveHarness h(ImageWithFileAt(FileWithEntry(big, e.tag, e.type, e.count, e.value)));
+    EXPECT_FALSE(CarveTiff(h)) << e.what;
+    EXPECT_TRUE(h.Files().empty()) << e.what;
+    EXPECT_TRUE(h.ui.rows.empty()) << e.what;
+    EXPECT_FALSE(h.session.st.file_open) << e.what;
+    EXPECT_FALSE(h.session.st.raw_open) << e.what;
+    EXPECT_EQ(h.session.st.open_types, 0u) << e.what;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, TiffRawRefused,
+    ::testing::Values(BrokenEntry{"text of 2^32-1 bytes", 270, 2, 0xFFFFFFFFu, 200},
+                      BrokenEntry{"2^32-1 rationals", 282, 5, 0xFFFFFFFFu, 200},
+                      BrokenEntry{"Make text beyond the source", 271, 2, 40, 0x7FFFFF00u},
+                      BrokenEntry{"strip counts array of 2^32-1 entries", 279, 4, 0xFFFFFFFFu, 300},
+                      BrokenEntry{"strip counts array beyond the source", 279, 4, 6, 0xFFFFFF00u}));
+
+TEST(TiffRawBadInput, SubIfdEntryOfAbsurdCountIsRefused) {
+  // Count 2^32-1 LONG offsets: only the first few are followed.
+  CarveHarness h(
+      ImageWithFileAt(FileWithEntry(true, 330, 4, 0xFFFFFFFFu, 0x100), kFileSector, 8192));
+  const bool ok = CarveTiff(h);
+  // Its own size (16 GiB of offsets) reaches past the source: refused, nothing kept.
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(h.Files().empty());
+}
+
+TEST(TiffRawBadInput, FirstIfdBeyondTheSourceIsRefusedAtOnce) {
+  std::vector<uint8_t> header = {'I', 'I', 42, 0, 0x00, 0x00, 0x00, 0x40};  // IFD at 1 GiB
+  CarveHarness h(ImageWithFileAt(header));
+  EXPECT_FALSE(CarveTiff(h));
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_FALSE(h.session.st.raw_open);
+}
+
+TEST(TiffRawBadInput, EstimatePastTheSourcesEndIsRefused) {
+  // The file's strip is cut off by the end of the source.
+  std::vector<uint8_t> original = SimpleFile(true, "NIKON");
+  original.resize(original.size() - 700);
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 0));
+  EXPECT_FALSE(CarveTiff(h));
+  EXPECT_TRUE(h.Files().empty());
+}
+
+TEST(TiffRawBadInput, EntryTableRunningPastTheSourceIsMeasuredAsEmpty) {
+  // 4000 entries announced, the source ends 100 bytes after the count.
+  std::vector<uint8_t> file = {'I', 'I', 42, 0, 8, 0, 0, 0, 0xA0, 0x0F};
+  file.resize(110, 0x11);
+  std::vector<uint8_t> image(kFileSector * 512, 0);
+  image.insert(image.end(), file.begin(), file.end());
+  CarveHarness h(image);
+  EXPECT_TRUE(CarveTiff(h));
+  ASSERT_EQ(h.Files(), Names({"KES00001.TIF"}));
+  // Header, an empty IFD and its next offset: 14 bytes.
+  EXPECT_EQ(h.FileBytes("KES00001.TIF").size(), 14u);
+}
+
+}  // namespace
+}  // namespace kestrel

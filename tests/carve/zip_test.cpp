@@ -1,0 +1,291 @@
+#include "carve/zip.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/carve_harness.h"
+#include "support/sector_feeder.h"
+#include "support/structured_fixtures.h"
+#include "support/tiff_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::ImageWithFileAt;
+using testing::SectorFeeder;
+using testing::StructuredSample;
+
+constexpr uint64_t kFileSector = 2;
+
+// Opens the archive as the dispatch does and feeds sectors while it is open; with
+// `finish_at_end` the image's end finishes an archive still open, as the scan's end does.
+void CarveArchive(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = UINT64_MAX,
+                  bool finish_at_end = true) {
+  CarveSession& s = h.session;
+  const SectorFeeder feeder(h.source.bytes());
+  EXPECT_TRUE(s.OpenOutput(kZip, "ZIP"));
+  s.st.zip_open = true;
+  const SectorInput in = feeder.At(first);
+  StartZip(s, in);
+  CarveZip(s, in, kZip);
+  for (uint64_t sector = first + 1;
+       s.st.file_open && sector < feeder.sector_count() && sector < last; ++sector) {
+    CarveZip(s, feeder.At(sector), kZip);
+  }
+  if (finish_at_end && s.st.file_open) s.FinishCarvedFile(kZip);
+}
+
+std::vector<std::string> Names(const std::vector<std::string>& names) {
+  return names;
+}
+
+void Append16(std::vector<uint8_t>& v, uint32_t x) {
+  v.push_back(static_cast<uint8_t>(x));
+  v.push_back(static_cast<uint8_t>(x >> 8));
+}
+void Append32(std::vector<uint8_t>& v, uint32_t x) {
+  Append16(v, x & 0xFFFF);
+  Append16(v, x >> 16);
+}
+
+// A stored one-member archive whose data is `data_bytes` long, with `comment`.
+std::vector<uint8_t> StoredArchive(size_t data_bytes, const std::string& comment) {
+  const std::string name = "data.bin";
+  const std::vector<uint8_t> data = testing::PatternBytes(data_bytes, 12);
+  std::vector<uint8_t> z;
+  Append32(z, 0x04034B50);
+  Append16(z, 10);
+  Append16(z, 0);
+  Append16(z, 0);
+  Append16(z, 0);
+  Append16(z, 0x5021);
+  Append32(z, 0);  // CRC is not checked by the carving
+  Append32(z, static_cast<uint32_t>(data_bytes));
+  Append32(z, static_cast<uint32_t>(data_bytes));
+  Append16(z, static_cast<uint32_t>(name.size()));
+  Append16(z, 0);
+  z.insert(z.end(), name.begin(), name.end());
+  z.insert(z.end(), data.begin(), data.end());
+  const uint32_t central = static_cast<uint32_t>(z.size());
+  Append32(z, 0x02014B50);
+  for (int i = 0; i < 4; ++i) Append16(z, i == 0 ? 20 : i == 1 ? 10 : 0);
+  Append16(z, 0);
+  Append16(z, 0x5021);
+  Append32(z, 0);
+  Append32(z, static_cast<uint32_t>(data_bytes));
+  Append32(z, static_cast<uint32_t>(data_bytes));
+  Append16(z, static_cast<uint32_t>(name.size()));
+  for (int i = 0; i < 4; ++i) Append16(z, 0);
+  Append32(z, 0);
+  Append32(z, 0);
+  z.insert(z.end(), name.begin(), name.end());
+  const uint32_t central_size = static_cast<uint32_t>(z.size()) - central;
+  Append32(z, 0x06054B50);
+  Append32(z, 0);
+  Append16(z, 1);
+  Append16(z, 1);
+  Append32(z, central_size);
+  Append32(z, central);
+  Append16(z, static_cast<uint32_t>(comment.size()));
+  z.insert(z.end(), comment.begin(), comment.end());
+  return z;
+}
+
+// The data length that puts the end record at `offset` within its sector.
+size_t DataBytesForEndRecordAt(size_t offset) {
+  const size_t fixed = StoredArchive(0, "").size() - 22;  // everything before the end record
+  return 4 * 512 + offset - fixed;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Office Open XML documents packed the way Office packs them.
+
+struct OfficeCase {
+  const char* file;
+  uint8_t type;
+  const char* name;
+};
+
+class OfficeArchive : public ::testing::TestWithParam<OfficeCase> {};
+
+TEST_P(OfficeArchive, ComesBackWholeUnderItsOfficeName) {
+  const OfficeCase& c = GetParam();
+  const std::vector<uint8_t> original = StructuredSample(c.file);
+  ASSERT_FALSE(original.empty()) << c.file;
+  for (uint64_t selected : {kAllFileTypesMask, TypeBit(c.type)}) {
+    CarveHarness h(ImageWithFileAt(original, kFileSector));
+    h.session.selected_mask = selected;
+    CarveArchive(h);
+    ASSERT_EQ(h.Files(), Names({c.name}));
+    EXPECT_EQ(h.FileBytes(c.name), original);
+    ASSERT_EQ(h.ui.rows.size(), 1u);
+    EXPECT_EQ(h.ui.rows[0].name, c.name);
+    EXPECT_EQ(h.ui.rows[0].bytes, original.size());
+    EXPECT_EQ(h.run.recovered_count, 1u);
+    EXPECT_EQ(h.session.st.type_counts[c.type], 1u);
+    EXPECT_EQ(h.session.st.type_counts[kZip], 0u);
+    EXPECT_FALSE(h.session.st.zip_open);
+    EXPECT_FALSE(h.session.st.file_open);
+    EXPECT_EQ(h.session.st.open_types, 0u);
+  }
+}
+
+TEST_P(OfficeArchive, IsDeletedWhenOnlyZipIsSelected) {
+  const OfficeCase& c = GetParam();
+  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector));
+  h.session.selected_mask = TypeBit(kZip);
+  CarveArchive(h);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_EQ(h.session.st.type_counts[kZip], 0u);
+  EXPECT_FALSE(h.session.st.zip_open);
+}
+
+INSTANTIATE_TEST_SUITE_P(Office, OfficeArchive,
+                         ::testing::Values(OfficeCase{"office.docx", kDoc, "KES00001.DOCX"},
+                                           OfficeCase{"office.xlsx", kXls, "KES00001.XLSX"},
+                                           OfficeCase{"office.pptx", kPpt, "KES00001.PPTX"}));
+
+TEST(ZipOffice, DocxNameIsTheFirstFreeOne) {
+  const std::vector<uint8_t> original = StructuredSample("office.docx");
+  CarveHarness h(ImageWithFileAt(original, kFileSector));
+  testing::WriteFileBytes(h.dir / "KES00001.DOCX", {'x'});
+  testing::WriteFileBytes(h.dir / "KES00003.DOCX", {'y'});
+  CarveArchive(h);
+  ASSERT_EQ(h.Files(), Names({"KES00001.DOCX", "KES00003.DOCX", "KES00004.DOCX"}));
+  EXPECT_EQ(h.FileBytes("KES00004.DOCX"), original);
+  EXPECT_EQ(h.FileBytes("KES00001.DOCX"), std::vector<uint8_t>{'x'});
+}
+
+TEST(ZipOffice, MarksOfAnUnfinishedDocumentDoNotNameTheNextArchive) {
+  // A DOCX cut off by another header, then a plain archive with a "word/" folder.
+  const std::vector<uint8_t> docx = StructuredSample("office.docx");
+  const std::vector<uint8_t> plain = StructuredSample("plain_word_folder.zip");
+  std::vector<uint8_t> image = ImageWithFileAt(docx, kFileSector, 0);
+  const uint64_t plain_sector = image.size() / 512;
+  const std::vector<uint8_t> second = ImageWithFileAt(plain, 0);
+  image.insert(image.end(), second.begin(), second.end());
+  CarveHarness h(image);
+  CarveArchive(h, kFileSector, kFileSector + 2);  // the next header ends it
+  EXPECT_TRUE(h.Files().empty());
+  CarveArchive(h, plain_sector);
+  ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"}));
+  EXPECT_EQ(h.FileBytes("KES00001.ZIP"), plain);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Plain archives stay ZIP files, comments included.
+
+class PlainArchive : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PlainArchive, ComesBackByteForByteAsZip) {
+  const std::vector<uint8_t> original = StructuredSample(GetParam());
+  ASSERT_FALSE(original.empty()) << GetParam();
+  CarveHarness h(ImageWithFileAt(original, kFileSector));
+  CarveArchive(h);
+  ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"}));
+  EXPECT_EQ(h.FileBytes("KES00001.ZIP"), original);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, original.size());
+  EXPECT_EQ(h.session.st.type_counts[kZip], 1u);
+  EXPECT_EQ(h.run.recovered_count, 1u);
+}
+
+// "plain_word_folder.zip" holds a "word/" folder but carries no Office marks; "commented.zip"
+// has an archive comment; the end record of "stored.zip" lies six sectors in.
+INSTANTIATE_TEST_SUITE_P(MadeByZip, PlainArchive,
+                         ::testing::Values("plain_word_folder.zip", "commented.zip", "stored.zip"));
+
+TEST(ZipPlain, IsDeletedWhenZipIsNotSelected) {
+  CarveHarness h(ImageWithFileAt(StructuredSample("stored.zip"), kFileSector));
+  h.session.selected_mask = kAllFileTypesMask & ~TypeBit(kZip);
+  CarveArchive(h);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_FALSE(h.session.st.zip_open);
+}
+
+TEST(ZipPlain, EndRecordInTheLastBytesOfASectorIsWrittenWhole) {
+  for (size_t at : {490u, 500u, 508u, 511u}) {
+    const std::vector<uint8_t> original =
+        StoredArchive(DataBytesForEndRecordAt(at), "comment after a split end record");
+    CarveHarness h(ImageWithFileAt(original, kFileSector));
+    CarveArchive(h);
+    ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"})) << at;
+    EXPECT_EQ(h.FileBytes("KES00001.ZIP"), original) << at;
+  }
+}
+
+TEST(ZipPlain, LongestCommentIsWrittenWholePastTheLookAhead) {
+  // The record at the sector's last byte with a 65535-byte comment reaches 20 bytes past the
+  // bytes a sector can see after it.
+  std::string comment(65535, 'c');
+  comment.back() = 'E';
+  const std::vector<uint8_t> original = StoredArchive(DataBytesForEndRecordAt(511), comment);
+  CarveHarness h(ImageWithFileAt(original, kFileSector));
+  CarveArchive(h);
+  ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"}));
+  EXPECT_EQ(h.FileBytes("KES00001.ZIP"), original);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared samples.
+
+TEST(ZipSamples, ExifToolArchivesStayZip) {
+  const std::string dir = testing::SamplesDir();
+  if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
+  // OOXML.docx was repacked by another tool: no Office marks, so it is kept as a ZIP file.
+  for (const char* file : {"ZIP.zip", "OOXML.docx"}) {
+    const std::vector<uint8_t> original =
+        testing::ReadFileBytes(dir + "/exiftool-t-images/" + file);
+    ASSERT_FALSE(original.empty()) << file;
+    CarveHarness h(ImageWithFileAt(original, kFileSector));
+    CarveArchive(h);
+    ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"})) << file;
+    EXPECT_EQ(h.FileBytes("KES00001.ZIP"), original) << file;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Archives that are not whole are not kept.
+
+TEST(ZipBadInput, ArchiveWhoseEndRecordNeverComesIsDeleted) {
+  std::vector<uint8_t> original = StructuredSample("stored.zip");
+  original.resize(original.size() - 100);  // the central directory's end and the end record
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 64 * 1024));
+  CarveArchive(h);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_FALSE(h.session.st.zip_open);
+  EXPECT_FALSE(h.session.st.file_open);
+}
+
+// The source ends (on a sector boundary, as every source does) inside the record or its comment.
+void ExpectDroppedWhenSourceEndsAfter(const std::vector<uint8_t>& archive, size_t sectors) {
+  std::vector<uint8_t> image = ImageWithFileAt(archive, kFileSector, 0);
+  image.resize((kFileSector + sectors) * 512);
+  CarveHarness h(image);
+  CarveArchive(h);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_FALSE(h.session.st.zip_open);
+  EXPECT_FALSE(h.session.st.file_open);
+}
+
+TEST(ZipBadInput, SourceEndingInsideTheCommentDropsTheArchive) {
+  // End record at offset 300 of the archive's fifth sector, 3000 bytes of comment.
+  ExpectDroppedWhenSourceEndsAfter(
+      StoredArchive(DataBytesForEndRecordAt(300), std::string(3000, 'k')), 6);
+}
+
+TEST(ZipBadInput, SourceEndingInsideTheEndRecordDropsTheArchive) {
+  ExpectDroppedWhenSourceEndsAfter(StoredArchive(DataBytesForEndRecordAt(500), ""), 5);
+}
+
+}  // namespace
+}  // namespace kestrel

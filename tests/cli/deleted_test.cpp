@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/settings_store.h"
+#include "run/file_types.h"
+#include "run/messages.h"
+#include "support/fat_image.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::FatImage;
+using testing::FatTestBytes;
+using testing::RunCommand;
+using testing::TempDir;
+
+struct CliResult {
+  int status = -1;
+  std::vector<std::string> out;
+  std::string raw_out;
+  std::string err;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string OnlySubfolder(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (entry.is_directory()) found.push_back(entry.path().string());
+  }
+  return found.size() == 1 ? found[0] + "/" : "";
+}
+
+// Runs kestrel-cli deleted on FAT images made with mkfs.fat and mtools, without the machine's
+// block devices and with a settings file of its own.
+class DeletedCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools is not installed";
+    std::string why;
+    auto image = FatImage::Create(dir_ / "card.img", 16, 20480, 4, &why);
+    ASSERT_TRUE(image) << why;
+    photo_ = FatTestBytes(1000, 1);
+    notes_ = FatTestBytes(3000, 2);
+    ASSERT_TRUE(image->MakeFolder("/DCIM"));
+    // A live first file keeps DCIM out of the root's search (only its own selection finds it).
+    ASSERT_TRUE(image->WriteFile("/DCIM/KEEP.JPG", FatTestBytes(100, 3)));
+    ASSERT_TRUE(image->WriteFile("/DCIM/Summer Photo.jpg", photo_));
+    ASSERT_TRUE(image->WriteFile("/NOTES.TXT", notes_));
+    ASSERT_TRUE(image->Delete("/DCIM/Summer Photo.jpg"));
+    ASSERT_TRUE(image->Delete("/NOTES.TXT"));
+    image_ = image->path();
+  }
+
+  CliResult Run(const std::string& arguments, const std::string& extra_env = "") {
+    std::ofstream(dir_ / "devices.conf", std::ios::trunc) << devices_;
+    std::string err_file = dir_ / "stderr.txt";
+    std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir_ / "devices.conf" +
+                          "' KESTREL_REGISTRY='" + dir_ / "registry.reg" + "' " + extra_env +
+                          " " KESTREL_CLI_PATH " " + arguments + " 2>'" + err_file + "' </dev/null)";
+    CliResult result;
+    result.status = RunCommand(command, &result.raw_out);
+    result.out = Lines(result.raw_out);
+    std::ifstream err(err_file);
+    result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    return result;
+  }
+
+  TempDir dir_;
+  std::string image_;
+  std::string devices_;
+  std::vector<uint8_t> photo_, notes_;
+};
+
+TEST_F(DeletedCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
+  CliResult result = Run("deleted '" + image_ + "' --out '" + dir_ / "out" + "'");
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string run_folder = OnlySubfolder(dir_ / "out");
+  ASSERT_FALSE(run_folder.empty());
+  EXPECT_EQ(result.out, (std::vector<std::string>{
+                            "KES_OTES.TXT\t3 KB\t" + run_folder,
+                            std::string(MessageText(msg::kCompleted)),
+                        }));
+  EXPECT_EQ(testing::ReadFileBytes(run_folder + "KES_OTES.TXT"), notes_);
+
+  CliResult folder = Run("deleted '" + image_ + "' --folder /dcim --out '" + dir_ / "out" + "'");
+  ASSERT_EQ(folder.status, 0) << folder.err;
+  EXPECT_EQ(folder.out.front(), "Summer Photo.jpg\t1 KB\t" + run_folder);
+  EXPECT_EQ(testing::ReadFileBytes(run_folder + "Summer Photo.jpg"), photo_);
+}
+
+TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
+  devices_ = "G: " + image_ + "\n";
+  CliResult result = Run("deleted G: --folder /DCIM --json --out '" + dir_ / "out" + "'");
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string run_folder = OnlySubfolder(dir_ / "out");
+  ASSERT_EQ(result.out.size(), 2u);
+  EXPECT_EQ(result.out[0], "{\"name\": \"Summer Photo.jpg\", \"bytes\": 1000, \"size_kb\": \"1 KB\", "
+                           "\"folder\": \"" + run_folder + "\", \"path\": \"" + run_folder +
+                               "Summer Photo.jpg\", \"created\": true}");
+  EXPECT_EQ(result.out[1], "{\"message_id\": 112, \"message\": \"Recovery process completed "
+                           "successfully.\"}");
+}
+
+TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
+  CliResult jpg = Run("deleted '" + image_ + "' --types jpg --out '" + dir_ / "a" + "'");
+  ASSERT_EQ(jpg.status, 0) << jpg.err;
+  // The root holds only NOTES.TXT, which is not wanted.
+  EXPECT_EQ(jpg.raw_out, std::string(MessageText(msg::kNothingFound)) + "\n");
+
+  CliResult all = Run("deleted '" + image_ + "' --types all --out '" + dir_ / "b" + "'");
+  EXPECT_EQ(all.out.size(), 2u);
+
+  // The stored folder and selection apply without options: only PDF selected, not "all files".
+  SettingsStore settings(dir_ / "registry.reg");
+  ASSERT_TRUE(settings.SetString("Default Folder", dir_ / "stored"));
+  ASSERT_TRUE(settings.SetByte("Scan File", 0));
+  for (const FileTypeEntry& type : FileTypeCatalogue()) {
+    ASSERT_TRUE(settings.SetByte(std::string(type.name), type.name == "PDF" ? 1 : 0));
+  }
+  CliResult stored = Run("deleted '" + image_ + "'");
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  EXPECT_EQ(stored.raw_out, std::string(MessageText(msg::kNothingFound)) + "\n");
+  EXPECT_FALSE(OnlySubfolder(dir_ / "stored").empty());
+
+  ASSERT_TRUE(settings.SetByte("Scan File", 1));
+  CliResult scan_all = Run("deleted '" + image_ + "'");
+  EXPECT_EQ(scan_all.out.size(), 2u);
+}
+
+TEST_F(DeletedCommandTest, RefusalsAndUsageErrors) {
+  ASSERT_EQ(RunCommand("truncate -s 2M " + dir_ / "blank.img"), 0);
+  CliResult blank = Run("deleted '" + dir_ / "blank.img" + "' --out '" + dir_ / "out" + "'");
+  EXPECT_EQ(blank.status, 1);
+  EXPECT_TRUE(blank.out.empty());
+  EXPECT_NE(blank.err.find(MessageText(msg::kNoFileSystem)), std::string::npos) << blank.err;
+
+  CliResult no_folder = Run("deleted '" + image_ + "' --folder /Nope --out '" + dir_ / "out" + "'");
+  EXPECT_EQ(no_folder.status, 1);
+  EXPECT_NE(no_folder.err.find(MessageText(msg::kFolderNotFound)), std::string::npos);
+
+  EXPECT_EQ(Run("deleted").status, 2);
+  EXPECT_EQ(Run("deleted '" + image_ + "' --types XYZ").status, 2);
+  devices_ = "disk " + image_ + "\n";
+  EXPECT_EQ(Run("deleted disk0 --out '" + dir_ / "out" + "'").status, 2);
+}
+
+TEST_F(DeletedCommandTest, ExfatIsRefused) {
+  if (!testing::HaveTool("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat is not installed";
+  ASSERT_EQ(RunCommand("truncate -s 8M " + dir_ / "ex.img" + " && mkfs.exfat " + dir_ / "ex.img" +
+                       " >/dev/null"),
+            0);
+  CliResult result = Run("deleted '" + dir_ / "ex.img" + "' --out '" + dir_ / "out" + "'");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(MessageText(msg::kExfatRefused)), std::string::npos) << result.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
+}
+
+// The run folder on the volume being read: a FAT image attached to a loop device whose file
+// system (by the mount table the test hands over) holds the recovery folder.
+TEST_F(DeletedCommandTest, RunFolderOnTheSourceIsRefused) {
+  if (geteuid() != 0 || !testing::HaveTool("losetup")) GTEST_SKIP() << "needs root and losetup";
+  std::string loop;
+  if (RunCommand("losetup --find --show --read-only '" + image_ + "'", &loop) != 0) {
+    GTEST_SKIP() << "no loop device: " << loop;
+  }
+  while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+  struct stat st {};
+  ASSERT_EQ(::stat(loop.c_str(), &st), 0);
+  std::filesystem::create_directories(dir_ / "mnt");
+  std::string mount_point = std::filesystem::canonical(dir_ / "mnt").string();
+  std::ofstream(dir_ / "mountinfo") << "100 1 " << major(st.st_rdev) << ":" << minor(st.st_rdev)
+                                     << " / " << mount_point << " rw - vfat " << loop << " rw\n";
+  CliResult result = Run("deleted " + loop + " --out '" + mount_point + "'",
+                         "KESTREL_MOUNTINFO='" + dir_ / "mountinfo" + "'");
+  RunCommand("losetup -d " + loop);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(MessageText(msg::kSameDrive).substr(0, 40)), std::string::npos)
+      << result.err;
+  EXPECT_TRUE(result.out.empty());
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,371 @@
+#include "disk/deleted_recovery.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "disk/fat_volume.h"
+#include "platform/settings_store.h"
+#include "run/messages.h"
+#include "support/fake_run_ui.h"
+#include "support/fat_image.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeRunUi;
+using testing::FatImage;
+using testing::FatTestBytes;
+using testing::ReadFileBytes;
+using testing::TempDir;
+
+struct Recovery {
+  RunResult result;
+  FakeRunUi ui;
+  std::string run_folder;  // ends with "/", empty when none was made
+  std::vector<std::string> files;
+  std::vector<uint8_t> File(const std::string& name) const {
+    return ReadFileBytes(run_folder + name);
+  }
+};
+
+struct RecoverOptions {
+  std::string folder = "/";
+  uint64_t mask = kAllFileTypesMask;
+  uint8_t scan_all = 1;
+  std::function<void(RunContext&, FakeRunUi&)> on_pump;
+};
+
+class DeletedRecoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools is not installed";
+  }
+
+  FatImage MakeImage(int bits, const std::string& name = "volume.img") {
+    std::string why;
+    // FAT32 needs 65525 clusters: 40 MB with one sector per cluster.
+    auto image = bits == 32 ? FatImage::Create(dir_ / name, 32, 40000, 1, &why)
+                 : bits == 16 ? FatImage::Create(dir_ / name, 16, 20480, 4, &why)
+                              : FatImage::Create(dir_ / name, 12, 1440, 0, &why);
+    EXPECT_TRUE(image) << why;
+    return *image;
+  }
+
+  std::unique_ptr<Recovery> Recover(const std::string& image_path, const RecoverOptions& options = {}) {
+    auto recovery = std::make_unique<Recovery>();
+    RunContext run(recovery->ui);
+    if (options.on_pump) {
+      recovery->ui.on_pump = [&run, &recovery, &options] { options.on_pump(run, recovery->ui); };
+    }
+    FileTypeSelection types;
+    types.mask = options.mask;
+    types.scan_all = options.scan_all;
+    SettingsStore settings(dir_ / "registry.reg");
+    DeletedSource source;
+    source.path = image_path;
+    recovery->result =
+        RecoverDeletedFiles(run, types, settings, source, options.folder, dir_ / "out");
+    recovery->run_folder = run.run_folder;
+    if (!run.run_folder.empty()) recovery->files = testing::ListFiles(run.run_folder);
+    return recovery;
+  }
+
+  TempDir dir_;
+  testing::ScopedEnv no_devices_{"KESTREL_NO_DEVICES", "1"};
+  testing::ScopedEnv registry_{"KESTREL_REGISTRY", dir_ / "registry.reg"};
+};
+
+// The same volume content on FAT16 and on FAT32.
+class DeletedRecoveryBothTypesTest : public DeletedRecoveryTest,
+                                     public ::testing::WithParamInterface<int> {};
+
+TEST_P(DeletedRecoveryBothTypesTest, BringsBackDeletedFilesUnderTheirNames) {
+  FatImage image = MakeImage(GetParam());
+  const auto photo = FatTestBytes(1000, 1);          // one sector and a tail of 488 bytes
+  const auto long_named = FatTestBytes(10000, 2);    // several clusters
+  const auto beach = FatTestBytes(3000, 3);
+  const auto kept = FatTestBytes(700, 4);
+  const auto trip_short = FatTestBytes(512, 5);
+  ASSERT_TRUE(image.WriteFile("/PHOTO.JPG", photo));
+  ASSERT_TRUE(image.WriteFile("/Long File Name.jpg", long_named));
+  ASSERT_TRUE(image.WriteFile("/EMPTY.TXT", {}));
+  ASSERT_TRUE(image.WriteFile("/KEEP.JPG", kept));
+  ASSERT_TRUE(image.MakeFolder("/Trip"));
+  ASSERT_TRUE(image.WriteFile("/Trip/Beach Day.jpg", beach));
+  ASSERT_TRUE(image.WriteFile("/Trip/SHORT.PNG", trip_short));
+  ASSERT_TRUE(image.Delete("/PHOTO.JPG"));
+  ASSERT_TRUE(image.Delete("/Long File Name.jpg"));
+  ASSERT_TRUE(image.Delete("/EMPTY.TXT"));
+  ASSERT_TRUE(image.DeleteTree("/Trip"));
+
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompleted});
+  EXPECT_EQ(recovery->files,
+            (std::vector<std::string>{"Beach Day.jpg", "KES_HORT.PNG", "KES_HOTO.JPG",
+                                      "KES_MPTY.TXT", "Long File Name.jpg"}));
+  EXPECT_EQ(recovery->File("KES_HOTO.JPG"), photo);
+  EXPECT_EQ(recovery->File("Long File Name.jpg"), long_named);
+  EXPECT_EQ(recovery->File("Beach Day.jpg"), beach);
+  EXPECT_EQ(recovery->File("KES_HORT.PNG"), trip_short);
+  EXPECT_TRUE(recovery->File("KES_MPTY.TXT").empty());
+  EXPECT_EQ(recovery->result.recovered, 5u);
+  EXPECT_EQ(recovery->ui.recovered_count, " 5");
+
+  // The results list: one row per file, in the order written (last found first).
+  ASSERT_EQ(recovery->ui.rows.size(), 5u);
+  EXPECT_EQ(recovery->ui.rows.front().name, "KES_HORT.PNG");
+  EXPECT_EQ(recovery->ui.rows.back().name, "KES_HOTO.JPG");
+  for (const ResultRow& row : recovery->ui.rows) {
+    EXPECT_EQ(row.folder_text, recovery->run_folder);
+    EXPECT_TRUE(row.created);
+  }
+  EXPECT_EQ(recovery->ui.rows.back().size_text, "1 KB");
+}
+
+TEST_P(DeletedRecoveryBothTypesTest, SelectedFolderKeepsItsLiveFiles) {
+  FatImage image = MakeImage(GetParam());
+  const auto gone = FatTestBytes(5000, 7);
+  ASSERT_TRUE(image.MakeFolder("/DCIM"));
+  ASSERT_TRUE(image.MakeFolder("/DCIM/100CANON"));
+  ASSERT_TRUE(image.WriteFile("/DCIM/100CANON/IMG_0001.JPG", gone));
+  ASSERT_TRUE(image.WriteFile("/DCIM/100CANON/IMG_0002.JPG", FatTestBytes(800, 8)));
+  ASSERT_TRUE(image.Delete("/DCIM/100CANON/IMG_0001.JPG"));
+
+  RecoverOptions options;
+  options.folder = "/DCIM/100CANON";
+  auto recovery = Recover(image.path(), options);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->files, std::vector<std::string>{"KES_MG_0001.JPG"});
+  EXPECT_EQ(recovery->File("KES_MG_0001.JPG"), gone);
+}
+
+TEST_P(DeletedRecoveryBothTypesTest, FilesOfTheRecycledFolderComeBack) {
+  FatImage image = MakeImage(GetParam());
+  const auto binned = FatTestBytes(2000, 9);
+  ASSERT_TRUE(image.MakeFolder("/RECYCLED"));
+  ASSERT_TRUE(image.MakeFolder("/RECYCLED/DC1"));
+  ASSERT_TRUE(image.WriteFile("/RECYCLED/DC1/Binned Picture.jpg", binned));
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->files, std::vector<std::string>{"Binned Picture.jpg"});
+  EXPECT_EQ(recovery->File("Binned Picture.jpg"), binned);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, DeletedRecoveryBothTypesTest, ::testing::Values(16, 32));
+
+TEST_F(DeletedRecoveryTest, ClashingNamesAreMadeUniqueAndNothingIsOverwritten) {
+  FatImage image = MakeImage(16);
+  const auto first = FatTestBytes(600, 11);
+  const auto second = FatTestBytes(900, 12);
+  ASSERT_TRUE(image.WriteFile("/FOO.TXT", first));
+  ASSERT_TRUE(image.MakeFolder("/OLD"));
+  ASSERT_TRUE(image.WriteFile("/OLD/GOO.TXT", second));
+  ASSERT_TRUE(image.Delete("/FOO.TXT"));
+  ASSERT_TRUE(image.DeleteTree("/OLD"));
+  // Both restore to _OO.TXT.
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->files, (std::vector<std::string>{"KES_OO - Copy(1).TXT", "KES_OO.TXT"}));
+  // Copied from the last found (inside OLD) to the first.
+  EXPECT_EQ(recovery->File("KES_OO.TXT"), second);
+  EXPECT_EQ(recovery->File("KES_OO - Copy(1).TXT"), first);
+
+  // A second run into the same day folder adds copies beside the first run's files.
+  auto again = Recover(image.path());
+  EXPECT_EQ(again->files.size(), 4u);
+  EXPECT_EQ(again->File("KES_OO.TXT"), second);
+  EXPECT_EQ(again->File("KES_OO - Copy(3).TXT"), first);
+}
+
+TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
+  FatImage image = MakeImage(16);
+  const std::vector<std::string> names = {"/A.JPG", "/B.TXT", "/C.MP3", "/D.MP4", "/E.7Z", "/F.XYZ"};
+  for (const std::string& name : names) ASSERT_TRUE(image.WriteFile(name, FatTestBytes(100, 13)));
+  for (const std::string& name : names) ASSERT_TRUE(image.Delete(name));
+  // Digits other than 3 and blanks fail the extension test, whatever the selection.
+  auto all = Recover(image.path());
+  EXPECT_EQ(all->files, (std::vector<std::string>{"KES_.JPG", "KES_.MP3", "KES_.TXT", "KES_.XYZ"}));
+
+  RecoverOptions jpg_only;
+  jpg_only.mask = TypeBit(kJpg) | TypeBit(kMp3);
+  jpg_only.scan_all = 0;
+  auto selected = Recover(image.path(), jpg_only);
+  EXPECT_EQ(selected->result.recovered, 2u);
+  ASSERT_EQ(selected->ui.rows.size(), 2u);
+  EXPECT_EQ(selected->ui.rows[0].name.substr(selected->ui.rows[0].name.size() - 3), "MP3");
+  EXPECT_EQ(selected->ui.rows[1].name.substr(selected->ui.rows[1].name.size() - 3), "JPG");
+}
+
+TEST_F(DeletedRecoveryTest, UnicodeNamesAndAttributes) {
+  FatImage image = MakeImage(32);
+  const auto content = FatTestBytes(4000, 14);
+  ASSERT_TRUE(image.WriteFile("/Grüße 写真.jpg", content));
+  ASSERT_TRUE(image.WriteFile("/LOCKED.JPG", content));
+  ASSERT_TRUE(image.SetAttributes("/LOCKED.JPG", "+r"));
+  ASSERT_TRUE(image.Delete("/Grüße 写真.jpg"));
+  ASSERT_TRUE(image.Delete("/LOCKED.JPG"));
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->files, (std::vector<std::string>{"Grüße 写真.jpg", "KES_OCKED.JPG"}));
+  EXPECT_EQ(recovery->File("Grüße 写真.jpg"), content);
+  struct stat st {};
+  ASSERT_EQ(::stat((recovery->run_folder + "KES_OCKED.JPG").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);  // read-only comes back read-only
+}
+
+TEST_F(DeletedRecoveryTest, RefusalsEndTheRunWithTheirMessage) {
+  struct Case {
+    std::string name;
+    std::string make;  // shell command creating the volume at $IMG
+    int message;
+    bool run_folder_made;
+  };
+  std::vector<Case> cases = {
+      {"unformatted", "truncate -s 4M $IMG", msg::kNoFileSystem, false},
+      {"empty", "truncate -s 0 $IMG", msg::kMediaNotPresent, false},
+      {"fat12", "mkfs.fat -C -F 12 $IMG 1440 >/dev/null", msg::kFileSystemNotSupported, true},
+  };
+  if (testing::HaveTool("mkfs.exfat")) {
+    cases.push_back({"exfat", "truncate -s 8M $IMG && mkfs.exfat $IMG >/dev/null", msg::kExfatRefused,
+                     false});
+  } else {
+    ADD_FAILURE() << "mkfs.exfat is not installed; the exFAT refusal is not tested";
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir run_dir;
+    std::string img = run_dir / "volume.img";
+    ASSERT_EQ(testing::RunCommand("IMG=" + img + "; " + c.make), 0);
+    auto recovery = Recover(img);
+    EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
+    EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{c.message});
+    EXPECT_EQ(recovery->result.message_id, c.message);
+    EXPECT_EQ(!recovery->run_folder.empty(), c.run_folder_made);
+    EXPECT_TRUE(recovery->files.empty());
+    EXPECT_EQ(recovery->ui.status, "");
+  }
+  auto missing = Recover(dir_ / "no-such.img");
+  EXPECT_EQ(missing->ui.MessageIds(), std::vector<int>{msg::kCannotReadDevice});
+}
+
+TEST_F(DeletedRecoveryTest, UnknownFolderIsRefused) {
+  FatImage image = MakeImage(16);
+  RecoverOptions options;
+  options.folder = "/No/Such/Folder";
+  auto recovery = Recover(image.path(), options);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kFolderNotFound});
+}
+
+TEST_F(DeletedRecoveryTest, RunFolderThatCannotBeMadeIsRefused) {
+  FatImage image = MakeImage(16);
+  testing::WriteFileBytes(dir_ / "out", {1});  // a file where the folder should be
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCannotCreateFolder});
+}
+
+TEST_F(DeletedRecoveryTest, CancelDuringTheSearchEndsWithoutAClosingMessage) {
+  FatImage image = MakeImage(16);
+  ASSERT_TRUE(image.WriteFile("/A.JPG", FatTestBytes(100, 15)));
+  ASSERT_TRUE(image.Delete("/A.JPG"));
+  RecoverOptions options;
+  options.on_pump = [](RunContext& run, FakeRunUi& ui) {
+    run.cancel_requested = true;
+    ui.yes_no_answers = {MessageAnswer::kYes};
+  };
+  auto recovery = Recover(image.path(), options);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCancelled);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
+  EXPECT_TRUE(recovery->files.empty());
+}
+
+TEST_F(DeletedRecoveryTest, CancelAnsweredNoGoesOn) {
+  FatImage image = MakeImage(16);
+  ASSERT_TRUE(image.WriteFile("/A.JPG", FatTestBytes(100, 15)));
+  ASSERT_TRUE(image.Delete("/A.JPG"));
+  int pumps = 0;
+  RecoverOptions options;
+  options.on_pump = [&pumps](RunContext& run, FakeRunUi&) {
+    if (++pumps == 3) run.cancel_requested = true;
+  };
+  auto recovery = Recover(image.path(), options);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->ui.MessageIds(), (std::vector<int>{msg::kConfirmCancel, msg::kCompleted}));
+  EXPECT_EQ(recovery->files, std::vector<std::string>{"KES_.JPG"});
+}
+
+TEST_F(DeletedRecoveryTest, NothingDeletedShowsNothingFound) {
+  FatImage image = MakeImage(32);
+  ASSERT_TRUE(image.WriteFile("/LIVE.JPG", FatTestBytes(100, 16)));
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kNothingFound});
+  EXPECT_TRUE(recovery->files.empty());
+}
+
+// Damaged volumes: a clear message or a normal end, never a crash or a hang.
+TEST_F(DeletedRecoveryTest, DamagedVolumes) {
+  FatImage image = MakeImage(32);
+  const auto content = FatTestBytes(300000, 17);
+  ASSERT_TRUE(image.WriteFile("/BIG.JPG", content));
+  ASSERT_TRUE(image.MakeFolder("/SUB"));
+  ASSERT_TRUE(image.WriteFile("/SUB/X.JPG", FatTestBytes(100, 18)));
+  ASSERT_TRUE(image.Delete("/BIG.JPG"));
+  const auto pristine = ReadFileBytes(image.path());
+  FatVolumeInfo info;
+  MemorySource probe(pristine);
+  ASSERT_TRUE(IdentifyFatVolume(probe, &info));
+
+  {
+    SCOPED_TRACE("looping root chain");
+    auto bytes = pristine;
+    bytes[info.fat_start_sector * 512 + 8] = 2;  // FAT[2] = 2
+    bytes[info.fat_start_sector * 512 + 9] = bytes[info.fat_start_sector * 512 + 10] =
+        bytes[info.fat_start_sector * 512 + 11] = 0;
+    testing::WriteFileBytes(dir_ / "loop.img", bytes);
+    auto recovery = Recover(dir_ / "loop.img");
+    EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+    EXPECT_EQ(recovery->File("KES_IG.JPG"), content);
+  }
+  {
+    SCOPED_TRACE("truncated inside the deleted file");
+    auto bytes = pristine;
+    bytes.resize(static_cast<size_t>((info.data_start_sector + 200) * 512));
+    testing::WriteFileBytes(dir_ / "short.img", bytes);
+    auto recovery = Recover(dir_ / "short.img");
+    EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
+    EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCannotReadDevice});
+    EXPECT_TRUE(recovery->ui.rows.empty());
+  }
+  {
+    SCOPED_TRACE("root cluster outside the volume");
+    auto bytes = pristine;
+    bytes[44] = 0xFF;
+    bytes[45] = 0xFF;
+    bytes[46] = 0xFF;
+    testing::WriteFileBytes(dir_ / "root.img", bytes);
+    auto recovery = Recover(dir_ / "root.img");
+    EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kNoFileSystem});
+  }
+  {
+    SCOPED_TRACE("garbage directory and FAT");
+    auto bytes = pristine;
+    auto noise = FatTestBytes(static_cast<size_t>(info.fat_size_sectors * 512), 19);
+    std::copy(noise.begin(), noise.end(), bytes.begin() + static_cast<long>(info.fat_start_sector * 512));
+    auto root_noise = FatTestBytes(512, 20);
+    std::copy(root_noise.begin(), root_noise.end(),
+              bytes.begin() + static_cast<long>(info.data_start_sector * 512 + 512 * 0));
+    testing::WriteFileBytes(dir_ / "noise.img", bytes);
+    auto recovery = Recover(dir_ / "noise.img");
+    EXPECT_NE(recovery->result.outcome, RunOutcome::kCancelled);
+    EXPECT_FALSE(recovery->ui.messages.empty());
+  }
+}
+
+}  // namespace
+}  // namespace kestrel

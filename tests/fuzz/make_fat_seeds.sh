@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Makes the seed volumes of fat_fuzz with mkfs.fat and mtools: small FAT12 and FAT16 volumes
+# and a FAT32 volume cut down to its first clusters (its FAT size field shrunk to one sector so
+# that the data region follows at once), each with live and deleted files and folders.
+set -euo pipefail
+out=$(cd "$(dirname "$0")" && pwd)/seeds/fat
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
+mkdir -p "$out"
+head -c 3000 /dev/urandom >"$work/data"
+
+populate() {
+  mmd -i "$1" ::/DCIM ::/DCIM/100CANON ::/RECYCLED ::/RECYCLED/DC1 ::/Trip
+  mcopy -i "$1" "$work/data" "::/DCIM/100CANON/IMG_0001.JPG"
+  mcopy -i "$1" "$work/data" "::/Long File Name.jpg"
+  mcopy -i "$1" "$work/data" "::/RECYCLED/DC1/Grüße.jpg"
+  mcopy -i "$1" "$work/data" "::/Trip/beach.jpg"
+  mdel -i "$1" "::/Long File Name.jpg" ::/DCIM/100CANON/IMG_0001.JPG
+  mdeltree -i "$1" ::/Trip
+}
+
+mkfs.fat -C -F 12 "$work/fat12.img" 360 >/dev/null
+populate "$work/fat12.img"
+head -c $((32 * 1024)) "$work/fat12.img" >"$out/fat12-head.img"
+
+mkfs.fat -C -F 16 -s 4 "$work/fat16.img" 20480 >/dev/null
+populate "$work/fat16.img"
+head -c $((160 * 1024)) "$work/fat16.img" >"$out/fat16-head.img"
+
+mkfs.fat -C -F 32 -s 1 -f 1 "$work/fat32.img" 40000 >/dev/null
+populate "$work/fat32.img"
+python3 - "$work/fat32.img" "$out/fat32-small.img" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+reserved = struct.unpack_from('<H', data, 14)[0]
+fat_size = struct.unpack_from('<I', data, 36)[0]
+boot = bytearray(data[:reserved * 512])
+struct.pack_into('<I', boot, 36, 1)
+fat = data[reserved * 512:reserved * 512 + 512]
+start = (reserved + fat_size) * 512
+open(sys.argv[2], 'wb').write(bytes(boot) + fat + data[start:start + 64 * 512])
+PY

@@ -1,0 +1,75 @@
+// Fuzzes the NTFS reader: one file record parsed and its content read (first byte even), or a
+// whole small volume loaded and its records walked (first byte odd).
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "disk/ntfs_data_reader.h"
+#include "disk/ntfs_record.h"
+#include "disk/ntfs_volume.h"
+#include "disk/scan_source.h"
+
+namespace {
+
+using kestrel::MemorySource;
+
+constexpr uint32_t kCluster = 4096;
+constexpr uint64_t kVolumeClusters = 16;
+constexpr uint64_t kMaxContentBytes = 1 << 20;
+constexpr uint64_t kMaxRecords = 2048;
+
+// Reads a content the way the recovery copies it, but stops after kMaxContentBytes.
+void Drain(kestrel::NtfsDataReader& reader) {
+  std::vector<uint8_t> piece(kestrel::kNtfsPieceBytes);
+  uint64_t total = 0;
+  while (!reader.at_end() && total < kMaxContentBytes) {
+    const int64_t got = reader.ReadNext(piece.data(), piece.size());
+    if (got <= 0) break;
+    total += static_cast<uint64_t>(got);
+  }
+}
+
+void FuzzRecord(const uint8_t* data, size_t size) {
+  static const uint32_t kSizes[] = {512, 1024, 4096};
+  const uint32_t record_size = kSizes[size > 0 ? data[0] % 3 : 0];
+  std::vector<uint8_t> record(record_size, 0);
+  if (size > 1) std::memcpy(record.data(), data + 1, std::min<size_t>(size - 1, record_size));
+  std::vector<uint8_t> volume(kVolumeClusters * kCluster);
+  for (size_t i = 0; i < volume.size(); ++i) volume[i] = static_cast<uint8_t>(i * 31);
+  MemorySource source(std::move(volume));
+
+  kestrel::MftRecord parser;
+  if (parser.SetParams(record_size, kCluster, kVolumeClusters) != 0) return;
+  std::vector<uint8_t> copy = record;
+  parser.ParseRecord(copy, false);
+  if (parser.ParseRecord(record, true) != 0 || !parser.data()) return;
+  kestrel::NtfsDataReader reader(source, kCluster, *parser.data());
+  Drain(reader);
+}
+
+void FuzzVolume(const uint8_t* data, size_t size) {
+  MemorySource source(std::vector<uint8_t>(data, data + size));
+  kestrel::NtfsDrive drive(source);
+  if (drive.LoadMft() != 0) return;
+  const uint64_t count = std::min(drive.record_count(), kMaxRecords);
+  for (uint64_t record = 0; record <= count; ++record) {
+    kestrel::NtfsFileDetail detail;
+    if (drive.GetFileDetail(record, &detail) != 0) continue;
+    std::optional<kestrel::NtfsDataReader> reader;
+    if (drive.ReadFileData(record, &reader) == 0) Drain(*reader);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  if (data[0] % 2 == 0) {
+    FuzzRecord(data + 1, size - 1);
+  } else {
+    FuzzVolume(data + 1, size - 1);
+  }
+  return 0;
+}

@@ -1,0 +1,163 @@
+// The signature dispatch: which headers start files, which guards keep a header inside an
+// open file from interrupting it, and the lengths the dispatch gives length-driven files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/scan_harness.h"
+
+namespace kestrel {
+namespace {
+
+using testing::ScanImage;
+using testing::TempDir;
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kSector = 512;
+
+class Image {
+ public:
+  explicit Image(size_t sectors) : bytes_(sectors * kSector, 0) {}
+  // Copies `data` to the start of `sector`.
+  Image& Put(size_t sector, const Bytes& data, size_t offset = 0) {
+    std::memcpy(bytes_.data() + sector * kSector + offset, data.data(), data.size());
+    return *this;
+  }
+  Image& Fill(size_t sector, size_t sectors, uint8_t value) {
+    std::memset(bytes_.data() + sector * kSector, value, sectors * kSector);
+    return *this;
+  }
+  const Bytes& bytes() const { return bytes_; }
+  Bytes Slice(size_t offset, size_t length) const {
+    return Bytes(bytes_.begin() + static_cast<ptrdiff_t>(offset),
+                 bytes_.begin() + static_cast<ptrdiff_t>(offset + length));
+  }
+
+ private:
+  Bytes bytes_;
+};
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+const Bytes kMpegPack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01};
+const Bytes kMpegEnd = {0x00, 0x00, 0x01, 0xB9};
+const Bytes kExifJpegStart = {0xFF, 0xD8, 0xFF, 0xE1, 0x10, 0x00, 'E', 'x', 'i', 'f'};
+const Bytes kJpegEnd = {0xFF, 0xD9};
+
+TEST(Dispatch, JpegHeaderInsideAnOpenMpegDoesNotStartAPicture) {
+  TempDir dir;
+  Image image(20);
+  image.Fill(2, 3, 0x47).Put(2, kMpegPack).Put(3, kExifJpegStart).Put(3, kJpegEnd, 100);
+  image.Put(4, kMpegEnd, 50);
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.MPG"});
+  EXPECT_EQ(scan->File("KES00001.MPG"), image.Slice(2 * kSector, 2 * kSector + 54));
+}
+
+TEST(Dispatch, JpegHeaderInsideAnOpenGifStartsAPicture) {
+  TempDir dir;
+  Image image(20);
+  image.Fill(2, 1, 0x07).Put(2, Text("GIF89a"));  // a GIF that never ends
+  image.Fill(3, 1, 0x21).Put(3, kExifJpegStart).Put(3, kJpegEnd, 200);
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.JPG"});
+  EXPECT_EQ(scan->File("KES00001.JPG"), image.Slice(3 * kSector, 202));
+}
+
+TEST(Dispatch, HeadersCountOnlyAtSectorStarts) {
+  TempDir dir;
+  Image image(20);
+  image.Put(3, Concat({Text("GIF89a"), Bytes(10, 1), {0x00, 0x3B}}), 100);
+  auto scan = ScanImage(image.bytes(), dir);
+  EXPECT_TRUE(scan->files.empty());
+  EXPECT_EQ(scan->ui.MessageIds().back(), 1193);
+}
+
+TEST(Dispatch, RiffWithZeroSizeStartsNothing) {
+  TempDir dir;
+  Image image(20);
+  image.Put(2, Concat({Text("RIFF"), Le32(0), Text("WAVEfmt ")}));
+  image.Put(4, Concat({Text("RIFF"), Le32(0), Text("AVI LIST")}));
+  auto scan = ScanImage(image.bytes(), dir);
+  EXPECT_TRUE(scan->files.empty());
+}
+
+TEST(Dispatch, LengthDrivenFilesGetTheirStatedLength) {
+  TempDir dir;
+  Image image(40);
+  // AIFF: FORM size n gives n + 8 bytes.
+  image.Fill(2, 3, 0x31).Put(2, Concat({Text("FORM"), Be32(1000), Text("AIFFCOMM")}));
+  // Sun audio: header (data offset 32) and 700 bytes of data are written whole.
+  image.Fill(10, 3, 0x32).Put(10, Concat({Text(".snd"), Be32(32), Be32(700), Be32(2)}));
+  // WAV: RIFF size n gives n + 8 bytes.
+  image.Fill(20, 4, 0x33).Put(20, Concat({Text("RIFF"), Le32(1500), Text("WAVEfmt ")}));
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files, (std::vector<std::string>{"KES00001.AIF", "KES00001.SND", "KES00001.WAV"}));
+  EXPECT_EQ(scan->File("KES00001.AIF"), image.Slice(2 * kSector, 1008));
+  EXPECT_EQ(scan->File("KES00001.SND"), image.Slice(10 * kSector, 732));
+  EXPECT_EQ(scan->File("KES00001.WAV"), image.Slice(20 * kSector, 1508));
+}
+
+TEST(Dispatch, AnUnselectedHeaderStillEndsTheOpenFile) {
+  TempDir dir;
+  Image image(20);
+  image.Fill(2, 1, 0x07).Put(2, Text("GIF89a")).Put(2, {0x00, 0x3B}, 300);
+  // A BMP header (BMP not selected) ends the GIF before the GIF's own later sectors.
+  image.Put(3, Concat({Text("BM"), Le32(5000), Le32(0)}));
+  image.Fill(4, 1, 0x00).Put(4, {0x00, 0x3B}, 10);
+  auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(TypeBit(kGif)));
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.GIF"});
+  EXPECT_EQ(scan->File("KES00001.GIF"), image.Slice(2 * kSector, 302));
+}
+
+TEST(Dispatch, AbsurdLengthsAtTheEndOfTheSourceListNothing) {
+  TempDir dir;
+  Image image(30);
+  image.Fill(20, 10, 0x42).Put(20, Concat({Text("BM"), Le32(0xFFFFFFF0), Le32(0)}));
+  auto bmp = ScanImage(image.bytes(), dir);
+  EXPECT_TRUE(bmp->files.empty()) << "a file that was not written whole is not kept";
+  EXPECT_EQ(bmp->ui.MessageIds(), std::vector<int>{1193});
+}
+
+TEST(Dispatch, IconDirectoryReachingPastTheSourceIsNoIcon) {
+  TempDir dir;
+  Image image(4);
+  // 65535 entries of 16 bytes would reach far past the source's end.
+  Bytes header = {0, 0, 1, 0, 0xFF, 0xFF, 16, 16, 0, 0, 1, 0, 32, 0, 0x68, 0x04, 0, 0, 0x16, 0, 0, 0};
+  image.Fill(1, 3, 0x10).Put(1, header);
+  auto scan = ScanImage(image.bytes(), dir);
+  EXPECT_TRUE(scan->files.empty());
+}
+
+TEST(Dispatch, IconDirectoryGivesTheIconsLength) {
+  TempDir dir;
+  Image image(10);
+  // Two entries of 300 and 200 bytes: 6 + 32 + 500 bytes.
+  Bytes header = Concat({{0, 0, 1, 0, 2, 0},
+                         {16, 16, 0, 0, 1, 0, 32, 0}, Le32(300), Le32(38),
+                         {32, 32, 0, 0, 1, 0, 32, 0}, Le32(200), Le32(338)});
+  image.Fill(2, 2, 0x10).Put(2, header);
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.ICO"});
+  EXPECT_EQ(scan->File("KES00001.ICO").size(), 538u);
+}
+
+TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
+  TempDir dir;
+  Image image(30);
+  image.Fill(2, 1, 0x47).Put(2, kMpegPack);                   // an MPEG without an end code,
+  image.Fill(3, 1, 0x07).Put(3, Text("GIF89a")).Put(3, {0x00, 0x3B}, 40);  // ended by a GIF
+  image.Fill(10, 1, 0x21).Put(10, kExifJpegStart).Put(10, kJpegEnd, 300);  // a camera JPEG later
+  auto scan = ScanImage(image.bytes(), dir);
+  EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.GIF", "KES00001.JPG"}));
+}
+
+}  // namespace
+}  // namespace kestrel

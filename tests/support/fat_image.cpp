@@ -1,0 +1,76 @@
+#include "support/fat_image.h"
+
+#include <cstdio>
+#include <random>
+
+#include "support/temp_dir.h"
+
+namespace kestrel::testing {
+namespace {
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+std::vector<uint8_t> FatTestBytes(size_t length, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> bytes(length);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random() >> 24);
+  return bytes;
+}
+
+bool HaveFatTools() { return HaveTool("mkfs.fat") && HaveTool("mcopy") && HaveTool("mdeltree"); }
+
+std::optional<FatImage> FatImage::Create(const std::string& image_path, int fat_bits, uint64_t kib,
+                                         int sectors_per_cluster, std::string* why) {
+  if (!HaveFatTools()) {
+    *why = "mkfs.fat or mtools is not installed";
+    return std::nullopt;
+  }
+  std::string command = "mkfs.fat -C -F " + std::to_string(fat_bits);
+  if (sectors_per_cluster > 0) command += " -s " + std::to_string(sectors_per_cluster);
+  command += " " + Quoted(image_path) + " " + std::to_string(kib);
+  std::string output;
+  if (RunCommand(command, &output) != 0) {
+    *why = "mkfs.fat failed: " + output;
+    return std::nullopt;
+  }
+  return FatImage(image_path);
+}
+
+bool FatImage::Mtools(const std::string& command, const std::string& arguments) {
+  return RunCommand("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + command + " -i " + Quoted(image_path_) + " " +
+                    arguments) == 0;
+}
+
+bool FatImage::WriteFile(const std::string& path, const std::vector<uint8_t>& content) {
+  const std::string staged = image_path_ + ".staged";
+  WriteFileBytes(staged, content);
+  bool ok = Mtools("mcopy", Quoted(staged) + " " + Quoted("::" + path));
+  std::remove(staged.c_str());
+  return ok;
+}
+
+bool FatImage::MakeFolder(const std::string& path) { return Mtools("mmd", Quoted("::" + path)); }
+
+bool FatImage::Delete(const std::string& path) { return Mtools("mdel", Quoted("::" + path)); }
+
+bool FatImage::DeleteTree(const std::string& path) {
+  return Mtools("mdeltree", Quoted("::" + path));
+}
+
+bool FatImage::SetAttributes(const std::string& path, const std::string& flags) {
+  return Mtools("mattrib", flags + " " + Quoted("::" + path));
+}
+
+}  // namespace kestrel::testing

@@ -1,0 +1,42 @@
+#pragma once
+// The project's own sample files (tests/fixtures/samples/, made by tests/fixtures/make_samples.sh):
+// where they are, how to read them, and what the raw scan should make of each. The folder's
+// README.md explains every entry in words.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/file_types.h"
+
+namespace kestrel::testing {
+
+// What a raw scan over an image holding the sample should write, with zero bytes after the sample
+// up to the end of its last sector and zero sectors (or a new file's header) after that.
+enum class CarveResult {
+  kExact,           // the sample byte for byte
+  kExactPlusZeros,  // the sample followed by 0 .. max_extra_zeros zero bytes
+};
+
+struct FixtureSample {
+  std::string_view file;       // name in tests/fixtures/samples/
+  int row;                     // signature row (1..35) that starts it
+  TypeCode type;               // type code of the output file
+  std::string_view extension;  // extension of the carved file
+  CarveResult result;
+  uint32_t max_extra_zeros;  // for kExactPlusZeros
+};
+
+// Every committed sample, in the order of the signature rows.
+std::span<const FixtureSample> FixtureSamples();
+// The entry of a sample by file name; throws std::out_of_range for an unknown name.
+const FixtureSample& FixtureSampleNamed(std::string_view file);
+
+// Absolute path of tests/fixtures/samples (no trailing "/").
+std::string FixtureSamplesDir();
+// The bytes of a committed sample; throws std::runtime_error when it is missing or empty.
+std::vector<uint8_t> ReadFixtureSample(std::string_view file);
+
+}  // namespace kestrel::testing

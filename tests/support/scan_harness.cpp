@@ -1,0 +1,45 @@
+#include "support/scan_harness.h"
+
+#include <stdlib.h>
+
+#include "platform/settings_store.h"
+#include "run/file_types.h"
+#include "run/run_context.h"
+#include "scan/raw_scan.h"
+
+namespace kestrel::testing {
+
+std::unique_ptr<ScanRun> ScanImage(const std::vector<uint8_t>& image, const TempDir& dir,
+                                   const ScanOptions& options) {
+  const std::string image_path = dir / "source.img";
+  WriteFileBytes(image_path, image);
+  ::setenv("KESTREL_REGISTRY", (dir / "registry.reg").c_str(), 1);
+  auto scan = std::make_unique<ScanRun>();
+  if (options.script) options.script(scan->ui);
+  SettingsStore settings(dir / "registry.reg");
+  FileTypeSelection types;
+  types.mask = options.types;
+  RunContext run(scan->ui);
+  run.BeginRun();
+  RawScanRequest request;
+  request.path = image_path;
+  request.recovery_folder = dir / "recovered";
+  request.wrap_source = options.wrap_source;
+  if (options.on_pump) {
+    FakeRunUi* ui = &scan->ui;
+    scan->ui.on_pump = [&run, ui, &options] { options.on_pump(run, *ui); };
+  }
+  scan->result = RunRawScan(run, types, settings, request);
+  scan->run_folder = run.run_folder;
+  if (!scan->run_folder.empty()) {
+    for (const std::string& name : ListFiles(scan->run_folder)) scan->files.push_back(name);
+  }
+  return scan;
+}
+
+std::vector<uint8_t> PadToSector(std::vector<uint8_t> bytes) {
+  bytes.resize((bytes.size() + 511) / 512 * 512, 0);
+  return bytes;
+}
+
+}  // namespace kestrel::testing
