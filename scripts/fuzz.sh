@@ -14,6 +14,10 @@ for target in $targets; do
   corpus=$(mktemp -d)
   seeds=tests/fuzz/seeds/${name%_fuzz}
   [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/ 2>/dev/null || true
+  # The carving fuzzer starts from the sample files of every carved format.
+  if [ "$name" = dispatch_fuzz ]; then
+    cp tests/fixtures/samples/* tests/fixtures/structured/* "$corpus"/ 2>/dev/null || true
+  fi
   echo "fuzz: $name for ${SECONDS_PER_TARGET}s"
   "$target" -max_total_time="$SECONDS_PER_TARGET" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" \
     > "build-fuzz/$name.log" 2>&1 || { tail -50 "build-fuzz/$name.log"; exit 1; }

@@ -106,6 +106,7 @@ void CarveSession::ClearOpenFlags() {
   st.msv_open = st.mrw_open = st.mov_open = st.wmv_open = st.png_open = st.bmp_open = false;
   st.open_types = 0;
   st.picture_open = false;
+  st.always_keep = false;
 }
 
 void CarveSession::FinishCarvedFile(uint8_t code) {

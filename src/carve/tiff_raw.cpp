@@ -1,6 +1,7 @@
 #include "carve/tiff_raw.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
@@ -21,19 +22,18 @@ struct MakerName {
 // The extension of the camera maker found, tested in the order NEF, KDC, DCR, SRF, PEF.
 bool MakerExtension(const CarveState& st, MakerName* name) {
   const TiffState& t = st.tiff;
-  if (t.maker_nikon)
-    *name = {kNef, "NEF"};
-  else if (t.maker_kodak && st.kodak_dc)
-    *name = {kKdc, "KDC"};
-  else if (t.maker_kodak)
-    *name = {kDcr, "DCR"};
-  else if (t.maker_sony)
-    *name = {kSrf, "SRF"};
-  else if (t.maker_pentax)
-    *name = {kPef, "PEF"};
-  else
-    return false;
-  return true;
+  const bool kodak = t.maker_kodak;
+  const MakerName candidates[] = {
+      {kNef, "NEF"}, {kKdc, "KDC"}, {kDcr, "DCR"}, {kSrf, "SRF"}, {kPef, "PEF"}};
+  const bool found[] = {t.maker_nikon, kodak && st.kodak_dc, kodak && !st.kodak_dc, t.maker_sony,
+                        t.maker_pentax};
+  for (size_t i = 0; i < std::size(found); ++i) {
+    if (found[i]) {
+      *name = candidates[i];
+      return true;
+    }
+  }
+  return false;
 }
 
 // The counter a kept file adds to: KDC or DCR, NEF, ORF, SRF, PEF, else TIF.

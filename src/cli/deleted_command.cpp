@@ -78,9 +78,8 @@ int RunDeletedCommand(const CliOptions& options) {
 
   SettingsStore settings(SettingsStore::DefaultPath());
   if (options.types.empty()) LoadStoredSelection(settings, &types);
-  const std::string recovery_folder = options.out.empty()
-                                          ? StoredRecoveryFolder(settings, nullptr)
-                                          : AbsoluteFolder(options.out);
+  const std::string recovery_folder =
+      options.out.empty() ? StoredRecoveryFolder(settings, nullptr) : AbsoluteFolder(options.out);
   std::string notice = settings.TakeCorruptionNotice();
   if (!notice.empty()) {
     std::fprintf(stderr, "kestrel-cli: the settings file was damaged and was moved to %s\n",
@@ -90,8 +89,8 @@ int RunDeletedCommand(const CliOptions& options) {
   TerminalRunUi ui(options.json, policy);
   RunContext run(ui);
   ui.AttachRun(&run);
-  RunResult result = RecoverDeletedFiles(run, types, settings, source, options.folder,
-                                         recovery_folder);
+  RunResult result =
+      RecoverDeletedFiles(run, types, settings, source, options.folder, recovery_folder);
   if (result.message_id == 0 &&
       (result.outcome == RunOutcome::kRefused || result.outcome == RunOutcome::kStopped)) {
     // The window passes over this ending silently; a script still needs to know.

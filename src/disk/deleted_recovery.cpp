@@ -150,7 +150,8 @@ RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
   SearchStart start;
   start.root_selected = folder.depth == 0 && folder.cluster == 0;
   start.start_cluster = folder.cluster;
-  if (start.root_selected && info.fat_type == FatType::kFat32) start.start_cluster = info.root_cluster;
+  if (start.root_selected && info.fat_type == FatType::kFat32)
+    start.start_cluster = info.root_cluster;
   start.recycled_cluster = folder.recycled_cluster;
 
   std::vector<DeletedEntry> entries;

@@ -31,14 +31,14 @@ std::string TypeTestExtension(const std::string& extension) {
   return text;
 }
 
-// Cuts the part before the last '.' so that the name fits, at a UTF-8 character boundary.
+// Cuts the part before the extension so that the name fits, at a UTF-8 character boundary.
 std::string FitNameLength(const std::string& name) {
   if (name.size() <= kMaxNameBytes) return name;
-  size_t dot = name.find_last_of('.');
-  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-  if (extension.size() > kMaxNameBytes / 2) extension.clear();
-  std::string base = name.substr(0, dot == std::string::npos ? name.size() : dot);
-  size_t keep = kMaxNameBytes - extension.size();
+  const size_t dot = name.find_last_of('.');
+  const bool keep_extension = dot != std::string::npos && name.size() - dot <= kMaxNameBytes / 2;
+  const std::string extension = keep_extension ? name.substr(dot) : "";
+  const std::string base = name.substr(0, name.size() - extension.size());
+  size_t keep = kMaxNameBytes - extension.size();  // below base.size()
   while (keep > 0 && (static_cast<uint8_t>(base[keep]) & 0xC0) == 0x80) --keep;
   return base.substr(0, keep) + extension;
 }

@@ -9,7 +9,9 @@
 namespace kestrel {
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 void AppendUtf8(uint32_t code, std::string* out) {
   if (code < 0x80) {
@@ -113,6 +115,8 @@ std::string Utf16ToUtf8(const std::vector<uint16_t>& units) {
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
       AppendUtf8(0xFFFD, &out);
+    } else if (unit < 0x20 || unit == 0x7F) {
+      out += '_';  // control characters are no part of a FAT name
     } else {
       AppendUtf8(unit, &out);
     }
@@ -150,8 +154,8 @@ bool ReadDirectory(FatVolume& volume, DirectoryLocation where, std::vector<uint8
   const FatVolumeInfo& info = volume.info();
   bytes->clear();
   if (where.fixed_root) {
-    const uint64_t length = std::min<uint64_t>(info.root_dir_sectors * kSectorBytes,
-                                               kMaxDirectoryBytes);
+    const uint64_t length =
+        std::min<uint64_t>(info.root_dir_sectors * kSectorBytes, kMaxDirectoryBytes);
     bytes->resize(static_cast<size_t>(length));
     if (length == 0) return true;
     const int64_t got = volume.source().ReadAt(info.root_dir_start_sector * kSectorBytes,

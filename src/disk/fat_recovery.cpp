@@ -13,7 +13,10 @@ namespace {
 
 constexpr const char* kSearchingText = "Searching deleted files...";
 // The descent below the bound ends after this many levels (a damaged tree may loop).
-constexpr int kMaxDescentLevels = 4096;
+constexpr size_t kMaxDescentLevels = 4096;
+// Discovered folders searched at most: far more than a card holds, few enough to bound the
+// memory a damaged volume full of folder-like clusters could claim.
+constexpr size_t kMaxDiscoveredClusters = 65536;
 
 bool IsRootParent(const FatVolumeInfo& info, uint32_t parent) {
   return parent == 0 || (info.fat_type == FatType::kFat32 && parent == info.root_cluster);
@@ -71,7 +74,8 @@ class EntryScanner {
       : run_(run), entries_(entries) {}
 
   // `own`: a block of the selected folder itself (only deleted entries count); otherwise a
-  // discovered folder, whose entries all count. False when cancelled.
+  // discovered folder, whose entries all count. A long name may continue from one own block to
+  // the next. False when cancelled.
   bool Scan(const uint8_t* data, size_t length, bool own, bool root_selected);
 
  private:
@@ -101,7 +105,7 @@ bool EntryScanner::Scan(const uint8_t* data, size_t length, bool own, bool root_
   if (below_selected_folder && length >= kDirEntryBytes) {
     dot_high = ParseDirEntry(data).cluster_high;
   }
-  long_name_.Clear();
+  if (!own) long_name_.Clear();
   for (size_t at = 0; at + kDirEntryBytes <= length; at += kDirEntryBytes) {
     if (run_.PollCancel()) return false;
     run_.PumpMessages();
@@ -234,6 +238,7 @@ bool CollectDirectoryClusters(FatVolume& volume, RunContext& run, const SearchSt
     if (list->Contains(cluster)) continue;
     if (!volume.ReadClusterFirstSector(cluster, sector.data())) continue;
     if (rules.Take(sector.data(), *list)) list->Add(cluster);
+    if (list->clusters().size() - list->own_count >= kMaxDiscoveredClusters) break;
   }
   return true;
 }
@@ -246,8 +251,7 @@ SearchEnd SearchDeletedEntries(FatVolume& volume, RunContext& run, const SearchS
   try {
     EntryScanner scanner(run, entries);
     std::vector<uint8_t> block;
-    if (start.start_cluster == 0 &&
-        ReadDirectory(volume, RootDirectory(volume.info()), &block)) {
+    if (start.start_cluster == 0 && ReadDirectory(volume, RootDirectory(volume.info()), &block)) {
       if (!scanner.Scan(block.data(), block.size(), true, start.root_selected)) {
         return SearchEnd::kCancelled;
       }

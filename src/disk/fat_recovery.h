@@ -63,7 +63,8 @@ uint32_t DiscoveryBound(FatVolume& volume, const SearchStart& start,
 // the Recycled folder, or a folder already taken.
 class DiscoveryRules {
  public:
-  DiscoveryRules(const FatVolumeInfo& info, const SearchStart& start) : info_(info), start_(start) {}
+  DiscoveryRules(const FatVolumeInfo& info, const SearchStart& start)
+      : info_(info), start_(start) {}
   bool Take(const uint8_t* first_sector, const DirectoryClusterList& list);
 
  private:

@@ -9,7 +9,9 @@
 namespace kestrel {
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
@@ -86,9 +88,9 @@ bool FatVolume::ReadFatSector(uint64_t sector) {
 uint32_t FatVolume::ReadFatEntry(uint32_t cluster, bool* ok) {
   *ok = false;
   const uint64_t fat_bytes = info_.fat_start_sector * kSectorBytes;
-  const uint64_t entry_end = info_.fat_type == FatType::kFat12 ? uint64_t{cluster} * 3 / 2 + 2
+  const uint64_t entry_end = info_.fat_type == FatType::kFat12   ? uint64_t{cluster} * 3 / 2 + 2
                              : info_.fat_type == FatType::kFat16 ? uint64_t{cluster} * 2 + 2
-                                                                  : uint64_t{cluster} * 4 + 4;
+                                                                 : uint64_t{cluster} * 4 + 4;
   // An entry beyond the FAT's own sectors is not part of it (a boot sector that understates the
   // FAT size); the chain ends there.
   if (entry_end > info_.fat_size_sectors * kSectorBytes) return 0;

@@ -22,15 +22,15 @@ struct FatVolumeInfo {
   uint8_t sectors_per_cluster = 0;
   uint8_t fat_count = 0;
   uint16_t root_entry_count = 0;
-  uint32_t hidden_sectors = 0;         // sectors before the partition (informational)
+  uint32_t hidden_sectors = 0;  // sectors before the partition (informational)
   uint64_t total_sectors = 0;
-  uint64_t fat_start_sector = 0;       // reserved sector count
+  uint64_t fat_start_sector = 0;  // reserved sector count
   uint64_t fat_size_sectors = 0;
   uint64_t root_dir_start_sector = 0;  // FAT12/16: the fixed root region
   uint64_t root_dir_sectors = 0;       // FAT12/16
   uint32_t root_cluster = 0;           // FAT32: first cluster of the root directory
   uint64_t data_start_sector = 0;
-  uint32_t cluster_count = 0;          // data clusters, numbered 2 .. cluster_count + 1
+  uint32_t cluster_count = 0;  // data clusters, numbered 2 .. cluster_count + 1
 
   uint32_t BytesPerCluster() const { return uint32_t{sectors_per_cluster} * 512; }
   uint32_t LastCluster() const { return cluster_count + 1; }

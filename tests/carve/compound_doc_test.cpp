@@ -172,16 +172,6 @@ TEST(CompoundDoc, DocumentWithoutProgramTextIsKeptAsPptWhenPptIsSelected) {
   EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
 }
 
-TEST(CompoundDoc, RenameNeverReplacesAFile) {
-  const std::vector<uint8_t> original = StructuredSample("excel.xls");
-  CarveHarness h(ImageWithFileAt(original, kFileSector, 4096));
-  testing::WriteFileBytes(h.dir / "KES00001.XLS", {'o', 'l', 'd'});
-  CarveCompound(h);
-  ASSERT_EQ(h.Files(), Names({"KES00001.XLS", "KES00002.XLS"}));
-  EXPECT_EQ(h.FileBytes("KES00001.XLS"), (std::vector<uint8_t>{'o', 'l', 'd'}));
-  EXPECT_EQ(h.FileBytes("KES00002.XLS"), original);
-}
-
 TEST(CompoundDocSamples, FlashPixPresentationStaysPpt) {
   const std::string dir = testing::SamplesDir();
   if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";

@@ -70,7 +70,8 @@ class DeletedCommandTest : public ::testing::Test {
     std::string err_file = dir_ / "stderr.txt";
     std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir_ / "devices.conf" +
                           "' KESTREL_REGISTRY='" + dir_ / "registry.reg" + "' " + extra_env +
-                          " " KESTREL_CLI_PATH " " + arguments + " 2>'" + err_file + "' </dev/null)";
+                          " " KESTREL_CLI_PATH " " + arguments + " 2>'" + err_file +
+                          "' </dev/null)";
     CliResult result;
     result.status = RunCommand(command, &result.raw_out);
     result.out = Lines(result.raw_out);
@@ -108,11 +109,14 @@ TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
   ASSERT_EQ(result.status, 0) << result.err;
   const std::string run_folder = OnlySubfolder(dir_ / "out");
   ASSERT_EQ(result.out.size(), 2u);
-  EXPECT_EQ(result.out[0], "{\"name\": \"Summer Photo.jpg\", \"bytes\": 1000, \"size_kb\": \"1 KB\", "
-                           "\"folder\": \"" + run_folder + "\", \"path\": \"" + run_folder +
-                               "Summer Photo.jpg\", \"created\": true}");
-  EXPECT_EQ(result.out[1], "{\"message_id\": 112, \"message\": \"Recovery process completed "
-                           "successfully.\"}");
+  EXPECT_EQ(result.out[0],
+            "{\"name\": \"Summer Photo.jpg\", \"bytes\": 1000, \"size_kb\": \"1 KB\", "
+            "\"folder\": \"" +
+                run_folder + "\", \"path\": \"" + run_folder +
+                "Summer Photo.jpg\", \"created\": true}");
+  EXPECT_EQ(result.out[1],
+            "{\"message_id\": 112, \"message\": \"Recovery process completed "
+            "successfully.\"}");
 }
 
 TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
@@ -183,7 +187,7 @@ TEST_F(DeletedCommandTest, RunFolderOnTheSourceIsRefused) {
   std::filesystem::create_directories(dir_ / "mnt");
   std::string mount_point = std::filesystem::canonical(dir_ / "mnt").string();
   std::ofstream(dir_ / "mountinfo") << "100 1 " << major(st.st_rdev) << ":" << minor(st.st_rdev)
-                                     << " / " << mount_point << " rw - vfat " << loop << " rw\n";
+                                    << " / " << mount_point << " rw - vfat " << loop << " rw\n";
   CliResult result = Run("deleted " + loop + " --out '" + mount_point + "'",
                          "KESTREL_MOUNTINFO='" + dir_ / "mountinfo" + "'");
   RunCommand("losetup -d " + loop);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -11,8 +13,13 @@
 #include "run/messages.h"
 #include "support/fake_run_ui.h"
 #include "support/fat_image.h"
+#include "support/ntfs_image.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+
+#ifndef KESTREL_NTFS_TOOL_PATH
+#define KESTREL_NTFS_TOOL_PATH ""
+#endif
 
 namespace kestrel {
 namespace {
@@ -50,14 +57,15 @@ class DeletedRecoveryTest : public ::testing::Test {
   FatImage MakeImage(int bits, const std::string& name = "volume.img") {
     std::string why;
     // FAT32 needs 65525 clusters: 40 MB with one sector per cluster.
-    auto image = bits == 32 ? FatImage::Create(dir_ / name, 32, 40000, 1, &why)
+    auto image = bits == 32   ? FatImage::Create(dir_ / name, 32, 40000, 1, &why)
                  : bits == 16 ? FatImage::Create(dir_ / name, 16, 20480, 4, &why)
                               : FatImage::Create(dir_ / name, 12, 1440, 0, &why);
     EXPECT_TRUE(image) << why;
     return *image;
   }
 
-  std::unique_ptr<Recovery> Recover(const std::string& image_path, const RecoverOptions& options = {}) {
+  std::unique_ptr<Recovery> Recover(const std::string& image_path,
+                                    const RecoverOptions& options = {}) {
     auto recovery = std::make_unique<Recovery>();
     RunContext run(recovery->ui);
     if (options.on_pump) {
@@ -87,8 +95,8 @@ class DeletedRecoveryBothTypesTest : public DeletedRecoveryTest,
 
 TEST_P(DeletedRecoveryBothTypesTest, BringsBackDeletedFilesUnderTheirNames) {
   FatImage image = MakeImage(GetParam());
-  const auto photo = FatTestBytes(1000, 1);          // one sector and a tail of 488 bytes
-  const auto long_named = FatTestBytes(10000, 2);    // several clusters
+  const auto photo = FatTestBytes(1000, 1);        // one sector and a tail of 488 bytes
+  const auto long_named = FatTestBytes(10000, 2);  // several clusters
   const auto beach = FatTestBytes(3000, 3);
   const auto kept = FatTestBytes(700, 4);
   const auto trip_short = FatTestBytes(512, 5);
@@ -185,7 +193,8 @@ TEST_F(DeletedRecoveryTest, ClashingNamesAreMadeUniqueAndNothingIsOverwritten) {
 
 TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
   FatImage image = MakeImage(16);
-  const std::vector<std::string> names = {"/A.JPG", "/B.TXT", "/C.MP3", "/D.MP4", "/E.7Z", "/F.XYZ"};
+  const std::vector<std::string> names = {"/A.JPG", "/B.TXT", "/C.MP3",
+                                          "/D.MP4", "/E.7Z",  "/F.XYZ"};
   for (const std::string& name : names) ASSERT_TRUE(image.WriteFile(name, FatTestBytes(100, 13)));
   for (const std::string& name : names) ASSERT_TRUE(image.Delete(name));
   // Digits other than 3 and blanks fail the extension test, whatever the selection.
@@ -205,17 +214,39 @@ TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
 TEST_F(DeletedRecoveryTest, UnicodeNamesAndAttributes) {
   FatImage image = MakeImage(32);
   const auto content = FatTestBytes(4000, 14);
+  std::string wide;  // 84 three-byte characters and ".jpg": 256 bytes, too long for Linux
+  for (int i = 0; i < 84; ++i) wide += "写";
   ASSERT_TRUE(image.WriteFile("/Grüße 写真.jpg", content));
+  ASSERT_TRUE(image.WriteFile("/" + wide + ".jpg", content));
   ASSERT_TRUE(image.WriteFile("/LOCKED.JPG", content));
   ASSERT_TRUE(image.SetAttributes("/LOCKED.JPG", "+r"));
   ASSERT_TRUE(image.Delete("/Grüße 写真.jpg"));
+  ASSERT_TRUE(image.Delete("/" + wide + ".jpg"));
   ASSERT_TRUE(image.Delete("/LOCKED.JPG"));
   auto recovery = Recover(image.path());
-  EXPECT_EQ(recovery->files, (std::vector<std::string>{"Grüße 写真.jpg", "KES_OCKED.JPG"}));
+  const std::string cut = wide.substr(0, 225) + ".jpg";  // whole characters only
+  EXPECT_EQ(recovery->files, (std::vector<std::string>{"Grüße 写真.jpg", "KES_OCKED.JPG", cut}));
   EXPECT_EQ(recovery->File("Grüße 写真.jpg"), content);
+  EXPECT_EQ(recovery->File(cut), content);
   struct stat st {};
   ASSERT_EQ(::stat((recovery->run_folder + "KES_OCKED.JPG").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0222, 0u);  // read-only comes back read-only
+}
+
+TEST_F(DeletedRecoveryTest, LongNamesContinueAcrossDirectoryClusters) {
+  FatImage image = MakeImage(32);  // 512-byte clusters: 16 entries each
+  ASSERT_TRUE(image.MakeFolder("/DIR"));
+  std::vector<std::string> names;
+  for (int i = 1; i <= 6; ++i) {
+    names.push_back("Long Name Number " + std::to_string(i) + ".jpg");  // 2 long-name entries
+    ASSERT_TRUE(image.WriteFile("/DIR/" + names.back(), FatTestBytes(100, 30 + i)));
+  }
+  for (const std::string& name : names) ASSERT_TRUE(image.Delete("/DIR/" + name));
+  RecoverOptions options;
+  options.folder = "/DIR";
+  auto recovery = Recover(image.path(), options);
+  EXPECT_EQ(recovery->files, names);
+  EXPECT_EQ(recovery->File(names[4]), FatTestBytes(100, 35));
 }
 
 TEST_F(DeletedRecoveryTest, RefusalsEndTheRunWithTheirMessage) {
@@ -231,8 +262,8 @@ TEST_F(DeletedRecoveryTest, RefusalsEndTheRunWithTheirMessage) {
       {"fat12", "mkfs.fat -C -F 12 $IMG 1440 >/dev/null", msg::kFileSystemNotSupported, true},
   };
   if (testing::HaveTool("mkfs.exfat")) {
-    cases.push_back({"exfat", "truncate -s 8M $IMG && mkfs.exfat $IMG >/dev/null", msg::kExfatRefused,
-                     false});
+    cases.push_back(
+        {"exfat", "truncate -s 8M $IMG && mkfs.exfat $IMG >/dev/null", msg::kExfatRefused, false});
   } else {
     ADD_FAILURE() << "mkfs.exfat is not installed; the exFAT refusal is not tested";
   }
@@ -356,7 +387,8 @@ TEST_F(DeletedRecoveryTest, DamagedVolumes) {
     SCOPED_TRACE("garbage directory and FAT");
     auto bytes = pristine;
     auto noise = FatTestBytes(static_cast<size_t>(info.fat_size_sectors * 512), 19);
-    std::copy(noise.begin(), noise.end(), bytes.begin() + static_cast<long>(info.fat_start_sector * 512));
+    std::copy(noise.begin(), noise.end(),
+              bytes.begin() + static_cast<long>(info.fat_start_sector * 512));
     auto root_noise = FatTestBytes(512, 20);
     std::copy(root_noise.begin(), root_noise.end(),
               bytes.begin() + static_cast<long>(info.data_start_sector * 512 + 512 * 0));
@@ -365,6 +397,61 @@ TEST_F(DeletedRecoveryTest, DamagedVolumes) {
     EXPECT_NE(recovery->result.outcome, RunOutcome::kCancelled);
     EXPECT_FALSE(recovery->ui.messages.empty());
   }
+}
+
+// NTFS volumes are routed by their file-system name to the MFT reader; its ending is told by
+// the messages it shows.
+class DeletedNtfsRoutingTest : public DeletedRecoveryTest {
+ protected:
+  void SetUp() override {
+    std::string why;
+    auto image = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why);
+    if (!image) GTEST_SKIP() << "no NTFS test volume: " << why;
+    content_ = FatTestBytes(20000, 21);
+    ASSERT_TRUE(image->WriteFile("/picture.jpg", content_));
+    ASSERT_TRUE(image->Delete("/picture.jpg"));
+    path_ = image->path();
+  }
+  std::string path_;
+  std::vector<uint8_t> content_;
+};
+
+TEST_F(DeletedNtfsRoutingTest, DeletedFilesComeBackThroughTheMftReader) {
+  auto recovery = Recover(path_);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->result.message_id, msg::kCompleted);
+  EXPECT_EQ(recovery->result.recovered, 1u);
+  EXPECT_EQ(recovery->File("picture.jpg"), content_);
+}
+
+TEST_F(DeletedNtfsRoutingTest, CancelReachesTheMftReader) {
+  RecoverOptions options;
+  options.on_pump = [](RunContext& run, FakeRunUi& ui) {
+    run.cancel_requested = true;
+    ui.yes_no_answers = {MessageAnswer::kYes};
+  };
+  auto recovery = Recover(path_, options);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCancelled);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
+}
+
+TEST_F(DeletedNtfsRoutingTest, UnreadableMftEndsAsAFailureWithoutAMessage) {
+  auto bytes = ReadFileBytes(path_);
+  uint64_t mft_cluster = 0;
+  std::memcpy(&mft_cluster, &bytes[48], 8);
+  const uint64_t cluster_bytes = (uint64_t{bytes[11]} | (uint64_t{bytes[12]} << 8)) * bytes[13];
+  // Record 0 no longer names itself $MFT (the volume still carries NTFS).
+  const char16_t name[] = u"$MFT";
+  auto record = bytes.begin() + static_cast<long>(mft_cluster * cluster_bytes);
+  auto at = std::search(record, record + 1024, reinterpret_cast<const uint8_t*>(name),
+                        reinterpret_cast<const uint8_t*>(name) + 8);
+  ASSERT_NE(at, record + 1024);
+  at[6] = 'X';
+  testing::WriteFileBytes(dir_ / "broken.img", bytes);
+  auto recovery = Recover(dir_ / "broken.img");
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
+  EXPECT_EQ(recovery->result.message_id, 0);
+  EXPECT_TRUE(recovery->ui.messages.empty());
 }
 
 }  // namespace

@@ -41,16 +41,22 @@ std::string CollectName(const std::vector<uint16_t>& units) {
   return collector.Assemble();
 }
 
-std::vector<uint16_t> Ascii(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<uint16_t> Ascii(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 TEST(LongNameTest, DecodesUtf16ToUtf8) {
   EXPECT_EQ(CollectName(Ascii("Long File Name.jpg")), "Long File Name.jpg");
   // "Grüße 写真 😀.jpg": two-byte, three-byte and a surrogate pair.
-  std::vector<uint16_t> units = {'G', 'r', 0x00FC, 0x00DF, 'e', ' ', 0x5199, 0x771F, ' ',
-                                 0xD83D, 0xDE00, '.', 'j', 'p', 'g'};
-  EXPECT_EQ(CollectName(units), "Gr\xC3\xBC\xC3\x9F" "e \xE5\x86\x99\xE7\x9C\x9F \xF0\x9F\x98\x80.jpg");
+  std::vector<uint16_t> units = {'G', 'r',    0x00FC, 0x00DF, 'e', ' ', 0x5199, 0x771F,
+                                 ' ', 0xD83D, 0xDE00, '.',    'j', 'p', 'g'};
+  EXPECT_EQ(CollectName(units),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e \xE5\x86\x99\xE7\x9C\x9F \xF0\x9F\x98\x80.jpg");
   // An unpaired surrogate cannot be held in UTF-8.
-  EXPECT_EQ(Utf16ToUtf8({'a', 0xD800, 'b'}), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Utf16ToUtf8({'a', 0xD800, 'b'}),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(Utf16ToUtf8({'a', 0xFFFF, 'b', 0x0000, 'c'}), "ab");
 }
 

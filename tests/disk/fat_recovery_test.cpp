@@ -21,7 +21,9 @@ using testing::FatImage;
 using testing::FatTestBytes;
 using testing::TempDir;
 
-void SetName(uint8_t* entry, const char* name11) { std::memcpy(entry, name11, 11); }
+void SetName(uint8_t* entry, const char* name11) {
+  std::memcpy(entry, name11, 11);
+}
 
 // The first sector of a folder: ".", "..", then one entry starting with `third`.
 std::array<uint8_t, 512> FolderSector(uint32_t self, uint32_t parent, uint8_t third) {

@@ -127,7 +127,8 @@ class FatImageVolumeTest : public ::testing::Test {
  protected:
   FatVolumeInfo Identify(int bits, uint64_t kib, int spc = 0) {
     std::string why;
-    auto image = FatImage::Create(dir_ / ("v" + std::to_string(bits) + ".img"), bits, kib, spc, &why);
+    auto image =
+        FatImage::Create(dir_ / ("v" + std::to_string(bits) + ".img"), bits, kib, spc, &why);
     if (!image) {
       ADD_FAILURE() << why;
       return {};

@@ -29,7 +29,9 @@ std::vector<uint8_t> FatTestBytes(size_t length, uint32_t seed) {
   return bytes;
 }
 
-bool HaveFatTools() { return HaveTool("mkfs.fat") && HaveTool("mcopy") && HaveTool("mdeltree"); }
+bool HaveFatTools() {
+  return HaveTool("mkfs.fat") && HaveTool("mcopy") && HaveTool("mdeltree");
+}
 
 std::optional<FatImage> FatImage::Create(const std::string& image_path, int fat_bits, uint64_t kib,
                                          int sectors_per_cluster, std::string* why) {
@@ -49,8 +51,8 @@ std::optional<FatImage> FatImage::Create(const std::string& image_path, int fat_
 }
 
 bool FatImage::Mtools(const std::string& command, const std::string& arguments) {
-  return RunCommand("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + command + " -i " + Quoted(image_path_) + " " +
-                    arguments) == 0;
+  return RunCommand("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + command + " -i " + Quoted(image_path_) +
+                    " " + arguments) == 0;
 }
 
 bool FatImage::WriteFile(const std::string& path, const std::vector<uint8_t>& content) {
@@ -61,9 +63,13 @@ bool FatImage::WriteFile(const std::string& path, const std::vector<uint8_t>& co
   return ok;
 }
 
-bool FatImage::MakeFolder(const std::string& path) { return Mtools("mmd", Quoted("::" + path)); }
+bool FatImage::MakeFolder(const std::string& path) {
+  return Mtools("mmd", Quoted("::" + path));
+}
 
-bool FatImage::Delete(const std::string& path) { return Mtools("mdel", Quoted("::" + path)); }
+bool FatImage::Delete(const std::string& path) {
+  return Mtools("mdel", Quoted("::" + path));
+}
 
 bool FatImage::DeleteTree(const std::string& path) {
   return Mtools("mdeltree", Quoted("::" + path));

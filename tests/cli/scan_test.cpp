@@ -1,0 +1,78 @@
+// kestrel-cli scan: the rows it prints, its closing message, JSON lines and exit statuses.
+#include <gtest/gtest.h>
+
+#include "run/messages.h"
+#include "support/cli_runner.h"
+#include "support/image_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::ImageBuilder;
+using testing::RunCli;
+using testing::TempDir;
+
+class ScanCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ImageBuilder image;
+    image.AddZeros(4);
+    image.AddSample("picture.png");
+    image.AddZeros(4);
+    image.AddSample("picture.gif");
+    image.AddZeros(4);
+    image.AddSample("jfif.jpg");
+    image.AddZeros(70);
+    image.WriteTo(dir_ / "card.img");
+  }
+  TempDir dir_;
+};
+
+TEST_F(ScanCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
+  auto result = RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "out");
+  ASSERT_EQ(result.status, 0) << result.err;
+  auto lines = result.OutLines();
+  ASSERT_EQ(lines.size(), 4u) << result.out;
+  EXPECT_EQ(lines[0].substr(0, lines[0].find('\t')), "KES00001.PNG");
+  EXPECT_NE(lines[0].find("\t6 KB\t" + dir_ / "out/"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].substr(0, 13), "KES00001.GIF\t");
+  EXPECT_EQ(lines[2].substr(0, 13), "KES00001.JPG\t");
+  EXPECT_EQ(lines[3], MessageText(msg::kCompleted));
+}
+
+TEST_F(ScanCommandTest, JsonGivesOneObjectPerFileAndTheMessage) {
+  auto result = RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "out --types png --json");
+  ASSERT_EQ(result.status, 0) << result.err;
+  auto lines = result.OutLines();
+  ASSERT_EQ(lines.size(), 2u) << result.out;
+  EXPECT_NE(lines[0].find("\"name\": \"KES00001.PNG\""), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("\"bytes\": 5153"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("\"created\": true"), std::string::npos);
+  EXPECT_EQ(lines[1], "{\"message_id\": 112, \"message\": \"Recovery process completed successfully.\"}");
+}
+
+TEST_F(ScanCommandTest, NothingFoundIsStillACompletedRun) {
+  ImageBuilder empty;
+  empty.AddZeros(100);
+  empty.WriteTo(dir_ / "empty.img");
+  auto result = RunCli(dir_, "scan " + dir_ / "empty.img" + " --out " + dir_ / "out");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("Could not find any valid image/file"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, UsageErrorsAndRefusals) {
+  EXPECT_EQ(RunCli(dir_, "scan").status, 2);
+  EXPECT_EQ(RunCli(dir_, "scan " + dir_ / "card.img" + " --types nope").status, 2);
+  EXPECT_EQ(RunCli(dir_, "scan " + dir_ / "card.img" + " --read-errors maybe").status, 2);
+  auto missing = RunCli(dir_, "scan " + dir_ / "missing.img" + " --out " + dir_ / "out");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(missing.err.empty());
+  // A recovery folder that cannot be made: message 124 on stderr.
+  testing::WriteFileBytes(dir_ / "file", {1});
+  auto refused = RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "file");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find(MessageText(msg::kCannotCreateFolder)), std::string::npos) << refused.err;
+}
+
+}  // namespace
+}  // namespace kestrel

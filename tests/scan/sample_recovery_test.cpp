@@ -1,0 +1,94 @@
+// Every sample file, laid into a disk image at sector boundaries among zeros and random bytes,
+// comes back from the raw scan under its carved name, byte for byte (or with the bounded tail of
+// zeros its format's end rule allows).
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "run/output_naming.h"
+#include "support/fixture_samples.h"
+#include "support/image_builder.h"
+#include "support/scan_harness.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveResult;
+using testing::FixtureSample;
+using testing::Filler;
+using testing::ImageBuilder;
+using testing::ScanImage;
+using testing::TempDir;
+
+struct Expected {
+  std::string name;
+  const FixtureSample* sample;
+};
+
+// Lays every sample into one image, separated by `gap` sectors of `filler`.
+std::vector<Expected> LayAllSamples(ImageBuilder& image, Filler filler) {
+  std::vector<Expected> expected;
+  std::map<std::string, int> per_extension;
+  uint64_t seed = 7;
+  for (const FixtureSample& sample : testing::FixtureSamples()) {
+    if (filler == Filler::kZeros) {
+      image.AddZeros(3);
+    } else {
+      image.AddRandom(3, seed++, filler);
+    }
+    image.AddSample(sample.file, Filler::kZeros);
+    const std::string extension(sample.extension);
+    expected.push_back({CarvedName("KES", ++per_extension[extension], extension), &sample});
+  }
+  image.AddZeros(8);
+  return expected;
+}
+
+void ExpectRecoveredWhole(const testing::ScanRun& scan, const std::vector<Expected>& expected) {
+  ASSERT_EQ(scan.result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(scan.ui.MessageIds(), std::vector<int>{112});
+  ASSERT_EQ(scan.ui.rows.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const FixtureSample& sample = *expected[i].sample;
+    SCOPED_TRACE(std::string(sample.file));
+    EXPECT_EQ(scan.ui.rows[i].name, expected[i].name);
+    const std::vector<uint8_t> original = testing::ReadFixtureSample(sample.file);
+    std::vector<uint8_t> recovered = scan.File(expected[i].name);
+    EXPECT_EQ(scan.ui.rows[i].bytes, recovered.size());
+    EXPECT_EQ(scan.ui.rows[i].folder_text, scan.run_folder);
+    if (sample.result == CarveResult::kExactPlusZeros && recovered.size() > original.size()) {
+      ASSERT_LE(recovered.size() - original.size(), sample.max_extra_zeros);
+      for (size_t b = original.size(); b < recovered.size(); ++b) ASSERT_EQ(recovered[b], 0);
+      recovered.resize(original.size());
+    }
+    EXPECT_EQ(recovered, original);
+  }
+  EXPECT_EQ(scan.files.size(), expected.size()) << "nothing but the samples is left behind";
+}
+
+TEST(SampleRecovery, EverySampleAmongZerosComesBackWhole) {
+  ImageBuilder image;
+  std::vector<Expected> expected = LayAllSamples(image, Filler::kZeros);
+  TempDir dir;
+  auto scan = ScanImage(image.bytes(), dir);
+  ExpectRecoveredWhole(*scan, expected);
+}
+
+TEST(SampleRecovery, EverySampleAmongRandomBytesComesBackWhole) {
+  ImageBuilder image;
+  std::vector<Expected> expected = LayAllSamples(image, Filler::kRandomNoEndMarkers);
+  TempDir dir;
+  auto scan = ScanImage(image.bytes(), dir);
+  ExpectRecoveredWhole(*scan, expected);
+}
+
+TEST(SampleRecovery, OnlySelectedTypesAreWritten) {
+  ImageBuilder image;
+  LayAllSamples(image, Filler::kZeros);
+  TempDir dir;
+  auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(TypeBit(kPng) | TypeBit(kWav)));
+  EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.PNG", "KES00001.WAV"}));
+}
+
+}  // namespace
+}  // namespace kestrel

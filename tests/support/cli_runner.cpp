@@ -1,0 +1,28 @@
+#include "support/cli_runner.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace kestrel::testing {
+
+std::vector<std::string> CliResult::OutLines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+CliResult RunCli(const TempDir& dir, const std::string& arguments) {
+  const std::string err_file = dir / "cli-stderr.txt";
+  const std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir / "devices.conf" +
+                              "' KESTREL_REGISTRY='" + dir / "registry.reg" + "' " KESTREL_CLI_PATH
+                              " " + arguments + " </dev/null 2>'" + err_file + "')";
+  CliResult result;
+  result.status = RunCommand(command, &result.out);
+  std::ifstream err(err_file);
+  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return result;
+}
+
+}  // namespace kestrel::testing

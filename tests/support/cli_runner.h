@@ -1,0 +1,21 @@
+#pragma once
+// Runs the built kestrel-cli in a test: no host devices, a private settings store and map.
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace kestrel::testing {
+
+struct CliResult {
+  int status = -1;
+  std::string out, err;
+  std::vector<std::string> OutLines() const;
+};
+
+// Runs `kestrel-cli ARGUMENTS` with KESTREL_NO_DEVICES=1, KESTREL_REGISTRY and KESTREL_DEVICES
+// pointing into `dir` (the map file is left as it is, or absent).
+CliResult RunCli(const TempDir& dir, const std::string& arguments);
+
+}  // namespace kestrel::testing
