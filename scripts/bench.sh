@@ -36,12 +36,12 @@ peer() {
   local out=$work/peer-$name
   rm -rf "$out"
   local start end
-  start=$(date +%s.%N)
+  start=$(date +%s%N)
   "$@" > "$work/$name.log" 2>&1 || true
-  end=$(date +%s.%N)
+  end=$(date +%s%N)
   local files
   files=$(find "$out" -type f ! -name '*.txt' ! -name '*.html' 2>/dev/null | wc -l)
-  printf '%-10s %-12s %8.3f s %6d files\n' "$name" "$(basename "$image")" "$(echo "$end - $start" | bc)" "$files"
+  printf '%-10s %-12s %8s ms %6d files\n' "$name" "$(basename "$image")" $(( (end - start) / 1000000 )) "$files"
 }
 
 for image in "$zeros" "$random" "$dense"; do
@@ -51,10 +51,10 @@ for image in "$zeros" "$random" "$dense"; do
   if command -v foremost > /dev/null; then
     peer foremost foremost -Q -i "$image" -o "$work/peer-foremost"
   fi
-  t0=$(date +%s.%N)
+  t0=$(date +%s%N)
   rm -rf "$work/cli-out"
   n=$(KESTREL_NO_DEVICES=1 KESTREL_REGISTRY=$work/registry.reg build-bench/kestrel-cli scan "$image" \
         --out "$work/cli-out" --types all --read-errors ignore-all | grep -c $'\t' || true)
-  t1=$(date +%s.%N)
-  printf '%-10s %-12s %8.3f s %6d files\n' kestrel "$(basename "$image")" "$(echo "$t1 - $t0" | bc)" "$n"
+  t1=$(date +%s%N)
+  printf '%-10s %-12s %8s ms %6d files\n' kestrel "$(basename "$image")" $(( (t1 - t0) / 1000000 )) "$n"
 done

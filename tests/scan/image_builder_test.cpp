@@ -113,7 +113,7 @@ TEST(ImageBuilder, NoEndMarkerFillerHoldsOnlyHighBytes) {
 TEST(ImageBuilder, WritesTheImageAndLoadsSamples) {
   ImageBuilder image;
   PlacedFile placed = image.AddSample("song.mid");
-  image.AddZeros(ImageBuilder::kUnscannedTailSectors);
+  image.AddZeros(64);
   EXPECT_EQ(placed.label, "song.mid");
   EXPECT_EQ(placed.byte_count, ReadFixtureSample("song.mid").size());
 

@@ -4,8 +4,7 @@
 // The image is built in memory from whole 512-byte sectors: every file starts at a sector boundary,
 // the rest of its last sector is filled with zeros or random bytes, and its start sector is
 // recorded. Random filler sectors begin with kRandomSectorMark, so that no random sector can start
-// a file by accident (see below). The raw scan never reads the last 64 sectors of a source: end an
-// image with at least kUnscannedTailSectors filler sectors.
+// a file by accident (see below).
 
 #include <cstdint>
 #include <random>
@@ -40,7 +39,6 @@ struct PlacedFile {
 class ImageBuilder {
  public:
   static constexpr uint64_t kSectorBytes = 512;
-  static constexpr uint64_t kUnscannedTailSectors = 64;
   // The first 8 bytes of every random filler sector: "RANDOM" and two zero bytes. No signature row
   // matches it: no row's fixed bytes start "RANDOM", bytes 4..7 are none of the QuickTime atom
   // names, and the zero at offset 6 ends the text that the "contains" tests search.
