@@ -8,30 +8,13 @@
 #include "platform/settings_store.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
+#include "run/silent_run_ui.h"
 #include "scan/raw_scan.h"
 
 namespace {
 
-// A run interface that shows nothing.
-class QuietUi : public kestrel::RunUi {
- public:
-  void SetFieldText(kestrel::ProgressField, const std::string&) override {}
-  void SetBarRange(uint32_t, uint32_t) override {}
-  void SetBarPosition(uint32_t) override {}
-  void StepBar() override {}
-  kestrel::MessageAnswer ShowMessage(int, kestrel::MessageIcon, std::string_view,
-                                     kestrel::MessageButtons) override {
-    return kestrel::MessageAnswer::kOk;
-  }
-  kestrel::ReadErrorChoice AskReadError(std::string_view) override {
-    return kestrel::ReadErrorChoice::kIgnoreAll;
-  }
-  void AddResultRow(const kestrel::ResultRow&) override { ++rows; }
-  int rows = 0;
-};
-
 double ScanSeconds(const std::string& image, const std::string& out, int* files) {
-  QuietUi ui;
+  kestrel::SilentRunUi ui;
   kestrel::RunContext run(ui);
   run.BeginRun();
   kestrel::FileTypeSelection types;

@@ -18,8 +18,8 @@ export KESTREL_REGISTRY=$PWD/$demo/registry.reg
 image=$demo/samples.img
 : > "$image"
 pad_to_sector() { local size; size=$(stat -c %s "$image"); truncate -s $(( (size + 511) / 512 * 512 )) "$image"; }
-for sample in tests/fixtures/samples/*; do
-  case "$sample" in *.md) continue ;; esac
+for sample in tests/fixtures/samples/* tests/fixtures/structured/*; do
+  case "$sample" in *.md|*.gz|*.sh) continue ;; esac
   head -c 4096 /dev/zero >> "$image"
   cat "$sample" >> "$image"
   pad_to_sector
@@ -52,6 +52,6 @@ echo "== kestrel-cli scan disk0 (recover files from partition/disk)"
 build/kestrel-cli scan disk0 --out "$demo/recovered" --types all
 echo
 echo "== kestrel-cli deleted F: (recover deleted files)"
-build/kestrel-cli deleted F: --out "$demo/recovered" --types all || true
+build/kestrel-cli deleted F: --out "$demo/recovered" --types all
 echo
 echo "Recovered files are in $demo/recovered/"

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/command_support.h"
 #include "cli/commands.h"
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
@@ -24,29 +25,9 @@ int Usage(const std::string& text) {
   return kExitUsage;
 }
 
-int ExitStatusOf(const RunResult& result) {
-  switch (result.outcome) {
-    case RunOutcome::kCompleted:
-      return kExitOk;
-    case RunOutcome::kCancelled:
-    case RunOutcome::kAborted:
-      return kExitCancelled;
-    case RunOutcome::kRefused:
-    case RunOutcome::kStopped:
-      return kExitFailed;
-  }
-  return kExitFailed;
-}
-
-std::string AbsoluteFolder(const std::string& folder) {
-  std::error_code ec;
-  std::string absolute = std::filesystem::absolute(folder, ec).lexically_normal().string();
-  return ec ? folder : absolute;
-}
-
 // The stored selection, with "Scan File" taking its default (1) when it was never written.
 void LoadStoredSelection(SettingsStore& settings, FileTypeSelection* types) {
-  types->Load(settings);
+  types->LoadFileTypeMask(settings);
   types->scan_all = settings.GetByte("Scan File").value_or(1);
 }
 

@@ -1,7 +1,6 @@
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
+#include "cli/command_support.h"
 #include "cli/commands.h"
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
@@ -12,20 +11,6 @@
 
 namespace kestrel {
 namespace {
-
-int ExitStatusOf(const RunResult& result) {
-  switch (result.outcome) {
-    case RunOutcome::kCompleted:
-      return kExitOk;
-    case RunOutcome::kCancelled:
-    case RunOutcome::kAborted:
-      return kExitCancelled;
-    case RunOutcome::kRefused:
-    case RunOutcome::kStopped:
-      return kExitFailed;
-  }
-  return kExitFailed;
-}
 
 int Usage(const std::string& text) {
   std::fprintf(stderr, "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] [--json]\n",
@@ -58,11 +43,7 @@ int RunScanCommand(const CliOptions& options) {
   request.volume = source.volume;
   request.disk = source.disk;
   if (source.kind == SourceArgument::Kind::kPath) request.path = source.path;
-  if (!options.out.empty()) {
-    std::error_code ec;
-    request.recovery_folder = std::filesystem::absolute(options.out, ec).lexically_normal().string();
-    if (ec) request.recovery_folder = options.out;
-  }
+  if (!options.out.empty()) request.recovery_folder = AbsoluteFolder(options.out);
 
   SettingsStore settings(SettingsStore::DefaultPath());
   TerminalRunUi ui(options.json, policy);

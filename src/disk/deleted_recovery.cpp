@@ -7,7 +7,6 @@
 #include "disk/ntfs_recovery.h"
 #include "disk/recovered_output.h"
 #include "platform/blkid_probe.h"
-#include "platform/clock.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -135,9 +134,6 @@ RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsSto
 RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
                          const std::string& folder_path) {
   RunContext& run = deleted.run;
-  if (info.fat_type == FatType::kFat12) {
-    return Refuse(run, msg::kFileSystemNotSupported, MessageIcon::kNone);
-  }
   if (!FatGeometryUsable(info)) return Refuse(run, msg::kNoFileSystem, MessageIcon::kInformation);
   FatVolume volume(*deleted.source.bytes, info);
   const SelectedFolder folder = ResolveSelectedFolder(volume, folder_path);
@@ -150,8 +146,9 @@ RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
   SearchStart start;
   start.root_selected = folder.depth == 0 && folder.cluster == 0;
   start.start_cluster = folder.cluster;
-  if (start.root_selected && info.fat_type == FatType::kFat32)
+  if (start.root_selected && info.fat_type == FatType::kFat32) {
     start.start_cluster = info.root_cluster;
+  }
   start.recycled_cluster = folder.recycled_cluster;
 
   std::vector<DeletedEntry> entries;
@@ -195,7 +192,7 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
   }
   run.ui().SetScanFieldsVisible(false);
 
-  const std::string day_folder = DayFolderPath(recovery_folder, Today());
+  const std::string day_folder = MakeRecoveryFolder(settings, &types, recovery_folder);
   if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
   run.run_folder = day_folder + "/";
   if (RunFolderOnSource(source, run.run_folder)) return Refuse(run, msg::kSameDrive);

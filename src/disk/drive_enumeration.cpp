@@ -197,6 +197,23 @@ DeviceMapOptions DeviceMapOptionsFromEnvironment() {
   return options;
 }
 
+std::string EnumerateVolumes(const DeviceMap& map) {
+  std::string letters;
+  for (const VolumeEntry& volume : map.volumes) letters += volume.letter;
+  return letters;
+}
+
+const std::vector<PhysicalDiskEntry>& EnumeratePhysicalDisks(const DeviceMap& map) {
+  return map.disks;
+}
+
+bool FindVolumesOnDisk(const DeviceMap& map, int ordinal, std::string* letters) {
+  const PhysicalDiskEntry* disk = map.FindDisk(ordinal);
+  if (disk == nullptr) return false;
+  *letters = disk->volume_letters;
+  return true;
+}
+
 DeviceMap EnumerateDevices() {
   return BuildDeviceMap(DeviceMapOptionsFromEnvironment());
 }

@@ -58,6 +58,13 @@ DeviceMap EnumerateDevices();
 // those of the disk images in map order; volumes beyond Z are reported and left out.
 DeviceMap BuildDeviceMap(const DeviceMapOptions& options);
 
+// The map's two lists as the source selection reads them: the letters of the volumes that can
+// be opened ("CDEF"), the disks in ordinal order, and the letters of the volumes on one disk
+// (false when there is no disk of that ordinal).
+std::string EnumerateVolumes(const DeviceMap& map);
+const std::vector<PhysicalDiskEntry>& EnumeratePhysicalDisks(const DeviceMap& map);
+bool FindVolumesOnDisk(const DeviceMap& map, int ordinal, std::string* letters);
+
 // Open a source for a run. Return 0, or the id of the message that ends the run: 57519 when it
 // cannot be opened or sector 0 cannot be read, 1090 when it has no size.
 int OpenVolumeSource(const VolumeEntry& volume, ScanSource* source);

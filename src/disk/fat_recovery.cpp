@@ -141,9 +141,11 @@ void EntryScanner::TakeShortEntry(const uint8_t* bytes, bool own, uint16_t dot_h
 
   DeletedEntry found;
   if (!long_name.empty()) {
+    // ".profile" is a name, not an extension.
     const size_t dot = long_name.find_last_of('.');
-    found.name = dot == std::string::npos ? long_name : long_name.substr(0, dot);
-    found.extension = dot == std::string::npos ? "" : long_name.substr(dot + 1);
+    const bool has_extension = dot != std::string::npos && dot != 0;
+    found.name = has_extension ? long_name.substr(0, dot) : long_name;
+    found.extension = has_extension ? long_name.substr(dot + 1) : "";
   } else {
     std::array<uint8_t, 8> name = entry.name;
     if (name[0] == kDeletedMark) name[0] = '_';

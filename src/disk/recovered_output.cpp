@@ -54,6 +54,15 @@ std::string DayFolderPath(const std::string& folder, const LocalDate& date) {
   return path + "/" + TwoDigits(date.month) + TwoDigits(date.day) + year;
 }
 
+std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,
+                               const std::string& folder) {
+  const std::string base = folder.empty() ? StoredRecoveryFolder(store, selection) : folder;
+  const std::string day = DayFolderPath(base, Today());
+  std::error_code ec;
+  std::filesystem::create_directories(day, ec);
+  return day;
+}
+
 bool CreateRunFolder(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);

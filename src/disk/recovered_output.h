@@ -22,6 +22,11 @@ std::string StoredRecoveryFolder(SettingsStore& store, FileTypeSelection* select
 // `folder` (one trailing "/" removed) + "/MMDDYYYY" of `date`.
 std::string DayFolderPath(const std::string& folder, const LocalDate& date);
 
+// The day folder of a run: `folder` (the stored "Default Folder" when empty, which also reads
+// "Scan File" into `selection`) + "/MMDDYYYY" of today. One attempt is made to create it.
+std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,
+                               const std::string& folder);
+
 // Creates `path` and its missing parents. True when it exists afterwards as a folder.
 bool CreateRunFolder(const std::string& path);
 

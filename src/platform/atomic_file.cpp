@@ -39,6 +39,8 @@ void SyncFolder(const std::string& folder) {
   ::close(fd);
 }
 
+}  // namespace
+
 // rename() that fails with EEXIST instead of replacing. Falls back to link + unlink on file
 // systems without RENAME_NOREPLACE.
 int RenameNoReplace(const std::string& from, const std::string& to) {
@@ -48,8 +50,6 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   ::unlink(from.c_str());
   return 0;
 }
-
-}  // namespace
 
 ReadFileStatus ReadWholeFile(const std::string& path, size_t max_bytes, std::string* contents) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

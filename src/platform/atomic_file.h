@@ -20,6 +20,9 @@ ReadFileStatus ReadWholeFile(const std::string& path, size_t max_bytes, std::str
 // permission bits are kept. Returns 0, or the errno value of the step that failed.
 int ReplaceFileAtomically(const std::string& path, std::string_view contents);
 
+// rename() that fails with EEXIST instead of replacing a file. Returns 0 or the errno value.
+int RenameNoReplace(const std::string& from, const std::string& to);
+
 // Renames `path` to `path` + `suffix` (or + suffix + "-2", "-3", ... when that name is taken),
 // never replacing an existing file. Returns the new path, or "" when it could not be moved.
 std::string MoveAsideToFreeName(const std::string& path, const std::string& suffix);

@@ -36,7 +36,7 @@ std::optional<int> FindTypeByName(std::string_view name) {
   return std::nullopt;
 }
 
-void FileTypeSelection::Load(SettingsStore& store) {
+void FileTypeSelection::LoadFileTypeMask(SettingsStore& store) {
   if (mask != 0) return;
   if (!store.KeyExists()) {
     mask = kAllFileTypesMask;
@@ -51,7 +51,7 @@ void FileTypeSelection::Load(SettingsStore& store) {
   mask = loaded;
 }
 
-void FileTypeSelection::Save(SettingsStore& store, const std::array<bool, kFileTypeCount>& ticked,
+void FileTypeSelection::SaveFileTypeSelection(SettingsStore& store, const std::array<bool, kFileTypeCount>& ticked,
                              bool scan_all_files) {
   store.CreateKey();
   for (const FileTypeEntry& entry : FileTypeCatalogue()) {

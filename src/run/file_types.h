@@ -42,9 +42,9 @@ class FileTypeSelection {
   uint8_t scan_all = 0;    // 1 = "Scan for all files"
 
   // Loads the mask once (nothing happens while it is nonzero). No settings key: every type.
-  void Load(SettingsStore& store);
+  void LoadFileTypeMask(SettingsStore& store);
   // Stores every type's byte and "Scan File", and takes them as the selection.
-  void Save(SettingsStore& store, const std::array<bool, kFileTypeCount>& ticked, bool scan_all_files);
+  void SaveFileTypeSelection(SettingsStore& store, const std::array<bool, kFileTypeCount>& ticked, bool scan_all_files);
 
   bool IsTypeSelected(int code) const { return (mask & TypeBit(code)) != 0; }
   // Deleted-files filter: everything when scan_all, else the type named exactly `extension`.

@@ -93,13 +93,4 @@ std::string MakeUniquePath(const std::string& path) {
   }
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // File systems without RENAME_NOREPLACE: a hard link fails on an existing name too.
-  if (::link(from.c_str(), to.c_str()) != 0) return errno;
-  ::unlink(from.c_str());
-  return 0;
-}
-
 }  // namespace kestrel

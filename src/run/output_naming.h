@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/atomic_file.h"
+
 namespace kestrel {
 
 inline constexpr const char* kCarvedPrefix = "KES";
@@ -27,9 +29,6 @@ std::string MakeUniquePath(const std::string& path);
 // the rename failed (the file then stays at `from`).
 template <typename NextCandidate>
 std::string MoveToFreeName(const std::string& from, std::string to, NextCandidate next_candidate);
-
-// One rename that fails with EEXIST instead of replacing. Returns 0 or the errno value.
-int RenameNoReplace(const std::string& from, const std::string& to);
 
 template <typename NextCandidate>
 std::string MoveToFreeName(const std::string& from, std::string to, NextCandidate next_candidate) {

@@ -10,7 +10,6 @@
 
 #include "carve/carve_session.h"
 #include "disk/recovered_output.h"
-#include "platform/clock.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
 #include "scan/chunk_reader.h"
@@ -94,12 +93,9 @@ RunOutcome RawScan::Prepare() {
   }
   run_.recovered_count = 0;
   run_.ShowRecoveredCount();
-  types_.Load(settings_);
+  types_.LoadFileTypeMask(settings_);
 
-  std::string folder = request_.recovery_folder.empty() ? StoredRecoveryFolder(settings_, &types_)
-                                                        : request_.recovery_folder;
-  recovery_folder_ = DayFolderPath(folder, Today());
-  CreateRunFolder(recovery_folder_);
+  recovery_folder_ = MakeRecoveryFolder(settings_, &types_, request_.recovery_folder);
   if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }

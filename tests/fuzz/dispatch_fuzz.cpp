@@ -13,26 +13,11 @@
 #include "carve/carve_session.h"
 #include "disk/scan_source.h"
 #include "run/run_context.h"
+#include "run/silent_run_ui.h"
 #include "scan/chunk_reader.h"
 #include "scan/dispatch.h"
 
 namespace {
-
-class QuietUi : public kestrel::RunUi {
- public:
-  void SetFieldText(kestrel::ProgressField, const std::string&) override {}
-  void SetBarRange(uint32_t, uint32_t) override {}
-  void SetBarPosition(uint32_t) override {}
-  void StepBar() override {}
-  kestrel::MessageAnswer ShowMessage(int, kestrel::MessageIcon, std::string_view,
-                                     kestrel::MessageButtons) override {
-    return kestrel::MessageAnswer::kOk;
-  }
-  kestrel::ReadErrorChoice AskReadError(std::string_view) override {
-    return kestrel::ReadErrorChoice::kIgnoreAll;
-  }
-  void AddResultRow(const kestrel::ResultRow&) override {}
-};
 
 const std::string& OutputFolder() {
   static const std::string folder = [] {
@@ -47,7 +32,7 @@ const std::string& OutputFolder() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4 * 1024 * 1024) return 0;
   kestrel::MemorySource source(std::vector<uint8_t>(data, data + size));
-  QuietUi ui;
+  kestrel::SilentRunUi ui;
   kestrel::RunContext run(ui);
   kestrel::CarveSession session(run, source);
   session.run_folder = OutputFolder();

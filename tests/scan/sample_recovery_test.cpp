@@ -92,3 +92,35 @@ TEST(SampleRecovery, OnlySelectedTypesAreWritten) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// The structured formats come back whole under the name their contents give them.
+TEST(SampleRecovery, StructuredSamplesComeBackUnderTheirOwnExtensions) {
+  const std::vector<std::pair<std::string, std::string>> samples = {
+      {"office.docx", "DOCX"}, {"office.xlsx", "XLSX"}, {"office.pptx", "PPTX"},
+      {"commented.zip", "ZIP"}, {"stored.zip", "ZIP"},  {"word.doc", "DOC"},
+      {"excel.xls", "XLS"},     {"strips_le.tif", "TIF"}, {"strips_be.tif", "TIF"},
+      {"moov_first.mov", "MOV"}, {"moov_last.mov", "MOV"}};
+  ImageBuilder image;
+  for (const auto& [file, extension] : samples) {
+    image.AddRandom(2, 99, Filler::kRandomNoEndMarkers);
+    image.AddFile(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) + "/tests/fixtures/structured/" + file), file);
+    image.AddZeros(2);
+  }
+  image.AddZeros(8);
+  TempDir dir;
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->ui.rows.size(), samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    SCOPED_TRACE(samples[i].first);
+    const std::string& name = scan->ui.rows[i].name;
+    EXPECT_EQ(name.substr(name.find('.') + 1), samples[i].second);
+    EXPECT_EQ(scan->File(name), testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
+                                                      "/tests/fixtures/structured/" + samples[i].first));
+  }
+}
+
+}  // namespace
+}  // namespace kestrel

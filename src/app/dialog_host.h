@@ -1,0 +1,48 @@
+#pragma once
+// Everything through which the window waits for the user or hands something to the desktop:
+// message boxes, modal dialogs, the folder browser and the opening of documents and web pages.
+// The program uses QtDialogHost; tests replace it with a scripted host, so that no modal box can
+// block a test.
+
+#include <string_view>
+
+#include <QString>
+#include <QUrl>
+
+#include "run/run_ui.h"
+
+class QDialog;
+class QWidget;
+
+namespace kestrel {
+
+class DialogHost {
+ public:
+  virtual ~DialogHost() = default;
+
+  // A message box captioned "Quillmark Kestrel V3" showing `text` (the text of `message_id`).
+  virtual MessageAnswer ShowMessage(QWidget* parent, int message_id, MessageIcon icon,
+                                    const QString& text, MessageButtons buttons) = 0;
+  // Runs `dialog` modally; returns its result (QDialog::Accepted or Rejected).
+  virtual int RunModal(QDialog& dialog) = 0;
+  // The folder browser; an empty string when the user cancels.
+  virtual QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+  // Opens a document or a web page with the desktop's handler; false when that fails.
+  virtual bool OpenUrl(const QUrl& url) = 0;
+};
+
+// Shows message `message_id` (its "%s" replaced by `argument`) through `host`.
+MessageAnswer ShowAppMessage(DialogHost& host, QWidget* parent, int message_id, MessageIcon icon,
+                             std::string_view argument = {},
+                             MessageButtons buttons = MessageButtons::kOk);
+
+class QtDialogHost : public DialogHost {
+ public:
+  MessageAnswer ShowMessage(QWidget* parent, int message_id, MessageIcon icon, const QString& text,
+                            MessageButtons buttons) override;
+  int RunModal(QDialog& dialog) override;
+  QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+  bool OpenUrl(const QUrl& url) override;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,101 @@
+#pragma once
+// The main window (template 102): the recovery mode, the source, the recovery path and the file
+// types, the progress page with Recover and Cancel, the recovered files with a thumbnail of the
+// selected one, and the About box and the user manual.
+
+#include <QWidget>
+
+#include "app/app_state.h"
+#include "app/recv_page.h"
+#include "app/run_launcher.h"
+#include "app/source_tree.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace kestrel {
+
+class ClickLabel;
+class ResultsList;
+class SourceList;
+class ThumbnailView;
+
+class CKestrelDlg : public QWidget, public RunOwner {
+  Q_OBJECT
+
+ public:
+  CKestrelDlg(AppState& app, const SpecialFolders& specials, QWidget* parent = nullptr);
+  ~CKestrelDlg() override;
+
+  // The handlers of the window's controls.
+  void EnterMode(RecoveryMode mode);
+  void ChooseRecoveryPath();
+  void OpenFileTypes();
+  void OpenAbout();
+  void OpenHelp();
+
+  // A run in progress: the page's run, or a driver that has its run folder.
+  bool RunInProgress() const;
+
+  CRecvPage* page() const { return page_; }
+  SourceTree* tree() const { return tree_; }
+  SourceList* source_list() const { return list_; }
+  ResultsList* results() const { return results_; }
+  ThumbnailView* thumbnail() const { return thumbnail_; }
+  AppState& app() { return app_; }
+  // Wraps the source of every raw scan (fault injection in tests).
+  void SetSourceWrapper(SourceWrapper wrapper) { wrap_source_ = std::move(wrapper); }
+
+  // RunOwner
+  void SetRunControlsEnabled(bool enabled) override;
+  void EmptyThumbnail() override;
+  RunResult RunDriver(RunContext& run) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  QWidget* BuildTopRow();
+  QWidget* BuildModeRow();
+  QWidget* BuildSourceRow();
+  QWidget* BuildResultsRow();
+  void LoadSettings();
+  void ShowSelectedSource(const QString& text);
+  void OnTreeSelection(const QString& path);
+  void OnListSelection(const QString& text);
+  void PreviewSelectedRow();
+  void HoverAbout(bool inside);
+  void HoverHelp(bool inside);
+
+  AppState& app_;
+  SourceWrapper wrap_source_;
+  int last_previewed_row_ = -1;
+
+  QLabel* intro_ = nullptr;              // 1297
+  QRadioButton* deleted_mode_ = nullptr; // 1304
+  QRadioButton* disk_mode_ = nullptr;    // 1305
+  QLineEdit* recovery_path_ = nullptr;   // 1307
+  QPushButton* browse_ = nullptr;        // 1289
+  QLabel* file_type_label_ = nullptr;    // 1302
+  QPushButton* file_types_ = nullptr;    // 1288
+  QGroupBox* source_frame_ = nullptr;    // 1280
+  SourceTree* tree_ = nullptr;           // 1313
+  SourceList* list_ = nullptr;           // 1002
+  QLabel* selected_label_ = nullptr;     // 1314
+  QLineEdit* selected_source_ = nullptr; // 1315
+  CRecvPage* page_ = nullptr;
+  ResultsList* results_ = nullptr;       // 1309
+  ThumbnailView* thumbnail_ = nullptr;   // 1312
+  ClickLabel* about_ = nullptr;          // 1300
+  QLabel* about_label_ = nullptr;        // 1306
+  ClickLabel* help_ = nullptr;           // 1303
+  QLabel* help_label_ = nullptr;         // 1311
+};
+
+}  // namespace kestrel

@@ -1,0 +1,173 @@
+#include "app/options_dlg.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include "app/app_texts.h"
+#include "app/dialog_host.h"
+#include "app/window_style.h"
+#include "platform/settings_store.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+const QColor kTypeColour(1, 10, 120);
+const QColor kDescriptionColour(0, 107, 215);
+
+template <typename Widget>
+Widget* Named(Widget* widget, int id) {
+  widget->setObjectName(QStringLiteral("ctl%1").arg(id));
+  return widget;
+}
+
+QString Latin(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+COptionsDlg::COptionsDlg(SettingsStore& settings, FileTypeSelection& types, DialogHost& host,
+                         QWidget* parent)
+    : QDialog(parent), settings_(settings), types_(types), host_(host) {
+  setObjectName(QStringLiteral("COptionsDlg"));
+  setWindowTitle(AppText(msg::kFileTypesLabel));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  ApplyBackground(this);
+  BuildControls();
+
+  // "Scan File": no key -> all files; absent or 0 -> the selected types; else all files.
+  if (!settings_.KeyExists()) {
+    scan_all_->setChecked(true);
+    ChooseScanAll();
+  } else if (settings_.GetByte("Scan File").value_or(0) == 0) {
+    scan_selected_->setChecked(true);
+    ChooseSelectedTypes();
+  } else {
+    scan_all_->setChecked(true);
+    ChooseScanAll();
+  }
+  FillList();
+}
+
+void COptionsDlg::BuildControls() {
+  const DialogUnits du(font());
+  setFixedSize(du.X(303), du.Y(290));
+
+  auto* options_frame = Named(new QGroupBox(this), 1124);
+  options_frame->setGeometry(du.Rect(7, 3, 289, 103));
+  scan_all_ = Named(new QRadioButton(AppText(msg::kScanForAllFiles), this), 1245);
+  scan_all_->setGeometry(du.Rect(13, 11, 200, 11));
+  auto* all_help = Named(new QLabel(AppText(msg::kScanAllHelp), this), 1314);
+  all_help->setGeometry(du.Rect(23, 24, 266, 38));
+  all_help->setWordWrap(true);
+  all_help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  scan_selected_ = Named(new QRadioButton(AppText(msg::kScanForSelected), this), 1246);
+  scan_selected_->setGeometry(du.Rect(13, 62, 200, 11));
+  auto* selected_help = Named(new QLabel(AppText(msg::kSelectedTypesHelp), this), 1315);
+  selected_help->setGeometry(du.Rect(23, 74, 266, 28));
+  selected_help->setWordWrap(true);
+  selected_help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  auto* list_frame = Named(new QGroupBox(this), 1113);
+  list_frame->setGeometry(du.Rect(7, 109, 289, 150));
+  auto* list_title = Named(new QLabel(AppText(msg::kSelectTypesTitle), this), 1264);
+  list_title->setGeometry(du.Rect(14, 118, 200, 9));
+
+  list_ = Named(new QTreeWidget(this), 1109);
+  list_->setGeometry(du.Rect(13, 131, 278, 123));
+  list_->setColumnCount(2);
+  list_->setHeaderLabels({QStringLiteral("File Type"), QStringLiteral("Description")});
+  list_->setHeaderHidden(true);
+  list_->setRootIsDecorated(false);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setAllColumnsShowFocus(true);
+  list_->setUniformRowHeights(true);
+
+  select_all_ = Named(new QPushButton(AppText(msg::kSelectAll), this), 3);
+  select_all_->setGeometry(du.Rect(13, 266, 50, 14));
+  auto* ok = Named(new QPushButton(AppText(msg::kOkLabel), this), 1);
+  ok->setGeometry(du.Rect(187, 266, 50, 14));
+  auto* cancel = Named(new QPushButton(AppText(msg::kCancelLabel), this), 2);
+  cancel->setGeometry(du.Rect(249, 266, 50, 14));
+  for (QPushButton* button : {select_all_, ok, cancel}) button->setAutoDefault(false);
+  ok->setDefault(true);
+
+  connect(scan_all_, &QRadioButton::clicked, this, &COptionsDlg::ChooseScanAll);
+  connect(scan_selected_, &QRadioButton::clicked, this, &COptionsDlg::ChooseSelectedTypes);
+  connect(select_all_, &QPushButton::clicked, this, &COptionsDlg::SelectAll);
+  connect(ok, &QPushButton::clicked, this, &COptionsDlg::Confirm);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void COptionsDlg::FillList() {
+  for (const FileTypeEntry& entry : FileTypeCatalogue()) {
+    auto* row = new QTreeWidgetItem(list_);
+    row->setText(0, Latin(entry.list_text));
+    row->setText(1, AppText(entry.description_id));
+    row->setForeground(0, kTypeColour);
+    row->setForeground(1, kDescriptionColour);
+    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    // A value that cannot be read counts as selected.
+    const uint8_t stored = settings_.GetByte(std::string(entry.name)).value_or(1);
+    row->setCheckState(0, stored != 0 ? Qt::Checked : Qt::Unchecked);
+  }
+  list_->resizeColumnToContents(0);
+  list_->setColumnWidth(0, list_->columnWidth(0) + 8);
+  list_->setColumnWidth(1, 280);
+}
+
+std::array<bool, kFileTypeCount> COptionsDlg::Ticks() const {
+  std::array<bool, kFileTypeCount> ticks{};
+  for (int i = 0; i < kFileTypeCount && i < list_->topLevelItemCount(); ++i) {
+    ticks[static_cast<size_t>(i)] = list_->topLevelItem(i)->checkState(0) == Qt::Checked;
+  }
+  return ticks;
+}
+
+bool COptionsDlg::scan_all_selected() const { return scan_all_->isChecked(); }
+
+void COptionsDlg::SetAllTicks(bool ticked) {
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    list_->topLevelItem(i)->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+void COptionsDlg::SetListEnabled(bool enabled) {
+  list_->setEnabled(enabled);
+  select_all_->setEnabled(enabled);
+}
+
+void COptionsDlg::ChooseScanAll() {
+  scan_all_->setChecked(true);
+  SetAllTicks(true);
+  SetListEnabled(false);
+}
+
+void COptionsDlg::ChooseSelectedTypes() {
+  scan_selected_->setChecked(true);
+  SetListEnabled(true);
+  SetAllTicks(false);
+}
+
+void COptionsDlg::SelectAll() { SetAllTicks(true); }
+
+void COptionsDlg::Confirm() {
+  const std::array<bool, kFileTypeCount> ticks = Ticks();
+  bool any = false;
+  for (bool ticked : ticks) any = any || ticked;
+  if (!any) {
+    ShowAppMessage(host_, this, msg::kNoTypeSelected, MessageIcon::kStop);
+    return;
+  }
+  types_.SaveFileTypeSelection(settings_, ticks, scan_all_selected());
+  accept();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,53 @@
+#pragma once
+// The file type dialog (template 150): "Scan for all files" or "Scan for the file type
+// selected", and the 37 catalogue rows with their ticks. OK stores the choice in the settings.
+
+#include <array>
+
+#include <QDialog>
+
+#include "run/file_types.h"
+
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+
+namespace kestrel {
+
+class DialogHost;
+class SettingsStore;
+
+class COptionsDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  COptionsDlg(SettingsStore& settings, FileTypeSelection& types, DialogHost& host,
+              QWidget* parent = nullptr);
+
+  // The ticks of the 37 rows, in catalogue order.
+  std::array<bool, kFileTypeCount> Ticks() const;
+  bool scan_all_selected() const;
+
+  // The buttons' actions (also the handlers of their clicks).
+  void ChooseScanAll();
+  void ChooseSelectedTypes();
+  void SelectAll();
+  // OK: message 1141 when nothing is ticked (the dialog stays open), else store and close.
+  void Confirm();
+
+ private:
+  void BuildControls();
+  void FillList();
+  void SetAllTicks(bool ticked);
+  void SetListEnabled(bool enabled);
+
+  SettingsStore& settings_;
+  FileTypeSelection& types_;
+  DialogHost& host_;
+  QRadioButton* scan_all_ = nullptr;        // 1245
+  QRadioButton* scan_selected_ = nullptr;   // 1246
+  QTreeWidget* list_ = nullptr;             // 1109
+  QPushButton* select_all_ = nullptr;       // 3
+};
+
+}  // namespace kestrel

@@ -1,0 +1,112 @@
+#include "app/results_view.h"
+
+#include <QHeaderView>
+
+#include "app/window_style.h"
+#include "imaging/thumbnail.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kCreatedRole = Qt::UserRole + 1;
+
+QTableWidgetItem* Cell(const std::string& text, Qt::Alignment alignment) {
+  auto* cell = new QTableWidgetItem(QString::fromStdString(text));
+  cell->setTextAlignment(alignment | Qt::AlignVCenter);
+  cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  return cell;
+}
+
+}  // namespace
+
+ResultsList::ResultsList(QWidget* parent) : QTableWidget(0, 3, parent) {
+  setObjectName(QStringLiteral("ctl1309"));
+  setHorizontalHeaderLabels({QStringLiteral("File Name"), QStringLiteral("Size"),
+                             QStringLiteral("Recovered Path")});
+  horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setStretchLastSection(true);
+  setColumnWidth(0, 100);
+  setColumnWidth(1, 70);
+  setColumnWidth(2, 310);
+  verticalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  setShowGrid(true);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setWordWrap(false);
+  KeepSelectionVisible(this);
+}
+
+void ResultsList::AddRow(const ResultRow& row) {
+  const int at = rowCount();
+  insertRow(at);
+  QTableWidgetItem* name = Cell(row.name, Qt::AlignLeft);
+  name->setData(kPathRole, QString::fromStdString(row.full_path));
+  name->setData(kCreatedRole, row.created);
+  setItem(at, 0, name);
+  setItem(at, 1, Cell(row.size_text, Qt::AlignRight));
+  setItem(at, 2, Cell(row.folder_text, Qt::AlignLeft));
+  scrollToItem(name);
+}
+
+void ResultsList::Clear() {
+  clearSelection();
+  setRowCount(0);
+  emit Cleared();
+}
+
+ResultsList::RowFile ResultsList::FileOfRow(int row) const {
+  RowFile file;
+  const QTableWidgetItem* name = item(row, 0);
+  if (name == nullptr) return file;
+  file.name = name->text();
+  file.path = name->data(kPathRole).toString();
+  file.created = name->data(kCreatedRole).toBool();
+  return file;
+}
+
+int ResultsList::SelectedRow() const {
+  const QList<QTableWidgetSelectionRange> ranges = selectedRanges();
+  return ranges.isEmpty() ? -1 : ranges.first().topRow();
+}
+
+ThumbnailView::ThumbnailView(QWidget* parent) : QListWidget(parent) {
+  setObjectName(QStringLiteral("ctl1312"));
+  setViewMode(QListView::IconMode);
+  setIconSize(QSize(kThumbnailSide, kThumbnailSide));
+  setMovement(QListView::Static);
+  setSelectionMode(QAbstractItemView::NoSelection);
+  setFocusPolicy(Qt::NoFocus);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setSpacing(5);
+  hide();
+}
+
+void ThumbnailView::ShowPicture(const QImage& thumbnail) {
+  Empty();
+  if (!shown_once_) {
+    shown_once_ = true;
+    show();
+  }
+  auto* entry = new QListWidgetItem(QIcon(QPixmap::fromImage(thumbnail)), QString());
+  entry->setFlags(Qt::ItemIsEnabled);
+  entry->setSizeHint(QSize(kThumbnailSide + 6, kThumbnailSide + 6));
+  addItem(entry);
+  scrollToItem(entry);
+  current_ = thumbnail;
+  ++drawn_count_;
+}
+
+void ThumbnailView::Empty() {
+  clear();
+  current_ = QImage();
+}
+
+QImage ThumbnailView::CurrentPicture() const { return current_; }
+
+}  // namespace kestrel

@@ -1,0 +1,48 @@
+#pragma once
+// The start-up checks, in order: the operating system code, one instance, the screen's pixels
+// per inch (message 116 above 120) and the splash window, the operating system (message 114),
+// the device enumeration, one second more of splash, and message 108 when no volume was found.
+// Everything they touch goes through StartupEnvironment, so that tests can drive each case.
+
+#include "app/single_instance.h"
+#include "disk/drive_enumeration.h"
+#include "run/run_ui.h"
+
+namespace kestrel {
+
+enum class SplashKind { k96Dpi, k120Dpi };
+
+// The operating system code of this platform (8: the newest family).
+inline constexpr int kLinuxOsVersionCode = 8;
+
+class StartupEnvironment {
+ public:
+  virtual ~StartupEnvironment() = default;
+  virtual int OsVersionCode() = 0;
+  virtual InstanceLock::Result AcquireInstance() = 0;
+  virtual int ScreenDotsPerInch() = 0;
+  virtual void ShowSplash(SplashKind kind) = 0;
+  virtual void CloseSplash() = 0;
+  virtual DeviceMap Enumerate() = 0;
+  // Keeps the splash up one second after the enumeration.
+  virtual void HoldSplash() = 0;
+  virtual void ShowMessage(int message_id, MessageIcon icon) = 0;
+};
+
+enum class StartupEnd {
+  kRunWindow,  // checks passed: run the main window
+  kQuietExit,  // another instance runs, or the lock could not be taken
+  kRefused,    // a message was shown
+};
+
+struct StartupResult {
+  StartupEnd end = StartupEnd::kRefused;
+  DeviceMap devices;
+};
+
+// Whether a code passes the operating system check (6, 7 or 8).
+bool OsVersionSupported(int code);
+
+StartupResult RunStartupChecks(StartupEnvironment& environment);
+
+}  // namespace kestrel

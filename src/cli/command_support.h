@@ -1,0 +1,16 @@
+#pragma once
+// What the run commands of kestrel-cli share.
+
+#include <string>
+
+#include "run/run_outcome.h"
+
+namespace kestrel {
+
+// 0 completed, 130 cancelled or aborted, 1 refused or stopped.
+int ExitStatusOf(const RunResult& result);
+
+// `folder` made absolute and normal (as given when that fails).
+std::string AbsoluteFolder(const std::string& folder);
+
+}  // namespace kestrel
