@@ -1,6 +1,7 @@
 #include "app/options_dlg.h"
 
 #include <QGroupBox>
+#include <QBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -55,32 +56,29 @@ COptionsDlg::COptionsDlg(SettingsStore& settings, FileTypeSelection& types, Dial
   FillList();
 }
 
+static QLabel* HelpText(int id, int text_id, QWidget* parent) {
+  auto* label = new QLabel(AppText(text_id), parent);
+  label->setObjectName(QStringLiteral("ctl%1").arg(id));
+  label->setWordWrap(true);
+  label->setContentsMargins(18, 0, 0, 4);
+  return label;
+}
+
 void COptionsDlg::BuildControls() {
   const DialogUnits du(font());
-  setFixedSize(du.X(303), du.Y(290));
-
   auto* options_frame = Named(new QGroupBox(this), 1124);
-  options_frame->setGeometry(du.Rect(7, 3, 289, 103));
-  scan_all_ = Named(new QRadioButton(AppText(msg::kScanForAllFiles), this), 1245);
-  scan_all_->setGeometry(du.Rect(13, 11, 200, 11));
-  auto* all_help = Named(new QLabel(AppText(msg::kScanAllHelp), this), 1314);
-  all_help->setGeometry(du.Rect(23, 24, 266, 38));
-  all_help->setWordWrap(true);
-  all_help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  scan_selected_ = Named(new QRadioButton(AppText(msg::kScanForSelected), this), 1246);
-  scan_selected_->setGeometry(du.Rect(13, 62, 200, 11));
-  auto* selected_help = Named(new QLabel(AppText(msg::kSelectedTypesHelp), this), 1315);
-  selected_help->setGeometry(du.Rect(23, 74, 266, 28));
-  selected_help->setWordWrap(true);
-  selected_help->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  auto* options = new QVBoxLayout(options_frame);
+  scan_all_ = Named(new QRadioButton(AppText(msg::kScanForAllFiles), options_frame), 1245);
+  scan_selected_ = Named(new QRadioButton(AppText(msg::kScanForSelected), options_frame), 1246);
+  options->addWidget(scan_all_);
+  options->addWidget(HelpText(1314, msg::kScanAllHelp, options_frame));
+  options->addWidget(scan_selected_);
+  options->addWidget(HelpText(1315, msg::kSelectedTypesHelp, options_frame));
 
   auto* list_frame = Named(new QGroupBox(this), 1113);
-  list_frame->setGeometry(du.Rect(7, 109, 289, 150));
-  auto* list_title = Named(new QLabel(AppText(msg::kSelectTypesTitle), this), 1264);
-  list_title->setGeometry(du.Rect(14, 118, 200, 9));
-
-  list_ = Named(new QTreeWidget(this), 1109);
-  list_->setGeometry(du.Rect(13, 131, 278, 123));
+  auto* list_layout = new QVBoxLayout(list_frame);
+  list_layout->addWidget(Named(new QLabel(AppText(msg::kSelectTypesTitle), list_frame), 1264));
+  list_ = Named(new QTreeWidget(list_frame), 1109);
   list_->setColumnCount(2);
   list_->setHeaderLabels({QStringLiteral("File Type"), QStringLiteral("Description")});
   list_->setHeaderHidden(true);
@@ -89,15 +87,25 @@ void COptionsDlg::BuildControls() {
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setAllColumnsShowFocus(true);
   list_->setUniformRowHeights(true);
+  list_->setMinimumHeight(du.Y(123));
+  list_layout->addWidget(list_);
 
   select_all_ = Named(new QPushButton(AppText(msg::kSelectAll), this), 3);
-  select_all_->setGeometry(du.Rect(13, 266, 50, 14));
   auto* ok = Named(new QPushButton(AppText(msg::kOkLabel), this), 1);
-  ok->setGeometry(du.Rect(187, 266, 50, 14));
   auto* cancel = Named(new QPushButton(AppText(msg::kCancelLabel), this), 2);
-  cancel->setGeometry(du.Rect(249, 266, 50, 14));
   for (QPushButton* button : {select_all_, ok, cancel}) button->setAutoDefault(false);
   ok->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(select_all_);
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(options_frame);
+  layout->addWidget(list_frame, 1);
+  layout->addLayout(buttons);
+  setFixedWidth(du.X(303));
 
   connect(scan_all_, &QRadioButton::clicked, this, &COptionsDlg::ChooseScanAll);
   connect(scan_selected_, &QRadioButton::clicked, this, &COptionsDlg::ChooseSelectedTypes);

@@ -113,7 +113,7 @@ TEST_F(PictureCarving, JfifSegmentEndingOnTheSectorBoundaryContinuesWithTheNextM
 
 TEST_F(PictureCarving, JfifWithoutEoiIsNotKept) {
   Bytes jpeg = MakeJfif(300, 2000);
-  jpeg.resize(jpeg.size() - 2);  // no EOI
+  jpeg.erase(jpeg.end() - 2, jpeg.end());  // no EOI
   WalkJfif(jpeg);
   EXPECT_TRUE(ui_.rows.empty());
   session_.FinishCarvedFile(kJpg);

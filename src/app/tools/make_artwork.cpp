@@ -8,6 +8,7 @@
 #include <QImageWriter>
 #include <QPageSize>
 #include <QPdfWriter>
+#include <QAbstractTextDocumentLayout>
 #include <QTextDocument>
 
 #include "app/artwork.h"
@@ -28,17 +29,21 @@ bool WriteManual(const QString& markdown_path, const QString& pdf_path) {
     std::fprintf(stderr, "kestrel-artwork: cannot read %s\n", qPrintable(markdown_path));
     return false;
   }
+  QPdfWriter pdf(pdf_path);
+  pdf.setTitle(QStringLiteral("Kestrel V3 user manual"));
+  pdf.setCreator(QStringLiteral("kestrel-artwork"));
+  pdf.setResolution(300);
+  pdf.setPageSize(QPageSize(QPageSize::A4));
+  pdf.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+
+  // Laid out with the PDF's own metrics, so that the text is spaced as it will be printed.
   QTextDocument document;
+  document.documentLayout()->setPaintDevice(&pdf);
   QFont font(QStringLiteral("DejaVu Sans"));
   font.setPointSize(10);
   document.setDefaultFont(font);
   document.setMarkdown(QString::fromUtf8(source.readAll()));
-
-  QPdfWriter pdf(pdf_path);
-  pdf.setTitle(QStringLiteral("Kestrel V3 user manual"));
-  pdf.setCreator(QStringLiteral("kestrel-artwork"));
-  pdf.setPageSize(QPageSize(QPageSize::A4));
-  pdf.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+  document.setPageSize(pdf.pageLayout().paintRectPixels(pdf.resolution()).size());
   document.print(&pdf);
   return QFile::exists(pdf_path);
 }

@@ -1,0 +1,143 @@
+// Start-up: the order of the checks, the messages that end it, the splash of each screen, and
+// the one-instance lock.
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/app_test_support.h"
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+// Records every step as a line ("splash 96", "message 114", ...).
+class RecordingEnvironment : public StartupEnvironment {
+ public:
+  int os_code = kLinuxOsVersionCode;
+  int dpi = 96;
+  InstanceLock::Result instance = InstanceLock::Result::kAcquired;
+  int volumes = 1;
+  QStringList steps;
+
+  int OsVersionCode() override { return os_code; }
+  InstanceLock::Result AcquireInstance() override {
+    steps << QStringLiteral("lock");
+    return instance;
+  }
+  int ScreenDotsPerInch() override { return dpi; }
+  void ShowSplash(SplashKind kind) override {
+    steps << (kind == SplashKind::k96Dpi ? QStringLiteral("splash 96") : QStringLiteral("splash 120"));
+  }
+  void CloseSplash() override { steps << QStringLiteral("close splash"); }
+  DeviceMap Enumerate() override {
+    steps << QStringLiteral("enumerate");
+    DeviceMap map;
+    for (int i = 0; i < volumes; ++i) {
+      VolumeEntry volume;
+      volume.letter = static_cast<char>('E' + i);
+      map.volumes.push_back(volume);
+    }
+    return map;
+  }
+  void HoldSplash() override { steps << QStringLiteral("hold"); }
+  void ShowMessage(int message_id, MessageIcon) override {
+    steps << QStringLiteral("message %1").arg(message_id);
+  }
+};
+
+}  // namespace
+
+class StartupTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ChecksRunInOrderAndTheSplashStaysAfterEnumeration() {
+    RecordingEnvironment environment;
+    StartupResult result = RunStartupChecks(environment);
+    QCOMPARE(result.end, StartupEnd::kRunWindow);
+    QCOMPARE(result.devices.volumes.size(), size_t{1});
+    QCOMPARE(environment.steps, (QStringList{"lock", "splash 96", "enumerate", "hold",
+                                             "close splash"}));
+  }
+
+  void ScreenResolutionChoosesTheSplashOrRefuses() {
+    RecordingEnvironment low;
+    low.dpi = 72;
+    QCOMPARE(RunStartupChecks(low).end, StartupEnd::kRunWindow);
+    QVERIFY(low.steps.contains("splash 96"));
+
+    RecordingEnvironment medium;
+    medium.dpi = 120;
+    QCOMPARE(RunStartupChecks(medium).end, StartupEnd::kRunWindow);
+    QVERIFY(medium.steps.contains("splash 120"));
+
+    RecordingEnvironment high;
+    high.dpi = 121;
+    QCOMPARE(RunStartupChecks(high).end, StartupEnd::kRefused);
+    // Refused with message 116 before any splash is shown, and before the devices are read.
+    QCOMPARE(high.steps, (QStringList{"lock", "message 116"}));
+  }
+
+  void OldSystemsAreRefusedWhileTheSplashIsUp() {
+    for (int code : {0, 1, 4, 5}) {
+      RecordingEnvironment environment;
+      environment.os_code = code;
+      QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kRefused);
+      QCOMPARE(environment.steps,
+               (QStringList{"lock", "splash 96", "message 114", "close splash"}));
+    }
+    for (int code : {6, 7, 8}) {
+      RecordingEnvironment environment;
+      environment.os_code = code;
+      QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kRunWindow);
+    }
+  }
+
+  void SecondInstanceEndsQuietly() {
+    for (auto held : {InstanceLock::Result::kHeldElsewhere, InstanceLock::Result::kFailed}) {
+      RecordingEnvironment environment;
+      environment.instance = held;
+      QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kQuietExit);
+      QCOMPARE(environment.steps, QStringList{"lock"});
+    }
+  }
+
+  void NoVolumeEndsWithMessage108AfterTheSplash() {
+    RecordingEnvironment environment;
+    environment.volumes = 0;
+    QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kRefused);
+    QCOMPARE(environment.steps, (QStringList{"lock", "splash 96", "enumerate", "hold",
+                                             "close splash", "message 108"}));
+  }
+
+  void LockIsHeldUntilItsOwnerEnds() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("Kestrel V3.lock")).toStdString();
+    auto first = std::make_unique<InstanceLock>(path);
+    QCOMPARE(first->Acquire(), InstanceLock::Result::kAcquired);
+    InstanceLock second(path);
+    QCOMPARE(second.Acquire(), InstanceLock::Result::kHeldElsewhere);
+    first.reset();
+    QCOMPARE(second.Acquire(), InstanceLock::Result::kAcquired);
+    // A lock file that cannot be made is a failure, not a second instance.
+    InstanceLock nowhere(dir.filePath(QStringLiteral("missing/x.lock")).toStdString());
+    QCOMPARE(nowhere.Acquire(), InstanceLock::Result::kFailed);
+  }
+
+  void LockLivesInTheRuntimeFolder() {
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", "/run/user/1234");
+    QCOMPARE(InstanceLock::DefaultPath(), std::string("/run/user/1234/Kestrel V3.lock"));
+    qunsetenv("XDG_RUNTIME_DIR");
+    QVERIFY(QString::fromStdString(InstanceLock::DefaultPath()).startsWith("/tmp/Kestrel V3"));
+    if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
+  }
+};
+
+KESTREL_APP_TEST_GROUP(StartupTest, "startup");
+
+}  // namespace kestrel
+
+#include "startup_test.moc"
