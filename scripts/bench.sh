@@ -17,14 +17,17 @@ dense=$work/dense.img
 [ -s "$random" ] && [ "$(stat -c %s "$random")" -eq $((SIZE_MB << 20)) ] ||
   head -c $((SIZE_MB << 20)) /dev/urandom > "$random"
 if [ ! -s "$dense" ] || [ "$(stat -c %s "$dense")" -lt $((SIZE_MB << 20)) ]; then
+  # One round of every sample, each at a sector boundary, repeated up to the size.
+  round=$work/round.img
+  : > "$round"
+  for sample in tests/fixtures/samples/* tests/fixtures/structured/*; do
+    case "$sample" in *.md|*.sh|*.py|*.gz) continue ;; esac
+    cat "$sample" >> "$round"
+    size=$(stat -c %s "$round"); truncate -s $(( (size + 511) / 512 * 512 )) "$round"
+  done
   : > "$dense"
-  samples=(tests/fixtures/samples/* tests/fixtures/structured/*)
   while [ "$(stat -c %s "$dense")" -lt $((SIZE_MB << 20)) ]; do
-    for sample in "${samples[@]}"; do
-      case "$sample" in *.md|*.sh|*.py) continue ;; esac
-      cat "$sample" >> "$dense"
-      size=$(stat -c %s "$dense"); truncate -s $(( (size + 511) / 512 * 512 )) "$dense"
-    done
+    for _ in $(seq 64); do cat "$round"; done >> "$dense"
   done
 fi
 

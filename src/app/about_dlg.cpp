@@ -53,8 +53,7 @@ CAboutDlg::CAboutDlg(DialogHost& host, QWidget* parent) : QDialog(parent), host_
     link->setCursor(Qt::PointingHandCursor);
     connect(link, &ClickLabel::hovered, this, [this, link](bool inside) { Hover(link, inside); });
   }
-  connect(support_, &ClickLabel::clicked, this,
-          [this] { host_.OpenUrl(QUrl(SupportPageUrl())); });
+  connect(support_, &ClickLabel::clicked, this, [this] { host_.OpenUrl(QUrl(SupportPageUrl())); });
   connect(vendor_, &ClickLabel::clicked, this, [this] { host_.OpenUrl(QUrl(VendorPageUrl())); });
 
   auto* grid = new QGridLayout;

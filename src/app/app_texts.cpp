@@ -40,8 +40,12 @@ QString AppText(int id, const QString& argument) {
   return QString::fromStdString(FormatMessage(id, argument.toStdString()));
 }
 
-QString SupportPageUrl() { return QStringLiteral(KESTREL_SUPPORT_URL); }
-QString VendorPageUrl() { return QStringLiteral(KESTREL_VENDOR_URL); }
+QString SupportPageUrl() {
+  return QStringLiteral(KESTREL_SUPPORT_URL);
+}
+QString VendorPageUrl() {
+  return QStringLiteral(KESTREL_VENDOR_URL);
+}
 
 QString AppTitle() {
   const std::string_view title = MessageText(msg::kAppTitle);

@@ -4,6 +4,10 @@
 
 namespace kestrel {
 
+void ClickLabel::mousePressEvent(QMouseEvent* event) {
+  event->accept();
+}
+
 void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
     emit clicked();

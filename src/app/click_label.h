@@ -17,6 +17,8 @@ class ClickLabel : public QLabel {
   void hovered(bool inside);
 
  protected:
+  // The press is kept, so that it does not reach the window (which would start moving).
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;

@@ -48,12 +48,16 @@ MessageAnswer QtDialogHost::ShowMessage(QWidget* parent, int /*message_id*/, Mes
   return MessageAnswer::kOk;
 }
 
-int QtDialogHost::RunModal(QDialog& dialog) { return dialog.exec(); }
+int QtDialogHost::RunModal(QDialog& dialog) {
+  return dialog.exec();
+}
 
 QString QtDialogHost::ChooseFolder(QWidget* parent, const QString& title, const QString& start) {
   return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
 }
 
-bool QtDialogHost::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool QtDialogHost::OpenUrl(const QUrl& url) {
+  return QDesktopServices::openUrl(url);
+}
 
 }  // namespace kestrel

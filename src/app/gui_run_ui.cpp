@@ -14,7 +14,9 @@ GuiRunUi::GuiRunUi(CRecvPage& page, ResultsList& results, DialogHost& host)
 
 GuiRunUi::~GuiRunUi() = default;
 
-QWidget* GuiRunUi::Window() const { return page_.window(); }
+QWidget* GuiRunUi::Window() const {
+  return page_.window();
+}
 
 void GuiRunUi::BeginRun() {
   retry_.reset();
@@ -23,7 +25,9 @@ void GuiRunUi::BeginRun() {
   dirty_.fill(false);
 }
 
-void GuiRunUi::EndRun() { FlushFields(); }
+void GuiRunUi::EndRun() {
+  FlushFields();
+}
 
 void GuiRunUi::FlushFields() {
   for (size_t i = 0; i < kFieldCount; ++i) {
@@ -41,11 +45,21 @@ void GuiRunUi::SetFieldText(ProgressField field, const std::string& text) {
   if (field_throttle_.Due()) FlushFields();
 }
 
-void GuiRunUi::SetScanFieldsVisible(bool visible) { page_.SetScanFieldsVisible(visible); }
-void GuiRunUi::SetBarRange(uint32_t low, uint32_t high) { page_.SetBarRange(low, high); }
-void GuiRunUi::SetBarPosition(uint32_t position) { page_.SetBarPosition(position); }
-void GuiRunUi::StepBar() { page_.StepBar(); }
-void GuiRunUi::SetFileBar(uint64_t position, uint64_t range) { page_.SetFileBar(position, range); }
+void GuiRunUi::SetScanFieldsVisible(bool visible) {
+  page_.SetScanFieldsVisible(visible);
+}
+void GuiRunUi::SetBarRange(uint32_t low, uint32_t high) {
+  page_.SetBarRange(low, high);
+}
+void GuiRunUi::SetBarPosition(uint32_t position) {
+  page_.SetBarPosition(position);
+}
+void GuiRunUi::StepBar() {
+  page_.StepBar();
+}
+void GuiRunUi::SetFileBar(uint64_t position, uint64_t range) {
+  page_.SetFileBar(position, range);
+}
 
 void GuiRunUi::Repaint() {
   FlushFields();
@@ -73,8 +87,12 @@ ReadErrorChoice GuiRunUi::AskReadError(std::string_view text) {
   return retry_->choice();
 }
 
-void GuiRunUi::AddResultRow(const ResultRow& row) { results_.AddRow(row); }
+void GuiRunUi::AddResultRow(const ResultRow& row) {
+  results_.AddRow(row);
+}
 
-void GuiRunUi::ClearResults() { results_.Clear(); }
+void GuiRunUi::ClearResults() {
+  results_.Clear();
+}
 
 }  // namespace kestrel

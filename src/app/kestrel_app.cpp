@@ -35,7 +35,8 @@ void QtStartupEnvironment::ShowSplash(SplashKind kind) {
 
 DeviceMap QtStartupEnvironment::Enumerate() {
   DeviceMap map = EnumerateDevices();
-  for (const std::string& warning : map.warnings) std::fprintf(stderr, "kestrel: %s\n", warning.c_str());
+  for (const std::string& warning : map.warnings)
+    std::fprintf(stderr, "kestrel: %s\n", warning.c_str());
   return map;
 }
 

@@ -86,7 +86,9 @@ CKestrelDlg::CKestrelDlg(AppState& app, const SpecialFolders& specials, QWidget*
   setFixedSize(sizeHint());
 }
 
-CKestrelDlg::~CKestrelDlg() { qApp->removeEventFilter(this); }
+CKestrelDlg::~CKestrelDlg() {
+  qApp->removeEventFilter(this);
+}
 
 void CKestrelDlg::BuildControls() {
   auto* layout = new QVBoxLayout(this);
@@ -145,10 +147,11 @@ QWidget* CKestrelDlg::BuildModeRow() {
 
   auto* mode_frame = Named(new QGroupBox(QStringLiteral("Recovery Mode"), row), 1299);
   auto* modes = new QVBoxLayout(mode_frame);
-  deleted_mode_ = Named(new QRadioButton(QStringLiteral("Recover deleted files"), mode_frame), 1304);
+  deleted_mode_ =
+      Named(new QRadioButton(QStringLiteral("Recover deleted files"), mode_frame), 1304);
   deleted_mode_->setToolTip(AppText(apptext::kDeletedModeTip));
-  disk_mode_ =
-      Named(new QRadioButton(QStringLiteral("Recover files from partition/disk"), mode_frame), 1305);
+  disk_mode_ = Named(
+      new QRadioButton(QStringLiteral("Recover files from partition/disk"), mode_frame), 1305);
   disk_mode_->setToolTip(AppText(apptext::kPartitionModeTip));
   modes->addWidget(deleted_mode_);
   modes->addWidget(disk_mode_);
@@ -158,11 +161,12 @@ QWidget* CKestrelDlg::BuildModeRow() {
   connect(disk_mode_, &QRadioButton::clicked, this,
           [this] { EnterMode(RecoveryMode::kPartitionDisk); });
 
-  auto* path_frame = Named(
-      new QGroupBox(QStringLiteral("Recovery Path and File Types Selection"), row), 1308);
+  auto* path_frame =
+      Named(new QGroupBox(QStringLiteral("Recovery Path and File Types Selection"), row), 1308);
   auto* grid = new QGridLayout(path_frame);
-  grid->addWidget(Named(new QLabel(QStringLiteral("Path for saving recovered files:"), path_frame), 1301),
-                  0, 0, 1, 2);
+  grid->addWidget(
+      Named(new QLabel(QStringLiteral("Path for saving recovered files:"), path_frame), 1301), 0, 0,
+      1, 2);
   recovery_path_ = ReadOnlyEdit(1307, path_frame);
   grid->addWidget(recovery_path_, 1, 0);
   browse_ = Button(1289, AppText(msg::kBrowseLabel),
@@ -171,9 +175,9 @@ QWidget* CKestrelDlg::BuildModeRow() {
   grid->addWidget(browse_, 1, 1);
   file_type_label_ = Named(new QLabel(QStringLiteral("File Type Selection:"), path_frame), 1302);
   grid->addWidget(file_type_label_, 2, 0, Qt::AlignRight);
-  file_types_ = Button(1288, QStringLiteral("&File Types"),
-                       QStringLiteral("Click here to select the file type(s) to recover."),
-                       path_frame);
+  file_types_ =
+      Button(1288, QStringLiteral("&File Types"),
+             QStringLiteral("Click here to select the file type(s) to recover."), path_frame);
   grid->addWidget(file_types_, 2, 1);
   grid->setColumnStretch(0, 1);
   connect(browse_, &QPushButton::clicked, this, &CKestrelDlg::ChooseRecoveryPath);
@@ -302,9 +306,9 @@ void CKestrelDlg::OnListSelection(const QString& text) {
 
 void CKestrelDlg::ChooseRecoveryPath() {
   if (RunInProgress()) return;
-  const QString chosen =
-      app_.host.ChooseFolder(this, QStringLiteral("Select a folder/drive for saving recovery files"),
-                             recovery_path_->text());
+  const QString chosen = app_.host.ChooseFolder(
+      this, QStringLiteral("Select a folder/drive for saving recovery files"),
+      recovery_path_->text());
   if (chosen.isEmpty()) return;
   recovery_path_->setText(chosen);
   app_.settings.SetString("Default Folder", chosen.toStdString());
@@ -328,18 +332,22 @@ void CKestrelDlg::OpenHelp() {
   }
 }
 
-bool CKestrelDlg::RunInProgress() const { return page_->run_active() || page_->recovery_running(); }
+bool CKestrelDlg::RunInProgress() const {
+  return page_->run_active() || page_->recovery_running();
+}
 
 void CKestrelDlg::SetRunControlsEnabled(bool enabled) {
-  for (QWidget* control : {static_cast<QWidget*>(browse_), static_cast<QWidget*>(tree_),
-                           static_cast<QWidget*>(list_), static_cast<QWidget*>(file_types_),
-                           static_cast<QWidget*>(deleted_mode_), static_cast<QWidget*>(disk_mode_),
-                           static_cast<QWidget*>(thumbnail_)}) {
+  for (QWidget* control :
+       {static_cast<QWidget*>(browse_), static_cast<QWidget*>(tree_), static_cast<QWidget*>(list_),
+        static_cast<QWidget*>(file_types_), static_cast<QWidget*>(deleted_mode_),
+        static_cast<QWidget*>(disk_mode_), static_cast<QWidget*>(thumbnail_)}) {
     control->setEnabled(enabled);
   }
 }
 
-void CKestrelDlg::EmptyThumbnail() { thumbnail_->Empty(); }
+void CKestrelDlg::EmptyThumbnail() {
+  thumbnail_->Empty();
+}
 
 RunResult CKestrelDlg::RunDriver(RunContext& run) {
   RunSelection selection;

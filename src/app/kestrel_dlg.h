@@ -77,25 +77,25 @@ class CKestrelDlg : public QWidget, public RunOwner {
   SourceWrapper wrap_source_;
   int last_previewed_row_ = -1;
 
-  QLabel* intro_ = nullptr;              // 1297
-  QRadioButton* deleted_mode_ = nullptr; // 1304
-  QRadioButton* disk_mode_ = nullptr;    // 1305
-  QLineEdit* recovery_path_ = nullptr;   // 1307
-  QPushButton* browse_ = nullptr;        // 1289
-  QLabel* file_type_label_ = nullptr;    // 1302
-  QPushButton* file_types_ = nullptr;    // 1288
-  QGroupBox* source_frame_ = nullptr;    // 1280
-  SourceTree* tree_ = nullptr;           // 1313
-  SourceList* list_ = nullptr;           // 1002
-  QLabel* selected_label_ = nullptr;     // 1314
-  QLineEdit* selected_source_ = nullptr; // 1315
+  QLabel* intro_ = nullptr;               // 1297
+  QRadioButton* deleted_mode_ = nullptr;  // 1304
+  QRadioButton* disk_mode_ = nullptr;     // 1305
+  QLineEdit* recovery_path_ = nullptr;    // 1307
+  QPushButton* browse_ = nullptr;         // 1289
+  QLabel* file_type_label_ = nullptr;     // 1302
+  QPushButton* file_types_ = nullptr;     // 1288
+  QGroupBox* source_frame_ = nullptr;     // 1280
+  SourceTree* tree_ = nullptr;            // 1313
+  SourceList* list_ = nullptr;            // 1002
+  QLabel* selected_label_ = nullptr;      // 1314
+  QLineEdit* selected_source_ = nullptr;  // 1315
   CRecvPage* page_ = nullptr;
-  ResultsList* results_ = nullptr;       // 1309
-  ThumbnailView* thumbnail_ = nullptr;   // 1312
-  ClickLabel* about_ = nullptr;          // 1300
-  QLabel* about_label_ = nullptr;        // 1306
-  ClickLabel* help_ = nullptr;           // 1303
-  QLabel* help_label_ = nullptr;         // 1311
+  ResultsList* results_ = nullptr;      // 1309
+  ThumbnailView* thumbnail_ = nullptr;  // 1312
+  ClickLabel* about_ = nullptr;         // 1300
+  QLabel* about_label_ = nullptr;       // 1306
+  ClickLabel* help_ = nullptr;          // 1303
+  QLabel* help_label_ = nullptr;        // 1311
 };
 
 }  // namespace kestrel

@@ -1,7 +1,7 @@
 #include "app/options_dlg.h"
 
-#include <QGroupBox>
 #include <QBoxLayout>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -139,7 +139,9 @@ std::array<bool, kFileTypeCount> COptionsDlg::Ticks() const {
   return ticks;
 }
 
-bool COptionsDlg::scan_all_selected() const { return scan_all_->isChecked(); }
+bool COptionsDlg::scan_all_selected() const {
+  return scan_all_->isChecked();
+}
 
 void COptionsDlg::SetAllTicks(bool ticked) {
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
@@ -164,7 +166,9 @@ void COptionsDlg::ChooseSelectedTypes() {
   SetAllTicks(false);
 }
 
-void COptionsDlg::SelectAll() { SetAllTicks(true); }
+void COptionsDlg::SelectAll() {
+  SetAllTicks(true);
+}
 
 void COptionsDlg::Confirm() {
   const std::array<bool, kFileTypeCount> ticks = Ticks();

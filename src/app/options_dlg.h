@@ -44,10 +44,10 @@ class COptionsDlg : public QDialog {
   SettingsStore& settings_;
   FileTypeSelection& types_;
   DialogHost& host_;
-  QRadioButton* scan_all_ = nullptr;        // 1245
-  QRadioButton* scan_selected_ = nullptr;   // 1246
-  QTreeWidget* list_ = nullptr;             // 1109
-  QPushButton* select_all_ = nullptr;       // 3
+  QRadioButton* scan_all_ = nullptr;       // 1245
+  QRadioButton* scan_selected_ = nullptr;  // 1246
+  QTreeWidget* list_ = nullptr;            // 1109
+  QPushButton* select_all_ = nullptr;      // 3
 };
 
 }  // namespace kestrel

@@ -11,8 +11,9 @@ class Throttle {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-  explicit Throttle(std::chrono::milliseconds interval,
-                    Clock clock = [] { return std::chrono::steady_clock::now(); })
+  explicit Throttle(
+      std::chrono::milliseconds interval,
+      Clock clock = [] { return std::chrono::steady_clock::now(); })
       : interval_(interval), clock_(std::move(clock)) {}
 
   // True at the first call after a Reset and then whenever `interval` has passed since the

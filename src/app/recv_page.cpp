@@ -63,11 +63,11 @@ void CRecvPage::BuildControls() {
   auto* progress = new QGroupBox(this);
   progress->setGeometry(du.Rect(2, 49, 249, 35));
 
-  sector_label_ = NewLabel(this, 1028, AppText(msg::kAnalyzingSector), du.Rect(36, 19, 100, 9),
-                           Qt::AlignRight);
+  sector_label_ =
+      NewLabel(this, 1028, AppText(msg::kAnalyzingSector), du.Rect(36, 19, 100, 9), Qt::AlignRight);
   sector_ = NewBox(this, 1029, du.Rect(141, 17, 100, 12));
-  count_label_ = NewLabel(this, 1030, AppText(msg::kRecoveredFiles), du.Rect(36, 34, 100, 9),
-                          Qt::AlignRight);
+  count_label_ =
+      NewLabel(this, 1030, AppText(msg::kRecoveredFiles), du.Rect(36, 34, 100, 9), Qt::AlignRight);
   count_ = NewBox(this, 1034, du.Rect(141, 33, 100, 12));
   status_ = NewLabel(this, 1040, QString(), du.Rect(8, 56, 180, 9));
   percent_ = NewLabel(this, 1033, QString(), du.Rect(198, 57, 47, 9), Qt::AlignRight);
@@ -98,7 +98,8 @@ void CRecvPage::BuildControls() {
   recover_->setObjectName(QStringLiteral("ctl1036"));
   recover_->setGeometry(du.Rect(195, 86, 50, 14));
   recover_->setAutoDefault(false);
-  recover_->setToolTip(QStringLiteral("Click here to recover files from selected drive or folder."));
+  recover_->setToolTip(
+      QStringLiteral("Click here to recover files from selected drive or folder."));
   connect(recover_, &QPushButton::clicked, this, &CRecvPage::StartRun);
 
   sector_->setEnabled(false);
@@ -211,7 +212,9 @@ void CRecvPage::SetBarPosition(uint32_t position) {
                             bar_->minimum(), bar_->maximum()));
 }
 
-void CRecvPage::StepBar() { bar_->setValue(std::min(bar_->value() + 1, bar_->maximum())); }
+void CRecvPage::StepBar() {
+  bar_->setValue(std::min(bar_->value() + 1, bar_->maximum()));
+}
 
 void CRecvPage::SetFileBar(uint64_t position, uint64_t range) {
   if (range == 0) {

@@ -73,16 +73,16 @@ class CRecvPage : public QWidget {
   int runs_started_ = 0;
   RunResult last_result_;
 
-  QLabel* sector_label_ = nullptr;   // 1028
-  QLabel* sector_ = nullptr;         // 1029
-  QLabel* count_label_ = nullptr;    // 1030
-  QLabel* count_ = nullptr;          // 1034
-  QLabel* status_ = nullptr;         // 1040
-  QLabel* percent_ = nullptr;        // 1033
-  QProgressBar* bar_ = nullptr;      // 1035
-  QProgressBar* file_bar_ = nullptr; // 1038
-  QPushButton* cancel_ = nullptr;    // 1037
-  QPushButton* recover_ = nullptr;   // 1036
+  QLabel* sector_label_ = nullptr;    // 1028
+  QLabel* sector_ = nullptr;          // 1029
+  QLabel* count_label_ = nullptr;     // 1030
+  QLabel* count_ = nullptr;           // 1034
+  QLabel* status_ = nullptr;          // 1040
+  QLabel* percent_ = nullptr;         // 1033
+  QProgressBar* bar_ = nullptr;       // 1035
+  QProgressBar* file_bar_ = nullptr;  // 1038
+  QPushButton* cancel_ = nullptr;     // 1037
+  QPushButton* recover_ = nullptr;    // 1036
 };
 
 }  // namespace kestrel

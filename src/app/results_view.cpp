@@ -22,8 +22,8 @@ QTableWidgetItem* Cell(const std::string& text, Qt::Alignment alignment) {
 
 ResultsList::ResultsList(QWidget* parent) : QTableWidget(0, 3, parent) {
   setObjectName(QStringLiteral("ctl1309"));
-  setHorizontalHeaderLabels({QStringLiteral("File Name"), QStringLiteral("Size"),
-                             QStringLiteral("Recovered Path")});
+  setHorizontalHeaderLabels(
+      {QStringLiteral("File Name"), QStringLiteral("Size"), QStringLiteral("Recovered Path")});
   horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   horizontalHeader()->setHighlightSections(false);
@@ -107,6 +107,8 @@ void ThumbnailView::Empty() {
   current_ = QImage();
 }
 
-QImage ThumbnailView::CurrentPicture() const { return current_; }
+QImage ThumbnailView::CurrentPicture() const {
+  return current_;
+}
 
 }  // namespace kestrel

@@ -11,7 +11,9 @@
 namespace kestrel {
 namespace {
 
-QString Text(int id) { return AppText(id); }
+QString Text(int id) {
+  return AppText(id);
+}
 
 }  // namespace
 
@@ -58,7 +60,9 @@ CRetryDlg::CRetryDlg(QWidget* parent) : QDialog(parent) {
   }
 }
 
-void CRetryDlg::SetText(const QString& text) { text_->setText(text); }
+void CRetryDlg::SetText(const QString& text) {
+  text_->setText(text);
+}
 
 void CRetryDlg::Choose(ReadErrorChoice choice) {
   choice_ = choice;

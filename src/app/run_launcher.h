@@ -19,9 +19,9 @@ using SourceWrapper = std::function<std::unique_ptr<ByteSource>(std::unique_ptr<
 
 struct RunSelection {
   RecoveryMode mode = RecoveryMode::kDeletedFiles;
-  TreeSource tree;                             // mode 1
-  const VolumeEntry* volume = nullptr;         // mode 2: a drive-letter row
-  const PhysicalDiskEntry* disk = nullptr;     // mode 2: a physical-disk row
+  TreeSource tree;                          // mode 1
+  const VolumeEntry* volume = nullptr;      // mode 2: a drive-letter row
+  const PhysicalDiskEntry* disk = nullptr;  // mode 2: a physical-disk row
 };
 
 RunResult LaunchRun(RunContext& run, AppState& app, const RunSelection& selection,

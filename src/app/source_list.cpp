@@ -52,8 +52,10 @@ void SourceList::OnCurrentRowChanged(int row) {
     // The header is never the selection: the next row takes its place, or the row before when
     // there is none below it.
     const int next = row + 1 < count() ? row + 1 : remembered_row_;
-    if (next >= 0 && next != row) setCurrentRow(next);
-    else clearSelection();
+    if (next >= 0 && next != row)
+      setCurrentRow(next);
+    else
+      clearSelection();
     return;
   }
   physical_disk_selected_ = row >= drive_row_count_;

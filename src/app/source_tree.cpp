@@ -32,14 +32,16 @@ bool IsNtfsMount(const std::vector<MountEntry>& mounts, const std::string& path)
   return mount->fs_type == "ntfs" || mount->fs_type == "ntfs3" || mount->fs_type == "fuseblk";
 }
 
-QString ToQString(const std::string& text) { return QString::fromStdString(text); }
+QString ToQString(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 }  // namespace
 
 SpecialFolders SpecialFolders::FromSystem() {
   SpecialFolders folders;
-  folders.desktop =
-      StripTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString());
+  folders.desktop = StripTrailingSlash(
+      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString());
   folders.documents = StripTrailingSlash(
       QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString());
   return folders;
@@ -225,12 +227,14 @@ void SourceTree::OnItemExpanded(QTreeWidgetItem* item) {
                                                             : QTreeWidgetItem::DontShowIndicator);
     }
   }
-  if (selected_item() != nullptr || selected_path.isEmpty()) return;
+  const QTreeWidgetItem* now = selected_item();
+  if (selected_path.isEmpty() || (now != nullptr && ItemPath(now) == selected_path)) return;
   QTreeWidgetItem* reselect = item;
   for (int i = 0; i < item->childCount(); ++i) {
     if (selected_path.startsWith(ItemPath(item->child(i)))) reselect = item->child(i);
   }
   setCurrentItem(reselect);
+  emit SourceSelected(ItemPath(reselect));
 }
 
 void SourceTree::OnSelectionChanged() {

@@ -4,7 +4,9 @@
 
 namespace kestrel {
 
-bool OsVersionSupported(int code) { return code == 6 || code == 7 || code == 8; }
+bool OsVersionSupported(int code) {
+  return code == 6 || code == 7 || code == 8;
+}
 
 StartupResult RunStartupChecks(StartupEnvironment& environment) {
   StartupResult result;

@@ -146,7 +146,8 @@ bool IsListedFolder(const std::string& full_path, const std::string& name) {
 std::vector<std::string> ListNativeFolders(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  std::filesystem::directory_iterator it(folder, std::filesystem::directory_options::skip_permission_denied, ec);
+  std::filesystem::directory_iterator it(
+      folder, std::filesystem::directory_options::skip_permission_denied, ec);
   for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
     if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) {
@@ -156,9 +157,13 @@ std::vector<std::string> ListNativeFolders(const std::string& folder) {
   return names;
 }
 
-bool HasNativeSubfolder(const std::string& folder) { return !ListNativeFolders(folder).empty(); }
+bool HasNativeSubfolder(const std::string& folder) {
+  return !ListNativeFolders(folder).empty();
+}
 
-bool FileSystemOffersFolders(const std::string& fs_name) { return fs_name != "NTFS"; }
+bool FileSystemOffersFolders(const std::string& fs_name) {
+  return fs_name != "NTFS";
+}
 
 std::vector<std::string> ListVolumeFolders(const VolumeFolderSource& source,
                                            const std::string& inner_path) {

@@ -33,14 +33,18 @@ QFont Bold(QFont font) {
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int letters =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   base_x_ = (letters / 26 + 1) / 2;
   base_y_ = metrics.height();
 }
 
-int DialogUnits::X(int units) const { return (units * base_x_ + 2) / 4; }
-int DialogUnits::Y(int units) const { return (units * base_y_ + 4) / 8; }
+int DialogUnits::X(int units) const {
+  return (units * base_x_ + 2) / 4;
+}
+int DialogUnits::Y(int units) const {
+  return (units * base_y_ + 4) / 8;
+}
 
 QRect DialogUnits::Rect(int x, int y, int width, int height) const {
   return {X(x), Y(y), X(width), Y(height)};

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/atomic_file.h"
 #include "run/messages.h"
 #include "run/output_naming.h"
 
@@ -19,20 +20,29 @@ constexpr uint64_t kCountedByFinish = TypeBit(kAsx) | TypeBit(kDoc) | TypeBit(kG
 
 }  // namespace
 
-std::string CarveSession::NextNameFor(uint8_t code, const std::string& extension) {
-  if (first_number[code] == 0) {
+uint64_t CarveSession::NextNumber(const std::string& extension) {
+  auto [entry, added] = next_number_.try_emplace(extension, 0);
+  if (added) {
     std::string name;
-    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &first_number[code]);
-    return name;
+    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &entry->second);
   }
-  return CarvedName(kCarvedPrefix, first_number[code] + st.type_counts[code], extension);
+  return entry->second;
+}
+
+void CarveSession::CommitNumber(const std::string& extension, uint64_t number) {
+  uint64_t& next = next_number_[extension];
+  if (number + 1 > next) next = number + 1;
 }
 
 bool CarveSession::OpenOutput(uint8_t code, const std::string& extension, bool readable) {
-  std::string name = NextNameFor(code, extension);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    FileErrorCause cause = out_.Create(run_folder + name, readable);
+  uint64_t number = NextNumber(extension);
+  for (int attempt = 0; attempt < 100000; ++attempt, ++number) {
+    FileErrorCause cause =
+        out_.Create(run_folder + CarvedName(kCarvedPrefix, number, extension), readable);
     if (cause == FileErrorCause::kNone) {
+      next_number_[extension] = number;
+      open_extension_ = extension;
+      open_number_ = number;
       st.file_open = true;
       st.open_types = TypeBit(code);
       st.end_offset = 0;
@@ -40,12 +50,7 @@ bool CarveSession::OpenOutput(uint8_t code, const std::string& extension, bool r
       write_failed_ = false;
       return true;
     }
-    if (out_.last_errno() != EEXIST) break;
-    // Taken by a file this run did not write: continue after the highest number present.
-    uint64_t next = 0;
-    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &next);
-    first_number[code] = next > st.type_counts[code] ? next - st.type_counts[code] : next;
-    name = CarvedName(kCarvedPrefix, first_number[code] + st.type_counts[code], extension);
+    if (out_.last_errno() != EEXIST) break;  // taken by a file this run did not write
   }
   st.file_open = false;
   return false;
@@ -91,6 +96,7 @@ bool CarveSession::CloseAndList(uint8_t code, bool count_type) {
     ::unlink(file_path.c_str());
     return false;
   }
+  CommitNumber(open_extension_, open_number_);
   run_.AddRecoveredFile({file_path, length, true});
   run_.recovered_count += 1;
   run_.ShowRecoveredCount();
@@ -141,6 +147,7 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
         ::unlink(out_.path().c_str());
         listed = false;
       } else {
+        CommitNumber(open_extension_, open_number_);
         run_.recovered_count += 1;
         run_.ShowRecoveredCount();
       }
@@ -157,13 +164,18 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
 
 std::string CarveSession::MoveToExtension(const std::string& current_path, uint8_t code,
                                           const std::string& extension) {
-  std::string target = run_folder + NextNameFor(code, extension);
-  return MoveToFreeName(current_path, target, [&] {
-    std::string name;
-    uint64_t next = 0;
-    NextFreeNumber(run_folder, kCarvedPrefix, extension, &name, &next);
-    return run_folder + name;
-  });
+  (void)code;
+  uint64_t number = NextNumber(extension);
+  for (int attempt = 0; attempt < 100000; ++attempt, ++number) {
+    const std::string target = run_folder + CarvedName(kCarvedPrefix, number, extension);
+    const int error = RenameNoReplace(current_path, target);
+    if (error == 0) {
+      CommitNumber(extension, number);
+      return target;
+    }
+    if (error != EEXIST) break;
+  }
+  return {};
 }
 
 }  // namespace kestrel

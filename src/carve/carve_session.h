@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "carve/carve_state.h"
@@ -32,11 +33,11 @@ class CarveSession {
   uint64_t selected_mask = kAllFileTypesMask;
   // Type code of the file opened last.
   uint8_t last_type_code = 0;
-  // Per type, the number of the first file of the type in this run (0 = not yet known).
-  std::array<uint64_t, kFileTypeCount> first_number{};
 
-  // Names and creates the output file for a new file of type `code` with `extension` (numbering
-  // per extension; an existing file is never reused). On success sets file_open, the type's
+  // Names and creates the output file for a new file of type `code` with `extension`. Numbers
+  // go per extension: the first file of an extension in a run continues after the highest
+  // number in the run folder, later ones count on from there, and the number of a file that was
+  // not kept is used again. An existing file is never reused: a taken name takes the next number. On success sets file_open, the type's
   // open bit and last_type_code. False when it could not be created (nothing is reported).
   bool OpenOutput(uint8_t code, const std::string& extension, bool readable = false);
 
@@ -55,25 +56,29 @@ class CarveSession {
   // GIF and JPEG) and deletes an incomplete one; clears the open flags.
   void FinishCarvedFile(uint8_t code);
 
-  // Renames the open file's output (closed or not yet) to the next free name with `extension`,
-  // numbered as a file of `code`. Returns the new path, or empty when the rename failed.
+  // Renames a kept file to the next free name with `extension` (`code` is the type it now
+  // counts as). Returns the new path, or empty when the rename failed.
   std::string MoveToExtension(const std::string& current_path, uint8_t code,
                               const std::string& extension);
 
   // Clears the per-file open flags that the common finish clears.
   void ClearOpenFlags();
 
-  // The next output name for a type: the first number found in the run folder, then counted on.
-  std::string NextNameFor(uint8_t code, const std::string& extension);
 
   bool write_failed() const { return write_failed_; }
 
  private:
   void ReportDiskFull();
+  uint64_t NextNumber(const std::string& extension);
+  // The number is used by a kept file: the next file of the extension counts on from it.
+  void CommitNumber(const std::string& extension, uint64_t number);
   RunContext& run_;
   ByteSource& source_;
   OutputFile out_;
   bool write_failed_ = false;
+  std::map<std::string, uint64_t> next_number_;
+  std::string open_extension_;
+  uint64_t open_number_ = 0;
 };
 
 }  // namespace kestrel

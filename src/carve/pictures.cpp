@@ -1,5 +1,7 @@
 #include "carve/pictures.h"
 
+#include <cstring>
+
 namespace kestrel {
 namespace {
 
@@ -7,8 +9,13 @@ namespace {
 // takes its second byte from the following source byte. -1 when there is none.
 int64_t FindMarkerPair(const uint8_t* data, uint32_t from, uint32_t count, uint8_t first,
                        uint8_t second) {
-  for (uint32_t i = from; i < count; ++i) {
-    if (data[i] == first && data[i + 1] == second) return i;
+  const uint8_t* at = data + from;
+  const uint8_t* end = data + count;
+  while (at < end) {
+    at = static_cast<const uint8_t*>(std::memchr(at, first, static_cast<size_t>(end - at)));
+    if (at == nullptr) return -1;
+    if (at[1] == second) return at - data;
+    ++at;
   }
   return -1;
 }

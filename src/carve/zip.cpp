@@ -88,18 +88,6 @@ bool OfficeNameFor(uint8_t kind, OfficeName* name) {
   }
 }
 
-// Moves a finished archive to the first free name with `extension`.
-std::string MoveToFirstFreeName(CarveSession& s, const std::string& path,
-                                const std::string& extension) {
-  auto next_free = [&] {
-    std::string name;
-    uint64_t base = 0;
-    NextFreeNumber(s.run_folder, kCarvedPrefix, extension, &name, &base);
-    return s.run_folder + name;
-  };
-  return MoveToFreeName(path, next_free(), next_free);
-}
-
 void FinishArchive(CarveSession& s) {
   CarveState& st = s.st;
   const uint8_t kind = st.zip.doc_kind;
@@ -118,7 +106,7 @@ void FinishArchive(CarveSession& s) {
   s.FinishCarvedFile(kZip);                            // closes, counts; the listing is done here
   if (s.run().recovered_count == kept_before) return;  // damaged by a failed write: deleted
   if (is_office) {
-    std::string renamed = MoveToFirstFreeName(s, path, office.extension);
+    std::string renamed = s.MoveToExtension(path, office.code, office.extension);
     if (!renamed.empty()) {
       path = renamed;
       st.type_counts[office.code] += 1;

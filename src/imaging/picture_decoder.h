@@ -15,9 +15,9 @@
 namespace kestrel {
 
 struct DecodeLimits {
-  int max_side = 32768;                       // pixels per side a header may claim
+  int max_side = 32768;                           // pixels per side a header may claim
   qint64 max_pixels = qint64{100} * 1000 * 1000;  // width x height a header may claim
-  int allocation_limit_mb = 256;              // cap on the decoder's image allocation
+  int allocation_limit_mb = 256;                  // cap on the decoder's image allocation
 };
 
 struct DecodedPicture {

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/atomic_file.h"
 
 namespace kestrel {
 
@@ -23,22 +22,5 @@ bool NextFreeNumber(const std::string& folder, const std::string& prefix,
 
 // `path`, or "<base> - Copy(k).<ext>" with the first k >= 1 that names no existing file.
 std::string MakeUniquePath(const std::string& path);
-
-// Renames `from` to `to` without ever replacing a file. When `to` exists, `next_candidate` is
-// asked for further names until one is free. Returns the final path, or an empty string when
-// the rename failed (the file then stays at `from`).
-template <typename NextCandidate>
-std::string MoveToFreeName(const std::string& from, std::string to, NextCandidate next_candidate);
-
-template <typename NextCandidate>
-std::string MoveToFreeName(const std::string& from, std::string to, NextCandidate next_candidate) {
-  for (int attempt = 0; attempt < 100000; ++attempt) {
-    int error = RenameNoReplace(from, to);
-    if (error == 0) return to;
-    if (error != 17 /* EEXIST */) return {};
-    to = next_candidate();
-  }
-  return {};
-}
 
 }  // namespace kestrel

@@ -67,7 +67,9 @@ WindowFixture::~WindowFixture() {
   app_.reset();
 }
 
-QString WindowFixture::Path(const QString& name) const { return dir_.filePath(name); }
+QString WindowFixture::Path(const QString& name) const {
+  return dir_.filePath(name);
+}
 
 std::string WindowFixture::PathStd(const std::string& name) const {
   return Path(QString::fromStdString(name)).toStdString();

@@ -28,7 +28,8 @@ class RecordingEnvironment : public StartupEnvironment {
   }
   int ScreenDotsPerInch() override { return dpi; }
   void ShowSplash(SplashKind kind) override {
-    steps << (kind == SplashKind::k96Dpi ? QStringLiteral("splash 96") : QStringLiteral("splash 120"));
+    steps << (kind == SplashKind::k96Dpi ? QStringLiteral("splash 96")
+                                         : QStringLiteral("splash 120"));
   }
   void CloseSplash() override { steps << QStringLiteral("close splash"); }
   DeviceMap Enumerate() override {
@@ -58,8 +59,8 @@ class StartupTest : public QObject {
     StartupResult result = RunStartupChecks(environment);
     QCOMPARE(result.end, StartupEnd::kRunWindow);
     QCOMPARE(result.devices.volumes.size(), size_t{1});
-    QCOMPARE(environment.steps, (QStringList{"lock", "splash 96", "enumerate", "hold",
-                                             "close splash"}));
+    QCOMPARE(environment.steps,
+             (QStringList{"lock", "splash 96", "enumerate", "hold", "close splash"}));
   }
 
   void ScreenResolutionChoosesTheSplashOrRefuses() {

@@ -42,8 +42,7 @@ QByteArray PngClaiming(quint32 width, quint32 height) {
   QByteArray header = BigEndian(width) + BigEndian(height);
   header += QByteArray("\x08\x06\x00\x00\x00", 5);  // 8-bit RGBA
   return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) +
-         PngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) +
-         PngChunk("IEND", {});
+         PngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + PngChunk("IEND", {});
 }
 
 bool WriteBytes(const QString& path, const QByteArray& bytes) {

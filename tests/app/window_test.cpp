@@ -10,8 +10,8 @@
 #include <QtTest>
 
 #include "app/about_dlg.h"
-#include "app/app_texts.h"
 #include "app/app_test_support.h"
+#include "app/app_texts.h"
 #include "app/click_label.h"
 #include "app/results_view.h"
 #include "app/source_list.h"
@@ -44,7 +44,9 @@ QStringList ChildNames(QTreeWidgetItem* parent) {
   return names;
 }
 
-QString Edit(CKestrelDlg& window, int id) { return Control<QLineEdit>(&window, id)->text(); }
+QString Edit(CKestrelDlg& window, int id) {
+  return Control<QLineEdit>(&window, id)->text();
+}
 
 }  // namespace
 
@@ -170,8 +172,7 @@ class WindowTest : public QObject {
     QCOMPARE(ChildNames(card), (QStringList{"DCIM", "Music"}));
     QTreeWidgetItem* dcim = ChildNamed(card, "DCIM");
     QCOMPARE(dcim->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
-    QCOMPARE(ChildNamed(card, "Music")->childIndicatorPolicy(),
-             QTreeWidgetItem::DontShowIndicator);
+    QCOMPARE(ChildNamed(card, "Music")->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
     dcim->setExpanded(true);
     QCOMPARE(ChildNames(dcim), (QStringList{"100CANON", "Old Trips"}));
     QTreeWidgetItem* trips = ChildNamed(dcim, "Old Trips");
@@ -206,7 +207,8 @@ class WindowTest : public QObject {
     QCOMPARE(fixture->app().recovery_mode, RecoveryMode::kPartitionDisk);
     QVERIFY(window.tree()->isHidden());
     QVERIFY(!window.source_list()->isHidden());
-    QCOMPARE(Control<QGroupBox>(&window, 1280)->title(), QStringLiteral("Select a Partition/Drive"));
+    QCOMPARE(Control<QGroupBox>(&window, 1280)->title(),
+             QStringLiteral("Select a Partition/Drive"));
     QCOMPARE(Control<QLabel>(&window, 1314)->text(), QStringLiteral("Selected Partition/Drive:"));
     QCOMPARE(Edit(window, 1315), QStringLiteral(" Removable Disk (E:)"));
     window.source_list()->setCurrentRow(3);
@@ -323,6 +325,12 @@ class WindowTest : public QObject {
     QCOMPARE(fixture.host.opened.size(), size_t{2});
     QCOMPARE(fixture.host.opened[0], QUrl(SupportPageUrl()));
     QCOMPARE(fixture.host.opened[1], QUrl(VendorPageUrl()));
+
+    // A real click: the picture keeps the press, so the release reaches it too.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(Control<ClickLabel>(&window, 1300), Qt::LeftButton);
+    QCOMPARE(fixture.host.modal_runs, 2);
   }
 
   void HoverUnderlinesTheLabels() {

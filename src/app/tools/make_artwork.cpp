@@ -3,12 +3,12 @@
 
 #include <cstdio>
 
+#include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QAbstractTextDocumentLayout>
 #include <QTextDocument>
 
 #include "app/artwork.h"
@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   bool ok = WriteImage(kestrel::DrawAppIcon(128), out + QStringLiteral("/kestrel.png"), "png");
-  ok = WriteImage(kestrel::DrawComputerPicture(32), out + QStringLiteral("/MyComp.ico"), "ico") && ok;
+  ok = WriteImage(kestrel::DrawComputerPicture(32), out + QStringLiteral("/MyComp.ico"), "ico") &&
+       ok;
   ok = WriteImage(kestrel::DrawHardDiskPicture(32), out + QStringLiteral("/hdd.ico"), "ico") && ok;
   ok = WriteManual(QString::fromLocal8Bit(argv[2]), out + QStringLiteral("/KESUSMAN.PDF")) && ok;
   return ok ? 0 : 1;

@@ -5,11 +5,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -17,16 +21,14 @@
 
 #include "app/about_dlg.h"
 #include "app/app_state.h"
-#include "app/app_texts.h"
 #include "app/dialog_host.h"
 #include "app/kestrel_dlg.h"
 #include "app/options_dlg.h"
 #include "app/results_view.h"
-#include "app/retry_dlg.h"
 #include "app/source_list.h"
 #include "app/source_tree.h"
 #include "disk/drive_enumeration.h"
-#include "run/messages.h"
+#include "disk/scan_source.h"
 
 #ifndef KESTREL_SAMPLES_DIR
 #define KESTREL_SAMPLES_DIR "tests/fixtures/samples"
@@ -43,10 +45,48 @@ class QuietHost : public DialogHost {
     std::printf("message %d\n", message_id);
     return buttons == MessageButtons::kYesNo ? MessageAnswer::kNo : MessageAnswer::kOk;
   }
-  int RunModal(QDialog&) override { return 0; }
+  int RunModal(QDialog& dialog) override { return on_modal ? on_modal(dialog) : 0; }
   QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
   bool OpenUrl(const QUrl&) override { return false; }
+
+  std::function<int(QDialog&)> on_modal;
 };
+
+// A dialog as the desktop would show it: a caption bar and a shadow around its grab.
+QImage Framed(QWidget& dialog) {
+  dialog.show();
+  QApplication::processEvents();
+  const QPixmap body = dialog.grab();
+  constexpr int kCaption = 26;
+  constexpr int kShadow = 6;
+  QImage framed(body.width() + 2 + kShadow, body.height() + kCaption + 2 + kShadow,
+                QImage::Format_ARGB32_Premultiplied);
+  framed.fill(Qt::transparent);
+  QPainter painter(&framed);
+  painter.fillRect(QRect(kShadow, kShadow, body.width() + 2, body.height() + kCaption + 2),
+                   QColor(0, 0, 0, 60));
+  painter.fillRect(QRect(0, 0, body.width() + 2, kCaption + 1), QColor(45, 70, 110));
+  painter.setPen(Qt::white);
+  QFont caption = dialog.font();
+  caption.setBold(true);
+  painter.setFont(caption);
+  painter.drawText(QRect(10, 0, body.width() - 20, kCaption), Qt::AlignVCenter | Qt::AlignLeft,
+                   dialog.windowTitle());
+  painter.drawPixmap(1, kCaption + 1, body);
+  painter.setPen(QColor(45, 70, 110));
+  painter.drawRect(QRect(0, 0, body.width() + 1, body.height() + kCaption + 1));
+  return framed;
+}
+
+// `dialog` framed over the centre of `window`, as during a run.
+QImage OverWindow(QWidget& window, QWidget& dialog) {
+  QImage scene = window.grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const QImage framed = Framed(dialog);
+  QPainter painter(&scene);
+  painter.drawImage((scene.width() - framed.width()) / 2, (scene.height() - framed.height()) / 2,
+                    framed);
+  return scene;
+}
 
 bool Run(const QString& program, const QStringList& arguments) {
   QProcess process;
@@ -58,9 +98,9 @@ bool Run(const QString& program, const QStringList& arguments) {
 
 // A raw image of the project's sample files, each at a sector boundary with zeros between.
 bool WriteSampleDisk(const QString& path) {
-  const QStringList samples = {"jfif.jpg",   "picture.png", "picture.gif", "picture.bmp",
-                               "icon.ico",   "document.pdf", "tone.wav",   "song.mid",
-                               "exif.jpg",   "document.rtf"};
+  const QStringList samples = {"jfif.jpg", "picture.png",  "picture.gif", "picture.bmp",
+                               "icon.ico", "document.pdf", "tone.wav",    "song.mid",
+                               "exif.jpg", "document.rtf"};
   QByteArray image(8 * 512, '\0');
   for (const QString& name : samples) {
     QFile sample(QStringLiteral(KESTREL_SAMPLES_DIR "/") + name);
@@ -159,21 +199,38 @@ int MakeScreenshots(const QString& out_dir) {
   ok = Save(window, out_dir + "/main-partition-disk.png") && ok;
 
   COptionsDlg options(app.settings, app.types, host, &window);
-  ok = Save(options, out_dir + "/file-types.png") && ok;
+  const QString options_path = out_dir + "/file-types.png";
+  const bool options_saved = Framed(options).save(options_path);
+  std::printf("%s %s\n", options_saved ? "wrote" : "FAILED", qPrintable(options_path));
+  ok = options_saved && ok;
   options.hide();
 
-  // A finished scan of the disk image, with the first JPEG previewed.
+  // A scan of the disk image whose last chunk cannot be read: the read-error dialog over the
+  // running window, answered Ignore All; then the finished run with the first JPEG previewed.
+  const uint64_t sectors = static_cast<uint64_t>(QFileInfo(root + "/sdcard.img").size() / 512);
+  window.SetSourceWrapper([sectors](std::unique_ptr<ByteSource> inner) {
+    auto faulty = std::make_unique<FaultInjectingSource>(std::move(inner));
+    faulty->FailSectors(sectors - 40, 8);
+    return std::unique_ptr<ByteSource>(std::move(faulty));
+  });
+  host.on_modal = [&](QDialog& dialog) {
+    const QString path = out_dir + "/read-error.png";
+    const bool saved = OverWindow(window, dialog).save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+    ok = saved && ok;
+    dialog.findChild<QPushButton*>(QStringLiteral("ctl3"))->click();
+    return dialog.result();
+  };
   window.page()->StartRun();
+  host.on_modal = nullptr;
   SelectRowNamed(*window.results(), QStringLiteral(".JPG"));
   ok = Save(window, out_dir + "/finished-run.png") && ok;
 
-  CRetryDlg retry(&window);
-  retry.SetText(AppText(msg::kReadErrorText));
-  ok = Save(retry, out_dir + "/read-error.png") && ok;
-  retry.hide();
-
   CAboutDlg about(host, &window);
-  ok = Save(about, out_dir + "/about.png") && ok;
+  const QString about_path = out_dir + "/about.png";
+  const bool about_saved = Framed(about).save(about_path);
+  std::printf("%s %s\n", about_saved ? "wrote" : "FAILED", qPrintable(about_path));
+  ok = about_saved && ok;
   return ok ? 0 : 1;
 }
 

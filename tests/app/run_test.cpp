@@ -1,0 +1,354 @@
+// Runs started from the window: results and closing messages, Cancel, the read-error dialog,
+// what the window refuses while a run pumps events, and sources that vanished.
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/app_test_support.h"
+#include "app/gui_run_ui.h"
+#include "app/pump_throttle.h"
+#include "app/results_view.h"
+#include "app/retry_dlg.h"
+#include "app/source_list.h"
+#include "app/source_tree.h"
+#include "disk/scan_source.h"
+#include "imaging/placeholder_picture.h"
+#include "run/messages.h"
+#include "support/fat_image.h"
+#include "support/fixture_samples.h"
+
+namespace kestrel {
+
+using testing::Control;
+using testing::WindowFixture;
+
+namespace {
+
+// A window in mode 2 with the sample image selected as a whole disk.
+CKestrelDlg& OpenOnSampleDisk(WindowFixture& fixture, const char* image = "samples.img") {
+  fixture.AttachDisk(image);
+  testing::WriteEmptyImage(fixture.PathStd("blank.img"));
+  fixture.AttachVolume('F', "blank.img");
+  CKestrelDlg& window = fixture.OpenWindow();
+  window.EnterMode(RecoveryMode::kPartitionDisk);
+  window.source_list()->setCurrentRow(window.source_list()->header_row() + 1);
+  return window;
+}
+
+QStringList RowNames(ResultsList* results) {
+  QStringList names;
+  for (int row = 0; row < results->rowCount(); ++row) names << results->FileOfRow(row).name;
+  return names;
+}
+
+// The page and the window are idle: Recover on, Cancel off, controls on, bar hidden.
+bool PageIsIdle(CKestrelDlg& window) {
+  CRecvPage* page = window.page();
+  return !page->run_active() && !page->recovery_running() &&
+         Control<QPushButton>(page, 1036)->isEnabled() &&
+         !Control<QPushButton>(page, 1037)->isEnabled() &&
+         Control<QProgressBar>(page, 1035)->isHidden() &&
+         Control<QLabel>(page, 1033)->text().isEmpty() &&
+         Control<QWidget>(&window, 1289)->isEnabled() &&
+         Control<QWidget>(&window, 1288)->isEnabled() &&
+         Control<QWidget>(&window, 1304)->isEnabled() &&
+         Control<QWidget>(&window, 1305)->isEnabled() &&
+         Control<QWidget>(&window, 1002)->isEnabled() &&
+         Control<QWidget>(&window, 1313)->isEnabled();
+}
+
+// Clicks the dialog's button `id` (or presses Escape for id 0) and returns the dialog's result.
+int Answer(QDialog& dialog, int id) {
+  if (id == 0) {
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+  } else {
+    Control<QPushButton>(&dialog, id)->click();
+  }
+  return dialog.result();
+}
+
+std::unique_ptr<ByteSource> FailingChunks(std::unique_ptr<ByteSource> inner, int times) {
+  auto faulty = std::make_unique<FaultInjectingSource>(std::move(inner));
+  faulty->FailSectors(64, 8, times);   // the second chunk
+  faulty->FailSectors(192, 8, times);  // the fourth chunk
+  return faulty;
+}
+
+}  // namespace
+
+class RunTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void RecoverListsTheFilesAndCompletes() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    Control<QPushButton>(window.page(), 1036)->click();
+
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    QCOMPARE(window.page()->last_result().outcome, RunOutcome::kCompleted);
+    QCOMPARE(RowNames(window.results()),
+             (QStringList{"KES00001.PNG", "KES00001.GIF", "KES00001.JPG"}));
+    ResultsList* results = window.results();
+    QCOMPARE(results->item(0, 1)->text(), QStringLiteral("6 KB"));
+    QVERIFY(results->item(0, 2)->text().startsWith(fixture.Path("Recover/")));
+    QVERIFY(results->item(0, 2)->text().endsWith("/"));
+    QVERIFY(PageIsIdle(window));
+
+    // The thumbnail of a recovered picture, drawn from the written file.
+    results->selectRow(2);
+    QVERIFY(!window.thumbnail()->isHidden());
+    QVERIFY(window.thumbnail()->CurrentPicture() != PlaceholderPicture());
+
+    // A second run empties the list and the thumbnail first, and previews afresh.
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Count(msg::kCompleted), 2);
+    QCOMPARE(results->rowCount(), 3);
+    QCOMPARE(RowNames(results)[0], QStringLiteral("KES00002.PNG"));
+    QCOMPARE(window.thumbnail()->count(), 0);
+    QVERIFY(!window.thumbnail()->isHidden());
+    const int drawn = window.thumbnail()->drawn_count();
+    results->selectRow(2);
+    QCOMPARE(window.thumbnail()->drawn_count(), drawn + 1);
+  }
+
+  void EmptyImageEndsWith1193() {
+    WindowFixture fixture;
+    testing::WriteEmptyImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kNothingFound});
+    QCOMPARE(window.results()->rowCount(), 0);
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void CancelAnsweredNoGoesOn() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    // Pressed while the run pumps its first events.
+    QTimer::singleShot(0, Control<QPushButton>(window.page(), 1037), &QPushButton::click);
+    fixture.host.answers = {MessageAnswer::kNo};
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), (std::vector<int>{msg::kConfirmCancel, msg::kCompleted}));
+    QCOMPARE(fixture.host.messages[0].buttons, MessageButtons::kYesNo);
+    QCOMPARE(fixture.host.messages[0].icon, MessageIcon::kQuestion);
+    QCOMPARE(window.results()->rowCount(), 3);
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void CancelAnsweredYesStops() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    QTimer::singleShot(0, Control<QPushButton>(window.page(), 1037), &QPushButton::click);
+    fixture.host.answers = {MessageAnswer::kYes};
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kConfirmCancel});
+    QCOMPARE(window.page()->last_result().outcome, RunOutcome::kCancelled);
+    QVERIFY(PageIsIdle(window));
+    // Cancel outside a run does nothing.
+    Control<QPushButton>(window.page(), 1037)->click();
+    QVERIFY(!window.page()->run_context().cancel_requested);
+  }
+
+  void IgnoreAllAnswersTheRestOfTheRun() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.SetSourceWrapper([](auto inner) { return FailingChunks(std::move(inner), -1); });
+    QString text;
+    bool no_close_button = false;
+    fixture.host.on_modal = [&](QDialog& dialog) {
+      text = Control<QLabel>(&dialog, 1132)->text();
+      no_close_button = !(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+      return Answer(dialog, 3);
+    };
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.modal_runs, 1);
+    QCOMPARE(text, QStringLiteral("Unable to read from the drive."));
+    QVERIFY(no_close_button);
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    QVERIFY(PageIsIdle(window));
+
+    // A new run makes a new dialog, which asks again.
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.modal_runs, 2);
+  }
+
+  void AbortEndsTheRunWithoutClosingMessage() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.SetSourceWrapper([](auto inner) { return FailingChunks(std::move(inner), -1); });
+    fixture.host.on_modal = [](QDialog& dialog) { return Answer(dialog, 4); };
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.modal_runs, 1);
+    QVERIFY(fixture.host.messages.empty());
+    QCOMPARE(window.page()->last_result().outcome, RunOutcome::kAborted);
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void EscapeKeepsTheStoredChoice() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.SetSourceWrapper([](auto inner) { return FailingChunks(std::move(inner), -1); });
+    std::vector<ReadErrorChoice> choices_after;
+    fixture.host.on_modal = [&](QDialog& dialog) {
+      const int result = Answer(dialog, 0);
+      choices_after.push_back(static_cast<CRetryDlg&>(dialog).choice());
+      return result;
+    };
+    window.page()->StartRun();
+    // Escape before any choice goes on as Ignore; the next failure asks again.
+    QCOMPARE(choices_after,
+             (std::vector<ReadErrorChoice>{ReadErrorChoice::kNone, ReadErrorChoice::kNone}));
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+
+    // Ignore at the first question; Escape at the second keeps Ignore.
+    choices_after.clear();
+    int question = 0;
+    fixture.host.on_modal = [&](QDialog& dialog) {
+      const int result = Answer(dialog, question++ == 0 ? 1131 : 0);
+      choices_after.push_back(static_cast<CRetryDlg&>(dialog).choice());
+      return result;
+    };
+    window.page()->StartRun();
+    QCOMPARE(choices_after,
+             (std::vector<ReadErrorChoice>{ReadErrorChoice::kIgnore, ReadErrorChoice::kIgnore}));
+  }
+
+  void RetryReadsTheChunkAgain() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    // Each faulty chunk fails for the block read and for its own read, then reads.
+    window.SetSourceWrapper([](auto inner) { return FailingChunks(std::move(inner), 2); });
+    fixture.host.on_modal = [](QDialog& dialog) { return Answer(dialog, 1130); };
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.modal_runs, 2);
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    QCOMPARE(window.results()->rowCount(), 3);
+  }
+
+  void CloseIsRefusedDuringARun() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.show();
+    QTimer::singleShot(0, &window, &QWidget::close);
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), (std::vector<int>{msg::kCancelBeforeClose, msg::kCompleted}));
+    QVERIFY(window.isVisible());
+    QVERIFY(window.close());
+    QVERIFY(!window.isVisible());
+  }
+
+  void HandlersWaitWhileARunPumps() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    fixture.host.folders = {fixture.Path("Elsewhere")};
+    bool controls_disabled = false;
+    QTimer::singleShot(0, &window, [&] {
+      controls_disabled = !Control<QWidget>(&window, 1289)->isEnabled() &&
+                          !Control<QWidget>(&window, 1002)->isEnabled() &&
+                          Control<QPushButton>(window.page(), 1037)->isEnabled();
+      window.page()->StartRun();  // no second run inside the first
+      window.ChooseRecoveryPath();
+      window.OpenFileTypes();
+      window.OpenAbout();
+      window.EnterMode(RecoveryMode::kDeletedFiles);
+      window.OpenHelp();  // Help works during a run
+    });
+    window.page()->StartRun();
+    QVERIFY(controls_disabled);
+    QCOMPARE(window.page()->runs_started(), 1);
+    QCOMPARE(fixture.host.folder_questions, 0);
+    QCOMPARE(fixture.host.modal_runs, 0);
+    QCOMPARE(fixture.app().recovery_mode, RecoveryMode::kPartitionDisk);
+    QCOMPARE(fixture.host.Count(msg::kCompleted), 1);
+    QVERIFY(fixture.host.opened.size() +
+                static_cast<size_t>(fixture.host.Count(msg::kManualMissing)) ==
+            1);
+  }
+
+  void VanishedSourcesGive57519() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    testing::WriteSampleImage(fixture.PathStd("volume.img"));
+    fixture.AttachVolume('G', "volume.img");
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    QVERIFY(QFile::remove(fixture.Path("samples.img")));
+    QVERIFY(QFile::remove(fixture.Path("volume.img")));
+    window.page()->StartRun();               // the disk
+    window.source_list()->setCurrentRow(1);  // G:
+    QCOMPARE(window.source_list()->SelectedVolume(fixture.app().devices)->letter, 'G');
+    window.page()->StartRun();
+    window.EnterMode(RecoveryMode::kDeletedFiles);
+    window.tree()->setCurrentItem(window.tree()->DriveItem('G'));
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), (std::vector<int>{msg::kCannotReadDevice, msg::kCannotReadDevice,
+                                                   msg::kCannotReadDevice}));
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void SpecialFolderOnNoVolumeGives57519() {
+    WindowFixture fixture;
+    testing::WriteEmptyImage(fixture.PathStd("blank.img"));
+    fixture.AttachVolume('F', "blank.img");
+    CKestrelDlg& window = fixture.OpenWindow();
+    window.tree()->setCurrentItem(window.tree()->root()->child(0));  // Desktop
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCannotReadDevice});
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void DeletedFilesComeBackFromAFatVolume() {
+    WindowFixture fixture;
+    std::string why;
+    auto card = testing::FatImage::Create(fixture.PathStd("card.img"), 16, 16384, 4, &why);
+    if (!card) QSKIP(why.c_str());
+    std::vector<uint8_t> photo = testing::ReadFixtureSample("jfif.jpg");
+    QVERIFY(card->MakeFolder("/DCIM"));
+    QVERIFY(card->WriteFile("/DCIM/holiday.jpg", photo));
+    QVERIFY(card->WriteFile("/DCIM/keep.jpg", photo));
+    QVERIFY(card->Delete("/DCIM/holiday.jpg"));
+    fixture.AttachVolume('E', "card.img", true);
+    CKestrelDlg& window = fixture.OpenWindow();
+    QTreeWidgetItem* drive = window.tree()->DriveItem('E');
+    drive->setExpanded(true);
+    window.tree()->setCurrentItem(drive->child(0));
+    QCOMPARE(window.tree()->ItemPath(drive->child(0)), QStringLiteral("E:/DCIM/"));
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    QCOMPARE(window.results()->rowCount(), 1);
+    QVERIFY2(window.results()->FileOfRow(0).name.endsWith("OLIDAY.JPG", Qt::CaseInsensitive),
+             qPrintable(window.results()->FileOfRow(0).name));
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void EventsAreProcessedAtMostEvery30Milliseconds() {
+    auto now = std::chrono::steady_clock::time_point{};
+    Throttle throttle(std::chrono::milliseconds(30), [&] { return now; });
+    QVERIFY(throttle.Due());
+    now += std::chrono::milliseconds(29);
+    QVERIFY(!throttle.Due());
+    now += std::chrono::milliseconds(1);
+    QVERIFY(throttle.Due());
+    QVERIFY(!throttle.Due());
+    throttle.Reset();
+    QVERIFY(throttle.Due());
+  }
+};
+
+KESTREL_APP_TEST_GROUP(RunTest, "run");
+
+}  // namespace kestrel
+
+#include "run_test.moc"
