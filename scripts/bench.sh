@@ -38,12 +38,13 @@ peer() {
   local name=$1; shift
   local out=$work/peer-$name
   rm -rf "$out"
+  mkdir -p "$out"
   local start end
   start=$(date +%s%N)
   "$@" > "$work/$name.log" 2>&1 || true
   end=$(date +%s%N)
   local files
-  files=$(find "$out" -type f ! -name '*.txt' ! -name '*.html' 2>/dev/null | wc -l)
+  files=$(find "$out" -type f ! -name '*.txt' ! -name '*.html' 2>/dev/null | wc -l || true)
   printf '%-10s %-12s %8s ms %6d files\n' "$name" "$(basename "$image")" $(( (end - start) / 1000000 )) "$files"
 }
 

@@ -15,8 +15,7 @@ namespace {
 constexpr uint64_t kCountedByFinish = TypeBit(kAsx) | TypeBit(kDoc) | TypeBit(kGif) |
                                       TypeBit(kJpg) | TypeBit(kMid) | TypeBit(kMov) |
                                       TypeBit(kMp3) | TypeBit(kMpg) | TypeBit(kPdf) |
-                                      TypeBit(kPng) | TypeBit(kRtf) | TypeBit(kWmv) |
-                                      TypeBit(kZip);
+                                      TypeBit(kPng) | TypeBit(kRtf) | TypeBit(kWmv) | TypeBit(kZip);
 
 }  // namespace
 

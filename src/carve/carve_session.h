@@ -37,8 +37,9 @@ class CarveSession {
   // Names and creates the output file for a new file of type `code` with `extension`. Numbers
   // go per extension: the first file of an extension in a run continues after the highest
   // number in the run folder, later ones count on from there, and the number of a file that was
-  // not kept is used again. An existing file is never reused: a taken name takes the next number. On success sets file_open, the type's
-  // open bit and last_type_code. False when it could not be created (nothing is reported).
+  // not kept is used again. An existing file is never reused: a taken name takes the next number.
+  // On success sets file_open, the type's open bit and last_type_code. False when it could not be
+  // created (nothing is reported).
   bool OpenOutput(uint8_t code, const std::string& extension, bool readable = false);
 
   // Appends bytes to the open file. A full disk sets stop_scan and shows message 57441 with the
@@ -63,7 +64,6 @@ class CarveSession {
 
   // Clears the per-file open flags that the common finish clears.
   void ClearOpenFlags();
-
 
   bool write_failed() const { return write_failed_; }
 

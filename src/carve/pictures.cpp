@@ -20,7 +20,9 @@ int64_t FindMarkerPair(const uint8_t* data, uint32_t from, uint32_t count, uint8
   return -1;
 }
 
-uint32_t ReadBe16(const uint8_t* p) { return static_cast<uint32_t>(p[0] << 8 | p[1]); }
+uint32_t ReadBe16(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0] << 8 | p[1]);
+}
 
 void CarveToEndMarker(CarveSession& s, const SectorInput& in, uint8_t first, uint8_t second) {
   int64_t at = FindMarkerPair(in.data, 0, in.count, first, second);
@@ -54,7 +56,9 @@ bool WriteThroughEoi(CarveSession& s, const SectorInput& in, uint32_t from) {
 
 }  // namespace
 
-void CarveJpegToEoi(CarveSession& s, const SectorInput& in) { CarveToEndMarker(s, in, 0xFF, 0xD9); }
+void CarveJpegToEoi(CarveSession& s, const SectorInput& in) {
+  CarveToEndMarker(s, in, 0xFF, 0xD9);
+}
 
 void CarveGifToTrailer(CarveSession& s, const SectorInput& in) {
   CarveToEndMarker(s, in, 0x00, 0x3B);

@@ -10,10 +10,10 @@ struct CliOptions {
   std::string command;                  // sources, types, scan, deleted
   std::vector<std::string> positional;  // SOURCE
   bool json = false;
-  std::string out;                      // --out DIR
-  std::string types;                    // --types LIST|all
-  std::string folder;                   // --folder PATH
-  std::string read_errors;              // --read-errors ask|abort|retry|ignore|ignore-all
+  std::string out;          // --out DIR
+  std::string types;        // --types LIST|all
+  std::string folder;       // --folder PATH
+  std::string read_errors;  // --read-errors ask|abort|retry|ignore|ignore-all
 };
 
 int RunSourcesCommand(const CliOptions& options);

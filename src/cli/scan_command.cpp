@@ -13,8 +13,10 @@ namespace kestrel {
 namespace {
 
 int Usage(const std::string& text) {
-  std::fprintf(stderr, "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] [--json]\n",
-               text.c_str());
+  std::fprintf(
+      stderr,
+      "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] [--json]\n",
+      text.c_str());
   return kExitUsage;
 }
 
@@ -31,7 +33,8 @@ int RunScanCommand(const CliOptions& options) {
   if (!options.types.empty() && !ApplyTypeList(options.types, &types, &error)) return Usage(error);
 
   DeviceMap map = EnumerateDevices();
-  for (const std::string& warning : map.warnings) std::fprintf(stderr, "kestrel-cli: %s\n", warning.c_str());
+  for (const std::string& warning : map.warnings)
+    std::fprintf(stderr, "kestrel-cli: %s\n", warning.c_str());
   SourceArgument source = ResolveSourceArgument(options.positional[0], map);
   if (source.kind == SourceArgument::Kind::kInvalid) {
     std::fprintf(stderr, "kestrel-cli scan: %s\n", source.error.c_str());

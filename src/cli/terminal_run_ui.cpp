@@ -16,7 +16,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnInterrupt(int) {
+  g_interrupted = 1;
+}
 
 void InstallInterruptHandler() {
   struct sigaction action {};
@@ -143,7 +145,7 @@ MessageAnswer TerminalRunUi::ShowMessage(int message_id, MessageIcon icon,
     std::fflush(stderr);
     std::string answer = ReadAnswer();
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? MessageAnswer::kYes
-                                                                      : MessageAnswer::kNo;
+                                                                     : MessageAnswer::kNo;
   }
   // The end messages of a run are its result (stdout); refusals and failures go to stderr.
   bool result = message_id == msg::kCompleted || message_id == msg::kNothingFound;
@@ -187,11 +189,12 @@ ReadErrorChoice TerminalRunUi::AskReadError(std::string_view text) {
 void TerminalRunUi::AddResultRow(const ResultRow& row) {
   ClearProgress();
   if (json_) {
-    std::printf("{\"name\": %s, \"bytes\": %llu, \"size_kb\": %s, \"folder\": %s, \"path\": %s, "
-                "\"created\": %s}\n",
-                JsonString(row.name).c_str(), static_cast<unsigned long long>(row.bytes),
-                JsonString(row.size_text).c_str(), JsonString(row.folder_text).c_str(),
-                JsonString(row.full_path).c_str(), row.created ? "true" : "false");
+    std::printf(
+        "{\"name\": %s, \"bytes\": %llu, \"size_kb\": %s, \"folder\": %s, \"path\": %s, "
+        "\"created\": %s}\n",
+        JsonString(row.name).c_str(), static_cast<unsigned long long>(row.bytes),
+        JsonString(row.size_text).c_str(), JsonString(row.folder_text).c_str(),
+        JsonString(row.full_path).c_str(), row.created ? "true" : "false");
   } else {
     std::printf("%s\t%s\t%s\n", row.name.c_str(), row.size_text.c_str(), row.folder_text.c_str());
   }

@@ -19,9 +19,9 @@ enum class SourceKind { kVolume, kDisk };
 
 struct ScanSource {
   SourceKind kind = SourceKind::kVolume;
-  char drive_letter = 0;        // volume: its letter ('C'..'Z'), 0 for a plain path
-  int disk_ordinal = -1;        // disk: its ordinal in the disk list
-  std::string device_path;      // what was opened (device node or image file)
+  char drive_letter = 0;    // volume: its letter ('C'..'Z'), 0 for a plain path
+  int disk_ordinal = -1;    // disk: its ordinal in the disk list
+  std::string device_path;  // what was opened (device node or image file)
   std::unique_ptr<ByteSource> bytes;
   uint32_t bytes_per_sector = kSectorBytes;  // device's logical sector size (buffer sizing only)
   uint64_t sector_count = 0;                 // size / 512

@@ -55,7 +55,9 @@ std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, in
   return std::unique_ptr<FileByteSource>(new FileByteSource(fd, base, size));
 }
 
-FileByteSource::~FileByteSource() { ::close(fd_); }
+FileByteSource::~FileByteSource() {
+  ::close(fd_);
+}
 
 int64_t FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   if (offset >= size_) return 0;
@@ -63,7 +65,8 @@ int64_t FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < length) {
-    ssize_t got = ::pread(fd_, out + done, length - done, static_cast<off_t>(base_ + offset + done));
+    ssize_t got =
+        ::pread(fd_, out + done, length - done, static_cast<off_t>(base_ + offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
       last_error_ = errno;

@@ -34,7 +34,9 @@ OutputFile::~OutputFile() {
   if (fd_ >= 0) Close();
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept { *this = std::move(other); }
+OutputFile::OutputFile(OutputFile&& other) noexcept {
+  *this = std::move(other);
+}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {

@@ -42,7 +42,8 @@ uint64_t FiveDigitsBeforeDot(const std::string& name) {
 bool MatchesPattern(const std::string& name, const std::string& prefix,
                     const std::string& extension) {
   const std::string suffix = "." + extension;
-  return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+  return name.size() >= prefix.size() + suffix.size() &&
+         name.compare(0, prefix.size(), prefix) == 0 &&
          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-
 namespace kestrel {
 
 inline constexpr const char* kCarvedPrefix = "KES";

@@ -18,7 +18,9 @@ std::string Trim(std::string_view text) {
 
 }  // namespace
 
-std::string FormatSectorNumber(uint64_t sector) { return " " + GroupThousands(sector); }
+std::string FormatSectorNumber(uint64_t sector) {
+  return " " + GroupThousands(sector);
+}
 
 std::string FormatSizeKb(uint64_t bytes) {
   uint64_t kb = (bytes >> 10) + ((bytes & 0x3FF) != 0 ? 1 : 0);
@@ -55,8 +57,8 @@ void RunContext::ResetProgressBar() {
 
 bool RunContext::PollCancel() {
   if (!cancel_requested) return false;
-  MessageAnswer answer = ui_.ShowMessage(msg::kConfirmCancel, MessageIcon::kQuestion, {},
-                                         MessageButtons::kYesNo);
+  MessageAnswer answer =
+      ui_.ShowMessage(msg::kConfirmCancel, MessageIcon::kQuestion, {}, MessageButtons::kYesNo);
   if (answer == MessageAnswer::kYes) return true;
   cancel_requested = false;
   return false;

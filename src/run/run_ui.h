@@ -14,16 +14,22 @@ enum class MessageButtons { kOk, kYesNo };
 enum class MessageAnswer { kOk, kYes, kNo };
 
 // Answers of the read-error question; kNone when it was dismissed without a choice (Escape).
-enum class ReadErrorChoice { kNone = 0, kAbort = 30864, kRetry = 30865, kIgnore = 30866, kIgnoreAll = 30867 };
+enum class ReadErrorChoice {
+  kNone = 0,
+  kAbort = 30864,
+  kRetry = 30865,
+  kIgnore = 30866,
+  kIgnoreAll = 30867
+};
 
 // Text fields of the progress page.
 enum class ProgressField { kCurrentSector, kRecoveredCount, kPercent, kStatus };
 
 // One row of the results list.
 struct ResultRow {
-  std::string name;        // "File Name" column
-  std::string size_text;   // "Size" column, "%d KB"
-  std::string folder_text; // "Recovered Path" column: the run folder or message 126
+  std::string name;         // "File Name" column
+  std::string size_text;    // "Size" column, "%d KB"
+  std::string folder_text;  // "Recovered Path" column: the run folder or message 126
   std::string full_path;
   uint64_t bytes = 0;
   bool created = true;

@@ -50,7 +50,8 @@ void ChunkReader::LoadBlock(uint64_t block_start) {
     if (end_byte <= block_start * kSectorBytes + good || first * kSectorBytes >= source_bytes_) {
       continue;
     }
-    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kChunk, block_start + block_length_ - first));
+    const uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(kChunk, block_start + block_length_ - first));
     chunk_ok_[c] = TransferSectors(source_, first, count, block + c * kChunk * kSectorBytes) == 0;
   }
   ReadWindow((block_start + block_length_) * kSectorBytes, block + bytes, kLookAhead);
@@ -77,7 +78,8 @@ SectorInput ChunkReader::Sector(uint64_t sector) const {
   in.count = kSectorBytes;
   in.sector = sector;
   const uint64_t end = (sector + 1) * kSectorBytes;
-  in.valid_after = static_cast<size_t>(end >= source_bytes_ ? 0 : std::min<uint64_t>(kLookAhead, source_bytes_ - end));
+  in.valid_after = static_cast<size_t>(
+      end >= source_bytes_ ? 0 : std::min<uint64_t>(kLookAhead, source_bytes_ - end));
   in.valid_before = static_cast<size_t>(std::min<uint64_t>(kLookBehind, sector * kSectorBytes));
   return in;
 }

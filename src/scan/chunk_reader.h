@@ -38,7 +38,7 @@ class ChunkReader {
   uint64_t source_bytes_;
   uint64_t block_sectors_;
   uint64_t block_start_ = UINT64_MAX;
-  uint64_t block_length_ = 0;  // sectors in the current block
+  uint64_t block_length_ = 0;    // sectors in the current block
   std::vector<uint8_t> buffer_;  // look-behind, block, look-ahead
   std::vector<bool> chunk_ok_;
 };

@@ -21,11 +21,11 @@ namespace {
 
 // What a signature row did with the sector.
 enum class Row {
-  kNext,         // no match (or not started): try the next row
-  kSkipTo24,     // matched a signature whose guards failed: go on at the RTF row
-  kConsumed,     // started a file; the stop check follows
+  kNext,      // no match (or not started): try the next row
+  kSkipTo24,  // matched a signature whose guards failed: go on at the RTF row
+  kConsumed,  // started a file; the stop check follows
   kConsumedNoStopCheck,
-  kDropped,      // consumed by nothing
+  kDropped,  // consumed by nothing
 };
 
 struct Ctx {
@@ -35,7 +35,9 @@ struct Ctx {
   CarveState& st;
 };
 
-bool Selected(const CarveSession& s, uint64_t bits) { return (s.selected_mask & bits) != 0; }
+bool Selected(const CarveSession& s, uint64_t bits) {
+  return (s.selected_mask & bits) != 0;
+}
 
 // Starting a file: finish the open one, test the selection, name and create the output, then
 // give the routine its start values and this sector.
@@ -88,7 +90,8 @@ Row AiffRow(Ctx& c) {
 
 Row BmpRow(Ctx& c) {
   const SectorHeader& h = c.h;
-  if (!h.StartsWith(0, "BM") || h.Le32(2) == 0 || h.Le16(6) != 0 || h.Le16(8) != 0) return Row::kNext;
+  if (!h.StartsWith(0, "BM") || h.Le32(2) == 0 || h.Le16(6) != 0 || h.Le16(8) != 0)
+    return Row::kNext;
   if (c.st.zip_open) return Row::kNext;
   return StartCounted(c, kBmp, "BMP", h.Le32(2), nullptr);
 }
@@ -138,7 +141,9 @@ Row IconRow(Ctx& c) {
   return StartCounted(c, kIco, "ICO", length, nullptr);
 }
 
-bool OrfMark(const SectorHeader& h) { return h.StartsWith(2, "OR") || h.StartsWith(2, "RS"); }
+bool OrfMark(const SectorHeader& h) {
+  return h.StartsWith(2, "OR") || h.StartsWith(2, "RS");
+}
 
 Row KodakRow(Ctx& c) {
   if (!Selected(c.s, TypeBit(kKdc)) || !c.h.StartsWith(0, "MM")) return Row::kNext;
@@ -180,8 +185,8 @@ Row TiffRow(Ctx& c) {
   const bool pattern = c.h.Contains(kExifJpegMark);
   if (!TiffHeader(c.h) && !pattern) return Row::kNext;
   if (c.st.zip_open || c.st.raw_open) return Row::kNext;
-  const uint64_t selection = TypeBit(kDcr) | TypeBit(kNef) | TypeBit(kOrf) | TypeBit(kPef) |
-                             TypeBit(kSrf) | TypeBit(kTif);
+  const uint64_t selection =
+      TypeBit(kDcr) | TypeBit(kNef) | TypeBit(kOrf) | TypeBit(kPef) | TypeBit(kSrf) | TypeBit(kTif);
   const bool orf = OrfMark(c.h) || pattern;
   if (orf && !Selected(c.s, TypeBit(kOrf))) {
     if (c.st.open_types != 0) c.s.FinishCarvedFile(c.s.last_type_code);
@@ -302,7 +307,8 @@ Row WmvRow(Ctx& c) {
 }
 
 Row AsxRow(Ctx& c) {
-  if ((!c.h.StartsWith(0, "<ASX") && !c.h.StartsWith(0, "<asx")) || c.st.zip_open) return Row::kNext;
+  if ((!c.h.StartsWith(0, "<ASX") && !c.h.StartsWith(0, "<asx")) || c.st.zip_open)
+    return Row::kNext;
   return StartFile(c, kAsx, "ASX", TypeBit(kAsx), false, true, [&] { CarveAsx(c.s, c.in); });
 }
 
@@ -316,7 +322,8 @@ Row PngRow(Ctx& c) {
 }
 
 Row OleFragmentRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\xD0\xCF\x11\xE0") || c.h.StartsWith(4, "\xA1\xB1\x1A\xE1")) return Row::kNext;
+  if (!c.h.StartsWith(0, "\xD0\xCF\x11\xE0") || c.h.StartsWith(4, "\xA1\xB1\x1A\xE1"))
+    return Row::kNext;
   if (c.st.zip_open) return Row::kNext;
   return StartFile(c, kDoc, "DOC", TypeBit(kDoc), false, true, [&] { CarveOleDoc(c.s, c.in); });
 }
@@ -326,7 +333,9 @@ Row RtfRow(Ctx& c) {
   return StartFile(c, kRtf, "RTF", TypeBit(kRtf), false, true, [&] { CarveRtf(c.s, c.in); });
 }
 
-uint32_t Swap32If(bool swap, uint32_t value) { return swap ? __builtin_bswap32(value) : value; }
+uint32_t Swap32If(bool swap, uint32_t value) {
+  return swap ? __builtin_bswap32(value) : value;
+}
 uint32_t Swap16If(bool swap, uint32_t value) {
   return swap ? static_cast<uint32_t>(((value & 0xFF) << 8) | (value >> 8)) : value;
 }
@@ -334,7 +343,9 @@ uint32_t Swap16If(bool swap, uint32_t value) {
 uint32_t Le32At(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
-uint32_t Le16At(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+uint32_t Le16At(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8;
+}
 
 Row RafRow(Ctx& c) {
   if (!c.h.Contains("FUJIFILMCCD-RAW") || c.st.zip_open || c.st.raf_open) return Row::kNext;
@@ -343,7 +354,8 @@ Row RafRow(Ctx& c) {
   for (uint32_t i = 8; i < c.in.count; ++i) {
     if (d[i] != 0xFF || d[i + 1] != 0xD8 || !c.in.HasBytes(i, 16)) continue;
     const bool intel = d[i + 12] == 'I' && d[i + 13] == 'I' && Le16At(d + i + 14) == 42;
-    const bool motorola = d[i + 12] == 'M' && d[i + 13] == 'M' && d[i + 14] == 0 && d[i + 15] == 0x2A;
+    const bool motorola =
+        d[i + 12] == 'M' && d[i + 13] == 'M' && d[i + 14] == 0 && d[i + 15] == 0x2A;
     if (!intel && !motorola) continue;
     const uint64_t length =
         uint64_t{Swap32If(motorola, Le32At(d + i - 4))} + Swap32If(motorola, Le32At(d + i - 8));
@@ -486,7 +498,8 @@ Row CompoundRow(Ctx& c) {
 Row Mp3Row(Ctx& c) {
   const SectorHeader& h = c.h;
   if (!h.StartsWith(0, "ID3") || h[3] == 0xFF || h[4] == 0xFF) return Row::kNext;
-  if (h[6] >= 0x80 || h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80 || c.st.zip_open) return Row::kNext;
+  if (h[6] >= 0x80 || h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80 || c.st.zip_open)
+    return Row::kNext;
   return StartFile(c, kMp3, "MP3", TypeBit(kMp3), false, true, [&] {
     c.st.byte_count = 0;
     c.st.mp3_open = true;
@@ -498,12 +511,11 @@ using RowTest = Row (*)(Ctx&);
 
 // The signature rows in the order they are tried. RtfRow is where "skip to the RTF row" lands.
 constexpr std::array<RowTest, 35> kRows = {
-    AiffRow,      BmpRow,          AviRow,      WavRow,   CursorRow,      IconRow,
-    KodakRow,     KodakSkipRow,    TiffRow,     MidiRow,  SndRow,         ZipRow,
-    MovRow,       GifRow,          JfifRow,     MpegRow,  PdfRow,         PlaceableWmfRow,
-    PlainWmfRow,  WmvRow,          AsxRow,      PngRow,   OleFragmentRow, RtfRow,
-    RafRow,       CrwRow,          MrwRow,      MsvRow,   MsfRow,         JpegQuantRow,
-    PstRow,       JpegRow,         X3fRow,      CompoundRow, Mp3Row,
+    AiffRow,      BmpRow,         AviRow,  WavRow,          CursorRow,   IconRow,     KodakRow,
+    KodakSkipRow, TiffRow,        MidiRow, SndRow,          ZipRow,      MovRow,      GifRow,
+    JfifRow,      MpegRow,        PdfRow,  PlaceableWmfRow, PlainWmfRow, WmvRow,      AsxRow,
+    PngRow,       OleFragmentRow, RtfRow,  RafRow,          CrwRow,      MrwRow,      MsvRow,
+    MsfRow,       JpegQuantRow,   PstRow,  JpegRow,         X3fRow,      CompoundRow, Mp3Row,
 };
 constexpr size_t kRtfRowIndex = 23;
 
@@ -512,11 +524,22 @@ void Continue(CarveSession& s, const SectorInput& in) {
   CarveState& st = s.st;
   const uint8_t code = s.last_type_code;
   switch (code) {
-    case kAif: case kAvi: case kBmp: case kCur: case kIco: case kWav: case kPst:
-    case kRaf: case kMrw: case kMsv: case kMsf:
+    case kAif:
+    case kAvi:
+    case kBmp:
+    case kCur:
+    case kIco:
+    case kWav:
+    case kPst:
+    case kRaf:
+    case kMrw:
+    case kMsv:
+    case kMsf:
       if (st.byte_count != 0) CarveCountedFile(s, in, code);
       break;
-    case kSnd: case kWmf: case kWmv:
+    case kSnd:
+    case kWmf:
+    case kWmv:
       CarveCountedFile(s, in, code);
       break;
     case kTif:
@@ -527,27 +550,55 @@ void Continue(CarveSession& s, const SectorInput& in) {
         s.ClearOpenFlags();
       }
       break;
-    case kMp3: CarveMp3(s, in); break;
-    case kGif: case kJpg:
+    case kMp3:
+      CarveMp3(s, in);
+      break;
+    case kGif:
+    case kJpg:
       if (st.jfif_walk) {
         CarveJfif(s, in);
       } else {
         ContinuePicture(s, in, code);
       }
       break;
-    case kMid: CarveMidi(s, in, false); break;
-    case kZip: CarveZip(s, in, code); break;
-    case kMov: CarveMov(s, in, code); break;
-    case kMpg: CarveMpg(s, in); break;
-    case kPdf: CarvePdf(s, in); break;
-    case kAsx: CarveAsx(s, in); break;
-    case kPng: CarvePng(s, in); break;
-    case kDoc: CarveOleDoc(s, in); break;
-    case kRtf: CarveRtf(s, in); break;
-    case kCrw: CarveCrw(s, in); break;
-    case kX3f: CarveX3f(s, in); break;
-    case kPpt: CarveCompoundDoc(s, in, code); break;
-    default: break;
+    case kMid:
+      CarveMidi(s, in, false);
+      break;
+    case kZip:
+      CarveZip(s, in, code);
+      break;
+    case kMov:
+      CarveMov(s, in, code);
+      break;
+    case kMpg:
+      CarveMpg(s, in);
+      break;
+    case kPdf:
+      CarvePdf(s, in);
+      break;
+    case kAsx:
+      CarveAsx(s, in);
+      break;
+    case kPng:
+      CarvePng(s, in);
+      break;
+    case kDoc:
+      CarveOleDoc(s, in);
+      break;
+    case kRtf:
+      CarveRtf(s, in);
+      break;
+    case kCrw:
+      CarveCrw(s, in);
+      break;
+    case kX3f:
+      CarveX3f(s, in);
+      break;
+    case kPpt:
+      CarveCompoundDoc(s, in, code);
+      break;
+    default:
+      break;
   }
 }
 

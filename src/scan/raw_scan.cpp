@@ -99,7 +99,8 @@ RunOutcome RawScan::Prepare() {
   if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }
-  if (!CreateRunFolder(recovery_folder_)) return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+  if (!CreateRunFolder(recovery_folder_))
+    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
   run_.run_folder = recovery_folder_ + "/";
   run_.recovery_running = true;
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
@@ -125,7 +126,8 @@ RunOutcome RawScan::OpenSource() {
   if (request_.volume) {
     failure = OpenVolumeSource(*request_.volume, &source_);
   } else if (request_.disk) {
-    if (request_.map && FolderIsOnDisk(ExistingAncestor(recovery_folder_), *request_.disk, *request_.map)) {
+    if (request_.map &&
+        FolderIsOnDisk(ExistingAncestor(recovery_folder_), *request_.disk, *request_.map)) {
       return Refuse(msg::kSameDrive, MessageIcon::kNone);
     }
     failure = OpenDiskSource(*request_.disk, &source_);
@@ -136,7 +138,8 @@ RunOutcome RawScan::OpenSource() {
     failure = OpenPathSource(request_.path, SourceKind::kDisk, &source_);
   }
   if (failure != 0) {
-    return Refuse(failure, failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
+    return Refuse(failure,
+                  failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
   }
   if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
   return RunOutcome::kCompleted;
@@ -168,7 +171,8 @@ RunOutcome RawScan::ScanChunks() {
     const int percent = position == 0 ? 0 : static_cast<int>(position * 100 / limit);
     run_.ShowPercent(percent);
     run_.ShowCurrentSector(position);
-    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, limit - position));
+    const uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, limit - position));
     if (run_.PollCancel()) return RunOutcome::kCancelled;
     run_.PumpMessages();
     if (RunOutcome read = ReadChunk(reader, position, count); read != RunOutcome::kCompleted) {

@@ -16,7 +16,8 @@ class SectorHeader {
   explicit SectorHeader(const SectorInput& in) : in_(in) {
     // "Contains" tests read the header as text that ends at its first zero byte.
     const void* zero = std::memchr(in.data, 0, kBytes);
-    text_length_ = zero ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - in.data) : kBytes;
+    text_length_ =
+        zero ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - in.data) : kBytes;
   }
 
   const SectorInput& input() const { return in_; }
@@ -39,11 +40,16 @@ class SectorHeader {
     return memmem(in_.data + from, end - from, needle.data(), needle.size()) != nullptr;
   }
 
-  uint32_t Le16(size_t i) const { return static_cast<uint32_t>(in_.data[i] | in_.data[i + 1] << 8); }
-  uint32_t Be16(size_t i) const { return static_cast<uint32_t>(in_.data[i] << 8 | in_.data[i + 1]); }
+  uint32_t Le16(size_t i) const {
+    return static_cast<uint32_t>(in_.data[i] | in_.data[i + 1] << 8);
+  }
+  uint32_t Be16(size_t i) const {
+    return static_cast<uint32_t>(in_.data[i] << 8 | in_.data[i + 1]);
+  }
   uint32_t Le32(size_t i) const {
     return static_cast<uint32_t>(in_.data[i]) | static_cast<uint32_t>(in_.data[i + 1]) << 8 |
-           static_cast<uint32_t>(in_.data[i + 2]) << 16 | static_cast<uint32_t>(in_.data[i + 3]) << 24;
+           static_cast<uint32_t>(in_.data[i + 2]) << 16 |
+           static_cast<uint32_t>(in_.data[i + 3]) << 24;
   }
   uint32_t Be32(size_t i) const {
     return static_cast<uint32_t>(in_.data[i]) << 24 | static_cast<uint32_t>(in_.data[i + 1]) << 16 |
@@ -62,8 +68,12 @@ class SectorHeader {
     return HasPair(n[0], n[1]) && (needle.size() < 3 || HasPair(n[1], n[2]));
   }
   static uint32_t PairSlot(uint8_t a, uint8_t b) { return (uint32_t{a} * 31 + b) & 4095; }
-  void SetPair(uint8_t a, uint8_t b) const { pairs_[PairSlot(a, b) >> 6] |= uint64_t{1} << (PairSlot(a, b) & 63); }
-  bool HasPair(uint8_t a, uint8_t b) const { return (pairs_[PairSlot(a, b) >> 6] >> (PairSlot(a, b) & 63)) & 1; }
+  void SetPair(uint8_t a, uint8_t b) const {
+    pairs_[PairSlot(a, b) >> 6] |= uint64_t{1} << (PairSlot(a, b) & 63);
+  }
+  bool HasPair(uint8_t a, uint8_t b) const {
+    return (pairs_[PairSlot(a, b) >> 6] >> (PairSlot(a, b) & 63)) & 1;
+  }
 
   const SectorInput& in_;
   uint32_t text_length_;

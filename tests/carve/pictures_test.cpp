@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "carve/pictures.h"
-#include "platform/byte_source.h"
 #include "disk/scan_source.h"
+#include "platform/byte_source.h"
 #include "support/fake_run_ui.h"
 #include "support/sector_feeder.h"
 #include "support/temp_dir.h"
@@ -18,7 +18,9 @@ using testing::TempDir;
 
 using Bytes = std::vector<uint8_t>;
 
-void Append(Bytes& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
+void Append(Bytes& out, std::initializer_list<uint8_t> bytes) {
+  out.insert(out.end(), bytes);
+}
 
 // A segment: marker, big-endian length (including itself), payload of `payload` bytes.
 void AppendSegment(Bytes& out, uint8_t marker, size_t payload, uint8_t fill = 0x11) {
@@ -30,8 +32,8 @@ void AppendSegment(Bytes& out, uint8_t marker, size_t payload, uint8_t fill = 0x
 // A baseline JFIF picture whose marker segments before the start of scan fill `header_bytes`
 // bytes (so the SOS marker sits at that offset), with `scan_bytes` of entropy-coded data.
 Bytes MakeJfif(size_t header_bytes, size_t scan_bytes) {
-  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0,
-                1,    1,    0,    0,    1,    0,    1, 0, 0};
+  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F',
+                0,    1,    1,    0,    0,    1,    0,   1,   0,   0};
   size_t left = header_bytes - jpeg.size();
   while (left > 0) {
     size_t payload = std::min<size_t>(left - 4, 300);
@@ -139,7 +141,7 @@ TEST_F(PictureCarving, ExifJpegEndsAtTheMainEoiNotTheThumbnails) {
   jpeg.resize(300, 0x20);
   Append(jpeg, {0xFF, 0xD8, 0x01, 0xFF, 0xD9});  // the thumbnail, in sector 0
   jpeg.resize(1400, 0x21);
-  Append(jpeg, {0xFF, 0xD9});                     // the main image's end, in sector 2
+  Append(jpeg, {0xFF, 0xD9});  // the main image's end, in sector 2
   Bytes image = jpeg;
   image.resize(3072, 0x44);
   SearchJpeg(image);

@@ -41,14 +41,16 @@ TEST_F(ScanCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
 }
 
 TEST_F(ScanCommandTest, JsonGivesOneObjectPerFileAndTheMessage) {
-  auto result = RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "out --types png --json");
+  auto result =
+      RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "out --types png --json");
   ASSERT_EQ(result.status, 0) << result.err;
   auto lines = result.OutLines();
   ASSERT_EQ(lines.size(), 2u) << result.out;
   EXPECT_NE(lines[0].find("\"name\": \"KES00001.PNG\""), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("\"bytes\": 5153"), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("\"created\": true"), std::string::npos);
-  EXPECT_EQ(lines[1], "{\"message_id\": 112, \"message\": \"Recovery process completed successfully.\"}");
+  EXPECT_EQ(lines[1],
+            "{\"message_id\": 112, \"message\": \"Recovery process completed successfully.\"}");
 }
 
 TEST_F(ScanCommandTest, NothingFoundIsStillACompletedRun) {
@@ -71,7 +73,8 @@ TEST_F(ScanCommandTest, UsageErrorsAndRefusals) {
   testing::WriteFileBytes(dir_ / "file", {1});
   auto refused = RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "file");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find(MessageText(msg::kCannotCreateFolder)), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find(MessageText(msg::kCannotCreateFolder)), std::string::npos)
+      << refused.err;
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // ever replaces an existing file.
 #include <gtest/gtest.h>
 
-#include "run/file_types.h"
 #include "platform/atomic_file.h"
+#include "run/file_types.h"
 #include "run/output_naming.h"
 #include "support/temp_dir.h"
 
@@ -25,8 +25,8 @@ TEST(CarvedNumbering, ContinuesAfterTheHighestNumberPerExtension) {
 
   WriteFileBytes(folder + "KES00009.JPG", {1});
   WriteFileBytes(folder + "KES00003.JPG", {1});
-  WriteFileBytes(folder + "KESX.JPG", {1});       // no five digits: ignored
-  WriteFileBytes(folder + "KES00050.PNG", {1});   // another extension
+  WriteFileBytes(folder + "KESX.JPG", {1});      // no five digits: ignored
+  WriteFileBytes(folder + "KES00050.PNG", {1});  // another extension
   base = 0;
   EXPECT_TRUE(NextFreeNumber(folder, "KES", "JPG", &name, &base));
   EXPECT_EQ(name, "KES00010.JPG");

@@ -37,9 +37,15 @@ class Image {
   Bytes bytes_;
 };
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
-Bytes Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+Bytes Text(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+Bytes Le32(uint32_t v) {
+  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+Bytes Be32(uint32_t v) {
+  return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+}
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -99,7 +105,8 @@ TEST(Dispatch, LengthDrivenFilesGetTheirStatedLength) {
   // WAV: RIFF size n gives n + 8 bytes.
   image.Fill(20, 4, 0x33).Put(20, Concat({Text("RIFF"), Le32(1500), Text("WAVEfmt ")}));
   auto scan = ScanImage(image.bytes(), dir);
-  ASSERT_EQ(scan->files, (std::vector<std::string>{"KES00001.AIF", "KES00001.SND", "KES00001.WAV"}));
+  ASSERT_EQ(scan->files,
+            (std::vector<std::string>{"KES00001.AIF", "KES00001.SND", "KES00001.WAV"}));
   EXPECT_EQ(scan->File("KES00001.AIF"), image.Slice(2 * kSector, 1008));
   EXPECT_EQ(scan->File("KES00001.SND"), image.Slice(10 * kSector, 732));
   EXPECT_EQ(scan->File("KES00001.WAV"), image.Slice(20 * kSector, 1508));
@@ -130,7 +137,8 @@ TEST(Dispatch, IconDirectoryReachingPastTheSourceIsNoIcon) {
   TempDir dir;
   Image image(4);
   // 65535 entries of 16 bytes would reach far past the source's end.
-  Bytes header = {0, 0, 1, 0, 0xFF, 0xFF, 16, 16, 0, 0, 1, 0, 32, 0, 0x68, 0x04, 0, 0, 0x16, 0, 0, 0};
+  Bytes header = {0, 0,  1, 0,    0xFF, 0xFF, 16, 16,   0, 0, 1,
+                  0, 32, 0, 0x68, 0x04, 0,    0,  0x16, 0, 0, 0};
   image.Fill(1, 3, 0x10).Put(1, header);
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_TRUE(scan->files.empty());
@@ -141,8 +149,12 @@ TEST(Dispatch, IconDirectoryGivesTheIconsLength) {
   Image image(10);
   // Two entries of 300 and 200 bytes: 6 + 32 + 500 bytes.
   Bytes header = Concat({{0, 0, 1, 0, 2, 0},
-                         {16, 16, 0, 0, 1, 0, 32, 0}, Le32(300), Le32(38),
-                         {32, 32, 0, 0, 1, 0, 32, 0}, Le32(200), Le32(338)});
+                         {16, 16, 0, 0, 1, 0, 32, 0},
+                         Le32(300),
+                         Le32(38),
+                         {32, 32, 0, 0, 1, 0, 32, 0},
+                         Le32(200),
+                         Le32(338)});
   image.Fill(2, 2, 0x10).Put(2, header);
   auto scan = ScanImage(image.bytes(), dir);
   ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.ICO"});
@@ -152,7 +164,7 @@ TEST(Dispatch, IconDirectoryGivesTheIconsLength) {
 TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   TempDir dir;
   Image image(30);
-  image.Fill(2, 1, 0x47).Put(2, kMpegPack);                   // an MPEG without an end code,
+  image.Fill(2, 1, 0x47).Put(2, kMpegPack);  // an MPEG without an end code,
   image.Fill(3, 1, 0x07).Put(3, Text("GIF89a")).Put(3, {0x00, 0x3B}, 40);  // ended by a GIF
   image.Fill(10, 1, 0x21).Put(10, kExifJpegStart).Put(10, kJpegEnd, 300);  // a camera JPEG later
   auto scan = ScanImage(image.bytes(), dir);

@@ -94,8 +94,8 @@ TEST(RawScan, SecondRunContinuesTheNumbering) {
   LayGif(image, 40);
   ScanImage(image, dir);
   auto second = ScanImage(image, dir);
-  EXPECT_EQ(second->files, (std::vector<std::string>{"KES00001.GIF", "KES00002.GIF",
-                                                      "KES00003.GIF", "KES00004.GIF"}));
+  EXPECT_EQ(second->files, (std::vector<std::string>{"KES00001.GIF", "KES00002.GIF", "KES00003.GIF",
+                                                     "KES00004.GIF"}));
   ASSERT_EQ(second->ui.rows.size(), 2u);
   EXPECT_EQ(second->ui.rows[0].name, "KES00003.GIF");
 }
@@ -158,7 +158,8 @@ class ReadErrors : public ::testing::Test {
     // A picture inside the failing chunk: what is not read must never be made up.
     LayGif(image_, 1000);
     ScanOptions options;
-    options.wrap_source = [times](std::unique_ptr<ByteSource> inner) -> std::unique_ptr<ByteSource> {
+    options.wrap_source =
+        [times](std::unique_ptr<ByteSource> inner) -> std::unique_ptr<ByteSource> {
       auto faulty = Faulty(std::move(inner));
       faulty->FailSectors(130, 2, times);
       faulty->FailSectors(1000, 2, times);

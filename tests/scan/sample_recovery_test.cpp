@@ -14,8 +14,8 @@ namespace kestrel {
 namespace {
 
 using testing::CarveResult;
-using testing::FixtureSample;
 using testing::Filler;
+using testing::FixtureSample;
 using testing::ImageBuilder;
 using testing::ScanImage;
 using testing::TempDir;
@@ -99,14 +99,16 @@ namespace {
 // The structured formats come back whole under the name their contents give them.
 TEST(SampleRecovery, StructuredSamplesComeBackUnderTheirOwnExtensions) {
   const std::vector<std::pair<std::string, std::string>> samples = {
-      {"office.docx", "DOCX"}, {"office.xlsx", "XLSX"}, {"office.pptx", "PPTX"},
-      {"commented.zip", "ZIP"}, {"stored.zip", "ZIP"},  {"word.doc", "DOC"},
-      {"excel.xls", "XLS"},     {"strips_le.tif", "TIF"}, {"strips_be.tif", "TIF"},
+      {"office.docx", "DOCX"},   {"office.xlsx", "XLSX"},  {"office.pptx", "PPTX"},
+      {"commented.zip", "ZIP"},  {"stored.zip", "ZIP"},    {"word.doc", "DOC"},
+      {"excel.xls", "XLS"},      {"strips_le.tif", "TIF"}, {"strips_be.tif", "TIF"},
       {"moov_first.mov", "MOV"}, {"moov_last.mov", "MOV"}};
   ImageBuilder image;
   for (const auto& [file, extension] : samples) {
     image.AddRandom(2, 99, Filler::kRandomNoEndMarkers);
-    image.AddFile(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) + "/tests/fixtures/structured/" + file), file);
+    image.AddFile(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
+                                         "/tests/fixtures/structured/" + file),
+                  file);
     image.AddZeros(2);
   }
   image.AddZeros(8);
@@ -117,8 +119,9 @@ TEST(SampleRecovery, StructuredSamplesComeBackUnderTheirOwnExtensions) {
     SCOPED_TRACE(samples[i].first);
     const std::string& name = scan->ui.rows[i].name;
     EXPECT_EQ(name.substr(name.find('.') + 1), samples[i].second);
-    EXPECT_EQ(scan->File(name), testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                                      "/tests/fixtures/structured/" + samples[i].first));
+    EXPECT_EQ(scan->File(name),
+              testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
+                                     "/tests/fixtures/structured/" + samples[i].first));
   }
 }
 

@@ -19,9 +19,11 @@ namespace kestrel::testing {
 struct ScanRun {
   RunResult result;
   FakeRunUi ui;
-  std::string run_folder;         // ends with "/"
-  std::vector<std::string> files; // names in the run folder, sorted
-  std::vector<uint8_t> File(const std::string& name) const { return ReadFileBytes(run_folder + name); }
+  std::string run_folder;          // ends with "/"
+  std::vector<std::string> files;  // names in the run folder, sorted
+  std::vector<uint8_t> File(const std::string& name) const {
+    return ReadFileBytes(run_folder + name);
+  }
 };
 
 struct ScanOptions {

@@ -40,7 +40,8 @@ int RunCommand(const std::string& command, std::string* output) {
   int status = ::pclose(pipe);
   if (output) *output = text;
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (code != 0 && !output) std::fprintf(stderr, "command failed (%d): %s\n%s\n", code, command.c_str(), text.c_str());
+  if (code != 0 && !output)
+    std::fprintf(stderr, "command failed (%d): %s\n%s\n", code, command.c_str(), text.c_str());
   return code;
 }
 
@@ -55,7 +56,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::string> ListFiles(const std::string& folder) {
@@ -69,7 +71,8 @@ std::vector<std::string> ListFiles(const std::string& folder) {
 }
 
 std::string SamplesDir() {
-  std::filesystem::path dir = std::filesystem::path(KESTREL_SOURCE_DIR) / ".." / "shared" / "samples";
+  std::filesystem::path dir =
+      std::filesystem::path(KESTREL_SOURCE_DIR) / ".." / "shared" / "samples";
   std::error_code ec;
   return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir).string() : "";
 }
