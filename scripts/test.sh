@@ -20,7 +20,7 @@ echo "== build and test"
 build_and_test build
 echo "== build and test with AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  build_and_test build-sanitize -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_BUILD_GUI=OFF
+  build_and_test build-sanitize -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_BENCH=OFF
 
 echo "== fuzzing"
 bash scripts/fuzz.sh "${KESTREL_FUZZ_SECONDS:-30}"

@@ -3,7 +3,7 @@
 #include <QFileIconProvider>
 
 #include "app/artwork.h"
-#include "app/source_rows.h"
+#include "disk/source_rows.h"
 #include "app/window_style.h"
 
 namespace kestrel {

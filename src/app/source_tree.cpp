@@ -5,7 +5,7 @@
 #include <QStandardPaths>
 
 #include "app/artwork.h"
-#include "app/source_rows.h"
+#include "disk/source_rows.h"
 #include "app/window_style.h"
 
 namespace kestrel {

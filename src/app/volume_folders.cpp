@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/source_rows.h"
+#include "disk/source_rows.h"
 #include "disk/fat_folders.h"
 #include "platform/byte_source.h"
 

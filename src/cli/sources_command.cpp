@@ -6,40 +6,16 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "disk/drive_enumeration.h"
+#include "disk/source_rows.h"
 #include "run/messages.h"
 
 namespace kestrel {
 namespace {
 
-// The list shows at most 25 characters of a volume label.
-constexpr size_t kMaxLabelChars = 25;
-
-// The first `count` characters of UTF-8 `text` (a character is never cut in two).
-std::string FirstCharacters(const std::string& text, size_t count) {
-  size_t pos = 0;
-  for (size_t seen = 0; pos < text.size() && seen < count; ++seen) {
-    ++pos;
-    while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) ++pos;
-  }
-  return text.substr(0, pos);
-}
-
-std::string VolumeRow(const VolumeEntry& volume) {
-  std::string label = FirstCharacters(volume.label, kMaxLabelChars);
-  if (label.empty()) label = volume.removable ? "Removable Disk" : "Local Disk";
-  return " " + label + " (" + volume.letter + ":)";
-}
-
-std::string DiskRow(const PhysicalDiskEntry& disk) {
-  std::string model = disk.model;
-  while (!model.empty() && model.back() == ' ') model.pop_back();
-  return " " + model;
-}
-
 void PrintRows(const DeviceMap& map) {
-  for (const VolumeEntry& volume : map.volumes) std::printf("%s\n", VolumeRow(volume).c_str());
-  std::printf("Physical Drives\n");
-  for (const PhysicalDiskEntry& disk : map.disks) std::printf("%s\n", DiskRow(disk).c_str());
+  for (const VolumeEntry& volume : map.volumes) std::printf("%s\n", VolumeRowText(volume).c_str());
+  std::printf("%s\n", kPhysicalDrivesHeader);
+  for (const PhysicalDiskEntry& disk : map.disks) std::printf("%s\n", DiskRowText(disk).c_str());
 }
 
 void PrintJson(const DeviceMap& map) {

@@ -8,7 +8,7 @@
 
 #include "app/app_test_support.h"
 #include "app/run_launcher.h"
-#include "app/source_rows.h"
+#include "disk/source_rows.h"
 #include "app/volume_folders.h"
 
 namespace kestrel {

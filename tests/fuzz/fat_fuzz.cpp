@@ -13,24 +13,11 @@
 #include "disk/fat_volume.h"
 #include "disk/scan_source.h"
 #include "run/run_context.h"
+#include "run/silent_run_ui.h"
 
 namespace {
 
 using namespace kestrel;
-
-// A user interface that answers nothing and shows nothing.
-class SilentUi : public RunUi {
- public:
-  void SetFieldText(ProgressField, const std::string&) override {}
-  void SetBarRange(uint32_t, uint32_t) override {}
-  void SetBarPosition(uint32_t) override {}
-  void StepBar() override {}
-  MessageAnswer ShowMessage(int, MessageIcon, std::string_view, MessageButtons) override {
-    return MessageAnswer::kNo;
-  }
-  ReadErrorChoice AskReadError(std::string_view) override { return ReadErrorChoice::kIgnore; }
-  void AddResultRow(const ResultRow&) override {}
-};
 
 void ParseEntries(const uint8_t* data, size_t size) {
   std::vector<uint8_t> directory(data, data + size - size % kDirEntryBytes);
@@ -54,7 +41,7 @@ void SearchVolume(MemorySource& source) {
   if (!IdentifyFatVolume(source, &info) || !FatGeometryUsable(info)) return;
   std::vector<std::string> folders = ListFatFolders(source, "/");
   FatVolume volume(source, info);
-  SilentUi ui;
+  SilentRunUi ui;
   RunContext run(ui);
   const std::string first = folders.empty() ? "/" : "/" + folders.front();
   for (const std::string& path : {std::string("/"), first}) {

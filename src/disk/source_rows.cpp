@@ -1,4 +1,4 @@
-#include "app/source_rows.h"
+#include "disk/source_rows.h"
 
 namespace kestrel {
 namespace {
