@@ -1,9 +1,11 @@
 #include "cli/command_support.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "cli/commands.h"
+#include "platform/settings_store.h"
 
 namespace kestrel {
 
@@ -19,6 +21,14 @@ int ExitStatusOf(const RunResult& result) {
       return kExitFailed;
   }
   return kExitFailed;
+}
+
+void ReportSettingsNotice(SettingsStore& settings) {
+  const std::string notice = settings.TakeCorruptionNotice();
+  if (!notice.empty()) {
+    std::fprintf(stderr, "kestrel-cli: the settings file was damaged and was moved to %s\n",
+                 notice.c_str());
+  }
 }
 
 std::string AbsoluteFolder(const std::string& folder) {

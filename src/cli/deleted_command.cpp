@@ -61,11 +61,7 @@ int RunDeletedCommand(const CliOptions& options) {
   if (options.types.empty()) LoadStoredSelection(settings, &types);
   const std::string recovery_folder =
       options.out.empty() ? StoredRecoveryFolder(settings, nullptr) : AbsoluteFolder(options.out);
-  std::string notice = settings.TakeCorruptionNotice();
-  if (!notice.empty()) {
-    std::fprintf(stderr, "kestrel-cli: the settings file was damaged and was moved to %s\n",
-                 notice.c_str());
-  }
+  ReportSettingsNotice(settings);
 
   TerminalRunUi ui(options.json, policy);
   RunContext run(ui);

@@ -54,6 +54,7 @@ int RunScanCommand(const CliOptions& options) {
   ui.AttachRun(&run);
   run.BeginRun();
   RunResult result = RunRawScan(run, types, settings, request);
+  ReportSettingsNotice(settings);
   return ExitStatusOf(result);
 }
 

@@ -1,6 +1,7 @@
 // kestrel-cli scan: the rows it prints, its closing message, JSON lines and exit statuses.
 #include <gtest/gtest.h>
 
+#include "cli/json_text.h"
 #include "run/messages.h"
 #include "support/cli_runner.h"
 #include "support/image_builder.h"
@@ -75,6 +76,20 @@ TEST_F(ScanCommandTest, UsageErrorsAndRefusals) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find(MessageText(msg::kCannotCreateFolder)), std::string::npos)
       << refused.err;
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(JsonText, InvalidUtf8BecomesAReplacementCharacter) {
+  // A raw volume label may hold any byte; the JSON line must stay valid.
+  EXPECT_EQ(JsonString("A\xE9"
+                       "B \xC3\xA9 \"q\"\n"),
+            "\"A\\ufffdB \xC3\xA9 \\\"q\\\"\\n\"");
+  EXPECT_EQ(JsonString("\xE2\x82"), "\"\\ufffd\\ufffd\"") << "a cut sequence";
 }
 
 }  // namespace
