@@ -161,6 +161,18 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
   ClearOpenFlags();
 }
 
+void CarveSession::ReleaseNumber(const std::string& moved_path) {
+  // The number of a file moved to another extension is given to the next file of the old one,
+  // when it was the last number taken there.
+  const std::string name = moved_path.substr(moved_path.find_last_of('/') + 1);
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || name.compare(0, 3, kCarvedPrefix) != 0) return;
+  const std::string extension = name.substr(dot + 1);
+  auto next = next_number_.find(extension);
+  if (next == next_number_.end() || next->second == 0) return;
+  if (name == CarvedName(kCarvedPrefix, next->second - 1, extension)) next->second -= 1;
+}
+
 std::string CarveSession::MoveToExtension(const std::string& current_path, uint8_t code,
                                           const std::string& extension) {
   (void)code;
@@ -170,6 +182,7 @@ std::string CarveSession::MoveToExtension(const std::string& current_path, uint8
     const int error = RenameNoReplace(current_path, target);
     if (error == 0) {
       CommitNumber(extension, number);
+      ReleaseNumber(current_path);
       return target;
     }
     if (error != EEXIST) break;

@@ -72,6 +72,7 @@ class CarveSession {
   uint64_t NextNumber(const std::string& extension);
   // The number is used by a kept file: the next file of the extension counts on from it.
   void CommitNumber(const std::string& extension, uint64_t number);
+  void ReleaseNumber(const std::string& moved_path);
   RunContext& run_;
   ByteSource& source_;
   OutputFile out_;
