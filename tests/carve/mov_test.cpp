@@ -26,17 +26,13 @@ constexpr uint64_t kFileSector = 2;
 void CarveMovie(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = UINT64_MAX,
                 bool finish_at_end = true) {
   CarveSession& s = h.session;
-  const SectorFeeder feeder(h.source.bytes());
-  EXPECT_TRUE(s.OpenOutput(kMov, "MOV"));
-  s.st.mov_open = true;
-  const SectorInput in = feeder.At(first);
-  StartMov(s, in);
-  CarveMov(s, in, kMov);
-  for (uint64_t sector = first + 1;
-       s.st.file_open && sector < feeder.sector_count() && sector < last; ++sector) {
-    CarveMov(s, feeder.At(sector), kMov);
-  }
-  if (finish_at_end && s.st.file_open) s.FinishCarvedFile(kMov);
+  h.CarveFrom(
+      kMov, "MOV", first, last, finish_at_end,
+      [&](const SectorInput& in) {
+        s.st.mov_open = true;
+        StartMov(s, in);
+      },
+      [&](const SectorInput& in) { CarveMov(s, in, kMov); });
 }
 
 std::vector<std::string> Names(const std::vector<std::string>& names) {

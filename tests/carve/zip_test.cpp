@@ -25,17 +25,13 @@ constexpr uint64_t kFileSector = 2;
 void CarveArchive(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = UINT64_MAX,
                   bool finish_at_end = true) {
   CarveSession& s = h.session;
-  const SectorFeeder feeder(h.source.bytes());
-  EXPECT_TRUE(s.OpenOutput(kZip, "ZIP"));
-  s.st.zip_open = true;
-  const SectorInput in = feeder.At(first);
-  StartZip(s, in);
-  CarveZip(s, in, kZip);
-  for (uint64_t sector = first + 1;
-       s.st.file_open && sector < feeder.sector_count() && sector < last; ++sector) {
-    CarveZip(s, feeder.At(sector), kZip);
-  }
-  if (finish_at_end && s.st.file_open) s.FinishCarvedFile(kZip);
+  h.CarveFrom(
+      kZip, "ZIP", first, last, finish_at_end,
+      [&](const SectorInput& in) {
+        s.st.zip_open = true;
+        StartZip(s, in);
+      },
+      [&](const SectorInput& in) { CarveZip(s, in, kZip); });
 }
 
 std::vector<std::string> Names(const std::vector<std::string>& names) {

@@ -2,6 +2,8 @@
 // A carving session over a temporary run folder, for tests of the carving routines: the session
 // writes into the folder, the fake RunUi records the listed files and the messages.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -49,6 +51,23 @@ struct CarveHarness {
       ++fed;
     }
     return fed;
+  }
+
+  // Opens a file of `code` as the dispatch does, gives the first sector to `start` and then
+  // every sector from `first` on to `carve` while the file stays open (up to `last`); with
+  // `finish_at_end` the common finish ends a file still open, as a new header or the scan's end
+  // would.
+  void CarveFrom(uint8_t code, const char* extension, uint64_t first, uint64_t last,
+                 bool finish_at_end, const std::function<void(const SectorInput&)>& start,
+                 const std::function<void(const SectorInput&)>& carve) {
+    const SectorFeeder feeder(source.bytes());
+    EXPECT_TRUE(session.OpenOutput(code, extension));
+    start(feeder.At(first));
+    for (uint64_t sector = first;
+         session.st.file_open && sector < feeder.sector_count() && sector < last; ++sector) {
+      carve(feeder.At(sector));
+    }
+    if (finish_at_end && session.st.file_open) session.FinishCarvedFile(code);
   }
 
   TempDir dir;
