@@ -47,9 +47,7 @@ CAboutDlg::CAboutDlg(DialogHost& host, QWidget* parent) : QDialog(parent), host_
   vendor_->setObjectName(QStringLiteral("ctl1024"));
   vendor_->setText(VendorPageUrl());
   for (ClickLabel* link : {support_, vendor_}) {
-    QPalette palette = link->palette();
-    palette.setColor(QPalette::WindowText, kLinkColour);
-    link->setPalette(palette);
+    SetLightColour(link, QPalette::WindowText, kLinkColour);
     link->setCursor(Qt::PointingHandCursor);
     connect(link, &ClickLabel::hovered, this, [this, link](bool inside) { Hover(link, inside); });
   }

@@ -24,6 +24,22 @@ const char* WindowText(int id) {
              "the recovery path.";
     case apptext::kSettingsMovedAside:
       return "The settings file was damaged. It was kept as %s and the settings start afresh.";
+    case apptext::kNoSourceOffer:
+      return "Without disk access Kestrel can read no disk of this computer, and no disk image "
+             "was given.\n\nOpen a disk image file, or start Kestrel again with disk access "
+             "(the system asks for an administrator's password).";
+    case apptext::kDeviceMapProblems:
+      return "Some entries of the device map were left out:\n\n%s";
+    case apptext::kAttachRefused:
+      return "The disk image was not attached: %s.";
+    case apptext::kFolderOnNoVolume:
+      return "The folder %s lies on no volume Kestrel can read, so its deleted files cannot be "
+             "searched.\n\nStart Kestrel with disk access (\"Kestrel with disk access\" in the "
+             "applications menu, or kestrel-disk-access), or choose a drive or a disk image.";
+    case apptext::kDiskAccessFailed:
+      return "Kestrel could not be started with disk access: %s.";
+    case apptext::kOpenFailed:
+      return "%s could not be opened: the desktop has no program for it.";
     default:
       return nullptr;
   }
@@ -38,6 +54,11 @@ QString AppText(int id, const QString& argument) {
     return result;
   }
   return QString::fromStdString(FormatMessage(id, argument.toStdString()));
+}
+
+QStringList NoSourceChoices() {
+  return {QStringLiteral("&Open Disk Image..."), QStringLiteral("Restart with &Disk Access"),
+          QStringLiteral("&Quit")};
 }
 
 QString SupportPageUrl() {

@@ -4,6 +4,12 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+
+#include <vector>
 
 #include "app/app_texts.h"
 
@@ -56,8 +62,39 @@ QString QtDialogHost::ChooseFolder(QWidget* parent, const QString& title, const 
   return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
 }
 
+QString QtDialogHost::ChooseFile(QWidget* parent, const QString& title, const QString& start) {
+  return QFileDialog::getOpenFileName(parent, title, start,
+                                      QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso);;"
+                                                     "All files (*)"));
+}
+
+int QtDialogHost::AskChoice(QWidget* parent, const QString& text, const QStringList& choices) {
+  QMessageBox box(QMessageBox::Question, AppTitle(), text, QMessageBox::NoButton, parent);
+  box.setWindowModality(Qt::ApplicationModal);
+  std::vector<QAbstractButton*> buttons;
+  for (const QString& choice : choices) {
+    buttons.push_back(box.addButton(choice, QMessageBox::AcceptRole));
+  }
+  box.exec();
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 bool QtDialogHost::OpenUrl(const QUrl& url) {
+  if (url.isLocalFile() && !DesktopHasHandlerFor(url.toLocalFile())) return false;
   return QDesktopServices::openUrl(url);
+}
+
+bool DesktopHasHandlerFor(const QString& path) {
+  const QString xdg_mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (xdg_mime.isEmpty()) return true;
+  const QString type = QMimeDatabase().mimeTypeForFile(path).name();
+  QProcess query;
+  query.start(xdg_mime, {QStringLiteral("query"), QStringLiteral("default"), type});
+  if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit) return true;
+  return !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include "run/run_ui.h"
@@ -27,7 +28,13 @@ class DialogHost {
   virtual int RunModal(QDialog& dialog) = 0;
   // The folder browser; an empty string when the user cancels.
   virtual QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
-  // Opens a document or a web page with the desktop's handler; false when that fails.
+  // The file browser for a disk image or device; an empty string when the user cancels.
+  virtual QString ChooseFile(QWidget* parent, const QString& title, const QString& start) = 0;
+  // A box captioned like the messages with one button per choice; the index of the button
+  // pressed, -1 when the box is closed without one.
+  virtual int AskChoice(QWidget* parent, const QString& text, const QStringList& choices) = 0;
+  // Opens a document or a web page with the desktop's handler; false when that fails or when
+  // the desktop has no program for a local file's type.
   virtual bool OpenUrl(const QUrl& url) = 0;
 };
 
@@ -42,7 +49,13 @@ class QtDialogHost : public DialogHost {
                             MessageButtons buttons) override;
   int RunModal(QDialog& dialog) override;
   QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+  QString ChooseFile(QWidget* parent, const QString& title, const QString& start) override;
+  int AskChoice(QWidget* parent, const QString& text, const QStringList& choices) override;
   bool OpenUrl(const QUrl& url) override;
 };
+
+// Whether the desktop names a program for the type of the local file `path` (xdg-mime). When
+// xdg-mime itself is missing the desktop is trusted, as QDesktopServices then decides alone.
+bool DesktopHasHandlerFor(const QString& path);
 
 }  // namespace kestrel

@@ -3,19 +3,35 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QScreen>
 #include <QThread>
 
 #include "app/app_state.h"
+#include "app/app_texts.h"
 #include "app/artwork.h"
+#include "app/disk_access.h"
+#include "app/image_attach.h"
+#include "app/instance_channel.h"
 #include "app/kestrel_dlg.h"
 #include "platform/settings_store.h"
 
 namespace kestrel {
 
-QtStartupEnvironment::QtStartupEnvironment(DialogHost& host, int os_version_code)
-    : host_(host), os_version_code_(os_version_code), lock_(InstanceLock::DefaultPath()) {}
+QtStartupEnvironment::QtStartupEnvironment(DialogHost& host, QStringList images,
+                                           int os_version_code)
+    : host_(host),
+      images_(std::move(images)),
+      os_version_code_(os_version_code),
+      lock_(InstanceLock::DefaultPath()) {}
+
+void QtStartupEnvironment::ForwardToRunningInstance() {
+  if (!SendToRunningInstance(InstanceSocketName(), images_)) {
+    std::fprintf(stderr, "kestrel: another Kestrel window is running but does not answer\n");
+  }
+}
 
 int QtStartupEnvironment::ScreenDotsPerInch() {
   QScreen* screen = QGuiApplication::primaryScreen();
@@ -35,6 +51,10 @@ void QtStartupEnvironment::ShowSplash(SplashKind kind) {
 
 DeviceMap QtStartupEnvironment::Enumerate() {
   DeviceMap map = EnumerateDevices();
+  for (const QString& image : images_) {
+    const std::string refusal = AttachImage(&map, image.toStdString());
+    if (!refusal.empty()) map.warnings.push_back(refusal);
+  }
   for (const std::string& warning : map.warnings)
     std::fprintf(stderr, "kestrel: %s\n", warning.c_str());
   return map;
@@ -53,10 +73,42 @@ void QtStartupEnvironment::ShowMessage(int message_id, MessageIcon icon) {
   ShowAppMessage(host_, nullptr, message_id, icon);
 }
 
+NoSourceChoice QtStartupEnvironment::OfferWithoutSource(DeviceMap* map) {
+  for (;;) {
+    const int choice =
+        host_.AskChoice(nullptr, AppText(apptext::kNoSourceOffer), NoSourceChoices());
+    if (choice == 0) {
+      const QString path =
+          host_.ChooseFile(nullptr, QStringLiteral("Open a disk image"), QDir::homePath());
+      if (path.isEmpty()) continue;
+      const std::string refusal = AttachImage(map, path.toStdString());
+      if (!refusal.empty()) {
+        ShowAppMessage(host_, nullptr, apptext::kAttachRefused, MessageIcon::kStop, refusal);
+      }
+      if (MapHasSource(*map)) return NoSourceChoice::kAttached;
+      continue;
+    }
+    if (choice == 1) {
+      QString why;
+      if (RestartWithDiskAccess(images_, &why)) return NoSourceChoice::kRestartWithAccess;
+      ShowAppMessage(host_, nullptr, apptext::kDiskAccessFailed, MessageIcon::kStop,
+                     why.toStdString());
+      continue;
+    }
+    return NoSourceChoice::kQuit;
+  }
+}
+
+QStringList ImageArguments(const QStringList& arguments) {
+  QStringList images;
+  for (const QString& argument : arguments) images << QFileInfo(argument).absoluteFilePath();
+  return images;
+}
+
 int CKestrelApp::Run() {
   QApplication::setWindowIcon(AppIcon());
   // The environment holds the instance lock for as long as the window runs.
-  QtStartupEnvironment environment(host_);
+  QtStartupEnvironment environment(host_, images_);
   StartupResult started = RunStartupChecks(environment);
   if (started.end != StartupEnd::kRunWindow) return started.end == StartupEnd::kQuietExit ? 0 : 1;
 
@@ -65,6 +117,8 @@ int CKestrelApp::Run() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     window.move(screen->availableGeometry().center() - window.rect().center());
   }
+  InstanceServer door(InstanceSocketName());
+  QObject::connect(&door, &InstanceServer::Requested, &window, &CKestrelDlg::BringToFront);
   window.show();
   return QApplication::exec();
 }

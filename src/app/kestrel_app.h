@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include <QStringList>
+
 #include "app/dialog_host.h"
 #include "app/single_instance.h"
 #include "app/splash_window.h"
@@ -15,19 +17,24 @@ namespace kestrel {
 
 class QtStartupEnvironment : public StartupEnvironment {
  public:
-  QtStartupEnvironment(DialogHost& host, int os_version_code = kLinuxOsVersionCode);
+  // `images`: the disk images and devices named on the command line.
+  QtStartupEnvironment(DialogHost& host, QStringList images = {},
+                       int os_version_code = kLinuxOsVersionCode);
 
   int OsVersionCode() override { return os_version_code_; }
   InstanceLock::Result AcquireInstance() override { return lock_.Acquire(); }
+  void ForwardToRunningInstance() override;
   int ScreenDotsPerInch() override;
   void ShowSplash(SplashKind kind) override;
   void CloseSplash() override { splash_.reset(); }
   DeviceMap Enumerate() override;
   void HoldSplash() override;
   void ShowMessage(int message_id, MessageIcon icon) override;
+  NoSourceChoice OfferWithoutSource(DeviceMap* map) override;
 
  private:
   DialogHost& host_;
+  QStringList images_;
   int os_version_code_;
   InstanceLock lock_;
   std::unique_ptr<SplashWindow> splash_;
@@ -35,11 +42,17 @@ class QtStartupEnvironment : public StartupEnvironment {
 
 class CKestrelApp {
  public:
+  explicit CKestrelApp(QStringList images = {}) : images_(std::move(images)) {}
   // Runs start-up and the main window; returns the process's exit status.
   int Run();
 
  private:
   QtDialogHost host_;
+  QStringList images_;
 };
+
+// The absolute paths of the images named by `arguments` (the program's arguments without its
+// name).
+QStringList ImageArguments(const QStringList& arguments);
 
 }  // namespace kestrel

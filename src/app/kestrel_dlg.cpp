@@ -2,14 +2,21 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -18,6 +25,7 @@
 #include "app/artwork.h"
 #include "app/click_label.h"
 #include "app/dialog_host.h"
+#include "app/image_attach.h"
 #include "app/options_dlg.h"
 #include "app/results_view.h"
 #include "app/source_list.h"
@@ -42,9 +50,7 @@ QLineEdit* ReadOnlyEdit(int id, QWidget* parent) {
   auto* edit = Named(new QLineEdit(parent), id);
   edit->setReadOnly(true);
   edit->setFocusPolicy(Qt::ClickFocus);
-  QPalette palette = edit->palette();
-  palette.setColor(QPalette::Base, kBackgroundColour);
-  edit->setPalette(palette);
+  SetLightColour(edit, QPalette::Base, kBackgroundColour);
   return edit;
 }
 
@@ -55,6 +61,24 @@ QPushButton* Button(int id, const QString& text, const QString& tip, QWidget* pa
   return button;
 }
 
+// The local files of a drag, none when it carries anything else.
+QStringList DroppedFiles(const QMimeData* data) {
+  QStringList files;
+  if (data == nullptr || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    files << url.toLocalFile();
+  }
+  return files;
+}
+
+// A picture drawn at the screen's pixel density, so that it stays sharp at any scale.
+QPixmap SharpPixmap(QImage (*draw)(int), int side, qreal ratio) {
+  QPixmap pixmap = QPixmap::fromImage(draw(static_cast<int>(side * ratio + 0.5)));
+  pixmap.setDevicePixelRatio(ratio);
+  return pixmap;
+}
+
 bool IsEnterOrEscape(const QKeyEvent* key) {
   return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
          key->key() == Qt::Key_Escape;
@@ -63,7 +87,7 @@ bool IsEnterOrEscape(const QKeyEvent* key) {
 }  // namespace
 
 CKestrelDlg::CKestrelDlg(AppState& app, const SpecialFolders& specials, QWidget* parent)
-    : QWidget(parent), app_(app) {
+    : QWidget(parent), app_(app), specials_(specials) {
   setObjectName(QStringLiteral("CKestrelDlg"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -73,17 +97,19 @@ CKestrelDlg::CKestrelDlg(AppState& app, const SpecialFolders& specials, QWidget*
   BuildControls();
 
   deleted_mode_->setChecked(true);
-  list_->Fill(app_.devices);
   setWindowTitle(AppTitle() + QStringLiteral(" ") + AppText(msg::kBuild));
-  tree_->Fill(app_.devices, specials, ReadMountInfo());
+  FillSources();
   EnterMode(RecoveryMode::kDeletedFiles);
   LoadSettings();
+  ShowDeviceMapWarnings();
+  setAcceptDrops(true);
 
   // Enter and Escape never close the window or press a button; presses on the thumbnail are
   // dropped. The filter sits on the application so that it sees the keys of every child.
   qApp->installEventFilter(this);
   thumbnail_->viewport()->installEventFilter(this);
-  setFixedSize(sizeHint());
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  FitToScreen(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1 << 14, 1 << 14));
 }
 
 CKestrelDlg::~CKestrelDlg() {
@@ -91,23 +117,33 @@ CKestrelDlg::~CKestrelDlg() {
 }
 
 void CKestrelDlg::BuildControls() {
-  auto* layout = new QVBoxLayout(this);
+  // Everything lies on one surface inside a frameless scroll area, which shows scroll bars only
+  // when the screen is too small for the window.
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  scroll_ = new QScrollArea(this);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(true);
+  scroll_->viewport()->setBackgroundRole(QPalette::Window);
+  content_ = new QWidget(scroll_);
+  content_->setBackgroundRole(QPalette::Window);
+  scroll_->setWidget(content_);
+  outer->addWidget(scroll_);
+  auto* layout = new QVBoxLayout(content_);
   layout->setContentsMargins(10, 8, 10, 6);
   layout->setSpacing(6);
   layout->addWidget(BuildTopRow());
   layout->addWidget(BuildModeRow());
   layout->addWidget(BuildSourceRow());
   layout->addWidget(BuildResultsRow(), 1);
-  auto* notice = Named(new QLabel(AppText(apptext::kVendorNotice), this), 1298);
+  auto* notice = Named(new QLabel(AppText(apptext::kVendorNotice), content_), 1298);
   notice->setAlignment(Qt::AlignCenter);
-  QPalette palette = notice->palette();
-  palette.setColor(QPalette::WindowText, QColor(90, 90, 90));
-  notice->setPalette(palette);
+  SetLightColour(notice, QPalette::WindowText, QColor(90, 90, 90));
   layout->addWidget(notice);
 }
 
 QWidget* CKestrelDlg::BuildTopRow() {
-  auto* row = new QWidget(this);
+  auto* row = new QWidget(content_);
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
   intro_ = Named(new QLabel(AppText(msg::kIntroText), row), 1297);
@@ -115,11 +151,11 @@ QWidget* CKestrelDlg::BuildTopRow() {
   layout->addWidget(intro_, 1);
 
   auto picture_column = [&](ClickLabel*& picture, QLabel*& label, int picture_id, int label_id,
-                            const QImage& image, const QString& text, const QString& tip) {
+                            QImage (*draw)(int), const QString& text, const QString& tip) {
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
     picture = Named(new ClickLabel(row), picture_id);
-    picture->setPixmap(QPixmap::fromImage(image));
+    picture->setPixmap(SharpPixmap(draw, 32, devicePixelRatioF()));
     picture->setAlignment(Qt::AlignCenter);
     picture->setToolTip(tip);
     label = Named(new QLabel(text, row), label_id);
@@ -129,9 +165,9 @@ QWidget* CKestrelDlg::BuildTopRow() {
     layout->addSpacing(8);
     layout->addLayout(column);
   };
-  picture_column(about_, about_label_, 1300, 1306, DrawAboutPicture(32), QStringLiteral("About"),
+  picture_column(about_, about_label_, 1300, 1306, DrawAboutPicture, QStringLiteral("About"),
                  QStringLiteral("About Kestrel V3"));
-  picture_column(help_, help_label_, 1303, 1311, DrawHelpPicture(32), QStringLiteral("Help"),
+  picture_column(help_, help_label_, 1303, 1311, DrawHelpPicture, QStringLiteral("Help"),
                  QStringLiteral("Click here to launch the user manual."));
   connect(about_, &ClickLabel::clicked, this, &CKestrelDlg::OpenAbout);
   connect(help_, &ClickLabel::clicked, this, &CKestrelDlg::OpenHelp);
@@ -141,7 +177,7 @@ QWidget* CKestrelDlg::BuildTopRow() {
 }
 
 QWidget* CKestrelDlg::BuildModeRow() {
-  auto* row = new QWidget(this);
+  auto* row = new QWidget(content_);
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
 
@@ -189,7 +225,7 @@ QWidget* CKestrelDlg::BuildModeRow() {
 }
 
 QWidget* CKestrelDlg::BuildSourceRow() {
-  auto* row = new QWidget(this);
+  auto* row = new QWidget(content_);
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
 
@@ -201,11 +237,18 @@ QWidget* CKestrelDlg::BuildSourceRow() {
   list_->hide();
   sources->addWidget(tree_);
   sources->addWidget(list_);
+  attach_ = Button(0, QStringLiteral("Open Disk &Image..."),
+                   QStringLiteral("Attach a disk image file or a device as one more disk. A file "
+                                  "dropped onto the window is attached too."),
+                   source_frame_);
+  attach_->setObjectName(QStringLiteral("attachImage"));
+  sources->addWidget(attach_, 0, Qt::AlignLeft);
+  connect(attach_, &QPushButton::clicked, this, &CKestrelDlg::OpenAttachDialog);
   connect(tree_, &SourceTree::SourceSelected, this, &CKestrelDlg::OnTreeSelection);
   connect(list_, &SourceList::SourceSelected, this, &CKestrelDlg::OnListSelection);
 
-  results_ = new ResultsList(this);
-  thumbnail_ = new ThumbnailView(this);
+  results_ = new ResultsList(content_);
+  thumbnail_ = new ThumbnailView(content_);
 
   auto* page_frame = Named(new QGroupBox(row), 1279);
   auto* page_layout = new QVBoxLayout(page_frame);
@@ -227,7 +270,7 @@ QWidget* CKestrelDlg::BuildSourceRow() {
 }
 
 QWidget* CKestrelDlg::BuildResultsRow() {
-  auto* row = new QWidget(this);
+  auto* row = new QWidget(content_);
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
 
@@ -238,6 +281,11 @@ QWidget* CKestrelDlg::BuildResultsRow() {
   results_layout->addWidget(results_);
   connect(results_, &QTableWidget::itemSelectionChanged, this, &CKestrelDlg::PreviewSelectedRow);
   connect(results_, &ResultsList::Cleared, this, [this] { last_previewed_row_ = -1; });
+  connect(results_, &ResultsList::Sorted, this,
+          [this] { last_previewed_row_ = results_->SelectedRow(); });
+  connect(results_, &QTableWidget::cellDoubleClicked, this,
+          [this](int clicked, int) { OpenResultFile(clicked); });
+  connect(results_, &QWidget::customContextMenuRequested, this, &CKestrelDlg::ShowResultsMenu);
 
   auto* thumbnail_frame = Named(new QGroupBox(QStringLiteral("Thumbnail View"), row), 1281);
   auto* thumbnail_layout = new QVBoxLayout(thumbnail_frame);
@@ -265,6 +313,106 @@ void CKestrelDlg::LoadSettings() {
     ShowAppMessage(app_.host, this, apptext::kSettingsMovedAside, MessageIcon::kInformation,
                    moved_to);
   }
+}
+
+void CKestrelDlg::ShowDeviceMapWarnings() {
+  if (app_.devices.warnings.empty()) return;
+  QStringList lines;
+  for (const std::string& warning : app_.devices.warnings) lines << QString::fromStdString(warning);
+  app_.devices.warnings.clear();  // each problem is shown once
+  ShowAppMessage(app_.host, this, apptext::kDeviceMapProblems, MessageIcon::kInformation,
+                 lines.join(QStringLiteral("\n")).toStdString());
+}
+
+void CKestrelDlg::FillSources() {
+  list_->Fill(app_.devices);
+  tree_->Fill(app_.devices, specials_, ReadMountInfo());
+}
+
+void CKestrelDlg::SelectDisk(int ordinal) {
+  const PhysicalDiskEntry* disk = app_.devices.FindDisk(ordinal);
+  if (disk == nullptr) return;
+  list_->setCurrentRow(list_->header_row() + 1 + ordinal);
+  if (!disk->volume_letters.empty()) {
+    if (QTreeWidgetItem* drive = tree_->DriveItem(disk->volume_letters.front())) {
+      tree_->setCurrentItem(drive);
+    }
+  }
+  EnterMode(app_.recovery_mode);
+}
+
+bool CKestrelDlg::AttachImagePath(const QString& path) {
+  if (RunInProgress()) return false;
+  const std::string refusal = AttachImage(&app_.devices, path.toStdString());
+  if (!refusal.empty()) {
+    ShowAppMessage(app_.host, this, apptext::kAttachRefused, MessageIcon::kStop, refusal);
+    ShowDeviceMapWarnings();
+    return false;
+  }
+  FillSources();
+  SelectDisk(static_cast<int>(app_.devices.disks.size()) - 1);
+  ShowDeviceMapWarnings();
+  return true;
+}
+
+void CKestrelDlg::OpenAttachDialog() {
+  if (RunInProgress()) return;
+  const QString path =
+      app_.host.ChooseFile(this, QStringLiteral("Open a disk image"), QDir::homePath());
+  if (!path.isEmpty()) AttachImagePath(path);
+}
+
+void CKestrelDlg::BringToFront(const QStringList& images) {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+  for (const QString& image : images) AttachImagePath(image);
+}
+
+void CKestrelDlg::OpenResultFile(int row) {
+  const ResultsList::RowFile file = results_->FileOfRow(row);
+  if (!file.created) return;
+  if (!app_.host.OpenUrl(QUrl::fromLocalFile(file.path))) {
+    ShowAppMessage(app_.host, this, apptext::kOpenFailed, MessageIcon::kStop,
+                   file.path.toStdString());
+  }
+}
+
+void CKestrelDlg::OpenResultFolder(int row) {
+  const ResultsList::RowFile file = results_->FileOfRow(row);
+  if (!file.created) return;
+  const QString folder = QFileInfo(file.path).absolutePath();
+  if (!app_.host.OpenUrl(QUrl::fromLocalFile(folder))) {
+    ShowAppMessage(app_.host, this, apptext::kOpenFailed, MessageIcon::kStop, folder.toStdString());
+  }
+}
+
+void CKestrelDlg::ShowResultsMenu(const QPoint& at) {
+  const int row = results_->rowAt(at.y());
+  if (row < 0 || !results_->FileOfRow(row).created) return;
+  QMenu menu(this);
+  menu.addAction(QStringLiteral("&Open"), this, [this, row] { OpenResultFile(row); });
+  menu.addAction(QStringLiteral("Open Containing &Folder"), this,
+                 [this, row] { OpenResultFolder(row); });
+  menu.exec(results_->viewport()->mapToGlobal(at));
+}
+
+void CKestrelDlg::FitToScreen(const QRect& available) {
+  // Room for the window's frame and caption, which the window manager adds.
+  const QSize room = available.size() - QSize(16, 40);
+  const QSize wanted = content_->sizeHint();
+  if (wanted.width() <= room.width() && wanted.height() <= room.height()) {
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFixedSize(wanted);
+    return;
+  }
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setMinimumSize(QSize(320, 240).boundedTo(room));
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  resize(wanted.boundedTo(room));
 }
 
 void CKestrelDlg::EnterMode(RecoveryMode mode) {
@@ -337,10 +485,10 @@ bool CKestrelDlg::RunInProgress() const {
 }
 
 void CKestrelDlg::SetRunControlsEnabled(bool enabled) {
-  for (QWidget* control :
-       {static_cast<QWidget*>(browse_), static_cast<QWidget*>(tree_), static_cast<QWidget*>(list_),
-        static_cast<QWidget*>(file_types_), static_cast<QWidget*>(deleted_mode_),
-        static_cast<QWidget*>(disk_mode_), static_cast<QWidget*>(thumbnail_)}) {
+  for (QWidget* control : {static_cast<QWidget*>(browse_), static_cast<QWidget*>(tree_),
+                           static_cast<QWidget*>(list_), static_cast<QWidget*>(file_types_),
+                           static_cast<QWidget*>(deleted_mode_), static_cast<QWidget*>(disk_mode_),
+                           static_cast<QWidget*>(thumbnail_), static_cast<QWidget*>(attach_)}) {
     control->setEnabled(enabled);
   }
 }
@@ -396,6 +544,19 @@ void CKestrelDlg::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QWidget::mousePressEvent(event);
+}
+
+void CKestrelDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (!RunInProgress() && !DroppedFiles(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void CKestrelDlg::dropEvent(QDropEvent* event) {
+  const QStringList files = DroppedFiles(event->mimeData());
+  if (RunInProgress() || files.isEmpty()) return;
+  event->acceptProposedAction();
+  for (const QString& file : files) AttachImagePath(file);
 }
 
 bool CKestrelDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 
 namespace kestrel {
 
@@ -36,6 +37,19 @@ class CKestrelDlg : public QWidget, public RunOwner {
   void OpenFileTypes();
   void OpenAbout();
   void OpenHelp();
+  // Attaches a disk image or device as one more disk of the sources; false, with a message,
+  // when it cannot be read.
+  bool AttachImagePath(const QString& path);
+  // The file browser for an image to attach.
+  void OpenAttachDialog();
+  // A second start asked for the window: to the front, with its images attached.
+  void BringToFront(const QStringList& images);
+  // The recovered file of a results row with the desktop's program, or the folder it is in.
+  void OpenResultFile(int row);
+  void OpenResultFolder(int row);
+  // Keeps the window inside `available`: a fixed size when it fits, else resizable, with
+  // scroll bars for what does not fit.
+  void FitToScreen(const QRect& available);
 
   // A run in progress: the page's run, or a driver that has its run folder.
   bool RunInProgress() const;
@@ -57,6 +71,8 @@ class CKestrelDlg : public QWidget, public RunOwner {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -66,6 +82,10 @@ class CKestrelDlg : public QWidget, public RunOwner {
   QWidget* BuildSourceRow();
   QWidget* BuildResultsRow();
   void LoadSettings();
+  void ShowDeviceMapWarnings();
+  void FillSources();
+  void SelectDisk(int ordinal);
+  void ShowResultsMenu(const QPoint& at);
   void ShowSelectedSource(const QString& text);
   void OnTreeSelection(const QString& path);
   void OnListSelection(const QString& text);
@@ -74,6 +94,7 @@ class CKestrelDlg : public QWidget, public RunOwner {
   void HoverHelp(bool inside);
 
   AppState& app_;
+  SpecialFolders specials_;
   SourceWrapper wrap_source_;
   int last_previewed_row_ = -1;
 
@@ -89,6 +110,9 @@ class CKestrelDlg : public QWidget, public RunOwner {
   SourceList* list_ = nullptr;            // 1002
   QLabel* selected_label_ = nullptr;      // 1314
   QLineEdit* selected_source_ = nullptr;  // 1315
+  QPushButton* attach_ = nullptr;         // attaches a disk image
+  QScrollArea* scroll_ = nullptr;
+  QWidget* content_ = nullptr;
   CRecvPage* page_ = nullptr;
   ResultsList* results_ = nullptr;      // 1309
   ThumbnailView* thumbnail_ = nullptr;  // 1312

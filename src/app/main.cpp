@@ -1,4 +1,4 @@
-// kestrel: the recovery window. The command line is not interpreted.
+// kestrel [IMAGE|DEVICE]...: the recovery window, with the named disk images attached.
 
 #include <QApplication>
 
@@ -8,6 +8,8 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrel"));
   QApplication::setDesktopFileName(QStringLiteral("kestrel"));
-  kestrel::CKestrelApp app;
+  QStringList arguments = QApplication::arguments();
+  arguments.removeFirst();
+  kestrel::CKestrelApp app(kestrel::ImageArguments(arguments));
   return app.Run();
 }

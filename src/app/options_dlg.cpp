@@ -119,8 +119,10 @@ void COptionsDlg::FillList() {
     auto* row = new QTreeWidgetItem(list_);
     row->setText(0, Latin(entry.list_text));
     row->setText(1, AppText(entry.description_id));
-    row->setForeground(0, kTypeColour);
-    row->setForeground(1, kDescriptionColour);
+    if (LightPalette()) {
+      row->setForeground(0, kTypeColour);
+      row->setForeground(1, kDescriptionColour);
+    }
     row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     // A value that cannot be read counts as selected.
     const uint8_t stored = settings_.GetByte(std::string(entry.name)).value_or(1);

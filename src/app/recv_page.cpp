@@ -32,9 +32,9 @@ QLabel* NewBox(QWidget* parent, int id, const QRect& geometry) {
   box->setFrameShape(QFrame::Panel);
   box->setFrameShadow(QFrame::Sunken);
   box->setAutoFillBackground(true);
-  QPalette palette = box->palette();
-  palette.setColor(QPalette::Window, Qt::white);
-  box->setPalette(palette);
+  // White fields under a light palette; the palette's field colour under a dark one.
+  box->setBackgroundRole(QPalette::Base);
+  SetLightColour(box, QPalette::Base, Qt::white);
   return box;
 }
 

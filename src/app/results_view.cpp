@@ -10,6 +10,16 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kCreatedRole = Qt::UserRole + 1;
+constexpr int kBytesRole = Qt::UserRole + 2;
+
+// A size cell sorts by the file's bytes, not by its "%d KB" text.
+class SizeCell : public QTableWidgetItem {
+ public:
+  using QTableWidgetItem::QTableWidgetItem;
+  bool operator<(const QTableWidgetItem& other) const override {
+    return data(kBytesRole).toULongLong() < other.data(kBytesRole).toULongLong();
+  }
+};
 
 QTableWidgetItem* Cell(const std::string& text, Qt::Alignment alignment) {
   auto* cell = new QTableWidgetItem(QString::fromStdString(text));
@@ -39,6 +49,9 @@ ResultsList::ResultsList(QWidget* parent) : QTableWidget(0, 3, parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
   KeepSelectionVisible(this);
+  horizontalHeader()->setSectionsClickable(true);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultsList::SortByColumn);
+  setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void ResultsList::AddRow(const ResultRow& row) {
@@ -48,12 +61,29 @@ void ResultsList::AddRow(const ResultRow& row) {
   name->setData(kPathRole, QString::fromStdString(row.full_path));
   name->setData(kCreatedRole, row.created);
   setItem(at, 0, name);
-  setItem(at, 1, Cell(row.size_text, Qt::AlignRight));
+  auto* size = new SizeCell(QString::fromStdString(row.size_text));
+  size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  size->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  size->setData(kBytesRole, static_cast<qulonglong>(row.bytes));
+  setItem(at, 1, size);
   setItem(at, 2, Cell(row.folder_text, Qt::AlignLeft));
   scrollToItem(name);
 }
 
+void ResultsList::SortByColumn(int column) {
+  if (column != 0 && column != 1) return;
+  const bool again = sorted_column_ == column && sort_order_ == Qt::AscendingOrder;
+  sort_order_ = again ? Qt::DescendingOrder : Qt::AscendingOrder;
+  sorted_column_ = column;
+  horizontalHeader()->setSortIndicatorShown(true);
+  horizontalHeader()->setSortIndicator(column, sort_order_);
+  sortItems(column, sort_order_);
+  emit Sorted();
+}
+
 void ResultsList::Clear() {
+  sorted_column_ = -1;
+  horizontalHeader()->setSortIndicatorShown(false);
   clearSelection();
   setRowCount(0);
   emit Cleared();

@@ -29,9 +29,17 @@ class ResultsList : public QTableWidget {
   RowFile FileOfRow(int row) const;
   // The selected row, -1 when none.
   int SelectedRow() const;
+  // Rows stay in the order written until a click on the "File Name" or "Size" heading sorts
+  // them by that column (a second click reverses the order).
+  void SortByColumn(int column);
 
  signals:
   void Cleared();
+  void Sorted();
+
+ private:
+  int sorted_column_ = -1;
+  Qt::SortOrder sort_order_ = Qt::AscendingOrder;
 };
 
 class ThumbnailView : public QListWidget {

@@ -1,5 +1,7 @@
 #include "app/run_launcher.h"
 
+#include "app/app_texts.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -37,7 +39,10 @@ RunResult RunDeletedMode(RunContext& run, AppState& app, const TreeSource& tree)
     case TreeSource::Kind::kNativeFolder: {
       VolumeFolder located = LocateNativeFolder(app.devices, tree.native_path);
       // A folder on no volume Kestrel may read (the system disk without read permission).
-      if (located.volume == nullptr) return Refused(run, msg::kCannotReadDevice);
+      if (located.volume == nullptr) {
+        run.ShowMessage(apptext::kFolderOnNoVolume, MessageIcon::kStop, tree.native_path);
+        return RunResult{RunOutcome::kRefused, 0, apptext::kFolderOnNoVolume};
+      }
       source.volume = located.volume;
       folder = located.inner_path;
       break;

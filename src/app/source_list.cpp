@@ -3,8 +3,8 @@
 #include <QFileIconProvider>
 
 #include "app/artwork.h"
-#include "disk/source_rows.h"
 #include "app/window_style.h"
+#include "disk/source_rows.h"
 
 namespace kestrel {
 

@@ -5,8 +5,8 @@
 #include <QStandardPaths>
 
 #include "app/artwork.h"
-#include "disk/source_rows.h"
 #include "app/window_style.h"
+#include "disk/source_rows.h"
 
 namespace kestrel {
 namespace {

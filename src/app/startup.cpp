@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/image_attach.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -11,7 +12,9 @@ bool OsVersionSupported(int code) {
 StartupResult RunStartupChecks(StartupEnvironment& environment) {
   StartupResult result;
   const int os_code = environment.OsVersionCode();
-  if (environment.AcquireInstance() != InstanceLock::Result::kAcquired) {
+  const InstanceLock::Result instance = environment.AcquireInstance();
+  if (instance != InstanceLock::Result::kAcquired) {
+    if (instance == InstanceLock::Result::kHeldElsewhere) environment.ForwardToRunningInstance();
     result.end = StartupEnd::kQuietExit;
     return result;
   }
@@ -29,9 +32,11 @@ StartupResult RunStartupChecks(StartupEnvironment& environment) {
   result.devices = environment.Enumerate();
   environment.HoldSplash();
   environment.CloseSplash();
-  if (result.devices.volumes.empty()) {
+  if (!MapHasSource(result.devices)) {
     environment.ShowMessage(msg::kNoDevice, MessageIcon::kInformation);
-    return result;
+    const NoSourceChoice choice = environment.OfferWithoutSource(&result.devices);
+    if (choice == NoSourceChoice::kRestartWithAccess) result.end = StartupEnd::kQuietExit;
+    if (choice != NoSourceChoice::kAttached || !MapHasSource(result.devices)) return result;
   }
   result.end = StartupEnd::kRunWindow;
   return result;

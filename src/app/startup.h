@@ -1,7 +1,8 @@
 #pragma once
 // The start-up checks, in order: the operating system code, one instance, the screen's pixels
 // per inch (message 116 above 120) and the splash window, the operating system (message 114),
-// the device enumeration, one second more of splash, and message 108 when no volume was found.
+// the device enumeration, one second more of splash, and message 108 when no volume was found,
+// after which the user may attach an image or start again with disk access.
 // Everything they touch goes through StartupEnvironment, so that tests can drive each case.
 
 #include "app/single_instance.h"
@@ -12,6 +13,13 @@ namespace kestrel {
 
 enum class SplashKind { k96Dpi, k120Dpi };
 
+// What the user chose after message 108.
+enum class NoSourceChoice {
+  kAttached,           // an image was attached to the map
+  kRestartWithAccess,  // the window starts again with disk access; this process ends
+  kQuit,
+};
+
 // The operating system code of this platform (8: the newest family).
 inline constexpr int kLinuxOsVersionCode = 8;
 
@@ -20,6 +28,8 @@ class StartupEnvironment {
   virtual ~StartupEnvironment() = default;
   virtual int OsVersionCode() = 0;
   virtual InstanceLock::Result AcquireInstance() = 0;
+  // Another instance holds the lock: bring its window to the front.
+  virtual void ForwardToRunningInstance() = 0;
   virtual int ScreenDotsPerInch() = 0;
   virtual void ShowSplash(SplashKind kind) = 0;
   virtual void CloseSplash() = 0;
@@ -27,11 +37,13 @@ class StartupEnvironment {
   // Keeps the splash up one second after the enumeration.
   virtual void HoldSplash() = 0;
   virtual void ShowMessage(int message_id, MessageIcon icon) = 0;
+  // Offers to attach an image (added to `map`) or to start again with disk access.
+  virtual NoSourceChoice OfferWithoutSource(DeviceMap* map) = 0;
 };
 
 enum class StartupEnd {
   kRunWindow,  // checks passed: run the main window
-  kQuietExit,  // another instance runs, or the lock could not be taken
+  kQuietExit,  // another instance runs, the lock could not be taken, or a restart follows
   kRefused,    // a message was shown
 };
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "disk/source_rows.h"
 #include "disk/fat_folders.h"
+#include "disk/source_rows.h"
 #include "platform/byte_source.h"
 
 namespace kestrel {

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QRect>
 
 class QWidget;
@@ -13,8 +14,16 @@ namespace kestrel {
 
 inline const QColor kBackgroundColour(250, 250, 250);
 
-// Paints `widget` and its children with the background colour (read-only edits included).
+// Whether the running palette is a light one (dark text on a light window). The window's own
+// colours apply only then; under a dark palette the palette's colours keep every text readable.
+bool LightPalette();
+// Paints `widget` and its children with the background colour (read-only edits included), when
+// the palette is light.
 void ApplyBackground(QWidget* widget);
+// Sets a role's colour of `widget` when the palette is light; leaves the palette's otherwise.
+void SetLightColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour);
+// The ratio of the relative luminances of two colours (1 to 21); text is readable at 4.5.
+double ContrastRatio(const QColor& a, const QColor& b);
 // Keeps the selection of an item view drawn in the focus colours when it loses the focus.
 void KeepSelectionVisible(QWidget* view);
 

@@ -35,6 +35,21 @@ QString ScriptedHost::ChooseFolder(QWidget*, const QString&, const QString&) {
   return folder;
 }
 
+QString ScriptedHost::ChooseFile(QWidget*, const QString&, const QString&) {
+  if (files.empty()) return {};
+  QString file = files.front();
+  files.pop_front();
+  return file;
+}
+
+int ScriptedHost::AskChoice(QWidget*, const QString& text, const QStringList&) {
+  choice_texts << text;
+  if (choices.empty()) return -1;
+  const int choice = choices.front();
+  choices.pop_front();
+  return choice;
+}
+
 bool ScriptedHost::OpenUrl(const QUrl& url) {
   opened.push_back(url);
   return open_succeeds;

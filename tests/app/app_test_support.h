@@ -49,6 +49,8 @@ class ScriptedHost : public DialogHost {
                             MessageButtons buttons) override;
   int RunModal(QDialog& dialog) override;
   QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+  QString ChooseFile(QWidget* parent, const QString& title, const QString& start) override;
+  int AskChoice(QWidget* parent, const QString& text, const QStringList& choices) override;
   bool OpenUrl(const QUrl& url) override;
 
   // Ids of the messages shown, in order.
@@ -63,6 +65,12 @@ class ScriptedHost : public DialogHost {
   std::function<void(int message_id)> on_message;
   // Answers of the folder browser; "" (cancel) when the script runs out.
   std::deque<QString> folders;
+  // Answers of the file browser; "" (cancel) when the script runs out.
+  std::deque<QString> files;
+  // Buttons pressed in choice boxes, in order; -1 (closed) when the script runs out.
+  std::deque<int> choices;
+  // The texts of the choice boxes asked.
+  QStringList choice_texts;
   bool open_succeeds = true;
 
   std::vector<Shown> messages;

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "app/app_test_support.h"
+#include "app/app_texts.h"
 #include "app/gui_run_ui.h"
 #include "app/pump_throttle.h"
 #include "app/results_view.h"
@@ -298,14 +299,17 @@ class RunTest : public QObject {
     QVERIFY(PageIsIdle(window));
   }
 
-  void SpecialFolderOnNoVolumeGives57519() {
+  void SpecialFolderOnNoVolumeSaysSoAndNamesIt() {
     WindowFixture fixture;
     testing::WriteEmptyImage(fixture.PathStd("blank.img"));
     fixture.AttachVolume('F', "blank.img");
     CKestrelDlg& window = fixture.OpenWindow();
     window.tree()->setCurrentItem(window.tree()->root()->child(0));  // Desktop
     window.page()->StartRun();
-    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCannotReadDevice});
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{apptext::kFolderOnNoVolume});
+    QVERIFY(
+        fixture.host.messages.back().text.contains(fixture.Path(QStringLiteral("home/Desktop"))));
+    QVERIFY(fixture.host.messages.back().text.contains(QStringLiteral("disk access")));
     QVERIFY(PageIsIdle(window));
   }
 

@@ -8,8 +8,8 @@
 
 #include "app/app_test_support.h"
 #include "app/run_launcher.h"
-#include "disk/source_rows.h"
 #include "app/volume_folders.h"
+#include "disk/source_rows.h"
 
 namespace kestrel {
 namespace {

@@ -19,6 +19,7 @@ class RecordingEnvironment : public StartupEnvironment {
   int dpi = 96;
   InstanceLock::Result instance = InstanceLock::Result::kAcquired;
   int volumes = 1;
+  NoSourceChoice offer_answer = NoSourceChoice::kQuit;
   QStringList steps;
 
   int OsVersionCode() override { return os_code; }
@@ -26,6 +27,7 @@ class RecordingEnvironment : public StartupEnvironment {
     steps << QStringLiteral("lock");
     return instance;
   }
+  void ForwardToRunningInstance() override { steps << QStringLiteral("forward"); }
   int ScreenDotsPerInch() override { return dpi; }
   void ShowSplash(SplashKind kind) override {
     steps << (kind == SplashKind::k96Dpi ? QStringLiteral("splash 96")
@@ -45,6 +47,11 @@ class RecordingEnvironment : public StartupEnvironment {
   void HoldSplash() override { steps << QStringLiteral("hold"); }
   void ShowMessage(int message_id, MessageIcon) override {
     steps << QStringLiteral("message %1").arg(message_id);
+  }
+  NoSourceChoice OfferWithoutSource(DeviceMap* map) override {
+    steps << QStringLiteral("offer");
+    if (offer_answer == NoSourceChoice::kAttached) map->volumes.push_back(VolumeEntry{});
+    return offer_answer;
   }
 };
 
@@ -96,21 +103,35 @@ class StartupTest : public QObject {
     }
   }
 
-  void SecondInstanceEndsQuietly() {
-    for (auto held : {InstanceLock::Result::kHeldElsewhere, InstanceLock::Result::kFailed}) {
-      RecordingEnvironment environment;
-      environment.instance = held;
-      QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kQuietExit);
-      QCOMPARE(environment.steps, QStringList{"lock"});
-    }
+  void SecondInstanceHandsOverAndEnds() {
+    RecordingEnvironment second;
+    second.instance = InstanceLock::Result::kHeldElsewhere;
+    QCOMPARE(RunStartupChecks(second).end, StartupEnd::kQuietExit);
+    QCOMPARE(second.steps, (QStringList{"lock", "forward"}));
+
+    // A lock file that cannot be made has no running window to hand over to.
+    RecordingEnvironment unlockable;
+    unlockable.instance = InstanceLock::Result::kFailed;
+    QCOMPARE(RunStartupChecks(unlockable).end, StartupEnd::kQuietExit);
+    QCOMPARE(unlockable.steps, QStringList{"lock"});
   }
 
-  void NoVolumeEndsWithMessage108AfterTheSplash() {
-    RecordingEnvironment environment;
-    environment.volumes = 0;
-    QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kRefused);
-    QCOMPARE(environment.steps, (QStringList{"lock", "splash 96", "enumerate", "hold",
-                                             "close splash", "message 108"}));
+  void NoVolumeShows108ThenOffersImageOrDiskAccess() {
+    RecordingEnvironment quit;
+    quit.volumes = 0;
+    QCOMPARE(RunStartupChecks(quit).end, StartupEnd::kRefused);
+    QCOMPARE(quit.steps, (QStringList{"lock", "splash 96", "enumerate", "hold", "close splash",
+                                      "message 108", "offer"}));
+
+    RecordingEnvironment attached;
+    attached.volumes = 0;
+    attached.offer_answer = NoSourceChoice::kAttached;
+    QCOMPARE(RunStartupChecks(attached).end, StartupEnd::kRunWindow);
+
+    RecordingEnvironment restarted;
+    restarted.volumes = 0;
+    restarted.offer_answer = NoSourceChoice::kRestartWithAccess;
+    QCOMPARE(RunStartupChecks(restarted).end, StartupEnd::kQuietExit);
   }
 
   void LockIsHeldUntilItsOwnerEnds() {
