@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/terminal_run_ui.h"
 
 namespace kestrel {
 namespace {
@@ -28,7 +29,21 @@ constexpr const char* kUsage =
     "  --json               one JSON object per line\n"
     "  --read-errors MODE   ask, abort, retry, ignore or ignore-all (default: ask on a\n"
     "                       terminal, ignore-all otherwise)\n"
-    "  -h, --help           this text\n";
+    "  -q, --quiet          no progress line\n"
+    "  -v, --verbose        progress line even without a terminal, status texts, and a\n"
+    "                       closing line of speed and time (on stderr)\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "On a terminal, scan and deleted show a progress line on stderr: sector, files\n"
+    "recovered, percentage, MB/s and time left. Ctrl-C asks whether to cancel.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the run completed (whether or not files were found)\n"
+    "  1    the run was refused or failed (the reason is on stderr)\n"
+    "  2    usage error\n"
+    "  130  cancelled, or aborted at a read error\n"
+    "\n"
+    "See kestrel-cli(1).\n";
 
 bool TakeValue(int argc, char** argv, int* i, std::string* value) {
   if (*i + 1 >= argc) return false;
@@ -53,6 +68,10 @@ int CliMain(int argc, char** argv) {
       return kExitOk;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      SetVerbosity(Verbosity::kQuiet);
+    } else if (arg == "-v" || arg == "--verbose") {
+      SetVerbosity(Verbosity::kVerbose);
     } else if (arg == "--out") {
       target = &options.out;
     } else if (arg == "--types") {

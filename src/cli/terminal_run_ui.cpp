@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cli/json_text.h"
@@ -15,6 +17,11 @@ namespace kestrel {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+Verbosity g_verbosity = Verbosity::kNormal;
+
+std::string TwoDigits(long value) {
+  return (value < 10 ? "0" : "") + std::to_string(value);
+}
 
 void OnInterrupt(int) {
   g_interrupted = 1;
@@ -47,6 +54,40 @@ std::string Plain(std::string_view text) {
 
 }  // namespace
 
+void SetVerbosity(Verbosity verbosity) {
+  g_verbosity = verbosity;
+}
+
+Verbosity CurrentVerbosity() {
+  return g_verbosity;
+}
+
+std::string FormatRate(uint64_t bytes, double seconds) {
+  if (seconds < 0.5) return {};
+  const double rate = static_cast<double>(bytes) / seconds / 1e6;
+  char text[32];
+  std::snprintf(text, sizeof text, rate < 10 ? "%.1f MB/s" : "%.0f MB/s", rate);
+  return text;
+}
+
+std::string FormatTimeLeft(double seconds, int percent) {
+  if (percent < 1 || percent > 100 || seconds <= 0) return {};
+  const long left = std::lround(seconds * (100 - percent) / percent);
+  const long hours = left / 3600;
+  const long minutes = left / 60 % 60;
+  const std::string tail = TwoDigits(left % 60) + " left";
+  if (hours > 0) return std::to_string(hours) + ":" + TwoDigits(minutes) + ":" + tail;
+  return std::to_string(minutes) + ":" + tail;
+}
+
+uint64_t ParseSectorText(const std::string& text) {
+  uint64_t sector = 0;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') sector = sector * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return sector;
+}
+
 bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy) {
   if (text.empty()) {
     *policy = isatty(STDIN_FILENO) ? ReadErrorPolicy::kAsk : ReadErrorPolicy::kIgnoreAll;
@@ -69,7 +110,8 @@ bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy) {
 TerminalRunUi::TerminalRunUi(bool json, ReadErrorPolicy policy)
     : json_(json),
       policy_(policy),
-      progress_on_terminal_(isatty(STDERR_FILENO) != 0),
+      progress_on_terminal_(g_verbosity == Verbosity::kVerbose ||
+                            (g_verbosity == Verbosity::kNormal && isatty(STDERR_FILENO) != 0)),
       stdin_is_terminal_(isatty(STDIN_FILENO) != 0) {
   g_interrupted = 0;
   InstallInterruptHandler();
@@ -77,6 +119,16 @@ TerminalRunUi::TerminalRunUi(bool json, ReadErrorPolicy policy)
 
 TerminalRunUi::~TerminalRunUi() {
   ClearProgress();
+  if (g_verbosity == Verbosity::kVerbose) {
+    const double seconds = SecondsRunning();
+    const uint64_t bytes = ParseSectorText(sector_) * 512;
+    std::string summary = "kestrel-cli: " + std::to_string(bytes / 1000000) + " MB read in " +
+                          std::to_string(std::lround(seconds)) + " s";
+    const std::string rate = FormatRate(bytes, seconds);
+    if (!rate.empty()) summary += " (" + rate + ")";
+    if (!count_.empty()) summary += ", " + count_ + " files recovered";
+    std::fprintf(stderr, "%s\n", summary.c_str());
+  }
   signal(SIGINT, SIG_DFL);
 }
 
@@ -93,6 +145,11 @@ void TerminalRunUi::SetFieldText(ProgressField field, const std::string& text) {
       break;
     case ProgressField::kStatus:
       status_ = text;
+      if (g_verbosity == Verbosity::kVerbose && !text.empty() && text != last_status_) {
+        ClearProgress();
+        std::fprintf(stderr, "kestrel-cli: %s\n", text.c_str());
+      }
+      last_status_ = text;
       break;
   }
   DrawProgress();
@@ -111,10 +168,25 @@ void TerminalRunUi::DrawProgress() {
   if (!sector_.empty()) line += Plain(MessageText(msg::kAnalyzingSector)) + sector_ + "  ";
   if (!count_.empty()) line += Plain(MessageText(msg::kRecoveredFiles)) + count_ + "  ";
   if (!percent_.empty()) line += percent_ + "  ";
+  const std::string speed = SpeedAndTimeLeft();
+  if (!speed.empty()) line += speed + "  ";
   line += status_;
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
   progress_drawn_ = true;
+}
+
+double TerminalRunUi::SecondsRunning() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+}
+
+std::string TerminalRunUi::SpeedAndTimeLeft() const {
+  const double seconds = SecondsRunning();
+  std::string text;
+  if (!sector_.empty()) text = FormatRate(ParseSectorText(sector_) * 512, seconds);
+  const std::string left = FormatTimeLeft(seconds, std::atoi(percent_.c_str()));
+  if (!left.empty()) text += (text.empty() ? "" : ", ") + left;
+  return text;
 }
 
 void TerminalRunUi::ClearProgress() {

@@ -2,6 +2,8 @@
 // The command line's RunUi: a progress line on stderr when it is a terminal, result rows on
 // stdout (tab-separated or JSON lines), questions answered at the terminal or by policy.
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +12,20 @@
 namespace kestrel {
 
 enum class ReadErrorPolicy { kAsk, kAbort, kRetry, kIgnore, kIgnoreAll };
+
+// How much the run commands say on stderr besides their output: --quiet (no progress line),
+// normal (a progress line on a terminal), --verbose (the progress line even without a terminal,
+// one line per status text, and a closing summary of speed and time).
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+void SetVerbosity(Verbosity verbosity);
+Verbosity CurrentVerbosity();
+
+// "12.5 MB/s" for `bytes` read in `seconds`; "" when too little time has passed to tell.
+std::string FormatRate(uint64_t bytes, double seconds);
+// "3:05 left" (or "1:02:03 left") from the time spent and the percentage done; "" before 1 %.
+std::string FormatTimeLeft(double seconds, int percent);
+// The sector number of a "Analyzing sector" field ("1,234,567" → 1234567).
+uint64_t ParseSectorText(const std::string& text);
 
 // Parses --read-errors; the default is ask on a terminal and ignore-all otherwise.
 bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy);
@@ -40,6 +56,8 @@ class TerminalRunUi : public RunUi {
  private:
   void DrawProgress();
   void ClearProgress();
+  double SecondsRunning() const;
+  std::string SpeedAndTimeLeft() const;
   bool json_;
   ReadErrorPolicy policy_;
   bool progress_on_terminal_;
@@ -47,6 +65,8 @@ class TerminalRunUi : public RunUi {
   std::string sector_, count_, percent_, status_;
   bool progress_drawn_ = false;
   int last_message_id_ = 0;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::string last_status_;
   class RunContext* run_ = nullptr;
 };
 
