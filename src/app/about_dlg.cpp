@@ -47,7 +47,11 @@ CAboutDlg::CAboutDlg(DialogHost& host, QWidget* parent) : QDialog(parent), host_
   vendor_->setObjectName(QStringLiteral("ctl1024"));
   vendor_->setText(VendorPageUrl());
   for (ClickLabel* link : {support_, vendor_}) {
-    SetLightColour(link, QPalette::WindowText, kLinkColour);
+    // The addresses' own colour under a light palette, the palette's link colour otherwise.
+    QPalette palette = link->palette();
+    palette.setColor(QPalette::WindowText,
+                     LightPalette() ? kLinkColour : palette.color(QPalette::Link));
+    link->setPalette(palette);
     link->setCursor(Qt::PointingHandCursor);
     connect(link, &ClickLabel::hovered, this, [this, link](bool inside) { Hover(link, inside); });
   }

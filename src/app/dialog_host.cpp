@@ -9,8 +9,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
-#include <vector>
-
 #include "app/app_texts.h"
 
 namespace kestrel {
@@ -68,18 +66,20 @@ QString QtDialogHost::ChooseFile(QWidget* parent, const QString& title, const QS
                                                      "All files (*)"));
 }
 
+std::unique_ptr<QMessageBox> MakeChoiceBox(QWidget* parent, const QString& text,
+                                           const QStringList& choices) {
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Question, AppTitle(), text,
+                                           QMessageBox::NoButton, parent);
+  box->setWindowModality(Qt::ApplicationModal);
+  for (const QString& choice : choices) box->addButton(choice, QMessageBox::AcceptRole);
+  return box;
+}
+
 int QtDialogHost::AskChoice(QWidget* parent, const QString& text, const QStringList& choices) {
-  QMessageBox box(QMessageBox::Question, AppTitle(), text, QMessageBox::NoButton, parent);
-  box.setWindowModality(Qt::ApplicationModal);
-  std::vector<QAbstractButton*> buttons;
-  for (const QString& choice : choices) {
-    buttons.push_back(box.addButton(choice, QMessageBox::AcceptRole));
-  }
-  box.exec();
-  for (size_t i = 0; i < buttons.size(); ++i) {
-    if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
-  }
-  return -1;
+  std::unique_ptr<QMessageBox> box = MakeChoiceBox(parent, text, choices);
+  box->exec();
+  const QAbstractButton* clicked = box->clickedButton();
+  return clicked != nullptr ? static_cast<int>(choices.indexOf(clicked->text())) : -1;
 }
 
 bool QtDialogHost::OpenUrl(const QUrl& url) {

@@ -4,6 +4,7 @@
 // The program uses QtDialogHost; tests replace it with a scripted host, so that no modal box can
 // block a test.
 
+#include <memory>
 #include <string_view>
 
 #include <QString>
@@ -13,6 +14,7 @@
 #include "run/run_ui.h"
 
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 namespace kestrel {
@@ -53,6 +55,10 @@ class QtDialogHost : public DialogHost {
   int AskChoice(QWidget* parent, const QString& text, const QStringList& choices) override;
   bool OpenUrl(const QUrl& url) override;
 };
+
+// The box AskChoice shows: `choices` as buttons, in order.
+std::unique_ptr<QMessageBox> MakeChoiceBox(QWidget* parent, const QString& text,
+                                           const QStringList& choices);
 
 // Whether the desktop names a program for the type of the local file `path` (xdg-mime). When
 // xdg-mime itself is missing the desktop is trusted, as QDesktopServices then decides alone.

@@ -32,6 +32,32 @@ void SetLightColour(QWidget* widget, QPalette::ColorRole role, const QColor& col
   widget->setPalette(palette);
 }
 
+QPalette DarkPalette() {
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(45, 45, 48));
+  dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+  dark.setColor(QPalette::Base, QColor(30, 30, 32));
+  dark.setColor(QPalette::AlternateBase, QColor(50, 50, 54));
+  dark.setColor(QPalette::Text, QColor(235, 235, 235));
+  dark.setColor(QPalette::Button, QColor(60, 60, 64));
+  dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+  dark.setColor(QPalette::Highlight, QColor(60, 110, 200));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::ToolTipBase, QColor(60, 60, 64));
+  dark.setColor(QPalette::ToolTipText, QColor(235, 235, 235));
+  dark.setColor(QPalette::Light, QColor(75, 75, 80));
+  dark.setColor(QPalette::Midlight, QColor(62, 62, 66));
+  dark.setColor(QPalette::Mid, QColor(38, 38, 40));
+  dark.setColor(QPalette::Dark, QColor(25, 25, 27));
+  dark.setColor(QPalette::Shadow, QColor(10, 10, 10));
+  dark.setColor(QPalette::PlaceholderText, QColor(160, 160, 160));
+  dark.setColor(QPalette::Link, QColor(120, 180, 255));
+  dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
+  dark.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
+  dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
+  return dark;
+}
+
 double ContrastRatio(const QColor& a, const QColor& b) {
   auto luminance = [](const QColor& colour) {
     auto channel = [](double value) {

@@ -22,6 +22,8 @@ bool LightPalette();
 void ApplyBackground(QWidget* widget);
 // Sets a role's colour of `widget` when the palette is light; leaves the palette's otherwise.
 void SetLightColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour);
+// A dark palette of the kind desktop themes give (screenshots and tests render with it).
+QPalette DarkPalette();
 // The ratio of the relative luminances of two colours (1 to 21); text is readable at 4.5.
 double ContrastRatio(const QColor& a, const QColor& b);
 // Keeps the selection of an item view drawn in the focus colours when it loses the focus.

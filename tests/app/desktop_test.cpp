@@ -86,22 +86,6 @@ double DrawnContrast(QWidget* control) {
   return best;
 }
 
-QPalette DarkPalette() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(45, 45, 48));
-  dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
-  dark.setColor(QPalette::Base, QColor(30, 30, 32));
-  dark.setColor(QPalette::AlternateBase, QColor(50, 50, 54));
-  dark.setColor(QPalette::Text, QColor(235, 235, 235));
-  dark.setColor(QPalette::Button, QColor(60, 60, 64));
-  dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
-  dark.setColor(QPalette::Highlight, QColor(60, 110, 200));
-  dark.setColor(QPalette::HighlightedText, Qt::white);
-  dark.setColor(QPalette::ToolTipBase, QColor(60, 60, 64));
-  dark.setColor(QPalette::ToolTipText, QColor(235, 235, 235));
-  return dark;
-}
-
 // Every enabled text of `window` with its drawn contrast below 4.5, as "name: ratio".
 QStringList UnreadableTexts(QWidget& window) {
   QStringList unreadable;

@@ -1,7 +1,9 @@
 // kestrel-screenshots DIR: renders the window's screenshots into DIR (PNG files): the main window
 // in both modes, the file type dialog, a finished raw scan with its results and a thumbnail, the
-// read-error dialog and the About box. Run it with QT_QPA_PLATFORM=offscreen; it attaches its own
-// sample images through a device map in a temporary folder and touches no real device.
+// read-error dialog and the About box; the offer after message 108, the window with a disk
+// image just attached, and the window under a dark palette. Run it with QT_QPA_PLATFORM=offscreen;
+// it attaches its own sample images through a device map in a temporary folder and touches no real
+// device.
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
@@ -21,12 +24,14 @@
 
 #include "app/about_dlg.h"
 #include "app/app_state.h"
+#include "app/app_texts.h"
 #include "app/dialog_host.h"
 #include "app/kestrel_dlg.h"
 #include "app/options_dlg.h"
 #include "app/results_view.h"
 #include "app/source_list.h"
 #include "app/source_tree.h"
+#include "app/window_style.h"
 #include "disk/drive_enumeration.h"
 #include "disk/scan_source.h"
 
@@ -47,6 +52,8 @@ class QuietHost : public DialogHost {
   }
   int RunModal(QDialog& dialog) override { return on_modal ? on_modal(dialog) : 0; }
   QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
+  QString ChooseFile(QWidget*, const QString&, const QString&) override { return {}; }
+  int AskChoice(QWidget*, const QString&, const QStringList&) override { return -1; }
   bool OpenUrl(const QUrl&) override { return false; }
 
   std::function<int(QDialog&)> on_modal;
@@ -128,6 +135,25 @@ void WriteCardImage(const QString& path) {
   for (const char* folder : {"::DCIM", "::DCIM/100CANON", "::DCIM/101CANON", "::MISC"}) {
     Run(QStringLiteral("mmd"), {QStringLiteral("-i"), path, QString::fromLatin1(folder)});
   }
+}
+
+// A disk image with an MBR of two FAT16 partitions (sfdisk and mkfs.fat), else the sample disk.
+void WritePartitionedImage(const QString& path) {
+  const QString command =
+      QStringLiteral(
+          "truncate -s 64M '%1' && printf 'label: dos\\nstart=2048, size=61440, type=6\\n"
+          "start=63488, size=61440, type=6\\n' | sfdisk -q '%1' && mkfs.fat -F 16 -n HOLIDAY "
+          "--offset 2048 '%1' 30720 && mkfs.fat -F 16 -n SCANS --offset 63488 '%1' 30720")
+          .arg(path);
+  if (!Run(QStringLiteral("sh"), {QStringLiteral("-c"), command + QStringLiteral(" >/dev/null")})) {
+    WriteSampleDisk(path);
+  }
+}
+
+bool SaveImage(const QImage& image, const QString& path) {
+  const bool saved = image.save(path);
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+  return saved;
 }
 
 bool Save(QWidget& widget, const QString& path) {
@@ -231,6 +257,26 @@ int MakeScreenshots(const QString& out_dir) {
   const bool about_saved = Framed(about).save(about_path);
   std::printf("%s %s\n", about_saved ? "wrote" : "FAILED", qPrintable(about_path));
   ok = about_saved && ok;
+  about.hide();
+
+  // The offer that follows message 108 when nothing can be read.
+  std::unique_ptr<QMessageBox> offer =
+      MakeChoiceBox(nullptr, AppText(apptext::kNoSourceOffer), NoSourceChoices());
+  ok = SaveImage(Framed(*offer), out_dir + "/no-device-offer.png") && ok;
+  offer->hide();
+
+  // A partitioned disk image attached through "Open Disk Image...": its partitions are drives.
+  WritePartitionedImage(root + "/holiday.img");
+  window.results()->Clear();
+  window.EnterMode(RecoveryMode::kDeletedFiles);
+  window.AttachImagePath(root + "/holiday.img");
+  ok = Save(window, out_dir + "/attached-image.png") && ok;
+  window.hide();
+
+  // The same window under a dark palette.
+  QApplication::setPalette(DarkPalette());
+  CKestrelDlg dark(app, specials);
+  ok = Save(dark, out_dir + "/dark-palette.png") && ok;
   return ok ? 0 : 1;
 }
 
