@@ -24,11 +24,10 @@ bool CloseWithoutListing(CarveSession& s) {
   return false;
 }
 
-void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length, uint8_t count_code) {
+void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length) {
   s.run().AddRecoveredFile({path, length, true});
   s.run().recovered_count += 1;
   s.run().ShowRecoveredCount();
-  s.st.type_counts[count_code] += 1;
 }
 
 void DiscardOpenFile(CarveSession& s) {

@@ -57,7 +57,7 @@ Row StartCounted(Ctx& c, uint8_t code, const char* extension, uint64_t length, b
   return StartFile(c, code, extension, TypeBit(code), false, stop_check, [&] {
     if (open_flag) *open_flag = true;
     c.st.byte_count = length;
-    CarveCountedFile(c.s, c.in, code);
+    CarveCountedFile(c.s, c.in);
   });
 }
 
@@ -150,16 +150,14 @@ Row KodakRow(Ctx& c) {
   c.st.kodak_dc = KodakDcMark(c);
   if (!c.st.kodak_dc || c.st.raw_open) return Row::kNext;
   const bool orf = OrfMark(c.h);
-  bool keep = true;
-  Row row = StartFile(c, kTif, orf ? "ORF" : "TIF", TypeBit(kKdc), true, true, [&] {
+  // The Kodak start keeps whatever the routine decided.
+  return StartFile(c, kTif, orf ? "ORF" : "TIF", TypeBit(kKdc), true, true, [&] {
     c.st.orf_name = orf;
     c.st.raw_open = true;
     c.st.picture_open = true;
     StartTiffRaw(c.s, c.in);
-    keep = CarveTiffRaw(c.s, c.in, kTif);
+    CarveTiffRaw(c.s, c.in, kTif);
   });
-  (void)keep;  // the Kodak start keeps whatever the routine decided
-  return row;
 }
 
 Row KodakSkipRow(Ctx& c) {
@@ -225,8 +223,8 @@ Row ZipRow(Ctx& c) {
   const uint64_t selection = TypeBit(kZip) | TypeBit(kDoc) | TypeBit(kXls) | TypeBit(kPpt);
   return StartFile(c, kZip, "ZIP", selection, false, true, [&] {
     c.st.zip_open = true;
-    StartZip(c.s, c.in);
-    CarveZip(c.s, c.in, kZip);
+    StartZip(c.s);
+    CarveZip(c.s, c.in);
   });
 }
 
@@ -237,7 +235,7 @@ Row MovRow(Ctx& c) {
   if (!atom || c.st.zip_open || c.st.mov_open) return Row::kNext;
   return StartFile(c, kMov, "MOV", TypeBit(kMov), false, true, [&] {
     c.st.mov_open = true;
-    StartMov(c.s, c.in);
+    StartMov(c.s);
     CarveMov(c.s, c.in, kMov);
   });
 }
@@ -363,7 +361,7 @@ Row RafRow(Ctx& c) {
       c.st.raf_open = true;
       c.st.picture_open = true;
       c.st.byte_count = length;
-      CarveCountedFile(c.s, c.in, kRaf);
+      CarveCountedFile(c.s, c.in);
     });
   }
   return Row::kNext;
@@ -423,7 +421,7 @@ Row MrwRow(Ctx& c) {
     c.st.mrw_open = true;
     c.st.picture_open = true;
     c.st.byte_count = length;
-    CarveCountedFile(c.s, c.in, kMrw);
+    CarveCountedFile(c.s, c.in);
   });
 }
 
@@ -462,8 +460,7 @@ Row PstRow(Ctx& c) {
 Row JpegRow(Ctx& c) {
   if (!c.h.StartsWith(0, "\xFF\xD8")) return Row::kNext;
   const CarveState& st = c.st;
-  if (st.zip_open || st.ole_open || st.mp3_open || st.mp3_variant != 0 || st.mpg_open ||
-      !NoVideoOrRawOpen(st)) {
+  if (st.zip_open || st.ole_open || st.mp3_open || st.mpg_open || !NoVideoOrRawOpen(st)) {
     return Row::kNext;
   }
   return StartFile(c, kJpg, "JPG", TypeBit(kJpg), false, true, [&] {
@@ -535,12 +532,12 @@ void Continue(CarveSession& s, const SectorInput& in) {
     case kMrw:
     case kMsv:
     case kMsf:
-      if (st.byte_count != 0) CarveCountedFile(s, in, code);
+      if (st.byte_count != 0) CarveCountedFile(s, in);
       break;
     case kSnd:
     case kWmf:
     case kWmv:
-      CarveCountedFile(s, in, code);
+      CarveCountedFile(s, in);
       break;
     case kTif:
       if (st.byte_count != 0 && !CarveTiffRaw(s, in, code)) {
@@ -565,7 +562,7 @@ void Continue(CarveSession& s, const SectorInput& in) {
       CarveMidi(s, in, false);
       break;
     case kZip:
-      CarveZip(s, in, code);
+      CarveZip(s, in);
       break;
     case kMov:
       CarveMov(s, in, code);
