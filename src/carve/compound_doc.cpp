@@ -8,7 +8,7 @@
 
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {

@@ -6,7 +6,7 @@
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
 #include "carve/tiff_measure.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 #include "run/output_naming.h"
 
 namespace kestrel {

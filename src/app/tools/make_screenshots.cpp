@@ -29,6 +29,7 @@
 #include "app/source_tree.h"
 #include "disk/drive_enumeration.h"
 #include "disk/scan_source.h"
+#include "platform/testing/source_doubles.h"
 
 #ifndef KESTREL_SAMPLES_DIR
 #define KESTREL_SAMPLES_DIR "tests/fixtures/samples"
