@@ -45,9 +45,13 @@ bool CarveSession::OpenOutput(uint8_t code, const std::string& extension, bool r
   return false;
 }
 
-void CarveSession::ReportDiskFull() {
+void CarveSession::ReportWriteFailure(FileErrorCause cause, const std::string& file_path) {
   st.stop_scan = true;
-  run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, recovery_folder_text);
+  if (cause == FileErrorCause::kDiskFull) {
+    run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, recovery_folder_text);
+  } else {
+    run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, file_path);
+  }
 }
 
 void CarveSession::Write(const uint8_t* data, size_t length) {
@@ -55,12 +59,7 @@ void CarveSession::Write(const uint8_t* data, size_t length) {
   FileErrorCause cause = out_.Write(data, length);
   if (cause == FileErrorCause::kNone) return;
   write_failed_ = true;
-  if (cause == FileErrorCause::kDiskFull) {
-    ReportDiskFull();
-  } else {
-    st.stop_scan = true;
-    run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, out_.path());
-  }
+  ReportWriteFailure(cause, out_.path());
 }
 
 bool CarveSession::CloseAndList() {
@@ -72,12 +71,7 @@ bool CarveSession::CloseAndList() {
     FileErrorCause cause = out_.Close();
     if (cause != FileErrorCause::kNone) {
       write_failed_ = true;
-      if (cause == FileErrorCause::kDiskFull) {
-        ReportDiskFull();
-      } else {
-        st.stop_scan = true;
-        run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, file_path);
-      }
+      ReportWriteFailure(cause, file_path);
     }
   }
   if (write_failed_) {

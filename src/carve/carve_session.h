@@ -65,8 +65,11 @@ class CarveSession {
 
   bool write_failed() const { return write_failed_; }
 
+  // Stops the scan and reports a failed write or close: message 57441 naming the recovery
+  // folder when the disk is full, otherwise message 127 naming the file.
+  void ReportWriteFailure(FileErrorCause cause, const std::string& file_path);
+
  private:
-  void ReportDiskFull();
   uint64_t NextNumber(const std::string& extension);
   // The number is used by a kept file: the next file of the extension counts on from it.
   void CommitNumber(const std::string& extension, uint64_t number);

@@ -1,7 +1,5 @@
 #include "carve/structured_output.h"
 
-#include "run/messages.h"
-
 namespace kestrel {
 
 bool CloseWithoutListing(CarveSession& s) {
@@ -14,12 +12,7 @@ bool CloseWithoutListing(CarveSession& s) {
   }
   const FileErrorCause cause = s.out().Close();
   if (cause == FileErrorCause::kNone) return true;
-  s.st.stop_scan = true;
-  if (cause == FileErrorCause::kDiskFull) {
-    s.run().ShowMessage(msg::kDiskFull, MessageIcon::kStop, s.recovery_folder_text);
-  } else {
-    s.run().ShowMessage(msg::kWriteFailed, MessageIcon::kStop, s.path());
-  }
+  s.ReportWriteFailure(cause, s.path());
   s.out().Discard();
   return false;
 }
