@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/carve_harness.h"
+#include "support/param_names.h"
 #include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
@@ -135,7 +136,10 @@ INSTANTIATE_TEST_SUITE_P(LibreOffice, OfficeDocument,
                          ::testing::Values(SampleCase{"word.doc", "KES00001.DOC", kDoc},
                                            SampleCase{"excel.xls", "KES00001.XLS", kXls},
                                            // Seven FAT sectors (a large preview picture).
-                                           SampleCase{"slides.ppt.gz", "KES00001.PPT", kPpt}));
+                                           SampleCase{"slides.ppt.gz", "KES00001.PPT", kPpt}),
+                         [](const auto& param_info) {
+                           return testing::ReadableTestName(param_info.param.file);
+                         });
 
 struct SelectionCase {
   const char* file;
@@ -159,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
     Selections, UnselectedProgram,
     ::testing::Values(SelectionCase{"excel.xls", TypeBit(kPpt) | TypeBit(kDoc)},
                       SelectionCase{"word.doc", TypeBit(kPpt) | TypeBit(kXls)},
-                      SelectionCase{"slides.ppt.gz", TypeBit(kDoc) | TypeBit(kXls)}));
+                      SelectionCase{"slides.ppt.gz", TypeBit(kDoc) | TypeBit(kXls)}),
+    [](const auto& param_info) { return testing::ReadableTestName(param_info.param.file); });
 
 TEST(CompoundDoc, DocumentWithoutProgramTextIsKeptAsPptWhenPptIsSelected) {
   const CompoundFile f = MakeCompound(12);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/carve_harness.h"
+#include "support/param_names.h"
 #include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
@@ -84,8 +85,10 @@ TEST_P(FfmpegMovie, ComesBackByteForByte) {
   EXPECT_FALSE(h.session.st.file_open);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, FfmpegMovie,
-                         ::testing::Values("moov_last.mov", "moov_first.mov"));
+INSTANTIATE_TEST_SUITE_P(Samples, FfmpegMovie, ::testing::Values("moov_last.mov", "moov_first.mov"),
+                         [](const auto& param_info) {
+                           return testing::ReadableTestName(param_info.param);
+                         });
 
 TEST(MovSamples, ExifToolMovieComesBackWhole) {
   const std::string dir = testing::SamplesDir();

@@ -3,8 +3,8 @@
 
 #include "carve/pictures.h"
 #include "disk/scan_source.h"
-#include "platform/testing/source_doubles.h"
 #include "platform/byte_source.h"
+#include "platform/testing/source_doubles.h"
 #include "support/fake_run_ui.h"
 #include "support/sector_feeder.h"
 #include "support/temp_dir.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/carve_harness.h"
+#include "support/param_names.h"
 #include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
@@ -139,7 +140,10 @@ TEST_P(GmTiff, ComesBackByteForByteUnderTifName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, GmTiff,
-                         ::testing::Values("one_strip_le.tif", "strips_be.tif", "strips_le.tif"));
+                         ::testing::Values("one_strip_le.tif", "strips_be.tif", "strips_le.tif"),
+                         [](const auto& param_info) {
+                           return testing::ReadableTestName(param_info.param);
+                         });
 
 TEST(TiffRaw, PlainTiffIsDroppedWhenTifIsNotSelected) {
   const std::vector<uint8_t> original = StructuredSample("strips_le.tif");
@@ -194,7 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
         MakerCase{"PENTAX Corporation", true, false, "KES00001.PEF", kPef, 0, 1024},
         // Kodak sub-IFD ends are rounded up to a sector and given 4096 bytes more.
         MakerCase{"KODAK", true, false, "KES00001.DCR", kDcr, 4096, 4096 + 512 + 1024},
-        MakerCase{"Kodak", false, true, "KES00001.KDC", kKdc, 4096, 4096 + 512 + 1024}));
+        MakerCase{"Kodak", false, true, "KES00001.KDC", kKdc, 4096, 4096 + 512 + 1024}),
+    [](const auto& param_info) {
+      return testing::ReadableTestName(param_info.param.make) + "_" +
+             std::to_string(param_info.index);
+    });
 
 TEST(TiffRaw, RawDataInSubIfdIsIncludedAndTheEstimateStaysNearTheFile) {
   const std::vector<uint8_t> original = CameraFile(true, "NIKON CORPORATION");
@@ -371,7 +379,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenEntry{"2^32-1 rationals", 282, 5, 0xFFFFFFFFu, 200},
                       BrokenEntry{"Make text beyond the source", 271, 2, 40, 0x7FFFFF00u},
                       BrokenEntry{"strip counts array of 2^32-1 entries", 279, 4, 0xFFFFFFFFu, 300},
-                      BrokenEntry{"strip counts array beyond the source", 279, 4, 6, 0xFFFFFF00u}));
+                      BrokenEntry{"strip counts array beyond the source", 279, 4, 6, 0xFFFFFF00u}),
+    [](const auto& param_info) { return testing::ReadableTestName(param_info.param.what); });
 
 TEST(TiffRawBadInput, SubIfdEntryOfAbsurdCountIsRefused) {
   // Count 2^32-1 LONG offsets: only the first few are followed.

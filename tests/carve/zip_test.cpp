@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/carve_harness.h"
+#include "support/param_names.h"
 #include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
@@ -141,7 +142,10 @@ TEST_P(OfficeArchive, IsDeletedWhenOnlyZipIsSelected) {
 INSTANTIATE_TEST_SUITE_P(Office, OfficeArchive,
                          ::testing::Values(OfficeCase{"office.docx", kDoc, "KES00001.DOCX"},
                                            OfficeCase{"office.xlsx", kXls, "KES00001.XLSX"},
-                                           OfficeCase{"office.pptx", kPpt, "KES00001.PPTX"}));
+                                           OfficeCase{"office.pptx", kPpt, "KES00001.PPTX"}),
+                         [](const auto& param_info) {
+                           return testing::ReadableTestName(param_info.param.file);
+                         });
 
 TEST(ZipOffice, DocxNameIsTheFirstFreeOne) {
   const std::vector<uint8_t> original = StructuredSample("office.docx");
@@ -190,7 +194,10 @@ TEST_P(PlainArchive, ComesBackByteForByteAsZip) {
 // "plain_word_folder.zip" holds a "word/" folder but carries no Office marks; "commented.zip"
 // has an archive comment; the end record of "stored.zip" lies six sectors in.
 INSTANTIATE_TEST_SUITE_P(MadeByZip, PlainArchive,
-                         ::testing::Values("plain_word_folder.zip", "commented.zip", "stored.zip"));
+                         ::testing::Values("plain_word_folder.zip", "commented.zip", "stored.zip"),
+                         [](const auto& param_info) {
+                           return testing::ReadableTestName(param_info.param);
+                         });
 
 TEST(ZipPlain, IsDeletedWhenZipIsNotSelected) {
   CarveHarness h(ImageWithFileAt(StructuredSample("stored.zip"), kFileSector));
