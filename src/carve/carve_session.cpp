@@ -81,8 +81,7 @@ bool CarveSession::CloseAndList() {
   }
   CommitNumber(open_extension_, open_number_);
   run_.AddRecoveredFile({file_path, length, true});
-  run_.recovered_count += 1;
-  run_.ShowRecoveredCount();
+  run_.CountRecovered();
   return true;
 }
 
@@ -125,8 +124,7 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
         ::unlink(out_.path().c_str());
       } else {
         CommitNumber(open_extension_, open_number_);
-        run_.recovered_count += 1;
-        run_.ShowRecoveredCount();
+        run_.CountRecovered();
       }
     } else {
       CloseAndList();

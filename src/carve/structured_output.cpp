@@ -19,8 +19,7 @@ bool CloseWithoutListing(CarveSession& s) {
 
 void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length) {
   s.run().AddRecoveredFile({path, length, true});
-  s.run().recovered_count += 1;
-  s.run().ShowRecoveredCount();
+  s.run().CountRecovered();
 }
 
 void DiscardOpenFile(CarveSession& s) {
