@@ -10,6 +10,7 @@ ninja -C build-bench kestrel_scan_bench kestrel-cli > /dev/null
 
 work=${KESTREL_BENCH_DIR:-/tmp/kestrel-bench}
 mkdir -p "$work"
+work=$(cd "$work" && pwd)
 zeros=$work/zeros.img
 random=$work/random.img
 dense=$work/dense.img
@@ -41,7 +42,8 @@ peer() {
   mkdir -p "$out"
   local start end
   start=$(date +%s%N)
-  "$@" > "$work/$name.log" 2>&1 || true
+  # Peers write their own logs (photorec.log) into the current folder: run them in the work one.
+  (cd "$work" && "$@" > "$work/$name.log" 2>&1) || true
   end=$(date +%s%N)
   local files
   files=$(find "$out" -type f ! -name '*.txt' ! -name '*.html' 2>/dev/null | wc -l || true)

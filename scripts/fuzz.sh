@@ -4,9 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-30}
+mkdir -p build-fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DKESTREL_FUZZ=ON -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_BENCH=OFF -DKESTREL_BUILD_GUI=OFF \
-  > build-fuzz.configure.log 2>&1 || { cat build-fuzz.configure.log; exit 1; }
+  > build-fuzz/configure.log 2>&1 || { cat build-fuzz/configure.log; exit 1; }
 ninja -C build-fuzz -j "$(nproc)"
 targets=$(find build-fuzz/tests/fuzz -maxdepth 1 -type f -name '*_fuzz' -perm -u+x | sort)
 for target in $targets; do

@@ -10,8 +10,9 @@ export KESTREL_NO_DEVICES=1
 
 build_and_test() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log"; exit 1; }
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log"; exit 1; }
   ninja -C "$dir" -j "$JOBS"
   (cd "$dir" && ctest --output-on-failure -j "$JOBS")
 }

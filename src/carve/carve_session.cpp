@@ -9,16 +9,6 @@
 #include "run/output_naming.h"
 
 namespace kestrel {
-namespace {
-
-// Types whose kept files the common finish counts (the others count in their own routines).
-constexpr uint64_t kCountedByFinish = TypeBit(kAsx) | TypeBit(kDoc) | TypeBit(kGif) |
-                                      TypeBit(kJpg) | TypeBit(kMid) | TypeBit(kMov) |
-                                      TypeBit(kMp3) | TypeBit(kMpg) | TypeBit(kPdf) |
-                                      TypeBit(kPng) | TypeBit(kRtf) | TypeBit(kWmv) | TypeBit(kZip);
-
-}  // namespace
-
 uint64_t CarveSession::NextNumber(const std::string& extension) {
   auto [entry, added] = next_number_.try_emplace(extension, 0);
   if (added) {
@@ -55,9 +45,13 @@ bool CarveSession::OpenOutput(uint8_t code, const std::string& extension, bool r
   return false;
 }
 
-void CarveSession::ReportDiskFull() {
+void CarveSession::ReportWriteFailure(FileErrorCause cause, const std::string& file_path) {
   st.stop_scan = true;
-  run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, recovery_folder_text);
+  if (cause == FileErrorCause::kDiskFull) {
+    run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, recovery_folder_text);
+  } else {
+    run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, file_path);
+  }
 }
 
 void CarveSession::Write(const uint8_t* data, size_t length) {
@@ -65,15 +59,10 @@ void CarveSession::Write(const uint8_t* data, size_t length) {
   FileErrorCause cause = out_.Write(data, length);
   if (cause == FileErrorCause::kNone) return;
   write_failed_ = true;
-  if (cause == FileErrorCause::kDiskFull) {
-    ReportDiskFull();
-  } else {
-    st.stop_scan = true;
-    run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, out_.path());
-  }
+  ReportWriteFailure(cause, out_.path());
 }
 
-bool CarveSession::CloseAndList(uint8_t code, bool count_type) {
+bool CarveSession::CloseAndList() {
   const std::string file_path = out_.path();
   const uint64_t length = out_.Length();
   st.file_open = false;
@@ -82,12 +71,7 @@ bool CarveSession::CloseAndList(uint8_t code, bool count_type) {
     FileErrorCause cause = out_.Close();
     if (cause != FileErrorCause::kNone) {
       write_failed_ = true;
-      if (cause == FileErrorCause::kDiskFull) {
-        ReportDiskFull();
-      } else {
-        st.stop_scan = true;
-        run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, file_path);
-      }
+      ReportWriteFailure(cause, file_path);
     }
   }
   if (write_failed_) {
@@ -97,9 +81,7 @@ bool CarveSession::CloseAndList(uint8_t code, bool count_type) {
   }
   CommitNumber(open_extension_, open_number_);
   run_.AddRecoveredFile({file_path, length, true});
-  run_.recovered_count += 1;
-  run_.ShowRecoveredCount();
-  if (count_type) st.type_counts[code] += 1;
+  run_.CountRecovered();
   return true;
 }
 
@@ -108,7 +90,7 @@ void CarveSession::ClearOpenFlags() {
   st.tiff.ifd_done = false;
   st.jpeg_open = st.ole_open = st.wav_open = st.pdf_open = st.raw_open = st.avi_open = false;
   st.crw_open = st.mid_open = st.x3f_open = st.wmf_open = st.raf_open = st.msf_open = false;
-  st.msv_open = st.mrw_open = st.mov_open = st.wmv_open = st.png_open = st.bmp_open = false;
+  st.msv_open = st.mrw_open = st.mov_open = st.wmv_open = st.png_open = false;
   st.open_types = 0;
   st.picture_open = false;
   st.always_keep = false;
@@ -116,10 +98,7 @@ void CarveSession::ClearOpenFlags() {
 
 void CarveSession::FinishCarvedFile(uint8_t code) {
   if (!st.file_open) return;
-  if (st.always_keep) {
-    st.type_counts[kOrf] += 1;
-    st.file_complete = true;
-  }
+  if (st.always_keep) st.file_complete = true;
   // zip, mpg and mp3 flags belong to their own routines, except when their own file ends here:
   // otherwise a stream ended by another header would silence the rows they guard for the rest
   // of the run.
@@ -138,22 +117,18 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
   }
   st.file_complete = false;
   if (keep) {
-    bool listed = code == kZip ? true : false;
     if (code == kZip) {
       // The ZIP routine lists its archives itself; here it is only closed.
       st.file_open = false;
       if (out_.Close() != FileErrorCause::kNone) {
         ::unlink(out_.path().c_str());
-        listed = false;
       } else {
         CommitNumber(open_extension_, open_number_);
-        run_.recovered_count += 1;
-        run_.ShowRecoveredCount();
+        run_.CountRecovered();
       }
     } else {
-      listed = CloseAndList(code, false);
+      CloseAndList();
     }
-    if (listed && (kCountedByFinish & TypeBit(code))) st.type_counts[code] += 1;
   } else {
     st.file_open = false;
     out_.Discard();
@@ -173,9 +148,8 @@ void CarveSession::ReleaseNumber(const std::string& moved_path) {
   if (name == CarvedName(kCarvedPrefix, next->second - 1, extension)) next->second -= 1;
 }
 
-std::string CarveSession::MoveToExtension(const std::string& current_path, uint8_t code,
+std::string CarveSession::MoveToExtension(const std::string& current_path,
                                           const std::string& extension) {
-  (void)code;
   uint64_t number = NextNumber(extension);
   for (int attempt = 0; attempt < 100000; ++attempt, ++number) {
     const std::string target = run_folder + CarvedName(kCarvedPrefix, number, extension);

@@ -49,26 +49,27 @@ class CarveSession {
   void Write(const SectorInput& in, size_t length) { Write(in.data, length); }
 
   // Closes the open file and lists it: AddRecoveredFile, recovered count + 1 shown. False when
-  // the file was damaged by a failed write (then it is deleted, not listed). `count_type` adds 1
-  // to the type's counter.
-  bool CloseAndList(uint8_t code, bool count_type);
+  // the file was damaged by a failed write (then it is deleted, not listed).
+  bool CloseAndList();
 
   // The common finish of an open carved file: keeps a complete file (cut to its end marker for
   // GIF and JPEG) and deletes an incomplete one; clears the open flags.
   void FinishCarvedFile(uint8_t code);
 
-  // Renames a kept file to the next free name with `extension` (`code` is the type it now
-  // counts as). Returns the new path, or empty when the rename failed.
-  std::string MoveToExtension(const std::string& current_path, uint8_t code,
-                              const std::string& extension);
+  // Renames a kept file to the next free name with `extension`. Returns the new path, or empty
+  // when the rename failed.
+  std::string MoveToExtension(const std::string& current_path, const std::string& extension);
 
   // Clears the per-file open flags that the common finish clears.
   void ClearOpenFlags();
 
   bool write_failed() const { return write_failed_; }
 
+  // Stops the scan and reports a failed write or close: message 57441 naming the recovery
+  // folder when the disk is full, otherwise message 127 naming the file.
+  void ReportWriteFailure(FileErrorCause cause, const std::string& file_path);
+
  private:
-  void ReportDiskFull();
   uint64_t NextNumber(const std::string& extension);
   // The number is used by a kept file: the next file of the extension counts on from it.
   void CommitNumber(const std::string& extension, uint64_t number);

@@ -30,17 +30,13 @@ struct CarveState {
 
   // Bit of the open file's type (at most one bit set), 0 when no file is open.
   uint64_t open_types = 0;
-  // Files kept per type in this run (output numbering).
-  std::array<uint64_t, kFileTypeCount> type_counts{};
 
   // Open flags: a header of these kinds inside an open file of the same (or an embedding) kind
   // does not interrupt it.
   bool zip_open = false, avi_open = false, wav_open = false, raw_open = false, mid_open = false,
        mov_open = false, jpeg_open = false, mpg_open = false, pdf_open = false, wmf_open = false,
        wmv_open = false, png_open = false, crw_open = false, raf_open = false, mrw_open = false,
-       msv_open = false, msf_open = false, x3f_open = false, ole_open = false, mp3_open = false,
-       bmp_open = false;
-  int mp3_variant = 0;  // always 0: one per-sector MP3 routine
+       msv_open = false, msf_open = false, x3f_open = false, ole_open = false, mp3_open = false;
 
   // Camera-file flags of the dispatch.
   bool kodak_dc = false;

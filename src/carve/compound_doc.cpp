@@ -8,7 +8,7 @@
 
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {
@@ -99,23 +99,18 @@ uint8_t SniffProgram(const uint8_t* data, size_t n, size_t tail) {
   return kDocKindUnknown;
 }
 
-struct FinalName {
-  uint8_t code;
-  const char* extension;  // nullptr: keep the name it was opened with
-};
-
 void FinishDocument(CarveSession& s, uint8_t type_code) {
   CarveState& st = s.st;
   st.jfif_walk = false;
   st.tiff.ifd_done = false;
   st.picture_open = false;
-  FinalName name{type_code, nullptr};
+  const char* extension = nullptr;  // null: keep the name it was opened with
   bool keep = IsSelected(s, kPpt) || type_code != kPpt;
   if (st.compound.doc_kind == kDocKindExcel) {
-    name = {kXls, "XLS"};
+    extension = "XLS";
     keep = IsSelected(s, kXls);
   } else if (st.compound.doc_kind == kDocKindWord) {
-    name = {kDoc, "DOC"};
+    extension = "DOC";
     keep = IsSelected(s, kDoc);
   }
   st.compound = CompoundState{};
@@ -129,15 +124,11 @@ void FinishDocument(CarveSession& s, uint8_t type_code) {
   st.file_complete = false;
   s.ClearOpenFlags();
   if (!closed) return;
-  if (name.extension != nullptr) {
-    std::string renamed = s.MoveToExtension(path, name.code, name.extension);
-    if (renamed.empty()) {
-      name.code = type_code;  // still under its first name
-    } else {
-      path = renamed;
-    }
+  if (extension != nullptr) {
+    std::string renamed = s.MoveToExtension(path, extension);
+    if (!renamed.empty()) path = renamed;
   }
-  ListKeptFile(s, path, length, name.code);
+  ListKeptFile(s, path, length);
 }
 
 }  // namespace

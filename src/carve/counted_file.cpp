@@ -3,19 +3,13 @@
 namespace kestrel {
 namespace {
 
-// Types whose kept files are counted when their stated length has been copied.
-constexpr uint64_t kCountedHere =
-    TypeBit(kAif) | TypeBit(kAvi) | TypeBit(kBmp) | TypeBit(kCur) | TypeBit(kIco) | TypeBit(kMrw) |
-    TypeBit(kMsf) | TypeBit(kMsv) | TypeBit(kPef) | TypeBit(kPpt) | TypeBit(kPst) | TypeBit(kRaf) |
-    TypeBit(kSnd) | TypeBit(kSrf) | TypeBit(kWav) | TypeBit(kWmf) | TypeBit(kWmv) | TypeBit(kX3f);
-
 void ClearLengthDrivenFlags(CarveState& st) {
   st.jfif_walk = false;
   st.tiff.ifd_done = false;
   st.picture_open = false;
   st.file_complete = false;
   st.ole_open = st.wav_open = st.avi_open = st.x3f_open = st.wmf_open = st.raf_open = false;
-  st.msf_open = st.msv_open = st.mrw_open = st.wmv_open = st.bmp_open = false;
+  st.msf_open = st.msv_open = st.mrw_open = st.wmv_open = false;
   st.open_types = 0;
 }
 
@@ -28,7 +22,7 @@ void DiscardEmptyFile(CarveSession& s) {
 
 }  // namespace
 
-void CarveCountedFile(CarveSession& s, const SectorInput& in, uint8_t type_code) {
+void CarveCountedFile(CarveSession& s, const SectorInput& in) {
   if (!s.st.file_open) return;
   if (s.st.byte_count == 0) {
     DiscardEmptyFile(s);
@@ -42,7 +36,7 @@ void CarveCountedFile(CarveSession& s, const SectorInput& in, uint8_t type_code)
   s.Write(in, static_cast<size_t>(s.st.byte_count));
   s.st.byte_count = 0;
   ClearLengthDrivenFlags(s.st);
-  s.CloseAndList(type_code, (kCountedHere & TypeBit(type_code)) != 0);
+  s.CloseAndList();
 }
 
 }  // namespace kestrel

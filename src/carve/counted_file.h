@@ -11,8 +11,8 @@
 namespace kestrel {
 
 // Appends the sector, or the part of it that completes the file. `s.st.byte_count` holds the
-// bytes still expected; when it reaches 0 the file is closed, listed and counted under
-// `type_code`. A stated length of 0 is no file: it is deleted, never listed.
-void CarveCountedFile(CarveSession& s, const SectorInput& in, uint8_t type_code);
+// bytes still expected; when it reaches 0 the file is closed and listed. A stated length of 0 is no
+// file: it is deleted, never listed.
+void CarveCountedFile(CarveSession& s, const SectorInput& in);
 
 }  // namespace kestrel

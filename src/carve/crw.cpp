@@ -33,7 +33,7 @@ void FinishCrw(CarveSession& s) {
   st.picture_open = false;
   st.crw_open = false;
   st.file_complete = false;
-  s.CloseAndList(kCrw, true);
+  s.CloseAndList();
 }
 
 // Tail mode: `byte_count` directory bytes are still to come.

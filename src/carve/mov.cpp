@@ -5,7 +5,7 @@
 
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {
@@ -41,8 +41,7 @@ void EndMovie(CarveSession& s, const SectorInput& in, size_t at, uint8_t type_co
 
 }  // namespace
 
-void StartMov(CarveSession& s, const SectorInput& in) {
-  (void)in;
+void StartMov(CarveSession& s) {
   s.st.mov = MovState{};
 }
 

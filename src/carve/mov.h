@@ -13,7 +13,7 @@ namespace kestrel {
 
 // The start value of a movie, set by the dispatch when it opens one (the MOV row): the walk
 // stands on the movie's first atom.
-void StartMov(CarveSession& s, const SectorInput& in);
+void StartMov(CarveSession& s);
 
 // Per-sector routine (type code 13). At the end the movie is finished (FinishCarvedFile keeps,
 // counts and lists it) and `mov_open` cleared. A movie with an atom that reaches past the

@@ -38,7 +38,7 @@ void CarveToEndMarker(CarveSession& s, const SectorInput& in, uint8_t first, uin
 void EndJfifFile(CarveSession& s) {
   s.st.jfif_walk = false;
   const uint64_t length = s.out().Length();
-  s.CloseAndList(kJpg, true);
+  s.CloseAndList();
   s.st.end_offset = length;
   s.st.file_complete = false;
   s.st.jpeg_open = false;

@@ -1,7 +1,5 @@
 #include "carve/structured_output.h"
 
-#include "run/messages.h"
-
 namespace kestrel {
 
 bool CloseWithoutListing(CarveSession& s) {
@@ -14,21 +12,14 @@ bool CloseWithoutListing(CarveSession& s) {
   }
   const FileErrorCause cause = s.out().Close();
   if (cause == FileErrorCause::kNone) return true;
-  s.st.stop_scan = true;
-  if (cause == FileErrorCause::kDiskFull) {
-    s.run().ShowMessage(msg::kDiskFull, MessageIcon::kStop, s.recovery_folder_text);
-  } else {
-    s.run().ShowMessage(msg::kWriteFailed, MessageIcon::kStop, s.path());
-  }
+  s.ReportWriteFailure(cause, s.path());
   s.out().Discard();
   return false;
 }
 
-void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length, uint8_t count_code) {
+void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length) {
   s.run().AddRecoveredFile({path, length, true});
-  s.run().recovered_count += 1;
-  s.run().ShowRecoveredCount();
-  s.st.type_counts[count_code] += 1;
+  s.run().CountRecovered();
 }
 
 void DiscardOpenFile(CarveSession& s) {

@@ -15,9 +15,8 @@ namespace kestrel {
 // session's writes do). Either way no file is open afterwards.
 bool CloseWithoutListing(CarveSession& s);
 
-// Lists a kept file: a row of the results list, recovered count + 1 (shown), and 1 added to the
-// counter of `count_code` (output numbering).
-void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length, uint8_t count_code);
+// Lists a kept file: a row of the results list and recovered count + 1 (shown).
+void ListKeptFile(CarveSession& s, const std::string& path, uint64_t length);
 
 // Deletes the open output file, never listed, and clears the open flags of the common finish.
 void DiscardOpenFile(CarveSession& s);

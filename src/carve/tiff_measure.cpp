@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "carve/structured_bytes.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {

@@ -6,7 +6,7 @@
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
 #include "carve/tiff_measure.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {
@@ -14,37 +14,18 @@ namespace {
 // Bytes that the header variant with "RS" (and the JPEG form of ORF) adds to its estimate.
 constexpr uint64_t kAlwaysKeepExtra = 5584;
 
-struct MakerName {
-  uint8_t code;
-  const char* extension;
-};
-
-// The extension of the camera maker found, tested in the order NEF, KDC, DCR, SRF, PEF.
-bool MakerExtension(const CarveState& st, MakerName* name) {
+// The extension of the camera maker found, tested in the order NEF, KDC, DCR, SRF, PEF; null
+// when no maker was recognised.
+const char* MakerExtension(const CarveState& st) {
   const TiffState& t = st.tiff;
   const bool kodak = t.maker_kodak;
-  const MakerName candidates[] = {
-      {kNef, "NEF"}, {kKdc, "KDC"}, {kDcr, "DCR"}, {kSrf, "SRF"}, {kPef, "PEF"}};
+  const char* const candidates[] = {"NEF", "KDC", "DCR", "SRF", "PEF"};
   const bool found[] = {t.maker_nikon, kodak && st.kodak_dc, kodak && !st.kodak_dc, t.maker_sony,
                         t.maker_pentax};
   for (size_t i = 0; i < std::size(found); ++i) {
-    if (found[i]) {
-      *name = candidates[i];
-      return true;
-    }
+    if (found[i]) return candidates[i];
   }
-  return false;
-}
-
-// The counter a kept file adds to: KDC or DCR, NEF, ORF, SRF, PEF, else TIF.
-uint8_t CountedType(const CarveState& st) {
-  const TiffState& t = st.tiff;
-  if (t.maker_kodak) return st.kodak_dc ? kKdc : kDcr;
-  if (t.maker_nikon) return kNef;
-  if (st.orf_name) return kOrf;
-  if (t.maker_sony) return kSrf;
-  if (t.maker_pentax) return kPef;
-  return kTif;
+  return nullptr;
 }
 
 bool Refuse(CarveSession& s) {
@@ -127,10 +108,9 @@ void FinishTiffFile(CarveSession& s, uint8_t type_code) {
   st.tiff.ifd_done = false;
   st.picture_open = false;
   st.raw_open = false;
-  MakerName maker{};
-  const bool has_maker = MakerExtension(st, &maker);
+  const char* const maker = MakerExtension(st);
+  const bool has_maker = maker != nullptr;
   const bool keep = has_maker || st.orf_name || IsSelected(s, kTif);
-  const uint8_t counted = CountedType(st);
   st.always_keep = false;
   if (!keep) {
     DiscardOpenFile(s);
@@ -143,10 +123,10 @@ void FinishTiffFile(CarveSession& s, uint8_t type_code) {
     return;
   }
   if (type_code == kTif && has_maker) {
-    std::string renamed = s.MoveToExtension(path, maker.code, maker.extension);
+    std::string renamed = s.MoveToExtension(path, maker);
     if (!renamed.empty()) path = renamed;
   }
-  ListKeptFile(s, path, length, counted);
+  ListKeptFile(s, path, length);
   st.file_complete = false;
   s.ClearOpenFlags();
 }

@@ -21,7 +21,7 @@ void FinishX3f(CarveSession& s) {
   st.picture_open = false;
   st.x3f_open = false;
   st.x3f_tail = 0;
-  s.CloseAndList(kX3f, true);
+  s.CloseAndList();
 }
 
 void WriteCounted(CarveSession& s, const SectorInput& in, uint64_t length) {

@@ -7,7 +7,7 @@
 
 #include "carve/structured_bytes.h"
 #include "carve/structured_output.h"
-#include "disk/scan_source.h"
+#include "platform/sector_size.h"
 #include "run/output_naming.h"
 
 namespace kestrel {
@@ -106,12 +106,8 @@ void FinishArchive(CarveSession& s) {
   s.FinishCarvedFile(kZip);                            // closes, counts; the listing is done here
   if (s.run().recovered_count == kept_before) return;  // damaged by a failed write: deleted
   if (is_office) {
-    std::string renamed = s.MoveToExtension(path, office.code, office.extension);
-    if (!renamed.empty()) {
-      path = renamed;
-      st.type_counts[office.code] += 1;
-      if (st.type_counts[kZip] > 0) st.type_counts[kZip] -= 1;
-    }
+    std::string renamed = s.MoveToExtension(path, office.extension);
+    if (!renamed.empty()) path = renamed;
   }
   s.run().AddRecoveredFile({path, length, true});
   s.run().ShowRecoveredCount();
@@ -119,13 +115,11 @@ void FinishArchive(CarveSession& s) {
 
 }  // namespace
 
-void StartZip(CarveSession& s, const SectorInput& in) {
-  (void)in;
+void StartZip(CarveSession& s) {
   s.st.zip = ZipState{};
 }
 
-void CarveZip(CarveSession& s, const SectorInput& in, uint8_t type_code) {
-  (void)type_code;  // always 36
+void CarveZip(CarveSession& s, const SectorInput& in) {
   CarveState& st = s.st;
   const std::optional<size_t> end = FindEndRecord(in);
   const size_t scan_end = end ? *end : in.count;

@@ -14,12 +14,12 @@ namespace kestrel {
 
 // The start values of an archive, set by the dispatch when it opens one (the ZIP row): no
 // Office marks and no part folder seen yet.
-void StartZip(CarveSession& s, const SectorInput& in);
+void StartZip(CarveSession& s);
 
 // Per-sector routine (type code 36) for the first sector and every later one. When the end
 // record is written the file is finished (FinishCarvedFile), moved to a DOCX, XLSX or PPTX
 // name or kept as ZIP, or deleted when its type is not selected, and listed; `zip_open` is
 // cleared.
-void CarveZip(CarveSession& s, const SectorInput& in, uint8_t type_code);
+void CarveZip(CarveSession& s, const SectorInput& in);
 
 }  // namespace kestrel

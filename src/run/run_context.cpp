@@ -31,6 +31,11 @@ void RunContext::ShowRecoveredCount() {
   ui_.SetFieldText(ProgressField::kRecoveredCount, " " + std::to_string(recovered_count));
 }
 
+void RunContext::CountRecovered() {
+  recovered_count += 1;
+  ShowRecoveredCount();
+}
+
 void RunContext::ShowCurrentSector(uint64_t sector) {
   ui_.SetFieldText(ProgressField::kCurrentSector, FormatSectorNumber(sector));
 }

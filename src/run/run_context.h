@@ -36,6 +36,8 @@ class RunContext {
   std::string run_folder;  // ends with "/"
 
   void ShowRecoveredCount();
+  // One more file recovered: the count goes up by one and is shown.
+  void CountRecovered();
   void ShowCurrentSector(uint64_t sector);
   // Shows "N %" and moves the bar one step when the whole percentage changed (to 100 at 100).
   void ShowPercent(int percent);

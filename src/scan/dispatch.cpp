@@ -11,6 +11,7 @@
 #include "carve/midi.h"
 #include "carve/mov.h"
 #include "carve/pictures.h"
+#include "carve/structured_bytes.h"
 #include "carve/tiff_raw.h"
 #include "carve/x3f.h"
 #include "carve/zip.h"
@@ -57,7 +58,7 @@ Row StartCounted(Ctx& c, uint8_t code, const char* extension, uint64_t length, b
   return StartFile(c, code, extension, TypeBit(code), false, stop_check, [&] {
     if (open_flag) *open_flag = true;
     c.st.byte_count = length;
-    CarveCountedFile(c.s, c.in, code);
+    CarveCountedFile(c.s, c.in);
   });
 }
 
@@ -71,14 +72,6 @@ bool EqualsIgnoringCase(const uint8_t* bytes, std::string_view text) {
 bool KodakDcMark(const Ctx& c) {
   return c.h.StartsWith(0, "MM") && c.in.HasBytes(470, 8) &&
          EqualsIgnoringCase(c.in.data + 470, "Kodak DC");
-}
-
-void RejectTiffIfRefused(Ctx& c, bool keep) {
-  if (keep) return;
-  c.s.out().Discard();
-  c.st.file_open = false;
-  c.st.open_types = 0;
-  c.s.ClearOpenFlags();
 }
 
 // ---- The rows, in order. ----
@@ -150,16 +143,14 @@ Row KodakRow(Ctx& c) {
   c.st.kodak_dc = KodakDcMark(c);
   if (!c.st.kodak_dc || c.st.raw_open) return Row::kNext;
   const bool orf = OrfMark(c.h);
-  bool keep = true;
-  Row row = StartFile(c, kTif, orf ? "ORF" : "TIF", TypeBit(kKdc), true, true, [&] {
+  // The Kodak start keeps whatever the routine decided.
+  return StartFile(c, kTif, orf ? "ORF" : "TIF", TypeBit(kKdc), true, true, [&] {
     c.st.orf_name = orf;
     c.st.raw_open = true;
     c.st.picture_open = true;
     StartTiffRaw(c.s, c.in);
-    keep = CarveTiffRaw(c.s, c.in, kTif);
+    CarveTiffRaw(c.s, c.in, kTif);
   });
-  (void)keep;  // the Kodak start keeps whatever the routine decided
-  return row;
 }
 
 Row KodakSkipRow(Ctx& c) {
@@ -192,17 +183,15 @@ Row TiffRow(Ctx& c) {
     if (c.st.open_types != 0) c.s.FinishCarvedFile(c.s.last_type_code);
     return Row::kDropped;
   }
-  bool keep = true;
-  Row row = StartFile(c, kTif, orf ? "ORF" : "TIF", selection, true, true, [&] {
+  // A refused TIFF is deleted by its routine.
+  return StartFile(c, kTif, orf ? "ORF" : "TIF", selection, true, true, [&] {
     c.st.orf_name = orf;
     c.st.always_keep = c.h.StartsWith(2, "RS") || pattern;
     c.st.raw_open = true;
     c.st.picture_open = true;
     StartTiffRaw(c.s, c.in);
-    keep = CarveTiffRaw(c.s, c.in, kTif);
+    CarveTiffRaw(c.s, c.in, kTif);
   });
-  if (row == Row::kConsumed) RejectTiffIfRefused(c, keep);
-  return row;
 }
 
 Row MidiRow(Ctx& c) {
@@ -225,8 +214,8 @@ Row ZipRow(Ctx& c) {
   const uint64_t selection = TypeBit(kZip) | TypeBit(kDoc) | TypeBit(kXls) | TypeBit(kPpt);
   return StartFile(c, kZip, "ZIP", selection, false, true, [&] {
     c.st.zip_open = true;
-    StartZip(c.s, c.in);
-    CarveZip(c.s, c.in, kZip);
+    StartZip(c.s);
+    CarveZip(c.s, c.in);
   });
 }
 
@@ -237,7 +226,7 @@ Row MovRow(Ctx& c) {
   if (!atom || c.st.zip_open || c.st.mov_open) return Row::kNext;
   return StartFile(c, kMov, "MOV", TypeBit(kMov), false, true, [&] {
     c.st.mov_open = true;
-    StartMov(c.s, c.in);
+    StartMov(c.s);
     CarveMov(c.s, c.in, kMov);
   });
 }
@@ -333,37 +322,22 @@ Row RtfRow(Ctx& c) {
   return StartFile(c, kRtf, "RTF", TypeBit(kRtf), false, true, [&] { CarveRtf(c.s, c.in); });
 }
 
-uint32_t Swap32If(bool swap, uint32_t value) {
-  return swap ? __builtin_bswap32(value) : value;
-}
-uint32_t Swap16If(bool swap, uint32_t value) {
-  return swap ? static_cast<uint32_t>(((value & 0xFF) << 8) | (value >> 8)) : value;
-}
-
-uint32_t Le32At(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint32_t Le16At(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8;
-}
-
 Row RafRow(Ctx& c) {
   if (!c.h.Contains("FUJIFILMCCD-RAW") || c.st.zip_open || c.st.raf_open) return Row::kNext;
   const uint8_t* d = c.in.data;
   // The two length fields lie before the embedded JPEG, inside this sector.
   for (uint32_t i = 8; i < c.in.count; ++i) {
     if (d[i] != 0xFF || d[i + 1] != 0xD8 || !c.in.HasBytes(i, 16)) continue;
-    const bool intel = d[i + 12] == 'I' && d[i + 13] == 'I' && Le16At(d + i + 14) == 42;
+    const bool intel = d[i + 12] == 'I' && d[i + 13] == 'I' && LoadLe16(d + i + 14) == 42;
     const bool motorola =
         d[i + 12] == 'M' && d[i + 13] == 'M' && d[i + 14] == 0 && d[i + 15] == 0x2A;
     if (!intel && !motorola) continue;
-    const uint64_t length =
-        uint64_t{Swap32If(motorola, Le32At(d + i - 4))} + Swap32If(motorola, Le32At(d + i - 8));
+    const uint64_t length = uint64_t{Load32(d + i - 4, motorola)} + Load32(d + i - 8, motorola);
     return StartFile(c, kRaf, "RAF", TypeBit(kRaf), false, true, [&] {
       c.st.raf_open = true;
       c.st.picture_open = true;
       c.st.byte_count = length;
-      CarveCountedFile(c.s, c.in, kRaf);
+      CarveCountedFile(c.s, c.in);
     });
   }
   return Row::kNext;
@@ -391,25 +365,25 @@ bool MinoltaLength(const Ctx& c, uint64_t* length) {
   bool motorola = false;
   bool found = false;
   for (uint32_t i = 0; i < c.in.count && !found; ++i) {
-    if (Le16At(d + i) == 0x4949 && Le16At(d + i + 2) == 42) {
+    if (LoadLe16(d + i) == 0x4949 && LoadLe16(d + i + 2) == 42) {
       found = true;
-    } else if (Le16At(d + i) == 0x4D4D && d[i + 2] == 0 && d[i + 3] == 0x2A) {
+    } else if (LoadLe16(d + i) == 0x4D4D && d[i + 2] == 0 && d[i + 3] == 0x2A) {
       found = motorola = true;
     }
   }
   if (!found) return false;
-  const uint32_t k = Swap32If(motorola, c.h.Le32(12));
+  const uint32_t k = Load32(d + 12, motorola);
   if (!c.in.HasBytes(k, 9)) return false;
-  const uint64_t x0 = Swap16If(motorola, Le16At(d + k));
-  const uint64_t x1 = Swap16If(motorola, Le16At(d + k + 2));
-  const uint64_t x2 = Swap16If(motorola, Le16At(d + k + 4));
-  const uint64_t x3 = Swap16If(motorola, Le16At(d + k + 6));
+  const uint64_t x0 = Load16(d + k, motorola);
+  const uint64_t x1 = Load16(d + k + 2, motorola);
+  const uint64_t x2 = Load16(d + k + 4, motorola);
+  const uint64_t x3 = Load16(d + k + 6, motorola);
   const uint8_t m = d[k + 8];
   if (!(x2 < x0 && x3 < x1)) return false;
   uint64_t bytes = 0;
   if (m == 16) bytes = x0 * x1 * 2;
   if (m == 12) bytes = x0 * x1 / 2 + x0 * x1 + 65536;
-  *length = bytes + Swap16If(motorola, c.h.Le16(6)) + 8;
+  *length = bytes + Load16(d + 6, motorola) + 8;
   return true;
 }
 
@@ -423,7 +397,7 @@ Row MrwRow(Ctx& c) {
     c.st.mrw_open = true;
     c.st.picture_open = true;
     c.st.byte_count = length;
-    CarveCountedFile(c.s, c.in, kMrw);
+    CarveCountedFile(c.s, c.in);
   });
 }
 
@@ -462,8 +436,7 @@ Row PstRow(Ctx& c) {
 Row JpegRow(Ctx& c) {
   if (!c.h.StartsWith(0, "\xFF\xD8")) return Row::kNext;
   const CarveState& st = c.st;
-  if (st.zip_open || st.ole_open || st.mp3_open || st.mp3_variant != 0 || st.mpg_open ||
-      !NoVideoOrRawOpen(st)) {
+  if (st.zip_open || st.ole_open || st.mp3_open || st.mpg_open || !NoVideoOrRawOpen(st)) {
     return Row::kNext;
   }
   return StartFile(c, kJpg, "JPG", TypeBit(kJpg), false, true, [&] {
@@ -535,20 +508,15 @@ void Continue(CarveSession& s, const SectorInput& in) {
     case kMrw:
     case kMsv:
     case kMsf:
-      if (st.byte_count != 0) CarveCountedFile(s, in, code);
+      if (st.byte_count != 0) CarveCountedFile(s, in);
       break;
     case kSnd:
     case kWmf:
     case kWmv:
-      CarveCountedFile(s, in, code);
+      CarveCountedFile(s, in);
       break;
     case kTif:
-      if (st.byte_count != 0 && !CarveTiffRaw(s, in, code)) {
-        s.out().Discard();
-        st.file_open = false;
-        st.open_types = 0;
-        s.ClearOpenFlags();
-      }
+      if (st.byte_count != 0) CarveTiffRaw(s, in, code);
       break;
     case kMp3:
       CarveMp3(s, in);
@@ -565,7 +533,7 @@ void Continue(CarveSession& s, const SectorInput& in) {
       CarveMidi(s, in, false);
       break;
     case kZip:
-      CarveZip(s, in, code);
+      CarveZip(s, in);
       break;
     case kMov:
       CarveMov(s, in, code);

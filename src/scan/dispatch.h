@@ -9,9 +9,6 @@ namespace kestrel {
 
 enum class DispatchVerdict { kContinue, kStopScan };
 
-// The number of header bytes the signature tests look at (longer tests read the sector).
-inline constexpr uint32_t kSectorHeaderBytes = 172;
-
 DispatchVerdict DispatchSector(CarveSession& s, const SectorInput& in);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include "carve/pictures.h"
 #include "disk/scan_source.h"
 #include "platform/byte_source.h"
+#include "platform/testing/source_doubles.h"
 #include "support/fake_run_ui.h"
 #include "support/sector_feeder.h"
 #include "support/temp_dir.h"
@@ -32,8 +33,12 @@ void AppendSegment(Bytes& out, uint8_t marker, size_t payload, uint8_t fill = 0x
 // A baseline JFIF picture whose marker segments before the start of scan fill `header_bytes`
 // bytes (so the SOS marker sits at that offset), with `scan_bytes` of entropy-coded data.
 Bytes MakeJfif(size_t header_bytes, size_t scan_bytes) {
-  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F',
-                0,    1,    1,    0,    0,    1,    0,   1,   0,   0};
+  static constexpr uint8_t kApp0[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F',
+                                      0,    1,    1,    0,    0,    1,    0,   1,   0,   0};
+  // Room for the whole picture up front, so that no append reallocates.
+  Bytes jpeg;
+  jpeg.reserve(header_bytes + scan_bytes + 64);
+  jpeg.assign(std::begin(kApp0), std::end(kApp0));
   size_t left = header_bytes - jpeg.size();
   while (left > 0) {
     size_t payload = std::min<size_t>(left - 4, 300);
@@ -98,7 +103,6 @@ TEST_F(PictureCarving, JfifEndsAtItsEoiAndIsListedAtOnce) {
   ASSERT_EQ(ui_.rows.size(), 1u) << "listed before the next sector arrives";
   EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), jpeg);
   EXPECT_EQ(session_.st.open_types, 0u);
-  EXPECT_EQ(session_.st.type_counts[kJpg], 1u);
   EXPECT_EQ(run_.recovered_count, 1u);
 }
 

@@ -12,6 +12,7 @@
 #include "disk/fat_recovery.h"
 #include "disk/fat_volume.h"
 #include "disk/scan_source.h"
+#include "platform/testing/source_doubles.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
 

@@ -10,6 +10,7 @@
 #include "disk/ntfs_record.h"
 #include "disk/ntfs_volume.h"
 #include "disk/scan_source.h"
+#include "platform/testing/source_doubles.h"
 
 namespace {
 

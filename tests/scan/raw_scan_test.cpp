@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "disk/scan_source.h"
+#include "platform/testing/source_doubles.h"
 #include "run/messages.h"
 #include "support/scan_harness.h"
 
@@ -20,10 +22,12 @@ constexpr size_t kSector = 512;
 
 // A GIF of `sectors` sectors, trailer at the end, laid at `sector` into `image`.
 Bytes LayGif(Bytes& image, size_t sector, size_t sectors = 2) {
-  Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
-  gif.resize(sectors * kSector - 2, 0x07);
-  gif.push_back(0x00);
-  gif.push_back(0x3B);
+  // Sized once: the header, filler and trailer are written in place.
+  Bytes gif(sectors * kSector, 0x07);
+  const std::string_view header = "GIF89a";
+  std::copy(header.begin(), header.end(), gif.begin());
+  gif[gif.size() - 2] = 0x00;
+  gif[gif.size() - 1] = 0x3B;
   std::copy(gif.begin(), gif.end(), image.begin() + static_cast<ptrdiff_t>(sector * kSector));
   return gif;
 }

@@ -14,6 +14,7 @@
 
 #include "carve/carve_session.h"
 #include "disk/scan_source.h"
+#include "platform/testing/source_doubles.h"
 #include "run/run_context.h"
 #include "support/fake_run_ui.h"
 #include "support/sector_feeder.h"

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// Tests that read these images hold them in a MemorySource.
+#include "platform/testing/source_doubles.h"
+
 namespace kestrel::testing {
 
 // Deterministic pseudo-random content.

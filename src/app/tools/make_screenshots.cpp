@@ -34,6 +34,7 @@
 #include "app/window_style.h"
 #include "disk/drive_enumeration.h"
 #include "disk/scan_source.h"
+#include "platform/testing/source_doubles.h"
 
 #ifndef KESTREL_SAMPLES_DIR
 #define KESTREL_SAMPLES_DIR "tests/fixtures/samples"
