@@ -1,7 +1,5 @@
 #include "carve/carve_session.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "platform/atomic_file.h"
@@ -92,7 +90,6 @@ bool CarveSession::CloseAndList(uint8_t code, bool count_type) {
   }
   if (write_failed_) {
     out_.Discard();
-    ::unlink(file_path.c_str());
     return false;
   }
   CommitNumber(open_extension_, open_number_);
@@ -143,8 +140,7 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
       // The ZIP routine lists its archives itself; here it is only closed.
       st.file_open = false;
       if (out_.Close() != FileErrorCause::kNone) {
-        ::unlink(out_.path().c_str());
-        listed = false;
+        listed = false;  // deleted by the failed close
       } else {
         CommitNumber(open_extension_, open_number_);
         run_.recovered_count += 1;
