@@ -79,14 +79,14 @@ FileErrorCause OutputFile::Create(const std::string& path, bool readable) {
   first_failure_ = 0;
   buffer_.clear();
   if (PathExists(path)) return Fail(EEXIST);
-  const int flags = O_CREAT | O_EXCL | O_CLOEXEC | (readable ? O_RDWR : O_WRONLY);
-  const int fd = ::open(partial_path_.c_str(), flags, 0644);
+  const int fd = CreatePartialFile(partial_path_, NameOf(path), readable);
   if (fd < 0) return Fail(errno);
-  if (!ClaimPartialFile(fd, NameOf(path))) {
-    ::close(fd);  // held by another process: its file, not ours to remove
+  fd_ = fd;
+  // Another run may have given the name to its file just before the partial file was made.
+  if (PathExists(path)) {
+    Discard();
     return Fail(EEXIST);
   }
-  fd_ = fd;
   buffer_.reserve(kBufferSize);
   return FileErrorCause::kNone;
 }

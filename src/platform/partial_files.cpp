@@ -9,6 +9,8 @@
 
 #include <cerrno>
 
+#include "platform/atomic_file.h"
+
 namespace kestrel {
 namespace {
 
@@ -25,6 +27,19 @@ std::string FinalNameOf(const std::string& entry) {
 
 bool Unsupported(int error) {
   return error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+int SetErrno(int error) {
+  errno = error;
+  return -1;
+}
+
+// The writer's lock (dropped by the kernel when the process ends) and, where the file system
+// takes extended attributes, the marker. Without the marker a leftover is only left behind,
+// never mistaken for another program's file.
+void MarkPartial(int fd, const std::string& final_name) {
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  ::fsetxattr(fd, kMarkerName, final_name.data(), final_name.size(), 0);
 }
 
 // Whether the unlocked partial file at `fd` was written by this program as `final_name`.
@@ -56,11 +71,27 @@ std::string PartialPathFor(const std::string& path) {
   return path.substr(0, name_at) + "." + path.substr(name_at) + kPartialSuffix;
 }
 
-bool ClaimPartialFile(int fd, const std::string& final_name) {
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-  // Without the marker the file is only left behind, never mistaken for another program's.
-  ::fsetxattr(fd, kMarkerName, final_name.data(), final_name.size(), 0);
-  return true;
+int CreatePartialFile(const std::string& partial_path, const std::string& final_name,
+                      bool readable) {
+  const int access = readable ? O_RDWR : O_WRONLY;
+  // An unnamed file in the folder is locked and marked first, then given the partial name.
+  int fd = ::open(FolderOf(partial_path).c_str(), O_TMPFILE | access | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    MarkPartial(fd, final_name);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, partial_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return fd;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error != ENOENT && error != EPERM && error != EXDEV) return SetErrno(error);
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return -1;
+  }
+  // File systems without unnamed files (FAT, exFAT, FUSE): created under its name, then marked.
+  fd = ::open(partial_path.c_str(), O_CREAT | O_EXCL | access | O_CLOEXEC, 0644);
+  if (fd >= 0) MarkPartial(fd, final_name);
+  return fd;
 }
 
 size_t RemoveStalePartialFiles(const std::string& folder) {

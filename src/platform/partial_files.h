@@ -14,9 +14,11 @@ namespace kestrel {
 // "/folder/.NAME.part" for "/folder/NAME".
 std::string PartialPathFor(const std::string& path);
 
-// Claims the partial file open at `fd` for this process: takes its lock and sets the marker
-// (NAME being the final name). False when another process holds it locked.
-bool ClaimPartialFile(int fd, const std::string& final_name);
+// Creates the partial file `partial_path` for `final_name` exclusively (EEXIST when it exists),
+// locked and marked before it appears under its name, so a process killed at any moment leaves
+// either nothing or a marked file. Returns the descriptor, or -1 with errno set.
+int CreatePartialFile(const std::string& partial_path, const std::string& final_name,
+                      bool readable);
 
 // Deletes the partial files of ended runs in `folder`. Returns how many were deleted.
 size_t RemoveStalePartialFiles(const std::string& folder);
