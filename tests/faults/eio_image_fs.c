@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #define SECTOR_BYTES 512
-#define MAX_BAD_RANGES 64
+#define MAX_BAD_RANGES 1024
 
 struct bad_range {
   uint64_t first;

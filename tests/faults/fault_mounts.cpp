@@ -124,18 +124,18 @@ EioImageMount::~EioImageMount() {
   }
 }
 
-std::unique_ptr<TmpfsMount> TmpfsMount::Start(const std::string& mount_dir, const std::string& size,
-                                              std::string* why) {
+std::unique_ptr<MemoryMount> MemoryMount::Start(const std::string& mount_dir,
+                                                const std::string& type, const std::string& options,
+                                                std::string* why) {
   std::filesystem::create_directories(mount_dir);
-  const std::string options = "size=" + size + ",mode=0755";
-  if (::mount("tmpfs", mount_dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-    *why = std::string("cannot mount a tmpfs (needs root): ") + std::strerror(errno);
+  if (::mount(type.c_str(), mount_dir.c_str(), type.c_str(), 0, options.c_str()) != 0) {
+    *why = "cannot mount a " + type + " (needs root): " + std::strerror(errno);
     return nullptr;
   }
-  return std::unique_ptr<TmpfsMount>(new TmpfsMount(mount_dir));
+  return std::unique_ptr<MemoryMount>(new MemoryMount(mount_dir));
 }
 
-TmpfsMount::~TmpfsMount() {
+MemoryMount::~MemoryMount() {
   ::umount2(mount_dir_.c_str(), MNT_DETACH);
 }
 

@@ -39,17 +39,18 @@ class EioImageMount {
   pid_t server_;
 };
 
-// A tmpfs of `size` ("1m") mounted at `mount_dir`, unmounted by the destructor.
-class TmpfsMount {
+// A memory file system ("tmpfs" with "size=1m", "ramfs") mounted at `mount_dir`, unmounted by
+// the destructor.
+class MemoryMount {
  public:
-  static std::unique_ptr<TmpfsMount> Start(const std::string& mount_dir, const std::string& size,
-                                           std::string* why);
-  ~TmpfsMount();
-  TmpfsMount(const TmpfsMount&) = delete;
-  TmpfsMount& operator=(const TmpfsMount&) = delete;
+  static std::unique_ptr<MemoryMount> Start(const std::string& mount_dir, const std::string& type,
+                                            const std::string& options, std::string* why);
+  ~MemoryMount();
+  MemoryMount(const MemoryMount&) = delete;
+  MemoryMount& operator=(const MemoryMount&) = delete;
 
  private:
-  explicit TmpfsMount(std::string mount_dir) : mount_dir_(std::move(mount_dir)) {}
+  explicit MemoryMount(std::string mount_dir) : mount_dir_(std::move(mount_dir)) {}
   std::string mount_dir_;
 };
 

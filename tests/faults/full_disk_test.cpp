@@ -28,7 +28,7 @@ class FullDiskTest : public ::testing::Test {
  protected:
   // Mounts the small tmpfs at dir_/full; false (the test skips) when that is not allowed here.
   bool MountFullDisk() {
-    mount_ = testing::TmpfsMount::Start(dir_ / "full", "1m", &why_);
+    mount_ = testing::MemoryMount::Start(dir_ / "full", "tmpfs", "size=1m,mode=0755", &why_);
     return mount_ != nullptr;
   }
 
@@ -44,7 +44,7 @@ class FullDiskTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::unique_ptr<testing::TmpfsMount> mount_;
+  std::unique_ptr<testing::MemoryMount> mount_;
   std::string why_;
   std::vector<std::vector<uint8_t>> originals_;
 };
