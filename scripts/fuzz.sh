@@ -20,11 +20,13 @@ done
 # Longest input per target: enough for its structures, small enough to keep the corpus small.
 max_len() {
   case "$1" in
-    settings_fuzz) echo 4096 ;;
-    dispatch_fuzz) echo 16384 ;;
-    *) echo 65536 ;;
+    settings_fuzz) echo 2048 ;;
+    dispatch_fuzz | ntfs_fuzz) echo 4096 ;;
+    *) echo 16384 ;;
   esac
 }
+# Bytes of kept corpus per target; beyond it the largest inputs are dropped.
+CORPUS_BUDGET=$((96 * 1024))
 
 # The seeds of a target: its own seed folder, and for the carving fuzzer every carved sample.
 copy_seeds() {
@@ -48,9 +50,15 @@ update_corpus() {
   "$target" -merge=1 -max_len="$(max_len "$name")" -rss_limit_mb=2048 "$merged" "$kept" "$found" \
     >"build-fuzz/$name.merge.log" 2>&1 || { tail -20 "build-fuzz/$name.merge.log"; exit 1; }
   (cd "$seeds" && find . -type f -exec rm -f "$merged/{}" \;)
-  rm -rf "$kept" && mkdir -p "$kept" && cp -r "$merged"/. "$kept"/
+  rm -rf "$kept" && mkdir -p "$kept"
+  local total=0 size file
+  while read -r size file; do
+    total=$((total + size))
+    [ "$total" -le "$CORPUS_BUDGET" ] || break
+    cp "$file" "$kept"/
+  done < <(find "$merged" -type f -printf '%s %p\n' | sort -n)
   rm -rf "$merged"
-  echo "fuzz: $name corpus: $(find "$kept" -type f | wc -l) inputs, $(du -sk "$kept" | cut -f1) KiB"
+  echo "fuzz: $name corpus: $(find "$kept" -type f | wc -l) inputs, $(cat "$kept"/* 2>/dev/null | wc -c) bytes"
 }
 
 mkdir -p build-fuzz

@@ -42,7 +42,7 @@ PY
 bad=()
 for ((g = 1; g < SIZE_GIB; g++)); do bad+=(--bad "$((g * 2097152 + 100)):1"); done
 mkdir "$work/mnt"
-build/tests/eio_image_fs "$work/soak.img" "$work/mnt" "${bad[@]}" >"$work/fuse.log" 2>&1 &
+build/tests/eio_image_fs "$work/soak.img" "$work/mnt" --direct-io "${bad[@]}" >"$work/fuse.log" 2>&1 &
 server=$!
 for _ in $(seq 200); do mountpoint -q "$work/mnt" && break; sleep 0.05; done
 mountpoint -q "$work/mnt" || { cat "$work/fuse.log"; exit 1; }

@@ -4,6 +4,7 @@
 //   eio_image_fs BACKING MOUNTPOINT [--bad FIRST:COUNT[:TIMES]]... [fuse options]
 //
 // TIMES > 0 makes only the first TIMES reads of the range fail (a sector that reads on retry).
+// --direct-io passes reads through without the page cache (large reads, for long runs).
 // Runs in the foreground until unmounted (fusermount3 -u MOUNTPOINT).
 #define FUSE_USE_VERSION 35
 
@@ -31,6 +32,7 @@ static struct stat backing_stat;
 static struct bad_range bad[MAX_BAD_RANGES];
 static int bad_count = 0;
 static const char image_path[] = "/image";
+static int direct_io = 0;
 
 static int touches_bad_sector(uint64_t offset, size_t length) {
   if (length == 0) return 0;
@@ -77,6 +79,7 @@ static int fs_readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_t o
 static int fs_open(const char* path, struct fuse_file_info* fi) {
   if (strcmp(path, image_path) != 0) return -ENOENT;
   if ((fi->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
+  fi->direct_io = direct_io ? 1u : 0u;
   return 0;
 }
 
@@ -140,6 +143,8 @@ int main(int argc, char** argv) {
   for (int i = 3; i < argc; ++i) {
     if (strcmp(argv[i], "--bad") == 0 && i + 1 < argc) {
       if (!parse_bad_range(argv[++i])) return 2;
+    } else if (strcmp(argv[i], "--direct-io") == 0) {
+      direct_io = 1;
     } else {
       fuse_argv[fuse_argc++] = argv[i];
     }
