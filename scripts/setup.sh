@@ -10,6 +10,7 @@ PACKAGES=(
   dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs
   graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3
   qt6-base-dev qt6-image-formats-plugins fonts-dejavu-core libgl-dev
+  libfuse3-dev
 )
 
 missing=()

@@ -1,7 +1,5 @@
 #include "carve/carve_session.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "platform/atomic_file.h"
@@ -76,7 +74,6 @@ bool CarveSession::CloseAndList() {
   }
   if (write_failed_) {
     out_.Discard();
-    ::unlink(file_path.c_str());
     return false;
   }
   CommitNumber(open_extension_, open_number_);
@@ -120,9 +117,8 @@ void CarveSession::FinishCarvedFile(uint8_t code) {
     if (code == kZip) {
       // The ZIP routine lists its archives itself; here it is only closed.
       st.file_open = false;
-      if (out_.Close() != FileErrorCause::kNone) {
-        ::unlink(out_.path().c_str());
-      } else {
+      // A failed close has already deleted the unfinished file.
+      if (out_.Close() == FileErrorCause::kNone) {
         CommitNumber(open_extension_, open_number_);
         run_.CountRecovered();
       }

@@ -174,7 +174,7 @@ CopyEnd EntryCopier::Copy(const DeletedEntry& entry) {
   const CopyEnd streamed = StreamData(info.ClusterFirstSector(cluster), entry.size_bytes, file);
   run_.run.ui().SetFileBar(0, 0);
   if (streamed != CopyEnd::kCompleted) {
-    file.Close();  // what was written stays on disk
+    file.Discard();  // a copy cut short is never kept
     return streamed;
   }
   if (FileErrorCause cause = file.Close(); cause != FileErrorCause::kNone) {

@@ -129,7 +129,7 @@ FileErrorCause NtfsRecovery::CreateOutput(const std::string& wanted_path, Output
 }
 
 // Streams the content to `out` one piece at a time, polling Cancel before each piece. A
-// cancelled or unreadable copy leaves no file behind; a failed write leaves what was written.
+// copy that is cancelled, unreadable or fails to write leaves no file behind.
 Outcome NtfsRecovery::CopyData(NtfsDataReader& data, OutputFile& out) {
   while (!data.at_end()) {
     ShowFileBar(data.position(), data.length());
@@ -146,7 +146,7 @@ Outcome NtfsRecovery::CopyData(NtfsDataReader& data, OutputFile& out) {
     }
     if (FileErrorCause cause = out.Write(buffer_.data(), static_cast<size_t>(got));
         cause != FileErrorCause::kNone) {
-      out.Close();
+      out.Discard();
       ReportWriteFailure(cause, out.path());
       return Outcome::kStop;
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/partial_files.h"
 #include "platform/settings_store.h"
 #include "run/file_types.h"
 #include "run/output_naming.h"
@@ -66,7 +67,9 @@ std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selectio
 bool CreateRunFolder(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
-  return std::filesystem::is_directory(path, ec);
+  if (!std::filesystem::is_directory(path, ec)) return false;
+  RemoveStalePartialFiles(path);  // what killed runs into this folder left unfinished
+  return true;
 }
 
 std::string RestoredFileName(const std::string& stored_name, const std::string& extension) {

@@ -27,7 +27,8 @@ std::string DayFolderPath(const std::string& folder, const LocalDate& date);
 std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,
                                const std::string& folder);
 
-// Creates `path` and its missing parents. True when it exists afterwards as a folder.
+// Creates `path` and its missing parents. True when it exists afterwards as a folder; then the
+// partial files that ended runs left in it are deleted.
 bool CreateRunFolder(const std::string& path);
 
 // The file name a restored entry gets: the stored name (the "KES" prefix in front of a leading

@@ -9,7 +9,8 @@ int TransferSectors(ByteSource& source, uint64_t first_sector, uint64_t count, u
   int64_t got = source.ReadAt(first_sector * kSectorBytes, buffer, wanted);
   uint64_t filled = got > 0 ? static_cast<uint64_t>(got) : 0;
   if (filled < wanted) std::memset(buffer + filled, 0, wanted - filled);
-  return got > 0 ? 0 : 1;
+  const bool reached_end = first_sector * kSectorBytes + filled >= source.Size();
+  return filled == wanted || (filled > 0 && reached_end) ? 0 : 1;
 }
 
 }  // namespace kestrel

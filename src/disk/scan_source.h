@@ -27,8 +27,9 @@ struct ScanSource {
 };
 
 // Reads `count` sectors from `first_sector` into `buffer` (count * 512 bytes). Returns 0 on
-// success, 1 on failure. A short read of more than 0 bytes succeeds; whatever was not read,
-// on success or failure, is zero-filled, so the buffer never holds an earlier read's bytes.
+// success, 1 on failure. A short read of more than 0 bytes succeeds when it reaches the source's
+// end; one that stops before it stopped at a read error and fails. Whatever was not read, on
+// success or failure, is zero-filled, so the buffer never holds an earlier read's bytes.
 int TransferSectors(ByteSource& source, uint64_t first_sector, uint64_t count, uint8_t* buffer);
 
 }  // namespace kestrel

@@ -10,13 +10,13 @@
 #include <vector>
 
 namespace kestrel {
-namespace {
-
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+namespace {
 
 bool WriteAll(int fd, std::string_view contents) {
   size_t done = 0;

@@ -20,6 +20,9 @@ ReadFileStatus ReadWholeFile(const std::string& path, size_t max_bytes, std::str
 // permission bits are kept. Returns 0, or the errno value of the step that failed.
 int ReplaceFileAtomically(const std::string& path, std::string_view contents);
 
+// The folder part of `path` ("." when it has none, "/" for a file in the root).
+std::string FolderOf(const std::string& path);
+
 // rename() that fails with EEXIST instead of replacing a file. Returns 0 or the errno value.
 int RenameNoReplace(const std::string& from, const std::string& to);
 

@@ -1,16 +1,29 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "platform/atomic_file.h"
+#include "platform/partial_files.h"
+
 namespace kestrel {
 namespace {
 constexpr size_t kBufferSize = 256 * 1024;
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
+
+std::string NameOf(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
+}  // namespace
 
 FileErrorCause ClassifyErrno(int error) {
   switch (error) {
@@ -31,7 +44,7 @@ FileErrorCause ClassifyErrno(int error) {
 }
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) Close();
+  if (fd_ >= 0) Discard();
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept {
@@ -40,29 +53,40 @@ OutputFile::OutputFile(OutputFile&& other) noexcept {
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) Close();
+    if (fd_ >= 0) Discard();
     fd_ = std::exchange(other.fd_, -1);
     path_ = std::move(other.path_);
+    partial_path_ = std::move(other.partial_path_);
     buffer_ = std::move(other.buffer_);
     length_ = std::exchange(other.length_, 0);
     last_errno_ = other.last_errno_;
+    first_failure_ = std::exchange(other.first_failure_, 0);
   }
   return *this;
 }
 
 FileErrorCause OutputFile::Fail(int error) {
   last_errno_ = error;
+  if (fd_ >= 0 && first_failure_ == 0) first_failure_ = error;
   return ClassifyErrno(error);
 }
 
 FileErrorCause OutputFile::Create(const std::string& path, bool readable) {
-  if (fd_ >= 0) Close();
-  int flags = O_CREAT | O_EXCL | O_CLOEXEC | (readable ? O_RDWR : O_WRONLY);
-  fd_ = ::open(path.c_str(), flags, 0644);
-  if (fd_ < 0) return Fail(errno);
+  if (fd_ >= 0) Discard();
   path_ = path;
+  partial_path_ = PartialPathFor(path);
   length_ = 0;
+  first_failure_ = 0;
   buffer_.clear();
+  if (PathExists(path)) return Fail(EEXIST);
+  const int fd = CreatePartialFile(partial_path_, NameOf(path), readable);
+  if (fd < 0) return Fail(errno);
+  fd_ = fd;
+  // Another run may have given the name to its file just before the partial file was made.
+  if (PathExists(path)) {
+    Discard();
+    return Fail(EEXIST);
+  }
   buffer_.reserve(kBufferSize);
   return FileErrorCause::kNone;
 }
@@ -130,23 +154,40 @@ FileErrorCause OutputFile::Truncate(uint64_t length) {
   return FileErrorCause::kNone;
 }
 
-FileErrorCause OutputFile::Close() {
-  if (fd_ < 0) return FileErrorCause::kNone;
-  FileErrorCause cause = Flush();
-  if (::close(fd_) != 0 && cause == FileErrorCause::kNone) cause = Fail(errno);
+// The rename happens while the partial file is still open and locked, so no other run can take
+// it for a leftover in between.
+FileErrorCause OutputFile::Commit() {
+  Flush();
+  if (first_failure_ != 0) return Fail(first_failure_);
+  if (int error = RenameNoReplace(partial_path_, path_); error != 0) return Fail(error);
+  const bool closed = ::close(fd_) == 0;
   fd_ = -1;
-  buffer_.clear();
-  buffer_.shrink_to_fit();
+  if (closed) return FileErrorCause::kNone;
+  const FileErrorCause cause = Fail(errno);
+  ::unlink(path_.c_str());  // the name was given by this rename; its content is in doubt
   return cause;
 }
 
-void OutputFile::Discard() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+FileErrorCause OutputFile::Close() {
+  if (fd_ < 0) return FileErrorCause::kNone;
+  const FileErrorCause cause = Commit();
+  if (fd_ >= 0) Discard();
+  CloseDescriptor();
+  return cause;
+}
+
+void OutputFile::CloseDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
   buffer_.clear();
-  if (!path_.empty()) ::unlink(path_.c_str());
+  buffer_.shrink_to_fit();
+}
+
+void OutputFile::Discard() {
+  if (fd_ < 0) return;
+  // Unlinked before the close, while this process still holds the lock.
+  ::unlink(partial_path_.c_str());
+  CloseDescriptor();
 }
 
 }  // namespace kestrel

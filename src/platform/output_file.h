@@ -1,6 +1,11 @@
 #pragma once
 // A recovered file being written: created exclusively (an existing file is never truncated),
 // written through a buffer, and closed with its final flush checked.
+//
+// Until it is complete the file lives under a hidden partial name beside its own name,
+// ".NAME.part" (platform/partial_files.h), so a run that is killed never leaves a cut-short file
+// under a recovered name. Close() gives the file its name (a rename that never replaces);
+// Discard() deletes it.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,16 +22,21 @@ FileErrorCause ClassifyErrno(int error);
 class OutputFile {
  public:
   OutputFile() = default;
+  // An open file that was neither closed nor discarded is discarded: it is not complete.
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
 
-  // Creates `path`, failing with EEXIST when it already exists. `readable` opens it read-write.
+  // Starts the file that will be named `path`, written at PartialPathFor(path). Fails with
+  // EEXIST when `path` or its partial name already exists (a live run's partial file reserves
+  // its name). `readable` opens it read-write.
   FileErrorCause Create(const std::string& path, bool readable = false);
   bool is_open() const { return fd_ >= 0; }
+  // The name the file gets when it is closed.
   const std::string& path() const { return path_; }
+  const std::string& partial_path() const { return partial_path_; }
 
   // Appends bytes. Returns kNone, or the cause of the failure (the bytes may be partly lost).
   FileErrorCause Write(const void* data, size_t length);
@@ -37,20 +47,26 @@ class OutputFile {
   // Cuts the file to `length` bytes (only shortens).
   FileErrorCause Truncate(uint64_t length);
   FileErrorCause Flush();
-  // Flushes and closes; the result of the last flush and of close() count as write results.
+  // Flushes, renames the partial file to path() and closes. The result of the last flush, of
+  // the rename and of close() count as write results. A file that failed any write, or whose
+  // closing fails, is deleted and never appears under its name; the first failure is returned.
   FileErrorCause Close();
-  // Closes without checking and deletes the file.
+  // Closes without checking and deletes the partial file; path() stays free.
   void Discard();
 
   int last_errno() const { return last_errno_; }
 
  private:
   FileErrorCause Fail(int error);
+  FileErrorCause Commit();
+  void CloseDescriptor();
   int fd_ = -1;
   std::string path_;
+  std::string partial_path_;
   std::vector<uint8_t> buffer_;
   uint64_t length_ = 0;
   int last_errno_ = 0;
+  int first_failure_ = 0;  // errno of the first failed write, flush or truncate
 };
 
 }  // namespace kestrel

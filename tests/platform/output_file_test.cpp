@@ -1,12 +1,15 @@
-// Recovered files are created exclusively, written through a buffer, and every failure,
-// also of the final flush, is reported with its cause.
+// Recovered files are created exclusively, written through a buffer under a partial name and
+// named only when complete; every failure, also of the final flush, is reported with its cause.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <numeric>
 
 #include "platform/output_file.h"
+#include "platform/partial_files.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -81,6 +84,70 @@ TEST(OutputFile, AFailedFinalFlushIsAWriteError) {
   sigaction(SIGXFSZ, &previous, nullptr);
   EXPECT_EQ(during, FileErrorCause::kNone) << "still in the buffer";
   EXPECT_EQ(closing, FileErrorCause::kOther);
+  EXPECT_TRUE(testing::ListFiles(dir.path()).empty()) << "the damaged file is deleted";
+}
+
+TEST(OutputFile, IsNamedOnlyWhenClosed) {
+  TempDir dir;
+  OutputFile out;
+  ASSERT_EQ(out.Create(dir / "KES00001.JPG"), FileErrorCause::kNone);
+  EXPECT_EQ(out.path(), dir / "KES00001.JPG");
+  EXPECT_EQ(out.partial_path(), dir / ".KES00001.JPG.part");
+  std::vector<uint8_t> data(300000, 9);
+  ASSERT_EQ(out.Write(data.data(), data.size()), FileErrorCause::kNone);
+  EXPECT_EQ(testing::ListFiles(dir.path()), std::vector<std::string>{".KES00001.JPG.part"});
+  ASSERT_EQ(out.Close(), FileErrorCause::kNone);
+  EXPECT_EQ(testing::ListFiles(dir.path()), std::vector<std::string>{"KES00001.JPG"});
+  EXPECT_EQ(ReadFileBytes(dir / "KES00001.JPG"), data);
+}
+
+TEST(OutputFile, DiscardedOrAbandonedFilesLeaveNothing) {
+  TempDir dir;
+  {
+    OutputFile discarded;
+    ASSERT_EQ(discarded.Create(dir / "a.jpg"), FileErrorCause::kNone);
+    discarded.Write("x", 1);
+    discarded.Discard();
+    OutputFile abandoned;
+    ASSERT_EQ(abandoned.Create(dir / "b.jpg"), FileErrorCause::kNone);
+    abandoned.Write("x", 1);
+  }
+  EXPECT_TRUE(testing::ListFiles(dir.path()).empty());
+}
+
+TEST(OutputFile, ALiveRunsPartialFileReservesItsName) {
+  TempDir dir;
+  OutputFile live;
+  ASSERT_EQ(live.Create(dir / "KES00002.PNG"), FileErrorCause::kNone);
+  OutputFile second;
+  EXPECT_NE(second.Create(dir / "KES00002.PNG"), FileErrorCause::kNone);
+  EXPECT_EQ(second.last_errno(), EEXIST);
+  EXPECT_EQ(RemoveStalePartialFiles(dir.path()), 0u) << "locked by a live writer";
+  EXPECT_EQ(live.Close(), FileErrorCause::kNone);
+}
+
+TEST(OutputFile, OnlyStalePartialFilesOfThisProgramAreRemoved) {
+  TempDir dir;
+  // A writer killed in the middle of a file.
+  const pid_t child = fork();
+  if (child == 0) {
+    OutputFile out;
+    if (out.Create(dir / "KES00003.JPG") == FileErrorCause::kNone) out.Write("abc", 3);
+    out.Flush();
+    raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_EQ(testing::ListFiles(dir.path()), std::vector<std::string>{".KES00003.JPG.part"});
+  // Named like a partial file but without the marker: another program's file.
+  WriteFileBytes(dir / ".notes.txt.part", {1});
+  WriteFileBytes(dir / "KES00001.JPG", {2});
+  EXPECT_EQ(RemoveStalePartialFiles(dir.path()), 1u);
+  EXPECT_EQ(testing::ListFiles(dir.path()),
+            (std::vector<std::string>{".notes.txt.part", "KES00001.JPG"}));
+  OutputFile again;
+  EXPECT_EQ(again.Create(dir / "KES00003.JPG"), FileErrorCause::kNone) << "the name is free again";
 }
 
 }  // namespace
