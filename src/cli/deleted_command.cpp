@@ -10,8 +10,10 @@
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
 #include "disk/deleted_recovery.h"
+#include "disk/deleted_run.h"
 #include "disk/recovered_output.h"
 #include "platform/settings_store.h"
+#include "run/messages.h"
 #include "run/run_context.h"
 
 namespace kestrel {
@@ -29,6 +31,20 @@ int Usage(const std::string& text) {
 void LoadStoredSelection(SettingsStore& settings, FileTypeSelection* types) {
   types->LoadFileTypeMask(settings);
   types->scan_all = settings.GetByte("Scan File").value_or(1);
+}
+
+// What the run could not bring back, for the terminal (the window shows it as status text).
+void PrintReport(const DeletedReport& report) {
+  for (const std::string& name : report.unreadable) {
+    std::fprintf(stderr, "kestrel-cli deleted: %s %s\n",
+                 std::string(MessageText(msg::kCannotReadDevice)).c_str(), name.c_str());
+  }
+  if (report.overwritten > 0) {
+    std::fprintf(stderr,
+                 "kestrel-cli deleted: %u deleted file(s) overwritten by other files, not "
+                 "recovered\n",
+                 report.overwritten);
+  }
 }
 
 }  // namespace
@@ -66,8 +82,12 @@ int RunDeletedCommand(const CliOptions& options) {
   TerminalRunUi ui(options.json, policy);
   RunContext run(ui);
   ui.AttachRun(&run);
-  RunResult result =
-      RecoverDeletedFiles(run, types, settings, source, options.folder, recovery_folder);
+  DeletedReport report;
+  DeletedOptions deleted_options;
+  deleted_options.report = &report;
+  RunResult result = RecoverDeletedFiles(run, types, settings, source, options.folder,
+                                         recovery_folder, deleted_options);
+  PrintReport(report);
   if (result.message_id == 0 &&
       (result.outcome == RunOutcome::kRefused || result.outcome == RunOutcome::kStopped)) {
     // The window passes over this ending silently; a script still needs to know.

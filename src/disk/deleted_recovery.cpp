@@ -1,5 +1,7 @@
 #include "disk/deleted_recovery.h"
 
+#include <optional>
+
 #include "disk/deleted_run.h"
 #include "disk/fat_folders.h"
 #include "disk/fat_recovery.h"
@@ -11,6 +13,11 @@
 
 namespace kestrel {
 namespace {
+
+std::string OverwrittenText(uint32_t count) {
+  return std::to_string(count) + (count == 1 ? " deleted file was" : " deleted files were") +
+         " overwritten by other files and not recovered.";
+}
 
 RunResult Ended(RunContext& run, RunOutcome outcome, int message_id) {
   RunResult result;
@@ -25,8 +32,8 @@ RunResult Refuse(RunContext& run, int message_id, MessageIcon icon = MessageIcon
   return Ended(run, RunOutcome::kRefused, message_id);
 }
 
-RunResult Complete(RunContext& run) {
-  run.ShowStatusText("");
+RunResult Complete(RunContext& run, const DeletedReport& report = {}) {
+  run.ShowStatusText(report.overwritten == 0 ? "" : OverwrittenText(report.overwritten));
   const int message_id = run.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound;
   run.ShowMessage(message_id, MessageIcon::kNone);
   return Ended(run, RunOutcome::kCompleted, message_id);
@@ -116,7 +123,7 @@ RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsSto
   inner.cancel_requested = run.cancel_requested;
   inner.recovery_running = run.recovery_running;
   inner.run_folder = run.run_folder;
-  DeletedRun deleted{inner, types, settings, scan, run.run_folder, recovery_folder};
+  DeletedRun deleted{inner, types, settings, scan, run.run_folder, recovery_folder, false, {}};
   RecoverNtfsDeletedFiles(deleted);
   run.recovered_count = inner.recovered_count;
   const int last = watch.last_message_id();
@@ -131,11 +138,12 @@ RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsSto
   return Ended(run, RunOutcome::kRefused, last == msg::kConfirmCancel ? 0 : last);
 }
 
-RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
-                         const std::string& folder_path) {
-  RunContext& run = deleted.run;
+// Resolves the selected folder and searches below it. A result when the run ends here.
+std::optional<RunResult> SearchFat(RunContext& run, FatVolume& volume,
+                                   const std::string& folder_path, SearchStart* start,
+                                   std::vector<DeletedEntry>* entries) {
+  const FatVolumeInfo& info = volume.info();
   if (!FatGeometryUsable(info)) return Refuse(run, msg::kNoFileSystem, MessageIcon::kInformation);
-  FatVolume volume(*deleted.source.bytes, info);
   const SelectedFolder folder = ResolveSelectedFolder(volume, folder_path);
   if (folder.resolution == FolderResolution::kNotSupported) {
     return Refuse(run, msg::kFileSystemNotSupported, MessageIcon::kNone);
@@ -143,31 +151,39 @@ RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
   if (folder.resolution == FolderResolution::kNotFound) {
     return Refuse(run, msg::kFolderNotFound, MessageIcon::kStop);
   }
-  SearchStart start;
-  start.root_selected = folder.depth == 0 && folder.cluster == 0;
-  start.start_cluster = folder.cluster;
-  if (start.root_selected && info.fat_type == FatType::kFat32) {
-    start.start_cluster = info.root_cluster;
+  start->root_selected = folder.depth == 0 && folder.cluster == 0;
+  start->start_cluster = folder.cluster;
+  if (start->root_selected && info.fat_type == FatType::kFat32) {
+    start->start_cluster = info.root_cluster;
   }
-  start.recycled_cluster = folder.recycled_cluster;
-
-  std::vector<DeletedEntry> entries;
-  switch (SearchDeletedEntries(volume, run, start, &entries)) {
+  start->recycled_cluster = folder.recycled_cluster;
+  start->folder_path = folder_path;
+  switch (SearchDeletedEntries(volume, run, *start, entries)) {
     case SearchEnd::kDone:
-      break;
+      return std::nullopt;
     case SearchEnd::kCancelled:
       return Ended(run, RunOutcome::kCancelled, 0);
     case SearchEnd::kOutOfMemory:
-      return Ended(run, RunOutcome::kRefused, msg::kMemoryAllocationError);
+      break;
+  }
+  return Ended(run, RunOutcome::kRefused, msg::kMemoryAllocationError);
+}
+
+RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
+                         const std::string& folder_path) {
+  RunContext& run = deleted.run;
+  FatVolume volume(*deleted.source.bytes, info);
+  SearchStart start;
+  std::vector<DeletedEntry> entries;
+  if (std::optional<RunResult> refused = SearchFat(run, volume, folder_path, &start, &entries)) {
+    return *refused;
   }
   run.ui().SetFieldText(ProgressField::kPercent, "");
   switch (CopyDeletedEntries(deleted, volume, entries)) {
     case CopyEnd::kCompleted:
-      return Complete(run);
+      return Complete(run, deleted.report);
     case CopyEnd::kCancelled:
       return Ended(run, RunOutcome::kCancelled, 0);
-    case CopyEnd::kReadFailed:
-      return Ended(run, RunOutcome::kRefused, msg::kCannotReadDevice);
     case CopyEnd::kOutOfMemory:
       return Ended(run, RunOutcome::kRefused, msg::kOutOfMemory);
     case CopyEnd::kDiskFull:
@@ -180,7 +196,7 @@ RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
 
 RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
                       const DeletedSource& source, const std::string& folder_path,
-                      const std::string& recovery_folder) {
+                      const std::string& recovery_folder, const DeletedOptions& options) {
   ScanSource scan;
   if (int failure = OpenSource(source, &scan); failure != 0) return Refuse(run, failure);
   const std::string fs_name = FileSystemName(source, scan);
@@ -192,17 +208,22 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
   }
   run.ui().SetScanFieldsVisible(false);
 
-  const std::string day_folder = MakeRecoveryFolder(settings, &types, recovery_folder);
+  // The same-drive test comes before anything is created.
+  const std::string day_folder = RecoveryFolderPath(settings, &types, recovery_folder);
+  if (RunFolderOnSource(source, ExistingAncestor(day_folder))) {
+    return Refuse(run, msg::kSameDrive);
+  }
   if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
   run.run_folder = day_folder + "/";
-  if (RunFolderOnSource(source, run.run_folder)) return Refuse(run, msg::kSameDrive);
   run.recovery_running = true;
 
   if (identity.route == VolumeRoute::kNtfs) {
     return RecoverFromNtfs(run, types, settings, scan, recovery_folder);
   }
-  DeletedRun deleted{run, types, settings, scan, run.run_folder, recovery_folder};
+  DeletedRun deleted{run, types, settings, scan, run.run_folder, recovery_folder, false, {}};
+  deleted.keep_paths = options.keep_paths;
   RunResult result = RecoverFromFat(deleted, identity.fat, folder_path);
+  if (options.report != nullptr) *options.report = deleted.report;
   if (result.outcome == RunOutcome::kCancelled) result.message_id = 0;
   return result;
 }
@@ -211,10 +232,11 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
 
 RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
                               const DeletedSource& source, const std::string& folder_path,
-                              const std::string& recovery_folder) {
+                              const std::string& recovery_folder, const DeletedOptions& options) {
   run.BeginRun();
   run.ShowRecoveredCount();
-  RunResult result = RunOnSource(run, types, settings, source, folder_path, recovery_folder);
+  RunResult result =
+      RunOnSource(run, types, settings, source, folder_path, recovery_folder, options);
   result.recovered = run.recovered_count;
   CleanUp(run);
   return result;

@@ -20,6 +20,15 @@ struct DeletedSource {
   std::string path;  // used when `volume` is null
 };
 
+struct DeletedReport;
+
+// Choices beyond the window's: the volume's folders recreated below the run folder, and where
+// to leave what the run found beyond the files it wrote.
+struct DeletedOptions {
+  bool keep_paths = false;
+  DeletedReport* report = nullptr;
+};
+
 // Runs the mode. `folder_path` is the folder inside the volume ("" or "/" for the whole volume,
 // e.g. "/DCIM/100CANON"); `recovery_folder` is the folder below which the day folder is made.
 // `types` is the run's selection (the caller loads it and "Scan File" before the run; it is
@@ -27,6 +36,7 @@ struct DeletedSource {
 // go through the run's RunUi; the result tells the front end how the run ended.
 RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
                               const DeletedSource& source, const std::string& folder_path,
-                              const std::string& recovery_folder);
+                              const std::string& recovery_folder,
+                              const DeletedOptions& options = {});
 
 }  // namespace kestrel

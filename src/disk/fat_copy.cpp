@@ -1,9 +1,11 @@
 // The copy step of the FAT deleted-files search: every wanted entry becomes one file in the run
-// folder, read as one contiguous run of sectors from its first cluster.
+// folder, read from the clusters its plan names.
 
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "disk/fat_recovery.h"
@@ -17,7 +19,7 @@
 namespace kestrel {
 namespace {
 
-constexpr uint64_t kChunkSectors = 64;  // 32 KiB per read
+constexpr uint64_t kChunkBytes = 64 * kSectorBytes;  // 32 KiB per read
 // Names stay well below the 255 bytes a Linux name may have, leaving room for " - Copy(k)".
 constexpr size_t kMaxNameBytes = 230;
 constexpr int kCreateAttempts = 100;
@@ -43,18 +45,14 @@ std::string FitNameLength(const std::string& name) {
   return base.substr(0, keep) + extension;
 }
 
-uint32_t FirstCluster(const DeletedEntry& entry, FatType type) {
-  if (type == FatType::kFat32) return (uint32_t{entry.cluster_high} << 16) | entry.cluster_low;
-  return entry.cluster_low;
-}
-
-// Whether the entry's run of sectors lies inside the data region, where a file can be.
-bool RunFitsDataRegion(const FatVolumeInfo& info, uint32_t cluster, uint64_t size) {
-  if (size == 0) return true;
-  if (!info.IsDataCluster(cluster)) return false;
-  const uint64_t first = info.ClusterFirstSector(cluster);
-  const uint64_t data_end = info.ClusterFirstSector(info.LastCluster()) + info.sectors_per_cluster;
-  return first + (size + kSectorBytes - 1) / kSectorBytes <= data_end;
+// The live file's chain, for an entry that was never marked deleted (a recycled file).
+FilePlan PlanLiveFile(FatVolume& volume, uint32_t first, uint64_t size, uint64_t needed) {
+  FilePlan plan;
+  plan.clusters = volume.Chain(first, static_cast<size_t>(needed));
+  plan.bytes =
+      std::min<uint64_t>(size, uint64_t{plan.clusters.size()} * volume.info().BytesPerCluster());
+  if (plan.clusters.size() < needed) plan.state = FileState::kPartlyOverwritten;
+  return plan;
 }
 
 class EntryCopier {
@@ -67,9 +65,13 @@ class EntryCopier {
 
  private:
   enum class Created { kOpen, kBadPath, kSkipped, kDiskFull };
-  Created CreateOutput(const std::string& name, OutputFile* file, std::string* path);
-  CopyEnd StreamData(uint64_t first_sector, uint64_t size, OutputFile& file);
+  enum class Streamed { kDone, kCancelled, kReadFailed, kWriteFailed };
+  Created CreateOutput(const std::string& folder, const std::string& name, OutputFile* file,
+                       std::string* path);
+  Streamed StreamData(const FilePlan& plan, OutputFile& file, FileErrorCause* cause);
   CopyEnd WriteFailed(FileErrorCause cause, const std::string& path);
+  CopyEnd ReadFailed(const DeletedEntry& entry, OutputFile& file);
+  std::string OutputFolder(const DeletedEntry& entry);
   void CountFile();
 
   DeletedRun& run_;
@@ -79,7 +81,7 @@ class EntryCopier {
 
 bool EntryCopier::AllocateBuffer() {
   try {
-    buffer_.assign(kChunkSectors * kSectorBytes, 0);
+    buffer_.assign(kChunkBytes, 0);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -91,10 +93,10 @@ void EntryCopier::CountFile() {
   run_.run.ShowRecoveredCount();
 }
 
-EntryCopier::Created EntryCopier::CreateOutput(const std::string& name, OutputFile* file,
-                                               std::string* path) {
+EntryCopier::Created EntryCopier::CreateOutput(const std::string& folder, const std::string& name,
+                                               OutputFile* file, std::string* path) {
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    *path = MakeUniquePath(run_.run_folder + name);
+    *path = MakeUniquePath(folder + name);
     FileErrorCause cause = file->Create(*path);
     if (cause == FileErrorCause::kNone) return Created::kOpen;
     if (file->last_errno() == EEXIST) continue;  // taken meanwhile: the next free name
@@ -115,49 +117,78 @@ CopyEnd EntryCopier::WriteFailed(FileErrorCause cause, const std::string& path) 
   return CopyEnd::kWriteFailed;
 }
 
-CopyEnd EntryCopier::StreamData(uint64_t first_sector, uint64_t size, OutputFile& file) {
-  const uint64_t whole = size / kSectorBytes;
-  const uint64_t tail = size % kSectorBytes;
-  const uint64_t chunks = whole + (tail != 0 ? 1 : 0);
-  ByteSource& source = volume_.source();
-  RunUi& ui = run_.run.ui();
-  ui.SetFileBar(0, 100);
-  for (uint64_t done = 0; done < chunks;) {
-    if (done < whole) ui.SetFileBar(done * 100 / whole, 100);
-    if (run_.run.PollCancel()) return CopyEnd::kCancelled;
-    run_.run.PumpMessages();
-    const uint64_t sectors = done < whole ? std::min(kChunkSectors, whole - done) : 1;
-    const size_t bytes = static_cast<size_t>(done < whole ? sectors * kSectorBytes : tail);
-    // The whole piece must come back: a failed or short read is never written as data.
-    if (!source.ReadExact((first_sector + done) * kSectorBytes, buffer_.data(),
-                          static_cast<size_t>(sectors * kSectorBytes))) {
-      run_.run.ShowMessage(msg::kCannotReadDevice, MessageIcon::kStop);
-      return CopyEnd::kReadFailed;
-    }
-    if (FileErrorCause cause = file.Write(buffer_.data(), bytes); cause != FileErrorCause::kNone) {
-      return WriteFailed(cause, file.path());
-    }
-    done += sectors;
-  }
+// One unreadable file costs that file only: it is removed, named once, and the copy goes on.
+CopyEnd EntryCopier::ReadFailed(const DeletedEntry& entry, OutputFile& file) {
+  file.Discard();
+  const std::string where = entry.folder == "/" ? "/" : entry.folder + "/";
+  const std::string name = where + RestoredFileName(entry.name, entry.extension);
+  run_.report.unreadable.push_back(name);
+  run_.run.ShowStatusText(std::string(MessageText(msg::kCannotReadDevice)) + " " + name);
   return CopyEnd::kCompleted;
 }
 
-CopyEnd EntryCopier::Copy(const DeletedEntry& entry) {
+EntryCopier::Streamed EntryCopier::StreamData(const FilePlan& plan, OutputFile& file,
+                                              FileErrorCause* cause) {
   const FatVolumeInfo& info = volume_.info();
+  const uint64_t cluster_bytes = info.BytesPerCluster();
+  RunUi& ui = run_.run.ui();
+  ui.SetFileBar(0, 100);
+  uint64_t done = 0;
+  for (size_t i = 0; i < plan.clusters.size() && done < plan.bytes;) {
+    // A run of consecutive clusters is read in pieces of up to 32 KiB.
+    size_t run_end = i + 1;
+    while (run_end < plan.clusters.size() &&
+           plan.clusters[run_end] == plan.clusters[run_end - 1] + 1) {
+      ++run_end;
+    }
+    const uint64_t run_start = info.ClusterFirstSector(plan.clusters[i]) * kSectorBytes;
+    const uint64_t run_bytes = std::min<uint64_t>((run_end - i) * cluster_bytes, plan.bytes - done);
+    for (uint64_t at = 0; at < run_bytes;) {
+      ui.SetFileBar(done * 100 / plan.bytes, 100);
+      if (run_.run.PollCancel()) return Streamed::kCancelled;
+      run_.run.PumpMessages();
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(kChunkBytes, run_bytes - at));
+      // The whole piece must come back: a failed or short read is never written as data.
+      if (!volume_.source().ReadExact(run_start + at, buffer_.data(), piece)) {
+        return Streamed::kReadFailed;
+      }
+      if (*cause = file.Write(buffer_.data(), piece); *cause != FileErrorCause::kNone) {
+        return Streamed::kWriteFailed;
+      }
+      at += piece;
+      done += piece;
+    }
+    i = run_end;
+  }
+  return Streamed::kDone;
+}
+
+std::string EntryCopier::OutputFolder(const DeletedEntry& entry) {
+  if (!run_.keep_paths || entry.folder == "/") return run_.run_folder;
+  const std::string folder = run_.run_folder + entry.folder.substr(1) + "/";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
+}
+
+CopyEnd EntryCopier::Copy(const DeletedEntry& entry) {
   if (!run_.types.IsExtensionWanted(TypeTestExtension(entry.extension))) return CopyEnd::kCompleted;
   if (run_.run.PollCancel()) return CopyEnd::kCancelled;
   run_.run.PumpMessages();
 
-  const uint32_t cluster = FirstCluster(entry, info.fat_type);
-  // An entry whose run of sectors leaves the data region names no file that could be there.
-  if (!RunFitsDataRegion(info, cluster, entry.size_bytes)) return CopyEnd::kCompleted;
+  const FilePlan plan = PlanFileClusters(volume_, entry);
+  if (!plan.valid) return CopyEnd::kCompleted;
+  if (plan.state == FileState::kOverwritten) {
+    ++run_.report.overwritten;
+    return CopyEnd::kCompleted;
+  }
   std::string name = RestoredFileName(entry.name, entry.extension);
   if (name.empty()) return CopyEnd::kCompleted;
   name = FitNameLength(name);
 
   OutputFile file;
   std::string path;
-  switch (CreateOutput(name, &file, &path)) {
+  switch (CreateOutput(OutputFolder(entry), name, &file, &path)) {
     case Created::kOpen:
       break;
     case Created::kBadPath:
@@ -170,23 +201,68 @@ CopyEnd EntryCopier::Copy(const DeletedEntry& entry) {
     case Created::kDiskFull:
       return WriteFailed(FileErrorCause::kDiskFull, path);
   }
-  CountFile();
-  const CopyEnd streamed = StreamData(info.ClusterFirstSector(cluster), entry.size_bytes, file);
+  FileErrorCause cause = FileErrorCause::kNone;
+  const Streamed streamed = StreamData(plan, file, &cause);
   run_.run.ui().SetFileBar(0, 0);
-  if (streamed != CopyEnd::kCompleted) {
-    file.Discard();  // a copy cut short is never kept
-    return streamed;
+  switch (streamed) {
+    case Streamed::kDone:
+      break;
+    case Streamed::kCancelled:
+      file.Discard();  // a copy cut short is never kept
+      return CopyEnd::kCancelled;
+    case Streamed::kReadFailed:
+      return ReadFailed(entry, file);
+    case Streamed::kWriteFailed:
+      file.Discard();
+      return WriteFailed(cause, path);
   }
-  if (FileErrorCause cause = file.Close(); cause != FileErrorCause::kNone) {
-    return WriteFailed(cause, path);
-  }
-  run_.run.AddRecoveredFile({path, entry.size_bytes, true});
+  if (cause = file.Close(); cause != FileErrorCause::kNone) return WriteFailed(cause, path);
+  CountFile();
+  run_.run.AddRecoveredFile({path, static_cast<uint32_t>(plan.bytes), true});
   ApplyFatAttributes(path, entry.attributes);
   run_.run.ui().StepBar();
   return CopyEnd::kCompleted;
 }
 
 }  // namespace
+
+uint32_t FirstClusterOf(const DeletedEntry& entry, FatType type) {
+  if (type == FatType::kFat32) return (uint32_t{entry.cluster_high} << 16) | entry.cluster_low;
+  return entry.cluster_low;
+}
+
+FilePlan PlanFileClusters(FatVolume& volume, const DeletedEntry& entry) {
+  const FatVolumeInfo& info = volume.info();
+  FilePlan plan;
+  if (entry.size_bytes == 0) return plan;
+  const uint32_t first = FirstClusterOf(entry, info.fat_type);
+  const uint64_t cluster_bytes = info.BytesPerCluster();
+  const uint64_t needed = (entry.size_bytes + cluster_bytes - 1) / cluster_bytes;
+  // A file larger than the data region from its first cluster on was never there.
+  if (!info.IsDataCluster(first) || needed > uint64_t{info.LastCluster()} - first + 1) {
+    plan.valid = false;
+    return plan;
+  }
+  if (entry.entry_live && !volume.IsFree(first)) {
+    return PlanLiveFile(volume, first, entry.size_bytes, needed);
+  }
+  if (!volume.IsFree(first)) {
+    plan.state = FileState::kOverwritten;
+    return plan;
+  }
+  bool skipped = false;
+  for (uint32_t cluster = first; cluster <= info.LastCluster() && plan.clusters.size() < needed;
+       ++cluster) {
+    if (volume.IsFree(cluster)) {
+      plan.clusters.push_back(cluster);
+    } else {
+      skipped = true;  // another file's cluster: passed over
+    }
+  }
+  plan.bytes = std::min<uint64_t>(entry.size_bytes, plan.clusters.size() * cluster_bytes);
+  if (skipped || plan.clusters.size() < needed) plan.state = FileState::kPartlyOverwritten;
+  return plan;
+}
 
 CopyEnd CopyDeletedEntries(DeletedRun& run, FatVolume& volume,
                            const std::vector<DeletedEntry>& entries) {

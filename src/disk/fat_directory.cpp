@@ -139,10 +139,19 @@ std::string LongNameCollector::Assemble() const {
   return Utf16ToUtf8(units);
 }
 
-bool LongNameCollector::MatchesShortName(const uint8_t* short_name) const {
-  const uint8_t sum = ShortNameChecksum(short_name);
-  return std::all_of(pieces_.begin(), pieces_.end(),
-                     [sum](const auto& piece) { return piece[13] == sum; });
+bool LongNameCollector::MatchesShortName(const uint8_t* short_name, bool first_byte_lost) const {
+  auto all_carry = [this](uint8_t sum) {
+    return std::all_of(pieces_.begin(), pieces_.end(),
+                       [sum](const auto& piece) { return piece[13] == sum; });
+  };
+  if (!first_byte_lost) return all_carry(ShortNameChecksum(short_name));
+  std::array<uint8_t, 11> name{};
+  std::copy(short_name, short_name + 11, name.begin());
+  for (int first = 0; first < 256; ++first) {
+    name[0] = static_cast<uint8_t>(first);
+    if (all_carry(ShortNameChecksum(name.data()))) return true;
+  }
+  return false;
 }
 
 DirectoryLocation RootDirectory(const FatVolumeInfo& info) {

@@ -72,8 +72,9 @@ class LongNameCollector {
   void Clear() { pieces_.clear(); }
   // The name as UTF-8.
   std::string Assemble() const;
-  // Whether every stored piece carries the checksum of `short_name` (11 bytes).
-  bool MatchesShortName(const uint8_t* short_name) const;
+  // Whether every stored piece carries the checksum of `short_name` (11 bytes). With
+  // `first_byte_lost` (a deleted entry), any first byte may have been there.
+  bool MatchesShortName(const uint8_t* short_name, bool first_byte_lost = false) const;
 
  private:
   static constexpr size_t kMaxPieces = 20;

@@ -126,6 +126,13 @@ uint32_t FatVolume::NextCluster(uint32_t cluster) {
   return value;
 }
 
+bool FatVolume::IsFree(uint32_t cluster) {
+  if (!info_.IsDataCluster(cluster)) return false;
+  bool ok = false;
+  const uint32_t value = ReadFatEntry(cluster, &ok);
+  return ok && value == 0;
+}
+
 std::vector<uint32_t> FatVolume::Chain(uint32_t first, size_t max_clusters) {
   std::vector<uint32_t> chain;
   std::unordered_set<uint32_t> seen;

@@ -65,6 +65,10 @@ class FatVolume {
   // entry, a value outside the data region, or an unreadable FAT sector.
   uint32_t NextCluster(uint32_t cluster);
 
+  // Whether the FAT marks the data cluster `cluster` free (entry 0). False for a cluster outside
+  // the data region or an unreadable FAT sector.
+  bool IsFree(uint32_t cluster);
+
   // The chain from `first` (included), at most `max_clusters` long. Stops before a cluster it
   // has met already, so a looping chain ends.
   std::vector<uint32_t> Chain(uint32_t first, size_t max_clusters);

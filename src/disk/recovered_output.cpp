@@ -55,10 +55,25 @@ std::string DayFolderPath(const std::string& folder, const LocalDate& date) {
   return path + "/" + TwoDigits(date.month) + TwoDigits(date.day) + year;
 }
 
-std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,
+std::string RecoveryFolderPath(SettingsStore& store, FileTypeSelection* selection,
                                const std::string& folder) {
   const std::string base = folder.empty() ? StoredRecoveryFolder(store, selection) : folder;
-  const std::string day = DayFolderPath(base, Today());
+  return DayFolderPath(base, Today());
+}
+
+std::string ExistingAncestor(std::string path) {
+  struct stat st {};
+  while (!path.empty() && ::stat(path.c_str(), &st) != 0) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return path.empty() ? "." : path;
+}
+
+std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,
+                               const std::string& folder) {
+  const std::string day = RecoveryFolderPath(store, selection, folder);
   std::error_code ec;
   std::filesystem::create_directories(day, ec);
   return day;

@@ -22,6 +22,15 @@ std::string StoredRecoveryFolder(SettingsStore& store, FileTypeSelection* select
 // `folder` (one trailing "/" removed) + "/MMDDYYYY" of `date`.
 std::string DayFolderPath(const std::string& folder, const LocalDate& date);
 
+// The day folder of a run, not created: `folder` (the stored "Default Folder" when empty, which
+// also reads "Scan File" into `selection`) + "/MMDDYYYY" of today.
+std::string RecoveryFolderPath(SettingsStore& store, FileTypeSelection* selection,
+                               const std::string& folder);
+
+// The nearest existing folder at or above `path` (for the same-drive tests made before the day
+// folder exists).
+std::string ExistingAncestor(std::string path);
+
 // The day folder of a run: `folder` (the stored "Default Folder" when empty, which also reads
 // "Scan File" into `selection`) + "/MMDDYYYY" of today. One attempt is made to create it.
 std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,

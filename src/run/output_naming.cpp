@@ -73,6 +73,28 @@ bool NextFreeNumber(const std::string& folder, const std::string& prefix,
   return found;
 }
 
+namespace {
+
+std::string FillCopyPattern(const std::string& pattern, const std::string& base, uint64_t k,
+                            const std::string& ext) {
+  std::string out;
+  int strings_used = 0;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
+      out += strings_used++ == 0 ? base : ext;
+      ++i;
+    } else if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 'd') {
+      out += std::to_string(k);
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string MakeUniquePath(const std::string& path) {
   if (!PathExists(path)) return path;
   size_t slash = path.find_last_of('/');
@@ -83,10 +105,8 @@ std::string MakeUniquePath(const std::string& path) {
   std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   std::string pattern(MessageText(msg::kCopyPattern));  // "%s - Copy(%d).%s"
   for (uint64_t k = 1;; ++k) {
-    std::string candidate = pattern;
-    candidate.replace(candidate.find("%s"), 2, base);
-    candidate.replace(candidate.find("%d"), 2, std::to_string(k));
-    candidate.replace(candidate.find("%s"), 2, ext);
+    // Filled in one pass over the pattern, so a "%d" or "%s" inside the name stays as it is.
+    std::string candidate = FillCopyPattern(pattern, base, k, ext);
     if (dot == std::string::npos && !candidate.empty() && candidate.back() == '.') {
       candidate.pop_back();  // a name without extension gets no trailing dot
     }

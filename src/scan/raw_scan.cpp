@@ -18,17 +18,6 @@
 namespace kestrel {
 namespace {
 
-// The nearest existing folder at or above `path` (for the same-drive tests).
-std::string ExistingAncestor(std::string path) {
-  struct stat st {};
-  while (!path.empty() && ::stat(path.c_str(), &st) != 0) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    path = slash == 0 ? "/" : path.substr(0, slash);
-  }
-  return path.empty() ? "." : path;
-}
-
 bool IsAllZero(const uint8_t* data, size_t length) {
   static const uint8_t kZeros[kChunkSectors * kSectorBytes] = {};
   while (length > 0) {
@@ -95,15 +84,16 @@ RunOutcome RawScan::Prepare() {
   run_.ShowRecoveredCount();
   types_.LoadFileTypeMask(settings_);
 
-  recovery_folder_ = MakeRecoveryFolder(settings_, &types_, request_.recovery_folder);
+  // Every same-drive test runs before anything is created.
+  recovery_folder_ = RecoveryFolderPath(settings_, &types_, request_.recovery_folder);
   if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }
+  if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
   if (!CreateRunFolder(recovery_folder_))
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
   run_.run_folder = recovery_folder_ + "/";
   run_.recovery_running = true;
-  if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
 
   try {
     session_ = std::make_unique<CarveSession>(run_, *source_.bytes);

@@ -56,7 +56,6 @@ class DeletedCommandTest : public ::testing::Test {
     photo_ = FatTestBytes(1000, 1);
     notes_ = FatTestBytes(3000, 2);
     ASSERT_TRUE(image->MakeFolder("/DCIM"));
-    // A live first file keeps DCIM out of the root's search (only its own selection finds it).
     ASSERT_TRUE(image->WriteFile("/DCIM/KEEP.JPG", FatTestBytes(100, 3)));
     ASSERT_TRUE(image->WriteFile("/DCIM/Summer Photo.jpg", photo_));
     ASSERT_TRUE(image->WriteFile("/NOTES.TXT", notes_));
@@ -91,16 +90,20 @@ TEST_F(DeletedCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
   ASSERT_EQ(result.status, 0) << result.err;
   const std::string run_folder = OnlySubfolder(dir_ / "out");
   ASSERT_FALSE(run_folder.empty());
+  // The whole volume: the root and every folder below it; the live KEEP.JPG stays out.
   EXPECT_EQ(result.out, (std::vector<std::string>{
+                            "Summer Photo.jpg\t1 KB\t" + run_folder,
                             "KES_OTES.TXT\t3 KB\t" + run_folder,
                             std::string(MessageText(msg::kCompleted)),
                         }));
   EXPECT_EQ(testing::ReadFileBytes(run_folder + "KES_OTES.TXT"), notes_);
 
-  CliResult folder = Run("deleted '" + image_ + "' --folder /dcim --out '" + dir_ / "out" + "'");
+  CliResult folder = Run("deleted '" + image_ + "' --folder /dcim --out '" + dir_ / "dcim" + "'");
   ASSERT_EQ(folder.status, 0) << folder.err;
-  EXPECT_EQ(folder.out.front(), "Summer Photo.jpg\t1 KB\t" + run_folder);
-  EXPECT_EQ(testing::ReadFileBytes(run_folder + "Summer Photo.jpg"), photo_);
+  const std::string dcim_folder = OnlySubfolder(dir_ / "dcim");
+  EXPECT_EQ(folder.out.front(), "Summer Photo.jpg\t1 KB\t" + dcim_folder);
+  EXPECT_EQ(folder.out.size(), 2u);
+  EXPECT_EQ(testing::ReadFileBytes(dcim_folder + "Summer Photo.jpg"), photo_);
 }
 
 TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
@@ -122,11 +125,12 @@ TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
 TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
   CliResult jpg = Run("deleted '" + image_ + "' --types jpg --out '" + dir_ / "a" + "'");
   ASSERT_EQ(jpg.status, 0) << jpg.err;
-  // The root holds only NOTES.TXT, which is not wanted.
-  EXPECT_EQ(jpg.raw_out, std::string(MessageText(msg::kNothingFound)) + "\n");
+  // NOTES.TXT is not wanted; the picture in DCIM is.
+  ASSERT_EQ(jpg.out.size(), 2u);
+  EXPECT_EQ(jpg.out[0].substr(0, 17), "Summer Photo.jpg\t");
 
   CliResult all = Run("deleted '" + image_ + "' --types all --out '" + dir_ / "b" + "'");
-  EXPECT_EQ(all.out.size(), 2u);
+  EXPECT_EQ(all.out.size(), 3u);
 
   // The stored folder and selection apply without options: only PDF selected, not "all files".
   SettingsStore settings(dir_ / "registry.reg");
@@ -142,7 +146,7 @@ TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
 
   ASSERT_TRUE(settings.SetByte("Scan File", 1));
   CliResult scan_all = Run("deleted '" + image_ + "'");
-  EXPECT_EQ(scan_all.out.size(), 2u);
+  EXPECT_EQ(scan_all.out.size(), 3u);
 }
 
 TEST_F(DeletedCommandTest, RefusalsAndUsageErrors) {

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 
+#include "disk/deleted_run.h"
+#include "disk/fat_recovery.h"
 #include "disk/fat_volume.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
@@ -46,6 +49,7 @@ struct RecoverOptions {
   uint64_t mask = kAllFileTypesMask;
   uint8_t scan_all = 1;
   std::function<void(RunContext&, FakeRunUi&)> on_pump;
+  DeletedReport* report = nullptr;
 };
 
 class DeletedRecoveryTest : public ::testing::Test {
@@ -77,8 +81,8 @@ class DeletedRecoveryTest : public ::testing::Test {
     SettingsStore settings(dir_ / "registry.reg");
     DeletedSource source;
     source.path = image_path;
-    recovery->result =
-        RecoverDeletedFiles(run, types, settings, source, options.folder, dir_ / "out");
+    recovery->result = RecoverDeletedFiles(run, types, settings, source, options.folder,
+                                           dir_ / "out", {false, options.report});
     recovery->run_folder = run.run_folder;
     if (!run.run_folder.empty()) recovery->files = testing::ListFiles(run.run_folder);
     return recovery;
@@ -166,7 +170,142 @@ TEST_P(DeletedRecoveryBothTypesTest, FilesOfTheRecycledFolderComeBack) {
   EXPECT_EQ(recovery->File("Binned Picture.jpg"), binned);
 }
 
+// Writes `count` files named "entry number N.txt" into `folder` with one mcopy call.
+void WriteManyFiles(const FatImage& image, const std::string& staging, const std::string& folder,
+                    int count) {
+  std::filesystem::create_directories(staging);
+  for (int i = 0; i < count; ++i) {
+    testing::WriteFileBytes(staging + "/entry number " + std::to_string(i) + ".txt",
+                            FatTestBytes(40, 100 + i));
+  }
+  ASSERT_EQ(testing::RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image.path() + "' '" + staging +
+                                "'/* ::" + folder + "/"),
+            0);
+}
+
+TEST_P(DeletedRecoveryBothTypesTest, EveryFolderBelowTheSelectionIsSearched) {
+  FatImage image = MakeImage(GetParam());
+  struct Gone {
+    std::string path;      // inside the volume
+    std::string restored;  // the name it comes back under
+    std::vector<uint8_t> content;
+  };
+  const std::vector<Gone> gone = {
+      {"/Rootfile", "Rootfile", FatTestBytes(700, 40)},
+      {"/NOEXT", "KES_OEXT", FatTestBytes(600, 49)},
+      {"/L1/Two.ab", "Two.ab", FatTestBytes(2500, 41)},
+      {"/L1/L2/Digit.1", "Digit.1", FatTestBytes(1200, 42)},
+      {"/L1/L2/AB.CD", "KES_B.CD", FatTestBytes(100, 50)},
+      {"/L1/L2/L3/deep note.txt", "deep note.txt", FatTestBytes(9000, 43)},
+      {"/GONE/gone pic.jpg", "gone pic.jpg", FatTestBytes(4100, 45)},
+      {"/GONE/SUB/inside gone.bin", "inside gone.bin", FatTestBytes(3000, 44)},
+      {"/MANY/entry number 7.txt", "entry number 7.txt", FatTestBytes(40, 107)},
+      {"/MANY/entry number 299.txt", "entry number 299.txt", FatTestBytes(40, 399)},
+      {"/LATE/Late.jpg", "Late.jpg", FatTestBytes(5000, 46)}};
+  for (const char* folder : {"/L1", "/L1/L2", "/L1/L2/L3", "/GONE", "/GONE/SUB", "/MANY"}) {
+    ASSERT_TRUE(image.MakeFolder(folder));
+  }
+  ASSERT_TRUE(image.WriteFile("/L1/live one.txt", FatTestBytes(300, 47)));
+  ASSERT_TRUE(image.WriteFile("/L1/L2/L3/live two.txt", FatTestBytes(300, 48)));
+  WriteManyFiles(image, dir_ / "many", "/MANY", 300);  // a folder of many clusters
+  ASSERT_TRUE(image.MakeFolder("/LATE"));              // made after the others
+  for (const Gone& file : gone) {
+    if (file.path.rfind("/MANY/", 0) != 0) {
+      ASSERT_TRUE(image.WriteFile(file.path, file.content));
+    }
+  }
+  for (const Gone& file : gone) {
+    if (file.path.rfind("/GONE/", 0) != 0) {
+      ASSERT_TRUE(image.Delete(file.path));
+    }
+  }
+  ASSERT_TRUE(image.DeleteTree("/GONE"));
+
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  std::vector<std::string> expected;
+  for (const Gone& file : gone) {
+    expected.push_back(file.restored);
+    EXPECT_EQ(recovery->File(file.restored), file.content) << file.path;
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(recovery->files, expected);  // and no live file
+
+  // A folder below the root: only what lies below it.
+  RecoverOptions below;
+  below.folder = "/L1/L2";
+  auto l2 = Recover(image.path(), below);
+  EXPECT_EQ(l2->files.size(), expected.size() + 3);  // beside the first run's files
+  EXPECT_EQ(l2->File("Digit - Copy(1).1"), gone[3].content);
+  EXPECT_EQ(l2->File("deep note - Copy(1).txt"), gone[5].content);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, DeletedRecoveryBothTypesTest, ::testing::Values(16, 32));
+
+TEST_F(DeletedRecoveryTest, FragmentedFilesAreReadAroundLiveFiles) {
+  FatImage image = MakeImage(32);  // 512-byte clusters
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(image.WriteFile("/small" + std::to_string(i), FatTestBytes(1500, 60 + i)));
+  }
+  for (int i = 1; i < 10; i += 2) ASSERT_TRUE(image.Delete("/small" + std::to_string(i)));
+  // Written into the holes, around the live even files.
+  const auto large_a = FatTestBytes(4000, 70);
+  const auto large_b = FatTestBytes(2500, 71);
+  ASSERT_TRUE(image.WriteFile("/large a.dat", large_a));
+  ASSERT_TRUE(image.WriteFile("/large b.dat", large_b));
+  ASSERT_TRUE(image.Delete("/large a.dat"));
+  ASSERT_TRUE(image.Delete("/large b.dat"));
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->File("large a.dat"), large_a);
+  EXPECT_EQ(recovery->File("large b.dat"), large_b);
+  for (const std::string& name : recovery->files) {
+    for (int i = 0; i < 10; i += 2) EXPECT_NE(name, "small" + std::to_string(i));
+  }
+
+  // large a's first cluster handed to a live file: overwritten, counted, not written.
+  auto bytes = ReadFileBytes(image.path());
+  MemorySource source(bytes);
+  FatVolumeInfo info;
+  ASSERT_TRUE(IdentifyFatVolume(source, &info));
+  FatVolume volume(source, info);
+  FakeRunUi search_ui;
+  RunContext search_run(search_ui);
+  std::vector<DeletedEntry> entries;
+  ASSERT_EQ(SearchDeletedEntries(volume, search_run, {info.root_cluster, true, 0}, &entries),
+            SearchEnd::kDone);
+  auto large = std::find_if(entries.begin(), entries.end(),
+                            [](const DeletedEntry& e) { return e.name == "large a"; });
+  ASSERT_NE(large, entries.end());
+  const uint32_t first = FirstClusterOf(*large, FatType::kFat32);
+  const size_t fat_at = static_cast<size_t>(info.fat_start_sector * 512 + first * 4);
+  bytes[fat_at] = bytes[fat_at + 1] = bytes[fat_at + 2] = 0xFF;
+  bytes[fat_at + 3] = 0x0F;
+  testing::WriteFileBytes(dir_ / "reused.img", bytes);
+  DeletedReport report;
+  RecoverOptions options;
+  options.report = &report;
+  auto reused = Recover(dir_ / "reused.img", options);
+  EXPECT_EQ(reused->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(report.overwritten, 1u);
+  EXPECT_EQ(reused->files.size(), 2 * recovery->files.size() - 1);  // all but large a again
+  EXPECT_FALSE(fs::exists(reused->run_folder + "large a - Copy(1).dat"));
+  EXPECT_EQ(reused->File("large b - Copy(1).dat"), large_b);
+}
+
+TEST_F(DeletedRecoveryTest, NamesWithPercentSignsComeBackUnchanged) {
+  FatImage image = MakeImage(16);
+  ASSERT_TRUE(image.MakeFolder("/A"));
+  ASSERT_TRUE(image.WriteFile("/report 100%done.txt", FatTestBytes(100, 80)));
+  ASSERT_TRUE(image.WriteFile("/A/report 100%done.txt", FatTestBytes(200, 81)));
+  ASSERT_TRUE(image.WriteFile("/A/50%s off.txt", FatTestBytes(300, 82)));
+  ASSERT_TRUE(image.Delete("/report 100%done.txt"));
+  ASSERT_TRUE(image.DeleteTree("/A"));
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->files,
+            (std::vector<std::string>{"50%s off.txt", "report 100%done - Copy(1).txt",
+                                      "report 100%done.txt"}));
+}
 
 TEST_F(DeletedRecoveryTest, ClashingNamesAreMadeUniqueAndNothingIsOverwritten) {
   FatImage image = MakeImage(16);
@@ -197,9 +336,10 @@ TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
                                           "/D.MP4", "/E.7Z",  "/F.XYZ"};
   for (const std::string& name : names) ASSERT_TRUE(image.WriteFile(name, FatTestBytes(100, 13)));
   for (const std::string& name : names) ASSERT_TRUE(image.Delete(name));
-  // Digits other than 3 and blanks fail the extension test, whatever the selection.
+  // With every file wanted, any extension passes.
   auto all = Recover(image.path());
-  EXPECT_EQ(all->files, (std::vector<std::string>{"KES_.JPG", "KES_.MP3", "KES_.TXT", "KES_.XYZ"}));
+  EXPECT_EQ(all->files, (std::vector<std::string>{"KES_.7Z", "KES_.JPG", "KES_.MP3", "KES_.MP4",
+                                                  "KES_.TXT", "KES_.XYZ"}));
 
   RecoverOptions jpg_only;
   jpg_only.mask = TypeBit(kJpg) | TypeBit(kMp3);
@@ -369,9 +509,11 @@ TEST_F(DeletedRecoveryTest, DamagedVolumes) {
     bytes.resize(static_cast<size_t>((info.data_start_sector + 200) * 512));
     testing::WriteFileBytes(dir_ / "short.img", bytes);
     auto recovery = Recover(dir_ / "short.img");
-    EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
-    EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCannotReadDevice});
+    // The file that cannot be read is given up; the run ends normally.
+    EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+    EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kNothingFound});
     EXPECT_TRUE(recovery->ui.rows.empty());
+    EXPECT_EQ(recovery->files.size(), 1u);  // only the first case's file
   }
   {
     SCOPED_TRACE("root cluster outside the volume");

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 
 #include "disk/fat_directory.h"
 #include "disk/fat_folders.h"
@@ -20,81 +21,6 @@ using testing::FakeRunUi;
 using testing::FatImage;
 using testing::FatTestBytes;
 using testing::TempDir;
-
-void SetName(uint8_t* entry, const char* name11) {
-  std::memcpy(entry, name11, 11);
-}
-
-// The first sector of a folder: ".", "..", then one entry starting with `third`.
-std::array<uint8_t, 512> FolderSector(uint32_t self, uint32_t parent, uint8_t third) {
-  std::array<uint8_t, 512> s{};
-  SetName(&s[0], ".          ");
-  SetName(&s[32], "..         ");
-  s[11] = s[43] = fat_attr::kDirectory;
-  s[26] = static_cast<uint8_t>(self);
-  s[27] = static_cast<uint8_t>(self >> 8);
-  s[32 + 26] = static_cast<uint8_t>(parent);
-  s[32 + 27] = static_cast<uint8_t>(parent >> 8);
-  SetName(&s[64], "FILE    JPG");
-  s[64] = third;
-  s[64 + 11] = fat_attr::kArchive;
-  return s;
-}
-
-class DiscoveryRulesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    info_.fat_type = FatType::kFat16;
-    info_.cluster_count = 5000;
-  }
-  bool Take(const SearchStart& start, uint32_t parent, uint8_t third) {
-    DiscoveryRules rules(info_, start);
-    return rules.Take(FolderSector(100, parent, third).data(), list_);
-  }
-  FatVolumeInfo info_;
-  DirectoryClusterList list_;
-};
-
-TEST_F(DiscoveryRulesTest, RootSelectedTakesDeletedFoldersOfTheRoot) {
-  SearchStart root{0, true, 0};
-  EXPECT_TRUE(Take(root, 0, kDeletedMark));
-  EXPECT_FALSE(Take(root, 0, 'A'));  // a live folder of the root is not searched
-  EXPECT_FALSE(Take(root, 77, kDeletedMark));
-  std::array<uint8_t, 512> data{};  // no dot entries: file data
-  DiscoveryRules rules(info_, root);
-  EXPECT_FALSE(rules.Take(data.data(), list_));
-}
-
-TEST_F(DiscoveryRulesTest, FoldersBelowSearchedFoldersAreTaken) {
-  list_.Add(10);
-  list_.own_count = 1;
-  SearchStart folder{10, false, 0};
-  EXPECT_TRUE(Take(folder, 10, 'A'));
-  EXPECT_TRUE(Take(folder, 10, kDeletedMark));
-  EXPECT_FALSE(Take(folder, 20, kDeletedMark));
-  list_.Add(20);
-  EXPECT_TRUE(Take(folder, 20, 'A'));
-  EXPECT_FALSE(Take(folder, 0, kDeletedMark));  // the root is not below the selected folder
-}
-
-TEST_F(DiscoveryRulesTest, FoldersInTheRecycledFolderAreTaken) {
-  SearchStart root{0, true, 30};
-  EXPECT_TRUE(Take(root, 30, 'A'));
-  EXPECT_FALSE(Take(root, 31, 'A'));
-}
-
-TEST_F(DiscoveryRulesTest, Fat32RootParentIsTheRootWhicheverWayItIsWritten) {
-  info_.fat_type = FatType::kFat32;
-  info_.cluster_count = 70000;
-  info_.root_cluster = 2;
-  list_.Add(2);
-  list_.own_count = 1;
-  SearchStart root{2, true, 0};
-  EXPECT_TRUE(Take(root, 0, kDeletedMark));
-  EXPECT_TRUE(Take(root, 2, kDeletedMark));
-  EXPECT_FALSE(Take(root, 2, 'A'));
-  EXPECT_FALSE(Take(root, 0, 'A'));
-}
 
 class FatSearchTest : public ::testing::Test {
  protected:
@@ -148,7 +74,8 @@ TEST_F(FatSearchTest, DiscoveredEntriesWithoutHighHalfTakeTheirFolders) {
   FakeRunUi ui;
   RunContext run(ui);
   std::vector<DeletedEntry> entries;
-  ASSERT_EQ(SearchDeletedEntries(volume, run, {a, false, 0}, &entries), SearchEnd::kDone);
+  FatVolume changed(source, info);  // reads the FAT as it is after the deletion
+  ASSERT_EQ(SearchDeletedEntries(changed, run, {a, false, 0}, &entries), SearchEnd::kDone);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].name, "_");  // Y.JPG in the selected folder itself
   EXPECT_EQ(entries[0].cluster_high, 0u);
@@ -157,13 +84,16 @@ TEST_F(FatSearchTest, DiscoveredEntriesWithoutHighHalfTakeTheirFolders) {
   EXPECT_EQ(ui.status, "Searching deleted files...");
 }
 
-TEST_F(FatSearchTest, FailedReadEndsTheCopyAndKeepsNoPartOfIt) {
+TEST_F(FatSearchTest, AnUnreadableFileCostsThatFileOnly) {
   std::string why;
   auto image = FatImage::Create(dir_ / "faulty.img", 16, 20480, 4, &why);
   ASSERT_TRUE(image) << why;
   const auto content = FatTestBytes(100000, 3);
+  const auto other = FatTestBytes(3000, 4);
   ASSERT_TRUE(image->WriteFile("/BIG.JPG", content));
+  ASSERT_TRUE(image->WriteFile("/OTHER.JPG", other));
   ASSERT_TRUE(image->Delete("/BIG.JPG"));
+  ASSERT_TRUE(image->Delete("/OTHER.JPG"));
 
   auto faulty = std::make_unique<FaultInjectingSource>(FileByteSource::Open(image->path()));
   FaultInjectingSource& faults = *faulty;
@@ -174,8 +104,8 @@ TEST_F(FatSearchTest, FailedReadEndsTheCopyAndKeepsNoPartOfIt) {
   RunContext run(ui);
   std::vector<DeletedEntry> entries;
   ASSERT_EQ(SearchDeletedEntries(volume, run, {0, true, 0}, &entries), SearchEnd::kDone);
-  ASSERT_EQ(entries.size(), 1u);
-  // The third 32 KiB piece of the file cannot be read.
+  ASSERT_EQ(entries.size(), 2u);
+  // The third 32 KiB piece of BIG.JPG cannot be read.
   faults.FailSectors(info.ClusterFirstSector(entries[0].cluster_low) + 130, 1);
 
   FileTypeSelection types;
@@ -184,14 +114,30 @@ TEST_F(FatSearchTest, FailedReadEndsTheCopyAndKeepsNoPartOfIt) {
   SettingsStore settings(dir_ / "registry.reg");
   ScanSource scan;
   run.run_folder = dir_.path() + "/";
-  DeletedRun deleted{run, types, settings, scan, run.run_folder, dir_.path()};
-  EXPECT_EQ(CopyDeletedEntries(deleted, volume, entries), CopyEnd::kReadFailed);
-  EXPECT_EQ(ui.MessageIds(), std::vector<int>{msg::kCannotReadDevice});
-  EXPECT_TRUE(ui.rows.empty());
-  // The copy cut short is deleted: neither under its name nor as a partial file.
+  DeletedRun deleted{run, types, settings, scan, run.run_folder, dir_.path(), false, {}};
+  EXPECT_EQ(CopyDeletedEntries(deleted, volume, entries), CopyEnd::kCompleted);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(deleted.report.unreadable, std::vector<std::string>{"/KES_IG.JPG"});
+  EXPECT_NE(ui.status.find(MessageText(msg::kCannotReadDevice)), std::string::npos);
+  EXPECT_NE(ui.status.find("KES_IG.JPG"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "KES_IG.JPG"));  // the partial file is removed
+  EXPECT_EQ(testing::ReadFileBytes(dir_ / "KES_THER.JPG"), other);
+  ASSERT_EQ(ui.rows.size(), 1u);
+  EXPECT_EQ(run.recovered_count, 1u);
+  // Neither under its name nor as a partial file.
   for (const auto& name : testing::ListFiles(dir_.path()))
     EXPECT_EQ(name.find("IG.JPG"), std::string::npos) << name;
   EXPECT_EQ(ui.file_bar_range, 0u);  // the per-file bar is hidden again
+}
+
+TEST(FatNameTest, LegalShortNames) {
+  EXPECT_TRUE(IsLegalShortName(reinterpret_cast<const uint8_t*>("PHOTO   JPG")));
+  EXPECT_TRUE(IsLegalShortName(reinterpret_cast<const uint8_t*>("\xE5HOTO   JPG")));
+  EXPECT_TRUE(IsLegalShortName(reinterpret_cast<const uint8_t*>("README     ")));
+  EXPECT_FALSE(IsLegalShortName(reinterpret_cast<const uint8_t*>("        JPG")));
+  EXPECT_FALSE(IsLegalShortName(reinterpret_cast<const uint8_t*>("A*B     JPG")));
+  EXPECT_FALSE(IsLegalShortName(reinterpret_cast<const uint8_t*>("AB\x01     JPG")));
+  EXPECT_FALSE(IsLegalShortName(reinterpret_cast<const uint8_t*>("A.B     TXT")));
 }
 
 }  // namespace

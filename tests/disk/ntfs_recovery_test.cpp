@@ -46,7 +46,7 @@ struct NtfsRun {
   }
 
   void Run() {
-    DeletedRun run{context, types, settings, source, out + "/", out};
+    DeletedRun run{context, types, settings, source, out + "/", out, false, {}};
     RecoverNtfsDeletedFiles(run);
   }
 
