@@ -231,7 +231,7 @@ ReadErrorChoice TerminalRunUi::AskReadError(std::string_view text) {
     case ReadErrorPolicy::kAbort:
       return ReadErrorChoice::kAbort;
     case ReadErrorPolicy::kRetry:
-      return ReadErrorChoice::kRetry;
+      return RetryOrGiveUp();
     case ReadErrorPolicy::kIgnore:
       return ReadErrorChoice::kIgnore;
     case ReadErrorPolicy::kIgnoreAll:
@@ -256,6 +256,18 @@ ReadErrorChoice TerminalRunUi::AskReadError(std::string_view text) {
     default:
       return ReadErrorChoice::kIgnore;
   }
+}
+
+// A scripted Retry must not loop for ever on a sector that never reads: after kMaxRetries
+// answers at the same sector position, that chunk is ignored (its bytes become zeros).
+ReadErrorChoice TerminalRunUi::RetryOrGiveUp() {
+  retries_at_sector_ = sector_ == retry_sector_ ? retries_at_sector_ + 1 : 1;
+  retry_sector_ = sector_;
+  if (retries_at_sector_ <= kMaxRetries) return ReadErrorChoice::kRetry;
+  std::fprintf(stderr, "kestrel-cli: still unreadable after %d retries at sector %s; ignored\n",
+               kMaxRetries, sector_.c_str());
+  retries_at_sector_ = 0;
+  return ReadErrorChoice::kIgnore;
 }
 
 void TerminalRunUi::AddResultRow(const ResultRow& row) {

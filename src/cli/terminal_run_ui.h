@@ -58,6 +58,8 @@ class TerminalRunUi : public RunUi {
   void ClearProgress();
   double SecondsRunning() const;
   std::string SpeedAndTimeLeft() const;
+  ReadErrorChoice RetryOrGiveUp();
+  static constexpr int kMaxRetries = 16;
   bool json_;
   ReadErrorPolicy policy_;
   bool progress_on_terminal_;
@@ -68,6 +70,8 @@ class TerminalRunUi : public RunUi {
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::string last_status_;
   class RunContext* run_ = nullptr;
+  std::string retry_sector_;
+  int retries_at_sector_ = 0;
 };
 
 }  // namespace kestrel

@@ -123,6 +123,17 @@ TEST_F(ScanReadErrorTest, RetryReadsASectorThatRecoversWhole) {
   EXPECT_TRUE(testing::PartialFiles(DayFolder()).empty());
 }
 
+TEST_F(ScanReadErrorTest, RetryGivesUpOnASectorThatNeverReads) {
+  auto result = Scan("retry");
+  if (!result) GTEST_SKIP() << skip_reason_;
+  EXPECT_EQ(ExitCode(*result), 0) << result->err;
+  EXPECT_NE(result->err.find("still unreadable after"), std::string::npos) << result->err;
+  ASSERT_EQ(testing::RecoveredNames(DayFolder()).size(), 3u);
+  EXPECT_EQ(Recovered(1), originals_[0]);
+  EXPECT_EQ(Recovered(3), originals_[2]);
+  EXPECT_TRUE(testing::PartialFiles(DayFolder()).empty());
+}
+
 // Deleted files on FAT: a copy that meets a bad sector costs that file only, whatever the
 // read-error answer (this mode never asks): message 57519 names it, the other files are exact.
 TEST(DeletedReadErrorTest, ABadSectorCostsOneFileAndLeavesNoPartOfIt) {
