@@ -115,7 +115,8 @@ class WatchingUi : public RunUi {
 };
 
 RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                          ScanSource& scan, const std::string& recovery_folder) {
+                          ScanSource& scan, const std::string& recovery_folder,
+                          DeletedReport* report) {
   WatchingUi watch(run);
   RunContext inner(watch);
   watch.Watch(&inner);
@@ -125,6 +126,7 @@ RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsSto
   inner.run_folder = run.run_folder;
   DeletedRun deleted{inner, types, settings, scan, run.run_folder, recovery_folder, false, {}};
   RecoverNtfsDeletedFiles(deleted);
+  if (report != nullptr) *report = deleted.report;
   run.recovered_count = inner.recovered_count;
   const int last = watch.last_message_id();
   if (inner.cancel_requested) return Ended(run, RunOutcome::kCancelled, last);
@@ -218,7 +220,7 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
   run.recovery_running = true;
 
   if (identity.route == VolumeRoute::kNtfs) {
-    return RecoverFromNtfs(run, types, settings, scan, recovery_folder);
+    return RecoverFromNtfs(run, types, settings, scan, recovery_folder, options.report);
   }
   DeletedRun deleted{run, types, settings, scan, run.run_folder, recovery_folder, false, {}};
   deleted.keep_paths = options.keep_paths;

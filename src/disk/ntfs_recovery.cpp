@@ -21,6 +21,10 @@ constexpr int kCreateAttempts = 16;
 
 enum class Outcome { kNext, kStop };
 
+std::string UnreadableText(const std::string& path) {
+  return std::string(MessageText(msg::kCannotReadDevice)) + " " + path;
+}
+
 class NtfsRecovery {
  public:
   explicit NtfsRecovery(DeletedRun& run)
@@ -35,7 +39,9 @@ class NtfsRecovery {
   Outcome RecoverFile(uint64_t record, const NtfsFileDetail& detail);
   Outcome WriteFile(const std::string& name, NtfsDataReader& data);
   FileErrorCause CreateOutput(const std::string& wanted_path, OutputFile* out);
-  Outcome CopyData(NtfsDataReader& data, OutputFile& out);
+  enum class CopyEnd { kCopied, kUnreadable, kStop };
+  CopyEnd CopyData(NtfsDataReader& data, OutputFile& out);
+  void GiveUpUnreadable(const std::string& name);
   void ReportWriteFailure(FileErrorCause cause, const std::string& path);
   void ShowFileBar(uint64_t done, uint64_t total);
 
@@ -107,7 +113,11 @@ Outcome NtfsRecovery::WriteFile(const std::string& name, NtfsDataReader& data) {
     return Outcome::kStop;
   }
   if (created != FileErrorCause::kNone) return Outcome::kNext;  // bad path and the like
-  if (CopyData(data, out) == Outcome::kStop) return Outcome::kStop;
+  if (const CopyEnd copied = CopyData(data, out); copied != CopyEnd::kCopied) {
+    if (copied == CopyEnd::kStop) return Outcome::kStop;
+    GiveUpUnreadable(name);
+    return Outcome::kNext;
+  }
   if (FileErrorCause closed = out.Close(); closed != FileErrorCause::kNone) {
     ReportWriteFailure(closed, out.path());
     return Outcome::kStop;
@@ -128,30 +138,35 @@ FileErrorCause NtfsRecovery::CreateOutput(const std::string& wanted_path, Output
   return cause;
 }
 
+// A file whose content cannot be read costs that file only: it is reported and the run goes on.
+void NtfsRecovery::GiveUpUnreadable(const std::string& name) {
+  run_.report.unreadable.push_back("/" + name);
+  context_.ShowStatusText(UnreadableText("/" + name));
+}
+
 // Streams the content to `out` one piece at a time, polling Cancel before each piece. A
 // copy that is cancelled, unreadable or fails to write leaves no file behind.
-Outcome NtfsRecovery::CopyData(NtfsDataReader& data, OutputFile& out) {
+NtfsRecovery::CopyEnd NtfsRecovery::CopyData(NtfsDataReader& data, OutputFile& out) {
   while (!data.at_end()) {
     ShowFileBar(data.position(), data.length());
     if (context_.PollCancel()) {
       out.Discard();
-      return Outcome::kStop;
+      return CopyEnd::kStop;
     }
     context_.PumpMessages();
     const int64_t got = data.ReadNext(buffer_.data(), buffer_.size());
     if (got <= 0) {
       out.Discard();
-      context_.ShowMessage(msg::kCannotReadDevice, MessageIcon::kStop);
-      return Outcome::kStop;
+      return CopyEnd::kUnreadable;
     }
     if (FileErrorCause cause = out.Write(buffer_.data(), static_cast<size_t>(got));
         cause != FileErrorCause::kNone) {
       out.Discard();
       ReportWriteFailure(cause, out.path());
-      return Outcome::kStop;
+      return CopyEnd::kStop;
     }
   }
-  return Outcome::kNext;
+  return CopyEnd::kCopied;
 }
 
 void NtfsRecovery::ReportWriteFailure(FileErrorCause cause, const std::string& path) {
@@ -172,7 +187,9 @@ void NtfsRecovery::ShowFileBar(uint64_t done, uint64_t total) {
 
 void RecoverNtfsDeletedFiles(DeletedRun& run) {
   const bool completed = NtfsRecovery(run).Run();
-  run.run.ShowStatusText("");
+  // The last file given up on a failed read stays named in the status text.
+  const std::vector<std::string>& unreadable = run.report.unreadable;
+  run.run.ShowStatusText(unreadable.empty() ? std::string() : UnreadableText(unreadable.back()));
   run.run.ui().SetFileBar(0, 0);
   if (!completed) return;
   run.run.ui().SetBarPosition(100);
