@@ -16,7 +16,7 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  sources [--json]                    volumes and disks, as the source list shows them\n"
     "  types                               the 37 recoverable file types\n"
-    "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--json]\n"
+    "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
     "                                      recover the deleted files of a FAT or NTFS volume\n"
     "  scan SOURCE [--out DIR] [--types LIST] [--json]\n"
     "                                      recover files from a partition or disk by signature\n"
@@ -26,6 +26,7 @@ constexpr const char* kUsage =
     "  --out DIR            recovery folder (default: the stored \"Default Folder\")\n"
     "  --types LIST         three-letter type names, comma separated, or \"all\"\n"
     "  --folder PATH        folder inside the volume to recover below (deleted)\n"
+    "  --keep-paths         recreate the volume's folders below the run folder (deleted)\n"
     "  --json               one JSON object per line\n"
     "  --read-errors MODE   ask, abort, retry, ignore or ignore-all (default: ask on a\n"
     "                       terminal, ignore-all otherwise)\n"
@@ -68,6 +69,8 @@ int CliMain(int argc, char** argv) {
       return kExitOk;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--keep-paths") {
+      options.keep_paths = true;
     } else if (arg == "-q" || arg == "--quiet") {
       SetVerbosity(Verbosity::kQuiet);
     } else if (arg == "-v" || arg == "--verbose") {

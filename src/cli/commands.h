@@ -10,6 +10,7 @@ struct CliOptions {
   std::string command;                  // sources, types, scan, deleted
   std::vector<std::string> positional;  // SOURCE
   bool json = false;
+  bool keep_paths = false;  // --keep-paths: the volume's folders below the run folder
   std::string out;          // --out DIR
   std::string types;        // --types LIST|all
   std::string folder;       // --folder PATH

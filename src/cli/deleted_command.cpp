@@ -1,4 +1,4 @@
-// kestrel-cli deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--json]
+// kestrel-cli deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]
 
 #include <cstdio>
 #include <filesystem>
@@ -22,7 +22,7 @@ namespace {
 int Usage(const std::string& text) {
   std::fprintf(stderr,
                "kestrel-cli deleted: %s\nUsage: kestrel-cli deleted SOURCE [--folder PATH] "
-               "[--out DIR] [--types LIST|all] [--json]\n",
+               "[--out DIR] [--types LIST|all] [--keep-paths] [--json]\n",
                text.c_str());
   return kExitUsage;
 }
@@ -85,6 +85,7 @@ int RunDeletedCommand(const CliOptions& options) {
   DeletedReport report;
   DeletedOptions deleted_options;
   deleted_options.report = &report;
+  deleted_options.keep_paths = options.keep_paths;
   RunResult result = RecoverDeletedFiles(run, types, settings, source, options.folder,
                                          recovery_folder, deleted_options);
   PrintReport(report);

@@ -106,6 +106,16 @@ TEST_F(DeletedCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
   EXPECT_EQ(testing::ReadFileBytes(dcim_folder + "Summer Photo.jpg"), photo_);
 }
 
+TEST_F(DeletedCommandTest, KeepPathsRecreatesTheVolumeFolders) {
+  CliResult result = Run("deleted '" + image_ + "' --keep-paths --out '" + dir_ / "out" + "'");
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string run_folder = OnlySubfolder(dir_ / "out");
+  ASSERT_FALSE(run_folder.empty());
+  EXPECT_EQ(testing::ReadFileBytes(run_folder + "DCIM/Summer Photo.jpg"), photo_);
+  EXPECT_EQ(testing::ReadFileBytes(run_folder + "KES_OTES.TXT"), notes_);
+  EXPECT_FALSE(std::filesystem::exists(run_folder + "Summer Photo.jpg"));
+}
+
 TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
   devices_ = "G: " + image_ + "\n";
   CliResult result = Run("deleted G: --folder /DCIM --json --out '" + dir_ / "out" + "'");
