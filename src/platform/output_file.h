@@ -37,6 +37,8 @@ class OutputFile {
   // The name the file gets when it is closed.
   const std::string& path() const { return path_; }
   const std::string& partial_path() const { return partial_path_; }
+  // Changes the name the file gets when it is closed (the partial file keeps its name).
+  void SetFinalPath(const std::string& path) { path_ = path; }
 
   // Appends bytes. Returns kNone, or the cause of the failure (the bytes may be partly lost).
   FileErrorCause Write(const void* data, size_t length);

@@ -2,64 +2,61 @@
 
 #include <array>
 #include <cctype>
-#include <string>
+#include <string_view>
 
-#include "carve/compound_doc.h"
-#include "carve/counted_file.h"
-#include "carve/crw.h"
-#include "carve/end_marker.h"
-#include "carve/midi.h"
-#include "carve/mov.h"
-#include "carve/pictures.h"
 #include "carve/structured_bytes.h"
-#include "carve/tiff_raw.h"
-#include "carve/x3f.h"
-#include "carve/zip.h"
 #include "scan/sector_header.h"
 
 namespace kestrel {
 namespace {
 
-// What a signature row did with the sector.
-enum class Row {
-  kNext,      // no match (or not started): try the next row
-  kSkipTo24,  // matched a signature whose guards failed: go on at the RTF row
-  kConsumed,  // started a file; the stop check follows
-  kConsumedNoStopCheck,
-  kDropped,  // consumed by nothing
+// What a row's signature test found in the sector.
+enum class Match : uint8_t {
+  kNo,             // not this row's header: try the next row
+  kYes,            // this row's header; its start values are filled in
+  kSkipToRtf,      // the signature of a header that is not valid: go on at the RTF row
+  kDrop,           // the sector is consumed by nothing
+  kFinishAndDrop,  // ends the open file, then the sector is consumed by nothing
 };
 
-struct Ctx {
-  CarveSession& s;
-  const SectorInput& in;
+// What a row does when its header appears inside an open file that guards it.
+enum class OnGuard : uint8_t { kNextRow, kSkipToRtf };
+
+struct RowInput {
   const SectorHeader& h;
-  CarveState& st;
+  const SectorInput& in;
+  const CarveView& view;
 };
 
-bool Selected(const CarveSession& s, uint64_t bits) {
-  return (s.selected_mask & bits) != 0;
+struct Start {
+  FormatState state;
+  const char* extension = nullptr;  // null: the row's extension
+};
+
+using Signature = Match (*)(const RowInput&, Start*);
+
+struct Row {
+  Signature test;
+  uint32_t guarded_by;  // guard marks of an open file that keep this header from starting
+  OnGuard on_guard;
+  uint64_t selection;  // types of which at least one must be selected
+  const char* extension;
+  uint32_t guards;  // guard marks of the file it starts
+  bool stop_check;  // a failed write of the header sector stops the scan at once
+};
+
+Match Yes(Start* start, FormatState state, const char* extension = nullptr) {
+  start->state = std::move(state);
+  start->extension = extension;
+  return Match::kYes;
 }
 
-// Starting a file: finish the open one, test the selection, name and create the output, then
-// give the routine its start values and this sector.
-template <typename Begin>
-Row StartFile(Ctx& c, uint8_t code, const char* extension, uint64_t selection, bool readable,
-              bool stop_check, Begin begin) {
-  if (c.st.open_types != 0) c.s.FinishCarvedFile(c.s.last_type_code);
-  if (!Selected(c.s, selection)) return Row::kNext;
-  if (!c.s.OpenOutput(code, extension, readable)) return Row::kNext;
-  begin();
-  return stop_check ? Row::kConsumed : Row::kConsumedNoStopCheck;
+Match Counted(Start* start, uint64_t length, bool keep_unfinished = false) {
+  return Yes(start, CountedState{length, keep_unfinished});
 }
 
-// A length-driven start: the total length is known from the header.
-Row StartCounted(Ctx& c, uint8_t code, const char* extension, uint64_t length, bool* open_flag,
-                 bool stop_check = true) {
-  return StartFile(c, code, extension, TypeBit(code), false, stop_check, [&] {
-    if (open_flag) *open_flag = true;
-    c.st.byte_count = length;
-    CarveCountedFile(c.s, c.in);
-  });
+Match EndMarker(Start* start, EndMarkerKind kind) {
+  return Yes(start, EndMarkerState{kind});
 }
 
 bool EqualsIgnoringCase(const uint8_t* bytes, std::string_view text) {
@@ -69,98 +66,13 @@ bool EqualsIgnoringCase(const uint8_t* bytes, std::string_view text) {
   return true;
 }
 
-bool KodakDcMark(const Ctx& c) {
-  return c.h.StartsWith(0, "MM") && c.in.HasBytes(470, 8) &&
-         EqualsIgnoringCase(c.in.data + 470, "Kodak DC");
-}
-
-// ---- The rows, in order. ----
-
-Row AiffRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "FORM") || c.st.zip_open) return Row::kNext;
-  return StartCounted(c, kAif, "AIF", uint64_t{c.h.Be32(4)} + 8, nullptr);
-}
-
-Row BmpRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (!h.StartsWith(0, "BM") || h.Le32(2) == 0 || h.Le16(6) != 0 || h.Le16(8) != 0)
-    return Row::kNext;
-  if (c.st.zip_open) return Row::kNext;
-  return StartCounted(c, kBmp, "BMP", h.Le32(2), nullptr);
-}
-
-Row AviRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "AVI LIST")) return Row::kNext;
-  if (c.st.zip_open || c.st.avi_open) return Row::kNext;
-  return StartCounted(c, kAvi, "AVI", uint64_t{h.Le32(4)} + 8, &c.st.avi_open);
-}
-
-Row WavRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "WAVE")) return Row::kNext;
-  if (c.st.zip_open || c.st.wav_open) return Row::kNext;
-  return StartCounted(c, kWav, "WAV", uint64_t{h.Le32(4)} + 8, &c.st.wav_open);
-}
-
-// An icon or cursor directory; returns the file length, 0 when the directory is not valid.
-// Entries beyond the bytes the scan holds fail the test.
-uint64_t IconFileLength(const Ctx& c, uint32_t kind) {
-  const SectorHeader& h = c.h;
-  if (h.Le16(0) != 0 || h.Le16(2) != kind) return 0;
-  const uint32_t entries = h.Le16(4);
-  if (entries == 0 || h[9] != 0) return 0;
-  if (!c.in.HasBytes(6, size_t{16} * entries)) return 0;
-  uint64_t sizes = 0;
-  for (uint32_t e = 0; e < entries; ++e) {
-    const uint8_t* entry = c.in.data + 6 + 16 * e;
-    if (entry[0] == 0 || entry[1] == 0 || entry[2] % 16 != 0 || entry[3] != 0) return 0;
-    sizes += uint64_t{entry[8]} | uint64_t{entry[9]} << 8 | uint64_t{entry[10]} << 16 |
-             uint64_t{entry[11]} << 24;
-  }
-  if (sizes == 0) return 0;
-  return sizes + 16 * uint64_t{entries} + 6;
-}
-
-Row CursorRow(Ctx& c) {
-  uint64_t length = IconFileLength(c, 2);
-  if (length == 0 || c.st.zip_open) return Row::kNext;
-  return StartCounted(c, kCur, "CUR", length, nullptr);
-}
-
-Row IconRow(Ctx& c) {
-  uint64_t length = IconFileLength(c, 1);
-  if (length == 0 || c.st.zip_open) return Row::kNext;
-  return StartCounted(c, kIco, "ICO", length, nullptr);
+bool KodakDcMark(const RowInput& r) {
+  return r.h.StartsWith(0, "MM") && r.in.HasBytes(470, 8) &&
+         EqualsIgnoringCase(r.in.data + 470, "Kodak DC");
 }
 
 bool OrfMark(const SectorHeader& h) {
   return h.StartsWith(2, "OR") || h.StartsWith(2, "RS");
-}
-
-Row KodakRow(Ctx& c) {
-  if (!Selected(c.s, TypeBit(kKdc)) || !c.h.StartsWith(0, "MM")) return Row::kNext;
-  c.st.kodak_dc = KodakDcMark(c);
-  if (!c.st.kodak_dc || c.st.raw_open) return Row::kNext;
-  const bool orf = OrfMark(c.h);
-  // The Kodak start keeps whatever the routine decided.
-  return StartFile(c, kTif, orf ? "ORF" : "TIF", TypeBit(kKdc), true, true, [&] {
-    c.st.orf_name = orf;
-    c.st.raw_open = true;
-    c.st.picture_open = true;
-    StartTiffRaw(c.s, c.in);
-    CarveTiffRaw(c.s, c.in, kTif);
-  });
-}
-
-Row KodakSkipRow(Ctx& c) {
-  if (Selected(c.s, TypeBit(kKdc))) return Row::kNext;
-  if (KodakDcMark(c)) {
-    c.st.kodak_dc = true;
-    return Row::kDropped;
-  }
-  c.st.kodak_dc = false;
-  return Row::kNext;
 }
 
 bool TiffHeader(const SectorHeader& h) {
@@ -171,200 +83,46 @@ bool TiffHeader(const SectorHeader& h) {
   return (classic || OrfMark(h)) && h.Le32(4) >= 8;
 }
 
-Row TiffRow(Ctx& c) {
-  static constexpr std::string_view kExifJpegMark("\xFF\xD8\xFF\xE1\x38\x45\x45\x78\x69\x66", 10);
-  const bool pattern = c.h.Contains(kExifJpegMark);
-  if (!TiffHeader(c.h) && !pattern) return Row::kNext;
-  if (c.st.zip_open || c.st.raw_open) return Row::kNext;
-  const uint64_t selection =
-      TypeBit(kDcr) | TypeBit(kNef) | TypeBit(kOrf) | TypeBit(kPef) | TypeBit(kSrf) | TypeBit(kTif);
-  const bool orf = OrfMark(c.h) || pattern;
-  if (orf && !Selected(c.s, TypeBit(kOrf))) {
-    if (c.st.open_types != 0) c.s.FinishCarvedFile(c.s.last_type_code);
-    return Row::kDropped;
+// An icon or cursor directory; returns the file length, 0 when the directory is not valid.
+// Entries beyond the bytes the scan holds fail the test.
+uint64_t IconFileLength(const RowInput& r, uint32_t kind) {
+  const SectorHeader& h = r.h;
+  if (h.Le16(0) != 0 || h.Le16(2) != kind) return 0;
+  const uint32_t entries = h.Le16(4);
+  if (entries == 0 || h[9] != 0) return 0;
+  if (!r.in.HasBytes(6, size_t{16} * entries)) return 0;
+  uint64_t sizes = 0;
+  for (uint32_t e = 0; e < entries; ++e) {
+    const uint8_t* entry = r.in.data + 6 + 16 * e;
+    if (entry[0] == 0 || entry[1] == 0 || entry[2] % 16 != 0 || entry[3] != 0) return 0;
+    sizes += LoadLe32(entry + 8);
   }
-  // A refused TIFF is deleted by its routine.
-  return StartFile(c, kTif, orf ? "ORF" : "TIF", selection, true, true, [&] {
-    c.st.orf_name = orf;
-    c.st.always_keep = c.h.StartsWith(2, "RS") || pattern;
-    c.st.raw_open = true;
-    c.st.picture_open = true;
-    StartTiffRaw(c.s, c.in);
-    CarveTiffRaw(c.s, c.in, kTif);
-  });
+  if (sizes == 0) return 0;
+  return sizes + 16 * uint64_t{entries} + 6;
 }
 
-Row MidiRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "MThd") || c.st.zip_open || c.st.mid_open) return Row::kNext;
-  return StartFile(c, kMid, "MID", TypeBit(kMid), false, true, [&] {
-    c.st.mid_open = true;
-    c.st.byte_count = 0;
-    CarveMidi(c.s, c.in, true);
-  });
-}
-
-Row SndRow(Ctx& c) {
-  if (!c.h.StartsWith(0, ".snd") || c.st.zip_open) return Row::kNext;
-  // The whole file: the header (data offset) and the data.
-  return StartCounted(c, kSnd, "SND", uint64_t{c.h.Be32(4)} + c.h.Be32(8), nullptr);
-}
-
-Row ZipRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "PK\x03\x04") || c.st.zip_open) return Row::kNext;
-  const uint64_t selection = TypeBit(kZip) | TypeBit(kDoc) | TypeBit(kXls) | TypeBit(kPpt);
-  return StartFile(c, kZip, "ZIP", selection, false, true, [&] {
-    c.st.zip_open = true;
-    StartZip(c.s);
-    CarveZip(c.s, c.in);
-  });
-}
-
-Row MovRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  const bool atom = h.StartsWith(4, "mdat") || h.StartsWith(4, "moov") || h.StartsWith(4, "free") ||
-                    h.StartsWith(4, "skip") || h.StartsWith(4, "wide");
-  if (!atom || c.st.zip_open || c.st.mov_open) return Row::kNext;
-  return StartFile(c, kMov, "MOV", TypeBit(kMov), false, true, [&] {
-    c.st.mov_open = true;
-    StartMov(c.s);
-    CarveMov(c.s, c.in, kMov);
-  });
-}
-
-Row GifRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "GIF8") || c.st.zip_open) return Row::kNext;
-  return StartFile(c, kGif, "GIF", TypeBit(kGif), false, true, [&] {
-    c.st.byte_count = 0;
-    CarveGifToTrailer(c.s, c.in);
-  });
-}
-
-Row JfifRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\xFF\xD8") || !c.h.StartsWith(6, "JFIF")) return Row::kNext;
-  if (c.st.zip_open || c.st.raw_open) return Row::kNext;
-  c.st.picture_open = false;
-  return StartFile(c, kJpg, "JPG", TypeBit(kJpg), false, true, [&] {
-    c.st.picture_open = true;
-    c.st.jpeg_open = true;
-    c.st.jfif_walk = true;
-    c.st.jfif_in_scan = false;
-    c.st.byte_count = uint64_t{c.h.Be16(4)} + 4;
-    CarveJfif(c.s, c.in);
-  });
-}
-
-Row MpegRow(Ctx& c) {
-  if (!c.h.StartsWith(1, std::string_view("\x00\x01\xBA\x21", 4))) return Row::kNext;
-  if (c.st.mpg_open || c.st.zip_open) return Row::kNext;
-  return StartFile(c, kMpg, "MPG", TypeBit(kMpg), false, true, [&] {
-    c.st.mpg_open = true;
-    CarveMpg(c.s, c.in);
-  });
-}
-
-Row PdfRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "%PDF")) return Row::kNext;
-  if (c.st.zip_open || c.st.pdf_open) return Row::kSkipTo24;
-  return StartFile(c, kPdf, "PDF", TypeBit(kPdf), false, true, [&] {
-    c.st.pdf_open = true;
-    CarvePdf(c.s, c.in);
-  });
-}
-
-Row PlaceableWmfRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (!h.StartsWith(0, "\xD7\xCD\xC6\x9A")) return Row::kNext;
-  const bool valid = h.Le16(4) == 0 && h.Le32(16) == 0 && h.Le16(22) == 1 && h.Le16(24) == 9 &&
-                     h.Le32(28) != 0 && h.Le16(38) == 0;
-  if (!valid || c.st.wmf_open) return Row::kSkipTo24;
-  return StartCounted(c, kWmf, "WMF", 2 * uint64_t{h.Le32(28)} + 22, &c.st.wmf_open);
-}
-
-Row PlainWmfRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (h.Le16(0) != 1 || h.Le16(2) != 9 || h.Le32(6) == 0 || h.Le16(16) != 0) return Row::kNext;
-  if (c.st.ole_open || c.st.wmf_open) return Row::kNext;
-  return StartCounted(c, kWmf, "WMF", 2 * uint64_t{h.Le32(6)}, &c.st.wmf_open);
-}
-
-Row WmvRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\x30\x26\xB2\x75")) return Row::kNext;
-  if (c.st.zip_open) return Row::kSkipTo24;
-  uint32_t length = c.h.Le32(70);
-  if (length == 0) length = c.h.Le32(152);
-  return StartCounted(c, kWmv, "WMV", length, &c.st.wmv_open);
-}
-
-Row AsxRow(Ctx& c) {
-  if ((!c.h.StartsWith(0, "<ASX") && !c.h.StartsWith(0, "<asx")) || c.st.zip_open)
-    return Row::kNext;
-  return StartFile(c, kAsx, "ASX", TypeBit(kAsx), false, true, [&] { CarveAsx(c.s, c.in); });
-}
-
-Row PngRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\x89PNG")) return Row::kNext;
-  if (c.st.zip_open || c.st.png_open) return Row::kSkipTo24;
-  return StartFile(c, kPng, "PNG", TypeBit(kPng), false, true, [&] {
-    c.st.png_open = true;
-    CarvePng(c.s, c.in);
-  });
-}
-
-Row OleFragmentRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\xD0\xCF\x11\xE0") || c.h.StartsWith(4, "\xA1\xB1\x1A\xE1"))
-    return Row::kNext;
-  if (c.st.zip_open) return Row::kNext;
-  return StartFile(c, kDoc, "DOC", TypeBit(kDoc), false, true, [&] { CarveOleDoc(c.s, c.in); });
-}
-
-Row RtfRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "{\\rtf1") || c.st.zip_open) return Row::kNext;
-  return StartFile(c, kRtf, "RTF", TypeBit(kRtf), false, true, [&] { CarveRtf(c.s, c.in); });
-}
-
-Row RafRow(Ctx& c) {
-  if (!c.h.Contains("FUJIFILMCCD-RAW") || c.st.zip_open || c.st.raf_open) return Row::kNext;
-  const uint8_t* d = c.in.data;
-  // The two length fields lie before the embedded JPEG, inside this sector.
-  for (uint32_t i = 8; i < c.in.count; ++i) {
-    if (d[i] != 0xFF || d[i + 1] != 0xD8 || !c.in.HasBytes(i, 16)) continue;
+// The RAF length: the two length fields before the embedded JPEG (inside this sector) whose
+// TIFF header follows; 0 when there is none.
+uint64_t FujiRawLength(const RowInput& r) {
+  const uint8_t* d = r.in.data;
+  for (uint32_t i = 8; i < r.in.count; ++i) {
+    if (d[i] != 0xFF || d[i + 1] != 0xD8 || !r.in.HasBytes(i, 16)) continue;
     const bool intel = d[i + 12] == 'I' && d[i + 13] == 'I' && LoadLe16(d + i + 14) == 42;
     const bool motorola =
         d[i + 12] == 'M' && d[i + 13] == 'M' && d[i + 14] == 0 && d[i + 15] == 0x2A;
     if (!intel && !motorola) continue;
-    const uint64_t length = uint64_t{Load32(d + i - 4, motorola)} + Load32(d + i - 8, motorola);
-    return StartFile(c, kRaf, "RAF", TypeBit(kRaf), false, true, [&] {
-      c.st.raf_open = true;
-      c.st.picture_open = true;
-      c.st.byte_count = length;
-      CarveCountedFile(c.s, c.in);
-    });
+    return uint64_t{Load32(d + i - 4, motorola)} + Load32(d + i - 8, motorola);
   }
-  return Row::kNext;
+  return 0;
 }
 
-Row CrwRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  const bool order = h.StartsWith(0, "II") || h.StartsWith(0, "MM");
-  if (h.Le32(2) == 0 || !order || !h.StartsWith(6, "HEAPCCDR")) return Row::kNext;
-  if (c.st.zip_open || c.st.crw_open) return Row::kNext;
-  return StartFile(c, kCrw, "CRW", TypeBit(kCrw), false, true, [&] {
-    c.st.crw_open = true;
-    c.st.picture_open = true;
-    c.st.file_complete = false;
-    c.st.byte_count = 0;
-    c.st.big_endian = h.StartsWith(0, "MM");
-    CarveCrw(c.s, c.in);
-  });
-}
-
-// The Minolta length: the raw image size from the PRD block plus the header; 0 when the block
-// does not describe an image.
-bool MinoltaLength(const Ctx& c, uint64_t* length) {
-  const uint8_t* d = c.in.data;
+// The Minolta length: the raw image size from the PRD block plus the header. False when the
+// block does not describe an image.
+bool MinoltaLength(const RowInput& r, uint64_t* length) {
+  const uint8_t* d = r.in.data;
   bool motorola = false;
   bool found = false;
-  for (uint32_t i = 0; i < c.in.count && !found; ++i) {
+  for (uint32_t i = 0; i < r.in.count && !found; ++i) {
     if (LoadLe16(d + i) == 0x4949 && LoadLe16(d + i + 2) == 42) {
       found = true;
     } else if (LoadLe16(d + i) == 0x4D4D && d[i + 2] == 0 && d[i + 3] == 0x2A) {
@@ -373,7 +131,7 @@ bool MinoltaLength(const Ctx& c, uint64_t* length) {
   }
   if (!found) return false;
   const uint32_t k = Load32(d + 12, motorola);
-  if (!c.in.HasBytes(k, 9)) return false;
+  if (!r.in.HasBytes(k, 9)) return false;
   const uint64_t x0 = Load16(d + k, motorola);
   const uint64_t x1 = Load16(d + k + 2, motorola);
   const uint64_t x2 = Load16(d + k + 4, motorola);
@@ -387,215 +145,304 @@ bool MinoltaLength(const Ctx& c, uint64_t* length) {
   return true;
 }
 
-Row MrwRow(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (h[0] != 0 || !h.Contains("MRM", 1) || h.Le16(6) == 0) return Row::kNext;
+// ---- The signature tests, in the order of the table. ----
+
+Match Aiff(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "FORM")) return Match::kNo;
+  return Counted(s, uint64_t{r.h.Be32(4)} + 8);
+}
+
+Match Bmp(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (!h.StartsWith(0, "BM") || h.Le32(2) == 0 || h.Le16(6) != 0 || h.Le16(8) != 0)
+    return Match::kNo;
+  return Counted(s, h.Le32(2));
+}
+
+Match Avi(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "AVI LIST")) {
+    return Match::kNo;
+  }
+  return Counted(s, uint64_t{h.Le32(4)} + 8);
+}
+
+Match Wav(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "WAVE")) return Match::kNo;
+  return Counted(s, uint64_t{h.Le32(4)} + 8);
+}
+
+Match Cursor(const RowInput& r, Start* s) {
+  const uint64_t length = IconFileLength(r, 2);
+  return length == 0 ? Match::kNo : Counted(s, length);
+}
+
+Match Icon(const RowInput& r, Start* s) {
+  const uint64_t length = IconFileLength(r, 1);
+  return length == 0 ? Match::kNo : Counted(s, length);
+}
+
+Match Kodak(const RowInput& r, Start* s) {
+  if (!IsSelected(r.view.selected, kKdc) || !KodakDcMark(r)) return Match::kNo;
+  const bool orf = OrfMark(r.h);
+  return Yes(s, StartTiff(r.view, {orf, false, true}), orf ? "ORF" : "TIF");
+}
+
+// Without KDC selected, a Kodak DC header is taken by nothing.
+Match KodakSkip(const RowInput& r, Start*) {
+  return !IsSelected(r.view.selected, kKdc) && KodakDcMark(r) ? Match::kDrop : Match::kNo;
+}
+
+Match Tiff(const RowInput& r, Start* s) {
+  static constexpr std::string_view kExifJpegMark("\xFF\xD8\xFF\xE1\x38\x45\x45\x78\x69\x66", 10);
+  const bool pattern = r.h.Contains(kExifJpegMark);
+  if (!TiffHeader(r.h) && !pattern) return Match::kNo;
+  const bool orf = OrfMark(r.h) || pattern;
+  if (orf && !IsSelected(r.view.selected, kOrf)) return Match::kFinishAndDrop;
+  const bool always_keep = r.h.StartsWith(2, "RS") || pattern;
+  return Yes(s, StartTiff(r.view, {orf, always_keep, false}), orf ? "ORF" : "TIF");
+}
+
+Match Midi(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "MThd") ? Yes(s, MidiState{}) : Match::kNo;
+}
+
+Match Snd(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, ".snd")) return Match::kNo;
+  // The whole file: the header (data offset) and the data.
+  return Counted(s, uint64_t{r.h.Be32(4)} + r.h.Be32(8));
+}
+
+Match Zip(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "PK\x03\x04") ? Yes(s, ZipState{}) : Match::kNo;
+}
+
+Match Mov(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  const bool atom = h.StartsWith(4, "mdat") || h.StartsWith(4, "moov") || h.StartsWith(4, "free") ||
+                    h.StartsWith(4, "skip") || h.StartsWith(4, "wide");
+  return atom ? Yes(s, MovState{}) : Match::kNo;
+}
+
+Match Gif(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "GIF8") ? Yes(s, StartGifSearch()) : Match::kNo;
+}
+
+Match Jfif(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xFF\xD8") || !r.h.StartsWith(6, "JFIF")) return Match::kNo;
+  return Yes(s, StartJfif(r.h.Be16(4)));
+}
+
+Match Mpeg(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(1, std::string_view("\x00\x01\xBA\x21", 4))) return Match::kNo;
+  return EndMarker(s, EndMarkerKind::kMpg);
+}
+
+Match Pdf(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "%PDF") ? EndMarker(s, EndMarkerKind::kPdf) : Match::kNo;
+}
+
+Match PlaceableWmf(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (!h.StartsWith(0, "\xD7\xCD\xC6\x9A")) return Match::kNo;
+  const bool valid = h.Le16(4) == 0 && h.Le32(16) == 0 && h.Le16(22) == 1 && h.Le16(24) == 9 &&
+                     h.Le32(28) != 0 && h.Le16(38) == 0;
+  if (!valid) return Match::kSkipToRtf;
+  return Counted(s, 2 * uint64_t{h.Le32(28)} + 22);
+}
+
+Match PlainWmf(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (h.Le16(0) != 1 || h.Le16(2) != 9 || h.Le32(6) == 0 || h.Le16(16) != 0) return Match::kNo;
+  return Counted(s, 2 * uint64_t{h.Le32(6)});
+}
+
+// A WMV ended early by another header is kept with what it has.
+Match Wmv(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\x30\x26\xB2\x75")) return Match::kNo;
+  uint32_t length = r.h.Le32(70);
+  if (length == 0) length = r.h.Le32(152);
+  return Counted(s, length, true);
+}
+
+Match Asx(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "<ASX") && !r.h.StartsWith(0, "<asx")) return Match::kNo;
+  return EndMarker(s, EndMarkerKind::kAsx);
+}
+
+Match Png(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "\x89PNG") ? EndMarker(s, EndMarkerKind::kPng) : Match::kNo;
+}
+
+Match OleFragment(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xD0\xCF\x11\xE0") || r.h.StartsWith(4, "\xA1\xB1\x1A\xE1")) {
+    return Match::kNo;
+  }
+  return EndMarker(s, EndMarkerKind::kOleFragment);
+}
+
+Match Rtf(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "{\\rtf1") ? EndMarker(s, EndMarkerKind::kRtf) : Match::kNo;
+}
+
+Match Raf(const RowInput& r, Start* s) {
+  if (!r.h.Contains("FUJIFILMCCD-RAW")) return Match::kNo;
+  const uint64_t length = FujiRawLength(r);
+  return length == 0 ? Match::kNo : Counted(s, length);
+}
+
+Match Crw(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  const bool order = h.StartsWith(0, "II") || h.StartsWith(0, "MM");
+  if (h.Le32(2) == 0 || !order || !h.StartsWith(6, "HEAPCCDR")) return Match::kNo;
+  return Yes(s, CrwState{h.StartsWith(0, "MM")});
+}
+
+Match Mrw(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
   uint64_t length = 0;
-  if (!MinoltaLength(c, &length)) return Row::kNext;
-  if (c.st.zip_open || c.st.mrw_open || c.st.jpeg_open) return Row::kNext;
-  return StartFile(c, kMrw, "MRW", TypeBit(kMrw), false, true, [&] {
-    c.st.mrw_open = true;
-    c.st.picture_open = true;
-    c.st.byte_count = length;
-    CarveCountedFile(c.s, c.in);
-  });
-}
-
-Row MsvRow(Ctx& c) {
-  if (!c.h.Contains("MS_VOICE") || c.st.zip_open || c.st.msv_open) return Row::kNext;
-  return StartCounted(c, kMsv, "MSV", uint64_t{c.h.Be32(156)} + 1024, &c.st.msv_open, false);
-}
-
-Row MsfRow(Ctx& c) {
-  if (!c.h.Contains("MSGL") || c.h.Le32(8) != 0xFFFFFFFF || c.h.Le32(12) != 0xFFFFFFFF) {
-    return Row::kNext;
+  if (h[0] != 0 || !h.Contains("MRM", 1) || h.Le16(6) == 0 || !MinoltaLength(r, &length)) {
+    return Match::kNo;
   }
-  if (c.st.zip_open || c.st.msf_open) return Row::kNext;
-  return StartCounted(c, kMsf, "MSF", 32768, &c.st.msf_open, false);
+  return Counted(s, length);
 }
 
-bool NoVideoOrRawOpen(const CarveState& st) {
-  return !st.raw_open && !st.avi_open && !st.mov_open && !st.wmv_open;
+Match Msv(const RowInput& r, Start* s) {
+  if (!r.h.Contains("MS_VOICE")) return Match::kNo;
+  return Counted(s, uint64_t{r.h.Be32(156)} + 1024);
 }
 
-Row JpegQuantRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\xFF\xD8") || (c.h.Le16(2) & 0xDBFF) != 0xDBFF) return Row::kNext;
-  if (c.st.zip_open || c.st.picture_open || !NoVideoOrRawOpen(c.st)) return Row::kNext;
-  return StartFile(c, kJpg, "JPG", TypeBit(kJpg), false, true, [&] {
-    c.st.jpeg_open = true;
-    c.st.byte_count = 0;
-    CarveJpegToEoi(c.s, c.in);
-  });
-}
-
-Row PstRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "!BDN")) return Row::kNext;
-  return StartCounted(c, kPst, "PST", c.h.Le32(168), nullptr, false);
-}
-
-Row JpegRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\xFF\xD8")) return Row::kNext;
-  const CarveState& st = c.st;
-  if (st.zip_open || st.ole_open || st.mp3_open || st.mpg_open || !NoVideoOrRawOpen(st)) {
-    return Row::kNext;
+Match Msf(const RowInput& r, Start* s) {
+  if (!r.h.Contains("MSGL") || r.h.Le32(8) != 0xFFFFFFFF || r.h.Le32(12) != 0xFFFFFFFF) {
+    return Match::kNo;
   }
-  return StartFile(c, kJpg, "JPG", TypeBit(kJpg), false, true, [&] {
-    c.st.jpeg_open = true;
-    c.st.byte_count = 0;
-    CarveJpegToEoi(c.s, c.in);
-  });
+  return Counted(s, 32768);
 }
 
-Row X3fRow(Ctx& c) {
-  if (!c.h.Contains("FOVb") || c.st.x3f_open) return Row::kNext;
-  return StartFile(c, kX3f, "X3F", TypeBit(kX3f), false, false, [&] {
-    c.st.x3f_open = true;
-    c.st.picture_open = true;
-    c.st.x3f_tail = 0;
-    CarveX3f(c.s, c.in);
-  });
+Match JpegQuant(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xFF\xD8") || (r.h.Le16(2) & 0xDBFF) != 0xDBFF) return Match::kNo;
+  return Yes(s, StartJpegSearch());
 }
 
-Row CompoundRow(Ctx& c) {
-  if (!c.h.StartsWith(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return Row::kNext;
-  const uint64_t selection = TypeBit(kPpt) | TypeBit(kXls) | TypeBit(kDoc);
-  return StartFile(c, kPpt, "PPT", selection, false, false, [&] {
-    c.st.ole_open = true;
-    c.st.picture_open = true;
-    c.st.byte_count = 0;
-    c.st.byte_count = MeasureCompoundFile(c.s, c.in);
-    CarveCompoundDoc(c.s, c.in, kPpt);
-  });
+Match Pst(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "!BDN") ? Counted(s, r.h.Le32(168)) : Match::kNo;
 }
 
-Row Mp3Row(Ctx& c) {
-  const SectorHeader& h = c.h;
-  if (!h.StartsWith(0, "ID3") || h[3] == 0xFF || h[4] == 0xFF) return Row::kNext;
-  if (h[6] >= 0x80 || h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80 || c.st.zip_open)
-    return Row::kNext;
-  return StartFile(c, kMp3, "MP3", TypeBit(kMp3), false, true, [&] {
-    c.st.byte_count = 0;
-    c.st.mp3_open = true;
-    CarveMp3(c.s, c.in);
-  });
+Match Jpeg(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "\xFF\xD8") ? Yes(s, StartJpegSearch()) : Match::kNo;
 }
 
-using RowTest = Row (*)(Ctx&);
+Match X3f(const RowInput& r, Start* s) {
+  return r.h.Contains("FOVb") ? Yes(s, X3fState{}) : Match::kNo;
+}
 
-// The signature rows in the order they are tried. RtfRow is where "skip to the RTF row" lands.
-constexpr std::array<RowTest, 35> kRows = {
-    AiffRow,      BmpRow,         AviRow,  WavRow,          CursorRow,   IconRow,     KodakRow,
-    KodakSkipRow, TiffRow,        MidiRow, SndRow,          ZipRow,      MovRow,      GifRow,
-    JfifRow,      MpegRow,        PdfRow,  PlaceableWmfRow, PlainWmfRow, WmvRow,      AsxRow,
-    PngRow,       OleFragmentRow, RtfRow,  RafRow,          CrwRow,      MrwRow,      MsvRow,
-    MsfRow,       JpegQuantRow,   PstRow,  JpegRow,         X3fRow,      CompoundRow, Mp3Row,
-};
-constexpr size_t kRtfRowIndex = 23;
+Match Compound(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return Match::kNo;
+  return Yes(s, StartCompound(r.view));
+}
 
-// The sector goes to the routine of the open file (the continuation).
-void Continue(CarveSession& s, const SectorInput& in) {
-  CarveState& st = s.st;
-  const uint8_t code = s.last_type_code;
-  switch (code) {
-    case kAif:
-    case kAvi:
-    case kBmp:
-    case kCur:
-    case kIco:
-    case kWav:
-    case kPst:
-    case kRaf:
-    case kMrw:
-    case kMsv:
-    case kMsf:
-      if (st.byte_count != 0) CarveCountedFile(s, in);
-      break;
-    case kSnd:
-    case kWmf:
-    case kWmv:
-      CarveCountedFile(s, in);
-      break;
-    case kTif:
-      if (st.byte_count != 0) CarveTiffRaw(s, in, code);
-      break;
-    case kMp3:
-      CarveMp3(s, in);
-      break;
-    case kGif:
-    case kJpg:
-      if (st.jfif_walk) {
-        CarveJfif(s, in);
-      } else {
-        ContinuePicture(s, in, code);
-      }
-      break;
-    case kMid:
-      CarveMidi(s, in, false);
-      break;
-    case kZip:
-      CarveZip(s, in);
-      break;
-    case kMov:
-      CarveMov(s, in, code);
-      break;
-    case kMpg:
-      CarveMpg(s, in);
-      break;
-    case kPdf:
-      CarvePdf(s, in);
-      break;
-    case kAsx:
-      CarveAsx(s, in);
-      break;
-    case kPng:
-      CarvePng(s, in);
-      break;
-    case kDoc:
-      CarveOleDoc(s, in);
-      break;
-    case kRtf:
-      CarveRtf(s, in);
-      break;
-    case kCrw:
-      CarveCrw(s, in);
-      break;
-    case kX3f:
-      CarveX3f(s, in);
-      break;
-    case kPpt:
-      CarveCompoundDoc(s, in, code);
-      break;
-    default:
-      break;
+Match Mp3(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (!h.StartsWith(0, "ID3") || h[3] == 0xFF || h[4] == 0xFF) return Match::kNo;
+  if (h[6] >= 0x80 || h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80) return Match::kNo;
+  return EndMarker(s, EndMarkerKind::kMp3);
+}
+
+constexpr uint64_t Bits(std::initializer_list<uint8_t> codes) {
+  uint64_t bits = 0;
+  for (uint8_t code : codes) bits |= TypeBit(code);
+  return bits;
+}
+
+constexpr uint32_t kVideoOrRaw = kGuardRaw | kGuardAvi | kGuardMov | kGuardWmv;
+constexpr uint64_t kTiffFamily = Bits({kDcr, kNef, kOrf, kPef, kSrf, kTif});
+constexpr OnGuard kNext = OnGuard::kNextRow;
+constexpr OnGuard kSkip = OnGuard::kSkipToRtf;
+
+// The signature rows in the order they are tried.
+// clang-format off
+constexpr std::array<Row, 35> kRows = {{
+//  test          guarded by                          on guard  selection                       ext    guards of the file          stop check
+    {Aiff,        kGuardZip,                          kNext,    Bits({kAif}),                   "AIF", kGuardNone,                 true},
+    {Bmp,         kGuardZip,                          kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
+    {Avi,         kGuardZip | kGuardAvi,              kNext,    Bits({kAvi}),                   "AVI", kGuardAvi,                  true},
+    {Wav,         kGuardZip | kGuardWav,              kNext,    Bits({kWav}),                   "WAV", kGuardWav,                  true},
+    {Cursor,      kGuardZip,                          kNext,    Bits({kCur}),                   "CUR", kGuardNone,                 true},
+    {Icon,        kGuardZip,                          kNext,    Bits({kIco}),                   "ICO", kGuardNone,                 true},
+    {Kodak,       kGuardRaw,                          kNext,    Bits({kKdc}),                   "TIF", kGuardRaw | kGuardPicture,  true},
+    {KodakSkip,   kGuardNone,                         kNext,    0,                              "",    kGuardNone,                 true},
+    {Tiff,        kGuardZip | kGuardRaw,              kNext,    kTiffFamily,                    "TIF", kGuardRaw | kGuardPicture,  true},
+    {Midi,        kGuardZip | kGuardMidi,             kNext,    Bits({kMid}),                   "MID", kGuardMidi,                 true},
+    {Snd,         kGuardZip,                          kNext,    Bits({kSnd}),                   "SND", kGuardNone,                 true},
+    {Zip,         kGuardZip,                          kNext,    Bits({kZip, kDoc, kXls, kPpt}), "ZIP", kGuardZip,                  true},
+    {Mov,         kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
+    {Gif,         kGuardZip,                          kNext,    Bits({kGif}),                   "GIF", kGuardNone,                 true},
+    {Jfif,        kGuardZip | kGuardRaw,              kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
+    {Mpeg,        kGuardMpg | kGuardZip,              kNext,    Bits({kMpg}),                   "MPG", kGuardMpg,                  true},
+    {Pdf,         kGuardZip | kGuardPdf,              kSkip,    Bits({kPdf}),                   "PDF", kGuardPdf,                  true},
+    {PlaceableWmf, kGuardWmf,                         kSkip,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
+    {PlainWmf,    kGuardOle | kGuardWmf,              kNext,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
+    {Wmv,         kGuardZip,                          kSkip,    Bits({kWmv}),                   "WMV", kGuardWmv,                  true},
+    {Asx,         kGuardZip,                          kNext,    Bits({kAsx}),                   "ASX", kGuardNone,                 true},
+    {Png,         kGuardZip | kGuardPng,              kSkip,    Bits({kPng}),                   "PNG", kGuardPng,                  true},
+    {OleFragment, kGuardZip,                          kNext,    Bits({kDoc}),                   "DOC", kGuardNone,                 true},
+    {Rtf,         kGuardZip,                          kNext,    Bits({kRtf}),                   "RTF", kGuardNone,                 true},
+    {Raf,         kGuardZip | kGuardRaf,              kNext,    Bits({kRaf}),                   "RAF", kGuardRaf | kGuardPicture,  true},
+    {Crw,         kGuardZip | kGuardCrw,              kNext,    Bits({kCrw}),                   "CRW", kGuardCrw | kGuardPicture,  true},
+    {Mrw,         kGuardZip | kGuardMrw | kGuardJpeg, kNext,    Bits({kMrw}),                   "MRW", kGuardMrw | kGuardPicture,  true},
+    {Msv,         kGuardZip | kGuardMsv,              kNext,    Bits({kMsv}),                   "MSV", kGuardMsv,                  false},
+    {Msf,         kGuardZip | kGuardMsf,              kNext,    Bits({kMsf}),                   "MSF", kGuardMsf,                  false},
+    {JpegQuant,   kGuardZip | kGuardPicture | kVideoOrRaw, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
+    {Pst,         kGuardNone,                         kNext,    Bits({kPst}),                   "PST", kGuardNone,                 false},
+    {Jpeg,  kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kVideoOrRaw, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
+    {X3f,         kGuardX3f,                          kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
+    {Compound,    kGuardNone,                         kNext,    Bits({kPpt, kXls, kDoc}),       "PPT", kGuardOle | kGuardPicture,  false},
+    {Mp3,         kGuardZip,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
+}};
+// clang-format on
+
+// Where "go on at the RTF row" lands.
+constexpr size_t RowIndexOf(Signature test) {
+  for (size_t i = 0; i < kRows.size(); ++i) {
+    if (kRows[i].test == test) return i;
   }
+  return kRows.size();
 }
+constexpr size_t kRtfRow = RowIndexOf(Rtf);
+static_assert(kRtfRow < kRows.size());
 
-DispatchVerdict StopCheck(const CarveSession& s) {
-  return s.st.stop_scan ? DispatchVerdict::kStopScan : DispatchVerdict::kContinue;
+DispatchVerdict StopCheck(const CarveEngine& engine) {
+  return engine.stopped() ? DispatchVerdict::kStopScan : DispatchVerdict::kContinue;
 }
 
 }  // namespace
 
-DispatchVerdict DispatchSector(CarveSession& s, const SectorInput& in) {
-  SectorHeader header(in);
-  Ctx c{s, in, header, s.st};
+DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
+  const SectorHeader header(in);
+  const CarveView view = engine.View(in);
+  const RowInput input{header, in, view};
   for (size_t i = 0; i < kRows.size(); ++i) {
-    switch (kRows[i](c)) {
-      case Row::kNext:
-        continue;
-      case Row::kSkipTo24:
-        i = kRtfRowIndex - 1;
-        continue;
-      case Row::kConsumed:
-        return StopCheck(s);
-      case Row::kConsumedNoStopCheck:
-      case Row::kDropped:
-        return DispatchVerdict::kContinue;
+    const Row& row = kRows[i];
+    Start start;
+    const Match match = row.test(input, &start);
+    if (match == Match::kNo) continue;
+    if (match == Match::kDrop) return DispatchVerdict::kContinue;
+    if (match == Match::kSkipToRtf || (engine.open_guards() & row.guarded_by) != 0) {
+      if (match == Match::kSkipToRtf || row.on_guard == OnGuard::kSkipToRtf) i = kRtfRow - 1;
+      continue;
     }
+    // A header that starts a file ends the open one, whether or not its type is selected.
+    engine.Finish();
+    if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
+    if ((engine.selected() & row.selection) == 0) continue;
+    const char* extension = start.extension != nullptr ? start.extension : row.extension;
+    if (!engine.Open(extension, row.guards, std::move(start.state), in)) continue;
+    return row.stop_check ? StopCheck(engine) : DispatchVerdict::kContinue;
   }
-  if (s.st.open_types == 0) return DispatchVerdict::kContinue;
-  Continue(s, in);
-  return StopCheck(s);
+  if (!engine.is_open()) return DispatchVerdict::kContinue;
+  engine.Feed(in);
+  return StopCheck(engine);
 }
 
 }  // namespace kestrel

@@ -3,12 +3,12 @@
 // file of a selected type, continues the open file, or is ignored. Headers are recognised only
 // at sector starts; every sector is consumed exactly once.
 
-#include "carve/carve_session.h"
+#include "carve/carve_engine.h"
 
 namespace kestrel {
 
 enum class DispatchVerdict { kContinue, kStopScan };
 
-DispatchVerdict DispatchSector(CarveSession& s, const SectorInput& in);
+DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in);
 
 }  // namespace kestrel

@@ -8,10 +8,11 @@
 #include <cstring>
 #include <new>
 
-#include "carve/carve_session.h"
+#include "carve/carve_engine.h"
 #include "disk/recovered_output.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
+#include "run/recovered_writer.h"
 #include "scan/chunk_reader.h"
 #include "scan/dispatch.h"
 
@@ -62,7 +63,8 @@ class RawScan {
   SettingsStore& settings_;
   const RawScanRequest& request_;
   ScanSource source_;
-  std::unique_ptr<CarveSession> session_;
+  std::unique_ptr<RecoveredWriter> writer_;
+  std::unique_ptr<CarveEngine> engine_;
   std::string recovery_folder_;
   int last_message_ = 0;
 };
@@ -96,16 +98,13 @@ RunOutcome RawScan::Prepare() {
   run_.recovery_running = true;
 
   try {
-    session_ = std::make_unique<CarveSession>(run_, *source_.bytes);
+    writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder);
+    engine_ = std::make_unique<CarveEngine>(*writer_, *source_.bytes, types_.mask);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }
-  session_->run_folder = run_.run_folder;
-  session_->recovery_folder_text = recovery_folder_;
-  session_->selected_mask = types_.mask;
   run_.ResetProgressBar();
   if (!RunFolderIsWritable(run_.run_folder)) {
-    session_->st.stop_scan = true;
     return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
   }
   return RunOutcome::kCompleted;
@@ -152,7 +151,7 @@ RunOutcome RawScan::ReadChunk(ChunkReader& reader, uint64_t position, uint32_t c
 }
 
 RunOutcome RawScan::ScanChunks() {
-  CarveSession& s = *session_;
+  CarveEngine& engine = *engine_;
   const uint64_t bytes = source_.bytes->Size();
   // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
   const uint64_t limit = (bytes + kSectorBytes - 1) / kSectorBytes;
@@ -169,15 +168,15 @@ RunOutcome RawScan::ScanChunks() {
       return read;
     }
     const SectorInput first = reader.Sector(position);
-    if (s.st.open_types == 0 && IsAllZero(first.data, size_t{count} * kSectorBytes)) {
+    if (!engine.is_open() && IsAllZero(first.data, size_t{count} * kSectorBytes)) {
       position += count;
       continue;
     }
     for (uint32_t i = 0; i < count; ++i) {
       if (run_.PollCancel()) return RunOutcome::kCancelled;
       const SectorInput in = reader.Sector(position + i);
-      if (s.st.open_types == 0 && IsAllZero(in.data, kSectorBytes)) continue;
-      if (DispatchSector(s, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
+      if (!engine.is_open() && IsAllZero(in.data, kSectorBytes)) continue;
+      if (DispatchSector(engine, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
     }
     position += count;
   }
@@ -189,11 +188,12 @@ void RawScan::Close() {
   run_.ui().SetFieldText(ProgressField::kPercent, "");
   run_.ui().SetFieldText(ProgressField::kCurrentSector, "");
   run_.ui().SetBarRange(0, 0);
-  if (session_) {
-    session_->st.stop_scan = false;
-    if (session_->st.file_open) session_->FinishCarvedFile(session_->last_type_code);
+  if (engine_) {
+    engine_->ClearStop();
+    engine_->Finish();
   }
-  session_.reset();
+  engine_.reset();
+  writer_.reset();
   source_.bytes.reset();
   run_.ui().SetScanFieldsVisible(false);
   run_.cancel_requested = false;
@@ -205,7 +205,7 @@ RunResult RawScan::Run() {
   RunOutcome outcome = Prepare();
   if (outcome == RunOutcome::kCompleted) outcome = ScanChunks();
   if (outcome == RunOutcome::kCompleted) {
-    session_->FinishCarvedFile(session_->last_type_code);
+    engine_->Finish();
     run_.ui().SetBarPosition(100);
     run_.ui().SetFieldText(ProgressField::kPercent, "100%");
     result.recovered = run_.recovered_count;

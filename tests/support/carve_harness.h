@@ -1,20 +1,20 @@
 #pragma once
-// A carving session over a temporary run folder, for tests of the carving routines: the session
+// A carving engine over a temporary run folder, for tests of the format modules: the writer
 // writes into the folder, the fake RunUi records the listed files and the messages.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "carve/carve_session.h"
-#include "disk/scan_source.h"
+#include "carve/carve_engine.h"
 #include "platform/testing/source_doubles.h"
+#include "run/recovered_writer.h"
 #include "run/run_context.h"
 #include "support/fake_run_ui.h"
 #include "support/sector_feeder.h"
@@ -23,11 +23,12 @@
 namespace kestrel::testing {
 
 struct CarveHarness {
-  explicit CarveHarness(std::vector<uint8_t> source_bytes = {})
-      : source(std::move(source_bytes)), session(run, source) {
-    session.run_folder = dir.path() + "/";
-    session.recovery_folder_text = dir.path();
-    run.run_folder = session.run_folder;
+  explicit CarveHarness(std::vector<uint8_t> source_bytes = {},
+                        uint64_t selected = kAllFileTypesMask)
+      : source(std::move(source_bytes)),
+        writer(run, dir.path() + "/"),
+        engine(writer, source, selected) {
+    run.run_folder = dir.path() + "/";
   }
 
   // The regular files in the run folder, sorted.
@@ -41,41 +42,36 @@ struct CarveHarness {
     return names.size() == 1 ? FileBytes(names[0]) : std::vector<uint8_t>{};
   }
 
-  // Feeds sectors from `first` on while the output file stays open, as the driver's continuation
-  // does for a routine that closes its own file. Returns the number of sectors fed.
-  uint64_t FeedWhileOpen(const SectorFeeder& feeder,
-                         const std::function<void(const SectorInput&)>& carve, uint64_t first = 0) {
-    uint64_t fed = 0;
-    for (uint64_t sector = first; sector < feeder.sector_count() && session.st.file_open;
-         ++sector) {
-      carve(feeder.At(sector));
-      ++fed;
+  // Opens a file with `state` at sector `first` of the source (its header sector), as the
+  // dispatch does, and feeds the sectors after it while the file stays open, up to `last`; with
+  // `finish_at_end` a file still open is finished, as a new header or the scan's end would.
+  // Returns the number of sectors the file took, its header sector included.
+  uint64_t Carve(FormatState state, const char* extension, uint64_t first = 0,
+                 uint64_t last = std::numeric_limits<uint64_t>::max(), bool finish_at_end = true) {
+    const SectorFeeder feeder(source.bytes());
+    EXPECT_TRUE(engine.Open(extension, kGuardNone, std::move(state), feeder.At(first)));
+    uint64_t sector = first + 1;
+    for (; engine.is_open() && sector < feeder.sector_count() && sector < last; ++sector) {
+      engine.Feed(feeder.At(sector));
     }
-    return fed;
+    if (finish_at_end) engine.Finish();
+    return sector - first;
   }
 
-  // Opens a file of `code` as the dispatch does, gives the first sector to `start` and then
-  // every sector from `first` on to `carve` while the file stays open (up to `last`); with
-  // `finish_at_end` the common finish ends a file still open, as a new header or the scan's end
-  // would.
-  void CarveFrom(uint8_t code, const char* extension, uint64_t first, uint64_t last,
-                 bool finish_at_end, const std::function<void(const SectorInput&)>& start,
-                 const std::function<void(const SectorInput&)>& carve) {
+  // The start values the module makes from the header at sector `at` of the source.
+  template <typename Start>
+  auto StartAt(uint64_t at, Start start) {
     const SectorFeeder feeder(source.bytes());
-    EXPECT_TRUE(session.OpenOutput(code, extension));
-    start(feeder.At(first));
-    for (uint64_t sector = first;
-         session.st.file_open && sector < feeder.sector_count() && sector < last; ++sector) {
-      carve(feeder.At(sector));
-    }
-    if (finish_at_end && session.st.file_open) session.FinishCarvedFile(code);
+    const SectorInput in = feeder.At(at);
+    return start(engine.View(in));
   }
 
   TempDir dir;
   FakeRunUi ui;
   RunContext run{ui};
   MemorySource source;
-  CarveSession session;
+  RecoveredWriter writer;
+  CarveEngine engine;
 };
 
 // The concatenation of byte strings.

@@ -1,4 +1,4 @@
-#include "carve/compound_doc.h"
+#include "carve/formats/compound_doc.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "carve/structured_bytes.h"
-#include "carve/structured_output.h"
-#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {
@@ -29,11 +27,12 @@ struct Geometry {
 
 // Reads file sector `k` into `block`. False when it lies beyond the source; a failed read leaves
 // the block zero-filled, and the length is measured from that.
-bool ReadFileSector(CarveSession& s, const Geometry& g, uint64_t k, std::vector<uint8_t>& block) {
+bool ReadFileSector(ByteSource& source, const Geometry& g, uint64_t k,
+                    std::vector<uint8_t>& block) {
   if (k >= g.sectors_on_source) return false;
   block.assign(g.sector_bytes, 0);
   const uint64_t offset = g.file_start + uint64_t{g.sector_bytes} * (k + 1);
-  if (!s.source().ReadExact(offset, block.data(), block.size())) {
+  if (!source.ReadExact(offset, block.data(), block.size())) {
     std::fill(block.begin(), block.end(), uint8_t{0});
   }
   return true;
@@ -41,7 +40,7 @@ bool ReadFileSector(CarveSession& s, const Geometry& g, uint64_t k, std::vector<
 
 // The number of the last FAT sector: the last entry of the header's DIFAT, or of the DIFAT
 // sector chain when there is one. Empty when there is none or a DIFAT sector is off the source.
-std::optional<uint64_t> LastFatSector(CarveSession& s, const uint8_t* header, const Geometry& g,
+std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header, const Geometry& g,
                                       uint32_t fat_count) {
   std::optional<uint64_t> last;
   for (size_t i = 0; i < kHeaderDifatEntries; ++i) {
@@ -56,7 +55,7 @@ std::optional<uint64_t> LastFatSector(CarveSession& s, const uint8_t* header, co
   const uint64_t limit = std::min<uint64_t>(std::max<uint32_t>(LoadLe32(header + 0x48), 1), needed);
   std::vector<uint8_t> block;
   for (uint64_t step = 0; step < limit && current != kEndOfChain && current != kFreeSect; ++step) {
-    if (!ReadFileSector(s, g, current, block)) return std::nullopt;
+    if (!ReadFileSector(source, g, current, block)) return std::nullopt;
     for (uint32_t j = 0; j + 1 < g.entries_per_sector; ++j) {
       const uint32_t v = LoadLe32(block.data() + 4 * j);
       if (v != kFreeSect && v != kEndOfChain) last = v;
@@ -66,10 +65,10 @@ std::optional<uint64_t> LastFatSector(CarveSession& s, const uint8_t* header, co
   return last;
 }
 
-uint64_t Unmeasurable(CarveSession& s) {
-  s.st.compound.unmeasurable = true;
-  s.st.byte_count = 0;
-  return 0;
+CompoundState Unmeasurable() {
+  CompoundState state;
+  state.unmeasurable = true;
+  return state;
 }
 
 bool RunContains(std::string_view run, std::string_view text) {
@@ -79,7 +78,7 @@ bool RunContains(std::string_view run, std::string_view text) {
 // The program named in the `n` bytes about to be written: the first NUL-terminated text run
 // naming Excel or Word, or the first Word mark F4 39 B2 71. Runs may continue into the
 // following `tail` bytes of the same document.
-uint8_t SniffProgram(const uint8_t* data, size_t n, size_t tail) {
+DocProgram SniffProgram(const uint8_t* data, size_t n, size_t tail) {
   static constexpr uint8_t kWordMark[4] = {0xF4, 0x39, 0xB2, 0x71};
   const size_t limit = n + tail;
   size_t p = 0;
@@ -88,103 +87,80 @@ uint8_t SniffProgram(const uint8_t* data, size_t n, size_t tail) {
     while (e < limit && data[e] != 0) ++e;
     const std::string_view run(reinterpret_cast<const char*>(data + p), e - p);
     if (RunContains(run, "Microsoft Excel") || RunContains(run, "Microsoft Office Excel")) {
-      return kDocKindExcel;
+      return DocProgram::kExcel;
     }
-    if (RunContains(run, "Microsoft Word")) return kDocKindWord;
+    if (RunContains(run, "Microsoft Word")) return DocProgram::kWord;
     for (size_t q = p; q < std::min(e, n); ++q) {
-      if (q + 4 <= limit && std::memcmp(data + q, kWordMark, 4) == 0) return kDocKindWord;
+      if (q + 4 <= limit && std::memcmp(data + q, kWordMark, 4) == 0) return DocProgram::kWord;
     }
     p = e + 1;
   }
-  return kDocKindUnknown;
-}
-
-void FinishDocument(CarveSession& s, uint8_t type_code) {
-  CarveState& st = s.st;
-  st.jfif_walk = false;
-  st.tiff.ifd_done = false;
-  st.picture_open = false;
-  const char* extension = nullptr;  // null: keep the name it was opened with
-  bool keep = IsSelected(s, kPpt) || type_code != kPpt;
-  if (st.compound.doc_kind == kDocKindExcel) {
-    extension = "XLS";
-    keep = IsSelected(s, kXls);
-  } else if (st.compound.doc_kind == kDocKindWord) {
-    extension = "DOC";
-    keep = IsSelected(s, kDoc);
-  }
-  st.compound = CompoundState{};
-  if (!keep) {
-    DiscardOpenFile(s);
-    return;
-  }
-  const uint64_t length = s.out().Length();
-  std::string path = s.path();
-  const bool closed = CloseWithoutListing(s);
-  st.file_complete = false;
-  s.ClearOpenFlags();
-  if (!closed) return;
-  if (extension != nullptr) {
-    std::string renamed = s.MoveToExtension(path, extension);
-    if (!renamed.empty()) path = renamed;
-  }
-  ListKeptFile(s, path, length);
+  return DocProgram::kUnknown;
 }
 
 }  // namespace
 
-uint64_t MeasureCompoundFile(CarveSession& s, const SectorInput& in) {
-  s.st.compound = CompoundState{};
-  s.st.byte_count = 0;
+CompoundState StartCompound(const CarveView& view) {
+  const SectorInput& in = view.in;
   const uint8_t* header = in.data;
   const uint16_t shift = LoadLe16(header + 0x1E);
-  if (shift != 9 && shift != 12) return Unmeasurable(s);
+  if (shift != 9 && shift != 12) return Unmeasurable();
   Geometry g;
   g.sector_bytes = uint32_t{1} << shift;
   g.entries_per_sector = g.sector_bytes / 4;
   g.file_start = in.sector * kSectorBytes;
-  const uint64_t source_size = s.source().Size();
-  const uint64_t room = source_size > g.file_start ? source_size - g.file_start : 0;
+  const uint64_t room = view.SourceRoom();
   g.sectors_on_source = room / g.sector_bytes > 0 ? room / g.sector_bytes - 1 : 0;
 
   const uint32_t fat_count = LoadLe32(header + 0x2C);
   // Every FAT sector but the last addresses a full sector of entries, all inside the document.
   if (fat_count == 0 || uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
-    return Unmeasurable(s);
+    return Unmeasurable();
   }
-  const std::optional<uint64_t> last = LastFatSector(s, header, g, fat_count);
+  const std::optional<uint64_t> last = LastFatSector(view.source, header, g, fat_count);
   std::vector<uint8_t> fat;
-  if (!last || !ReadFileSector(s, g, *last, fat)) return Unmeasurable(s);
+  if (!last || !ReadFileSector(view.source, g, *last, fat)) return Unmeasurable();
   uint64_t used = 0;
   for (uint32_t j = 0; j < g.entries_per_sector; ++j) {
     if (LoadLe32(fat.data() + 4 * j) != kFreeSect) used = j + 1;
   }
   const uint64_t length =
       uint64_t{g.sector_bytes} * (uint64_t{g.entries_per_sector} * (fat_count - 1) + used + 1);
-  if (length > room) return Unmeasurable(s);
-  s.st.byte_count = length;
-  return length;
+  if (length > room) return Unmeasurable();
+  CompoundState state;
+  state.left = length;
+  return state;
 }
 
-void CarveCompoundDoc(CarveSession& s, const SectorInput& in, uint8_t type_code) {
-  CarveState& st = s.st;
-  if (st.compound.unmeasurable) {
-    st.compound = CompoundState{};
-    DiscardOpenFile(s);
-    return;
+Fed FeedCompound(CompoundState& state, const CarveView& view) {
+  if (state.unmeasurable) return Refuse();
+  const SectorInput& in = view.in;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(in.count, state.left));
+  // Text that crosses into the next sector of the same document is still found here.
+  const uint64_t more_of_file = state.left - n;
+  const uint64_t readable = in.count + in.valid_after - n;
+  const size_t tail = static_cast<size_t>(std::min<uint64_t>({21, more_of_file, readable}));
+  const DocProgram program = SniffProgram(in.data, n, tail);
+  if (program != DocProgram::kUnknown) state.program = program;
+  state.left -= n;
+  if (state.left != 0) return More(n);
+  state.complete = true;
+  return Complete(n);
+}
+
+Kept FinishCompound(const CompoundState& state, uint64_t selected) {
+  if (!state.complete) return Drop();
+  Kept kept = KeepAsIs();
+  uint8_t code = kPpt;
+  if (state.program == DocProgram::kExcel) {
+    code = kXls;
+    kept.extension = "XLS";
+  } else if (state.program == DocProgram::kWord) {
+    code = kDoc;
+    kept.extension = "DOC";
   }
-  const size_t n = static_cast<size_t>(std::min<uint64_t>(in.count, st.byte_count));
-  if (type_code == kPpt) {
-    // Text that crosses into the next sector of the same document is still found here.
-    const uint64_t more_of_file = st.byte_count - n;
-    const uint64_t readable = in.count + in.valid_after - n;
-    const size_t tail = static_cast<size_t>(std::min<uint64_t>({21, more_of_file, readable}));
-    const uint8_t kind = SniffProgram(in.data, n, tail);
-    if (kind != kDocKindUnknown) st.compound.doc_kind = kind;
-  }
-  s.Write(in.data, n);
-  st.byte_count -= n;
-  if (st.byte_count == 0) FinishDocument(s, type_code);
+  kept.keep = IsSelected(selected, code);
+  return kept;
 }
 
 }  // namespace kestrel

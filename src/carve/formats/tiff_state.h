@@ -6,6 +6,15 @@
 namespace kestrel {
 
 struct TiffState {
+  bool big_endian = false;
+  // Named ORF by its header; kept whatever its maker (the "RS" variant and Exif-in-JPEG mark).
+  bool orf_name = false;
+  bool always_keep = false;
+  // Opened by the Kodak DC row: a Kodak maker names it KDC, otherwise DCR.
+  bool kodak_dc = false;
+  // Bytes still to take: first the header up to the first IFD, then the measured rest.
+  uint64_t left = 0;
+  bool complete = false;
   // The first IFD has been measured.
   bool ifd_done = false;
   // Source sector of the file's first sector: IFD offsets are relative to it.

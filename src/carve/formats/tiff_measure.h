@@ -10,7 +10,8 @@
 #include <cstdint>
 #include <set>
 
-#include "carve/carve_session.h"
+#include "carve/formats/tiff_state.h"
+#include "platform/byte_source.h"
 
 namespace kestrel {
 
@@ -27,9 +28,10 @@ class TiffMeasure {
     uint64_t last_strip_end = 0;  // end of the strip with the largest offset
   };
 
-  // Measures a file that starts at source sector `s.st.tiff.start_sector`, in the byte order of
-  // `s.st.big_endian`; records thumbnail, maker note and maker flags in `s.st.tiff`.
-  explicit TiffMeasure(CarveSession& s);
+  // Measures a file that starts at source sector `state.start_sector`, in the byte order of
+  // `state.big_endian`, for a run with the `selected` types; records thumbnail, maker note and
+  // maker flags in `state`.
+  TiffMeasure(ByteSource& source, uint64_t selected, TiffState& state);
 
   // Measures `count` 12-byte entries. False when the file is rejected (a maker whose type is not
   // selected, an unreadable Make or Model, strip arrays outside the source).
@@ -72,7 +74,9 @@ class TiffMeasure {
     return false;
   }
 
-  CarveSession& s_;
+  ByteSource& source_;
+  uint64_t selected_;
+  TiffState& t_;
   bool big_;
   uint64_t file_start_;
   uint64_t file_room_;  // bytes of the source from the file's start on

@@ -1,4 +1,4 @@
-#include "carve/tiff_measure.h"
+#include "carve/formats/tiff_measure.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,6 +7,7 @@
 
 #include "carve/structured_bytes.h"
 #include "platform/sector_size.h"
+#include "run/file_types.h"
 
 namespace kestrel {
 namespace {
@@ -69,15 +70,17 @@ uint64_t TiffValueSize(uint16_t type, uint32_t count) {
   }
 }
 
-TiffMeasure::TiffMeasure(CarveSession& s)
-    : s_(s),
-      big_(s.st.big_endian),
-      file_start_(s.st.tiff.start_sector * kSectorBytes),
-      file_room_(s.source().Size() > file_start_ ? s.source().Size() - file_start_ : 0) {}
+TiffMeasure::TiffMeasure(ByteSource& source, uint64_t selected, TiffState& state)
+    : source_(source),
+      selected_(selected),
+      t_(state),
+      big_(state.big_endian),
+      file_start_(state.start_sector * kSectorBytes),
+      file_room_(source.Size() > file_start_ ? source.Size() - file_start_ : 0) {}
 
 bool TiffMeasure::ReadFileBytes(uint64_t offset, void* buffer, size_t length) {
   if (offset > file_room_ || length > file_room_ - offset) return false;
-  return s_.source().ReadExact(file_start_ + offset, buffer, length);
+  return source_.ReadExact(file_start_ + offset, buffer, length);
 }
 
 bool TiffMeasure::Visit(uint64_t offset) {
@@ -95,7 +98,7 @@ uint32_t TiffMeasure::InlineValue(const Entry& e) const {
 }
 
 uint64_t TiffMeasure::ApplyThumbnailRule(uint64_t len) const {
-  const TiffState& t = s_.st.tiff;
+  const TiffState& t = t_;
   const uint64_t thumb_end = t.thumb_offset + t.thumb_length;
   if (thumb_end < t.maker_note_offset) {
     const uint64_t gap = t.maker_note_offset - thumb_end;
@@ -114,7 +117,7 @@ bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
   } else if (!ReadFileBytes(Load32(e.field, big_), text, n)) {
     return false;
   }
-  TiffState& t = s_.st.tiff;
+  TiffState& t = t_;
   struct Maker {
     const char* word;
     uint64_t types;
@@ -128,7 +131,7 @@ bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
   };
   for (const Maker& maker : kMakers) {
     if (!SameTextIgnoringCase(text, maker.word, 5)) continue;
-    if ((s_.selected_mask & maker.types) == 0) {
+    if ((selected_ & maker.types) == 0) {
       ClearMakerFlags(t);
       return false;
     }
@@ -185,7 +188,7 @@ bool TiffMeasure::AddStrips(const Entry* offsets, const Entry& counts, IfdSize& 
 
 bool TiffMeasure::SizeIfdEntries(const uint8_t* entries, uint32_t count, Mode mode,
                                  uint64_t ifd_offset, IfdSize& size) {
-  TiffState& t = s_.st.tiff;
+  TiffState& t = t_;
   const bool offset_mode = mode == Mode::kOffset;
   uint64_t& sums = offset_mode ? size.extra : size.len;
   bool uncompressed = false;
@@ -206,7 +209,7 @@ bool TiffMeasure::SizeIfdEntries(const uint8_t* entries, uint32_t count, Mode mo
       }
       case kTagMake:
       case kTagModel:
-        if (!CheckCameraMaker(raw) && !AnyMakerFlag(t) && !s_.st.orf_name && !s_.st.always_keep) {
+        if (!CheckCameraMaker(raw) && !AnyMakerFlag(t) && !t_.orf_name && !t_.always_keep) {
           return Reject();
         }
         if (!uncompressed) ClearMakerFlags(t);
@@ -276,7 +279,7 @@ uint64_t TiffMeasure::SizeSubIfds(uint16_t type, uint32_t count, const uint8_t* 
     const uint8_t* p = array.data() + i * width;
     largest = std::max(largest, SizeSubIfd(wide ? Load32(p, big_) : Load16(p, big_)));
   }
-  const TiffState& t = s_.st.tiff;
+  const TiffState& t = t_;
   if (largest != 0 && t.maker_kodak) {
     largest = (largest + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
     if (!t.maker_pro_back) largest += 4096;

@@ -1,0 +1,64 @@
+#include "carve/carve_engine.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/sector_size.h"
+
+namespace kestrel {
+namespace {
+
+// Bytes past the sector's window are copied from the source in pieces of this size.
+constexpr size_t kCopyPiece = 64 * 1024;
+
+}  // namespace
+
+bool CarveEngine::Open(const std::string& extension, uint32_t guards, FormatState state,
+                       const SectorInput& header) {
+  if (open_ || !writer_.CreateNumbered(extension)) return false;
+  open_ = OpenFile{std::move(state), guards};
+  Feed(header);
+  return true;
+}
+
+bool CarveEngine::Append(const SectorInput& in, uint64_t length) {
+  // The sector itself is always taken whole; past it, nothing beyond the source's end.
+  const CarveView view = View(in);
+  length = std::min(length, std::max<uint64_t>(in.count, view.SourceRoom()));
+  const uint64_t at_hand = std::min<uint64_t>(length, in.count + in.valid_after);
+  writer_.Write(in.data, static_cast<size_t>(at_hand));
+  std::vector<uint8_t> piece;
+  for (uint64_t done = at_hand; done < length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyPiece, length - done));
+    piece.resize(n);
+    if (!source_.ReadExact(in.sector * kSectorBytes + done, piece.data(), n)) return false;
+    writer_.Write(piece.data(), n);
+    done += n;
+  }
+  return true;
+}
+
+void CarveEngine::Feed(const SectorInput& in) {
+  if (!open_) return;
+  const Fed fed = FeedFormat(open_->state, View(in));
+  if (fed.step == Step::kRefuse || !Append(in, fed.write)) {
+    writer_.Discard();
+    open_.reset();
+    return;
+  }
+  if (fed.release_guard) open_->guards = kGuardNone;
+  if (fed.step == Step::kComplete) Finish();
+}
+
+void CarveEngine::Finish() {
+  if (!open_) return;
+  const Kept kept = FinishFormat(open_->state, selected_);
+  open_.reset();
+  if (!kept.keep || writer_.failed()) {
+    writer_.Discard();
+    return;
+  }
+  writer_.Keep(kept.cut, kept.extension != nullptr ? kept.extension : "");
+}
+
+}  // namespace kestrel

@@ -1,0 +1,78 @@
+#pragma once
+// What every carving format module provides: start values made from a header sector (in the
+// dispatch table), a feed that follows the open file sector by sector, and a finish that decides
+// whether and how the file is kept. A format never touches files: it returns how many bytes the
+// writer appends and what happens next.
+
+#include <cstdint>
+
+#include "carve/sector_input.h"
+#include "platform/byte_source.h"
+#include "platform/sector_size.h"
+#include "run/file_types.h"
+
+namespace kestrel {
+
+// What a feed asks for after one sector.
+enum class Step : uint8_t {
+  kMore,      // the file goes on with the next sector
+  kComplete,  // the file ends with the bytes appended now: it is finished
+  kRefuse,    // it is no file after all: it is deleted, never listed
+};
+
+struct Fed {
+  // Bytes appended, counted from the sector's first byte: at most the sector, or beyond it into
+  // the following source bytes (never past the source's end).
+  uint64_t write = 0;
+  Step step = Step::kMore;
+  // The file no longer keeps headers of its own kind from starting a new file (its end is known
+  // but it stays open, taking no more bytes, until a header or the scan's end finishes it).
+  bool release_guard = false;
+};
+
+inline Fed More(uint64_t write) {
+  return {write, Step::kMore};
+}
+inline Fed Complete(uint64_t write) {
+  return {write, Step::kComplete};
+}
+inline Fed Refuse() {
+  return {0, Step::kRefuse};
+}
+
+inline bool IsSelected(uint64_t selected, uint8_t code) {
+  return (selected & TypeBit(code)) != 0;
+}
+
+// What a format sees of the scan: the sector with its look-behind and look-ahead, the source
+// for structures that lie further away, and its own file so far.
+struct CarveView {
+  const SectorInput& in;
+  ByteSource& source;  // read only: nothing writes through a ByteSource
+  uint64_t written;    // bytes of the open file appended so far
+  uint64_t selected;   // the run's selected types, one bit per type code
+
+  // Bytes of the source from the sector's first byte on.
+  uint64_t SourceRoom() const {
+    const uint64_t start = in.sector * kSectorBytes;
+    const uint64_t size = source.Size();
+    return size > start ? size - start : 0;
+  }
+};
+
+// How a finished file is kept.
+struct Kept {
+  static constexpr uint64_t kNoCut = ~uint64_t{0};
+  bool keep = false;
+  uint64_t cut = kNoCut;            // cut to this length when longer
+  const char* extension = nullptr;  // renamed to this extension (null: as opened)
+};
+
+inline Kept KeepAsIs() {
+  return {true};
+}
+inline Kept Drop() {
+  return {false};
+}
+
+}  // namespace kestrel

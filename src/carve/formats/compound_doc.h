@@ -1,0 +1,28 @@
+#pragma once
+// Compound documents (OLE2: DOC, XLS, PPT): the length is measured from the header and the last
+// FAT sector (found through the DIFAT), read from the source; exactly that many bytes are
+// taken. The name comes from the program named in the document's text: Excel (XLS), Word
+// (DOC), otherwise PPT.
+
+#include <cstdint>
+
+#include "carve/format.h"
+
+namespace kestrel {
+
+enum class DocProgram : uint8_t { kUnknown, kExcel, kWord };
+
+struct CompoundState {
+  uint64_t left = 0;  // bytes still to take
+  DocProgram program = DocProgram::kUnknown;
+  // The header or the FAT says the document cannot lie whole on the source (or is none).
+  bool unmeasurable = false;
+  bool complete = false;
+};
+
+// Measures the document whose header is the sector in `view`.
+CompoundState StartCompound(const CarveView& view);
+Fed FeedCompound(CompoundState& state, const CarveView& view);
+Kept FinishCompound(const CompoundState& state, uint64_t selected);
+
+}  // namespace kestrel

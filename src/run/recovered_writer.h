@@ -1,0 +1,82 @@
+#pragma once
+// The one writer of recovered files, for both recovery modes. It names and creates each file
+// exclusively (never replacing one), writes it through a buffer, cuts it, gives it its final
+// name, lists it (AddRecoveredFile) and counts it, and reports a failed write: message 57441
+// naming the run folder when the disk is full, message 127 naming the file otherwise. A failed
+// write loses that file and stops the run. Its operations are virtual so that carving can be
+// tested and fuzzed into memory.
+
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <string>
+
+#include "platform/output_file.h"
+#include "run/run_context.h"
+
+namespace kestrel {
+
+class RecoveredWriter {
+ public:
+  static constexpr uint64_t kNoCut = std::numeric_limits<uint64_t>::max();
+
+  // `run_folder` ends with "/".
+  RecoveredWriter(RunContext& run, std::string run_folder);
+  virtual ~RecoveredWriter() = default;
+  RecoveredWriter(const RecoveredWriter&) = delete;
+  RecoveredWriter& operator=(const RecoveredWriter&) = delete;
+
+  // A carved file "KES" + number + "." + extension. Numbers go per extension: the first file of
+  // an extension continues after the highest number in the run folder, the number of a file not
+  // kept is used again, and a taken name takes the next number. False when no file could be
+  // created (nothing is reported: the scan goes on without it).
+  virtual bool CreateNumbered(const std::string& extension);
+  // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken.
+  FileErrorCause CreateNamed(const std::string& wanted_path);
+
+  virtual bool is_open() const { return out_.is_open(); }
+  // The name the open file gets when it is kept.
+  const std::string& path() const { return out_.path(); }
+  virtual uint64_t length() const { return out_.Length(); }
+
+  // Appends bytes. False when the file has lost bytes (now or before); the first failure is
+  // reported and stops the run.
+  virtual bool Write(const uint8_t* data, size_t length);
+  // The open file has lost bytes: it can only be discarded.
+  bool failed() const { return failed_; }
+  // A failed write or close stopped the run.
+  bool stopped() const { return stopped_; }
+  void ClearStop() { stopped_ = false; }
+
+  // Closes the open file, cut to `cut` bytes when it is longer, under the next free number of
+  // `extension` when one is given (a carved file whose content names its real type), lists it
+  // with `listed_size` (its length when kNoCut) and counts it. False when the file was lost
+  // (a failure is reported).
+  virtual bool Keep(uint64_t cut = kNoCut, const std::string& extension = {},
+                    uint64_t listed_size = kNoCut);
+  // Deletes the open file; it is never listed.
+  virtual void Discard();
+
+  // The report of a failed write or close; stops the run.
+  void ReportFailure(FileErrorCause cause, const std::string& path);
+
+ protected:
+  RunContext& run() { return run_; }
+  bool failed_ = false;
+  bool stopped_ = false;
+
+ private:
+  uint64_t NextNumber(const std::string& extension);
+  // The next free name of `extension` for a kept file; empty when none is free.
+  std::string FreeNumberedPath(const std::string& extension, uint64_t* number);
+
+  RunContext& run_;
+  std::string run_folder_;
+  OutputFile out_;
+  // The next number to try per extension, and the open carved file's extension and number.
+  std::map<std::string, uint64_t> next_number_;
+  std::string open_extension_;
+  uint64_t open_number_ = 0;
+};
+
+}  // namespace kestrel
