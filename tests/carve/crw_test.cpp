@@ -1,7 +1,7 @@
 // CRW carving: the file ends after its root directory, also when the directory crosses a sector
 // boundary or its first record starts a sector (the record count then lies in the sector before).
 
-#include "carve/crw.h"
+#include "carve/formats/crw.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@ namespace {
 using testing::CarveHarness;
 using testing::Concat;
 using testing::Filler;
-using testing::SectorFeeder;
 
 class Writer {
  public:
@@ -60,14 +59,8 @@ std::vector<uint8_t> MakeCrw(bool big_endian, uint32_t raw, uint32_t thumbnail) 
 
 // Carves `crw` laid at sector 0 with junk after it; returns the sectors the routine took.
 uint64_t Carve(CarveHarness& h, const std::vector<uint8_t>& crw, bool big_endian) {
-  SectorFeeder feeder(Concat({crw, Filler(2048)}));
-  EXPECT_TRUE(h.session.OpenOutput(kCrw, "CRW"));
-  h.session.st.crw_open = true;
-  h.session.st.picture_open = true;
-  h.session.st.file_complete = false;
-  h.session.st.byte_count = 0;
-  h.session.st.big_endian = big_endian;
-  return h.FeedWhileOpen(feeder, [&](const SectorInput& in) { CarveCrw(h.session, in); });
+  h.source.bytes() = Concat({crw, Filler(2048)});
+  return h.Carve(CrwState{big_endian}, "CRW", 0, ~uint64_t{0}, false);
 }
 
 void ExpectListed(CarveHarness& h, const std::vector<uint8_t>& expected) {
@@ -75,10 +68,7 @@ void ExpectListed(CarveHarness& h, const std::vector<uint8_t>& expected) {
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
   EXPECT_EQ(h.run.recovered_count, 1u);
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_FALSE(h.session.st.file_complete);
-  EXPECT_FALSE(h.session.st.crw_open);
-  EXPECT_FALSE(h.session.st.picture_open);
+  EXPECT_FALSE(h.engine.is_open());
 }
 
 TEST(Crw, RootDirectoryCrossingASectorBoundaryIsWrittenWhole) {

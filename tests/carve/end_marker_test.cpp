@@ -1,7 +1,7 @@
 // End-marker carving: real files end exactly after their end sequence, also when it runs into
 // the next sector; look-alikes and filler do not end them; files without an end are not kept.
 
-#include "carve/end_marker.h"
+#include "carve/formats/end_marker.h"
 
 #include <gtest/gtest.h>
 
@@ -13,42 +13,31 @@ namespace {
 using testing::CarveHarness;
 using testing::Concat;
 using testing::Filler;
-using testing::SectorFeeder;
-using Routine = void (*)(CarveSession&, const SectorInput&);
 
 struct Type {
-  uint8_t code;
+  EndMarkerKind kind;
   const char* extension;
-  Routine carve;
-  bool CarveState::*open_flag;  // set by the dispatch at the start; null when none
 };
 
-constexpr Type kMpgType{kMpg, "MPG", CarveMpg, &CarveState::mpg_open};
-constexpr Type kPdfType{kPdf, "PDF", CarvePdf, &CarveState::pdf_open};
-constexpr Type kAsxType{kAsx, "ASX", CarveAsx, nullptr};
-constexpr Type kPngType{kPng, "PNG", CarvePng, &CarveState::png_open};
-constexpr Type kDocType{kDoc, "DOC", CarveOleDoc, nullptr};
-constexpr Type kMp3Type{kMp3, "MP3", CarveMp3, &CarveState::mp3_open};
-constexpr Type kRtfType{kRtf, "RTF", CarveRtf, nullptr};
+constexpr Type kMpgType{EndMarkerKind::kMpg, "MPG"};
+constexpr Type kPdfType{EndMarkerKind::kPdf, "PDF"};
+constexpr Type kAsxType{EndMarkerKind::kAsx, "ASX"};
+constexpr Type kPngType{EndMarkerKind::kPng, "PNG"};
+constexpr Type kDocType{EndMarkerKind::kOleFragment, "DOC"};
+constexpr Type kMp3Type{EndMarkerKind::kMp3, "MP3"};
+constexpr Type kRtfType{EndMarkerKind::kRtf, "RTF"};
 
 // Opens a file of `type` and feeds `image` from sector 0 while the file stays open.
 uint64_t Carve(CarveHarness& h, const Type& type, const std::vector<uint8_t>& image) {
-  SectorFeeder feeder(image);
-  EXPECT_TRUE(h.session.OpenOutput(type.code, type.extension));
-  if (type.open_flag != nullptr) h.session.st.*type.open_flag = true;
-  return h.FeedWhileOpen(feeder, [&](const SectorInput& in) { type.carve(h.session, in); });
+  h.source.bytes() = image;
+  return h.Carve(EndMarkerState{type.kind}, type.extension, 0, ~uint64_t{0}, false);
 }
 
-void ExpectListed(CarveHarness& h, const Type& type, const std::vector<uint8_t>& expected) {
+void ExpectListed(CarveHarness& h, const Type&, const std::vector<uint8_t>& expected) {
   EXPECT_EQ(h.OnlyFile(), expected);
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_FALSE(h.session.st.file_complete);
-  EXPECT_EQ(h.session.st.open_types, 0u);
-  if (type.open_flag != nullptr) {
-    EXPECT_FALSE(h.session.st.*type.open_flag);
-  }
+  EXPECT_FALSE(h.engine.is_open());
 }
 
 void ExpectNothingKept(CarveHarness& h) {
@@ -168,8 +157,8 @@ TEST(EndMarker, PdfInterruptedAfterThePassedOverEofIsKeptAndTheNextPdfStartsAfre
   const auto first_part = Concat({{pdf.begin(), pdf.begin() + 700}, Filler(1024 - 700)});
   CarveHarness h;
   Carve(h, kPdfType, first_part);
-  EXPECT_TRUE(h.session.st.file_open);
-  h.session.FinishCarvedFile(kPdf);  // a new header interrupts it
+  EXPECT_TRUE(h.engine.is_open());
+  h.engine.Finish();  // a new header interrupts it
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, 1024u);
 
@@ -204,10 +193,9 @@ TEST(EndMarker, MpegWithoutEndCodeIsNotKept) {
   ASSERT_FALSE(mpg.empty());
   CarveHarness h;
   EXPECT_EQ(Carve(h, kMpgType, mpg), (mpg.size() + 511) / 512);
-  EXPECT_TRUE(h.session.st.file_open);
-  h.session.FinishCarvedFile(kMpg);
+  EXPECT_TRUE(h.engine.is_open());
+  h.engine.Finish();
   ExpectNothingKept(h);
-  EXPECT_FALSE(h.session.st.mpg_open);
 }
 
 // --- MP3 ---------------------------------------------------------------------------------
@@ -317,10 +305,9 @@ TEST(EndMarker, RtfPatternFollowedByTextIsNotTheEndButMarksTheFileComplete) {
   const auto image = Concat({rtf, std::vector<uint8_t>(600, 0), Filler(400)});
   CarveHarness h;
   EXPECT_EQ(Carve(h, kRtfType, image), (image.size() + 511) / 512);
-  EXPECT_TRUE(h.session.st.file_open);
-  EXPECT_TRUE(h.session.st.file_complete);
+  EXPECT_TRUE(h.engine.is_open());
 
-  h.session.FinishCarvedFile(kRtf);
+  h.engine.Finish();
 
   ASSERT_EQ(h.ui.rows.size(), 1u);
   const auto kept = h.OnlyFile();
@@ -334,7 +321,7 @@ TEST(EndMarker, RtfWithoutClosingPatternIsNotKept) {
   ASSERT_EQ(Find(rtf, "\\par }"), std::string::npos);
   CarveHarness h;
   Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(100, 0)}));
-  h.session.FinishCarvedFile(kRtf);
+  h.engine.Finish();
   ExpectNothingKept(h);
 }
 

@@ -1,7 +1,7 @@
 // MIDI carving: the file ends after the last announced track chunk, whatever follows it, also
 // when a chunk header lies across a sector boundary; an absurd track count does not run away.
 
-#include "carve/midi.h"
+#include "carve/formats/midi.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@ namespace {
 using testing::CarveHarness;
 using testing::Concat;
 using testing::Filler;
-using testing::SectorFeeder;
 
 std::vector<uint8_t> Be32Bytes(uint32_t v) {
   return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
@@ -47,15 +46,10 @@ std::vector<uint8_t> Track(uint32_t length) {
   return Concat({testing::Bytes("MTrk"), Be32Bytes(length), events});
 }
 
-// Feeds the whole image (the header sector with the first flag) and then finishes the file as
-// the driver does at the next header.
+// Feeds the whole image and then finishes the file as the driver does at the next header.
 void CarveAndFinish(CarveHarness& h, const std::vector<uint8_t>& image) {
-  SectorFeeder feeder(image);
-  ASSERT_TRUE(h.session.OpenOutput(kMid, "MID"));
-  h.session.st.mid_open = true;
-  h.session.st.byte_count = 0;
-  feeder.FeedAll([&](const SectorInput& in) { CarveMidi(h.session, in, in.sector == 0); });
-  h.session.FinishCarvedFile(kMid);
+  h.source.bytes() = image;
+  h.Carve(MidiState{}, "MID");
 }
 
 void ExpectListed(CarveHarness& h, const std::vector<uint8_t>& expected) {
@@ -103,7 +97,7 @@ TEST(Midi, MissingLastTrackLeavesTheFileIncompleteAndItIsDeleted) {
   CarveAndFinish(h, Concat({Header(2), Track(300), Filler(800)}));
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_FALSE(h.session.st.mid_open);
+  EXPECT_FALSE(h.engine.is_open());
 }
 
 TEST(Midi, AbsurdTrackLengthCopiesUntilTheDriverFinishes) {

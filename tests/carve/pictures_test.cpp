@@ -1,21 +1,15 @@
 // Picture carving: where JPEG and GIF files end, also when their markers straddle sectors.
 #include <gtest/gtest.h>
 
-#include "carve/pictures.h"
-#include "disk/scan_source.h"
-#include "platform/byte_source.h"
-#include "platform/testing/source_doubles.h"
-#include "support/fake_run_ui.h"
-#include "support/sector_feeder.h"
-#include "support/temp_dir.h"
+#include "carve/formats/pictures.h"
+#include "support/carve_harness.h"
 
 namespace kestrel {
 namespace {
 
-using testing::FakeRunUi;
+using testing::CarveHarness;
 using testing::ReadFileBytes;
 using testing::SectorFeeder;
-using testing::TempDir;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -52,95 +46,67 @@ Bytes MakeJfif(size_t header_bytes, size_t scan_bytes) {
   return jpeg;
 }
 
-class PictureCarving : public ::testing::Test {
- protected:
-  PictureCarving() : source_(Bytes{}), run_(ui_), session_(run_, source_) {
-    session_.run_folder = dir_.path() + "/";
-  }
+// The header sector opens the file with the start values the dispatch gives it; the later
+// sectors follow while it stays open. The file is not finished at the end of the image.
+void CarveImage(CarveHarness& h, FormatState state, const char* extension) {
+  h.Carve(std::move(state), extension, 0, ~uint64_t{0}, false);
+}
 
-  void OpenJpeg() {
-    ASSERT_TRUE(session_.OpenOutput(kJpg, "JPG"));
-    session_.st.jpeg_open = true;
-  }
+void WalkJfif(CarveHarness& h) {
+  const Bytes& image = h.source.bytes();
+  CarveImage(h, StartJfif(static_cast<uint32_t>(image[4] << 8 | image[5])), "JPG");
+}
 
-  // Feeds the image's sectors to the JFIF walk as the dispatch and continuation do.
-  void WalkJfif(const Bytes& image) {
-    OpenJpeg();
-    session_.st.jfif_walk = true;
-    session_.st.jfif_in_scan = false;
-    session_.st.byte_count = static_cast<uint64_t>(image[4] << 8 | image[5]) + 4;
-    SectorFeeder(image).FeedAll([&](const SectorInput& in) {
-      if (session_.st.open_types != 0) CarveJfif(session_, in);
-    });
-  }
-
-  void SearchJpeg(const Bytes& image) {
-    OpenJpeg();
-    session_.st.byte_count = 0;
-    bool first = true;
-    SectorFeeder(image).FeedAll([&](const SectorInput& in) {
-      if (first) {
-        CarveJpegToEoi(session_, in);
-        first = false;
-      } else if (session_.st.open_types != 0) {
-        ContinuePicture(session_, in, kJpg);
-      }
-    });
-  }
-
-  TempDir dir_;
-  MemorySource source_;
-  FakeRunUi ui_;
-  RunContext run_;
-  CarveSession session_;
-};
-
-TEST_F(PictureCarving, JfifEndsAtItsEoiAndIsListedAtOnce) {
+TEST(PictureCarving, JfifEndsAtItsEoiAndIsListedAtOnce) {
   Bytes jpeg = MakeJfif(200, 100);  // SOS and EOI in the first sector
   Bytes image = jpeg;
   image.resize(2048, 0x55);
-  WalkJfif(image);
-  ASSERT_EQ(ui_.rows.size(), 1u) << "listed before the next sector arrives";
-  EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), jpeg);
-  EXPECT_EQ(session_.st.open_types, 0u);
-  EXPECT_EQ(run_.recovered_count, 1u);
+  CarveHarness h(image);
+  const SectorFeeder feeder(image);
+  ASSERT_TRUE(h.engine.Open("JPG", kGuardNone, StartJfif(16), feeder.At(0)));
+  ASSERT_EQ(h.ui.rows.size(), 1u) << "listed before the next sector arrives";
+  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
+  EXPECT_FALSE(h.engine.is_open());
+  EXPECT_EQ(h.run.recovered_count, 1u);
 }
 
-TEST_F(PictureCarving, JfifSegmentEndingOnTheSectorBoundaryContinuesWithTheNextMarker) {
+TEST(PictureCarving, JfifSegmentEndingOnTheSectorBoundaryContinuesWithTheNextMarker) {
   Bytes jpeg = MakeJfif(512, 900);  // the segments before the scan end exactly at byte 512
   ASSERT_EQ(jpeg[512], 0xFF);
   ASSERT_EQ(jpeg[513], 0xDA);
   Bytes image = jpeg;
   image.resize(4096, 0);
-  WalkJfif(image);
-  ASSERT_EQ(ui_.rows.size(), 1u);
-  EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), jpeg);
+  CarveHarness h(image);
+  WalkJfif(h);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
 }
 
-TEST_F(PictureCarving, JfifWithoutEoiIsNotKept) {
+TEST(PictureCarving, JfifWithoutEoiIsNotKept) {
   Bytes jpeg = MakeJfif(300, 2000);
   jpeg.erase(jpeg.end() - 2, jpeg.end());  // no EOI
-  WalkJfif(jpeg);
-  EXPECT_TRUE(ui_.rows.empty());
-  session_.FinishCarvedFile(kJpg);
-  EXPECT_TRUE(ui_.rows.empty());
-  EXPECT_TRUE(testing::ListFiles(dir_.path()).empty());
+  CarveHarness h(jpeg);
+  WalkJfif(h);
+  EXPECT_TRUE(h.ui.rows.empty());
+  h.engine.Finish();
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_TRUE(h.Files().empty());
 }
 
-TEST_F(PictureCarving, EoiStraddlingTwoSectorsIsFoundInTheFirst) {
+TEST(PictureCarving, EoiStraddlingTwoSectorsIsFoundInTheFirst) {
   Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xDB};
   jpeg.resize(511, 0x20);
   Append(jpeg, {0xFF, 0xD9});  // FF is the last byte of sector 0, D9 the first of sector 1
   Bytes image = jpeg;
   image.resize(1536, 0x33);
-  SearchJpeg(image);
-  EXPECT_EQ(session_.st.end_offset, 513u);
-  session_.FinishCarvedFile(kJpg);
-  ASSERT_EQ(ui_.rows.size(), 1u);
-  EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), jpeg);
+  CarveHarness h(image);
+  CarveImage(h, StartJpegSearch(), "JPG");
+  h.engine.Finish();
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
 }
 
-TEST_F(PictureCarving, ExifJpegEndsAtTheMainEoiNotTheThumbnails) {
+TEST(PictureCarving, ExifJpegEndsAtTheMainEoiNotTheThumbnails) {
   Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE1};
   jpeg.resize(300, 0x20);
   Append(jpeg, {0xFF, 0xD8, 0x01, 0xFF, 0xD9});  // the thumbnail, in sector 0
@@ -148,55 +114,54 @@ TEST_F(PictureCarving, ExifJpegEndsAtTheMainEoiNotTheThumbnails) {
   Append(jpeg, {0xFF, 0xD9});  // the main image's end, in sector 2
   Bytes image = jpeg;
   image.resize(3072, 0x44);
-  SearchJpeg(image);
-  session_.FinishCarvedFile(kJpg);
-  ASSERT_EQ(ui_.rows.size(), 1u);
-  EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), jpeg);
+  CarveHarness h(image);
+  CarveImage(h, StartJpegSearch(), "JPG");
+  h.engine.Finish();
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
 }
 
-TEST_F(PictureCarving, SizeCapEndsAPictureAtItsLastMarker) {
+TEST(PictureCarving, SizeCapEndsAPictureAtItsLastMarker) {
   Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xDB};
   jpeg.resize(1000, 0x20);
   Append(jpeg, {0xFF, 0xD9});
   Bytes image = jpeg;
   image.resize(kPictureSizeCap + 4096, 0x44);  // no further marker: the scan runs into the cap
-  SearchJpeg(image);
-  ASSERT_EQ(ui_.rows.size(), 1u) << "finished as complete at the cap";
-  EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), jpeg);
-  EXPECT_EQ(session_.st.open_types, 0u);
+  CarveHarness h(image);
+  CarveImage(h, StartJpegSearch(), "JPG");
+  ASSERT_EQ(h.ui.rows.size(), 1u) << "finished as complete at the cap";
+  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
+  EXPECT_FALSE(h.engine.is_open());
 }
 
-TEST_F(PictureCarving, PictureReachingTheCapWithoutAnyMarkerIsNotKept) {
-  // An earlier file's end offset must never cut this one.
-  session_.st.end_offset = 700;
-  Bytes image = {0xFF, 0xD8, 0xFF, 0xDB};
-  image.resize(kPictureSizeCap + 4096, 0x44);
-  SearchJpeg(image);
-  EXPECT_TRUE(ui_.rows.empty());
-  EXPECT_TRUE(testing::ListFiles(dir_.path()).empty());
+TEST(PictureCarving, PictureReachingTheCapWithoutAnyMarkerIsNotKept) {
+  // An earlier picture's end must never cut this one.
+  Bytes earlier = {0xFF, 0xD8, 0xFF, 0xDB};
+  earlier.resize(698, 0x20);
+  Append(earlier, {0xFF, 0xD9});
+  earlier.resize(1024, 0);
+  Bytes image = earlier;
+  Append(image, {0xFF, 0xD8, 0xFF, 0xDB});
+  image.resize(1024 + kPictureSizeCap + 4096, 0x44);
+  CarveHarness h(image);
+  h.Carve(StartJpegSearch(), "JPG", 0, 2);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  h.Carve(StartJpegSearch(), "JPG", 2);
+  EXPECT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.Files().size(), 1u);
 }
 
-TEST_F(PictureCarving, GifEndsAtBlockTerminatorAndTrailer) {
+TEST(PictureCarving, GifEndsAtBlockTerminatorAndTrailer) {
   Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
   gif.resize(800, 0x07);
   Append(gif, {0x00, 0x3B});
   Bytes image = gif;
   image.resize(2048, 0x09);
-  ASSERT_TRUE(session_.OpenOutput(kGif, "GIF"));
-  session_.st.byte_count = 0;
-  bool first = true;
-  SectorFeeder(image).FeedAll([&](const SectorInput& in) {
-    if (first) {
-      CarveGifToTrailer(session_, in);
-      first = false;
-    } else {
-      ContinuePicture(session_, in, kGif);
-    }
-  });
-  session_.FinishCarvedFile(kGif);
-  ASSERT_EQ(ui_.rows.size(), 1u);
-  EXPECT_EQ(ui_.rows[0].name, "KES00001.GIF");
-  EXPECT_EQ(ReadFileBytes(ui_.rows[0].full_path), gif);
+  CarveHarness h(image);
+  h.Carve(StartGifSearch(), "GIF");
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].name, "KES00001.GIF");
+  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), gif);
 }
 
 }  // namespace

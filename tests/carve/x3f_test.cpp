@@ -1,7 +1,7 @@
 // X3F carving: the file ends after its "SECd" directory and the directory offset that follows it,
 // wherever the directory lies against sector boundaries and however many sectors it spans.
 
-#include "carve/x3f.h"
+#include "carve/formats/x3f.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@ namespace {
 using testing::CarveHarness;
 using testing::Concat;
 using testing::Filler;
-using testing::SectorFeeder;
 
 std::vector<uint8_t> Le32Bytes(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
@@ -32,24 +31,15 @@ std::vector<uint8_t> MakeX3f(size_t directory_at, uint32_t entries) {
 }
 
 uint64_t Carve(CarveHarness& h, const std::vector<uint8_t>& file) {
-  SectorFeeder feeder(Concat({file, Filler(1024), MakeX3f(600, 2)}));
-  EXPECT_TRUE(h.session.OpenOutput(kX3f, "X3F"));
-  h.session.st.x3f_open = true;
-  h.session.st.picture_open = true;
-  h.session.st.x3f_tail = 0;
-  h.session.st.byte_count = 0;
-  return h.FeedWhileOpen(feeder, [&](const SectorInput& in) { CarveX3f(h.session, in); });
+  h.source.bytes() = Concat({file, Filler(1024), MakeX3f(600, 2)});
+  return h.Carve(X3fState{}, "X3F", 0, ~uint64_t{0}, false);
 }
 
 void ExpectListed(CarveHarness& h, const std::vector<uint8_t>& expected) {
   EXPECT_EQ(h.OnlyFile(), expected);
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
-  EXPECT_EQ(h.session.st.byte_count, expected.size());
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_FALSE(h.session.st.x3f_open);
-  EXPECT_FALSE(h.session.st.picture_open);
-  EXPECT_EQ(h.session.st.x3f_tail, 0u);
+  EXPECT_FALSE(h.engine.is_open());
 }
 
 TEST(X3f, DirectoryNearASectorEndIsWrittenWholeOverTwoSectors) {
@@ -78,8 +68,8 @@ TEST(X3f, AbsurdEntryCountIsNotKept) {
   std::fill(x3f.begin() + 708, x3f.begin() + 712, uint8_t{0xFF});
   CarveHarness h;
   Carve(h, Concat({x3f, Filler(8 * 512)}));
-  EXPECT_TRUE(h.session.st.file_open);
-  h.session.FinishCarvedFile(kX3f);
+  EXPECT_TRUE(h.engine.is_open());
+  h.engine.Finish();
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
 }
