@@ -12,6 +12,7 @@
 #include "disk/fat_folders.h"
 #include "disk/source_rows.h"
 #include "platform/byte_source.h"
+#include "platform/text_trim.h"
 
 namespace kestrel {
 namespace {
@@ -21,13 +22,6 @@ constexpr size_t kMaxAutorunLabel = 260;
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
-}
-
-std::string Trim(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return {};
-  size_t end = text.find_last_not_of(" \t\r\n");
-  return text.substr(begin, end - begin + 1);
 }
 
 // Whether `text` is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
@@ -117,7 +111,7 @@ std::string ReadAutorunLabel(const std::string& mount_point) {
   bool in_autorun = false;
   std::string line;
   while (std::getline(file, line)) {
-    line = Trim(line);
+    line = std::string(Trim(line));
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[') {
       in_autorun = Upper(line) == "[AUTORUN]";
@@ -125,8 +119,8 @@ std::string ReadAutorunLabel(const std::string& mount_point) {
     }
     const size_t equals = line.find('=');
     if (!in_autorun || equals == std::string::npos) continue;
-    if (Upper(Trim(line.substr(0, equals))) != "LABEL") continue;
-    std::string value = Trim(line.substr(equals + 1));
+    if (Upper(std::string(Trim(line.substr(0, equals)))) != "LABEL") continue;
+    std::string value(Trim(line.substr(equals + 1)));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }

@@ -1,3 +1,4 @@
+#include "platform/text_trim.h"
 #include "platform/device_map_file.h"
 
 #include <cstdlib>
@@ -12,11 +13,9 @@ namespace {
 constexpr size_t kMaxMapFileBytes = 1024 * 1024;
 constexpr std::string_view kRemovable = "removable";
 
-std::string_view Trim(std::string_view text) {
-  size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
+// Lines of this file are trimmed of blanks and a CR, not of other line ends.
+std::string_view TrimLine(std::string_view text) {
+  return Trim(text, " \t\r");
 }
 
 bool IsBlank(char c) {
@@ -39,7 +38,7 @@ bool ParsePathAndFlag(std::string_view text, std::string* path, bool* removable,
       return false;
     }
     *path = std::string(text.substr(1, close - 1));
-    rest = Trim(text.substr(close + 1));
+    rest = TrimLine(text.substr(close + 1));
     if (rest == kRemovable) {
       *removable = true;
     } else if (!rest.empty()) {
@@ -50,7 +49,7 @@ bool ParsePathAndFlag(std::string_view text, std::string* path, bool* removable,
     if (text.size() > kRemovable.size() && text.ends_with(kRemovable) &&
         IsBlank(text[text.size() - kRemovable.size() - 1])) {
       *removable = true;
-      text = Trim(text.substr(0, text.size() - kRemovable.size()));
+      text = TrimLine(text.substr(0, text.size() - kRemovable.size()));
     }
     *path = std::string(text);
   }
@@ -66,7 +65,7 @@ bool ParseEntry(std::string_view line, DeviceMapEntry* entry, std::string* why) 
   size_t blank = line.find_first_of(" \t");
   std::string_view word = line.substr(0, blank);
   std::string_view rest =
-      blank == std::string_view::npos ? std::string_view{} : Trim(line.substr(blank));
+      blank == std::string_view::npos ? std::string_view{} : TrimLine(line.substr(blank));
   char letter = word.size() == 2 && word[1] == ':' ? UpperLetter(word[0]) : 0;
   if (letter >= 'A' && letter <= 'Z') {
     entry->kind = DeviceMapEntry::Kind::kVolume;
@@ -96,7 +95,7 @@ DeviceMapFile ParseDeviceMap(std::string_view text, const std::string& map_path)
   while (pos <= text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view line = Trim(text.substr(pos, end - pos));
+    std::string_view line = TrimLine(text.substr(pos, end - pos));
     pos = end + 1;
     ++line_number;
     if (line.empty() || line.front() == '#') continue;

@@ -1,3 +1,4 @@
+#include "platform/text_trim.h"
 #include "platform/reg_file.h"
 
 #include <algorithm>
@@ -16,11 +17,9 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   });
 }
 
-std::string_view Trim(std::string_view text) {
-  size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
+// Lines of this file are trimmed of blanks and a CR, not of other line ends.
+std::string_view TrimLine(std::string_view text) {
+  return Trim(text, " \t\r");
 }
 
 int HexDigit(char c) {
@@ -53,12 +52,12 @@ std::optional<std::string> ReadQuoted(std::string_view text, size_t* pos) {
 
 std::optional<std::vector<uint8_t>> ParseHexList(std::string_view list) {
   std::vector<uint8_t> bytes;
-  list = Trim(list);
+  list = TrimLine(list);
   if (list.empty()) return bytes;
   size_t start = 0;
   while (true) {
     size_t comma = list.find(',', start);
-    std::string_view item = Trim(list.substr(
+    std::string_view item = TrimLine(list.substr(
         start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     if (item.size() != 2 || HexDigit(item[0]) < 0 || HexDigit(item[1]) < 0) return std::nullopt;
     bytes.push_back(static_cast<uint8_t>(HexDigit(item[0]) * 16 + HexDigit(item[1])));
@@ -68,7 +67,7 @@ std::optional<std::vector<uint8_t>> ParseHexList(std::string_view list) {
 }
 
 std::optional<uint32_t> ParseDword(std::string_view digits) {
-  digits = Trim(digits);
+  digits = TrimLine(digits);
   if (digits.empty() || digits.size() > 8) return std::nullopt;
   uint32_t value = 0;
   for (char c : digits) {
@@ -102,7 +101,7 @@ class Parser {
     bool key_removed = false;
     std::string_view line;
     while (NextLine(&line)) {
-      line = Trim(line);
+      line = TrimLine(line);
       if (line.empty() || line.front() == ';') continue;
       if (!header_seen) {
         if (line != kRegFileHeader)
@@ -169,9 +168,9 @@ class Parser {
       if (!name) return Error("a value name without its closing quote");
       value.name = std::move(*name);
     }
-    std::string_view rest = Trim(line.substr(pos));
+    std::string_view rest = TrimLine(line.substr(pos));
     if (rest.empty() || rest.front() != '=') return Error("a value without \"=\"");
-    rest = Trim(rest.substr(1));
+    rest = TrimLine(rest.substr(1));
     *erase = rest == "-";
     if (!*erase && !ParseData(rest, &value)) return false;
     *out = std::move(value);
@@ -183,7 +182,7 @@ class Parser {
       size_t pos = 0;
       std::optional<std::string> text = ReadQuoted(data, &pos);
       if (!text) return Error("a string without its closing quote");
-      if (!Trim(data.substr(pos)).empty()) return Error("text after a string's closing quote");
+      if (!TrimLine(data.substr(pos)).empty()) return Error("text after a string's closing quote");
       value->type = RegValue::Type::kString;
       value->text = std::move(*text);
       return true;
@@ -213,12 +212,12 @@ class Parser {
       return Error("unknown value data");
     }
     // Long hex lists continue on the next lines after a trailing backslash.
-    std::string list(Trim(data.substr(colon + 1)));
+    std::string list(TrimLine(data.substr(colon + 1)));
     std::string_view next;
     while (!list.empty() && list.back() == '\\') {
       list.pop_back();
       if (!NextLine(&next)) return Error("a continued hex list at the end of the file");
-      list += Trim(next);
+      list += TrimLine(next);
     }
     std::optional<std::vector<uint8_t>> bytes = ParseHexList(list);
     if (!bytes) return Error("a hex list that is not two-digit bytes separated by commas");

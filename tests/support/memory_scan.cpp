@@ -1,0 +1,34 @@
+#include "support/memory_scan.h"
+
+#include <algorithm>
+
+#include "carve/carve_engine.h"
+#include "platform/testing/source_doubles.h"
+#include "run/run_context.h"
+#include "run/silent_run_ui.h"
+#include "scan/chunk_reader.h"
+#include "scan/dispatch.h"
+#include "scan/raw_scan.h"
+
+namespace kestrel::testing {
+
+std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
+                                              uint64_t selected) {
+  MemorySource source(image);
+  SilentRunUi ui;
+  RunContext run(ui);
+  MemoryWriter writer(run);
+  CarveEngine engine(writer, source, selected);
+  const uint64_t sectors = (image.size() + 511) / 512;
+  ChunkReader reader(source, sectors);
+  for (uint64_t sector = 0; sector < sectors; sector += kChunkSectors) {
+    const uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, sectors - sector));
+    reader.Load(sector, count);
+    for (uint32_t i = 0; i < count; ++i) DispatchSector(engine, reader.Sector(sector + i));
+  }
+  engine.Finish();
+  return writer.kept();
+}
+
+}  // namespace kestrel::testing
