@@ -1,4 +1,4 @@
-#include "carve/compound_doc.h"
+#include "carve/formats/compound_doc.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 
 #include "support/carve_harness.h"
 #include "support/param_names.h"
-#include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
 
@@ -17,7 +16,6 @@ namespace {
 
 using testing::CarveHarness;
 using testing::ImageWithFileAt;
-using testing::SectorFeeder;
 using testing::StructuredSample;
 
 constexpr uint64_t kFileSector = 2;
@@ -80,22 +78,14 @@ CompoundFile MakeCompound(uint64_t sectors, uint16_t shift = 9, uint32_t mini_fa
   return f;
 }
 
-// Opens the document as the dispatch does (extension PPT, type 24), measures it and feeds
-// sectors while the file is open; the image's end finishes a file still open.
+// Opens the document as the dispatch does (extension PPT), measured from its header, and feeds
+// sectors while the file is open; the image's end finishes a file still open. Returns the
+// measured length (0: not measurable).
 uint64_t CarveCompound(CarveHarness& h, uint64_t first = kFileSector) {
-  CarveSession& s = h.session;
-  const SectorFeeder feeder(h.source.bytes());
-  EXPECT_TRUE(s.OpenOutput(kPpt, "PPT"));
-  s.st.ole_open = true;
-  s.st.picture_open = true;
-  const SectorInput in = feeder.At(first);
-  const uint64_t measured = MeasureCompoundFile(s, in);
-  EXPECT_EQ(measured, s.st.byte_count);
-  CarveCompoundDoc(s, in, kPpt);
-  for (uint64_t sector = first + 1; s.st.file_open && sector < feeder.sector_count(); ++sector) {
-    CarveCompoundDoc(s, feeder.At(sector), kPpt);
-  }
-  if (s.st.file_open) s.FinishCarvedFile(kPpt);
+  const CompoundState state =
+      h.StartAt(first, [](const CarveView& view) { return StartCompound(view); });
+  const uint64_t measured = state.unmeasurable ? 0 : state.left;
+  h.Carve(state, "PPT", first);
   return measured;
 }
 
@@ -126,10 +116,6 @@ TEST_P(OfficeDocument, ComesBackWholeUnderItsProgramsExtension) {
   EXPECT_EQ(h.ui.rows[0].name, c.name);
   EXPECT_EQ(h.ui.rows[0].bytes, original.size());
   EXPECT_EQ(h.run.recovered_count, 1u);
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_FALSE(h.session.st.ole_open);
-  EXPECT_FALSE(h.session.st.picture_open);
-  EXPECT_EQ(h.session.st.open_types, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(LibreOffice, OfficeDocument,
@@ -150,13 +136,11 @@ class UnselectedProgram : public ::testing::TestWithParam<SelectionCase> {};
 
 TEST_P(UnselectedProgram, DocumentDisappears) {
   const SelectionCase& c = GetParam();
-  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector, 4096));
-  h.session.selected_mask = c.selected;
+  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector, 4096), c.selected);
   CarveCompound(h);
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-  EXPECT_FALSE(h.session.st.file_open);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -168,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CompoundDoc, DocumentWithoutProgramTextIsKeptAsPptWhenPptIsSelected) {
   const CompoundFile f = MakeCompound(12);
-  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096));
-  h.session.selected_mask = TypeBit(kPpt);
+  CarveHarness h(ImageWithFileAt(f.bytes, kFileSector, 4096), TypeBit(kPpt));
   CarveCompound(h);
   ASSERT_EQ(h.Files(), Names({"KES00001.PPT"}));
   EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
@@ -275,9 +258,6 @@ void ExpectDropped(CarveHarness& h) {
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_FALSE(h.session.st.ole_open);
-  EXPECT_EQ(h.session.st.open_types, 0u);
 }
 
 TEST(CompoundDocBadInput, FatCountFarBeyondTheSource) {

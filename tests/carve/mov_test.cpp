@@ -1,4 +1,4 @@
-#include "carve/mov.h"
+#include "carve/formats/mov.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@ namespace kestrel {
 namespace {
 
 using testing::CarveHarness;
+using testing::Concat;
 using testing::ImageWithFileAt;
 using testing::SectorFeeder;
 using testing::StructuredSample;
@@ -26,14 +27,7 @@ constexpr uint64_t kFileSector = 2;
 // with `finish_at_end` the end finishes a movie still open, as a new header or the scan's end.
 void CarveMovie(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = UINT64_MAX,
                 bool finish_at_end = true) {
-  CarveSession& s = h.session;
-  h.CarveFrom(
-      kMov, "MOV", first, last, finish_at_end,
-      [&](const SectorInput&) {
-        s.st.mov_open = true;
-        StartMov(s);
-      },
-      [&](const SectorInput& in) { CarveMov(s, in, kMov); });
+  h.Carve(MovState{}, "MOV", first, last, finish_at_end);
 }
 
 std::vector<std::string> Names(const std::vector<std::string>& names) {
@@ -61,12 +55,6 @@ std::vector<uint8_t> WideAtom(const char* type, uint64_t size, size_t stored) {
   return atom;
 }
 
-std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
-  std::vector<uint8_t> all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Movies made by ffmpeg, moov after the media data and before it.
 
@@ -81,8 +69,6 @@ TEST_P(FfmpegMovie, ComesBackByteForByte) {
   EXPECT_EQ(h.FileBytes("KES00001.MOV"), original);
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, original.size());
-  EXPECT_FALSE(h.session.st.mov_open);
-  EXPECT_FALSE(h.session.st.file_open);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, FfmpegMovie, ::testing::Values("moov_last.mov", "moov_first.mov"),
@@ -133,20 +119,15 @@ TEST(MovWalk, ExtendedSizeBeyondFourGibIsCarriedWhole) {
     }
     uint64_t Size() const override { return uint64_t{6} << 30; }
   } source;
-  testing::FakeRunUi ui;
-  RunContext run(ui);
-  testing::TempDir dir;
-  CarveSession s(run, source);
-  s.run_folder = dir.path() + "/";
   const uint64_t size = (uint64_t{5} << 30) + 123;
   const std::vector<uint8_t> first = ImageWithFileAt(WideAtom("mdat", size, 512), 0);
   const SectorFeeder feeder(first);
-  ASSERT_TRUE(s.OpenOutput(kMov, "MOV"));
-  StartMov(s);
-  CarveMov(s, feeder.At(0), kMov);
-  EXPECT_TRUE(s.st.file_open);
-  EXPECT_EQ(s.st.mov.atom_left, size - 512);
-  s.FinishCarvedFile(kMov);
+  const SectorInput in = feeder.At(0);
+  MovState state;
+  const Fed fed = FeedMov(state, CarveView{in, source, 0, kAllFileTypesMask});
+  EXPECT_EQ(fed.step, Step::kMore);
+  EXPECT_EQ(fed.write, 512u);
+  EXPECT_EQ(state.atom_left, size - 512);
 }
 
 TEST(MovWalk, ZeroSizeEndsTheMovieEvenForAKnownType) {
@@ -193,13 +174,12 @@ TEST(MovWalk, SecondMovieWalksFromItsOwnFirstAtom) {
 // ---------------------------------------------------------------------------------------------
 // Bad input: no file listed that was not written whole.
 
+// Run without the finish at the end: the movie itself must have ended.
 void ExpectNothingKept(CarveHarness& h) {
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-  EXPECT_FALSE(h.session.st.mov_open);
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_EQ(h.session.st.open_types, 0u);
+  EXPECT_FALSE(h.engine.is_open());
 }
 
 TEST(MovBadInput, SixtyFourBitSizeOfTwoToTheSixtyThirdIsDroppedAtOnce) {

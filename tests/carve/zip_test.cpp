@@ -1,4 +1,4 @@
-#include "carve/zip.h"
+#include "carve/formats/zip.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 
 #include "support/carve_harness.h"
 #include "support/param_names.h"
-#include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
 
@@ -16,7 +15,6 @@ namespace {
 
 using testing::CarveHarness;
 using testing::ImageWithFileAt;
-using testing::SectorFeeder;
 using testing::StructuredSample;
 
 constexpr uint64_t kFileSector = 2;
@@ -25,14 +23,7 @@ constexpr uint64_t kFileSector = 2;
 // `finish_at_end` the image's end finishes an archive still open, as the scan's end does.
 void CarveArchive(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = UINT64_MAX,
                   bool finish_at_end = true) {
-  CarveSession& s = h.session;
-  h.CarveFrom(
-      kZip, "ZIP", first, last, finish_at_end,
-      [&](const SectorInput&) {
-        s.st.zip_open = true;
-        StartZip(s);
-      },
-      [&](const SectorInput& in) { CarveZip(s, in); });
+  h.Carve(ZipState{}, "ZIP", first, last, finish_at_end);
 }
 
 std::vector<std::string> Names(const std::vector<std::string>& names) {
@@ -113,8 +104,7 @@ TEST_P(OfficeArchive, ComesBackWholeUnderItsOfficeName) {
   const std::vector<uint8_t> original = StructuredSample(c.file);
   ASSERT_FALSE(original.empty()) << c.file;
   for (uint64_t selected : {kAllFileTypesMask, TypeBit(c.type)}) {
-    CarveHarness h(ImageWithFileAt(original, kFileSector));
-    h.session.selected_mask = selected;
+    CarveHarness h(ImageWithFileAt(original, kFileSector), selected);
     CarveArchive(h);
     ASSERT_EQ(h.Files(), Names({c.name}));
     EXPECT_EQ(h.FileBytes(c.name), original);
@@ -122,21 +112,16 @@ TEST_P(OfficeArchive, ComesBackWholeUnderItsOfficeName) {
     EXPECT_EQ(h.ui.rows[0].name, c.name);
     EXPECT_EQ(h.ui.rows[0].bytes, original.size());
     EXPECT_EQ(h.run.recovered_count, 1u);
-    EXPECT_FALSE(h.session.st.zip_open);
-    EXPECT_FALSE(h.session.st.file_open);
-    EXPECT_EQ(h.session.st.open_types, 0u);
   }
 }
 
 TEST_P(OfficeArchive, IsDeletedWhenOnlyZipIsSelected) {
   const OfficeCase& c = GetParam();
-  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector));
-  h.session.selected_mask = TypeBit(kZip);
+  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector), TypeBit(kZip));
   CarveArchive(h);
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-  EXPECT_FALSE(h.session.st.zip_open);
 }
 
 INSTANTIATE_TEST_SUITE_P(Office, OfficeArchive,
@@ -200,13 +185,12 @@ INSTANTIATE_TEST_SUITE_P(MadeByZip, PlainArchive,
                          });
 
 TEST(ZipPlain, IsDeletedWhenZipIsNotSelected) {
-  CarveHarness h(ImageWithFileAt(StructuredSample("stored.zip"), kFileSector));
-  h.session.selected_mask = kAllFileTypesMask & ~TypeBit(kZip);
+  CarveHarness h(ImageWithFileAt(StructuredSample("stored.zip"), kFileSector),
+                 kAllFileTypesMask & ~TypeBit(kZip));
   CarveArchive(h);
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-  EXPECT_FALSE(h.session.st.zip_open);
 }
 
 TEST(ZipPlain, EndRecordInTheLastBytesOfASectorIsWrittenWhole) {
@@ -260,8 +244,6 @@ TEST(ZipBadInput, ArchiveWhoseEndRecordNeverComesIsDeleted) {
   CarveArchive(h);
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_FALSE(h.session.st.zip_open);
-  EXPECT_FALSE(h.session.st.file_open);
 }
 
 // The source ends (on a sector boundary, as every source does) inside the record or its comment.
@@ -269,11 +251,11 @@ void ExpectDroppedWhenSourceEndsAfter(const std::vector<uint8_t>& archive, size_
   std::vector<uint8_t> image = ImageWithFileAt(archive, kFileSector, 0);
   image.resize((kFileSector + sectors) * 512);
   CarveHarness h(image);
-  CarveArchive(h);
+  // Refused with the sector of its end record, not left open to the source's end.
+  CarveArchive(h, kFileSector, UINT64_MAX, /*finish_at_end=*/false);
+  EXPECT_FALSE(h.engine.is_open());
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_FALSE(h.session.st.zip_open);
-  EXPECT_FALSE(h.session.st.file_open);
 }
 
 TEST(ZipBadInput, SourceEndingInsideTheCommentDropsTheArchive) {

@@ -2,7 +2,7 @@
 // written to exactly their stated length and listed; absurd and empty lengths, and write
 // failures, lose nothing and list nothing wrong.
 
-#include "carve/counted_file.h"
+#include "carve/formats/counted.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 
 #include "run/messages.h"
 #include "support/carve_harness.h"
@@ -62,18 +63,19 @@ struct CountedCase {
   const char* tool;
   const char* command;  // writes "out" in the current folder
   const char* extension;
-  uint8_t code;
   uint64_t (*length)(const std::vector<uint8_t>&);
 };
 
-// Carves `file` laid at sector 0 of a source with two sectors of junk after it, as the dispatch
-// starts it; returns the sectors the routine took.
-uint64_t CarveLaidOut(CarveHarness& h, const std::vector<uint8_t>& file, const char* extension,
-                      uint8_t code, uint64_t length) {
-  SectorFeeder feeder(Concat({file, Filler(1024)}));
-  EXPECT_TRUE(h.session.OpenOutput(code, extension));
-  h.session.st.byte_count = length;
-  return h.FeedWhileOpen(feeder, [&](const SectorInput& in) { CarveCountedFile(h.session, in); });
+// `file` laid at sector 0 of a source with two sectors of junk after it.
+std::vector<uint8_t> LaidOut(const std::vector<uint8_t>& file) {
+  return Concat({file, Filler(1024)});
+}
+
+// Carves the file at sector 0 of the harness's source as the dispatch starts it, with the
+// length its header states; returns the sectors the file took.
+uint64_t CarveLaidOut(CarveHarness& h, const char* extension, uint64_t length) {
+  return h.Carve(CountedState{length}, extension, 0, std::numeric_limits<uint64_t>::max(),
+                 /*finish_at_end=*/false);
 }
 
 void ExpectKeptWhole(CarveHarness& h, const std::vector<uint8_t>& expected) {
@@ -81,8 +83,7 @@ void ExpectKeptWhole(CarveHarness& h, const std::vector<uint8_t>& expected) {
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
   EXPECT_EQ(h.run.recovered_count, 1u);
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_EQ(h.session.st.open_types, 0u);
+  EXPECT_FALSE(h.engine.is_open());
   EXPECT_TRUE(h.ui.messages.empty());
 }
 
@@ -91,14 +92,14 @@ class CountedToolFile : public ::testing::TestWithParam<CountedCase> {};
 TEST_P(CountedToolFile, IsWrittenToItsStatedLength) {
   const CountedCase& c = GetParam();
   if (!testing::HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
-  CarveHarness h;
   testing::TempDir work;
   ASSERT_EQ(testing::RunCommand("cd '" + work.path() + "' && " + c.command), 0);
   const auto file = testing::ReadFileBytes(work / "out");
   ASSERT_GT(file.size(), 0u);
   ASSERT_EQ(c.length(file), file.size()) << "the tool's header does not state its length";
+  CarveHarness h(LaidOut(file));
 
-  const uint64_t fed = CarveLaidOut(h, file, c.extension, c.code, c.length(file));
+  const uint64_t fed = CarveLaidOut(h, c.extension, c.length(file));
 
   EXPECT_EQ(fed, (file.size() + 511) / 512);
   ExpectKeptWhole(h, file);
@@ -108,29 +109,29 @@ INSTANTIATE_TEST_SUITE_P(
     Tools, CountedToolFile,
     ::testing::Values(
         CountedCase{"Wav", "sox", "sox -n -r 8000 -b 16 -c 1 -t wav out synth 0.2 sine 440", "WAV",
-                    kWav, RiffLength},
+                    RiffLength},
         CountedCase{"Aiff", "sox", "sox -n -r 8000 -b 16 -c 2 -t aiff out synth 0.1 sine 440",
-                    "AIF", kAif, FormLength},
+                    "AIF", FormLength},
         CountedCase{"Snd", "sox", "sox -n -r 8000 -b 16 -c 1 -t au out synth 0.1 sine 440", "SND",
-                    kSnd, SndLength},
-        CountedCase{"Bmp", "gm", "gm convert -size 37x23 gradient:red-blue bmp:out", "BMP", kBmp,
+                    SndLength},
+        CountedCase{"Bmp", "gm", "gm convert -size 37x23 gradient:red-blue bmp:out", "BMP",
                     BmpLength},
         CountedCase{"Ico", "icotool",
                     "gm convert -size 16x16 gradient:red-blue a.png && gm convert -size 32x32 "
                     "plasma: b.png && icotool -c -o out a.png b.png",
-                    "ICO", kIco, IconLength},
+                    "ICO", IconLength},
         CountedCase{"Cur", "icotool",
                     "gm convert -size 32x32 gradient:red-blue a.png && icotool -c --cursor "
                     "--hotspot-x=3 --hotspot-y=4 -o out a.png",
-                    "CUR", kCur, IconLength},
+                    "CUR", IconLength},
         CountedCase{"Avi", "ffmpeg",
                     "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=5 -c:v mjpeg "
                     "-f avi out",
-                    "AVI", kAvi, RiffLength},
+                    "AVI", RiffLength},
         CountedCase{"Wmv", "ffmpeg",
                     "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=5 -f lavfi -i "
                     "sine=duration=1 -f asf out",
-                    "WMV", kWmv, WmvLength}),
+                    "WMV", WmvLength}),
     [](const ::testing::TestParamInfo<CountedCase>& param_info) {
       return std::string(param_info.param.name);
     });
@@ -144,13 +145,11 @@ TEST(CountedFile, WavOf10000BytesTakesExactly20Sectors) {
             0);
   const auto wav = testing::ReadFileBytes(work / "a.wav");
   ASSERT_EQ(wav.size(), 10000u);
-  CarveHarness h;
-  h.session.st.wav_open = true;
+  CarveHarness h(LaidOut(wav));
 
-  EXPECT_EQ(CarveLaidOut(h, wav, "WAV", kWav, RiffLength(wav)), 20u);
+  EXPECT_EQ(CarveLaidOut(h, "WAV", RiffLength(wav)), 20u);
 
   ExpectKeptWhole(h, wav);
-  EXPECT_FALSE(h.session.st.wav_open);
 }
 
 TEST(CountedFile, FileOfWholeSectorsClosesWithItsLastSector) {
@@ -162,8 +161,8 @@ TEST(CountedFile, FileOfWholeSectorsClosesWithItsLastSector) {
             0);
   const auto wav = testing::ReadFileBytes(work / "a.wav");
   ASSERT_EQ(wav.size(), 1024u);
-  CarveHarness h;
-  EXPECT_EQ(CarveLaidOut(h, wav, "WAV", kWav, RiffLength(wav)), 2u);
+  CarveHarness h(LaidOut(wav));
+  EXPECT_EQ(CarveLaidOut(h, "WAV", RiffLength(wav)), 2u);
   ExpectKeptWhole(h, wav);
 }
 
@@ -174,63 +173,56 @@ TEST(CountedFile, SampleFilesEndAtTheirStatedLength) {
   struct Sample {
     const char* name;
     const char* extension;
-    uint8_t code;
     uint64_t (*length)(const std::vector<uint8_t>&);
   };
   for (const Sample& sample :
-       {Sample{"AIFF.aif", "AIF", kAif, FormLength}, Sample{"BMP.bmp", "BMP", kBmp, BmpLength},
-        Sample{"ICO.ico", "ICO", kIco, IconLength}, Sample{"RIFF.wav", "WAV", kWav, RiffLength}}) {
+       {Sample{"AIFF.aif", "AIF", FormLength}, Sample{"BMP.bmp", "BMP", BmpLength},
+        Sample{"ICO.ico", "ICO", IconLength}, Sample{"RIFF.wav", "WAV", RiffLength}}) {
     SCOPED_TRACE(sample.name);
     const auto file = testing::ReadFileBytes(samples + "/exiftool-t-images/" + sample.name);
     if (file.empty()) continue;
     const uint64_t length = sample.length(file);
     ASSERT_LE(length, file.size()) << "sample is cut short";
-    CarveHarness h;
-    CarveLaidOut(h, file, sample.extension, sample.code, length);
+    CarveHarness h(LaidOut(file));
+    CarveLaidOut(h, sample.extension, length);
     ExpectKeptWhole(h, {file.begin(), file.begin() + static_cast<ptrdiff_t>(length)});
   }
 }
 
 TEST(CountedFile, AbsurdLengthCopiesSectorsUntilTheDriverFinishesAndIsNotKept) {
-  CarveHarness h;
-  SectorFeeder feeder(Concat({testing::Bytes("BM"), Filler(40 * 512)}));
-  ASSERT_TRUE(h.session.OpenOutput(kBmp, "BMP"));
-  h.session.st.byte_count = 0xFFFFFFFFu;  // a 4 GiB bitmap
+  CarveHarness h(Concat({testing::Bytes("BM"), Filler(40 * 512)}));
+  const uint64_t sectors = 41;
 
-  EXPECT_EQ(
-      h.FeedWhileOpen(feeder, [&](const SectorInput& in) { CarveCountedFile(h.session, in); }),
-      feeder.sector_count());
-  EXPECT_TRUE(h.session.st.file_open);
-  EXPECT_EQ(h.session.out().Length(), feeder.sector_count() * 512);
-  EXPECT_EQ(h.session.st.byte_count, 0xFFFFFFFFu - feeder.sector_count() * 512);
+  // A 4 GiB bitmap.
+  EXPECT_EQ(CarveLaidOut(h, "BMP", 0xFFFFFFFFu), sectors);
+  EXPECT_TRUE(h.engine.is_open());
+  EXPECT_EQ(h.writer.length(), sectors * 512);
 
   // The next header (or the end of the scan) finishes it: never complete, so not kept.
-  h.session.FinishCarvedFile(kBmp);
+  h.engine.Finish();
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
 }
 
 TEST(CountedFile, StatedLengthOfZeroIsDeletedAndNotListed) {
-  CarveHarness h;
-  SectorFeeder feeder(Concat({testing::Bytes("!BDN"), Filler(1000)}));
-  ASSERT_TRUE(h.session.OpenOutput(kWmv, "WMV"));
-  h.session.st.wmv_open = true;  // WMV files are otherwise kept even when incomplete
-  h.session.st.byte_count = 0;
+  CarveHarness h(Concat({testing::Bytes("!BDN"), Filler(1000)}));
+  // WMV files are otherwise kept even when incomplete.
+  CountedState state{0, /*keep_unfinished=*/true};
 
-  CarveCountedFile(h.session, feeder.At(0));
+  // Deleted with its header sector, before anything else can end it.
+  h.Carve(state, "WMV", 0, 1, /*finish_at_end=*/false);
 
+  EXPECT_FALSE(h.engine.is_open());
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_FALSE(h.session.st.file_open);
-  EXPECT_EQ(h.session.st.open_types, 0u);
-  EXPECT_FALSE(h.session.st.wmv_open);
   EXPECT_EQ(h.run.recovered_count, 0u);
 }
 
 // Write failures: the damaged file is deleted and never listed, and the scan is told to stop.
-void ExpectFailedWriteLeavesNothing(CarveHarness& h, const std::string& folder, int message) {
-  EXPECT_TRUE(h.session.st.stop_scan);
-  EXPECT_TRUE(h.session.write_failed());
+void ExpectFailedWriteLeavesNothing(CarveHarness& h, const CarveEngine& engine,
+                                    const std::string& folder, int message) {
+  EXPECT_TRUE(engine.stopped());
+  EXPECT_FALSE(engine.is_open());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
   EXPECT_TRUE(testing::ListFiles(folder).empty());
@@ -238,7 +230,8 @@ void ExpectFailedWriteLeavesNothing(CarveHarness& h, const std::string& folder, 
 }
 
 TEST(CountedFile, FullDiskStopsTheScanAndKeepsNothing) {
-  CarveHarness h;
+  const auto file = Concat({testing::Bytes("RIFF"), Filler(100 * 1024)});
+  CarveHarness h(LaidOut(file));
   const std::string mount_point = h.dir / "small";
   std::filesystem::create_directory(mount_point);
   if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=16k") != 0) {
@@ -248,18 +241,22 @@ TEST(CountedFile, FullDiskStopsTheScanAndKeepsNothing) {
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
   } unmount{mount_point};
-  h.session.run_folder = mount_point + "/";
-  h.session.recovery_folder_text = mount_point;
-  const auto file = Concat({testing::Bytes("RIFF"), Filler(100 * 1024)});
+  // The engine writes into the small file system.
+  RecoveredWriter writer(h.run, mount_point + "/");
+  CarveEngine engine(writer, h.source, kAllFileTypesMask);
+  const SectorFeeder feeder(h.source.bytes());
+  ASSERT_TRUE(engine.Open("WAV", kGuardNone, CountedState{file.size()}, feeder.At(0)));
+  for (uint64_t sector = 1; engine.is_open() && sector < feeder.sector_count(); ++sector) {
+    engine.Feed(feeder.At(sector));
+  }
 
-  CarveLaidOut(h, file, "WAV", kWav, file.size());
-
-  ExpectFailedWriteLeavesNothing(h, mount_point, msg::kDiskFull);
+  ExpectFailedWriteLeavesNothing(h, engine, mount_point, msg::kDiskFull);
   EXPECT_EQ(h.ui.messages[0].argument, mount_point);
 }
 
 TEST(CountedFile, OtherWriteFailureDeletesTheFileAndListsNothing) {
-  CarveHarness h;
+  const auto file = Concat({testing::Bytes("RIFF"), Filler(20000)});
+  CarveHarness h(LaidOut(file));
   // Writes beyond 4 KiB fail with EFBIG (the signal is ignored so that write() reports it).
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -267,13 +264,12 @@ TEST(CountedFile, OtherWriteFailureDeletesTheFileAndListsNothing) {
   rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const auto file = Concat({testing::Bytes("RIFF"), Filler(20000)});
 
-  CarveLaidOut(h, file, "WAV", kWav, file.size());
+  CarveLaidOut(h, "WAV", file.size());
 
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, old_handler);
-  ExpectFailedWriteLeavesNothing(h, h.dir.path(), msg::kWriteFailed);
+  ExpectFailedWriteLeavesNothing(h, h.engine, h.dir.path(), msg::kWriteFailed);
 }
 
 }  // namespace
