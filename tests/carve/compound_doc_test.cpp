@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -156,6 +158,25 @@ TEST(CompoundDoc, DocumentWithoutProgramTextIsKeptAsPptWhenPptIsSelected) {
   CarveCompound(h);
   ASSERT_EQ(h.Files(), Names({"KES00001.PPT"}));
   EXPECT_EQ(h.FileBytes("KES00001.PPT"), f.bytes);
+}
+
+TEST(CompoundDoc, WorkbookWrittenWithoutTheProgramsNameIsXlsByItsStream) {
+  std::string ignored;
+  if (testing::RunCommand("/usr/bin/python3 -c 'import xlwt'", &ignored) != 0) {
+    GTEST_SKIP() << "python3 module xlwt missing";
+  }
+  // xlwt names no program in the file's text: only its "Workbook" stream says what it is.
+  const std::vector<uint8_t> original = testing::MakeWithTool(
+      "/usr/bin/python3 -c 'import xlwt; w = xlwt.Workbook(); "
+      "w.add_sheet(\"s\").write(0, 0, \"Kestrel\"); w.save(\"out\")'");
+  ASSERT_FALSE(original.empty());
+  ASSERT_EQ(std::search(original.begin(), original.end(), std::begin("Microsoft Excel"),
+                        std::end("Microsoft Excel") - 1),
+            original.end());
+  CarveHarness h(ImageWithFileAt(original, kFileSector, 4096));
+  EXPECT_EQ(CarveCompound(h), original.size());
+  ASSERT_EQ(h.Files(), Names({"KES00001.XLS"}));
+  EXPECT_EQ(h.FileBytes("KES00001.XLS"), original);
 }
 
 TEST(CompoundDocSamples, FlashPixPresentationStaysPpt) {

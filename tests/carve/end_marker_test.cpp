@@ -13,6 +13,7 @@ namespace {
 using testing::CarveHarness;
 using testing::Concat;
 using testing::Filler;
+using testing::MakeWithTool;
 
 struct Type {
   EndMarkerKind kind;
@@ -44,13 +45,6 @@ void ExpectNothingKept(CarveHarness& h) {
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-}
-
-// Runs a shell command in a fresh folder and returns the file "out" it made.
-std::vector<uint8_t> MakeWithTool(const std::string& command) {
-  testing::TempDir work;
-  if (testing::RunCommand("cd '" + work.path() + "' && " + command) != 0) return {};
-  return testing::ReadFileBytes(work / "out");
 }
 
 std::vector<uint8_t> Sample(const std::string& name) {

@@ -143,7 +143,7 @@ TEST(ZipOffice, DocxNameIsTheFirstFreeOne) {
   EXPECT_EQ(h.FileBytes("KES00001.DOCX"), std::vector<uint8_t>{'x'});
 }
 
-TEST(ZipOffice, MarksOfAnUnfinishedDocumentDoNotNameTheNextArchive) {
+TEST(ZipOffice, PartsOfAnUnfinishedDocumentDoNotNameTheNextArchive) {
   // A DOCX cut off by another header, then a plain archive with a "word/" folder.
   const std::vector<uint8_t> docx = StructuredSample("office.docx");
   const std::vector<uint8_t> plain = StructuredSample("plain_word_folder.zip");
@@ -176,7 +176,7 @@ TEST_P(PlainArchive, ComesBackByteForByteAsZip) {
   EXPECT_EQ(h.run.recovered_count, 1u);
 }
 
-// "plain_word_folder.zip" holds a "word/" folder but carries no Office marks; "commented.zip"
+// "plain_word_folder.zip" holds a "word/" folder but no "[Content_Types].xml"; "commented.zip"
 // has an archive comment; the end record of "stored.zip" lies six sectors in.
 INSTANTIATE_TEST_SUITE_P(MadeByZip, PlainArchive,
                          ::testing::Values("plain_word_folder.zip", "commented.zip", "stored.zip"),
@@ -219,20 +219,77 @@ TEST(ZipPlain, LongestCommentIsWrittenWholePastTheLookAhead) {
 // ---------------------------------------------------------------------------------------------
 // Shared samples.
 
-TEST(ZipSamples, ExifToolArchivesStayZip) {
+TEST(ZipSamples, ExifToolArchivesComeBackUnderTheirOwnTypes) {
   const std::string dir = testing::SamplesDir();
   if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
-  // OOXML.docx was repacked by another tool: no Office marks, so it is kept as a ZIP file.
-  for (const char* file : {"ZIP.zip", "OOXML.docx"}) {
+  // OOXML.docx was repacked by another tool (none of the marks Office leaves in its headers):
+  // its part names still make it a DOCX.
+  for (auto [file, name] :
+       {std::pair{"ZIP.zip", "KES00001.ZIP"}, std::pair{"OOXML.docx", "KES00001.DOCX"}}) {
     const std::vector<uint8_t> original =
         testing::ReadFileBytes(dir + "/exiftool-t-images/" + file);
     ASSERT_FALSE(original.empty()) << file;
     CarveHarness h(ImageWithFileAt(original, kFileSector));
     CarveArchive(h);
-    ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"})) << file;
-    EXPECT_EQ(h.FileBytes("KES00001.ZIP"), original) << file;
+    ASSERT_EQ(h.Files(), Names({name})) << file;
+    EXPECT_EQ(h.FileBytes(name), original) << file;
   }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Archives as other programs write them.
+
+TEST(ZipWriters, ArchiveHoldingAStoredArchiveEndsAtItsOwnEndRecord) {
+  if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  // The inner archive is stored (not compressed), so its end record lies inside the outer one.
+  const std::vector<uint8_t> outer = testing::MakeWithTool(
+      "head -c 3000 /dev/urandom > a.bin && zip -q inner.zip a.bin && "
+      "head -c 2000 /dev/urandom > b.bin && zip -q -0 out.zip inner.zip b.bin && mv out.zip out");
+  ASSERT_FALSE(outer.empty());
+  CarveHarness h(ImageWithFileAt(outer, kFileSector));
+  CarveArchive(h);
+  ASSERT_EQ(h.Files(), Names({"KES00001.ZIP"}));
+  EXPECT_EQ(h.FileBytes("KES00001.ZIP"), outer);
+}
+
+bool HavePythonModule(const std::string& module) {
+  std::string ignored;
+  return testing::RunCommand("/usr/bin/python3 -c 'import " + module + "'", &ignored) == 0;
+}
+
+struct PythonOffice {
+  const char* name;
+  const char* module;
+  const char* script;  // writes "out"
+  const char* expected;
+};
+
+class PythonWrittenOffice : public ::testing::TestWithParam<PythonOffice> {};
+
+TEST_P(PythonWrittenOffice, IsNamedByItsParts) {
+  const PythonOffice& c = GetParam();
+  if (!HavePythonModule(c.module)) GTEST_SKIP() << "python3 module " << c.module << " missing";
+  const std::vector<uint8_t> original =
+      testing::MakeWithTool(std::string("/usr/bin/python3 -c '") + c.script + "'");
+  ASSERT_FALSE(original.empty());
+  CarveHarness h(ImageWithFileAt(original, kFileSector));
+  CarveArchive(h);
+  ASSERT_EQ(h.Files(), Names({c.expected}));
+  EXPECT_EQ(h.FileBytes(c.expected), original);
+}
+
+INSTANTIATE_TEST_SUITE_P(Python, PythonWrittenOffice,
+                         ::testing::Values(
+                             PythonOffice{
+                                 "Docx", "docx",
+                                 "import docx; d = docx.Document(); d.add_paragraph(\"Kestrel\"); "
+                                 "d.save(\"out\")",
+                                 "KES00001.DOCX"},
+                             PythonOffice{"Xlsx", "xlsxwriter",
+                                          "import xlsxwriter; w = xlsxwriter.Workbook(\"out\"); "
+                                          "w.add_worksheet().write(0, 0, \"Kestrel\"); w.close()",
+                                          "KES00001.XLSX"}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Archives that are not whole are not kept.

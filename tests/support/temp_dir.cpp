@@ -29,6 +29,12 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+std::vector<uint8_t> MakeWithTool(const std::string& command) {
+  TempDir work;
+  if (RunCommand("cd '" + work.path() + "' && " + command) != 0) return {};
+  return ReadFileBytes(work / "out");
+}
+
 int RunCommand(const std::string& command, std::string* output) {
   std::string full = command + " 2>&1";
   FILE* pipe = ::popen(full.c_str(), "r");

@@ -24,6 +24,8 @@ class TempDir {
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // Whether a program is on PATH (tests that need a tool skip with a message when it is missing).
 bool HaveTool(const std::string& name);
+// Runs `command` in a fresh folder and returns the file "out" it made there (empty on failure).
+std::vector<uint8_t> MakeWithTool(const std::string& command);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

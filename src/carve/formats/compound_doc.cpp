@@ -65,6 +65,32 @@ std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header,
   return last;
 }
 
+// Whether the directory entry at `entry` names the stream `name` (UTF-16LE, ASCII letters).
+bool EntryNamed(const uint8_t* entry, std::string_view name) {
+  const uint16_t bytes = LoadLe16(entry + 64);  // the name's length with its terminating NUL
+  if (bytes != 2 * (name.size() + 1)) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (entry[2 * i] != static_cast<uint8_t>(name[i]) || entry[2 * i + 1] != 0) return false;
+  }
+  return true;
+}
+
+// The program whose main stream the directory's first sector lists.
+DocProgram MainStreamOf(ByteSource& source, const uint8_t* header, const Geometry& g) {
+  constexpr size_t kEntryBytes = 128;
+  constexpr uint8_t kStream = 2;
+  std::vector<uint8_t> directory;
+  if (!ReadFileSector(source, g, LoadLe32(header + 0x30), directory)) return DocProgram::kUnknown;
+  for (size_t at = 0; at + kEntryBytes <= directory.size(); at += kEntryBytes) {
+    const uint8_t* entry = directory.data() + at;
+    if (entry[66] != kStream) continue;
+    if (EntryNamed(entry, "WordDocument")) return DocProgram::kWord;
+    if (EntryNamed(entry, "Workbook") || EntryNamed(entry, "Book")) return DocProgram::kExcel;
+    if (EntryNamed(entry, "PowerPoint Document")) return DocProgram::kPowerPoint;
+  }
+  return DocProgram::kUnknown;
+}
+
 CompoundState Unmeasurable() {
   CompoundState state;
   state.unmeasurable = true;
@@ -129,6 +155,7 @@ CompoundState StartCompound(const CarveView& view) {
   if (length > room) return Unmeasurable();
   CompoundState state;
   state.left = length;
+  state.main_stream = MainStreamOf(view.source, header, g);
   return state;
 }
 
@@ -152,10 +179,12 @@ Kept FinishCompound(const CompoundState& state, uint64_t selected) {
   if (!state.complete) return Drop();
   Kept kept = KeepAsIs();
   uint8_t code = kPpt;
-  if (state.program == DocProgram::kExcel) {
+  const DocProgram program =
+      state.main_stream != DocProgram::kUnknown ? state.main_stream : state.program;
+  if (program == DocProgram::kExcel) {
     code = kXls;
     kept.extension = "XLS";
-  } else if (state.program == DocProgram::kWord) {
+  } else if (program == DocProgram::kWord) {
     code = kDoc;
     kept.extension = "DOC";
   }

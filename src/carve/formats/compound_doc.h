@@ -1,8 +1,9 @@
 #pragma once
 // Compound documents (OLE2: DOC, XLS, PPT): the length is measured from the header and the last
 // FAT sector (found through the DIFAT), read from the source; exactly that many bytes are
-// taken. The name comes from the program named in the document's text: Excel (XLS), Word
-// (DOC), otherwise PPT.
+// taken. The name comes from the document's main stream (WordDocument: DOC, Workbook or Book:
+// XLS, PowerPoint Document: PPT), or where the directory names none, from the program named in
+// its text: Excel (XLS), Word (DOC), otherwise PPT.
 
 #include <cstdint>
 
@@ -10,11 +11,12 @@
 
 namespace kestrel {
 
-enum class DocProgram : uint8_t { kUnknown, kExcel, kWord };
+enum class DocProgram : uint8_t { kUnknown, kExcel, kWord, kPowerPoint };
 
 struct CompoundState {
-  uint64_t left = 0;  // bytes still to take
-  DocProgram program = DocProgram::kUnknown;
+  uint64_t left = 0;                              // bytes still to take
+  DocProgram program = DocProgram::kUnknown;      // named in the text
+  DocProgram main_stream = DocProgram::kUnknown;  // named by the directory
   // The header or the FAT says the document cannot lie whole on the source (or is none).
   bool unmeasurable = false;
   bool complete = false;

@@ -2,43 +2,59 @@
 
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "carve/structured_bytes.h"
 
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kEndRecordSignature = 0x06054B50;  // "PK\5\6"
+constexpr uint32_t kEndRecordSignature = 0x06054B50;     // "PK\5\6"
+constexpr uint32_t kCentralEntrySignature = 0x02014B50;  // "PK\1\2"
 constexpr size_t kEndRecordBytes = 22;
-constexpr size_t kCommentLengthOffset = 20;
+constexpr size_t kCentralEntryBytes = 46;
+// A field that says "look in the ZIP64 records" instead of giving the value.
+constexpr uint32_t kZip64Field = 0xFFFFFFFF;
 
-std::optional<size_t> FindEndRecord(const SectorInput& in) {
+// Whether the end record at `at` of the sector (file offset `offset`) ends this archive: its
+// central directory ends right where the record starts. ZIP64 archives give their sizes in
+// other records; their end record is taken as it is.
+bool EndsThisArchive(const uint8_t* record, uint64_t offset) {
+  const uint32_t size = LoadLe32(record + 12);
+  const uint32_t start = LoadLe32(record + 16);
+  if (size == kZip64Field || start == kZip64Field) return true;
+  return uint64_t{start} + size == offset;
+}
+
+ZipKind PartFolderOf(std::string_view name) {
+  if (name.starts_with("word/")) return ZipKind::kDocx;
+  if (name.starts_with("xl/")) return ZipKind::kXlsx;
+  if (name.starts_with("ppt/")) return ZipKind::kPptx;
+  return ZipKind::kPlain;
+}
+
+// Notes the Office parts among the central directory entries that start in the sector.
+void NoteCentralEntries(ZipState& state, const SectorInput& in) {
+  for (uint32_t i = 0; i < in.count; ++i) {
+    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kCentralEntrySignature) continue;
+    if (!in.HasBytes(i, kCentralEntryBytes)) return;
+    const uint16_t length = LoadLe16(in.data + i + 28);
+    if (!in.HasBytes(i + kCentralEntryBytes, length)) continue;
+    const std::string_view name(reinterpret_cast<const char*>(in.data + i + kCentralEntryBytes),
+                                length);
+    if (name == "[Content_Types].xml") state.content_types = true;
+    if (state.part_folder == ZipKind::kPlain) state.part_folder = PartFolderOf(name);
+  }
+}
+
+// The first end record in the sector that ends this archive.
+std::optional<size_t> FindEndRecord(const SectorInput& in, uint64_t written) {
   for (size_t i = 0; i < in.count; ++i) {
-    if (LoadLe32(in.data + i) == kEndRecordSignature) return i;
+    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kEndRecordSignature) continue;
+    // A record that the source's end cuts off is taken for the end: the archive is not whole.
+    if (!in.HasBytes(i, kEndRecordBytes) || EndsThisArchive(in.data + i, written + i)) return i;
   }
   return std::nullopt;
-}
-
-// A local file header as Office writes it: version 2.0, flags 6, date 1 January 1980.
-bool HasOfficeMarks(const uint8_t* p) {
-  return std::memcmp(p, "PK\3\4", 4) == 0 && p[4] == 0x14 && p[6] == 0x06 && p[12] == 0x21;
-}
-
-// The kind named by the part folder that occurs last before `scan_end` (plain when none does).
-ZipKind LastPartFolder(const uint8_t* data, size_t scan_end) {
-  struct Folder {
-    const char* text;
-    size_t length;
-    ZipKind kind;
-  };
-  static constexpr Folder kFolders[] = {
-      {"word/", 5, ZipKind::kDocx}, {"xl/", 3, ZipKind::kXlsx}, {"ppt/", 4, ZipKind::kPptx}};
-  for (size_t q = scan_end; q-- > 0;) {
-    for (const Folder& folder : kFolders) {
-      if (std::memcmp(data + q, folder.text, folder.length) == 0) return folder.kind;
-    }
-  }
-  return ZipKind::kPlain;
 }
 
 struct OfficeName {
@@ -46,8 +62,9 @@ struct OfficeName {
   const char* extension;
 };
 
-std::optional<OfficeName> OfficeNameFor(ZipKind kind) {
-  switch (kind) {
+std::optional<OfficeName> OfficeNameFor(const ZipState& state) {
+  if (!state.content_types) return std::nullopt;
+  switch (state.part_folder) {
     case ZipKind::kDocx:
       return OfficeName{kDoc, "DOCX"};
     case ZipKind::kXlsx:
@@ -63,20 +80,13 @@ std::optional<OfficeName> OfficeNameFor(ZipKind kind) {
 
 Fed FeedZip(ZipState& state, const CarveView& view) {
   const SectorInput& in = view.in;
-  const std::optional<size_t> end = FindEndRecord(in);
-  const size_t scan_end = end ? *end : in.count;
-  if (scan_end > 0) {
-    if (HasOfficeMarks(in.data)) state.office_marks = true;
-    if (state.office_marks) {
-      const ZipKind kind = LastPartFolder(in.data, scan_end);
-      if (kind != ZipKind::kPlain) state.kind = kind;
-    }
-  }
+  NoteCentralEntries(state, in);
+  const std::optional<size_t> end = FindEndRecord(in, view.written);
   if (!end) return More(in.count);
   // The record and its comment, also where they run past the sector; an archive that the
   // source's end cuts inside its record is not whole.
   if (!in.HasBytes(*end, kEndRecordBytes)) return Refuse();
-  const uint64_t total = *end + kEndRecordBytes + LoadLe16(in.data + *end + kCommentLengthOffset);
+  const uint64_t total = *end + kEndRecordBytes + LoadLe16(in.data + *end + 20);
   if (total > in.count + in.valid_after && in.valid_after < kLookAhead) return Refuse();
   if (total > view.SourceRoom()) return Refuse();
   state.complete = true;
@@ -85,7 +95,7 @@ Fed FeedZip(ZipState& state, const CarveView& view) {
 
 Kept FinishZip(const ZipState& state, uint64_t selected) {
   if (!state.complete) return Drop();
-  const std::optional<OfficeName> office = OfficeNameFor(state.kind);
+  const std::optional<OfficeName> office = OfficeNameFor(state);
   if (!IsSelected(selected, office ? office->code : uint8_t{kZip})) return Drop();
   Kept kept = KeepAsIs();
   if (office) kept.extension = office->extension;

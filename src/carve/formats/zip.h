@@ -1,7 +1,9 @@
 #pragma once
 // ZIP archives and the Office Open XML documents built on them: sectors are taken up to the end
-// of central directory record and its comment. An archive whose local headers carry Office's
-// marks is named by the part folder it lists last (word/, xl/, ppt/): DOCX, XLSX or PPTX.
+// of central directory record (with its comment) whose central directory lies right before it
+// in this archive, so the end record of a ZIP stored inside the archive does not end it. An
+// archive whose central directory lists "[Content_Types].xml" and parts below word/, xl/ or ppt/
+// is a DOCX, XLSX or PPTX, whichever program wrote it.
 
 #include <cstdint>
 
@@ -12,10 +14,8 @@ namespace kestrel {
 enum class ZipKind : uint8_t { kPlain, kDocx, kXlsx, kPptx };
 
 struct ZipState {
-  // The archive's local headers carry the marks Office leaves (version 2.0, flags 6, date
-  // 1 January 1980).
-  bool office_marks = false;
-  ZipKind kind = ZipKind::kPlain;
+  bool content_types = false;             // the archive lists "[Content_Types].xml"
+  ZipKind part_folder = ZipKind::kPlain;  // the Office part folder it lists first
   bool complete = false;
 };
 
