@@ -25,6 +25,7 @@ Fed FeedFormat(FormatState& state, const CarveView& view) {
                         [&](MovState& s) { return FeedMov(s, view); },
                         [&](CompoundState& s) { return FeedCompound(s, view); },
                         [&](TiffState& s) { return FeedTiff(s, view); },
+                        [&](PdfState& s) { return FeedPdf(s, view); },
                     },
                     state);
 }
@@ -42,6 +43,7 @@ Kept FinishFormat(const FormatState& state, uint64_t selected) {
                         [](const MovState& s) { return FinishMov(s); },
                         [&](const CompoundState& s) { return FinishCompound(s, selected); },
                         [&](const TiffState& s) { return FinishTiff(s, selected); },
+                        [](const PdfState& s) { return FinishPdf(s); },
                     },
                     state);
 }

@@ -12,6 +12,7 @@
 #include "carve/formats/end_marker.h"
 #include "carve/formats/midi.h"
 #include "carve/formats/mov.h"
+#include "carve/formats/pdf.h"
 #include "carve/formats/pictures.h"
 #include "carve/formats/tiff.h"
 #include "carve/formats/x3f.h"
@@ -19,8 +20,9 @@
 
 namespace kestrel {
 
-using FormatState = std::variant<CountedState, EndMarkerState, JfifState, EndSearchState, MidiState,
-                                 CrwState, X3fState, ZipState, MovState, CompoundState, TiffState>;
+using FormatState =
+    std::variant<CountedState, EndMarkerState, JfifState, EndSearchState, MidiState, CrwState,
+                 X3fState, ZipState, MovState, CompoundState, TiffState, PdfState>;
 
 Fed FeedFormat(FormatState& state, const CarveView& view);
 Kept FinishFormat(const FormatState& state, uint64_t selected);

@@ -240,7 +240,7 @@ Match Mpeg(const RowInput& r, Start* s) {
 }
 
 Match Pdf(const RowInput& r, Start* s) {
-  return r.h.StartsWith(0, "%PDF") ? EndMarker(s, EndMarkerKind::kPdf) : Match::kNo;
+  return r.h.StartsWith(0, "%PDF") ? Yes(s, StartPdf(r.view)) : Match::kNo;
 }
 
 Match PlaceableWmf(const RowInput& r, Start* s) {

@@ -21,7 +21,6 @@ struct Type {
 };
 
 constexpr Type kMpgType{EndMarkerKind::kMpg, "MPG"};
-constexpr Type kPdfType{EndMarkerKind::kPdf, "PDF"};
 constexpr Type kAsxType{EndMarkerKind::kAsx, "ASX"};
 constexpr Type kPngType{EndMarkerKind::kPng, "PNG"};
 constexpr Type kDocType{EndMarkerKind::kOleFragment, "DOC"};
@@ -103,63 +102,6 @@ TEST(EndMarker, PngWhoseIendStraddlesTwoSectorsEndsAfterItsCrc) {
   EXPECT_EQ(Carve(h, kPngType, Concat({png, Filler(2000)})), sectors);
 
   ExpectListed(h, kPngType, png);
-}
-
-// --- PDF ---------------------------------------------------------------------------------
-
-TEST(EndMarker, PdfEndsAfterItsEofAndLineEnd) {
-  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
-  const auto pdf = MakeWithTool(
-      "printf '%%!PS\\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (Kestrel) show "
-      "showpage\\n' > a.ps && gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=out a.ps");
-  ASSERT_FALSE(pdf.empty());
-  CarveHarness h;
-  Carve(h, kPdfType, Concat({pdf, Filler(1500)}));
-  ExpectListed(h, kPdfType, pdf);
-}
-
-TEST(EndMarker, PdfSamplesWithCrAndLfLineEndsAreWrittenWhole) {
-  for (const char* name : {"PDF.pdf", "PDF2.pdf"}) {
-    SCOPED_TRACE(name);
-    const auto pdf = Sample(name);
-    if (pdf.empty()) GTEST_SKIP() << "sample " << name << " is missing";
-    CarveHarness h;
-    Carve(h, kPdfType, Concat({pdf, Filler(600)}));
-    ExpectListed(h, kPdfType, pdf);
-  }
-}
-
-// A linearised PDF: the first part's "%%EOF" is followed by a line end and filler spaces (here
-// read from the next sector), the file ends at the second "%%EOF".
-std::vector<uint8_t> LinearisedPdf() {
-  auto head = testing::Bytes("%PDF-1.4\n1 0 obj <</Linearized 1>> endobj\ntrailer <<>>\n");
-  head = Concat({head, Filler(505 - head.size()), testing::Bytes("%%EOF\r\n  ")});
-  return Concat({head, testing::Bytes("\n2 0 obj <<>> endobj\n"), Filler(300),
-                 testing::Bytes("startxref\n0\n%%EOF\r\n")});
-}
-
-TEST(EndMarker, LinearisedPdfContinuesToTheSecondEof) {
-  const auto pdf = LinearisedPdf();
-  CarveHarness h;
-  Carve(h, kPdfType, Concat({pdf, Filler(900)}));
-  ExpectListed(h, kPdfType, pdf);
-}
-
-TEST(EndMarker, PdfInterruptedAfterThePassedOverEofIsKeptAndTheNextPdfStartsAfresh) {
-  const auto pdf = LinearisedPdf();
-  // Cut before the second "%%EOF".
-  const auto first_part = Concat({{pdf.begin(), pdf.begin() + 700}, Filler(1024 - 700)});
-  CarveHarness h;
-  Carve(h, kPdfType, first_part);
-  EXPECT_TRUE(h.engine.is_open());
-  h.engine.Finish();  // a new header interrupts it
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  EXPECT_EQ(h.ui.rows[0].bytes, 1024u);
-
-  Carve(h, kPdfType, Concat({pdf, Filler(900)}));
-
-  ASSERT_EQ(h.ui.rows.size(), 2u);
-  EXPECT_EQ(h.FileBytes(h.ui.rows[1].name), pdf);
 }
 
 // --- MPEG --------------------------------------------------------------------------------

@@ -48,28 +48,6 @@ Fed FeedFixedEnd(EndMarkerState& state, const SectorInput& in) {
   return More(in.count);
 }
 
-// Bytes of the line end that starts at `p`: CR LF, CR, LF, or none.
-uint32_t LineEndBytes(const uint8_t* p) {
-  if (p[0] == '\r' && p[1] == '\n') return 2;
-  return (p[0] == '\r' || p[0] == '\n') ? 1 : 0;
-}
-
-Fed FeedPdf(EndMarkerState& state, const SectorInput& in) {
-  for (uint32_t i = 0; i < in.count; ++i) {
-    const uint8_t* p = in.data + i;
-    if (!Matches(p, "%%EOF")) continue;
-    state.complete = true;
-    // At most one "%%EOF" followed by two filler spaces is passed over.
-    if (state.pdf_eof_skips == 0 && p[7] == ' ' && p[8] == ' ') {
-      state.pdf_eof_skips += 1;
-      continue;
-    }
-    state.pdf_eof_skips = 0;
-    return Complete(uint64_t{i} + 5 + LineEndBytes(p + 5));
-  }
-  return More(in.count);
-}
-
 // Length of the RTF closing pattern that starts at `p`, 0 when there is none.
 uint32_t RtfClosingPatternAt(const uint8_t* p) {
   if (Matches(p, "\\par }}")) return 7;
@@ -101,8 +79,6 @@ Fed FeedRtf(EndMarkerState& state, const SectorInput& in) {
 
 Fed FeedEndMarker(EndMarkerState& state, const CarveView& view) {
   switch (state.kind) {
-    case EndMarkerKind::kPdf:
-      return FeedPdf(state, view.in);
     case EndMarkerKind::kRtf:
       return FeedRtf(state, view.in);
     default:

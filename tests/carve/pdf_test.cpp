@@ -1,0 +1,161 @@
+// PDF carving: a file ends after the last "%%EOF" that belongs to it (its line end included):
+// incremental updates and linearised files are followed to their real end, the remains of
+// another PDF after it do not lengthen it, and a file without an "%%EOF" is not kept.
+
+#include "carve/formats/pdf.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/carve_harness.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::Concat;
+using testing::Filler;
+using testing::MakeWithTool;
+
+// Carves `image` as a PDF starting at sector 0; the file is finished at the image's end.
+uint64_t CarvePdf(CarveHarness& h, const std::vector<uint8_t>& image) {
+  h.source.bytes() = image;
+  return h.Carve(PdfState{}, "PDF");
+}
+
+void ExpectListed(CarveHarness& h, const std::vector<uint8_t>& expected) {
+  EXPECT_EQ(h.OnlyFile(), expected);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
+}
+
+std::vector<uint8_t> Sample(const std::string& name) {
+  const std::string samples = testing::SamplesDir();
+  return samples.empty() ? std::vector<uint8_t>{}
+                         : testing::ReadFileBytes(samples + "/exiftool-t-images/" + name);
+}
+
+// A one-page PDF made by ghostscript.
+std::vector<uint8_t> GhostscriptPdf(const std::string& text = "Kestrel") {
+  return MakeWithTool("printf '%%!PS\\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (" +
+                      text +
+                      ") show showpage\\n' > a.ps && gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite "
+                      "-sOutputFile=out a.ps");
+}
+
+// `pdf` with an incremental update appended, as a PDF editor saves one: a new Info object, a
+// cross-reference section for it and a trailer whose /Prev is the original's startxref.
+std::vector<uint8_t> WithIncrementalUpdate(const std::vector<uint8_t>& pdf, int number) {
+  const std::string text(pdf.begin(), pdf.end());
+  const size_t at = text.rfind("startxref");
+  const std::string prev = std::to_string(std::stoull(text.substr(at + 9)));
+  const std::string object = std::to_string(number) + " 0 obj\n<< /Title (Update " +
+                             std::to_string(number) + ") >>\nendobj\n";
+  const size_t object_offset = pdf.size();
+  const size_t xref_offset = object_offset + object.size();
+  char entry[32];
+  std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", object_offset);
+  const std::string update = object + "xref\n" + std::to_string(number) + " 1\n" + entry +
+                             "trailer\n<< /Size " + std::to_string(number + 1) + " /Prev " + prev +
+                             " /Info " + std::to_string(number) + " 0 R >>\nstartxref\n" +
+                             std::to_string(xref_offset) + "\n%%EOF\n";
+  return Concat({pdf, testing::Bytes(update)});
+}
+
+TEST(Pdf, EndsAfterItsEofAndLineEnd) {
+  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
+  const auto pdf = GhostscriptPdf();
+  ASSERT_FALSE(pdf.empty());
+  CarveHarness h;
+  CarvePdf(h, Concat({pdf, Filler(1500)}));
+  ExpectListed(h, pdf);
+}
+
+TEST(Pdf, SamplesWithCrAndLfLineEndsAreWrittenWhole) {
+  for (const char* name : {"PDF.pdf", "PDF2.pdf"}) {
+    SCOPED_TRACE(name);
+    const auto pdf = Sample(name);
+    if (pdf.empty()) GTEST_SKIP() << "sample " << name << " is missing";
+    CarveHarness h;
+    CarvePdf(h, Concat({pdf, Filler(600)}));
+    ExpectListed(h, pdf);
+  }
+}
+
+TEST(Pdf, IncrementalUpdatesAreFollowedToTheLastEof) {
+  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
+  const auto original = GhostscriptPdf();
+  ASSERT_FALSE(original.empty());
+  const auto updated = WithIncrementalUpdate(WithIncrementalUpdate(original, 40), 41);
+  CarveHarness h;
+  CarvePdf(h, Concat({updated, Filler(900)}));
+  ExpectListed(h, updated);
+}
+
+TEST(Pdf, AnotherPdfsRemainsAfterItDoNotLengthenIt) {
+  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
+  const auto pdf = WithIncrementalUpdate(GhostscriptPdf("first"), 40);
+  // Old data right after it: the objects and the end of another, unrelated PDF.
+  const auto other = WithIncrementalUpdate(GhostscriptPdf("second one"), 50);
+  const std::string other_text(other.begin(), other.end());
+  const size_t tail = other_text.find("50 0 obj");
+  ASSERT_NE(tail, std::string::npos);
+  const auto image =
+      Concat({pdf, {other.begin() + static_cast<ptrdiff_t>(tail), other.end()}, Filler(700)});
+  CarveHarness h;
+  CarvePdf(h, image);
+  ExpectListed(h, pdf);
+}
+
+// A linearised PDF: the first part's "%%EOF" is followed by a line end and filler spaces (here
+// read from the next sector), the file ends at the second "%%EOF".
+std::vector<uint8_t> LinearisedPdf() {
+  auto head = testing::Bytes("%PDF-1.4\n1 0 obj <</Linearized 1>> endobj\ntrailer <<>>\n");
+  head = Concat({head, Filler(505 - head.size()), testing::Bytes("%%EOF\r\n  ")});
+  return Concat({head, testing::Bytes("\n2 0 obj <<>> endobj\n"), Filler(300),
+                 testing::Bytes("startxref\n0\n%%EOF\r\n")});
+}
+
+TEST(Pdf, LinearisedFileContinuesToTheSecondEof) {
+  const auto pdf = LinearisedPdf();
+  CarveHarness h;
+  CarvePdf(h, Concat({pdf, Filler(900)}));
+  ExpectListed(h, pdf);
+}
+
+TEST(Pdf, FileEndedByAHeaderIsCutAfterItsLastEofAndTheNextStartsAfresh) {
+  const auto pdf = LinearisedPdf();
+  // Another file's header comes before the second "%%EOF".
+  const auto first_part = Concat({{pdf.begin(), pdf.begin() + 700}, Filler(1024 - 700)});
+  CarveHarness h;
+  CarvePdf(h, first_part);
+  ASSERT_EQ(h.ui.rows.size(), 1u);
+  EXPECT_EQ(h.ui.rows[0].bytes, 512u) << "through the first part's \"%%EOF\" and its line end";
+
+  CarvePdf(h, Concat({pdf, Filler(900)}));
+  ASSERT_EQ(h.ui.rows.size(), 2u);
+  EXPECT_EQ(h.FileBytes(h.ui.rows[1].name), pdf);
+}
+
+TEST(PdfBadInput, FileWithoutEofIsNotKept) {
+  auto pdf = testing::Bytes("%PDF-1.4\n1 0 obj <<>> endobj\n");
+  CarveHarness h;
+  CarvePdf(h, Concat({pdf, Filler(5000)}));
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+}
+
+TEST(PdfBadInput, AbsurdStartxrefAndPrevValuesEndTheFileAtItsFirstEof) {
+  const auto pdf =
+      testing::Bytes("%PDF-1.4\n1 0 obj <<>> endobj\nstartxref\n99999999999999999999\n%%EOF\n");
+  const auto later = testing::Bytes(
+      "7 0 obj <<>> endobj\ntrailer << /Prev 18446744073709551615 >>\nstartxref\n"
+      "18446744073709551615\n%%EOF\n");
+  CarveHarness h;
+  CarvePdf(h, Concat({pdf, later, Filler(600)}));
+  ExpectListed(h, pdf);
+}
+
+}  // namespace
+}  // namespace kestrel
