@@ -82,11 +82,17 @@ class Pool:
         return path
 
     def frame(self, width, height, source):
-        """A PNG picture from one of ffmpeg's synthetic sources (smooth, photo-like areas)."""
+        """A PNG picture from one of ffmpeg's synthetic sources (smooth, photo-like areas), made
+        distinct by a seeded grain and a hue turn."""
         path = os.path.join(self.tmp, "frame.png")
-        start = self.rng.randint(0, 500)
+        seed = self.rng.randint(0, 1 << 30)
+        if source in ("cellauto", "gradients"):
+            source += f"=seed={seed}:"
+        else:
+            source += "="
+        grain = f"noise=alls={self.rng.randint(2, 12)}:all_seed={seed},hue=h={self.rng.randint(0, 359)}"
         run("ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
-            f"{source}=size={width}x{height}:rate=25", "-ss", str(start / 25), "-frames:v", "1", path)
+            f"{source}size={width}x{height}:rate=1", "-vf", grain, "-frames:v", "1", path)
         return path
 
 
@@ -107,7 +113,7 @@ def jpeg(pool, group, big=False):
         width = pool.rng.choice([640, 1024, 1600, 2048, 2592])
         height = width * 3 // 4
         if pool.have_ffmpeg and pool.rng.random() < 0.6:
-            source = pool.rng.choice(["testsrc2", "mandelbrot", "smptehdbars", "cellauto"])
+            source = pool.rng.choice(["testsrc2", "gradients", "smptehdbars", "cellauto"])
             src = pool.frame(width, height, source)
             args = [src]
         else:
@@ -127,7 +133,21 @@ def jpeg(pool, group, big=False):
         run("exiv2", "-it", path)
         os.remove(thumb)
         variant += "+exif-thumb"
+        if group == "camera" and pool.rng.random() < 0.75:
+            # Cameras write the Exif block first, with no JFIF segment before it.
+            drop_jfif(path)
+            variant += "-first"
     return pool.add(path, group, variant)
+
+
+def drop_jfif(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[2:4] == b"\xff\xe0" and data[6:11] == b"JFIF\x00":
+        length = int.from_bytes(data[4:6], "big")
+        if data[4 + length:6 + length] == b"\xff\xe1":
+            with open(path, "wb") as f:
+                f.write(data[:2] + data[4 + length:])
 
 
 def pictures(pool, group):
@@ -136,7 +156,7 @@ def pictures(pool, group):
         return 0
     for kind in ["png", "gif", "bmp", "tif", "tif-tiled", "tif-msb"]:
         width = pool.rng.choice([320, 640, 800])
-        src = pool.frame(width, width * 3 // 4, pool.rng.choice(["testsrc2", "mandelbrot"])) \
+        src = pool.frame(width, width * 3 // 4, pool.rng.choice(["testsrc2", "gradients"])) \
             if pool.have_ffmpeg else None
         if src is None:
             continue
@@ -309,21 +329,21 @@ def append_pdf_update(path):
         f.write(update.encode())
 
 
-def rtf(pool, group):
+def rtf(pool, group, binary):
     path = pool.path(group, "rtf")
     body = []
     for i in range(pool.rng.randint(20, 200)):
         body.append(r"{\pard\b Paragraph %d\b0 {\i nested {\ul deeper}} with \{escaped\} braces"
                     r" and a \\ backslash.\par}" % i)
-    blob = pool.rng.randbytes(64).replace(b"}", b"x")
-    data = (rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}{\info{\title Bench}}" +
-            "\n".join(body).encode() +
-            rb"{\*\blob\bin64 " + blob + b"}" + b"}\n")
-    # Binary data that holds braces is only right when counted by \binN: put some in.
-    data = data.replace(b"\\bin64 " + blob, b"\\bin64 " + blob[:60] + b"}}{{")
+    data = (rb"{\rtf1\ansi\ansicpg1252\deff0{\fonttbl{\f0 Times New Roman;}}{\info{\title Bench}}"
+            + "\n".join(body).encode())
+    if binary:
+        # Binary data that holds braces is only right when counted by \binN.
+        blob = pool.rng.randbytes(60).replace(b"}", b"x") + b"}}{{"
+        data += rb"{\*\blob\bin64 " + blob + b"}"
     with open(path, "wb") as f:
-        f.write(data)
-    return pool.add(path, group, "nested+bin")
+        f.write(data + b"}\n")
+    return pool.add(path, group, "nested+bin" if binary else "nested")
 
 
 def archives(pool, group):
@@ -434,7 +454,7 @@ def main():
     step = 0
     while made < budget:
         made += pdf(pool, "office", incremental=step % 3 == 1)
-        made += rtf(pool, "office")
+        made += rtf(pool, "office", binary=step % 2 == 1)
         made += archives(pool, "office")
         made += office(pool, "office")
         made += pictures(pool, "office")

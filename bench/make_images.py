@@ -85,9 +85,19 @@ def same_bytes(mm, offset, original):
     return True
 
 
+def cut_short(record):
+    """A RIFF sample whose header claims more bytes than the file has (some real samples were cut
+    short): every carver would run over whatever follows it, hiding the comparison."""
+    with open(record["path"], "rb") as f:
+        header = f.read(12)
+    return (header[:4] == b"RIFF" and
+            int.from_bytes(header[4:8], "little") + 8 > record["size"])
+
+
 def pick(records, groups, budget, rng, exclude_variants=()):
     chosen = []
-    candidates = [r for r in records if r["group"] in groups and r["variant"] not in exclude_variants]
+    candidates = [r for r in records if r["group"] in groups and r["variant"] not in exclude_variants
+                  and not cut_short(r)]
     rng.shuffle(candidates)
     used = 0
     for r in candidates:
@@ -158,7 +168,13 @@ def planted(records, images, size, rng):
     image = os.path.join(images, "planted.img")
     fill_random(image, size, rng)
     # About a third of the image: every kind of file, at random sector offsets, never overlapping.
-    chosen = pick(records, {"camera", "office"}, size // 3, rng, exclude_variants=("over-10MiB",))
+    budget = size // 3
+    # One camera-sized JPEG (over 10 MiB) when it takes at most half of the planted bytes.
+    big = [dict(r) for r in records if r["variant"].startswith("over-10MiB")
+           and 2 * r["size"] <= budget][:1]
+    budget -= sum(r["size"] for r in big)
+    chosen = big + pick(records, {"camera", "office"}, budget, rng,
+                        exclude_variants=("over-10MiB", "over-10MiB+exif-thumb"))
     sectors = size // SECTOR
     taken = []
     placed = []

@@ -64,6 +64,7 @@ def classify(originals, files):
     verdicts = {id(o): "missing" for o in originals}
     misnamed = {}
     junk = []
+    longer = []  # over-long outputs: (path, size)
     rank = {"missing": 0, "truncated": 1, "over-long": 2, "exact": 3}
 
     def mark(o, verdict):
@@ -88,13 +89,36 @@ def classify(originals, files):
                 continue
             if size > o["size"] and is_prefix(o["path"], o["size"], path):
                 mark(o, "over-long")
+                longer.append((path, size))
                 related = True
             elif size < o["size"] and is_prefix(path, size, o["path"]):
                 mark(o, "truncated")
                 related = True
         if not related:
             junk.append((path, size))
-    return verdicts, misnamed, junk
+    return verdicts, misnamed, junk, longer
+
+
+def swallowed(image, originals, verdicts, outputs):
+    """Originals not recovered whose start lies inside a junk or over-long output's span: a file
+    carved past its end (or out of old data) that ran over them."""
+    import mmap
+    spans = []
+    with open(image, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mm:
+        for path, size in outputs[:200]:
+            start = mm.find(head(path, 4096))
+            if start >= 0:
+                spans.append((start, start + size, extension(path)))
+    hits = []
+    for o in originals:
+        if verdicts[id(o)] == "exact" or o.get("offset") is None:
+            continue
+        for start, end, ext in spans:
+            if start < o["offset"] < end:
+                hits.append({"original": o["path"], "type": o["type"], "variant": o["variant"],
+                             "inside": ext, "span_start": start, "span_bytes": end - start})
+                break
+    return hits
 
 
 def scan(tool, manifest, kestrel, work):
@@ -123,7 +147,8 @@ def report(manifest, tool_names, kestrel, work):
     for tool in tool_names:
         out = scan(tool, manifest, kestrel, work)
         files, thumbnails = tools.outputs(tool, out)
-        verdicts, misnamed, junk = classify(originals, files)
+        verdicts, misnamed, junk, longer = classify(originals, files)
+        covered = swallowed(manifest["image"], originals, verdicts, junk + longer)
         per_type = {}
         for t, group in rows.items():
             counts = {"present": len(group), "exact": 0, "over-long": 0, "truncated": 0,
@@ -145,7 +170,7 @@ def report(manifest, tool_names, kestrel, work):
             "outputs": len(files), "exact": sum(c["exact"] for c in per_type.values()),
             "junk_files": len(junk), "junk_bytes": sum(s for _, s in junk),
             "junk_by_extension": junk_types, "photorec_thumbnails": len(thumbnails),
-            "per_type": per_type, "not_exact": problems}
+            "per_type": per_type, "not_exact": problems, "run_over": covered}
         details[tool] = per_type
     print_table(image, manifest, summary, tool_names, sorted(rows), details, lost)
     for o in manifest["originals"]:
@@ -180,6 +205,13 @@ def print_table(image, manifest, summary, tool_names, types, details, lost):
                 made[key] = made.get(key, 0) + 1
         if made:
             print(f"  {tool} on made files: " + "; ".join(f"{k} x{v}" for k, v in sorted(made.items())))
+        if s["run_over"]:
+            kinds = {}
+            for h in s["run_over"]:
+                key = f"{h['type']} inside a {h['inside']} output"
+                kinds[key] = kinds.get(key, 0) + 1
+            print(f"  {tool}: {len(s['run_over'])} originals not exact start inside a junk or "
+                  f"over-long output: " + "; ".join(f"{k} x{v}" for k, v in sorted(kinds.items())))
     for tool in tool_names:
         s = summary["tools"][tool]
         total = summary["originals_present"]
