@@ -1,66 +1,91 @@
 #!/usr/bin/env bash
-# Raw scan throughput on large images (zeros, random bytes, densely packed samples), and the
-# same images through PhotoRec and foremost when they are installed.
-#   bash scripts/bench.sh [SIZE_MB]      (default 1024)
+# Carving benchmarks: Kestrel's raw scan against PhotoRec and foremost on the same images.
+#   bash scripts/bench.sh [--quick | --full | --size-mb N] [--runs N] [--work DIR]
+#                         [--only quality|speed] [--tools LIST] [--rebuild-images]
+# --quick: 128 MiB images (the default); --full: 1 GiB. Builds kestrel-cli (Release) in
+# build-bench, makes real files with real tools, builds the images (a reformatted FAT32 camera
+# card, a reformatted NTFS office partition, files planted among random bytes, random bytes,
+# zeros, dense samples), then prints the quality tables and the speed table; JSON summaries go
+# to WORK/quality.json and WORK/speed.json. Peers that are not installed are left out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-SIZE_MB=${1:-1024}
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_TESTS=OFF > /dev/null
-ninja -C build-bench kestrel_scan_bench kestrel-cli > /dev/null
 
+size_mb=128
+runs=3
 work=${KESTREL_BENCH_DIR:-/tmp/kestrel-bench}
+only=""
+peers="kestrel,photorec,foremost"
+rebuild=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) size_mb=128 ;;
+    --full) size_mb=1024 ;;
+    --size-mb) size_mb=$2; shift ;;
+    --runs) runs=$2; shift ;;
+    --work) work=$2; shift ;;
+    --only) only=$2; shift ;;
+    --tools) peers=$2; shift ;;
+    --rebuild-images) rebuild=1 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+case "$size_mb" in ''|*[!0-9]*) echo "bench: --size-mb needs a number" >&2; exit 2 ;; esac
+[ "$size_mb" -ge 64 ] || { echo "bench: --size-mb must be at least 64 (FAT32 needs room)" >&2; exit 2; }
+
+# The generators need python3-docx and python3-openpyxl, which Debian installs for its own python.
+python=${PYTHON:-python3}
+[ -x /usr/bin/python3 ] && [ -z "${PYTHON:-}" ] && python=/usr/bin/python3
+for tool in "$python" cmake ninja; do
+  command -v "$tool" > /dev/null || { echo "bench: $tool not found (bash scripts/setup.sh)" >&2; exit 1; }
+done
+
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
+launcher=()
+command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_TESTS=OFF \
+  -DKESTREL_BUILD_GUI=OFF "${launcher[@]}" > /dev/null
+lock=()
+command -v flock > /dev/null && lock=(flock /tmp/kestrel-build.lock)
+"${lock[@]}" ninja -C build-bench -j2 kestrel-cli kestrel_scan_bench > /dev/null
+kestrel=$PWD/build-bench/kestrel-cli
+
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-zeros=$work/zeros.img
-random=$work/random.img
-dense=$work/dense.img
-[ -s "$zeros" ] && [ "$(stat -c %s "$zeros")" -eq $((SIZE_MB << 20)) ] || truncate -s "${SIZE_MB}M" "$zeros"
-[ -s "$random" ] && [ "$(stat -c %s "$random")" -eq $((SIZE_MB << 20)) ] ||
-  head -c $((SIZE_MB << 20)) /dev/urandom > "$random"
-if [ ! -s "$dense" ] || [ "$(stat -c %s "$dense")" -lt $((SIZE_MB << 20)) ]; then
-  # One round of every sample, each at a sector boundary, repeated up to the size.
-  round=$work/round.img
-  : > "$round"
-  for sample in tests/fixtures/samples/* tests/fixtures/structured/*; do
-    case "$sample" in *.md|*.sh|*.py|*.gz) continue ;; esac
-    cat "$sample" >> "$round"
-    size=$(stat -c %s "$round"); truncate -s $(( (size + 511) / 512 * 512 )) "$round"
-  done
-  : > "$dense"
-  while [ "$(stat -c %s "$dense")" -lt $((SIZE_MB << 20)) ]; do
-    for _ in $(seq 64); do cat "$round"; done >> "$dense"
-  done
+files=$work/files-$size_mb
+images=$work/images-$size_mb
+if [ ! -s "$files/files.json" ]; then
+  echo "== making files with real tools into $files"
+  rm -rf "$files"
+  "$python" bench/make_files.py "$files" --camera-mb $((size_mb * 9 / 10)) \
+    --office-mb $((size_mb * 35 / 100))
+fi
+if [ "$rebuild" -eq 1 ] || [ ! -s "$images/dense.json" ]; then
+  echo "== building $size_mb MiB images into $images"
+  rm -rf "$images"
+  "$python" bench/make_images.py "$files" "$images" --size-mb "$size_mb"
 fi
 
-echo "== Kestrel raw scan (cached image, second pass timed)"
-build-bench/bench/kestrel_scan_bench "$work/out" "$zeros" "$random" "$dense"
-
-peer() {
-  local name=$1; shift
-  local out=$work/peer-$name
-  rm -rf "$out"
-  mkdir -p "$out"
-  local start end
-  start=$(date +%s%N)
-  # Peers write their own logs (photorec.log) into the current folder: run them in the work one.
-  (cd "$work" && "$@" > "$work/$name.log" 2>&1) || true
-  end=$(date +%s%N)
-  local files
-  files=$(find "$out" -type f ! -name '*.txt' ! -name '*.html' 2>/dev/null | wc -l || true)
-  printf '%-10s %-12s %8s ms %6d files\n' "$name" "$(basename "$image")" $(( (end - start) / 1000000 )) "$files"
-}
-
-for image in "$zeros" "$random" "$dense"; do
-  if command -v photorec > /dev/null; then
-    peer photorec photorec /log /d "$work/peer-photorec/r" /cmd "$image" options,paranoid_no,search
-  fi
-  if command -v foremost > /dev/null; then
-    peer foremost foremost -Q -i "$image" -o "$work/peer-foremost"
-  fi
-  t0=$(date +%s%N)
-  rm -rf "$work/cli-out"
-  n=$(KESTREL_NO_DEVICES=1 KESTREL_REGISTRY=$work/registry.reg build-bench/kestrel-cli scan "$image" \
-        --out "$work/cli-out" --types all --read-errors ignore-all | grep -c $'\t' || true)
-  t1=$(date +%s%N)
-  printf '%-10s %-12s %8s ms %6d files\n' kestrel "$(basename "$image")" $(( (t1 - t0) / 1000000 )) "$n"
+manifests=()
+for kind in card office planted random; do
+  [ -s "$images/$kind.json" ] && manifests+=("$images/$kind.json")
 done
+if [ -z "$only" ] || [ "$only" = quality ]; then
+  echo "== quality: what each tool recovers, per type"
+  quality_tools=${peers/,foremost/}
+  "$python" bench/quality.py --kestrel "$kestrel" --work "$work/run" --tools "$quality_tools" \
+    --json "$work/quality.json" "${manifests[@]}"
+fi
+if [ -z "$only" ] || [ "$only" = speed ]; then
+  echo "== speed"
+  speed_images=()
+  for kind in card random zeros dense; do
+    [ -s "$images/$kind.img" ] && speed_images+=("$images/$kind.img")
+  done
+  "$python" bench/speed.py --kestrel "$kestrel" --work "$work/run" --runs "$runs" \
+    --tools "$peers" --json "$work/speed.json" "${speed_images[@]}"
+  echo "== Kestrel's raw scan in process (no process start, no terminal)"
+  build-bench/bench/kestrel_scan_bench "$work/run/inprocess" "${speed_images[@]}"
+  rm -rf "$work/run/inprocess"
+fi

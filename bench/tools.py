@@ -1,0 +1,81 @@
+"""The carvers the benchmarks compare, with the options each is run with.
+
+Every tool scans the whole image for every file type it knows. A peer that is not installed is
+left out with a message; Kestrel is always required.
+"""
+import os
+import shutil
+import subprocess
+import sys
+
+OPTIONS = {
+    "kestrel": "kestrel-cli scan IMAGE --out DIR --types all --read-errors ignore-all -q",
+    "photorec": "photorec /log /d DIR/r /cmd IMAGE "
+                "partition_none,options,paranoid,fileopt,everything,enable,wholespace,search "
+                "(whole space, paranoid, every file type, its default validation)",
+    "foremost": "foremost -Q -t all -i IMAGE -o DIR (every type of its default configuration, "
+                "every byte offset)",
+}
+# Files a tool writes about its run, not recovered files.
+REPORT_FILES = {"report.xml", "photorec.log", "audit.txt"}
+
+
+def available(names, kestrel):
+    tools = []
+    for name in names:
+        if name == "kestrel":
+            if not os.access(kestrel, os.X_OK):
+                sys.exit(f"bench: {kestrel} is not built (ninja -C build-bench kestrel-cli)")
+            tools.append(name)
+        elif shutil.which(name):
+            tools.append(name)
+        else:
+            package = {"photorec": "testdisk", "foremost": "foremost"}[name]
+            print(f"bench: {name} not found (apt-get install {package}), left out", file=sys.stderr)
+    return tools
+
+
+def command(name, image, out, kestrel, work):
+    """The command line and its working folder for one run of NAME writing into OUT."""
+    image = os.path.abspath(image)
+    if name == "kestrel":
+        return [kestrel, "scan", image, "--out", out, "--types", "all", "--read-errors",
+                "ignore-all", "-q"], work
+    if name == "photorec":
+        os.makedirs(out, exist_ok=True)
+        return ["photorec", "/log", "/d", os.path.join(out, "r"), "/cmd", image,
+                "partition_none,options,paranoid,fileopt,everything,enable,wholespace,search"], out
+    if name == "foremost":
+        return ["foremost", "-Q", "-t", "all", "-i", image, "-o", out], work
+    raise ValueError(name)
+
+
+def environment(work):
+    # Kestrel keeps its settings in a registry file and would list the machine's devices: keep
+    # both out of the measurement.
+    return dict(os.environ, KESTREL_NO_DEVICES="1",
+                KESTREL_REGISTRY=os.path.join(work, "registry.reg"), TERM="dumb")
+
+
+def run(name, image, out, kestrel, work, timer=None):
+    """Runs one tool; returns the process result. TIMER wraps the command (e.g. time -v)."""
+    args, cwd = command(name, image, out, kestrel, work)
+    if timer:
+        args = timer + args
+    return subprocess.run(args, cwd=cwd, env=environment(work), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+
+
+def outputs(name, out):
+    """The recovered files a run wrote, and (PhotoRec) the Exif thumbnails it extracted."""
+    files, thumbnails = [], []
+    for folder, _, names in os.walk(out):
+        for file in names:
+            if file in REPORT_FILES:
+                continue
+            path = os.path.join(folder, file)
+            if name == "photorec" and file.startswith("t") and file.endswith(".jpg"):
+                thumbnails.append(path)
+            else:
+                files.append(path)
+    return sorted(files), thumbnails
