@@ -16,7 +16,7 @@ Fed FeedFormat(FormatState& state, const CarveView& view) {
   return std::visit(Overloaded{
                         [&](CountedState& s) { return FeedCounted(s, view); },
                         [&](EndMarkerState& s) { return FeedEndMarker(s, view); },
-                        [&](JfifState& s) { return FeedJfif(s, view); },
+                        [&](JpegState& s) { return FeedJpeg(s, view); },
                         [&](EndSearchState& s) { return FeedEndSearch(s, view); },
                         [&](MidiState& s) { return FeedMidi(s, view); },
                         [&](CrwState& s) { return FeedCrw(s, view); },
@@ -34,7 +34,7 @@ Kept FinishFormat(const FormatState& state, uint64_t selected) {
   return std::visit(Overloaded{
                         [](const CountedState& s) { return FinishCounted(s); },
                         [](const EndMarkerState& s) { return FinishEndMarker(s); },
-                        [](const JfifState& s) { return FinishJfif(s); },
+                        [](const JpegState& s) { return FinishJpeg(s); },
                         [](const EndSearchState& s) { return FinishEndSearch(s); },
                         [](const MidiState& s) { return FinishMidi(s); },
                         [](const CrwState& s) { return FinishCrw(s); },

@@ -10,6 +10,7 @@
 #include "carve/formats/counted.h"
 #include "carve/formats/crw.h"
 #include "carve/formats/end_marker.h"
+#include "carve/formats/jpeg.h"
 #include "carve/formats/midi.h"
 #include "carve/formats/mov.h"
 #include "carve/formats/pdf.h"
@@ -21,7 +22,7 @@
 namespace kestrel {
 
 using FormatState =
-    std::variant<CountedState, EndMarkerState, JfifState, EndSearchState, MidiState, CrwState,
+    std::variant<CountedState, EndMarkerState, JpegState, EndSearchState, MidiState, CrwState,
                  X3fState, ZipState, MovState, CompoundState, TiffState, PdfState>;
 
 Fed FeedFormat(FormatState& state, const CarveView& view);

@@ -231,7 +231,7 @@ Match Gif(const RowInput& r, Start* s) {
 
 Match Jfif(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "\xFF\xD8") || !r.h.StartsWith(6, "JFIF")) return Match::kNo;
-  return Yes(s, StartJfif(r.h.Be16(4)));
+  return Yes(s, StartJpeg());
 }
 
 Match Mpeg(const RowInput& r, Start* s) {
@@ -322,7 +322,7 @@ Match Msf(const RowInput& r, Start* s) {
 
 Match JpegQuant(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "\xFF\xD8") || (r.h.Le16(2) & 0xDBFF) != 0xDBFF) return Match::kNo;
-  return Yes(s, StartJpegSearch());
+  return Yes(s, StartJpeg());
 }
 
 Match Pst(const RowInput& r, Start* s) {
@@ -330,7 +330,7 @@ Match Pst(const RowInput& r, Start* s) {
 }
 
 Match Jpeg(const RowInput& r, Start* s) {
-  return r.h.StartsWith(0, "\xFF\xD8") ? Yes(s, StartJpegSearch()) : Match::kNo;
+  return r.h.StartsWith(0, "\xFF\xD8") ? Yes(s, StartJpeg()) : Match::kNo;
 }
 
 Match X3f(const RowInput& r, Start* s) {
@@ -378,7 +378,7 @@ constexpr std::array<Row, 35> kRows = {{
     {Zip,         kGuardZip,                          kNext,    Bits({kZip, kDoc, kXls, kPpt}), "ZIP", kGuardZip,                  true},
     {Mov,         kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
     {Gif,         kGuardZip,                          kNext,    Bits({kGif}),                   "GIF", kGuardNone,                 true},
-    {Jfif,        kGuardZip | kGuardRaw,              kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
+    {Jfif,        kGuardZip | kGuardRaw | kGuardJpeg, kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
     {Mpeg,        kGuardMpg | kGuardZip,              kNext,    Bits({kMpg}),                   "MPG", kGuardMpg,                  true},
     {Pdf,         kGuardZip | kGuardPdf,              kSkip,    Bits({kPdf}),                   "PDF", kGuardPdf,                  true},
     {PlaceableWmf, kGuardWmf,                         kSkip,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
@@ -393,9 +393,9 @@ constexpr std::array<Row, 35> kRows = {{
     {Mrw,         kGuardZip | kGuardMrw | kGuardJpeg, kNext,    Bits({kMrw}),                   "MRW", kGuardMrw | kGuardPicture,  true},
     {Msv,         kGuardZip | kGuardMsv,              kNext,    Bits({kMsv}),                   "MSV", kGuardMsv,                  false},
     {Msf,         kGuardZip | kGuardMsf,              kNext,    Bits({kMsf}),                   "MSF", kGuardMsf,                  false},
-    {JpegQuant,   kGuardZip | kGuardPicture | kVideoOrRaw, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
+    {JpegQuant,   kGuardZip | kGuardPicture | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
     {Pst,         kGuardNone,                         kNext,    Bits({kPst}),                   "PST", kGuardNone,                 false},
-    {Jpeg,  kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kVideoOrRaw, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
+    {Jpeg,  kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
     {X3f,         kGuardX3f,                          kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
     {Compound,    kGuardNone,                         kNext,    Bits({kPpt, kXls, kDoc}),       "PPT", kGuardOle | kGuardPicture,  false},
     {Mp3,         kGuardZip,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},

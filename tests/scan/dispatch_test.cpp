@@ -54,13 +54,29 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 const Bytes kMpegPack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01};
 const Bytes kMpegEnd = {0x00, 0x00, 0x01, 0xB9};
-const Bytes kExifJpegStart = {0xFF, 0xD8, 0xFF, 0xE1, 0x10, 0x00, 'E', 'x', 'i', 'f'};
-const Bytes kJpegEnd = {0xFF, 0xD9};
+// A small camera-style JPEG: SOI, an Exif APP1, the tables, an 8x8 frame, one scan of
+// `scan_bytes` bytes of entropy-coded data, EOI.
+Bytes ExifJpeg(size_t scan_bytes) {
+  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x08, 'E', 'x', 'i', 'f', 0, 0};
+  const Bytes dqt = {0xFF, 0xDB, 0x00, 0x43, 0x00};
+  jpeg.insert(jpeg.end(), dqt.begin(), dqt.end());
+  jpeg.insert(jpeg.end(), 64, 1);
+  const Bytes frame = {0xFF, 0xC0, 0x00, 0x0B, 8, 0, 8, 0, 8, 1, 1, 0x11, 0};
+  jpeg.insert(jpeg.end(), frame.begin(), frame.end());
+  const Bytes dht = {0xFF, 0xC4, 0x00, 0x14, 0x00, 1, 0, 0, 0, 0, 0,
+                     0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0};
+  jpeg.insert(jpeg.end(), dht.begin(), dht.end());
+  const Bytes scan = {0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0};
+  jpeg.insert(jpeg.end(), scan.begin(), scan.end());
+  jpeg.insert(jpeg.end(), scan_bytes, 0x21);
+  jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+  return jpeg;
+}
 
 TEST(Dispatch, JpegHeaderInsideAnOpenMpegDoesNotStartAPicture) {
   TempDir dir;
   Image image(20);
-  image.Fill(2, 3, 0x47).Put(2, kMpegPack).Put(3, kExifJpegStart).Put(3, kJpegEnd, 100);
+  image.Fill(2, 3, 0x47).Put(2, kMpegPack).Put(3, ExifJpeg(100));
   image.Put(4, kMpegEnd, 50);
   auto scan = ScanImage(image.bytes(), dir);
   ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.MPG"});
@@ -71,10 +87,11 @@ TEST(Dispatch, JpegHeaderInsideAnOpenGifStartsAPicture) {
   TempDir dir;
   Image image(20);
   image.Fill(2, 1, 0x07).Put(2, Text("GIF89a"));  // a GIF that never ends
-  image.Fill(3, 1, 0x21).Put(3, kExifJpegStart).Put(3, kJpegEnd, 200);
+  const Bytes jpeg = ExifJpeg(200);
+  image.Put(3, jpeg);
   auto scan = ScanImage(image.bytes(), dir);
   ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.JPG"});
-  EXPECT_EQ(scan->File("KES00001.JPG"), image.Slice(3 * kSector, 202));
+  EXPECT_EQ(scan->File("KES00001.JPG"), jpeg);
 }
 
 TEST(Dispatch, HeadersCountOnlyAtSectorStarts) {
@@ -166,7 +183,7 @@ TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   Image image(30);
   image.Fill(2, 1, 0x47).Put(2, kMpegPack);  // an MPEG without an end code,
   image.Fill(3, 1, 0x07).Put(3, Text("GIF89a")).Put(3, {0x00, 0x3B}, 40);  // ended by a GIF
-  image.Fill(10, 1, 0x21).Put(10, kExifJpegStart).Put(10, kJpegEnd, 300);  // a camera JPEG later
+  image.Put(10, ExifJpeg(300));                                            // a camera JPEG later
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.GIF", "KES00001.JPG"}));
 }

@@ -1,0 +1,162 @@
+#include "carve/formats/jpeg.h"
+
+#include <cstring>
+
+#include "carve/structured_bytes.h"
+
+namespace kestrel {
+namespace {
+
+// What one step of the walk found.
+enum class Walk : uint8_t {
+  kOn,      // the walk goes on at state.next
+  kWait,    // the bytes it needs lie past the source's end: the file is not whole
+  kRefuse,  // not a valid marker structure
+  kEnd,     // the EOI: the file ends at state.next
+};
+
+bool IsFrameHeader(uint8_t code) {
+  // SOF0-SOF15 except DHT (C4), JPG (C8) and DAC (CC).
+  return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+}
+
+bool IsLossless(uint8_t code) {
+  return code == 0xC3 || code == 0xC7 || code == 0xCB || code == 0xCF;
+}
+
+// Markers followed by a length field that may appear between the SOI and the EOI.
+bool HasLength(uint8_t code) {
+  return IsFrameHeader(code) || code == 0xC4 || code == 0xCC || (code >= 0xDA && code <= 0xDF) ||
+         (code >= 0xE0 && code <= 0xEF) || code == 0xFE;
+}
+
+// Checks the segment `code` of `length` bytes (its length field included) at `m` (the marker)
+// and records what it defines. False when it is not valid where it stands.
+bool TakeSegment(JpegState& s, uint8_t code, const uint8_t* m, uint32_t length) {
+  const uint8_t* body = m + 4;
+  if (IsFrameHeader(code)) {
+    // Precision, height, width, component count, then three bytes per component.
+    if (s.frame || length < 8) return false;
+    const uint32_t components = body[5];
+    if (components == 0 || length != 8 + 3 * components || LoadBe16(body + 3) == 0) return false;
+    s.frame = true;
+    s.lossless = IsLossless(code);
+    return true;
+  }
+  switch (code) {
+    case 0xC4:  // DHT: table class 0/1, table id 0-3
+      if (length < 3 || (body[0] & 0xEC) != 0) return false;
+      s.coding = true;
+      return true;
+    case 0xCC:  // DAC
+      s.coding = true;
+      return true;
+    case 0xDB:  // DQT: precision 0/1, table id 0-3
+      if (length < 3 || (body[0] & 0xEC) != 0) return false;
+      s.quant = true;
+      return true;
+    case 0xDA: {  // SOS: a scan needs its frame header and tables first
+      if (!s.frame || !s.coding || !(s.quant || s.lossless) || length < 3) return false;
+      const uint32_t components = body[0];
+      return components >= 1 && components <= 4 && length == 6 + 2 * components;
+    }
+    case 0xDC:  // DNL
+    case 0xDD:  // DRI
+      return length == 4;
+    default:  // DHP, EXP, APPn, COM
+      return true;
+  }
+}
+
+// The marker at `at` of the sector (file offset base + at).
+Walk TakeMarker(JpegState& s, const SectorInput& in, uint64_t base, uint32_t at) {
+  if (!in.HasBytes(at, 2)) return Walk::kWait;
+  const uint8_t* m = in.data + at;
+  if (m[0] != 0xFF) return Walk::kRefuse;
+  const uint8_t code = m[1];
+  if (code == 0xFF) {  // a fill byte before the marker
+    s.next = base + at + 1;
+    return Walk::kOn;
+  }
+  if (code == 0xD9) {
+    if (!s.scanned) return Walk::kRefuse;
+    s.next = base + at + 2;
+    return Walk::kEnd;
+  }
+  // SOI again, RSTn outside a scan, TEM, JPG, JPGn and reserved codes: not this file's structure.
+  if (!HasLength(code)) return Walk::kRefuse;
+  if (!in.HasBytes(at, 4)) return Walk::kWait;
+  const uint32_t length = LoadBe16(m + 2);
+  if (length < 2) return Walk::kRefuse;
+  // Frame and scan headers are checked field by field (at most 4 + 3 * 255 bytes, inside the
+  // look-ahead); other segments only by their length.
+  const bool checked = IsFrameHeader(code) || code == 0xDA;
+  if (checked && !in.HasBytes(at, 2 + length)) return Walk::kWait;
+  if (!TakeSegment(s, code, m, length)) return Walk::kRefuse;
+  s.next = base + at + 2 + length;
+  if (code == 0xDA) {
+    s.in_scan = true;
+    s.scanned = true;
+  }
+  return Walk::kOn;
+}
+
+// Entropy-coded data from `at`: skips to the next marker that is not stuffing or a restart.
+Walk TakeEntropy(JpegState& s, const SectorInput& in, uint64_t base, uint32_t at) {
+  const uint8_t* data = in.data;
+  const uint8_t* end = data + in.count;
+  const uint8_t* p = data + at;
+  while (p < end) {
+    const uint8_t* mark =
+        static_cast<const uint8_t*>(std::memchr(p, 0xFF, static_cast<size_t>(end - p)));
+    if (mark == nullptr) break;
+    const uint32_t i = static_cast<uint32_t>(mark - data);
+    if (!in.HasBytes(i, 2)) return Walk::kWait;
+    const uint8_t code = mark[1];
+    if (code != 0x00 && (code < 0xD0 || code > 0xD7)) {
+      s.in_scan = false;
+      s.next = base + i;
+      return Walk::kOn;
+    }
+    p = mark + 2;  // stuffing or a restart marker (it may end one byte past the sector)
+  }
+  s.next = base + static_cast<uint64_t>(p < end ? end - data : p - data);
+  return Walk::kOn;
+}
+
+}  // namespace
+
+JpegState StartJpeg() {
+  return {};
+}
+
+Fed FeedJpeg(JpegState& s, const CarveView& view) {
+  const SectorInput& in = view.in;
+  const uint64_t base = view.written;
+  if (base >= kJpegSizeCap) return Refuse();
+  const uint64_t end = base + in.count;
+  Fed fed = More(in.count);
+  const bool had_scan = s.scanned;
+  while (s.next < end) {
+    const uint32_t at = static_cast<uint32_t>(s.next - base);
+    const Walk walk = s.in_scan ? TakeEntropy(s, in, base, at) : TakeMarker(s, in, base, at);
+    if (walk == Walk::kRefuse) return Refuse();
+    if (walk == Walk::kWait) break;
+    if (walk == Walk::kEnd) {
+      s.complete = true;
+      fed = Complete(s.next - base);
+      break;
+    }
+  }
+  // Thumbnails and previews lie in the segments before the first scan: a sector starting FF D8
+  // there is one of them. Inside or after the scans an FF D8 cannot belong to this file, so from
+  // then on a JPEG header starts a new file.
+  if (s.scanned && !had_scan) fed.release_guard = true;
+  return fed;
+}
+
+Kept FinishJpeg(const JpegState& state) {
+  return state.complete ? KeepAsIs() : Drop();
+}
+
+}  // namespace kestrel

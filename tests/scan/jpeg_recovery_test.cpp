@@ -1,0 +1,214 @@
+// JPEG recovery by the raw scan: pictures written by GraphicsMagick, jpegtran and exiv2 (baseline,
+// progressive, restart intervals, Exif thumbnails, larger than 10 MiB) laid among zeros, random
+// bytes and other files come back byte for byte; random bytes and broken structures give none.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/image_builder.h"
+#include "support/memory_scan.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Filler;
+using testing::ImageBuilder;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint64_t kSector = ImageBuilder::kSectorBytes;
+
+bool HaveJpegTools() {
+  return testing::HaveTool("gm") && testing::HaveTool("exiv2") && testing::HaveTool("jpegtran");
+}
+
+// Runs `commands` in a fresh folder; they write out.jpg.
+Bytes MakeJpeg(const std::string& commands) {
+  testing::TempDir dir;
+  if (testing::RunCommand("cd '" + dir.path() + "' && " + commands) != 0) return {};
+  return testing::ReadFileBytes(dir / "out.jpg");
+}
+
+// A gm picture with an Exif block and a thumbnail inserted by exiv2.
+Bytes MakeExifJpeg(const std::string& picture_options) {
+  return MakeJpeg("gm convert " + picture_options +
+                  " out.jpg && gm convert -size 160x120 plasma: -quality 75 out-thumb.jpg && "
+                  "exiv2 -M'set Exif.Image.Make Kestrel' out.jpg && exiv2 -it out.jpg");
+}
+
+// The offset of the thumbnail's SOI (the second FF D8 FF), or npos.
+size_t ThumbnailAt(const Bytes& jpeg) {
+  static constexpr uint8_t kSoi[] = {0xFF, 0xD8, 0xFF};
+  const auto at = std::search(jpeg.begin() + 2, jpeg.end(), std::begin(kSoi), std::end(kSoi));
+  return at == jpeg.end() ? std::string::npos : static_cast<size_t>(at - jpeg.begin());
+}
+
+// `jpeg` with a comment segment of `bytes` bytes (at least 4) right after its SOI.
+Bytes WithCommentAfterSoi(const Bytes& jpeg, size_t bytes) {
+  Bytes out(jpeg.begin(), jpeg.begin() + 2);
+  const size_t length = bytes - 2;
+  out.insert(out.end(),
+             {0xFF, 0xFE, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+  out.resize(out.size() + bytes - 4, 'c');
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+std::vector<Bytes> CarvedJpegs(const ImageBuilder& image) {
+  std::vector<Bytes> jpegs;
+  for (auto& file : testing::CarveInMemory(image.bytes(), TypeBit(kJpg))) {
+    jpegs.push_back(std::move(file.bytes));
+  }
+  return jpegs;
+}
+
+struct ToolPictures {
+  Bytes baseline, progressive, restarts, progressive_restarts, exif;
+};
+
+ToolPictures MakeToolPictures() {
+  ToolPictures p;
+  p.baseline = MakeJpeg("gm convert -size 320x240 plasma:fractal -quality 90 out.jpg");
+  p.progressive = MakeJpeg("gm convert -size 320x240 plasma:fractal -interlace Line out.jpg");
+  p.restarts = MakeJpeg(
+      "gm convert -size 320x240 plasma:fractal a.jpg && jpegtran -restart 1 -outfile out.jpg "
+      "a.jpg");
+  p.progressive_restarts = MakeJpeg(
+      "gm convert -size 300x200 plasma: a.jpg && "
+      "jpegtran -progressive -restart 2 -outfile out.jpg a.jpg");
+  p.exif = MakeExifJpeg("-size 640x480 plasma:");
+  return p;
+}
+
+TEST(JpegRecovery, ToolPicturesAmongZerosRandomBytesAndOtherFilesComeBackExact) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const ToolPictures p = MakeToolPictures();
+  const std::vector<Bytes> jpegs = {p.baseline, p.progressive, p.restarts, p.progressive_restarts,
+                                    p.exif};
+  for (const Bytes& jpeg : jpegs) ASSERT_GT(jpeg.size(), 1000u);
+  ASSERT_NE(ThumbnailAt(p.exif), std::string::npos) << "exiv2 inserted a thumbnail";
+
+  for (Filler filler : {Filler::kZeros, Filler::kRandom}) {
+    SCOPED_TRACE(filler == Filler::kZeros ? "zeros" : "random");
+    ImageBuilder image;
+    std::vector<Bytes> expected;
+    uint64_t seed = 11;
+    for (const Bytes& jpeg : jpegs) {
+      image.AddRandom(3, seed++, filler);
+      image.AddFile(jpeg, {}, filler);
+      expected.push_back(jpeg);
+      // Another type's file right behind it.
+      image.AddSample("picture.gif", filler);
+    }
+    for (const char* sample : {"exif.jpg", "jfif.jpg", "plain.jpg"}) {
+      image.AddSample(sample, filler);  // right after the previous file, no gap
+      expected.push_back(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
+                                                "/tests/fixtures/samples/" + sample));
+      image.AddRandom(2, seed++, filler);
+    }
+    EXPECT_EQ(CarvedJpegs(image), expected);
+  }
+}
+
+TEST(JpegRecovery, LargeExifPicturesAreNotCutAtTenMiBOrAtTheirThumbnail) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const Bytes large = MakeExifJpeg("-size 3000x2400 xc:gray +noise Random -quality 98");
+  ASSERT_GT(large.size(), uint64_t{10} << 20);
+  ASSERT_NE(ThumbnailAt(large), std::string::npos);
+  ImageBuilder image;
+  image.AddRandom(4, 5, Filler::kRandom);
+  image.AddFile(large, {}, Filler::kRandom);
+  image.AddRandom(4, 6, Filler::kRandom);
+  EXPECT_EQ(CarvedJpegs(image), std::vector<Bytes>{large});
+}
+
+TEST(JpegRecovery, AThumbnailStartingOnASectorBoundaryStartsNoFile) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const Bytes exif = MakeExifJpeg("-size 640x480 plasma:");
+  const size_t thumbnail = ThumbnailAt(exif);
+  ASSERT_LT(thumbnail + 4, kSector);
+  // A comment before the Exif block moves the thumbnail onto the second sector's start.
+  const Bytes jpeg = WithCommentAfterSoi(exif, kSector - thumbnail);
+  ASSERT_EQ(ThumbnailAt(jpeg), kSector);
+  ImageBuilder image;
+  image.AddRandom(2, 8, Filler::kRandom);
+  image.AddFile(jpeg, {}, Filler::kRandom);
+  image.AddRandom(2, 9, Filler::kRandom);
+  EXPECT_EQ(CarvedJpegs(image), std::vector<Bytes>{jpeg});
+}
+
+TEST(JpegRecovery, APictureCutInItsScanDataGivesWayToTheNextPicture) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const ToolPictures p = MakeToolPictures();
+  // The first 8 sectors of a picture (its scan data starts in the first two), then whole
+  // pictures.
+  const Bytes cut(p.baseline.begin(), p.baseline.begin() + 8 * kSector);
+  ImageBuilder image;
+  image.AddFile(cut);
+  image.AddFile(p.exif);
+  image.AddFile(Bytes(p.progressive.begin(), p.progressive.begin() + 3000), {}, Filler::kRandom);
+  image.AddFile(p.restarts);
+  image.AddZeros(2);
+  EXPECT_EQ(CarvedJpegs(image), (std::vector<Bytes>{p.exif, p.restarts}));
+}
+
+// Random bytes in which a JPEG header starts many sectors: FF D8 FF and an APP0, DQT or APP1
+// marker, the rest random.
+Bytes RandomWithJpegStarts(uint64_t bytes, uint64_t seed) {
+  std::mt19937_64 random(seed);
+  Bytes image(bytes);
+  for (size_t i = 0; i + 8 <= image.size(); i += 8) {
+    const uint64_t value = random();
+    std::copy_n(reinterpret_cast<const uint8_t*>(&value), 8, image.begin() + i);
+  }
+  static constexpr uint8_t kMarkers[] = {0xE0, 0xDB, 0xE1};
+  for (uint64_t sector = 0; sector < bytes / kSector; sector += 1 + random() % 97) {
+    uint8_t* at = image.data() + sector * kSector;
+    at[0] = 0xFF;
+    at[1] = 0xD8;
+    at[2] = 0xFF;
+    at[3] = kMarkers[sector % 3];
+  }
+  return image;
+}
+
+TEST(JpegRecovery, RandomBytesGiveNoPicture) {
+  const Bytes image = RandomWithJpegStarts(uint64_t{64} << 20, 20261209);
+  EXPECT_TRUE(testing::CarveInMemory(image, TypeBit(kJpg)).empty());
+}
+
+// --- Bad input ---------------------------------------------------------------------------
+
+TEST(JpegRecovery, SegmentLengthsZeroOrOneGiveNoPicture) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const Bytes jpeg = MakeJpeg("gm convert -size 64x48 plasma: out.jpg");
+  ASSERT_EQ(jpeg[2], 0xFF);
+  ASSERT_EQ(jpeg[3], 0xE0);
+  for (int length : {0, 1}) {
+    for (size_t field : {size_t{4}, 4 + 2 + size_t{jpeg[5]}}) {  // APP0's and the next segment's
+      Bytes broken = jpeg;
+      broken[field] = 0;
+      broken[field + 1] = static_cast<uint8_t>(length);
+      ImageBuilder image;
+      image.AddFile(broken);
+      image.AddZeros(4);
+      EXPECT_TRUE(CarvedJpegs(image).empty()) << "length " << length << " at " << field;
+    }
+  }
+}
+
+TEST(JpegRecovery, ScanDataWithoutEoiToTheSourcesEndGivesNoPicture) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  Bytes jpeg = MakeJpeg("gm convert -size 64x48 plasma: out.jpg");
+  jpeg.resize(jpeg.size() - 2);  // no EOI; scan data without any marker runs on to the end
+  jpeg.resize(uint64_t{4} << 20, 0x55);
+  ImageBuilder image;
+  image.AddFile(jpeg);
+  EXPECT_TRUE(CarvedJpegs(image).empty());
+}
+
+}  // namespace
+}  // namespace kestrel
