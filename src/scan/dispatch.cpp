@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "carve/formats/iso_media.h"
 #include "carve/structured_bytes.h"
 #include "scan/sector_header.h"
 
@@ -218,6 +219,11 @@ Match Zip(const RowInput& r, Start* s) {
   return r.h.StartsWith(0, "PK\x03\x04") ? Yes(s, ZipState{}) : Match::kNo;
 }
 
+Match Ftyp(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(4, "ftyp") || !IsFileTypeAtom(r.in.data)) return Match::kNo;
+  return Yes(s, StartFileTypeMovie(r.in.data));
+}
+
 Match Mov(const RowInput& r, Start* s) {
   const SectorHeader& h = r.h;
   const bool atom = h.StartsWith(4, "mdat") || h.StartsWith(4, "moov") || h.StartsWith(4, "free") ||
@@ -362,7 +368,7 @@ constexpr OnGuard kSkip = OnGuard::kSkipToRtf;
 
 // The signature rows in the order they are tried.
 // clang-format off
-constexpr std::array<Row, 35> kRows = {{
+constexpr std::array<Row, 36> kRows = {{
 //  test          guarded by                          on guard  selection                       ext    guards of the file          stop check
     {Aiff,        kGuardZip,                          kNext,    Bits({kAif}),                   "AIF", kGuardNone,                 true},
     {Bmp,         kGuardZip,                          kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
@@ -376,6 +382,7 @@ constexpr std::array<Row, 35> kRows = {{
     {Midi,        kGuardZip | kGuardMidi,             kNext,    Bits({kMid}),                   "MID", kGuardMidi,                 true},
     {Snd,         kGuardZip,                          kNext,    Bits({kSnd}),                   "SND", kGuardNone,                 true},
     {Zip,         kGuardZip,                          kNext,    Bits({kZip, kDoc, kXls, kPpt}), "ZIP", kGuardZip,                  true},
+    {Ftyp,        kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
     {Mov,         kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
     {Gif,         kGuardZip,                          kNext,    Bits({kGif}),                   "GIF", kGuardNone,                 true},
     {Jfif,        kGuardZip | kGuardRaw | kGuardJpeg, kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},

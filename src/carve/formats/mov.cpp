@@ -8,20 +8,52 @@
 namespace kestrel {
 namespace {
 
-bool IsMovieAtomType(const uint8_t* type) {
-  static constexpr const char* kTypes[] = {"mdat", "moov", "free", "skip", "wide"};
-  for (const char* known : kTypes) {
+// The atoms that stand at the top level of QuickTime and ISO base media files ("ftyp" aside,
+// which only the first atom may be): movie, media data, free space, fragments and their
+// indexes, segment types, event messages, preview, metadata and user extensions.
+constexpr const char* kTopLevelTypes[] = {"moov", "mdat", "free", "skip", "wide", "uuid",
+                                          "meta", "pdin", "moof", "mfra", "sidx", "ssix",
+                                          "styp", "emsg", "prft", "meco", "pnot", "PICT"};
+
+enum class AtomKind : uint8_t {
+  kAtom,  // a top-level atom of a known length
+  kEnd,   // no movie atom starts here: the movie ends before it
+  kBad,   // an atom shorter than its own header: no movie
+};
+
+struct AtomHeader {
+  AtomKind kind = AtomKind::kEnd;
+  uint64_t length = 0;  // its own header included
+  uint8_t seen = 0;
+};
+
+bool IsTopLevelType(const uint8_t* type) {
+  for (const char* known : kTopLevelTypes) {
     if (std::memcmp(type, known, 4) == 0) return true;
   }
   return false;
 }
 
-// The length of the top-level atom whose header is at `header`, counting its own header;
-// 0 when no movie atom starts there.
-uint64_t AtomLength(const uint8_t* header) {
+uint8_t SeenBit(const uint8_t* type) {
+  if (std::memcmp(type, "moov", 4) == 0) return kSeenMoov;
+  if (std::memcmp(type, "mdat", 4) == 0) return kSeenMdat;
+  if (std::memcmp(type, "meta", 4) == 0) return kSeenMeta;
+  return 0;
+}
+
+// The top-level atom whose header is at `header` (16 readable bytes); `first` for the movie's
+// first atom.
+AtomHeader ReadAtom(const MovState& state, const uint8_t* header, bool first) {
+  const uint8_t* type = header + 4;
+  const bool file_type = first && state.file_type && std::memcmp(type, "ftyp", 4) == 0;
+  if (!file_type && !IsTopLevelType(type)) return {};
   const uint32_t size = LoadBe32(header);
-  if (size == 0 || !IsMovieAtomType(header + 4)) return 0;
-  return size == 1 ? LoadBe64(header + 8) : size;
+  const bool wide = size == 1;
+  const uint64_t length = wide ? LoadBe64(header + 8) : size;
+  // A length of 0 runs to the end of the atom's file, which lies nowhere a raw scan can see.
+  if (length == 0) return {};
+  if (length < (wide ? 16u : 8u)) return {AtomKind::kBad};
+  return {AtomKind::kAtom, length, SeenBit(type)};
 }
 
 // The movie ends at `at` of this sector; one whose first atom was no movie atom is nothing.
@@ -37,13 +69,16 @@ Fed FeedMov(MovState& state, const CarveView& view) {
   const SectorInput& in = view.in;
   const uint64_t room = view.SourceRoom();
   size_t i = 0;
+  // Every atom is at least 8 bytes long: at most count / 8 headers per sector.
   while (i < in.count) {
     if (state.atom_left == 0) {
       // The header may continue into the following bytes (zeros past the source's end).
-      const uint64_t length = AtomLength(in.data + i);
-      if (length == 0) return EndMovie(state, view, i);
-      if (i > room || length > room - i) return Refuse();
-      state.atom_left = length;
+      const AtomHeader atom = ReadAtom(state, in.data + i, view.written + i == 0);
+      if (atom.kind == AtomKind::kEnd) return EndMovie(state, view, i);
+      if (atom.kind == AtomKind::kBad) return Refuse();
+      if (i > room || atom.length > room - i) return Refuse();
+      state.atom_left = atom.length;
+      state.seen |= atom.seen;
     }
     const uint64_t step = std::min<uint64_t>(state.atom_left, in.count - i);
     i += static_cast<size_t>(step);
@@ -55,7 +90,11 @@ Fed FeedMov(MovState& state, const CarveView& view) {
 }
 
 Kept FinishMov(const MovState& state) {
-  return state.complete ? KeepAsIs() : Drop();
+  const uint8_t needed = kSeenMdat | (state.image ? kSeenMeta : kSeenMoov);
+  if (!state.complete || (state.seen & needed) != needed) return Drop();
+  Kept kept = KeepAsIs();
+  kept.extension = state.extension;
+  return kept;
 }
 
 }  // namespace kestrel

@@ -1,6 +1,7 @@
 #pragma once
-// QuickTime movies: a walk over the top-level atoms (mdat, moov, free, skip, wide; 64-bit sizes
-// included), carried across sectors. The movie ends where the next bytes are no movie atom.
+// QuickTime and ISO base media movies (MP4, 3GP, M4A, HEIC): a walk over the top-level atoms
+// (64-bit sizes included), carried across sectors. The movie ends where the next bytes are no
+// top-level atom, or with the source.
 
 #include <cstdint>
 
@@ -8,14 +9,32 @@
 
 namespace kestrel {
 
+// The top-level atoms a movie has held, one bit each.
+enum MovAtomSeen : uint8_t {
+  kSeenMoov = 1u << 0,
+  kSeenMdat = 1u << 1,
+  kSeenMeta = 1u << 2,
+};
+
 struct MovState {
   // Bytes left in the current top-level atom; 0 when the walk stands on an atom boundary.
   uint64_t atom_left = 0;
   bool complete = false;
+  // Started by an "ftyp" atom (which is then taken as the first atom only).
+  bool file_type = false;
+  // An image file (HEIF): its pictures are described by a meta atom, not a moov.
+  bool image = false;
+  uint8_t seen = 0;
+  // The extension the major brand names; null keeps the opened one (MOV).
+  const char* extension = nullptr;
 };
 
-// An atom that reaches past the source's end refuses the movie.
+// An atom that reaches past the source's end, or is shorter than its own header, refuses the
+// movie. A size of 0 (the atom runs to the end of its file, which a raw scan cannot know) ends
+// the movie before that atom.
 Fed FeedMov(MovState& state, const CarveView& view);
+// Kept when the walk ended at an atom boundary and the movie holds its media data and its
+// description: mdat with moov (meta for a HEIF image).
 Kept FinishMov(const MovState& state);
 
 }  // namespace kestrel

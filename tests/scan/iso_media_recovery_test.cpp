@@ -1,0 +1,179 @@
+// Movies, sound and pictures that start with an "ftyp" atom (MP4, MOV, 3GP, M4A, HEIC made by
+// ffmpeg and libheif), laid into images among zeros, among random bytes and next to files of
+// other types, come back from the scan byte for byte under the name their major brand gives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "run/output_naming.h"
+#include "support/fixture_samples.h"
+#include "support/image_builder.h"
+#include "support/memory_scan.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Filler;
+using testing::ImageBuilder;
+
+struct Movie {
+  const char* file;  // in tests/fixtures/iso_media/
+  const char* extension;
+};
+
+constexpr Movie kMovies[] = {
+    {"moov_last.mp4", "MP4"}, {"faststart.mp4", "MP4"}, {"fragmented.mp4", "MP4"},
+    {"quicktime.mov", "MOV"}, {"clip.3gp", "3GP"},      {"tone.m4a", "M4A"},
+    {"picture.heic", "HEIC"},
+};
+
+std::vector<uint8_t> ReadMovie(const char* file) {
+  return testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) + "/tests/fixtures/iso_media/" +
+                                file);
+}
+
+// What the scan must give back, in order.
+struct Expected {
+  std::string name;
+  std::vector<uint8_t> bytes;
+};
+
+class ExpectedFiles {
+ public:
+  void Add(const std::string& extension, std::vector<uint8_t> bytes) {
+    files_.push_back({CarvedName("KES", ++numbers_[extension], extension), std::move(bytes)});
+  }
+  const std::vector<Expected>& files() const { return files_; }
+
+ private:
+  std::map<std::string, uint64_t> numbers_;
+  std::vector<Expected> files_;
+};
+
+void ExpectCarved(const ImageBuilder& image, const ExpectedFiles& expected,
+                  uint64_t selected = kAllFileTypesMask) {
+  const auto carved = testing::CarveInMemory(image.bytes(), selected);
+  std::vector<std::string> names;
+  for (const auto& file : carved) names.push_back(file.name);
+  std::vector<std::string> expected_names;
+  for (const Expected& file : expected.files()) expected_names.push_back(file.name);
+  ASSERT_EQ(names, expected_names);
+  for (size_t i = 0; i < carved.size(); ++i) {
+    SCOPED_TRACE(carved[i].name);
+    EXPECT_EQ(carved[i].bytes, expected.files()[i].bytes);
+  }
+}
+
+TEST(IsoMediaRecovery, EveryMovieAmongZerosComesBackWhole) {
+  ImageBuilder image;
+  ExpectedFiles expected;
+  for (const Movie& movie : kMovies) {
+    image.AddZeros(3);
+    image.AddFile(ReadMovie(movie.file), movie.file);
+    expected.Add(movie.extension, ReadMovie(movie.file));
+  }
+  image.AddZeros(8);
+  ExpectCarved(image, expected);
+}
+
+TEST(IsoMediaRecovery, EveryMovieAmongRandomBytesComesBackWhole) {
+  ImageBuilder image(5);
+  ExpectedFiles expected;
+  uint64_t seed = 21;
+  for (const Movie& movie : kMovies) {
+    image.AddRandom(5, seed++);
+    image.AddFile(ReadMovie(movie.file), movie.file, Filler::kRandom);
+    expected.Add(movie.extension, ReadMovie(movie.file));
+  }
+  image.AddRandom(16, seed);
+  ExpectCarved(image, expected);
+}
+
+TEST(IsoMediaRecovery, MoviesBackToBackComeBackWhole) {
+  // Each movie's last sector is filled up with random bytes and the next movie starts at once.
+  ImageBuilder image(9);
+  ExpectedFiles expected;
+  for (int round = 0; round < 2; ++round) {
+    for (const Movie& movie : kMovies) {
+      image.AddFile(ReadMovie(movie.file), movie.file, Filler::kRandom);
+      expected.Add(movie.extension, ReadMovie(movie.file));
+    }
+  }
+  image.AddZeros(4);
+  ExpectCarved(image, expected);
+}
+
+// Movies with files of other types right before and after them, no gap between.
+ImageBuilder MoviesAmongOtherFiles(ExpectedFiles& movies, ExpectedFiles& all) {
+  const char* const others[] = {"jfif.jpg",    "picture.png", "document.pdf", "tone.wav",
+                                "picture.gif", "exif.jpg",    "clip.avi",     "tone.mp3"};
+  ImageBuilder image;
+  image.AddZeros(2);
+  size_t next_other = 0;
+  for (const Movie& movie : kMovies) {
+    const char* other = others[next_other++ % std::size(others)];
+    const testing::FixtureSample& sample = testing::FixtureSampleNamed(other);
+    image.AddSample(other);
+    all.Add(std::string(sample.extension), testing::ReadFixtureSample(other));
+    image.AddFile(ReadMovie(movie.file), movie.file);
+    all.Add(movie.extension, ReadMovie(movie.file));
+    movies.Add(movie.extension, ReadMovie(movie.file));
+  }
+  image.AddSample("picture.png");
+  all.Add("PNG", testing::ReadFixtureSample("picture.png"));
+  image.AddZeros(8);
+  return image;
+}
+
+TEST(IsoMediaRecovery, MoviesNextToFilesOfOtherTypesComeBackWhole) {
+  ExpectedFiles movies;
+  ExpectedFiles all;
+  const ImageBuilder image = MoviesAmongOtherFiles(movies, all);
+  ExpectCarved(image, all);
+}
+
+TEST(IsoMediaRecovery, MoviesComeBackUnderTheMovSelectionOnly) {
+  ExpectedFiles movies;
+  ExpectedFiles all;
+  const ImageBuilder image = MoviesAmongOtherFiles(movies, all);
+  ExpectCarved(image, movies, TypeBit(kMov));
+  for (const auto& file :
+       testing::CarveInMemory(image.bytes(), kAllFileTypesMask & ~TypeBit(kMov))) {
+    const std::string extension = file.name.substr(file.name.find('.') + 1);
+    for (const Movie& movie : kMovies) EXPECT_NE(extension, movie.extension) << file.name;
+  }
+}
+
+TEST(IsoMediaRecovery, RandomSectorsNamingMovieAtomsGiveNoFile) {
+  // Random sectors whose first bytes read like an atom header: a file type atom with a sane
+  // size and brand, and each of the five atom types that start a movie without one, their sizes
+  // random but inside the image. None holds a movie's description and media data.
+  constexpr uint64_t kSectors = 4096;
+  ImageBuilder image(3);
+  image.AddRandom(kSectors, 77);
+  std::vector<uint8_t> bytes = image.bytes();
+  std::mt19937_64 random(78);
+  const char* const types[] = {"ftyp", "mdat", "moov", "free", "skip", "wide"};
+  for (int k = 0; k < 60; ++k) {
+    const uint64_t sector = 1 + random() % (kSectors - 64);
+    uint8_t* header = bytes.data() + sector * 512;
+    const char* type = types[k % std::size(types)];
+    const bool file_type = std::strcmp(type, "ftyp") == 0;
+    const uint32_t size =
+        file_type ? 24 : static_cast<uint32_t>(16 + random() % ((kSectors - sector) * 512 - 16));
+    for (int b = 0; b < 4; ++b) header[b] = static_cast<uint8_t>(size >> (24 - 8 * b));
+    std::memcpy(header + 4, type, 4);
+    if (file_type) std::memcpy(header + 8, "isom", 4);
+  }
+  const auto carved = testing::CarveInMemory(bytes);
+  for (const auto& file : carved) ADD_FAILURE() << "junk file " << file.name;
+}
+
+}  // namespace
+}  // namespace kestrel
