@@ -133,7 +133,7 @@ TEST(MovWalk, ExtendedSizeBeyondFourGibIsCarriedWhole) {
 TEST(MovWalk, ZeroSizeEndsTheMovieEvenForAKnownType) {
   std::vector<uint8_t> stop = Atom("mdat", 64);
   std::memset(stop.data(), 0, 4);
-  const std::vector<uint8_t> movie = Atom("moov", 0x280);
+  const std::vector<uint8_t> movie = Concat({Atom("moov", 0x280), Atom("mdat", 0x100)});
   CarveHarness h(ImageWithFileAt(Concat({movie, stop}), kFileSector));
   CarveMovie(h);
   EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
@@ -208,7 +208,7 @@ TEST(MovBadInput, FirstAtomWithZeroSizeKeepsNothing) {
 }
 
 TEST(MovBadInput, ExtendedSizeOfZeroEndsTheMovie) {
-  const std::vector<uint8_t> movie = Atom("moov", 0x300);
+  const std::vector<uint8_t> movie = Concat({Atom("moov", 0x300), Atom("mdat", 0x120)});
   CarveHarness h(ImageWithFileAt(Concat({movie, WideAtom("mdat", 0, 64)}), kFileSector));
   CarveMovie(h);
   EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
@@ -216,7 +216,8 @@ TEST(MovBadInput, ExtendedSizeOfZeroEndsTheMovie) {
 
 TEST(MovWalk, MovieEndingWithTheSourceIsKept) {
   // The chain of small atoms goes on to the source's last byte: nothing can follow it.
-  std::vector<uint8_t> movie;
+  // It holds a movie (moov and mdat), so it is kept.
+  std::vector<uint8_t> movie = Concat({Atom("moov", 0x200), Atom("mdat", 0x400)});
   while (movie.size() < 40 * 512) {
     const std::vector<uint8_t> atom = Atom("free", 64);
     movie.insert(movie.end(), atom.begin(), atom.end());
