@@ -33,7 +33,7 @@ _kestrel_cli() {
     local options="--json --quiet --verbose --help"
     case $command in
       scan) options+=" --out --types --read-errors" ;;
-      deleted) options+=" --out --types --folder --keep-paths --read-errors" ;;
+      deleted) options+=" --out --types --folder --keep-paths --list --read-errors" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return

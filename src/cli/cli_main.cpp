@@ -17,6 +17,7 @@ constexpr const char* kUsage =
     "  sources [--json]                    volumes and disks, as the source list shows them\n"
     "  types                               the 37 recoverable file types\n"
     "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
+    "  deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]\n"
     "                                      recover the deleted files of a FAT or NTFS volume\n"
     "  scan SOURCE [--out DIR] [--types LIST] [--json]\n"
     "                                      recover files from a partition or disk by signature\n"
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
     "  --types LIST         three-letter type names, comma separated, or \"all\"\n"
     "  --folder PATH        folder inside the volume to recover below (deleted)\n"
     "  --keep-paths         recreate the volume's folders below the run folder (deleted)\n"
+    "  --list               print the deleted files a run would recover, with size and\n"
+    "                       state, and create nothing (deleted)\n"
     "  --json               one JSON object per line\n"
     "  --read-errors MODE   ask, abort, retry, ignore or ignore-all (default: ask on a\n"
     "                       terminal, ignore-all otherwise)\n"
@@ -71,6 +74,8 @@ int CliMain(int argc, char** argv) {
       options.json = true;
     } else if (arg == "--keep-paths") {
       options.keep_paths = true;
+    } else if (arg == "--list") {
+      options.list = true;
     } else if (arg == "-q" || arg == "--quiet") {
       SetVerbosity(Verbosity::kQuiet);
     } else if (arg == "-v" || arg == "--verbose") {

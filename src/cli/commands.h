@@ -11,6 +11,7 @@ struct CliOptions {
   std::vector<std::string> positional;  // SOURCE
   bool json = false;
   bool keep_paths = false;  // --keep-paths: the volume's folders below the run folder
+  bool list = false;        // --list: what a deleted-files run would recover, nothing created
   std::string out;          // --out DIR
   std::string types;        // --types LIST|all
   std::string folder;       // --folder PATH

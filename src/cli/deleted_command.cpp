@@ -1,4 +1,5 @@
 // kestrel-cli deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]
+// kestrel-cli deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]
 
 #include <cstdio>
 #include <filesystem>
@@ -6,6 +7,7 @@
 
 #include "cli/command_support.h"
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
@@ -22,7 +24,9 @@ namespace {
 int Usage(const std::string& text) {
   std::fprintf(stderr,
                "kestrel-cli deleted: %s\nUsage: kestrel-cli deleted SOURCE [--folder PATH] "
-               "[--out DIR] [--types LIST|all] [--keep-paths] [--json]\n",
+               "[--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
+               "       kestrel-cli deleted SOURCE --list [--folder PATH] [--types LIST|all] "
+               "[--json]\n",
                text.c_str());
   return kExitUsage;
 }
@@ -47,10 +51,38 @@ void PrintReport(const DeletedReport& report) {
   }
 }
 
+const char* StateText(FileState state) {
+  switch (state) {
+    case FileState::kIntact:
+      return "intact";
+    case FileState::kPartlyOverwritten:
+      return "partly overwritten";
+    case FileState::kOverwritten:
+      return "overwritten";
+  }
+  return "intact";
+}
+
+// One line per file: PATH<TAB>BYTES<TAB>STATE, or a JSON object.
+void PrintListing(const std::vector<DeletedFileListing>& listing, bool json) {
+  for (const DeletedFileListing& file : listing) {
+    if (json) {
+      std::printf("{\"path\": %s, \"bytes\": %llu, \"state\": %s}\n", JsonString(file.path).c_str(),
+                  static_cast<unsigned long long>(file.bytes),
+                  JsonString(StateText(file.state)).c_str());
+    } else {
+      std::printf("%s\t%llu\t%s\n", file.path.c_str(), static_cast<unsigned long long>(file.bytes),
+                  StateText(file.state));
+    }
+  }
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int RunDeletedCommand(const CliOptions& options) {
   if (options.positional.size() != 1) return Usage("give exactly one SOURCE");
+  if (options.list && options.keep_paths) return Usage("--list writes no files: no --keep-paths");
   ReadErrorPolicy policy;
   if (!ParseReadErrorPolicy(options.read_errors, &policy)) return Usage("bad --read-errors value");
   FileTypeSelection types;
@@ -86,8 +118,11 @@ int RunDeletedCommand(const CliOptions& options) {
   DeletedOptions deleted_options;
   deleted_options.report = &report;
   deleted_options.keep_paths = options.keep_paths;
+  std::vector<DeletedFileListing> listing;
+  if (options.list) deleted_options.listing = &listing;
   RunResult result = RecoverDeletedFiles(run, types, settings, source, options.folder,
                                          recovery_folder, deleted_options);
+  if (options.list) PrintListing(listing, options.json);
   PrintReport(report);
   if (result.message_id == 0 &&
       (result.outcome == RunOutcome::kRefused || result.outcome == RunOutcome::kStopped)) {

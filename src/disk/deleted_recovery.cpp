@@ -116,7 +116,7 @@ class WatchingUi : public RunUi {
 
 RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
                           ScanSource& scan, const std::string& recovery_folder,
-                          DeletedReport* report) {
+                          const std::string& folder_path, const DeletedOptions& options) {
   WatchingUi watch(run);
   RunContext inner(watch);
   watch.Watch(&inner);
@@ -125,11 +125,16 @@ RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsSto
   inner.recovery_running = run.recovery_running;
   inner.run_folder = run.run_folder;
   DeletedRun deleted{inner, types, settings, scan, run.run_folder, recovery_folder, false, {}};
-  RecoverNtfsDeletedFiles(deleted);
-  if (report != nullptr) *report = deleted.report;
+  deleted.folder = folder_path;
+  deleted.listing = options.listing;
+  const bool completed = RecoverNtfsDeletedFiles(deleted);
+  if (options.report != nullptr) *options.report = deleted.report;
   run.recovered_count = inner.recovered_count;
   const int last = watch.last_message_id();
   if (inner.cancel_requested) return Ended(run, RunOutcome::kCancelled, last);
+  if (options.listing != nullptr) {
+    return Ended(run, completed ? RunOutcome::kCompleted : RunOutcome::kRefused, 0);
+  }
   if (last == msg::kCompleted || last == msg::kNothingFound) {
     return Ended(run, RunOutcome::kCompleted, last);
   }
@@ -181,6 +186,10 @@ RunResult RecoverFromFat(DeletedRun& deleted, const FatVolumeInfo& info,
     return *refused;
   }
   run.ui().SetFieldText(ProgressField::kPercent, "");
+  if (deleted.listing != nullptr) {
+    *deleted.listing = ListDeletedEntries(volume, deleted.types, entries);
+    return Ended(run, RunOutcome::kCompleted, 0);
+  }
   switch (CopyDeletedEntries(deleted, volume, entries)) {
     case CopyEnd::kCompleted:
       return Complete(run, deleted.report);
@@ -210,20 +219,23 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
   }
   run.ui().SetScanFieldsVisible(false);
 
-  // The same-drive test comes before anything is created.
-  const std::string day_folder = RecoveryFolderPath(settings, &types, recovery_folder);
-  if (RunFolderOnSource(source, ExistingAncestor(day_folder))) {
-    return Refuse(run, msg::kSameDrive);
+  // The same-drive test comes before anything is created; a listing creates nothing.
+  if (options.listing == nullptr) {
+    const std::string day_folder = RecoveryFolderPath(settings, &types, recovery_folder);
+    if (RunFolderOnSource(source, ExistingAncestor(day_folder))) {
+      return Refuse(run, msg::kSameDrive);
+    }
+    if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
+    run.run_folder = day_folder + "/";
   }
-  if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
-  run.run_folder = day_folder + "/";
   run.recovery_running = true;
 
   if (identity.route == VolumeRoute::kNtfs) {
-    return RecoverFromNtfs(run, types, settings, scan, recovery_folder, options.report);
+    return RecoverFromNtfs(run, types, settings, scan, recovery_folder, folder_path, options);
   }
   DeletedRun deleted{run, types, settings, scan, run.run_folder, recovery_folder, false, {}};
   deleted.keep_paths = options.keep_paths;
+  deleted.listing = options.listing;
   RunResult result = RecoverFromFat(deleted, identity.fat, folder_path);
   if (options.report != nullptr) *options.report = deleted.report;
   if (result.outcome == RunOutcome::kCancelled) result.message_id = 0;

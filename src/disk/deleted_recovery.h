@@ -4,6 +4,7 @@
 // folder, and brings back the deleted files below the selected folder.
 
 #include <string>
+#include <vector>
 
 #include "disk/drive_enumeration.h"
 #include "run/file_types.h"
@@ -21,12 +22,16 @@ struct DeletedSource {
 };
 
 struct DeletedReport;
+struct DeletedFileListing;
 
-// Choices beyond the window's: the volume's folders recreated below the run folder, and where
-// to leave what the run found beyond the files it wrote.
+// Choices beyond the window's: the volume's folders recreated below the run folder, where to
+// leave what the run found beyond the files it wrote, and a listing instead of a copy.
 struct DeletedOptions {
   bool keep_paths = false;
   DeletedReport* report = nullptr;
+  // When set, the run lists every deleted file it would recover into it and creates nothing:
+  // no day folder, no file, no closing message (refusals are shown as in a copy).
+  std::vector<DeletedFileListing>* listing = nullptr;
 };
 
 // Runs the mode. `folder_path` is the folder inside the volume ("" or "/" for the whole volume,

@@ -275,6 +275,22 @@ FilePlan PlanFileClusters(FatVolume& volume, const DeletedEntry& entry) {
   return plan;
 }
 
+std::vector<DeletedFileListing> ListDeletedEntries(FatVolume& volume,
+                                                   const FileTypeSelection& types,
+                                                   const std::vector<DeletedEntry>& entries) {
+  std::vector<DeletedFileListing> listing;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (!types.IsExtensionWanted(TypeTestExtension(it->extension))) continue;
+    const std::string name = RestoredFileName(it->name, it->extension);
+    if (name.empty()) continue;
+    const FilePlan plan = PlanFileClusters(volume, *it);
+    if (!plan.valid) continue;
+    const std::string folder = it->folder == "/" ? "/" : it->folder + "/";
+    listing.push_back({folder + name, it->size_bytes, plan.state});
+  }
+  return listing;
+}
+
 CopyEnd CopyDeletedEntries(DeletedRun& run, FatVolume& volume,
                            const std::vector<DeletedEntry>& entries) {
   EntryCopier copier(run, volume);

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <map>
 #include <new>
+#include <optional>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "disk/fat_directory.h"
 #include "disk/recovered_output.h"
@@ -19,6 +21,12 @@ constexpr const char* kSearchingText = "Searching deleted files...";
 // Folders searched at most: far more than a card holds, few enough to bound the memory a
 // damaged volume full of folder-like clusters could claim.
 constexpr size_t kMaxFolders = 65536;
+// A deleted folder's later clusters are looked for past clusters that belong to nothing the
+// search knows; this many such clusters in a row end the look.
+constexpr uint32_t kMaxUnknownClusters = 2048;
+// Subfolders met while a deleted folder is read are searched at once (their clusters and files
+// are then known) down to this depth; deeper ones wait in the queue.
+constexpr int kMaxNestedReads = 32;
 
 bool HasDotEntries(const uint8_t* sector) {
   static constexpr uint8_t kDot[11] = {'.', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
@@ -42,6 +50,11 @@ bool HoldsDirectoryEntries(const uint8_t* data, size_t length) {
   return true;
 }
 
+// A later cluster of a deleted folder starts with an entry: a zeroed cluster holds nothing.
+bool StartsWithEntry(const uint8_t* data, size_t length) {
+  return length >= kDirEntryBytes && data[0] != 0 && HoldsDirectoryEntries(data, length);
+}
+
 bool HasEndMark(const uint8_t* data, size_t length) {
   for (size_t at = 0; at + kDirEntryBytes <= length; at += kDirEntryBytes) {
     if (data[at] == 0) return true;
@@ -54,6 +67,7 @@ bool HasEndMark(const uint8_t* data, size_t length) {
 enum class Content { kDeletedFiles, kEveryFile };
 
 struct Folder {
+  uint32_t id = 0;  // numbered when searched
   DirectoryLocation where;
   bool deleted = false;  // read through the free clusters after its first one
   Content content = Content::kDeletedFiles;
@@ -119,14 +133,27 @@ class TreeSearch {
   bool Run();
 
  private:
+  // Subfolders of a deleted folder not yet searched, by first cluster.
+  using Pending = std::map<uint32_t, Folder>;
+
   bool Search(const Folder& folder);
   bool ReadLiveFolder(const Folder& folder, std::vector<uint8_t>* bytes);
-  bool ReadDeletedFolder(uint32_t first, std::vector<uint8_t>* bytes);
-  bool ScanEntries(const Folder& folder, const std::vector<uint8_t>& bytes);
-  void AddSubfolder(const Folder& parent, const DirEntry& entry, const EntryName& name);
+  bool SearchDeletedFolder(const Folder& folder);
+  bool ScanEntries(const Folder& folder, const uint8_t* bytes, size_t length,
+                   LongNameCollector& pieces, Pending* pending);
+  void AddSubfolder(const Folder& parent, const DirEntry& entry, const EntryName& name,
+                    Pending* pending);
   void AddFile(const Folder& parent, const DirEntry& entry, const EntryName& name);
+  void MarkFileData(const DeletedEntry& file, uint32_t owner);
+  std::optional<uint32_t> OwnerOf(uint32_t cluster) const;
+  bool Known(uint32_t cluster) const { return OwnerOf(cluster).has_value(); }
+  bool Follows(uint32_t previous, const Folder& folder) const;
+  bool FilesFollow(const uint8_t* block, size_t length, const Folder& folder);
+  uint32_t Begin(Folder* folder);
   bool OrphanPass();
-  bool Claim(uint32_t cluster) { return read_clusters_.insert(cluster).second; }
+  bool Claim(uint32_t cluster, uint32_t owner) {
+    return read_clusters_.emplace(cluster, owner).second;
+  }
 
   FatVolume& volume_;
   const FatVolumeInfo& info_;
@@ -134,7 +161,13 @@ class TreeSearch {
   const SearchStart& start_;
   std::vector<DeletedEntry>* entries_;
   std::deque<Folder> queue_;
-  std::unordered_set<uint32_t> read_clusters_;
+  // Directory clusters read, and the folder they belong to.
+  std::unordered_map<uint32_t, uint32_t> read_clusters_;
+  // Clusters the deleted files found so far will be read from, as runs: first cluster ->
+  // (last cluster, folder of the file).
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> file_data_;
+  std::vector<bool> finished_;  // by folder id: searched to its end
+  int nested_reads_ = 0;
   size_t folders_queued_ = 0;
   uint32_t next_ordinal_ = 0;
 };
@@ -145,7 +178,7 @@ bool TreeSearch::ReadLiveFolder(const Folder& folder, std::vector<uint8_t>* byte
   const size_t cluster_bytes = info_.BytesPerCluster();
   const size_t max_clusters = std::max<size_t>(1, kMaxDirectoryBytes / cluster_bytes);
   for (uint32_t cluster : volume_.Chain(folder.where.first_cluster, max_clusters)) {
-    if (!Claim(cluster)) break;  // shared with a folder already searched
+    if (!Claim(cluster, folder.id)) break;  // shared with a folder already searched
     const size_t at = bytes->size();
     bytes->resize(at + cluster_bytes);
     if (!volume_.ReadCluster(cluster, bytes->data() + at)) {
@@ -156,29 +189,128 @@ bool TreeSearch::ReadLiveFolder(const Folder& folder, std::vector<uint8_t>* byte
   return !bytes->empty();
 }
 
-bool TreeSearch::ReadDeletedFolder(uint32_t first, std::vector<uint8_t>* bytes) {
-  bytes->clear();
+// A deleted folder has no chain: its first cluster, then the free clusters after it that hold
+// directory entries, until an end mark. Clusters on the way that belong to live files, to
+// folders already read or to the deleted files found so far are passed over; a subfolder met on
+// the way is searched at once, so that its own clusters and files are known before the look
+// goes on.
+bool TreeSearch::SearchDeletedFolder(const Folder& folder) {
+  const uint32_t first = folder.where.first_cluster;
   const size_t cluster_bytes = info_.BytesPerCluster();
   std::vector<uint8_t> block(cluster_bytes);
-  if (!volume_.IsFree(first) || read_clusters_.count(first) != 0) return false;
-  if (!volume_.ReadCluster(first, block.data()) || !HasDotEntries(block.data())) return false;
-  Claim(first);
-  bytes->insert(bytes->end(), block.begin(), block.end());
+  // Only a folder read already rules the first cluster out: a deleted file planned through it
+  // was guessed wrong, the dot entries are not.
+  if (!volume_.IsFree(first) || read_clusters_.count(first) != 0) return true;
+  if (!volume_.ReadCluster(first, block.data()) || !HasDotEntries(block.data())) return true;
+  Folder searched = folder;
+  const uint32_t id = Begin(&searched);
+  Claim(first, id);
+  searched.dot_high = ParseDirEntry(block.data()).cluster_high;
+  LongNameCollector pieces;
+  Pending pending;
+  if (!ScanEntries(searched, block.data(), block.size(), pieces, &pending)) return false;
+  size_t read = cluster_bytes;
+  uint32_t unknown = 0;
+  uint32_t previous = first;  // the last free cluster passed
+  ++nested_reads_;
   for (uint32_t cluster = first + 1;
-       cluster <= info_.LastCluster() && bytes->size() + cluster_bytes <= kMaxDirectoryBytes &&
-       !HasEndMark(block.data(), block.size());
+       cluster <= info_.LastCluster() && read + cluster_bytes <= kMaxDirectoryBytes &&
+       unknown < kMaxUnknownClusters && !HasEndMark(block.data(), block.size());
        ++cluster) {
-    if (!volume_.IsFree(cluster)) continue;  // held by a live file or folder
-    if (read_clusters_.count(cluster) != 0) break;
-    if (!volume_.ReadCluster(cluster, block.data())) break;
-    if (HasDotEntries(block.data()) || !HoldsDirectoryEntries(block.data(), block.size())) break;
-    Claim(cluster);
-    bytes->insert(bytes->end(), block.begin(), block.end());
+    if (!volume_.IsFree(cluster)) continue;
+    const uint32_t before = previous;
+    previous = cluster;
+    if (Known(cluster)) continue;
+    std::vector<uint8_t> next(cluster_bytes);
+    if (!volume_.ReadCluster(cluster, next.data())) break;
+    if (HasDotEntries(next.data())) {
+      // Another folder starts here: one of this folder's own is searched now.
+      auto child = pending.find(cluster);
+      if (child == pending.end() || nested_reads_ > kMaxNestedReads) {
+        ++unknown;
+        continue;
+      }
+      const Folder sub = std::move(child->second);
+      pending.erase(child);
+      if (!SearchDeletedFolder(sub)) {
+        --nested_reads_;
+        return false;
+      }
+      continue;
+    }
+    if (!StartsWithEntry(next.data(), next.size()) ||
+        !(Follows(before, searched) || FilesFollow(next.data(), next.size(), searched))) {
+      ++unknown;
+      continue;
+    }
+    Claim(cluster, id);
+    read += cluster_bytes;
+    unknown = 0;
+    block.swap(next);
+    if (!ScanEntries(searched, block.data(), block.size(), pieces, &pending)) {
+      --nested_reads_;
+      return false;
+    }
   }
+  --nested_reads_;
+  finished_[id] = true;
+  for (auto& [cluster, sub] : pending) queue_.push_back(std::move(sub));
   return true;
 }
 
-void TreeSearch::AddSubfolder(const Folder& parent, const DirEntry& entry, const EntryName& name) {
+uint32_t TreeSearch::Begin(Folder* folder) {
+  folder->id = static_cast<uint32_t>(finished_.size());
+  finished_.push_back(false);
+  return folder->id;
+}
+
+std::optional<uint32_t> TreeSearch::OwnerOf(uint32_t cluster) const {
+  if (auto read = read_clusters_.find(cluster); read != read_clusters_.end()) return read->second;
+  auto run = file_data_.upper_bound(cluster);
+  if (run == file_data_.begin()) return std::nullopt;
+  --run;
+  if (cluster > run->second.first) return std::nullopt;
+  return run->second.second;
+}
+
+// Whether a directory-looking cluster after `previous` (the free cluster before it) can be the
+// next cluster of `folder`. A folder grows while its files are written, so its new cluster
+// follows its own clusters or files; or those of a folder already searched to its end, whose
+// writing had ended. After a folder still being read, or after data of nothing known, it
+// belongs to another folder.
+bool TreeSearch::Follows(uint32_t previous, const Folder& folder) const {
+  const std::optional<uint32_t> owner = OwnerOf(previous);
+  if (!owner) return false;
+  return *owner == folder.id || finished_[*owner];
+}
+
+// The same test on the files a directory-looking cluster lists: a folder's files are written
+// one after the other, so the first of them follows the folder's earlier files (a writer that
+// grows the directory after writing the files puts the cluster itself after them).
+bool TreeSearch::FilesFollow(const uint8_t* block, size_t length, const Folder& folder) {
+  uint32_t lowest = 0;
+  for (size_t at = 0; at + kDirEntryBytes <= length && block[at] != 0; at += kDirEntryBytes) {
+    const DirEntry entry = ParseDirEntry(block + at);
+    if (entry.IsLongName() || entry.IsDirectory() || entry.IsVolumeLabel() || entry.size == 0) {
+      continue;
+    }
+    uint32_t first = entry.FirstCluster(info_.fat_type);
+    if (first == entry.cluster_low && folder.dot_high != 0) {
+      first |= uint32_t{folder.dot_high} << 16;
+    }
+    if (info_.IsDataCluster(first) && (lowest == 0 || first < lowest)) lowest = first;
+  }
+  // The free cluster before it, passing over clusters live files hold now.
+  uint32_t previous = lowest;
+  for (uint32_t steps = 0; previous > 2 && steps < kMaxUnknownClusters; ++steps) {
+    --previous;
+    if (volume_.IsFree(previous)) return Follows(previous, folder);
+  }
+  return false;
+}
+
+void TreeSearch::AddSubfolder(const Folder& parent, const DirEntry& entry, const EntryName& name,
+                              Pending* pending) {
   const uint32_t first = entry.FirstCluster(info_.fat_type);
   if (!info_.IsDataCluster(first) || folders_queued_ >= kMaxFolders) return;
   Folder child;
@@ -192,7 +324,11 @@ void TreeSearch::AddSubfolder(const Folder& parent, const DirEntry& entry, const
                       ? Content::kEveryFile
                       : Content::kDeletedFiles;
   ++folders_queued_;
-  queue_.push_back(std::move(child));
+  if (pending != nullptr && child.deleted) {
+    pending->emplace(first, std::move(child));
+  } else {
+    queue_.push_back(std::move(child));
+  }
 }
 
 void TreeSearch::AddFile(const Folder& parent, const DirEntry& entry, const EntryName& name) {
@@ -216,15 +352,30 @@ void TreeSearch::AddFile(const Folder& parent, const DirEntry& entry, const Entr
     return;
   }
   ++next_ordinal_;
+  MarkFileData(found, parent.id);
   entries_->push_back(std::move(found));
 }
 
-bool TreeSearch::ScanEntries(const Folder& folder, const std::vector<uint8_t>& bytes) {
-  LongNameCollector pieces;
-  for (size_t at = 0; at + kDirEntryBytes <= bytes.size(); at += kDirEntryBytes) {
+// The clusters a deleted file will be read from: a deleted folder's later clusters are never
+// looked for among them.
+void TreeSearch::MarkFileData(const DeletedEntry& file, uint32_t owner) {
+  if (file.size_bytes == 0) return;
+  const FilePlan plan = PlanFileClusters(volume_, file);
+  if (!plan.valid || plan.state == FileState::kOverwritten) return;
+  for (size_t i = 0; i < plan.clusters.size();) {
+    size_t end = i + 1;
+    while (end < plan.clusters.size() && plan.clusters[end] == plan.clusters[end - 1] + 1) ++end;
+    file_data_.emplace(plan.clusters[i], std::make_pair(plan.clusters[end - 1], owner));
+    i = end;
+  }
+}
+
+bool TreeSearch::ScanEntries(const Folder& folder, const uint8_t* bytes, size_t length,
+                             LongNameCollector& pieces, Pending* pending) {
+  for (size_t at = 0; at + kDirEntryBytes <= length; at += kDirEntryBytes) {
     if (run_.PollCancel()) return false;
     run_.PumpMessages();
-    const uint8_t* raw = bytes.data() + at;
+    const uint8_t* raw = bytes + at;
     if (raw[0] == 0) break;  // the end of the folder's entries
     const DirEntry entry = ParseDirEntry(raw);
     if (entry.IsLongName()) {
@@ -239,7 +390,7 @@ bool TreeSearch::ScanEntries(const Folder& folder, const std::vector<uint8_t>& b
     const EntryName name = NameOf(raw, entry, pieces);
     pieces.Clear();
     if (entry.IsDirectory()) {
-      AddSubfolder(folder, entry, name);
+      AddSubfolder(folder, entry, name, pending);
     } else {
       AddFile(folder, entry, name);
     }
@@ -248,15 +399,15 @@ bool TreeSearch::ScanEntries(const Folder& folder, const std::vector<uint8_t>& b
 }
 
 bool TreeSearch::Search(const Folder& folder) {
-  std::vector<uint8_t> bytes;
-  const bool read = folder.deleted ? ReadDeletedFolder(folder.where.first_cluster, &bytes)
-                                   : ReadLiveFolder(folder, &bytes);
-  if (!read) return true;
+  if (folder.deleted) return SearchDeletedFolder(folder);
   Folder searched = folder;
-  if (folder.deleted && bytes.size() >= kDirEntryBytes) {
-    searched.dot_high = ParseDirEntry(bytes.data()).cluster_high;
-  }
-  return ScanEntries(searched, bytes);
+  Begin(&searched);
+  std::vector<uint8_t> bytes;
+  if (!ReadLiveFolder(searched, &bytes)) return true;
+  LongNameCollector pieces;
+  const bool done = ScanEntries(searched, bytes.data(), bytes.size(), pieces, nullptr);
+  finished_[searched.id] = true;
+  return done;
 }
 
 bool TreeSearch::OrphanPass() {

@@ -49,8 +49,6 @@ SearchEnd SearchDeletedEntries(FatVolume& volume, RunContext& run, const SearchS
 // Whether an entry's 11 name bytes are a FAT short name (the first byte may be the deleted mark).
 bool IsLegalShortName(const uint8_t* name11);
 
-enum class FileState { kIntact, kPartlyOverwritten, kOverwritten };
-
 // Where a file's bytes lie. A deleted file starts at its first cluster and goes on through the
 // free clusters after it, passing over the clusters other files hold, until its size is reached.
 // A file whose first cluster now belongs to another file is overwritten. A live entry (inside a
@@ -74,5 +72,11 @@ enum class CopyEnd { kCompleted, kCancelled, kDiskFull, kWriteFailed, kOutOfMemo
 // (127) or no memory for the buffer (1192) stops the copy.
 CopyEnd CopyDeletedEntries(DeletedRun& run, FatVolume& volume,
                            const std::vector<DeletedEntry>& entries);
+
+// What CopyDeletedEntries would do, in the same order, without writing anything: every wanted
+// entry with a name, where it lies in the volume, its size and its state.
+std::vector<DeletedFileListing> ListDeletedEntries(FatVolume& volume,
+                                                   const FileTypeSelection& types,
+                                                   const std::vector<DeletedEntry>& entries);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "disk/ntfs_record.h"
 #include "platform/byte_source.h"
@@ -23,6 +24,7 @@ class NtfsDataReader {
   uint64_t length() const { return length_; }
   uint64_t position() const { return position_; }
   bool at_end() const { return position_ >= length_; }
+  const NtfsAttributeValue& value() const { return value_; }
 
   // Puts the next piece of at most `capacity` bytes into `buffer` and returns its length (0 at
   // the end). Sparse runs and bytes past the initialized size come back as zeros. -1 when the
@@ -32,6 +34,9 @@ class NtfsDataReader {
  private:
   // The run that holds cluster `vcn`, moving the cursor forward (reads go forward only).
   const DataRun* RunAt(uint64_t vcn);
+  // A compressed value is read one compression unit at a time, decompressed into `unit_`.
+  int64_t ReadCompressed(uint8_t* buffer, size_t capacity);
+  bool LoadUnit(uint64_t unit);
 
   ByteSource& volume_;
   uint64_t bytes_per_cluster_;
@@ -39,6 +44,8 @@ class NtfsDataReader {
   uint64_t length_ = 0;
   uint64_t position_ = 0;
   size_t run_index_ = 0;
+  std::vector<uint8_t> unit_;         // the decompressed unit
+  uint64_t unit_index_ = UINT64_MAX;  // which unit `unit_` holds
 };
 
 }  // namespace kestrel

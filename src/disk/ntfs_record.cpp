@@ -14,6 +14,7 @@ using ntfs::Le64;
 
 // Attribute types the walk looks at.
 constexpr uint32_t kStandardInformation = 0x10;
+constexpr uint32_t kAttributeList = 0x20;
 constexpr uint32_t kFileName = 0x30;
 constexpr uint32_t kData = 0x80;
 constexpr uint32_t kIndexRoot = 0x90;
@@ -30,6 +31,9 @@ constexpr uint8_t kDosNameSpace = 2;
 // Non-resident values larger than this are damage, not data (it also keeps every cluster
 // number times the cluster size inside 64 bits).
 constexpr uint64_t kMaxValueBytes = uint64_t{1} << 62;
+// Compression units hold 16 clusters on real volumes; a far larger one is damage.
+constexpr uint8_t kMaxCompressionUnit = 8;
+constexpr uint64_t kMaxCompressionUnitBytes = 1024 * 1024;
 
 std::optional<NtfsFileName> ParseFileName(std::span<const uint8_t> value) {
   if (value.size() < kFileNameFixedBytes) return std::nullopt;
@@ -87,11 +91,13 @@ int MftRecord::SetParams(uint32_t record_size, uint32_t bytes_per_cluster,
 
 int MftRecord::ParseRecord(std::span<uint8_t> record, bool want_data) {
   in_use_ = false;
+  sequence_ = 0;
   directory_record_ = false;
   base_reference_ = 0;
   standard_information_.fill(0);
   file_name_.reset();
   data_.reset();
+  attribute_list_.reset();
   if (record_size_ < kRecordHeaderBytes || record.size() < record_size_) {
     return ntfs_error::kBadRecord;
   }
@@ -100,6 +106,7 @@ int MftRecord::ParseRecord(std::span<uint8_t> record, bool want_data) {
   if (!ApplyUpdateSequence(record)) return ntfs_error::kBadRecord;
   const uint16_t flags = Le16(record.data() + 22);
   in_use_ = (flags & 0x0001) != 0;
+  sequence_ = Le16(record.data() + 16);
   directory_record_ = (flags & 0x0002) != 0;
   base_reference_ = Le64(record.data() + 32) & 0x0000FFFFFFFFFFFF;
   const uint32_t first_offset = Le16(record.data() + 20);
@@ -136,6 +143,10 @@ int MftRecord::WalkAttributes(std::span<const uint8_t> record, uint32_t offset, 
         if (!name) return ntfs_error::kBadRecord;
         TakeFileName(std::move(*name), &first_name);
       }
+    } else if (type == kAttributeList && want_data && !attribute_list_) {
+      NtfsAttributeValue value;
+      if (ReadAttributeValue(attribute, &value) != ntfs_error::kOk) return ntfs_error::kBadRecord;
+      attribute_list_ = std::move(value);
     } else if (type == kData && name_length == 0 && !data_seen) {
       // Only the unnamed stream is the file's content; named streams are other data.
       data_seen = true;
@@ -187,10 +198,19 @@ int MftRecord::ReadNonResidentValue(std::span<const uint8_t> attribute,
   value->allocated_size = Le64(a + 40);
   value->real_size = Le64(a + 48);
   value->initialized_size = std::min(Le64(a + 56), value->real_size);
-  // The sizes of a value are stored in its first extent only; an extent that starts later
-  // belongs to an attribute list this reader does not follow.
-  if (lowest_vcn != 0 || highest_vcn < -1) return ntfs_error::kBadRecord;
-  const uint64_t extent_clusters = static_cast<uint64_t>(highest_vcn) + 1;
+  value->compression_unit = a[34];
+  value->lowest_vcn = lowest_vcn;
+  // The sizes of a value are stored in its first extent only (lowest VCN 0); later extents,
+  // in other records, continue its runs.
+  if (highest_vcn < -1 || static_cast<uint64_t>(highest_vcn + 1) < lowest_vcn) {
+    return ntfs_error::kBadRecord;
+  }
+  const uint64_t extent_clusters = static_cast<uint64_t>(highest_vcn + 1) - lowest_vcn;
+  if (value->Compressed() &&
+      (value->compression_unit > kMaxCompressionUnit ||
+       (uint64_t{bytes_per_cluster_} << value->compression_unit) > kMaxCompressionUnitBytes)) {
+    return ntfs_error::kBadRecord;
+  }
   if (extent_clusters > kMaxValueBytes / bytes_per_cluster_) return ntfs_error::kBadRecord;
   if (value->real_size > value->allocated_size || value->allocated_size > kMaxValueBytes) {
     return ntfs_error::kBadRecord;
@@ -198,7 +218,7 @@ int MftRecord::ReadNonResidentValue(std::span<const uint8_t> attribute,
   if (runs_offset < kNonResidentHeaderBytes || runs_offset > attribute.size()) {
     return ntfs_error::kBadRecord;
   }
-  if (!DecodeRunList(attribute.subspan(runs_offset), 0, volume_clusters_, extent_clusters,
+  if (!DecodeRunList(attribute.subspan(runs_offset), lowest_vcn, volume_clusters_, extent_clusters,
                      &value->runs) ||
       TotalClusters(value->runs) != extent_clusters) {
     return ntfs_error::kBadRecord;

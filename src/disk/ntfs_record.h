@@ -53,7 +53,10 @@ struct NtfsAttributeValue {
   uint64_t real_size = 0;         // length of the value
   uint64_t initialized_size = 0;  // bytes past it read as zeros
   uint64_t allocated_size = 0;
-  uint16_t flags = 0;  // 0x0001 compressed, 0x4000 encrypted, 0x8000 sparse
+  uint16_t flags = 0;            // 0x0001 compressed, 0x4000 encrypted, 0x8000 sparse
+  uint8_t compression_unit = 0;  // log2 of the clusters per compression unit (0: none)
+  uint64_t lowest_vcn = 0;       // where this extent starts inside the value
+  bool Compressed() const { return !resident && (flags & 0x0001) != 0 && compression_unit != 0; }
 };
 
 inline constexpr uint32_t kFileNameDirectoryFlag = 0x10000000;
@@ -73,6 +76,8 @@ class MftRecord {
   int ParseRecord(std::span<uint8_t> record, bool want_data);
 
   bool in_use() const { return in_use_; }
+  // The record's sequence number: references to it carry it in their top 16 bits.
+  uint16_t sequence() const { return sequence_; }
   // Bit 1 of the record flags: the record describes a directory.
   bool directory_record() const { return directory_record_; }
   // The base record of an extension record, 0 for a base record.
@@ -82,8 +87,12 @@ class MftRecord {
   // The name kept by the walk: each $FILE_NAME replaces the one before, but a DOS name read
   // last gives way to the record's first name.
   const std::optional<NtfsFileName>& file_name() const { return file_name_; }
-  // The first unnamed $DATA value, when asked for and present.
+  // The first unnamed $DATA value (or, in an extension record, extent), when asked for and
+  // present.
   const std::optional<NtfsAttributeValue>& data() const { return data_; }
+  // The $ATTRIBUTE_LIST value, when asked for the data and present: the attributes (or their
+  // extents) that lie in other records.
+  const std::optional<NtfsAttributeValue>& attribute_list() const { return attribute_list_; }
 
  private:
   int WalkAttributes(std::span<const uint8_t> record, uint32_t first_offset, bool want_data);
@@ -95,11 +104,13 @@ class MftRecord {
   uint32_t bytes_per_cluster_ = 0;
   uint64_t volume_clusters_ = 0;
   bool in_use_ = false;
+  uint16_t sequence_ = 0;
   bool directory_record_ = false;
   uint64_t base_reference_ = 0;
   std::array<uint8_t, 40> standard_information_{};
   std::optional<NtfsFileName> file_name_;
   std::optional<NtfsAttributeValue> data_;
+  std::optional<NtfsAttributeValue> attribute_list_;
 };
 
 }  // namespace kestrel

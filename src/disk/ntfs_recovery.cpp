@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "disk/fat_folders.h"
 #include "disk/ntfs_name.h"
+#include "disk/ntfs_paths.h"
 #include "disk/ntfs_volume.h"
 #include "platform/output_file.h"
 #include "run/messages.h"
@@ -18,6 +20,7 @@ namespace {
 constexpr uint64_t kFirstExaminedRecord = 10;
 // How often a name is tried again when another writer takes it between the test and the create.
 constexpr int kCreateAttempts = 16;
+constexpr uint64_t kBitmapRecord = 6;
 
 enum class Outcome { kNext, kStop };
 
@@ -28,7 +31,12 @@ std::string UnreadableText(const std::string& path) {
 class NtfsRecovery {
  public:
   explicit NtfsRecovery(DeletedRun& run)
-      : run_(run), context_(run.run), ui_(run.run.ui()), drive_(*run.source.bytes) {}
+      : run_(run),
+        context_(run.run),
+        ui_(run.run.ui()),
+        drive_(*run.source.bytes),
+        paths_(drive_),
+        whole_volume_(SplitFolderPath(run.folder).empty()) {}
 
   // True when the record loop ran to its end; false when the MFT could not be loaded, the user
   // cancelled, or a failure stopped the run (its message already shown).
@@ -37,6 +45,8 @@ class NtfsRecovery {
  private:
   bool ExamineRecords();
   Outcome RecoverFile(uint64_t record, const NtfsFileDetail& detail);
+  bool LoadBitmap();
+  FileState StateOf(const NtfsAttributeValue& value) const;
   Outcome WriteFile(const std::string& name, NtfsDataReader& data);
   FileErrorCause CreateOutput(const std::string& wanted_path, OutputFile* out);
   enum class CopyEnd { kCopied, kUnreadable, kStop };
@@ -49,7 +59,10 @@ class NtfsRecovery {
   RunContext& context_;
   RunUi& ui_;
   NtfsDrive drive_;
+  NtfsPaths paths_;
+  const bool whole_volume_;
   std::vector<uint8_t> buffer_;  // one piece of file content, reused for every file
+  std::vector<uint8_t> bitmap_;  // $Bitmap, for a listing: which clusters are in use now
 };
 
 bool NtfsRecovery::Run() {
@@ -65,6 +78,7 @@ bool NtfsRecovery::Run() {
   context_.recovered_count = 0;
   context_.ShowRecoveredCount();
   buffer_.resize(kNtfsPieceBytes);
+  if (run_.listing != nullptr && !LoadBitmap()) bitmap_.clear();
   return ExamineRecords();
 }
 
@@ -90,17 +104,57 @@ bool NtfsRecovery::ExamineRecords() {
   return true;
 }
 
+// The volume's cluster bitmap, read whole (one bit per cluster).
+bool NtfsRecovery::LoadBitmap() {
+  std::optional<NtfsDataReader> data;
+  if (drive_.ReadFileData(kBitmapRecord, &data) != ntfs_error::kOk) return false;
+  const uint64_t wanted = (drive_.volume_clusters() + 7) / 8;
+  if (data->length() < wanted) return false;
+  bitmap_.resize(static_cast<size_t>(wanted));
+  for (size_t done = 0; done < bitmap_.size();) {
+    const int64_t got = data->ReadNext(bitmap_.data() + done, bitmap_.size() - done);
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// A deleted file's clusters that the bitmap gives out again hold other data now.
+FileState NtfsRecovery::StateOf(const NtfsAttributeValue& value) const {
+  if (value.resident || bitmap_.empty()) return FileState::kIntact;
+  uint64_t used = 0;
+  uint64_t total = 0;
+  for (const DataRun& run : value.runs) {
+    if (run.sparse) continue;
+    for (uint64_t c = run.lcn; c < run.lcn + run.cluster_count; ++c) {
+      if (c / 8 < bitmap_.size() && (bitmap_[c / 8] >> (c % 8)) & 1) ++used;
+    }
+    total += run.cluster_count;
+  }
+  if (used == 0) return FileState::kIntact;
+  return used == total ? FileState::kOverwritten : FileState::kPartlyOverwritten;
+}
+
 Outcome NtfsRecovery::RecoverFile(uint64_t record, const NtfsFileDetail& detail) {
   const std::string name = NtfsOutputName(detail.name);
   if (name.empty()) return Outcome::kNext;
   if (!run_.types.IsExtensionWanted(NtfsTypeExtension(detail.name))) return Outcome::kNext;
-  ShowFileBar(0, 1);
-  std::optional<NtfsDataReader> data;
-  Outcome outcome = Outcome::kNext;
-  // A record without usable content (no unnamed $DATA, damaged runs, no bytes) is passed by.
-  if (drive_.ReadFileData(record, &data) == ntfs_error::kOk && data->length() > 0) {
-    outcome = WriteFile(name, *data);
+  std::string path;
+  if (!whole_volume_ || run_.listing != nullptr) {
+    const std::string folder = paths_.FolderOf(detail.parent_reference);
+    path = (folder == "/" ? "" : folder) + "/" + name;
+    if (!whole_volume_ && !NtfsPathIsBelow(path, run_.folder)) return Outcome::kNext;
   }
+  std::optional<NtfsDataReader> data;
+  // A record without usable content (no unnamed $DATA, damaged runs, no bytes) is passed by.
+  const bool usable = drive_.ReadFileData(record, &data) == ntfs_error::kOk && data->length() > 0;
+  if (run_.listing != nullptr) {
+    if (usable) run_.listing->push_back({path, data->length(), StateOf(data->value())});
+    return Outcome::kNext;
+  }
+  ShowFileBar(0, 1);
+  Outcome outcome = Outcome::kNext;
+  if (usable) outcome = WriteFile(name, *data);
   ui_.SetFileBar(0, 0);
   return outcome;
 }
@@ -185,16 +239,17 @@ void NtfsRecovery::ShowFileBar(uint64_t done, uint64_t total) {
 
 }  // namespace
 
-void RecoverNtfsDeletedFiles(DeletedRun& run) {
+bool RecoverNtfsDeletedFiles(DeletedRun& run) {
   const bool completed = NtfsRecovery(run).Run();
   // The last file given up on a failed read stays named in the status text.
   const std::vector<std::string>& unreadable = run.report.unreadable;
   run.run.ShowStatusText(unreadable.empty() ? std::string() : UnreadableText(unreadable.back()));
   run.run.ui().SetFileBar(0, 0);
-  if (!completed) return;
+  if (!completed || run.listing != nullptr) return completed;
   run.run.ui().SetBarPosition(100);
   run.run.ShowMessage(run.run.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound,
                       MessageIcon::kNone);
+  return true;
 }
 
 }  // namespace kestrel

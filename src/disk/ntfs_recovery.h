@@ -12,6 +12,9 @@ namespace kestrel {
 // (112 when files were recovered, 1193 when none were) with the bar set to 100. A cancelled run,
 // a stopped one (disk full, write or read failure) or an unreadable MFT ends without a closing
 // message. The caller's clean-up (status text, fields, bar, cancel flag) follows as usual.
-void RecoverNtfsDeletedFiles(DeletedRun& run);
+// Only the files below `run.folder` count (deleted folders included). With `run.listing` set,
+// the files are listed there instead, with no file and no closing message. True when the
+// record loop ran to its end.
+bool RecoverNtfsDeletedFiles(DeletedRun& run);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "disk/ntfs_bytes.h"
 #include "disk/ntfs_name.h"
@@ -18,6 +19,11 @@ constexpr uint32_t kBootSectorBytes = 512;
 constexpr uint32_t kMaxClusterBytes = 2 * 1024 * 1024;
 constexpr uint32_t kMinRecordBytes = 512;
 constexpr uint32_t kMaxRecordBytes = 64 * 1024;
+constexpr uint32_t kDataType = 0x80;
+constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFF;
+constexpr size_t kListEntryBytes = 26;
+// An attribute list of a file with hundreds of thousands of fragments stays below this.
+constexpr uint64_t kMaxAttributeListBytes = 16 * 1024 * 1024;
 
 // Sectors per cluster: the byte itself up to 128; above, newer volumes store a negative power
 // of two (0xF4: 2^12 sectors, for 2 MiB clusters).
@@ -129,9 +135,11 @@ int NtfsDrive::GetFileDetail(uint64_t record_number, NtfsFileDetail* detail) {
   if (const std::optional<NtfsFileName>& name = record_.file_name()) {
     detail->name = Utf16ToUtf8(name->name);
     detail->flags = name->flags;
+    detail->parent_reference = name->parent_reference;
     detail->clusters = std::max<uint64_t>(1, name->allocated_size / bytes_per_cluster_);
   }
   detail->deleted = !record_.in_use();
+  detail->sequence = record_.sequence();
   detail->extension = record_.base_reference() != 0;
   detail->directory = (detail->flags & kFileNameDirectoryFlag) != 0 || record_.directory_record();
   return ntfs_error::kOk;
@@ -140,8 +148,77 @@ int NtfsDrive::GetFileDetail(uint64_t record_number, NtfsFileDetail* detail) {
 int NtfsDrive::ReadFileData(uint64_t record_number, std::optional<NtfsDataReader>* data) {
   data->reset();
   if (int error = ParseLoadedRecord(record_number, true); error != ntfs_error::kOk) return error;
-  if (!record_.data()) return ntfs_error::kBadRecord;
-  data->emplace(volume_, bytes_per_cluster_, *record_.data());
+  std::optional<NtfsAttributeValue> value = record_.data();
+  if (std::optional<NtfsAttributeValue> list = record_.attribute_list()) {
+    if (int error = GatherExtents(record_number, *list, &value); error != ntfs_error::kOk) {
+      return error;
+    }
+  }
+  if (!value || value->lowest_vcn != 0) return ntfs_error::kBadRecord;
+  data->emplace(volume_, bytes_per_cluster_, std::move(*value));
+  return ntfs_error::kOk;
+}
+
+// The unnamed $DATA extents an attribute list names, in VCN order: (lowest VCN, record).
+int NtfsDrive::ReadListEntries(const NtfsAttributeValue& list,
+                               std::vector<std::pair<uint64_t, uint64_t>>* extents) {
+  std::vector<uint8_t> bytes = list.bytes;
+  if (!list.resident) {
+    NtfsDataReader reader(volume_, bytes_per_cluster_, list);
+    if (reader.length() > kMaxAttributeListBytes) return ntfs_error::kBadRecord;
+    bytes.resize(static_cast<size_t>(reader.length()));
+    for (size_t done = 0; done < bytes.size();) {
+      const int64_t got = reader.ReadNext(bytes.data() + done, bytes.size() - done);
+      if (got <= 0) return ntfs_error::kReadFault;
+      done += static_cast<size_t>(got);
+    }
+  }
+  // Each entry: type, entry length, name length, name offset, lowest VCN, record reference.
+  for (size_t at = 0; at + kListEntryBytes <= bytes.size();) {
+    const uint32_t type = ntfs::Le32(bytes.data() + at);
+    const uint16_t length = Le16(bytes.data() + at + 4);
+    if (length < kListEntryBytes || length > bytes.size() - at) return ntfs_error::kBadRecord;
+    if (type == kDataType && bytes[at + 6] == 0) {
+      extents->emplace_back(Le64(bytes.data() + at + 8),
+                            Le64(bytes.data() + at + 16) & kRecordNumberMask);
+    }
+    at += length;
+  }
+  std::sort(extents->begin(), extents->end());
+  return ntfs_error::kOk;
+}
+
+// Joins the extents of a $DATA value that an attribute list spreads over other records. Each
+// must belong to the file (its base reference names it) and continue where the runs so far end.
+int NtfsDrive::GatherExtents(uint64_t record_number, const NtfsAttributeValue& list,
+                             std::optional<NtfsAttributeValue>* value) {
+  std::vector<std::pair<uint64_t, uint64_t>> extents;
+  if (int error = ReadListEntries(list, &extents); error != ntfs_error::kOk) return error;
+  const std::optional<NtfsAttributeValue> own = *value;
+  value->reset();
+  for (const auto& [lowest_vcn, holder] : extents) {
+    std::optional<NtfsAttributeValue> extent;
+    if (holder == record_number) {
+      extent = own;
+    } else {
+      if (ParseLoadedRecord(holder, true) != ntfs_error::kOk ||
+          record_.base_reference() != record_number) {
+        return ntfs_error::kBadRecord;
+      }
+      extent = record_.data();
+    }
+    if (!extent || extent->resident || extent->lowest_vcn != lowest_vcn) {
+      return ntfs_error::kBadRecord;
+    }
+    if (!*value) {
+      if (lowest_vcn != 0) return ntfs_error::kBadRecord;
+      *value = std::move(extent);
+      continue;
+    }
+    if (lowest_vcn != TotalClusters((*value)->runs)) return ntfs_error::kBadRecord;
+    (*value)->runs.insert((*value)->runs.end(), extent->runs.begin(), extent->runs.end());
+  }
+  if (!*value) *value = own;
   return ntfs_error::kOk;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disk/ntfs_data_reader.h"
@@ -21,11 +22,13 @@ struct NtfsFileDetail {
   uint64_t modification_time = 0;
   uint64_t mft_change_time = 0;
   uint64_t access_time = 0;
-  uint32_t flags = 0;      // $FILE_NAME flags; kFileNameDirectoryFlag marks a directory
-  uint64_t clusters = 1;   // allocated size / cluster size, at least 1
-  bool deleted = false;    // the record is not in use
-  bool directory = false;  // the name's directory flag or the record's directory flag
-  bool extension = false;  // an extension record of another file, not a file itself
+  uint32_t flags = 0;             // $FILE_NAME flags; kFileNameDirectoryFlag marks a directory
+  uint64_t clusters = 1;          // allocated size / cluster size, at least 1
+  bool deleted = false;           // the record is not in use
+  bool directory = false;         // the name's directory flag or the record's directory flag
+  bool extension = false;         // an extension record of another file, not a file itself
+  uint64_t parent_reference = 0;  // the $FILE_NAME's folder: record number, sequence on top
+  uint16_t sequence = 0;          // the record's own sequence number
 };
 
 // Bytes of one file record from the boot sector's clusters-per-record byte: a negative value
@@ -56,14 +59,19 @@ class NtfsDrive {
   // 0, 12 (not loaded), 18 (beyond the MFT) or 87 (not a usable file record).
   int GetFileDetail(uint64_t record_number, NtfsFileDetail* detail);
 
-  // The record's unnamed $DATA content, ready to be read piece by piece. 0, 12, 18, or 87 (not
-  // a usable file record, or it has no unnamed $DATA).
+  // The record's unnamed $DATA content, ready to be read piece by piece; extents in other
+  // records are followed through its attribute list. 0, 12, 18, 30, or 87 (not a usable file
+  // record, no unnamed $DATA, or an attribute list whose extents do not fit together).
   int ReadFileData(uint64_t record_number, std::optional<NtfsDataReader>* data);
 
  private:
   int ReadGeometry();
   int ParseLoadedRecord(uint64_t record_number, bool want_data);
   int ReadMftContent(NtfsDataReader& reader, const Progress& progress);
+  int ReadListEntries(const NtfsAttributeValue& list,
+                      std::vector<std::pair<uint64_t, uint64_t>>* extents);
+  int GatherExtents(uint64_t record_number, const NtfsAttributeValue& list,
+                    std::optional<NtfsAttributeValue>* value);
 
   ByteSource& volume_;
   uint32_t bytes_per_cluster_ = 0;

@@ -106,6 +106,24 @@ TEST_F(DeletedCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
   EXPECT_EQ(testing::ReadFileBytes(dcim_folder + "Summer Photo.jpg"), photo_);
 }
 
+TEST_F(DeletedCommandTest, ListPrintsWhatARunWouldRecoverAndCreatesNothing) {
+  const std::string out = dir_ / "out";
+  CliResult result = Run("deleted '" + image_ + "' --list --out '" + out + "'");
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, (std::vector<std::string>{"/DCIM/Summer Photo.jpg\t1000\tintact",
+                                                  "/KES_OTES.TXT\t3000\tintact"}));
+  EXPECT_FALSE(std::filesystem::exists(out));  // not even the run folder
+
+  CliResult json = Run("deleted '" + image_ + "' --list --json --folder /DCIM");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out,
+            std::vector<std::string>{
+                R"({"path": "/DCIM/Summer Photo.jpg", "bytes": 1000, "state": "intact"})"});
+
+  CliResult usage = Run("deleted '" + image_ + "' --list --keep-paths");
+  EXPECT_EQ(usage.status, 2);
+}
+
 TEST_F(DeletedCommandTest, KeepPathsRecreatesTheVolumeFolders) {
   CliResult result = Run("deleted '" + image_ + "' --keep-paths --out '" + dir_ / "out" + "'");
   ASSERT_EQ(result.status, 0) << result.err;

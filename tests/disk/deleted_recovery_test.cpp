@@ -240,6 +240,46 @@ TEST_P(DeletedRecoveryBothTypesTest, EveryFolderBelowTheSelectionIsSearched) {
   EXPECT_EQ(l2->File("deep note - Copy(1).txt"), gone[5].content);
 }
 
+// A deleted folder whose directory grew while other things were written has clusters
+// scattered between its files' data, its own subfolder and a live folder and file.
+TEST_P(DeletedRecoveryBothTypesTest, DeletedFolderScatteredAroundOtherClustersComesBackWhole) {
+  FatImage image = MakeImage(GetParam());
+  std::map<std::string, std::vector<uint8_t>> gone;  // restored name -> content
+  int seed = 500;
+  auto write_batch = [&](const std::string& folder, const std::string& stem, int count) {
+    const std::string staging = dir_ / ("batch" + std::to_string(seed));
+    fs::create_directories(staging);
+    for (int i = 0; i < count; ++i) {
+      const std::string name = stem + " number " + std::to_string(i) + ".dat";
+      auto content = FatTestBytes(700 + 1300 * static_cast<size_t>(i % 4), seed++);
+      testing::WriteFileBytes(staging + "/" + name, content);
+      gone[name] = std::move(content);
+    }
+    ASSERT_EQ(testing::RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image.path() + "' '" +
+                                  staging + "'/* ::" + folder + "/"),
+              0);
+  };
+  ASSERT_TRUE(image.MakeFolder("/GONE"));
+  ASSERT_TRUE(image.MakeFolder("/GONE/SUB"));  // the folder's next cluster starts another one
+  write_batch("/GONE", "first", 20);
+  ASSERT_TRUE(image.WriteFile("/live between.bin", FatTestBytes(3000, 1)));
+  ASSERT_TRUE(image.MakeFolder("/KEEP"));
+  write_batch("/GONE/SUB", "inner", 25);
+  write_batch("/GONE", "second", 20);
+  ASSERT_TRUE(image.WriteFile("/KEEP/kept file.bin", FatTestBytes(5000, 2)));
+  write_batch("/GONE", "third", 20);
+  ASSERT_TRUE(image.DeleteTree("/GONE"));
+
+  auto recovery = Recover(image.path());
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  std::vector<std::string> expected;
+  for (const auto& [name, content] : gone) {
+    expected.push_back(name);
+    EXPECT_EQ(recovery->File(name), content) << name;
+  }
+  EXPECT_EQ(recovery->files, expected);  // every one, once, and no live file
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, DeletedRecoveryBothTypesTest, ::testing::Values(16, 32));
 
 TEST_F(DeletedRecoveryTest, FragmentedFilesAreReadAroundLiveFiles) {

@@ -45,8 +45,10 @@ struct NtfsRun {
     context.run_folder = out + "/";
   }
 
-  void Run() {
+  void Run(const std::string& folder = "/", std::vector<DeletedFileListing>* listing = nullptr) {
     DeletedRun run{context, types, settings, source, out + "/", out, false, {}};
+    run.folder = folder;
+    run.listing = listing;
     RecoverNtfsDeletedFiles(run);
     report = run.report;
   }
@@ -117,8 +119,18 @@ class NtfsRecoveryTest : public ::testing::Test {
         {"A.JPEG", PatternBytes(7000, 6)},
         {"dup.txt", PatternBytes(40, 7)},
         {"dup - Copy(1).txt", PatternBytes(50, 8)},
+        {"many_a.dat", PatternBytes(1200000, 12)},
+        {"many_b.dat", PatternBytes(1200000, 13)},
+        {"inner.txt", PatternBytes(3000, 14)},
     };
     auto& o = *originals_;
+    // Compressible text with a stretch of noise in it: LZNT1 units, raw units and a short tail.
+    std::string text;
+    for (int i = 0; text.size() < 150000; ++i)
+      text += "line " + std::to_string(i % 97) + " of text\n";
+    o["packed.txt"].assign(text.begin(), text.end());
+    const auto noise = PatternBytes(70000, 15);
+    o["packed.txt"].insert(o["packed.txt"].begin() + 40000, noise.begin(), noise.end());
     std::vector<uint8_t> sparse_tail = PatternBytes(5000, 9);
     std::vector<uint8_t> sparse(200000, 0);
     sparse.insert(sparse.end(), sparse_tail.begin(), sparse_tail.end());
@@ -134,9 +146,17 @@ class NtfsRecoveryTest : public ::testing::Test {
                  image->WriteFile("/d/Ünïcødé 日本.txt", o["Ünïcødé 日本.txt"]) &&
                  image->WriteFile("/A.JPEG", o["A.JPEG"]) &&
                  image->WriteFile("/dup.txt", o["dup.txt"]) &&
-                 image->WriteFile("/d/dup.txt", o["dup - Copy(1).txt"]);
-    for (const char* path : {"/small.txt", "/big.bin", "/frag_a.dat", "/frag_b.dat", "/sparse.bin",
-                             "/d/Ünïcødé 日本.txt", "/A.JPEG", "/dup.txt", "/d/dup.txt", "/gone"}) {
+                 image->WriteFile("/d/dup.txt", o["dup - Copy(1).txt"]) &&
+                 // Hundreds of runs.
+                 image->WriteInterleaved("/many_a.dat", o["many_a.dat"], "/many_b.dat",
+                                         o["many_b.dat"], 4096) &&
+                 image->MakeFolder("/old") && image->WriteFile("/old/inner.txt", o["inner.txt"]) &&
+                 image->MakeCompressedFolder("/packed") &&
+                 image->WriteFile("/packed/packed.txt", o["packed.txt"]);
+    for (const char* path :
+         {"/small.txt", "/big.bin", "/frag_a.dat", "/frag_b.dat", "/sparse.bin",
+          "/d/Ünïcødé 日本.txt", "/A.JPEG", "/dup.txt", "/d/dup.txt", "/gone", "/many_a.dat",
+          "/many_b.dat", "/old/inner.txt", "/old", "/packed/packed.txt"}) {
       built = built && image->Delete(path);
     }
     if (!built) {
@@ -198,6 +218,50 @@ TEST_F(NtfsRecoveryTest, EveryDeletedFileComesBackByteForByte) {
   EXPECT_EQ(run->ui.bar_position, 100u);
   EXPECT_EQ(run->ui.status, "");
   EXPECT_EQ(run->ui.file_bar_range, 0u);
+}
+
+// The file of the compressed folder is stored compressed (and comes back whole, above): its
+// $DATA carries the compressed flag and a compression unit.
+TEST_F(NtfsRecoveryTest, TheCompressedFileIsStoredCompressed) {
+  std::optional<size_t> record = FindRecord(*image_bytes_, "packed.txt");
+  ASSERT_TRUE(record);
+  const size_t data = FindAttribute(*image_bytes_, *record, 0x80);
+  EXPECT_EQ((*image_bytes_)[data + 12] & 0x01, 0x01) << "packed.txt was not written compressed";
+  EXPECT_EQ((*image_bytes_)[data + 34], 4);
+}
+
+TEST_F(NtfsRecoveryTest, SelectedFolderLimitsTheFilesToThoseBelowIt) {
+  auto d = FromImage();
+  d->Run("/D");  // names compared without regard to case
+  EXPECT_EQ(ListFiles(d->out), (std::vector<std::string>{"dup.txt", "Ünïcødé 日本.txt"}));
+  EXPECT_EQ(d->Output("dup.txt"), originals_->at("dup - Copy(1).txt"));
+  EXPECT_EQ(d->ui.MessageIds(), std::vector<int>{msg::kCompleted});
+
+  auto old = FromImage();  // a deleted folder
+  old->Run("/old");
+  EXPECT_EQ(ListFiles(old->out), std::vector<std::string>{"inner.txt"});
+
+  auto none = FromImage();
+  none->Run("/no such folder");
+  EXPECT_TRUE(ListFiles(none->out).empty());
+  EXPECT_EQ(none->ui.MessageIds(), std::vector<int>{msg::kNothingFound});
+}
+
+TEST_F(NtfsRecoveryTest, ListingNamesPathsSizesAndStatesAndWritesNothing) {
+  auto run = FromImage();
+  std::vector<DeletedFileListing> listing;
+  run->Run("/", &listing);
+  EXPECT_TRUE(ListFiles(run->out).empty());
+  EXPECT_TRUE(run->ui.MessageIds().empty());
+  std::map<std::string, DeletedFileListing> by_path;
+  for (const DeletedFileListing& file : listing) by_path[file.path] = file;
+  EXPECT_EQ(by_path.size(), originals_->size());
+  ASSERT_EQ(by_path.count("/old/inner.txt"), 1u);
+  EXPECT_EQ(by_path["/old/inner.txt"].bytes, 3000u);
+  EXPECT_EQ(by_path["/old/inner.txt"].state, FileState::kIntact);
+  EXPECT_EQ(by_path.count("/d/dup.txt"), 1u);
+  EXPECT_EQ(by_path.count("/packed/packed.txt"), 1u);
+  EXPECT_EQ(by_path.count("/many_b.dat"), 1u);
 }
 
 TEST_F(NtfsRecoveryTest, TypeFilterReadsJpeAsJpgAndKeepsTheName) {

@@ -83,6 +83,10 @@ bool NtfsImage::WriteSparse(const std::string& path, const std::vector<uint8_t>&
              std::to_string(offset));
 }
 
+bool NtfsImage::MakeCompressedFolder(const std::string& path) {
+  return Run("mkcdir " + ShellQuote(path));
+}
+
 bool NtfsImage::MakeFolder(const std::string& path) {
   return Run("mkdir " + ShellQuote(path));
 }

@@ -36,6 +36,8 @@ class NtfsImage {
   // Creates a file whose content starts at `offset`; the bytes before it are a hole.
   bool WriteSparse(const std::string& path, const std::vector<uint8_t>& content, uint64_t offset);
   bool MakeFolder(const std::string& path);
+  // A folder whose new files are written compressed (LZNT1).
+  bool MakeCompressedFolder(const std::string& path);
   bool Delete(const std::string& path);
 
  private:

@@ -8,6 +8,7 @@
  *   ntfs_tool IMAGE stream PATH NAME HOSTFILE
  *   ntfs_tool IMAGE sparse PATH HOSTFILE OFFSET
  *   ntfs_tool IMAGE mkdir PATH
+ *   ntfs_tool IMAGE mkcdir PATH      (a compressed folder: files made in it are compressed)
  *   ntfs_tool IMAGE delete PATH
  *
  * PATH is absolute inside the volume ("/dir/name"); its folder must exist. Names are UTF-8.
@@ -23,6 +24,7 @@
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/security.h>
 #include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>
 #include <ntfs-3g/volume.h>
@@ -98,6 +100,8 @@ static int write_file(ntfs_volume* vol, const char* path, const char* host, s64 
   if (!node) return fail("create", path);
   ntfs_attr* data = ntfs_attr_open(node, AT_DATA, AT_UNNAMED, 0);
   int result = data ? write_all(data, offset, bytes, length) : -1;
+  /* A compressed file's last unit is compressed when the writing ends. */
+  if (data && result == 0 && ntfs_attr_pclose(data) != 0) result = -1;
   if (data) ntfs_attr_close(data);
   ntfs_inode_close(node);
   free(bytes);
@@ -172,6 +176,14 @@ static int run(ntfs_volume* vol, const char* command, char** args, int count) {
   if (strcmp(command, "stream") == 0 && count == 3)
     return add_stream(vol, args[0], args[1], args[2]);
   if (strcmp(command, "delete") == 0 && count == 1) return delete_node(vol, args[0]);
+  if (strcmp(command, "mkcdir") == 0 && count == 1) {
+    ntfs_inode* node = create_node(vol, args[0], S_IFDIR);
+    if (!node) return fail("mkdir", args[0]);
+    le32 attributes = node->flags | FILE_ATTR_COMPRESSED;
+    int result = ntfs_set_ntfs_attrib(node, (const char*)&attributes, sizeof attributes, 0);
+    ntfs_inode_close(node);
+    return result == 0 ? 0 : fail("compress", args[0]);
+  }
   if (strcmp(command, "mkdir") == 0 && count == 1) {
     ntfs_inode* node = create_node(vol, args[0], S_IFDIR);
     if (!node) return fail("mkdir", args[0]);
@@ -191,6 +203,7 @@ int main(int argc, char** argv) {
   ntfs_set_char_encoding("C.UTF-8");
   ntfs_volume* vol = ntfs_mount(argv[1], NTFS_MNT_NONE);
   if (!vol) return fail("mount", argv[1]);
+  NVolSetCompression(vol); /* files made in compressed folders are written compressed */
   int result = run(vol, argv[2], argv + 3, argc - 3);
   if (ntfs_umount(vol, FALSE) != 0 && result == 0) result = fail("unmount", argv[1]);
   return result;
