@@ -9,11 +9,14 @@
 #include <new>
 
 #include "carve/carve_session.h"
+#include "disk/free_space.h"
 #include "disk/recovered_output.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
 #include "scan/chunk_reader.h"
 #include "scan/dispatch.h"
+#include "scan/locked_source.h"
+#include "scan/read_ahead.h"
 
 namespace kestrel {
 namespace {
@@ -53,8 +56,11 @@ class RawScan {
   RunOutcome Prepare();
   RunOutcome Refuse(int message_id, MessageIcon icon, std::string_view argument = {});
   RunOutcome OpenSource();
+  RunOutcome PlanScan();
+  RunOutcome StartReading();
   RunOutcome ScanChunks();
-  RunOutcome ReadChunk(ChunkReader& reader, uint64_t position, uint32_t count);
+  RunOutcome ReadChunk(const ScanChunk& chunk);
+  void Report(uint64_t done_sectors, uint64_t sector);
   void Close();
 
   RunContext& run_;
@@ -62,6 +68,11 @@ class RawScan {
   SettingsStore& settings_;
   const RawScanRequest& request_;
   ScanSource source_;
+  // The source as both threads read it.
+  std::unique_ptr<LockedSource> shared_source_;
+  std::unique_ptr<FreeSpaceMap> free_space_;
+  std::unique_ptr<ScanPlan> plan_;
+  std::unique_ptr<ChunkStream> stream_;
   std::unique_ptr<CarveSession> session_;
   std::string recovery_folder_;
   int last_message_ = 0;
@@ -90,13 +101,14 @@ RunOutcome RawScan::Prepare() {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
+  if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
   if (!CreateRunFolder(recovery_folder_))
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
   run_.run_folder = recovery_folder_ + "/";
   run_.recovery_running = true;
 
   try {
-    session_ = std::make_unique<CarveSession>(run_, *source_.bytes);
+    session_ = std::make_unique<CarveSession>(run_, *shared_source_);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }
@@ -108,7 +120,7 @@ RunOutcome RawScan::Prepare() {
     session_->st.stop_scan = true;
     return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
   }
-  return RunOutcome::kCompleted;
+  return StartReading();
 }
 
 RunOutcome RawScan::OpenSource() {
@@ -132,18 +144,57 @@ RunOutcome RawScan::OpenSource() {
                   failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
   }
   if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
+  shared_source_ = std::make_unique<LockedSource>(*source_.bytes);
+  return RunOutcome::kCompleted;
+}
+
+// Which sectors the scan reads: all of them, or the volume's free space (refused, before
+// anything is created, when the source holds no FAT or NTFS volume or its map cannot be read).
+RunOutcome RawScan::PlanScan() {
+  // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
+  const uint64_t sectors = (shared_source_->Size() + kSectorBytes - 1) / kSectorBytes;
+  if (!request_.free_space_only) {
+    plan_ = std::make_unique<ScanPlan>(sectors);
+    return RunOutcome::kCompleted;
+  }
+  switch (OpenFreeSpaceMap(*shared_source_, &free_space_)) {
+    case FreeSpaceResult::kOk:
+      break;
+    case FreeSpaceResult::kNotFatOrNtfs:
+      return Refuse(msg::kFreeSpaceNeedsFatOrNtfs, MessageIcon::kStop);
+    case FreeSpaceResult::kUnreadable:
+      return Refuse(msg::kFreeSpaceUnreadable, MessageIcon::kStop);
+  }
+  plan_ = std::make_unique<ScanPlan>(sectors, *free_space_);
+  return RunOutcome::kCompleted;
+}
+
+// The reading thread starts; when it cannot, the carving thread reads for itself.
+RunOutcome RawScan::StartReading() {
+  try {
+    if (request_.reading == RawScanRequest::Reading::kReadAhead) {
+      auto ahead = std::make_unique<ReadAheadStream>(*shared_source_, *plan_, request_.read_ahead);
+      if (ahead->Start()) {
+        stream_ = std::move(ahead);
+        return RunOutcome::kCompleted;
+      }
+    }
+    stream_ = std::make_unique<ChunkReaderStream>(*shared_source_, *plan_);
+  } catch (const std::bad_alloc&) {
+    return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  }
   return RunOutcome::kCompleted;
 }
 
 // The read-error protocol for one chunk: ask until it reads, or the answer lets it pass.
-RunOutcome RawScan::ReadChunk(ChunkReader& reader, uint64_t position, uint32_t count) {
-  if (reader.Load(position, count) || run_.ignore_all_read_errors()) return RunOutcome::kCompleted;
+RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
+  if (chunk.read_ok || run_.ignore_all_read_errors()) return RunOutcome::kCompleted;
   while (true) {
     switch (run_.AskReadError()) {
       case ReadErrorChoice::kAbort:
         return RunOutcome::kAborted;
       case ReadErrorChoice::kRetry:
-        if (reader.Reread(position, count)) return RunOutcome::kCompleted;
+        if (stream_->Reread(chunk)) return RunOutcome::kCompleted;
         break;
       default:  // Ignore, Ignore All, or dismissed without a choice: go on with zeros
         return RunOutcome::kCompleted;
@@ -151,40 +202,46 @@ RunOutcome RawScan::ReadChunk(ChunkReader& reader, uint64_t position, uint32_t c
   }
 }
 
+void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
+  if (!request_.on_progress) return;
+  request_.on_progress(ScanProgress{done_sectors * kSectorBytes,
+                                    plan_->total_sectors() * kSectorBytes, sector,
+                                    run_.recovered_count});
+}
+
 RunOutcome RawScan::ScanChunks() {
   CarveSession& s = *session_;
-  const uint64_t bytes = source_.bytes->Size();
-  // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
-  const uint64_t limit = (bytes + kSectorBytes - 1) / kSectorBytes;
-  ChunkReader reader(*source_.bytes, limit);
-  for (uint64_t position = 0; position < limit;) {
-    const int percent = position == 0 ? 0 : static_cast<int>(position * 100 / limit);
-    run_.ShowPercent(percent);
-    run_.ShowCurrentSector(position);
-    const uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, limit - position));
+  ChunkStream& stream = *stream_;
+  const uint64_t total = plan_->total_sectors();
+  uint64_t done = 0;
+  ScanChunk chunk;
+  while (stream.Next(&chunk)) {
+    run_.ShowPercent(ScanPercent(done, total));
+    run_.ShowCurrentSector(chunk.first);
+    Report(done, chunk.first);
     if (run_.PollCancel()) return RunOutcome::kCancelled;
     run_.PumpMessages();
-    if (RunOutcome read = ReadChunk(reader, position, count); read != RunOutcome::kCompleted) {
-      return read;
-    }
-    const SectorInput first = reader.Sector(position);
-    if (s.st.open_types == 0 && IsAllZero(first.data, size_t{count} * kSectorBytes)) {
-      position += count;
+    if (RunOutcome read = ReadChunk(chunk); read != RunOutcome::kCompleted) return read;
+    done += chunk.count;
+    const SectorInput first = stream.Sector(chunk.first);
+    if (s.st.open_types == 0 && IsAllZero(first.data, size_t{chunk.count} * kSectorBytes)) {
       continue;
     }
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < chunk.count; ++i) {
       if (run_.PollCancel()) return RunOutcome::kCancelled;
-      const SectorInput in = reader.Sector(position + i);
+      const SectorInput in = stream.Sector(chunk.first + i);
       if (s.st.open_types == 0 && IsAllZero(in.data, kSectorBytes)) continue;
       if (DispatchSector(s, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
     }
-    position += count;
   }
+  if (stream.failed()) return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  Report(total, plan_->source_sectors());
   return RunOutcome::kCompleted;
 }
 
 void RawScan::Close() {
+  // The reading thread ends first: nothing it reads into or through is freed before it.
+  stream_.reset();
   run_.ui().SetFieldText(ProgressField::kRecoveredCount, "");
   run_.ui().SetFieldText(ProgressField::kPercent, "");
   run_.ui().SetFieldText(ProgressField::kCurrentSector, "");
@@ -194,6 +251,9 @@ void RawScan::Close() {
     if (session_->st.file_open) session_->FinishCarvedFile(session_->last_type_code);
   }
   session_.reset();
+  plan_.reset();
+  free_space_.reset();
+  shared_source_.reset();
   source_.bytes.reset();
   run_.ui().SetScanFieldsVisible(false);
   run_.cancel_requested = false;
