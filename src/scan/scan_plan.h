@@ -44,12 +44,10 @@ inline uint64_t ChunkEnd(uint64_t sector, uint64_t run_end) {
 }
 
 // The whole percentage of `done` out of `total` sectors (0 when there is nothing to do), in
-// 64-bit arithmetic: right for any source size a 64-bit sector number can address.
+// 64-bit arithmetic: a sector count of a 64-bit byte size is below 2^55, so done * 100 cannot
+// overflow, however far past 2 TiB (2^32 sectors) the source reaches.
 inline int ScanPercent(uint64_t done, uint64_t total) {
-  if (total == 0) return 0;
-  // done * 100 would overflow only beyond 2^57 sectors; divide first there.
-  if (done > UINT64_MAX / 100) return static_cast<int>(done / (total / 100));
-  return static_cast<int>(done * 100 / total);
+  return total == 0 ? 0 : static_cast<int>(done * 100 / total);
 }
 
 }  // namespace kestrel
