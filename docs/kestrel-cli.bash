@@ -1,5 +1,5 @@
-# bash completion for kestrel-cli: commands, options, --types names, --read-errors modes, and
-# SOURCE as a letter of `kestrel-cli sources`, a disk ordinal or a file.
+# bash completion for kestrel-cli: commands, options, --types names, --read-errors and
+# --progress modes, and SOURCE as a letter of `kestrel-cli sources`, a disk ordinal or a file.
 
 _kestrel_cli() {
   local cur prev command word
@@ -19,6 +19,8 @@ _kestrel_cli() {
       return ;;
     --read-errors)
       COMPREPLY=($(compgen -W "ask abort retry ignore ignore-all" -- "$cur")); return ;;
+    --progress)
+      COMPREPLY=($(compgen -W "line json none" -- "$cur")); return ;;
     --types)
       local names prefix
       names="all $(kestrel-cli types 2>/dev/null | cut -f2 | cut -d/ -f1 | tr '\n' ' ')"
@@ -32,7 +34,7 @@ _kestrel_cli() {
   if [[ $cur == -* ]]; then
     local options="--json --quiet --verbose --help"
     case $command in
-      scan) options+=" --out --types --read-errors" ;;
+      scan) options+=" --out --types --read-errors --free-space --progress" ;;
       deleted) options+=" --out --types --folder --keep-paths --list --read-errors" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -19,7 +19,7 @@ constexpr const char* kUsage =
     "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
     "  deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]\n"
     "                                      recover the deleted files of a FAT or NTFS volume\n"
-    "  scan SOURCE [--out DIR] [--types LIST] [--json]\n"
+    "  scan SOURCE [--out DIR] [--types LIST] [--free-space] [--progress MODE] [--json]\n"
     "                                      recover files from a partition or disk by signature\n"
     "\n"
     "SOURCE is a letter (E:), a disk (disk0) or the path of a device or image file.\n"
@@ -30,6 +30,10 @@ constexpr const char* kUsage =
     "  --keep-paths         recreate the volume's folders below the run folder (deleted)\n"
     "  --list               print the deleted files a run would recover, with size and\n"
     "                       state, and create nothing (deleted)\n"
+    "  --free-space         carve only the clusters a FAT or NTFS volume marks free,\n"
+    "                       skipping its live files (scan)\n"
+    "  --progress MODE      line (the progress line on a terminal), json (one progress\n"
+    "                       object per line on stderr, about once a second) or none (scan)\n"
     "  --json               one JSON object per line\n"
     "  --read-errors MODE   ask, abort, retry, ignore or ignore-all (default: ask on a\n"
     "                       terminal, ignore-all otherwise)\n"
@@ -40,6 +44,11 @@ constexpr const char* kUsage =
     "\n"
     "On a terminal, scan and deleted show a progress line on stderr: sector, files\n"
     "recovered, percentage, MB/s and time left. Ctrl-C asks whether to cancel.\n"
+    "With --progress json, scan writes instead, on stderr, about once a second and at its\n"
+    "end, lines such as\n"
+    "  {\"bytes_done\": 1048576, \"bytes_total\": 4194304, \"percent\": 25.00,\n"
+    "   \"mb_per_s\": 812.3, \"seconds_left\": 0, \"files_recovered\": 2}\n"
+    "(mb_per_s and seconds_left are null while they cannot be told yet).\n"
     "\n"
     "Exit status:\n"
     "  0    the run completed (whether or not files were found)\n"
@@ -76,6 +85,10 @@ int CliMain(int argc, char** argv) {
       options.keep_paths = true;
     } else if (arg == "--list") {
       options.list = true;
+    } else if (arg == "--free-space") {
+      options.free_space = true;
+    } else if (arg == "--progress") {
+      target = &options.progress;
     } else if (arg == "-q" || arg == "--quiet") {
       SetVerbosity(Verbosity::kQuiet);
     } else if (arg == "-v" || arg == "--verbose") {
@@ -96,6 +109,9 @@ int CliMain(int argc, char** argv) {
       options.positional.push_back(arg);
     }
     if (target && !TakeValue(argc, argv, &i, target)) return UsageError(arg + " needs a value");
+  }
+  if (options.command != "scan" && (options.free_space || !options.progress.empty())) {
+    return UsageError("--free-space and --progress apply to \"scan\" only");
   }
   if (options.command == "sources") return RunSourcesCommand(options);
   if (options.command == "types") return RunTypesCommand(options);

@@ -2,6 +2,7 @@
 
 #include "cli/command_support.h"
 #include "cli/commands.h"
+#include "cli/progress_json.h"
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
@@ -13,10 +14,10 @@ namespace kestrel {
 namespace {
 
 int Usage(const std::string& text) {
-  std::fprintf(
-      stderr,
-      "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] [--json]\n",
-      text.c_str());
+  std::fprintf(stderr,
+               "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
+               "[--free-space] [--progress line|json|none] [--json]\n",
+               text.c_str());
   return kExitUsage;
 }
 
@@ -27,6 +28,12 @@ int RunScanCommand(const CliOptions& options) {
   if (!options.folder.empty()) return Usage("--folder applies to \"deleted\" only");
   ReadErrorPolicy policy;
   if (!ParseReadErrorPolicy(options.read_errors, &policy)) return Usage("bad --read-errors value");
+  const std::string& progress = options.progress;
+  if (!progress.empty() && progress != "line" && progress != "json" && progress != "none") {
+    return Usage("bad --progress value (line, json or none)");
+  }
+  // The JSON objects take the progress line's place on stderr.
+  if (progress == "json" || progress == "none") SetVerbosity(Verbosity::kQuiet);
 
   FileTypeSelection types;
   std::string error;
@@ -47,6 +54,11 @@ int RunScanCommand(const CliOptions& options) {
   request.disk = source.disk;
   if (source.kind == SourceArgument::Kind::kPath) request.path = source.path;
   if (!options.out.empty()) request.recovery_folder = AbsoluteFolder(options.out);
+  request.free_space_only = options.free_space;
+  JsonProgressWriter json_progress(stderr);
+  if (progress == "json") {
+    request.on_progress = [&json_progress](const ScanProgress& p) { json_progress(p); };
+  }
 
   SettingsStore settings(SettingsStore::DefaultPath());
   TerminalRunUi ui(options.json, policy);

@@ -164,6 +164,10 @@ void TerminalRunUi::SetFileBar(uint64_t position, uint64_t range) {
 
 void TerminalRunUi::DrawProgress() {
   if (!progress_on_terminal_) return;
+  // The fields change at every chunk; the line is redrawn ten times a second at most.
+  const auto now = std::chrono::steady_clock::now();
+  if (progress_drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
+  last_draw_ = now;
   std::string line = "\r\033[K";
   if (!sector_.empty()) line += Plain(MessageText(msg::kAnalyzingSector)) + sector_ + "  ";
   if (!count_.empty()) line += Plain(MessageText(msg::kRecoveredFiles)) + count_ + "  ";

@@ -66,6 +66,7 @@ class TerminalRunUi : public RunUi {
   bool stdin_is_terminal_;
   std::string sector_, count_, percent_, status_;
   bool progress_drawn_ = false;
+  std::chrono::steady_clock::time_point last_draw_;
   int last_message_id_ = 0;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::string last_status_;

@@ -222,4 +222,36 @@ int NtfsDrive::GatherExtents(uint64_t record_number, const NtfsAttributeValue& l
   return ntfs_error::kOk;
 }
 
+int NtfsDrive::ReadSystemFileData(uint64_t record_number, std::optional<NtfsDataReader>* data) {
+  constexpr uint64_t kSystemRecords = 16;
+  data->reset();
+  if (record_number >= kSystemRecords) return ntfs_error::kBadRecord;
+  if (int error = ReadGeometry(); error != ntfs_error::kOk) return error;
+  record_buffer_.assign(record_size_, 0);
+  if (!volume_.ReadExact(mft_cluster_ * bytes_per_cluster_, record_buffer_.data(), record_size_)) {
+    return ntfs_error::kReadFault;
+  }
+  if (int error = record_.ParseRecord(record_buffer_, true); error != ntfs_error::kOk) {
+    return error;
+  }
+  if (!record_.file_name() || record_.file_name()->name != u"$MFT") return ntfs_error::kNotMft;
+  if (!record_.data() || record_.data()->resident) return ntfs_error::kBadRecord;
+  // The records before the wanted one are read through and passed over.
+  NtfsDataReader mft(volume_, bytes_per_cluster_, *record_.data());
+  if (mft.length() < (record_number + 1) * record_size_) return ntfs_error::kBadRecord;
+  for (uint64_t record = 0; record <= record_number; ++record) {
+    for (size_t filled = 0; filled < record_size_;) {
+      const int64_t got = mft.ReadNext(record_buffer_.data() + filled, record_size_ - filled);
+      if (got <= 0) return ntfs_error::kReadFault;
+      filled += static_cast<size_t>(got);
+    }
+  }
+  if (int error = record_.ParseRecord(record_buffer_, true); error != ntfs_error::kOk) {
+    return error;
+  }
+  if (!record_.data()) return ntfs_error::kBadRecord;
+  data->emplace(volume_, bytes_per_cluster_, *record_.data());
+  return ntfs_error::kOk;
+}
+
 }  // namespace kestrel

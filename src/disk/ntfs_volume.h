@@ -64,6 +64,12 @@ class NtfsDrive {
   // record, no unnamed $DATA, or an attribute list whose extents do not fit together).
   int ReadFileData(uint64_t record_number, std::optional<NtfsDataReader>* data);
 
+  // Reads the boot sector and one of the system files' records (0..15, which lie in the MFT's
+  // first run) through $MFT's own runs, without loading the MFT; its unnamed $DATA ready to be
+  // read. 0, or the errors of LoadMft (87 also for a record past the system files or without
+  // unnamed $DATA).
+  int ReadSystemFileData(uint64_t record_number, std::optional<NtfsDataReader>* data);
+
  private:
   int ReadGeometry();
   int ParseLoadedRecord(uint64_t record_number, bool want_data);

@@ -84,4 +84,17 @@ SectorInput ChunkReader::Sector(uint64_t sector) const {
   return in;
 }
 
+bool ChunkReaderStream::Next(ScanChunk* chunk) {
+  if (next_ >= run_.end()) {
+    if (!plan_.NextRun(next_, &run_)) return false;
+    next_ = run_.first;
+  }
+  const uint64_t end = ChunkEnd(next_, run_.end());
+  chunk->first = next_;
+  chunk->count = static_cast<uint32_t>(end - next_);
+  chunk->read_ok = reader_.Load(chunk->first, chunk->count);
+  next_ = end;
+  return true;
+}
+
 }  // namespace kestrel

@@ -9,6 +9,8 @@
 
 #include "carve/sector_input.h"
 #include "platform/byte_source.h"
+#include "scan/chunk_stream.h"
+#include "scan/scan_plan.h"
 
 namespace kestrel {
 
@@ -41,6 +43,24 @@ class ChunkReader {
   uint64_t block_length_ = 0;    // sectors in the current block
   std::vector<uint8_t> buffer_;  // look-behind, block, look-ahead
   std::vector<bool> chunk_ok_;
+};
+
+// The chunks of a plan read on the carving thread itself, block by block through a ChunkReader:
+// the one-thread reading, used when no reading thread can be started.
+class ChunkReaderStream : public ChunkStream {
+ public:
+  ChunkReaderStream(ByteSource& source, ScanPlan& plan)
+      : reader_(source, plan.source_sectors()), plan_(plan) {}
+
+  bool Next(ScanChunk* chunk) override;
+  bool Reread(const ScanChunk& chunk) override { return reader_.Reread(chunk.first, chunk.count); }
+  SectorInput Sector(uint64_t sector) const override { return reader_.Sector(sector); }
+
+ private:
+  ChunkReader reader_;
+  ScanPlan& plan_;
+  SectorRun run_{};
+  uint64_t next_ = 0;
 };
 
 }  // namespace kestrel

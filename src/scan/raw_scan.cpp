@@ -9,12 +9,15 @@
 #include <new>
 
 #include "carve/carve_engine.h"
+#include "disk/free_space.h"
 #include "disk/recovered_output.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
 #include "run/recovered_writer.h"
 #include "scan/chunk_reader.h"
 #include "scan/dispatch.h"
+#include "scan/locked_source.h"
+#include "scan/read_ahead.h"
 
 namespace kestrel {
 namespace {
@@ -54,8 +57,11 @@ class RawScan {
   RunOutcome Prepare();
   RunOutcome Refuse(int message_id, MessageIcon icon, std::string_view argument = {});
   RunOutcome OpenSource();
+  RunOutcome PlanScan();
+  RunOutcome StartReading();
   RunOutcome ScanChunks();
-  RunOutcome ReadChunk(ChunkReader& reader, uint64_t position, uint32_t count);
+  RunOutcome ReadChunk(const ScanChunk& chunk);
+  void Report(uint64_t done_sectors, uint64_t sector);
   void Close();
 
   RunContext& run_;
@@ -63,6 +69,11 @@ class RawScan {
   SettingsStore& settings_;
   const RawScanRequest& request_;
   ScanSource source_;
+  // The source as both threads read it.
+  std::unique_ptr<LockedSource> shared_source_;
+  std::unique_ptr<FreeSpaceMap> free_space_;
+  std::unique_ptr<ScanPlan> plan_;
+  std::unique_ptr<ChunkStream> stream_;
   std::unique_ptr<RecoveredWriter> writer_;
   std::unique_ptr<CarveEngine> engine_;
   std::string recovery_folder_;
@@ -92,6 +103,7 @@ RunOutcome RawScan::Prepare() {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
+  if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
   if (!CreateRunFolder(recovery_folder_))
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
   run_.run_folder = recovery_folder_ + "/";
@@ -99,7 +111,7 @@ RunOutcome RawScan::Prepare() {
 
   try {
     writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder);
-    engine_ = std::make_unique<CarveEngine>(*writer_, *source_.bytes, types_.mask);
+    engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, types_.mask);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }
@@ -107,7 +119,7 @@ RunOutcome RawScan::Prepare() {
   if (!RunFolderIsWritable(run_.run_folder)) {
     return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
   }
-  return RunOutcome::kCompleted;
+  return StartReading();
 }
 
 RunOutcome RawScan::OpenSource() {
@@ -131,18 +143,57 @@ RunOutcome RawScan::OpenSource() {
                   failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
   }
   if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
+  shared_source_ = std::make_unique<LockedSource>(*source_.bytes);
+  return RunOutcome::kCompleted;
+}
+
+// Which sectors the scan reads: all of them, or the volume's free space (refused, before
+// anything is created, when the source holds no FAT or NTFS volume or its map cannot be read).
+RunOutcome RawScan::PlanScan() {
+  // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
+  const uint64_t sectors = (shared_source_->Size() + kSectorBytes - 1) / kSectorBytes;
+  if (!request_.free_space_only) {
+    plan_ = std::make_unique<ScanPlan>(sectors);
+    return RunOutcome::kCompleted;
+  }
+  switch (OpenFreeSpaceMap(*shared_source_, &free_space_)) {
+    case FreeSpaceResult::kOk:
+      break;
+    case FreeSpaceResult::kNotFatOrNtfs:
+      return Refuse(msg::kFreeSpaceNeedsFatOrNtfs, MessageIcon::kStop);
+    case FreeSpaceResult::kUnreadable:
+      return Refuse(msg::kFreeSpaceUnreadable, MessageIcon::kStop);
+  }
+  plan_ = std::make_unique<ScanPlan>(sectors, *free_space_);
+  return RunOutcome::kCompleted;
+}
+
+// The reading thread starts; when it cannot, the carving thread reads for itself.
+RunOutcome RawScan::StartReading() {
+  try {
+    if (request_.reading == RawScanRequest::Reading::kReadAhead) {
+      auto ahead = std::make_unique<ReadAheadStream>(*shared_source_, *plan_, request_.read_ahead);
+      if (ahead->Start()) {
+        stream_ = std::move(ahead);
+        return RunOutcome::kCompleted;
+      }
+    }
+    stream_ = std::make_unique<ChunkReaderStream>(*shared_source_, *plan_);
+  } catch (const std::bad_alloc&) {
+    return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  }
   return RunOutcome::kCompleted;
 }
 
 // The read-error protocol for one chunk: ask until it reads, or the answer lets it pass.
-RunOutcome RawScan::ReadChunk(ChunkReader& reader, uint64_t position, uint32_t count) {
-  if (reader.Load(position, count) || run_.ignore_all_read_errors()) return RunOutcome::kCompleted;
+RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
+  if (chunk.read_ok || run_.ignore_all_read_errors()) return RunOutcome::kCompleted;
   while (true) {
     switch (run_.AskReadError()) {
       case ReadErrorChoice::kAbort:
         return RunOutcome::kAborted;
       case ReadErrorChoice::kRetry:
-        if (reader.Reread(position, count)) return RunOutcome::kCompleted;
+        if (stream_->Reread(chunk)) return RunOutcome::kCompleted;
         break;
       default:  // Ignore, Ignore All, or dismissed without a choice: go on with zeros
         return RunOutcome::kCompleted;
@@ -150,40 +201,46 @@ RunOutcome RawScan::ReadChunk(ChunkReader& reader, uint64_t position, uint32_t c
   }
 }
 
+void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
+  if (!request_.on_progress) return;
+  request_.on_progress(ScanProgress{done_sectors * kSectorBytes,
+                                    plan_->total_sectors() * kSectorBytes, sector,
+                                    run_.recovered_count});
+}
+
 RunOutcome RawScan::ScanChunks() {
   CarveEngine& engine = *engine_;
-  const uint64_t bytes = source_.bytes->Size();
-  // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
-  const uint64_t limit = (bytes + kSectorBytes - 1) / kSectorBytes;
-  ChunkReader reader(*source_.bytes, limit);
-  for (uint64_t position = 0; position < limit;) {
-    const int percent = position == 0 ? 0 : static_cast<int>(position * 100 / limit);
-    run_.ShowPercent(percent);
-    run_.ShowCurrentSector(position);
-    const uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, limit - position));
+  ChunkStream& stream = *stream_;
+  const uint64_t total = plan_->total_sectors();
+  uint64_t done = 0;
+  ScanChunk chunk;
+  while (stream.Next(&chunk)) {
+    run_.ShowPercent(ScanPercent(done, total));
+    run_.ShowCurrentSector(chunk.first);
+    Report(done, chunk.first);
     if (run_.PollCancel()) return RunOutcome::kCancelled;
     run_.PumpMessages();
-    if (RunOutcome read = ReadChunk(reader, position, count); read != RunOutcome::kCompleted) {
-      return read;
-    }
-    const SectorInput first = reader.Sector(position);
-    if (!engine.is_open() && IsAllZero(first.data, size_t{count} * kSectorBytes)) {
-      position += count;
+    if (RunOutcome read = ReadChunk(chunk); read != RunOutcome::kCompleted) return read;
+    done += chunk.count;
+    const SectorInput first = stream.Sector(chunk.first);
+    if (!engine.is_open() && IsAllZero(first.data, size_t{chunk.count} * kSectorBytes)) {
       continue;
     }
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < chunk.count; ++i) {
       if (run_.PollCancel()) return RunOutcome::kCancelled;
-      const SectorInput in = reader.Sector(position + i);
+      const SectorInput in = stream.Sector(chunk.first + i);
       if (!engine.is_open() && IsAllZero(in.data, kSectorBytes)) continue;
       if (DispatchSector(engine, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
     }
-    position += count;
   }
+  if (stream.failed()) return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  Report(total, plan_->source_sectors());
   return RunOutcome::kCompleted;
 }
 
 void RawScan::Close() {
+  // The reading thread ends first: nothing it reads into or through is freed before it.
+  stream_.reset();
   run_.ui().SetFieldText(ProgressField::kRecoveredCount, "");
   run_.ui().SetFieldText(ProgressField::kPercent, "");
   run_.ui().SetFieldText(ProgressField::kCurrentSector, "");
@@ -194,6 +251,9 @@ void RawScan::Close() {
   }
   engine_.reset();
   writer_.reset();
+  plan_.reset();
+  free_space_.reset();
+  shared_source_.reset();
   source_.bytes.reset();
   run_.ui().SetScanFieldsVisible(false);
   run_.cancel_requested = false;

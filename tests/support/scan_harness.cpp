@@ -13,6 +13,11 @@ std::unique_ptr<ScanRun> ScanImage(const std::vector<uint8_t>& image, const Temp
                                    const ScanOptions& options) {
   const std::string image_path = dir / "source.img";
   WriteFileBytes(image_path, image);
+  return ScanImageFile(image_path, dir, options);
+}
+
+std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const TempDir& dir,
+                                       const ScanOptions& options) {
   ::setenv("KESTREL_REGISTRY", (dir / "registry.reg").c_str(), 1);
   auto scan = std::make_unique<ScanRun>();
   if (options.script) options.script(scan->ui);
@@ -25,6 +30,10 @@ std::unique_ptr<ScanRun> ScanImage(const std::vector<uint8_t>& image, const Temp
   request.path = image_path;
   request.recovery_folder = dir / "recovered";
   request.wrap_source = options.wrap_source;
+  request.reading = options.reading;
+  request.read_ahead = options.read_ahead;
+  request.free_space_only = options.free_space_only;
+  request.on_progress = options.on_progress;
   if (options.on_pump) {
     FakeRunUi* ui = &scan->ui;
     scan->ui.on_pump = [&run, ui, &options] { options.on_pump(run, *ui); };

@@ -11,6 +11,7 @@
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
+#include "scan/raw_scan.h"
 #include "support/fake_run_ui.h"
 #include "support/temp_dir.h"
 
@@ -32,6 +33,11 @@ struct ScanOptions {
   std::function<void(FakeRunUi&)> script;  // prepares answers before the run
   // Called at every pump of the run (e.g. to press Cancel).
   std::function<void(RunContext&, FakeRunUi&)> on_pump;
+  // How the source is read, and what is scanned.
+  RawScanRequest::Reading reading = RawScanRequest::Reading::kReadAhead;
+  ReadAheadShape read_ahead;
+  bool free_space_only = false;
+  std::function<void(const ScanProgress&)> on_progress;
 };
 
 // Options that select only `types`.
@@ -45,6 +51,10 @@ inline ScanOptions OnlyTypes(uint64_t types) {
 // result. The settings store is a file in `dir`.
 std::unique_ptr<ScanRun> ScanImage(const std::vector<uint8_t>& image, const TempDir& dir,
                                    const ScanOptions& options = {});
+
+// Scans the image file `image_path` as it is (recovery folder and settings in `dir`).
+std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const TempDir& dir,
+                                       const ScanOptions& options = {});
 
 // `bytes` padded with zeros to a whole number of sectors.
 std::vector<uint8_t> PadToSector(std::vector<uint8_t> bytes);

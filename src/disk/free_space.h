@@ -1,0 +1,53 @@
+#pragma once
+// The sectors a FAT or NTFS volume marks free, as runs of 512-byte sectors, for a raw scan that
+// carves only where deleted and lost files can lie. The maps read the volume's own allocation
+// structures piece by piece (the FAT through FatVolume, NTFS's $Bitmap through the MFT reader),
+// so their memory stays small whatever the size of the volume.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+// Sectors [first, first + count).
+struct SectorRun {
+  uint64_t first = 0;
+  uint64_t count = 0;
+  uint64_t end() const { return first + count; }
+};
+
+class FreeSpaceMap {
+ public:
+  virtual ~FreeSpaceMap() = default;
+
+  // The free sectors from `from` on: the first run of free sectors that ends after `from`,
+  // starting at `from` at the earliest. False when no free sector follows. Runs never reach past
+  // the source's end. Calls in increasing order of `from` are cheap; any order is allowed.
+  virtual bool NextRun(uint64_t from, SectorRun* run) = 0;
+
+  // Free sectors of the whole volume (what a scan of the free space reads).
+  uint64_t free_sectors() const { return free_sectors_; }
+  // "FAT12", "FAT16", "FAT32" or "NTFS".
+  const std::string& file_system() const { return file_system_; }
+
+ protected:
+  // Counts the free sectors by walking every run once.
+  void CountFreeSectors();
+  uint64_t free_sectors_ = 0;
+  std::string file_system_;
+};
+
+enum class FreeSpaceResult {
+  kOk,
+  kNotFatOrNtfs,  // sector 0 is no FAT12/16/32 or NTFS boot sector (exFAT included)
+  kUnreadable,    // the FAT or $Bitmap cannot be read, or the NTFS structures are damaged
+};
+
+// The free-space map of the volume `volume` (which starts with its boot sector). The map reads
+// through `volume` for as long as it lives.
+FreeSpaceResult OpenFreeSpaceMap(ByteSource& volume, std::unique_ptr<FreeSpaceMap>* map);
+
+}  // namespace kestrel

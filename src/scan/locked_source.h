@@ -1,0 +1,34 @@
+#pragma once
+// A source that two threads may read at once: every call to the source it wraps is made under
+// one lock. The raw scan's reading thread and the carving routines (which measure files from
+// the source) share the source through it.
+
+#include <mutex>
+
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+class LockedSource : public ByteSource {
+ public:
+  explicit LockedSource(ByteSource& inner) : inner_(inner) {}
+
+  int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.ReadAt(offset, buffer, length);
+  }
+  uint64_t Size() const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.Size();
+  }
+  int LastError() const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.LastError();
+  }
+
+ private:
+  ByteSource& inner_;
+  mutable std::mutex mutex_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,89 @@
+#pragma once
+// Reads a raw scan's source on its own thread, ahead of the carving, into a small ring of large
+// blocks, so that the carving thread finds its next chunk already read while the disk goes on.
+// Each block sits in its slot with the real source bytes before and after it (the window the
+// carving routines read past a sector's ends). Chunks come out in the plan's order with the
+// outcome of their read; a chunk that failed is read again chunk-wise first, so only the chunks
+// that really fail are reported, and the carving thread decides about each in its turn.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/byte_source.h"
+#include "scan/chunk_stream.h"
+#include "scan/scan_plan.h"
+
+namespace kestrel {
+
+struct ReadAheadShape {
+  uint64_t block_sectors = 2048;  // sectors per block, a multiple of 64
+  size_t slots = 4;               // blocks in the ring (at least 2)
+};
+
+class ReadAheadStream : public ChunkStream {
+ public:
+  // `source` is read from two threads (wrap it in a LockedSource); `plan` is read by the reading
+  // thread only, from Start on. The ring is allocated here (std::bad_alloc when it cannot be).
+  ReadAheadStream(ByteSource& source, ScanPlan& plan, ReadAheadShape shape = {});
+  // Stops the reading thread and waits for it.
+  ~ReadAheadStream() override;
+  ReadAheadStream(const ReadAheadStream&) = delete;
+  ReadAheadStream& operator=(const ReadAheadStream&) = delete;
+
+  // Starts the reading thread; false when no thread can be started.
+  bool Start();
+  // Stops the reading thread (after the read it is doing) and waits for it. Idempotent.
+  void Stop();
+
+  bool Next(ScanChunk* chunk) override;
+  bool Reread(const ScanChunk& chunk) override;
+  SectorInput Sector(uint64_t sector) const override;
+  bool failed() const override { return failed_; }
+
+  // Bytes the ring holds.
+  size_t ring_bytes() const { return slots_.size() * slot_bytes_; }
+
+ private:
+  struct Slot {
+    std::vector<uint8_t> buffer;  // look-behind, block, look-ahead
+    uint64_t block_start = 0;     // sector at buffer[kLookBehind]
+    std::vector<ScanChunk> chunks;
+  };
+
+  void ReadLoop();
+  // Cuts the plan's next chunks that lie in one block into `slot`. False at the plan's end.
+  bool PlanSlot(Slot& slot);
+  void ReadSlot(Slot& slot);
+  void ReadWindow(uint64_t offset, uint8_t* into, size_t length);
+  uint8_t* At(const Slot& slot, uint64_t sector) const;
+
+  ByteSource& source_;
+  ScanPlan& plan_;
+  const uint64_t block_sectors_;
+  const uint64_t source_bytes_;
+  size_t slot_bytes_ = 0;
+  std::vector<Slot> slots_;
+
+  // Reading thread's position in the plan.
+  SectorRun pending_{};
+  bool plan_started_ = false;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t filled_ = 0;    // slots filled so far (slot index = count % slots)
+  uint64_t released_ = 0;  // slots handed back by the carving thread
+  bool reader_done_ = false;
+  bool stop_ = false;
+  std::atomic<bool> failed_{false};
+  std::thread thread_;
+
+  // Carving thread's position.
+  Slot* current_ = nullptr;
+  size_t index_ = 0;
+};
+
+}  // namespace kestrel
