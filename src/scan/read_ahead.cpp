@@ -15,7 +15,7 @@ ReadAheadStream::ReadAheadStream(ByteSource& source, ScanPlan& plan, ReadAheadSh
           std::max<uint64_t>(kChunkSectors, shape.block_sectors / kChunkSectors * kChunkSectors)),
       source_bytes_(source.Size()) {
   slot_bytes_ = kLookBehind + static_cast<size_t>(block_sectors_) * kSectorBytes + kLookAhead;
-  slots_.resize(std::max<size_t>(2, shape.slots));
+  slots_.resize(std::max<size_t>(2, shape.ring_blocks));
   for (Slot& slot : slots_) {
     slot.buffer.assign(slot_bytes_, 0);
     // A block holds at most one chunk per sector; no allocation while reading.

@@ -21,7 +21,7 @@ namespace kestrel {
 
 struct ReadAheadShape {
   uint64_t block_sectors = 2048;  // sectors per block, a multiple of 64
-  size_t slots = 4;               // blocks in the ring (at least 2)
+  size_t ring_blocks = 4;         // blocks in the ring (at least 2)
 };
 
 class ReadAheadStream : public ChunkStream {
