@@ -1,5 +1,5 @@
-#include "platform/text_trim.h"
 #include "platform/device_map_file.h"
+#include "platform/text_trim.h"
 
 #include <cstdlib>
 #include <filesystem>

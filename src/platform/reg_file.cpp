@@ -1,5 +1,5 @@
-#include "platform/text_trim.h"
 #include "platform/reg_file.h"
+#include "platform/text_trim.h"
 
 #include <algorithm>
 #include <cstdio>
