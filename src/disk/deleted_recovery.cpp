@@ -73,76 +73,15 @@ bool RunFolderOnSource(const DeletedSource& source, const std::string& run_folde
   return FolderIsOnDevicePath(run_folder, source.path);
 }
 
-// Passes every call to the run's own interface and notes the last message shown, so that the
-// end of the NTFS part (which has no result of its own) can be told. Cancel requests that reach
-// the run's own context while the NTFS part pumps are handed on to the context it polls.
-class WatchingUi : public RunUi {
- public:
-  WatchingUi(RunContext& outer) : outer_(outer), ui_(outer.ui()) {}
-  void Watch(RunContext* inner) { inner_ = inner; }
-  int last_message_id() const { return last_message_id_; }
-
-  void SetFieldText(ProgressField field, const std::string& text) override {
-    ui_.SetFieldText(field, text);
-  }
-  void SetScanFieldsVisible(bool visible) override { ui_.SetScanFieldsVisible(visible); }
-  void SetBarRange(uint32_t low, uint32_t high) override { ui_.SetBarRange(low, high); }
-  void SetBarPosition(uint32_t position) override { ui_.SetBarPosition(position); }
-  void StepBar() override { ui_.StepBar(); }
-  void SetFileBar(uint64_t position, uint64_t range) override { ui_.SetFileBar(position, range); }
-  void Repaint() override { ui_.Repaint(); }
-  void PumpMessages() override {
-    ui_.PumpMessages();
-    if (outer_.cancel_requested && inner_ != nullptr) {
-      inner_->cancel_requested = true;
-      outer_.cancel_requested = false;
-    }
-  }
-  MessageAnswer ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
-                            MessageButtons buttons) override {
-    last_message_id_ = message_id;
-    return ui_.ShowMessage(message_id, icon, argument, buttons);
-  }
-  ReadErrorChoice AskReadError(std::string_view text) override { return ui_.AskReadError(text); }
-  void AddResultRow(const ResultRow& row) override { ui_.AddResultRow(row); }
-  void ClearResults() override { ui_.ClearResults(); }
-
- private:
-  RunContext& outer_;
-  RunUi& ui_;
-  RunContext* inner_ = nullptr;
-  int last_message_id_ = 0;
-};
-
 RunResult RecoverFromNtfs(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                          ScanSource& scan, const std::string& recovery_folder,
-                          const std::string& folder_path, const DeletedOptions& options) {
-  WatchingUi watch(run);
-  RunContext inner(watch);
-  watch.Watch(&inner);
-  inner.recovered_count = run.recovered_count;
-  inner.cancel_requested = run.cancel_requested;
-  inner.recovery_running = run.recovery_running;
-  inner.run_folder = run.run_folder;
-  DeletedRun deleted{inner, types, settings, scan, run.run_folder, recovery_folder, false, {}};
+                          ScanSource& scan, const std::string& folder_path,
+                          const DeletedOptions& options) {
+  DeletedRun deleted{run, types, settings, scan, run.run_folder, false, {}};
   deleted.folder = folder_path;
   deleted.listing = options.listing;
-  const bool completed = RecoverNtfsDeletedFiles(deleted);
+  const RunResult result = RecoverNtfsDeletedFiles(deleted);
   if (options.report != nullptr) *options.report = deleted.report;
-  run.recovered_count = inner.recovered_count;
-  const int last = watch.last_message_id();
-  if (inner.cancel_requested) return Ended(run, RunOutcome::kCancelled, last);
-  if (options.listing != nullptr) {
-    return Ended(run, completed ? RunOutcome::kCompleted : RunOutcome::kRefused, 0);
-  }
-  if (last == msg::kCompleted || last == msg::kNothingFound) {
-    return Ended(run, RunOutcome::kCompleted, last);
-  }
-  if (last == msg::kDiskFull || last == msg::kWriteFailed) {
-    return Ended(run, RunOutcome::kStopped, last);
-  }
-  // Ended without its closing message: an unreadable master file table or a failed read.
-  return Ended(run, RunOutcome::kRefused, last == msg::kConfirmCancel ? 0 : last);
+  return result;
 }
 
 // Resolves the selected folder and searches below it. A result when the run ends here.
@@ -231,9 +170,9 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
   run.recovery_running = true;
 
   if (identity.route == VolumeRoute::kNtfs) {
-    return RecoverFromNtfs(run, types, settings, scan, recovery_folder, folder_path, options);
+    return RecoverFromNtfs(run, types, settings, scan, folder_path, options);
   }
-  DeletedRun deleted{run, types, settings, scan, run.run_folder, recovery_folder, false, {}};
+  DeletedRun deleted{run, types, settings, scan, run.run_folder, false, {}};
   deleted.keep_paths = options.keep_paths;
   deleted.listing = options.listing;
   RunResult result = RecoverFromFat(deleted, identity.fat, folder_path);

@@ -35,9 +35,8 @@ struct DeletedRun {
   FileTypeSelection& types;
   SettingsStore& settings;
   ScanSource& source;
-  std::string run_folder;       // ends with "/"
-  std::string recovery_folder;  // shown in message 57441
-  bool keep_paths = false;      // recreate the volume's folders below the run folder
+  std::string run_folder;   // ends with "/"
+  bool keep_paths = false;  // recreate the volume's folders below the run folder
   DeletedReport report;
   std::string folder = "/";                            // the selected folder inside the volume
   std::vector<DeletedFileListing>* listing = nullptr;  // when set: list, write nothing

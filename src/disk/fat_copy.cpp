@@ -2,7 +2,6 @@
 // folder, read from the clusters its plan names.
 
 #include <cctype>
-#include <cerrno>
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -11,10 +10,10 @@
 #include "disk/fat_recovery.h"
 #include "disk/recovered_output.h"
 #include "disk/scan_source.h"
-#include "platform/output_file.h"
 #include "platform/settings_store.h"
+#include "platform/utf16_text.h"
 #include "run/messages.h"
-#include "run/output_naming.h"
+#include "run/recovered_writer.h"
 
 namespace kestrel {
 namespace {
@@ -22,7 +21,6 @@ namespace {
 constexpr uint64_t kChunkBytes = 64 * kSectorBytes;  // 32 KiB per read
 // Names stay well below the 255 bytes a Linux name may have, leaving room for " - Copy(k)".
 constexpr size_t kMaxNameBytes = 230;
-constexpr int kCreateAttempts = 100;
 
 std::string TypeTestExtension(const std::string& extension) {
   size_t begin = extension.find_first_not_of(' ');
@@ -39,10 +37,8 @@ std::string FitNameLength(const std::string& name) {
   const size_t dot = name.find_last_of('.');
   const bool keep_extension = dot != std::string::npos && name.size() - dot <= kMaxNameBytes / 2;
   const std::string extension = keep_extension ? name.substr(dot) : "";
-  const std::string base = name.substr(0, name.size() - extension.size());
-  size_t keep = kMaxNameBytes - extension.size();  // below base.size()
-  while (keep > 0 && (static_cast<uint8_t>(base[keep]) & 0xC0) == 0x80) --keep;
-  return base.substr(0, keep) + extension;
+  const std::string_view base(name.data(), name.size() - extension.size());
+  return std::string(CutUtf8(base, kMaxNameBytes - extension.size())) + extension;
 }
 
 // The live file's chain, for an entry that was never marked deleted (a recycled file).
@@ -57,25 +53,23 @@ FilePlan PlanLiveFile(FatVolume& volume, uint32_t first, uint64_t size, uint64_t
 
 class EntryCopier {
  public:
-  EntryCopier(DeletedRun& run, FatVolume& volume) : run_(run), volume_(volume) {}
+  EntryCopier(DeletedRun& run, FatVolume& volume)
+      : run_(run), volume_(volume), writer_(run.run, run.run_folder) {}
   bool AllocateBuffer();
   // kCompleted when the copy goes on with the next entry; otherwise why it ends (its message
   // shown).
   CopyEnd Copy(const DeletedEntry& entry);
 
  private:
-  enum class Created { kOpen, kBadPath, kSkipped, kDiskFull };
   enum class Streamed { kDone, kCancelled, kReadFailed, kWriteFailed };
-  Created CreateOutput(const std::string& folder, const std::string& name, OutputFile* file,
-                       std::string* path);
-  Streamed StreamData(const FilePlan& plan, OutputFile& file, FileErrorCause* cause);
-  CopyEnd WriteFailed(FileErrorCause cause, const std::string& path);
-  CopyEnd ReadFailed(const DeletedEntry& entry, OutputFile& file);
+  Streamed StreamData(const FilePlan& plan);
+  CopyEnd Stopped();
+  CopyEnd ReadFailed(const DeletedEntry& entry);
   std::string OutputFolder(const DeletedEntry& entry);
-  void CountFile();
 
   DeletedRun& run_;
   FatVolume& volume_;
+  RecoveredWriter writer_;
   std::vector<uint8_t> buffer_;
 };
 
@@ -88,38 +82,19 @@ bool EntryCopier::AllocateBuffer() {
   }
 }
 
-void EntryCopier::CountFile() {
-  ++run_.run.recovered_count;
-  run_.run.ShowRecoveredCount();
-}
-
-EntryCopier::Created EntryCopier::CreateOutput(const std::string& folder, const std::string& name,
-                                               OutputFile* file, std::string* path) {
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    *path = MakeUniquePath(folder + name);
-    FileErrorCause cause = file->Create(*path);
-    if (cause == FileErrorCause::kNone) return Created::kOpen;
-    if (file->last_errno() == EEXIST) continue;  // taken meanwhile: the next free name
-    if (cause == FileErrorCause::kBadPath) return Created::kBadPath;
-    if (cause == FileErrorCause::kDiskFull) return Created::kDiskFull;
-    return Created::kSkipped;
-  }
-  return Created::kSkipped;
-}
-
-CopyEnd EntryCopier::WriteFailed(FileErrorCause cause, const std::string& path) {
-  if (cause == FileErrorCause::kDiskFull) {
+// The writer has reported a full disk or a failed write. A full disk also takes back the count
+// of the files copied so far.
+CopyEnd EntryCopier::Stopped() {
+  if (writer_.failure_cause() == FileErrorCause::kDiskFull) {
     run_.run.recovered_count = 0;
-    run_.run.ShowMessage(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
     return CopyEnd::kDiskFull;
   }
-  run_.run.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, path);
   return CopyEnd::kWriteFailed;
 }
 
 // One unreadable file costs that file only: it is removed, named once, and the copy goes on.
-CopyEnd EntryCopier::ReadFailed(const DeletedEntry& entry, OutputFile& file) {
-  file.Discard();
+CopyEnd EntryCopier::ReadFailed(const DeletedEntry& entry) {
+  writer_.Discard();
   const std::string where = entry.folder == "/" ? "/" : entry.folder + "/";
   const std::string name = where + RestoredFileName(entry.name, entry.extension);
   run_.report.unreadable.push_back(name);
@@ -127,8 +102,7 @@ CopyEnd EntryCopier::ReadFailed(const DeletedEntry& entry, OutputFile& file) {
   return CopyEnd::kCompleted;
 }
 
-EntryCopier::Streamed EntryCopier::StreamData(const FilePlan& plan, OutputFile& file,
-                                              FileErrorCause* cause) {
+EntryCopier::Streamed EntryCopier::StreamData(const FilePlan& plan) {
   const FatVolumeInfo& info = volume_.info();
   const uint64_t cluster_bytes = info.BytesPerCluster();
   RunUi& ui = run_.run.ui();
@@ -152,9 +126,7 @@ EntryCopier::Streamed EntryCopier::StreamData(const FilePlan& plan, OutputFile& 
       if (!volume_.source().ReadExact(run_start + at, buffer_.data(), piece)) {
         return Streamed::kReadFailed;
       }
-      if (*cause = file.Write(buffer_.data(), piece); *cause != FileErrorCause::kNone) {
-        return Streamed::kWriteFailed;
-      }
+      if (!writer_.Write(buffer_.data(), piece)) return Streamed::kWriteFailed;
       at += piece;
       done += piece;
     }
@@ -197,40 +169,33 @@ CopyEnd EntryCopier::Copy(const DeletedEntry& entry) {
   if (name.empty()) return CopyEnd::kCompleted;
   name = FitNameLength(name);
 
-  OutputFile file;
-  std::string path;
-  switch (CreateOutput(OutputFolder(entry), name, &file, &path)) {
-    case Created::kOpen:
-      break;
-    case Created::kBadPath:
-      CountFile();
-      run_.run.AddRecoveredFile({path, entry.size_bytes, false});
-      run_.run.ui().StepBar();
-      return CopyEnd::kCompleted;
-    case Created::kSkipped:
-      return CopyEnd::kCompleted;
-    case Created::kDiskFull:
-      return WriteFailed(FileErrorCause::kDiskFull, path);
+  const FileErrorCause created = writer_.CreateNamed(OutputFolder(entry) + name);
+  if (created == FileErrorCause::kBadPath) {
+    writer_.ListNotCreated(writer_.path(), entry.size_bytes);
+    run_.run.ui().StepBar();
+    return CopyEnd::kCompleted;
   }
-  FileErrorCause cause = FileErrorCause::kNone;
-  const Streamed streamed = StreamData(plan, file, &cause);
+  if (created == FileErrorCause::kDiskFull) {
+    writer_.ReportFailure(created, writer_.path());
+    return Stopped();
+  }
+  if (created != FileErrorCause::kNone) return CopyEnd::kCompleted;  // skipped
+  const Streamed streamed = StreamData(plan);
   run_.run.ui().SetFileBar(0, 0);
   switch (streamed) {
     case Streamed::kDone:
       break;
     case Streamed::kCancelled:
-      file.Discard();  // a copy cut short is never kept
+      writer_.Discard();  // a copy cut short is never kept
       return CopyEnd::kCancelled;
     case Streamed::kReadFailed:
-      return ReadFailed(entry, file);
+      return ReadFailed(entry);
     case Streamed::kWriteFailed:
-      file.Discard();
-      return WriteFailed(cause, path);
+      writer_.Discard();
+      return Stopped();
   }
-  if (cause = file.Close(); cause != FileErrorCause::kNone) return WriteFailed(cause, path);
-  CountFile();
-  run_.run.AddRecoveredFile({path, static_cast<uint32_t>(plan.bytes), true});
-  ApplyFatAttributes(path, entry.attributes);
+  if (!writer_.Keep()) return Stopped();
+  ApplyFatAttributes(writer_.path(), entry.attributes);
   run_.run.ui().StepBar();
   return CopyEnd::kCompleted;
 }

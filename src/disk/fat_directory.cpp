@@ -5,30 +5,13 @@
 #include <algorithm>
 
 #include "disk/scan_source.h"
+#include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-void AppendUtf8(uint32_t code, std::string* out) {
-  if (code < 0x80) {
-    *out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out += static_cast<char>(0xC0 | (code >> 6));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out += static_cast<char>(0xE0 | (code >> 12));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (code >> 18));
-    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  }
 }
 
 // One OEM (code page 850) byte as UTF-8; "_" when the conversion is not available.
@@ -102,26 +85,20 @@ std::string ShortNameText(const DirEntry& entry) {
   return extension.empty() ? name : name + "." + extension;
 }
 
-std::string Utf16ToUtf8(const std::vector<uint16_t>& units) {
+std::string LongNameToUtf8(const std::vector<uint16_t>& units) {
   std::string out;
-  for (size_t i = 0; i < units.size(); ++i) {
-    const uint16_t unit = units[i];
+  std::u16string piece;  // the units up to the next 0xFFFF, decoded together
+  for (const uint16_t unit : units) {
     if (unit == 0x0000) break;
-    if (unit == 0xFFFF) continue;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      AppendUtf8(0x10000 + ((uint32_t{unit} - 0xD800) << 10) + (uint32_t{units[i + 1]} - 0xDC00),
-                 &out);
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(0xFFFD, &out);
-    } else if (unit < 0x20 || unit == 0x7F) {
-      out += '_';  // control characters are no part of a FAT name
-    } else {
-      AppendUtf8(unit, &out);
+    if (unit == 0xFFFF) {
+      out += Utf16ToUtf8(piece);
+      piece.clear();
+      continue;
     }
+    // Control characters are no part of a FAT name.
+    piece.push_back(unit < 0x20 || unit == 0x7F ? u'_' : static_cast<char16_t>(unit));
   }
-  return out;
+  return out + Utf16ToUtf8(piece);
 }
 
 void LongNameCollector::Add(const uint8_t* entry) {
@@ -136,7 +113,7 @@ std::string LongNameCollector::Assemble() const {
   for (auto it = pieces_.rbegin(); it != pieces_.rend(); ++it) {
     AppendLongNameUnits(it->data(), &units);
   }
-  return Utf16ToUtf8(units);
+  return LongNameToUtf8(units);
 }
 
 bool LongNameCollector::MatchesShortName(const uint8_t* short_name, bool first_byte_lost) const {

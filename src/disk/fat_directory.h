@@ -58,9 +58,9 @@ std::string ShortNamePart(const uint8_t* bytes, size_t length);
 // "NAME.EXT" (or "NAME" when the extension is blank).
 std::string ShortNameText(const DirEntry& entry);
 
-// UTF-16 code units to UTF-8; stops at a NUL unit, skips 0xFFFF padding, replaces unpaired
-// surrogates with U+FFFD and control characters with '_'.
-std::string Utf16ToUtf8(const std::vector<uint16_t>& units);
+// A long name's UTF-16 code units as UTF-8: stops at a NUL unit, skips 0xFFFF padding, replaces
+// unpaired surrogates with U+FFFD and control characters with '_'.
+std::string LongNameToUtf8(const std::vector<uint16_t>& units);
 
 // Collects the long-name entries in front of a short entry. Entries are stored in the order met
 // (the last piece of the name first) and assembled in reverse; a name has at most 20 pieces, and

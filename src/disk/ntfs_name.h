@@ -1,13 +1,10 @@
 #pragma once
-// NTFS file names as the recovery writes them: UTF-16 decoded to UTF-8, made one path component.
+// NTFS file names as the recovery writes them: one path component, and the type they test as.
 
 #include <string>
 #include <string_view>
 
 namespace kestrel {
-
-// UTF-8 of a UTF-16 name; an unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view name);
 
 // The name a recovered file is written under: "/" and NUL become "_", a name longer than 240
 // bytes is shortened before its extension (at a character boundary) so that it and a

@@ -1,6 +1,5 @@
 #include "disk/ntfs_recovery.h"
 
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,17 +8,14 @@
 #include "disk/ntfs_name.h"
 #include "disk/ntfs_paths.h"
 #include "disk/ntfs_volume.h"
-#include "platform/output_file.h"
 #include "run/messages.h"
-#include "run/output_naming.h"
+#include "run/recovered_writer.h"
 
 namespace kestrel {
 namespace {
 
 // Records 0 to 9 are the volume's own metadata files ($MFT to $Secure), never deleted files.
 constexpr uint64_t kFirstExaminedRecord = 10;
-// How often a name is tried again when another writer takes it between the test and the create.
-constexpr int kCreateAttempts = 16;
 constexpr uint64_t kBitmapRecord = 6;
 
 enum class Outcome { kNext, kStop };
@@ -36,23 +32,26 @@ class NtfsRecovery {
         ui_(run.run.ui()),
         drive_(*run.source.bytes),
         paths_(drive_),
+        writer_(run.run, run.run_folder),
         whole_volume_(SplitFolderPath(run.folder).empty()) {}
 
-  // True when the record loop ran to its end; false when the MFT could not be loaded, the user
-  // cancelled, or a failure stopped the run (its message already shown).
-  bool Run();
+  // How the record loop ended: kCompleted when it ran to its end (no closing message yet);
+  // kCancelled, kStopped by a failed write (its message shown and named), or kRefused when the
+  // MFT or a record could not be read (no message).
+  RunResult Run();
 
  private:
+  bool Cancelled();
+  // Loads the MFT and prepares the record loop; false when the MFT cannot be had.
+  bool Load();
   bool ExamineRecords();
   Outcome RecoverFile(uint64_t record, const NtfsFileDetail& detail);
   bool LoadBitmap();
   FileState StateOf(const NtfsAttributeValue& value) const;
   Outcome WriteFile(const std::string& name, NtfsDataReader& data);
-  FileErrorCause CreateOutput(const std::string& wanted_path, OutputFile* out);
   enum class CopyEnd { kCopied, kUnreadable, kStop };
-  CopyEnd CopyData(NtfsDataReader& data, OutputFile& out);
+  CopyEnd CopyData(NtfsDataReader& data);
   void GiveUpUnreadable(const std::string& name);
-  void ReportWriteFailure(FileErrorCause cause, const std::string& path);
   void ShowFileBar(uint64_t done, uint64_t total);
 
   DeletedRun& run_;
@@ -60,14 +59,36 @@ class NtfsRecovery {
   RunUi& ui_;
   NtfsDrive drive_;
   NtfsPaths paths_;
+  RecoveredWriter writer_;
   const bool whole_volume_;
   std::vector<uint8_t> buffer_;  // one piece of file content, reused for every file
   std::vector<uint8_t> bitmap_;  // $Bitmap, for a listing: which clusters are in use now
+  bool cancelled_ = false;
 };
 
-bool NtfsRecovery::Run() {
+RunResult NtfsRecovery::Run() {
+  RunResult result;
+  if (Load() && ExamineRecords()) {
+    result.outcome = RunOutcome::kCompleted;
+  } else if (cancelled_) {
+    result.outcome = RunOutcome::kCancelled;
+  } else if (writer_.stopped()) {
+    result.outcome = RunOutcome::kStopped;
+    result.message_id =
+        writer_.failure_cause() == FileErrorCause::kDiskFull ? msg::kDiskFull : msg::kWriteFailed;
+  }
+  return result;
+}
+
+// Cancel answered Yes.
+bool NtfsRecovery::Cancelled() {
+  if (context_.PollCancel()) cancelled_ = true;
+  return cancelled_;
+}
+
+bool NtfsRecovery::Load() {
   const int loaded = drive_.LoadMft([this](uint64_t, uint64_t) {
-    if (context_.PollCancel()) return false;
+    if (Cancelled()) return false;
     context_.PumpMessages();
     return true;
   });
@@ -79,7 +100,7 @@ bool NtfsRecovery::Run() {
   context_.ShowRecoveredCount();
   buffer_.resize(kNtfsPieceBytes);
   if (run_.listing != nullptr && !LoadBitmap()) bitmap_.clear();
-  return ExamineRecords();
+  return true;
 }
 
 bool NtfsRecovery::ExamineRecords() {
@@ -90,7 +111,7 @@ bool NtfsRecovery::ExamineRecords() {
     context_.ShowStatusText(copying);
     ui_.SetBarPosition(static_cast<uint32_t>(i * 100 / steps));
     ui_.Repaint();
-    if (context_.PollCancel()) return false;
+    if (Cancelled()) return false;
     context_.PumpMessages();
     const uint64_t record = kFirstExaminedRecord + i;
     NtfsFileDetail detail;
@@ -160,36 +181,20 @@ Outcome NtfsRecovery::RecoverFile(uint64_t record, const NtfsFileDetail& detail)
 }
 
 Outcome NtfsRecovery::WriteFile(const std::string& name, NtfsDataReader& data) {
-  OutputFile out;
-  const FileErrorCause created = CreateOutput(run_.run_folder + name, &out);
+  const FileErrorCause created = writer_.CreateNamed(run_.run_folder + name);
   if (created == FileErrorCause::kDiskFull) {
-    context_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, run_.recovery_folder);
+    writer_.ReportFailure(created, writer_.path());
     return Outcome::kStop;
   }
   if (created != FileErrorCause::kNone) return Outcome::kNext;  // bad path and the like
-  if (const CopyEnd copied = CopyData(data, out); copied != CopyEnd::kCopied) {
+  if (const CopyEnd copied = CopyData(data); copied != CopyEnd::kCopied) {
     if (copied == CopyEnd::kStop) return Outcome::kStop;
     GiveUpUnreadable(name);
     return Outcome::kNext;
   }
-  if (FileErrorCause closed = out.Close(); closed != FileErrorCause::kNone) {
-    ReportWriteFailure(closed, out.path());
-    return Outcome::kStop;
-  }
-  ++context_.recovered_count;
-  context_.ShowRecoveredCount();
-  context_.AddRecoveredFile({out.path(), data.length(), true});
+  if (!writer_.Keep(RecoveredWriter::kNoCut, {}, data.length())) return Outcome::kStop;
   context_.PumpMessages();
   return Outcome::kNext;
-}
-
-FileErrorCause NtfsRecovery::CreateOutput(const std::string& wanted_path, OutputFile* out) {
-  FileErrorCause cause = FileErrorCause::kOther;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    cause = out->Create(MakeUniquePath(wanted_path));
-    if (cause == FileErrorCause::kNone || out->last_errno() != EEXIST) break;
-  }
-  return cause;
 }
 
 // A file whose content cannot be read costs that file only: it is reported and the run goes on.
@@ -198,37 +203,27 @@ void NtfsRecovery::GiveUpUnreadable(const std::string& name) {
   context_.ShowStatusText(UnreadableText("/" + name));
 }
 
-// Streams the content to `out` one piece at a time, polling Cancel before each piece. A
+// Streams the content to the writer one piece at a time, polling Cancel before each piece. A
 // copy that is cancelled, unreadable or fails to write leaves no file behind.
-NtfsRecovery::CopyEnd NtfsRecovery::CopyData(NtfsDataReader& data, OutputFile& out) {
+NtfsRecovery::CopyEnd NtfsRecovery::CopyData(NtfsDataReader& data) {
   while (!data.at_end()) {
     ShowFileBar(data.position(), data.length());
-    if (context_.PollCancel()) {
-      out.Discard();
+    if (Cancelled()) {
+      writer_.Discard();
       return CopyEnd::kStop;
     }
     context_.PumpMessages();
     const int64_t got = data.ReadNext(buffer_.data(), buffer_.size());
     if (got <= 0) {
-      out.Discard();
+      writer_.Discard();
       return CopyEnd::kUnreadable;
     }
-    if (FileErrorCause cause = out.Write(buffer_.data(), static_cast<size_t>(got));
-        cause != FileErrorCause::kNone) {
-      out.Discard();
-      ReportWriteFailure(cause, out.path());
+    if (!writer_.Write(buffer_.data(), static_cast<size_t>(got))) {
+      writer_.Discard();
       return CopyEnd::kStop;
     }
   }
   return CopyEnd::kCopied;
-}
-
-void NtfsRecovery::ReportWriteFailure(FileErrorCause cause, const std::string& path) {
-  if (cause == FileErrorCause::kDiskFull) {
-    context_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, run_.recovery_folder);
-  } else {
-    context_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, path);
-  }
 }
 
 void NtfsRecovery::ShowFileBar(uint64_t done, uint64_t total) {
@@ -239,17 +234,18 @@ void NtfsRecovery::ShowFileBar(uint64_t done, uint64_t total) {
 
 }  // namespace
 
-bool RecoverNtfsDeletedFiles(DeletedRun& run) {
-  const bool completed = NtfsRecovery(run).Run();
+RunResult RecoverNtfsDeletedFiles(DeletedRun& run) {
+  RunResult result = NtfsRecovery(run).Run();
+  result.recovered = run.run.recovered_count;
   // The last file given up on a failed read stays named in the status text.
   const std::vector<std::string>& unreadable = run.report.unreadable;
   run.run.ShowStatusText(unreadable.empty() ? std::string() : UnreadableText(unreadable.back()));
   run.run.ui().SetFileBar(0, 0);
-  if (!completed || run.listing != nullptr) return completed;
+  if (result.outcome != RunOutcome::kCompleted || run.listing != nullptr) return result;
   run.run.ui().SetBarPosition(100);
-  run.run.ShowMessage(run.run.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound,
-                      MessageIcon::kNone);
-  return true;
+  result.message_id = run.run.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound;
+  run.run.ShowMessage(result.message_id, MessageIcon::kNone);
+  return result;
 }
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 // file records and writes the content of every deleted file record whose type is selected.
 
 #include "disk/deleted_run.h"
+#include "run/run_outcome.h"
 
 namespace kestrel {
 
@@ -13,8 +14,9 @@ namespace kestrel {
 // a stopped one (disk full, write or read failure) or an unreadable MFT ends without a closing
 // message. The caller's clean-up (status text, fields, bar, cancel flag) follows as usual.
 // Only the files below `run.folder` count (deleted folders included). With `run.listing` set,
-// the files are listed there instead, with no file and no closing message. True when the
-// record loop ran to its end.
-bool RecoverNtfsDeletedFiles(DeletedRun& run);
+// the files are listed there instead, with no file and no closing message. The result says how
+// it ended: kCompleted (with 112 or 1193, none in a listing), kCancelled, kStopped (57441 or
+// 127) or kRefused (no message).
+RunResult RecoverNtfsDeletedFiles(DeletedRun& run);
 
 }  // namespace kestrel

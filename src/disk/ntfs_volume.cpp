@@ -8,6 +8,7 @@
 
 #include "disk/ntfs_bytes.h"
 #include "disk/ntfs_name.h"
+#include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {
@@ -72,9 +73,7 @@ int NtfsDrive::ReadGeometry() {
   return record_.SetParams(record_size_, bytes_per_cluster_, volume_clusters_);
 }
 
-int NtfsDrive::LoadMft(const Progress& progress) {
-  loaded_ = false;
-  mft_.clear();
+int NtfsDrive::OpenMft(std::optional<NtfsDataReader>* mft) {
   if (int error = ReadGeometry(); error != ntfs_error::kOk) return error;
   record_buffer_.assign(record_size_, 0);
   if (!volume_.ReadExact(mft_cluster_ * bytes_per_cluster_, record_buffer_.data(), record_size_)) {
@@ -85,8 +84,16 @@ int NtfsDrive::LoadMft(const Progress& progress) {
   }
   if (!record_.file_name() || record_.file_name()->name != u"$MFT") return ntfs_error::kNotMft;
   if (!record_.data() || record_.data()->resident) return ntfs_error::kBadRecord;
-  NtfsDataReader reader(volume_, bytes_per_cluster_, *record_.data());
-  if (int error = ReadMftContent(reader, progress); error != ntfs_error::kOk) {
+  mft->emplace(volume_, bytes_per_cluster_, *record_.data());
+  return ntfs_error::kOk;
+}
+
+int NtfsDrive::LoadMft(const Progress& progress) {
+  loaded_ = false;
+  mft_.clear();
+  std::optional<NtfsDataReader> reader;
+  if (int error = OpenMft(&reader); error != ntfs_error::kOk) return error;
+  if (int error = ReadMftContent(*reader, progress); error != ntfs_error::kOk) {
     mft_.clear();
     mft_.shrink_to_fit();
     return error;
@@ -226,22 +233,13 @@ int NtfsDrive::ReadSystemFileData(uint64_t record_number, std::optional<NtfsData
   constexpr uint64_t kSystemRecords = 16;
   data->reset();
   if (record_number >= kSystemRecords) return ntfs_error::kBadRecord;
-  if (int error = ReadGeometry(); error != ntfs_error::kOk) return error;
-  record_buffer_.assign(record_size_, 0);
-  if (!volume_.ReadExact(mft_cluster_ * bytes_per_cluster_, record_buffer_.data(), record_size_)) {
-    return ntfs_error::kReadFault;
-  }
-  if (int error = record_.ParseRecord(record_buffer_, true); error != ntfs_error::kOk) {
-    return error;
-  }
-  if (!record_.file_name() || record_.file_name()->name != u"$MFT") return ntfs_error::kNotMft;
-  if (!record_.data() || record_.data()->resident) return ntfs_error::kBadRecord;
+  std::optional<NtfsDataReader> mft;
+  if (int error = OpenMft(&mft); error != ntfs_error::kOk) return error;
   // The records before the wanted one are read through and passed over.
-  NtfsDataReader mft(volume_, bytes_per_cluster_, *record_.data());
-  if (mft.length() < (record_number + 1) * record_size_) return ntfs_error::kBadRecord;
+  if (mft->length() < (record_number + 1) * record_size_) return ntfs_error::kBadRecord;
   for (uint64_t record = 0; record <= record_number; ++record) {
     for (size_t filled = 0; filled < record_size_;) {
-      const int64_t got = mft.ReadNext(record_buffer_.data() + filled, record_size_ - filled);
+      const int64_t got = mft->ReadNext(record_buffer_.data() + filled, record_size_ - filled);
       if (got <= 0) return ntfs_error::kReadFault;
       filled += static_cast<size_t>(got);
     }

@@ -72,6 +72,9 @@ class NtfsDrive {
 
  private:
   int ReadGeometry();
+  // Reads the boot sector and $MFT's own record: a reader of the MFT's content through its runs.
+  // 0, or the errors of LoadMft before its content is read.
+  int OpenMft(std::optional<NtfsDataReader>* mft);
   int ParseLoadedRecord(uint64_t record_number, bool want_data);
   int ReadMftContent(NtfsDataReader& reader, const Progress& progress);
   int ReadListEntries(const NtfsAttributeValue& list,

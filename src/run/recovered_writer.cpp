@@ -118,8 +118,14 @@ void RecoveredWriter::Discard() {
   out_.Discard();
 }
 
+void RecoveredWriter::ListNotCreated(const std::string& path, uint64_t listed_size) {
+  run_.AddRecoveredFile({path, listed_size, false});
+  run_.CountRecovered();
+}
+
 void RecoveredWriter::ReportFailure(FileErrorCause cause, const std::string& path) {
   stopped_ = true;
+  failure_cause_ = cause;
   if (cause == FileErrorCause::kDiskFull) {
     std::string folder = run_folder_;
     if (folder.size() > 1 && folder.back() == '/') folder.pop_back();

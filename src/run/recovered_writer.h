@@ -31,7 +31,8 @@ class RecoveredWriter {
   // kept is used again, and a taken name takes the next number. False when no file could be
   // created (nothing is reported: the scan goes on without it).
   virtual bool CreateNumbered(const std::string& extension);
-  // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken.
+  // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken. On a
+  // failure path() is the name last tried; nothing is reported.
   FileErrorCause CreateNamed(const std::string& wanted_path);
 
   virtual bool is_open() const { return out_.is_open(); }
@@ -56,14 +57,20 @@ class RecoveredWriter {
                     uint64_t listed_size = kNoCut);
   // Deletes the open file; it is never listed.
   virtual void Discard();
+  // A restored file whose path the file system refused: listed as not created (the folder
+  // column says so) and counted.
+  void ListNotCreated(const std::string& path, uint64_t listed_size);
 
-  // The report of a failed write or close; stops the run.
+  // The report of a failed create, write or close; stops the run.
   void ReportFailure(FileErrorCause cause, const std::string& path);
+  // The cause of the failure reported last; kNone while none was.
+  FileErrorCause failure_cause() const { return failure_cause_; }
 
  protected:
   RunContext& run() { return run_; }
   bool failed_ = false;
   bool stopped_ = false;
+  FileErrorCause failure_cause_ = FileErrorCause::kNone;
 
  private:
   uint64_t NextNumber(const std::string& extension);

@@ -54,10 +54,10 @@ TEST(LongNameTest, DecodesUtf16ToUtf8) {
             "Gr\xC3\xBC\xC3\x9F"
             "e \xE5\x86\x99\xE7\x9C\x9F \xF0\x9F\x98\x80.jpg");
   // An unpaired surrogate cannot be held in UTF-8.
-  EXPECT_EQ(Utf16ToUtf8({'a', 0xD800, 'b'}),
+  EXPECT_EQ(LongNameToUtf8({'a', 0xD800, 'b'}),
             "a\xEF\xBF\xBD"
             "b");
-  EXPECT_EQ(Utf16ToUtf8({'a', 0xFFFF, 'b', 0x0000, 'c'}), "ab");
+  EXPECT_EQ(LongNameToUtf8({'a', 0xFFFF, 'b', 0x0000, 'c'}), "ab");
 }
 
 TEST(LongNameTest, FullLengthNamesKeepEveryPiece) {

@@ -114,7 +114,7 @@ TEST_F(FatSearchTest, AnUnreadableFileCostsThatFileOnly) {
   SettingsStore settings(dir_ / "registry.reg");
   ScanSource scan;
   run.run_folder = dir_.path() + "/";
-  DeletedRun deleted{run, types, settings, scan, run.run_folder, dir_.path(), false, {}};
+  DeletedRun deleted{run, types, settings, scan, run.run_folder, false, {}};
   EXPECT_EQ(CopyDeletedEntries(deleted, volume, entries), CopyEnd::kCompleted);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(deleted.report.unreadable, std::vector<std::string>{"/KES_IG.JPG"});

@@ -4,6 +4,7 @@
 #include "disk/ntfs_name.h"
 #include "disk/ntfs_runs.h"
 #include "disk/ntfs_volume.h"
+#include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {

@@ -46,7 +46,7 @@ struct NtfsRun {
   }
 
   void Run(const std::string& folder = "/", std::vector<DeletedFileListing>* listing = nullptr) {
-    DeletedRun run{context, types, settings, source, out + "/", out, false, {}};
+    DeletedRun run{context, types, settings, source, out + "/", false, {}};
     run.folder = folder;
     run.listing = listing;
     RecoverNtfsDeletedFiles(run);
