@@ -10,6 +10,11 @@
 #include "support/cli_runner.h"
 #include "support/fat_image.h"
 #include "support/image_builder.h"
+#include "support/ntfs_image.h"
+
+#ifndef KESTREL_NTFS_TOOL_PATH
+#define KESTREL_NTFS_TOOL_PATH ""
+#endif
 
 namespace kestrel {
 namespace {
@@ -37,6 +42,7 @@ class FullDiskTest : public ::testing::Test {
     EXPECT_NE(result.err.find(DiskFullText()), std::string::npos) << result.err;
     const std::string day = testing::DayFolderBelow(dir_ / "full");
     ASSERT_FALSE(day.empty());
+    EXPECT_NE(result.err.find(DiskFullText() + day), std::string::npos) << "names the run folder";
     EXPECT_FALSE(testing::RecoveredNames(day).empty()) << "what fitted is kept";
     EXPECT_LT(testing::RecoveredNames(day).size(), static_cast<size_t>(kFiles));
     EXPECT_EQ(testing::FilesNotWhole(day, originals_), std::vector<std::string>{});
@@ -73,6 +79,22 @@ TEST_F(FullDiskTest, DeletedFilesCopyStopsWithMessage57441) {
     ASSERT_TRUE(image->WriteFile("/PIC" + std::to_string(i) + ".JPG", originals_.back()));
   }
   for (int i = 0; i < kFiles; ++i) ASSERT_TRUE(image->Delete("/PIC" + std::to_string(i) + ".JPG"));
+  if (!MountFullDisk()) GTEST_SKIP() << why_;
+  ExpectStoppedWithNothingPartial(
+      testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full"));
+}
+
+TEST_F(FullDiskTest, NtfsDeletedFilesCopyStopsWithMessage57441) {
+  auto image = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "disk.img", 16, &why_);
+  if (!image) GTEST_SKIP() << "no NTFS test volume: " << why_;
+  auto name = [](int i) { return "/pic" + std::to_string(i) + ".jpg"; };
+  bool written = true;
+  for (int i = 0; i < kFiles; ++i) {
+    originals_.push_back(testing::FatTestBytes(kFileBytes, 110 + i));
+    written = written && image->WriteFile(name(i), originals_.back());
+  }
+  for (int i = 0; i < kFiles; ++i) written = written && image->Delete(name(i));
+  if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
   if (!MountFullDisk()) GTEST_SKIP() << why_;
   ExpectStoppedWithNothingPartial(
       testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full"));
