@@ -12,6 +12,7 @@
 #include "disk/deleted_run.h"
 #include "disk/fat_recovery.h"
 #include "disk/fat_volume.h"
+#include "disk/recovered_output.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
 #include "support/fake_run_ui.h"
@@ -50,6 +51,7 @@ struct RecoverOptions {
   uint8_t scan_all = 1;
   std::function<void(RunContext&, FakeRunUi&)> on_pump;
   DeletedReport* report = nullptr;
+  bool keep_paths = false;
 };
 
 class DeletedRecoveryTest : public ::testing::Test {
@@ -82,7 +84,7 @@ class DeletedRecoveryTest : public ::testing::Test {
     DeletedSource source;
     source.path = image_path;
     recovery->result = RecoverDeletedFiles(run, types, settings, source, options.folder,
-                                           dir_ / "out", {false, options.report});
+                                           dir_ / "out", {options.keep_paths, options.report});
     recovery->run_folder = run.run_folder;
     if (!run.run_folder.empty()) recovery->files = testing::ListFiles(run.run_folder);
     return recovery;
@@ -368,6 +370,37 @@ TEST_F(DeletedRecoveryTest, ClashingNamesAreMadeUniqueAndNothingIsOverwritten) {
   EXPECT_EQ(again->files.size(), 4u);
   EXPECT_EQ(again->File("KES_OO.TXT"), second);
   EXPECT_EQ(again->File("KES_OO - Copy(3).TXT"), first);
+}
+
+// A file whose folder cannot be made below the run folder (a file of that name is in the way) is
+// listed as not created and counted; the copy goes on with the next file.
+TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsListedAsNotCreated) {
+  FatImage image = MakeImage(16);
+  const auto top = FatTestBytes(700, 13);
+  ASSERT_TRUE(image.MakeFolder("/TRIP"));
+  ASSERT_TRUE(image.WriteFile("/TRIP/BEACH.JPG", FatTestBytes(3000, 14)));
+  ASSERT_TRUE(image.WriteFile("/TOP.JPG", top));
+  ASSERT_TRUE(image.DeleteTree("/TRIP"));
+  ASSERT_TRUE(image.Delete("/TOP.JPG"));
+  const std::string day = DayFolderPath(dir_ / "out", Today());
+  fs::create_directories(day);
+  testing::WriteFileBytes(day + "/KES_RIP", {1});  // where the folder /TRIP comes back
+
+  RecoverOptions options;
+  options.keep_paths = true;
+  auto recovery = Recover(image.path(), options);
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompleted});
+  EXPECT_EQ(recovery->result.recovered, 2u);
+  EXPECT_EQ(recovery->File("KES_OP.JPG"), top);
+  ASSERT_EQ(recovery->ui.rows.size(), 2u);
+  const ResultRow& refused =
+      recovery->ui.rows[0].name == "KES_EACH.JPG" ? recovery->ui.rows[0] : recovery->ui.rows[1];
+  EXPECT_EQ(refused.name, "KES_EACH.JPG");
+  EXPECT_FALSE(refused.created);
+  EXPECT_EQ(refused.folder_text, MessageText(msg::kInvalidRecoveryPath));
+  EXPECT_EQ(refused.full_path, day + "/KES_RIP/KES_EACH.JPG");
+  EXPECT_EQ(refused.bytes, 3000u);
 }
 
 TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
