@@ -85,7 +85,7 @@ bool EntryCopier::AllocateBuffer() {
 // The writer has reported a full disk or a failed write. A full disk also takes back the count
 // of the files copied so far.
 CopyEnd EntryCopier::Stopped() {
-  if (writer_.failure_cause() == FileErrorCause::kDiskFull) {
+  if (writer_.failure_message() == msg::kDiskFull) {
     run_.run.recovered_count = 0;
     return CopyEnd::kDiskFull;
   }

@@ -74,13 +74,12 @@ RunResult NtfsRecovery::Run() {
     result.outcome = RunOutcome::kCancelled;
   } else if (writer_.stopped()) {
     result.outcome = RunOutcome::kStopped;
-    result.message_id =
-        writer_.failure_cause() == FileErrorCause::kDiskFull ? msg::kDiskFull : msg::kWriteFailed;
+    result.message_id = writer_.failure_message();
   }
   return result;
 }
 
-// Cancel answered Yes.
+// Polls Cancel; true (and noted) when it was answered Yes.
 bool NtfsRecovery::Cancelled() {
   if (context_.PollCancel()) cancelled_ = true;
   return cancelled_;

@@ -125,12 +125,13 @@ void RecoveredWriter::ListNotCreated(const std::string& path, uint64_t listed_si
 
 void RecoveredWriter::ReportFailure(FileErrorCause cause, const std::string& path) {
   stopped_ = true;
-  failure_cause_ = cause;
   if (cause == FileErrorCause::kDiskFull) {
     std::string folder = run_folder_;
     if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    failure_message_ = msg::kDiskFull;
     run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, folder);
   } else {
+    failure_message_ = msg::kWriteFailed;
     run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, path);
   }
 }

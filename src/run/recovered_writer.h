@@ -63,14 +63,14 @@ class RecoveredWriter {
 
   // The report of a failed create, write or close; stops the run.
   void ReportFailure(FileErrorCause cause, const std::string& path);
-  // The cause of the failure reported last; kNone while none was.
-  FileErrorCause failure_cause() const { return failure_cause_; }
+  // The message of the failure reported last (57441 or 127); 0 while none was.
+  int failure_message() const { return failure_message_; }
 
  protected:
   RunContext& run() { return run_; }
   bool failed_ = false;
   bool stopped_ = false;
-  FileErrorCause failure_cause_ = FileErrorCause::kNone;
+  int failure_message_ = 0;
 
  private:
   uint64_t NextNumber(const std::string& extension);

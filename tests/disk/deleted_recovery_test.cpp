@@ -614,8 +614,8 @@ TEST_F(DeletedRecoveryTest, DamagedVolumes) {
   }
 }
 
-// NTFS volumes are routed by their file-system name to the MFT reader; its ending is told by
-// the messages it shows.
+// NTFS volumes are routed by their file-system name to the MFT reader, whose result is the
+// run's.
 class DeletedNtfsRoutingTest : public DeletedRecoveryTest {
  protected:
   void SetUp() override {
