@@ -177,14 +177,19 @@ bool TreeSearch::ReadLiveFolder(const Folder& folder, std::vector<uint8_t>* byte
   bytes->clear();
   const size_t cluster_bytes = info_.BytesPerCluster();
   const size_t max_clusters = std::max<size_t>(1, kMaxDirectoryBytes / cluster_bytes);
+  // A damaged chain may run on into another folder: the directory ends at its end mark, and a
+  // cluster that starts with dot entries is another folder's first one.
   for (uint32_t cluster : volume_.Chain(folder.where.first_cluster, max_clusters)) {
-    if (!Claim(cluster, folder.id)) break;  // shared with a folder already searched
+    if (read_clusters_.count(cluster) != 0) break;  // shared with a folder already searched
     const size_t at = bytes->size();
     bytes->resize(at + cluster_bytes);
-    if (!volume_.ReadCluster(cluster, bytes->data() + at)) {
+    const uint8_t* read = bytes->data() + at;
+    if (!volume_.ReadCluster(cluster, bytes->data() + at) || (at != 0 && HasDotEntries(read))) {
       bytes->resize(at);
       break;
     }
+    Claim(cluster, folder.id);
+    if (HasEndMark(read, cluster_bytes)) break;
   }
   return !bytes->empty();
 }
