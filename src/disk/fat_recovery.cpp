@@ -177,14 +177,19 @@ bool TreeSearch::ReadLiveFolder(const Folder& folder, std::vector<uint8_t>* byte
   bytes->clear();
   const size_t cluster_bytes = info_.BytesPerCluster();
   const size_t max_clusters = std::max<size_t>(1, kMaxDirectoryBytes / cluster_bytes);
+  // A damaged chain may run on into another folder: the directory ends at its end mark, and a
+  // cluster that starts with dot entries is another folder's first one.
   for (uint32_t cluster : volume_.Chain(folder.where.first_cluster, max_clusters)) {
-    if (!Claim(cluster, folder.id)) break;  // shared with a folder already searched
+    if (read_clusters_.count(cluster) != 0) break;  // shared with a folder already searched
     const size_t at = bytes->size();
     bytes->resize(at + cluster_bytes);
-    if (!volume_.ReadCluster(cluster, bytes->data() + at)) {
+    const uint8_t* read = bytes->data() + at;
+    if (!volume_.ReadCluster(cluster, bytes->data() + at) || (at != 0 && HasDotEntries(read))) {
       bytes->resize(at);
       break;
     }
+    Claim(cluster, folder.id);
+    if (HasEndMark(read, cluster_bytes)) break;
   }
   return !bytes->empty();
 }
@@ -410,9 +415,50 @@ bool TreeSearch::Search(const Folder& folder) {
   return done;
 }
 
+// The first sectors of the clusters the orphan pass looks at, read a block of clusters at a time:
+// one read per cluster would cost a system call (and on a disk a request) for each of them.
+class FirstSectorReader {
+ public:
+  explicit FirstSectorReader(FatVolume& volume)
+      : volume_(volume),
+        cluster_bytes_(volume.info().BytesPerCluster()),
+        block_clusters_(std::max<uint32_t>(1, kBlockBytes / cluster_bytes_)),
+        block_(size_t{block_clusters_} * cluster_bytes_) {}
+
+  // The first sector of `cluster`, or null when it cannot be read.
+  const uint8_t* Read(uint32_t cluster, uint32_t last) {
+    if (cluster < first_ || cluster >= first_ + held_) Load(cluster, last);
+    if (cluster < first_ || cluster >= first_ + held_) {
+      return volume_.ReadClusterFirstSector(cluster, single_.data()) ? single_.data() : nullptr;
+    }
+    return block_.data() + size_t{cluster - first_} * cluster_bytes_;
+  }
+
+ private:
+  static constexpr uint32_t kBlockBytes = 1 << 20;
+
+  void Load(uint32_t cluster, uint32_t last) {
+    const uint32_t count = std::min<uint32_t>(block_clusters_, last - cluster + 1);
+    const uint64_t at = volume_.info().ClusterFirstSector(cluster) * kSectorBytes;
+    first_ = cluster;
+    // A block that cannot be read whole (a bad sector, the end of a cut image) is read a
+    // cluster at a time.
+    held_ =
+        volume_.source().ReadExact(at, block_.data(), size_t{count} * cluster_bytes_) ? count : 0;
+  }
+
+  FatVolume& volume_;
+  const uint32_t cluster_bytes_;
+  const uint32_t block_clusters_;
+  std::vector<uint8_t> block_;
+  std::array<uint8_t, kSectorBytes> single_{};
+  uint32_t first_ = 0;
+  uint32_t held_ = 0;
+};
+
 bool TreeSearch::OrphanPass() {
   const uint32_t last = volume_.LastReadableCluster();
-  std::array<uint8_t, kSectorBytes> sector{};
+  FirstSectorReader reader(volume_);
   run_.ResetProgressBar();
   for (uint64_t j = 2; j <= last; ++j) {
     run_.ShowPercent(static_cast<int>(j * 100 / last));
@@ -420,9 +466,8 @@ bool TreeSearch::OrphanPass() {
     run_.PumpMessages();
     const uint32_t cluster = static_cast<uint32_t>(j);
     if (read_clusters_.count(cluster) != 0 || !volume_.IsFree(cluster)) continue;
-    if (!volume_.ReadClusterFirstSector(cluster, sector.data()) || !HasDotEntries(sector.data())) {
-      continue;
-    }
+    const uint8_t* sector = reader.Read(cluster, last);
+    if (sector == nullptr || !HasDotEntries(sector)) continue;
     if (folders_queued_ >= kMaxFolders) break;
     Folder orphan;
     orphan.where = {false, cluster};

@@ -52,6 +52,7 @@ struct RecoverOptions {
   std::function<void(RunContext&, FakeRunUi&)> on_pump;
   DeletedReport* report = nullptr;
   bool keep_paths = false;
+  std::string recovery_folder = "out";  // below the test folder
 };
 
 class DeletedRecoveryTest : public ::testing::Test {
@@ -83,8 +84,9 @@ class DeletedRecoveryTest : public ::testing::Test {
     SettingsStore settings(dir_ / "registry.reg");
     DeletedSource source;
     source.path = image_path;
-    recovery->result = RecoverDeletedFiles(run, types, settings, source, options.folder,
-                                           dir_ / "out", {options.keep_paths, options.report});
+    recovery->result =
+        RecoverDeletedFiles(run, types, settings, source, options.folder,
+                            dir_ / options.recovery_folder, {options.keep_paths, options.report});
     recovery->run_folder = run.run_folder;
     if (!run.run_folder.empty()) recovery->files = testing::ListFiles(run.run_folder);
     return recovery;
@@ -611,6 +613,134 @@ TEST_F(DeletedRecoveryTest, DamagedVolumes) {
     auto recovery = Recover(dir_ / "noise.img");
     EXPECT_NE(recovery->result.outcome, RunOutcome::kCancelled);
     EXPECT_FALSE(recovery->ui.messages.empty());
+  }
+}
+
+// The offset of the first short entry named `name11`; a leading '_' stands for the 0xE5 of a
+// deleted entry. Searched from the root region or data region on.
+size_t ShortEntryAt(const std::vector<uint8_t>& bytes, const FatVolumeInfo& info,
+                    const char* name11) {
+  const size_t from = static_cast<size_t>(
+      (info.fat_start_sector + uint64_t{info.fat_count} * info.fat_size_sectors) * 512);
+  for (size_t at = from; at + 32 <= bytes.size(); at += 32) {
+    const uint8_t first = name11[0] == '_' ? 0xE5 : static_cast<uint8_t>(name11[0]);
+    if (bytes[at] == first && std::memcmp(&bytes[at + 1], name11 + 1, 10) == 0) return at;
+  }
+  ADD_FAILURE() << "no entry " << name11;
+  return 0;
+}
+
+uint32_t EntryCluster(const std::vector<uint8_t>& bytes, size_t entry) {
+  return uint32_t{bytes[entry + 26]} | uint32_t{bytes[entry + 27]} << 8 |
+         uint32_t{bytes[entry + 20]} << 16 | uint32_t{bytes[entry + 21]} << 24;
+}
+
+void PutLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Folder structures that lie: chains that loop through or run into each other, a deleted
+// folder full of noise, entries past the volume, FAT copies that disagree. Each ends normally
+// with the good files whole and nothing made up.
+TEST_F(DeletedRecoveryTest, DamagedFolderStructures) {
+  FatImage image = MakeImage(32);
+  const auto kept = FatTestBytes(3000, 30);
+  const auto lost = FatTestBytes(5000, 31);
+  const auto in_b = FatTestBytes(2000, 32);
+  ASSERT_TRUE(image.MakeFolder("/A"));
+  ASSERT_TRUE(image.MakeFolder("/B"));
+  ASSERT_TRUE(image.MakeFolder("/RAND"));
+  ASSERT_TRUE(image.WriteFile("/A/LIVE.TXT", FatTestBytes(700, 33)));
+  ASSERT_TRUE(image.WriteFile("/B/BX.BIN", in_b));
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(image.WriteFile("/RAND/R" + std::to_string(i) + ".BIN", FatTestBytes(900, 40 + i)));
+  }
+  ASSERT_TRUE(image.WriteFile("/KEEP.BIN", kept));
+  ASSERT_TRUE(image.WriteFile("/LOST.BIN", lost));
+  for (const char* gone : {"/KEEP.BIN", "/LOST.BIN", "/B/BX.BIN"}) ASSERT_TRUE(image.Delete(gone));
+  ASSERT_TRUE(image.DeleteTree("/RAND"));
+  const auto pristine = ReadFileBytes(image.path());
+  FatVolumeInfo info;
+  MemorySource probe(pristine);
+  ASSERT_TRUE(IdentifyFatVolume(probe, &info));
+  const size_t fat = static_cast<size_t>(info.fat_start_sector * 512);
+  const uint32_t a = EntryCluster(pristine, ShortEntryAt(pristine, info, "A          "));
+  const uint32_t b = EntryCluster(pristine, ShortEntryAt(pristine, info, "B          "));
+  const size_t lost_entry = ShortEntryAt(pristine, info, "_OST    BIN");
+  const uint64_t volume_bytes = info.total_sectors * 512;
+
+  auto recover = [&](const std::string& name, std::vector<uint8_t> bytes) {
+    testing::WriteFileBytes(dir_ / name, bytes);
+    RecoverOptions options;
+    options.recovery_folder = name + ".out";
+    auto recovery = Recover(dir_ / name, options);
+    EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+    EXPECT_EQ(ReadFileBytes(dir_ / name), bytes);  // the source is never written
+    for (const std::string& file : recovery->files) {
+      EXPECT_NE(file, "LIVE.TXT");
+      EXPECT_LE(fs::file_size(recovery->run_folder + file), volume_bytes) << file;
+    }
+    return recovery;
+  };
+  const auto whole = recover("whole.img", pristine);
+  ASSERT_EQ(whole->File("KES_EEP.BIN"), kept);
+  ASSERT_EQ(whole->File("KES_OST.BIN"), lost);
+  ASSERT_EQ(whole->File("KES_X.BIN"), in_b);
+  {
+    SCOPED_TRACE("folder chains that loop through each other");
+    auto bytes = pristine;
+    PutLe32(bytes, fat + a * 4, b);
+    PutLe32(bytes, fat + b * 4, a);
+    auto recovery = recover("loop.img", bytes);
+    EXPECT_EQ(recovery->File("KES_EEP.BIN"), kept);
+    EXPECT_EQ(recovery->File("KES_X.BIN"), in_b);
+    EXPECT_LE(recovery->files.size(), whole->files.size() + 1);
+  }
+  {
+    SCOPED_TRACE("a folder chain that runs into another folder");
+    auto bytes = pristine;
+    PutLe32(bytes, fat + a * 4, b);
+    auto recovery = recover("converge.img", bytes);
+    EXPECT_EQ(recovery->File("KES_X.BIN"), in_b);
+    EXPECT_LE(recovery->files.size(), whole->files.size() + 1);
+  }
+  {
+    SCOPED_TRACE("a deleted folder whose clusters hold random data");
+    auto bytes = pristine;
+    const uint32_t rand_folder = EntryCluster(bytes, ShortEntryAt(bytes, info, "_AND       "));
+    const auto noise = FatTestBytes(info.BytesPerCluster(), 50);
+    std::copy(noise.begin(), noise.end(),
+              bytes.begin() + static_cast<long>(info.ClusterFirstSector(rand_folder) * 512));
+    auto recovery = recover("noise.img", bytes);
+    EXPECT_EQ(recovery->File("KES_EEP.BIN"), kept);
+    EXPECT_EQ(recovery->File("KES_OST.BIN"), lost);
+    EXPECT_LE(recovery->files.size(), whole->files.size());
+  }
+  {
+    SCOPED_TRACE("entries past the volume and larger than it");
+    auto past = pristine;
+    past[lost_entry + 20] = past[lost_entry + 21] = 0xFF;
+    auto recovery = recover("past.img", past);
+    EXPECT_EQ(recovery->File("KES_EEP.BIN"), kept);
+    EXPECT_FALSE(fs::exists(recovery->run_folder + "KES_OST.BIN"));
+    auto huge = pristine;
+    PutLe32(huge, lost_entry + 28, 0xFFFFFFF0u);
+    recovery = recover("huge.img", huge);
+    EXPECT_EQ(recovery->File("KES_EEP.BIN"), kept);
+    EXPECT_FALSE(fs::exists(recovery->run_folder + "KES_OST.BIN"));
+  }
+  {
+    SCOPED_TRACE("FAT copies that disagree: the first one counts");
+    ASSERT_GE(info.fat_count, 2);
+    auto bytes = pristine;
+    const auto noise = FatTestBytes(static_cast<size_t>(info.fat_size_sectors * 512), 51);
+    std::copy(noise.begin(), noise.end(),
+              bytes.begin() + static_cast<long>(fat + info.fat_size_sectors * 512));
+    auto recovery = recover("second_fat.img", bytes);
+    EXPECT_EQ(recovery->files, whole->files);
+    for (const std::string& file : whole->files) {
+      EXPECT_EQ(recovery->File(file), whole->File(file)) << file;
+    }
   }
 }
 
