@@ -138,20 +138,7 @@ EntryCopier::Streamed EntryCopier::StreamData(const FilePlan& plan) {
 // The run folder, or with kept paths the entry's folder below it. Every component stays below
 // the run folder: "." and ".." (a crafted long name can hold them) become "_".
 std::string EntryCopier::OutputFolder(const DeletedEntry& entry) {
-  if (!run_.keep_paths || entry.folder == "/") return run_.run_folder;
-  std::string folder = run_.run_folder;
-  size_t start = 0;
-  while (start < entry.folder.size()) {
-    size_t end = entry.folder.find('/', start);
-    if (end == std::string::npos) end = entry.folder.size();
-    std::string component = entry.folder.substr(start, end - start);
-    if (component == "." || component == "..") component = "_";
-    if (!component.empty()) folder += component + "/";
-    start = end + 1;
-  }
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  return folder;
+  return run_.keep_paths ? KeptPathFolder(run_.run_folder, entry.folder) : run_.run_folder;
 }
 
 CopyEnd EntryCopier::Copy(const DeletedEntry& entry) {

@@ -8,6 +8,7 @@
 #include "disk/ntfs_name.h"
 #include "disk/ntfs_paths.h"
 #include "disk/ntfs_volume.h"
+#include "disk/recovered_output.h"
 #include "run/messages.h"
 #include "run/recovered_writer.h"
 
@@ -48,10 +49,12 @@ class NtfsRecovery {
   Outcome RecoverFile(uint64_t record, const NtfsFileDetail& detail);
   bool LoadBitmap();
   FileState StateOf(const NtfsAttributeValue& value) const;
-  Outcome WriteFile(const std::string& name, NtfsDataReader& data);
+  // Writes one file to `wanted_path`; `volume_path` names it in a report.
+  Outcome WriteFile(const std::string& wanted_path, const std::string& volume_path,
+                    NtfsDataReader& data);
   enum class CopyEnd { kCopied, kUnreadable, kStop };
   CopyEnd CopyData(NtfsDataReader& data);
-  void GiveUpUnreadable(const std::string& name);
+  void GiveUpUnreadable(const std::string& volume_path);
   void ShowFileBar(uint64_t done, uint64_t total);
 
   DeletedRun& run_;
@@ -159,9 +162,10 @@ Outcome NtfsRecovery::RecoverFile(uint64_t record, const NtfsFileDetail& detail)
   const std::string name = NtfsOutputName(detail.name);
   if (name.empty()) return Outcome::kNext;
   if (!run_.types.IsExtensionWanted(NtfsTypeExtension(detail.name))) return Outcome::kNext;
+  std::string folder = "/";
   std::string path;
-  if (!whole_volume_ || run_.listing != nullptr) {
-    const std::string folder = paths_.FolderOf(detail.parent_reference);
+  if (!whole_volume_ || run_.listing != nullptr || run_.keep_paths) {
+    folder = paths_.FolderOf(detail.parent_reference);
     path = (folder == "/" ? "" : folder) + "/" + name;
     if (!whole_volume_ && !NtfsPathIsBelow(path, run_.folder)) return Outcome::kNext;
   }
@@ -174,13 +178,16 @@ Outcome NtfsRecovery::RecoverFile(uint64_t record, const NtfsFileDetail& detail)
   }
   ShowFileBar(0, 1);
   Outcome outcome = Outcome::kNext;
-  if (usable) outcome = WriteFile(name, *data);
+  const std::string output_folder =
+      run_.keep_paths ? KeptPathFolder(run_.run_folder, folder) : run_.run_folder;
+  if (usable) outcome = WriteFile(output_folder + name, path.empty() ? "/" + name : path, *data);
   ui_.SetFileBar(0, 0);
   return outcome;
 }
 
-Outcome NtfsRecovery::WriteFile(const std::string& name, NtfsDataReader& data) {
-  const FileErrorCause created = writer_.CreateNamed(run_.run_folder + name);
+Outcome NtfsRecovery::WriteFile(const std::string& wanted_path, const std::string& volume_path,
+                                NtfsDataReader& data) {
+  const FileErrorCause created = writer_.CreateNamed(wanted_path);
   if (created == FileErrorCause::kDiskFull) {
     writer_.ReportFailure(created, writer_.path());
     return Outcome::kStop;
@@ -188,7 +195,7 @@ Outcome NtfsRecovery::WriteFile(const std::string& name, NtfsDataReader& data) {
   if (created != FileErrorCause::kNone) return Outcome::kNext;  // bad path and the like
   if (const CopyEnd copied = CopyData(data); copied != CopyEnd::kCopied) {
     if (copied == CopyEnd::kStop) return Outcome::kStop;
-    GiveUpUnreadable(name);
+    GiveUpUnreadable(volume_path);
     return Outcome::kNext;
   }
   if (!writer_.Keep(RecoveredWriter::kNoCut, {}, data.length())) return Outcome::kStop;
@@ -197,9 +204,9 @@ Outcome NtfsRecovery::WriteFile(const std::string& name, NtfsDataReader& data) {
 }
 
 // A file whose content cannot be read costs that file only: it is reported and the run goes on.
-void NtfsRecovery::GiveUpUnreadable(const std::string& name) {
-  run_.report.unreadable.push_back("/" + name);
-  context_.ShowStatusText(UnreadableText("/" + name));
+void NtfsRecovery::GiveUpUnreadable(const std::string& volume_path) {
+  run_.report.unreadable.push_back(volume_path);
+  context_.ShowStatusText(UnreadableText(volume_path));
 }
 
 // Streams the content to the writer one piece at a time, polling Cancel before each piece. A

@@ -115,4 +115,22 @@ void ApplyFatAttributes(const std::string& path, uint8_t attributes) {
   }
 }
 
+std::string KeptPathFolder(const std::string& run_folder, const std::string& volume_folder) {
+  std::string folder = run_folder;
+  size_t start = 0;
+  while (start < volume_folder.size()) {
+    size_t end = volume_folder.find('/', start);
+    if (end == std::string::npos) end = volume_folder.size();
+    std::string component = volume_folder.substr(start, end - start);
+    if (component == "." || component == "..") component = "_";
+    if (!component.empty()) folder += component + "/";
+    start = end + 1;
+  }
+  if (folder != run_folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+  }
+  return folder;
+}
+
 }  // namespace kestrel

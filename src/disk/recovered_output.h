@@ -45,6 +45,11 @@ bool CreateRunFolder(const std::string& path);
 // path component: "/" and NUL become "_", and "." or ".." are refused.
 std::string RestoredFileName(const std::string& stored_name, const std::string& extension);
 
+// The folder a restored file goes to with the volume's folders kept: `run_folder` (ending with
+// "/") + the components of `volume_folder` ("/", "/A/B"), "." and ".." replaced by "_", created
+// with its parents; `run_folder` itself for the root.
+std::string KeptPathFolder(const std::string& run_folder, const std::string& volume_folder);
+
 // FAT attribute bits of a restored file: read-only clears the write bits; hidden, system and
 // archive go to the user.DOSATTRIB extended attribute where the file system takes it.
 void ApplyFatAttributes(const std::string& path, uint8_t attributes);

@@ -87,7 +87,12 @@ void RunContext::AddRecoveredFile(const RecoveredFile& file) {
   size_t slash = path.find_last_of('/');
   row.name = slash == std::string::npos ? path : path.substr(slash + 1);
   row.size_text = FormatSizeKb(file.size_bytes);
-  row.folder_text = file.created ? run_folder : std::string(MessageText(msg::kInvalidRecoveryPath));
+  // A file kept in a subfolder of the run folder (the volume's folders recreated) shows that
+  // subfolder; every other file the run folder.
+  const bool below =
+      slash != std::string::npos && path.compare(0, run_folder.size(), run_folder) == 0;
+  const std::string folder = below ? path.substr(0, slash + 1) : run_folder;
+  row.folder_text = file.created ? folder : std::string(MessageText(msg::kInvalidRecoveryPath));
   row.full_path = path;
   row.bytes = file.size_bytes;
   row.created = file.created;

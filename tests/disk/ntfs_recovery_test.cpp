@@ -45,8 +45,9 @@ struct NtfsRun {
     context.run_folder = out + "/";
   }
 
-  void Run(const std::string& folder = "/", std::vector<DeletedFileListing>* listing = nullptr) {
-    DeletedRun run{context, types, settings, source, out + "/", false, {}};
+  void Run(const std::string& folder = "/", std::vector<DeletedFileListing>* listing = nullptr,
+           bool keep_paths = false) {
+    DeletedRun run{context, types, settings, source, out + "/", keep_paths, {}};
     run.folder = folder;
     run.listing = listing;
     RecoverNtfsDeletedFiles(run);
@@ -245,6 +246,20 @@ TEST_F(NtfsRecoveryTest, SelectedFolderLimitsTheFilesToThoseBelowIt) {
   none->Run("/no such folder");
   EXPECT_TRUE(ListFiles(none->out).empty());
   EXPECT_EQ(none->ui.MessageIds(), std::vector<int>{msg::kNothingFound});
+}
+
+TEST_F(NtfsRecoveryTest, KeptPathsRecreateTheVolumeFolders) {
+  auto run = FromImage();
+  run->Run("/", nullptr, true);
+  EXPECT_EQ(run->Output("d/dup.txt"), originals_->at("dup - Copy(1).txt"));
+  EXPECT_EQ(run->Output("old/inner.txt"), originals_->at("inner.txt"));
+  EXPECT_FALSE(std::filesystem::exists(run->out + "/inner.txt"));
+  EXPECT_EQ(run->context.recovered_count, originals_->size());
+  for (const ResultRow& row : run->ui.rows) {
+    if (row.name == "inner.txt") {
+      EXPECT_EQ(row.folder_text, run->out + "/old/");
+    }
+  }
 }
 
 TEST_F(NtfsRecoveryTest, ListingNamesPathsSizesAndStatesAndWritesNothing) {
