@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Carving benchmarks: Kestrel's raw scan against PhotoRec and foremost on the same images.
 #   bash scripts/bench.sh [--quick | --full | --size-mb N] [--runs N] [--work DIR]
-#                         [--only quality|speed] [--tools LIST] [--rebuild-images]
+#                         [--only quality|speed|deleted] [--tools LIST] [--rebuild-images]
 # --quick: 128 MiB images (the default); --full: 1 GiB. Builds kestrel-cli (Release) in
 # build-bench, makes real files with real tools, builds the images (a reformatted FAT32 camera
 # card, a reformatted NTFS office partition, files planted among random bytes, random bytes,
 # zeros, dense samples), then prints the quality tables and the speed table; JSON summaries go
-# to WORK/quality.json and WORK/speed.json. Peers that are not installed are left out.
+# to WORK/quality.json and WORK/speed.json. --only deleted measures "Recover deleted files"
+# against tsk_recover instead (FAT32, FAT16, fragmented FAT32, NTFS volumes made by the real
+# tools). Peers that are not installed are left out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +28,7 @@ while [ $# -gt 0 ]; do
     --only) only=$2; shift ;;
     --tools) peers=$2; shift ;;
     --rebuild-images) rebuild=1 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -53,6 +55,10 @@ kestrel=$PWD/build-bench/kestrel-cli
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+if [ "$only" = deleted ]; then
+  echo "== deleted files: Kestrel and tsk_recover on the same volumes"
+  exec "$python" bench/deleted.py --kestrel "$kestrel" --work "$work/deleted" --runs "$runs"
+fi
 files=$work/files-$size_mb
 images=$work/images-$size_mb
 if [ ! -s "$files/files.json" ]; then
