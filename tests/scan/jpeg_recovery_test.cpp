@@ -48,15 +48,16 @@ size_t ThumbnailAt(const Bytes& jpeg) {
 
 // `jpeg` with a comment segment of `bytes` bytes (at least 4) right after its SOI.
 Bytes WithCommentAfterSoi(const Bytes& jpeg, size_t bytes) {
+  Bytes out(jpeg.size() + bytes, 'c');
   const size_t length = bytes - 2;
-  Bytes out = {jpeg[0],
-               jpeg[1],
-               0xFF,
-               0xFE,
-               static_cast<uint8_t>(length >> 8),
-               static_cast<uint8_t>(length)};
-  out.resize(2 + bytes, 'c');
-  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  const uint8_t head[] = {jpeg[0],
+                          jpeg[1],
+                          0xFF,
+                          0xFE,
+                          static_cast<uint8_t>(length >> 8),
+                          static_cast<uint8_t>(length)};
+  std::copy(std::begin(head), std::end(head), out.begin());
+  std::copy(jpeg.begin() + 2, jpeg.end(), out.begin() + 2 + bytes);
   return out;
 }
 
