@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libblkid-dev
+  libblkid-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs
   graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3 exiv2 libjpeg-turbo-progs

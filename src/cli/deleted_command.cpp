@@ -67,9 +67,9 @@ const char* StateText(FileState state) {
 void PrintListing(const std::vector<DeletedFileListing>& listing, bool json) {
   for (const DeletedFileListing& file : listing) {
     if (json) {
-      std::printf("{\"path\": %s, \"bytes\": %llu, \"state\": %s}\n", JsonString(file.path).c_str(),
-                  static_cast<unsigned long long>(file.bytes),
-                  JsonString(StateText(file.state)).c_str());
+      const JsonObject line = {
+          {"path", file.path}, {"bytes", file.bytes}, {"state", StateText(file.state)}};
+      std::printf("%s\n", JsonLine(line).c_str());
     } else {
       std::printf("%s\t%llu\t%s\n", file.path.c_str(), static_cast<unsigned long long>(file.bytes),
                   StateText(file.state));

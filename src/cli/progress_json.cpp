@@ -2,14 +2,17 @@
 
 #include <cmath>
 
+#include "cli/json_text.h"
+
 namespace kestrel {
 namespace {
 
-std::string Number(std::optional<double> value, const char* format) {
-  if (!value || !std::isfinite(*value)) return "null";
-  char text[64];
-  std::snprintf(text, sizeof text, format, *value);
-  return text;
+// `value` rounded to `decimals` places (a whole number when 0), null when unknown.
+JsonObject Rounded(std::optional<double> value, int decimals) {
+  if (!value || !std::isfinite(*value)) return nullptr;
+  if (decimals == 0 && std::fabs(*value) < 1e15) return std::llround(*value);
+  const double scale = std::pow(10.0, decimals);
+  return std::round(*value * scale) / scale;
 }
 
 }  // namespace
@@ -28,12 +31,11 @@ ProgressFigures FiguresOf(uint64_t done, uint64_t total, double seconds) {
 
 std::string ProgressJson(const ScanProgress& progress, double seconds) {
   const ProgressFigures f = FiguresOf(progress.bytes_done, progress.bytes_total, seconds);
-  return "{\"bytes_done\": " + std::to_string(progress.bytes_done) +
-         ", \"bytes_total\": " + std::to_string(progress.bytes_total) +
-         ", \"percent\": " + Number(f.percent, "%.2f") +
-         ", \"mb_per_s\": " + Number(f.mb_per_s, "%.1f") +
-         ", \"seconds_left\": " + Number(f.seconds_left, "%.0f") +
-         ", \"files_recovered\": " + std::to_string(progress.files_recovered) + "}";
+  const JsonObject line = {
+      {"bytes_done", progress.bytes_done},          {"bytes_total", progress.bytes_total},
+      {"percent", Rounded(f.percent, 2)},           {"mb_per_s", Rounded(f.mb_per_s, 1)},
+      {"seconds_left", Rounded(f.seconds_left, 0)}, {"files_recovered", progress.files_recovered}};
+  return JsonLine(line);
 }
 
 void JsonProgressWriter::operator()(const ScanProgress& progress) {

@@ -22,7 +22,7 @@ struct ProgressFigures {
 ProgressFigures FiguresOf(uint64_t done, uint64_t total, double seconds);
 
 // {"bytes_done": N, "bytes_total": N, "percent": P, "mb_per_s": R, "seconds_left": S,
-//  "files_recovered": N}; unknown figures are null.
+//  "files_recovered": N}: percent to 2 decimals, rate to 1, seconds whole; unknown figures null.
 std::string ProgressJson(const ScanProgress& progress, double seconds);
 
 class JsonProgressWriter {

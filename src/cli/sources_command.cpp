@@ -20,20 +20,23 @@ void PrintRows(const DeviceMap& map) {
 
 void PrintJson(const DeviceMap& map) {
   for (const VolumeEntry& volume : map.volumes) {
-    std::printf(
-        "{\"kind\": \"volume\", \"letter\": \"%c\", \"label\": %s, \"fs\": %s, \"bytes\": %llu, "
-        "\"device\": %s, \"removable\": %s}\n",
-        volume.letter, JsonString(volume.label).c_str(), JsonString(volume.fs_name).c_str(),
-        static_cast<unsigned long long>(volume.bytes), JsonString(volume.device).c_str(),
-        volume.removable ? "true" : "false");
+    const JsonObject line = {{"kind", "volume"},
+                             {"letter", std::string(1, volume.letter)},
+                             {"label", volume.label},
+                             {"fs", volume.fs_name},
+                             {"bytes", volume.bytes},
+                             {"device", volume.device},
+                             {"removable", volume.removable}};
+    std::printf("%s\n", JsonLine(line).c_str());
   }
   for (const PhysicalDiskEntry& disk : map.disks) {
-    std::printf(
-        "{\"kind\": \"disk\", \"ordinal\": %d, \"model\": %s, \"sectors\": %llu, \"letters\": %s, "
-        "\"device\": %s}\n",
-        disk.ordinal, JsonString(disk.model).c_str(),
-        static_cast<unsigned long long>(disk.sector_count), JsonString(disk.volume_letters).c_str(),
-        JsonString(disk.device).c_str());
+    const JsonObject line = {{"kind", "disk"},
+                             {"ordinal", disk.ordinal},
+                             {"model", disk.model},
+                             {"sectors", disk.sector_count},
+                             {"letters", disk.volume_letters},
+                             {"device", disk.device}};
+    std::printf("%s\n", JsonLine(line).c_str());
   }
 }
 

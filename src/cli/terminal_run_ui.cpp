@@ -208,9 +208,8 @@ void TerminalRunUi::PumpMessages() {
   }
 }
 
-MessageAnswer TerminalRunUi::ShowMessage(int message_id, MessageIcon icon,
+MessageAnswer TerminalRunUi::ShowMessage(int message_id, MessageIcon /*icon*/,
                                          std::string_view argument, MessageButtons buttons) {
-  (void)icon;
   last_message_id_ = message_id;
   std::string text = FormatMessage(message_id, argument);
   ClearProgress();
@@ -277,12 +276,10 @@ ReadErrorChoice TerminalRunUi::RetryOrGiveUp() {
 void TerminalRunUi::AddResultRow(const ResultRow& row) {
   ClearProgress();
   if (json_) {
-    std::printf(
-        "{\"name\": %s, \"bytes\": %llu, \"size_kb\": %s, \"folder\": %s, \"path\": %s, "
-        "\"created\": %s}\n",
-        JsonString(row.name).c_str(), static_cast<unsigned long long>(row.bytes),
-        JsonString(row.size_text).c_str(), JsonString(row.folder_text).c_str(),
-        JsonString(row.full_path).c_str(), row.created ? "true" : "false");
+    const JsonObject line = {{"name", row.name},         {"bytes", row.bytes},
+                             {"size_kb", row.size_text}, {"folder", row.folder_text},
+                             {"path", row.full_path},    {"created", row.created}};
+    std::printf("%s\n", JsonLine(line).c_str());
   } else {
     std::printf("%s\t%s\t%s\n", row.name.c_str(), row.size_text.c_str(), row.folder_text.c_str());
   }
@@ -295,8 +292,8 @@ void TerminalRunUi::PrintClosingMessage(int message_id, std::string_view argumen
   last_message_id_ = message_id;
   std::string text = FormatMessage(message_id, argument);
   if (json_) {
-    std::fprintf(failure ? stderr : stdout, "{\"message_id\": %d, \"message\": %s}\n", message_id,
-                 JsonString(text).c_str());
+    const JsonObject line = {{"message_id", message_id}, {"message", text}};
+    std::fprintf(failure ? stderr : stdout, "%s\n", JsonLine(line).c_str());
   } else {
     std::fprintf(failure ? stderr : stdout, "%s\n", text.c_str());
   }

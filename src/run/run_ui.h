@@ -41,7 +41,7 @@ class RunUi {
 
   virtual void SetFieldText(ProgressField field, const std::string& text) = 0;
   // Shows or hides the sector, count and percent fields of the page.
-  virtual void SetScanFieldsVisible(bool visible) { (void)visible; }
+  virtual void SetScanFieldsVisible(bool /*visible*/) {}
 
   // The run's progress bar.
   virtual void SetBarRange(uint32_t low, uint32_t high) = 0;
@@ -49,7 +49,7 @@ class RunUi {
   virtual void StepBar() = 0;
 
   // The per-file bar of the copy phase (position out of range).
-  virtual void SetFileBar(uint64_t position, uint64_t range) { (void)position, (void)range; }
+  virtual void SetFileBar(uint64_t /*position*/, uint64_t /*range*/) {}
 
   // Redraws the page at once (before a long step without pumping).
   virtual void Repaint() {}

@@ -73,15 +73,8 @@ bool ChunkReader::Reread(uint64_t first_sector, uint32_t count) {
 }
 
 SectorInput ChunkReader::Sector(uint64_t sector) const {
-  SectorInput in;
-  in.data = buffer_.data() + kLookBehind + (sector - block_start_) * kSectorBytes;
-  in.count = kSectorBytes;
-  in.sector = sector;
-  const uint64_t end = (sector + 1) * kSectorBytes;
-  in.valid_after = static_cast<size_t>(
-      end >= source_bytes_ ? 0 : std::min<uint64_t>(kLookAhead, source_bytes_ - end));
-  in.valid_before = static_cast<size_t>(std::min<uint64_t>(kLookBehind, sector * kSectorBytes));
-  return in;
+  return SectorWithWindow(buffer_.data() + kLookBehind + (sector - block_start_) * kSectorBytes,
+                          sector, source_bytes_);
 }
 
 bool ChunkReaderStream::Next(ScanChunk* chunk) {

@@ -2,9 +2,11 @@
 // The chunks of a raw scan in source order, read and ready to be carved. Two implementations:
 // the one-thread reader (ChunkReaderStream) and the read-ahead thread (ReadAheadStream).
 
+#include <algorithm>
 #include <cstdint>
 
 #include "carve/sector_input.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 
@@ -27,5 +29,19 @@ class ChunkStream {
   // Whether the stream ended early because the reading thread ran out of memory.
   virtual bool failed() const { return false; }
 };
+
+// The sector `sector`, whose bytes start at `data` inside a buffer that holds the look-behind and
+// look-ahead around it, with the window's real bytes counted against a source of `source_bytes`.
+inline SectorInput SectorWithWindow(const uint8_t* data, uint64_t sector, uint64_t source_bytes) {
+  SectorInput in;
+  in.data = data;
+  in.count = kSectorBytes;
+  in.sector = sector;
+  const uint64_t end = (sector + 1) * kSectorBytes;
+  in.valid_after = static_cast<size_t>(
+      end >= source_bytes ? 0 : std::min<uint64_t>(kLookAhead, source_bytes - end));
+  in.valid_before = static_cast<size_t>(std::min<uint64_t>(kLookBehind, sector * kSectorBytes));
+  return in;
+}
 
 }  // namespace kestrel

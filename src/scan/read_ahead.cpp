@@ -160,15 +160,7 @@ bool ReadAheadStream::Reread(const ScanChunk& chunk) {
 }
 
 SectorInput ReadAheadStream::Sector(uint64_t sector) const {
-  SectorInput in;
-  in.data = At(*current_, sector);
-  in.count = kSectorBytes;
-  in.sector = sector;
-  const uint64_t end = (sector + 1) * kSectorBytes;
-  in.valid_after = static_cast<size_t>(
-      end >= source_bytes_ ? 0 : std::min<uint64_t>(kLookAhead, source_bytes_ - end));
-  in.valid_before = static_cast<size_t>(std::min<uint64_t>(kLookBehind, sector * kSectorBytes));
-  return in;
+  return SectorWithWindow(At(*current_, sector), sector, source_bytes_);
 }
 
 }  // namespace kestrel

@@ -136,34 +136,27 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(param_info.param.name);
     });
 
-TEST(CountedFile, WavOf10000BytesTakesExactly20Sectors) {
+// A sox WAV of 8-bit mono samples (44-byte header) ends in the sector its RIFF length reaches:
+// 10,000 bytes take 20 sectors, and 1,024 bytes (whole sectors) close with their last sector.
+TEST(CountedFile, WavEndsInTheSectorItsLengthReaches) {
   if (!testing::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
-  testing::TempDir work;
-  // 44-byte header and 9,956 one-byte samples.
-  ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -b 8 -c 1 '" + (work / "a.wav") +
-                                "' synth 1.2445 sine 440"),
-            0);
-  const auto wav = testing::ReadFileBytes(work / "a.wav");
-  ASSERT_EQ(wav.size(), 10000u);
-  CarveHarness h(LaidOut(wav));
-
-  EXPECT_EQ(CarveLaidOut(h, "WAV", RiffLength(wav)), 20u);
-
-  ExpectKeptWhole(h, wav);
-}
-
-TEST(CountedFile, FileOfWholeSectorsClosesWithItsLastSector) {
-  if (!testing::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
-  testing::TempDir work;
-  // 44-byte header and 980 one-byte samples: exactly two sectors.
-  ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -b 8 -c 1 '" + (work / "a.wav") +
-                                "' synth 0.1225 sine 440"),
-            0);
-  const auto wav = testing::ReadFileBytes(work / "a.wav");
-  ASSERT_EQ(wav.size(), 1024u);
-  CarveHarness h(LaidOut(wav));
-  EXPECT_EQ(CarveLaidOut(h, "WAV", RiffLength(wav)), 2u);
-  ExpectKeptWhole(h, wav);
+  struct Case {
+    const char* seconds;
+    size_t bytes;
+    uint64_t sectors;
+  };
+  for (const Case& c : {Case{"1.2445", 10000, 20}, Case{"0.1225", 1024, 2}}) {
+    SCOPED_TRACE(c.bytes);
+    testing::TempDir work;
+    ASSERT_EQ(testing::RunCommand("sox -n -r 8000 -b 8 -c 1 '" + (work / "a.wav") + "' synth " +
+                                  c.seconds + " sine 440"),
+              0);
+    const auto wav = testing::ReadFileBytes(work / "a.wav");
+    ASSERT_EQ(wav.size(), c.bytes);
+    CarveHarness h(LaidOut(wav));
+    EXPECT_EQ(CarveLaidOut(h, "WAV", RiffLength(wav)), c.sectors);
+    ExpectKeptWhole(h, wav);
+  }
 }
 
 // Samples from other producers; a sample is used only up to the length its header states.

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/source_doubles.h"
+#include "support/atom_builder.h"
 #include "support/carve_harness.h"
 #include "support/memory_scan.h"
 #include "support/sector_feeder.h"
@@ -18,30 +20,11 @@
 namespace kestrel {
 namespace {
 
+using testing::Atom;
 using testing::CarveHarness;
 using testing::Concat;
-
-void PutBe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-  for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<uint8_t>(value >> (24 - 8 * k));
-}
-
-// An atom of `size` bytes (header included) of `type`, its body a pattern.
-std::vector<uint8_t> Atom(const char* type, uint32_t size, uint8_t seed = 1) {
-  std::vector<uint8_t> atom = testing::PatternBytes(std::max<uint32_t>(size, 8), seed);
-  PutBe32(atom, 0, size);
-  std::memcpy(atom.data() + 4, type, 4);
-  return atom;
-}
-
-// An atom with size field 1 and the 64-bit size `size`, of which `stored` bytes are made.
-std::vector<uint8_t> WideAtom(const char* type, uint64_t size, size_t stored) {
-  std::vector<uint8_t> atom = testing::PatternBytes(stored, 5);
-  PutBe32(atom, 0, 1);
-  std::memcpy(atom.data() + 4, type, 4);
-  PutBe32(atom, 8, static_cast<uint32_t>(size >> 32));
-  PutBe32(atom, 12, static_cast<uint32_t>(size));
-  return atom;
-}
+using testing::PutBe32;
+using testing::WideAtom;
 
 // A file type atom: the major brand, minor version 0x200, and the brand again as compatible.
 std::vector<uint8_t> Ftyp(const char* brand) {
@@ -184,14 +167,7 @@ TEST(IsoMediaWalk, ASixtyFourBitMediaDataSizeIsCarriedAcrossSectors) {
 TEST(IsoMediaWalk, ASizeBeyondFourGibIsOwedWhole) {
   // A 6 GiB source is not built: after the first sector the walk must still owe the rest of the
   // 5 GiB atom, not its low 32 bits.
-  class SparseSource : public ByteSource {
-   public:
-    int64_t ReadAt(uint64_t, void* buffer, size_t length) override {
-      std::memset(buffer, 0, length);
-      return static_cast<int64_t>(length);
-    }
-    uint64_t Size() const override { return uint64_t{6} << 30; }
-  } source;
+  ZeroSource source(uint64_t{6} << 30);
   const uint64_t size = (uint64_t{5} << 30) + 123;
   const std::vector<uint8_t> start = Concat({Ftyp("isom"), WideAtom("mdat", size, 492)});
   const testing::SectorFeeder feeder(start);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/source_doubles.h"
+#include "support/atom_builder.h"
 #include "support/carve_harness.h"
 #include "support/param_names.h"
 #include "support/sector_feeder.h"
@@ -15,11 +17,13 @@
 namespace kestrel {
 namespace {
 
+using testing::Atom;
 using testing::CarveHarness;
 using testing::Concat;
 using testing::ImageWithFileAt;
 using testing::SectorFeeder;
 using testing::StructuredSample;
+using testing::WideAtom;
 
 constexpr uint64_t kFileSector = 2;
 
@@ -32,27 +36,6 @@ void CarveMovie(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = U
 
 std::vector<std::string> Names(const std::vector<std::string>& names) {
   return names;
-}
-
-// An atom of `size` bytes (header included) of `type`, its body a pattern.
-std::vector<uint8_t> Atom(const char* type, uint32_t size, uint8_t seed = 1) {
-  std::vector<uint8_t> atom = testing::PatternBytes(size, seed);
-  atom[0] = static_cast<uint8_t>(size >> 24);
-  atom[1] = static_cast<uint8_t>(size >> 16);
-  atom[2] = static_cast<uint8_t>(size >> 8);
-  atom[3] = static_cast<uint8_t>(size);
-  std::memcpy(atom.data() + 4, type, 4);
-  return atom;
-}
-
-// An atom with size field 1 and the 64-bit size `size` (only the first `stored` bytes made).
-std::vector<uint8_t> WideAtom(const char* type, uint64_t size, size_t stored) {
-  std::vector<uint8_t> atom = testing::PatternBytes(stored, 5);
-  std::memset(atom.data(), 0, 4);
-  atom[3] = 1;
-  std::memcpy(atom.data() + 4, type, 4);
-  for (int i = 0; i < 8; ++i) atom[8 + i] = static_cast<uint8_t>(size >> (56 - 8 * i));
-  return atom;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -111,14 +94,7 @@ TEST(MovWalk, ExtendedSizeIsUsed) {
 TEST(MovWalk, ExtendedSizeBeyondFourGibIsCarriedWhole) {
   // A 6 GiB source is not built: after the first sector the walk must still owe the rest of
   // the 5 GiB atom, not its low 32 bits.
-  class SparseSource : public ByteSource {
-   public:
-    int64_t ReadAt(uint64_t, void* buffer, size_t length) override {
-      std::memset(buffer, 0, length);
-      return static_cast<int64_t>(length);
-    }
-    uint64_t Size() const override { return uint64_t{6} << 30; }
-  } source;
+  ZeroSource source(uint64_t{6} << 30);
   const uint64_t size = (uint64_t{5} << 30) + 123;
   const std::vector<uint8_t> first = ImageWithFileAt(WideAtom("mdat", size, 512), 0);
   const SectorFeeder feeder(first);

@@ -5,35 +5,22 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/settings_store.h"
 #include "run/file_types.h"
 #include "run/messages.h"
+#include "support/cli_runner.h"
 #include "support/fat_image.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
+using testing::CliResult;
 using testing::FatImage;
 using testing::FatTestBytes;
 using testing::RunCommand;
 using testing::TempDir;
-
-struct CliResult {
-  int status = -1;
-  std::vector<std::string> out;
-  std::string raw_out;
-  std::string err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string OnlySubfolder(const std::string& folder) {
   std::vector<std::string> found;
@@ -66,17 +53,7 @@ class DeletedCommandTest : public ::testing::Test {
 
   CliResult Run(const std::string& arguments, const std::string& extra_env = "") {
     std::ofstream(dir_ / "devices.conf", std::ios::trunc) << devices_;
-    std::string err_file = dir_ / "stderr.txt";
-    std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir_ / "devices.conf" +
-                          "' KESTREL_REGISTRY='" + dir_ / "registry.reg" + "' " + extra_env +
-                          " " KESTREL_CLI_PATH " " + arguments + " 2>'" + err_file +
-                          "' </dev/null)";
-    CliResult result;
-    result.status = RunCommand(command, &result.raw_out);
-    result.out = Lines(result.raw_out);
-    std::ifstream err(err_file);
-    result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return result;
+    return testing::RunCli(dir_, arguments, extra_env);
   }
 
   TempDir dir_;
@@ -91,18 +68,18 @@ TEST_F(DeletedCommandTest, ListsRecoveredFilesThenTheClosingMessage) {
   const std::string run_folder = OnlySubfolder(dir_ / "out");
   ASSERT_FALSE(run_folder.empty());
   // The whole volume: the root and every folder below it; the live KEEP.JPG stays out.
-  EXPECT_EQ(result.out, (std::vector<std::string>{
-                            "Summer Photo.jpg\t1 KB\t" + run_folder,
-                            "KES_OTES.TXT\t3 KB\t" + run_folder,
-                            std::string(MessageText(msg::kCompleted)),
-                        }));
+  EXPECT_EQ(result.OutLines(), (std::vector<std::string>{
+                                   "Summer Photo.jpg\t1 KB\t" + run_folder,
+                                   "KES_OTES.TXT\t3 KB\t" + run_folder,
+                                   std::string(MessageText(msg::kCompleted)),
+                               }));
   EXPECT_EQ(testing::ReadFileBytes(run_folder + "KES_OTES.TXT"), notes_);
 
   CliResult folder = Run("deleted '" + image_ + "' --folder /dcim --out '" + dir_ / "dcim" + "'");
   ASSERT_EQ(folder.status, 0) << folder.err;
   const std::string dcim_folder = OnlySubfolder(dir_ / "dcim");
-  EXPECT_EQ(folder.out.front(), "Summer Photo.jpg\t1 KB\t" + dcim_folder);
-  EXPECT_EQ(folder.out.size(), 2u);
+  EXPECT_EQ(folder.OutLines().front(), "Summer Photo.jpg\t1 KB\t" + dcim_folder);
+  EXPECT_EQ(folder.OutLines().size(), 2u);
   EXPECT_EQ(testing::ReadFileBytes(dcim_folder + "Summer Photo.jpg"), photo_);
 }
 
@@ -110,13 +87,13 @@ TEST_F(DeletedCommandTest, ListPrintsWhatARunWouldRecoverAndCreatesNothing) {
   const std::string out = dir_ / "out";
   CliResult result = Run("deleted '" + image_ + "' --list --out '" + out + "'");
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, (std::vector<std::string>{"/DCIM/Summer Photo.jpg\t1000\tintact",
-                                                  "/KES_OTES.TXT\t3000\tintact"}));
+  EXPECT_EQ(result.OutLines(), (std::vector<std::string>{"/DCIM/Summer Photo.jpg\t1000\tintact",
+                                                         "/KES_OTES.TXT\t3000\tintact"}));
   EXPECT_FALSE(std::filesystem::exists(out));  // not even the run folder
 
   CliResult json = Run("deleted '" + image_ + "' --list --json --folder /DCIM");
   ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_EQ(json.out,
+  EXPECT_EQ(json.OutLines(),
             std::vector<std::string>{
                 R"({"path": "/DCIM/Summer Photo.jpg", "bytes": 1000, "state": "intact"})"});
 
@@ -139,13 +116,13 @@ TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
   CliResult result = Run("deleted G: --folder /DCIM --json --out '" + dir_ / "out" + "'");
   ASSERT_EQ(result.status, 0) << result.err;
   const std::string run_folder = OnlySubfolder(dir_ / "out");
-  ASSERT_EQ(result.out.size(), 2u);
-  EXPECT_EQ(result.out[0],
+  ASSERT_EQ(result.OutLines().size(), 2u);
+  EXPECT_EQ(result.OutLines()[0],
             "{\"name\": \"Summer Photo.jpg\", \"bytes\": 1000, \"size_kb\": \"1 KB\", "
             "\"folder\": \"" +
                 run_folder + "\", \"path\": \"" + run_folder +
                 "Summer Photo.jpg\", \"created\": true}");
-  EXPECT_EQ(result.out[1],
+  EXPECT_EQ(result.OutLines()[1],
             "{\"message_id\": 112, \"message\": \"Recovery process completed "
             "successfully.\"}");
 }
@@ -154,11 +131,11 @@ TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
   CliResult jpg = Run("deleted '" + image_ + "' --types jpg --out '" + dir_ / "a" + "'");
   ASSERT_EQ(jpg.status, 0) << jpg.err;
   // NOTES.TXT is not wanted; the picture in DCIM is.
-  ASSERT_EQ(jpg.out.size(), 2u);
-  EXPECT_EQ(jpg.out[0].substr(0, 17), "Summer Photo.jpg\t");
+  ASSERT_EQ(jpg.OutLines().size(), 2u);
+  EXPECT_EQ(jpg.OutLines()[0].substr(0, 17), "Summer Photo.jpg\t");
 
   CliResult all = Run("deleted '" + image_ + "' --types all --out '" + dir_ / "b" + "'");
-  EXPECT_EQ(all.out.size(), 3u);
+  EXPECT_EQ(all.OutLines().size(), 3u);
 
   // The stored folder and selection apply without options: only PDF selected, not "all files".
   SettingsStore settings(dir_ / "registry.reg");
@@ -169,19 +146,19 @@ TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
   }
   CliResult stored = Run("deleted '" + image_ + "'");
   ASSERT_EQ(stored.status, 0) << stored.err;
-  EXPECT_EQ(stored.raw_out, std::string(MessageText(msg::kNothingFound)) + "\n");
+  EXPECT_EQ(stored.out, std::string(MessageText(msg::kNothingFound)) + "\n");
   EXPECT_FALSE(OnlySubfolder(dir_ / "stored").empty());
 
   ASSERT_TRUE(settings.SetByte("Scan File", 1));
   CliResult scan_all = Run("deleted '" + image_ + "'");
-  EXPECT_EQ(scan_all.out.size(), 3u);
+  EXPECT_EQ(scan_all.OutLines().size(), 3u);
 }
 
 TEST_F(DeletedCommandTest, RefusalsAndUsageErrors) {
   ASSERT_EQ(RunCommand("truncate -s 2M " + dir_ / "blank.img"), 0);
   CliResult blank = Run("deleted '" + dir_ / "blank.img" + "' --out '" + dir_ / "out" + "'");
   EXPECT_EQ(blank.status, 1);
-  EXPECT_TRUE(blank.out.empty());
+  EXPECT_TRUE(blank.OutLines().empty());
   EXPECT_NE(blank.err.find(MessageText(msg::kNoFileSystem)), std::string::npos) << blank.err;
 
   CliResult no_folder = Run("deleted '" + image_ + "' --folder /Nope --out '" + dir_ / "out" + "'");
@@ -226,7 +203,7 @@ TEST_F(DeletedCommandTest, RunFolderOnTheSourceIsRefused) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find(MessageText(msg::kSameDrive).substr(0, 40)), std::string::npos)
       << result.err;
-  EXPECT_TRUE(result.out.empty());
+  EXPECT_TRUE(result.OutLines().empty());
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST(ProgressJsonCommand, WritesTheFirstAndTheLastObjectOnStderr) {
   const std::string total = "\"bytes_total\": " + std::to_string(image.bytes().size());
   EXPECT_NE(run.err.find("{\"bytes_done\": 0, " + total), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("{\"bytes_done\": " + std::to_string(image.bytes().size()) + ", " + total +
-                         ", \"percent\": 100.00"),
+                         ", \"percent\": 100.0"),
             std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find("\"files_recovered\": 1}"), std::string::npos) << run.err;

@@ -84,12 +84,19 @@ TEST_F(ScanCommandTest, UsageErrorsAndRefusals) {
 namespace kestrel {
 namespace {
 
-TEST(JsonText, InvalidUtf8BecomesAReplacementCharacter) {
+TEST(JsonText, MembersInOrderAndInvalidUtf8BecomesAReplacementCharacter) {
   // A raw volume label may hold any byte; the JSON line must stay valid.
-  EXPECT_EQ(JsonString("A\xE9"
-                       "B \xC3\xA9 \"q\"\n"),
-            "\"A\\ufffdB \xC3\xA9 \\\"q\\\"\\n\"");
-  EXPECT_EQ(JsonString("\xE2\x82"), "\"\\ufffd\\ufffd\"") << "a cut sequence";
+  const JsonObject line = {{"label",
+                            "A\xE9"
+                            "B \xC3\xA9 \"q\"\n"},
+                           {"cut", "\xE2\x82"},
+                           {"bytes", uint64_t{1} << 40},
+                           {"created", true}};
+  EXPECT_EQ(JsonLine(line),
+            "{\"label\": \"A\xEF\xBF\xBD"
+            "B \xC3\xA9 \\\"q\\\"\\n\", \"cut\": \"\xEF\xBF\xBD\", \"bytes\": 1099511627776, "
+            "\"created\": true}");
+  EXPECT_EQ(JsonObject::parse(JsonLine(line))["label"], "A\uFFFDB \u00E9 \"q\"\n");
 }
 
 }  // namespace

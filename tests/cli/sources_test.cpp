@@ -1,43 +1,24 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "cli/source_argument.h"
+#include "support/cli_runner.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
+using testing::CliResult;
 using testing::RunCommand;
 using testing::TempDir;
-
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // Runs kestrel-cli without the machine's block devices, with `map` as the device map.
 class SourcesCommandTest : public ::testing::Test {
  protected:
   CliResult Run(const std::string& arguments, const std::string& map_text) {
     std::ofstream(dir_ / "devices.conf", std::ios::trunc) << map_text;
-    std::string err_file = dir_ / "stderr.txt";
-    std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir_ / "devices.conf" +
-                          "' KESTREL_REGISTRY='" + dir_ / "registry.reg" +
-                          "' " KESTREL_CLI_PATH " " + arguments + " 2>'" + err_file + "')";
-    CliResult result;
-    result.status = RunCommand(command, &result.out);
-    std::ifstream err(err_file);
-    result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return result;
+    return testing::RunCli(dir_, arguments);
   }
 
   void MakeImages() {
@@ -87,7 +68,7 @@ TEST_F(SourcesCommandTest, JsonGivesOneObjectPerVolumeAndDisk) {
   EXPECT_EQ(result.status, 0);
   // The bad line is reported on stderr with its number; the output is unaffected.
   EXPECT_NE(result.err.find("devices.conf:3: "), std::string::npos) << result.err;
-  std::vector<std::string> lines = Lines(result.out);
+  std::vector<std::string> lines = result.OutLines();
   ASSERT_EQ(lines.size(), 4u) << result.out;
   std::string disk = dir_ / "sd.img";
   EXPECT_EQ(lines[0],
@@ -129,7 +110,7 @@ TEST_F(SourcesCommandTest, NoSourceAtAllEndsWithMessage108) {
 TEST_F(SourcesCommandTest, TypesPrintsTheCatalogue) {
   CliResult result = Run("types", "");
   EXPECT_EQ(result.status, 0);
-  std::vector<std::string> lines = Lines(result.out);
+  std::vector<std::string> lines = result.OutLines();
   ASSERT_EQ(lines.size(), 37u);
   EXPECT_EQ(lines[0], "0\tAIF\tAudio Interchange file format");
   EXPECT_EQ(lines[7], "7\tDOC/DOCX\tMicrosoft Word Document file format");

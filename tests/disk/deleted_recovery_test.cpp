@@ -18,6 +18,7 @@
 #include "support/fake_run_ui.h"
 #include "support/fat_image.h"
 #include "support/ntfs_image.h"
+#include "support/param_names.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -284,7 +285,8 @@ TEST_P(DeletedRecoveryBothTypesTest, DeletedFolderScatteredAroundOtherClustersCo
   EXPECT_EQ(recovery->files, expected);  // every one, once, and no live file
 }
 
-INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, DeletedRecoveryBothTypesTest, ::testing::Values(16, 32));
+INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, DeletedRecoveryBothTypesTest, ::testing::Values(16, 32),
+                         testing::FatTypeName);
 
 TEST_F(DeletedRecoveryTest, FragmentedFilesAreReadAroundLiveFiles) {
   FatImage image = MakeImage(32);  // 512-byte clusters

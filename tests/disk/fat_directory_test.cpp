@@ -7,6 +7,7 @@
 #include "disk/fat_folders.h"
 #include "disk/scan_source.h"
 #include "support/fat_image.h"
+#include "support/param_names.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -143,7 +144,8 @@ TEST_P(FatFoldersTest, ResolvesTheSelectedFolderAndPrefersWholeNames) {
   EXPECT_EQ(ResolveSelectedFolder(volume, "/Old").resolution, FolderResolution::kNotFound);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, FatFoldersTest, ::testing::Values(16, 32));
+INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, FatFoldersTest, ::testing::Values(16, 32),
+                         testing::FatTypeName);
 
 TEST(FatFoldersListTest, NoFileSystemListsNothing) {
   MemorySource zeros(std::vector<uint8_t>(1 << 20, 0));

@@ -13,6 +13,7 @@
 #include "support/fat_image.h"
 #include "support/fixture_samples.h"
 #include "support/ntfs_image.h"
+#include "support/param_names.h"
 #include "support/scan_harness.h"
 #include "support/temp_dir.h"
 
@@ -137,7 +138,8 @@ TEST_P(FatFreeSpaceTest, DeletedFilesComeBackAndLiveFilesDoNot) {
   ExpectOnlyDeletedFilesComeBack(image->path(), p);
 }
 
-INSTANTIATE_TEST_SUITE_P(FatTypes, FatFreeSpaceTest, ::testing::Values(12, 16, 32));
+INSTANTIATE_TEST_SUITE_P(FatTypes, FatFreeSpaceTest, ::testing::Values(12, 16, 32),
+                         testing::FatTypeName);
 
 TEST(NtfsFreeSpace, DeletedFilesComeBackAndLiveFilesDoNot) {
   TempDir dir;

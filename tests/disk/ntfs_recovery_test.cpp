@@ -133,8 +133,8 @@ class NtfsRecoveryTest : public ::testing::Test {
     const auto noise = PatternBytes(70000, 15);
     o["packed.txt"].insert(o["packed.txt"].begin() + 40000, noise.begin(), noise.end());
     std::vector<uint8_t> sparse_tail = PatternBytes(5000, 9);
-    std::vector<uint8_t> sparse(200000, 0);
-    sparse.insert(sparse.end(), sparse_tail.begin(), sparse_tail.end());
+    std::vector<uint8_t> sparse(200000 + sparse_tail.size(), 0);
+    std::copy(sparse_tail.begin(), sparse_tail.end(), sparse.end() - sparse_tail.size());
     o["sparse.bin"] = sparse;
     bool built = image->WriteFile("/keep.txt", PatternBytes(5000, 10)) &&
                  image->WriteFile("/small.txt", o["small.txt"]) &&

@@ -48,12 +48,16 @@ size_t ThumbnailAt(const Bytes& jpeg) {
 
 // `jpeg` with a comment segment of `bytes` bytes (at least 4) right after its SOI.
 Bytes WithCommentAfterSoi(const Bytes& jpeg, size_t bytes) {
-  Bytes out(jpeg.begin(), jpeg.begin() + 2);
+  Bytes out(jpeg.size() + bytes, 'c');
   const size_t length = bytes - 2;
-  out.insert(out.end(),
-             {0xFF, 0xFE, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
-  out.resize(out.size() + bytes - 4, 'c');
-  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  const uint8_t head[] = {jpeg[0],
+                          jpeg[1],
+                          0xFF,
+                          0xFE,
+                          static_cast<uint8_t>(length >> 8),
+                          static_cast<uint8_t>(length)};
+  std::copy(std::begin(head), std::end(head), out.begin());
+  std::copy(jpeg.begin() + 2, jpeg.end(), out.begin() + 2 + bytes);
   return out;
 }
 
@@ -63,6 +67,15 @@ std::vector<Bytes> CarvedJpegs(const ImageBuilder& image) {
     jpegs.push_back(std::move(file.bytes));
   }
   return jpegs;
+}
+
+// The JPEGs carved from `jpeg` laid between `sectors` random sectors on each side.
+std::vector<Bytes> CarvedAmongRandom(const Bytes& jpeg, uint64_t sectors, uint64_t seed) {
+  ImageBuilder image;
+  image.AddRandom(sectors, seed, Filler::kRandom);
+  image.AddFile(jpeg, {}, Filler::kRandom);
+  image.AddRandom(sectors, seed + 1, Filler::kRandom);
+  return CarvedJpegs(image);
 }
 
 struct ToolPictures {
@@ -118,11 +131,7 @@ TEST(JpegRecovery, LargeExifPicturesAreNotCutAtTenMiBOrAtTheirThumbnail) {
   const Bytes large = MakeExifJpeg("-size 3000x2400 xc:gray +noise Random -quality 98");
   ASSERT_GT(large.size(), uint64_t{10} << 20);
   ASSERT_NE(ThumbnailAt(large), std::string::npos);
-  ImageBuilder image;
-  image.AddRandom(4, 5, Filler::kRandom);
-  image.AddFile(large, {}, Filler::kRandom);
-  image.AddRandom(4, 6, Filler::kRandom);
-  EXPECT_EQ(CarvedJpegs(image), std::vector<Bytes>{large});
+  EXPECT_EQ(CarvedAmongRandom(large, 4, 5), std::vector<Bytes>{large});
 }
 
 TEST(JpegRecovery, AThumbnailStartingOnASectorBoundaryStartsNoFile) {
@@ -133,11 +142,7 @@ TEST(JpegRecovery, AThumbnailStartingOnASectorBoundaryStartsNoFile) {
   // A comment before the Exif block moves the thumbnail onto the second sector's start.
   const Bytes jpeg = WithCommentAfterSoi(exif, kSector - thumbnail);
   ASSERT_EQ(ThumbnailAt(jpeg), kSector);
-  ImageBuilder image;
-  image.AddRandom(2, 8, Filler::kRandom);
-  image.AddFile(jpeg, {}, Filler::kRandom);
-  image.AddRandom(2, 9, Filler::kRandom);
-  EXPECT_EQ(CarvedJpegs(image), std::vector<Bytes>{jpeg});
+  EXPECT_EQ(CarvedAmongRandom(jpeg, 2, 8), std::vector<Bytes>{jpeg});
 }
 
 TEST(JpegRecovery, APictureCutInItsScanDataGivesWayToTheNextPicture) {

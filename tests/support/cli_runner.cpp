@@ -13,11 +13,11 @@ std::vector<std::string> CliResult::OutLines() const {
   return lines;
 }
 
-CliResult RunCli(const TempDir& dir, const std::string& arguments) {
+CliResult RunCli(const TempDir& dir, const std::string& arguments, const std::string& extra_env) {
   const std::string err_file = dir / "cli-stderr.txt";
   const std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir / "devices.conf" +
-                              "' KESTREL_REGISTRY='" + dir / "registry.reg" +
-                              "' " KESTREL_CLI_PATH " " + arguments + " </dev/null 2>'" + err_file +
+                              "' KESTREL_REGISTRY='" + dir / "registry.reg" + "' " + extra_env +
+                              " " KESTREL_CLI_PATH " " + arguments + " </dev/null 2>'" + err_file +
                               "')";
   CliResult result;
   result.status = RunCommand(command, &result.out);

@@ -15,7 +15,9 @@ struct CliResult {
 };
 
 // Runs `kestrel-cli ARGUMENTS` with KESTREL_NO_DEVICES=1, KESTREL_REGISTRY and KESTREL_DEVICES
-// pointing into `dir` (the map file is left as it is, or absent).
-CliResult RunCli(const TempDir& dir, const std::string& arguments);
+// pointing into `dir` (the map file is left as it is, or absent), `extra_env` ("NAME=value ...")
+// besides, and no standard input.
+CliResult RunCli(const TempDir& dir, const std::string& arguments,
+                 const std::string& extra_env = "");
 
 }  // namespace kestrel::testing

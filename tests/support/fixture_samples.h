@@ -22,7 +22,7 @@ enum class CarveResult {
 
 struct FixtureSample {
   std::string_view file;       // name in tests/fixtures/samples/
-  int row;                     // signature row (1..35) that starts it
+  int row;                     // signature row (1..36 of the dispatch table) that starts it
   TypeCode type;               // type code of the output file
   std::string_view extension;  // extension of the carved file
   CarveResult result;

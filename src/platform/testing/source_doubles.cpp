@@ -38,4 +38,11 @@ int64_t MemorySource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   return static_cast<int64_t>(n);
 }
 
+int64_t ZeroSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (offset >= size_) return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(length, size_ - offset));
+  std::memset(buffer, 0, n);
+  return static_cast<int64_t>(n);
+}
+
 }  // namespace kestrel

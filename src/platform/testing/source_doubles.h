@@ -1,6 +1,7 @@
 #pragma once
-// Test doubles of the read-only source interface: a source held in memory and a wrapper whose
-// chosen sectors fail to read. Built as their own library, linked by tests, fuzzers and tools only.
+// Test doubles of the read-only source interface: a source held in memory, one of zeros only and
+// a wrapper whose chosen sectors fail to read. Built as their own library, linked by tests, fuzzers
+// and tools only.
 
 #include <cstdint>
 #include <memory>
@@ -43,6 +44,18 @@ class MemorySource : public ByteSource {
 
  private:
   std::vector<uint8_t> bytes_;
+};
+
+// A source of `size` zero bytes that keeps none of them in memory: a volume larger than a test
+// can build.
+class ZeroSource : public ByteSource {
+ public:
+  explicit ZeroSource(uint64_t size) : size_(size) {}
+  int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  uint64_t Size() const override { return size_; }
+
+ private:
+  uint64_t size_;
 };
 
 }  // namespace kestrel
