@@ -162,6 +162,10 @@ int NtfsDrive::ReadFileData(uint64_t record_number, std::optional<NtfsDataReader
     }
   }
   if (!value || value->lowest_vcn != 0) return ntfs_error::kBadRecord;
+  // Runs that end before the file's size (extents lost) would give the file back cut short.
+  if (!value->resident && TotalClusters(value->runs) * bytes_per_cluster_ < value->real_size) {
+    return ntfs_error::kBadRecord;
+  }
   data->emplace(volume_, bytes_per_cluster_, std::move(*value));
   return ntfs_error::kOk;
 }
