@@ -153,13 +153,14 @@ TEST(Mp3, TagReachingPastTheSourceKeepsNothing) {
   EXPECT_TRUE(Carve(h, Concat({Bytes(tag.begin(), tag.begin() + 10), Frames(8)})).empty());
 }
 
-TEST(Mp3, InterruptedStreamIsCutAfterItsLastWholeFrame) {
+TEST(Mp3, StreamCutOffInsideAFrameIsNotKept) {
   const Bytes image = Frames(10);
   CarveHarness h;
   h.source.bytes() = image;
-  // A new header at the fourth sector finishes the file inside its fifth frame.
+  // A new header (or a cancel) at the fourth sector finishes the file inside its fifth frame.
   h.Carve(Mp3State{}, "MP3", 0, 4);
-  EXPECT_EQ(h.OnlyFile(), Frames(4));
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
 }
 
 TEST(Mp3, CraftedFrameChainEndsAtTheSizeCap) {
@@ -178,9 +179,7 @@ TEST(Mp3, CraftedFrameChainEndsAtTheSizeCap) {
   EXPECT_EQ(fed.step, Step::kComplete);
   // Four whole frames fit below the cap; the fifth would pass it.
   EXPECT_EQ(written, start + 4 * 417);
-  const Kept kept = FinishMp3(state);
-  EXPECT_TRUE(kept.keep);
-  EXPECT_EQ(kept.cut, written);
+  EXPECT_TRUE(FinishMp3(state).keep);
 }
 
 }  // namespace

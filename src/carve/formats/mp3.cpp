@@ -127,12 +127,16 @@ bool Fits(const Unit& unit, uint64_t at, uint64_t room) {
   return unit.kind != Mp3Unit::kNone && unit.length <= room && at + unit.length <= kMaxMp3Bytes;
 }
 
-// Counts the unit that ends at file offset `end`.
-void UnitDone(Mp3State& state, uint64_t end) {
-  state.walked = end;
+// Counts the unit that has just ended.
+void UnitDone(Mp3State& state) {
   if (state.unit == Mp3Unit::kFrame) state.frames += 1;
   if (state.unit == Mp3Unit::kLeadZero) state.lead_zeros += 1;
   if (state.unit == Mp3Unit::kApe) state.ape = true;
+}
+
+Fed End(Mp3State& state, uint64_t at) {
+  state.complete = true;
+  return Complete(at);
 }
 
 }  // namespace
@@ -153,7 +157,7 @@ Fed FeedMp3(Mp3State& state, const CarveView& view) {
       // A header may continue into the following bytes (zeros past the source's end).
       const uint64_t at = view.written + i;
       const Unit unit = UnitAt(state, in.data + i, at);
-      if (!Fits(unit, at, i > room ? 0 : room - i)) return Complete(i);
+      if (!Fits(unit, at, i > room ? 0 : room - i)) return End(state, i);
       state.unit = unit.kind;
       state.unit_left = unit.length;
       if (unit.kind == Mp3Unit::kFrame) state.stream = unit.stream;
@@ -161,9 +165,9 @@ Fed FeedMp3(Mp3State& state, const CarveView& view) {
     const uint64_t step = std::min<uint64_t>(state.unit_left, in.count - i);
     i += step;
     state.unit_left -= step;
-    if (state.unit_left == 0) UnitDone(state, view.written + i);
+    if (state.unit_left == 0) UnitDone(state);
     // Nothing follows an ID3v1 tag.
-    if (state.unit_left == 0 && state.unit == Mp3Unit::kId3v1) return Complete(i);
+    if (state.unit_left == 0 && state.unit == Mp3Unit::kId3v1) return End(state, i);
   }
   // On a boundary at the sector's end, the next bytes are read now: when they do not go on with
   // the file (the source ends, or another stream starts in the next sector), the file ends here
@@ -171,16 +175,13 @@ Fed FeedMp3(Mp3State& state, const CarveView& view) {
   if (state.unit_left == 0) {
     const uint64_t at = view.written + in.count;
     const uint64_t left = room > in.count ? room - in.count : 0;
-    if (!Fits(UnitAt(state, in.data + in.count, at), at, left)) return Complete(in.count);
+    if (!Fits(UnitAt(state, in.data + in.count, at), at, left)) return End(state, in.count);
   }
   return More(in.count);
 }
 
 Kept FinishMp3(const Mp3State& state) {
-  if (state.frames < kMinMp3Frames) return Drop();
-  Kept kept = KeepAsIs();
-  kept.cut = state.walked;
-  return kept;
+  return state.complete && state.frames >= kMinMp3Frames ? KeepAsIs() : Drop();
 }
 
 }  // namespace kestrel

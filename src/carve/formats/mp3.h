@@ -25,19 +25,20 @@ enum class Mp3Unit : uint8_t { kNone, kId3v2, kLeadZero, kFrame, kApe, kId3v1 };
 struct Mp3State {
   uint64_t unit_left = 0;  // bytes left of the current tag or frame
   Mp3Unit unit = Mp3Unit::kNone;
-  uint64_t walked = 0;  // file bytes up to the end of the last whole tag or frame
   uint32_t frames = 0;  // whole frames
   uint32_t lead_zeros = 0;
   // Version, layer and sample-rate bits of the first frame; every frame of the stream has them.
   uint16_t stream = 0;
-  bool ape = false;  // an APE tag followed the frames
+  bool ape = false;       // an APE tag followed the frames
+  bool complete = false;  // the walk found the file's end
 };
 
 // A sector that starts with an MPEG audio frame header whose next frame follows right after it.
 bool Mp3FramesStartAt(const SectorInput& in);
 
 Fed FeedMp3(Mp3State& state, const CarveView& view);
-// Kept, cut after its last whole frame or tag, when at least kMinMp3Frames frames were walked.
+// Kept when the walk found its end (a file cut off by a header or a cancel is not) after at
+// least kMinMp3Frames frames.
 Kept FinishMp3(const Mp3State& state);
 
 }  // namespace kestrel

@@ -107,7 +107,6 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
       const uint64_t at = view.written + i;
       if (!Continues(state, unit, at, i > room ? 0 : room - i)) return End(state, i);
       if (unit.kind == UnitKind::kEnd) {
-        state.walked = at + unit.length;
         return End(state, i + unit.length);
       }
       if (unit.kind == UnitKind::kPack) {
@@ -121,7 +120,6 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
     const uint64_t step = std::min<uint64_t>(state.unit_left, in.count - i);
     i += step;
     state.unit_left -= step;
-    if (state.unit_left == 0) state.walked = view.written + i;
   }
   // On a boundary at the sector's end, the next bytes are read now: when they do not go on with
   // the stream (the source ends, or another stream starts in the next sector), the file ends
@@ -135,10 +133,8 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
 }
 
 Kept FinishMpeg(const MpegState& state) {
-  if (state.packs < kMinMpegPacks || state.packets == 0) return Drop();
-  Kept kept = KeepAsIs();
-  kept.cut = state.walked;
-  return kept;
+  const bool stream = state.packs >= kMinMpegPacks && state.packets > 0;
+  return state.complete && stream ? KeepAsIs() : Drop();
 }
 
 }  // namespace kestrel

@@ -20,20 +20,19 @@ enum class MpegSystem : uint8_t { kUnknown, kMpeg1, kMpeg2 };
 
 struct MpegState {
   uint64_t unit_left = 0;  // bytes left of the current pack header or packet
-  uint64_t walked = 0;     // file bytes up to the end of the last whole header or packet
   uint32_t packs = 0;
   uint32_t packets = 0;                      // PES packets
   MpegSystem system = MpegSystem::kUnknown;  // of the first pack header; a stream keeps it
   uint64_t clock = 0;                        // the last pack's clock reference; it never goes back
-  bool complete = false;
+  bool complete = false;                     // the walk found the stream's end
 };
 
 // The pack header form at `p` (12 readable bytes, 14 for MPEG-2), kUnknown when `p` holds none.
 MpegSystem PackHeaderAt(const uint8_t* p);
 
 Fed FeedMpeg(MpegState& state, const CarveView& view);
-// Kept, cut after its last whole header or packet, when the walk met enough pack headers and at
-// least one packet.
+// Kept when the walk found its end (a stream cut off by a header or a cancel is not) after
+// enough pack headers and at least one packet.
 Kept FinishMpeg(const MpegState& state);
 
 }  // namespace kestrel
