@@ -26,6 +26,8 @@ Fed FeedFormat(FormatState& state, const CarveView& view) {
                         [&](CompoundState& s) { return FeedCompound(s, view); },
                         [&](TiffState& s) { return FeedTiff(s, view); },
                         [&](PdfState& s) { return FeedPdf(s, view); },
+                        [&](MpegState& s) { return FeedMpeg(s, view); },
+                        [&](Mp3State& s) { return FeedMp3(s, view); },
                     },
                     state);
 }
@@ -44,6 +46,8 @@ Kept FinishFormat(const FormatState& state, uint64_t selected) {
                         [&](const CompoundState& s) { return FinishCompound(s, selected); },
                         [&](const TiffState& s) { return FinishTiff(s, selected); },
                         [](const PdfState& s) { return FinishPdf(s); },
+                        [](const MpegState& s) { return FinishMpeg(s); },
+                        [](const Mp3State& s) { return FinishMp3(s); },
                     },
                     state);
 }

@@ -13,6 +13,8 @@
 #include "carve/formats/jpeg.h"
 #include "carve/formats/midi.h"
 #include "carve/formats/mov.h"
+#include "carve/formats/mp3.h"
+#include "carve/formats/mpeg_ps.h"
 #include "carve/formats/pdf.h"
 #include "carve/formats/pictures.h"
 #include "carve/formats/tiff.h"
@@ -21,9 +23,9 @@
 
 namespace kestrel {
 
-using FormatState =
-    std::variant<CountedState, EndMarkerState, JpegState, EndSearchState, MidiState, CrwState,
-                 X3fState, ZipState, MovState, CompoundState, TiffState, PdfState>;
+using FormatState = std::variant<CountedState, EndMarkerState, JpegState, EndSearchState, MidiState,
+                                 CrwState, X3fState, ZipState, MovState, CompoundState, TiffState,
+                                 PdfState, MpegState, Mp3State>;
 
 Fed FeedFormat(FormatState& state, const CarveView& view);
 Kept FinishFormat(const FormatState& state, uint64_t selected);

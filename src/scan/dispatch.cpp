@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "carve/formats/iso_media.h"
+#include "carve/formats/mp3.h"
+#include "carve/formats/mpeg_ps.h"
 #include "carve/structured_bytes.h"
 #include "scan/sector_header.h"
 
@@ -240,9 +242,9 @@ Match Jfif(const RowInput& r, Start* s) {
   return Yes(s, StartJpeg());
 }
 
+// A pack header of either form (MPEG-1 or MPEG-2) with its marker bits.
 Match Mpeg(const RowInput& r, Start* s) {
-  if (!r.h.StartsWith(1, std::string_view("\x00\x01\xBA\x21", 4))) return Match::kNo;
-  return EndMarker(s, EndMarkerKind::kMpg);
+  return PackHeaderAt(r.in.data) != MpegSystem::kUnknown ? Yes(s, MpegState{}) : Match::kNo;
 }
 
 Match Pdf(const RowInput& r, Start* s) {
@@ -352,7 +354,12 @@ Match Mp3(const RowInput& r, Start* s) {
   const SectorHeader& h = r.h;
   if (!h.StartsWith(0, "ID3") || h[3] == 0xFF || h[4] == 0xFF) return Match::kNo;
   if (h[6] >= 0x80 || h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80) return Match::kNo;
-  return EndMarker(s, EndMarkerKind::kMp3);
+  return Yes(s, Mp3State{});
+}
+
+// An MPEG audio stream without a tag: a frame header whose next frame follows right after it.
+Match Mp3Frames(const RowInput& r, Start* s) {
+  return Mp3FramesStartAt(r.in) ? Yes(s, Mp3State{}) : Match::kNo;
 }
 
 constexpr uint64_t Bits(std::initializer_list<uint8_t> codes) {
@@ -362,13 +369,16 @@ constexpr uint64_t Bits(std::initializer_list<uint8_t> codes) {
 }
 
 constexpr uint32_t kVideoOrRaw = kGuardRaw | kGuardAvi | kGuardMov | kGuardWmv;
+// Every guard mark: audio frames are common inside other files' data, so a frame header starts
+// nothing inside an open file that guards anything.
+constexpr uint32_t kGuardAny = ~uint32_t{0};
 constexpr uint64_t kTiffFamily = Bits({kDcr, kNef, kOrf, kPef, kSrf, kTif});
 constexpr OnGuard kNext = OnGuard::kNextRow;
 constexpr OnGuard kSkip = OnGuard::kSkipToRtf;
 
 // The signature rows in the order they are tried.
 // clang-format off
-constexpr std::array<Row, 36> kRows = {{
+constexpr std::array<Row, 37> kRows = {{
 //  test          guarded by                          on guard  selection                       ext    guards of the file          stop check
     {Aiff,        kGuardZip,                          kNext,    Bits({kAif}),                   "AIF", kGuardNone,                 true},
     {Bmp,         kGuardZip,                          kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
@@ -406,6 +416,7 @@ constexpr std::array<Row, 36> kRows = {{
     {X3f,         kGuardX3f,                          kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
     {Compound,    kGuardNone,                         kNext,    Bits({kPpt, kXls, kDoc}),       "PPT", kGuardOle | kGuardPicture,  false},
     {Mp3,         kGuardZip,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
+    {Mp3Frames,   kGuardAny,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
 }};
 // clang-format on
 

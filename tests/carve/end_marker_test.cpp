@@ -20,11 +20,9 @@ struct Type {
   const char* extension;
 };
 
-constexpr Type kMpgType{EndMarkerKind::kMpg, "MPG"};
 constexpr Type kAsxType{EndMarkerKind::kAsx, "ASX"};
 constexpr Type kPngType{EndMarkerKind::kPng, "PNG"};
 constexpr Type kDocType{EndMarkerKind::kOleFragment, "DOC"};
-constexpr Type kMp3Type{EndMarkerKind::kMp3, "MP3"};
 constexpr Type kRtfType{EndMarkerKind::kRtf, "RTF"};
 
 // Opens a file of `type` and feeds `image` from sector 0 while the file stays open.
@@ -102,77 +100,6 @@ TEST(EndMarker, PngWhoseIendStraddlesTwoSectorsEndsAfterItsCrc) {
   EXPECT_EQ(Carve(h, kPngType, Concat({png, Filler(2000)})), sectors);
 
   ExpectListed(h, kPngType, png);
-}
-
-// --- MPEG --------------------------------------------------------------------------------
-
-std::vector<uint8_t> FfmpegMpeg() {
-  return MakeWithTool(
-      "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=25 -f mpeg out");
-}
-
-TEST(EndMarker, MpegEndsAfterItsProgramEndCode) {
-  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-  const auto stream = FfmpegMpeg();
-  ASSERT_FALSE(stream.empty());
-  ASSERT_EQ(Find(stream, std::string_view("\0\0\1\xB9", 4)), std::string::npos);
-  // ffmpeg leaves the optional end code out; a stream may close with it after its last pack.
-  const auto mpg = Concat({stream, {0x00, 0x00, 0x01, 0xB9}});
-  CarveHarness h;
-  Carve(h, kMpgType, Concat({mpg, Filler(1000)}));
-  ExpectListed(h, kMpgType, mpg);
-}
-
-TEST(EndMarker, MpegWithoutEndCodeIsNotKept) {
-  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-  const auto mpg = FfmpegMpeg();
-  ASSERT_FALSE(mpg.empty());
-  CarveHarness h;
-  EXPECT_EQ(Carve(h, kMpgType, mpg), (mpg.size() + 511) / 512);
-  EXPECT_TRUE(h.engine.is_open());
-  h.engine.Finish();
-  ExpectNothingKept(h);
-}
-
-// --- MP3 ---------------------------------------------------------------------------------
-
-TEST(EndMarker, Mp3EndsAfterItsId3v1TagAcrossTheSectorEnd) {
-  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-  const auto mp3 = MakeWithTool(
-      "ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 -write_id3v1 1 "
-      "-metadata title=Kestrel -f mp3 out");
-  ASSERT_GT(mp3.size(), 128u);
-  ASSERT_EQ(Find(mp3, "TAG"), mp3.size() - 128);
-  CarveHarness h;
-  Carve(h, kMp3Type, Concat({mp3, Filler(1000)}));
-  ExpectListed(h, kMp3Type, mp3);
-}
-
-std::vector<uint8_t> Id3v1Tag() {
-  auto tag = Concat(
-      {testing::Bytes("TAGKestrel"), std::vector<uint8_t>(30 - 7, 0), testing::Bytes("Artist")});
-  tag.resize(128, 0);
-  return tag;
-}
-
-TEST(EndMarker, Mp3TagFollowedByNonTextIsNotAnEnd) {
-  const auto decoy = Concat({testing::Bytes("TAGtitle"), {0x01, 0x80, 0xFF}, Filler(30)});
-  const auto mp3 = Concat({testing::Bytes("ID3\x03"), std::vector<uint8_t>(6, 0), Filler(200),
-                           decoy, Filler(700), Id3v1Tag()});
-  CarveHarness h;
-  Carve(h, kMp3Type, Concat({mp3, Filler(600)}));
-  ExpectListed(h, kMp3Type, mp3);
-}
-
-TEST(EndMarker, Mp3TagCutByTheEndOfTheSourceKeepsWhatExists) {
-  auto mp3 =
-      Concat({testing::Bytes("ID3\x03"), std::vector<uint8_t>(6, 0), Filler(1024 - 40 - 10)});
-  const auto tag = Id3v1Tag();
-  mp3.insert(mp3.end(), tag.begin(), tag.begin() + 40);
-  ASSERT_EQ(mp3.size(), 1024u);
-  CarveHarness h;
-  Carve(h, kMp3Type, mp3);
-  ExpectListed(h, kMp3Type, mp3);
 }
 
 // --- ASX and compound documents ----------------------------------------------------------

@@ -52,8 +52,21 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-const Bytes kMpegPack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01};
+// An MPEG-1 pack header and the header of a PES packet of `length` bytes after it.
+const Bytes kMpegPack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
 const Bytes kMpegEnd = {0x00, 0x00, 0x01, 0xB9};
+Bytes PesHeader(uint16_t length) {
+  return {0x00, 0x00, 0x01, 0xE0, uint8_t(length >> 8), uint8_t(length)};
+}
+// Six MPEG-1 layer III frames (128 kbit/s, 44.1 kHz, 417 bytes each).
+Bytes Mp3Frames() {
+  Bytes frames;
+  for (int k = 0; k < 6; ++k) {
+    frames.insert(frames.end(), {0xFF, 0xFB, 0x90, 0x44});
+    frames.resize(frames.size() + 413, 0x47);
+  }
+  return frames;
+}
 // A small camera-style JPEG: SOI, an Exif APP1, the tables, an 8x8 frame, one scan of
 // `scan_bytes` bytes of entropy-coded data, EOI.
 Bytes ExifJpeg(size_t scan_bytes) {
@@ -76,8 +89,10 @@ Bytes ExifJpeg(size_t scan_bytes) {
 TEST(Dispatch, JpegHeaderInsideAnOpenMpegDoesNotStartAPicture) {
   TempDir dir;
   Image image(20);
-  image.Fill(2, 3, 0x47).Put(2, kMpegPack).Put(3, ExifJpeg(100));
-  image.Put(4, kMpegEnd, 50);
+  // A pack and a packet whose data holds a JPEG at sector 3; a second pack, a packet and the
+  // end code at sector 4.
+  image.Fill(2, 3, 0x47).Put(2, Concat({kMpegPack, PesHeader(1026)})).Put(3, ExifJpeg(100));
+  image.Put(4, Concat({kMpegPack, PesHeader(12)}), 20).Put(4, kMpegEnd, 50);
   auto scan = ScanImage(image.bytes(), dir);
   ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.MPG"});
   EXPECT_EQ(scan->File("KES00001.MPG"), image.Slice(2 * kSector, 2 * kSector + 54));
@@ -181,11 +196,29 @@ TEST(Dispatch, IconDirectoryGivesTheIconsLength) {
 TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   TempDir dir;
   Image image(30);
-  image.Fill(2, 1, 0x47).Put(2, kMpegPack);  // an MPEG without an end code,
+  image.Fill(2, 1, 0x47).Put(2, Concat({kMpegPack, PesHeader(2000)}));     // an MPEG,
   image.Fill(3, 1, 0x07).Put(3, Text("GIF89a")).Put(3, {0x00, 0x3B}, 40);  // ended by a GIF
   image.Put(10, ExifJpeg(300));                                            // a camera JPEG later
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.GIF", "KES00001.JPG"}));
+}
+
+TEST(Dispatch, AudioFramesStartAnMp3OnlyWhereNoGuardingFileIsOpen) {
+  TempDir dir;
+  Image image(40);
+  // Frames inside an MPEG packet (sector 3) and inside a WAV's data (sector 13).
+  image.Fill(2, 5, 0x47).Put(2, Concat({kMpegPack, PesHeader(2030)})).Put(3, Mp3Frames());
+  image.Put(6, Concat({kMpegPack, PesHeader(400)}));
+  image.Fill(12, 7, 0x33).Put(12, Concat({Text("RIFF"), Le32(3492), Text("WAVEfmt ")}));
+  image.Put(13, Mp3Frames());
+  // The same frames where no file is open start an MP3.
+  image.Put(30, Mp3Frames());
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files,
+            (std::vector<std::string>{"KES00001.MP3", "KES00001.MPG", "KES00001.WAV"}));
+  EXPECT_EQ(scan->File("KES00001.MPG"), image.Slice(2 * kSector, 4 * kSector + 418));
+  EXPECT_EQ(scan->File("KES00001.WAV"), image.Slice(12 * kSector, 3500));
+  EXPECT_EQ(scan->File("KES00001.MP3"), Mp3Frames());
 }
 
 }  // namespace

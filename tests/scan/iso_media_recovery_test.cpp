@@ -5,12 +5,10 @@
 
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "run/output_naming.h"
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
@@ -38,36 +36,11 @@ std::vector<uint8_t> ReadMovie(const char* file) {
                                 file);
 }
 
-// What the scan must give back, in order.
-struct Expected {
-  std::string name;
-  std::vector<uint8_t> bytes;
-};
-
-class ExpectedFiles {
- public:
-  void Add(const std::string& extension, std::vector<uint8_t> bytes) {
-    files_.push_back({CarvedName("KES", ++numbers_[extension], extension), std::move(bytes)});
-  }
-  const std::vector<Expected>& files() const { return files_; }
-
- private:
-  std::map<std::string, uint64_t> numbers_;
-  std::vector<Expected> files_;
-};
+using testing::ExpectedFiles;
 
 void ExpectCarved(const ImageBuilder& image, const ExpectedFiles& expected,
                   uint64_t selected = kAllFileTypesMask) {
-  const auto carved = testing::CarveInMemory(image.bytes(), selected);
-  std::vector<std::string> names;
-  for (const auto& file : carved) names.push_back(file.name);
-  std::vector<std::string> expected_names;
-  for (const Expected& file : expected.files()) expected_names.push_back(file.name);
-  ASSERT_EQ(names, expected_names);
-  for (size_t i = 0; i < carved.size(); ++i) {
-    SCOPED_TRACE(carved[i].name);
-    EXPECT_EQ(carved[i].bytes, expected.files()[i].bytes);
-  }
+  testing::ExpectCarved(image.bytes(), expected, selected);
 }
 
 TEST(IsoMediaRecovery, EveryMovieAmongZerosComesBackWhole) {

@@ -1,9 +1,12 @@
 #include "support/memory_scan.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "carve/carve_engine.h"
 #include "platform/testing/source_doubles.h"
+#include "run/output_naming.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
 #include "scan/chunk_reader.h"
@@ -29,6 +32,24 @@ std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
   }
   engine.Finish();
   return writer.kept();
+}
+
+void ExpectedFiles::Add(const std::string& extension, std::vector<uint8_t> bytes) {
+  files_.push_back({CarvedName("KES", ++numbers_[extension], extension), std::move(bytes)});
+}
+
+void ExpectCarved(const std::vector<uint8_t>& image, const ExpectedFiles& expected,
+                  uint64_t selected) {
+  const auto carved = CarveInMemory(image, selected);
+  std::vector<std::string> names;
+  for (const auto& file : carved) names.push_back(file.name);
+  std::vector<std::string> expected_names;
+  for (const auto& file : expected.files()) expected_names.push_back(file.name);
+  ASSERT_EQ(names, expected_names);
+  for (size_t i = 0; i < carved.size(); ++i) {
+    SCOPED_TRACE(carved[i].name);
+    EXPECT_EQ(carved[i].bytes, expected.files()[i].bytes);
+  }
 }
 
 }  // namespace kestrel::testing

@@ -4,6 +4,8 @@
 // the run folder, without the file system.
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "run/file_types.h"
@@ -13,5 +15,21 @@ namespace kestrel::testing {
 
 std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
                                               uint64_t selected = kAllFileTypesMask);
+
+// The files a scan must give back, in order, under the names the writer gives them.
+class ExpectedFiles {
+ public:
+  void Add(const std::string& extension, std::vector<uint8_t> bytes);
+  const std::vector<MemoryWriter::File>& files() const { return files_; }
+
+ private:
+  std::map<std::string, uint64_t> numbers_;
+  std::vector<MemoryWriter::File> files_;
+};
+
+// Carves `image` in memory and checks that exactly the expected files come back, in order and
+// byte for byte.
+void ExpectCarved(const std::vector<uint8_t>& image, const ExpectedFiles& expected,
+                  uint64_t selected = kAllFileTypesMask);
 
 }  // namespace kestrel::testing

@@ -11,28 +11,15 @@ bool Matches(const uint8_t* p, const char (&text)[N]) {
   return std::memcmp(p, text, N - 1) == 0;
 }
 
-bool IsTagText(uint8_t byte) {
-  return byte == 0 || (byte >= 0x20 && byte < 0x7F);
-}
-
-// An ID3v1 tag: "TAG" and 29 bytes that are printable or 0.
-bool Id3v1TagAt(const uint8_t* p) {
-  return Matches(p, "TAG") && std::all_of(p + 3, p + 32, IsTagText);
-}
-
 // Bytes written from the start of the end sequence at `p`, 0 when none starts there.
 uint32_t FixedEndAt(EndMarkerKind kind, const uint8_t* p) {
   switch (kind) {
-    case EndMarkerKind::kMpg:
-      return Matches(p, "\x00\x00\x01\xB9") ? 4 : 0;
     case EndMarkerKind::kAsx:
       return Matches(p, "</ASX>") || Matches(p, "</asx>") ? 6 : 0;
     case EndMarkerKind::kPng:
       return Matches(p, "IEND\xAE\x42\x60\x82") ? 8 : 0;
     case EndMarkerKind::kOleFragment:
       return Matches(p, "\xF4\x39\xB2\x71") ? 4 : 0;
-    case EndMarkerKind::kMp3:
-      return Id3v1TagAt(p) ? 128 : 0;
     default:
       return 0;
   }

@@ -1,0 +1,44 @@
+#pragma once
+// MP3 and the other MPEG audio streams (MPEG-1, 2 and 2.5, layers I to III): an optional ID3v2
+// tag, then frames followed by the lengths their headers give, carried across sectors; after the
+// last frame an APE tag and a 128-byte ID3v1 tag are taken when they follow. The stream ends
+// where the next bytes are none of these, at a frame of another version, layer or sample rate,
+// at a Xing, Info or VBRI frame after the first frame (an encoder's first frame: another file
+// begins), or at the size cap.
+
+#include <cstdint>
+
+#include "carve/format.h"
+#include "carve/sector_input.h"
+
+namespace kestrel {
+
+// The largest MP3 carved (more than seven hours at 320 kbit/s): a longer walk ends the file there.
+inline constexpr uint64_t kMaxMp3Bytes = uint64_t{1} << 30;
+// Fewer whole frames than this are taken for chance bytes, not a stream.
+inline constexpr uint32_t kMinMp3Frames = 4;
+// Zero bytes passed over between an ID3v2 tag and the first frame (padding left outside the tag).
+inline constexpr uint32_t kMaxMp3LeadZeros = 4096;
+
+enum class Mp3Unit : uint8_t { kNone, kId3v2, kLeadZero, kFrame, kApe, kId3v1 };
+
+struct Mp3State {
+  uint64_t unit_left = 0;  // bytes left of the current tag or frame
+  Mp3Unit unit = Mp3Unit::kNone;
+  uint32_t frames = 0;  // whole frames
+  uint32_t lead_zeros = 0;
+  // Version, layer and sample-rate bits of the first frame; every frame of the stream has them.
+  uint16_t stream = 0;
+  bool ape = false;       // an APE tag followed the frames
+  bool complete = false;  // the walk found the file's end
+};
+
+// A sector that starts with an MPEG audio frame header whose next frame follows right after it.
+bool Mp3FramesStartAt(const SectorInput& in);
+
+Fed FeedMp3(Mp3State& state, const CarveView& view);
+// Kept when the walk found its end (a file cut off by a header or a cancel is not) after at
+// least kMinMp3Frames frames.
+Kept FinishMp3(const Mp3State& state);
+
+}  // namespace kestrel

@@ -1,0 +1,186 @@
+// MPEG audio: MP3s written by ffmpeg (ID3v2, ID3v1, both tags, none, VBR with a Xing frame,
+// MPEG-2 and 2.5 rates, layer II) end exactly after their last frame or tag; a lone frame
+// header, a tag without frames and crafted frame chains keep nothing or end at the cap.
+
+#include "carve/formats/mp3.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/carve_harness.h"
+#include "support/media_files.h"
+#include "support/sector_feeder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CarveHarness;
+using testing::Concat;
+using testing::Filler;
+using Bytes = std::vector<uint8_t>;
+
+// Opens an MP3 at sector 0 of `image` and feeds it while it stays open; returns what was kept.
+Bytes Carve(CarveHarness& h, const Bytes& image) {
+  h.source.bytes() = image;
+  h.Carve(Mp3State{}, "MP3");
+  return h.OnlyFile();
+}
+
+// `count` frames of MPEG-1 layer III at 128 kbit/s: 417 bytes at 44.1 kHz (rate index 0), 384
+// at 48 kHz (rate index 1).
+Bytes Frames(int count, uint8_t rate_index = 0) {
+  Bytes frames;
+  for (int k = 0; k < count; ++k) {
+    Bytes frame = {0xFF, 0xFB, static_cast<uint8_t>(0x90 | rate_index << 2), 0x44};
+    frame.resize(rate_index == 0 ? 417 : 384, 0x55);
+    frames = Concat({frames, frame});
+  }
+  return frames;
+}
+
+// An ID3v2.3 tag of `body` bytes after its header (the size in four 7-bit bytes).
+Bytes Id3v2Tag(size_t body) {
+  Bytes tag = {'I', 'D', '3', 3, 0, 0};
+  for (int shift = 21; shift >= 0; shift -= 7)
+    tag.push_back(static_cast<uint8_t>(body >> shift & 0x7F));
+  tag.resize(10 + body, 0);
+  return tag;
+}
+
+Bytes Le32(uint32_t v) {
+  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+// An APEv2 tag with a header, one text item and a footer.
+Bytes ApeTag() {
+  const Bytes item =
+      Concat({Le32(7), Le32(0), testing::Bytes("Title"), {0}, testing::Bytes("Kestrel")});
+  const uint32_t size = static_cast<uint32_t>(item.size() + 32);
+  auto frame = [&](uint32_t flags) {
+    return Concat(
+        {testing::Bytes("APETAGEX"), Le32(2000), Le32(size), Le32(1), Le32(flags), Bytes(8, 0)});
+  };
+  return Concat({frame(0xA0000000), item, frame(0x80000000)});
+}
+
+const testing::MediaFile* Named(const char* name) {
+  for (const auto& file : testing::FfmpegMp3s()) {
+    if (file.name == name) return &file;
+  }
+  return nullptr;
+}
+
+TEST(Mp3, FfmpegFilesComeBackExactly) {
+  const auto& files = testing::FfmpegMp3s();
+  if (files.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  ASSERT_EQ(files.size(), 8u);
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    ASSERT_GT(file.bytes.size(), 1000u);
+    // Ended by filler, by zeros and by the source's end.
+    for (const Bytes& after : {Filler(3000), Bytes(700, 0), Bytes{}}) {
+      CarveHarness h;
+      EXPECT_EQ(Carve(h, Concat({file.bytes, after})), file.bytes);
+      EXPECT_EQ(h.ui.rows.size(), 1u);
+    }
+  }
+}
+
+TEST(Mp3, ApeAndId3v1TagsAfterTheLastFrameBelongToTheFile) {
+  const auto* untagged = Named("untagged.mp3");
+  const auto* both = Named("both-tags.mp3");
+  if (untagged == nullptr || both == nullptr) GTEST_SKIP() << "ffmpeg is not installed";
+  const Bytes id3v1(both->bytes.end() - 128, both->bytes.end());
+  ASSERT_EQ(Bytes(id3v1.begin(), id3v1.begin() + 3), testing::Bytes("TAG"));
+  for (const Bytes& tags : {ApeTag(), Concat({ApeTag(), id3v1})}) {
+    const Bytes mp3 = Concat({untagged->bytes, tags});
+    CarveHarness h;
+    EXPECT_EQ(Carve(h, Concat({mp3, Filler(1000)})), mp3);
+  }
+}
+
+TEST(Mp3, FramesStartAFileOnlyWhenTheNextFrameFollows) {
+  const auto start = [](const Bytes& bytes) {
+    return Mp3FramesStartAt(testing::SectorFeeder(bytes).At(0));
+  };
+  EXPECT_TRUE(start(Concat({Frames(2), Filler(600)})));
+  EXPECT_FALSE(start(Concat({Frames(1), Filler(600)})));
+  // The second frame has another sample rate: not the same stream.
+  EXPECT_FALSE(start(Concat({Frames(1), Frames(1, 1), Filler(600)})));
+  Bytes free_format = Frames(2);  // bitrate index 0 gives no length
+  free_format[2] &= 0x0F;
+  EXPECT_FALSE(start(free_format));
+  Bytes reserved_rate = Frames(2);
+  reserved_rate[2] |= 0x0C;
+  EXPECT_FALSE(start(reserved_rate));
+}
+
+TEST(Mp3, StreamEndsWhereAnotherStreamBegins) {
+  const Bytes first = Frames(6);
+  Bytes info_frame = Frames(1);
+  std::memcpy(info_frame.data() + 36, "Info", 4);
+  // A frame of another sample rate, and an encoder's first frame with an Info header.
+  for (const Bytes& next : {Frames(4, 1), Concat({info_frame, Frames(5)})}) {
+    CarveHarness h;
+    EXPECT_EQ(Carve(h, Concat({first, next, Filler(600)})), first);
+  }
+}
+
+TEST(Mp3, TagsOrFewFramesAloneKeepNothing) {
+  const Bytes kCases[] = {
+      Concat({Id3v2Tag(300), Filler(2000)}),
+      Concat({Id3v2Tag(300), Bytes(5000, 0), Frames(8)}),  // zeros past the lead allowance
+      Concat({Id3v2Tag(300), Frames(kMinMp3Frames - 1), Filler(600)}),
+      Concat({Frames(kMinMp3Frames - 1), Filler(600)}),
+  };
+  for (const Bytes& image : kCases) {
+    CarveHarness h;
+    EXPECT_TRUE(Carve(h, image).empty());
+    EXPECT_TRUE(h.ui.rows.empty());
+  }
+}
+
+TEST(Mp3, ZerosBetweenTheTagAndTheFirstFrameArePassedOver) {
+  const Bytes mp3 = Concat({Id3v2Tag(300), Bytes(1000, 0), Frames(kMinMp3Frames)});
+  CarveHarness h;
+  EXPECT_EQ(Carve(h, Concat({mp3, Filler(600)})), mp3);
+}
+
+TEST(Mp3, TagReachingPastTheSourceKeepsNothing) {
+  const Bytes tag = Id3v2Tag(100000);
+  CarveHarness h;
+  EXPECT_TRUE(Carve(h, Concat({Bytes(tag.begin(), tag.begin() + 10), Frames(8)})).empty());
+}
+
+TEST(Mp3, StreamCutOffInsideAFrameIsNotKept) {
+  const Bytes image = Frames(10);
+  CarveHarness h;
+  h.source.bytes() = image;
+  // A new header (or a cancel) at the fourth sector finishes the file inside its fifth frame.
+  h.Carve(Mp3State{}, "MP3", 0, 4);
+  EXPECT_TRUE(h.Files().empty());
+  EXPECT_TRUE(h.ui.rows.empty());
+}
+
+TEST(Mp3, CraftedFrameChainEndsAtTheSizeCap) {
+  const Bytes image = Frames(40);
+  const testing::SectorFeeder feeder(image);
+  MemorySource source(image);
+  const uint64_t start = kMaxMp3Bytes - 2000;
+  uint64_t written = start;
+  Mp3State state;
+  Fed fed;
+  for (uint64_t sector = 0; sector < feeder.sector_count(); ++sector) {
+    fed = FeedMp3(state, {feeder.At(sector), source, written, kAllFileTypesMask});
+    written += fed.write;
+    if (fed.step != Step::kMore) break;
+  }
+  EXPECT_EQ(fed.step, Step::kComplete);
+  // Four whole frames fit below the cap; the fifth would pass it.
+  EXPECT_EQ(written, start + 4 * 417);
+  EXPECT_TRUE(FinishMp3(state).keep);
+}
+
+}  // namespace
+}  // namespace kestrel
