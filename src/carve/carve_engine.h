@@ -38,6 +38,9 @@ enum GuardMark : uint32_t {
   kGuardOle = 1u << 18,
   kGuardMp3 = 1u << 19,
   kGuardPicture = 1u << 20,  // a picture or document measured from its own structure
+  // A file whose validated header states its length: no header inside that length starts a
+  // file (a WAV's samples or a bitmap's pixels may begin with FF D8 at a sector start).
+  kGuardSealed = 1u << 21,
 };
 
 class CarveEngine {

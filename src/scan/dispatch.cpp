@@ -8,6 +8,7 @@
 #include "carve/formats/mp3.h"
 #include "carve/formats/mpeg_ps.h"
 #include "carve/structured_bytes.h"
+#include "platform/sector_size.h"
 #include "scan/sector_header.h"
 
 namespace kestrel {
@@ -34,6 +35,7 @@ struct RowInput {
 struct Start {
   FormatState state;
   const char* extension = nullptr;  // null: the row's extension
+  uint32_t guards = kGuardNone;     // guard marks beside the row's
 };
 
 using Signature = Match (*)(const RowInput&, Start*);
@@ -56,6 +58,18 @@ Match Yes(Start* start, FormatState state, const char* extension = nullptr) {
 
 Match Counted(Start* start, uint64_t length, bool keep_unfinished = false) {
   return Yes(start, CountedState{length, keep_unfinished});
+}
+
+// Stated lengths that streaming writers leave when they cannot seek back (0, all ones) and
+// beyond what the format can hold say nothing about where the file ends.
+constexpr uint64_t kMaxSealedLength = 0xFFFFFF00u;
+
+// A length-driven file whose header is valid beyond its signature: its stated length is
+// trusted, and nothing inside it starts a file.
+Match Sealed(Start* start, uint64_t length) {
+  const Match match = Counted(start, length);
+  if (length > kSectorBytes && length < kMaxSealedLength) start->guards = kGuardSealed;
+  return match;
 }
 
 Match EndMarker(Start* start, EndMarkerKind kind) {
@@ -148,18 +162,48 @@ bool MinoltaLength(const RowInput& r, uint64_t* length) {
   return true;
 }
 
+// A "fmt " chunk right after "WAVE" that describes real audio.
+bool WaveFormatValid(const SectorHeader& h) {
+  if (!h.StartsWith(12, "fmt ") || h.Le32(16) < 16 || h.Le32(16) > 256) return false;
+  const uint32_t channels = h.Le16(22), rate = h.Le32(24), block = h.Le16(32), bits = h.Le16(34);
+  return h.Le16(20) != 0 && channels >= 1 && channels <= 64 && rate >= 1000 && rate <= 1536000 &&
+         block != 0 && bits <= 64;
+}
+
+// A bitmap information header of a known size, one plane, a real depth, the pixels after the
+// headers and inside the file, and (uncompressed) pixel rows that fit the stated size.
+bool BitmapHeaderValid(const SectorHeader& h) {
+  const uint32_t file = h.Le32(2), pixels = h.Le32(10), info = h.Le32(14);
+  const bool core = info == 12;
+  if (!core && info != 40 && info != 52 && info != 56 && info != 108 && info != 124) return false;
+  const uint32_t planes = core ? h.Le16(22) : h.Le16(26), depth = core ? h.Le16(24) : h.Le16(28);
+  if (planes != 1 ||
+      (depth != 1 && depth != 4 && depth != 8 && depth != 16 && depth != 24 && depth != 32)) {
+    return false;
+  }
+  if (pixels < 14 + info || pixels >= file) return false;
+  if (core || h.Le32(30) != 0) return true;
+  const uint64_t width = h.Le32(18);
+  const auto height = static_cast<int32_t>(h.Le32(22));
+  const uint64_t rows = height < 0 ? uint64_t{0} - static_cast<int64_t>(height) : uint64_t(height);
+  const uint64_t row_bytes = (width * depth + 31) / 32 * 4;
+  return width != 0 && rows != 0 && pixels + row_bytes * rows <= file;
+}
+
 // ---- The signature tests, in the order of the table. ----
 
 Match Aiff(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "FORM")) return Match::kNo;
-  return Counted(s, uint64_t{r.h.Be32(4)} + 8);
+  const uint64_t length = uint64_t{r.h.Be32(4)} + 8;
+  const bool audio = r.h.StartsWith(8, "AIFF") || r.h.StartsWith(8, "AIFC");
+  return audio ? Sealed(s, length) : Counted(s, length);
 }
 
 Match Bmp(const RowInput& r, Start* s) {
   const SectorHeader& h = r.h;
   if (!h.StartsWith(0, "BM") || h.Le32(2) == 0 || h.Le16(6) != 0 || h.Le16(8) != 0)
     return Match::kNo;
-  return Counted(s, h.Le32(2));
+  return BitmapHeaderValid(h) ? Sealed(s, h.Le32(2)) : Counted(s, h.Le32(2));
 }
 
 Match Avi(const RowInput& r, Start* s) {
@@ -167,13 +211,15 @@ Match Avi(const RowInput& r, Start* s) {
   if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "AVI LIST")) {
     return Match::kNo;
   }
-  return Counted(s, uint64_t{h.Le32(4)} + 8);
+  const uint64_t length = uint64_t{h.Le32(4)} + 8;
+  return h.StartsWith(20, "hdrlavih") ? Sealed(s, length) : Counted(s, length);
 }
 
 Match Wav(const RowInput& r, Start* s) {
   const SectorHeader& h = r.h;
   if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "WAVE")) return Match::kNo;
-  return Counted(s, uint64_t{h.Le32(4)} + 8);
+  const uint64_t length = uint64_t{h.Le32(4)} + 8;
+  return WaveFormatValid(h) ? Sealed(s, length) : Counted(s, length);
 }
 
 Match Cursor(const RowInput& r, Start* s) {
@@ -440,7 +486,8 @@ DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
   const SectorHeader header(in);
   const CarveView view = engine.View(in);
   const RowInput input{header, in, view};
-  for (size_t i = 0; i < kRows.size(); ++i) {
+  const bool sealed = (engine.open_guards() & kGuardSealed) != 0;
+  for (size_t i = 0; i < kRows.size() && !sealed; ++i) {
     const Row& row = kRows[i];
     Start start;
     const Match match = row.test(input, &start);
@@ -455,7 +502,7 @@ DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
     if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
     if ((engine.selected() & row.selection) == 0) continue;
     const char* extension = start.extension != nullptr ? start.extension : row.extension;
-    if (!engine.Open(extension, row.guards, std::move(start.state), in)) continue;
+    if (!engine.Open(extension, row.guards | start.guards, std::move(start.state), in)) continue;
     return row.stop_check ? StopCheck(engine) : DispatchVerdict::kContinue;
   }
   if (!engine.is_open()) return DispatchVerdict::kContinue;
