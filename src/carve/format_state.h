@@ -15,6 +15,7 @@
 #include "carve/formats/mov.h"
 #include "carve/formats/pdf.h"
 #include "carve/formats/pictures.h"
+#include "carve/formats/rtf.h"
 #include "carve/formats/tiff.h"
 #include "carve/formats/x3f.h"
 #include "carve/formats/zip.h"
@@ -22,7 +23,7 @@
 namespace kestrel {
 
 using FormatState =
-    std::variant<CountedState, EndMarkerState, JpegState, EndSearchState, MidiState, CrwState,
+    std::variant<CountedState, EndMarkerState, JpegState, GifState, RtfState, MidiState, CrwState,
                  X3fState, ZipState, MovState, CompoundState, TiffState, PdfState>;
 
 Fed FeedFormat(FormatState& state, const CarveView& view);
