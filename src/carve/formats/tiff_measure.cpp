@@ -141,7 +141,9 @@ bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
 
 bool TiffMeasure::AddBlocks(const Entry* offsets, const Entry& counts) {
   const uint64_t n = counts.count;
-  if (n > kMaxStrips) return Reject();
+  // The budget holds for the whole file, so that many IFDs cannot each read a large array.
+  if (n > kMaxStrips - blocks_) return Reject();
+  blocks_ += n;
   if (offsets == nullptr) return true;  // lengths without places reach no byte
   const size_t count_width = IsShortType(counts.type) ? 2 : 4;
   const size_t offset_width = IsShortType(offsets->type) ? 2 : 4;

@@ -6,8 +6,8 @@
 // camera maker on the way.
 //
 // Every walk is bounded: an IFD is measured at most once per file (chains that loop back end),
-// the number of IFDs, sub-IFDs and strips per file is capped, and nothing is read outside the
-// source (a structure that points past it is not followed, or rejects the file).
+// the number of IFDs, sub-IFDs and strips or tiles per file is capped, and nothing is read outside
+// the source (a structure that points past it is not followed, or rejects the file).
 
 #include <cstdint>
 #include <set>
@@ -74,6 +74,7 @@ class TiffMeasure {
   uint64_t file_room_;  // bytes of the source from the file's start on
   std::set<uint64_t> visited_;
   uint64_t end_ = 0;
+  uint64_t blocks_ = 0;    // strips and tiles counted so far
   bool sub_ifds_ = false;  // the file lists sub-IFDs
   bool rejected_ = false;
 };
