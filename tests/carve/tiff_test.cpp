@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,10 @@ struct ToolTiff {
   const char* what;
   const char* command;  // writes "out"
 };
+
+void PrintTo(const ToolTiff& tiff, std::ostream* out) {
+  *out << tiff.what;
+}
 
 class ToolMadeTiff : public ::testing::TestWithParam<ToolTiff> {};
 
