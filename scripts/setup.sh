@@ -9,6 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs
   graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3 exiv2 libjpeg-turbo-progs
+  libtiff-tools libreoffice-writer-nogui
   python3-docx python3-xlsxwriter python3-xlwt
   qt6-base-dev qt6-image-formats-plugins fonts-dejavu-core libgl-dev
   libfuse3-dev

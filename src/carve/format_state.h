@@ -17,15 +17,16 @@
 #include "carve/formats/mpeg_ps.h"
 #include "carve/formats/pdf.h"
 #include "carve/formats/pictures.h"
+#include "carve/formats/rtf.h"
 #include "carve/formats/tiff.h"
 #include "carve/formats/x3f.h"
 #include "carve/formats/zip.h"
 
 namespace kestrel {
 
-using FormatState = std::variant<CountedState, EndMarkerState, JpegState, EndSearchState, MidiState,
-                                 CrwState, X3fState, ZipState, MovState, CompoundState, TiffState,
-                                 PdfState, MpegState, Mp3State>;
+using FormatState = std::variant<CountedState, EndMarkerState, JpegState, GifState, RtfState,
+                                 MidiState, CrwState, X3fState, ZipState, MovState, CompoundState,
+                                 TiffState, PdfState, MpegState, Mp3State>;
 
 Fed FeedFormat(FormatState& state, const CarveView& view);
 Kept FinishFormat(const FormatState& state, uint64_t selected);

@@ -280,7 +280,7 @@ Match Mov(const RowInput& r, Start* s) {
 }
 
 Match Gif(const RowInput& r, Start* s) {
-  return r.h.StartsWith(0, "GIF8") ? Yes(s, StartGifSearch()) : Match::kNo;
+  return r.h.StartsWith(0, "GIF8") ? Yes(s, StartGif()) : Match::kNo;
 }
 
 Match Jfif(const RowInput& r, Start* s) {
@@ -337,7 +337,7 @@ Match OleFragment(const RowInput& r, Start* s) {
 }
 
 Match Rtf(const RowInput& r, Start* s) {
-  return r.h.StartsWith(0, "{\\rtf1") ? EndMarker(s, EndMarkerKind::kRtf) : Match::kNo;
+  return r.h.StartsWith(0, "{\\rtf1") ? Yes(s, StartRtf()) : Match::kNo;
 }
 
 Match Raf(const RowInput& r, Start* s) {

@@ -23,7 +23,6 @@ struct Type {
 constexpr Type kAsxType{EndMarkerKind::kAsx, "ASX"};
 constexpr Type kPngType{EndMarkerKind::kPng, "PNG"};
 constexpr Type kDocType{EndMarkerKind::kOleFragment, "DOC"};
-constexpr Type kRtfType{EndMarkerKind::kRtf, "RTF"};
 
 // Opens a file of `type` and feeds `image` from sector 0 while the file stays open.
 uint64_t Carve(CarveHarness& h, const Type& type, const std::vector<uint8_t>& image) {
@@ -42,12 +41,6 @@ void ExpectNothingKept(CarveHarness& h) {
   EXPECT_TRUE(h.Files().empty());
   EXPECT_TRUE(h.ui.rows.empty());
   EXPECT_EQ(h.run.recovered_count, 0u);
-}
-
-std::vector<uint8_t> Sample(const std::string& name) {
-  const std::string samples = testing::SamplesDir();
-  return samples.empty() ? std::vector<uint8_t>{}
-                         : testing::ReadFileBytes(samples + "/exiftool-t-images/" + name);
 }
 
 size_t Find(const std::vector<uint8_t>& bytes, std::string_view text, size_t from = 0) {
@@ -124,68 +117,6 @@ TEST(EndMarker, CompoundDocumentWithoutFullSignatureEndsAfterItsMark) {
   CarveHarness h;
   Carve(h, kDocType, Concat({doc, Filler(600)}));
   ExpectListed(h, kDocType, doc);
-}
-
-// --- RTF ---------------------------------------------------------------------------------
-
-std::string RtfBody(size_t paragraphs) {
-  std::string text = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n";
-  for (size_t k = 0; k < paragraphs; ++k)
-    text += "{\\pard Kestrel recovers this paragraph.\\par }\n";
-  return text;
-}
-
-TEST(EndMarker, RtfEndingInParFollowedByZerosIsListed) {
-  const auto rtf = testing::Bytes(RtfBody(20) + "{\\pard The end.\\par }}");
-  ASSERT_GT(rtf.size() % 512, 0u);
-  CarveHarness h;
-  // The rest of the file's last sector is zero, as in a cluster's slack.
-  Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(512 - rtf.size() % 512, 0), Filler(512)}));
-  ExpectListed(h, kRtfType, rtf);
-}
-
-TEST(EndMarker, RtfPatternStraddlingTwoSectorsEndsTheFile) {
-  std::string text = RtfBody(3) + "{\\pard ";
-  text += std::string(1024 + 508 - text.size(), 'x');
-  const auto rtf = testing::Bytes(text + "\\par }}");
-  CarveHarness h;
-  EXPECT_EQ(Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(600, 0)})), 3u);
-  ExpectListed(h, kRtfType, rtf);
-}
-
-TEST(EndMarker, RtfPatternAtTheEndOfTheSourceEndsTheFile) {
-  std::string text = RtfBody(2) + "{\\pard ";
-  text += std::string(1024 - 7 - text.size(), 'y');
-  const auto rtf = testing::Bytes(text + "\\par }}");
-  ASSERT_EQ(rtf.size(), 1024u);
-  CarveHarness h;
-  Carve(h, kRtfType, rtf);
-  ExpectListed(h, kRtfType, rtf);
-}
-
-TEST(EndMarker, RtfPatternFollowedByTextIsNotTheEndButMarksTheFileComplete) {
-  const auto rtf = testing::Bytes(RtfBody(15) + "\\par }}\r\n");
-  const auto image = Concat({rtf, std::vector<uint8_t>(600, 0), Filler(400)});
-  CarveHarness h;
-  EXPECT_EQ(Carve(h, kRtfType, image), (image.size() + 511) / 512);
-  EXPECT_TRUE(h.engine.is_open());
-
-  h.engine.Finish();
-
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  const auto kept = h.OnlyFile();
-  EXPECT_EQ(kept.size(), (image.size() + 511) / 512 * 512);
-  EXPECT_TRUE(std::equal(rtf.begin(), rtf.end(), kept.begin()));
-}
-
-TEST(EndMarker, RtfWithoutClosingPatternIsNotKept) {
-  const auto rtf = Sample("RTF.rtf");
-  if (rtf.empty()) GTEST_SKIP() << "sample RTF.rtf is missing";
-  ASSERT_EQ(Find(rtf, "\\par }"), std::string::npos);
-  CarveHarness h;
-  Carve(h, kRtfType, Concat({rtf, std::vector<uint8_t>(100, 0)}));
-  h.engine.Finish();
-  ExpectNothingKept(h);
 }
 
 }  // namespace

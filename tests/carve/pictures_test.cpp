@@ -1,5 +1,6 @@
-// Picture carving: JPEG files walked by their structure to the EOI that ends the frame, with the
-// sector boundary at every place of it; broken structures refused; GIF up to its end marker.
+// Picture carving: JPEG files walked by their structure to the EOI that ends the frame, GIF files
+// block by block to their trailer, with the sector boundary at every place of them; broken
+// structures refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,10 +18,6 @@ using testing::ReadFileBytes;
 using testing::SectorFeeder;
 
 using Bytes = std::vector<uint8_t>;
-
-void Append(Bytes& out, std::initializer_list<uint8_t> bytes) {
-  out.insert(out.end(), bytes);
-}
 
 // A picture written by GraphicsMagick with `options`; empty when gm is missing or fails.
 Bytes GmJpeg(const std::string& options) {
@@ -173,17 +170,154 @@ TEST(PictureCarving, AJpegThatReachesTheSafetyBoundIsRefused) {
   EXPECT_EQ(FeedJpeg(state, below).step, Step::kMore);
 }
 
-TEST(PictureCarving, GifEndsAtBlockTerminatorAndTrailer) {
-  Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
-  gif.resize(800, 0x07);
-  Append(gif, {0x00, 0x3B});
+// --- GIF ---------------------------------------------------------------------------------
+
+// A GIF written by GraphicsMagick with `options` (frames and their settings); empty when gm is
+// missing or fails.
+Bytes GmGif(const std::string& options) {
+  testing::TempDir dir;
+  if (!testing::HaveTool("gm") ||
+      testing::RunCommand("gm convert " + options + " '" + (dir / "out.gif") + "'") != 0) {
+    return {};
+  }
+  return ReadFileBytes(dir / "out.gif");
+}
+
+// Offset of the first block after the header, the screen descriptor and the global colour table.
+size_t FirstGifBlock(const Bytes& gif) {
+  return 13 + ((gif[10] & 0x80) != 0 ? 3u << ((gif[10] & 7) + 1) : 0);
+}
+
+// `gif` with `bytes` inserted before its first block.
+Bytes InsertedBeforeFirstBlock(const Bytes& gif, const Bytes& bytes) {
+  Bytes out = gif;
+  out.insert(out.begin() + static_cast<ptrdiff_t>(FirstGifBlock(gif)), bytes.begin(), bytes.end());
+  return out;
+}
+
+// A comment extension of `bytes` bytes in all (3, or 5 and more): 21 FE, sub-blocks of 'c', 00.
+Bytes GifComment(size_t bytes) {
+  Bytes out = {0x21, 0xFE};
+  for (size_t left = bytes - 3; left > 0;) {
+    size_t take = std::min<size_t>(256, left);
+    if (left - take == 1) --take;
+    out.push_back(static_cast<uint8_t>(take - 1));
+    out.insert(out.end(), take - 1, 'c');
+    left -= take;
+  }
+  out.push_back(0);
+  return out;
+}
+
+// Feeds `image` from sector 0 as the dispatch would after a GIF header, without finishing.
+void CarveGif(CarveHarness& h) {
+  h.Carve(StartGif(), "GIF", 0, ~uint64_t{0}, false);
+}
+
+TEST(PictureCarving, GifEndsRightAfterItsTrailerWhereverTheSectorBoundaryFalls) {
+  // Three frames with a looping application extension and graphic controls: a comment of
+  // 3..515 bytes (none is 4 bytes long) moves every block, sub-block size byte and the trailer
+  // across the boundary.
+  const Bytes base = GmGif(
+      "-delay 20 -size 120x80 plasma: -size 120x80 xc:blue -size 120x80 gradient:red-yellow "
+      "-loop 0");
+  if (base.empty()) GTEST_SKIP() << "gm is not installed";
+  for (size_t shift = 3; shift < 516; ++shift) {
+    if (shift == 4) continue;
+    const Bytes gif = InsertedBeforeFirstBlock(base, GifComment(shift));
+    // What follows holds 00 3B pairs and bytes that would make sub-blocks: none is taken.
+    Bytes image = gif;
+    for (size_t i = 0; i < 1500; ++i) image.push_back(i % 2 == 0 ? 0x00 : 0x3B);
+    CarveHarness h(image);
+    CarveGif(h);
+    ASSERT_FALSE(h.engine.is_open()) << "ended by its own walk, comment of " << shift;
+    ASSERT_EQ(h.ui.rows.size(), 1u) << shift;
+    ASSERT_EQ(ReadFileBytes(h.ui.rows[0].full_path), gif) << "comment of " << shift << " bytes";
+  }
+}
+
+TEST(PictureCarving, SingleFrameGifComesBackExactBeforeRandomBytes) {
+  const Bytes gif = GmGif("-size 70x46 plasma:");
+  if (gif.empty()) GTEST_SKIP() << "gm is not installed";
   Bytes image = gif;
-  image.resize(2048, 0x09);
+  for (int i = 0; i < 3000; ++i) image.push_back(static_cast<uint8_t>(i * 131 + 7));
   CarveHarness h(image);
-  h.Carve(StartGifSearch(), "GIF");
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  EXPECT_EQ(h.ui.rows[0].name, "KES00001.GIF");
-  EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), gif);
+  h.Carve(StartGif(), "GIF");
+  EXPECT_EQ(h.OnlyFile(), gif);
+}
+
+TEST(PictureCarving, InvalidGifStructuresAreRefused) {
+  const Bytes gif = GmGif("-size 64x64 plasma:");
+  if (gif.empty()) GTEST_SKIP() << "gm is not installed";
+  const size_t first = FirstGifBlock(gif);
+  auto with = [&](size_t at, uint8_t value) {
+    Bytes out = gif;
+    out[at] = value;
+    return out;
+  };
+  Bytes random_after_header = {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x00, 0x30, 0x00, 0x00, 0, 0};
+  for (int i = 0; i < 3000; ++i) random_after_header.push_back(static_cast<uint8_t>(i * 97 + 13));
+  const struct {
+    const char* what;
+    Bytes bytes;
+  } cases[] = {
+      {"version 88a", with(4, '8')},
+      {"width 0",
+       [&] {
+         Bytes out = with(6, 0);
+         out[7] = 0;
+         return out;
+       }()},
+      {"an unknown introducer", InsertedBeforeFirstBlock(gif, {0x42})},
+      {"an unknown extension label", InsertedBeforeFirstBlock(gif, {0x21, 0x55, 0x01, 0x00, 0x00})},
+      {"a graphic control of 5 bytes",
+       InsertedBeforeFirstBlock(gif, {0x21, 0xF9, 0x05, 0, 0, 0, 0, 0, 0x00})},
+      {"the trailer before any image", InsertedBeforeFirstBlock(gif, {0x3B})},
+      {"LZW code size 0", InsertedBeforeFirstBlock(gif, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0})},
+      {"LZW code size 12", InsertedBeforeFirstBlock(gif, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 12})},
+      {"an image of width 0", InsertedBeforeFirstBlock(gif, {0x2C, 0, 0, 0, 0, 0, 0, 1, 0, 0, 2})},
+      {"random bytes after a header", random_after_header},
+  };
+  ASSERT_EQ(gif[first], 0x21) << "gm writes a graphic control first";
+  for (const auto& c : cases) {
+    Bytes image = c.bytes;
+    image.resize(image.size() + 2048, 0x00);
+    CarveHarness h(image);
+    CarveGif(h);
+    EXPECT_FALSE(h.engine.is_open()) << c.what;
+    EXPECT_TRUE(h.ui.rows.empty()) << c.what;
+    EXPECT_TRUE(h.Files().empty()) << c.what << ": the partial file is deleted";
+  }
+}
+
+TEST(PictureCarving, GifWithoutTrailerIsNotKept) {
+  Bytes gif = GmGif("-size 64x64 plasma:");
+  if (gif.empty()) GTEST_SKIP() << "gm is not installed";
+  gif.pop_back();  // the source ends right before the trailer
+  CarveHarness h(gif);
+  CarveGif(h);
+  h.engine.Finish();
+  EXPECT_TRUE(h.ui.rows.empty());
+  EXPECT_TRUE(h.Files().empty());
+}
+
+// Bad input: a chain of full sub-blocks that never ends is taken up to the safety bound and
+// refused there.
+TEST(PictureCarving, AGifSubBlockChainThatNeverEndsIsRefusedAtTheBound) {
+  Bytes sector(512, 0xFF);  // size bytes of 255: one endless chain
+  MemorySource source(sector);
+  std::vector<uint8_t> window(kLookBehind + 512 + kLookAhead, 0xFF);
+  SectorInput in;
+  in.data = window.data() + kLookBehind;
+  GifState state;
+  state.part = GifState::Part::kSubBlocks;
+  state.image = true;
+  state.next = kGifSizeCap - 512;
+  const CarveView below{in, source, kGifSizeCap - 512, ~uint64_t{0}};
+  EXPECT_EQ(FeedGif(state, below).step, Step::kMore);
+  EXPECT_EQ(state.part, GifState::Part::kSubBlocks);
+  const CarveView at_bound{in, source, kGifSizeCap, ~uint64_t{0}};
+  EXPECT_EQ(FeedGif(state, at_bound).step, Step::kRefuse);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/scan_harness.h"
+#include "support/structured_fixtures.h"
 
 namespace kestrel {
 namespace {
@@ -101,7 +102,7 @@ TEST(Dispatch, JpegHeaderInsideAnOpenMpegDoesNotStartAPicture) {
 TEST(Dispatch, JpegHeaderInsideAnOpenGifStartsAPicture) {
   TempDir dir;
   Image image(20);
-  image.Fill(2, 1, 0x07).Put(2, Text("GIF89a"));  // a GIF that never ends
+  image.Put(2, testing::PaddedGif(3000));  // a GIF still inside its comment at sector 3
   const Bytes jpeg = ExifJpeg(200);
   image.Put(3, jpeg);
   auto scan = ScanImage(image.bytes(), dir);
@@ -112,7 +113,7 @@ TEST(Dispatch, JpegHeaderInsideAnOpenGifStartsAPicture) {
 TEST(Dispatch, HeadersCountOnlyAtSectorStarts) {
   TempDir dir;
   Image image(20);
-  image.Put(3, Concat({Text("GIF89a"), Bytes(10, 1), {0x00, 0x3B}}), 100);
+  image.Put(3, testing::PaddedGif(60), 100);
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_TRUE(scan->files.empty());
   EXPECT_EQ(scan->ui.MessageIds().back(), 1193);
@@ -147,13 +148,13 @@ TEST(Dispatch, LengthDrivenFilesGetTheirStatedLength) {
 TEST(Dispatch, AnUnselectedHeaderStillEndsTheOpenFile) {
   TempDir dir;
   Image image(20);
-  image.Fill(2, 1, 0x07).Put(2, Text("GIF89a")).Put(2, {0x00, 0x3B}, 300);
-  // A BMP header (BMP not selected) ends the GIF before the GIF's own later sectors.
+  // A WMV of 5000 bytes (kept with what it has when it is ended early).
+  image.Fill(2, 12, 0x07).Put(2, Bytes{0x30, 0x26, 0xB2, 0x75}).Put(2, Le32(5000), 70);
+  // A BMP header (BMP not selected) ends the WMV before the WMV's own later sectors.
   image.Put(3, Concat({Text("BM"), Le32(5000), Le32(0)}));
-  image.Fill(4, 1, 0x00).Put(4, {0x00, 0x3B}, 10);
-  auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(TypeBit(kGif)));
-  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.GIF"});
-  EXPECT_EQ(scan->File("KES00001.GIF"), image.Slice(2 * kSector, 302));
+  auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(TypeBit(kWmv)));
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.WMV"});
+  EXPECT_EQ(scan->File("KES00001.WMV"), image.Slice(2 * kSector, kSector));
 }
 
 TEST(Dispatch, AbsurdLengthsAtTheEndOfTheSourceListNothing) {
@@ -196,9 +197,9 @@ TEST(Dispatch, IconDirectoryGivesTheIconsLength) {
 TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   TempDir dir;
   Image image(30);
-  image.Fill(2, 1, 0x47).Put(2, Concat({kMpegPack, PesHeader(2000)}));     // an MPEG,
-  image.Fill(3, 1, 0x07).Put(3, Text("GIF89a")).Put(3, {0x00, 0x3B}, 40);  // ended by a GIF
-  image.Put(10, ExifJpeg(300));                                            // a camera JPEG later
+  image.Fill(2, 1, 0x47).Put(2, Concat({kMpegPack, PesHeader(2000)}));  // an MPEG,
+  image.Put(3, testing::PaddedGif(200));                                 // ended by a GIF
+  image.Put(10, ExifJpeg(300));                                          // a camera JPEG later
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.GIF", "KES00001.JPG"}));
 }

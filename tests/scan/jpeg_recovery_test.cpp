@@ -160,6 +160,80 @@ TEST(JpegRecovery, APictureCutInItsScanDataGivesWayToTheNextPicture) {
   EXPECT_EQ(CarvedJpegs(image), (std::vector<Bytes>{p.exif, p.restarts}));
 }
 
+// A multi-picture file as cameras write it: `first` with an APP2 "MPF" index (little-endian)
+// right after its SOI naming `first` and `others`, and `others` after the first image's EOI;
+// `pad` bytes of a comment segment before the index move the further images.
+Bytes MultiPicture(const Bytes& first, const std::vector<Bytes>& others, size_t pad) {
+  const size_t n = 1 + others.size();
+  Bytes index = {'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0};  // header, IFD of 2 entries
+  auto put16 = [&](uint32_t v) {
+    index.push_back(static_cast<uint8_t>(v));
+    index.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto put32 = [&](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  const uint32_t entries_at = 8 + 2 + 2 * 12 + 4;
+  put16(0xB000), put16(7), put32(4), index.insert(index.end(), {'0', '1', '0', '0'});
+  put16(0xB002), put16(7), put32(static_cast<uint32_t>(16 * n)), put32(entries_at);
+  put32(0);  // no next IFD
+  const size_t segment = 2 + 2 + 4 + index.size() + 16 * n;
+  const size_t comment = pad == 0 ? 0 : pad + 4;
+  const size_t first_size = first.size() + segment + comment;
+  const size_t mpf_base = 2 + comment + 8;  // SOI, comment, APP2 marker, length, "MPF\0"
+  put32(0x20030000), put32(static_cast<uint32_t>(first_size)), put32(0), put32(0);
+  size_t at = first_size;
+  for (const Bytes& other : others) {
+    put32(0x00020002), put32(static_cast<uint32_t>(other.size()));
+    put32(static_cast<uint32_t>(at - mpf_base)), put32(0);
+    at += other.size();
+  }
+  Bytes out = {0xFF, 0xD8};
+  if (pad != 0) {
+    out.insert(out.end(),
+               {0xFF, 0xFE, static_cast<uint8_t>((pad + 2) >> 8), static_cast<uint8_t>(pad + 2)});
+    out.resize(out.size() + pad, 'c');
+  }
+  out.insert(out.end(), {0xFF, 0xE2, static_cast<uint8_t>((segment - 2) >> 8),
+                         static_cast<uint8_t>(segment - 2), 'M', 'P', 'F', 0});
+  out.insert(out.end(), index.begin(), index.end());
+  out.insert(out.end(), first.begin() + 2, first.end());
+  for (const Bytes& other : others) out.insert(out.end(), other.begin(), other.end());
+  return out;
+}
+
+TEST(JpegRecovery, AMultiPictureFileContinuesToTheEndOfItsLastImage) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const ToolPictures p = MakeToolPictures();
+  const Bytes preview = MakeJpeg("gm convert -size 160x120 plasma: out.jpg");
+  const Bytes plain = MultiPicture(p.baseline, {p.progressive, preview}, 0);
+  // The second image starting on a sector boundary starts no file of its own.
+  const size_t second = p.baseline.size() +
+                        (plain.size() - p.baseline.size() - p.progressive.size() - preview.size());
+  const Bytes aligned = MultiPicture(p.baseline, {p.progressive, preview},
+                                     (2 * kSector - (second + 4) % kSector) % kSector + kSector);
+  ASSERT_EQ((aligned.size() - p.progressive.size() - preview.size()) % kSector, 0u);
+  for (const Bytes* jpeg : {&plain, &aligned}) {
+    ImageBuilder image;
+    image.AddRandom(2, 3, Filler::kRandom);
+    image.AddFile(*jpeg, {}, Filler::kRandom);
+    image.AddFile(p.restarts, {}, Filler::kRandom);  // the next picture right behind it
+    EXPECT_EQ(CarvedJpegs(image), (std::vector<Bytes>{*jpeg, p.restarts}));
+  }
+}
+
+TEST(JpegRecovery, AMultiPictureIndexNamingMissingImagesEndsAtTheEoi) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
+  const ToolPictures p = MakeToolPictures();
+  Bytes jpeg = MultiPicture(p.baseline, {p.progressive}, 0);
+  jpeg.resize(jpeg.size() - p.progressive.size());  // the second image is not there
+  ImageBuilder image;
+  image.AddFile(jpeg, {}, Filler::kRandom);
+  image.AddRandom(100, 4, Filler::kRandom);
+  EXPECT_EQ(CarvedJpegs(image), std::vector<Bytes>{jpeg});
+}
+
 // Random bytes in which a JPEG header starts many sectors: FF D8 FF and an APP0, DQT or APP1
 // marker, the rest random.
 Bytes RandomWithJpegStarts(uint64_t bytes, uint64_t seed) {

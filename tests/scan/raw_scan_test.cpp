@@ -9,6 +9,7 @@
 #include "platform/testing/source_doubles.h"
 #include "run/messages.h"
 #include "support/scan_harness.h"
+#include "support/structured_fixtures.h"
 
 namespace kestrel {
 namespace {
@@ -22,12 +23,7 @@ constexpr size_t kSector = 512;
 
 // A GIF of `sectors` sectors, trailer at the end, laid at `sector` into `image`.
 Bytes LayGif(Bytes& image, size_t sector, size_t sectors = 2) {
-  // Sized once: the header, filler and trailer are written in place.
-  Bytes gif(sectors * kSector, 0x07);
-  const std::string_view header = "GIF89a";
-  std::copy(header.begin(), header.end(), gif.begin());
-  gif[gif.size() - 2] = 0x00;
-  gif[gif.size() - 1] = 0x3B;
+  const Bytes gif = testing::PaddedGif(sectors * kSector);
   std::copy(gif.begin(), gif.end(), image.begin() + static_cast<ptrdiff_t>(sector * kSector));
   return gif;
 }
@@ -66,7 +62,7 @@ TEST(RawScan, ScansASourceSmallerThanOneChunkAndAPartialLastSector) {
 
   TempDir dir2;
   Bytes whole(10 * kSector + 300, 0);
-  Bytes small = {'G', 'I', 'F', '8', '7', 'a', 1, 2, 3, 0x00, 0x3B};
+  const Bytes small = testing::PaddedGif(60);
   std::copy(small.begin(), small.end(), whole.begin() + 10 * kSector);  // in the partial sector
   auto scan = ScanImage(whole, dir2);
   ASSERT_EQ(scan->files.size(), 1u);

@@ -11,6 +11,7 @@
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/scan_harness.h"
+#include "support/structured_fixtures.h"
 
 namespace kestrel {
 namespace {
@@ -115,16 +116,16 @@ TEST(ReadAheadDriver, RandomBytesGiveTheSameJunk) {
   }
 }
 
-// A GIF whose trailer's two bytes lie on both sides of a block boundary: the end is seen only
-// through the window after the sector, which the next block's read must fill.
+// A GIF whose last two bytes (its data's terminator and the trailer) lie on both sides of a block
+// boundary: the walk goes on into the next block's first sector.
 TEST(ReadAheadDriver, AnEndMarkerAcrossABlockBoundaryIsSeen) {
   Bytes image(400 * 512, 0);
   const size_t start = 100 * 512, boundary = 128 * 512;
   std::fill(image.begin() + start, image.begin() + boundary + 700, 0x07);
-  const std::string header = "GIF89a";
-  std::copy(header.begin(), header.end(), image.begin() + start);
-  image[boundary - 1] = 0x00;
-  image[boundary] = 0x3B;
+  const Bytes gif = testing::PaddedGif(boundary + 1 - start);
+  std::copy(gif.begin(), gif.end(), image.begin() + start);
+  ASSERT_EQ(image[boundary - 1], 0x00);
+  ASSERT_EQ(image[boundary], 0x3B);
   const Trace one = ScanWith(image, Reading::kOneThread, {});
   ASSERT_EQ(one.rows, std::vector<std::string>{"KES00001.GIF"});
   EXPECT_EQ(one.files.at("KES00001.GIF").size(), boundary + 1 - start);

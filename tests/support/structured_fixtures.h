@@ -17,6 +17,10 @@ std::vector<uint8_t> StructuredSample(const std::string& name);
 std::vector<uint8_t> ImageWithFileAt(const std::vector<uint8_t>& file, uint64_t before = 3,
                                      size_t after = 8192);
 
+// A valid GIF of exactly `bytes` bytes (at least 38): a 1x1 picture padded by a comment extension
+// of `fill` bytes, for tests that need a GIF of a given size.
+std::vector<uint8_t> PaddedGif(size_t bytes, uint8_t fill = 0x07);
+
 // Whether `data` starts with all of `prefix`.
 bool StartsWith(const std::vector<uint8_t>& data, const std::vector<uint8_t>& prefix);
 

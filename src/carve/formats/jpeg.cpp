@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "carve/structured_bytes.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 namespace {
@@ -68,6 +69,60 @@ bool TakeSegment(JpegState& s, uint8_t code, const uint8_t* m, uint32_t length) 
   }
 }
 
+// Entries of a multi-picture index read at most; cameras write two to a few.
+constexpr uint32_t kMaxMpfEntries = 64;
+constexpr uint16_t kTagMpEntry = 0xB002;
+
+// Records the furthest image named by the multi-picture index whose TIFF structure is `tiff`
+// (`size` bytes, at file offset `base`, to which its image offsets are relative); nothing when it
+// names none or is not valid.
+void TakeMpfIndex(JpegState& s, const uint8_t* tiff, uint32_t size, uint64_t base) {
+  if (size < 8) return;
+  const bool big = tiff[0] == 'M' && tiff[1] == 'M';
+  if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return;
+  if (Load16(tiff + 2, big) != 42) return;
+  const uint64_t ifd = Load32(tiff + 4, big);
+  if (ifd + 2 > size) return;
+  const uint32_t n = Load16(tiff + ifd, big);
+  if (ifd + 2 + uint64_t{n} * 12 > size) return;
+  for (uint32_t k = 0; k < n; ++k) {
+    const uint8_t* e = tiff + ifd + 2 + 12 * k;
+    if (Load16(e, big) != kTagMpEntry) continue;
+    const uint32_t count = Load32(e + 4, big);
+    const uint64_t at = Load32(e + 8, big);
+    if (count % 16 != 0 || count / 16 > kMaxMpfEntries || at + count > size) return;
+    for (uint32_t i = 0; i < count / 16; ++i) {
+      const uint8_t* entry = tiff + at + 16 * i;
+      const uint64_t image_size = Load32(entry + 4, big);
+      const uint64_t offset = Load32(entry + 8, big);
+      if (offset == 0 || image_size == 0 || base + offset + image_size <= s.mpf_end) continue;
+      s.mpf_end = base + offset + image_size;
+      s.mpf_last_start = base + offset;
+    }
+    return;
+  }
+}
+
+// Records the images of an APP2 "MPF" segment of `length` bytes at `at` of the sector (file offset
+// `at_file`).
+void TakeMpf(JpegState& s, const SectorInput& in, uint32_t at, uint64_t at_file, uint32_t length) {
+  if (length < 2 + 4 + 8 || !in.HasBytes(at, 2 + length)) return;
+  const uint8_t* body = in.data + at + 4;
+  if (std::memcmp(body, "MPF\0", 4) != 0) return;
+  TakeMpfIndex(s, body + 4, length - 6, at_file + 8);
+}
+
+// Whether the images that the multi-picture index names lie after the EOI, inside the source
+// and the size bound, the last of them starting with an SOI; `file_start` is the file's first
+// byte on the source.
+bool MpfImagesPresent(const JpegState& s, ByteSource& source, uint64_t file_start) {
+  if (s.mpf_end <= s.next || s.mpf_last_start < s.next || s.mpf_end > kJpegSizeCap) return false;
+  if (file_start + s.mpf_end > source.Size()) return false;
+  uint8_t soi[2];
+  return source.ReadExact(file_start + s.mpf_last_start, soi, 2) && soi[0] == 0xFF &&
+         soi[1] == 0xD8;
+}
+
 // The marker at `at` of the sector (file offset base + at).
 Walk TakeMarker(JpegState& s, const SectorInput& in, uint64_t base, uint32_t at) {
   if (!in.HasBytes(at, 2)) return Walk::kWait;
@@ -93,6 +148,7 @@ Walk TakeMarker(JpegState& s, const SectorInput& in, uint64_t base, uint32_t at)
   const bool checked = IsFrameHeader(code) || code == 0xDA;
   if (checked && !in.HasBytes(at, 2 + length)) return Walk::kWait;
   if (!TakeSegment(s, code, m, length)) return Walk::kRefuse;
+  if (code == 0xE2) TakeMpf(s, in, at, base + at, length);
   s.next = base + at + 2 + length;
   if (code == 0xDA) {
     s.in_scan = true;
@@ -133,8 +189,13 @@ JpegState StartJpeg() {
 Fed FeedJpeg(JpegState& s, const CarveView& view) {
   const SectorInput& in = view.in;
   const uint64_t base = view.written;
-  if (base >= kJpegSizeCap) return Refuse();
   const uint64_t end = base + in.count;
+  if (s.in_mpf_images) {
+    if (s.mpf_end > end) return More(in.count);
+    s.complete = true;
+    return Complete(s.mpf_end - base);
+  }
+  if (base >= kJpegSizeCap) return Refuse();
   Fed fed = More(in.count);
   const bool had_scan = s.scanned;
   while (s.next < end) {
@@ -143,6 +204,15 @@ Fed FeedJpeg(JpegState& s, const CarveView& view) {
     if (walk == Walk::kRefuse) return Refuse();
     if (walk == Walk::kWait) break;
     if (walk == Walk::kEnd) {
+      s.eoi_end = s.next;
+      const uint64_t file_start = in.sector * kSectorBytes - base;
+      if (MpfImagesPresent(s, view.source, file_start)) {
+        // The further images follow: sectors are taken up to the end of the last one.
+        s.in_mpf_images = true;
+        if (s.mpf_end > end) return More(in.count);
+        s.complete = true;
+        return Complete(s.mpf_end - base);
+      }
       s.complete = true;
       fed = Complete(s.next - base);
       break;
@@ -151,11 +221,18 @@ Fed FeedJpeg(JpegState& s, const CarveView& view) {
   // Thumbnails and previews lie in the segments before the first scan: a sector starting FF D8
   // there is one of them. Inside or after the scans an FF D8 cannot belong to this file, so from
   // then on a JPEG header starts a new file.
-  if (s.scanned && !had_scan) fed.release_guard = true;
+  // A multi-picture file keeps them from starting until its last image has arrived.
+  if (s.scanned && !had_scan && s.mpf_end == 0) fed.release_guard = true;
   return fed;
 }
 
 Kept FinishJpeg(const JpegState& state) {
+  if (state.in_mpf_images && !state.complete) {
+    // Ended by a header before its further images arrived: the first image is whole.
+    Kept kept = KeepAsIs();
+    kept.cut = state.eoi_end;
+    return kept;
+  }
   return state.complete ? KeepAsIs() : Drop();
 }
 

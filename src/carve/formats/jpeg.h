@@ -2,7 +2,9 @@
 // JPEG: the file is walked from its SOI through its marker segments (by their lengths, so that an
 // Exif thumbnail inside APP1 is skipped whole) and the entropy-coded data of every scan (FF 00
 // stuffing and RST0-7 inside) to the EOI that ends the frame. A byte sequence that is not a
-// valid marker structure is refused; a walk that never reaches its EOI is dropped.
+// valid marker structure is refused; a walk that never reaches its EOI is dropped. A JPEG whose
+// APP2 "MPF" index names further images (multi-picture files: stereo pairs, camera previews) goes
+// on after its EOI to the end of the last of them.
 
 #include <cstdint>
 
@@ -23,6 +25,13 @@ struct JpegState {
   bool coding = false;    // a Huffman (DHT) or arithmetic-coding (DAC) table
   bool scanned = false;   // a scan (SOS) was seen
   bool complete = false;  // the EOI was reached
+  // End of the furthest image that a multi-picture index names; 0: none.
+  uint64_t mpf_end = 0;
+  uint64_t mpf_last_start = 0;  // where that image starts
+  // After the EOI the images of the index are taken, up to mpf_end; eoi_end is where the first
+  // image ends, where the file is cut when they do not all arrive.
+  bool in_mpf_images = false;
+  uint64_t eoi_end = 0;
 };
 
 JpegState StartJpeg();

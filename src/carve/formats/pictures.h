@@ -1,6 +1,8 @@
 #pragma once
-// GIF: the file is taken up to the last end marker (00 3B) found before a size cap. (JPEG is
-// walked by its structure: carve/formats/jpeg.h.)
+// GIF: the file is walked block by block from its header (logical screen descriptor, global
+// colour table, extensions and images with their data sub-blocks) to the trailer 0x3B; the file
+// ends right after it. A start whose blocks are not a GIF's is refused. (JPEG is walked by its
+// structure too: carve/formats/jpeg.h.)
 
 #include <cstdint>
 
@@ -8,18 +10,25 @@
 
 namespace kestrel {
 
-// A GIF that grows this large without being finished is ended.
-inline constexpr uint64_t kPictureSizeCap = 0xA00000;
+// A safety bound only: a GIF whose walk runs this long without its trailer (a sub-block chain
+// that never ends) is refused. Real pictures and animations stay far below 256 MiB.
+inline constexpr uint64_t kGifSizeCap = uint64_t{256} << 20;
 
-struct EndSearchState {
-  uint8_t first = 0x00;  // the end-marker pair
-  uint8_t second = 0x3B;
-  uint64_t end_offset = 0;  // length through the last end marker found; 0: none
+struct GifState {
+  enum class Part : uint8_t {
+    kHeader,     // the header, the logical screen descriptor and the global colour table
+    kBlock,      // an introducer: extension (21), image (2C) or trailer (3B)
+    kSubBlocks,  // a chain of data sub-blocks ending with a zero size byte
+  };
+  Part part = Part::kHeader;
+  uint64_t next = 0;      // file offset where the walk goes on
+  bool image = false;     // an image descriptor was seen
+  bool complete = false;  // the trailer was reached
 };
 
-EndSearchState StartGifSearch();
-Fed FeedEndSearch(EndSearchState& state, const CarveView& view);
-// Kept cut after its last end marker; a file that never showed one is no picture.
-Kept FinishEndSearch(const EndSearchState& state);
+GifState StartGif();
+// Takes every sector whole until the trailer; then the file ends right after it.
+Fed FeedGif(GifState& state, const CarveView& view);
+Kept FinishGif(const GifState& state);
 
 }  // namespace kestrel

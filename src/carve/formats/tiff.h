@@ -1,8 +1,8 @@
 #pragma once
 // TIFF files and the camera RAW formats built on TIFF (NEF, DCR, KDC, SRF, PEF, ORF). They carry
-// no end marker: the header up to the first IFD is taken, the file is measured from its IFDs
-// (reading the directories it needs from the source), exactly that many bytes are taken, and the
-// file is kept under the camera maker's extension, or dropped.
+// no end marker: at its first sector the file is measured from its IFDs (reading the directories
+// it needs from the source) up to the furthest byte they reference, exactly that many bytes are
+// taken, and the file is kept under the camera maker's extension, or dropped.
 
 #include <cstdint>
 

@@ -20,8 +20,14 @@ constexpr uint16_t kTagStripByteCounts = 279;
 constexpr uint16_t kTagSubIfds = 330;
 constexpr uint16_t kTagThumbOffset = 513;
 constexpr uint16_t kTagThumbLength = 514;
+constexpr uint16_t kTagTileOffsets = 324;
+constexpr uint16_t kTagTileByteCounts = 325;
 constexpr uint16_t kTagExifIfd = 34665;
-constexpr uint16_t kTagMakerNote = 37500;
+constexpr uint16_t kTagGpsIfd = 34853;
+constexpr uint16_t kTagInteroperabilityIfd = 40965;
+// The largest field type (IFD, an offset of a directory); a directory of other types is not a
+// TIFF's.
+constexpr uint16_t kLastFieldType = 13;
 
 constexpr size_t kEntryBytes = 12;
 // Strip array elements read from the source at a time.
@@ -60,6 +66,7 @@ uint64_t TiffValueSize(uint16_t type, uint32_t count) {
     case 4:
     case 9:
     case 11:
+    case 13:
       return uint64_t{4} * count;
     case 5:
     case 10:
@@ -97,16 +104,6 @@ uint32_t TiffMeasure::InlineValue(const Entry& e) const {
   return IsShortType(e.type) && e.count <= 2 ? Load16(e.field, big_) : Load32(e.field, big_);
 }
 
-uint64_t TiffMeasure::ApplyThumbnailRule(uint64_t len) const {
-  const TiffState& t = t_;
-  const uint64_t thumb_end = t.thumb_offset + t.thumb_length;
-  if (thumb_end < t.maker_note_offset) {
-    const uint64_t gap = t.maker_note_offset - thumb_end;
-    return len + (gap > 14 ? gap - 14 : 0);
-  }
-  return std::max(len, thumb_end);
-}
-
 bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
   const Entry e = DecodeEntry(entry);
   const uint64_t size = TiffValueSize(e.type, e.count);
@@ -142,65 +139,60 @@ bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
   return true;
 }
 
-bool TiffMeasure::AddStrips(const Entry* offsets, const Entry& counts, IfdSize& size) {
+bool TiffMeasure::AddBlocks(const Entry* offsets, const Entry& counts) {
   const uint64_t n = counts.count;
-  if (n > kMaxStrips) return Reject();
+  // The budget holds for the whole file, so that many IFDs cannot each read a large array.
+  if (n > kMaxStrips - blocks_) return Reject();
+  blocks_ += n;
+  if (offsets == nullptr) return true;  // lengths without places reach no byte
   const size_t count_width = IsShortType(counts.type) ? 2 : 4;
-  const size_t offset_width = offsets && IsShortType(offsets->type) ? 2 : 4;
-  const uint64_t offsets_known = offsets ? std::min<uint64_t>(offsets->count, n) : 0;
+  const size_t offset_width = IsShortType(offsets->type) ? 2 : 4;
+  const uint64_t known = std::min<uint64_t>(offsets->count, n);
 
   std::vector<uint8_t> count_bytes, offset_bytes;
-  uint64_t largest_offset = 0;
-  for (uint64_t first = 0; first < n; first += kStripChunk) {
-    const uint64_t chunk = std::min(kStripChunk, n - first);
+  for (uint64_t first = 0; first < known; first += kStripChunk) {
+    const uint64_t chunk = std::min(kStripChunk, known - first);
     count_bytes.assign(chunk * count_width, 0);
+    offset_bytes.assign(chunk * offset_width, 0);
     if (n * count_width <= 4) {
       std::memcpy(count_bytes.data(), counts.field, count_bytes.size());
     } else if (!ReadFileBytes(Load32(counts.field, big_) + first * count_width, count_bytes.data(),
                               count_bytes.size())) {
       return Reject();
     }
-    const uint64_t with_offset = offsets_known > first ? std::min(chunk, offsets_known - first) : 0;
-    offset_bytes.assign(with_offset * offset_width, 0);
-    if (with_offset > 0) {
-      if (offsets->count * offset_width <= 4) {
-        std::memcpy(offset_bytes.data(), offsets->field, offset_bytes.size());
-      } else if (!ReadFileBytes(Load32(offsets->field, big_) + first * offset_width,
-                                offset_bytes.data(), offset_bytes.size())) {
-        return Reject();
-      }
+    if (offsets->count * offset_width <= 4) {
+      std::memcpy(offset_bytes.data(), offsets->field, offset_bytes.size());
+    } else if (!ReadFileBytes(Load32(offsets->field, big_) + first * offset_width,
+                              offset_bytes.data(), offset_bytes.size())) {
+      return Reject();
     }
     for (uint64_t i = 0; i < chunk; ++i) {
       const uint8_t* c = count_bytes.data() + i * count_width;
-      const uint64_t length = count_width == 2 ? Load16(c, big_) : Load32(c, big_);
-      size.len += length + (length & 1);
-      if (i >= with_offset) continue;
       const uint8_t* o = offset_bytes.data() + i * offset_width;
+      const uint64_t length = count_width == 2 ? Load16(c, big_) : Load32(c, big_);
       const uint64_t offset = offset_width == 2 ? Load16(o, big_) : Load32(o, big_);
-      if (offset >= largest_offset) {
-        largest_offset = offset;
-        size.last_strip_end = offset + length;
-      }
+      if (length != 0) Extend(offset + length);
     }
   }
   return true;
 }
 
-bool TiffMeasure::SizeIfdEntries(const uint8_t* entries, uint32_t count, Mode mode,
-                                 uint64_t ifd_offset, IfdSize& size) {
+bool TiffMeasure::MeasureEntries(const uint8_t* entries, uint32_t count, int depth, bool first) {
   TiffState& t = t_;
-  const bool offset_mode = mode == Mode::kOffset;
-  uint64_t& sums = offset_mode ? size.extra : size.len;
   bool uncompressed = false;
-  Entry strip_offsets;
-  bool have_strip_offsets = false;
+  Entry strip_offsets, strip_counts, tile_offsets, tile_counts;
+  bool have_strip_offsets = false, have_strip_counts = false;
+  bool have_tile_offsets = false, have_tile_counts = false;
+  uint64_t thumb_offset = 0, thumb_length = 0;
 
   for (uint32_t k = 0; k < count; ++k) {
     const uint8_t* raw = entries + k * kEntryBytes;
     const Entry e = DecodeEntry(raw);
+    // Random bytes after a TIFF header make a directory of impossible field types.
+    if (first && (e.type == 0 || e.type > kLastFieldType)) return Reject();
+    // A value stored out of line is part of the file.
     const uint64_t value_size = TiffValueSize(e.type, e.count);
-    // Values stored out of line start on word boundaries: an odd one is followed by a pad byte.
-    if (value_size > 4) sums += value_size + (value_size & 1);
+    if (value_size > 4) Extend(uint64_t{Load32(e.field, big_)} + value_size);
     switch (e.tag) {
       case kTagCompression: {
         const uint32_t v = InlineValue(e);
@@ -209,7 +201,7 @@ bool TiffMeasure::SizeIfdEntries(const uint8_t* entries, uint32_t count, Mode mo
       }
       case kTagMake:
       case kTagModel:
-        if (!CheckCameraMaker(raw) && !AnyMakerFlag(t) && !t_.orf_name && !t_.always_keep) {
+        if (!CheckCameraMaker(raw) && !AnyMakerFlag(t) && !t.orf_name && !t.always_keep) {
           return Reject();
         }
         if (!uncompressed) ClearMakerFlags(t);
@@ -219,119 +211,103 @@ bool TiffMeasure::SizeIfdEntries(const uint8_t* entries, uint32_t count, Mode mo
         have_strip_offsets = true;
         break;
       case kTagStripByteCounts:
-        size.strips = true;
-        if (e.count == 1) {
-          const uint64_t length = InlineValue(e);
-          const uint64_t offset = have_strip_offsets ? InlineValue(strip_offsets) : 0;
-          if (offset_mode) {
-            size.len += length + offset;
-            return true;
-          }
-          size.len += length;
-          size.last_strip_end = std::max(size.last_strip_end, offset + length);
-        } else if (e.count > 1) {
-          if (offset_mode) size.len += ifd_offset;
-          if (!AddStrips(have_strip_offsets ? &strip_offsets : nullptr, e, size)) return false;
-        }
+        strip_counts = e;
+        have_strip_counts = true;
+        break;
+      case kTagTileOffsets:
+        tile_offsets = e;
+        have_tile_offsets = true;
+        break;
+      case kTagTileByteCounts:
+        tile_counts = e;
+        have_tile_counts = true;
         break;
       case kTagSubIfds:
-        if (uncompressed) {
-          const uint64_t end = SizeSubIfds(e.type, e.count, e.field);
-          if (rejected_) return false;
-          if (end != 0) {
-            size.len = end;
-            return true;
-          }
-        }
-        break;
-      case kTagThumbOffset:
-        t.thumb_offset = InlineValue(e);
-        break;
-      case kTagThumbLength:
-        t.thumb_length = InlineValue(e);
-        size.len += t.thumb_length;
+        WalkSubIfds(e, depth);
         break;
       case kTagExifIfd:
-        SizeIfdChain(InlineValue(e), sums);
-        if (rejected_) return false;
+      case kTagGpsIfd:
+      case kTagInteroperabilityIfd:
+        if (depth < kMaxDepth) WalkChain(InlineValue(e), depth + 1, false);
         break;
-      case kTagMakerNote:
-        t.maker_note_offset = InlineValue(e);
+      case kTagThumbOffset:
+        thumb_offset = InlineValue(e);
+        break;
+      case kTagThumbLength:
+        thumb_length = InlineValue(e);
         break;
       default:
         break;
     }
+    if (rejected_) return false;
   }
+  if (have_strip_counts &&
+      !AddBlocks(have_strip_offsets ? &strip_offsets : nullptr, strip_counts)) {
+    return false;
+  }
+  if (have_tile_counts && !AddBlocks(have_tile_offsets ? &tile_offsets : nullptr, tile_counts)) {
+    return false;
+  }
+  if (thumb_length != 0) Extend(thumb_offset + thumb_length);
   return true;
 }
 
-uint64_t TiffMeasure::SizeSubIfds(uint16_t type, uint32_t count, const uint8_t* value_field) {
-  const bool wide = !IsShortType(type);
-  if ((!wide && count <= 2) || (wide && count < 2)) {
-    return SizeSubIfd(wide ? Load32(value_field, big_) : Load16(value_field, big_));
-  }
+void TiffMeasure::WalkSubIfds(const Entry& e, int depth) {
+  if (depth >= kMaxDepth || e.count == 0) return;
+  sub_ifds_ = true;
+  const bool wide = !IsShortType(e.type);
   const size_t width = wide ? 4 : 2;
-  const uint32_t n = std::min(count, kMaxSubIfds);
+  const uint32_t n = std::min(e.count, kMaxSubIfds);
   std::vector<uint8_t> array(n * width);
-  if (!ReadFileBytes(Load32(value_field, big_), array.data(), array.size())) return 0;
-  uint64_t largest = 0;
+  if (uint64_t{e.count} * width <= 4) {
+    std::memcpy(array.data(), e.field, array.size());
+  } else if (!ReadFileBytes(Load32(e.field, big_), array.data(), array.size())) {
+    return;
+  }
   for (uint32_t i = 0; i < n && !rejected_; ++i) {
     const uint8_t* p = array.data() + i * width;
-    largest = std::max(largest, SizeSubIfd(wide ? Load32(p, big_) : Load16(p, big_)));
+    WalkChain(wide ? Load32(p, big_) : Load16(p, big_), depth + 1, false);
   }
-  const TiffState& t = t_;
-  if (largest != 0 && t.maker_kodak) {
-    largest = (largest + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
-    if (!t.maker_pro_back) largest += 4096;
-  }
-  return largest;
 }
 
-uint64_t TiffMeasure::SizeSubIfd(uint64_t offset) {
-  uint64_t end = 0;
-  std::vector<uint8_t> table;
-  while (offset != 0 && !rejected_ && Visit(offset)) {
-    uint8_t count_bytes[2];
-    if (!ReadFileBytes(offset, count_bytes, 2)) break;
-    const uint32_t n = Load16(count_bytes, big_);
-    table.resize(n * kEntryBytes + 4);
-    if (!ReadFileBytes(offset + 2, table.data(), table.size())) break;
-    IfdSize size;
-    size.extra = uint64_t{n} * kEntryBytes + 6;
-    if (!SizeIfdEntries(table.data(), n, Mode::kOffset, offset, size)) return 0;
-    uint64_t ifd_end = ApplyThumbnailRule(size.len + size.extra);
-    if (size.strips) ifd_end = std::max(ifd_end, size.last_strip_end);
-    end = std::max(end, ifd_end);
-    offset = Load32(table.data() + n * kEntryBytes, big_);
-  }
-  return end;
-}
-
-void TiffMeasure::SizeIfdChain(uint64_t offset, uint64_t& len) {
+void TiffMeasure::WalkChain(uint64_t offset, int depth, bool first) {
   std::vector<uint8_t> table;
   while (offset != 0 && !rejected_ && Visit(offset)) {
     uint8_t count_bytes[2];
     if (!ReadFileBytes(offset, count_bytes, 2)) return;
     const uint32_t n = Load16(count_bytes, big_);
-    // The IFD is read with the sectors that cover it and a 1024-byte window; one that runs past
-    // them is measured as empty.
-    const uint64_t first_sector_start = offset / kSectorBytes * kSectorBytes;
-    const uint64_t window_end =
-        first_sector_start + ((1024 + offset % kSectorBytes) / kSectorBytes + 1) * kSectorBytes;
-    const uint64_t table_bytes = uint64_t{n} * kEntryBytes + 4;
-    if (offset + 2 + table_bytes > window_end) {
-      len += 14;
+    table.resize(n * kEntryBytes + 4);
+    const bool readable = ReadFileBytes(offset + 2, table.data(), table.size());
+    // The first IFD describes the picture: without entries, or cut by the source's end, the
+    // file is no whole TIFF.
+    if (first && (n == 0 || !readable)) {
+      Reject();
       return;
     }
-    table.resize(table_bytes);
-    if (!ReadFileBytes(offset + 2, table.data(), table.size())) return;
-    len += uint64_t{n} * kEntryBytes + 14;
-    IfdSize size;
-    size.len = len;
-    if (!SizeIfdEntries(table.data(), n, Mode::kPlain, offset, size)) return;
-    len = size.len;
+    if (!readable) {
+      // A later table that runs past the source's end is measured as empty.
+      Extend(offset + 6);
+      return;
+    }
+    Extend(offset + 2 + table.size());
+    if (!MeasureEntries(table.data(), n, depth, first)) return;
+    first = false;
     offset = Load32(table.data() + n * kEntryBytes, big_);
   }
+}
+
+uint64_t TiffMeasure::FileEnd(uint64_t first_ifd) {
+  WalkChain(first_ifd, 0, true);
+  if (rejected_) return 0;
+  uint64_t end = end_;
+  // Kodak files keep data after their last referenced block: the end is rounded up to a sector
+  // and, unless the camera is a ProBack, given 4096 bytes more.
+  const TiffState& t = t_;
+  if (sub_ifds_ && t.maker_kodak && end != 0) {
+    end = (end + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+    if (!t.maker_pro_back) end += 4096;
+  }
+  return end;
 }
 
 }  // namespace kestrel

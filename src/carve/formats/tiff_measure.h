@@ -1,11 +1,13 @@
 #pragma once
 // Measures a TIFF-based file (TIFF, NEF, DCR, KDC, SRF, PEF, ORF) from its image file
-// directories: out-of-line values, strips, sub-IFDs, the Exif IFD, the thumbnail and the maker
-// note, reading the directories it needs from the source. Finds the camera maker on the way.
+// directories: the file ends at the furthest byte that any IFD references (the IFDs themselves,
+// their out-of-line values, strips, tiles, sub-IFDs, the Exif, GPS and interoperability IFDs, the
+// thumbnail and the maker note), reading the directories it needs from the source. Finds the
+// camera maker on the way.
 //
 // Every walk is bounded: an IFD is measured at most once per file (chains that loop back end),
-// the number of IFDs, sub-IFDs and strips per file is capped, and nothing is read outside the
-// source (a structure that points past it is not followed, or rejects the file).
+// the number of IFDs, sub-IFDs and strips or tiles per file is capped, and nothing is read outside
+// the source (a structure that points past it is not followed, or rejects the file).
 
 #include <cstdint>
 #include <set>
@@ -17,46 +19,25 @@ namespace kestrel {
 
 class TiffMeasure {
  public:
-  // How an IFD's sizes are added up: plain mode sums the sizes of what it holds; offset mode
-  // (sub-IFDs) reaches a file offset (the end of its strips) and adds its own sizes at the end.
-  enum class Mode { kPlain, kOffset };
-
-  struct IfdSize {
-    uint64_t len = 0;    // plain: the running estimate; offset: the offset reached
-    uint64_t extra = 0;  // offset mode: sizes added to the result at the end
-    bool strips = false;
-    uint64_t last_strip_end = 0;  // end of the strip with the largest offset
-  };
-
   // Measures a file that starts at source sector `state.start_sector`, in the byte order of
-  // `state.big_endian`, for a run with the `selected` types; records thumbnail, maker note and
-  // maker flags in `state`.
+  // `state.big_endian`, for a run with the `selected` types; records the maker flags in `state`.
   TiffMeasure(ByteSource& source, uint64_t selected, TiffState& state);
 
-  // Measures `count` 12-byte entries. False when the file is rejected (a maker whose type is not
-  // selected, an unreadable Make or Model, strip arrays outside the source).
-  bool SizeIfdEntries(const uint8_t* entries, uint32_t count, Mode mode, uint64_t ifd_offset,
-                      IfdSize& size);
+  // The file's length: the furthest byte referenced from the IFD chain that starts at
+  // `first_ifd`. 0 when the file is rejected (not a TIFF structure, a maker whose type is not
+  // selected, an unreadable Make or Model, strip or tile arrays outside the source).
+  uint64_t FileEnd(uint64_t first_ifd);
+
   // Reads the Make or Model text of `entry` and sets a maker flag. False: not accepted.
   bool CheckCameraMaker(const uint8_t* entry);
-  // The largest end of the IFDs listed by a SubIFDs entry (0: nothing measured).
-  uint64_t SizeSubIfds(uint16_t type, uint32_t count, const uint8_t* value_field);
-  // The end of one sub-IFD and the IFDs chained after it.
-  uint64_t SizeSubIfd(uint64_t offset);
-  // Adds the sizes of the IFD at `offset` (read within a 1024-byte window) and of every IFD
-  // chained after it to `len`.
-  void SizeIfdChain(uint64_t offset, uint64_t& len);
-  // The estimate after the thumbnail and maker-note rule.
-  uint64_t ApplyThumbnailRule(uint64_t len) const;
 
-  // Marks the IFD at `offset` as measured. False when it was measured before (a loop) or the
-  // file's IFD budget is spent.
-  bool Visit(uint64_t offset);
   bool rejected() const { return rejected_; }
 
   static constexpr size_t kMaxIfds = 512;
   static constexpr uint32_t kMaxSubIfds = 64;
   static constexpr uint64_t kMaxStrips = uint64_t{1} << 20;
+  // Directories reached through directories (sub-IFDs of sub-IFDs, Exif inside them).
+  static constexpr int kMaxDepth = 8;
 
  private:
   struct Entry {
@@ -67,8 +48,19 @@ class TiffMeasure {
   };
   Entry DecodeEntry(const uint8_t* p) const;
   uint32_t InlineValue(const Entry& e) const;
-  bool AddStrips(const Entry* offsets, const Entry& counts, IfdSize& size);
+  // The IFD at `offset` and every IFD chained after it.
+  void WalkChain(uint64_t offset, int depth, bool first);
+  // The entries of one IFD. False: the file is rejected.
+  bool MeasureEntries(const uint8_t* entries, uint32_t count, int depth, bool first);
+  // The IFDs listed by a SubIFDs entry.
+  void WalkSubIfds(const Entry& e, int depth);
+  // The data blocks of an offsets/byte-counts pair (strips or tiles).
+  bool AddBlocks(const Entry* offsets, const Entry& counts);
   bool ReadFileBytes(uint64_t offset, void* buffer, size_t length);
+  void Extend(uint64_t end) {
+    if (end > end_) end_ = end;
+  }
+  bool Visit(uint64_t offset);
   bool Reject() {
     rejected_ = true;
     return false;
@@ -81,6 +73,9 @@ class TiffMeasure {
   uint64_t file_start_;
   uint64_t file_room_;  // bytes of the source from the file's start on
   std::set<uint64_t> visited_;
+  uint64_t end_ = 0;
+  uint64_t blocks_ = 0;    // strips and tiles counted so far
+  bool sub_ifds_ = false;  // the file lists sub-IFDs
   bool rejected_ = false;
 };
 

@@ -12,19 +12,14 @@ struct TiffState {
   bool always_keep = false;
   // Opened by the Kodak DC row: a Kodak maker names it KDC, otherwise DCR.
   bool kodak_dc = false;
-  // Bytes still to take: first the header up to the first IFD, then the measured rest.
+  // Offset of the first IFD, from the header.
+  uint64_t first_ifd = 0;
+  // The file has been measured from its IFDs; `left` bytes of it are still to take.
+  bool measured = false;
   uint64_t left = 0;
   bool complete = false;
-  // The first IFD has been measured.
-  bool ifd_done = false;
   // Source sector of the file's first sector: IFD offsets are relative to it.
   uint64_t start_sector = 0;
-  // File offset up to which the size estimate has been applied (first the first-IFD offset).
-  uint64_t ifd_base = 0;
-  // Thumbnail (tags 513, 514) and maker note (tag 37500) found while measuring.
-  uint64_t thumb_offset = 0;
-  uint64_t thumb_length = 0;
-  uint64_t maker_note_offset = 0;
   // Camera maker found in the Make or Model tag.
   bool maker_nikon = false;
   bool maker_kodak = false;
