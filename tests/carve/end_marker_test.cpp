@@ -37,18 +37,6 @@ void ExpectListed(CarveHarness& h, const Type&, const std::vector<uint8_t>& expe
   EXPECT_FALSE(h.engine.is_open());
 }
 
-void ExpectNothingKept(CarveHarness& h) {
-  EXPECT_TRUE(h.Files().empty());
-  EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_EQ(h.run.recovered_count, 0u);
-}
-
-size_t Find(const std::vector<uint8_t>& bytes, std::string_view text, size_t from = 0) {
-  auto it = std::search(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.end(), text.begin(),
-                        text.end());
-  return it == bytes.end() ? std::string::npos : static_cast<size_t>(it - bytes.begin());
-}
-
 // --- PNG ---------------------------------------------------------------------------------
 
 std::vector<uint8_t> Be32Bytes(uint32_t v) {

@@ -1,0 +1,91 @@
+// Length-driven files (WAV, BMP, AIFF, AVI) made by real tools whose data holds other files'
+// headers at sector starts: a valid header's stated length is kept whole, and the headers
+// inside it start nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/fixture_samples.h"
+#include "support/image_builder.h"
+#include "support/memory_scan.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::ExpectedFiles;
+using testing::ImageBuilder;
+
+struct ToolFile {
+  const char* tool;
+  const char* command;  // writes "out"
+  const char* extension;
+};
+
+constexpr ToolFile kToolFiles[] = {
+    {"sox", "sox -n -r 8000 -b 16 -c 1 -t wav out synth 1 sine 440", "WAV"},
+    {"sox", "sox -n -r 8000 -b 16 -c 2 -t aiff out synth 0.5 sine 440", "AIF"},
+    {"gm", "gm convert -size 200x150 plasma: bmp:out", "BMP"},
+    {"ffmpeg",
+     "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=5 -c:v mjpeg -f avi out",
+     "AVI"},
+};
+
+std::vector<uint8_t> MakeToolFile(const ToolFile& file) {
+  testing::TempDir work;
+  if (testing::RunCommand("cd '" + work.path() + "' && " + file.command) != 0) return {};
+  return testing::ReadFileBytes(work / "out");
+}
+
+// `file` with the first bytes of `planted` written over the starts of its sectors 2, 4, ... (a
+// JPEG start inside samples or pixels, as real data holds now and then).
+std::vector<uint8_t> WithHeadersInside(std::vector<uint8_t> file,
+                                       const std::vector<uint8_t>& planted) {
+  for (size_t at = 2 * 512; at + 512 <= file.size(); at += 2 * 512) {
+    std::copy_n(planted.begin(), std::min<size_t>(planted.size(), 512), file.begin() + at);
+  }
+  return file;
+}
+
+TEST(CountedRecovery, HeadersInsideAValidLengthStartNothing) {
+  const std::vector<uint8_t> jpeg = testing::ReadFixtureSample("jfif.jpg");
+  ASSERT_FALSE(jpeg.empty());
+  for (const ToolFile& tool_file : kToolFiles) {
+    SCOPED_TRACE(tool_file.extension);
+    if (!testing::HaveTool(tool_file.tool)) GTEST_SKIP() << tool_file.tool << " is not installed";
+    const std::vector<uint8_t> original = MakeToolFile(tool_file);
+    ASSERT_GT(original.size(), 4 * 512u);
+    const std::vector<uint8_t> file = WithHeadersInside(original, jpeg);
+    ImageBuilder image;
+    image.AddZeros(2);
+    image.AddFile(file, "counted");
+    image.AddFile(jpeg, "a real JPEG after it");
+    image.AddZeros(4);
+    ExpectedFiles expected;
+    expected.Add(tool_file.extension, file);
+    expected.Add("JPG", jpeg);
+    testing::ExpectCarved(image.bytes(), expected);
+  }
+}
+
+// A WAV whose format chunk is not audio proves nothing about its length: a header inside it
+// ends it, as an unchecked length-driven file always was.
+TEST(CountedRecovery, AnUncheckedLengthIsStillEndedByAHeader) {
+  if (!testing::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  std::vector<uint8_t> wav = MakeToolFile(kToolFiles[0]);
+  ASSERT_GT(wav.size(), 4 * 512u);
+  std::fill_n(wav.begin() + 12, 4, 'x');  // no "fmt " chunk
+  const std::vector<uint8_t> jpeg = testing::ReadFixtureSample("jfif.jpg");
+  std::copy(jpeg.begin(), jpeg.end(), wav.begin() + 2 * 512);
+  ImageBuilder image;
+  image.AddFile(wav, "wav");
+  image.AddZeros(4);
+  const auto files = testing::CarveInMemory(image.bytes());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].name, "KES00001.JPG");
+}
+
+}  // namespace
+}  // namespace kestrel
