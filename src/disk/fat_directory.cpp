@@ -5,14 +5,11 @@
 #include <algorithm>
 
 #include "disk/scan_source.h"
+#include "platform/byte_order.h"
 #include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {
-
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 // One OEM (code page 850) byte as UTF-8; "_" when the conversion is not available.
 std::string OemByteToUtf8(uint8_t byte) {
@@ -34,7 +31,7 @@ std::string OemByteToUtf8(uint8_t byte) {
 // The 13 UTF-16 units a long-name entry carries at bytes 1-10, 14-25 and 28-31.
 void AppendLongNameUnits(const uint8_t* entry, std::vector<uint16_t>* units) {
   static constexpr size_t kOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-  for (size_t offset : kOffsets) units->push_back(Le16(entry + offset));
+  for (size_t offset : kOffsets) units->push_back(LoadLe16(entry + offset));
 }
 
 }  // namespace
@@ -44,8 +41,8 @@ DirEntry ParseDirEntry(const uint8_t* bytes) {
   std::copy(bytes, bytes + 8, e.name.begin());
   std::copy(bytes + 8, bytes + 11, e.extension.begin());
   e.attributes = bytes[11];
-  e.cluster_high = Le16(bytes + 20);
-  e.cluster_low = Le16(bytes + 26);
+  e.cluster_high = LoadLe16(bytes + 20);
+  e.cluster_low = LoadLe16(bytes + 26);
   e.size = uint32_t{bytes[28]} | (uint32_t{bytes[29]} << 8) | (uint32_t{bytes[30]} << 16) |
            (uint32_t{bytes[31]} << 24);
   return e;

@@ -5,16 +5,10 @@
 #include <unordered_set>
 
 #include "disk/scan_source.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
-
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 FatType TypeForClusterCount(uint64_t clusters) {
   if (clusters < kFat12ClusterLimit) return FatType::kFat12;
@@ -26,20 +20,20 @@ FatType TypeForClusterCount(uint64_t clusters) {
 
 bool ParseFatBootSector(const uint8_t* sector, FatVolumeInfo* info) {
   if (sector[510] != 0x55 || sector[511] != 0xAA) return false;
-  if (Le16(sector + 11) != 512) return false;
+  if (LoadLe16(sector + 11) != 512) return false;
   const uint8_t sectors_per_cluster = sector[13];
   if (sectors_per_cluster == 0) return false;
 
   FatVolumeInfo v;
   v.sectors_per_cluster = sectors_per_cluster;
-  v.fat_start_sector = Le16(sector + 14);
+  v.fat_start_sector = LoadLe16(sector + 14);
   v.fat_count = sector[16];
-  v.root_entry_count = Le16(sector + 17);
-  const uint16_t total16 = Le16(sector + 19);
-  const uint16_t fat_size16 = Le16(sector + 22);
-  v.hidden_sectors = Le32(sector + 28);
-  v.total_sectors = total16 != 0 ? total16 : Le32(sector + 32);
-  v.fat_size_sectors = fat_size16 != 0 ? fat_size16 : Le32(sector + 36);
+  v.root_entry_count = LoadLe16(sector + 17);
+  const uint16_t total16 = LoadLe16(sector + 19);
+  const uint16_t fat_size16 = LoadLe16(sector + 22);
+  v.hidden_sectors = LoadLe32(sector + 28);
+  v.total_sectors = total16 != 0 ? total16 : LoadLe32(sector + 32);
+  v.fat_size_sectors = fat_size16 != 0 ? fat_size16 : LoadLe32(sector + 36);
   v.root_dir_sectors = (uint64_t{v.root_entry_count} * 32 + 511) / 512;
 
   const uint64_t fats_end = v.fat_start_sector + uint64_t{v.fat_count} * v.fat_size_sectors;
@@ -52,7 +46,7 @@ bool ParseFatBootSector(const uint8_t* sector, FatVolumeInfo* info) {
   v.fat_type = TypeForClusterCount(clusters);
 
   if (v.fat_type == FatType::kFat32) {
-    v.root_cluster = Le32(sector + 44) & 0x0FFFFFFF;
+    v.root_cluster = LoadLe32(sector + 44) & 0x0FFFFFFF;
     v.data_start_sector = fats_end;
   } else {
     v.root_dir_start_sector = fats_end;
@@ -99,19 +93,19 @@ uint32_t FatVolume::ReadFatEntry(uint32_t cluster, bool* ok) {
       // 12-bit entries may straddle two sectors; read the two bytes directly.
       uint8_t pair[2];
       if (!source_.ReadExact(fat_bytes + uint64_t{cluster} * 3 / 2, pair, 2)) return 0;
-      uint16_t value = Le16(pair);
+      uint16_t value = LoadLe16(pair);
       *ok = true;
       return (cluster & 1) != 0 ? value >> 4 : value & 0x0FFFu;
     }
     case FatType::kFat16: {
       if (!ReadFatSector(info_.fat_start_sector + cluster / 256)) return 0;
       *ok = true;
-      return Le16(fat_sector_.data() + (cluster % 256) * 2);
+      return LoadLe16(fat_sector_.data() + (cluster % 256) * 2);
     }
     case FatType::kFat32: {
       if (!ReadFatSector(info_.fat_start_sector + cluster / 128)) return 0;
       *ok = true;
-      return Le32(fat_sector_.data() + (cluster % 128) * 4) & 0x0FFFFFFF;
+      return LoadLe32(fat_sector_.data() + (cluster % 128) * 4) & 0x0FFFFFFF;
     }
   }
   return 0;

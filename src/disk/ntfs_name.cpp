@@ -3,20 +3,13 @@
 #include <cctype>
 #include <cstdint>
 
+#include "platform/text_trim.h"
 #include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {
 
 constexpr size_t kMaxNameBytes = 240;
-
-std::string Trim(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return std::string(text.substr(begin, end - begin));
-}
 
 }  // namespace
 
@@ -39,7 +32,7 @@ std::string NtfsOutputName(std::string_view utf8_name) {
 std::string NtfsTypeExtension(std::string_view name) {
   size_t dot = name.find_last_of('.');
   if (dot == std::string_view::npos) return {};
-  std::string extension = Trim(name.substr(dot + 1));
+  std::string extension(Trim(name.substr(dot + 1), kWhiteSpace));
   if (extension.size() > 3) extension.resize(3);
   for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (extension == "JPE") return "JPG";

@@ -3,14 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "disk/ntfs_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
-
-using ntfs::Le16;
-using ntfs::Le32;
-using ntfs::Le64;
 
 // Attribute types the walk looks at.
 constexpr uint32_t kStandardInformation = 0x10;
@@ -39,16 +35,16 @@ std::optional<NtfsFileName> ParseFileName(std::span<const uint8_t> value) {
   if (value.size() < kFileNameFixedBytes) return std::nullopt;
   const uint8_t* v = value.data();
   NtfsFileName name;
-  name.parent_reference = Le64(v);
-  name.allocated_size = Le64(v + 40);
-  name.real_size = Le64(v + 48);
-  name.flags = Le32(v + 56);
+  name.parent_reference = LoadLe64(v);
+  name.allocated_size = LoadLe64(v + 40);
+  name.real_size = LoadLe64(v + 48);
+  name.flags = LoadLe32(v + 56);
   const size_t length = v[64];
   name.name_space = v[65];
   if (kFileNameFixedBytes + 2 * length > value.size()) return std::nullopt;
   name.name.resize(length);
   for (size_t i = 0; i < length; ++i) {
-    name.name[i] = static_cast<char16_t>(Le16(v + kFileNameFixedBytes + 2 * i));
+    name.name[i] = static_cast<char16_t>(LoadLe16(v + kFileNameFixedBytes + 2 * i));
   }
   return name;
 }
@@ -59,8 +55,8 @@ bool ApplyUpdateSequence(std::span<uint8_t> record) {
   const size_t size = record.size();
   if (size < kUpdateSequenceStride || size % kUpdateSequenceStride != 0) return false;
   const size_t strides = size / kUpdateSequenceStride;
-  const size_t array_offset = Le16(record.data() + 4);
-  const size_t count = Le16(record.data() + 6);
+  const size_t array_offset = LoadLe16(record.data() + 4);
+  const size_t count = LoadLe16(record.data() + 6);
   // The array holds the sequence number and one entry per stride, inside the first stride.
   if (count != strides + 1 || array_offset % 2 != 0 || array_offset < 8 ||
       array_offset + 2 * count > kUpdateSequenceStride - 2) {
@@ -104,12 +100,12 @@ int MftRecord::ParseRecord(std::span<uint8_t> record, bool want_data) {
   record = record.first(record_size_);
   if (std::memcmp(record.data(), "FILE", 4) != 0) return ntfs_error::kBadRecord;
   if (!ApplyUpdateSequence(record)) return ntfs_error::kBadRecord;
-  const uint16_t flags = Le16(record.data() + 22);
+  const uint16_t flags = LoadLe16(record.data() + 22);
   in_use_ = (flags & 0x0001) != 0;
-  sequence_ = Le16(record.data() + 16);
+  sequence_ = LoadLe16(record.data() + 16);
   directory_record_ = (flags & 0x0002) != 0;
-  base_reference_ = Le64(record.data() + 32) & 0x0000FFFFFFFFFFFF;
-  const uint32_t first_offset = Le16(record.data() + 20);
+  base_reference_ = LoadLe64(record.data() + 32) & 0x0000FFFFFFFFFFFF;
+  const uint32_t first_offset = LoadLe16(record.data() + 20);
   if (first_offset < 24 || first_offset >= record_size_) return ntfs_error::kBadRecord;
   return WalkAttributes(record, first_offset, want_data);
 }
@@ -119,17 +115,17 @@ int MftRecord::WalkAttributes(std::span<const uint8_t> record, uint32_t offset, 
   bool data_seen = false;
   for (;;) {
     if (record.size() - offset < 4) return ntfs_error::kBadRecord;  // no end marker
-    const uint32_t type = Le32(record.data() + offset);
+    const uint32_t type = LoadLe32(record.data() + offset);
     if (type == kEndMarker || type == kIndexRoot || type == kIndexAllocation) break;
     if (record.size() - offset < kAttributeHeaderBytes) return ntfs_error::kBadRecord;
-    const uint32_t length = Le32(record.data() + offset + 4);
+    const uint32_t length = LoadLe32(record.data() + offset + 4);
     if (length < kAttributeHeaderBytes || length > record.size() - offset) {
       return ntfs_error::kBadRecord;
     }
     const std::span<const uint8_t> attribute = record.subspan(offset, length);
     const bool resident = attribute[8] == 0;
     const uint8_t name_length = attribute[9];
-    if (name_length != 0 && Le16(attribute.data() + 10) + 2u * name_length > length) {
+    if (name_length != 0 && LoadLe16(attribute.data() + 10) + 2u * name_length > length) {
       return ntfs_error::kBadRecord;
     }
     if ((type == kStandardInformation || type == kFileName) && resident) {
@@ -172,11 +168,11 @@ void MftRecord::TakeFileName(NtfsFileName name, std::optional<NtfsFileName>* fir
 
 int MftRecord::ReadAttributeValue(std::span<const uint8_t> attribute,
                                   NtfsAttributeValue* value) const {
-  value->flags = Le16(attribute.data() + 12);
+  value->flags = LoadLe16(attribute.data() + 12);
   if (attribute[8] != 0) return ReadNonResidentValue(attribute, value);
   if (attribute.size() < kResidentHeaderBytes) return ntfs_error::kBadRecord;
-  const uint32_t value_length = Le32(attribute.data() + 16);
-  const uint32_t value_offset = Le16(attribute.data() + 20);
+  const uint32_t value_length = LoadLe32(attribute.data() + 16);
+  const uint32_t value_offset = LoadLe16(attribute.data() + 20);
   if (value_offset > attribute.size() || value_length > attribute.size() - value_offset) {
     return ntfs_error::kBadRecord;
   }
@@ -191,13 +187,13 @@ int MftRecord::ReadNonResidentValue(std::span<const uint8_t> attribute,
                                     NtfsAttributeValue* value) const {
   if (attribute.size() < kNonResidentHeaderBytes) return ntfs_error::kBadRecord;
   const uint8_t* a = attribute.data();
-  const uint64_t lowest_vcn = Le64(a + 16);
-  const auto highest_vcn = static_cast<int64_t>(Le64(a + 24));
-  const uint32_t runs_offset = Le16(a + 32);
+  const uint64_t lowest_vcn = LoadLe64(a + 16);
+  const auto highest_vcn = static_cast<int64_t>(LoadLe64(a + 24));
+  const uint32_t runs_offset = LoadLe16(a + 32);
   value->resident = false;
-  value->allocated_size = Le64(a + 40);
-  value->real_size = Le64(a + 48);
-  value->initialized_size = std::min(Le64(a + 56), value->real_size);
+  value->allocated_size = LoadLe64(a + 40);
+  value->real_size = LoadLe64(a + 48);
+  value->initialized_size = std::min(LoadLe64(a + 56), value->real_size);
   value->compression_unit = a[34];
   value->lowest_vcn = lowest_vcn;
   // The sizes of a value are stored in its first extent only (lowest VCN 0); later extents,

@@ -6,15 +6,12 @@
 #include <new>
 #include <utility>
 
-#include "disk/ntfs_bytes.h"
 #include "disk/ntfs_name.h"
+#include "platform/byte_order.h"
 #include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {
-
-using ntfs::Le16;
-using ntfs::Le64;
 
 constexpr uint32_t kBootSectorBytes = 512;
 constexpr uint32_t kMaxClusterBytes = 2 * 1024 * 1024;
@@ -46,7 +43,7 @@ int NtfsDrive::ReadGeometry() {
   uint8_t boot[kBootSectorBytes];
   if (!volume_.ReadExact(0, boot, sizeof boot)) return ntfs_error::kReadFault;
   if (std::memcmp(boot + 3, "NTFS", 4) != 0) return ntfs_error::kNotNtfs;
-  const uint32_t bytes_per_sector = Le16(boot + 11);
+  const uint32_t bytes_per_sector = LoadLe16(boot + 11);
   const uint64_t cluster = uint64_t{bytes_per_sector} * SectorsPerCluster(boot[13]);
   if (bytes_per_sector < 256 || bytes_per_sector > 4096 || !std::has_single_bit(bytes_per_sector) ||
       cluster == 0 || cluster > kMaxClusterBytes || !std::has_single_bit(cluster)) {
@@ -59,13 +56,13 @@ int NtfsDrive::ReadGeometry() {
   }
   record_size_ = static_cast<uint32_t>(record);
   // The volume ends where its boot sector says, or earlier where the source ends.
-  const uint64_t total_sectors = Le64(boot + 40);
+  const uint64_t total_sectors = LoadLe64(boot + 40);
   volume_bytes_ = volume_.Size();
   if (total_sectors != 0 && total_sectors <= volume_bytes_ / bytes_per_sector) {
     volume_bytes_ = total_sectors * bytes_per_sector;
   }
   volume_clusters_ = volume_bytes_ / bytes_per_cluster_;
-  mft_cluster_ = Le64(boot + 48);
+  mft_cluster_ = LoadLe64(boot + 48);
   if (mft_cluster_ >= volume_clusters_ ||
       (volume_clusters_ - mft_cluster_) * bytes_per_cluster_ < record_size_) {
     return ntfs_error::kBadRecord;
@@ -135,10 +132,10 @@ int NtfsDrive::GetFileDetail(uint64_t record_number, NtfsFileDetail* detail) {
   if (int error = ParseLoadedRecord(record_number, false); error != ntfs_error::kOk) return error;
   *detail = NtfsFileDetail{};
   const std::array<uint8_t, 40>& info = record_.standard_information();
-  detail->creation_time = Le64(info.data());
-  detail->modification_time = Le64(info.data() + 8);
-  detail->mft_change_time = Le64(info.data() + 16);
-  detail->access_time = Le64(info.data() + 24);
+  detail->creation_time = LoadLe64(info.data());
+  detail->modification_time = LoadLe64(info.data() + 8);
+  detail->mft_change_time = LoadLe64(info.data() + 16);
+  detail->access_time = LoadLe64(info.data() + 24);
   if (const std::optional<NtfsFileName>& name = record_.file_name()) {
     detail->name = Utf16ToUtf8(name->name);
     detail->flags = name->flags;
@@ -186,12 +183,12 @@ int NtfsDrive::ReadListEntries(const NtfsAttributeValue& list,
   }
   // Each entry: type, entry length, name length, name offset, lowest VCN, record reference.
   for (size_t at = 0; at + kListEntryBytes <= bytes.size();) {
-    const uint32_t type = ntfs::Le32(bytes.data() + at);
-    const uint16_t length = Le16(bytes.data() + at + 4);
+    const uint32_t type = LoadLe32(bytes.data() + at);
+    const uint16_t length = LoadLe16(bytes.data() + at + 4);
     if (length < kListEntryBytes || length > bytes.size() - at) return ntfs_error::kBadRecord;
     if (type == kDataType && bytes[at + 6] == 0) {
-      extents->emplace_back(Le64(bytes.data() + at + 8),
-                            Le64(bytes.data() + at + 16) & kRecordNumberMask);
+      extents->emplace_back(LoadLe64(bytes.data() + at + 8),
+                            LoadLe64(bytes.data() + at + 16) & kRecordNumberMask);
     }
     at += length;
   }

@@ -11,19 +11,12 @@
 
 #include "platform/partial_files.h"
 #include "platform/settings_store.h"
+#include "platform/text_trim.h"
 #include "run/file_types.h"
 #include "run/output_naming.h"
 
 namespace kestrel {
 namespace {
-
-std::string Trim(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && text[begin] == ' ') ++begin;
-  while (end > begin && text[end - 1] == ' ') --end;
-  return text.substr(begin, end - begin);
-}
 
 std::string TwoDigits(int value) {
   if (value < 0) return "-1";
@@ -90,9 +83,9 @@ bool CreateRunFolder(const std::string& path) {
 std::string RestoredFileName(const std::string& stored_name, const std::string& extension) {
   std::string name = stored_name;
   if (!name.empty() && name[0] == '_') name = kCarvedPrefix + name;
-  name = Trim(name);
+  name = std::string(Trim(name, " "));
   if (name.empty()) return {};
-  if (!extension.empty()) name = Trim(name + "." + extension);
+  if (!extension.empty()) name = std::string(Trim(name + "." + extension, " "));
   for (char& c : name) {
     if (c == '/' || c == '\0') c = '_';
   }

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "platform/byte_order.h"
+
 namespace kestrel {
 namespace {
 
@@ -30,14 +32,6 @@ std::string LookUp(blkid_probe probe, const char* name) {
   std::string value(data, length);
   while (!value.empty() && value.back() == '\0') value.pop_back();
   return value;
-}
-
-uint16_t Le16(const std::array<uint8_t, 512>& s, size_t at) {
-  return static_cast<uint16_t>(s[at] | (s[at + 1] << 8));
-}
-uint32_t Le32(const std::array<uint8_t, 512>& s, size_t at) {
-  return uint32_t{s[at]} | (uint32_t{s[at + 1]} << 8) | (uint32_t{s[at + 2]} << 16) |
-         (uint32_t{s[at + 3]} << 24);
 }
 
 std::string FatVersion(const std::string& blkid_version, int fd, uint64_t offset) {
@@ -93,18 +87,20 @@ std::optional<std::vector<PartitionSlice>> ProbePartitions(int fd) {
 }
 
 std::string FatVersionFromBootSector(const std::array<uint8_t, 512>& sector) {
-  uint32_t bytes_per_sector = Le16(sector, 11);
+  uint32_t bytes_per_sector = LoadLe16(sector.data() + 11);
   uint32_t sectors_per_cluster = sector[13];
-  uint32_t reserved = Le16(sector, 14);
+  uint32_t reserved = LoadLe16(sector.data() + 14);
   uint32_t fat_count = sector[16];
-  uint32_t root_entries = Le16(sector, 17);
-  uint32_t total = Le16(sector, 19) != 0 ? Le16(sector, 19) : Le32(sector, 32);
-  uint32_t fat_size = Le16(sector, 22) != 0 ? Le16(sector, 22) : Le32(sector, 36);
+  uint32_t root_entries = LoadLe16(sector.data() + 17);
+  uint32_t total = LoadLe16(sector.data() + 19) != 0 ? LoadLe16(sector.data() + 19)
+                                                     : LoadLe32(sector.data() + 32);
+  uint32_t fat_size = LoadLe16(sector.data() + 22) != 0 ? LoadLe16(sector.data() + 22)
+                                                        : LoadLe32(sector.data() + 36);
   if (bytes_per_sector < 512 || bytes_per_sector % 512 != 0 || sectors_per_cluster == 0 ||
       fat_count == 0 || fat_size == 0) {
     return "";
   }
-  if (Le16(sector, 22) == 0) return "FAT32";
+  if (LoadLe16(sector.data() + 22) == 0) return "FAT32";
   uint64_t root_sectors = (uint64_t{root_entries} * 32 + bytes_per_sector - 1) / bytes_per_sector;
   uint64_t meta = reserved + uint64_t{fat_count} * fat_size + root_sectors;
   if (meta >= total) return "";

@@ -3,20 +3,11 @@
 #include <cctype>
 
 #include "platform/number_format.h"
+#include "platform/text_trim.h"
 #include "run/messages.h"
 
 namespace kestrel {
-namespace {
-
-std::string Trim(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string FormatSectorNumber(uint64_t sector) {
   return " " + GroupThousands(sector);
@@ -81,7 +72,7 @@ ReadErrorChoice RunContext::AskReadError() {
 }
 
 void RunContext::AddRecoveredFile(const RecoveredFile& file) {
-  std::string path = Trim(file.full_path);
+  std::string path(Trim(file.full_path, kWhiteSpace));
   if (path.empty()) return;
   ResultRow row;
   size_t slash = path.find_last_of('/');

@@ -7,7 +7,7 @@
 #include "carve/formats/iso_media.h"
 #include "carve/formats/mp3.h"
 #include "carve/formats/mpeg_ps.h"
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 #include "platform/sector_size.h"
 #include "scan/sector_header.h"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {

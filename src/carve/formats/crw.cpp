@@ -1,6 +1,6 @@
 #include "carve/formats/crw.h"
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {

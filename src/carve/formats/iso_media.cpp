@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {

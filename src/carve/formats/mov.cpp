@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "carve/formats/tiff_measure.h"
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {

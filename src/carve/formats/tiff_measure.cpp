@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 #include "platform/sector_size.h"
 #include "run/file_types.h"
 

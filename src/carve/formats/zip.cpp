@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "carve/structured_bytes.h"
+#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {

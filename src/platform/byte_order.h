@@ -1,6 +1,7 @@
 #pragma once
-// Unaligned loads of the fixed-width fields of TIFF, compound-document, ZIP and QuickTime
-// structures, in either byte order.
+// Unaligned loads of fixed-width fields in either byte order, for every on-disk and in-file
+// structure (FAT, NTFS, TIFF, ZIP, QuickTime, ...). Callers check that the field lies inside
+// their buffer.
 
 #include <cstdint>
 
@@ -11,6 +12,9 @@ inline uint16_t LoadLe16(const uint8_t* p) {
 }
 inline uint32_t LoadLe32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+inline uint64_t LoadLe64(const uint8_t* p) {
+  return uint64_t{LoadLe32(p)} | uint64_t{LoadLe32(p + 4)} << 32;
 }
 inline uint16_t LoadBe16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] << 8 | p[1]);
