@@ -53,6 +53,7 @@ struct Row {
 Match Yes(Start* start, FormatState state, const char* extension = nullptr) {
   start->state = std::move(state);
   start->extension = extension;
+  start->guards = kGuardNone;
   return Match::kYes;
 }
 
@@ -487,9 +488,10 @@ DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
   const CarveView view = engine.View(in);
   const RowInput input{header, in, view};
   const bool sealed = (engine.open_guards() & kGuardSealed) != 0;
+  // Filled in by the row whose header matches (made once: most sectors match no row).
+  Start start;
   for (size_t i = 0; i < kRows.size() && !sealed; ++i) {
     const Row& row = kRows[i];
-    Start start;
     const Match match = row.test(input, &start);
     if (match == Match::kNo) continue;
     if (match == Match::kDrop) return DispatchVerdict::kContinue;

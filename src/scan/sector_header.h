@@ -27,17 +27,26 @@ class SectorHeader {
   bool StartsWith(size_t offset, std::string_view bytes) const {
     return std::memcmp(in_.data + offset, bytes.data(), bytes.size()) == 0;
   }
-  // Whether the header text from `from` (up to its first zero byte) contains `needle` (of at
-  // least two bytes).
+  // Whether the header text from `from` (up to its first zero byte) contains `needle` (not
+  // empty).
   bool Contains(std::string_view needle, uint32_t from = 0) const {
-    if (from >= kBytes || !MayContain(needle)) return false;
+    if (from >= kBytes) return false;
     uint32_t end = text_length_;
     if (from > 0) {
       const void* zero = std::memchr(in_.data + from, 0, kBytes - from);
       end = zero ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - in_.data) : kBytes;
     }
-    if (end <= from) return false;
-    return memmem(in_.data + from, end - from, needle.data(), needle.size()) != nullptr;
+    if (end <= from || end - from < needle.size()) return false;
+    // The needle's first byte is rare in most sectors: a vectorised search for it, then a
+    // comparison at each place it occurs.
+    const uint8_t* const last = in_.data + end - needle.size();
+    const auto first = static_cast<uint8_t>(needle[0]);
+    for (const uint8_t* p = in_.data + from; p <= last; ++p) {
+      p = static_cast<const uint8_t*>(std::memchr(p, first, static_cast<size_t>(last - p) + 1));
+      if (p == nullptr) return false;
+      if (std::memcmp(p, needle.data(), needle.size()) == 0) return true;
+    }
+    return false;
   }
 
   uint32_t Le16(size_t i) const {
@@ -57,28 +66,8 @@ class SectorHeader {
   }
 
  private:
-  // A quick test that rules out most needles: whether each of the needle's first two byte pairs
-  // occurs somewhere in the header (a hashed set of the header's byte pairs, built once).
-  bool MayContain(std::string_view needle) const {
-    if (!pairs_ready_) {
-      for (uint32_t i = 0; i + 1 < kBytes; ++i) SetPair(in_.data[i], in_.data[i + 1]);
-      pairs_ready_ = true;
-    }
-    const auto* n = reinterpret_cast<const uint8_t*>(needle.data());
-    return HasPair(n[0], n[1]) && (needle.size() < 3 || HasPair(n[1], n[2]));
-  }
-  static uint32_t PairSlot(uint8_t a, uint8_t b) { return (uint32_t{a} * 31 + b) & 4095; }
-  void SetPair(uint8_t a, uint8_t b) const {
-    pairs_[PairSlot(a, b) >> 6] |= uint64_t{1} << (PairSlot(a, b) & 63);
-  }
-  bool HasPair(uint8_t a, uint8_t b) const {
-    return (pairs_[PairSlot(a, b) >> 6] >> (PairSlot(a, b) & 63)) & 1;
-  }
-
   const SectorInput& in_;
   uint32_t text_length_;
-  mutable bool pairs_ready_ = false;
-  mutable uint64_t pairs_[64] = {};
 };
 
 }  // namespace kestrel
