@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <string_view>
 
 #include "carve/formats/iso_media.h"
@@ -487,10 +488,13 @@ DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
   const SectorHeader header(in);
   const CarveView view = engine.View(in);
   const RowInput input{header, in, view};
-  const bool sealed = (engine.open_guards() & kGuardSealed) != 0;
+  // Every signature holds a non-zero byte inside the sector: a sector of zeros starts nothing.
+  const bool zeros =
+      in.count > 0 && in.data[0] == 0 && std::memcmp(in.data, in.data + 1, in.count - 1) == 0;
+  const bool starts_nothing = zeros || (engine.open_guards() & kGuardSealed) != 0;
   // Filled in by the row whose header matches (made once: most sectors match no row).
   Start start;
-  for (size_t i = 0; i < kRows.size() && !sealed; ++i) {
+  for (size_t i = 0; i < kRows.size() && !starts_nothing; ++i) {
     const Row& row = kRows[i];
     const Match match = row.test(input, &start);
     if (match == Match::kNo) continue;
