@@ -66,6 +66,20 @@ TEST(RtfCarving, HandWrittenRtfEndsAtItsClosingBraceWhereverTheSectorBoundaryFal
   }
 }
 
+// Writers and editors end the file with a line end after the closing brace, also where the
+// brace is the last byte of a sector.
+TEST(RtfCarving, TheLineEndAfterTheClosingBraceBelongsToTheFile) {
+  const size_t at_sector_end = (512 - HandWrittenRtf(0).size() % 512) % 512;
+  for (const char* line_end : {"\n", "\r\n", "\r"}) {
+    for (size_t padding : {size_t{0}, at_sector_end, at_sector_end + 511}) {
+      const Bytes rtf = Concat({HandWrittenRtf(padding), testing::Bytes(line_end)});
+      CarveHarness h(Concat({rtf, testing::Bytes("{\\rtf1 more}"), Bytes(600, 0)}));
+      CarveRtf(h);
+      ASSERT_EQ(h.OnlyFile(), rtf) << "padding " << padding;
+    }
+  }
+}
+
 TEST(RtfCarving, LibreOfficeRtfComesBackExact) {
   if (!testing::HaveTool("soffice")) GTEST_SKIP() << "LibreOffice is not installed";
   const Bytes rtf = testing::MakeWithTool(

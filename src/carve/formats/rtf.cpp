@@ -98,6 +98,14 @@ bool TakeControl(RtfState& s, uint8_t c) {
   return TakeText(s, c);
 }
 
+// The line end that a writer or an editor puts after the closing brace (CR LF, LF or CR),
+// counted from `at`; 0 when none follows.
+uint32_t LineEndAfter(const SectorInput& in, uint32_t at) {
+  const auto byte = [&](uint32_t k) { return in.HasBytes(at + k, 1) ? in.data[at + k] : 0; };
+  if (byte(0) == '\r') return byte(1) == '\n' ? 2 : 1;
+  return byte(0) == '\n' ? 1 : 0;
+}
+
 }  // namespace
 
 RtfState StartRtf() {
@@ -118,7 +126,7 @@ Fed FeedRtf(RtfState& s, const CarveView& view) {
     const uint8_t c = in.data[i];
     const bool ok = s.lex == Lex::kText ? TakeText(s, c) : TakeControl(s, c);
     if (!ok) return Refuse();
-    if (s.complete) return Complete(uint64_t{i} + 1);
+    if (s.complete) return Complete(uint64_t{i} + 1 + LineEndAfter(in, i + 1));
   }
   return More(in.count);
 }
