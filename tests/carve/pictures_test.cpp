@@ -95,10 +95,11 @@ TEST(PictureCarving, JpegEndsAtItsEoiWhereverTheSectorBoundaryFalls) {
 }
 
 TEST(PictureCarving, JpegWithoutEoiIsNotKept) {
-  Bytes jpeg = GmJpeg("-size 64x64 plasma:");
-  if (jpeg.empty()) GTEST_SKIP() << "gm is not installed";
-  jpeg.resize(jpeg.size() - 2);
-  jpeg.resize(jpeg.size() + 3000, 0x21);  // scan data that goes on without a marker
+  const Bytes picture = GmJpeg("-size 64x64 plasma:");
+  if (picture.size() < 2) GTEST_SKIP() << "gm is not installed";
+  // Without its EOI, and scan data that goes on without a marker.
+  Bytes jpeg(picture.begin(), picture.end() - 2);
+  jpeg.insert(jpeg.end(), 3000, 0x21);
   CarveHarness h(jpeg);
   h.Carve(StartJpeg(), "JPG", 0, ~uint64_t{0}, false);
   EXPECT_TRUE(h.engine.is_open());

@@ -327,8 +327,8 @@ TEST(Tiff, FilesOfOneRunAreNumberedPerExtension) {
 TEST(TiffSamples, CameraFilesComeBackWhole) {
   const std::string dir = testing::SamplesDir();
   if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
-  for (const auto& [file, name] : {std::pair{"Nikon.nef", "KES00001.NEF"},
-                                   std::pair{"ExifTool.tif", "KES00001.TIF"}}) {
+  for (const auto& [file, name] :
+       {std::pair{"Nikon.nef", "KES00001.NEF"}, std::pair{"ExifTool.tif", "KES00001.TIF"}}) {
     SCOPED_TRACE(file);
     const std::vector<uint8_t> original =
         testing::ReadFileBytes(dir + "/exiftool-t-images/" + file);
@@ -428,8 +428,9 @@ TEST(TiffBadInput, FirstIfdBeyondTheSourceIsRefusedAtOnce) {
 
 TEST(TiffBadInput, EstimatePastTheSourcesEndIsRefused) {
   // The file's strip is cut off by the end of the source.
-  std::vector<uint8_t> original = SimpleFile(true, "NIKON");
-  original.resize(original.size() - 700);
+  const std::vector<uint8_t> whole = SimpleFile(true, "NIKON");
+  ASSERT_GT(whole.size(), 700u);
+  const std::vector<uint8_t> original(whole.begin(), whole.end() - 700);
   CarveHarness h(ImageWithFileAt(original, kFileSector, 0));
   EXPECT_TRUE(CarveTiff(h));
   EXPECT_TRUE(h.Files().empty());

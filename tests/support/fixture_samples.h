@@ -13,20 +13,13 @@
 
 namespace kestrel::testing {
 
-// What a raw scan over an image holding the sample should write, with zero bytes after the sample
-// up to the end of its last sector and zero sectors (or a new file's header) after that.
-enum class CarveResult {
-  kExact,           // the sample byte for byte
-  kExactPlusZeros,  // the sample followed by 0 .. max_extra_zeros zero bytes
-};
-
+// A raw scan over an image holding a sample writes the sample byte for byte, with zero bytes
+// after it up to the end of its last sector and zero sectors (or a new file's header) after that.
 struct FixtureSample {
   std::string_view file;       // name in tests/fixtures/samples/
   int row;                     // signature row (1..36 of the dispatch table) that starts it
   TypeCode type;               // type code of the output file
   std::string_view extension;  // extension of the carved file
-  CarveResult result;
-  uint32_t max_extra_zeros;  // for kExactPlusZeros
 };
 
 // Every committed sample, in the order of the signature rows.
