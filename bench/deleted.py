@@ -22,14 +22,8 @@ import time
 KINDS = ("fat32", "fat16", "frag32", "ntfs")
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.join(HERE, "..", "..", "shared", "samples")
-
-
-def sha(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as handle:
-        for block in iter(lambda: handle.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
+sys.path.insert(0, HERE)
+import tools  # noqa: E402
 
 
 def real_files():
@@ -175,7 +169,7 @@ def judge(out, tree, gone):
     deleted_sha = {hashlib.sha256(tree.files[p]).hexdigest() for p in gone}
     exact, named, live, junk = set(), 0, 0, 0
     for path in outputs(out):
-        digest = sha(path)
+        digest = tools.sha256(path)
         if digest in deleted_sha:
             if digest not in exact and os.path.basename(path) == os.path.basename(by_sha[digest]):
                 named += 1

@@ -11,13 +11,15 @@ and document samples (the shared sample folder and the test fixtures) are read w
 listed with their own paths. A tool that is missing costs only the files it would have made.
 """
 import argparse
-import hashlib
 import json
 import os
 import random
 import shutil
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tools  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLE_DIRS = [
@@ -44,14 +46,6 @@ def run(*args):
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def sha256(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
 class Pool:
     def __init__(self, out, seed):
         self.out = out
@@ -72,7 +66,7 @@ class Pool:
             return 0
         ext = os.path.splitext(path)[1][1:].upper()
         self.records.append({"path": path, "group": group, "type": ext, "variant": variant,
-                             "size": os.path.getsize(path), "sha256": sha256(path)})
+                             "size": os.path.getsize(path), "sha256": tools.sha256(path)})
         return os.path.getsize(path)
 
     def noise(self, size):

@@ -13,7 +13,6 @@ An output that is none of those for any original is junk (on pure random bytes, 
 Prints one table per image and writes a JSON summary.
 """
 import argparse
-import hashlib
 import json
 import os
 import shutil
@@ -23,14 +22,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tools  # noqa: E402
 
 ALIASES = {"JPEG": "JPG", "TIFF": "TIF", "MPEG": "MPG", "AIFF": "AIF", "HTM": "HTML"}
-
-
-def sha256(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
 
 
 def extension(path):
@@ -73,7 +64,7 @@ def classify(originals, files):
 
     for path in files:
         size = os.path.getsize(path)
-        matches = by_hash.get(sha256(path)) if size else None
+        matches = by_hash.get(tools.sha256(path)) if size else None
         if matches:
             for o in matches:
                 # Misnamed only when no exact copy carries the original's extension.

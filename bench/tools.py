@@ -3,6 +3,7 @@
 Every tool scans the whole image for every file type it knows. A peer that is not installed is
 left out with a message; Kestrel is always required.
 """
+import hashlib
 import os
 import shutil
 import subprocess
@@ -18,6 +19,15 @@ OPTIONS = {
 }
 # Files a tool writes about its run, not recovered files.
 REPORT_FILES = {"report.xml", "photorec.log", "audit.txt"}
+
+
+def sha256(path):
+    """The sha256 of a file, read a megabyte at a time."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
 
 
 def available(names, kestrel):
