@@ -188,8 +188,11 @@ bool BitmapHeaderValid(const SectorHeader& h) {
   const uint64_t width = h.Le32(18);
   const auto height = static_cast<int32_t>(h.Le32(22));
   const uint64_t rows = height < 0 ? uint64_t{0} - static_cast<int64_t>(height) : uint64_t(height);
+  // Sides past a million pixels are no real bitmap (and would overflow the product below).
+  constexpr uint64_t kMaxSide = uint64_t{1} << 20;
+  if (width == 0 || rows == 0 || width > kMaxSide || rows > kMaxSide) return false;
   const uint64_t row_bytes = (width * depth + 31) / 32 * 4;
-  return width != 0 && rows != 0 && pixels + row_bytes * rows <= file;
+  return pixels + row_bytes * rows <= file;
 }
 
 // ---- The signature tests, in the order of the table. ----
