@@ -1,6 +1,7 @@
 #include "scan/dispatch.h"
 
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "carve/formats/mpeg_ps.h"
 #include "platform/byte_order.h"
 #include "platform/sector_size.h"
+#include "scan/pair_scan.h"
 #include "scan/sector_header.h"
 
 namespace kestrel {
@@ -41,8 +43,20 @@ struct Start {
 
 using Signature = Match (*)(const RowInput&, Start*);
 
+// Which sectors a row's signature test can match at all: those whose byte at `offset` (0 or 4)
+// is one of `leads`, or whose header holds the two bytes `pair` side by side. A row with
+// neither is tried on every sector. Most sectors pass no row's gate and are tested by no row.
+struct Gate {
+  constexpr Gate(uint8_t at, std::string_view lead_bytes, std::string_view text_pair = {})
+      : offset(at), leads(lead_bytes), pair(text_pair) {}
+  uint8_t offset;
+  std::string_view leads;
+  std::string_view pair;
+};
+
 struct Row {
   Signature test;
+  Gate gate;
   uint32_t guarded_by;  // guard marks of an open file that keep this header from starting
   OnGuard on_guard;
   uint64_t selection;  // types of which at least one must be selected
@@ -426,48 +440,49 @@ constexpr uint32_t kGuardAny = ~uint32_t{0};
 constexpr uint64_t kTiffFamily = Bits({kDcr, kNef, kOrf, kPef, kSrf, kTif});
 constexpr OnGuard kNext = OnGuard::kNextRow;
 constexpr OnGuard kSkip = OnGuard::kSkipToRtf;
+constexpr std::string_view kNul("\0", 1);
 
 // The signature rows in the order they are tried.
 // clang-format off
 constexpr std::array<Row, 37> kRows = {{
-//  test          guarded by                          on guard  selection                       ext    guards of the file          stop check
-    {Aiff,        kGuardZip,                          kNext,    Bits({kAif}),                   "AIF", kGuardNone,                 true},
-    {Bmp,         kGuardZip,                          kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
-    {Avi,         kGuardZip | kGuardAvi,              kNext,    Bits({kAvi}),                   "AVI", kGuardAvi,                  true},
-    {Wav,         kGuardZip | kGuardWav,              kNext,    Bits({kWav}),                   "WAV", kGuardWav,                  true},
-    {Cursor,      kGuardZip,                          kNext,    Bits({kCur}),                   "CUR", kGuardNone,                 true},
-    {Icon,        kGuardZip,                          kNext,    Bits({kIco}),                   "ICO", kGuardNone,                 true},
-    {Kodak,       kGuardRaw,                          kNext,    Bits({kKdc}),                   "TIF", kGuardRaw | kGuardPicture,  true},
-    {KodakSkip,   kGuardNone,                         kNext,    0,                              "",    kGuardNone,                 true},
-    {Tiff,        kGuardZip | kGuardRaw,              kNext,    kTiffFamily,                    "TIF", kGuardRaw | kGuardPicture,  true},
-    {Midi,        kGuardZip | kGuardMidi,             kNext,    Bits({kMid}),                   "MID", kGuardMidi,                 true},
-    {Snd,         kGuardZip,                          kNext,    Bits({kSnd}),                   "SND", kGuardNone,                 true},
-    {Zip,         kGuardZip,                          kNext,    Bits({kZip, kDoc, kXls, kPpt}), "ZIP", kGuardZip,                  true},
-    {Ftyp,        kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
-    {Mov,         kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
-    {Gif,         kGuardZip,                          kNext,    Bits({kGif}),                   "GIF", kGuardNone,                 true},
-    {Jfif,        kGuardZip | kGuardRaw | kGuardJpeg, kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
-    {Mpeg,        kGuardMpg | kGuardZip,              kNext,    Bits({kMpg}),                   "MPG", kGuardMpg,                  true},
-    {Pdf,         kGuardZip | kGuardPdf,              kSkip,    Bits({kPdf}),                   "PDF", kGuardPdf,                  true},
-    {PlaceableWmf, kGuardWmf,                         kSkip,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
-    {PlainWmf,    kGuardOle | kGuardWmf,              kNext,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
-    {Wmv,         kGuardZip,                          kSkip,    Bits({kWmv}),                   "WMV", kGuardWmv,                  true},
-    {Asx,         kGuardZip,                          kNext,    Bits({kAsx}),                   "ASX", kGuardNone,                 true},
-    {Png,         kGuardZip | kGuardPng,              kSkip,    Bits({kPng}),                   "PNG", kGuardPng,                  true},
-    {OleFragment, kGuardZip,                          kNext,    Bits({kDoc}),                   "DOC", kGuardNone,                 true},
-    {Rtf,         kGuardZip,                          kNext,    Bits({kRtf}),                   "RTF", kGuardNone,                 true},
-    {Raf,         kGuardZip | kGuardRaf,              kNext,    Bits({kRaf}),                   "RAF", kGuardRaf | kGuardPicture,  true},
-    {Crw,         kGuardZip | kGuardCrw,              kNext,    Bits({kCrw}),                   "CRW", kGuardCrw | kGuardPicture,  true},
-    {Mrw,         kGuardZip | kGuardMrw | kGuardJpeg, kNext,    Bits({kMrw}),                   "MRW", kGuardMrw | kGuardPicture,  true},
-    {Msv,         kGuardZip | kGuardMsv,              kNext,    Bits({kMsv}),                   "MSV", kGuardMsv,                  false},
-    {Msf,         kGuardZip | kGuardMsf,              kNext,    Bits({kMsf}),                   "MSF", kGuardMsf,                  false},
-    {JpegQuant,   kGuardZip | kGuardPicture | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
-    {Pst,         kGuardNone,                         kNext,    Bits({kPst}),                   "PST", kGuardNone,                 false},
-    {Jpeg,  kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
-    {X3f,         kGuardX3f,                          kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
-    {Compound,    kGuardNone,                         kNext,    Bits({kPpt, kXls, kDoc}),       "PPT", kGuardOle | kGuardPicture,  false},
-    {Mp3,         kGuardZip,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
-    {Mp3Frames,   kGuardAny,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
+//  test          gate                  guarded by                          on guard  selection                       ext    guards of the file          stop check
+    {Aiff,         {0, "F"},             kGuardZip,                          kNext,    Bits({kAif}),                   "AIF", kGuardNone,                 true},
+    {Bmp,          {0, "B"},             kGuardZip,                          kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
+    {Avi,          {0, "R"},             kGuardZip | kGuardAvi,              kNext,    Bits({kAvi}),                   "AVI", kGuardAvi,                  true},
+    {Wav,          {0, "R"},             kGuardZip | kGuardWav,              kNext,    Bits({kWav}),                   "WAV", kGuardWav,                  true},
+    {Cursor,       {0, kNul},            kGuardZip,                          kNext,    Bits({kCur}),                   "CUR", kGuardNone,                 true},
+    {Icon,         {0, kNul},            kGuardZip,                          kNext,    Bits({kIco}),                   "ICO", kGuardNone,                 true},
+    {Kodak,        {0, "M"},             kGuardRaw,                          kNext,    Bits({kKdc}),                   "TIF", kGuardRaw | kGuardPicture,  true},
+    {KodakSkip,    {0, "M"},             kGuardNone,                         kNext,    0,                              "",    kGuardNone,                 true},
+    {Tiff,         {0, "IM", "\xFF\xD8"}, kGuardZip | kGuardRaw,              kNext,    kTiffFamily,                    "TIF", kGuardRaw | kGuardPicture,  true},
+    {Midi,         {0, "M"},             kGuardZip | kGuardMidi,             kNext,    Bits({kMid}),                   "MID", kGuardMidi,                 true},
+    {Snd,          {0, "."},             kGuardZip,                          kNext,    Bits({kSnd}),                   "SND", kGuardNone,                 true},
+    {Zip,          {0, "P"},             kGuardZip,                          kNext,    Bits({kZip, kDoc, kXls, kPpt}), "ZIP", kGuardZip,                  true},
+    {Ftyp,         {4, "f"},             kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
+    {Mov,          {4, "mfsw"},          kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
+    {Gif,          {0, "G"},             kGuardZip,                          kNext,    Bits({kGif}),                   "GIF", kGuardNone,                 true},
+    {Jfif,         {0, "\xFF"},          kGuardZip | kGuardRaw | kGuardJpeg, kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
+    {Mpeg,         {0, kNul},            kGuardMpg | kGuardZip,              kNext,    Bits({kMpg}),                   "MPG", kGuardMpg,                  true},
+    {Pdf,          {0, "%"},             kGuardZip | kGuardPdf,              kSkip,    Bits({kPdf}),                   "PDF", kGuardPdf,                  true},
+    {PlaceableWmf, {0, "\xD7"},          kGuardWmf,                          kSkip,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
+    {PlainWmf,     {0, "\x01"},          kGuardOle | kGuardWmf,              kNext,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
+    {Wmv,          {0, "\x30"},          kGuardZip,                          kSkip,    Bits({kWmv}),                   "WMV", kGuardWmv,                  true},
+    {Asx,          {0, "<"},             kGuardZip,                          kNext,    Bits({kAsx}),                   "ASX", kGuardNone,                 true},
+    {Png,          {0, "\x89"},          kGuardZip | kGuardPng,              kSkip,    Bits({kPng}),                   "PNG", kGuardPng,                  true},
+    {OleFragment,  {0, "\xD0"},          kGuardZip,                          kNext,    Bits({kDoc}),                   "DOC", kGuardNone,                 true},
+    {Rtf,          {0, "{"},             kGuardZip,                          kNext,    Bits({kRtf}),                   "RTF", kGuardNone,                 true},
+    {Raf,          {0, "", "FU"},        kGuardZip | kGuardRaf,              kNext,    Bits({kRaf}),                   "RAF", kGuardRaf | kGuardPicture,  true},
+    {Crw,          {0, "IM"},            kGuardZip | kGuardCrw,              kNext,    Bits({kCrw}),                   "CRW", kGuardCrw | kGuardPicture,  true},
+    {Mrw,          {0, kNul},            kGuardZip | kGuardMrw | kGuardJpeg, kNext,    Bits({kMrw}),                   "MRW", kGuardMrw | kGuardPicture,  true},
+    {Msv,          {0, "", "MS"},        kGuardZip | kGuardMsv,              kNext,    Bits({kMsv}),                   "MSV", kGuardMsv,                  false},
+    {Msf,          {0, "", "MS"},        kGuardZip | kGuardMsf,              kNext,    Bits({kMsf}),                   "MSF", kGuardMsf,                  false},
+    {JpegQuant,    {0, "\xFF"},          kGuardZip | kGuardPicture | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
+    {Pst,          {0, "!"},             kGuardNone,                         kNext,    Bits({kPst}),                   "PST", kGuardNone,                 false},
+    {Jpeg,         {0, "\xFF"},          kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
+    {X3f,          {0, "", "FO"},        kGuardX3f,                          kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
+    {Compound,     {0, "\xD0"},          kGuardNone,                         kNext,    Bits({kPpt, kXls, kDoc}),       "PPT", kGuardOle | kGuardPicture,  false},
+    {Mp3,          {0, "I"},             kGuardZip,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
+    {Mp3Frames,    {0, "\xFF"},          kGuardAny,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
 }};
 // clang-format on
 
@@ -481,38 +496,145 @@ constexpr size_t RowIndexOf(Signature test) {
 constexpr size_t kRtfRow = RowIndexOf(Rtf);
 static_assert(kRtfRow < kRows.size());
 
+constexpr bool SkipsOnlyForward() {
+  for (size_t i = kRtfRow; i < kRows.size(); ++i) {
+    if (kRows[i].on_guard == OnGuard::kSkipToRtf || kRows[i].test == PlaceableWmf) return false;
+  }
+  return true;
+}
+static_assert(SkipsOnlyForward(), "a row that goes on at the RTF row must come before it");
+
+// Sets of rows, one bit per row in table order.
+using RowSet = uint64_t;
+static_assert(kRows.size() <= 64);
+
+constexpr size_t CountPairs() {
+  size_t count = 0;
+  for (size_t i = 0; i < kRows.size(); ++i) {
+    bool seen = false;
+    for (size_t j = 0; j < i; ++j) seen = seen || kRows[j].gate.pair == kRows[i].gate.pair;
+    if (!kRows[i].gate.pair.empty() && !seen) ++count;
+  }
+  return count;
+}
+
+// The gates of all rows as lookup tables: the rows each byte at offset 0 and 4 lets through,
+// the distinct pairs and the rows each lets through, and the rows tried on every sector.
+struct Gates {
+  std::array<RowSet, 256> at0{};
+  std::array<RowSet, 256> at4{};
+  std::array<BytePair, CountPairs()> pairs{};
+  std::array<RowSet, CountPairs()> pair_rows{};
+  RowSet always = 0;
+};
+
+constexpr Gates MakeGates() {
+  Gates gates;
+  size_t pair_count = 0;
+  for (size_t i = 0; i < kRows.size(); ++i) {
+    const Gate& gate = kRows[i].gate;
+    const RowSet row = RowSet{1} << i;
+    if (gate.leads.empty() && gate.pair.empty()) gates.always |= row;
+    for (char lead : gate.leads) {
+      (gate.offset == 0 ? gates.at0 : gates.at4)[static_cast<uint8_t>(lead)] |= row;
+    }
+    if (gate.pair.empty()) continue;
+    const BytePair pair{static_cast<uint8_t>(gate.pair[0]), static_cast<uint8_t>(gate.pair[1])};
+    size_t k = 0;
+    while (k < pair_count &&
+           (gates.pairs[k].first != pair.first || gates.pairs[k].second != pair.second)) {
+      ++k;
+    }
+    if (k == pair_count) gates.pairs[pair_count++] = pair;
+    gates.pair_rows[k] |= row;
+  }
+  return gates;
+}
+constexpr Gates kGates = MakeGates();
+
+// The rows whose gate the sector passes. Text-searching tests read the header's first
+// SectorHeader::kBytes bytes, so the pairs are looked for there.
+template <size_t Width>
+[[gnu::always_inline]] inline RowSet RowsToTryWith(const SectorInput& in) {
+  const uint8_t* d = in.data;
+  RowSet rows = kGates.always | kGates.at0[d[0]] | kGates.at4[d[4]];
+  for (uint32_t found = PairsPresent<Width>(d, SectorHeader::kBytes, kGates.pairs); found != 0;
+       found &= found - 1) {
+    rows |= kGates.pair_rows[static_cast<size_t>(std::countr_zero(found))];
+  }
+  // Every signature holds a non-zero byte inside the sector: a sector of zeros starts nothing.
+  if (rows != 0 && d[0] == 0 && in.count > 0 && std::memcmp(d, d + 1, in.count - 1) == 0) return 0;
+  return rows;
+}
+
+// The pair search is most of a plain sector's cost: where the processor has AVX2, it runs on
+// 32-byte vectors.
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) RowSet RowsToTryAvx2(const SectorInput& in) {
+  return RowsToTryWith<32>(in);
+}
+
+RowSet RowsToTry(const SectorInput& in) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 ? RowsToTryAvx2(in) : RowsToTryWith<16>(in);
+}
+#else
+RowSet RowsToTry(const SectorInput& in) {
+  return RowsToTryWith<16>(in);
+}
+#endif
+
 DispatchVerdict StopCheck(const CarveEngine& engine) {
   return engine.stopped() ? DispatchVerdict::kStopScan : DispatchVerdict::kContinue;
 }
 
 }  // namespace
 
-DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
+uint64_t RowsTriedOnSector(const SectorInput& in) {
+  return RowsToTry(in);
+}
+
+uint64_t RowsMatchingSector(const CarveEngine& engine, const SectorInput& in) {
   const SectorHeader header(in);
   const CarveView view = engine.View(in);
   const RowInput input{header, in, view};
-  // Every signature holds a non-zero byte inside the sector: a sector of zeros starts nothing.
-  const bool zeros =
-      in.count > 0 && in.data[0] == 0 && std::memcmp(in.data, in.data + 1, in.count - 1) == 0;
-  const bool starts_nothing = zeros || (engine.open_guards() & kGuardSealed) != 0;
-  // Filled in by the row whose header matches (made once: most sectors match no row).
-  Start start;
-  for (size_t i = 0; i < kRows.size() && !starts_nothing; ++i) {
-    const Row& row = kRows[i];
-    const Match match = row.test(input, &start);
-    if (match == Match::kNo) continue;
-    if (match == Match::kDrop) return DispatchVerdict::kContinue;
-    if (match == Match::kSkipToRtf || (engine.open_guards() & row.guarded_by) != 0) {
-      if (match == Match::kSkipToRtf || row.on_guard == OnGuard::kSkipToRtf) i = kRtfRow - 1;
-      continue;
+  RowSet rows = 0;
+  for (size_t i = 0; i < kRows.size(); ++i) {
+    Start start;
+    if (kRows[i].test(input, &start) != Match::kNo) rows |= RowSet{1} << i;
+  }
+  return rows;
+}
+
+DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
+  RowSet rows = (engine.open_guards() & kGuardSealed) != 0 ? 0 : RowsToTry(in);
+  if (rows != 0) {
+    const SectorHeader header(in);
+    const CarveView view = engine.View(in);
+    const RowInput input{header, in, view};
+    // Filled in by the row whose header matches (made once: most sectors match no row).
+    Start start;
+    while (rows != 0) {
+      const auto i = static_cast<size_t>(std::countr_zero(rows));
+      rows &= rows - 1;
+      const Row& row = kRows[i];
+      const Match match = row.test(input, &start);
+      if (match == Match::kNo) continue;
+      if (match == Match::kDrop) return DispatchVerdict::kContinue;
+      if (match == Match::kSkipToRtf || (engine.open_guards() & row.guarded_by) != 0) {
+        if (match == Match::kSkipToRtf || row.on_guard == OnGuard::kSkipToRtf) {
+          rows &= ~((RowSet{1} << kRtfRow) - 1);
+        }
+        continue;
+      }
+      // A header that starts a file ends the open one, whether or not its type is selected.
+      engine.Finish();
+      if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
+      if ((engine.selected() & row.selection) == 0) continue;
+      const char* extension = start.extension != nullptr ? start.extension : row.extension;
+      if (!engine.Open(extension, row.guards | start.guards, std::move(start.state), in)) continue;
+      return row.stop_check ? StopCheck(engine) : DispatchVerdict::kContinue;
     }
-    // A header that starts a file ends the open one, whether or not its type is selected.
-    engine.Finish();
-    if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
-    if ((engine.selected() & row.selection) == 0) continue;
-    const char* extension = start.extension != nullptr ? start.extension : row.extension;
-    if (!engine.Open(extension, row.guards | start.guards, std::move(start.state), in)) continue;
-    return row.stop_check ? StopCheck(engine) : DispatchVerdict::kContinue;
   }
   if (!engine.is_open()) return DispatchVerdict::kContinue;
   engine.Feed(in);

@@ -11,4 +11,10 @@ enum class DispatchVerdict { kContinue, kStopScan };
 
 DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in);
 
+// Sets of signature rows, one bit per row in the order they are tried. For tests and the
+// fuzzer: a sector is tried only against the rows its first look lets through, so every row
+// whose signature test matches the sector must be among them.
+uint64_t RowsTriedOnSector(const SectorInput& in);
+uint64_t RowsMatchingSector(const CarveEngine& engine, const SectorInput& in);
+
 }  // namespace kestrel

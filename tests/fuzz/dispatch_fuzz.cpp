@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes, as a source of sectors, through the signature dispatch and every
-// format it starts, with the driver's look-behind and look-ahead windows. Carved files are kept
+// format it starts, with the driver's look-behind and look-ahead windows, and checks that the
+// first look at each sector lets every matching signature row through. Carved files are kept
 // in memory, so every execution costs only the carving itself.
 
 #include <algorithm>
@@ -28,7 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(64, sectors - sector));
     reader.Load(sector, count);
     for (uint32_t i = 0; i < count; ++i) {
-      if (kestrel::DispatchSector(engine, reader.Sector(sector + i)) ==
+      const kestrel::SectorInput in = reader.Sector(sector + i);
+      // The first look at a sector must let every matching signature row through.
+      if ((kestrel::RowsMatchingSector(engine, in) & ~kestrel::RowsTriedOnSector(in)) != 0) {
+        __builtin_trap();
+      }
+      if (kestrel::DispatchSector(engine, in) ==
           kestrel::DispatchVerdict::kStopScan) {
         break;
       }

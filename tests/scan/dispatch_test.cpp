@@ -2,8 +2,12 @@
 // open file from interrupting it, and the lengths the dispatch gives length-driven files.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
+#include <filesystem>
 
+#include "scan/dispatch.h"
+#include "support/carve_harness.h"
 #include "support/scan_harness.h"
 #include "support/structured_fixtures.h"
 
@@ -198,8 +202,8 @@ TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   TempDir dir;
   Image image(30);
   image.Fill(2, 1, 0x47).Put(2, Concat({kMpegPack, PesHeader(2000)}));  // an MPEG,
-  image.Put(3, testing::PaddedGif(200));                                 // ended by a GIF
-  image.Put(10, ExifJpeg(300));                                          // a camera JPEG later
+  image.Put(3, testing::PaddedGif(200));                                // ended by a GIF
+  image.Put(10, ExifJpeg(300));                                         // a camera JPEG later
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.GIF", "KES00001.JPG"}));
 }
@@ -220,6 +224,65 @@ TEST(Dispatch, AudioFramesStartAnMp3OnlyWhereNoGuardingFileIsOpen) {
   EXPECT_EQ(scan->File("KES00001.MPG"), image.Slice(2 * kSector, 4 * kSector + 418));
   EXPECT_EQ(scan->File("KES00001.WAV"), image.Slice(12 * kSector, 3500));
   EXPECT_EQ(scan->File("KES00001.MP3"), Mp3Frames());
+}
+
+// Every file below `folder` (recursively), unpacked where it is gzip.
+std::vector<std::pair<std::string, Bytes>> FilesBelow(const std::string& folder) {
+  std::vector<std::pair<std::string, Bytes>> files;
+  if (folder.empty() || !std::filesystem::is_directory(folder)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string path = entry.path().string();
+    const bool packed = entry.path().extension() == ".gz";
+    files.emplace_back(path, packed ? testing::StructuredSample(entry.path().filename().string())
+                                    : testing::ReadFileBytes(path));
+  }
+  return files;
+}
+
+// Rows that match `in` but that the first look would not try.
+uint64_t RowsMissed(const CarveEngine& engine, const SectorInput& in, uint64_t* matched) {
+  const uint64_t matching = RowsMatchingSector(engine, in);
+  *matched |= matching;
+  return matching & ~RowsTriedOnSector(in);
+}
+
+TEST(Dispatch, TheFirstLookAtASectorLetsEveryMatchingHeaderThrough) {
+  std::vector<std::pair<std::string, Bytes>> files;
+  for (const char* folder : {"samples", "structured", "iso_media"}) {
+    auto more = FilesBelow(std::string(KESTREL_SOURCE_DIR) + "/tests/fixtures/" + folder);
+    files.insert(files.end(), more.begin(), more.end());
+  }
+  auto shared = FilesBelow(testing::SamplesDir());
+  files.insert(files.end(), shared.begin(), shared.end());
+  uint64_t matched = 0;
+  for (const auto& [path, bytes] : files) {
+    testing::CarveHarness harness(bytes);
+    const testing::SectorFeeder feeder(bytes);
+    feeder.FeedAll([&](const SectorInput& in) {
+      EXPECT_EQ(RowsMissed(harness.engine, in, &matched), 0u) << path << " sector " << in.sector;
+    });
+  }
+  // The text signatures wherever a header search reaches, in a sector of other bytes.
+  const std::vector<std::string> texts = {"FUJIFILMCCD-RAW", "MS_VOICE", "MSGL", "FOVb",
+                                          "\xFF\xD8\xFF\xE1\x38\x45\x45\x78\x69\x66"};
+  for (const std::string& text : texts) {
+    for (size_t offset : {size_t{0}, size_t{1}, size_t{15}, size_t{31}, size_t{33}, size_t{100},
+                          172 - text.size()}) {
+      Image image(2);
+      image.Fill(0, 2, 'x').Put(0, Text(text), offset);
+      testing::CarveHarness harness(image.bytes());
+      uint64_t here = 0;
+      EXPECT_EQ(RowsMissed(harness.engine, testing::SectorFeeder(image.bytes()).At(0), &here), 0u)
+          << text << " at " << offset;
+      matched |= here;
+      if (text != "FUJIFILMCCD-RAW" && text != "MSGL") {
+        EXPECT_NE(here, 0u) << text << " at " << offset;
+      }
+    }
+  }
+  // Not a vacuous check: the samples and texts start most rows.
+  EXPECT_GE(std::popcount(matched), 30) << std::hex << matched;
 }
 
 }  // namespace
