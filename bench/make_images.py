@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Builds the benchmark images from the pool that make_files.py wrote.
 
-    make_images.py FILES_DIR IMAGES_DIR [--size-mb N] [--kinds card,office,planted,random,zeros,dense]
+    make_images.py FILES_DIR IMAGES_DIR [--size-mb N] [--kinds card,reused,office,planted,random,zeros,dense]
 
 Each image IMAGES_DIR/KIND.img gets a manifest IMAGES_DIR/KIND.json:
 {"image", "kind", "size", "originals": [{"path", "type", "variant", "size", "sha256",
-"offset", "present"}]}. "present" says whether the original's bytes still lie whole and
+"offset", "present"}], "live": [...]}. "present" says whether the original's bytes still lie whole and
 contiguous in the image (a reformat can overwrite the start of the data area; NTFS keeps small
 files inside the MFT, which a reformat rewrites): only present files can be recovered by carving.
 
   card     FAT32 camera card: old random data, mkfs.fat -F 32, photos/movies/sound copied with
            mcopy into DCIM/100KSTRL, then mkfs.fat again (a quick format).
+  reused   the card formatted and shot on: old data, mkfs.fat, camera files, mkfs.fat, then
+           about 60% of the card written again with other camera files, which stay live. Its
+           originals are the deleted old files (present: still whole, not overwritten); "live"
+           lists the new files (same fields), so that copies of them can be told apart.
   office   NTFS partition: old random data, mkntfs -Q, documents copied through ntfs-3g, then
            mkntfs -Q again. Needs root and FUSE; skipped with a message otherwise.
   planted  random bytes with real files of every type at random sector offsets (recorded).
@@ -19,7 +23,6 @@ files inside the MFT, which a reformat rewrites): only present files can be reco
   dense    the test fixtures, each at a sector boundary, repeated up to the size (speed only).
 """
 import argparse
-import hashlib
 import json
 import os
 import random
@@ -41,14 +44,17 @@ def fill_random(path, size, rng):
             left -= n
 
 
-def write_manifest(images, kind, image, originals):
+def write_manifest(images, kind, image, originals, live=None):
     manifest = {"image": image, "kind": kind, "size": os.path.getsize(image),
                 "originals": originals}
+    if live is not None:
+        manifest["live"] = live
     with open(os.path.join(images, kind + ".json"), "w") as f:
         json.dump(manifest, f, indent=1)
     present = sum(1 for o in originals if o["present"])
     print(f"make_images: {kind}: {os.path.getsize(image) >> 20} MiB, {len(originals)} files "
-          f"written, {present} whole in the image")
+          f"written, {present} whole in the image"
+          + (f", {len(live)} live files" if live is not None else ""))
 
 
 def locate(image, originals):
@@ -108,31 +114,75 @@ def pick(records, groups, budget, rng, exclude_variants=()):
     return chosen
 
 
-def card(records, images, size, rng):
+def fat_tools(kind):
+    """True when mkfs.fat and mtools are installed; says what is missing otherwise."""
     for tool in ("mkfs.fat", "mcopy", "mmd"):
         if not shutil.which(tool):
-            print(f"make_images: card: {tool} not found (dosfstools, mtools), skipped",
+            print(f"make_images: {kind}: {tool} not found (dosfstools, mtools), skipped",
                   file=sys.stderr)
-            return
-    image = os.path.join(images, "card.img")
-    fill_random(image, size, rng)
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-    subprocess.run(["mkfs.fat", "-F", "32", "-n", "KSTRLCAM", "-i", "1234ABCD", image], check=True,
-                   **quiet)
+            return False
+    return True
+
+
+def format_fat(image, serial):
+    """A camera's quick format: mkfs.fat -F 32 writes the file system's tables only; the old
+    clusters stay as they are."""
+    subprocess.run(["mkfs.fat", "-F", "32", "-n", "KSTRLCAM", "-i", serial, image], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def copy_to_fat(image, chosen):
+    """Makes the camera's folder DCIM/100KSTRL and copies the chosen files into it with mcopy,
+    in order."""
+    names = [o["path"] for o in chosen]
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     subprocess.run(["mmd", "-i", image, "::/DCIM", "::/DCIM/100KSTRL"], check=True, env=env)
-    # Fill to about 90% (clusters round every file up); whatever does not fit is left out.
-    chosen = pick(records, {"camera"}, int(size * 0.85), rng)
-    names = []
-    for i, o in enumerate(chosen):
-        names.append(o["path"])
     for start in range(0, len(names), 50):
         subprocess.run(["mcopy", "-i", image, "-o", *names[start:start + 50], "::/DCIM/100KSTRL/"],
                        check=True, env=env)
-    subprocess.run(["mkfs.fat", "-F", "32", "-n", "KSTRLCAM", "-i", "5678EF01", image], check=True,
-                   **quiet)
+
+
+def formatted_card(records, image, size, rng):
+    """A camera card filled and formatted: old random data, mkfs.fat, camera files copied,
+    mkfs.fat again. Returns the files copied (their bytes are still in the clusters)."""
+    fill_random(image, size, rng)
+    format_fat(image, "1234ABCD")
+    # Fill to about 90% (clusters round every file up); whatever does not fit is left out.
+    chosen = pick(records, {"camera"}, int(size * 0.85), rng)
+    copy_to_fat(image, chosen)
+    format_fat(image, "5678EF01")
+    return chosen
+
+
+def card(records, images, size, rng):
+    if not fat_tools("card"):
+        return
+    image = os.path.join(images, "card.img")
+    chosen = formatted_card(records, image, size, rng)
     locate(image, chosen)
     write_manifest(images, "card", image, chosen)
+
+
+def reused(records, images, size, rng):
+    """The formatted card shot on again: the new (live) files take the clusters from the start
+    of the data area, over the old ones; the old files past them still lie whole in the free
+    space."""
+    if not fat_tools("reused"):
+        return
+    image = os.path.join(images, "reused.img")
+    chosen = formatted_card(records, image, size, rng)
+    # About 60% of the card written again, with files none of the old ones equals.
+    old = {o["sha256"] for o in chosen}
+    live = pick([r for r in records if r["sha256"] not in old], {"camera"}, int(size * 0.6), rng)
+    written = sum(o["size"] for o in live)
+    if written < size // 2:
+        print(f"make_images: reused: only {written >> 20} MiB of camera files besides the old "
+              "ones (make the pool with make_files.py --camera-mb of 1.5 times the image size)",
+              file=sys.stderr)
+    copy_to_fat(image, live)
+    locate(image, chosen)
+    locate(image, live)
+    write_manifest(images, "reused", image, chosen, live)
 
 
 def office(records, images, size, rng):
@@ -239,7 +289,7 @@ def main():
     parser.add_argument("files")
     parser.add_argument("images")
     parser.add_argument("--size-mb", type=int, default=128)
-    parser.add_argument("--kinds", default="card,office,planted,random,zeros,dense")
+    parser.add_argument("--kinds", default="card,reused,office,planted,random,zeros,dense")
     parser.add_argument("--seed", type=int, default=7)
     args = parser.parse_args()
     with open(os.path.join(args.files, "files.json")) as f:
@@ -250,6 +300,8 @@ def main():
         rng = random.Random(f"{args.seed}-{kind}")
         if kind == "card":
             card(records, args.images, size, rng)
+        elif kind == "reused":
+            reused(records, args.images, size, rng)
         elif kind == "office":
             office(records, args.images, size, rng)
         elif kind == "planted":

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """What each carver recovers from the benchmark images, per file type, against the originals.
 
-    quality.py --kestrel PATH --work DIR [--tools kestrel,photorec,foremost] [--json FILE] MANIFEST...
+    quality.py --kestrel PATH --work DIR [--tools LIST] [--json FILE] MANIFEST...
+
+LIST defaults to kestrel,kestrel-free,photorec,photorec-free.
 
 For every image (its manifest from make_images.py) each tool scans the whole image into
 DIR/quality/IMAGE/TOOL. Every original that lies whole in the image is then
@@ -9,7 +11,10 @@ DIR/quality/IMAGE/TOOL. Every original that lies whole in the image is then
   over-long  some output starts with the whole original and goes on,
   truncated  some output is a proper prefix of the original,
   missing    none of these.
-An output that is none of those for any original is junk (on pure random bytes, every output is).
+When the manifest lists live files (the reused card), an output with a live file's sha256 is a
+live copy, and one that is a prefix of a live file or holds one whole is a partial live copy:
+neither counts as junk. An output that is none of those is junk (on pure random bytes, every
+output is). A free-space variant runs only on images with a FAT or NTFS volume at the start.
 Prints one table per image and writes a JSON summary.
 """
 import argparse
@@ -46,12 +51,30 @@ def head(path, n=64):
         return f.read(n)
 
 
-def classify(originals, files):
-    """Matches one tool's outputs against the originals; returns per-original verdicts and junk."""
+def related_to(path, size, out_head, other):
+    """"over-long" when the output holds OTHER whole and goes on, "truncated" when it is a proper
+    prefix of OTHER, None otherwise."""
+    n = min(len(out_head), len(other["_head"]))
+    if n == 0 or out_head[:n] != other["_head"][:n]:
+        return None
+    if size > other["size"] and is_prefix(other["path"], other["size"], path):
+        return "over-long"
+    if size < other["size"] and is_prefix(path, size, other["path"]):
+        return "truncated"
+    return None
+
+
+def classify(originals, files, live=()):
+    """Matches one tool's outputs against the originals and the live files; returns per-original
+    verdicts, the misnamed ones, junk, over-long outputs, and the exact and partial live copies."""
     by_hash = {}
     for o in originals:
         by_hash.setdefault(o["sha256"], []).append(o)
         o["_head"] = head(o["path"])
+    live_hashes = {f["sha256"] for f in live}
+    for f in live:
+        f["_head"] = head(f["path"])
+    live_copies, live_partial = [], []
     verdicts = {id(o): "missing" for o in originals}
     misnamed = {}
     junk = []
@@ -64,7 +87,11 @@ def classify(originals, files):
 
     for path in files:
         size = os.path.getsize(path)
-        matches = by_hash.get(tools.sha256(path)) if size else None
+        digest = tools.sha256(path) if size else None
+        if digest in live_hashes:
+            live_copies.append((path, size, digest))
+            continue
+        matches = by_hash.get(digest)
         if matches:
             for o in matches:
                 # Misnamed only when no exact copy carries the original's extension.
@@ -75,19 +102,19 @@ def classify(originals, files):
         out_head = head(path)
         related = False
         for o in originals:
-            n = min(len(out_head), len(o["_head"]))
-            if n == 0 or out_head[:n] != o["_head"][:n]:
-                continue
-            if size > o["size"] and is_prefix(o["path"], o["size"], path):
-                mark(o, "over-long")
-                longer.append((path, size))
+            verdict = related_to(path, size, out_head, o)
+            if verdict:
+                mark(o, verdict)
                 related = True
-            elif size < o["size"] and is_prefix(path, size, o["path"]):
-                mark(o, "truncated")
-                related = True
-        if not related:
+                if verdict == "over-long":
+                    longer.append((path, size))
+        if related:
+            continue
+        if any(related_to(path, size, out_head, f) for f in live):
+            live_partial.append((path, size))
+        else:
             junk.append((path, size))
-    return verdicts, misnamed, junk, longer
+    return verdicts, misnamed, junk, longer, live_copies, live_partial
 
 
 def swallowed(image, originals, verdicts, outputs):
@@ -135,10 +162,15 @@ def report(manifest, tool_names, kestrel, work):
         # Real samples (many cut short) apart from the files made by the tools.
         rows.setdefault(o["type"] + ("*" if o.get("sample") else ""), []).append(o)
     details = {}
+    tool_names = [t for t in tool_names if tools.applies(t, manifest["image"])]
+    live = manifest.get("live", [])
+    if live:
+        summary["live_files"] = len(live)
     for tool in tool_names:
         out = scan(tool, manifest, kestrel, work)
         files, thumbnails = tools.outputs(tool, out)
-        verdicts, misnamed, junk, longer = classify(originals, files)
+        verdicts, misnamed, junk, longer, live_copies, live_partial = classify(
+            originals, files, live)
         covered = swallowed(manifest["image"], originals, verdicts, junk + longer)
         per_type = {}
         for t, group in rows.items():
@@ -162,9 +194,15 @@ def report(manifest, tool_names, kestrel, work):
             "junk_files": len(junk), "junk_bytes": sum(s for _, s in junk),
             "junk_by_extension": junk_types, "photorec_thumbnails": len(thumbnails),
             "per_type": per_type, "not_exact": problems, "run_over": covered}
+        if live:
+            summary["tools"][tool].update({
+                "live_copies": len(live_copies),
+                "live_files_copied": len({d for _, _, d in live_copies}),
+                "live_partial": len(live_partial),
+                "live_bytes": sum(c[1] for c in live_copies + live_partial)})
         details[tool] = per_type
     print_table(image, manifest, summary, tool_names, sorted(rows), details, lost)
-    for o in manifest["originals"]:
+    for o in manifest["originals"] + live:
         o.pop("_head", None)
     return summary
 
@@ -172,17 +210,18 @@ def report(manifest, tool_names, kestrel, work):
 def print_table(image, manifest, summary, tool_names, types, details, lost):
     print(f"\n== {image} ({manifest['kind']}, {manifest['size'] >> 20} MiB): "
           f"{summary['originals_present']} originals whole in the image"
-          + (f" ({lost} more written but overwritten by the format)" if lost else ""))
+          + (f" ({lost} more written but overwritten by the format)" if lost else "")
+          + (f"; {summary['live_files']} live files" if "live_files" in summary else ""))
     if types:
         header = f"{'type':<6}{'orig':>5}"
         for tool in tool_names:
-            header += f" | {tool[:8]:<8} {'exact':>5} {'long':>4} {'short':>5} {'miss':>4} {'name':>4}"
+            header += f" | {tool[:12]:<12} {'exact':>5} {'long':>4} {'short':>5} {'miss':>4} {'name':>4}"
         print(header)
         for t in types:
             line = f"{t:<6}{details[tool_names[0]][t]['present']:>5}"
             for tool in tool_names:
                 c = details[tool][t]
-                line += (f" | {'':<8} {c['exact']:>5} {c['over-long']:>4} {c['truncated']:>5}"
+                line += (f" | {'':<12} {c['exact']:>5} {c['over-long']:>4} {c['truncated']:>5}"
                          f" {c['missing']:>4} {c['misnamed']:>4}")
             print(line)
     if any(t.endswith("*") for t in types):
@@ -208,7 +247,10 @@ def print_table(image, manifest, summary, tool_names, types, details, lost):
         total = summary["originals_present"]
         junk = ", ".join(f"{k or '?'} {v['files']}" for k, v in sorted(s["junk_by_extension"].items()))
         extra = f"; {s['photorec_thumbnails']} Exif thumbnails extracted" if s["photorec_thumbnails"] else ""
-        print(f"  {tool:<9} exact {s['exact']}/{total}, {s['outputs']} files written, junk "
+        live = (f", live copies {s['live_copies']} ({s['live_files_copied']} of the "
+                f"{summary['live_files']} live files) + {s['live_partial']} partial, "
+                f"{s['live_bytes'] / 1e6:.1f} MB" if "live_copies" in s else "")
+        print(f"  {tool:<12} exact {s['exact']}/{total}, {s['outputs']} files written{live}, junk "
               f"{s['junk_files']} files {s['junk_bytes'] / 1e6:.1f} MB" + (f" ({junk})" if junk else "")
               + extra)
 
@@ -218,7 +260,7 @@ def main():
     parser.add_argument("manifests", nargs="+")
     parser.add_argument("--kestrel", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--tools", default="kestrel,photorec")
+    parser.add_argument("--tools", default="kestrel,kestrel-free,photorec,photorec-free")
     parser.add_argument("--json", help="where the summary goes (default WORK/quality.json)")
     args = parser.parse_args()
     work = os.path.abspath(args.work)

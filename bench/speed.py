@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Wall time, throughput and peak memory of each carver on the same images in the same run.
 
-    speed.py --kestrel PATH --work DIR [--runs N] [--tools kestrel,photorec,foremost] [--json FILE] IMAGE...
+    speed.py --kestrel PATH --work DIR [--runs N] [--tools LIST] [--json FILE] IMAGE...
+
+LIST defaults to kestrel,kestrel-free,photorec,photorec-free,foremost.
 
 Each image is read once first so that every tool scans it from the page cache. Every tool then
 scans it N times (default 3) into a fresh folder under DIR/speed; the folder is removed after the
 timing, never during it. Reports the median wall time, MB/s (10^6 bytes per second), the largest
 resident set (from /usr/bin/time -v when installed) and each peer's time divided by Kestrel's.
+A free-space variant (kestrel-free, photorec-free) runs only on images with a FAT or NTFS volume
+at the start; on those the tool's whole-scan time over its free-space time is printed below the
+image's rows.
 """
 import argparse
 import json
@@ -61,7 +66,7 @@ def main():
     parser.add_argument("--kestrel", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--tools", default="kestrel,photorec,foremost")
+    parser.add_argument("--tools", default="kestrel,kestrel-free,photorec,photorec-free,foremost")
     parser.add_argument("--json", help="where the summary goes (default WORK/speed.json)")
     args = parser.parse_args()
     work = os.path.abspath(args.work)
@@ -73,7 +78,7 @@ def main():
     print(f"Median of {args.runs} runs each, image in the page cache, {os.cpu_count()} cores.")
     for tool in tool_names:
         print(f"  {tool}: {tools.OPTIONS[tool]}")
-    print(f"\n{'image':<14}{'MiB':>6} {'tool':<9}{'median s':>9}{'MB/s':>9}{'max RSS MiB':>12}"
+    print(f"\n{'image':<14}{'MiB':>6} {'tool':<13}{'median s':>9}{'MB/s':>9}{'max RSS MiB':>12}"
           f"{'files':>7}{'x Kestrel':>10}")
     results = []
     for image in args.images:
@@ -81,15 +86,22 @@ def main():
         warm(image)
         row = {"image": os.path.basename(image), "bytes": size, "tools": {}}
         for tool in tool_names:
-            row["tools"][tool] = measure(tool, image, args.runs, kestrel, work)
+            if tools.applies(tool, image):
+                row["tools"][tool] = measure(tool, image, args.runs, kestrel, work)
         base = row["tools"].get("kestrel", {}).get("median_s")
         for tool, r in row["tools"].items():
             r["mb_per_s"] = round(size / 1e6 / r["median_s"], 1) if r["median_s"] > 0 else None
             r["time_vs_kestrel"] = round(r["median_s"] / base, 2) if base else None
             rss = f"{r['max_rss_mib']:.1f}" if r["max_rss_mib"] is not None else "-"
-            print(f"{row['image']:<14}{size >> 20:>6} {tool:<9}{r['median_s']:>9.3f}"
+            print(f"{row['image']:<14}{size >> 20:>6} {tool:<13}{r['median_s']:>9.3f}"
                   f"{r['mb_per_s'] or 0:>9.1f}{rss:>12}{r['files']:>7}"
                   f"{r['time_vs_kestrel'] or 0:>10.2f}")
+        for tool, r in row["tools"].items():
+            whole = row["tools"].get(tools.program(tool), {}).get("median_s")
+            if tool != tools.program(tool) and whole and r["median_s"] > 0:
+                r["whole_over_free"] = round(whole / r["median_s"], 2)
+                print(f"{'':<20} {tools.program(tool)} whole scan / free-space scan: "
+                      f"{r['whole_over_free']:.2f}x")
         results.append(row)
     target = args.json or os.path.join(work, "speed.json")
     with open(target, "w") as f:

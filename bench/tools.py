@@ -1,7 +1,9 @@
 """The carvers the benchmarks compare, with the options each is run with.
 
-Every tool scans the whole image for every file type it knows. A peer that is not installed is
-left out with a message; Kestrel is always required.
+Every tool scans the whole image for every file type it knows, except the free-space variants
+("kestrel-free", "photorec-free"), which carve only the clusters the image's FAT or NTFS volume
+marks free and run only on images that start with such a volume. A peer that is not installed is left out with a
+message; Kestrel is always required.
 """
 import hashlib
 import os
@@ -11,9 +13,14 @@ import sys
 
 OPTIONS = {
     "kestrel": "kestrel-cli scan IMAGE --out DIR --types all --read-errors ignore-all -q",
+    "kestrel-free": "kestrel-cli scan IMAGE --free-space --out DIR --types all "
+                    "--read-errors ignore-all -q (only the volume's free clusters)",
     "photorec": "photorec /log /d DIR/r /cmd IMAGE "
                 "partition_none,options,paranoid,fileopt,everything,enable,wholespace,search "
                 "(whole space, paranoid, every file type, its default validation)",
+    "photorec-free": "photorec /log /d DIR/r /cmd IMAGE "
+                     "partition_none,options,paranoid,fileopt,everything,enable,freespace,search "
+                     "(the same, the volume's free space only)",
     "foremost": "foremost -Q -t all -i IMAGE -o DIR (every type of its default configuration, "
                 "every byte offset)",
 }
@@ -33,31 +40,53 @@ def sha256(path):
 def available(names, kestrel):
     tools = []
     for name in names:
-        if name == "kestrel":
+        if program(name) == "kestrel":
             if not os.access(kestrel, os.X_OK):
                 sys.exit(f"bench: {kestrel} is not built (ninja -C build-bench kestrel-cli)")
             tools.append(name)
-        elif shutil.which(name):
+        elif shutil.which(program(name)):
             tools.append(name)
         else:
-            package = {"photorec": "testdisk", "foremost": "foremost"}[name]
+            package = {"photorec": "testdisk", "foremost": "foremost"}[program(name)]
             print(f"bench: {name} not found (apt-get install {package}), left out", file=sys.stderr)
     return tools
+
+
+def program(name):
+    """The tool a variant runs: "photorec-free" is photorec."""
+    return name.removesuffix("-free")
 
 
 def command(name, image, out, kestrel, work):
     """The command line and its working folder for one run of NAME writing into OUT."""
     image = os.path.abspath(image)
-    if name == "kestrel":
-        return [kestrel, "scan", image, "--out", out, "--types", "all", "--read-errors",
+    if program(name) == "kestrel":
+        free = ["--free-space"] if name == "kestrel-free" else []
+        return [kestrel, "scan", image, *free, "--out", out, "--types", "all", "--read-errors",
                 "ignore-all", "-q"], work
-    if name == "photorec":
+    if program(name) == "photorec":
         os.makedirs(out, exist_ok=True)
+        space = "freespace" if name == "photorec-free" else "wholespace"
         return ["photorec", "/log", "/d", os.path.join(out, "r"), "/cmd", image,
-                "partition_none,options,paranoid,fileopt,everything,enable,wholespace,search"], out
+                f"partition_none,options,paranoid,fileopt,everything,enable,{space},search"], out
     if name == "foremost":
         return ["foremost", "-Q", "-t", "all", "-i", image, "-o", out], work
     raise ValueError(name)
+
+
+def has_volume(image):
+    """True when IMAGE starts with a FAT12/16/32 or NTFS boot sector (what a free-space scan
+    needs): the file system's name where mkfs.fat and mkntfs write it, and the 55 AA mark."""
+    with open(image, "rb") as f:
+        boot = f.read(512)
+    if len(boot) < 512 or boot[510:512] != b"\x55\xaa":
+        return False
+    return boot[3:11] == b"NTFS    " or boot[82:87] == b"FAT32" or boot[54:57] == b"FAT"
+
+
+def applies(name, image):
+    """Whether NAME can scan IMAGE: a free-space variant needs a volume at the image's start."""
+    return not name.endswith("-free") or has_volume(image)
 
 
 def environment(work):
@@ -84,7 +113,7 @@ def outputs(name, out):
             if file in REPORT_FILES:
                 continue
             path = os.path.join(folder, file)
-            if name == "photorec" and file.startswith("t") and file.endswith(".jpg"):
+            if program(name) == "photorec" and file.startswith("t") and file.endswith(".jpg"):
                 thumbnails.append(path)
             else:
                 files.append(path)

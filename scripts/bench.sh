@@ -4,9 +4,11 @@
 #                         [--only quality|speed|deleted] [--tools LIST] [--rebuild-images]
 # --quick: 128 MiB images (the default); --full: 1 GiB. Builds kestrel-cli (Release) in
 # build-bench, makes real files with real tools, builds the images (a reformatted FAT32 camera
-# card, a reformatted NTFS office partition, files planted among random bytes, random bytes,
-# zeros, dense samples), then prints the quality tables and the speed table; JSON summaries go
-# to WORK/quality.json and WORK/speed.json. --only deleted measures "Recover deleted files"
+# card, a card reformatted and then shot on again, a reformatted NTFS office partition, files
+# planted among random bytes, random bytes, zeros, dense samples), then prints the quality tables
+# and the speed table; JSON summaries go to WORK/quality.json and WORK/speed.json. --tools: default
+# kestrel,kestrel-free,photorec,photorec-free,foremost (-free: the FAT/NTFS volume's free space
+# only, on the card, reused and office images). --only deleted measures "Recover deleted files"
 # against tsk_recover instead (FAT32, FAT16, fragmented FAT32, NTFS volumes made by the real
 # tools). Peers that are not installed are left out.
 set -euo pipefail
@@ -16,7 +18,7 @@ size_mb=128
 runs=3
 work=${KESTREL_BENCH_DIR:-/tmp/kestrel-bench}
 only=""
-peers="kestrel,photorec,foremost"
+peers="kestrel,kestrel-free,photorec,photorec-free,foremost"
 rebuild=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -28,7 +30,7 @@ while [ $# -gt 0 ]; do
     --only) only=$2; shift ;;
     --tools) peers=$2; shift ;;
     --rebuild-images) rebuild=1 ;;
-    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -64,17 +66,20 @@ images=$work/images-$size_mb
 if [ ! -s "$files/files.json" ]; then
   echo "== making files with real tools into $files"
   rm -rf "$files"
-  "$python" bench/make_files.py "$files" --camera-mb $((size_mb * 9 / 10)) \
+  "$python" bench/make_files.py "$files" --camera-mb $((size_mb * 3 / 2)) \
     --office-mb $((size_mb * 35 / 100))
 fi
 if [ "$rebuild" -eq 1 ] || [ ! -s "$images/dense.json" ]; then
   echo "== building $size_mb MiB images into $images"
   rm -rf "$images"
   "$python" bench/make_images.py "$files" "$images" --size-mb "$size_mb"
+elif [ -s "$images/card.json" ] && [ ! -s "$images/reused.json" ]; then
+  echo "== adding the reused card to $images"
+  "$python" bench/make_images.py "$files" "$images" --size-mb "$size_mb" --kinds reused
 fi
 
 manifests=()
-for kind in card office planted random; do
+for kind in card reused office planted random; do
   [ -s "$images/$kind.json" ] && manifests+=("$images/$kind.json")
 done
 if [ -z "$only" ] || [ "$only" = quality ]; then
@@ -86,7 +91,7 @@ fi
 if [ -z "$only" ] || [ "$only" = speed ]; then
   echo "== speed"
   speed_images=()
-  for kind in card random zeros dense; do
+  for kind in card reused random zeros dense; do
     [ -s "$images/$kind.img" ] && speed_images+=("$images/$kind.img")
   done
   "$python" bench/speed.py --kestrel "$kestrel" --work "$work/run" --runs "$runs" \
