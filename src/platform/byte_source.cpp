@@ -79,4 +79,23 @@ int64_t FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   return static_cast<int64_t>(done);
 }
 
+ByteRange FileByteSource::DataFrom(uint64_t offset) {
+  const ByteRange everything{offset, size_};
+  if (offset >= size_) return {size_, size_};
+  const auto at = static_cast<off_t>(base_ + offset);
+  const off_t data = ::lseek(fd_, at, SEEK_DATA);
+  if (data < 0) {
+    // No data after `offset`: zeros up to the file's end, unless the file has become shorter
+    // than the source (then the reads tell what is missing).
+    struct stat st {};
+    const bool trailing_hole = errno == ENXIO && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+                               static_cast<uint64_t>(st.st_size) >= base_ + size_;
+    return trailing_hole ? ByteRange{size_, size_} : everything;
+  }
+  const off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+  const auto first = std::min<uint64_t>(static_cast<uint64_t>(data) - base_, size_);
+  if (hole < 0) return {first, size_};
+  return {first, std::clamp<uint64_t>(static_cast<uint64_t>(hole) - base_, first, size_)};
+}
+
 }  // namespace kestrel

@@ -9,6 +9,12 @@
 
 namespace kestrel {
 
+// Bytes [first, end) of a source.
+struct ByteRange {
+  uint64_t first = 0;
+  uint64_t end = 0;
+};
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -22,6 +28,12 @@ class ByteSource {
 
   // Errno value of the last failed read, 0 when none failed.
   virtual int LastError() const { return 0; }
+
+  // The first run of bytes at or after `offset` that may hold anything but zeros; the bytes
+  // between `offset` and its start are zeros that need no read (the holes of a sparse image).
+  // {Size(), Size()} when only such zeros follow. A source that cannot tell answers
+  // {offset, Size()}: everything may be data.
+  virtual ByteRange DataFrom(uint64_t offset) { return {offset, Size()}; }
 
   // Reads exactly `length` bytes; false on a failure or a short read.
   bool ReadExact(uint64_t offset, void* buffer, size_t length);
@@ -41,6 +53,8 @@ class FileByteSource : public ByteSource {
   int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
   uint64_t Size() const override { return size_; }
   int LastError() const override { return last_error_; }
+  // From the file system's record of the file's holes (SEEK_DATA, SEEK_HOLE).
+  ByteRange DataFrom(uint64_t offset) override;
   int fd() const { return fd_; }
 
  private:

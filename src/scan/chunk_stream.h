@@ -14,6 +14,7 @@ struct ScanChunk {
   uint64_t first = 0;   // first sector
   uint32_t count = 0;   // sectors, 1..64
   bool read_ok = true;  // false: the read failed (what was read is kept, the rest is zeros)
+  bool zeros = false;   // known without a read to hold only zeros (a hole of a sparse image)
 };
 
 class ChunkStream {

@@ -25,6 +25,10 @@ class LockedSource : public ByteSource {
     std::lock_guard<std::mutex> lock(mutex_);
     return inner_.LastError();
   }
+  ByteRange DataFrom(uint64_t offset) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.DataFrom(offset);
+  }
 
  private:
   ByteSource& inner_;

@@ -223,7 +223,8 @@ RunOutcome RawScan::ScanChunks() {
     if (RunOutcome read = ReadChunk(chunk); read != RunOutcome::kCompleted) return read;
     done += chunk.count;
     const SectorInput first = stream.Sector(chunk.first);
-    if (!engine.is_open() && IsAllZero(first.data, size_t{chunk.count} * kSectorBytes)) {
+    if (!engine.is_open() &&
+        (chunk.zeros || IsAllZero(first.data, size_t{chunk.count} * kSectorBytes))) {
       continue;
     }
     for (uint32_t i = 0; i < chunk.count; ++i) {

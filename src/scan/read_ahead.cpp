@@ -17,9 +17,12 @@ ReadAheadStream::ReadAheadStream(ByteSource& source, ScanPlan& plan, ReadAheadSh
   slot_bytes_ = kLookBehind + static_cast<size_t>(block_sectors_) * kSectorBytes + kLookAhead;
   slots_.resize(std::max<size_t>(2, shape.ring_blocks));
   for (Slot& slot : slots_) {
-    slot.buffer.assign(slot_bytes_, 0);
+    // Not cleared: every fill writes all that the carving reads, and clearing megabytes costs
+    // page faults even when the source is a few sectors.
+    slot.buffer.reset(new uint8_t[slot_bytes_]);
     // A block holds at most one chunk per sector; no allocation while reading.
     slot.chunks.reserve(static_cast<size_t>(block_sectors_));
+    slot.holes.reserve(64);
   }
 }
 
@@ -46,8 +49,7 @@ void ReadAheadStream::Stop() {
 }
 
 uint8_t* ReadAheadStream::At(const Slot& slot, uint64_t sector) const {
-  return const_cast<uint8_t*>(slot.buffer.data()) + kLookBehind +
-         (sector - slot.block_start) * kSectorBytes;
+  return slot.buffer.get() + kLookBehind + (sector - slot.block_start) * kSectorBytes;
 }
 
 void ReadAheadStream::ReadLoop() {
@@ -104,33 +106,72 @@ bool ReadAheadStream::PlanSlot(Slot& slot) {
   return true;
 }
 
-void ReadAheadStream::ReadWindow(uint64_t offset, uint8_t* into, size_t length) {
-  const int64_t got = source_.ReadAt(offset, into, length);
-  const size_t filled = got > 0 ? static_cast<size_t>(got) : 0;
-  std::memset(into + filled, 0, length - filled);
+uint8_t* ReadAheadStream::ByteAt(const Slot& slot, uint64_t offset) const {
+  return slot.buffer.get() + (offset + kLookBehind) - slot.block_start * kSectorBytes;
 }
 
-// Reads the block's chunks as one span (with whatever lies between them), then each chunk that
-// the span read did not deliver on its own; then the window before and after the span.
+// The block's chunks as one span (with whatever lies between them), then the window before and
+// after the span. Chunks that lie wholly in holes of the source are marked as zeros.
 void ReadAheadStream::ReadSlot(Slot& slot) {
+  const bool was_zero = slot.all_zero;
+  slot.all_zero = true;
+  slot.holes.clear();
   const uint64_t first = slot.chunks.front().first;
   const uint64_t end = slot.chunks.back().first + slot.chunks.back().count;
-  uint8_t* span = At(slot, first);
-  const uint64_t span_bytes = (end - first) * kSectorBytes;
-  const int64_t got = source_.ReadAt(first * kSectorBytes, span, span_bytes);
-  const uint64_t good = got > 0 ? std::min<uint64_t>(static_cast<uint64_t>(got), span_bytes) : 0;
-  std::memset(span + good, 0, span_bytes - good);
-  const uint64_t delivered_end = first * kSectorBytes + good;
+  const uint64_t first_byte = first * kSectorBytes;
+  FillSpan(slot, first_byte, end * kSectorBytes, was_zero);
+  MarkHoleChunks(slot);
+  const uint64_t behind = std::min<uint64_t>(kLookBehind, first_byte);
+  if (!was_zero) std::memset(ByteAt(slot, first_byte) - kLookBehind, 0, kLookBehind - behind);
+  FillSpan(slot, first_byte - behind, first_byte, was_zero);
+  FillSpan(slot, end * kSectorBytes, end * kSectorBytes + kLookAhead, was_zero);
+  const bool whole_block = first == slot.block_start && end == slot.block_start + block_sectors_;
+  slot.all_zero = slot.all_zero && (was_zero || whole_block);
+}
+
+void ReadAheadStream::FillSpan(Slot& slot, uint64_t first, uint64_t end, bool was_zero) {
+  for (uint64_t at = first; at < end;) {
+    const ByteRange run = source_.DataFrom(at);
+    const uint64_t data_first = std::clamp(run.first, at, end);
+    uint64_t data_end = std::clamp(run.end, data_first, end);
+    if (data_end == data_first && data_first < end) data_end = end;  // says nothing: read it
+    if (data_first > at) {
+      if (!was_zero) std::memset(ByteAt(slot, at), 0, data_first - at);
+      slot.holes.push_back({at, data_first});
+    }
+    if (data_end > data_first) {
+      slot.all_zero = false;
+      ReadData(slot, data_first, data_end);
+    }
+    at = data_end;
+  }
+}
+
+// Reads [first, end) at once; each chunk it did not deliver is then read on its own, so only
+// the chunks that really fail are reported.
+void ReadAheadStream::ReadData(Slot& slot, uint64_t first, uint64_t end) {
+  uint8_t* into = ByteAt(slot, first);
+  const uint64_t length = end - first;
+  const int64_t got = source_.ReadAt(first, into, length);
+  const uint64_t good = got > 0 ? std::min<uint64_t>(static_cast<uint64_t>(got), length) : 0;
+  std::memset(into + good, 0, length - good);
+  if (good == length) return;
   for (ScanChunk& chunk : slot.chunks) {
     const uint64_t start_byte = chunk.first * kSectorBytes;
     const uint64_t end_byte = std::min((chunk.first + chunk.count) * kSectorBytes, source_bytes_);
-    if (start_byte >= source_bytes_ || end_byte <= delivered_end) continue;
+    if (start_byte >= source_bytes_ || start_byte >= end || end_byte <= first + good) continue;
     chunk.read_ok = TransferSectors(source_, chunk.first, chunk.count, At(slot, chunk.first)) == 0;
   }
-  const uint64_t behind = std::min<uint64_t>(kLookBehind, first * kSectorBytes);
-  std::memset(span - kLookBehind, 0, kLookBehind - behind);
-  if (behind != 0) ReadWindow(first * kSectorBytes - behind, span - behind, behind);
-  ReadWindow(end * kSectorBytes, At(slot, end), kLookAhead);
+}
+
+void ReadAheadStream::MarkHoleChunks(Slot& slot) {
+  auto hole = slot.holes.begin();
+  for (ScanChunk& chunk : slot.chunks) {
+    const uint64_t start_byte = chunk.first * kSectorBytes;
+    const uint64_t end_byte = (chunk.first + chunk.count) * kSectorBytes;
+    while (hole != slot.holes.end() && hole->end <= start_byte) ++hole;
+    chunk.zeros = hole != slot.holes.end() && hole->first <= start_byte && end_byte <= hole->end;
+  }
 }
 
 bool ReadAheadStream::Next(ScanChunk* chunk) {
@@ -153,6 +194,7 @@ bool ReadAheadStream::Next(ScanChunk* chunk) {
 }
 
 bool ReadAheadStream::Reread(const ScanChunk& chunk) {
+  current_->all_zero = false;
   const bool ok =
       TransferSectors(source_, chunk.first, chunk.count, At(*current_, chunk.first)) == 0;
   current_->chunks[index_].read_ok = ok;

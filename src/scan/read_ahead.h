@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -49,16 +50,24 @@ class ReadAheadStream : public ChunkStream {
 
  private:
   struct Slot {
-    std::vector<uint8_t> buffer;  // look-behind, block, look-ahead
-    uint64_t block_start = 0;     // sector at buffer[kLookBehind]
+    std::unique_ptr<uint8_t[]> buffer;  // look-behind, block, look-ahead
+    uint64_t block_start = 0;           // sector at buffer[kLookBehind]
     std::vector<ScanChunk> chunks;
+    std::vector<ByteRange> holes;  // of the source, in this fill, in source order
+    bool all_zero = false;         // the buffer holds only zeros (its holes need no clearing)
   };
 
   void ReadLoop();
   // Cuts the plan's next chunks that lie in one block into `slot`. False at the plan's end.
   bool PlanSlot(Slot& slot);
   void ReadSlot(Slot& slot);
-  void ReadWindow(uint64_t offset, uint8_t* into, size_t length);
+  // Fills source bytes [first, end) into the slot: holes become zeros without a read, data is
+  // read (and each chunk it did not deliver read again on its own).
+  void FillSpan(Slot& slot, uint64_t first, uint64_t end, bool was_zero);
+  void ReadData(Slot& slot, uint64_t first, uint64_t end);
+  void MarkHoleChunks(Slot& slot);
+  // The byte at source offset `offset` in the slot's buffer.
+  uint8_t* ByteAt(const Slot& slot, uint64_t offset) const;
   uint8_t* At(const Slot& slot, uint64_t sector) const;
 
   ByteSource& source_;

@@ -2,7 +2,9 @@
 // the same names, listed in the same order with the same bytes, the same sectors and percentages
 // shown at every chunk, and the same read-error questions. Small rings and blocks put many block
 // boundaries inside files, where the window around a sector comes from two reads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <random>
@@ -32,8 +34,8 @@ struct Trace {
   std::vector<int> messages;
 };
 
-Trace ScanWith(const Bytes& image, Reading reading, ReadAheadShape shape,
-               ScanOptions options = {}) {
+Trace ScanFileWith(const std::string& image_path, Reading reading, ReadAheadShape shape,
+                   ScanOptions options = {}) {
   TempDir dir;
   options.reading = reading;
   options.read_ahead = shape;
@@ -43,7 +45,7 @@ Trace ScanWith(const Bytes& image, Reading reading, ReadAheadShape shape,
     shown->emplace_back(ui.current_sector, ui.percent);
     if (inner) inner(run, ui);
   };
-  auto scan = ScanImage(image, dir, options);
+  auto scan = testing::ScanImageFile(image_path, dir, options);
   Trace trace;
   trace.outcome = scan->result.outcome;
   for (const ResultRow& row : scan->ui.rows) trace.rows.push_back(row.name);
@@ -52,6 +54,13 @@ Trace ScanWith(const Bytes& image, Reading reading, ReadAheadShape shape,
   trace.questions = scan->ui.read_error_questions;
   trace.messages = scan->ui.MessageIds();
   return trace;
+}
+
+Trace ScanWith(const Bytes& image, Reading reading, ReadAheadShape shape,
+               ScanOptions options = {}) {
+  TempDir dir;
+  testing::WriteFileBytes(dir / "source.img", image);
+  return ScanFileWith(dir / "source.img", reading, shape, std::move(options));
 }
 
 void ExpectSame(const Trace& one, const Trace& ahead) {
@@ -176,6 +185,53 @@ TEST(ReadAheadDriver, AbortStopsBeforeTheFailedChunkIsCarved) {
   EXPECT_EQ(one.shown.back().first, " 896");
   for (const ReadAheadShape& shape : kShapes)
     ExpectSame(one, ScanWith(dense, Reading::kReadAhead, shape, options));
+}
+
+// Writes `image` leaving a hole wherever 4 KiB of it are zeros; false when the file system
+// keeps no holes.
+bool WriteSparse(const std::string& path, const Bytes& image) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  constexpr size_t kBlock = 4096;
+  bool written = ::ftruncate(fd, static_cast<off_t>(image.size())) == 0;
+  for (size_t at = 0; at < image.size() && written; at += kBlock) {
+    const size_t n = std::min(kBlock, image.size() - at);
+    if (std::all_of(image.begin() + at, image.begin() + at + n, [](uint8_t b) { return b == 0; }))
+      continue;
+    written = ::pwrite(fd, image.data() + at, n, static_cast<off_t>(at)) == ssize_t(n);
+  }
+  const bool holes = written && ::lseek(fd, 0, SEEK_HOLE) < static_cast<off_t>(image.size());
+  ::close(fd);
+  return holes;
+}
+
+// A sparse image: its holes are not read, yet a file open across one (an AIFF of 1.5 MiB whose
+// sound is mostly silence) and the files after long holes come out as from the whole image.
+TEST(ReadAheadDriver, HolesOfASparseImageAreTheirZeros) {
+  testing::ImageBuilder builder(3);
+  builder.AddZeros(600);
+  Bytes aiff(1536 * 1024, 0);
+  const Bytes form = {'F', 'O', 'R', 'M', 0x00, 0x17, 0xFF, 0xF8, 'A', 'I', 'F', 'F'};
+  std::copy(form.begin(), form.end(), aiff.begin());
+  std::fill(aiff.begin() + 512, aiff.begin() + 9000, 0x11);
+  std::fill(aiff.end() - 3000, aiff.end(), 0x22);
+  builder.AddFile(aiff);
+  for (const testing::FixtureSample& sample : testing::FixtureSamples()) {
+    builder.AddZeros(300);
+    builder.AddSample(sample.file, testing::Filler::kRandomNoEndMarkers);
+  }
+  builder.AddZeros(700);
+  TempDir dir;
+  if (!WriteSparse(dir / "sparse.img", builder.bytes()))
+    GTEST_SKIP() << "no holes on this file system";
+  const Trace whole = ScanWith(builder.bytes(), Reading::kOneThread, {});
+  ASSERT_EQ(whole.files.count("KES00001.AIF"), 1u);
+  EXPECT_TRUE(whole.files.at("KES00001.AIF") == aiff);
+  ExpectSame(whole, ScanFileWith(dir / "sparse.img", Reading::kOneThread, {}));
+  for (const ReadAheadShape& shape : kShapes) {
+    SCOPED_TRACE(shape.block_sectors);
+    ExpectSame(whole, ScanFileWith(dir / "sparse.img", Reading::kReadAhead, shape));
+  }
 }
 
 }  // namespace
