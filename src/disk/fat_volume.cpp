@@ -69,14 +69,26 @@ bool FatGeometryUsable(const FatVolumeInfo& info) {
 }
 
 FatVolume::FatVolume(ByteSource& source, const FatVolumeInfo& info)
-    : source_(source), info_(info), fat_sector_(kSectorBytes) {}
+    : source_(source), info_(info), fat_window_(kFatWindowSectors * kSectorBytes) {}
 
-bool FatVolume::ReadFatSector(uint64_t sector) {
-  if (sector == cached_fat_sector_) return true;
-  cached_fat_sector_ = UINT64_MAX;
-  if (!source_.ReadExact(sector * kSectorBytes, fat_sector_.data(), kSectorBytes)) return false;
-  cached_fat_sector_ = sector;
-  return true;
+// The FAT is read a window of sectors at a time: walks over it (chains, free clusters) mostly
+// go forward. When the window does not read, the one sector is read on its own.
+const uint8_t* FatVolume::FatSector(uint64_t sector) {
+  if (sector >= window_first_ && sector - window_first_ < window_sectors_) {
+    return fat_window_.data() + (sector - window_first_) * kSectorBytes;
+  }
+  window_sectors_ = 0;
+  const uint64_t fat_end = info_.fat_start_sector + info_.fat_size_sectors;
+  const uint64_t count = std::min<uint64_t>(kFatWindowSectors, fat_end - sector);
+  if (source_.ReadExact(sector * kSectorBytes, fat_window_.data(), count * kSectorBytes)) {
+    window_sectors_ = count;
+  } else if (source_.ReadExact(sector * kSectorBytes, fat_window_.data(), kSectorBytes)) {
+    window_sectors_ = 1;
+  } else {
+    return nullptr;
+  }
+  window_first_ = sector;
+  return fat_window_.data();
 }
 
 uint32_t FatVolume::ReadFatEntry(uint32_t cluster, bool* ok) {
@@ -98,14 +110,16 @@ uint32_t FatVolume::ReadFatEntry(uint32_t cluster, bool* ok) {
       return (cluster & 1) != 0 ? value >> 4 : value & 0x0FFFu;
     }
     case FatType::kFat16: {
-      if (!ReadFatSector(info_.fat_start_sector + cluster / 256)) return 0;
+      const uint8_t* sector = FatSector(info_.fat_start_sector + cluster / 256);
+      if (sector == nullptr) return 0;
       *ok = true;
-      return LoadLe16(fat_sector_.data() + (cluster % 256) * 2);
+      return LoadLe16(sector + (cluster % 256) * 2);
     }
     case FatType::kFat32: {
-      if (!ReadFatSector(info_.fat_start_sector + cluster / 128)) return 0;
+      const uint8_t* sector = FatSector(info_.fat_start_sector + cluster / 128);
+      if (sector == nullptr) return 0;
       *ok = true;
-      return LoadLe32(fat_sector_.data() + (cluster % 128) * 4) & 0x0FFFFFFF;
+      return LoadLe32(sector + (cluster % 128) * 4) & 0x0FFFFFFF;
     }
   }
   return 0;

@@ -84,13 +84,17 @@ class FatVolume {
   uint32_t LastReadableCluster() const;
 
  private:
-  bool ReadFatSector(uint64_t sector);
+  static constexpr uint64_t kFatWindowSectors = 64;
+
+  // The bytes of FAT sector `sector` (inside the FAT), or null when it cannot be read.
+  const uint8_t* FatSector(uint64_t sector);
   uint32_t ReadFatEntry(uint32_t cluster, bool* ok);
 
   ByteSource& source_;
   FatVolumeInfo info_;
-  std::vector<uint8_t> fat_sector_;
-  uint64_t cached_fat_sector_ = UINT64_MAX;
+  std::vector<uint8_t> fat_window_;
+  uint64_t window_first_ = 0;    // first FAT sector in the window
+  uint64_t window_sectors_ = 0;  // sectors the window holds (0: none)
 };
 
 }  // namespace kestrel
