@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
 #include "support/temp_dir.h"
@@ -62,11 +63,7 @@ Bytes WithCommentAfterSoi(const Bytes& jpeg, size_t bytes) {
 }
 
 std::vector<Bytes> CarvedJpegs(const ImageBuilder& image) {
-  std::vector<Bytes> jpegs;
-  for (auto& file : testing::CarveInMemory(image.bytes(), TypeBit(kJpg))) {
-    jpegs.push_back(std::move(file.bytes));
-  }
-  return jpegs;
+  return testing::CarvedBytes(image.bytes(), TypeBit(kJpg));
 }
 
 // The JPEGs carved from `jpeg` laid between `sectors` random sectors on each side.
@@ -118,8 +115,7 @@ TEST(JpegRecovery, ToolPicturesAmongZerosRandomBytesAndOtherFilesComeBackExact) 
     }
     for (const char* sample : {"exif.jpg", "jfif.jpg", "plain.jpg"}) {
       image.AddSample(sample, filler);  // right after the previous file, no gap
-      expected.push_back(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                                "/tests/fixtures/samples/" + sample));
+      expected.push_back(testing::ReadFixtureSample(sample));
       image.AddRandom(2, seed++, filler);
     }
     EXPECT_EQ(CarvedJpegs(image), expected);

@@ -16,6 +16,10 @@ namespace kestrel::testing {
 std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
                                               uint64_t selected = kAllFileTypesMask);
 
+// The bytes of the files CarveInMemory gives, in order.
+std::vector<std::vector<uint8_t>> CarvedBytes(const std::vector<uint8_t>& image,
+                                              uint64_t selected = kAllFileTypesMask);
+
 // The files a scan must give back, in order, under the names the writer gives them.
 class ExpectedFiles {
  public:
