@@ -3,8 +3,6 @@
 
 #include "carve/formats/crw.h"
 
-#include <gtest/gtest.h>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {

@@ -3,8 +3,6 @@
 
 #include "carve/formats/end_marker.h"
 
-#include <gtest/gtest.h>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {

@@ -1,16 +1,10 @@
 #include "carve/formats/mov.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "platform/testing/source_doubles.h"
 #include "support/atom_builder.h"
 #include "support/carve_harness.h"
 #include "support/param_names.h"
-#include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
 

@@ -4,8 +4,6 @@
 
 #include "carve/formats/mp3.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "support/carve_harness.h"

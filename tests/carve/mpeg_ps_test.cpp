@@ -4,8 +4,6 @@
 
 #include "carve/formats/mpeg_ps.h"
 
-#include <gtest/gtest.h>
-
 #include "support/carve_harness.h"
 #include "support/media_files.h"
 

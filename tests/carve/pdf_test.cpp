@@ -4,10 +4,6 @@
 
 #include "carve/formats/pdf.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {

@@ -1,10 +1,8 @@
 // Picture carving: JPEG files walked by their structure to the EOI that ends the frame, GIF files
 // block by block to their trailer, with the sector boundary at every place of them; broken
 // structures refused.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
 
 #include "carve/formats/jpeg.h"
 #include "carve/formats/pictures.h"
@@ -16,14 +14,22 @@ namespace {
 using testing::ReadFileBytes;
 using testing::SectorFeeder;
 
-// A picture written by GraphicsMagick with `options`; empty when gm is missing or fails.
-Bytes GmJpeg(const std::string& options) {
+// A picture written by GraphicsMagick with `options` (frames and their settings) in the format
+// `extension` names; empty when gm is missing or fails.
+Bytes GmPicture(const std::string& options, const std::string& extension) {
   testing::TempDir dir;
+  const std::string out = dir / ("out." + extension);
   if (!testing::HaveTool("gm") ||
-      testing::RunCommand("gm convert " + options + " '" + (dir / "out.jpg") + "'") != 0) {
+      testing::RunCommand("gm convert " + options + " '" + out + "'") != 0) {
     return {};
   }
-  return ReadFileBytes(dir / "out.jpg");
+  return ReadFileBytes(out);
+}
+Bytes GmJpeg(const std::string& options) {
+  return GmPicture(options, "jpg");
+}
+Bytes GmGif(const std::string& options) {
+  return GmPicture(options, "gif");
 }
 
 // The marker segments of `jpeg` before its first scan: {offset, total bytes} each.
@@ -167,17 +173,6 @@ TEST(PictureCarving, AJpegThatReachesTheSafetyBoundIsRefused) {
 }
 
 // --- GIF ---------------------------------------------------------------------------------
-
-// A GIF written by GraphicsMagick with `options` (frames and their settings); empty when gm is
-// missing or fails.
-Bytes GmGif(const std::string& options) {
-  testing::TempDir dir;
-  if (!testing::HaveTool("gm") ||
-      testing::RunCommand("gm convert " + options + " '" + (dir / "out.gif") + "'") != 0) {
-    return {};
-  }
-  return ReadFileBytes(dir / "out.gif");
-}
 
 // Offset of the first block after the header, the screen descriptor and the global colour table.
 size_t FirstGifBlock(const Bytes& gif) {

@@ -4,10 +4,6 @@
 // not kept.
 #include "carve/formats/rtf.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {

@@ -3,8 +3,6 @@
 
 #include "carve/formats/x3f.h"
 
-#include <gtest/gtest.h>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {

@@ -1,10 +1,5 @@
 #include "carve/formats/zip.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "support/carve_harness.h"
 #include "support/param_names.h"
 #include "support/structured_fixtures.h"
@@ -94,22 +89,20 @@ struct OfficeCase {
 
 class OfficeArchive : public ::testing::TestWithParam<OfficeCase> {};
 
-TEST_P(OfficeArchive, ComesBackWholeUnderItsOfficeName) {
+// Kept under its Office name when its type is selected; deleted when only ZIP is.
+TEST_P(OfficeArchive, ComesBackWholeUnderItsOfficeNameWhenSelected) {
   const OfficeCase& c = GetParam();
   const Bytes original = StructuredSample(c.file);
   ASSERT_FALSE(original.empty()) << c.file;
-  for (uint64_t selected : {kAllFileTypesMask, TypeBit(c.type)}) {
+  for (uint64_t selected : {kAllFileTypesMask, TypeBit(c.type), TypeBit(kZip)}) {
     CarveHarness h(ImageWithFileAt(original, kFileSector), selected);
     CarveArchive(h);
-    h.ExpectKept(original, c.name);
+    if (selected == TypeBit(kZip)) {
+      h.ExpectNothingKept();
+    } else {
+      h.ExpectKept(original, c.name);
+    }
   }
-}
-
-TEST_P(OfficeArchive, IsDeletedWhenOnlyZipIsSelected) {
-  const OfficeCase& c = GetParam();
-  CarveHarness h(ImageWithFileAt(StructuredSample(c.file), kFileSector), TypeBit(kZip));
-  CarveArchive(h);
-  h.ExpectNothingKept();
 }
 
 INSTANTIATE_TEST_SUITE_P(Office, OfficeArchive,
@@ -152,12 +145,17 @@ TEST(ZipOffice, PartsOfAnUnfinishedDocumentDoNotNameTheNextArchive) {
 
 class PlainArchive : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(PlainArchive, ComesBackByteForByteAsZip) {
+// Kept as a ZIP, and deleted when ZIP is not selected.
+TEST_P(PlainArchive, ComesBackByteForByteAsZipWhenSelected) {
   const Bytes original = StructuredSample(GetParam());
   ASSERT_FALSE(original.empty()) << GetParam();
   CarveHarness h(ImageWithFileAt(original, kFileSector));
   CarveArchive(h);
   h.ExpectKept(original, "KES00001.ZIP");
+  CarveHarness unselected(ImageWithFileAt(original, kFileSector),
+                          kAllFileTypesMask & ~TypeBit(kZip));
+  CarveArchive(unselected);
+  unselected.ExpectNothingKept();
 }
 
 // "plain_word_folder.zip" holds a "word/" folder but no "[Content_Types].xml"; "commented.zip"
@@ -167,13 +165,6 @@ INSTANTIATE_TEST_SUITE_P(MadeByZip, PlainArchive,
                          [](const auto& param_info) {
                            return testing::ReadableTestName(param_info.param);
                          });
-
-TEST(ZipPlain, IsDeletedWhenZipIsNotSelected) {
-  CarveHarness h(ImageWithFileAt(StructuredSample("stored.zip"), kFileSector),
-                 kAllFileTypesMask & ~TypeBit(kZip));
-  CarveArchive(h);
-  h.ExpectNothingKept();
-}
 
 TEST(ZipPlain, EndRecordInTheLastBytesOfASectorIsWrittenWholeWithItsComment) {
   // The record at the sector's last byte with a 65535-byte comment reaches 20 bytes past the

@@ -1,7 +1,6 @@
 // Carving into memory gives exactly what the raw scan writes to the run folder: the same files,
 // in the same order, under the same names, with the same bytes. The in-memory carving of the
 // tests and the fuzzer therefore tests the real thing.
-#include <gtest/gtest.h>
 
 #include <tuple>
 

@@ -1,18 +1,14 @@
 // Movies, sound and pictures that start with an "ftyp" atom (MP4, MOV, 3GP, M4A, HEIC made by
 // ffmpeg and libheif), laid into images among zeros, among random bytes and next to files of
 // other types, come back from the scan byte for byte under the name their major brand gives.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {

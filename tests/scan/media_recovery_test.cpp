@@ -1,13 +1,10 @@
 // MPEG program streams and MPEG audio written by ffmpeg, laid into images among zeros, among
 // random bytes and next to files of other types, come back from the scan byte for byte; random
 // bytes, and crafted headers in them, give no file.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"

@@ -2,17 +2,13 @@
 // LibreOffice and by hand (nested groups, escaped braces, \bin data), laid among zeros, random
 // bytes and files of other types, come back byte for byte; random bytes with their headers
 // planted give none; endless sub-block chains and unmatched braces give none.
-#include <gtest/gtest.h>
 
 #include <random>
-#include <string>
-#include <vector>
 
 #include "support/byte_strings.h"
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {

@@ -1,7 +1,6 @@
 // Every sample file, laid into a disk image at sector boundaries among zeros and random bytes,
 // comes back from the raw scan under its carved name, byte for byte (or with the bounded tail of
 // zeros its format's end rule allows).
-#include <gtest/gtest.h>
 
 #include <map>
 

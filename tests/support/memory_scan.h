@@ -3,6 +3,8 @@
 // with the driver's windows, and the carved files kept in memory. What the raw scan writes to
 // the run folder, without the file system.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "run/file_types.h"
 #include "support/memory_writer.h"
+#include "support/temp_dir.h"
 
 namespace kestrel::testing {
 
