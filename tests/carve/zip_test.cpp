@@ -20,56 +20,41 @@ void CarveArchive(CarveHarness& h, uint64_t first = kFileSector, uint64_t last =
   h.Carve(ZipState{}, "ZIP", first, last, finish_at_end);
 }
 
-void Append16(Bytes& v, uint32_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void Append32(Bytes& v, uint32_t x) {
-  Append16(v, x & 0xFFFF);
-  Append16(v, x >> 16);
-}
-
 // A stored one-member archive whose data is `data_bytes` long, with `comment`.
 Bytes StoredArchive(size_t data_bytes, const std::string& comment) {
-  const std::string name = "data.bin";
-  const Bytes data = testing::PatternBytes(data_bytes, 12);
+  const Bytes name = testing::Bytes("data.bin");
+  const auto size = static_cast<uint32_t>(data_bytes);
+  const auto name_size = static_cast<uint32_t>(name.size());
   Bytes z;
-  Append32(z, 0x04034B50);
-  Append16(z, 10);
-  Append16(z, 0);
-  Append16(z, 0);
-  Append16(z, 0);
-  Append16(z, 0x5021);
-  Append32(z, 0);  // CRC is not checked by the carving
-  Append32(z, static_cast<uint32_t>(data_bytes));
-  Append32(z, static_cast<uint32_t>(data_bytes));
-  Append16(z, static_cast<uint32_t>(name.size()));
-  Append16(z, 0);
-  z.insert(z.end(), name.begin(), name.end());
-  z.insert(z.end(), data.begin(), data.end());
-  const uint32_t central = static_cast<uint32_t>(z.size());
-  Append32(z, 0x02014B50);
-  for (int i = 0; i < 4; ++i) Append16(z, i == 0 ? 20 : i == 1 ? 10 : 0);
-  Append16(z, 0);
-  Append16(z, 0x5021);
-  Append32(z, 0);
-  Append32(z, static_cast<uint32_t>(data_bytes));
-  Append32(z, static_cast<uint32_t>(data_bytes));
-  Append16(z, static_cast<uint32_t>(name.size()));
-  for (int i = 0; i < 4; ++i) Append16(z, 0);
-  Append32(z, 0);
-  Append32(z, 0);
-  z.insert(z.end(), name.begin(), name.end());
-  const uint32_t central_size = static_cast<uint32_t>(z.size()) - central;
-  Append32(z, 0x06054B50);
-  Append32(z, 0);
-  Append16(z, 1);
-  Append16(z, 1);
-  Append32(z, central_size);
-  Append32(z, central);
-  Append16(z, static_cast<uint32_t>(comment.size()));
-  z.insert(z.end(), comment.begin(), comment.end());
-  return z;
+  // Little-endian fields of `width` bytes each.
+  auto put = [&z](int width, std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values) {
+      for (int k = 0; k < width; ++k) z.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    }
+  };
+  // Local header: version, flags, method, time, date; CRC (not checked by the carving) and
+  // sizes; name and extra field lengths.
+  put(4, {0x04034B50});
+  put(2, {10, 0, 0, 0, 0x5021});
+  put(4, {0, size, size});
+  put(2, {name_size, 0});
+  z = Concat({z, name, testing::PatternBytes(data_bytes, 12)});
+  const auto central = static_cast<uint32_t>(z.size());
+  // Central header: versions made by and needed, flags, method, time, date; CRC and sizes; name,
+  // extra and comment lengths, disk, internal attributes; external attributes, local offset.
+  put(4, {0x02014B50});
+  put(2, {20, 10, 0, 0, 0, 0x5021});
+  put(4, {0, size, size});
+  put(2, {name_size, 0, 0, 0, 0});
+  put(4, {0, 0});
+  z = Concat({z, name});
+  const auto central_size = static_cast<uint32_t>(z.size()) - central;
+  // End record: disk numbers, entries on this disk and in all, directory size and offset.
+  put(4, {0x06054B50, 0});
+  put(2, {1, 1});
+  put(4, {central_size, central});
+  put(2, {static_cast<uint32_t>(comment.size())});
+  return Concat({z, testing::Bytes(comment)});
 }
 
 // The data length that puts the end record at `offset` within its sector.
