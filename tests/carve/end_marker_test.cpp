@@ -3,46 +3,20 @@
 
 #include "carve/formats/end_marker.h"
 
-#include <gtest/gtest.h>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {
 namespace {
 
-using testing::CarveHarness;
-using testing::Concat;
-using testing::Filler;
 using testing::MakeWithTool;
 
-struct Type {
-  EndMarkerKind kind;
-  const char* extension;
-};
-
-constexpr Type kAsxType{EndMarkerKind::kAsx, "ASX"};
-constexpr Type kPngType{EndMarkerKind::kPng, "PNG"};
-constexpr Type kDocType{EndMarkerKind::kOleFragment, "DOC"};
-
-// Opens a file of `type` and feeds `image` from sector 0 while the file stays open.
-uint64_t Carve(CarveHarness& h, const Type& type, const std::vector<uint8_t>& image) {
+// Opens a file of `kind` and feeds `image` from sector 0 while the file stays open.
+uint64_t Carve(CarveHarness& h, EndMarkerKind kind, const char* extension, const Bytes& image) {
   h.source.bytes() = image;
-  return h.Carve(EndMarkerState{type.kind}, type.extension, 0, ~uint64_t{0}, false);
-}
-
-void ExpectListed(CarveHarness& h, const Type&, const std::vector<uint8_t>& expected) {
-  EXPECT_EQ(h.OnlyFile(), expected);
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
-  EXPECT_FALSE(h.engine.is_open());
+  return h.Carve(EndMarkerState{kind}, extension, 0, ~uint64_t{0}, false);
 }
 
 // --- PNG ---------------------------------------------------------------------------------
-
-std::vector<uint8_t> Be32Bytes(uint32_t v) {
-  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-}
 
 uint32_t Crc32(const uint8_t* p, size_t n) {
   uint32_t c = 0xFFFFFFFFu;
@@ -55,13 +29,13 @@ uint32_t Crc32(const uint8_t* p, size_t n) {
 
 // The PNG with a private ancillary chunk after IHDR that makes it `size` bytes long; decoders
 // skip such chunks, so it stays a valid picture.
-std::vector<uint8_t> PaddedPng(const std::vector<uint8_t>& png, size_t size) {
+Bytes PaddedPng(const Bytes& png, size_t size) {
   if (size < png.size() + 12) return {};
   const uint32_t length = static_cast<uint32_t>(size - png.size() - 12);
-  auto chunk = Concat({Be32Bytes(length), testing::Bytes("kePd")});
+  auto chunk = Concat({testing::Be32Bytes(length), testing::Bytes("kePd")});
   chunk.resize(8 + length, 'p');
   const uint32_t crc = Crc32(chunk.data() + 4, 4 + length);
-  chunk = Concat({chunk, Be32Bytes(crc)});
+  chunk = Concat({chunk, testing::Be32Bytes(crc)});
   const auto after_ihdr = png.begin() + 33;
   return Concat({{png.begin(), after_ihdr}, chunk, {after_ihdr, png.end()}});
 }
@@ -78,9 +52,9 @@ TEST(EndMarker, PngWhoseIendStraddlesTwoSectorsEndsAfterItsCrc) {
   ASSERT_EQ(testing::RunCommand("gm identify '" + (work / "padded.png") + "' >/dev/null"), 0);
   CarveHarness h;
 
-  EXPECT_EQ(Carve(h, kPngType, Concat({png, Filler(2000)})), sectors);
+  EXPECT_EQ(Carve(h, EndMarkerKind::kPng, "PNG", Concat({png, Filler(2000)})), sectors);
 
-  ExpectListed(h, kPngType, png);
+  h.ExpectKept(png);
 }
 
 // --- ASX and compound documents ----------------------------------------------------------
@@ -94,8 +68,8 @@ TEST(EndMarker, AsxEndsAfterItsClosingTagInEitherCase) {
     text += close;
     const auto asx = testing::Bytes(text);
     CarveHarness h;
-    Carve(h, kAsxType, Concat({asx, testing::Bytes("\r\n"), Filler(600)}));
-    ExpectListed(h, kAsxType, asx);
+    Carve(h, EndMarkerKind::kAsx, "ASX", Concat({asx, testing::Bytes("\r\n"), Filler(600)}));
+    h.ExpectKept(asx);
   }
 }
 
@@ -103,8 +77,8 @@ TEST(EndMarker, CompoundDocumentWithoutFullSignatureEndsAfterItsMark) {
   const auto doc =
       Concat({{0xD0, 0xCF, 0x11, 0xE0, 0, 0, 0, 0}, Filler(900), {0xF4, 0x39, 0xB2, 0x71}});
   CarveHarness h;
-  Carve(h, kDocType, Concat({doc, Filler(600)}));
-  ExpectListed(h, kDocType, doc);
+  Carve(h, EndMarkerKind::kOleFragment, "DOC", Concat({doc, Filler(600)}));
+  h.ExpectKept(doc);
 }
 
 }  // namespace

@@ -1,16 +1,9 @@
 #include "carve/formats/mov.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "platform/testing/source_doubles.h"
 #include "support/atom_builder.h"
 #include "support/carve_harness.h"
-#include "support/param_names.h"
-#include "support/sector_feeder.h"
 #include "support/structured_fixtures.h"
 #include "support/tiff_builder.h"
 
@@ -18,8 +11,6 @@ namespace kestrel {
 namespace {
 
 using testing::Atom;
-using testing::CarveHarness;
-using testing::Concat;
 using testing::ImageWithFileAt;
 using testing::SectorFeeder;
 using testing::StructuredSample;
@@ -34,61 +25,54 @@ void CarveMovie(CarveHarness& h, uint64_t first = kFileSector, uint64_t last = U
   h.Carve(MovState{}, "MOV", first, last, finish_at_end);
 }
 
-std::vector<std::string> Names(const std::vector<std::string>& names) {
-  return names;
-}
-
 // ---------------------------------------------------------------------------------------------
-// Movies made by ffmpeg, moov after the media data and before it.
-
-class FfmpegMovie : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(FfmpegMovie, ComesBackByteForByte) {
-  const std::vector<uint8_t> original = StructuredSample(GetParam());
-  ASSERT_FALSE(original.empty()) << GetParam();
-  CarveHarness h(ImageWithFileAt(original, kFileSector));
-  CarveMovie(h);
-  ASSERT_EQ(h.Files(), Names({"KES00001.MOV"}));
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), original);
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  EXPECT_EQ(h.ui.rows[0].bytes, original.size());
-}
-
-INSTANTIATE_TEST_SUITE_P(Samples, FfmpegMovie, ::testing::Values("moov_last.mov", "moov_first.mov"),
-                         [](const auto& param_info) {
-                           return testing::ReadableTestName(param_info.param);
-                         });
+// The shared sample; movies made by ffmpeg (moov after the media data and before it) are among
+// the walk's cases below.
 
 TEST(MovSamples, ExifToolMovieComesBackWhole) {
   const std::string dir = testing::SamplesDir();
   if (dir.empty()) GTEST_SKIP() << "shared samples folder missing";
-  const std::vector<uint8_t> original =
-      testing::ReadFileBytes(dir + "/exiftool-t-images/QuickTime.mov");
+  const Bytes original = testing::ReadFileBytes(dir + "/exiftool-t-images/QuickTime.mov");
   ASSERT_FALSE(original.empty());
   CarveHarness h(ImageWithFileAt(original, kFileSector));
   CarveMovie(h);
-  ASSERT_EQ(h.Files(), Names({"KES00001.MOV"}));
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), original);
+  h.ExpectKept(original, "KES00001.MOV");
 }
 
 // ---------------------------------------------------------------------------------------------
 // The atom walk.
 
-TEST(MovWalk, MoovThenMdatThenZerosEndsAfterBothAtoms) {
-  const std::vector<uint8_t> movie = Concat({Atom("moov", 0x1000), Atom("mdat", 0x20000, 2)});
-  CarveHarness h(ImageWithFileAt(movie, kFileSector));
-  CarveMovie(h);
-  ASSERT_EQ(h.Files(), Names({"KES00001.MOV"}));
-  EXPECT_EQ(h.FileBytes("KES00001.MOV").size(), 0x21000u);
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
-}
-
-TEST(MovWalk, ExtendedSizeIsUsed) {
-  const std::vector<uint8_t> movie =
-      Concat({Atom("moov", 0x300), WideAtom("mdat", 5000, 5000), Atom("free", 64)});
-  CarveHarness h(ImageWithFileAt(movie, kFileSector));
-  CarveMovie(h);
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
+TEST(MovWalk, MovieEndsAfterItsLastAtom) {
+  Bytes zero_size = Atom("mdat", 64);
+  std::memset(zero_size.data(), 0, 4);
+  const struct {
+    const char* what;
+    Bytes movie, after;
+  } kCases[] = {
+      {"ffmpeg, moov last", StructuredSample("moov_last.mov"), {}},
+      {"ffmpeg, moov first", StructuredSample("moov_first.mov"), {}},
+      {"moov, mdat, then zeros", Concat({Atom("moov", 0x1000), Atom("mdat", 0x20000, 2)}), {}},
+      {"an extended size",
+       Concat({Atom("moov", 0x300), WideAtom("mdat", 5000, 5000), Atom("free", 64)}),
+       {}},
+      {"size 0 ends it even for a known type", Concat({Atom("moov", 0x280), Atom("mdat", 0x100)}),
+       zero_size},
+      {"extended size 0 ends it", Concat({Atom("moov", 0x300), Atom("mdat", 0x120)}),
+       WideAtom("mdat", 0, 64)},
+      {"an atom of another type ends it",
+       Concat({Atom("wide", 8), Atom("mdat", 900), Atom("moov", 700)}), Atom("abcd", 2000)},
+      // Boundaries at 510 and at 1024 - 3: the headers straddle the sector ends.
+      {"atom headers across sector ends",
+       Concat({Atom("skip", 510), Atom("mdat", 511), Atom("moov", 1200), Atom("free", 8)}),
+       {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_FALSE(c.movie.empty());
+    CarveHarness h(ImageWithFileAt(Concat({c.movie, c.after}), kFileSector));
+    CarveMovie(h);
+    h.ExpectKept(c.movie, "KES00001.MOV");
+  }
 }
 
 TEST(MovWalk, ExtendedSizeBeyondFourGibIsCarriedWhole) {
@@ -96,7 +80,7 @@ TEST(MovWalk, ExtendedSizeBeyondFourGibIsCarriedWhole) {
   // the 5 GiB atom, not its low 32 bits.
   ZeroSource source(uint64_t{6} << 30);
   const uint64_t size = (uint64_t{5} << 30) + 123;
-  const std::vector<uint8_t> first = ImageWithFileAt(WideAtom("mdat", size, 512), 0);
+  const Bytes first = ImageWithFileAt(WideAtom("mdat", size, 512), 0);
   const SectorFeeder feeder(first);
   const SectorInput in = feeder.At(0);
   MovState state;
@@ -106,102 +90,59 @@ TEST(MovWalk, ExtendedSizeBeyondFourGibIsCarriedWhole) {
   EXPECT_EQ(state.atom_left, size - 512);
 }
 
-TEST(MovWalk, ZeroSizeEndsTheMovieEvenForAKnownType) {
-  std::vector<uint8_t> stop = Atom("mdat", 64);
-  std::memset(stop.data(), 0, 4);
-  const std::vector<uint8_t> movie = Concat({Atom("moov", 0x280), Atom("mdat", 0x100)});
-  CarveHarness h(ImageWithFileAt(Concat({movie, stop}), kFileSector));
-  CarveMovie(h);
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
-}
-
-TEST(MovWalk, AtomOfAnotherTypeEndsTheMovie) {
-  const std::vector<uint8_t> movie =
-      Concat({Atom("wide", 8), Atom("mdat", 900), Atom("moov", 700)});
-  CarveHarness h(ImageWithFileAt(Concat({movie, Atom("abcd", 2000)}), kFileSector));
-  CarveMovie(h);
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
-}
-
-TEST(MovWalk, AtomHeaderAcrossASectorEndIsReadWhole) {
-  // Boundaries at 510 and at 1024 - 3: the headers straddle the sector ends.
-  const std::vector<uint8_t> movie =
-      Concat({Atom("skip", 510), Atom("mdat", 511), Atom("moov", 1200), Atom("free", 8)});
-  CarveHarness h(ImageWithFileAt(movie, kFileSector));
-  CarveMovie(h);
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
-}
-
 TEST(MovWalk, SecondMovieWalksFromItsOwnFirstAtom) {
-  const std::vector<uint8_t> unfinished = Atom("mdat", 0x4000);
-  const std::vector<uint8_t> second = Concat({Atom("moov", 0x400), Atom("mdat", 0x600)});
-  std::vector<uint8_t> image = ImageWithFileAt(unfinished, kFileSector, 0);
+  const Bytes unfinished = Atom("mdat", 0x4000);
+  const Bytes second = Concat({Atom("moov", 0x400), Atom("mdat", 0x600)});
+  Bytes image = ImageWithFileAt(unfinished, kFileSector, 0);
   const uint64_t second_sector = image.size() / 512;
-  const std::vector<uint8_t> tail = ImageWithFileAt(second, 0);
+  const Bytes tail = ImageWithFileAt(second, 0);
   image.insert(image.end(), tail.begin(), tail.end());
   CarveHarness h(image);
   CarveMovie(h, kFileSector, kFileSector + 4);  // cut off by another header: deleted
   EXPECT_TRUE(h.Files().empty());
   CarveMovie(h, second_sector);
-  ASSERT_EQ(h.Files(), Names({"KES00001.MOV"}));
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), second);
+  h.ExpectKept(second, "KES00001.MOV");
 }
 
 // ---------------------------------------------------------------------------------------------
 // Bad input: no file listed that was not written whole.
 
 // Run without the finish at the end: the movie itself must have ended.
-void ExpectNothingKept(CarveHarness& h) {
-  EXPECT_TRUE(h.Files().empty());
-  EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_EQ(h.run.recovered_count, 0u);
-  EXPECT_FALSE(h.engine.is_open());
-}
-
 TEST(MovBadInput, SixtyFourBitSizeOfTwoToTheSixtyThirdIsDroppedAtOnce) {
-  const std::vector<uint8_t> movie =
-      Concat({Atom("moov", 0x200), WideAtom("mdat", uint64_t{1} << 63, 64)});
+  const Bytes movie = Concat({Atom("moov", 0x200), WideAtom("mdat", uint64_t{1} << 63, 64)});
   CarveHarness h(ImageWithFileAt(movie, kFileSector, 64 * 1024));
   CarveMovie(h, kFileSector, kFileSector + 2, /*finish_at_end=*/false);
-  ExpectNothingKept(h);
+  h.ExpectNothingKept();
 }
 
 TEST(MovBadInput, AtomReachingPastTheSourcesEndIsDropped) {
-  const std::vector<uint8_t> movie = Concat({Atom("moov", 0x200), Atom("mdat", 0x10000)});
-  std::vector<uint8_t> image = ImageWithFileAt(movie, kFileSector, 0);
+  const Bytes movie = Concat({Atom("moov", 0x200), Atom("mdat", 0x10000)});
+  Bytes image = ImageWithFileAt(movie, kFileSector, 0);
   image.resize(image.size() - 0x1000);
   CarveHarness h(image);
   CarveMovie(h, kFileSector, kFileSector + 2, /*finish_at_end=*/false);
-  ExpectNothingKept(h);
+  h.ExpectNothingKept();
 }
 
 TEST(MovBadInput, FirstAtomWithZeroSizeKeepsNothing) {
-  std::vector<uint8_t> atom = Atom("moov", 0x400);
+  Bytes atom = Atom("moov", 0x400);
   std::memset(atom.data(), 0, 4);
   CarveHarness h(ImageWithFileAt(atom, kFileSector));
   CarveMovie(h, kFileSector, UINT64_MAX, /*finish_at_end=*/false);
-  ExpectNothingKept(h);
-}
-
-TEST(MovBadInput, ExtendedSizeOfZeroEndsTheMovie) {
-  const std::vector<uint8_t> movie = Concat({Atom("moov", 0x300), Atom("mdat", 0x120)});
-  CarveHarness h(ImageWithFileAt(Concat({movie, WideAtom("mdat", 0, 64)}), kFileSector));
-  CarveMovie(h);
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
+  h.ExpectNothingKept();
 }
 
 TEST(MovWalk, MovieEndingWithTheSourceIsKept) {
   // The chain of small atoms goes on to the source's last byte: nothing can follow it.
   // It holds a movie (moov and mdat), so it is kept.
-  std::vector<uint8_t> movie = Concat({Atom("moov", 0x200), Atom("mdat", 0x400)});
+  Bytes movie = Concat({Atom("moov", 0x200), Atom("mdat", 0x400)});
   while (movie.size() < 40 * 512) {
-    const std::vector<uint8_t> atom = Atom("free", 64);
+    const Bytes atom = Atom("free", 64);
     movie.insert(movie.end(), atom.begin(), atom.end());
   }
   CarveHarness h(ImageWithFileAt(movie, kFileSector, 0));
   CarveMovie(h, kFileSector, UINT64_MAX, /*finish_at_end=*/false);
-  ASSERT_EQ(h.Files(), Names({"KES00001.MOV"}));
-  EXPECT_EQ(h.FileBytes("KES00001.MOV"), movie);
+  h.ExpectKept(movie, "KES00001.MOV");
 }
 
 }  // namespace

@@ -4,28 +4,13 @@
 
 #include "carve/formats/mp3.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "support/carve_harness.h"
 #include "support/media_files.h"
-#include "support/sector_feeder.h"
 
 namespace kestrel {
 namespace {
-
-using testing::CarveHarness;
-using testing::Concat;
-using testing::Filler;
-using Bytes = std::vector<uint8_t>;
-
-// Opens an MP3 at sector 0 of `image` and feeds it while it stays open; returns what was kept.
-Bytes Carve(CarveHarness& h, const Bytes& image) {
-  h.source.bytes() = image;
-  h.Carve(Mp3State{}, "MP3");
-  return h.OnlyFile();
-}
 
 // `count` frames of MPEG-1 layer III at 128 kbit/s: 417 bytes at 44.1 kHz (rate index 0), 384
 // at 48 kHz (rate index 1).
@@ -48,18 +33,17 @@ Bytes Id3v2Tag(size_t body) {
   return tag;
 }
 
-Bytes Le32(uint32_t v) {
-  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
 // An APEv2 tag with a header, one text item and a footer.
 Bytes ApeTag() {
-  const Bytes item =
-      Concat({Le32(7), Le32(0), testing::Bytes("Title"), {0}, testing::Bytes("Kestrel")});
+  const Bytes item = Concat({testing::Le32Bytes(7),
+                             testing::Le32Bytes(0),
+                             testing::Bytes("Title"),
+                             {0},
+                             testing::Bytes("Kestrel")});
   const uint32_t size = static_cast<uint32_t>(item.size() + 32);
   auto frame = [&](uint32_t flags) {
-    return Concat(
-        {testing::Bytes("APETAGEX"), Le32(2000), Le32(size), Le32(1), Le32(flags), Bytes(8, 0)});
+    return Concat({testing::Bytes("APETAGEX"), testing::Le32Bytes(2000), testing::Le32Bytes(size),
+                   testing::Le32Bytes(1), testing::Le32Bytes(flags), Bytes(8, 0)});
   };
   return Concat({frame(0xA0000000), item, frame(0x80000000)});
 }
@@ -81,8 +65,8 @@ TEST(Mp3, FfmpegFilesComeBackExactly) {
     // Ended by filler, by zeros and by the source's end.
     for (const Bytes& after : {Filler(3000), Bytes(700, 0), Bytes{}}) {
       CarveHarness h;
-      EXPECT_EQ(Carve(h, Concat({file.bytes, after})), file.bytes);
-      EXPECT_EQ(h.ui.rows.size(), 1u);
+      h.CarveOnly(Mp3State{}, "MP3", Concat({file.bytes, after}));
+      h.ExpectKept(file.bytes);
     }
   }
 }
@@ -96,7 +80,7 @@ TEST(Mp3, ApeAndId3v1TagsAfterTheLastFrameBelongToTheFile) {
   for (const Bytes& tags : {ApeTag(), Concat({ApeTag(), id3v1})}) {
     const Bytes mp3 = Concat({untagged->bytes, tags});
     CarveHarness h;
-    EXPECT_EQ(Carve(h, Concat({mp3, Filler(1000)})), mp3);
+    EXPECT_EQ(h.CarveOnly(Mp3State{}, "MP3", Concat({mp3, Filler(1000)})), mp3);
   }
 }
 
@@ -116,66 +100,57 @@ TEST(Mp3, FramesStartAFileOnlyWhenTheNextFrameFollows) {
   EXPECT_FALSE(start(reserved_rate));
 }
 
-TEST(Mp3, StreamEndsWhereAnotherStreamBegins) {
+TEST(Mp3, CraftedStreamsEndAfterTheirLastFrame) {
   const Bytes first = Frames(6);
   Bytes info_frame = Frames(1);
   std::memcpy(info_frame.data() + 36, "Info", 4);
-  // A frame of another sample rate, and an encoder's first frame with an Info header.
-  for (const Bytes& next : {Frames(4, 1), Concat({info_frame, Frames(5)})}) {
+  const Bytes zeros_after_tag = Concat({Id3v2Tag(300), Bytes(1000, 0), Frames(kMinMp3Frames)});
+  const struct {
+    const char* what;
+    Bytes image, expected;
+  } kCases[] = {
+      {"a frame of another sample rate", Concat({first, Frames(4, 1), Filler(600)}), first},
+      {"an encoder's first frame with an Info header",
+       Concat({first, info_frame, Frames(5), Filler(600)}), first},
+      {"zeros between the tag and the first frame", Concat({zeros_after_tag, Filler(600)}),
+       zeros_after_tag},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
     CarveHarness h;
-    EXPECT_EQ(Carve(h, Concat({first, next, Filler(600)})), first);
+    EXPECT_EQ(h.CarveOnly(Mp3State{}, "MP3", c.image), c.expected);
   }
 }
 
 TEST(Mp3, TagsOrFewFramesAloneKeepNothing) {
+  const Bytes tag = Id3v2Tag(100000);
   const Bytes kCases[] = {
       Concat({Id3v2Tag(300), Filler(2000)}),
       Concat({Id3v2Tag(300), Bytes(5000, 0), Frames(8)}),  // zeros past the lead allowance
       Concat({Id3v2Tag(300), Frames(kMinMp3Frames - 1), Filler(600)}),
       Concat({Frames(kMinMp3Frames - 1), Filler(600)}),
+      Concat({Bytes(tag.begin(), tag.begin() + 10), Frames(8)}),  // a tag reaching past the source
   };
   for (const Bytes& image : kCases) {
     CarveHarness h;
-    EXPECT_TRUE(Carve(h, image).empty());
-    EXPECT_TRUE(h.ui.rows.empty());
+    h.CarveOnly(Mp3State{}, "MP3", image);
+    h.ExpectNothingKept();
   }
-}
-
-TEST(Mp3, ZerosBetweenTheTagAndTheFirstFrameArePassedOver) {
-  const Bytes mp3 = Concat({Id3v2Tag(300), Bytes(1000, 0), Frames(kMinMp3Frames)});
-  CarveHarness h;
-  EXPECT_EQ(Carve(h, Concat({mp3, Filler(600)})), mp3);
-}
-
-TEST(Mp3, TagReachingPastTheSourceKeepsNothing) {
-  const Bytes tag = Id3v2Tag(100000);
-  CarveHarness h;
-  EXPECT_TRUE(Carve(h, Concat({Bytes(tag.begin(), tag.begin() + 10), Frames(8)})).empty());
 }
 
 TEST(Mp3, StreamCutOffInsideAFrameIsNotKept) {
   const Bytes image = Frames(10);
-  CarveHarness h;
-  h.source.bytes() = image;
+  CarveHarness h(image);
   // A new header (or a cancel) at the fourth sector finishes the file inside its fifth frame.
   h.Carve(Mp3State{}, "MP3", 0, 4);
-  EXPECT_TRUE(h.Files().empty());
-  EXPECT_TRUE(h.ui.rows.empty());
+  h.ExpectNothingKept();
 }
 
 TEST(Mp3, CraftedFrameChainEndsAtTheSizeCap) {
-  const Bytes image = Frames(40);
-  const testing::SectorFeeder feeder(image);
-  MemorySource source(image);
   const uint64_t start = kMaxMp3Bytes - 2000;
   uint64_t written = start;
   Mp3State state;
-  Fed fed;
-  for (uint64_t sector = 0; sector < feeder.sector_count(); ++sector) {
-    fed = FeedMp3(state, {feeder.At(sector), source, written, kAllFileTypesMask});
-    written += fed.write;
-    if (fed.step != Step::kMore) break;
-  }
+  const Fed fed = testing::FeedDirect(state, FeedMp3, Frames(40), written);
   EXPECT_EQ(fed.step, Step::kComplete);
   // Four whole frames fit below the cap; the fifth would pass it.
   EXPECT_EQ(written, start + 4 * 417);

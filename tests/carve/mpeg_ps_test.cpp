@@ -4,27 +4,11 @@
 
 #include "carve/formats/mpeg_ps.h"
 
-#include <gtest/gtest.h>
-
 #include "support/carve_harness.h"
 #include "support/media_files.h"
-#include "support/sector_feeder.h"
 
 namespace kestrel {
 namespace {
-
-using testing::CarveHarness;
-using testing::Concat;
-using testing::Filler;
-using Bytes = std::vector<uint8_t>;
-
-// Opens an MPEG at sector 0 of `image` and feeds it while it stays open; returns what was kept.
-Bytes Carve(CarveHarness& h, const Bytes& image) {
-  h.source.bytes() = image;
-  h.Carve(MpegState{}, "MPG");
-  EXPECT_FALSE(h.engine.is_open());
-  return h.OnlyFile();
-}
 
 const Bytes kEndCode = {0x00, 0x00, 0x01, 0xB9};
 
@@ -56,8 +40,8 @@ TEST(MpegProgramStream, FfmpegStreamsComeBackExactly) {
     // Ended by filler, by zeros and by the source's end.
     for (const Bytes& after : {Filler(3000), Bytes(700, 0), Bytes{}}) {
       CarveHarness h;
-      EXPECT_EQ(Carve(h, Concat({stream.bytes, after})), stream.bytes);
-      EXPECT_EQ(h.ui.rows.size(), 1u);
+      h.CarveOnly(MpegState{}, "MPG", Concat({stream.bytes, after}));
+      h.ExpectKept(stream.bytes);
     }
   }
 }
@@ -81,7 +65,7 @@ TEST(MpegProgramStream, EndCodeStraddlingTwoSectorsEndsTheStream) {
   stream = Concat({stream, Packet(0xC0, static_cast<uint16_t>(last), last), kEndCode});
   ASSERT_EQ(stream.size(), 1026u);
   CarveHarness h;
-  EXPECT_EQ(Carve(h, Concat({stream, Filler(600)})), stream);
+  EXPECT_EQ(h.CarveOnly(MpegState{}, "MPG", Concat({stream, Filler(600)})), stream);
 }
 
 TEST(MpegProgramStream, AbsurdStructuresEndTheStreamBeforeThem) {
@@ -100,7 +84,7 @@ TEST(MpegProgramStream, AbsurdStructuresEndTheStreamBeforeThem) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     CarveHarness h;
-    EXPECT_EQ(Carve(h, Concat({good, c.after})), good);
+    EXPECT_EQ(h.CarveOnly(MpegState{}, "MPG", Concat({good, c.after})), good);
   }
 }
 
@@ -109,37 +93,28 @@ TEST(MpegProgramStream, FewPacksOrNoPacketKeepNothing) {
                               Concat({Mpeg2Pack(), Mpeg2Pack(), Mpeg2Pack(), kEndCode}),
                               Concat({Mpeg1Pack(), Filler(900)})}) {
     CarveHarness h;
-    EXPECT_TRUE(Carve(h, Concat({stream, Filler(600)})).empty());
-    EXPECT_TRUE(h.ui.rows.empty());
+    h.CarveOnly(MpegState{}, "MPG", Concat({stream, Filler(600)}));
+    h.ExpectNothingKept();
   }
 }
 
 TEST(MpegProgramStream, StreamCutOffInsideAPacketIsNotKept) {
   const Bytes whole = Packs(Mpeg1Pack(), 2);
   const Bytes image = Concat({whole, Mpeg1Pack(), Packet(0xE0, 3000, 3000)});
-  CarveHarness h;
-  h.source.bytes() = image;
+  CarveHarness h(image);
   // A new header (or a cancel) at the third sector finishes the file inside its last packet.
   h.Carve(MpegState{}, "MPG", 0, 3);
-  EXPECT_TRUE(h.Files().empty());
-  EXPECT_TRUE(h.ui.rows.empty());
+  h.ExpectNothingKept();
 }
 
 TEST(MpegProgramStream, WalkEndsAtTheSizeCap) {
   // Packs and packets that run on: the walk stops before the unit that would pass the cap.
   Bytes image;
   for (int k = 0; k < 20; ++k) image = Concat({image, Mpeg2Pack(), Packet(0xE0, 1000, 1000)});
-  const testing::SectorFeeder feeder(image);
-  MemorySource source(image);
   const uint64_t start = kMaxMpegBytes - 3000;
   uint64_t written = start;
   MpegState state;
-  Fed fed;
-  for (uint64_t sector = 0; sector < feeder.sector_count(); ++sector) {
-    fed = FeedMpeg(state, {feeder.At(sector), source, written, kAllFileTypesMask});
-    written += fed.write;
-    if (fed.step != Step::kMore) break;
-  }
+  const Fed fed = testing::FeedDirect(state, FeedMpeg, image, written);
   EXPECT_EQ(fed.step, Step::kComplete);
   // Two packs with their packets, then the third pack header; its packet would pass the cap.
   EXPECT_EQ(written, start + 2 * (14 + 1006) + 14);

@@ -4,31 +4,12 @@
 
 #include "carve/formats/pdf.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {
 namespace {
 
-using testing::CarveHarness;
-using testing::Concat;
-using testing::Filler;
 using testing::MakeWithTool;
-
-// Carves `image` as a PDF starting at sector 0; the file is finished at the image's end.
-uint64_t CarvePdf(CarveHarness& h, const std::vector<uint8_t>& image) {
-  h.source.bytes() = image;
-  return h.Carve(PdfState{}, "PDF");
-}
-
-void ExpectListed(CarveHarness& h, const std::vector<uint8_t>& expected) {
-  EXPECT_EQ(h.OnlyFile(), expected);
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  EXPECT_EQ(h.ui.rows[0].bytes, expected.size());
-}
 
 std::vector<uint8_t> Sample(const std::string& name) {
   const std::string samples = testing::SamplesDir();
@@ -63,13 +44,32 @@ std::vector<uint8_t> WithIncrementalUpdate(const std::vector<uint8_t>& pdf, int 
   return Concat({pdf, testing::Bytes(update)});
 }
 
-TEST(Pdf, EndsAfterItsEofAndLineEnd) {
+TEST(Pdf, GhostscriptPdfsEndAfterTheirOwnLastEof) {
   if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
-  const auto pdf = GhostscriptPdf();
-  ASSERT_FALSE(pdf.empty());
-  CarveHarness h;
-  CarvePdf(h, Concat({pdf, Filler(1500)}));
-  ExpectListed(h, pdf);
+  const auto plain = GhostscriptPdf();
+  ASSERT_FALSE(plain.empty());
+  const auto updated = WithIncrementalUpdate(WithIncrementalUpdate(plain, 40), 41);
+  const auto first = WithIncrementalUpdate(GhostscriptPdf("first"), 40);
+  // Old data right after it: the objects and the end of another, unrelated PDF.
+  const auto other = WithIncrementalUpdate(GhostscriptPdf("second one"), 50);
+  const std::string other_text(other.begin(), other.end());
+  const size_t tail = other_text.find("50 0 obj");
+  ASSERT_NE(tail, std::string::npos);
+  const struct {
+    const char* what;
+    Bytes pdf, after;
+  } kCases[] = {
+      {"its EOF and line end", plain, Filler(1500)},
+      {"incremental updates followed to the last EOF", updated, Filler(900)},
+      {"another PDF's remains after it", first,
+       Concat({{other.begin() + static_cast<ptrdiff_t>(tail), other.end()}, Filler(700)})},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    CarveHarness h;
+    h.CarveOnly(PdfState{}, "PDF", Concat({c.pdf, c.after}));
+    h.ExpectKept(c.pdf);
+  }
 }
 
 TEST(Pdf, SamplesWithCrAndLfLineEndsAreWrittenWhole) {
@@ -78,34 +78,9 @@ TEST(Pdf, SamplesWithCrAndLfLineEndsAreWrittenWhole) {
     const auto pdf = Sample(name);
     if (pdf.empty()) GTEST_SKIP() << "sample " << name << " is missing";
     CarveHarness h;
-    CarvePdf(h, Concat({pdf, Filler(600)}));
-    ExpectListed(h, pdf);
+    h.CarveOnly(PdfState{}, "PDF", Concat({pdf, Filler(600)}));
+    h.ExpectKept(pdf);
   }
-}
-
-TEST(Pdf, IncrementalUpdatesAreFollowedToTheLastEof) {
-  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
-  const auto original = GhostscriptPdf();
-  ASSERT_FALSE(original.empty());
-  const auto updated = WithIncrementalUpdate(WithIncrementalUpdate(original, 40), 41);
-  CarveHarness h;
-  CarvePdf(h, Concat({updated, Filler(900)}));
-  ExpectListed(h, updated);
-}
-
-TEST(Pdf, AnotherPdfsRemainsAfterItDoNotLengthenIt) {
-  if (!testing::HaveTool("gs")) GTEST_SKIP() << "ghostscript is not installed";
-  const auto pdf = WithIncrementalUpdate(GhostscriptPdf("first"), 40);
-  // Old data right after it: the objects and the end of another, unrelated PDF.
-  const auto other = WithIncrementalUpdate(GhostscriptPdf("second one"), 50);
-  const std::string other_text(other.begin(), other.end());
-  const size_t tail = other_text.find("50 0 obj");
-  ASSERT_NE(tail, std::string::npos);
-  const auto image =
-      Concat({pdf, {other.begin() + static_cast<ptrdiff_t>(tail), other.end()}, Filler(700)});
-  CarveHarness h;
-  CarvePdf(h, image);
-  ExpectListed(h, pdf);
 }
 
 // A linearised PDF: the first part's "%%EOF" is followed by a line end and filler spaces (here
@@ -117,11 +92,26 @@ std::vector<uint8_t> LinearisedPdf() {
                  testing::Bytes("startxref\n0\n%%EOF\r\n")});
 }
 
-TEST(Pdf, LinearisedFileContinuesToTheSecondEof) {
-  const auto pdf = LinearisedPdf();
-  CarveHarness h;
-  CarvePdf(h, Concat({pdf, Filler(900)}));
-  ExpectListed(h, pdf);
+TEST(Pdf, CraftedFilesEndAtTheirRealEof) {
+  const auto absurd =
+      testing::Bytes("%PDF-1.4\n1 0 obj <<>> endobj\nstartxref\n99999999999999999999\n%%EOF\n");
+  const auto absurd_later = testing::Bytes(
+      "7 0 obj <<>> endobj\ntrailer << /Prev 18446744073709551615 >>\nstartxref\n"
+      "18446744073709551615\n%%EOF\n");
+  const struct {
+    const char* what;
+    Bytes pdf, after;
+  } kCases[] = {
+      {"linearised: on to the second EOF", LinearisedPdf(), Filler(900)},
+      {"absurd startxref and Prev values: the first EOF", absurd,
+       Concat({absurd_later, Filler(600)})},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    CarveHarness h;
+    h.CarveOnly(PdfState{}, "PDF", Concat({c.pdf, c.after}));
+    h.ExpectKept(c.pdf);
+  }
 }
 
 TEST(Pdf, FileEndedByAHeaderIsCutAfterItsLastEofAndTheNextStartsAfresh) {
@@ -129,32 +119,20 @@ TEST(Pdf, FileEndedByAHeaderIsCutAfterItsLastEofAndTheNextStartsAfresh) {
   // Another file's header comes before the second "%%EOF".
   const auto first_part = Concat({{pdf.begin(), pdf.begin() + 700}, Filler(1024 - 700)});
   CarveHarness h;
-  CarvePdf(h, first_part);
+  h.CarveOnly(PdfState{}, "PDF", first_part);
   ASSERT_EQ(h.ui.rows.size(), 1u);
   EXPECT_EQ(h.ui.rows[0].bytes, 512u) << "through the first part's \"%%EOF\" and its line end";
 
-  CarvePdf(h, Concat({pdf, Filler(900)}));
+  h.CarveOnly(PdfState{}, "PDF", Concat({pdf, Filler(900)}));
   ASSERT_EQ(h.ui.rows.size(), 2u);
   EXPECT_EQ(h.FileBytes(h.ui.rows[1].name), pdf);
 }
 
 TEST(PdfBadInput, FileWithoutEofIsNotKept) {
-  auto pdf = testing::Bytes("%PDF-1.4\n1 0 obj <<>> endobj\n");
   CarveHarness h;
-  CarvePdf(h, Concat({pdf, Filler(5000)}));
-  EXPECT_TRUE(h.Files().empty());
-  EXPECT_TRUE(h.ui.rows.empty());
-}
-
-TEST(PdfBadInput, AbsurdStartxrefAndPrevValuesEndTheFileAtItsFirstEof) {
-  const auto pdf =
-      testing::Bytes("%PDF-1.4\n1 0 obj <<>> endobj\nstartxref\n99999999999999999999\n%%EOF\n");
-  const auto later = testing::Bytes(
-      "7 0 obj <<>> endobj\ntrailer << /Prev 18446744073709551615 >>\nstartxref\n"
-      "18446744073709551615\n%%EOF\n");
-  CarveHarness h;
-  CarvePdf(h, Concat({pdf, later, Filler(600)}));
-  ExpectListed(h, pdf);
+  h.CarveOnly(PdfState{}, "PDF",
+              Concat({testing::Bytes("%PDF-1.4\n1 0 obj <<>> endobj\n"), Filler(5000)}));
+  h.ExpectNothingKept();
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 // Picture carving: JPEG files walked by their structure to the EOI that ends the frame, GIF files
 // block by block to their trailer, with the sector boundary at every place of them; broken
 // structures refused.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
 
 #include "carve/formats/jpeg.h"
 #include "carve/formats/pictures.h"
@@ -13,20 +11,25 @@
 namespace kestrel {
 namespace {
 
-using testing::CarveHarness;
 using testing::ReadFileBytes;
 using testing::SectorFeeder;
 
-using Bytes = std::vector<uint8_t>;
-
-// A picture written by GraphicsMagick with `options`; empty when gm is missing or fails.
-Bytes GmJpeg(const std::string& options) {
+// A picture written by GraphicsMagick with `options` (frames and their settings) in the format
+// `extension` names; empty when gm is missing or fails.
+Bytes GmPicture(const std::string& options, const std::string& extension) {
   testing::TempDir dir;
+  const std::string out = dir / ("out." + extension);
   if (!testing::HaveTool("gm") ||
-      testing::RunCommand("gm convert " + options + " '" + (dir / "out.jpg") + "'") != 0) {
+      testing::RunCommand("gm convert " + options + " '" + out + "'") != 0) {
     return {};
   }
-  return ReadFileBytes(dir / "out.jpg");
+  return ReadFileBytes(out);
+}
+Bytes GmJpeg(const std::string& options) {
+  return GmPicture(options, "jpg");
+}
+Bytes GmGif(const std::string& options) {
+  return GmPicture(options, "gif");
 }
 
 // The marker segments of `jpeg` before its first scan: {offset, total bytes} each.
@@ -104,8 +107,7 @@ TEST(PictureCarving, JpegWithoutEoiIsNotKept) {
   h.Carve(StartJpeg(), "JPG", 0, ~uint64_t{0}, false);
   EXPECT_TRUE(h.engine.is_open());
   h.engine.Finish();
-  EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_TRUE(h.Files().empty());
+  h.ExpectNothingKept();
 }
 
 TEST(PictureCarving, InvalidJpegStructuresAreRefused) {
@@ -133,13 +135,12 @@ TEST(PictureCarving, InvalidJpegStructuresAreRefused) {
       {"restart interval of 3 bytes", InsertedAfterSoi(jpeg, {0xFF, 0xDD, 0x00, 0x03, 0})},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     Bytes image = c.bytes;
     image.resize(image.size() + 2048, 0x33);
     CarveHarness h(image);
     h.Carve(StartJpeg(), "JPG", 0, ~uint64_t{0}, false);
-    EXPECT_FALSE(h.engine.is_open()) << c.what;
-    EXPECT_TRUE(h.ui.rows.empty()) << c.what;
-    EXPECT_TRUE(h.Files().empty()) << c.what << ": the partial file is deleted";
+    h.ExpectNothingKept();  // the partial file is deleted
   }
 }
 
@@ -149,16 +150,16 @@ TEST(PictureCarving, FillBytesBeforeAMarkerAreTaken) {
   const Bytes jpeg = InsertedAfterSoi(base, {0xFF, 0xFF});  // FF FF FF E0: fill, then APP0
   Bytes image = jpeg;
   image.resize(jpeg.size() + 700, 0x44);
-  CarveHarness h(image);
-  h.Carve(StartJpeg(), "JPG");
-  EXPECT_EQ(h.OnlyFile(), jpeg);
+  CarveHarness h;
+  h.CarveOnly(StartJpeg(), "JPG", image);
+  h.ExpectKept(jpeg);
 }
 
 TEST(PictureCarving, AJpegThatReachesTheSafetyBoundIsRefused) {
   Bytes sector(512, 0x21);
   MemorySource source(sector);
   SectorInput in;
-  std::vector<uint8_t> window(kLookBehind + 512 + kLookAhead, 0);
+  Bytes window(kLookBehind + 512 + kLookAhead, 0);
   std::copy(sector.begin(), sector.end(), window.begin() + kLookBehind);
   in.data = window.data() + kLookBehind;
   JpegState state;
@@ -172,17 +173,6 @@ TEST(PictureCarving, AJpegThatReachesTheSafetyBoundIsRefused) {
 }
 
 // --- GIF ---------------------------------------------------------------------------------
-
-// A GIF written by GraphicsMagick with `options` (frames and their settings); empty when gm is
-// missing or fails.
-Bytes GmGif(const std::string& options) {
-  testing::TempDir dir;
-  if (!testing::HaveTool("gm") ||
-      testing::RunCommand("gm convert " + options + " '" + (dir / "out.gif") + "'") != 0) {
-    return {};
-  }
-  return ReadFileBytes(dir / "out.gif");
-}
 
 // Offset of the first block after the header, the screen descriptor and the global colour table.
 size_t FirstGifBlock(const Bytes& gif) {
@@ -242,9 +232,9 @@ TEST(PictureCarving, SingleFrameGifComesBackExactBeforeRandomBytes) {
   if (gif.empty()) GTEST_SKIP() << "gm is not installed";
   Bytes image = gif;
   for (int i = 0; i < 3000; ++i) image.push_back(static_cast<uint8_t>(i * 131 + 7));
-  CarveHarness h(image);
-  h.Carve(StartGif(), "GIF");
-  EXPECT_EQ(h.OnlyFile(), gif);
+  CarveHarness h;
+  h.CarveOnly(StartGif(), "GIF", image);
+  h.ExpectKept(gif);
 }
 
 TEST(PictureCarving, InvalidGifStructuresAreRefused) {
@@ -281,13 +271,12 @@ TEST(PictureCarving, InvalidGifStructuresAreRefused) {
   };
   ASSERT_EQ(gif[first], 0x21) << "gm writes a graphic control first";
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     Bytes image = c.bytes;
     image.resize(image.size() + 2048, 0x00);
     CarveHarness h(image);
     CarveGif(h);
-    EXPECT_FALSE(h.engine.is_open()) << c.what;
-    EXPECT_TRUE(h.ui.rows.empty()) << c.what;
-    EXPECT_TRUE(h.Files().empty()) << c.what << ": the partial file is deleted";
+    h.ExpectNothingKept();  // the partial file is deleted
   }
 }
 
@@ -298,8 +287,7 @@ TEST(PictureCarving, GifWithoutTrailerIsNotKept) {
   CarveHarness h(gif);
   CarveGif(h);
   h.engine.Finish();
-  EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_TRUE(h.Files().empty());
+  h.ExpectNothingKept();
 }
 
 // Bad input: a chain of full sub-blocks that never ends is taken up to the safety bound and
@@ -307,7 +295,7 @@ TEST(PictureCarving, GifWithoutTrailerIsNotKept) {
 TEST(PictureCarving, AGifSubBlockChainThatNeverEndsIsRefusedAtTheBound) {
   Bytes sector(512, 0xFF);  // size bytes of 255: one endless chain
   MemorySource source(sector);
-  std::vector<uint8_t> window(kLookBehind + 512 + kLookAhead, 0xFF);
+  Bytes window(kLookBehind + 512 + kLookAhead, 0xFF);
   SectorInput in;
   in.data = window.data() + kLookBehind;
   GifState state;

@@ -4,35 +4,14 @@
 // not kept.
 #include "carve/formats/rtf.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "support/carve_harness.h"
 
 namespace kestrel {
 namespace {
 
-using testing::CarveHarness;
-using testing::Concat;
-using Bytes = std::vector<uint8_t>;
-
 // Feeds `image` from sector 0 as the dispatch would after an RTF header, without finishing.
 void CarveRtf(CarveHarness& h) {
   h.Carve(StartRtf(), "RTF", 0, ~uint64_t{0}, false);
-}
-
-void ExpectKeptExactly(CarveHarness& h, const Bytes& rtf) {
-  EXPECT_FALSE(h.engine.is_open()) << "ended by its own closing brace";
-  ASSERT_EQ(h.ui.rows.size(), 1u);
-  EXPECT_EQ(h.ui.rows[0].bytes, rtf.size());
-  EXPECT_EQ(h.OnlyFile(), rtf);
-}
-
-void ExpectNothingKept(CarveHarness& h) {
-  EXPECT_FALSE(h.engine.is_open());
-  EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_TRUE(h.Files().empty());
 }
 
 // Bytes that are no RTF text: every value, NUL and braces included.
@@ -94,7 +73,7 @@ TEST(RtfCarving, LibreOfficeRtfComesBackExact) {
   const Bytes image = Concat({rtf, BinaryData(3000)});
   CarveHarness h(image);
   CarveRtf(h);
-  ExpectKeptExactly(h, rtf);
+  h.ExpectKept(rtf);
 }
 
 TEST(RtfCarving, SampleRtfComesBackExact) {
@@ -104,7 +83,7 @@ TEST(RtfCarving, SampleRtfComesBackExact) {
   ASSERT_FALSE(rtf.empty());
   CarveHarness h(Concat({rtf, Bytes(100, 0)}));
   CarveRtf(h);
-  ExpectKeptExactly(h, rtf);
+  h.ExpectKept(rtf);
 }
 
 TEST(RtfCarving, BytesThatAreNotRtfTextAreRefusedAtOnce) {
@@ -121,7 +100,7 @@ TEST(RtfCarving, BytesThatAreNotRtfTextAreRefusedAtOnce) {
     image.resize(4096, 0);
     CarveHarness h(image);
     h.Carve(StartRtf(), "RTF", 0, 1, false);  // the header sector alone
-    ExpectNothingKept(h);
+    h.ExpectNothingKept();
   }
 }
 
@@ -129,7 +108,7 @@ TEST(RtfCarving, ABalancedGroupWithoutCharacterSetIsNotKept) {
   // What random bytes after a header can make: braces balanced, no document header.
   CarveHarness h(Concat({testing::Bytes("{\\rtf1 {x}\\b y}"), Bytes(600, 0)}));
   CarveRtf(h);
-  ExpectNothingKept(h);
+  h.ExpectNothingKept();
 }
 
 // --- Bad input ---------------------------------------------------------------------------
@@ -140,7 +119,7 @@ TEST(RtfCarving, AMillionUnmatchedBracesAreNotKept) {
   CarveHarness h(image);
   CarveRtf(h);
   h.engine.Finish();
-  ExpectNothingKept(h);
+  h.ExpectNothingKept();
 }
 
 TEST(RtfCarving, AGroupOpenAtTheSafetyBoundIsRefused) {
@@ -164,7 +143,7 @@ TEST(RtfCarving, BinaryDataCountIsSkippedAcrossSectors) {
       {testing::Bytes("{\\rtf1\\ansi{\\pict\\bin5000 "), Bytes(5000, '{'), testing::Bytes("}}")});
   CarveHarness h(Concat({rtf, Bytes(512, 0)}));
   CarveRtf(h);
-  ExpectKeptExactly(h, rtf);
+  h.ExpectKept(rtf);
 }
 
 }  // namespace

@@ -1,16 +1,12 @@
 // Length-driven files (WAV, BMP, AIFF, AVI) made by real tools whose data holds other files'
 // headers at sector starts: a valid header's stated length is kept whole, and the headers
 // inside it start nothing.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {

@@ -1,14 +1,14 @@
 // Carving into memory gives exactly what the raw scan writes to the run folder: the same files,
 // in the same order, under the same names, with the same bytes. The in-memory carving of the
 // tests and the fuzzer therefore tests the real thing.
-#include <gtest/gtest.h>
 
-#include <string>
+#include <tuple>
 
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
 #include "support/scan_harness.h"
+#include "support/structured_fixtures.h"
 
 namespace kestrel {
 namespace {
@@ -26,9 +26,7 @@ ImageBuilder EverySample(Filler filler) {
   for (const char* file : {"office.docx", "commented.zip", "word.doc", "excel.xls", "strips_be.tif",
                            "moov_last.mov"}) {
     image.AddRandom(2, seed++, filler);
-    image.AddFile(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                         "/tests/fixtures/structured/" + file),
-                  file, filler);
+    image.AddFile(testing::StructuredSample(file), file, filler);
   }
   image.AddRandom(16, seed, filler);
   return image;
@@ -48,17 +46,15 @@ void ExpectSameAsTheRawScan(const ImageBuilder& image, uint64_t selected) {
   }
 }
 
-TEST(InMemoryScan, SamplesAmongZerosCarveAsTheRawScanWrites) {
-  ExpectSameAsTheRawScan(EverySample(Filler::kZeros), kAllFileTypesMask);
-}
-
-TEST(InMemoryScan, SamplesAmongRandomBytesCarveAsTheRawScanWrites) {
-  ExpectSameAsTheRawScan(EverySample(Filler::kRandom), kAllFileTypesMask);
-}
-
-TEST(InMemoryScan, ASelectionCarvesAsTheRawScanWrites) {
-  ExpectSameAsTheRawScan(EverySample(Filler::kRandom),
-                         TypeBit(kJpg) | TypeBit(kDoc) | TypeBit(kTif) | TypeBit(kMov));
+TEST(InMemoryScan, SamplesCarveAsTheRawScanWrites) {
+  const uint64_t some = TypeBit(kJpg) | TypeBit(kDoc) | TypeBit(kTif) | TypeBit(kMov);
+  for (const auto& [what, filler, selected] :
+       {std::tuple{"among zeros", Filler::kZeros, kAllFileTypesMask},
+        std::tuple{"among random bytes", Filler::kRandom, kAllFileTypesMask},
+        std::tuple{"a selection", Filler::kRandom, some}}) {
+    SCOPED_TRACE(what);
+    ExpectSameAsTheRawScan(EverySample(filler), selected);
+  }
 }
 
 }  // namespace

@@ -1,18 +1,14 @@
 // Movies, sound and pictures that start with an "ftyp" atom (MP4, MOV, 3GP, M4A, HEIC made by
 // ffmpeg and libheif), laid into images among zeros, among random bytes and next to files of
 // other types, come back from the scan byte for byte under the name their major brand gives.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
@@ -36,36 +32,23 @@ std::vector<uint8_t> ReadMovie(const char* file) {
                                 file);
 }
 
+using testing::ExpectCarved;
 using testing::ExpectedFiles;
 
-void ExpectCarved(const ImageBuilder& image, const ExpectedFiles& expected,
-                  uint64_t selected = kAllFileTypesMask) {
-  testing::ExpectCarved(image.bytes(), expected, selected);
-}
-
-TEST(IsoMediaRecovery, EveryMovieAmongZerosComesBackWhole) {
-  ImageBuilder image;
-  ExpectedFiles expected;
-  for (const Movie& movie : kMovies) {
-    image.AddZeros(3);
-    image.AddFile(ReadMovie(movie.file), movie.file);
-    expected.Add(movie.extension, ReadMovie(movie.file));
+TEST(IsoMediaRecovery, EveryMovieAmongZerosOrRandomBytesComesBackWhole) {
+  for (Filler filler : {Filler::kZeros, Filler::kRandom}) {
+    SCOPED_TRACE(filler == Filler::kZeros ? "zeros" : "random");
+    ImageBuilder image(5);
+    ExpectedFiles expected;
+    uint64_t seed = 21;
+    for (const Movie& movie : kMovies) {
+      image.AddRandom(5, seed++, filler);  // zero sectors for kZeros
+      image.AddFile(ReadMovie(movie.file), movie.file, filler);
+      expected.Add(movie.extension, ReadMovie(movie.file));
+    }
+    image.AddRandom(16, seed, filler);
+    ExpectCarved(image.bytes(), expected);
   }
-  image.AddZeros(8);
-  ExpectCarved(image, expected);
-}
-
-TEST(IsoMediaRecovery, EveryMovieAmongRandomBytesComesBackWhole) {
-  ImageBuilder image(5);
-  ExpectedFiles expected;
-  uint64_t seed = 21;
-  for (const Movie& movie : kMovies) {
-    image.AddRandom(5, seed++);
-    image.AddFile(ReadMovie(movie.file), movie.file, Filler::kRandom);
-    expected.Add(movie.extension, ReadMovie(movie.file));
-  }
-  image.AddRandom(16, seed);
-  ExpectCarved(image, expected);
 }
 
 TEST(IsoMediaRecovery, MoviesBackToBackComeBackWhole) {
@@ -79,7 +62,7 @@ TEST(IsoMediaRecovery, MoviesBackToBackComeBackWhole) {
     }
   }
   image.AddZeros(4);
-  ExpectCarved(image, expected);
+  ExpectCarved(image.bytes(), expected);
 }
 
 // Movies with files of other types right before and after them, no gap between.
@@ -104,18 +87,12 @@ ImageBuilder MoviesAmongOtherFiles(ExpectedFiles& movies, ExpectedFiles& all) {
   return image;
 }
 
-TEST(IsoMediaRecovery, MoviesNextToFilesOfOtherTypesComeBackWhole) {
+TEST(IsoMediaRecovery, MoviesNextToFilesOfOtherTypesComeBackWholeUnderTheMovSelectionOnly) {
   ExpectedFiles movies;
   ExpectedFiles all;
   const ImageBuilder image = MoviesAmongOtherFiles(movies, all);
-  ExpectCarved(image, all);
-}
-
-TEST(IsoMediaRecovery, MoviesComeBackUnderTheMovSelectionOnly) {
-  ExpectedFiles movies;
-  ExpectedFiles all;
-  const ImageBuilder image = MoviesAmongOtherFiles(movies, all);
-  ExpectCarved(image, movies, TypeBit(kMov));
+  ExpectCarved(image.bytes(), all);
+  ExpectCarved(image.bytes(), movies, TypeBit(kMov));
   for (const auto& file :
        testing::CarveInMemory(image.bytes(), kAllFileTypesMask & ~TypeBit(kMov))) {
     const std::string extension = file.name.substr(file.name.find('.') + 1);

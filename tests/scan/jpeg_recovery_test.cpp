@@ -1,16 +1,14 @@
 // JPEG recovery by the raw scan: pictures written by GraphicsMagick, jpegtran and exiv2 (baseline,
 // progressive, restart intervals, Exif thumbnails, larger than 10 MiB) laid among zeros, random
 // bytes and other files come back byte for byte; random bytes and broken structures give none.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
-#include <string>
-#include <vector>
 
+#include "support/byte_strings.h"
+#include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
@@ -48,25 +46,15 @@ size_t ThumbnailAt(const Bytes& jpeg) {
 
 // `jpeg` with a comment segment of `bytes` bytes (at least 4) right after its SOI.
 Bytes WithCommentAfterSoi(const Bytes& jpeg, size_t bytes) {
-  Bytes out(jpeg.size() + bytes, 'c');
   const size_t length = bytes - 2;
-  const uint8_t head[] = {jpeg[0],
-                          jpeg[1],
-                          0xFF,
-                          0xFE,
-                          static_cast<uint8_t>(length >> 8),
-                          static_cast<uint8_t>(length)};
-  std::copy(std::begin(head), std::end(head), out.begin());
-  std::copy(jpeg.begin() + 2, jpeg.end(), out.begin() + 2 + bytes);
-  return out;
+  Bytes comment = {0xFF, 0xFE, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+  comment.resize(bytes, 'c');
+  return testing::Concat(
+      {{jpeg.begin(), jpeg.begin() + 2}, comment, {jpeg.begin() + 2, jpeg.end()}});
 }
 
 std::vector<Bytes> CarvedJpegs(const ImageBuilder& image) {
-  std::vector<Bytes> jpegs;
-  for (auto& file : testing::CarveInMemory(image.bytes(), TypeBit(kJpg))) {
-    jpegs.push_back(std::move(file.bytes));
-  }
-  return jpegs;
+  return testing::CarvedBytes(image.bytes(), TypeBit(kJpg));
 }
 
 // The JPEGs carved from `jpeg` laid between `sectors` random sectors on each side.
@@ -118,8 +106,7 @@ TEST(JpegRecovery, ToolPicturesAmongZerosRandomBytesAndOtherFilesComeBackExact) 
     }
     for (const char* sample : {"exif.jpg", "jfif.jpg", "plain.jpg"}) {
       image.AddSample(sample, filler);  // right after the previous file, no gap
-      expected.push_back(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                                "/tests/fixtures/samples/" + sample));
+      expected.push_back(testing::ReadFixtureSample(sample));
       image.AddRandom(2, seed++, filler);
     }
     EXPECT_EQ(CarvedJpegs(image), expected);

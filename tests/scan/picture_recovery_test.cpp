@@ -2,19 +2,18 @@
 // LibreOffice and by hand (nested groups, escaped braces, \bin data), laid among zeros, random
 // bytes and files of other types, come back byte for byte; random bytes with their headers
 // planted give none; endless sub-block chains and unmatched braces give none.
-#include <gtest/gtest.h>
 
 #include <random>
-#include <string>
-#include <vector>
 
+#include "support/byte_strings.h"
+#include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/memory_scan.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
+using testing::Concat;
 using testing::Filler;
 using testing::ImageBuilder;
 using Bytes = std::vector<uint8_t>;
@@ -22,23 +21,14 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint64_t kSector = ImageBuilder::kSectorBytes;
 constexpr uint64_t kPictureTypes = TypeBit(kGif) | TypeBit(kRtf) | TypeBit(kTif);
 
-Bytes Text(const std::string& text) {
-  return {text.begin(), text.end()};
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
 // An RTF with nested groups, escaped braces and a \bin picture whose data holds braces and NULs.
 Bytes HandWrittenRtf() {
   Bytes data(3000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 53 + 1);
-  return Concat({Text("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\info{\\title \\{x\\}}}\n"
+  return Concat(
+      {testing::Bytes("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\info{\\title \\{x\\}}}\n"
                       "\\pard{\\b bold {\\i nested}}\\par\n{\\*\\shppict{\\pict\\bin3000 "),
-                 data, Text("}}\n\\pard \\\\ \\{ The end.\\par }")});
+       data, testing::Bytes("}}\n\\pard \\\\ \\{ The end.\\par }")});
 }
 
 struct Pictures {
@@ -71,14 +61,6 @@ Pictures MakePictures() {
   return p;
 }
 
-std::vector<Bytes> Carved(const ImageBuilder& image, uint64_t selected) {
-  std::vector<Bytes> files;
-  for (auto& file : testing::CarveInMemory(image.bytes(), selected)) {
-    files.push_back(std::move(file.bytes));
-  }
-  return files;
-}
-
 TEST(PictureRecovery, ToolFilesAmongZerosRandomBytesAndOtherFilesComeBackExact) {
   const Pictures p = MakePictures();
   if (p.files.empty()) GTEST_SKIP() << "gm or tiffcp is not installed";
@@ -94,12 +76,11 @@ TEST(PictureRecovery, ToolFilesAmongZerosRandomBytesAndOtherFilesComeBackExact) 
       expected.push_back(file);
       // Another type's file right behind it, and one of these types.
       image.AddSample("picture.png", filler);
-      image.AddSample(seed % 2 == 0 ? "picture.gif" : "document.rtf", filler);
-      expected.push_back(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                                "/tests/fixtures/samples/" +
-                                                (seed % 2 == 0 ? "picture.gif" : "document.rtf")));
+      const char* sample = seed % 2 == 0 ? "picture.gif" : "document.rtf";
+      image.AddSample(sample, filler);
+      expected.push_back(testing::ReadFixtureSample(sample));
     }
-    EXPECT_EQ(Carved(image, kPictureTypes), expected);
+    EXPECT_EQ(testing::CarvedBytes(image.bytes(), kPictureTypes), expected);
   }
 }
 
@@ -146,12 +127,12 @@ TEST(PictureRecovery, EndlessSubBlocksAndUnmatchedBracesGiveNothing) {
                0,   0x2C, 0,   0,   0,   0,   8, 0, 8, 0, 0, 2};
   gif.resize(uint64_t{6} << 20, 0xFF);
   // An RTF of a million "{" and text that never closes them.
-  Bytes rtf = Concat({Text("{\\rtf1"), Bytes(1000000, '{')});
+  Bytes rtf = Concat({testing::Bytes("{\\rtf1"), Bytes(1000000, '{')});
   for (int i = 0; i < 2000; ++i) rtf.insert(rtf.end(), {'t', 'e', 'x', 't', '}', ' '});
   for (const Bytes* file : {&gif, &rtf}) {
     ImageBuilder image;
     image.AddFile(*file);
-    EXPECT_TRUE(Carved(image, kPictureTypes).empty());
+    EXPECT_TRUE(testing::CarvedBytes(image.bytes(), kPictureTypes).empty());
   }
 }
 

@@ -1,7 +1,6 @@
 // Every sample file, laid into a disk image at sector boundaries among zeros and random bytes,
 // comes back from the raw scan under its carved name, byte for byte (or with the bounded tail of
 // zeros its format's end rule allows).
-#include <gtest/gtest.h>
 
 #include <map>
 
@@ -9,6 +8,7 @@
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
 #include "support/scan_harness.h"
+#include "support/structured_fixtures.h"
 
 namespace kestrel {
 namespace {
@@ -30,11 +30,7 @@ std::vector<Expected> LayAllSamples(ImageBuilder& image, Filler filler) {
   std::map<std::string, int> per_extension;
   uint64_t seed = 7;
   for (const FixtureSample& sample : testing::FixtureSamples()) {
-    if (filler == Filler::kZeros) {
-      image.AddZeros(3);
-    } else {
-      image.AddRandom(3, seed++, filler);
-    }
+    image.AddRandom(3, seed++, filler);  // zero sectors for kZeros
     image.AddSample(sample.file, Filler::kZeros);
     const std::string extension(sample.extension);
     expected.push_back({CarvedName("KES", ++per_extension[extension], extension), &sample});
@@ -60,20 +56,14 @@ void ExpectRecoveredWhole(const testing::ScanRun& scan, const std::vector<Expect
   EXPECT_EQ(scan.files.size(), expected.size()) << "nothing but the samples is left behind";
 }
 
-TEST(SampleRecovery, EverySampleAmongZerosComesBackWhole) {
-  ImageBuilder image;
-  std::vector<Expected> expected = LayAllSamples(image, Filler::kZeros);
-  TempDir dir;
-  auto scan = ScanImage(image.bytes(), dir);
-  ExpectRecoveredWhole(*scan, expected);
-}
-
-TEST(SampleRecovery, EverySampleAmongRandomBytesComesBackWhole) {
-  ImageBuilder image;
-  std::vector<Expected> expected = LayAllSamples(image, Filler::kRandomNoEndMarkers);
-  TempDir dir;
-  auto scan = ScanImage(image.bytes(), dir);
-  ExpectRecoveredWhole(*scan, expected);
+TEST(SampleRecovery, EverySampleAmongZerosOrRandomBytesComesBackWhole) {
+  for (Filler filler : {Filler::kZeros, Filler::kRandomNoEndMarkers}) {
+    SCOPED_TRACE(filler == Filler::kZeros ? "zeros" : "random");
+    ImageBuilder image;
+    const std::vector<Expected> expected = LayAllSamples(image, filler);
+    TempDir dir;
+    ExpectRecoveredWhole(*ScanImage(image.bytes(), dir), expected);
+  }
 }
 
 TEST(SampleRecovery, OnlySelectedTypesAreWritten) {
@@ -83,12 +73,6 @@ TEST(SampleRecovery, OnlySelectedTypesAreWritten) {
   auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(TypeBit(kPng) | TypeBit(kWav)));
   EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.PNG", "KES00001.WAV"}));
 }
-
-}  // namespace
-}  // namespace kestrel
-
-namespace kestrel {
-namespace {
 
 // The structured formats come back whole under the name their contents give them.
 TEST(SampleRecovery, StructuredSamplesComeBackUnderTheirOwnNames) {
@@ -103,9 +87,7 @@ TEST(SampleRecovery, StructuredSamplesComeBackUnderTheirOwnNames) {
   ImageBuilder image;
   for (const auto& [file, name] : samples) {
     image.AddRandom(2, 99, Filler::kRandomNoEndMarkers);
-    image.AddFile(testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                         "/tests/fixtures/structured/" + file),
-                  file);
+    image.AddFile(testing::StructuredSample(file), file);
     image.AddZeros(2);
   }
   image.AddZeros(8);
@@ -116,9 +98,7 @@ TEST(SampleRecovery, StructuredSamplesComeBackUnderTheirOwnNames) {
     SCOPED_TRACE(samples[i].first);
     const std::string& name = scan->ui.rows[i].name;
     EXPECT_EQ(name, samples[i].second);
-    EXPECT_EQ(scan->File(name),
-              testing::ReadFileBytes(std::string(KESTREL_SOURCE_DIR) +
-                                     "/tests/fixtures/structured/" + samples[i].first));
+    EXPECT_EQ(scan->File(name), testing::StructuredSample(samples[i].first));
   }
 }
 

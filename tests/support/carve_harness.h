@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <limits>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +14,7 @@
 #include "platform/testing/source_doubles.h"
 #include "run/recovered_writer.h"
 #include "run/run_context.h"
+#include "support/byte_strings.h"
 #include "support/fake_run_ui.h"
 #include "support/sector_feeder.h"
 #include "support/temp_dir.h"
@@ -58,6 +57,40 @@ struct CarveHarness {
     return sector - first;
   }
 
+  // Carves `image` from sector 0 with `state` (finishing a file still open) and returns the one
+  // file kept (empty when none).
+  std::vector<uint8_t> CarveOnly(FormatState state, const char* extension,
+                                 std::vector<uint8_t> image) {
+    source.bytes() = std::move(image);
+    Carve(std::move(state), extension);
+    return OnlyFile();
+  }
+
+  // Exactly `expected` was kept (under `name` when given) and listed once at its size, and the
+  // file is closed.
+  void ExpectKept(const std::vector<uint8_t>& expected, const std::string& name = {}) const {
+    if (name.empty()) {
+      EXPECT_EQ(OnlyFile(), expected);
+    } else {
+      ASSERT_EQ(Files(), std::vector<std::string>{name});
+      EXPECT_EQ(FileBytes(name), expected);
+    }
+    ASSERT_EQ(ui.rows.size(), 1u);
+    if (!name.empty()) {
+      EXPECT_EQ(ui.rows[0].name, name);
+    }
+    EXPECT_EQ(ui.rows[0].bytes, expected.size());
+    EXPECT_EQ(run.recovered_count, 1u);
+    EXPECT_FALSE(engine.is_open());
+  }
+  // Nothing was kept or listed, and the file is closed.
+  void ExpectNothingKept() const {
+    EXPECT_TRUE(Files().empty());
+    EXPECT_TRUE(ui.rows.empty());
+    EXPECT_EQ(run.recovered_count, 0u);
+    EXPECT_FALSE(engine.is_open());
+  }
+
   // The start values the module makes from the header at sector `at` of the source.
   template <typename Start>
   auto StartAt(uint64_t at, Start start) {
@@ -74,15 +107,20 @@ struct CarveHarness {
   CarveEngine engine;
 };
 
-// The concatenation of byte strings.
-inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
-  std::vector<uint8_t> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-inline std::vector<uint8_t> Bytes(std::string_view text) {
-  return {text.begin(), text.end()};
+// Feeds `image` from sector 0 straight to a module's feed function, as if `written` bytes of the
+// file came before it, until the module stops asking for more; `written` grows by what was taken.
+template <typename State, typename FeedFunction>
+Fed FeedDirect(State& state, FeedFunction feed, const std::vector<uint8_t>& image,
+               uint64_t& written) {
+  const SectorFeeder feeder(image);
+  MemorySource bytes(image);
+  Fed fed;
+  for (uint64_t sector = 0; sector < feeder.sector_count(); ++sector) {
+    fed = feed(state, {feeder.At(sector), bytes, written, kAllFileTypesMask});
+    written += fed.write;
+    if (fed.step != Step::kMore) break;
+  }
+  return fed;
 }
 
 // Filler that no carving routine takes for a marker: `n` bytes of 'Z'.
@@ -91,3 +129,11 @@ inline std::vector<uint8_t> Filler(size_t n) {
 }
 
 }  // namespace kestrel::testing
+
+namespace kestrel {
+// The names every carving test uses.
+using testing::CarveHarness;
+using testing::Concat;
+using testing::Filler;
+using Bytes = std::vector<uint8_t>;
+}  // namespace kestrel

@@ -34,6 +34,13 @@ std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
   return writer.kept();
 }
 
+std::vector<std::vector<uint8_t>> CarvedBytes(const std::vector<uint8_t>& image,
+                                              uint64_t selected) {
+  std::vector<std::vector<uint8_t>> files;
+  for (auto& file : CarveInMemory(image, selected)) files.push_back(std::move(file.bytes));
+  return files;
+}
+
 void ExpectedFiles::Add(const std::string& extension, std::vector<uint8_t> bytes) {
   files_.push_back({CarvedName("KES", ++numbers_[extension], extension), std::move(bytes)});
 }

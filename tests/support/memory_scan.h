@@ -3,6 +3,8 @@
 // with the driver's windows, and the carved files kept in memory. What the raw scan writes to
 // the run folder, without the file system.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -10,10 +12,15 @@
 
 #include "run/file_types.h"
 #include "support/memory_writer.h"
+#include "support/temp_dir.h"
 
 namespace kestrel::testing {
 
 std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
+                                              uint64_t selected = kAllFileTypesMask);
+
+// The bytes of the files CarveInMemory gives, in order.
+std::vector<std::vector<uint8_t>> CarvedBytes(const std::vector<uint8_t>& image,
                                               uint64_t selected = kAllFileTypesMask);
 
 // The files a scan must give back, in order, under the names the writer gives them.

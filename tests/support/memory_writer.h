@@ -56,7 +56,6 @@ class MemoryWriter : public RecoveredWriter {
 
   // The kept files in the order they were kept.
   const std::vector<File>& kept() const { return kept_; }
-  void Clear() { kept_.clear(); }
 
  private:
   bool open_ = false;

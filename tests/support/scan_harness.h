@@ -1,6 +1,8 @@
 #pragma once
 // Runs the raw scan over an image file as the command line does, with a scripted interface.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>

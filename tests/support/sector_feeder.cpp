@@ -30,10 +30,4 @@ SectorInput SectorFeeder::At(uint64_t sector) const {
   return in;
 }
 
-void SectorFeeder::Feed(uint64_t first, uint64_t last,
-                        const std::function<void(const SectorInput&)>& consume) const {
-  last = std::min(last, sectors_);
-  for (uint64_t sector = first; sector < last; ++sector) consume(At(sector));
-}
-
 }  // namespace kestrel::testing

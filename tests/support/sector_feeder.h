@@ -4,7 +4,6 @@
 // look-ahead), zeros before the image's start and past its end.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,17 +17,9 @@ class SectorFeeder {
   explicit SectorFeeder(const std::vector<uint8_t>& image);
 
   uint64_t sector_count() const { return sectors_; }
-  uint64_t image_size() const { return size_; }
 
   // The input for one sector of the image (throws std::out_of_range past its last sector).
   SectorInput At(uint64_t sector) const;
-  // Hands sectors [first, last) to `consume` in order (`last` is capped at the sector count).
-  void Feed(uint64_t first, uint64_t last,
-            const std::function<void(const SectorInput&)>& consume) const;
-  // Every sector of the image.
-  void FeedAll(const std::function<void(const SectorInput&)>& consume) const {
-    Feed(0, sectors_, consume);
-  }
 
  private:
   uint64_t size_ = 0;

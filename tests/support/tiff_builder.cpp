@@ -80,24 +80,19 @@ void TiffBuilder::Rational(int ifd, uint16_t tag, uint32_t numerator, uint32_t d
   f.numbers = {numerator, denominator};
 }
 
-void TiffBuilder::Undefined(int ifd, uint16_t tag, std::vector<uint8_t> bytes) {
-  Field& f = Add(ifd, tag, 7, static_cast<uint32_t>(bytes.size()));
-  f.bytes = std::move(bytes);
-}
-
 void TiffBuilder::RawEntry(int ifd, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
   Field& f = Add(ifd, tag, type, count);
   f.raw = true;
   f.raw_value = value;
 }
 
-void TiffBuilder::Strips(int ifd, const std::vector<int>& blocks, bool short_counts) {
+void TiffBuilder::Strips(int ifd, const std::vector<int>& blocks) {
   Field& offsets = Add(ifd, 273, 4, static_cast<uint32_t>(blocks.size()));
   offsets.ref = RefKind::kBlock;
   offsets.targets = blocks;
   std::vector<uint32_t> lengths;
   for (int b : blocks) lengths.push_back(static_cast<uint32_t>(blocks_.at(b).size()));
-  Field& counts = Add(ifd, 279, short_counts ? 3 : 4, static_cast<uint32_t>(blocks.size()));
+  Field& counts = Add(ifd, 279, 4, static_cast<uint32_t>(blocks.size()));
   counts.numbers = lengths;
 }
 
@@ -128,11 +123,6 @@ void TiffBuilder::MakerNote(int ifd, int block) {
 
 void TiffBuilder::Next(int ifd, int next_ifd) {
   ifds_.at(ifd).next = next_ifd;
-}
-
-void TiffBuilder::NextRaw(int ifd, uint32_t offset) {
-  ifds_.at(ifd).next_raw = true;
-  ifds_.at(ifd).next_value = offset;
 }
 
 void TiffBuilder::Put16(std::vector<uint8_t>& out, size_t at, uint16_t v) const {
@@ -237,7 +227,7 @@ std::vector<uint8_t> TiffBuilder::Build() const {
       }
     }
     const Ifd& ifd = ifds_[i];
-    Put32(out, at, ifd.next_raw ? ifd.next_value : ifd.next >= 0 ? ifd_offsets_.at(ifd.next) : 0);
+    Put32(out, at, ifd.next >= 0 ? ifd_offsets_.at(ifd.next) : 0);
   }
   for (size_t b = 0; b < blocks_.size(); ++b) {
     std::copy(blocks_[b].begin(), blocks_[b].end(),

@@ -28,25 +28,20 @@ class TiffBuilder {
   void Short(int ifd, uint16_t tag, std::vector<uint16_t> values);
   void Long(int ifd, uint16_t tag, std::vector<uint32_t> values);
   void Rational(int ifd, uint16_t tag, uint32_t numerator, uint32_t denominator);
-  void Undefined(int ifd, uint16_t tag, std::vector<uint8_t> bytes);
   // A raw entry, for broken files (the value field is written as given, in file byte order).
   void RawEntry(int ifd, uint16_t tag, uint16_t type, uint32_t count, uint32_t value);
 
-  // StripOffsets and StripByteCounts for blocks (SHORT counts when `short_counts`).
-  void Strips(int ifd, const std::vector<int>& blocks, bool short_counts = false);
+  // StripOffsets and StripByteCounts for blocks.
+  void Strips(int ifd, const std::vector<int>& blocks);
   // Tags whose values are offsets of IFDs or blocks.
   void SubIfds(int ifd, const std::vector<int>& children);
   void ExifIfd(int ifd, int child);
   void Thumbnail(int ifd, int block);  // 513 offset and 514 length
   void MakerNote(int ifd, int block);  // 37500 pointing at the block
-  // The next-IFD offset of `ifd` (an IFD index, or a raw offset with NextRaw).
+  // The next-IFD offset of `ifd`: that of IFD `next_ifd`.
   void Next(int ifd, int next_ifd);
-  void NextRaw(int ifd, uint32_t offset);
 
   std::vector<uint8_t> Build() const;
-  // File offsets of IFDs and blocks in the last Build().
-  uint32_t IfdOffset(int ifd) const { return ifd_offsets_.at(ifd); }
-  uint32_t BlockOffset(int block) const { return block_offsets_.at(block); }
 
  private:
   enum class RefKind { kNone, kIfd, kBlock, kPointsAtBlock };
@@ -64,8 +59,6 @@ class TiffBuilder {
   struct Ifd {
     std::vector<Field> fields;
     int next = -1;
-    bool next_raw = false;
-    uint32_t next_value = 0;
   };
   Field& Add(int ifd, uint16_t tag, uint16_t type, uint32_t count);
   std::vector<uint8_t> Encode(const Field& f) const;
