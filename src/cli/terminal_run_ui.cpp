@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/json_text.h"
+#include "platform/text_trim.h"
 #include "run/messages.h"
 #include "run/run_context.h"
 
@@ -121,12 +122,14 @@ TerminalRunUi::~TerminalRunUi() {
   ClearProgress();
   if (g_verbosity == Verbosity::kVerbose) {
     const double seconds = SecondsRunning();
-    const uint64_t bytes = ParseSectorText(sector_) * 512;
+    const uint64_t bytes = ParseSectorText(last_sector_) * 512;
     std::string summary = "kestrel-cli: " + std::to_string(bytes / 1000000) + " MB read in " +
                           std::to_string(std::lround(seconds)) + " s";
     const std::string rate = FormatRate(bytes, seconds);
     if (!rate.empty()) summary += " (" + rate + ")";
-    if (!count_.empty()) summary += ", " + count_ + " files recovered";
+    if (!last_count_.empty()) {
+      summary += ", " + std::string(Trim(last_count_)) + " files recovered";
+    }
     std::fprintf(stderr, "%s\n", summary.c_str());
   }
   signal(SIGINT, SIG_DFL);
@@ -136,9 +139,12 @@ void TerminalRunUi::SetFieldText(ProgressField field, const std::string& text) {
   switch (field) {
     case ProgressField::kCurrentSector:
       sector_ = text;
+      // The run clears its fields when it ends; the summary tells what they last showed.
+      if (!text.empty()) last_sector_ = text;
       break;
     case ProgressField::kRecoveredCount:
       count_ = text;
+      if (!text.empty()) last_count_ = text;
       break;
     case ProgressField::kPercent:
       percent_ = text;

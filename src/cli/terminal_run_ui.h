@@ -65,6 +65,7 @@ class TerminalRunUi : public RunUi {
   bool progress_on_terminal_;
   bool stdin_is_terminal_;
   std::string sector_, count_, percent_, status_;
+  std::string last_sector_, last_count_;  // the last texts shown, for the closing summary
   bool progress_drawn_ = false;
   std::chrono::steady_clock::time_point last_draw_;
   int last_message_id_ = 0;
