@@ -4,13 +4,13 @@
 
 #include "cli/source_argument.h"
 #include "support/cli_runner.h"
+#include "support/disk_images.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
 using testing::CliResult;
-using testing::RunCommand;
 using testing::TempDir;
 
 // Runs kestrel-cli without the machine's block devices, with `map` as the device map.
@@ -21,32 +21,16 @@ class SourcesCommandTest : public ::testing::Test {
     return testing::RunCli(dir_, arguments);
   }
 
-  void MakeImages() {
-    for (const char* tool : {"mkfs.fat", "sfdisk"}) {
-      if (!testing::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-    }
-    std::string disk = dir_ / "sd.img";
-    ASSERT_EQ(RunCommand("truncate -s 40M " + dir_ / "vol.img" + " && mkfs.fat -F 32 -n CAMERA " +
-                         dir_ / "vol.img" + " >/dev/null"),
-              0);
-    ASSERT_EQ(RunCommand("truncate -s 8M " + dir_ / "blank.img" + " && mkfs.fat " +
-                         dir_ / "blank.img" + " >/dev/null"),
-              0);
-    ASSERT_EQ(RunCommand("truncate -s 48M " + disk +
-                         " && printf 'label: dos\\nstart=2048, size=32768, type=6\\n"
-                         "start=34816, size=8192, type=1\\n' | sfdisk -q " +
-                         disk + " && mkfs.fat -F 16 -n PARTONE --offset 2048 " + disk +
-                         " 16384 >/dev/null 2>&1" + " && mkfs.fat -F 12 --offset 34816 " + disk +
-                         " 4096 >/dev/null 2>&1"),
-              0);
-  }
-
   TempDir dir_;
 };
 
-TEST_F(SourcesCommandTest, PrintsTheRowsOfTheSourceList) {
-  MakeImages();
-  if (IsSkipped() || HasFatalFailure()) return;
+TEST_F(SourcesCommandTest, PrintsTheRowsOfTheSourceListAndJsonObjects) {
+  for (const char* tool : {"mkfs.fat", "sfdisk"}) {
+    if (!testing::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  ASSERT_TRUE(testing::MakeFatVolume(dir_ / "vol.img", 40, "-F 32 -n CAMERA"));
+  ASSERT_TRUE(testing::MakeFatVolume(dir_ / "blank.img", 8, ""));
+  ASSERT_TRUE(testing::MakeTwoPartitionDisk(dir_ / "sd.img", ""));
   CliResult result =
       Run("sources", "F: vol.img removable\nR: blank.img removable\nL: blank.img\ndisk sd.img\n");
   EXPECT_EQ(result.status, 0) << result.err;
@@ -59,12 +43,9 @@ TEST_F(SourcesCommandTest, PrintsTheRowsOfTheSourceList) {
             " Removable Disk (R:)\n"
             "Physical Drives\n"
             " sd.img\n");
-}
 
-TEST_F(SourcesCommandTest, JsonGivesOneObjectPerVolumeAndDisk) {
-  MakeImages();
-  if (IsSkipped() || HasFatalFailure()) return;
-  CliResult result = Run("sources --json", "F: vol.img removable\ndisk sd.img\nbad line here\n");
+  // JSON: one object per volume and disk.
+  result = Run("sources --json", "F: vol.img removable\ndisk sd.img\nbad line here\n");
   EXPECT_EQ(result.status, 0);
   // The bad line is reported on stderr with its number; the output is unaffected.
   EXPECT_NE(result.err.find("devices.conf:3: "), std::string::npos) << result.err;
@@ -84,7 +65,7 @@ TEST_F(SourcesCommandTest, JsonGivesOneObjectPerVolumeAndDisk) {
             "\"bytes\": 41943040, \"device\": \"" +
                 dir_ / "vol.img" + "\", \"removable\": true}");
   EXPECT_EQ(lines[3],
-            "{\"kind\": \"disk\", \"ordinal\": 0, \"model\": \"sd.img\", \"sectors\": 98304, "
+            "{\"kind\": \"disk\", \"ordinal\": 0, \"model\": \"sd.img\", \"sectors\": 131072, "
             "\"letters\": \"CD\", \"device\": \"" +
                 disk + "\"}");
 }

@@ -146,33 +146,31 @@ TEST_P(DeletedRecoveryBothTypesTest, BringsBackDeletedFilesUnderTheirNames) {
   EXPECT_EQ(recovery->ui.rows.back().size_text, "1 KB");
 }
 
-TEST_P(DeletedRecoveryBothTypesTest, SelectedFolderKeepsItsLiveFiles) {
+// Live files stay out, but the files of the recycled folder come back, also beside a selected
+// folder.
+TEST_P(DeletedRecoveryBothTypesTest, SelectedFolderKeepsItsLiveFilesAndTheRecycledComeBack) {
   FatImage image = MakeImage(GetParam());
   const auto gone = FatTestBytes(5000, 7);
-  ASSERT_TRUE(image.MakeFolder("/DCIM"));
-  ASSERT_TRUE(image.MakeFolder("/DCIM/100CANON"));
+  const auto binned = FatTestBytes(2000, 9);
+  for (const char* folder : {"/DCIM", "/DCIM/100CANON", "/RECYCLED", "/RECYCLED/DC1"}) {
+    ASSERT_TRUE(image.MakeFolder(folder));
+  }
   ASSERT_TRUE(image.WriteFile("/DCIM/100CANON/IMG_0001.JPG", gone));
   ASSERT_TRUE(image.WriteFile("/DCIM/100CANON/IMG_0002.JPG", FatTestBytes(800, 8)));
+  ASSERT_TRUE(image.WriteFile("/RECYCLED/DC1/Binned Picture.jpg", binned));
   ASSERT_TRUE(image.Delete("/DCIM/100CANON/IMG_0001.JPG"));
 
-  RecoverOptions options;
-  options.folder = "/DCIM/100CANON";
-  auto recovery = Recover(image.path(), options);
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
-  EXPECT_EQ(recovery->files, std::vector<std::string>{"KES_MG_0001.JPG"});
-  EXPECT_EQ(recovery->File("KES_MG_0001.JPG"), gone);
-}
-
-TEST_P(DeletedRecoveryBothTypesTest, FilesOfTheRecycledFolderComeBack) {
-  FatImage image = MakeImage(GetParam());
-  const auto binned = FatTestBytes(2000, 9);
-  ASSERT_TRUE(image.MakeFolder("/RECYCLED"));
-  ASSERT_TRUE(image.MakeFolder("/RECYCLED/DC1"));
-  ASSERT_TRUE(image.WriteFile("/RECYCLED/DC1/Binned Picture.jpg", binned));
-  auto recovery = Recover(image.path());
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
-  EXPECT_EQ(recovery->files, std::vector<std::string>{"Binned Picture.jpg"});
-  EXPECT_EQ(recovery->File("Binned Picture.jpg"), binned);
+  for (const char* folder : {"/DCIM/100CANON", "/"}) {
+    SCOPED_TRACE(folder);
+    RecoverOptions options;
+    options.folder = folder;
+    options.recovery_folder = folder[1] == 0 ? "root" : "dcim";
+    auto recovery = Recover(image.path(), options);
+    EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+    EXPECT_EQ(recovery->files, (std::vector<std::string>{"Binned Picture.jpg", "KES_MG_0001.JPG"}));
+    EXPECT_EQ(recovery->File("KES_MG_0001.JPG"), gone);
+    EXPECT_EQ(recovery->File("Binned Picture.jpg"), binned);
+  }
 }
 
 // Writes `count` files named "entry number N.txt" into `folder` with one mcopy call.
@@ -501,55 +499,48 @@ TEST_F(DeletedRecoveryTest, RefusalsEndTheRunWithTheirMessage) {
   EXPECT_EQ(missing->ui.MessageIds(), std::vector<int>{msg::kCannotReadDevice});
 }
 
-TEST_F(DeletedRecoveryTest, UnknownFolderIsRefused) {
-  FatImage image = MakeImage(16);
-  RecoverOptions options;
-  options.folder = "/No/Such/Folder";
-  auto recovery = Recover(image.path(), options);
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
-  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kFolderNotFound});
-}
-
-TEST_F(DeletedRecoveryTest, RunFolderThatCannotBeMadeIsRefused) {
-  FatImage image = MakeImage(16);
-  testing::WriteFileBytes(dir_ / "out", {1});  // a file where the folder should be
-  auto recovery = Recover(image.path());
-  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCannotCreateFolder});
-}
-
-TEST_F(DeletedRecoveryTest, CancelDuringTheSearchEndsWithoutAClosingMessage) {
+TEST_F(DeletedRecoveryTest, CancelAnsweredYesEndsTheRunWithoutAClosingMessageAndNoGoesOn) {
   FatImage image = MakeImage(16);
   ASSERT_TRUE(image.WriteFile("/A.JPG", FatTestBytes(100, 15)));
   ASSERT_TRUE(image.Delete("/A.JPG"));
-  RecoverOptions options;
-  options.on_pump = [](RunContext& run, FakeRunUi& ui) {
+  RecoverOptions yes;
+  yes.on_pump = [](RunContext& run, FakeRunUi& ui) {
     run.cancel_requested = true;
     ui.yes_no_answers = {MessageAnswer::kYes};
   };
-  auto recovery = Recover(image.path(), options);
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCancelled);
-  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
-  EXPECT_TRUE(recovery->files.empty());
-}
+  auto cancelled = Recover(image.path(), yes);
+  EXPECT_EQ(cancelled->result.outcome, RunOutcome::kCancelled);
+  EXPECT_EQ(cancelled->ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
+  EXPECT_TRUE(cancelled->files.empty());
 
-TEST_F(DeletedRecoveryTest, CancelAnsweredNoGoesOn) {
-  FatImage image = MakeImage(16);
-  ASSERT_TRUE(image.WriteFile("/A.JPG", FatTestBytes(100, 15)));
-  ASSERT_TRUE(image.Delete("/A.JPG"));
   int pumps = 0;
-  RecoverOptions options;
-  options.on_pump = [&pumps](RunContext& run, FakeRunUi&) {
+  RecoverOptions no;
+  no.on_pump = [&pumps](RunContext& run, FakeRunUi&) {
     if (++pumps == 3) run.cancel_requested = true;
   };
-  auto recovery = Recover(image.path(), options);
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
-  EXPECT_EQ(recovery->ui.MessageIds(), (std::vector<int>{msg::kConfirmCancel, msg::kCompleted}));
-  EXPECT_EQ(recovery->files, std::vector<std::string>{"KES_.JPG"});
+  auto went_on = Recover(image.path(), no);
+  EXPECT_EQ(went_on->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(went_on->ui.MessageIds(), (std::vector<int>{msg::kConfirmCancel, msg::kCompleted}));
+  EXPECT_EQ(went_on->files, std::vector<std::string>{"KES_.JPG"});
 }
 
-TEST_F(DeletedRecoveryTest, NothingDeletedShowsNothingFound) {
+// A volume with nothing deleted: an unknown folder and a run folder that cannot be made are
+// refused, and a run ends with "nothing found".
+TEST_F(DeletedRecoveryTest, RefusedFolderRunFolderAndNothingDeleted) {
   FatImage image = MakeImage(32);
   ASSERT_TRUE(image.WriteFile("/LIVE.JPG", FatTestBytes(100, 16)));
+  RecoverOptions unknown;
+  unknown.folder = "/No/Such/Folder";
+  auto refused = Recover(image.path(), unknown);
+  EXPECT_EQ(refused->result.outcome, RunOutcome::kRefused);
+  EXPECT_EQ(refused->ui.MessageIds(), std::vector<int>{msg::kFolderNotFound});
+
+  testing::WriteFileBytes(dir_ / "blocked", {1});  // a file where the folder should be
+  RecoverOptions blocked;
+  blocked.recovery_folder = "blocked";
+  EXPECT_EQ(Recover(image.path(), blocked)->ui.MessageIds(),
+            std::vector<int>{msg::kCannotCreateFolder});
+
   auto recovery = Recover(image.path());
   EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
   EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kNothingFound});
@@ -747,45 +738,32 @@ TEST_F(DeletedRecoveryTest, DamagedFolderStructures) {
 }
 
 // NTFS volumes are routed by their file-system name to the MFT reader, whose result is the
-// run's.
-class DeletedNtfsRoutingTest : public DeletedRecoveryTest {
- protected:
-  void SetUp() override {
-    std::string why;
-    auto image = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why);
-    if (!image) GTEST_SKIP() << "no NTFS test volume: " << why;
-    content_ = FatTestBytes(20000, 21);
-    // The helper fails as a whole under LeakSanitizer (libntfs-3g does not free everything).
-    if (!image->WriteFile("/picture.jpg", content_) || !image->Delete("/picture.jpg")) {
-      GTEST_SKIP() << "the NTFS helper could not write and delete a file";
-    }
-    path_ = image->path();
+// run's: its files, a cancel, and an MFT it cannot use (a failure without a message).
+TEST_F(DeletedRecoveryTest, NtfsVolumesAreRecoveredThroughTheMftReader) {
+  std::string why;
+  auto image = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why);
+  if (!image) GTEST_SKIP() << "no NTFS test volume: " << why;
+  const auto content = FatTestBytes(20000, 21);
+  // The helper fails as a whole under LeakSanitizer (libntfs-3g does not free everything).
+  if (!image->WriteFile("/picture.jpg", content) || !image->Delete("/picture.jpg")) {
+    GTEST_SKIP() << "the NTFS helper could not write and delete a file";
   }
-  std::string path_;
-  std::vector<uint8_t> content_;
-};
-
-TEST_F(DeletedNtfsRoutingTest, DeletedFilesComeBackThroughTheMftReader) {
-  auto recovery = Recover(path_);
+  auto recovery = Recover(image->path());
   EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
   EXPECT_EQ(recovery->result.message_id, msg::kCompleted);
   EXPECT_EQ(recovery->result.recovered, 1u);
-  EXPECT_EQ(recovery->File("picture.jpg"), content_);
-}
+  EXPECT_EQ(recovery->File("picture.jpg"), content);
 
-TEST_F(DeletedNtfsRoutingTest, CancelReachesTheMftReader) {
-  RecoverOptions options;
-  options.on_pump = [](RunContext& run, FakeRunUi& ui) {
+  RecoverOptions cancel;
+  cancel.on_pump = [](RunContext& run, FakeRunUi& ui) {
     run.cancel_requested = true;
     ui.yes_no_answers = {MessageAnswer::kYes};
   };
-  auto recovery = Recover(path_, options);
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCancelled);
-  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
-}
+  auto cancelled = Recover(image->path(), cancel);
+  EXPECT_EQ(cancelled->result.outcome, RunOutcome::kCancelled);
+  EXPECT_EQ(cancelled->ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
 
-TEST_F(DeletedNtfsRoutingTest, UnreadableMftEndsAsAFailureWithoutAMessage) {
-  auto bytes = ReadFileBytes(path_);
+  auto bytes = ReadFileBytes(image->path());
   uint64_t mft_cluster = 0;
   std::memcpy(&mft_cluster, &bytes[48], 8);
   const uint64_t cluster_bytes = (uint64_t{bytes[11]} | (uint64_t{bytes[12]} << 8)) * bytes[13];
@@ -797,10 +775,10 @@ TEST_F(DeletedNtfsRoutingTest, UnreadableMftEndsAsAFailureWithoutAMessage) {
   ASSERT_NE(at, record + 1024);
   at[6] = 'X';
   testing::WriteFileBytes(dir_ / "broken.img", bytes);
-  auto recovery = Recover(dir_ / "broken.img");
-  EXPECT_EQ(recovery->result.outcome, RunOutcome::kRefused);
-  EXPECT_EQ(recovery->result.message_id, 0);
-  EXPECT_TRUE(recovery->ui.messages.empty());
+  auto broken = Recover(dir_ / "broken.img");
+  EXPECT_EQ(broken->result.outcome, RunOutcome::kRefused);
+  EXPECT_EQ(broken->result.message_id, 0);
+  EXPECT_TRUE(broken->ui.messages.empty());
 }
 
 }  // namespace

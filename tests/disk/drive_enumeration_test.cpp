@@ -10,6 +10,8 @@
 
 #include "platform/blkid_probe.h"
 #include "run/messages.h"
+#include "support/disk_images.h"
+#include "support/fake_sys_block.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -20,9 +22,11 @@ namespace fs = std::filesystem;
 using testing::RunCommand;
 using testing::TempDir;
 
-constexpr uint64_t kPartOneStart = 2048, kPartOneSectors = 32768;  // FAT16 "PARTONE"
-constexpr uint64_t kPartTwoStart = 34816, kPartTwoSectors = 8192;  // FAT12 "PARTTWO"
-constexpr uint64_t kDiskBytes = 64 << 20;
+using testing::kPartOneSectors;
+using testing::kPartOneStart;
+using testing::kPartTwoSectors;
+using testing::kPartTwoStart;
+constexpr uint64_t kDiskBytes = testing::kTwoPartitionDiskBytes;
 constexpr uint64_t kVolumeBytes = 40 << 20;
 
 std::vector<uint8_t> BytesAt(const std::string& path, uint64_t offset, size_t count) {
@@ -45,28 +49,14 @@ class DriveEnumerationTest : public ::testing::Test {
 
   // A FAT32 volume image of 40 MiB.
   std::string Fat32Volume(const std::string& name, const std::string& label) {
-    std::string path = dir_ / name;
-    EXPECT_EQ(RunCommand("truncate -s 40M " + path + " && mkfs.fat -F 32 -n " + label + " " + path +
-                         " >/dev/null"),
-              0);
-    return path;
+    EXPECT_TRUE(testing::MakeFatVolume(dir_ / name, 40, "-F 32 -n " + label));
+    return dir_ / name;
   }
 
   // A 64 MiB disk image with an MBR of two partitions: FAT16 "PARTONE", FAT12 "PARTTWO".
   std::string TwoPartitionDisk(const std::string& name) {
-    std::string path = dir_ / name;
-    std::string command =
-        "truncate -s 64M " + path +
-        " && printf 'label: dos\\nstart=" + std::to_string(kPartOneStart) +
-        ", size=" + std::to_string(kPartOneSectors) +
-        ", type=6\\nstart=" + std::to_string(kPartTwoStart) +
-        ", size=" + std::to_string(kPartTwoSectors) + ", type=1\\n' | sfdisk -q " + path +
-        " && mkfs.fat -F 16 -n PARTONE --offset " + std::to_string(kPartOneStart) + " " + path +
-        " " + std::to_string(kPartOneSectors / 2) +
-        " >/dev/null 2>&1 && mkfs.fat -F 12 -n PARTTWO --offset " + std::to_string(kPartTwoStart) +
-        " " + path + " " + std::to_string(kPartTwoSectors / 2) + " >/dev/null 2>&1";
-    EXPECT_EQ(RunCommand(command), 0);
-    return path;
+    EXPECT_TRUE(testing::MakeTwoPartitionDisk(dir_ / name, "PARTTWO"));
+    return dir_ / name;
   }
 
   DeviceMap MapOf(const std::string& text) {
@@ -95,7 +85,7 @@ class DriveEnumerationTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(DriveEnumerationTest, ImagesBecomeLetteredVolumesAndADisk) {
+TEST_F(DriveEnumerationTest, ImagesBecomeLetteredVolumesAndADiskReadThroughTheirOffsets) {
   std::string volume_image = Fat32Volume("vol.img", "KESTRELVOL");
   std::string disk_image = TwoPartitionDisk("sd.img");
   DeviceMap map = MapOf("# test images\nF: vol.img removable\n\ndisk sd.img\n");
@@ -137,9 +127,72 @@ TEST_F(DriveEnumerationTest, ImagesBecomeLetteredVolumesAndADisk) {
   EXPECT_EQ(map.FindVolume('E'), nullptr);
   EXPECT_EQ(map.FindDisk(0), &map.disks[0]);
   EXPECT_EQ(map.FindDisk(1), nullptr);
+
+  // Opened sources read sector 0 and the last sector through the partition offset.
+  ScanSource opened_c;
+  ASSERT_EQ(OpenVolumeSource(*map.FindVolume('C'), &opened_c), 0);
+  EXPECT_EQ(opened_c.kind, SourceKind::kVolume);
+  EXPECT_EQ(opened_c.drive_letter, 'C');
+  EXPECT_EQ(opened_c.bytes_per_sector, 512u);
+  EXPECT_EQ(opened_c.sector_count, kPartOneSectors);
+  EXPECT_EQ(opened_c.bytes->Size(), kPartOneSectors * 512);
+  std::vector<uint8_t> expected = BytesAt(disk_image, kPartOneStart * 512, 512);
+  EXPECT_EQ(std::vector<uint8_t>(opened_c.boot_sector.begin(), opened_c.boot_sector.end()),
+            expected);
+  EXPECT_EQ(opened_c.boot_sector[510], 0x55);
+  EXPECT_EQ(opened_c.boot_sector[511], 0xAA);
+  // The last sector of the partition, not of the image.
+  std::vector<uint8_t> last(512);
+  ASSERT_EQ(TransferSectors(*opened_c.bytes, kPartOneSectors - 1, 1, last.data()), 0);
+  EXPECT_EQ(last, BytesAt(disk_image, (kPartOneStart + kPartOneSectors - 1) * 512, 512));
+
+  ScanSource opened_d;
+  ASSERT_EQ(OpenVolumeSource(*map.FindVolume('D'), &opened_d), 0);
+  EXPECT_EQ(std::vector<uint8_t>(opened_d.boot_sector.begin(), opened_d.boot_sector.end()),
+            BytesAt(disk_image, kPartTwoStart * 512, 512));
+
+  ScanSource disk;
+  ASSERT_EQ(OpenDiskSource(map.disks[0], &disk), 0);
+  EXPECT_EQ(disk.kind, SourceKind::kDisk);
+  EXPECT_EQ(disk.disk_ordinal, 0);
+  EXPECT_EQ(disk.sector_count, kDiskBytes / 512);
+  EXPECT_EQ(std::vector<uint8_t>(disk.boot_sector.begin(), disk.boot_sector.end()),
+            BytesAt(disk_image, 0, 512));
+
+  ScanSource opened_f;
+  ASSERT_EQ(OpenVolumeSource(*map.FindVolume('F'), &opened_f), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&opened_f.boot_sector[82]), 8), "FAT32   ");
+
+  ScanSource path;
+  ASSERT_EQ(OpenPathSource(volume_image, SourceKind::kDisk, &path), 0);
+  EXPECT_EQ(path.kind, SourceKind::kDisk);
+  EXPECT_EQ(path.drive_letter, 0);
+  EXPECT_EQ(path.sector_count, kVolumeBytes / 512);
+
+  // The FAT version from the boot sector agrees with mkfs.
+  auto version_at = [](const std::string& image, uint64_t offset) {
+    std::array<uint8_t, 512> sector{};
+    std::vector<uint8_t> bytes = BytesAt(image, offset, 512);
+    std::copy(bytes.begin(), bytes.end(), sector.begin());
+    return FatVersionFromBootSector(sector);
+  };
+  EXPECT_EQ(version_at(volume_image, 0), "FAT32");
+  EXPECT_EQ(version_at(disk_image, kPartOneStart * 512), "FAT16");
+  EXPECT_EQ(version_at(disk_image, kPartTwoStart * 512), "FAT12");
+  EXPECT_EQ(version_at(disk_image, 0), "");  // the MBR is no boot sector
+  std::array<uint8_t, 512> absurd{};
+  absurd[11] = 0x00;
+  absurd[12] = 0x02;  // 512 bytes a sector
+  absurd[13] = 1;
+  absurd[14] = 0xFF;
+  absurd[15] = 0xFF;  // more reserved sectors than the volume has
+  absurd[16] = 2;
+  absurd[19] = 100;
+  absurd[22] = 1;
+  EXPECT_EQ(FatVersionFromBootSector(absurd), "");
 }
 
-TEST_F(DriveEnumerationTest, ExplicitLettersWinAndSkippedEntriesTakeNone) {
+TEST_F(DriveEnumerationTest, ExplicitLettersWinSkippedEntriesTakeNoneAndZIsTheLast) {
   Fat32Volume("vol.img", "V");
   TwoPartitionDisk("sd.img");
 
@@ -164,14 +217,11 @@ TEST_F(DriveEnumerationTest, ExplicitLettersWinAndSkippedEntriesTakeNone) {
   EXPECT_TRUE(AnyWarningContains(map, "devices.conf:2: cannot open"));
   EXPECT_TRUE(AnyWarningContains(map, "devices.conf:3: "));
   EXPECT_TRUE(AnyWarningContains(map, "devices.conf:6: cannot open"));
-}
 
-TEST_F(DriveEnumerationTest, VolumesBeyondZAreReportedAndLeftOut) {
-  Fat32Volume("vol.img", "V");
-  TwoPartitionDisk("sd.img");
+  // Volumes beyond Z: are reported and left out.
   std::string text;
   for (char letter = 'C'; letter <= 'Y'; ++letter) text += std::string(1, letter) + ": vol.img\n";
-  DeviceMap map = MapOf(text + "disk sd.img\n");
+  map = MapOf(text + "disk sd.img\n");
   EXPECT_EQ(map.volumes.size(), 24u);
   EXPECT_EQ(map.volumes.back().letter, 'Z');
   EXPECT_EQ(map.volumes.back().label, "PARTONE");
@@ -195,52 +245,6 @@ TEST_F(DriveEnumerationTest, PartitionsPastTheEndOfATruncatedImage) {
   ScanSource source;
   EXPECT_EQ(OpenVolumeSource(map.volumes[0], &source), 0);
   EXPECT_EQ(source.sector_count, 1000u);
-}
-
-TEST_F(DriveEnumerationTest, OpenedSourcesReadSectorZeroThroughThePartitionOffset) {
-  std::string volume_image = Fat32Volume("vol.img", "KESTRELVOL");
-  std::string disk_image = TwoPartitionDisk("sd.img");
-  DeviceMap map = MapOf("F: vol.img\ndisk sd.img\n");
-  ASSERT_EQ(Letters(map), "CDF");
-
-  ScanSource c;
-  ASSERT_EQ(OpenVolumeSource(*map.FindVolume('C'), &c), 0);
-  EXPECT_EQ(c.kind, SourceKind::kVolume);
-  EXPECT_EQ(c.drive_letter, 'C');
-  EXPECT_EQ(c.bytes_per_sector, 512u);
-  EXPECT_EQ(c.sector_count, kPartOneSectors);
-  EXPECT_EQ(c.bytes->Size(), kPartOneSectors * 512);
-  std::vector<uint8_t> expected = BytesAt(disk_image, kPartOneStart * 512, 512);
-  EXPECT_EQ(std::vector<uint8_t>(c.boot_sector.begin(), c.boot_sector.end()), expected);
-  EXPECT_EQ(c.boot_sector[510], 0x55);
-  EXPECT_EQ(c.boot_sector[511], 0xAA);
-  // The last sector of the partition, not of the image.
-  std::vector<uint8_t> last(512);
-  ASSERT_EQ(TransferSectors(*c.bytes, kPartOneSectors - 1, 1, last.data()), 0);
-  EXPECT_EQ(last, BytesAt(disk_image, (kPartOneStart + kPartOneSectors - 1) * 512, 512));
-
-  ScanSource d;
-  ASSERT_EQ(OpenVolumeSource(*map.FindVolume('D'), &d), 0);
-  EXPECT_EQ(std::vector<uint8_t>(d.boot_sector.begin(), d.boot_sector.end()),
-            BytesAt(disk_image, kPartTwoStart * 512, 512));
-
-  ScanSource disk;
-  ASSERT_EQ(OpenDiskSource(map.disks[0], &disk), 0);
-  EXPECT_EQ(disk.kind, SourceKind::kDisk);
-  EXPECT_EQ(disk.disk_ordinal, 0);
-  EXPECT_EQ(disk.sector_count, kDiskBytes / 512);
-  EXPECT_EQ(std::vector<uint8_t>(disk.boot_sector.begin(), disk.boot_sector.end()),
-            BytesAt(disk_image, 0, 512));
-
-  ScanSource f;
-  ASSERT_EQ(OpenVolumeSource(*map.FindVolume('F'), &f), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&f.boot_sector[82]), 8), "FAT32   ");
-
-  ScanSource path;
-  ASSERT_EQ(OpenPathSource(volume_image, SourceKind::kDisk, &path), 0);
-  EXPECT_EQ(path.kind, SourceKind::kDisk);
-  EXPECT_EQ(path.drive_letter, 0);
-  EXPECT_EQ(path.sector_count, kVolumeBytes / 512);
 }
 
 TEST_F(DriveEnumerationTest, SourcesThatCannotBeReadEndTheRunWithTheirMessage) {
@@ -279,9 +283,7 @@ TEST_F(DriveEnumerationTest, FileSystemNamesOfOtherVolumes) {
               0);
     text += "E: ex.img\n";
   }
-  ASSERT_EQ(RunCommand("truncate -s 8M " + dir_ / "plain.img" + " && mkfs.fat " +
-                       dir_ / "plain.img" + " >/dev/null"),
-            0);
+  ASSERT_TRUE(testing::MakeFatVolume(dir_ / "plain.img", 8, ""));
   testing::WriteFileBytes(dir_ / "zeros.img", std::vector<uint8_t>(1 << 20, 0));
   DeviceMap map = MapOf(text + "P: plain.img\nZ: zeros.img\n");
   EXPECT_TRUE(map.warnings.empty());
@@ -302,53 +304,13 @@ TEST_F(DriveEnumerationTest, FileSystemNamesOfOtherVolumes) {
   EXPECT_EQ(map.FindVolume('Z')->fs_name, "");
 }
 
-TEST_F(DriveEnumerationTest, FatVersionFromTheBootSectorAgreesWithMkfs) {
-  std::string volume_image = Fat32Volume("vol.img", "V");
-  std::string disk_image = TwoPartitionDisk("sd.img");
-  auto version_at = [](const std::string& path, uint64_t offset) {
-    std::array<uint8_t, 512> sector{};
-    std::vector<uint8_t> bytes = BytesAt(path, offset, 512);
-    std::copy(bytes.begin(), bytes.end(), sector.begin());
-    return FatVersionFromBootSector(sector);
-  };
-  EXPECT_EQ(version_at(volume_image, 0), "FAT32");
-  EXPECT_EQ(version_at(disk_image, kPartOneStart * 512), "FAT16");
-  EXPECT_EQ(version_at(disk_image, kPartTwoStart * 512), "FAT12");
-  EXPECT_EQ(version_at(disk_image, 0), "");  // the MBR is no boot sector
-  std::array<uint8_t, 512> absurd{};
-  absurd[11] = 0x00;
-  absurd[12] = 0x02;  // 512 bytes a sector
-  absurd[13] = 1;
-  absurd[14] = 0xFF;
-  absurd[15] = 0xFF;  // more reserved sectors than the volume has
-  absurd[16] = 2;
-  absurd[19] = 100;
-  absurd[22] = 1;
-  EXPECT_EQ(FatVersionFromBootSector(absurd), "");
-}
-
 // Real disks come from sysfs; here a fake sysfs whose "device nodes" are image files.
 TEST_F(DriveEnumerationTest, RealDisksComeFirstThenDiskImages) {
-  fs::path sys = fs::path(dir_.path()) / "sys/block";
-  fs::path dev = fs::path(dir_.path()) / "dev";
-  fs::create_directories(sys / "sda/device");
-  fs::create_directories(sys / "sda/sda1");
-  fs::create_directories(sys / "sdb/device");
-  fs::create_directories(dev);
-  auto put = [](const fs::path& file, const std::string& text) {
-    std::ofstream(file) << text << "\n";
-  };
-  put(sys / "sda/size", "80000");
-  put(sys / "sda/removable", "0");
-  put(sys / "sda/device/vendor", "ATA");
-  put(sys / "sda/device/model", "TESTDISK");
-  put(sys / "sda/sda1/partition", "1");
-  put(sys / "sda/sda1/start", "2048");
-  put(sys / "sda/sda1/size", "81920");
-  put(sys / "sdb/size", "81920");
-  put(sys / "sdb/removable", "1");
-  put(sys / "sdb/device/model", "CARD");
-  put(dev / "sda", "");
+  testing::FakeSysBlock sys;
+  sys.AddDisk("sda", 80000, "ATA", "TESTDISK", false);
+  sys.AddPartition("sda", "sda1", 1, 2048, 81920);
+  sys.AddDisk("sdb", 81920, "", "CARD", true);
+  const fs::path dev = sys.dev();
   fs::rename(Fat32Volume("a1.img", "SYSTEM"), dev / "sda1");
   fs::rename(Fat32Volume("b.img", "CAMERA"), dev / "sdb");  // no partition table
   Fat32Volume("vol.img", "V");
@@ -357,8 +319,8 @@ TEST_F(DriveEnumerationTest, RealDisksComeFirstThenDiskImages) {
   std::string map_path = dir_ / "devices.conf";
   std::ofstream(map_path) << "disk sd.img\nE: vol.img\n";
   DeviceMapOptions options;
-  options.sys_block_dir = sys.string();
-  options.dev_dir = dev.string();
+  options.sys_block_dir = sys.sys();
+  options.dev_dir = sys.dev();
   options.map_path = map_path;
   DeviceMap map = BuildDeviceMap(options);
 

@@ -110,7 +110,7 @@ class FatFoldersTest : public ::testing::TestWithParam<int> {
   std::unique_ptr<FileByteSource> source_;
 };
 
-TEST_P(FatFoldersTest, ListsLiveFoldersByLongName) {
+TEST_P(FatFoldersTest, ListsLiveFoldersByLongNameAndResolvesTheSelectedOne) {
   bool found = false;
   EXPECT_EQ(ListFatFolders(*source_, "/", &found), (std::vector<std::string>{"DCIM", "Music"}));
   EXPECT_TRUE(found);
@@ -122,9 +122,8 @@ TEST_P(FatFoldersTest, ListsLiveFoldersByLongName) {
   EXPECT_FALSE(found);
   EXPECT_TRUE(ListFatFolders(*source_, "/DC", &found).empty());  // listing wants whole names
   EXPECT_FALSE(found);
-}
 
-TEST_P(FatFoldersTest, ResolvesTheSelectedFolderAndPrefersWholeNames) {
+  // The selected folder: whole names first, then a part of a name as in the window.
   FatVolumeInfo info;
   ASSERT_TRUE(IdentifyFatVolume(*source_, &info));
   FatVolume volume(*source_, info);
@@ -136,7 +135,6 @@ TEST_P(FatFoldersTest, ResolvesTheSelectedFolderAndPrefersWholeNames) {
   EXPECT_EQ(canon.resolution, FolderResolution::kFound);
   EXPECT_EQ(canon.depth, 2u);
   EXPECT_TRUE(info.IsDataCluster(canon.cluster));
-  // A part of a name still finds the folder, as in the window's selection.
   SelectedFolder holiday = ResolveSelectedFolder(volume, "/DCIM/Holiday");
   EXPECT_EQ(holiday.resolution, FolderResolution::kFound);
   EXPECT_NE(holiday.cluster, canon.cluster);

@@ -183,20 +183,15 @@ class FatChainTest : public ::testing::Test {
   FatVolumeInfo info_;
 };
 
-TEST_F(FatChainTest, Fat32RootEndsAtTheMarkMkfsWrites) {
-  auto volume = Open(32, 40000, 1);
-  ASSERT_TRUE(volume);
-  // mkfs.fat marks the root's single cluster with 0x0FFFFFF8, not 0x0FFFFFFF.
-  EXPECT_EQ(volume->Chain(info_.root_cluster, 100), std::vector<uint32_t>{2});
-}
-
-TEST_F(FatChainTest, EveryEndMarkAndDamagedEntryEndsTheChain) {
+TEST_F(FatChainTest, Fat32EndMarksAndDamagedEntriesEndTheChain) {
   auto volume = Open(32, 40000, 1);
   ASSERT_TRUE(volume);
   // Upper four bits are not part of a FAT32 entry.
   SetEntry(10, 0xF000000B);
   SetEntry(11, 0x0FFFFFF9);
   EXPECT_EQ(volume->Chain(10, 100), (std::vector<uint32_t>{10, 11}));
+  // mkfs.fat marks the root's single cluster with 0x0FFFFFF8, not 0x0FFFFFFF.
+  EXPECT_EQ(volume->Chain(info_.root_cluster, 100), std::vector<uint32_t>{2});
   for (uint32_t end : {0x0FFFFFF7u, 0x00000000u, 0x00000001u, info_.LastCluster() + 1}) {
     SetEntry(11, end);
     FatVolume fresh(*memory_, info_);  // FAT sectors are cached per volume
@@ -207,7 +202,7 @@ TEST_F(FatChainTest, EveryEndMarkAndDamagedEntryEndsTheChain) {
   EXPECT_EQ(fresh.Chain(10, 100), (std::vector<uint32_t>{10, 11, info_.LastCluster()}));
 }
 
-TEST_F(FatChainTest, LoopingChainsEnd) {
+TEST_F(FatChainTest, LoopingChainsEndAndATruncatedImageLimitsTheReadableClusters) {
   auto volume = Open(16, 20480, 4);
   ASSERT_TRUE(volume);
   SetEntry(5, 6);
@@ -220,11 +215,8 @@ TEST_F(FatChainTest, LoopingChainsEnd) {
   EXPECT_EQ(volume->Chain(8, 1000), std::vector<uint32_t>{8});
   EXPECT_EQ(volume->Chain(9, 1000), (std::vector<uint32_t>{9, 10}));
   EXPECT_EQ(volume->Chain(9, 1), std::vector<uint32_t>{9});
-}
 
-TEST_F(FatChainTest, TruncatedImageLimitsTheReadableClusters) {
-  auto volume = Open(16, 20480, 4);
-  ASSERT_TRUE(volume);
+  // A truncated image limits the readable clusters.
   EXPECT_EQ(volume->LastReadableCluster(), info_.LastCluster());
   memory_->bytes().resize(static_cast<size_t>((info_.ClusterFirstSector(100) + 1) * 512));
   EXPECT_EQ(volume->LastReadableCluster(), 100u);

@@ -69,6 +69,20 @@ struct Planted {
   }
 };
 
+// The map of `source` (holding `bytes`) names `file_system`; the deleted picture lies in the free
+// space, the live one and the volume's first sector do not.
+std::unique_ptr<FreeSpaceMap> ExpectMapOf(ByteSource& source, const Bytes& bytes,
+                                          const std::string& file_system, const Planted& p) {
+  std::unique_ptr<FreeSpaceMap> map;
+  EXPECT_EQ(OpenFreeSpaceMap(source, &map), FreeSpaceResult::kOk);
+  if (!map) return nullptr;
+  EXPECT_EQ(map->file_system(), file_system);
+  EXPECT_TRUE(IsFree(*map, SectorOf(bytes, p.gone_jpg)));
+  EXPECT_FALSE(IsFree(*map, SectorOf(bytes, p.live_png)));
+  EXPECT_FALSE(IsFree(*map, 0)) << "the boot sector and file system tables are no free space";
+  return map;
+}
+
 // A scan with and without --free-space: the free-space scan gives back exactly the deleted files
 // and none of the live ones; the whole scan gives back both.
 void ExpectOnlyDeletedFilesComeBack(const std::string& image_path, const Planted& p) {
@@ -115,14 +129,10 @@ TEST_P(FatFreeSpaceTest, DeletedFilesComeBackAndLiveFilesDoNot) {
 
   const Bytes bytes = ReadFileBytes(image->path());
   MemorySource source(bytes);
-  std::unique_ptr<FreeSpaceMap> map;
-  ASSERT_EQ(OpenFreeSpaceMap(source, &map), FreeSpaceResult::kOk);
-  EXPECT_EQ(map->file_system(), "FAT" + std::to_string(bits));
-  EXPECT_TRUE(IsFree(*map, SectorOf(bytes, p.gone_jpg)));
+  auto map = ExpectMapOf(source, bytes, "FAT" + std::to_string(bits), p);
+  ASSERT_TRUE(map);
   EXPECT_TRUE(IsFree(*map, SectorOf(bytes, p.gone_gif)));
-  EXPECT_FALSE(IsFree(*map, SectorOf(bytes, p.live_png)));
   EXPECT_FALSE(IsFree(*map, SectorOf(bytes, p.live_jpg)));
-  EXPECT_FALSE(IsFree(*map, 0)) << "the boot sector and FATs are no clusters";
   // The runs walked one after another add up to the free sectors, in order and apart.
   uint64_t total = 0, previous_end = 0;
   SectorRun run;
@@ -158,12 +168,8 @@ TEST(NtfsFreeSpace, DeletedFilesComeBackAndLiveFilesDoNot) {
   }
   const Bytes bytes = ReadFileBytes(image->path());
   MemorySource source(bytes);
-  std::unique_ptr<FreeSpaceMap> map;
-  ASSERT_EQ(OpenFreeSpaceMap(source, &map), FreeSpaceResult::kOk);
-  EXPECT_EQ(map->file_system(), "NTFS");
-  EXPECT_TRUE(IsFree(*map, SectorOf(bytes, p.gone_jpg)));
-  EXPECT_FALSE(IsFree(*map, SectorOf(bytes, p.live_png)));
-  EXPECT_FALSE(IsFree(*map, 0));
+  auto map = ExpectMapOf(source, bytes, "NTFS", p);
+  ASSERT_TRUE(map);
   EXPECT_LT(map->free_sectors(), bytes.size() / 512);
 
   ExpectOnlyDeletedFilesComeBack(image->path(), p);

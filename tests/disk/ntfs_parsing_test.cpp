@@ -65,15 +65,6 @@ TEST(NtfsGeometry, RecordSizeFromTheBootSector) {
   EXPECT_EQ(NtfsRecordBytes(0x80, 4096), 0u);  // -128: absurd
 }
 
-TEST(NtfsNames, Utf16IsDecodedToUtf8) {
-  EXPECT_EQ(Utf16ToUtf8(u"Ünïcødé 日本.txt"), "Ünïcødé 日本.txt");
-  EXPECT_EQ(Utf16ToUtf8(u"\U0001F600.png"), "\xF0\x9F\x98\x80.png");
-  const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-  EXPECT_EQ(Utf16ToUtf8(lone),
-            "a\xEF\xBF\xBD"
-            "b\xEF\xBF\xBD");
-}
-
 TEST(NtfsNames, OutputNameIsOnePathComponent) {
   EXPECT_EQ(NtfsOutputName("a/b.txt"), "a_b.txt");
   EXPECT_EQ(NtfsOutputName(std::string("a\0b", 3)), "a_b");

@@ -68,18 +68,23 @@ struct NtfsRun {
   DeletedReport report;
 };
 
+// The byte offset of the MFT (its first cluster is at boot sector offset 48).
+uint64_t MftStart(const std::vector<uint8_t>& image) {
+  uint64_t mft_cluster;
+  std::memcpy(&mft_cluster, &image[48], 8);
+  return mft_cluster * kCluster;
+}
+
 // The byte offset in `image` of the deleted file record named `name` (the MFT of a fresh
 // volume is one run, so record n lies n records after its start).
 std::optional<size_t> FindRecord(const std::vector<uint8_t>& image, const std::string& name) {
   MemorySource source(image);
   NtfsDrive drive(source);
   if (drive.LoadMft() != 0) return std::nullopt;
-  uint64_t mft_cluster;
-  std::memcpy(&mft_cluster, &image[48], 8);
   for (uint64_t record = 0; record < drive.record_count(); ++record) {
     NtfsFileDetail detail;
     if (drive.GetFileDetail(record, &detail) == 0 && detail.deleted && detail.name == name) {
-      return mft_cluster * kCluster + record * drive.record_size();
+      return MftStart(image) + record * drive.record_size();
     }
   }
   return std::nullopt;
@@ -103,15 +108,15 @@ size_t FindAttribute(const std::vector<uint8_t>& image, size_t record, uint32_t 
 class NtfsRecoveryTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
+    dir_.emplace();
     std::string why;
     std::optional<NtfsImage> image =
         NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, *dir_ / "ntfs.img", 24, &why);
     if (!image) {
-      skip_reason_ = new std::string(why);
+      skip_reason_ = why;
       return;
     }
-    originals_ = new std::map<std::string, std::vector<uint8_t>>{
+    originals_ = {
         {"small.txt", PatternBytes(300, 1)},
         {"big.bin", PatternBytes(300000, 2)},
         {"frag_a.dat", PatternBytes(150000, 3)},
@@ -124,7 +129,7 @@ class NtfsRecoveryTest : public ::testing::Test {
         {"many_b.dat", PatternBytes(1200000, 13)},
         {"inner.txt", PatternBytes(3000, 14)},
     };
-    auto& o = *originals_;
+    auto& o = originals_;
     // Compressible text with a stretch of noise in it: LZNT1 units, raw units and a short tail.
     std::string text;
     for (int i = 0; text.size() < 150000; ++i)
@@ -161,19 +166,11 @@ class NtfsRecoveryTest : public ::testing::Test {
       built = built && image->Delete(path);
     }
     if (!built) {
-      skip_reason_ = new std::string("building the NTFS image failed");
+      skip_reason_ = "building the NTFS image failed";
       return;
     }
-    image_path_ = new std::string(image->path());
-    image_bytes_ = new std::vector<uint8_t>(ReadFileBytes(*image_path_));
-  }
-
-  static void TearDownTestSuite() {
-    delete dir_;
-    delete originals_;
-    delete image_path_;
-    delete image_bytes_;
-    delete skip_reason_;
+    image_path_ = image->path();
+    image_bytes_ = ReadFileBytes(image_path_);
   }
 
   void SetUp() override {
@@ -181,7 +178,7 @@ class NtfsRecoveryTest : public ::testing::Test {
   }
 
   std::unique_ptr<NtfsRun> FromImage() {
-    return std::make_unique<NtfsRun>(run_dir_, FileByteSource::Open(*image_path_));
+    return std::make_unique<NtfsRun>(run_dir_, FileByteSource::Open(image_path_));
   }
   std::unique_ptr<NtfsRun> FromBytes(std::vector<uint8_t> bytes) {
     return std::make_unique<NtfsRun>(run_dir_, std::make_unique<MemorySource>(std::move(bytes)));
@@ -191,18 +188,18 @@ class NtfsRecoveryTest : public ::testing::Test {
   testing::ScopedEnv no_devices_{"KESTREL_NO_DEVICES", "1"};
   testing::ScopedEnv registry_{"KESTREL_REGISTRY", run_dir_ / "registry.reg"};
 
-  static inline TempDir* dir_ = nullptr;
-  static inline std::map<std::string, std::vector<uint8_t>>* originals_ = nullptr;
-  static inline std::string* image_path_ = nullptr;
-  static inline std::vector<uint8_t>* image_bytes_ = nullptr;
-  static inline std::string* skip_reason_ = nullptr;
+  static inline std::optional<TempDir> dir_;
+  static inline std::map<std::string, std::vector<uint8_t>> originals_;
+  static inline std::string image_path_;
+  static inline std::vector<uint8_t> image_bytes_;
+  static inline std::optional<std::string> skip_reason_;
 };
 
 TEST_F(NtfsRecoveryTest, EveryDeletedFileComesBackByteForByte) {
   auto run = FromImage();
   run->Run();
   std::vector<std::string> expected;
-  for (const auto& [name, content] : *originals_) {
+  for (const auto& [name, content] : originals_) {
     expected.push_back(name);
     EXPECT_EQ(run->Output(name), content) << name;
   }
@@ -213,7 +210,7 @@ TEST_F(NtfsRecoveryTest, EveryDeletedFileComesBackByteForByte) {
   EXPECT_EQ(run->ui.recovered_count, " " + std::to_string(expected.size()));
   ASSERT_EQ(run->ui.rows.size(), expected.size());
   for (const ResultRow& row : run->ui.rows) {
-    EXPECT_EQ(row.bytes, originals_->at(row.name).size()) << row.name;
+    EXPECT_EQ(row.bytes, originals_.at(row.name).size()) << row.name;
     EXPECT_EQ(row.folder_text, run->out + "/");
   }
   EXPECT_EQ(run->ui.bar_position, 100u);
@@ -224,18 +221,18 @@ TEST_F(NtfsRecoveryTest, EveryDeletedFileComesBackByteForByte) {
 // The file of the compressed folder is stored compressed (and comes back whole, above): its
 // $DATA carries the compressed flag and a compression unit.
 TEST_F(NtfsRecoveryTest, TheCompressedFileIsStoredCompressed) {
-  std::optional<size_t> record = FindRecord(*image_bytes_, "packed.txt");
+  std::optional<size_t> record = FindRecord(image_bytes_, "packed.txt");
   ASSERT_TRUE(record);
-  const size_t data = FindAttribute(*image_bytes_, *record, 0x80);
-  EXPECT_EQ((*image_bytes_)[data + 12] & 0x01, 0x01) << "packed.txt was not written compressed";
-  EXPECT_EQ((*image_bytes_)[data + 34], 4);
+  const size_t data = FindAttribute(image_bytes_, *record, 0x80);
+  EXPECT_EQ(image_bytes_[data + 12] & 0x01, 0x01) << "packed.txt was not written compressed";
+  EXPECT_EQ(image_bytes_[data + 34], 4);
 }
 
 TEST_F(NtfsRecoveryTest, SelectedFolderLimitsTheFilesToThoseBelowIt) {
   auto d = FromImage();
   d->Run("/D");  // names compared without regard to case
   EXPECT_EQ(ListFiles(d->out), (std::vector<std::string>{"dup.txt", "Ünïcødé 日本.txt"}));
-  EXPECT_EQ(d->Output("dup.txt"), originals_->at("dup - Copy(1).txt"));
+  EXPECT_EQ(d->Output("dup.txt"), originals_.at("dup - Copy(1).txt"));
   EXPECT_EQ(d->ui.MessageIds(), std::vector<int>{msg::kCompleted});
 
   auto old = FromImage();  // a deleted folder
@@ -251,10 +248,10 @@ TEST_F(NtfsRecoveryTest, SelectedFolderLimitsTheFilesToThoseBelowIt) {
 TEST_F(NtfsRecoveryTest, KeptPathsRecreateTheVolumeFolders) {
   auto run = FromImage();
   run->Run("/", nullptr, true);
-  EXPECT_EQ(run->Output("d/dup.txt"), originals_->at("dup - Copy(1).txt"));
-  EXPECT_EQ(run->Output("old/inner.txt"), originals_->at("inner.txt"));
+  EXPECT_EQ(run->Output("d/dup.txt"), originals_.at("dup - Copy(1).txt"));
+  EXPECT_EQ(run->Output("old/inner.txt"), originals_.at("inner.txt"));
   EXPECT_FALSE(std::filesystem::exists(run->out + "/inner.txt"));
-  EXPECT_EQ(run->context.recovered_count, originals_->size());
+  EXPECT_EQ(run->context.recovered_count, originals_.size());
   for (const ResultRow& row : run->ui.rows) {
     if (row.name == "inner.txt") {
       EXPECT_EQ(row.folder_text, run->out + "/old/");
@@ -270,7 +267,7 @@ TEST_F(NtfsRecoveryTest, ListingNamesPathsSizesAndStatesAndWritesNothing) {
   EXPECT_TRUE(run->ui.MessageIds().empty());
   std::map<std::string, DeletedFileListing> by_path;
   for (const DeletedFileListing& file : listing) by_path[file.path] = file;
-  EXPECT_EQ(by_path.size(), originals_->size());
+  EXPECT_EQ(by_path.size(), originals_.size());
   ASSERT_EQ(by_path.count("/old/inner.txt"), 1u);
   EXPECT_EQ(by_path["/old/inner.txt"].bytes, 3000u);
   EXPECT_EQ(by_path["/old/inner.txt"].state, FileState::kIntact);
@@ -285,7 +282,7 @@ TEST_F(NtfsRecoveryTest, TypeFilterReadsJpeAsJpgAndKeepsTheName) {
   run->types.mask = TypeBit(kJpg);
   run->Run();
   EXPECT_EQ(ListFiles(run->out), std::vector<std::string>{"A.JPEG"});
-  EXPECT_EQ(run->Output("A.JPEG"), originals_->at("A.JPEG"));
+  EXPECT_EQ(run->Output("A.JPEG"), originals_.at("A.JPEG"));
   EXPECT_EQ(run->ui.MessageIds(), std::vector<int>{msg::kCompleted});
 
   auto none = FromImage();
@@ -306,18 +303,18 @@ TEST_F(NtfsRecoveryTest, CancelDuringACopyLeavesNoPartialFile) {
   run->Run();
   EXPECT_EQ(ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
   for (const std::string& name : ListFiles(run->out)) {
-    EXPECT_EQ(run->Output(name), originals_->at(name)) << name;
+    EXPECT_EQ(run->Output(name), originals_.at(name)) << name;
   }
-  EXPECT_LT(ListFiles(run->out).size(), originals_->size());
+  EXPECT_LT(ListFiles(run->out).size(), originals_.size());
 }
 
 TEST_F(NtfsRecoveryTest, AnUnreadableFileCostsThatFileOnly) {
-  const std::vector<uint8_t>& big = originals_->at("big.bin");
-  auto found = std::search(image_bytes_->begin(), image_bytes_->end(), big.begin() + 150000,
+  const std::vector<uint8_t>& big = originals_.at("big.bin");
+  auto found = std::search(image_bytes_.begin(), image_bytes_.end(), big.begin() + 150000,
                            big.begin() + 150064);
-  ASSERT_NE(found, image_bytes_->end());
-  auto faulty = std::make_unique<FaultInjectingSource>(FileByteSource::Open(*image_path_));
-  faulty->FailSectors(static_cast<uint64_t>(found - image_bytes_->begin()) / 512, 1);
+  ASSERT_NE(found, image_bytes_.end());
+  auto faulty = std::make_unique<FaultInjectingSource>(FileByteSource::Open(image_path_));
+  faulty->FailSectors(static_cast<uint64_t>(found - image_bytes_.begin()) / 512, 1);
   auto run = std::make_unique<NtfsRun>(run_dir_, std::move(faulty));
   run->Run();
   EXPECT_EQ(run->ui.MessageIds(), std::vector<int>{msg::kCompleted});
@@ -326,23 +323,23 @@ TEST_F(NtfsRecoveryTest, AnUnreadableFileCostsThatFileOnly) {
   EXPECT_NE(run->ui.status.find("big.bin"), std::string::npos);
   // Every other deleted file still comes back, byte for byte; nothing of big.bin is left.
   std::vector<std::string> expected;
-  for (const auto& [name, content] : *originals_) {
+  for (const auto& [name, content] : originals_) {
     if (name != "big.bin") expected.push_back(name);
   }
   EXPECT_EQ(ListFiles(run->out), expected);
-  for (const std::string& name : expected) EXPECT_EQ(run->Output(name), originals_->at(name));
+  for (const std::string& name : expected) EXPECT_EQ(run->Output(name), originals_.at(name));
   for (const ResultRow& row : run->ui.rows) EXPECT_NE(row.name, "big.bin");
 }
 
 TEST_F(NtfsRecoveryTest, DamagedRecordsAreSkippedAndTheRestRecovered) {
-  std::vector<uint8_t> image = *image_bytes_;
+  std::vector<uint8_t> image = image_bytes_;
   std::optional<size_t> small = FindRecord(image, "small.txt");
   std::optional<size_t> big = FindRecord(image, "big.bin");
   std::optional<size_t> frag = FindRecord(image, "frag_a.dat");
   std::optional<size_t> short_runs = FindRecord(image, "frag_b.dat");
   ASSERT_TRUE(small && big && frag && short_runs);
   // A size past what the runs hold (extents lost): the file would come back cut.
-  const uint64_t claimed = 4 * originals_->at("frag_b.dat").size();
+  const uint64_t claimed = 4 * originals_.at("frag_b.dat").size();
   std::memcpy(&image[FindAttribute(image, *short_runs, 0x80) + 48], &claimed, 8);
   image[*small + 510] ^= 0x55;  // torn: stride tail no longer the sequence number
   std::memset(&image[FindAttribute(image, *big, 0x80) + 4], 0, 4);  // $DATA length 0
@@ -354,7 +351,7 @@ TEST_F(NtfsRecoveryTest, DamagedRecordsAreSkippedAndTheRestRecovered) {
   auto run = FromBytes(std::move(image));
   run->Run();
   std::vector<std::string> expected;
-  for (const auto& [name, content] : *originals_) {
+  for (const auto& [name, content] : originals_) {
     if (name == "small.txt" || name == "big.bin" || name == "frag_a.dat" || name == "frag_b.dat") {
       continue;
     }
@@ -367,12 +364,10 @@ TEST_F(NtfsRecoveryTest, DamagedRecordsAreSkippedAndTheRestRecovered) {
 
 TEST_F(NtfsRecoveryTest, TheLastRecordOfTheMftIsExamined) {
   // Cut the MFT's size so that the record of A.JPEG is its very last one.
-  std::vector<uint8_t> image = *image_bytes_;
+  std::vector<uint8_t> image = image_bytes_;
   std::optional<size_t> jpeg = FindRecord(image, "A.JPEG");
   ASSERT_TRUE(jpeg);
-  uint64_t mft_start;
-  std::memcpy(&mft_start, &image[48], 8);
-  mft_start *= kCluster;
+  const uint64_t mft_start = MftStart(image);
   const uint64_t last_record = (*jpeg - mft_start) / 1024;
   const uint64_t size = (last_record + 1) * 1024;
   size_t data = FindAttribute(image, mft_start, 0x80);
@@ -388,15 +383,13 @@ TEST_F(NtfsRecoveryTest, TheLastRecordOfTheMftIsExamined) {
   run->Run();
   std::vector<std::string> written = ListFiles(run->out);
   EXPECT_EQ(std::count(written.begin(), written.end(), "A.JPEG"), 1);
-  EXPECT_EQ(run->Output("A.JPEG"), originals_->at("A.JPEG"));
+  EXPECT_EQ(run->Output("A.JPEG"), originals_.at("A.JPEG"));
 }
 
 TEST_F(NtfsRecoveryTest, MftSizeIsBoundedAndAnUnusableMftEndsSilently) {
   // An absurd $MFT size allocates no more than the runs map.
-  std::vector<uint8_t> image = *image_bytes_;
-  uint64_t mft_start;
-  std::memcpy(&mft_start, &image[48], 8);
-  mft_start *= kCluster;
+  std::vector<uint8_t> image = image_bytes_;
+  const uint64_t mft_start = MftStart(image);
   size_t data = FindAttribute(image, mft_start, 0x80);
   const uint64_t absurd = uint64_t{1} << 45;
   std::memcpy(&image[data + 40], &absurd, 8);

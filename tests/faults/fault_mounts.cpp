@@ -176,12 +176,4 @@ std::vector<std::string> PartialFiles(const std::string& folder) {
   return partial;
 }
 
-std::string DayFolderBelow(const std::string& out) {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(out, ec)) {
-    if (entry.is_directory()) return entry.path().string();
-  }
-  return {};
-}
-
 }  // namespace kestrel::testing

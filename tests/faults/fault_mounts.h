@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
+#include "support/cli_runner.h"
 
 namespace kestrel::testing {
 
@@ -70,8 +70,5 @@ class CliProcess {
 
 // The regular files of `folder` whose names end with ".part".
 std::vector<std::string> PartialFiles(const std::string& folder);
-
-// The only folder below `out` (the run's day folder), or empty when there is none.
-std::string DayFolderBelow(const std::string& out);
 
 }  // namespace kestrel::testing

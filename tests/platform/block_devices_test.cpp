@@ -7,46 +7,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/temp_dir.h"
+#include "support/fake_sys_block.h"
 
 namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-void Put(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file) << text << "\n";
-}
-
-// A sysfs block folder and a /dev folder whose "device nodes" are plain files.
-class FakeSysBlock {
- public:
-  FakeSysBlock() : sys_(dir_ / "sys/block"), dev_(dir_ / "dev") { fs::create_directories(dev_); }
-
-  void AddDisk(const std::string& name, uint64_t sectors, const std::string& vendor,
-               const std::string& model, bool removable, bool node = true) {
-    Put(fs::path(sys_) / name / "size", std::to_string(sectors));
-    Put(fs::path(sys_) / name / "removable", removable ? "1" : "0");
-    if (!vendor.empty()) Put(fs::path(sys_) / name / "device/vendor", vendor);
-    if (!model.empty()) Put(fs::path(sys_) / name / "device/model", model);
-    if (node) Put(fs::path(dev_) / name, "");
-  }
-  void AddPartition(const std::string& disk, const std::string& name, int number, uint64_t start,
-                    uint64_t sectors) {
-    fs::path dir = fs::path(sys_) / disk / name;
-    Put(dir / "partition", std::to_string(number));
-    Put(dir / "start", std::to_string(start));
-    Put(dir / "size", std::to_string(sectors));
-    Put(fs::path(dev_) / name, "");
-  }
-  const std::string& sys() const { return sys_; }
-  const std::string& dev() const { return dev_; }
-
- private:
-  testing::TempDir dir_;
-  std::string sys_, dev_;
-};
+using testing::FakeSysBlock;
+using testing::Put;
 
 TEST(BlockDevicesTest, ListsReadableDisksWithModelsAndPartitions) {
   FakeSysBlock sys;

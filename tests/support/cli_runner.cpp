@@ -1,5 +1,6 @@
 #include "support/cli_runner.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -24,6 +25,15 @@ CliResult RunCli(const TempDir& dir, const std::string& arguments, const std::st
   std::ifstream err(err_file);
   result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
   return result;
+}
+
+std::string DayFolderBelow(const std::string& out) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(out, ec)) {
+    if (entry.is_directory()) found.push_back(entry.path().string());
+  }
+  return found.size() == 1 ? found[0] : "";
 }
 
 }  // namespace kestrel::testing

@@ -20,4 +20,7 @@ struct CliResult {
 CliResult RunCli(const TempDir& dir, const std::string& arguments,
                  const std::string& extra_env = "");
 
+// The only folder below `out` (the run's day folder), or empty when there is none or several.
+std::string DayFolderBelow(const std::string& out);
+
 }  // namespace kestrel::testing
