@@ -2,6 +2,7 @@
 // Read-only random access to a recovery source: a block device, an image file, a partition
 // inside an image, or a test double. Nothing in Kestrel can write through this interface.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,9 @@ class ByteSource {
   // Errno value of the last failed read, 0 when none failed.
   virtual int LastError() const { return 0; }
 
+  // Whether two threads may call ReadAt at the same time.
+  virtual bool ReadsConcurrently() const { return false; }
+
   // The first run of bytes at or after `offset` that may hold anything but zeros; the bytes
   // between `offset` and its start are zeros that need no read (the holes of a sparse image).
   // {Size(), Size()} when only such zeros follow. A source that cannot tell answers
@@ -53,6 +57,8 @@ class FileByteSource : public ByteSource {
   int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
   uint64_t Size() const override { return size_; }
   int LastError() const override { return last_error_; }
+  // pread is safe from any number of threads.
+  bool ReadsConcurrently() const override { return true; }
   // From the file system's record of the file's holes (SEEK_DATA, SEEK_HOLE).
   ByteRange DataFrom(uint64_t offset) override;
   int fd() const { return fd_; }
@@ -62,7 +68,7 @@ class FileByteSource : public ByteSource {
   int fd_;
   uint64_t base_;
   uint64_t size_;
-  int last_error_ = 0;
+  std::atomic<int> last_error_{0};
 };
 
 // Size in bytes of an open file or block device (BLKGETSIZE64 for a device).

@@ -230,7 +230,6 @@ RunOutcome RawScan::ScanChunks() {
     for (uint32_t i = 0; i < chunk.count; ++i) {
       if (run_.PollCancel()) return RunOutcome::kCancelled;
       const SectorInput in = stream.Sector(chunk.first + i);
-      if (!engine.is_open() && IsAllZero(in.data, kSectorBytes)) continue;
       if (DispatchSector(engine, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
     }
   }

@@ -13,7 +13,8 @@ ReadAheadStream::ReadAheadStream(ByteSource& source, ScanPlan& plan, ReadAheadSh
       plan_(plan),
       block_sectors_(
           std::max<uint64_t>(kChunkSectors, shape.block_sectors / kChunkSectors * kChunkSectors)),
-      source_bytes_(source.Size()) {
+      source_bytes_(source.Size()),
+      reader_count_(std::max<size_t>(1, shape.readers)) {
   slot_bytes_ = kLookBehind + static_cast<size_t>(block_sectors_) * kSectorBytes + kLookAhead;
   slots_.resize(std::max<size_t>(2, shape.ring_blocks));
   for (Slot& slot : slots_) {
@@ -31,10 +32,16 @@ ReadAheadStream::~ReadAheadStream() {
 }
 
 bool ReadAheadStream::Start() {
-  try {
-    thread_ = std::thread(&ReadAheadStream::ReadLoop, this);
-  } catch (const std::system_error&) {
-    return false;
+  for (size_t i = 0; i < reader_count_; ++i) {
+    try {
+      threads_.emplace_back(&ReadAheadStream::ReadLoop, this);
+    } catch (const std::system_error&) {
+      if (threads_.empty()) return false;
+      // Fewer readers than asked for: the ones that run read everything.
+      std::lock_guard<std::mutex> lock(mutex_);
+      reader_count_ = threads_.size();
+      break;
+    }
   }
   return true;
 }
@@ -45,28 +52,35 @@ void ReadAheadStream::Stop() {
     stop_ = true;
   }
   changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
 }
 
 uint8_t* ReadAheadStream::At(const Slot& slot, uint64_t sector) const {
   return slot.buffer.get() + kLookBehind + (sector - slot.block_start) * kSectorBytes;
 }
 
+// Each reader takes the next block of the plan (planning is done under the lock, in order) and
+// reads it into its slot outside the lock; slots are handed out in plan order whatever the
+// order in which their reads end.
 void ReadAheadStream::ReadLoop() {
   try {
     while (true) {
       Slot* slot = nullptr;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || filled_ - released_ < slots_.size(); });
-        if (stop_) break;
-        slot = &slots_[filled_ % slots_.size()];
+        changed_.wait(lock,
+                      [&] { return stop_ || failed_ || planned_ - released_ < slots_.size(); });
+        if (stop_ || failed_ || !PlanSlot(slots_[planned_ % slots_.size()])) break;
+        slot = &slots_[planned_ % slots_.size()];
+        slot->ready = false;
+        ++planned_;
       }
-      if (!PlanSlot(*slot)) break;
       ReadSlot(*slot);
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        ++filled_;
+        slot->ready = true;
       }
       changed_.notify_all();
     }
@@ -75,7 +89,7 @@ void ReadAheadStream::ReadLoop() {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    reader_done_ = true;
+    ++readers_done_;
   }
   changed_.notify_all();
 }
@@ -185,9 +199,12 @@ bool ReadAheadStream::Next(ScanChunk* chunk) {
     ++released_;
     changed_.notify_all();
   }
-  changed_.wait(lock, [&] { return filled_ > released_ || reader_done_; });
-  if (filled_ == released_) return false;
-  current_ = &slots_[released_ % slots_.size()];
+  Slot& next = slots_[released_ % slots_.size()];
+  const auto ready = [&] { return planned_ > released_ && next.ready; };
+  changed_.wait(lock, [&] { return ready() || readers_done_ == reader_count_; });
+  // A failing reader may leave a planned slot unread: the scan ends before it.
+  if (!ready()) return false;
+  current_ = &next;
   index_ = 0;
   *chunk = current_->chunks[0];
   return true;

@@ -1,5 +1,5 @@
 #pragma once
-// Reads a raw scan's source on its own thread, ahead of the carving, into a small ring of large
+// Reads a raw scan's source on threads of its own, ahead of the carving, into a small ring of large
 // blocks, so that the carving thread finds its next chunk already read while the disk goes on.
 // Each block sits in its slot with the real source bytes before and after it (the window the
 // carving routines read past a sector's ends). Chunks come out in the plan's order with the
@@ -23,6 +23,10 @@ namespace kestrel {
 struct ReadAheadShape {
   uint64_t block_sectors = 2048;  // sectors per block, a multiple of 64
   size_t ring_blocks = 4;         // blocks in the ring (at least 2)
+  // Reading threads. Two keep a page-cached image's copy off the carving's path, and give a
+  // disk two reads at once; a source that cannot be read by two threads at once is read in
+  // turn (see LockedSource).
+  size_t readers = 2;
 };
 
 class ReadAheadStream : public ChunkStream {
@@ -35,9 +39,9 @@ class ReadAheadStream : public ChunkStream {
   ReadAheadStream(const ReadAheadStream&) = delete;
   ReadAheadStream& operator=(const ReadAheadStream&) = delete;
 
-  // Starts the reading thread; false when no thread can be started.
+  // Starts the reading threads; false when none can be started.
   bool Start();
-  // Stops the reading thread (after the read it is doing) and waits for it. Idempotent.
+  // Stops the reading threads (after the reads they are doing) and waits for them. Idempotent.
   void Stop();
 
   bool Next(ScanChunk* chunk) override;
@@ -55,6 +59,7 @@ class ReadAheadStream : public ChunkStream {
     std::vector<ScanChunk> chunks;
     std::vector<ByteRange> holes;  // of the source, in this fill, in source order
     bool all_zero = false;         // the buffer holds only zeros (its holes need no clearing)
+    bool ready = false;            // read, and not yet handed back
   };
 
   void ReadLoop();
@@ -77,18 +82,19 @@ class ReadAheadStream : public ChunkStream {
   size_t slot_bytes_ = 0;
   std::vector<Slot> slots_;
 
-  // Reading thread's position in the plan.
+  // The plan's position, moved on by the readers under the lock.
   SectorRun pending_{};
   bool plan_started_ = false;
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  uint64_t filled_ = 0;    // slots filled so far (slot index = count % slots)
+  uint64_t planned_ = 0;   // slots given to a reader so far (slot index = count % slots)
   uint64_t released_ = 0;  // slots handed back by the carving thread
-  bool reader_done_ = false;
+  size_t reader_count_;
+  size_t readers_done_ = 0;
   bool stop_ = false;
   std::atomic<bool> failed_{false};
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 
   // Carving thread's position.
   Slot* current_ = nullptr;

@@ -102,7 +102,7 @@ Bytes RandomBytes(size_t sectors, uint64_t seed) {
   return bytes;
 }
 
-const ReadAheadShape kShapes[] = {{2048, 4}, {64, 2}, {192, 3}};
+const ReadAheadShape kShapes[] = {{2048, 4}, {64, 2}, {192, 3, 1}};
 
 TEST(ReadAheadDriver, RecoversWhatTheOneThreadDriverRecovers) {
   const Bytes dense = DenseSamples();
