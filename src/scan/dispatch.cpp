@@ -81,7 +81,10 @@ Match Counted(Start* start, uint64_t length, bool keep_unfinished = false) {
 constexpr uint64_t kMaxSealedLength = 0xFFFFFF00u;
 
 // A length-driven file whose header is valid beyond its signature: its stated length is
-// trusted, and nothing inside it starts a file.
+// trusted, and the signatures that the data of sound, pixels and video holds at sector starts
+// (JPEG frames and starts, ID3 tags, MP3 frames, icons, atoms, loose bitmap and WMF headers)
+// start nothing inside it. A header valid beyond a few bytes still
+// ends it: that is a file the sealed one's fragments left room for.
 Match Sealed(Start* start, uint64_t length) {
   const Match match = Counted(start, length);
   if (length > kSectorBytes && length < kMaxSealedLength) start->guards = kGuardSealed;
@@ -447,11 +450,11 @@ constexpr std::string_view kNul("\0", 1);
 constexpr std::array<Row, 37> kRows = {{
 //  test          gate                  guarded by                          on guard  selection                       ext    guards of the file          stop check
     {Aiff,         {0, "F"},             kGuardZip,                          kNext,    Bits({kAif}),                   "AIF", kGuardNone,                 true},
-    {Bmp,          {0, "B"},             kGuardZip,                          kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
+    {Bmp,          {0, "B"},             kGuardZip | kGuardSealed,           kNext,    Bits({kBmp}),                   "BMP", kGuardNone,                 true},
     {Avi,          {0, "R"},             kGuardZip | kGuardAvi,              kNext,    Bits({kAvi}),                   "AVI", kGuardAvi,                  true},
     {Wav,          {0, "R"},             kGuardZip | kGuardWav,              kNext,    Bits({kWav}),                   "WAV", kGuardWav,                  true},
-    {Cursor,       {0, kNul},            kGuardZip,                          kNext,    Bits({kCur}),                   "CUR", kGuardNone,                 true},
-    {Icon,         {0, kNul},            kGuardZip,                          kNext,    Bits({kIco}),                   "ICO", kGuardNone,                 true},
+    {Cursor,       {0, kNul},            kGuardZip | kGuardSealed,           kNext,    Bits({kCur}),                   "CUR", kGuardNone,                 true},
+    {Icon,         {0, kNul},            kGuardZip | kGuardSealed,           kNext,    Bits({kIco}),                   "ICO", kGuardNone,                 true},
     {Kodak,        {0, "M"},             kGuardRaw,                          kNext,    Bits({kKdc}),                   "TIF", kGuardRaw | kGuardPicture,  true},
     {KodakSkip,    {0, "M"},             kGuardNone,                         kNext,    0,                              "",    kGuardNone,                 true},
     {Tiff,         {0, "IM", "\xFF\xD8"}, kGuardZip | kGuardRaw,              kNext,    kTiffFamily,                    "TIF", kGuardRaw | kGuardPicture,  true},
@@ -459,13 +462,13 @@ constexpr std::array<Row, 37> kRows = {{
     {Snd,          {0, "."},             kGuardZip,                          kNext,    Bits({kSnd}),                   "SND", kGuardNone,                 true},
     {Zip,          {0, "P"},             kGuardZip,                          kNext,    Bits({kZip, kDoc, kXls, kPpt}), "ZIP", kGuardZip,                  true},
     {Ftyp,         {4, "f"},             kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
-    {Mov,          {4, "mfsw"},          kGuardZip | kGuardMov,              kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
+    {Mov,          {4, "mfsw"},          kGuardZip | kGuardMov | kGuardSealed, kNext,    Bits({kMov}),                   "MOV", kGuardMov,                  true},
     {Gif,          {0, "G"},             kGuardZip,                          kNext,    Bits({kGif}),                   "GIF", kGuardNone,                 true},
-    {Jfif,         {0, "\xFF"},          kGuardZip | kGuardRaw | kGuardJpeg, kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
+    {Jfif,         {0, "\xFF"},          kGuardZip | kGuardRaw | kGuardJpeg | kGuardSealed, kNext,    Bits({kJpg}),                   "JPG", kGuardPicture | kGuardJpeg, true},
     {Mpeg,         {0, kNul},            kGuardMpg | kGuardZip,              kNext,    Bits({kMpg}),                   "MPG", kGuardMpg,                  true},
     {Pdf,          {0, "%"},             kGuardZip | kGuardPdf,              kSkip,    Bits({kPdf}),                   "PDF", kGuardPdf,                  true},
     {PlaceableWmf, {0, "\xD7"},          kGuardWmf,                          kSkip,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
-    {PlainWmf,     {0, "\x01"},          kGuardOle | kGuardWmf,              kNext,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
+    {PlainWmf,     {0, "\x01"},          kGuardOle | kGuardWmf | kGuardSealed, kNext,    Bits({kWmf}),                   "WMF", kGuardWmf,                  true},
     {Wmv,          {0, "\x30"},          kGuardZip,                          kSkip,    Bits({kWmv}),                   "WMV", kGuardWmv,                  true},
     {Asx,          {0, "<"},             kGuardZip,                          kNext,    Bits({kAsx}),                   "ASX", kGuardNone,                 true},
     {Png,          {0, "\x89"},          kGuardZip | kGuardPng,              kSkip,    Bits({kPng}),                   "PNG", kGuardPng,                  true},
@@ -476,12 +479,12 @@ constexpr std::array<Row, 37> kRows = {{
     {Mrw,          {0, kNul},            kGuardZip | kGuardMrw | kGuardJpeg, kNext,    Bits({kMrw}),                   "MRW", kGuardMrw | kGuardPicture,  true},
     {Msv,          {0, "", "MS"},        kGuardZip | kGuardMsv,              kNext,    Bits({kMsv}),                   "MSV", kGuardMsv,                  false},
     {Msf,          {0, "", "MS"},        kGuardZip | kGuardMsf,              kNext,    Bits({kMsf}),                   "MSF", kGuardMsf,                  false},
-    {JpegQuant,    {0, "\xFF"},          kGuardZip | kGuardPicture | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
+    {JpegQuant,    {0, "\xFF"},          kGuardZip | kGuardPicture | kGuardJpeg | kVideoOrRaw | kGuardSealed, kNext, Bits({kJpg}),                 "JPG", kGuardJpeg,                 true},
     {Pst,          {0, "!"},             kGuardNone,                         kNext,    Bits({kPst}),                   "PST", kGuardNone,                 false},
-    {Jpeg,         {0, "\xFF"},          kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kGuardJpeg | kVideoOrRaw, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
-    {X3f,          {0, "", "FO"},        kGuardX3f,                          kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
+    {Jpeg,         {0, "\xFF"},          kGuardZip | kGuardOle | kGuardMp3 | kGuardMpg | kGuardJpeg | kVideoOrRaw | kGuardSealed, kNext, Bits({kJpg}),  "JPG", kGuardJpeg,                 true},
+    {X3f,          {0, "", "FO"},        kGuardX3f | kGuardSealed,           kNext,    Bits({kX3f}),                   "X3F", kGuardX3f | kGuardPicture,  false},
     {Compound,     {0, "\xD0"},          kGuardNone,                         kNext,    Bits({kPpt, kXls, kDoc}),       "PPT", kGuardOle | kGuardPicture,  false},
-    {Mp3,          {0, "I"},             kGuardZip,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
+    {Mp3,          {0, "I"},             kGuardZip | kGuardSealed,           kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
     {Mp3Frames,    {0, "\xFF"},          kGuardAny,                          kNext,    Bits({kMp3}),                   "MP3", kGuardMp3,                  true},
 }};
 // clang-format on
@@ -607,7 +610,7 @@ uint64_t RowsMatchingSector(const CarveEngine& engine, const SectorInput& in) {
 }
 
 DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in) {
-  RowSet rows = (engine.open_guards() & kGuardSealed) != 0 ? 0 : RowsToTry(in);
+  RowSet rows = RowsToTry(in);
   if (rows != 0) {
     const SectorHeader header(in);
     const CarveView view = engine.View(in);

@@ -1,6 +1,6 @@
 // Length-driven files (WAV, BMP, AIFF, AVI) made by real tools whose data holds other files'
-// headers at sector starts: a valid header's stated length is kept whole, and the headers
-// inside it start nothing.
+// headers at sector starts: a valid header's stated length is kept whole, and the loose
+// headers inside it start nothing.
 
 #include <algorithm>
 
@@ -62,6 +62,29 @@ TEST(CountedRecovery, HeadersInsideAValidLengthStartNothing) {
     ExpectedFiles expected;
     expected.Add(tool_file.extension, file);
     expected.Add("JPG", jpeg);
+    testing::ExpectCarved(image.bytes(), expected);
+  }
+}
+
+// A fragmented file's stated length may run over another file. A header that is valid beyond
+// a few bytes and that sound and pixel data do not hold (a GIF, a ZIP) ends the length-driven
+// file and is recovered whole; the JPEG starts inside still start nothing.
+TEST(CountedRecovery, AnotherFileInsideAValidLengthIsRecovered) {
+  const std::vector<uint8_t> gif = testing::ReadFixtureSample("picture.gif");
+  const std::vector<uint8_t> jpeg = testing::ReadFixtureSample("jfif.jpg");
+  for (const ToolFile& tool_file : {kToolFiles[0], kToolFiles[2]}) {
+    SCOPED_TRACE(tool_file.extension);
+    if (!testing::HaveTool(tool_file.tool)) GTEST_SKIP() << tool_file.tool << " is not installed";
+    std::vector<uint8_t> file = WithHeadersInside(MakeToolFile(tool_file), jpeg);
+    ASSERT_GT(file.size(), 8 * 512 + gif.size());
+    std::copy(gif.begin(), gif.end(), file.begin() + 5 * 512);
+    std::fill(file.begin() + 5 * 512 + gif.size(), file.end(), 0);
+    ImageBuilder image;
+    image.AddZeros(2);
+    image.AddFile(file, "counted, ended by the GIF");
+    image.AddZeros(4);
+    ExpectedFiles expected;
+    expected.Add("GIF", gif);
     testing::ExpectCarved(image.bytes(), expected);
   }
 }
