@@ -405,8 +405,10 @@ Match Pst(const RowInput& r, Start* s) {
   return r.h.StartsWith(0, "!BDN") ? Counted(s, r.h.Le32(168)) : Match::kNo;
 }
 
+// A JPEG's start of image is always followed by a marker: FF D8 before any other byte is the
+// inside of another file's data.
 Match Jpeg(const RowInput& r, Start* s) {
-  return r.h.StartsWith(0, "\xFF\xD8") ? Yes(s, StartJpeg()) : Match::kNo;
+  return r.h.StartsWith(0, "\xFF\xD8\xFF") ? Yes(s, StartJpeg()) : Match::kNo;
 }
 
 Match X3f(const RowInput& r, Start* s) {

@@ -8,6 +8,7 @@
 
 #include "scan/dispatch.h"
 #include "support/carve_harness.h"
+#include "support/fixture_samples.h"
 #include "support/scan_harness.h"
 #include "support/structured_fixtures.h"
 
@@ -224,6 +225,24 @@ TEST(Dispatch, AudioFramesStartAnMp3OnlyWhereNoGuardingFileIsOpen) {
   EXPECT_EQ(scan->File("KES00001.MPG"), image.Slice(2 * kSector, 4 * kSector + 418));
   EXPECT_EQ(scan->File("KES00001.WAV"), image.Slice(12 * kSector, 3500));
   EXPECT_EQ(scan->File("KES00001.MP3"), Mp3Frames());
+}
+
+// FF D8 without a marker after it is compressed data, not a JPEG: the PNG around it stays whole.
+TEST(Dispatch, StartOfImageBytesInsideAPngStartNothing) {
+  TempDir dir;
+  Bytes png = testing::ReadFixtureSample("picture.png");
+  ASSERT_GT(png.size(), 40u);
+  // A private chunk of 3000 bytes after the header, whose data reaches sector starts.
+  Bytes chunk = Concat({Be32(3000), Text("prVt"), Bytes(3000, 0x5A), Be32(0)});
+  chunk[512 - 33] = 0xFF;  // the chunk's data at the file's second sector start
+  chunk[512 - 33 + 1] = 0xD8;
+  chunk[512 - 33 + 2] = 0x63;
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());
+  Image image(20);
+  image.Put(2, png);
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.PNG"});
+  EXPECT_EQ(scan->File("KES00001.PNG"), png);
 }
 
 // Every file below `folder` (recursively), unpacked where it is gzip.
