@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if ((kestrel::RowsMatchingSector(engine, in) & ~kestrel::RowsTriedOnSector(in)) != 0) {
         __builtin_trap();
       }
-      if (kestrel::DispatchSector(engine, in) ==
-          kestrel::DispatchVerdict::kStopScan) {
+      if (kestrel::DispatchSector(engine, in) == kestrel::DispatchVerdict::kStopScan) {
         break;
       }
     }
