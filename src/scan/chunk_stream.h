@@ -27,7 +27,7 @@ class ChunkStream {
   virtual bool Reread(const ScanChunk& chunk) = 0;
   // A sector of the current chunk, with its window; valid until the next call of Next.
   virtual SectorInput Sector(uint64_t sector) const = 0;
-  // Whether the stream ended early because the reading thread ran out of memory.
+  // Whether the stream ended early because a reading thread ran out of memory.
   virtual bool failed() const { return false; }
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 // A source that several threads may read at once: every call to the source it wraps is made
 // under one lock, except reads of a source that allows them from several threads. The raw scan's
-// reading thread and the carving routines (which measure files from the source) share the source
-// through it.
+// reading threads and the carving routines (which measure files from the source) share the
+// source through it.
 
 #include <mutex>
 

@@ -168,7 +168,7 @@ RunOutcome RawScan::PlanScan() {
   return RunOutcome::kCompleted;
 }
 
-// The reading thread starts; when it cannot, the carving thread reads for itself.
+// The reading threads start; when none can, the carving thread reads for itself.
 RunOutcome RawScan::StartReading() {
   try {
     if (request_.reading == RawScanRequest::Reading::kReadAhead) {
@@ -239,7 +239,7 @@ RunOutcome RawScan::ScanChunks() {
 }
 
 void RawScan::Close() {
-  // The reading thread ends first: nothing it reads into or through is freed before it.
+  // The reading threads end first: nothing they read into or through is freed before them.
   stream_.reset();
   run_.ui().SetFieldText(ProgressField::kRecoveredCount, "");
   run_.ui().SetFieldText(ProgressField::kPercent, "");

@@ -23,9 +23,8 @@ namespace kestrel {
 struct ReadAheadShape {
   uint64_t block_sectors = 2048;  // sectors per block, a multiple of 64
   size_t ring_blocks = 4;         // blocks in the ring (at least 2)
-  // Reading threads. Two keep a page-cached image's copy off the carving's path, and give a
-  // disk two reads at once; a source that cannot be read by two threads at once is read in
-  // turn (see LockedSource).
+  // Reading threads. Two give a disk two reads at once, each into its own slot; a source that
+  // cannot be read by two threads at once is read in turn (see LockedSource).
   size_t readers = 2;
 };
 
@@ -34,7 +33,7 @@ class ReadAheadStream : public ChunkStream {
   // `source` is read from two threads (wrap it in a LockedSource); `plan` is read by the reading
   // thread only, from Start on. The ring is allocated here (std::bad_alloc when it cannot be).
   ReadAheadStream(ByteSource& source, ScanPlan& plan, ReadAheadShape shape = {});
-  // Stops the reading thread and waits for it.
+  // Stops the reading threads and waits for them.
   ~ReadAheadStream() override;
   ReadAheadStream(const ReadAheadStream&) = delete;
   ReadAheadStream& operator=(const ReadAheadStream&) = delete;
