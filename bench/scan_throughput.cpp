@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/settings_store.h"
+#include "recover/raw_scan.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
-#include "scan/raw_scan.h"
 
 namespace {
 

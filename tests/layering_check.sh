@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fails when a core layer includes a header of a layer above it. The layers, lowest first:
-# platform, run, carve, disk, scan (each may include itself and those below).
+# platform, run, output, sources, carve, fs, recover (each may include itself and those below).
 set -euo pipefail
 src=$1/src
-layers=(platform run carve disk scan)
+layers=(platform run output sources carve fs recover)
 status=0
 for i in "${!layers[@]}"; do
   above=("${layers[@]:i+1}")

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/dialog_host.h"
-#include "disk/drive_enumeration.h"
 #include "platform/settings_store.h"
 #include "run/file_types.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

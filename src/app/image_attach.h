@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/drive_enumeration.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

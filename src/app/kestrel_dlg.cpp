@@ -31,9 +31,9 @@
 #include "app/source_list.h"
 #include "app/user_manual.h"
 #include "app/window_style.h"
-#include "disk/recovered_output.h"
 #include "imaging/placeholder_picture.h"
 #include "imaging/thumbnail.h"
+#include "output/recovered_output.h"
 #include "platform/mount_info.h"
 #include "run/messages.h"
 

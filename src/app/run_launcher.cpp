@@ -6,11 +6,11 @@
 #include <system_error>
 
 #include "app/volume_folders.h"
-#include "disk/deleted_recovery.h"
-#include "disk/recovered_output.h"
+#include "output/recovered_output.h"
 #include "platform/mount_info.h"
+#include "recover/deleted_recovery.h"
+#include "recover/raw_scan.h"
 #include "run/messages.h"
-#include "scan/raw_scan.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "app/artwork.h"
 #include "app/window_style.h"
-#include "disk/source_rows.h"
+#include "sources/source_rows.h"
 
 namespace kestrel {
 

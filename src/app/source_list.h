@@ -4,7 +4,7 @@
 
 #include <QListWidget>
 
-#include "disk/drive_enumeration.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

@@ -11,8 +11,8 @@
 #include <QTreeWidget>
 
 #include "app/volume_folders.h"
-#include "disk/drive_enumeration.h"
 #include "platform/mount_info.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

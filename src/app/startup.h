@@ -6,8 +6,8 @@
 // Everything they touch goes through StartupEnvironment, so that tests can drive each case.
 
 #include "app/single_instance.h"
-#include "disk/drive_enumeration.h"
 #include "run/run_ui.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

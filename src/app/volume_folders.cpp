@@ -9,10 +9,10 @@
 #include <fstream>
 #include <system_error>
 
-#include "disk/fat_folders.h"
-#include "disk/source_rows.h"
+#include "fs/fat/fat_folders.h"
 #include "platform/byte_source.h"
 #include "platform/text_trim.h"
+#include "sources/source_rows.h"
 
 namespace kestrel {
 namespace {

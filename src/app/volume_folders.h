@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "disk/drive_enumeration.h"
 #include "platform/mount_info.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "carve/format_state.h"
+#include "output/recovered_writer.h"
 #include "platform/byte_source.h"
-#include "run/recovered_writer.h"
 
 namespace kestrel {
 

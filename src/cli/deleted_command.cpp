@@ -11,10 +11,10 @@
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
-#include "disk/deleted_recovery.h"
-#include "disk/deleted_run.h"
-#include "disk/recovered_output.h"
+#include "fs/deleted_run.h"
+#include "output/recovered_output.h"
 #include "platform/settings_store.h"
+#include "recover/deleted_recovery.h"
 #include "run/messages.h"
 #include "run/run_context.h"
 

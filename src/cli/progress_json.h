@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "scan/raw_scan.h"
+#include "recover/raw_scan.h"
 
 namespace kestrel {
 

@@ -7,8 +7,8 @@
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
 #include "platform/settings_store.h"
+#include "recover/raw_scan.h"
 #include "run/run_context.h"
-#include "scan/raw_scan.h"
 
 namespace kestrel {
 namespace {

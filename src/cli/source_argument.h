@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "disk/drive_enumeration.h"
+#include "sources/drive_enumeration.h"
 
 namespace kestrel {
 

@@ -5,9 +5,9 @@
 
 #include "cli/commands.h"
 #include "cli/json_text.h"
-#include "disk/drive_enumeration.h"
-#include "disk/source_rows.h"
 #include "run/messages.h"
+#include "sources/drive_enumeration.h"
+#include "sources/source_rows.h"
 
 namespace kestrel {
 namespace {

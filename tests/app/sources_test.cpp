@@ -9,7 +9,7 @@
 #include "app/app_test_support.h"
 #include "app/run_launcher.h"
 #include "app/volume_folders.h"
-#include "disk/source_rows.h"
+#include "sources/source_rows.h"
 
 namespace kestrel {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "disk/scan_source.h"
+#include "sources/scan_source.h"
 
 namespace kestrel {
 namespace {

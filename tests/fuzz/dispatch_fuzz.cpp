@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "carve/carve_engine.h"
+#include "carve/dispatch.h"
 #include "platform/testing/source_doubles.h"
+#include "recover/chunk_reader.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
-#include "scan/chunk_reader.h"
-#include "scan/dispatch.h"
 #include "support/memory_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

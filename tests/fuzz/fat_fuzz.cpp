@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "disk/fat_directory.h"
-#include "disk/fat_folders.h"
-#include "disk/fat_recovery.h"
-#include "disk/fat_volume.h"
-#include "disk/scan_source.h"
+#include "fs/fat/fat_directory.h"
+#include "fs/fat/fat_folders.h"
+#include "fs/fat/fat_recovery.h"
+#include "fs/fat/fat_volume.h"
 #include "platform/testing/source_doubles.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
+#include "sources/scan_source.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <optional>
 #include <vector>
 
-#include "disk/ntfs_data_reader.h"
-#include "disk/ntfs_record.h"
-#include "disk/ntfs_volume.h"
-#include "disk/scan_source.h"
+#include "fs/ntfs/ntfs_data_reader.h"
+#include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_volume.h"
 #include "platform/testing/source_doubles.h"
+#include "sources/scan_source.h"
 
 namespace {
 

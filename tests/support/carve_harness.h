@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "carve/carve_engine.h"
+#include "output/recovered_writer.h"
 #include "platform/testing/source_doubles.h"
-#include "run/recovered_writer.h"
 #include "run/run_context.h"
 #include "support/byte_strings.h"
 #include "support/fake_run_ui.h"

@@ -5,13 +5,13 @@
 #include <algorithm>
 
 #include "carve/carve_engine.h"
+#include "carve/dispatch.h"
+#include "output/output_naming.h"
 #include "platform/testing/source_doubles.h"
-#include "run/output_naming.h"
+#include "recover/chunk_reader.h"
+#include "recover/raw_scan.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
-#include "scan/chunk_reader.h"
-#include "scan/dispatch.h"
-#include "scan/raw_scan.h"
 
 namespace kestrel::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/recovered_writer.h"
+#include "output/recovered_writer.h"
 
 namespace kestrel::testing {
 

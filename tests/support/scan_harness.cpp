@@ -3,9 +3,9 @@
 #include <stdlib.h>
 
 #include "platform/settings_store.h"
+#include "recover/raw_scan.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
-#include "scan/raw_scan.h"
 
 namespace kestrel::testing {
 

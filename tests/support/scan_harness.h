@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "platform/byte_source.h"
+#include "recover/raw_scan.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
-#include "scan/raw_scan.h"
 #include "support/fake_run_ui.h"
 #include "support/temp_dir.h"
 

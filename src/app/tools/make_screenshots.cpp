@@ -32,9 +32,9 @@
 #include "app/source_list.h"
 #include "app/source_tree.h"
 #include "app/window_style.h"
-#include "disk/drive_enumeration.h"
-#include "disk/scan_source.h"
 #include "platform/testing/source_doubles.h"
+#include "sources/drive_enumeration.h"
+#include "sources/scan_source.h"
 
 #ifndef KESTREL_SAMPLES_DIR
 #define KESTREL_SAMPLES_DIR "tests/fixtures/samples"

@@ -1,0 +1,139 @@
+#include "output/recovered_writer.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "output/output_naming.h"
+#include "platform/partial_files.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+// How many taken names a new file steps over before it gives up.
+constexpr int kNameAttempts = 100000;
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+RecoveredWriter::RecoveredWriter(RunContext& run, std::string run_folder)
+    : run_(run), run_folder_(std::move(run_folder)) {}
+
+uint64_t RecoveredWriter::NextNumber(const std::string& extension) {
+  auto [entry, added] = next_number_.try_emplace(extension, 0);
+  if (added) {
+    std::string name;
+    NextFreeNumber(run_folder_, kCarvedPrefix, extension, &name, &entry->second);
+  }
+  return entry->second;
+}
+
+bool RecoveredWriter::CreateNumbered(const std::string& extension) {
+  uint64_t number = NextNumber(extension);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++number) {
+    const std::string path = run_folder_ + CarvedName(kCarvedPrefix, number, extension);
+    if (out_.Create(path) == FileErrorCause::kNone) {
+      next_number_[extension] = number;
+      open_extension_ = extension;
+      open_number_ = number;
+      failed_ = false;
+      return true;
+    }
+    if (out_.last_errno() != EEXIST) break;  // not a taken name: another number will not help
+  }
+  return false;
+}
+
+FileErrorCause RecoveredWriter::CreateNamed(const std::string& wanted_path) {
+  open_extension_.clear();
+  failed_ = false;
+  FileErrorCause cause = FileErrorCause::kOther;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    cause = out_.Create(MakeUniquePath(wanted_path));
+    if (cause == FileErrorCause::kNone || out_.last_errno() != EEXIST) return cause;
+  }
+  return cause;
+}
+
+bool RecoveredWriter::Write(const uint8_t* data, size_t length) {
+  if (failed_ || !out_.is_open()) return false;
+  if (length == 0) return true;
+  const FileErrorCause cause = out_.Write(data, length);
+  if (cause == FileErrorCause::kNone) return true;
+  failed_ = true;
+  ReportFailure(cause, out_.path());
+  return false;
+}
+
+std::string RecoveredWriter::FreeNumberedPath(const std::string& extension, uint64_t* number) {
+  *number = NextNumber(extension);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++*number) {
+    std::string path = run_folder_ + CarvedName(kCarvedPrefix, *number, extension);
+    if (!PathExists(path) && !PathExists(PartialPathFor(path))) return path;
+  }
+  return {};
+}
+
+bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t listed_size) {
+  if (!out_.is_open()) return false;
+  if (failed_) {
+    Discard();
+    return false;
+  }
+  if (cut < out_.Length()) out_.Truncate(cut);
+  std::string numbered_extension = open_extension_;
+  uint64_t number = open_number_;
+  if (!extension.empty() && !open_extension_.empty() && extension != open_extension_) {
+    // The file gets its final name at once; the number it was opened under stays free.
+    uint64_t final_number = 0;
+    const std::string final_path = FreeNumberedPath(extension, &final_number);
+    if (!final_path.empty()) {
+      out_.SetFinalPath(final_path);
+      numbered_extension = extension;
+      number = final_number;
+    }
+  }
+  const std::string path = out_.path();
+  const uint64_t length = out_.Length();
+  if (const FileErrorCause cause = out_.Close(); cause != FileErrorCause::kNone) {
+    ReportFailure(cause, path);
+    return false;
+  }
+  if (!numbered_extension.empty()) {
+    uint64_t& next = next_number_[numbered_extension];
+    if (number + 1 > next) next = number + 1;
+  }
+  run_.AddRecoveredFile({path, listed_size == kNoCut ? length : listed_size, true});
+  run_.CountRecovered();
+  return true;
+}
+
+void RecoveredWriter::Discard() {
+  out_.Discard();
+}
+
+void RecoveredWriter::ListNotCreated(const std::string& path, uint64_t listed_size) {
+  run_.AddRecoveredFile({path, listed_size, false});
+  run_.CountRecovered();
+}
+
+void RecoveredWriter::ReportFailure(FileErrorCause cause, const std::string& path) {
+  stopped_ = true;
+  if (cause == FileErrorCause::kDiskFull) {
+    std::string folder = run_folder_;
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    failure_message_ = msg::kDiskFull;
+    run_.ShowMessage(msg::kDiskFull, MessageIcon::kStop, folder);
+  } else {
+    failure_message_ = msg::kWriteFailed;
+    run_.ShowMessage(msg::kWriteFailed, MessageIcon::kStop, path);
+  }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+// The driver of the "Recover deleted files" mode: opens the selected volume, routes it by file
+// system (exFAT refused, NTFS to the MFT reader, FAT to the deleted-entry search), makes the run
+// folder, and brings back the deleted files below the selected folder.
+
+#include <string>
+#include <vector>
+
+#include "run/file_types.h"
+#include "run/run_context.h"
+#include "run/run_outcome.h"
+#include "sources/drive_enumeration.h"
+
+namespace kestrel {
+
+class SettingsStore;
+
+// The volume a run reads: a volume of the device map, or a device node or image file.
+struct DeletedSource {
+  const VolumeEntry* volume = nullptr;
+  std::string path;  // used when `volume` is null
+};
+
+struct DeletedReport;
+struct DeletedFileListing;
+
+// Choices beyond the window's: the volume's folders recreated below the run folder, where to
+// leave what the run found beyond the files it wrote, and a listing instead of a copy.
+struct DeletedOptions {
+  bool keep_paths = false;
+  DeletedReport* report = nullptr;
+  // When set, the run lists every deleted file it would recover into it and creates nothing:
+  // no day folder, no file, no closing message (refusals are shown as in a copy).
+  std::vector<DeletedFileListing>* listing = nullptr;
+};
+
+// Runs the mode. `folder_path` is the folder inside the volume ("" or "/" for the whole volume,
+// e.g. "/DCIM/100CANON"); `recovery_folder` is the folder below which the day folder is made.
+// `types` is the run's selection (the caller loads it and "Scan File" before the run; it is
+// loaded again from `settings` when it is empty). Every refusal, failure and the closing message
+// go through the run's RunUi; the result tells the front end how the run ended.
+RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                              const DeletedSource& source, const std::string& folder_path,
+                              const std::string& recovery_folder,
+                              const DeletedOptions& options = {});
+
+}  // namespace kestrel

@@ -1,0 +1,292 @@
+#include "recover/raw_scan.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "carve/carve_engine.h"
+#include "carve/dispatch.h"
+#include "fs/free_space.h"
+#include "output/recovered_output.h"
+#include "output/recovered_writer.h"
+#include "platform/settings_store.h"
+#include "recover/chunk_reader.h"
+#include "recover/locked_source.h"
+#include "recover/read_ahead.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+bool IsAllZero(const uint8_t* data, size_t length) {
+  static const uint8_t kZeros[kChunkSectors * kSectorBytes] = {};
+  while (length > 0) {
+    size_t n = std::min(length, sizeof kZeros);
+    if (std::memcmp(data, kZeros, n) != 0) return false;
+    data += n;
+    length -= n;
+  }
+  return true;
+}
+
+// Whether a file can be created in the run folder. The probe's name can never be a recovered
+// file's, so removing it cannot remove one.
+bool RunFolderIsWritable(const std::string& run_folder) {
+  std::string probe = run_folder + ".kestrel-write-test-XXXXXX";
+  int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  bool written = ::write(fd, "test", 4) == 4 && ::fsync(fd) == 0;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return written;
+}
+
+class RawScan {
+ public:
+  RawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+          const RawScanRequest& request)
+      : run_(run), types_(types), settings_(settings), request_(request) {}
+
+  RunResult Run();
+
+ private:
+  RunOutcome Prepare();
+  RunOutcome Refuse(int message_id, MessageIcon icon, std::string_view argument = {});
+  RunOutcome OpenSource();
+  RunOutcome PlanScan();
+  RunOutcome StartReading();
+  RunOutcome ScanChunks();
+  RunOutcome ReadChunk(const ScanChunk& chunk);
+  void Report(uint64_t done_sectors, uint64_t sector);
+  void Close();
+
+  RunContext& run_;
+  FileTypeSelection& types_;
+  SettingsStore& settings_;
+  const RawScanRequest& request_;
+  ScanSource source_;
+  // The source as both threads read it.
+  std::unique_ptr<LockedSource> shared_source_;
+  std::unique_ptr<FreeSpaceMap> free_space_;
+  std::unique_ptr<ScanPlan> plan_;
+  std::unique_ptr<ChunkStream> stream_;
+  std::unique_ptr<RecoveredWriter> writer_;
+  std::unique_ptr<CarveEngine> engine_;
+  std::string recovery_folder_;
+  int last_message_ = 0;
+};
+
+RunOutcome RawScan::Refuse(int message_id, MessageIcon icon, std::string_view argument) {
+  last_message_ = message_id;
+  run_.ShowMessage(message_id, icon, argument);
+  return RunOutcome::kRefused;
+}
+
+RunOutcome RawScan::Prepare() {
+  run_.ui().SetScanFieldsVisible(true);
+  if (run_.PollCancel()) return RunOutcome::kCancelled;
+  run_.ui().ClearResults();
+  if (!request_.volume && !request_.disk && request_.path.empty()) {
+    return Refuse(msg::kSelectDevice, MessageIcon::kStop);
+  }
+  run_.recovered_count = 0;
+  run_.ShowRecoveredCount();
+  types_.LoadFileTypeMask(settings_);
+
+  // Every same-drive test runs before anything is created.
+  recovery_folder_ = RecoveryFolderPath(settings_, &types_, request_.recovery_folder);
+  if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
+    return Refuse(msg::kSameDrive, MessageIcon::kNone);
+  }
+  if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
+  if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
+  if (!CreateRunFolder(recovery_folder_))
+    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+  run_.run_folder = recovery_folder_ + "/";
+  run_.recovery_running = true;
+
+  try {
+    writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder);
+    engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, types_.mask);
+  } catch (const std::bad_alloc&) {
+    return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  }
+  run_.ResetProgressBar();
+  if (!RunFolderIsWritable(run_.run_folder)) {
+    return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
+  }
+  return StartReading();
+}
+
+RunOutcome RawScan::OpenSource() {
+  int failure = 0;
+  if (request_.volume) {
+    failure = OpenVolumeSource(*request_.volume, &source_);
+  } else if (request_.disk) {
+    if (request_.map &&
+        FolderIsOnDisk(ExistingAncestor(recovery_folder_), *request_.disk, *request_.map)) {
+      return Refuse(msg::kSameDrive, MessageIcon::kNone);
+    }
+    failure = OpenDiskSource(*request_.disk, &source_);
+  } else {
+    if (FolderIsOnDevicePath(ExistingAncestor(recovery_folder_), request_.path)) {
+      return Refuse(msg::kSameDrive, MessageIcon::kNone);
+    }
+    failure = OpenPathSource(request_.path, SourceKind::kDisk, &source_);
+  }
+  if (failure != 0) {
+    return Refuse(failure,
+                  failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
+  }
+  if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
+  shared_source_ = std::make_unique<LockedSource>(*source_.bytes);
+  return RunOutcome::kCompleted;
+}
+
+// Which sectors the scan reads: all of them, or the volume's free space (refused, before
+// anything is created, when the source holds no FAT or NTFS volume or its map cannot be read).
+RunOutcome RawScan::PlanScan() {
+  // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
+  const uint64_t sectors = (shared_source_->Size() + kSectorBytes - 1) / kSectorBytes;
+  if (!request_.free_space_only) {
+    plan_ = std::make_unique<ScanPlan>(sectors);
+    return RunOutcome::kCompleted;
+  }
+  switch (OpenFreeSpaceMap(*shared_source_, &free_space_)) {
+    case FreeSpaceResult::kOk:
+      break;
+    case FreeSpaceResult::kNotFatOrNtfs:
+      return Refuse(msg::kFreeSpaceNeedsFatOrNtfs, MessageIcon::kStop);
+    case FreeSpaceResult::kUnreadable:
+      return Refuse(msg::kFreeSpaceUnreadable, MessageIcon::kStop);
+  }
+  plan_ = std::make_unique<ScanPlan>(sectors, *free_space_);
+  return RunOutcome::kCompleted;
+}
+
+// The reading threads start; when none can, the carving thread reads for itself.
+RunOutcome RawScan::StartReading() {
+  try {
+    if (request_.reading == RawScanRequest::Reading::kReadAhead) {
+      auto ahead = std::make_unique<ReadAheadStream>(*shared_source_, *plan_, request_.read_ahead);
+      if (ahead->Start()) {
+        stream_ = std::move(ahead);
+        return RunOutcome::kCompleted;
+      }
+    }
+    stream_ = std::make_unique<ChunkReaderStream>(*shared_source_, *plan_);
+  } catch (const std::bad_alloc&) {
+    return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  }
+  return RunOutcome::kCompleted;
+}
+
+// The read-error protocol for one chunk: ask until it reads, or the answer lets it pass.
+RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
+  if (chunk.read_ok || run_.ignore_all_read_errors()) return RunOutcome::kCompleted;
+  while (true) {
+    switch (run_.AskReadError()) {
+      case ReadErrorChoice::kAbort:
+        return RunOutcome::kAborted;
+      case ReadErrorChoice::kRetry:
+        if (stream_->Reread(chunk)) return RunOutcome::kCompleted;
+        break;
+      default:  // Ignore, Ignore All, or dismissed without a choice: go on with zeros
+        return RunOutcome::kCompleted;
+    }
+  }
+}
+
+void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
+  if (!request_.on_progress) return;
+  request_.on_progress(ScanProgress{done_sectors * kSectorBytes,
+                                    plan_->total_sectors() * kSectorBytes, sector,
+                                    run_.recovered_count});
+}
+
+RunOutcome RawScan::ScanChunks() {
+  CarveEngine& engine = *engine_;
+  ChunkStream& stream = *stream_;
+  const uint64_t total = plan_->total_sectors();
+  uint64_t done = 0;
+  ScanChunk chunk;
+  while (stream.Next(&chunk)) {
+    run_.ShowPercent(ScanPercent(done, total));
+    run_.ShowCurrentSector(chunk.first);
+    Report(done, chunk.first);
+    if (run_.PollCancel()) return RunOutcome::kCancelled;
+    run_.PumpMessages();
+    if (RunOutcome read = ReadChunk(chunk); read != RunOutcome::kCompleted) return read;
+    done += chunk.count;
+    const SectorInput first = stream.Sector(chunk.first);
+    if (!engine.is_open() &&
+        (chunk.zeros || IsAllZero(first.data, size_t{chunk.count} * kSectorBytes))) {
+      continue;
+    }
+    for (uint32_t i = 0; i < chunk.count; ++i) {
+      if (run_.PollCancel()) return RunOutcome::kCancelled;
+      const SectorInput in = stream.Sector(chunk.first + i);
+      if (DispatchSector(engine, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
+    }
+  }
+  if (stream.failed()) return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  Report(total, plan_->source_sectors());
+  return RunOutcome::kCompleted;
+}
+
+void RawScan::Close() {
+  // The reading threads end first: nothing they read into or through is freed before them.
+  stream_.reset();
+  run_.ui().SetFieldText(ProgressField::kRecoveredCount, "");
+  run_.ui().SetFieldText(ProgressField::kPercent, "");
+  run_.ui().SetFieldText(ProgressField::kCurrentSector, "");
+  run_.ui().SetBarRange(0, 0);
+  if (engine_) {
+    engine_->ClearStop();
+    engine_->Finish();
+  }
+  engine_.reset();
+  writer_.reset();
+  plan_.reset();
+  free_space_.reset();
+  shared_source_.reset();
+  source_.bytes.reset();
+  run_.ui().SetScanFieldsVisible(false);
+  run_.cancel_requested = false;
+  run_.recovery_running = false;
+}
+
+RunResult RawScan::Run() {
+  RunResult result;
+  RunOutcome outcome = Prepare();
+  if (outcome == RunOutcome::kCompleted) outcome = ScanChunks();
+  if (outcome == RunOutcome::kCompleted) {
+    engine_->Finish();
+    run_.ui().SetBarPosition(100);
+    run_.ui().SetFieldText(ProgressField::kPercent, "100%");
+    result.recovered = run_.recovered_count;
+    last_message_ = run_.recovered_count != 0 ? msg::kCompleted : msg::kNothingFound;
+    run_.ShowMessage(last_message_, MessageIcon::kNone);
+    run_.recovered_count = 0;
+  } else {
+    result.recovered = run_.recovered_count;
+  }
+  Close();
+  result.outcome = outcome;
+  result.message_id = last_message_;
+  return result;
+}
+
+}  // namespace
+
+RunResult RunRawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                     const RawScanRequest& request) {
+  RawScan scan(run, types, settings, request);
+  return scan.Run();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,53 @@
+#pragma once
+// The driver of "Recover files from partition/disk": reads a volume or a disk from sector 0 to
+// its end in chunks of 64 sectors and offers every sector to the signature dispatch. A reading
+// thread reads ahead of the carving; what the user sees and answers stays per chunk.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/byte_source.h"
+#include "recover/read_ahead.h"
+#include "recover/scan_plan.h"
+#include "run/file_types.h"
+#include "run/run_context.h"
+#include "run/run_outcome.h"
+#include "sources/drive_enumeration.h"
+
+namespace kestrel {
+
+class SettingsStore;
+
+struct ScanProgress {
+  uint64_t bytes_done = 0;  // of the bytes the scan reads (the free space only, when asked)
+  uint64_t bytes_total = 0;
+  uint64_t sector = 0;  // the chunk being scanned
+  uint32_t files_recovered = 0;
+};
+
+struct RawScanRequest {
+  // The source: a volume or a disk of the device map, or a device/image path (read whole).
+  const VolumeEntry* volume = nullptr;
+  const PhysicalDiskEntry* disk = nullptr;
+  std::string path;
+  const DeviceMap* map = nullptr;
+  // The recovery folder for this run; empty: the stored "Default Folder".
+  std::string recovery_folder;
+  // Wraps the opened source (fault injection in tests).
+  std::function<std::unique_ptr<ByteSource>(std::unique_ptr<ByteSource>)> wrap_source;
+  // Only the clusters the volume's FAT or NTFS $Bitmap marks free are carved.
+  bool free_space_only = false;
+  // Reading on its own thread ahead of the carving, or on the carving thread (the same results;
+  // the second is what a run falls back to when no thread can be started).
+  enum class Reading { kReadAhead, kOneThread };
+  Reading reading = Reading::kReadAhead;
+  ReadAheadShape read_ahead;
+  // Told the progress once per chunk, and once more at the end of a completed scan.
+  std::function<void(const ScanProgress&)> on_progress;
+};
+
+RunResult RunRawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
+                     const RawScanRequest& request);
+
+}  // namespace kestrel
