@@ -61,7 +61,7 @@ CAboutDlg::CAboutDlg(DialogHost& host, QWidget* parent) : QDialog(parent), host_
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(12);
   grid->addWidget(NamedLabel(1302, QStringLiteral("Product Version:"), this), 0, 0);
-  grid->addWidget(NamedLabel(1025, AppText(msg::kBuild), this), 0, 1);
+  grid->addWidget(NamedLabel(1025, AppText(apptext::kBuild), this), 0, 1);
   grid->addWidget(NamedLabel(1019, QStringLiteral("For Technical Support:"), this), 1, 0);
   grid->addWidget(support_, 1, 1);
   grid->addWidget(NamedLabel(1020, QStringLiteral("For other products:"), this), 2, 0);

@@ -14,6 +14,71 @@ namespace {
 
 const char* WindowText(int id) {
   switch (id) {
+    case apptext::kAppShortName:
+      return "Kestrel V3";
+    case apptext::kIntroText:
+      return "This Windows File Recovery Utility is used to recover files from Internal or "
+             "External "
+             "Drives.\nSelect the Recovery Mode and click Recover button to start Recovery "
+             "Process.";
+    case apptext::kOsNotSupported:
+      return "Kestrel V3 not supported in current operating system.\n\nMinimum required OS: "
+             "Windows "
+             "XP";
+    case apptext::kScanAllHelp:
+      return "\xE2\x80\xA2  If 'Recover deleted files' option is selected, it will recover all the "
+             "files including other than below listed files types (i.e it will consider any file "
+             "types).\n\xE2\x80\xA2  If 'Recover files from partition/disk' option is selected, it "
+             "will recover all the file types listed below. Other than these file types will not "
+             "be "
+             "recovered.";
+    case apptext::kDpiRefused:
+      return "This application requires 96 DPI or 120 DPI display settings. Please check the "
+             "display "
+             "settings and try again.";
+    case apptext::kSelectedTypesHelp:
+      return "\xE2\x80\xA2  For both 'Recover deleted files' and 'Recover files from "
+             "partition/disk' "
+             "option, it will recover the selected file types only.";
+    case apptext::kSelectTypesTitle:
+      return "Select file type(s) to recover";
+    case apptext::kSelectAll:
+      return "&Select all";
+    case apptext::kManualMissing:
+      return "Failed to open KestrelV3 user manual. Please install PDF reader to read this user "
+             "manual.";
+    case apptext::kCancelBeforeClose:
+      return "Please cancel the process and then try to close the application.";
+    case apptext::kCancelLabel:
+      return "&Cancel";
+    case apptext::kRecoverLabel:
+      return "&Recover";
+    case apptext::kOkLabel:
+      return "&OK";
+    case apptext::kBrowseLabel:
+      return "&Browse";
+    case apptext::kFileTypesLabel:
+      return "File types";
+    case apptext::kNoTypeSelected:
+      return "You have NOT selected which file type to recover.\nPlease select at least one file "
+             "type "
+             "in order to proceed with recovery operation.";
+    case apptext::kAbortLabel:
+      return "&Abort";
+    case apptext::kRetryLabel:
+      return "&Retry";
+    case apptext::kIgnoreLabel:
+      return "&Ignore";
+    case apptext::kIgnoreAllLabel:
+      return "I&gnore All";
+    case apptext::kBuild:
+      return "Build 05";
+    case apptext::kAppTitle:
+      return "Quillmark Kestrel V3";
+    case apptext::kScanForAllFiles:
+      return "Scan for all files";
+    case apptext::kScanForSelected:
+      return "Scan for the file type selected";
     case apptext::kPartitionModeTip:
       return "This option will recover only the supported file types from Partition/Disk "
              "including formatted or deleted partition.";
@@ -69,8 +134,7 @@ QString VendorPageUrl() {
 }
 
 QString AppTitle() {
-  const std::string_view title = MessageText(msg::kAppTitle);
-  return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+  return AppText(apptext::kAppTitle);
 }
 
 }  // namespace kestrel

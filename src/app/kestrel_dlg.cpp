@@ -97,7 +97,7 @@ CKestrelDlg::CKestrelDlg(AppState& app, const SpecialFolders& specials, QWidget*
   BuildControls();
 
   deleted_mode_->setChecked(true);
-  setWindowTitle(AppTitle() + QStringLiteral(" ") + AppText(msg::kBuild));
+  setWindowTitle(AppTitle() + QStringLiteral(" ") + AppText(apptext::kBuild));
   FillSources();
   EnterMode(RecoveryMode::kDeletedFiles);
   LoadSettings();
@@ -146,7 +146,7 @@ QWidget* CKestrelDlg::BuildTopRow() {
   auto* row = new QWidget(content_);
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
-  intro_ = Named(new QLabel(AppText(msg::kIntroText), row), 1297);
+  intro_ = Named(new QLabel(AppText(apptext::kIntroText), row), 1297);
   intro_->setWordWrap(true);
   layout->addWidget(intro_, 1);
 
@@ -205,7 +205,7 @@ QWidget* CKestrelDlg::BuildModeRow() {
       1, 2);
   recovery_path_ = ReadOnlyEdit(1307, path_frame);
   grid->addWidget(recovery_path_, 1, 0);
-  browse_ = Button(1289, AppText(msg::kBrowseLabel),
+  browse_ = Button(1289, AppText(apptext::kBrowseLabel),
                    QStringLiteral("Click here to select a folder to save the recovered files."),
                    path_frame);
   grid->addWidget(browse_, 1, 1);
@@ -476,7 +476,7 @@ void CKestrelDlg::OpenAbout() {
 
 void CKestrelDlg::OpenHelp() {
   if (!OpenUserManual(app_.host)) {
-    ShowAppMessage(app_.host, this, msg::kManualMissing, MessageIcon::kStop);
+    ShowAppMessage(app_.host, this, apptext::kManualMissing, MessageIcon::kStop);
   }
 }
 
@@ -531,7 +531,7 @@ void CKestrelDlg::HoverHelp(bool inside) {
 void CKestrelDlg::closeEvent(QCloseEvent* event) {
   if (RunInProgress()) {
     event->ignore();
-    ShowAppMessage(app_.host, this, msg::kCancelBeforeClose, MessageIcon::kNone);
+    ShowAppMessage(app_.host, this, apptext::kCancelBeforeClose, MessageIcon::kNone);
     return;
   }
   event->accept();

@@ -36,7 +36,7 @@ COptionsDlg::COptionsDlg(SettingsStore& settings, FileTypeSelection& types, Dial
                          QWidget* parent)
     : QDialog(parent), settings_(settings), types_(types), host_(host) {
   setObjectName(QStringLiteral("COptionsDlg"));
-  setWindowTitle(AppText(msg::kFileTypesLabel));
+  setWindowTitle(AppText(apptext::kFileTypesLabel));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   ApplyBackground(this);
@@ -68,16 +68,16 @@ void COptionsDlg::BuildControls() {
   const DialogUnits du(font());
   auto* options_frame = Named(new QGroupBox(this), 1124);
   auto* options = new QVBoxLayout(options_frame);
-  scan_all_ = Named(new QRadioButton(AppText(msg::kScanForAllFiles), options_frame), 1245);
-  scan_selected_ = Named(new QRadioButton(AppText(msg::kScanForSelected), options_frame), 1246);
+  scan_all_ = Named(new QRadioButton(AppText(apptext::kScanForAllFiles), options_frame), 1245);
+  scan_selected_ = Named(new QRadioButton(AppText(apptext::kScanForSelected), options_frame), 1246);
   options->addWidget(scan_all_);
-  options->addWidget(HelpText(1314, msg::kScanAllHelp, options_frame));
+  options->addWidget(HelpText(1314, apptext::kScanAllHelp, options_frame));
   options->addWidget(scan_selected_);
-  options->addWidget(HelpText(1315, msg::kSelectedTypesHelp, options_frame));
+  options->addWidget(HelpText(1315, apptext::kSelectedTypesHelp, options_frame));
 
   auto* list_frame = Named(new QGroupBox(this), 1113);
   auto* list_layout = new QVBoxLayout(list_frame);
-  list_layout->addWidget(Named(new QLabel(AppText(msg::kSelectTypesTitle), list_frame), 1264));
+  list_layout->addWidget(Named(new QLabel(AppText(apptext::kSelectTypesTitle), list_frame), 1264));
   list_ = Named(new QTreeWidget(list_frame), 1109);
   list_->setColumnCount(2);
   list_->setHeaderLabels({QStringLiteral("File Type"), QStringLiteral("Description")});
@@ -90,9 +90,9 @@ void COptionsDlg::BuildControls() {
   list_->setMinimumHeight(du.Y(123));
   list_layout->addWidget(list_);
 
-  select_all_ = Named(new QPushButton(AppText(msg::kSelectAll), this), 3);
-  auto* ok = Named(new QPushButton(AppText(msg::kOkLabel), this), 1);
-  auto* cancel = Named(new QPushButton(AppText(msg::kCancelLabel), this), 2);
+  select_all_ = Named(new QPushButton(AppText(apptext::kSelectAll), this), 3);
+  auto* ok = Named(new QPushButton(AppText(apptext::kOkLabel), this), 1);
+  auto* cancel = Named(new QPushButton(AppText(apptext::kCancelLabel), this), 2);
   for (QPushButton* button : {select_all_, ok, cancel}) button->setAutoDefault(false);
   ok->setDefault(true);
   auto* buttons = new QHBoxLayout;
@@ -177,7 +177,7 @@ void COptionsDlg::Confirm() {
   bool any = false;
   for (bool ticked : ticks) any = any || ticked;
   if (!any) {
-    ShowAppMessage(host_, this, msg::kNoTypeSelected, MessageIcon::kStop);
+    ShowAppMessage(host_, this, apptext::kNoTypeSelected, MessageIcon::kStop);
     return;
   }
   types_.SaveFileTypeSelection(settings_, ticks, scan_all_selected());

@@ -87,14 +87,14 @@ void CRecvPage::BuildControls() {
   file_bar_->setEnabled(false);
   file_bar_->hide();
 
-  cancel_ = new QPushButton(AppText(msg::kCancelLabel), this);
+  cancel_ = new QPushButton(AppText(apptext::kCancelLabel), this);
   cancel_->setObjectName(QStringLiteral("ctl1037"));
   cancel_->setGeometry(du.Rect(139, 86, 50, 14));
   cancel_->setAutoDefault(false);
   cancel_->setEnabled(false);
   connect(cancel_, &QPushButton::clicked, this, &CRecvPage::RequestCancel);
 
-  recover_ = new QPushButton(AppText(msg::kRecoverLabel), this);
+  recover_ = new QPushButton(AppText(apptext::kRecoverLabel), this);
   recover_->setObjectName(QStringLiteral("ctl1036"));
   recover_->setGeometry(du.Rect(195, 86, 50, 14));
   recover_->setAutoDefault(false);

@@ -44,10 +44,10 @@ CRetryDlg::CRetryDlg(QWidget* parent) : QDialog(parent) {
     ReadErrorChoice choice;
   };
   const ButtonSpec buttons[] = {
-      {4, 11, msg::kAbortLabel, ReadErrorChoice::kAbort},
-      {1130, 64, msg::kRetryLabel, ReadErrorChoice::kRetry},
-      {1131, 117, msg::kIgnoreLabel, ReadErrorChoice::kIgnore},
-      {3, 170, msg::kIgnoreAllLabel, ReadErrorChoice::kIgnoreAll},
+      {4, 11, apptext::kAbortLabel, ReadErrorChoice::kAbort},
+      {1130, 64, apptext::kRetryLabel, ReadErrorChoice::kRetry},
+      {1131, 117, apptext::kIgnoreLabel, ReadErrorChoice::kIgnore},
+      {3, 170, apptext::kIgnoreAllLabel, ReadErrorChoice::kIgnoreAll},
   };
   for (const ButtonSpec& spec : buttons) {
     auto* button = new QPushButton(Text(spec.text_id), this);

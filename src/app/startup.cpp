@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/app_texts.h"
 #include "app/image_attach.h"
 #include "run/messages.h"
 
@@ -20,12 +21,12 @@ StartupResult RunStartupChecks(StartupEnvironment& environment) {
   }
   const int dpi = environment.ScreenDotsPerInch();
   if (dpi > 120) {
-    environment.ShowMessage(msg::kDpiRefused, MessageIcon::kNone);
+    environment.ShowMessage(apptext::kDpiRefused, MessageIcon::kNone);
     return result;
   }
   environment.ShowSplash(dpi > 96 ? SplashKind::k120Dpi : SplashKind::k96Dpi);
   if (!OsVersionSupported(os_code)) {
-    environment.ShowMessage(msg::kOsNotSupported, MessageIcon::kInformation);
+    environment.ShowMessage(apptext::kOsNotSupported, MessageIcon::kInformation);
     environment.CloseSplash();
     return result;
   }

@@ -29,7 +29,7 @@ ProgressFigures FiguresOf(uint64_t done, uint64_t total, double seconds) {
   return figures;
 }
 
-std::string ProgressJson(const ScanProgress& progress, double seconds) {
+std::string ProgressJson(const RunProgress& progress, double seconds) {
   const ProgressFigures f = FiguresOf(progress.bytes_done, progress.bytes_total, seconds);
   const JsonObject line = {
       {"bytes_done", progress.bytes_done},          {"bytes_total", progress.bytes_total},
@@ -38,7 +38,7 @@ std::string ProgressJson(const ScanProgress& progress, double seconds) {
   return JsonLine(line);
 }
 
-void JsonProgressWriter::operator()(const ScanProgress& progress) {
+void JsonProgressWriter::operator()(const RunProgress& progress) {
   const auto now = std::chrono::steady_clock::now();
   const bool last = progress.bytes_done >= progress.bytes_total;
   if (last_ && !last && now - *last_ < std::chrono::seconds(1)) return;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "recover/raw_scan.h"
+#include "run/run_progress.h"
 
 namespace kestrel {
 
@@ -23,12 +23,12 @@ ProgressFigures FiguresOf(uint64_t done, uint64_t total, double seconds);
 
 // {"bytes_done": N, "bytes_total": N, "percent": P, "mb_per_s": R, "seconds_left": S,
 //  "files_recovered": N}: percent to 2 decimals, rate to 1, seconds whole; unknown figures null.
-std::string ProgressJson(const ScanProgress& progress, double seconds);
+std::string ProgressJson(const RunProgress& progress, double seconds);
 
 class JsonProgressWriter {
  public:
   explicit JsonProgressWriter(std::FILE* out) : out_(out) {}
-  void operator()(const ScanProgress& progress);
+  void operator()(const RunProgress& progress);
 
  private:
   std::FILE* out_;

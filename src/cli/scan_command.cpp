@@ -55,13 +55,10 @@ int RunScanCommand(const CliOptions& options) {
   if (source.kind == SourceArgument::Kind::kPath) request.path = source.path;
   if (!options.out.empty()) request.recovery_folder = AbsoluteFolder(options.out);
   request.free_space_only = options.free_space;
-  JsonProgressWriter json_progress(stderr);
-  if (progress == "json") {
-    request.on_progress = [&json_progress](const ScanProgress& p) { json_progress(p); };
-  }
-
   SettingsStore settings(SettingsStore::DefaultPath());
   TerminalRunUi ui(options.json, policy);
+  JsonProgressWriter json_progress(stderr);
+  if (progress == "json") ui.AttachJsonProgress(&json_progress);
   RunContext run(ui);
   ui.AttachRun(&run);
   run.BeginRun();

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "cli/json_text.h"
-#include "platform/text_trim.h"
 #include "run/messages.h"
 #include "run/run_context.h"
 
@@ -71,22 +70,14 @@ std::string FormatRate(uint64_t bytes, double seconds) {
   return text;
 }
 
-std::string FormatTimeLeft(double seconds, int percent) {
-  if (percent < 1 || percent > 100 || seconds <= 0) return {};
-  const long left = std::lround(seconds * (100 - percent) / percent);
+std::string FormatTimeLeft(double seconds_left) {
+  if (!std::isfinite(seconds_left) || seconds_left < 0) return {};
+  const long left = std::lround(seconds_left);
   const long hours = left / 3600;
   const long minutes = left / 60 % 60;
   const std::string tail = TwoDigits(left % 60) + " left";
   if (hours > 0) return std::to_string(hours) + ":" + TwoDigits(minutes) + ":" + tail;
   return std::to_string(minutes) + ":" + tail;
-}
-
-uint64_t ParseSectorText(const std::string& text) {
-  uint64_t sector = 0;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') sector = sector * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return sector;
 }
 
 bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy) {
@@ -122,14 +113,12 @@ TerminalRunUi::~TerminalRunUi() {
   ClearProgress();
   if (g_verbosity == Verbosity::kVerbose) {
     const double seconds = SecondsRunning();
-    const uint64_t bytes = ParseSectorText(last_sector_) * 512;
+    const uint64_t bytes = progress_ ? progress_->bytes_done : 0;
     std::string summary = "kestrel-cli: " + std::to_string(bytes / 1000000) + " MB read in " +
                           std::to_string(std::lround(seconds)) + " s";
     const std::string rate = FormatRate(bytes, seconds);
     if (!rate.empty()) summary += " (" + rate + ")";
-    if (!last_count_.empty()) {
-      summary += ", " + std::string(Trim(last_count_)) + " files recovered";
-    }
+    summary += ", " + std::to_string(files_written_) + " files recovered";
     std::fprintf(stderr, "%s\n", summary.c_str());
   }
   signal(SIGINT, SIG_DFL);
@@ -139,12 +128,9 @@ void TerminalRunUi::SetFieldText(ProgressField field, const std::string& text) {
   switch (field) {
     case ProgressField::kCurrentSector:
       sector_ = text;
-      // The run clears its fields when it ends; the summary tells what they last showed.
-      if (!text.empty()) last_sector_ = text;
       break;
     case ProgressField::kRecoveredCount:
       count_ = text;
-      if (!text.empty()) last_count_ = text;
       break;
     case ProgressField::kPercent:
       percent_ = text;
@@ -159,6 +145,11 @@ void TerminalRunUi::SetFieldText(ProgressField field, const std::string& text) {
       break;
   }
   DrawProgress();
+}
+
+void TerminalRunUi::ShowProgress(const RunProgress& progress) {
+  progress_ = progress;
+  if (json_progress_ != nullptr) (*json_progress_)(progress);
 }
 
 void TerminalRunUi::SetFileBar(uint64_t position, uint64_t range) {
@@ -193,10 +184,23 @@ double TerminalRunUi::SecondsRunning() const {
 std::string TerminalRunUi::SpeedAndTimeLeft() const {
   const double seconds = SecondsRunning();
   std::string text;
-  if (!sector_.empty()) text = FormatRate(ParseSectorText(sector_) * 512, seconds);
-  const std::string left = FormatTimeLeft(seconds, std::atoi(percent_.c_str()));
-  if (!left.empty()) text += (text.empty() ? "" : ", ") + left;
+  if (progress_ && !sector_.empty()) text = FormatRate(progress_->bytes_done, seconds);
+  const std::optional<double> left = SecondsLeft(seconds);
+  if (left) text += (text.empty() ? "" : ", ") + FormatTimeLeft(*left);
   return text;
+}
+
+// From the bytes done when the run reports them, else from the percentage of the copy; unknown
+// before 1 % is done.
+std::optional<double> TerminalRunUi::SecondsLeft(double seconds) const {
+  if (progress_) {
+    const uint64_t done = progress_->bytes_done, total = progress_->bytes_total;
+    if (total == 0 || done > total || done < total / 100) return std::nullopt;
+    return FiguresOf(done, total, seconds).seconds_left;
+  }
+  const int percent = std::atoi(percent_.c_str());
+  if (percent < 1 || percent > 100 || seconds <= 0) return std::nullopt;
+  return seconds * (100 - percent) / percent;
 }
 
 void TerminalRunUi::ClearProgress() {
@@ -281,6 +285,7 @@ ReadErrorChoice TerminalRunUi::RetryOrGiveUp() {
 
 void TerminalRunUi::AddResultRow(const ResultRow& row) {
   ClearProgress();
+  if (row.created) ++files_written_;
   if (json_) {
     const JsonObject line = {{"name", row.name},         {"bytes", row.bytes},
                              {"size_kb", row.size_text}, {"folder", row.folder_text},

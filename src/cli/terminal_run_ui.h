@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "cli/progress_json.h"
 #include "run/run_ui.h"
 
 namespace kestrel {
@@ -22,10 +24,8 @@ Verbosity CurrentVerbosity();
 
 // "12.5 MB/s" for `bytes` read in `seconds`; "" when too little time has passed to tell.
 std::string FormatRate(uint64_t bytes, double seconds);
-// "3:05 left" (or "1:02:03 left") from the time spent and the percentage done; "" before 1 %.
-std::string FormatTimeLeft(double seconds, int percent);
-// The sector number of a "Analyzing sector" field ("1,234,567" → 1234567).
-uint64_t ParseSectorText(const std::string& text);
+// "3:05 left" (or "1:02:03 left") for the seconds a run still needs.
+std::string FormatTimeLeft(double seconds_left);
 
 // Parses --read-errors; the default is ask on a terminal and ignore-all otherwise.
 bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy);
@@ -39,6 +39,7 @@ class TerminalRunUi : public RunUi {
   void SetBarRange(uint32_t, uint32_t) override {}
   void SetBarPosition(uint32_t) override {}
   void StepBar() override {}
+  void ShowProgress(const RunProgress& progress) override;
   void SetFileBar(uint64_t position, uint64_t range) override;
   void PumpMessages() override;
   MessageAnswer ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
@@ -50,6 +51,8 @@ class TerminalRunUi : public RunUi {
   void PrintClosingMessage(int message_id, std::string_view argument, bool failure);
   // The run whose cancel request Ctrl-C sets (checked at every PumpMessages).
   void AttachRun(class RunContext* run) { run_ = run; }
+  // Writes the progress as JSON lines to `writer` as well (`scan --progress json`).
+  void AttachJsonProgress(JsonProgressWriter* writer) { json_progress_ = writer; }
   // The last message shown, for the exit status.
   int last_message_id() const { return last_message_id_; }
 
@@ -58,6 +61,7 @@ class TerminalRunUi : public RunUi {
   void ClearProgress();
   double SecondsRunning() const;
   std::string SpeedAndTimeLeft() const;
+  std::optional<double> SecondsLeft(double seconds) const;
   ReadErrorChoice RetryOrGiveUp();
   static constexpr int kMaxRetries = 16;
   bool json_;
@@ -65,7 +69,9 @@ class TerminalRunUi : public RunUi {
   bool progress_on_terminal_;
   bool stdin_is_terminal_;
   std::string sector_, count_, percent_, status_;
-  std::string last_sector_, last_count_;  // the last texts shown, for the closing summary
+  std::optional<RunProgress> progress_;  // the last numbers the run reported
+  JsonProgressWriter* json_progress_ = nullptr;
+  uint64_t files_written_ = 0;  // rows of files that were created
   bool progress_drawn_ = false;
   std::chrono::steady_clock::time_point last_draw_;
   int last_message_id_ = 0;

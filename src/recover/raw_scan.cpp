@@ -202,10 +202,9 @@ RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
 }
 
 void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
-  if (!request_.on_progress) return;
-  request_.on_progress(ScanProgress{done_sectors * kSectorBytes,
-                                    plan_->total_sectors() * kSectorBytes, sector,
-                                    run_.recovered_count});
+  run_.ReportProgress(RunProgress{Activity::kScanning, done_sectors * kSectorBytes,
+                                  plan_->total_sectors() * kSectorBytes, sector,
+                                  run_.recovered_count});
 }
 
 RunOutcome RawScan::ScanChunks() {

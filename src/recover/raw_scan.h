@@ -19,13 +19,6 @@ namespace kestrel {
 
 class SettingsStore;
 
-struct ScanProgress {
-  uint64_t bytes_done = 0;  // of the bytes the scan reads (the free space only, when asked)
-  uint64_t bytes_total = 0;
-  uint64_t sector = 0;  // the chunk being scanned
-  uint32_t files_recovered = 0;
-};
-
 struct RawScanRequest {
   // The source: a volume or a disk of the device map, or a device/image path (read whole).
   const VolumeEntry* volume = nullptr;
@@ -43,8 +36,6 @@ struct RawScanRequest {
   enum class Reading { kReadAhead, kOneThread };
   Reading reading = Reading::kReadAhead;
   ReadAheadShape read_ahead;
-  // Told the progress once per chunk, and once more at the end of a completed scan.
-  std::function<void(const ScanProgress&)> on_progress;
 };
 
 RunResult RunRawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,

@@ -13,35 +13,14 @@ struct Entry {
 };
 
 constexpr std::array kTable = {
-    Entry{104, "Kestrel V3"},
     Entry{108, "No device connected in the system."},
-    Entry{110,
-          "This Windows File Recovery Utility is used to recover files from Internal or External "
-          "Drives.\nSelect the Recovery Mode and click Recover button to start Recovery Process."},
     Entry{111, "Please select a valid connected device in order to proceed further..."},
     Entry{112, "Recovery process completed successfully."},
-    Entry{114,
-          "Kestrel V3 not supported in current operating system.\n\nMinimum required OS: Windows "
-          "XP"},
-    Entry{115,
-          "\xE2\x80\xA2  If 'Recover deleted files' option is selected, it will recover all the "
-          "files including other than below listed files types (i.e it will consider any file "
-          "types).\n\xE2\x80\xA2  If 'Recover files from partition/disk' option is selected, it "
-          "will recover all the file types listed below. Other than these file types will not be "
-          "recovered."},
-    Entry{116,
-          "This application requires 96 DPI or 120 DPI display settings. Please check the display "
-          "settings and try again."},
     Entry{117, "%s - Copy(%d).%s"},
     Entry{119,
           "File system not found in the selected partition. Please check the partition and try "
           "again.\nIf file system not found, try 'Recover files from partition/disk' option to "
           "recover files."},
-    Entry{120,
-          "\xE2\x80\xA2  For both 'Recover deleted files' and 'Recover files from partition/disk' "
-          "option, it will recover the selected file types only."},
-    Entry{122, "Select file type(s) to recover"},
-    Entry{123, "&Select all"},
     Entry{124, "Unable to create the directory or file in given recovery path."},
     Entry{125,
           "exFAT file system not supported in 'Recover deleted files' option. Try 'Recover files "
@@ -50,29 +29,13 @@ constexpr std::array kTable = {
           "Unable to create this file due to invalid recovery path. Please choose valid recovery "
           "path."},
     Entry{127, "Unable to write the file %s. Please check the recovery path and try again."},
-    Entry{130,
-          "Failed to open KestrelV3 user manual. Please install PDF reader to read this user "
-          "manual."},
-    Entry{131, "Please cancel the process and then try to close the application."},
-    Entry{1058, "&Cancel"},
     Entry{1090, "Media NOT present !!!\nPlease insert a media and then try again."},
     Entry{1121, "Analyzing Sector:"},
     Entry{1122, "Recovered File(s):"},
-    Entry{1124, "&Recover"},
-    Entry{1125, "&OK"},
-    Entry{1126, "&Browse"},
-    Entry{1140, "File types"},
-    Entry{1141,
-          "You have NOT selected which file type to recover.\nPlease select at least one file type "
-          "in order to proceed with recovery operation."},
     Entry{1142,
           "You had selected same drive for both to save and recover file(s) which is NOT "
           "possible.\nYou have to select some other drive to save the recovered file(s)."},
     Entry{1148, "Unable to read from the drive."},
-    Entry{1150, "&Abort"},
-    Entry{1151, "&Retry"},
-    Entry{1152, "&Ignore"},
-    Entry{1153, "I&gnore All"},
     Entry{1192,
           "Unable to allocate memory. \nPlease close some of the other application(s) which are "
           "currently running and then try again."},
@@ -82,8 +45,6 @@ constexpr std::array kTable = {
           "2. The data area may be used by currently present file(s) in the partition.\n 3. "
           "Partition may be full formatted."},
     Entry{1198, "Do you really want to cancel this operation?"},
-    Entry{1271, "Build 05"},
-    Entry{57344, "Quillmark Kestrel V3"},
     Entry{57441, "Not enough free space available to save the recover files in %s"},
     Entry{57470, "Audio Interchange file format"},
     Entry{57471, "AVI Multimedia file format"},
@@ -122,8 +83,6 @@ constexpr std::array kTable = {
     Entry{57504, "Kodak Digital Camera native file format"},
     Entry{57505, "Microsoft PowerPoint Presentation file format"},
     Entry{57506, "Microsoft Excel WorkSheet file format"},
-    Entry{57509, "Scan for all files"},
-    Entry{57510, "Scan for the file type selected"},
     Entry{57511, "Copying the files..."},
     Entry{57519, "Unable to read from the device. Please check the device and try again."},
     Entry{70001, "This File System is not supported"},

@@ -1,5 +1,6 @@
 #pragma once
-// The program's string table: every text shown in a message box, label or dialog, by its id.
+// The core's string table: every text a run shows (messages, progress labels, type
+// descriptions), by its id. The window's own labels and notices live with the window.
 
 #include <string>
 #include <string_view>
@@ -7,48 +8,24 @@
 namespace kestrel {
 
 namespace msg {
-inline constexpr int kAppShortName = 104;
 inline constexpr int kNoDevice = 108;
-inline constexpr int kIntroText = 110;
 inline constexpr int kSelectDevice = 111;
 inline constexpr int kCompleted = 112;
-inline constexpr int kOsNotSupported = 114;
-inline constexpr int kScanAllHelp = 115;
-inline constexpr int kDpiRefused = 116;
 inline constexpr int kCopyPattern = 117;
 inline constexpr int kNoFileSystem = 119;
-inline constexpr int kSelectedTypesHelp = 120;
-inline constexpr int kSelectTypesTitle = 122;
-inline constexpr int kSelectAll = 123;
 inline constexpr int kCannotCreateFolder = 124;
 inline constexpr int kExfatRefused = 125;
 inline constexpr int kInvalidRecoveryPath = 126;
 inline constexpr int kWriteFailed = 127;
-inline constexpr int kManualMissing = 130;
-inline constexpr int kCancelBeforeClose = 131;
-inline constexpr int kCancelLabel = 1058;
 inline constexpr int kMediaNotPresent = 1090;
 inline constexpr int kAnalyzingSector = 1121;
 inline constexpr int kRecoveredFiles = 1122;
-inline constexpr int kRecoverLabel = 1124;
-inline constexpr int kOkLabel = 1125;
-inline constexpr int kBrowseLabel = 1126;
-inline constexpr int kFileTypesLabel = 1140;
-inline constexpr int kNoTypeSelected = 1141;
 inline constexpr int kSameDrive = 1142;
 inline constexpr int kReadErrorText = 1148;
-inline constexpr int kAbortLabel = 1150;
-inline constexpr int kRetryLabel = 1151;
-inline constexpr int kIgnoreLabel = 1152;
-inline constexpr int kIgnoreAllLabel = 1153;
 inline constexpr int kOutOfMemory = 1192;
 inline constexpr int kNothingFound = 1193;
 inline constexpr int kConfirmCancel = 1198;
-inline constexpr int kBuild = 1271;
-inline constexpr int kAppTitle = 57344;
 inline constexpr int kDiskFull = 57441;
-inline constexpr int kScanForAllFiles = 57509;
-inline constexpr int kScanForSelected = 57510;
 inline constexpr int kCopyingFiles = 57511;
 inline constexpr int kCannotReadDevice = 57519;
 // Texts shown directly rather than from the string table; their ids lie above its range.

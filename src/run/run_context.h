@@ -42,6 +42,7 @@ class RunContext {
   // Shows "N %" and moves the bar one step when the whole percentage changed (to 100 at 100).
   void ShowPercent(int percent);
   void ShowStatusText(const std::string& text);
+  void ReportProgress(const RunProgress& progress) { ui_.ShowProgress(progress); }
   void ResetProgressBar();
   // When a cancel is pending, asks message 1198. True: stop the run. False: go on (the request
   // is cleared).

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "run/run_progress.h"
+
 namespace kestrel {
 
 enum class MessageIcon { kNone, kStop, kInformation, kQuestion };
@@ -47,6 +49,9 @@ class RunUi {
   virtual void SetBarRange(uint32_t low, uint32_t high) = 0;
   virtual void SetBarPosition(uint32_t position) = 0;
   virtual void StepBar() = 0;
+
+  // The run's progress in numbers, once per chunk of a scan and once more at its end.
+  virtual void ShowProgress(const RunProgress& /*progress*/) {}
 
   // The per-file bar of the copy phase (position out of range).
   virtual void SetFileBar(uint64_t /*position*/, uint64_t /*range*/) {}

@@ -317,7 +317,7 @@ class DesktopTest : public QObject {
     manual.close();
     QVERIFY(!DesktopHasHandlerFor(fixture.Path("KESUSMAN.PDF")));
     window.OpenHelp();
-    QCOMPARE(desktop.Ids(), std::vector<int>{msg::kManualMissing});
+    QCOMPARE(desktop.Ids(), std::vector<int>{apptext::kManualMissing});
 
     // A desktop that names a program is trusted.
     QVERIFY(xdg_mime.open(QIODevice::WriteOnly));

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "app/app_test_support.h"
+#include "app/app_texts.h"
 #include "app/options_dlg.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
@@ -74,7 +75,7 @@ class OptionsTest : public QObject {
     QVERIFY(List(dialog)->isEnabled());
     QVERIFY(Control<QPushButton>(&dialog, 3)->isEnabled());
     Control<QPushButton>(&dialog, 1)->click();
-    QCOMPARE(host_.Ids(), std::vector<int>{msg::kNoTypeSelected});
+    QCOMPARE(host_.Ids(), std::vector<int>{apptext::kNoTypeSelected});
     QCOMPARE(host_.messages[0].icon, MessageIcon::kStop);
     QCOMPARE(dialog.result(), 0);  // still open, nothing stored
     QVERIFY(!settings_->KeyExists());

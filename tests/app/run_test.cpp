@@ -267,7 +267,7 @@ class RunTest : public QObject {
     window.show();
     QTimer::singleShot(0, &window, &QWidget::close);
     window.page()->StartRun();
-    QCOMPARE(fixture.host.Ids(), (std::vector<int>{msg::kCancelBeforeClose, msg::kCompleted}));
+    QCOMPARE(fixture.host.Ids(), (std::vector<int>{apptext::kCancelBeforeClose, msg::kCompleted}));
     QVERIFY(window.isVisible());
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
@@ -298,7 +298,7 @@ class RunTest : public QObject {
     QCOMPARE(fixture.app().recovery_mode, RecoveryMode::kPartitionDisk);
     QCOMPARE(fixture.host.Count(msg::kCompleted), 1);
     QVERIFY(fixture.host.opened.size() +
-                static_cast<size_t>(fixture.host.Count(msg::kManualMissing)) ==
+                static_cast<size_t>(fixture.host.Count(apptext::kManualMissing)) ==
             1);
   }
 

@@ -88,7 +88,7 @@ class WindowTest : public QObject {
       QVERIFY2(Control<QWidget>(window.page(), id) != nullptr, qPrintable(QString::number(id)));
     }
     QCOMPARE(window.windowTitle(), QStringLiteral("Quillmark Kestrel V3 Build 05"));
-    QCOMPARE(Control<QLabel>(&window, 1297)->text(), AppText(msg::kIntroText));
+    QCOMPARE(Control<QLabel>(&window, 1297)->text(), AppText(apptext::kIntroText));
     QCOMPARE(Control<QPushButton>(&window, 1289)->text(), QStringLiteral("&Browse"));
     QCOMPARE(Control<QWidget>(&window, 1304)->toolTip(),
              QStringLiteral("This option will recover the deleted files from the selected "
@@ -281,7 +281,7 @@ class WindowTest : public QObject {
     QDir::setCurrent(fixture.Path(""));
     if (FindUserManual().isEmpty()) {
       window.OpenHelp();
-      QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kManualMissing});
+      QCOMPARE(fixture.host.Ids(), std::vector<int>{apptext::kManualMissing});
       QCOMPARE(fixture.host.messages.back().icon, MessageIcon::kStop);
       QVERIFY(fixture.host.opened.empty());
     }
@@ -296,7 +296,7 @@ class WindowTest : public QObject {
     // The desktop cannot open it: message 130.
     fixture.host.open_succeeds = false;
     window.OpenHelp();
-    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kManualMissing});
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{apptext::kManualMissing});
     QDir::setCurrent(saved);
   }
 

@@ -29,12 +29,13 @@ TEST(ProgressFigures, PercentRateAndTimeLeftPastTwoTebibytes) {
   EXPECT_FALSE(start.seconds_left);
   EXPECT_EQ(FiguresOf(0, 0, 1).percent, 100) << "nothing to scan is done";
 
-  ScanProgress p{kTiB * 5 / 2, 3 * kTiB, 5368709120, 7};
+  RunProgress p{Activity::kScanning, kTiB * 5 / 2, 3 * kTiB, 5368709120, 7};
   EXPECT_EQ(ProgressJson(p, 500),
             "{\"bytes_done\": 2748779069440, \"bytes_total\": 3298534883328, \"percent\": 83.33, "
             "\"mb_per_s\": 5497.6, \"seconds_left\": 100, \"files_recovered\": 7}");
-  EXPECT_NE(ProgressJson(ScanProgress{0, kTiB, 0, 0}, 0.1).find("\"mb_per_s\": null"),
-            std::string::npos);
+  EXPECT_NE(
+      ProgressJson(RunProgress{Activity::kScanning, 0, kTiB, 0, 0}, 0.1).find("\"mb_per_s\": null"),
+      std::string::npos);
 }
 
 TEST(ProgressJsonCommand, WritesTheFirstAndTheLastObjectOnStderr) {

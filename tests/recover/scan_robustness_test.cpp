@@ -206,9 +206,9 @@ TEST(ScanRobustness, ASourcePastTwoTebibytesIsMeasuredWhole) {
     testing::WriteFileBytes(path, {});
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
   }
-  std::vector<ScanProgress> seen;
+  std::vector<RunProgress> seen;
   ScanOptions options;
-  options.on_progress = [&seen](const ScanProgress& p) { seen.push_back(p); };
+  options.on_progress = [&seen](const RunProgress& p) { seen.push_back(p); };
   options.on_pump = [](RunContext& run, testing::FakeRunUi& ui) {
     if (ui.pumps == 40) run.cancel_requested = true;
   };

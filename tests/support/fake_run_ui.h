@@ -22,6 +22,9 @@ class FakeRunUi : public RunUi {
   void SetBarRange(uint32_t low, uint32_t high) override;
   void SetBarPosition(uint32_t position) override { bar_position = position; }
   void StepBar() override;
+  void ShowProgress(const RunProgress& progress) override {
+    if (on_progress) on_progress(progress);
+  }
   void SetFileBar(uint64_t position, uint64_t range) override;
   void PumpMessages() override;
   MessageAnswer ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
@@ -38,6 +41,7 @@ class FakeRunUi : public RunUi {
   std::deque<ReadErrorChoice> read_error_answers;
   // Called at every PumpMessages (e.g. to press Cancel).
   std::function<void()> on_pump;
+  std::function<void(const RunProgress&)> on_progress;
 
   std::vector<ShownMessage> messages;
   std::vector<ResultRow> rows;

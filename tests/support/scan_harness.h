@@ -39,7 +39,7 @@ struct ScanOptions {
   RawScanRequest::Reading reading = RawScanRequest::Reading::kReadAhead;
   ReadAheadShape read_ahead;
   bool free_space_only = false;
-  std::function<void(const ScanProgress&)> on_progress;
+  std::function<void(const RunProgress&)> on_progress;
 };
 
 // Options that select only `types`.
