@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/settings_store.h"
 #include "recover/raw_scan.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
@@ -20,14 +19,12 @@ double ScanSeconds(const std::string& image, const std::string& out, int* files)
   kestrel::SilentRunUi ui;
   kestrel::RunContext run(ui);
   run.BeginRun();
-  kestrel::FileTypeSelection types;
-  types.mask = kestrel::kAllFileTypesMask;
-  kestrel::SettingsStore settings(out + "/registry.reg");
   kestrel::RawScanRequest request;
+  request.types.mask = kestrel::kAllFileTypesMask;
   request.path = image;
   request.recovery_folder = out;
   auto start = std::chrono::steady_clock::now();
-  kestrel::RunRawScan(run, types, settings, request);
+  kestrel::RunRawScan(run, request);
   auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   *files = ui.rows;
   return seconds;

@@ -61,8 +61,10 @@ RunResult RunPartitionMode(RunContext& run, AppState& app, const RunSelection& s
   request.disk = selection.disk;
   request.map = &app.devices;
   request.wrap_source = wrap_source;
+  ApplyStoredChoices(app.settings, &app.types, &request.recovery_folder);
+  request.types = app.types;
   run.BeginRun();
-  return RunRawScan(run, app.types, app.settings, request);
+  return RunRawScan(run, request);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
+#include "output/recovered_output.h"
 #include "platform/settings_store.h"
 #include "recover/raw_scan.h"
 #include "run/run_context.h"
@@ -35,9 +36,11 @@ int RunScanCommand(const CliOptions& options) {
   // The JSON objects take the progress line's place on stderr.
   if (progress == "json" || progress == "none") SetVerbosity(Verbosity::kQuiet);
 
-  FileTypeSelection types;
+  RawScanRequest request;
   std::string error;
-  if (!options.types.empty() && !ApplyTypeList(options.types, &types, &error)) return Usage(error);
+  if (!options.types.empty() && !ApplyTypeList(options.types, &request.types, &error)) {
+    return Usage(error);
+  }
 
   DeviceMap map = EnumerateDevices();
   for (const std::string& warning : map.warnings)
@@ -48,7 +51,6 @@ int RunScanCommand(const CliOptions& options) {
     return kExitFailed;
   }
 
-  RawScanRequest request;
   request.map = &map;
   request.volume = source.volume;
   request.disk = source.disk;
@@ -56,13 +58,14 @@ int RunScanCommand(const CliOptions& options) {
   if (!options.out.empty()) request.recovery_folder = AbsoluteFolder(options.out);
   request.free_space_only = options.free_space;
   SettingsStore settings(SettingsStore::DefaultPath());
+  ApplyStoredChoices(settings, &request.types, &request.recovery_folder);
   TerminalRunUi ui(options.json, policy);
   JsonProgressWriter json_progress(stderr);
   if (progress == "json") ui.AttachJsonProgress(&json_progress);
   RunContext run(ui);
   ui.AttachRun(&run);
   run.BeginRun();
-  RunResult result = RunRawScan(run, types, settings, request);
+  RunResult result = RunRawScan(run, request);
   ReportSettingsNotice(settings);
   return ExitStatusOf(result);
 }

@@ -48,6 +48,11 @@ std::string DayFolderPath(const std::string& folder, const LocalDate& date) {
   return path + "/" + TwoDigits(date.month) + TwoDigits(date.day) + year;
 }
 
+void ApplyStoredChoices(SettingsStore& store, FileTypeSelection* selection, std::string* folder) {
+  selection->LoadFileTypeMask(store);
+  if (folder->empty()) *folder = StoredRecoveryFolder(store, selection);
+}
+
 std::string RecoveryFolderPath(SettingsStore& store, FileTypeSelection* selection,
                                const std::string& folder) {
   const std::string base = folder.empty() ? StoredRecoveryFolder(store, selection) : folder;

@@ -19,6 +19,11 @@ std::string DefaultRecoveryFolder();
 // "Scan File" into `selection` when the key exists.
 std::string StoredRecoveryFolder(SettingsStore& store, FileTypeSelection* selection);
 
+// What a run takes from the settings where its front end chose nothing: the stored type
+// selection when `selection` holds none yet, and the stored "Default Folder" (which also reads
+// "Scan File" into `selection`) when `folder` is empty.
+void ApplyStoredChoices(SettingsStore& store, FileTypeSelection* selection, std::string* folder);
+
 // `folder` (one trailing "/" removed) + "/MMDDYYYY" of `date`.
 std::string DayFolderPath(const std::string& folder, const LocalDate& date);
 

@@ -13,7 +13,6 @@
 #include "fs/free_space.h"
 #include "output/recovered_output.h"
 #include "output/recovered_writer.h"
-#include "platform/settings_store.h"
 #include "recover/chunk_reader.h"
 #include "recover/locked_source.h"
 #include "recover/read_ahead.h"
@@ -47,9 +46,7 @@ bool RunFolderIsWritable(const std::string& run_folder) {
 
 class RawScan {
  public:
-  RawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-          const RawScanRequest& request)
-      : run_(run), types_(types), settings_(settings), request_(request) {}
+  RawScan(RunContext& run, const RawScanRequest& request) : run_(run), request_(request) {}
 
   RunResult Run();
 
@@ -65,8 +62,6 @@ class RawScan {
   void Close();
 
   RunContext& run_;
-  FileTypeSelection& types_;
-  SettingsStore& settings_;
   const RawScanRequest& request_;
   ScanSource source_;
   // The source as both threads read it.
@@ -95,10 +90,10 @@ RunOutcome RawScan::Prepare() {
   }
   run_.recovered_count = 0;
   run_.ShowRecoveredCount();
-  types_.LoadFileTypeMask(settings_);
 
   // Every same-drive test runs before anything is created.
-  recovery_folder_ = RecoveryFolderPath(settings_, &types_, request_.recovery_folder);
+  const std::string& folder = request_.recovery_folder;
+  recovery_folder_ = DayFolderPath(folder.empty() ? DefaultRecoveryFolder() : folder, Today());
   if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }
@@ -111,7 +106,7 @@ RunOutcome RawScan::Prepare() {
 
   try {
     writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder);
-    engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, types_.mask);
+    engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, request_.types.mask);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }
@@ -282,9 +277,8 @@ RunResult RawScan::Run() {
 
 }  // namespace
 
-RunResult RunRawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                     const RawScanRequest& request) {
-  RawScan scan(run, types, settings, request);
+RunResult RunRawScan(RunContext& run, const RawScanRequest& request) {
+  RawScan scan(run, request);
   return scan.Run();
 }
 

@@ -17,15 +17,16 @@
 
 namespace kestrel {
 
-class SettingsStore;
-
 struct RawScanRequest {
   // The source: a volume or a disk of the device map, or a device/image path (read whole).
   const VolumeEntry* volume = nullptr;
   const PhysicalDiskEntry* disk = nullptr;
   std::string path;
   const DeviceMap* map = nullptr;
-  // The recovery folder for this run; empty: the stored "Default Folder".
+  // What the front end chose for this run, or took from the settings where the user chose
+  // nothing (ApplyStoredChoices): the types carved and the recovery folder below which the day
+  // folder is made (empty: the default folder).
+  FileTypeSelection types;
   std::string recovery_folder;
   // Wraps the opened source (fault injection in tests).
   std::function<std::unique_ptr<ByteSource>(std::unique_ptr<ByteSource>)> wrap_source;
@@ -38,7 +39,6 @@ struct RawScanRequest {
   ReadAheadShape read_ahead;
 };
 
-RunResult RunRawScan(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                     const RawScanRequest& request);
+RunResult RunRawScan(RunContext& run, const RawScanRequest& request);
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "output/recovered_output.h"
 #include "platform/settings_store.h"
 #include "recover/raw_scan.h"
 #include "run/file_types.h"
@@ -21,9 +22,6 @@ std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const Temp
   ::setenv("KESTREL_REGISTRY", (dir / "registry.reg").c_str(), 1);
   auto scan = std::make_unique<ScanRun>();
   if (options.script) options.script(scan->ui);
-  SettingsStore settings(dir / "registry.reg");
-  FileTypeSelection types;
-  types.mask = options.types;
   RunContext run(scan->ui);
   run.BeginRun();
   RawScanRequest request;
@@ -38,7 +36,10 @@ std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const Temp
     FakeRunUi* ui = &scan->ui;
     scan->ui.on_pump = [&run, ui, &options] { options.on_pump(run, *ui); };
   }
-  scan->result = RunRawScan(run, types, settings, request);
+  request.types.mask = options.types;
+  SettingsStore settings(dir / "registry.reg");
+  ApplyStoredChoices(settings, &request.types, &request.recovery_folder);
+  scan->result = RunRawScan(run, request);
   scan->run_folder = run.run_folder;
   if (!scan->run_folder.empty()) {
     for (const std::string& name : ListFiles(scan->run_folder)) scan->files.push_back(name);
