@@ -79,6 +79,11 @@ SourceArgument ResolveSourceArgument(const std::string& text, const DeviceMap& m
   if (std::filesystem::is_directory(status)) {
     return Invalid("\"" + text + "\" is a folder; give a device or an image file");
   }
+  if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_block_file(status)) {
+    return Invalid("\"" + text +
+                   "\" is no disk, partition or image file (a pipe, socket or character device "
+                   "cannot be read as one)");
+  }
   result.kind = SourceArgument::Kind::kPath;
   result.path = text;
   return result;

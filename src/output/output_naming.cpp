@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/partial_files.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -95,8 +97,16 @@ std::string FillCopyPattern(const std::string& pattern, const std::string& base,
 
 }  // namespace
 
-std::string MakeUniquePath(const std::string& path) {
-  if (!PathExists(path)) return path;
+bool NameIsFree(const std::string& path) {
+  return !PathExists(path) && !PathExists(PartialPathFor(path));
+}
+
+std::string MakeUniquePath(const std::string& path, uint64_t* next_copy) {
+  uint64_t first = next_copy != nullptr ? *next_copy : 0;
+  if (first == 0 && NameIsFree(path)) {
+    if (next_copy != nullptr) *next_copy = 1;
+    return path;
+  }
   size_t slash = path.find_last_of('/');
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -104,13 +114,16 @@ std::string MakeUniquePath(const std::string& path) {
   std::string base = dot == std::string::npos ? name : name.substr(0, dot);
   std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   std::string pattern(MessageText(msg::kCopyPattern));  // "%s - Copy(%d).%s"
-  for (uint64_t k = 1;; ++k) {
+  for (uint64_t k = std::max<uint64_t>(first, 1);; ++k) {
     // Filled in one pass over the pattern, so a "%d" or "%s" inside the name stays as it is.
     std::string candidate = FillCopyPattern(pattern, base, k, ext);
     if (dot == std::string::npos && !candidate.empty() && candidate.back() == '.') {
       candidate.pop_back();  // a name without extension gets no trailing dot
     }
-    if (!PathExists(folder + candidate)) return folder + candidate;
+    if (NameIsFree(folder + candidate)) {
+      if (next_copy != nullptr) *next_copy = k + 1;
+      return folder + candidate;
+    }
   }
 }
 

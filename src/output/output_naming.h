@@ -19,7 +19,13 @@ std::string CarvedName(const std::string& prefix, uint64_t number, const std::st
 bool NextFreeNumber(const std::string& folder, const std::string& prefix,
                     const std::string& extension, std::string* name, uint64_t* base);
 
-// `path`, or "<base> - Copy(k).<ext>" with the first k >= 1 that names no existing file.
-std::string MakeUniquePath(const std::string& path);
+// Whether a recovered file may take `path`: neither it nor the partial file a write to it makes
+// (".NAME.part") exists, as a file, a folder, a link or anything else.
+bool NameIsFree(const std::string& path);
+
+// `path`, or "<base> - Copy(k).<ext>" with the first free name from `*next_copy` on (0 is `path`
+// itself, k >= 1 its copies; from 0 when null). `*next_copy` is left past the name returned, so
+// that a run giving many files one name tests each copy's name once.
+std::string MakeUniquePath(const std::string& path, uint64_t* next_copy = nullptr);
 
 }  // namespace kestrel

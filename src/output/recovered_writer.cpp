@@ -42,6 +42,7 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
       next_number_[extension] = number;
       open_extension_ = extension;
       open_number_ = number;
+      open_wanted_.clear();
       failed_ = false;
       return true;
     }
@@ -52,11 +53,19 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
 
 FileErrorCause RecoveredWriter::CreateNamed(const std::string& wanted_path) {
   open_extension_.clear();
+  open_wanted_.clear();
   failed_ = false;
+  uint64_t& next_copy = next_copy_[wanted_path];
   FileErrorCause cause = FileErrorCause::kOther;
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    cause = out_.Create(MakeUniquePath(wanted_path));
-    if (cause == FileErrorCause::kNone || out_.last_errno() != EEXIST) return cause;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::string path = MakeUniquePath(wanted_path, &next_copy);
+    cause = out_.Create(path);
+    if (cause == FileErrorCause::kNone) {
+      open_wanted_ = wanted_path;
+      open_copy_ = next_copy - 1;
+      return cause;
+    }
+    if (out_.last_errno() != EEXIST) return cause;
   }
   return cause;
 }
@@ -109,6 +118,7 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
     uint64_t& next = next_number_[numbered_extension];
     if (number + 1 > next) next = number + 1;
   }
+  open_wanted_.clear();
   run_.AddRecoveredFile({path, listed_size == kNoCut ? length : listed_size, true});
   run_.CountRecovered();
   return true;
@@ -116,6 +126,12 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
 
 void RecoveredWriter::Discard() {
   out_.Discard();
+  // The name of a restored file not kept is free again for the next file wanting it.
+  if (!open_wanted_.empty()) {
+    uint64_t& next_copy = next_copy_[open_wanted_];
+    if (next_copy == open_copy_ + 1) next_copy = open_copy_;
+    open_wanted_.clear();
+  }
 }
 
 void RecoveredWriter::ListNotCreated(const std::string& path, uint64_t listed_size) {

@@ -31,8 +31,10 @@ class RecoveredWriter {
   // kept is used again, and a taken name takes the next number. False when no file could be
   // created (nothing is reported: the scan goes on without it).
   virtual bool CreateNumbered(const std::string& extension);
-  // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken. On a
-  // failure path() is the name last tried; nothing is reported.
+  // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken (by a file
+  // or by the partial file of one being written). A name taken between the test and the create
+  // costs one more name, not more. On a failure path() is the name last tried; nothing is
+  // reported.
   FileErrorCause CreateNamed(const std::string& wanted_path);
 
   virtual bool is_open() const { return out_.is_open(); }
@@ -84,6 +86,11 @@ class RecoveredWriter {
   std::map<std::string, uint64_t> next_number_;
   std::string open_extension_;
   uint64_t open_number_ = 0;
+  // Per wanted path of a restored file, the copy number its next clash tries first (0: the name
+  // itself), and the wanted path and copy number of the open restored file.
+  std::map<std::string, uint64_t> next_copy_;
+  std::string open_wanted_;
+  uint64_t open_copy_ = 0;
 };
 
 }  // namespace kestrel

@@ -37,9 +37,25 @@ uint32_t QueryFdSectorSize(int fd) {
   return static_cast<uint32_t>(bytes);
 }
 
+int OpenSourceFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat st {};
+  const bool stated = fstat(fd, &st) == 0;
+  if (!stated || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+    const int error = stated ? ENODEV : errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  // Reads of a file or a device wait for their data as usual.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path, int* error,
                                                      uint64_t base, uint64_t length) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenSourceFile(path);
   if (fd < 0) {
     if (error) *error = errno;
     return nullptr;

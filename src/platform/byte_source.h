@@ -71,6 +71,11 @@ class FileByteSource : public ByteSource {
   std::atomic<int> last_error_{0};
 };
 
+// Opens a source for reading: a regular file or a block device, never anything else. The open
+// does not wait (a FIFO would block until someone writes to it). Returns the descriptor, or -1
+// with errno set (ENODEV for a FIFO, socket, character device or folder).
+int OpenSourceFile(const std::string& path);
+
 // Size in bytes of an open file or block device (BLKGETSIZE64 for a device).
 bool QueryFdSize(int fd, uint64_t* size);
 // Logical sector size of an open block device (BLKSSZGET); 512 for regular files.

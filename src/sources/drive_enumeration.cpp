@@ -23,7 +23,7 @@ namespace {
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), error_(fd_ < 0 ? errno : 0) {}
+      : fd_(OpenSourceFile(path)), error_(fd_ < 0 ? errno : 0) {}
   ~ReadOnlyFile() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -31,7 +31,8 @@ class ReadOnlyFile {
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
   int fd() const { return fd_; }
   std::string Why() const {
-    return fd_ >= 0 ? "not an image file or block device" : std::strerror(error_);
+    return fd_ >= 0 || error_ == ENODEV ? "not an image file or block device"
+                                        : std::strerror(error_);
   }
   std::optional<uint64_t> Size() const {
     uint64_t size = 0;

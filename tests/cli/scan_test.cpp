@@ -1,5 +1,6 @@
 // kestrel-cli scan: the rows it prints, its closing message, JSON lines and exit statuses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "cli/json_text.h"
 #include "run/messages.h"
@@ -70,6 +71,14 @@ TEST_F(ScanCommandTest, UsageErrorsAndRefusals) {
   auto missing = RunCli(dir_, "scan " + dir_ / "missing.img" + " --out " + dir_ / "out");
   EXPECT_EQ(missing.status, 1);
   EXPECT_FALSE(missing.err.empty());
+  // A FIFO is no source: refused with the reason, never opened (that would wait for a writer).
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  for (const char* command : {"scan ", "deleted "}) {
+    auto piped = RunCli(dir_, command + dir_ / "pipe" + " --out " + dir_ / "out");
+    EXPECT_EQ(piped.status, 1) << command;
+    EXPECT_NE(piped.err.find("is no disk, partition or image file"), std::string::npos)
+        << piped.err;
+  }
   // A recovery folder that cannot be made: message 124 on stderr.
   testing::WriteFileBytes(dir_ / "file", {1});
   auto refused = RunCli(dir_, "scan " + dir_ / "card.img" + " --out " + dir_ / "file");

@@ -2,9 +2,15 @@
 // ever replaces an existing file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <set>
+
 #include "output/output_naming.h"
+#include "output/recovered_writer.h"
 #include "platform/atomic_file.h"
 #include "run/file_types.h"
+#include "support/fake_run_ui.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -50,6 +56,54 @@ TEST(UniquePaths, CopiesAreNumberedFromOne) {
   EXPECT_EQ(MakeUniquePath(path), dir / "IMG - Copy(2).JPG");
   WriteFileBytes(dir / "README", {1});
   EXPECT_EQ(MakeUniquePath(dir / "README"), dir / "README - Copy(1)");
+}
+
+// Restores one file of `bytes` under `wanted` through the writer; the name it was kept under.
+std::string Restore(RecoveredWriter& writer, const std::string& wanted, uint8_t byte) {
+  if (writer.CreateNamed(wanted) != FileErrorCause::kNone) return {};
+  writer.Write(&byte, 1);
+  const std::string path = writer.path();
+  return writer.Keep() ? path : std::string();
+}
+
+// A name is taken by anything a write to it would need: the file, or the partial file
+// ".NAME.part" in whatever form (a file, a link, a FIFO left in the day folder).
+TEST(UniquePaths, APartialFileOrAnythingAtItsNameTakesTheName) {
+  TempDir dir;
+  testing::FakeRunUi ui;
+  RunContext run(ui);
+  RecoveredWriter writer(run, dir / "");
+  WriteFileBytes(dir / ".Report.doc.part", {7});
+  ASSERT_EQ(::symlink("/nowhere", (dir / ".Letter.doc.part").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / ".Memo.doc.part").c_str(), 0600), 0);
+  EXPECT_EQ(Restore(writer, dir / "Report.doc", 1), dir / "Report - Copy(1).doc");
+  EXPECT_EQ(Restore(writer, dir / "Letter.doc", 2), dir / "Letter - Copy(1).doc");
+  EXPECT_EQ(Restore(writer, dir / "Memo.doc", 3), dir / "Memo - Copy(1).doc");
+  EXPECT_EQ(ReadFileBytes(dir / ".Report.doc.part"), std::vector<uint8_t>{7});
+  EXPECT_EQ(ReadFileBytes(dir / "Memo - Copy(1).doc"), std::vector<uint8_t>{3});
+  EXPECT_EQ(ui.rows.size(), 3u);
+}
+
+// Many files of one name: every copy number once, in order, and a file not kept gives its
+// name back to the next one.
+TEST(UniquePaths, ClashingNamesCountOnAndADiscardedNameIsUsedAgain) {
+  TempDir dir;
+  testing::FakeRunUi ui;
+  RunContext run(ui);
+  RecoveredWriter writer(run, dir / "");
+  WriteFileBytes(dir / "IMG - Copy(3).JPG", {0});  // a file of an earlier run
+  std::set<std::string> names;
+  for (int i = 0; i < 2000; ++i) names.insert(Restore(writer, dir / "IMG.JPG", 1));
+  EXPECT_EQ(names.size(), 2000u);
+  EXPECT_TRUE(names.count(dir / "IMG.JPG"));
+  EXPECT_TRUE(names.count(dir / "IMG - Copy(2000).JPG"));
+  EXPECT_FALSE(names.count(dir / "IMG - Copy(3).JPG"));
+  EXPECT_EQ(ReadFileBytes(dir / "IMG - Copy(3).JPG"), std::vector<uint8_t>{0});
+
+  ASSERT_EQ(writer.CreateNamed(dir / "IMG.JPG"), FileErrorCause::kNone);
+  EXPECT_EQ(writer.path(), dir / "IMG - Copy(2001).JPG");
+  writer.Discard();
+  EXPECT_EQ(Restore(writer, dir / "IMG.JPG", 1), dir / "IMG - Copy(2001).JPG");
 }
 
 TEST(UniquePaths, RenameNeverReplacesAFile) {

@@ -257,6 +257,9 @@ TEST_F(DriveEnumerationTest, SourcesThatCannotBeReadEndTheRunWithTheirMessage) {
   EXPECT_EQ(OpenPathSource(dir_ / "missing.img", SourceKind::kVolume, &source),
             msg::kCannotReadDevice);
   EXPECT_EQ(OpenPathSource(dir_ / "folder", SourceKind::kVolume, &source), msg::kCannotReadDevice);
+  // A FIFO is refused at once: opening it must not wait for a writer that never comes.
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(OpenPathSource(dir_ / "pipe", SourceKind::kVolume, &source), msg::kCannotReadDevice);
   EXPECT_EQ(OpenPathSource(empty, SourceKind::kVolume, &source), msg::kMediaNotPresent);
   EXPECT_EQ(OpenPathSource(tiny, SourceKind::kDisk, &source), msg::kMediaNotPresent);
   EXPECT_EQ(source.bytes, nullptr);
@@ -267,6 +270,13 @@ TEST_F(DriveEnumerationTest, SourcesThatCannotBeReadEndTheRunWithTheirMessage) {
   EXPECT_EQ(OpenVolumeSource(map.volumes[0], &source), msg::kMediaNotPresent);
   fs::remove(empty);
   EXPECT_EQ(OpenVolumeSource(map.volumes[0], &source), msg::kCannotReadDevice);
+
+  // A FIFO in the device map is left out with a warning, without waiting.
+  DeviceMap piped = MapOf("P: pipe\n");
+  EXPECT_EQ(Letters(piped), "");
+  ASSERT_EQ(piped.warnings.size(), 1u);
+  EXPECT_NE(piped.warnings[0].find("not an image file or block device"), std::string::npos)
+      << piped.warnings[0];
 }
 
 TEST_F(DriveEnumerationTest, FileSystemNamesOfOtherVolumes) {
