@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "fs/fat/fat_folders.h"
+#include "fs/probe.h"
 #include "platform/byte_source.h"
 #include "platform/text_trim.h"
 #include "sources/source_rows.h"
@@ -70,12 +70,9 @@ std::optional<dev_t> OwnDeviceNumber(const VolumeEntry& volume) {
   return BlockDeviceNumber(volume.device);
 }
 
-std::vector<std::string> ListFatVolumeFolders(const VolumeEntry& volume,
-                                              const std::string& inner_path) {
+std::unique_ptr<ByteSource> OpenVolumeBytes(const VolumeEntry& volume) {
   const uint64_t length = volume.offset != 0 ? volume.bytes : 0;
-  auto source = FileByteSource::Open(volume.device, nullptr, volume.offset, length);
-  if (!source) return {};
-  return ListFatFolders(*source, inner_path);
+  return FileByteSource::Open(volume.device, nullptr, volume.offset, length);
 }
 
 }  // namespace
@@ -155,19 +152,22 @@ bool HasNativeSubfolder(const std::string& folder) {
   return !ListNativeFolders(folder).empty();
 }
 
-bool FileSystemOffersFolders(const std::string& fs_name) {
-  return fs_name != "NTFS";
-}
-
+// The file system found on the volume decides whether it offers folders; a mounted volume's
+// folders come from its mount point, the others from the file system itself.
 std::vector<std::string> ListVolumeFolders(const VolumeFolderSource& source,
                                            const std::string& inner_path) {
-  if (source.volume == nullptr || !FileSystemOffersFolders(source.volume->fs_name)) return {};
+  if (source.volume == nullptr) return {};
+  std::unique_ptr<ByteSource> bytes = OpenVolumeBytes(*source.volume);
+  ProbeResult probed;
+  if (bytes) probed = OpenFileSystem(*bytes);
+  if (probed.file_system && !probed.file_system->OffersFolders()) return {};
   if (source.mount_point) {
     std::string native = *source.mount_point;
     if (inner_path != "/" && !inner_path.empty()) native = JoinPath(native, inner_path.substr(1));
     return ListNativeFolders(native);
   }
-  return ListFatVolumeFolders(*source.volume, inner_path);
+  if (!probed.file_system) return {};
+  return probed.file_system->Folders(inner_path, nullptr);
 }
 
 }  // namespace kestrel

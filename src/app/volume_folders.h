@@ -1,7 +1,7 @@
 #pragma once
 // The folders the source tree offers: those of a mounted volume come from its mount point, those
-// of a volume that is not mounted from Kestrel's own FAT directory reader, and those of the
-// special folders (Desktop, Documents) from the file system.
+// of a volume that is not mounted from Kestrel's own reader of the file system the probe table
+// finds on it, and those of the special folders (Desktop, Documents) from the file system.
 
 #include <optional>
 #include <string>
@@ -39,12 +39,10 @@ bool IsListedFolder(const std::string& full_path, const std::string& name);
 std::vector<std::string> ListNativeFolders(const std::string& folder);
 bool HasNativeSubfolder(const std::string& folder);
 
-// Subfolder names of `inner_path` ("/" or "/DCIM/100CANON") of a volume. NTFS volumes offer none.
+// Subfolder names of `inner_path` ("/" or "/DCIM/100CANON") of a volume. A file system that
+// offers no folders (NTFS) gives none, mounted or not.
 std::vector<std::string> ListVolumeFolders(const VolumeFolderSource& source,
                                            const std::string& inner_path);
-
-// Whether a file system of that name can be expanded into folders in the tree.
-bool FileSystemOffersFolders(const std::string& fs_name);
 
 // "/a/b" + "c" -> "/a/b/c".
 std::string JoinPath(const std::string& folder, const std::string& name);

@@ -11,7 +11,6 @@
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
 #include "cli/type_list.h"
-#include "fs/deleted_run.h"
 #include "output/recovered_output.h"
 #include "platform/settings_store.h"
 #include "recover/deleted_recovery.h"

@@ -1,8 +1,9 @@
 #pragma once
 // The sectors a FAT or NTFS volume marks free, as runs of 512-byte sectors, for a raw scan that
 // carves only where deleted and lost files can lie. The maps read the volume's own allocation
-// structures piece by piece (the FAT through FatVolume, NTFS's $Bitmap through the MFT reader),
-// so their memory stays small whatever the size of the volume.
+// structures piece by piece (the FAT through FatVolume, NTFS's $Bitmap through NtfsBitmap), so
+// their memory stays small whatever the size of the volume. Each file system makes its own map
+// (FileSystem::OpenFreeSpace).
 
 #include <cstdint>
 #include <memory>
@@ -36,9 +37,20 @@ class FreeSpaceMap {
  protected:
   // Counts the free sectors by walking every run once.
   void CountFreeSectors();
+  // The run that holds `from` when the last run found holds it.
+  bool FromCachedRun(uint64_t from, SectorRun* run) const;
+  // Remembers the free run [first, end) and answers `from` with its part from `from` on.
+  void Found(uint64_t first, uint64_t end, uint64_t from, SectorRun* run);
+
   uint64_t free_sectors_ = 0;
   std::string file_system_;
+  SectorRun cached_;
 };
+
+// 512-byte sectors needed for `bytes`.
+inline uint64_t SectorsOf(uint64_t bytes) {
+  return (bytes + 511) / 512;
+}
 
 enum class FreeSpaceResult {
   kOk,
@@ -46,8 +58,8 @@ enum class FreeSpaceResult {
   kUnreadable,    // the FAT or $Bitmap cannot be read, or the NTFS structures are damaged
 };
 
-// The free-space map of the volume `volume` (which starts with its boot sector). The map reads
-// through `volume` for as long as it lives.
+// The free-space map of the volume `volume` (which starts with its boot sector), from the file
+// system the probe table finds there. The map reads through `volume` for as long as it lives.
 FreeSpaceResult OpenFreeSpaceMap(ByteSource& volume, std::unique_ptr<FreeSpaceMap>* map);
 
 }  // namespace kestrel

@@ -1,11 +1,12 @@
 #pragma once
-// The driver of the "Recover deleted files" mode: opens the selected volume, routes it by file
-// system (exFAT refused, NTFS to the MFT reader, FAT to the deleted-entry search), makes the run
-// folder, and brings back the deleted files below the selected folder.
+// The driver of the "Recover deleted files" mode: opens the selected volume, opens its file
+// system through the probe table (exFAT and volumes without a file system refused), makes the
+// run folder, and brings back the deleted files below the selected folder.
 
 #include <string>
 #include <vector>
 
+#include "recover/undelete_loop.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
@@ -20,9 +21,6 @@ struct DeletedSource {
   const VolumeEntry* volume = nullptr;
   std::string path;  // used when `volume` is null
 };
-
-struct DeletedReport;
-struct DeletedFileListing;
 
 // Choices beyond the window's: the volume's folders recreated below the run folder, where to
 // leave what the run found beyond the files it wrote, and a listing instead of a copy.

@@ -16,7 +16,6 @@
 #include "app/retry_dlg.h"
 #include "app/source_list.h"
 #include "app/source_tree.h"
-#include "fs/deleted_run.h"
 #include "imaging/placeholder_picture.h"
 #include "platform/settings_store.h"
 #include "recover/deleted_recovery.h"

@@ -6,12 +6,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "output/recovered_output.h"
+#include "platform/clock.h"
 #include "platform/settings_store.h"
 #include "run/file_types.h"
 #include "run/messages.h"
 #include "support/cli_runner.h"
 #include "support/fat_image.h"
+#include "support/ntfs_image.h"
 #include "support/temp_dir.h"
+
+#ifndef KESTREL_NTFS_TOOL_PATH
+#define KESTREL_NTFS_TOOL_PATH ""
+#endif
 
 namespace kestrel {
 namespace {
@@ -198,6 +205,89 @@ TEST_F(DeletedCommandTest, RunFolderOnTheSourceIsRefused) {
   EXPECT_NE(result.err.find(MessageText(msg::kSameDrive).substr(0, 40)), std::string::npos)
       << result.err;
   EXPECT_TRUE(result.OutLines().empty());
+}
+
+// FAT and NTFS volumes holding the same deleted files, one of them in the folder Photos/Trip:
+// every file system goes through the same recovery loop, so a run ends the same way on both.
+class BothFileSystemsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools is not installed";
+    std::string why;
+    auto ntfs = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why);
+    if (!ntfs) GTEST_SKIP() << "no NTFS test volume: " << why;
+    auto fat = FatImage::Create(dir_ / "fat.img", 16, 20480, 4, &why);
+    ASSERT_TRUE(fat) << why;
+    beach_ = FatTestBytes(3000, 5);
+    top_ = FatTestBytes(700, 6);
+    ASSERT_TRUE(fat->MakeFolder("/Photos"));
+    ASSERT_TRUE(fat->MakeFolder("/Photos/Trip"));
+    ASSERT_TRUE(fat->WriteFile("/Photos/Trip/beach.jpg", beach_));
+    ASSERT_TRUE(fat->WriteFile("/top.jpg", top_));
+    ASSERT_TRUE(fat->Delete("/Photos/Trip/beach.jpg"));
+    ASSERT_TRUE(fat->Delete("/top.jpg"));
+    const bool written = ntfs->MakeFolder("/Photos") && ntfs->MakeFolder("/Photos/Trip") &&
+                         ntfs->WriteFile("/Photos/Trip/beach.jpg", beach_) &&
+                         ntfs->WriteFile("/top.jpg", top_) &&
+                         ntfs->Delete("/Photos/Trip/beach.jpg") && ntfs->Delete("/top.jpg");
+    if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
+    // A deleted short name has lost its first letter: FAT writes "KES_" in its place.
+    volumes_ = {{fat->path(), "KES_EACH.JPG", "KES_OP.JPG"},
+                {ntfs->path(), "beach.jpg", "top.jpg"}};
+  }
+
+  testing::CliResult Run(const std::string& image, const std::string& options) {
+    return testing::RunCli(dir_, "deleted '" + image + "' --types all " + options);
+  }
+
+  struct Volume {
+    std::string image;
+    std::string beach;  // the names the files come back under
+    std::string top;
+  };
+
+  TempDir dir_;
+  std::vector<Volume> volumes_;  // FAT, then NTFS
+  std::vector<uint8_t> beach_, top_;
+};
+
+TEST_F(BothFileSystemsTest, KeepPathsRecreatesTheFoldersOnFatAndNtfs) {
+  for (const Volume& v : volumes_) {
+    SCOPED_TRACE(v.image);
+    const std::string out = dir_ / ("out-" + std::filesystem::path(v.image).stem().string());
+    testing::CliResult result = Run(v.image, "--keep-paths --out '" + out + "'");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string run_folder = testing::DayFolderBelow(out) + "/";
+    EXPECT_EQ(testing::ReadFileBytes(run_folder + "Photos/Trip/" + v.beach), beach_);
+    EXPECT_FALSE(std::filesystem::exists(run_folder + v.beach));
+    EXPECT_EQ(testing::ReadFileBytes(run_folder + v.top), top_);
+    EXPECT_EQ(result.OutLines(), (std::vector<std::string>{
+                                     v.beach + "\t3 KB\t" + run_folder + "Photos/Trip/",
+                                     v.top + "\t1 KB\t" + run_folder,
+                                     std::string(MessageText(msg::kCompleted)),
+                                 }));
+  }
+}
+
+// A path the recovery folder's file system refuses (a file stands where the folder Photos/Trip
+// is to be made) is listed as not created and counted, and the run goes on, on both.
+TEST_F(BothFileSystemsTest, ARefusedPathIsListedAsNotCreatedOnFatAndNtfs) {
+  for (const Volume& v : volumes_) {
+    SCOPED_TRACE(v.image);
+    const std::string out = dir_ / ("out-" + std::filesystem::path(v.image).stem().string());
+    const std::string day = DayFolderPath(out, Today());
+    std::filesystem::create_directories(day + "/Photos");
+    testing::WriteFileBytes(day + "/Photos/Trip", {1});
+    testing::CliResult result = Run(v.image, "--keep-paths --out '" + out + "'");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.OutLines(),
+              (std::vector<std::string>{
+                  v.beach + "\t3 KB\t" + std::string(MessageText(msg::kInvalidRecoveryPath)),
+                  v.top + "\t1 KB\t" + day + "/",
+                  std::string(MessageText(msg::kCompleted)),
+              }));
+    EXPECT_EQ(testing::ReadFileBytes(day + "/" + v.top), top_);
+  }
 }
 
 }  // namespace

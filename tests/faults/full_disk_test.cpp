@@ -2,12 +2,16 @@
 // exit status 1; every file left under a recovered name is whole and no partial file remains.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "faults/fault_mounts.h"
 #include "faults/planted_files.h"
+#include "platform/settings_store.h"
+#include "recover/deleted_recovery.h"
 #include "run/messages.h"
 #include "support/cli_runner.h"
+#include "support/fake_run_ui.h"
 #include "support/fat_image.h"
 #include "support/image_builder.h"
 #include "support/ntfs_image.h"
@@ -98,6 +102,62 @@ TEST_F(FullDiskTest, NtfsDeletedFilesCopyStopsWithMessage57441) {
   if (!MountFullDisk()) GTEST_SKIP() << why_;
   ExpectStoppedWithNothingPartial(
       testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full"));
+}
+
+// The same deleted files on FAT and NTFS, recovered onto the full disk: both runs end the same
+// way, with message 57441 naming the run folder, the files that fitted listed, kept whole and
+// counted, and nothing partial.
+TEST_F(FullDiskTest, DeletedFilesEndTheSameWayOnFatAndNtfs) {
+  if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+  auto fat = testing::FatImage::Create(dir_ / "fat.img", 16, 20480, 4, &why_);
+  ASSERT_TRUE(fat) << why_;
+  auto ntfs = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why_);
+  if (!ntfs) GTEST_SKIP() << "no NTFS test volume: " << why_;
+  bool written = true;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "/pic" + std::to_string(i) + ".jpg";
+    originals_.push_back(testing::FatTestBytes(kFileBytes, 130 + i));
+    ASSERT_TRUE(fat->WriteFile(name, originals_.back()));
+    written = written && ntfs->WriteFile(name, originals_.back());
+  }
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "/pic" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(fat->Delete(name));
+    written = written && ntfs->Delete(name);
+  }
+  if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
+  if (!MountFullDisk()) GTEST_SKIP() << why_;
+  std::vector<std::string> endings;
+  for (const std::string& image : {fat->path(), ntfs->path()}) {
+    SCOPED_TRACE(image);
+    const testing::CliResult result =
+        testing::RunCli(dir_, "deleted " + image + " --types all --verbose --out " + dir_ / "full");
+    ExpectStoppedWithNothingPartial(result);
+    const std::string day = testing::DayFolderBelow(dir_ / "full");
+    const size_t kept = testing::RecoveredNames(day).size();
+    EXPECT_EQ(result.OutLines().size(), kept) << "every kept file is listed, nothing else";
+    EXPECT_NE(result.err.find(", " + std::to_string(kept) + " files recovered"), std::string::npos)
+        << result.err;
+    endings.push_back(std::to_string(result.status) + " " + std::to_string(kept));
+    std::filesystem::remove_all(day);
+
+    // The driver's own account: the files kept stay counted.
+    testing::FakeRunUi ui;
+    RunContext run(ui);
+    FileTypeSelection types;
+    types.mask = kAllFileTypesMask;
+    types.scan_all = 1;
+    SettingsStore settings(dir_ / "registry.reg");
+    DeletedSource source;
+    source.path = image;
+    const RunResult ended = RecoverDeletedFiles(run, types, settings, source, "/", dir_ / "full");
+    EXPECT_EQ(ended.outcome, RunOutcome::kStopped);
+    EXPECT_EQ(ended.message_id, msg::kDiskFull);
+    EXPECT_EQ(ended.recovered, testing::RecoveredNames(day).size());
+    EXPECT_EQ(ended.recovered, ui.rows.size());
+    std::filesystem::remove_all(day);
+  }
+  EXPECT_EQ(endings[0], endings[1]);
 }
 
 }  // namespace

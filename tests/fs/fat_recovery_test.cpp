@@ -7,8 +7,10 @@
 #include <filesystem>
 
 #include "fs/fat/fat_directory.h"
+#include "fs/fat/fat_file_system.h"
 #include "fs/fat/fat_folders.h"
 #include "platform/settings_store.h"
+#include "recover/undelete_loop.h"
 #include "run/messages.h"
 #include "support/fake_run_ui.h"
 #include "support/fat_image.h"
@@ -112,12 +114,12 @@ TEST_F(FatSearchTest, AnUnreadableFileCostsThatFileOnly) {
   types.mask = kAllFileTypesMask;
   types.scan_all = 1;
   SettingsStore settings(dir_ / "registry.reg");
-  ScanSource scan;
   run.run_folder = dir_.path() + "/";
-  DeletedRun deleted{run, types, settings, scan, run.run_folder, false, {}};
-  EXPECT_EQ(CopyDeletedEntries(deleted, volume, entries), CopyEnd::kCompleted);
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(deleted.report.unreadable, std::vector<std::string>{"/KES_IG.JPG"});
+  FatFileSystem file_system(faults, info);
+  UndeleteRequest request{run, types, settings, "/", false, nullptr, {}};
+  EXPECT_EQ(UndeleteFiles(file_system, request).outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(ui.MessageIds(), std::vector<int>{msg::kCompleted});
+  EXPECT_EQ(request.report.unreadable, std::vector<std::string>{"/KES_IG.JPG"});
   EXPECT_NE(ui.status.find(MessageText(msg::kCannotReadDevice)), std::string::npos);
   EXPECT_NE(ui.status.find("KES_IG.JPG"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "KES_IG.JPG"));  // the partial file is removed

@@ -1,5 +1,6 @@
-// libFuzzer target: the FAT boot sector, directory entries and long names, the live folder
-// listing, and the deleted-entry search, over an arbitrary volume image.
+// libFuzzer target: the FAT boot sector, directory entries and long names, and the volume through
+// the FileSystem interface (folders, deleted files and their content, free space), over an
+// arbitrary volume image.
 
 #include <algorithm>
 #include <cstddef>
@@ -8,9 +9,8 @@
 #include <vector>
 
 #include "fs/fat/fat_directory.h"
-#include "fs/fat/fat_folders.h"
-#include "fs/fat/fat_recovery.h"
 #include "fs/fat/fat_volume.h"
+#include "fs/probe.h"
 #include "platform/testing/source_doubles.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
@@ -19,6 +19,19 @@
 namespace {
 
 using namespace kestrel;
+
+constexpr size_t kMaxFiles = 64;
+constexpr uint64_t kMaxContentBytes = 1 << 20;
+
+void Drain(FileContent& content) {
+  std::vector<uint8_t> piece(64 * 1024);
+  content.Runs();
+  for (uint64_t total = 0; !content.at_end() && total < kMaxContentBytes;) {
+    const int64_t got = content.ReadNext(piece.data(), piece.size());
+    if (got <= 0) break;
+    total += static_cast<uint64_t>(got);
+  }
+}
 
 void ParseEntries(const uint8_t* data, size_t size) {
   std::vector<uint8_t> directory(data, data + size - size % kDirEntryBytes);
@@ -37,25 +50,28 @@ void ParseEntries(const uint8_t* data, size_t size) {
   }
 }
 
+// Goes over the volume as a run does: the probe table, the folders, the deleted files below
+// the root and below its first folder with their content, and the free-space map.
 void SearchVolume(MemorySource& source) {
-  FatVolumeInfo info;
-  if (!IdentifyFatVolume(source, &info) || !FatGeometryUsable(info)) return;
-  std::vector<std::string> folders = ListFatFolders(source, "/");
-  FatVolume volume(source, info);
+  ProbeResult probed = OpenFileSystem(source);
+  if (!probed.file_system) return;
+  FileSystem& file_system = *probed.file_system;
+  std::vector<std::string> folders = file_system.Folders("/", nullptr);
   SilentRunUi ui;
   RunContext run(ui);
   const std::string first = folders.empty() ? "/" : "/" + folders.front();
   for (const std::string& path : {std::string("/"), first}) {
-    SelectedFolder folder = ResolveSelectedFolder(volume, path);
-    if (folder.resolution != FolderResolution::kFound) continue;
-    SearchStart start;
-    start.root_selected = folder.depth == 0 && folder.cluster == 0;
-    start.start_cluster = start.root_selected && info.fat_type == FatType::kFat32
-                              ? info.root_cluster
-                              : folder.cluster;
-    start.recycled_cluster = folder.recycled_cluster;
-    std::vector<DeletedEntry> entries;
-    SearchDeletedEntries(volume, run, start, &entries);
+    std::vector<DeletedFile> files;
+    if (file_system.FindDeleted(path, run, &files) != SearchResult::kDone) continue;
+    for (size_t i = 0; i < std::min<size_t>(files.size(), kMaxFiles); ++i) {
+      if (std::unique_ptr<FileContent> content = file_system.OpenContent(files[i])) Drain(*content);
+    }
+  }
+  std::unique_ptr<FreeSpaceMap> map;
+  if (file_system.OpenFreeSpace(&map) != FreeSpaceResult::kOk) return;
+  SectorRun free_run;
+  for (uint64_t from = 0, n = 0; n < kMaxFiles && map->NextRun(from, &free_run); ++n) {
+    from = free_run.end();
   }
 }
 

@@ -1,5 +1,5 @@
 // Fuzzes the NTFS reader: one file record parsed and its content read (first byte even), or a
-// whole small volume loaded and its records walked (first byte odd).
+// whole small volume opened through the probe table and its deleted files read (first byte odd).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -8,8 +8,10 @@
 
 #include "fs/ntfs/ntfs_data_reader.h"
 #include "fs/ntfs/ntfs_record.h"
-#include "fs/ntfs/ntfs_volume.h"
+#include "fs/probe.h"
 #include "platform/testing/source_doubles.h"
+#include "run/run_context.h"
+#include "run/silent_run_ui.h"
 #include "sources/scan_source.h"
 
 namespace {
@@ -22,7 +24,8 @@ constexpr uint64_t kMaxContentBytes = 1 << 20;
 constexpr uint64_t kMaxRecords = 2048;
 
 // Reads a content the way the recovery copies it, but stops after kMaxContentBytes.
-void Drain(kestrel::NtfsDataReader& reader) {
+template <typename Reader>
+void Drain(Reader& reader) {
   std::vector<uint8_t> piece(kestrel::kNtfsPieceBytes);
   uint64_t total = 0;
   while (!reader.at_end() && total < kMaxContentBytes) {
@@ -50,17 +53,25 @@ void FuzzRecord(const uint8_t* data, size_t size) {
   Drain(reader);
 }
 
+// A whole small volume through the FileSystem interface: its deleted files with their content,
+// and its free-space map.
 void FuzzVolume(const uint8_t* data, size_t size) {
   MemorySource source(std::vector<uint8_t>(data, data + size));
-  kestrel::NtfsDrive drive(source);
-  if (drive.LoadMft() != 0) return;
-  const uint64_t count = std::min(drive.record_count(), kMaxRecords);
-  for (uint64_t record = 0; record <= count; ++record) {
-    kestrel::NtfsFileDetail detail;
-    if (drive.GetFileDetail(record, &detail) != 0) continue;
-    std::optional<kestrel::NtfsDataReader> reader;
-    if (drive.ReadFileData(record, &reader) == 0) Drain(*reader);
+  kestrel::ProbeResult probed = kestrel::OpenFileSystem(source);
+  if (!probed.file_system) return;
+  kestrel::SilentRunUi ui;
+  kestrel::RunContext run(ui);
+  std::vector<kestrel::DeletedFile> files;
+  if (probed.file_system->FindDeleted("/", run, &files) == kestrel::SearchResult::kDone) {
+    for (size_t i = 0; i < std::min<size_t>(files.size(), kMaxRecords); ++i) {
+      auto content = probed.file_system->OpenContent(files[i]);
+      if (!content) continue;
+      content->Runs();
+      Drain(*content);
+    }
   }
+  std::unique_ptr<kestrel::FreeSpaceMap> map;
+  probed.file_system->OpenFreeSpace(&map);
 }
 
 }  // namespace

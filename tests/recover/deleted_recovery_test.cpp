@@ -9,7 +9,6 @@
 #include <map>
 #include <memory>
 
-#include "fs/deleted_run.h"
 #include "fs/fat/fat_recovery.h"
 #include "fs/fat/fat_volume.h"
 #include "output/recovered_output.h"

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "platform/byte_order.h"
 #include "platform/utf16_text.h"
@@ -43,9 +44,23 @@ DirEntry ParseDirEntry(const uint8_t* bytes) {
   e.attributes = bytes[11];
   e.cluster_high = LoadLe16(bytes + 20);
   e.cluster_low = LoadLe16(bytes + 26);
+  e.times = {LoadLe16(bytes + 16), LoadLe16(bytes + 14), LoadLe16(bytes + 18), LoadLe16(bytes + 24),
+             LoadLe16(bytes + 22)};
   e.size = uint32_t{bytes[28]} | (uint32_t{bytes[29]} << 8) | (uint32_t{bytes[30]} << 16) |
            (uint32_t{bytes[31]} << 24);
   return e;
+}
+
+std::optional<int64_t> FatTimestamp(uint16_t date, uint16_t time) {
+  const int year = 1980 + (date >> 9);
+  const unsigned month = (date >> 5) & 0x0F;
+  const unsigned day = date & 0x1F;
+  const std::chrono::year_month_day ymd{std::chrono::year(year), std::chrono::month(month),
+                                        std::chrono::day(day)};
+  if (date == 0 || !ymd.ok()) return std::nullopt;
+  const int64_t days = std::chrono::sys_days(ymd).time_since_epoch().count();
+  const int64_t seconds = (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 + (time & 0x1F) * 2;
+  return days * 86400 + seconds;
 }
 
 bool IsAllZeroEntry(const uint8_t* bytes) {

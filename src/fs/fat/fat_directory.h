@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,19 @@ inline constexpr uint8_t kLongName = 0x0F;
 }  // namespace fat_attr
 
 // One 32-byte directory entry, decoded.
+// The dates and times of a directory entry as stored (0: not recorded).
+struct FatEntryTimes {
+  uint16_t created_date = 0;
+  uint16_t created_time = 0;
+  uint16_t accessed_date = 0;
+  uint16_t modified_date = 0;
+  uint16_t modified_time = 0;
+};
+
+// A FAT date and time (two-second steps) as seconds since 1970 read as UTC; nothing for a date
+// that is 0 or names no day.
+std::optional<int64_t> FatTimestamp(uint16_t date, uint16_t time);
+
 struct DirEntry {
   std::array<uint8_t, 8> name{};
   std::array<uint8_t, 3> extension{};
@@ -35,6 +49,7 @@ struct DirEntry {
   uint16_t cluster_high = 0;
   uint16_t cluster_low = 0;
   uint32_t size = 0;
+  FatEntryTimes times;
 
   bool IsDeleted() const { return name[0] == kDeletedMark; }
   bool IsDot() const { return name[0] == '.'; }

@@ -352,6 +352,7 @@ void TreeSearch::AddFile(const Folder& parent, const DirEntry& entry, const Entr
   found.cluster_low = entry.cluster_low;
   found.size_bytes = entry.size;
   found.entry_live = !entry.IsDeleted();
+  found.times = entry.times;
   // A file with bytes must start inside the data region.
   if (found.size_bytes != 0 && !info_.IsDataCluster(FirstClusterOf(found, info_.fat_type))) {
     return;

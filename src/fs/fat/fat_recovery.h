@@ -1,14 +1,15 @@
 #pragma once
-// The FAT half of the deleted-files mode: the folders searched below the selected folder (live
-// and deleted, to any depth, each with all its clusters), the deleted files in them, where each
-// file's bytes lie, and the copy of each file to the run folder.
+// The FAT search of the deleted-files mode: the folders searched below the selected folder (live
+// and deleted, to any depth, each with all its clusters), the deleted files in them, and where
+// each file's bytes lie.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "fs/deleted_run.h"
+#include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_volume.h"
+#include "fs/file_system.h"
 #include "run/run_context.h"
 
 namespace kestrel {
@@ -24,6 +25,7 @@ struct DeletedEntry {
   uint16_t cluster_low = 0;
   uint32_t size_bytes = 0;
   bool entry_live = false;  // not marked deleted (inside a deleted or recycled folder)
+  FatEntryTimes times;
 };
 
 // Where the search starts. `start_cluster` is 0 for the FAT16 root (its fixed region) and the
@@ -63,20 +65,5 @@ struct FilePlan {
 FilePlan PlanFileClusters(FatVolume& volume, const DeletedEntry& entry);
 
 uint32_t FirstClusterOf(const DeletedEntry& entry, FatType type);
-
-enum class CopyEnd { kCompleted, kCancelled, kDiskFull, kWriteFailed, kOutOfMemory };
-
-// Writes one file per wanted entry, from the last found to the first, streamed through a 32 KiB
-// buffer. Overwritten files are counted, not written. A failed read ends that file only: the
-// partial file is removed and the file named in the report. A full disk (57441), a failed write
-// (127) or no memory for the buffer (1192) stops the copy.
-CopyEnd CopyDeletedEntries(DeletedRun& run, FatVolume& volume,
-                           const std::vector<DeletedEntry>& entries);
-
-// What CopyDeletedEntries would do, in the same order, without writing anything: every wanted
-// entry with a name, where it lies in the volume, its size and its state.
-std::vector<DeletedFileListing> ListDeletedEntries(FatVolume& volume,
-                                                   const FileTypeSelection& types,
-                                                   const std::vector<DeletedEntry>& entries);
 
 }  // namespace kestrel

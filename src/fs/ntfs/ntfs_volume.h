@@ -49,6 +49,7 @@ class NtfsDrive {
   // the volume's.
   int LoadMft(const Progress& progress = {});
 
+  ByteSource& volume() const { return volume_; }
   bool loaded() const { return loaded_; }
   uint32_t bytes_per_cluster() const { return bytes_per_cluster_; }
   uint32_t record_size() const { return record_size_; }

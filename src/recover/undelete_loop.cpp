@@ -1,0 +1,211 @@
+#include "recover/undelete_loop.h"
+
+#include <new>
+
+#include "output/recovered_output.h"
+#include "output/recovered_writer.h"
+#include "run/messages.h"
+
+namespace kestrel {
+namespace {
+
+// Largest piece read at once, and between two polls for Cancel (readers may give less).
+constexpr size_t kPieceBytes = 128 * 1024;
+
+RunResult Ended(RunContext& run, RunOutcome outcome, int message_id) {
+  RunResult result;
+  result.outcome = outcome;
+  result.recovered = run.recovered_count;
+  result.message_id = message_id;
+  return result;
+}
+
+RunResult Refused(RunContext& run, int message_id, MessageIcon icon) {
+  run.ShowMessage(message_id, icon);
+  return Ended(run, RunOutcome::kRefused, message_id);
+}
+
+// The end of a search that stops the run; nothing when the search is done.
+std::optional<RunResult> SearchEnded(RunContext& run, SearchResult searched) {
+  switch (searched) {
+    case SearchResult::kDone:
+      return std::nullopt;
+    case SearchResult::kCancelled:
+      return Ended(run, RunOutcome::kCancelled, 0);
+    case SearchResult::kFolderNotFound:
+      return Refused(run, msg::kFolderNotFound, MessageIcon::kStop);
+    case SearchResult::kNotSupported:
+      return Refused(run, msg::kFileSystemNotSupported, MessageIcon::kNone);
+    case SearchResult::kNoFileSystem:
+      return Refused(run, msg::kNoFileSystem, MessageIcon::kInformation);
+    case SearchResult::kOutOfMemory:
+      return Ended(run, RunOutcome::kRefused, msg::kMemoryAllocationError);
+    case SearchResult::kUnreadable:
+      break;
+  }
+  return Ended(run, RunOutcome::kRefused, 0);
+}
+
+std::string UnreadableText(const std::string& path) {
+  return std::string(MessageText(msg::kCannotReadDevice)) + " " + path;
+}
+
+std::string OverwrittenText(uint32_t count) {
+  return std::to_string(count) + (count == 1 ? " deleted file was" : " deleted files were") +
+         " overwritten by other files and not recovered.";
+}
+
+class Undelete {
+ public:
+  Undelete(FileSystem& file_system, UndeleteRequest& request)
+      : fs_(file_system),
+        request_(request),
+        run_(request.run),
+        ui_(request.run.ui()),
+        writer_(request.run, request.run.run_folder) {}
+
+  RunResult Copy(const std::vector<DeletedFile>& files);
+
+ private:
+  enum class Step { kNext, kCancelled, kStopped };
+  Step CopyFile(const DeletedFile& file);
+  Step Create(const DeletedFile& file);
+  Step Stream(const DeletedFile& file, FileContent& content);
+  void GiveUpUnreadable(const DeletedFile& file);
+  RunResult Complete(uint32_t files);
+
+  FileSystem& fs_;
+  UndeleteRequest& request_;
+  RunContext& run_;
+  RunUi& ui_;
+  RecoveredWriter writer_;
+  std::vector<uint8_t> buffer_;
+};
+
+RunResult Undelete::Copy(const std::vector<DeletedFile>& files) {
+  try {
+    buffer_.assign(kPieceBytes, 0);
+  } catch (const std::bad_alloc&) {
+    return Refused(run_, msg::kOutOfMemory, MessageIcon::kStop);
+  }
+  run_.ShowStatusText(std::string(MessageText(msg::kCopyingFiles)));
+  const auto count = static_cast<uint32_t>(std::min<size_t>(files.size(), UINT32_MAX));
+  ui_.SetBarRange(0, count);
+  ui_.SetBarPosition(0);
+  for (const DeletedFile& file : files) {
+    switch (CopyFile(file)) {
+      case Step::kNext:
+        continue;
+      case Step::kCancelled:
+        return Ended(run_, RunOutcome::kCancelled, 0);
+      case Step::kStopped:
+        return Ended(run_, RunOutcome::kStopped, writer_.failure_message());
+    }
+  }
+  return Complete(count);
+}
+
+Undelete::Step Undelete::CopyFile(const DeletedFile& file) {
+  if (!request_.types.IsExtensionWanted(file.type_extension)) return Step::kNext;
+  if (run_.PollCancel()) return Step::kCancelled;
+  run_.PumpMessages();
+  if (file.state == FileState::kOverwritten) {
+    ++request_.report.overwritten;
+    return Step::kNext;
+  }
+  if (file.name.empty()) return Step::kNext;
+  return Create(file);
+}
+
+// Creates the file (below its own folder with kept paths; "." and ".." become "_" there) and
+// copies it. A path the file system refuses is listed as not created.
+Undelete::Step Undelete::Create(const DeletedFile& file) {
+  std::unique_ptr<FileContent> content = fs_.OpenContent(file);
+  if (!content) return Step::kNext;
+  const std::string& run_folder = run_.run_folder;
+  const std::string folder =
+      request_.keep_paths ? KeptPathFolder(run_folder, file.folder) : run_folder;
+  const FileErrorCause created = writer_.CreateNamed(folder + file.name);
+  if (created == FileErrorCause::kBadPath) {
+    writer_.ListNotCreated(writer_.path(), file.bytes);
+    ui_.StepBar();
+    return Step::kNext;
+  }
+  if (created == FileErrorCause::kDiskFull) {
+    writer_.ReportFailure(created, writer_.path());
+    return Step::kStopped;
+  }
+  if (created != FileErrorCause::kNone) return Step::kNext;  // skipped
+  const Step streamed = Stream(file, *content);
+  ui_.SetFileBar(0, 0);
+  if (streamed != Step::kNext || !writer_.is_open()) return streamed;
+  if (!writer_.Keep()) return Step::kStopped;
+  ApplyFatAttributes(writer_.path(), file.dos_attributes);
+  run_.PumpMessages();
+  ui_.StepBar();
+  return Step::kNext;
+}
+
+// Streams the content to the writer piece by piece, polling Cancel before each piece. A copy
+// that is cancelled, unreadable or fails to write leaves no file behind.
+Undelete::Step Undelete::Stream(const DeletedFile& file, FileContent& content) {
+  while (!content.at_end()) {
+    ui_.SetFileBar(content.position() * 100 / content.length(), 100);
+    if (run_.PollCancel()) {
+      writer_.Discard();
+      return Step::kCancelled;
+    }
+    run_.PumpMessages();
+    const int64_t got = content.ReadNext(buffer_.data(), buffer_.size());
+    if (got <= 0) {
+      GiveUpUnreadable(file);
+      return Step::kNext;
+    }
+    if (!writer_.Write(buffer_.data(), static_cast<size_t>(got))) {
+      writer_.Discard();
+      return Step::kStopped;
+    }
+  }
+  return Step::kNext;
+}
+
+// One unreadable file costs that file only: it is removed, named once, and the copy goes on.
+void Undelete::GiveUpUnreadable(const DeletedFile& file) {
+  writer_.Discard();
+  request_.report.unreadable.push_back(file.VolumePath());
+  run_.ShowStatusText(UnreadableText(file.VolumePath()));
+}
+
+RunResult Undelete::Complete(uint32_t files) {
+  const DeletedReport& report = request_.report;
+  if (report.overwritten != 0) {
+    run_.ShowStatusText(OverwrittenText(report.overwritten));
+  } else {
+    run_.ShowStatusText(report.unreadable.empty() ? "" : UnreadableText(report.unreadable.back()));
+  }
+  ui_.SetBarPosition(files);
+  const int message_id = run_.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound;
+  run_.ShowMessage(message_id, MessageIcon::kNone);
+  return Ended(run_, RunOutcome::kCompleted, message_id);
+}
+
+}  // namespace
+
+RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request) {
+  RunContext& run = request.run;
+  std::vector<DeletedFile> files;
+  if (std::optional<RunResult> ended =
+          SearchEnded(run, file_system.FindDeleted(request.folder, run, &files))) {
+    return *ended;
+  }
+  run.ui().SetFieldText(ProgressField::kPercent, "");
+  if (request.types.mask == 0) request.types.LoadFileTypeMask(request.settings);
+  if (request.listing == nullptr) return Undelete(file_system, request).Copy(files);
+  for (const DeletedFile& file : files) {
+    if (!request.types.IsExtensionWanted(file.type_extension) || file.name.empty()) continue;
+    request.listing->push_back({file.VolumePath(), file.bytes, file.state});
+  }
+  return Ended(run, RunOutcome::kCompleted, 0);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,51 @@
+#pragma once
+// The recovery loop of the "Recover deleted files" mode, the same for every file system: the
+// deleted files below the selected folder, filtered by type, listed or written one by one
+// through RecoveredWriter, and the run's closing message.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fs/file_system.h"
+#include "platform/settings_store.h"
+#include "run/file_types.h"
+#include "run/run_context.h"
+#include "run/run_outcome.h"
+
+namespace kestrel {
+
+// One deleted file a run would bring back, listed before anything is copied.
+struct DeletedFileListing {
+  std::string path;  // inside the volume, "/DCIM/IMG_0001.JPG"
+  uint64_t bytes = 0;
+  FileState state = FileState::kIntact;
+};
+
+// What a run found beyond the files it wrote.
+struct DeletedReport {
+  uint32_t overwritten = 0;             // deleted files whose clusters now hold other files
+  std::vector<std::string> unreadable;  // files given up because a read failed
+};
+
+struct UndeleteRequest {
+  RunContext& run;  // its run folder (ending with "/") receives the files
+  FileTypeSelection& types;
+  SettingsStore& settings;
+  std::string folder = "/";  // the selected folder inside the volume
+  bool keep_paths = false;   // recreate the volume's folders below the run folder
+  // When set, every file the run would recover is listed there and nothing is written.
+  std::vector<DeletedFileListing>* listing = nullptr;
+  DeletedReport report;
+};
+
+// Searches `file_system` and brings the files back. A refusal of the search (folder not found,
+// FAT12, unusable geometry) shows its message; a cancel, a full disk (57441), a failed write
+// (127) or unreadable file-system structures (no message) end the run without a closing
+// message; otherwise the run ends with 112 or 1193 (none for a listing). A file that cannot be
+// read costs that file only: it is deleted, named in the status text and the report, and the
+// run goes on. Overwritten files are counted, not written; a path the file system refuses is
+// listed as not created and counted.
+RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request);
+
+}  // namespace kestrel
