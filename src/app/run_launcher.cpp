@@ -29,8 +29,9 @@ RunResult Refused(RunContext& run, int message_id) {
 }
 
 RunResult RunDeletedMode(RunContext& run, AppState& app, const TreeSource& tree) {
-  DeletedSource source;
-  std::string folder = "/";
+  DeletedPlan plan;
+  DeletedSource& source = plan.source;
+  std::string& folder = plan.folder;
   switch (tree.kind) {
     case TreeSource::Kind::kVolumeFolder:
       source.volume = tree.volume;
@@ -50,8 +51,9 @@ RunResult RunDeletedMode(RunContext& run, AppState& app, const TreeSource& tree)
     case TreeSource::Kind::kNone:
       return Refused(run, msg::kCannotReadDevice);
   }
-  const std::string recovery_folder = PrepareDeletedRun(app);
-  return RecoverDeletedFiles(run, app.types, app.settings, source, folder, recovery_folder);
+  plan.recovery_folder = PrepareDeletedRun(app);
+  plan.types = app.types;
+  return RecoverDeletedFiles(run, plan);
 }
 
 RunResult RunPartitionMode(RunContext& run, AppState& app, const RunSelection& selection,

@@ -100,13 +100,15 @@ int RunDeletedCommand(const CliOptions& options) {
   if (argument.kind == SourceArgument::Kind::kDisk) {
     return Usage("deleted files are recovered from a volume: give a letter or a path");
   }
-  DeletedSource source;
-  source.volume = argument.volume;
-  if (argument.kind == SourceArgument::Kind::kPath) source.path = argument.path;
+  DeletedPlan plan;
+  plan.source.volume = argument.volume;
+  if (argument.kind == SourceArgument::Kind::kPath) plan.source.path = argument.path;
+  plan.folder = options.folder;
 
   SettingsStore settings(SettingsStore::DefaultPath());
   if (options.types.empty()) LoadStoredSelection(settings, &types);
-  const std::string recovery_folder =
+  plan.types = types;
+  plan.recovery_folder =
       options.out.empty() ? StoredRecoveryFolder(settings, nullptr) : AbsoluteFolder(options.out);
   ReportSettingsNotice(settings);
 
@@ -114,13 +116,11 @@ int RunDeletedCommand(const CliOptions& options) {
   RunContext run(ui);
   ui.AttachRun(&run);
   DeletedReport report;
-  DeletedOptions deleted_options;
-  deleted_options.report = &report;
-  deleted_options.keep_paths = options.keep_paths;
+  plan.options.report = &report;
+  plan.options.keep_paths = options.keep_paths;
   std::vector<DeletedFileListing> listing;
-  if (options.list) deleted_options.listing = &listing;
-  RunResult result = RecoverDeletedFiles(run, types, settings, source, options.folder,
-                                         recovery_folder, deleted_options);
+  if (options.list) plan.options.listing = &listing;
+  RunResult result = RecoverDeletedFiles(run, plan);
   if (options.list) PrintListing(listing, options.json);
   PrintReport(report);
   if (result.message_id == 0 &&

@@ -37,9 +37,9 @@ bool RunFolderOnSource(const DeletedSource& source, const std::string& run_folde
   return FolderIsOnDevicePath(run_folder, source.path);
 }
 
-RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                      const DeletedSource& source, const std::string& folder_path,
-                      const std::string& recovery_folder, const DeletedOptions& options) {
+RunResult RunOnSource(RunContext& run, const DeletedPlan& plan) {
+  const DeletedSource& source = plan.source;
+  const DeletedOptions& options = plan.options;
   ScanSource scan;
   if (int failure = OpenSource(source, &scan); failure != 0) return Refuse(run, failure);
   if (!scan.bytes) return Refuse(run, msg::kMediaNotPresent);
@@ -49,7 +49,9 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
 
   // The same-drive test comes before anything is created; a listing creates nothing.
   if (options.listing == nullptr) {
-    const std::string day_folder = RecoveryFolderPath(settings, &types, recovery_folder);
+    const std::string& folder = plan.recovery_folder;
+    const std::string day_folder =
+        DayFolderPath(folder.empty() ? DefaultRecoveryFolder() : folder, Today());
     if (RunFolderOnSource(source, ExistingAncestor(day_folder))) {
       return Refuse(run, msg::kSameDrive);
     }
@@ -58,13 +60,9 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
   }
   run.recovery_running = true;
 
-  UndeleteRequest request{run,
-                          types,
-                          settings,
-                          folder_path.empty() ? "/" : folder_path,
-                          options.keep_paths,
-                          options.listing,
-                          {}};
+  UndeleteRequest request{
+      run, plan.types, plan.folder.empty() ? "/" : plan.folder, options.keep_paths, options.listing,
+      {}};
   RunResult result = UndeleteFiles(*probed.file_system, request);
   if (options.report != nullptr) *options.report = request.report;
   return result;
@@ -72,13 +70,10 @@ RunResult RunOnSource(RunContext& run, FileTypeSelection& types, SettingsStore& 
 
 }  // namespace
 
-RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                              const DeletedSource& source, const std::string& folder_path,
-                              const std::string& recovery_folder, const DeletedOptions& options) {
+RunResult RecoverDeletedFiles(RunContext& run, const DeletedPlan& plan) {
   run.BeginRun();
   run.ShowRecoveredCount();
-  RunResult result =
-      RunOnSource(run, types, settings, source, folder_path, recovery_folder, options);
+  RunResult result = RunOnSource(run, plan);
   result.recovered = run.recovered_count;
   CleanUp(run);
   return result;

@@ -14,8 +14,6 @@
 
 namespace kestrel {
 
-class SettingsStore;
-
 // The volume a run reads: a volume of the device map, or a device node or image file.
 struct DeletedSource {
   const VolumeEntry* volume = nullptr;
@@ -32,14 +30,21 @@ struct DeletedOptions {
   std::vector<DeletedFileListing>* listing = nullptr;
 };
 
-// Runs the mode. `folder_path` is the folder inside the volume ("" or "/" for the whole volume,
-// e.g. "/DCIM/100CANON"); `recovery_folder` is the folder below which the day folder is made.
-// `types` is the run's selection (the caller loads it and "Scan File" before the run; it is
-// loaded again from `settings` when it is empty). Every refusal, failure and the closing message
-// go through the run's RunUi; the result tells the front end how the run ended.
-RunResult RecoverDeletedFiles(RunContext& run, FileTypeSelection& types, SettingsStore& settings,
-                              const DeletedSource& source, const std::string& folder_path,
-                              const std::string& recovery_folder,
-                              const DeletedOptions& options = {});
+// What the front end resolved for one run of the mode, from its arguments and, where the user
+// chose nothing, from the settings (ApplyStoredChoices): the driver reads no settings.
+struct DeletedPlan {
+  DeletedSource source;
+  // The folder inside the volume ("" or "/" for the whole volume, e.g. "/DCIM/100CANON").
+  std::string folder = "/";
+  // The run's selection with its "Scan File" choice: which files the type filter lets through.
+  FileTypeSelection types;
+  // The folder below which the day folder is made (empty: the default folder).
+  std::string recovery_folder;
+  DeletedOptions options;
+};
+
+// Runs the mode. Every refusal, failure and the closing message go through the run's RunUi; the
+// result tells the front end how the run ended.
+RunResult RecoverDeletedFiles(RunContext& run, const DeletedPlan& plan);
 
 }  // namespace kestrel

@@ -199,7 +199,6 @@ RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request) {
     return *ended;
   }
   run.ui().SetFieldText(ProgressField::kPercent, "");
-  if (request.types.mask == 0) request.types.LoadFileTypeMask(request.settings);
   if (request.listing == nullptr) return Undelete(file_system, request).Copy(files);
   for (const DeletedFile& file : files) {
     if (!request.types.IsExtensionWanted(file.type_extension) || file.name.empty()) continue;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fs/file_system.h"
-#include "platform/settings_store.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
@@ -29,11 +28,10 @@ struct DeletedReport {
 };
 
 struct UndeleteRequest {
-  RunContext& run;  // its run folder (ending with "/") receives the files
-  FileTypeSelection& types;
-  SettingsStore& settings;
-  std::string folder = "/";  // the selected folder inside the volume
-  bool keep_paths = false;   // recreate the volume's folders below the run folder
+  RunContext& run;                 // its run folder (ending with "/") receives the files
+  const FileTypeSelection& types;  // with its "Scan File" choice, as the front end resolved it
+  std::string folder = "/";        // the selected folder inside the volume
+  bool keep_paths = false;         // recreate the volume's folders below the run folder
   // When set, every file the run would recover is listed there and nothing is written.
   std::vector<DeletedFileListing>* listing = nullptr;
   DeletedReport report;

@@ -89,16 +89,15 @@ std::vector<DeletedFileListing> ListDeleted(WindowFixture& fixture, const std::s
                                             const std::string& folder) {
   testing::FakeRunUi ui;
   RunContext run(ui);
-  FileTypeSelection types;
-  types.mask = kAllFileTypesMask;
-  types.scan_all = 1;
-  SettingsStore settings(fixture.PathStd("listing.reg"));
-  DeletedSource source;
-  source.path = fixture.PathStd(image);
+  DeletedPlan plan;
+  plan.types.mask = kAllFileTypesMask;
+  plan.types.scan_all = 1;
+  plan.source.path = fixture.PathStd(image);
+  plan.folder = folder;
+  plan.recovery_folder = fixture.PathStd("unused");
   std::vector<DeletedFileListing> listing;
-  DeletedOptions options;
-  options.listing = &listing;
-  RecoverDeletedFiles(run, types, settings, source, folder, fixture.PathStd("unused"), options);
+  plan.options.listing = &listing;
+  RecoverDeletedFiles(run, plan);
   return listing;
 }
 

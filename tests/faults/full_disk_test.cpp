@@ -144,13 +144,12 @@ TEST_F(FullDiskTest, DeletedFilesEndTheSameWayOnFatAndNtfs) {
     // The driver's own account: the files kept stay counted.
     testing::FakeRunUi ui;
     RunContext run(ui);
-    FileTypeSelection types;
-    types.mask = kAllFileTypesMask;
-    types.scan_all = 1;
-    SettingsStore settings(dir_ / "registry.reg");
-    DeletedSource source;
-    source.path = image;
-    const RunResult ended = RecoverDeletedFiles(run, types, settings, source, "/", dir_ / "full");
+    DeletedPlan plan;
+    plan.types.mask = kAllFileTypesMask;
+    plan.types.scan_all = 1;
+    plan.source.path = image;
+    plan.recovery_folder = dir_ / "full";
+    const RunResult ended = RecoverDeletedFiles(run, plan);
     EXPECT_EQ(ended.outcome, RunOutcome::kStopped);
     EXPECT_EQ(ended.message_id, msg::kDiskFull);
     EXPECT_EQ(ended.recovered, testing::RecoveredNames(day).size());

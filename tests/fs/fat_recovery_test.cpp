@@ -9,7 +9,6 @@
 #include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_file_system.h"
 #include "fs/fat/fat_folders.h"
-#include "platform/settings_store.h"
 #include "recover/undelete_loop.h"
 #include "run/messages.h"
 #include "support/fake_run_ui.h"
@@ -113,10 +112,9 @@ TEST_F(FatSearchTest, AnUnreadableFileCostsThatFileOnly) {
   FileTypeSelection types;
   types.mask = kAllFileTypesMask;
   types.scan_all = 1;
-  SettingsStore settings(dir_ / "registry.reg");
   run.run_folder = dir_.path() + "/";
   FatFileSystem file_system(faults, info);
-  UndeleteRequest request{run, types, settings, "/", false, nullptr, {}};
+  UndeleteRequest request{run, types, "/", false, nullptr, {}};
   EXPECT_EQ(UndeleteFiles(file_system, request).outcome, RunOutcome::kCompleted);
   EXPECT_EQ(ui.MessageIds(), std::vector<int>{msg::kCompleted});
   EXPECT_EQ(request.report.unreadable, std::vector<std::string>{"/KES_IG.JPG"});

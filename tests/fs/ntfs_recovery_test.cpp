@@ -9,7 +9,6 @@
 
 #include "fs/ntfs/ntfs_file_system.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "platform/settings_store.h"
 #include "recover/undelete_loop.h"
 #include "run/messages.h"
 #include "sources/scan_source.h"
@@ -37,7 +36,7 @@ constexpr uint64_t kCluster = 4096;
 // One run of the NTFS recovery against a source, with a recorder for the screen.
 struct NtfsRun {
   NtfsRun(const TempDir& dir, std::unique_ptr<ByteSource> bytes)
-      : settings(dir / "registry.reg"), out(dir / ("out" + std::to_string(++runs_made))) {
+      : out(dir / ("out" + std::to_string(++runs_made))) {
     std::filesystem::create_directories(out);
     source.bytes = std::move(bytes);
     source.sector_count = source.bytes->Size() / 512;
@@ -50,7 +49,7 @@ struct NtfsRun {
   void Run(const std::string& folder = "/", std::vector<DeletedFileListing>* listing = nullptr,
            bool keep_paths = false) {
     NtfsFileSystem file_system(*source.bytes);
-    UndeleteRequest request{context, types, settings, folder, keep_paths, listing, {}};
+    UndeleteRequest request{context, types, folder, keep_paths, listing, {}};
     result = UndeleteFiles(file_system, request);
     report = request.report;
   }
@@ -63,7 +62,6 @@ struct NtfsRun {
   FakeRunUi ui;
   RunContext context{ui};
   FileTypeSelection types;
-  SettingsStore settings;
   ScanSource source;
   std::string out;
   DeletedReport report;

@@ -78,15 +78,16 @@ class DeletedRecoveryTest : public ::testing::Test {
     if (options.on_pump) {
       recovery->ui.on_pump = [&run, &recovery, &options] { options.on_pump(run, recovery->ui); };
     }
-    FileTypeSelection types;
-    types.mask = options.mask;
-    types.scan_all = options.scan_all;
+    DeletedPlan plan;
+    plan.types.mask = options.mask;
+    plan.types.scan_all = options.scan_all;
+    plan.source.path = image_path;
+    plan.folder = options.folder;
+    plan.recovery_folder = dir_ / options.recovery_folder;
+    plan.options = {options.keep_paths, options.report};
     SettingsStore settings(dir_ / "registry.reg");
-    DeletedSource source;
-    source.path = image_path;
-    recovery->result =
-        RecoverDeletedFiles(run, types, settings, source, options.folder,
-                            dir_ / options.recovery_folder, {options.keep_paths, options.report});
+    ApplyStoredChoices(settings, &plan.types, &plan.recovery_folder);
+    recovery->result = RecoverDeletedFiles(run, plan);
     recovery->run_folder = run.run_folder;
     if (!run.run_folder.empty()) recovery->files = testing::ListFiles(run.run_folder);
     return recovery;
