@@ -76,7 +76,7 @@ TEST(PictureCarving, JpegEndingInItsHeaderSectorIsListedAtOnce) {
   image.resize(2048, 0x55);
   CarveHarness h(image);
   const SectorFeeder feeder(image);
-  ASSERT_TRUE(h.engine.Open("JPG", kGuardNone, StartJpeg(), feeder.At(0)));
+  ASSERT_TRUE(h.engine.Open("JPG", kNoGuards, MakeOpenFormat(StartJpeg()), feeder.At(0)));
   ASSERT_EQ(h.ui.rows.size(), 1u) << "listed before the next sector arrives";
   EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
   EXPECT_FALSE(h.engine.is_open());

@@ -15,8 +15,8 @@
 
 namespace kestrel::testing {
 
-std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
-                                              uint64_t selected) {
+std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image, uint64_t selected,
+                                              SectorDispatch dispatch) {
   MemorySource source(image);
   SilentRunUi ui;
   RunContext run(ui);
@@ -28,7 +28,7 @@ std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
     const uint32_t count =
         static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, sectors - sector));
     reader.Load(sector, count);
-    for (uint32_t i = 0; i < count; ++i) DispatchSector(engine, reader.Sector(sector + i));
+    for (uint32_t i = 0; i < count; ++i) dispatch(engine, reader.Sector(sector + i));
   }
   engine.Finish();
   return writer.kept();

@@ -192,4 +192,9 @@ Kept FinishCompound(const CompoundState& state, uint64_t selected) {
   return kept;
 }
 
+Match MatchCompound(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return Match::kNo;
+  return Opens(s, StartCompound(r.view));
+}
+
 }  // namespace kestrel

@@ -102,4 +102,8 @@ Kept FinishZip(const ZipState& state, uint64_t selected) {
   return kept;
 }
 
+Match MatchZip(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "PK\x03\x04") ? Opens(s, ZipState{}) : Match::kNo;
+}
+
 }  // namespace kestrel
