@@ -17,10 +17,10 @@ namespace kestrel {
 
 class CarveEngine {
  public:
-  CarveEngine(RecoveredWriter& writer, ByteSource& source, uint64_t selected)
+  CarveEngine(RecoveredWriter& writer, ByteSource& source, const TypeSet& selected)
       : writer_(writer), source_(source), selected_(selected) {}
 
-  uint64_t selected() const { return selected_; }
+  const TypeSet& selected() const { return selected_; }
   bool is_open() const { return open_ != nullptr; }
   // The guard marks of the open file; none when no file is open.
   GuardSet open_guards() const { return guards_; }
@@ -51,7 +51,7 @@ class CarveEngine {
 
   RecoveredWriter& writer_;
   ByteSource& source_;
-  uint64_t selected_;
+  TypeSet selected_;
   std::unique_ptr<OpenFormat> open_;  // null: no file is open
   GuardSet guards_ = kNoGuards;
 };

@@ -18,7 +18,7 @@ class OpenFormat {
   // Hands the open file one sector: how many bytes it takes and whether it goes on.
   virtual Fed Feed(const CarveView& view) = 0;
   // Keep or drop, cut length and final extension, for a run with the `selected` types.
-  virtual Kept Finish(uint64_t selected) const = 0;
+  virtual Kept Finish(const TypeSet& selected) const = 0;
 };
 
 // The feed and finish of a module's state, named by the module beside its state:
@@ -40,9 +40,9 @@ class OpenState final : public OpenFormat {
 
   Fed Feed(const CarveView& view) override { return FormatOps<State>::kFeed(state_, view); }
 
-  Kept Finish(uint64_t selected) const override {
+  Kept Finish(const TypeSet& selected) const override {
     constexpr auto finish = FormatOps<State>::kFinish;
-    if constexpr (std::is_invocable_v<decltype(finish), const State&, uint64_t>) {
+    if constexpr (std::is_invocable_v<decltype(finish), const State&, const TypeSet&>) {
       return finish(state_, selected);
     } else {
       return finish(state_);

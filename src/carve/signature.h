@@ -62,7 +62,7 @@ struct SignatureRow {
   Signature test;
   Gate gate;
   GuardList guarded_by;  // marks of an open file that keep this header from starting
-  uint64_t selection;    // types of which at least one must be selected
+  TypeSet selection;     // types of which at least one must be selected
   const char* extension;
   GuardList guards;                      // marks of the file it starts
   OnGuard on_guard = OnGuard::kNextRow;  // when an open file guards it
@@ -79,9 +79,9 @@ Match Opens(Start* start, State state, const char* extension = nullptr) {
   return Match::kYes;
 }
 
-constexpr uint64_t Bits(std::initializer_list<uint8_t> codes) {
-  uint64_t bits = 0;
-  for (uint8_t code : codes) bits |= TypeBit(code);
+constexpr TypeSet Bits(std::initializer_list<uint8_t> codes) {
+  TypeSet bits;
+  for (uint8_t code : codes) bits.Add(code);
   return bits;
 }
 

@@ -31,7 +31,7 @@ struct DispatchRow {
   Signature test;
   GuardSet guarded_by;
   OnGuard on_guard;
-  uint64_t selection;
+  TypeSet selection;
   const char* extension;
   GuardSet guards;
   bool stop_check;
@@ -180,7 +180,7 @@ class SignatureDispatch {
         // A header that starts a file ends the open one, whether or not its type is selected.
         engine.Finish();
         if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
-        if ((engine.selected() & row.selection) == 0) continue;
+        if (!engine.selected().Intersects(row.selection)) continue;
         const char* extension = start.extension != nullptr ? start.extension : row.extension;
         const GuardSet guards = row.guards | GuardBit(start.guard);
         if (!engine.Open(extension, guards, std::move(start.format), in)) continue;

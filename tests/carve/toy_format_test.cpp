@@ -51,7 +51,7 @@ namespace {
 
 inline constexpr GuardMark kToyGuard{"TOY"};
 // A type code past the catalogue's.
-constexpr uint8_t kToyType = 63;
+constexpr uint8_t kToyType = TypeSet::kCapacity - 1;
 
 Match MatchToy(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "TOYF")) return Match::kNo;
@@ -78,7 +78,7 @@ constexpr auto kRowsWithToy =
     Appended(kSignatureRows, kToyRow, std::make_index_sequence<kSignatureRows.size()>{});
 using ToyDispatch = SignatureDispatch<kRowsWithToy>;
 
-constexpr uint64_t kWithToy = kAllFileTypesMask | TypeBit(kToyType);
+constexpr TypeSet kWithToy = kAllFileTypesMask | TypeBit(kToyType);
 
 Bytes ToyFile(char version, size_t body_bytes) {
   Bytes body = Filler(body_bytes);

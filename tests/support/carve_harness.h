@@ -24,7 +24,7 @@ namespace kestrel::testing {
 
 struct CarveHarness {
   explicit CarveHarness(std::vector<uint8_t> source_bytes = {},
-                        uint64_t selected = kAllFileTypesMask)
+                        const TypeSet& selected = kAllFileTypesMask)
       : source(std::move(source_bytes)),
         writer(run, dir.path() + "/"),
         engine(writer, source, selected) {

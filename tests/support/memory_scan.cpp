@@ -15,8 +15,8 @@
 
 namespace kestrel::testing {
 
-std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image, uint64_t selected,
-                                              SectorDispatch dispatch) {
+std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
+                                              const TypeSet& selected, SectorDispatch dispatch) {
   MemorySource source(image);
   SilentRunUi ui;
   RunContext run(ui);
@@ -35,7 +35,7 @@ std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
 }
 
 std::vector<std::vector<uint8_t>> CarvedBytes(const std::vector<uint8_t>& image,
-                                              uint64_t selected) {
+                                              const TypeSet& selected) {
   std::vector<std::vector<uint8_t>> files;
   for (auto& file : CarveInMemory(image, selected)) files.push_back(std::move(file.bytes));
   return files;
@@ -46,7 +46,7 @@ void ExpectedFiles::Add(const std::string& extension, std::vector<uint8_t> bytes
 }
 
 void ExpectCarved(const std::vector<uint8_t>& image, const ExpectedFiles& expected,
-                  uint64_t selected) {
+                  const TypeSet& selected) {
   const auto carved = CarveInMemory(image, selected);
   std::vector<std::string> names;
   for (const auto& file : carved) names.push_back(file.name);

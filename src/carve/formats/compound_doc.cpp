@@ -175,7 +175,7 @@ Fed FeedCompound(CompoundState& state, const CarveView& view) {
   return Complete(n);
 }
 
-Kept FinishCompound(const CompoundState& state, uint64_t selected) {
+Kept FinishCompound(const CompoundState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
   Kept kept = KeepAsIs();
   uint8_t code = kPpt;

@@ -26,7 +26,7 @@ struct CompoundState {
 // Measures the document whose header is the sector in `view`.
 CompoundState StartCompound(const CarveView& view);
 Fed FeedCompound(CompoundState& state, const CarveView& view);
-Kept FinishCompound(const CompoundState& state, uint64_t selected);
+Kept FinishCompound(const CompoundState& state, const TypeSet& selected);
 
 template <>
 struct FormatOps<CompoundState> : Ops<FeedCompound, FinishCompound> {};

@@ -65,7 +65,7 @@ Fed FeedTiff(TiffState& t, const CarveView& view) {
   return Complete(take);
 }
 
-Kept FinishTiff(const TiffState& t, uint64_t selected) {
+Kept FinishTiff(const TiffState& t, const TypeSet& selected) {
   if (!t.complete) return t.always_keep ? KeepAsIs() : Drop();
   const char* const maker = MakerExtension(t);
   if (maker == nullptr && !t.orf_name && !IsSelected(selected, kTif)) return Drop();

@@ -26,7 +26,7 @@ TiffState StartTiff(const CarveView& view, const TiffStart& start);
 Fed FeedTiff(TiffState& state, const CarveView& view);
 // A measured file is kept under its maker's extension, or when it is named ORF or TIF is
 // selected. A file ended early by a header is kept only when its header says so (always_keep).
-Kept FinishTiff(const TiffState& state, uint64_t selected);
+Kept FinishTiff(const TiffState& state, const TypeSet& selected);
 
 template <>
 struct FormatOps<TiffState> : Ops<FeedTiff, FinishTiff> {};
@@ -51,7 +51,7 @@ inline constexpr SignatureRow kKodakRow{.test = MatchKodak,
 inline constexpr SignatureRow kKodakSkipRow{.test = MatchKodakSkip,
                                             .gate = {0, "M"},
                                             .guarded_by = {},
-                                            .selection = 0,
+                                            .selection = {},
                                             .extension = "",
                                             .guards = {}};
 inline constexpr SignatureRow kTiffRow{.test = MatchTiff,

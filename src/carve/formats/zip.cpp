@@ -93,7 +93,7 @@ Fed FeedZip(ZipState& state, const CarveView& view) {
   return Complete(total);
 }
 
-Kept FinishZip(const ZipState& state, uint64_t selected) {
+Kept FinishZip(const ZipState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
   const std::optional<OfficeName> office = OfficeNameFor(state);
   if (!IsSelected(selected, office ? office->code : uint8_t{kZip})) return Drop();

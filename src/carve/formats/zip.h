@@ -22,7 +22,7 @@ struct ZipState {
 
 Fed FeedZip(ZipState& state, const CarveView& view);
 // Kept when its type (ZIP, or the Office type it holds) is selected.
-Kept FinishZip(const ZipState& state, uint64_t selected);
+Kept FinishZip(const ZipState& state, const TypeSet& selected);
 
 template <>
 struct FormatOps<ZipState> : Ops<FeedZip, FinishZip> {};

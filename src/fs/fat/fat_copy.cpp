@@ -251,7 +251,7 @@ CopyEnd CopyDeletedEntries(DeletedRun& run, FatVolume& volume,
     return CopyEnd::kOutOfMemory;
   }
   run.run.ShowStatusText(std::string(MessageText(msg::kCopyingFiles)));
-  if (run.types.mask == 0) run.types.LoadFileTypeMask(run.settings);
+  if (run.types.mask.None()) run.types.LoadFileTypeMask(run.settings);
   RunUi& ui = run.run.ui();
   ui.SetBarRange(0, static_cast<uint32_t>(std::min<size_t>(entries.size(), UINT32_MAX)));
   ui.SetBarPosition(0);

@@ -97,7 +97,7 @@ bool NtfsRecovery::Load() {
   if (loaded != ntfs_error::kOk) return false;
   ui_.SetBarRange(0, 100);
   ui_.SetBarPosition(0);
-  if (run_.types.mask == 0) run_.types.LoadFileTypeMask(run_.settings);
+  if (run_.types.mask.None()) run_.types.LoadFileTypeMask(run_.settings);
   context_.recovered_count = 0;
   context_.ShowRecoveredCount();
   buffer_.resize(kNtfsPieceBytes);
