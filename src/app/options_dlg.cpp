@@ -1,5 +1,8 @@
 #include "app/options_dlg.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QBoxLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -19,6 +22,8 @@ namespace {
 
 const QColor kTypeColour(1, 10, 120);
 const QColor kDescriptionColour(0, 107, 215);
+// Each row keeps the code of its type.
+constexpr int kTypeCodeRole = Qt::UserRole;
 
 template <typename Widget>
 Widget* Named(Widget* widget, int id) {
@@ -115,10 +120,13 @@ void COptionsDlg::BuildControls() {
 }
 
 void COptionsDlg::FillList() {
-  for (const FileTypeEntry& entry : FileTypeCatalogue()) {
+  std::vector<FileTypeEntry> rows(FileTypeCatalogue().begin(), FileTypeCatalogue().end());
+  std::ranges::sort(rows, {}, &FileTypeEntry::list_text);
+  for (const FileTypeEntry& entry : rows) {
     auto* row = new QTreeWidgetItem(list_);
     row->setText(0, Latin(entry.list_text));
-    row->setText(1, AppText(entry.description_id));
+    row->setText(1, Latin(entry.description));
+    row->setData(0, kTypeCodeRole, entry.index);
     if (LightPalette()) {
       row->setForeground(0, kTypeColour);
       row->setForeground(1, kDescriptionColour);
@@ -133,10 +141,11 @@ void COptionsDlg::FillList() {
   list_->setColumnWidth(1, 280);
 }
 
-std::array<bool, kFileTypeCount> COptionsDlg::Ticks() const {
-  std::array<bool, kFileTypeCount> ticks{};
-  for (int i = 0; i < kFileTypeCount && i < list_->topLevelItemCount(); ++i) {
-    ticks[static_cast<size_t>(i)] = list_->topLevelItem(i)->checkState(0) == Qt::Checked;
+TypeSet COptionsDlg::Ticks() const {
+  TypeSet ticks;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = list_->topLevelItem(i);
+    if (row->checkState(0) == Qt::Checked) ticks.Add(row->data(0, kTypeCodeRole).toUInt());
   }
   return ticks;
 }
@@ -173,10 +182,8 @@ void COptionsDlg::SelectAll() {
 }
 
 void COptionsDlg::Confirm() {
-  const std::array<bool, kFileTypeCount> ticks = Ticks();
-  bool any = false;
-  for (bool ticked : ticks) any = any || ticked;
-  if (!any) {
+  const TypeSet ticks = Ticks();
+  if (ticks.None()) {
     ShowAppMessage(host_, this, apptext::kNoTypeSelected, MessageIcon::kStop);
     return;
   }

@@ -1,8 +1,7 @@
 #pragma once
 // The file type dialog (template 150): "Scan for all files" or "Scan for the file type
-// selected", and the 37 catalogue rows with their ticks. OK stores the choice in the settings.
-
-#include <array>
+// selected", and the catalogue's rows in alphabetical order with their ticks. OK stores the
+// choice in the settings.
 
 #include <QDialog>
 
@@ -24,8 +23,8 @@ class COptionsDlg : public QDialog {
   COptionsDlg(SettingsStore& settings, FileTypeSelection& types, DialogHost& host,
               QWidget* parent = nullptr);
 
-  // The ticks of the 37 rows, in catalogue order.
-  std::array<bool, kFileTypeCount> Ticks() const;
+  // The types whose rows are ticked.
+  TypeSet Ticks() const;
   bool scan_all_selected() const;
 
   // The buttons' actions (also the handlers of their clicks).

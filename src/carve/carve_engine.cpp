@@ -13,10 +13,11 @@ constexpr size_t kCopyPiece = 64 * 1024;
 
 }  // namespace
 
-bool CarveEngine::Open(const std::string& extension, uint32_t guards, FormatState state,
-                       const SectorInput& header) {
+bool CarveEngine::Open(const std::string& extension, GuardSet guards,
+                       std::unique_ptr<OpenFormat> format, const SectorInput& header) {
   if (open_ || !writer_.CreateNumbered(extension)) return false;
-  open_ = OpenFile{std::move(state), guards};
+  open_ = std::move(format);
+  guards_ = guards;
   Feed(header);
   return true;
 }
@@ -40,20 +41,25 @@ bool CarveEngine::Append(const SectorInput& in, uint64_t length) {
 
 void CarveEngine::Feed(const SectorInput& in) {
   if (!open_) return;
-  const Fed fed = FeedFormat(open_->state, View(in));
+  const Fed fed = open_->Feed(View(in));
   if (fed.step == Step::kRefuse || !Append(in, fed.write)) {
     writer_.Discard();
-    open_.reset();
+    Close();
     return;
   }
-  if (fed.release_guard) open_->guards = kGuardNone;
+  if (fed.release_guard) guards_ = kNoGuards;
   if (fed.step == Step::kComplete) Finish();
+}
+
+void CarveEngine::Close() {
+  open_.reset();
+  guards_ = kNoGuards;
 }
 
 void CarveEngine::Finish() {
   if (!open_) return;
-  const Kept kept = FinishFormat(open_->state, selected_);
-  open_.reset();
+  const Kept kept = open_->Finish(selected_);
+  Close();
   if (!kept.keep || writer_.failed()) {
     writer_.Discard();
     return;

@@ -1,13 +1,15 @@
 #pragma once
 // The header signature dispatch: decides for one sector of the raw scan whether it starts a
 // file of a selected type, continues the open file, or is ignored. Headers are recognised only
-// at sector starts; every sector is consumed exactly once.
+// at sector starts; every sector is consumed exactly once. The rows are those of the registry
+// (carve/registry.h); carve/signature_dispatch.h holds the dispatch over any table of rows.
+
+#include <cstdint>
 
 #include "carve/carve_engine.h"
+#include "carve/signature_dispatch.h"
 
 namespace kestrel {
-
-enum class DispatchVerdict { kContinue, kStopScan };
 
 DispatchVerdict DispatchSector(CarveEngine& engine, const SectorInput& in);
 

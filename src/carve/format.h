@@ -40,17 +40,17 @@ inline Fed Refuse() {
   return {0, Step::kRefuse};
 }
 
-inline bool IsSelected(uint64_t selected, uint8_t code) {
-  return (selected & TypeBit(code)) != 0;
+inline bool IsSelected(const TypeSet& selected, uint8_t code) {
+  return selected.Has(code);
 }
 
 // What a format sees of the scan: the sector with its look-behind and look-ahead, the source
 // for structures that lie further away, and its own file so far.
 struct CarveView {
   const SectorInput& in;
-  ByteSource& source;  // read only: nothing writes through a ByteSource
-  uint64_t written;    // bytes of the open file appended so far
-  uint64_t selected;   // the run's selected types, one bit per type code
+  ByteSource& source;       // read only: nothing writes through a ByteSource
+  uint64_t written;         // bytes of the open file appended so far
+  const TypeSet& selected;  // the run's selected types
 
   // Bytes of the source from the sector's first byte on.
   uint64_t SourceRoom() const {

@@ -15,7 +15,7 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  sources [--json]                    volumes and disks, as the source list shows them\n"
-    "  types                               the 37 recoverable file types\n"
+    "  types                               the recoverable file types\n"
     "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
     "  deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]\n"
     "                                      recover the deleted files of a FAT or NTFS volume\n"

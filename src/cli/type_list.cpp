@@ -13,7 +13,7 @@ bool ApplyTypeList(const std::string& text, FileTypeSelection* selection, std::s
     selection->scan_all = 1;
     return true;
   }
-  uint64_t mask = 0;
+  TypeSet mask;
   std::stringstream names(text);
   std::string name;
   while (std::getline(names, name, ',')) {
@@ -24,9 +24,9 @@ bool ApplyTypeList(const std::string& text, FileTypeSelection* selection, std::s
       *error = "unknown file type \"" + name + "\" (see kestrel-cli types)";
       return false;
     }
-    mask |= TypeBit(*code);
+    mask.Add(static_cast<size_t>(*code));
   }
-  if (mask == 0) {
+  if (mask.None()) {
     *error = "no file type given";
     return false;
   }

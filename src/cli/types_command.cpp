@@ -1,11 +1,10 @@
-// kestrel-cli types: the 37 catalogue rows, "INDEX<TAB>LIST TEXT<TAB>DESCRIPTION".
+// kestrel-cli types: the catalogue rows in code order, "INDEX<TAB>LIST TEXT<TAB>DESCRIPTION".
 
 #include <cstdio>
 #include <string>
 
 #include "cli/commands.h"
 #include "run/file_types.h"
-#include "run/messages.h"
 
 namespace kestrel {
 
@@ -16,7 +15,7 @@ int RunTypesCommand(const CliOptions& options) {
   }
   for (const FileTypeEntry& entry : FileTypeCatalogue()) {
     std::printf("%d\t%s\t%s\n", entry.index, std::string(entry.list_text).c_str(),
-                std::string(MessageText(entry.description_id)).c_str());
+                std::string(entry.description).c_str());
   }
   return kExitOk;
 }

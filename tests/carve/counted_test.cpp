@@ -212,7 +212,8 @@ TEST(CountedFile, FullDiskStopsTheScanAndKeepsNothing) {
   RecoveredWriter writer(h.run, mount_point + "/");
   CarveEngine engine(writer, h.source, kAllFileTypesMask);
   const SectorFeeder feeder(h.source.bytes());
-  ASSERT_TRUE(engine.Open("WAV", kGuardNone, CountedState{file.size()}, feeder.At(0)));
+  ASSERT_TRUE(
+      engine.Open("WAV", kNoGuards, MakeOpenFormat(CountedState{file.size()}), feeder.At(0)));
   for (uint64_t sector = 1; engine.is_open() && sector < feeder.sector_count(); ++sector) {
     engine.Feed(feeder.At(sector));
   }

@@ -76,7 +76,7 @@ TEST(PictureCarving, JpegEndingInItsHeaderSectorIsListedAtOnce) {
   image.resize(2048, 0x55);
   CarveHarness h(image);
   const SectorFeeder feeder(image);
-  ASSERT_TRUE(h.engine.Open("JPG", kGuardNone, StartJpeg(), feeder.At(0)));
+  ASSERT_TRUE(h.engine.Open("JPG", kNoGuards, MakeOpenFormat(StartJpeg()), feeder.At(0)));
   ASSERT_EQ(h.ui.rows.size(), 1u) << "listed before the next sector arrives";
   EXPECT_EQ(ReadFileBytes(h.ui.rows[0].full_path), jpeg);
   EXPECT_FALSE(h.engine.is_open());
@@ -165,9 +165,9 @@ TEST(PictureCarving, AJpegThatReachesTheSafetyBoundIsRefused) {
   JpegState state;
   state.next = kJpegSizeCap;
   state.in_scan = true;
-  const CarveView view{in, source, kJpegSizeCap, ~uint64_t{0}};
+  const CarveView view{in, source, kJpegSizeCap, kAllFileTypesMask};
   EXPECT_EQ(FeedJpeg(state, view).step, Step::kRefuse);
-  const CarveView below{in, source, kJpegSizeCap - 512, ~uint64_t{0}};
+  const CarveView below{in, source, kJpegSizeCap - 512, kAllFileTypesMask};
   state.next = kJpegSizeCap - 512;
   EXPECT_EQ(FeedJpeg(state, below).step, Step::kMore);
 }
@@ -302,10 +302,10 @@ TEST(PictureCarving, AGifSubBlockChainThatNeverEndsIsRefusedAtTheBound) {
   state.part = GifState::Part::kSubBlocks;
   state.image = true;
   state.next = kGifSizeCap - 512;
-  const CarveView below{in, source, kGifSizeCap - 512, ~uint64_t{0}};
+  const CarveView below{in, source, kGifSizeCap - 512, kAllFileTypesMask};
   EXPECT_EQ(FeedGif(state, below).step, Step::kMore);
   EXPECT_EQ(state.part, GifState::Part::kSubBlocks);
-  const CarveView at_bound{in, source, kGifSizeCap, ~uint64_t{0}};
+  const CarveView at_bound{in, source, kGifSizeCap, kAllFileTypesMask};
   EXPECT_EQ(FeedGif(state, at_bound).step, Step::kRefuse);
 }
 

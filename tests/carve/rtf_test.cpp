@@ -130,10 +130,10 @@ TEST(RtfCarving, AGroupOpenAtTheSafetyBoundIsRefused) {
   in.data = window.data() + kLookBehind;
   RtfState state;
   state.depth = 1;
-  const CarveView below{in, source, kRtfSizeCap - 512, ~uint64_t{0}};
+  const CarveView below{in, source, kRtfSizeCap - 512, kAllFileTypesMask};
   EXPECT_EQ(FeedRtf(state, below).step, Step::kMore);
   EXPECT_EQ(state.depth, 513u);
-  const CarveView at_bound{in, source, kRtfSizeCap, ~uint64_t{0}};
+  const CarveView at_bound{in, source, kRtfSizeCap, kAllFileTypesMask};
   EXPECT_EQ(FeedRtf(state, at_bound).step, Step::kRefuse);
 }
 

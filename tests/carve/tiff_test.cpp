@@ -366,7 +366,7 @@ TEST(TiffBadInput, FilesThatCannotBeWholeOrAreNotSelectedAreRefused) {
   const struct {
     const char* what;
     Bytes image;
-    uint64_t selected;
+    TypeSet selected;
   } kCases[] = {
       {"plain TIFF, TIF not selected", ImageWithFileAt(StructuredSample("strips_le.tif")),
        kAllFileTypesMask & ~TypeBit(kTif)},

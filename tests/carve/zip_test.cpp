@@ -79,7 +79,7 @@ TEST_P(OfficeArchive, ComesBackWholeUnderItsOfficeNameWhenSelected) {
   const OfficeCase& c = GetParam();
   const Bytes original = StructuredSample(c.file);
   ASSERT_FALSE(original.empty()) << c.file;
-  for (uint64_t selected : {kAllFileTypesMask, TypeBit(c.type), TypeBit(kZip)}) {
+  for (const TypeSet& selected : {kAllFileTypesMask, TypeBit(c.type), TypeBit(kZip)}) {
     CarveHarness h(ImageWithFileAt(original, kFileSector), selected);
     CarveArchive(h);
     if (selected == TypeBit(kZip)) {

@@ -47,7 +47,7 @@ struct Recovery {
 
 struct RecoverOptions {
   std::string folder = "/";
-  uint64_t mask = kAllFileTypesMask;
+  TypeSet mask = kAllFileTypesMask;
   uint8_t scan_all = 1;
   std::function<void(RunContext&, FakeRunUi&)> on_pump;
   DeletedReport* report = nullptr;

@@ -32,7 +32,7 @@ ImageBuilder EverySample(Filler filler) {
   return image;
 }
 
-void ExpectSameAsTheRawScan(const ImageBuilder& image, uint64_t selected) {
+void ExpectSameAsTheRawScan(const ImageBuilder& image, const TypeSet& selected) {
   testing::TempDir dir;
   testing::ScanOptions options = testing::OnlyTypes(selected);
   auto scan = testing::ScanImage(image.bytes(), dir, options);
@@ -47,7 +47,7 @@ void ExpectSameAsTheRawScan(const ImageBuilder& image, uint64_t selected) {
 }
 
 TEST(InMemoryScan, SamplesCarveAsTheRawScanWrites) {
-  const uint64_t some = TypeBit(kJpg) | TypeBit(kDoc) | TypeBit(kTif) | TypeBit(kMov);
+  const TypeSet some = TypeBit(kJpg) | TypeBit(kDoc) | TypeBit(kTif) | TypeBit(kMov);
   for (const auto& [what, filler, selected] :
        {std::tuple{"among zeros", Filler::kZeros, kAllFileTypesMask},
         std::tuple{"among random bytes", Filler::kRandom, kAllFileTypesMask},

@@ -19,7 +19,7 @@ using testing::ImageBuilder;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint64_t kSector = ImageBuilder::kSectorBytes;
-constexpr uint64_t kPictureTypes = TypeBit(kGif) | TypeBit(kRtf) | TypeBit(kTif);
+constexpr TypeSet kPictureTypes = TypeBit(kGif) | TypeBit(kRtf) | TypeBit(kTif);
 
 // An RTF with nested groups, escaped braces and a \bin picture whose data holds braces and NULs.
 Bytes HandWrittenRtf() {

@@ -40,9 +40,7 @@ TEST(FileTypeSelection, StoredZeroClearsATypeAndMissingValuesSelect) {
 TEST(FileTypeSelection, SaveStoresEveryTypeAndScanFile) {
   TempDir dir;
   SettingsStore store(dir / "registry.reg");
-  std::array<bool, kFileTypeCount> ticked{};
-  ticked[kPng] = true;
-  ticked[kZip] = true;
+  const TypeSet ticked = TypeBit(kPng) | TypeBit(kZip);
   FileTypeSelection selection;
   selection.SaveFileTypeSelection(store, ticked, false);
   EXPECT_EQ(selection.mask, TypeBit(kPng) | TypeBit(kZip));
@@ -53,6 +51,36 @@ TEST(FileTypeSelection, SaveStoresEveryTypeAndScanFile) {
   FileTypeSelection reloaded;
   reloaded.LoadFileTypeMask(store);
   EXPECT_EQ(reloaded.mask, selection.mask);
+}
+
+TEST(TypeSet, HoldsCodesPastSixtyFourWords) {
+  TypeSet set = TypeBit(kZip) | TypeBit(64) | TypeBit(TypeSet::kCapacity - 1);
+  EXPECT_TRUE(set.Has(kZip));
+  EXPECT_TRUE(set.Has(64));
+  EXPECT_TRUE(set.Has(TypeSet::kCapacity - 1));
+  EXPECT_FALSE(set.Has(0)) << "bit 64 is not bit 0";
+  EXPECT_FALSE(set.Has(65));
+  EXPECT_FALSE(set.Has(TypeSet::kCapacity)) << "a code past the set is in no set";
+  EXPECT_TRUE(set.Intersects(TypeBit(64)));
+  EXPECT_FALSE(set.Intersects(TypeBit(kJpg) | TypeBit(128)));
+  set.Remove(64);
+  EXPECT_EQ(set & ~TypeBit(kZip), TypeBit(TypeSet::kCapacity - 1));
+}
+
+TEST(FileTypeSelection, EveryCatalogueTypeIsStoredUnderItsName) {
+  TempDir dir;
+  SettingsStore store(dir / "registry.reg");
+  FileTypeSelection selection;
+  selection.SaveFileTypeSelection(store, kAllFileTypesMask & ~TypeBit(kMov), false);
+  for (const FileTypeEntry& entry : FileTypeCatalogue()) {
+    EXPECT_EQ(store.GetByte(std::string(entry.name)), entry.index == kMov ? 0 : 1) << entry.name;
+  }
+  // A store written before a type existed leaves the new type selected: its value is missing.
+  ASSERT_TRUE(store.SetByte("MOV", 1));
+  ASSERT_TRUE(store.DeleteValue("ZIP"));
+  FileTypeSelection reloaded;
+  reloaded.LoadFileTypeMask(store);
+  EXPECT_EQ(reloaded.mask, kAllFileTypesMask);
 }
 
 }  // namespace

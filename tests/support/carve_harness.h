@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "carve/carve_engine.h"
+#include "carve/registry.h"
 #include "output/recovered_writer.h"
 #include "platform/testing/source_doubles.h"
 #include "run/run_context.h"
@@ -23,7 +24,7 @@ namespace kestrel::testing {
 
 struct CarveHarness {
   explicit CarveHarness(std::vector<uint8_t> source_bytes = {},
-                        uint64_t selected = kAllFileTypesMask)
+                        const TypeSet& selected = kAllFileTypesMask)
       : source(std::move(source_bytes)),
         writer(run, dir.path() + "/"),
         engine(writer, source, selected) {
@@ -45,10 +46,12 @@ struct CarveHarness {
   // dispatch does, and feeds the sectors after it while the file stays open, up to `last`; with
   // `finish_at_end` a file still open is finished, as a new header or the scan's end would.
   // Returns the number of sectors the file took, its header sector included.
-  uint64_t Carve(FormatState state, const char* extension, uint64_t first = 0,
+  template <typename State>
+  uint64_t Carve(State state, const char* extension, uint64_t first = 0,
                  uint64_t last = std::numeric_limits<uint64_t>::max(), bool finish_at_end = true) {
     const SectorFeeder feeder(source.bytes());
-    EXPECT_TRUE(engine.Open(extension, kGuardNone, std::move(state), feeder.At(first)));
+    EXPECT_TRUE(
+        engine.Open(extension, kNoGuards, MakeOpenFormat(std::move(state)), feeder.At(first)));
     uint64_t sector = first + 1;
     for (; engine.is_open() && sector < feeder.sector_count() && sector < last; ++sector) {
       engine.Feed(feeder.At(sector));
@@ -59,8 +62,8 @@ struct CarveHarness {
 
   // Carves `image` from sector 0 with `state` (finishing a file still open) and returns the one
   // file kept (empty when none).
-  std::vector<uint8_t> CarveOnly(FormatState state, const char* extension,
-                                 std::vector<uint8_t> image) {
+  template <typename State>
+  std::vector<uint8_t> CarveOnly(State state, const char* extension, std::vector<uint8_t> image) {
     source.bytes() = std::move(image);
     Carve(std::move(state), extension);
     return OnlyFile();

@@ -16,7 +16,7 @@
 namespace kestrel::testing {
 
 std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
-                                              uint64_t selected) {
+                                              const TypeSet& selected, SectorDispatch dispatch) {
   MemorySource source(image);
   SilentRunUi ui;
   RunContext run(ui);
@@ -28,14 +28,14 @@ std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
     const uint32_t count =
         static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, sectors - sector));
     reader.Load(sector, count);
-    for (uint32_t i = 0; i < count; ++i) DispatchSector(engine, reader.Sector(sector + i));
+    for (uint32_t i = 0; i < count; ++i) dispatch(engine, reader.Sector(sector + i));
   }
   engine.Finish();
   return writer.kept();
 }
 
 std::vector<std::vector<uint8_t>> CarvedBytes(const std::vector<uint8_t>& image,
-                                              uint64_t selected) {
+                                              const TypeSet& selected) {
   std::vector<std::vector<uint8_t>> files;
   for (auto& file : CarveInMemory(image, selected)) files.push_back(std::move(file.bytes));
   return files;
@@ -46,7 +46,7 @@ void ExpectedFiles::Add(const std::string& extension, std::vector<uint8_t> bytes
 }
 
 void ExpectCarved(const std::vector<uint8_t>& image, const ExpectedFiles& expected,
-                  uint64_t selected) {
+                  const TypeSet& selected) {
   const auto carved = CarveInMemory(image, selected);
   std::vector<std::string> names;
   for (const auto& file : carved) names.push_back(file.name);

@@ -10,18 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "carve/dispatch.h"
 #include "run/file_types.h"
 #include "support/memory_writer.h"
 #include "support/temp_dir.h"
 
 namespace kestrel::testing {
 
+// How each sector reaches the carving: the product's dispatch, or one over a test's own table
+// of signature rows (SignatureDispatch<rows>::Sector).
+using SectorDispatch = DispatchVerdict (*)(CarveEngine&, const SectorInput&);
+
 std::vector<MemoryWriter::File> CarveInMemory(const std::vector<uint8_t>& image,
-                                              uint64_t selected = kAllFileTypesMask);
+                                              const TypeSet& selected = kAllFileTypesMask,
+                                              SectorDispatch dispatch = DispatchSector);
 
 // The bytes of the files CarveInMemory gives, in order.
 std::vector<std::vector<uint8_t>> CarvedBytes(const std::vector<uint8_t>& image,
-                                              uint64_t selected = kAllFileTypesMask);
+                                              const TypeSet& selected = kAllFileTypesMask);
 
 // The files a scan must give back, in order, under the names the writer gives them.
 class ExpectedFiles {
@@ -37,6 +43,6 @@ class ExpectedFiles {
 // Carves `image` in memory and checks that exactly the expected files come back, in order and
 // byte for byte.
 void ExpectCarved(const std::vector<uint8_t>& image, const ExpectedFiles& expected,
-                  uint64_t selected = kAllFileTypesMask);
+                  const TypeSet& selected = kAllFileTypesMask);
 
 }  // namespace kestrel::testing

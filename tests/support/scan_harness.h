@@ -30,7 +30,7 @@ struct ScanRun {
 };
 
 struct ScanOptions {
-  uint64_t types = (uint64_t{1} << 37) - 1;
+  TypeSet types = kAllFileTypesMask;
   std::function<std::unique_ptr<ByteSource>(std::unique_ptr<ByteSource>)> wrap_source;
   std::function<void(FakeRunUi&)> script;  // prepares answers before the run
   // Called at every pump of the run (e.g. to press Cancel).
@@ -43,7 +43,7 @@ struct ScanOptions {
 };
 
 // Options that select only `types`.
-inline ScanOptions OnlyTypes(uint64_t types) {
+inline ScanOptions OnlyTypes(const TypeSet& types) {
   ScanOptions options;
   options.types = types;
   return options;

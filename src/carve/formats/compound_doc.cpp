@@ -175,7 +175,7 @@ Fed FeedCompound(CompoundState& state, const CarveView& view) {
   return Complete(n);
 }
 
-Kept FinishCompound(const CompoundState& state, uint64_t selected) {
+Kept FinishCompound(const CompoundState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
   Kept kept = KeepAsIs();
   uint8_t code = kPpt;
@@ -190,6 +190,11 @@ Kept FinishCompound(const CompoundState& state, uint64_t selected) {
   }
   kept.keep = IsSelected(selected, code);
   return kept;
+}
+
+Match MatchCompound(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return Match::kNo;
+  return Opens(s, StartCompound(r.view));
 }
 
 }  // namespace kestrel

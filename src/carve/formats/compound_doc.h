@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -25,6 +26,20 @@ struct CompoundState {
 // Measures the document whose header is the sector in `view`.
 CompoundState StartCompound(const CarveView& view);
 Fed FeedCompound(CompoundState& state, const CarveView& view);
-Kept FinishCompound(const CompoundState& state, uint64_t selected);
+Kept FinishCompound(const CompoundState& state, const TypeSet& selected);
+
+template <>
+struct FormatOps<CompoundState> : Ops<FeedCompound, FinishCompound> {};
+
+inline constexpr GuardMark kOleGuard{"OLE"};
+
+Match MatchCompound(const RowInput& r, Start* s);
+inline constexpr SignatureRow kCompoundRow{.test = MatchCompound,
+                                           .gate = {0, "\xD0"},
+                                           .guarded_by = {},
+                                           .selection = Bits({kPpt, kXls, kDoc}),
+                                           .extension = "PPT",
+                                           .guards = {&kOleGuard, &kMeasuredPictureGuard},
+                                           .stop_check = false};
 
 }  // namespace kestrel

@@ -1,4 +1,5 @@
 #include "carve/formats/counted.h"
+#include "platform/sector_size.h"
 
 namespace kestrel {
 
@@ -16,6 +17,54 @@ Fed FeedCounted(CountedState& state, const CarveView& view) {
 
 Kept FinishCounted(const CountedState& state) {
   return state.left == 0 || state.keep_unfinished ? KeepAsIs() : Drop();
+}
+
+namespace {
+
+// Stated lengths that streaming writers leave when they cannot seek back (0, all ones) and
+// beyond what the format can hold say nothing about where the file ends.
+constexpr uint64_t kMaxSealedLength = 0xFFFFFF00u;
+
+}  // namespace
+
+Match Counted(Start* start, uint64_t length, bool keep_unfinished) {
+  return Opens(start, CountedState{length, keep_unfinished});
+}
+
+Match Sealed(Start* start, uint64_t length) {
+  const Match match = Counted(start, length);
+  if (length > kSectorBytes && length < kMaxSealedLength) start->guard = &kSealedGuard;
+  return match;
+}
+
+Match MatchSnd(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, ".snd")) return Match::kNo;
+  // The whole file: the header (data offset) and the data.
+  return Counted(s, uint64_t{r.h.Be32(4)} + r.h.Be32(8));
+}
+
+// A WMV ended early by another header is kept with what it has.
+Match MatchWmv(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\x30\x26\xB2\x75")) return Match::kNo;
+  uint32_t length = r.h.Le32(70);
+  if (length == 0) length = r.h.Le32(152);
+  return Counted(s, length, true);
+}
+
+Match MatchMsv(const RowInput& r, Start* s) {
+  if (!r.h.Contains("MS_VOICE")) return Match::kNo;
+  return Counted(s, uint64_t{r.h.Be32(156)} + 1024);
+}
+
+Match MatchMsf(const RowInput& r, Start* s) {
+  if (!r.h.Contains("MSGL") || r.h.Le32(8) != 0xFFFFFFFF || r.h.Le32(12) != 0xFFFFFFFF) {
+    return Match::kNo;
+  }
+  return Counted(s, 32768);
+}
+
+Match MatchPst(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "!BDN") ? Counted(s, r.h.Le32(168)) : Match::kNo;
 }
 
 }  // namespace kestrel

@@ -51,4 +51,11 @@ Kept FinishCrw(const CrwState& state) {
   return state.in_directory ? KeepAsIs() : Drop();
 }
 
+Match MatchCrw(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  const bool order = h.StartsWith(0, "II") || h.StartsWith(0, "MM");
+  if (h.Le32(2) == 0 || !order || !h.StartsWith(6, "HEAPCCDR")) return Match::kNo;
+  return Opens(s, CrwState{h.StartsWith(0, "MM")});
+}
+
 }  // namespace kestrel

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -17,5 +19,18 @@ struct CrwState {
 Fed FeedCrw(CrwState& state, const CarveView& view);
 // A file ended by a header inside its directory is kept with what it has.
 Kept FinishCrw(const CrwState& state);
+
+template <>
+struct FormatOps<CrwState> : Ops<FeedCrw, FinishCrw> {};
+
+inline constexpr GuardMark kCrwGuard{"CRW"};
+
+Match MatchCrw(const RowInput& r, Start* s);
+inline constexpr SignatureRow kCrwRow{.test = MatchCrw,
+                                      .gate = {0, "IM"},
+                                      .guarded_by = {&kZipGuard, &kCrwGuard},
+                                      .selection = Bits({kCrw}),
+                                      .extension = "CRW",
+                                      .guards = {&kCrwGuard, &kMeasuredPictureGuard}};
 
 }  // namespace kestrel

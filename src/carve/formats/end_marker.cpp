@@ -45,4 +45,20 @@ Kept FinishEndMarker(const EndMarkerState& state) {
   return state.complete ? KeepAsIs() : Drop();
 }
 
+Match MatchAsx(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "<ASX") && !r.h.StartsWith(0, "<asx")) return Match::kNo;
+  return Opens(s, EndMarkerState{EndMarkerKind::kAsx});
+}
+
+Match MatchPng(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "\x89PNG") ? Opens(s, EndMarkerState{EndMarkerKind::kPng}) : Match::kNo;
+}
+
+Match MatchOleFragment(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xD0\xCF\x11\xE0") || r.h.StartsWith(4, "\xA1\xB1\x1A\xE1")) {
+    return Match::kNo;
+  }
+  return Opens(s, EndMarkerState{EndMarkerKind::kOleFragment});
+}
+
 }  // namespace kestrel

@@ -62,4 +62,9 @@ MovState StartFileTypeMovie(const uint8_t* header) {
   return state;
 }
 
+Match MatchFileType(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(4, "ftyp") || !IsFileTypeAtom(r.in.data)) return Match::kNo;
+  return Opens(s, StartFileTypeMovie(r.in.data));
+}
+
 }  // namespace kestrel

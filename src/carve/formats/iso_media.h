@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "carve/formats/mov.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -18,5 +20,13 @@ const char* BrandExtension(const uint8_t* brand);
 
 // The walk's start values for a movie whose first atom is the file type atom at `header`.
 MovState StartFileTypeMovie(const uint8_t* header);
+
+Match MatchFileType(const RowInput& r, Start* s);
+inline constexpr SignatureRow kFileTypeRow{.test = MatchFileType,
+                                           .gate = {4, "f"},
+                                           .guarded_by = {&kZipGuard, &kMovGuard},
+                                           .selection = Bits({kMov}),
+                                           .extension = "MOV",
+                                           .guards = {&kMovGuard}};
 
 }  // namespace kestrel

@@ -236,4 +236,20 @@ Kept FinishJpeg(const JpegState& state) {
   return state.complete ? KeepAsIs() : Drop();
 }
 
+Match MatchJfif(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xFF\xD8") || !r.h.StartsWith(6, "JFIF")) return Match::kNo;
+  return Opens(s, StartJpeg());
+}
+
+Match MatchJpegQuant(const RowInput& r, Start* s) {
+  if (!r.h.StartsWith(0, "\xFF\xD8") || (r.h.Le16(2) & 0xDBFF) != 0xDBFF) return Match::kNo;
+  return Opens(s, StartJpeg());
+}
+
+// A JPEG's start of image is always followed by a marker: FF D8 before any other byte is the
+// inside of another file's data.
+Match MatchJpeg(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "\xFF\xD8\xFF") ? Opens(s, StartJpeg()) : Match::kNo;
+}
+
 }  // namespace kestrel

@@ -9,6 +9,15 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/compound_doc.h"
+#include "carve/formats/counted.h"
+#include "carve/formats/mov.h"
+#include "carve/formats/mp3.h"
+#include "carve/formats/mpeg_ps.h"
+#include "carve/formats/riff.h"
+#include "carve/formats/tiff.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -38,5 +47,43 @@ JpegState StartJpeg();
 // Takes every sector whole until the EOI; then the file ends right after it.
 Fed FeedJpeg(JpegState& state, const CarveView& view);
 Kept FinishJpeg(const JpegState& state);
+
+template <>
+struct FormatOps<JpegState> : Ops<FeedJpeg, FinishJpeg> {};
+
+inline constexpr GuardMark kJpegGuard{"JPEG"};
+
+// A JFIF header (FF D8 with "JFIF" at 6).
+Match MatchJfif(const RowInput& r, Start* s);
+// FF D8 followed by a quantisation table (DQT) marker.
+Match MatchJpegQuant(const RowInput& r, Start* s);
+// FF D8 FF: a start of image followed by a marker.
+Match MatchJpeg(const RowInput& r, Start* s);
+
+inline constexpr SignatureRow kJfifRow{
+    .test = MatchJfif,
+    .gate = {0, "\xFF"},
+    .guarded_by = {&kZipGuard, &kRawGuard, &kJpegGuard, &kSealedGuard},
+    .selection = Bits({kJpg}),
+    .extension = "JPG",
+    .guards = {&kMeasuredPictureGuard, &kJpegGuard}};
+// Video and RAW files hold JPEG frames at sector starts: inside them a quantisation-table start
+// starts nothing.
+inline constexpr SignatureRow kJpegQuantRow{
+    .test = MatchJpegQuant,
+    .gate = {0, "\xFF"},
+    .guarded_by = {&kZipGuard, &kMeasuredPictureGuard, &kJpegGuard, &kRawGuard, &kAviGuard,
+                   &kMovGuard, &kWmvGuard, &kSealedGuard},
+    .selection = Bits({kJpg}),
+    .extension = "JPG",
+    .guards = {&kJpegGuard}};
+inline constexpr SignatureRow kJpegRow{
+    .test = MatchJpeg,
+    .gate = {0, "\xFF"},
+    .guarded_by = {&kZipGuard, &kOleGuard, &kMp3Guard, &kMpgGuard, &kJpegGuard, &kRawGuard,
+                   &kAviGuard, &kMovGuard, &kWmvGuard, &kSealedGuard},
+    .selection = Bits({kJpg}),
+    .extension = "JPG",
+    .guards = {&kJpegGuard}};
 
 }  // namespace kestrel

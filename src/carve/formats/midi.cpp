@@ -63,4 +63,8 @@ Kept FinishMidi(const MidiState& state) {
   return state.complete ? KeepAsIs() : Drop();
 }
 
+Match MatchMidi(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "MThd") ? Opens(s, MidiState{}) : Match::kNo;
+}
+
 }  // namespace kestrel

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -17,5 +19,18 @@ struct MidiState {
 
 Fed FeedMidi(MidiState& state, const CarveView& view);
 Kept FinishMidi(const MidiState& state);
+
+template <>
+struct FormatOps<MidiState> : Ops<FeedMidi, FinishMidi> {};
+
+inline constexpr GuardMark kMidiGuard{"MIDI"};
+
+Match MatchMidi(const RowInput& r, Start* s);
+inline constexpr SignatureRow kMidiRow{.test = MatchMidi,
+                                       .gate = {0, "M"},
+                                       .guarded_by = {&kZipGuard, &kMidiGuard},
+                                       .selection = Bits({kMid}),
+                                       .extension = "MID",
+                                       .guards = {&kMidiGuard}};
 
 }  // namespace kestrel

@@ -97,4 +97,11 @@ Kept FinishMov(const MovState& state) {
   return kept;
 }
 
+Match MatchMov(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  const bool atom = h.StartsWith(4, "mdat") || h.StartsWith(4, "moov") || h.StartsWith(4, "free") ||
+                    h.StartsWith(4, "skip") || h.StartsWith(4, "wide");
+  return atom ? Opens(s, MovState{}) : Match::kNo;
+}
+
 }  // namespace kestrel

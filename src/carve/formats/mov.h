@@ -6,6 +6,9 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/counted.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -36,5 +39,20 @@ Fed FeedMov(MovState& state, const CarveView& view);
 // Kept when the walk ended at an atom boundary and the movie holds its media data and its
 // description: mdat with moov (meta for a HEIF image).
 Kept FinishMov(const MovState& state);
+
+template <>
+struct FormatOps<MovState> : Ops<FeedMov, FinishMov> {};
+
+inline constexpr GuardMark kMovGuard{"MOV"};
+
+// A sector that starts with a top-level atom of a movie's usual kinds (mdat, moov, free, skip,
+// wide).
+Match MatchMov(const RowInput& r, Start* s);
+inline constexpr SignatureRow kMovRow{.test = MatchMov,
+                                      .gate = {4, "mfsw"},
+                                      .guarded_by = {&kZipGuard, &kMovGuard, &kSealedGuard},
+                                      .selection = Bits({kMov}),
+                                      .extension = "MOV",
+                                      .guards = {&kMovGuard}};
 
 }  // namespace kestrel

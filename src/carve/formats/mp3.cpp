@@ -184,4 +184,15 @@ Kept FinishMp3(const Mp3State& state) {
   return state.complete && state.frames >= kMinMp3Frames ? KeepAsIs() : Drop();
 }
 
+Match MatchMp3(const RowInput& r, Start* s) {
+  const SectorHeader& h = r.h;
+  if (!h.StartsWith(0, "ID3") || h[3] == 0xFF || h[4] == 0xFF) return Match::kNo;
+  if (h[6] >= 0x80 || h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80) return Match::kNo;
+  return Opens(s, Mp3State{});
+}
+
+Match MatchMp3Frames(const RowInput& r, Start* s) {
+  return Mp3FramesStartAt(r.in) ? Opens(s, Mp3State{}) : Match::kNo;
+}
+
 }  // namespace kestrel

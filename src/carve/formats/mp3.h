@@ -9,7 +9,10 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/counted.h"
+#include "carve/formats/zip.h"
 #include "carve/sector_input.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -40,5 +43,30 @@ Fed FeedMp3(Mp3State& state, const CarveView& view);
 // Kept when the walk found its end (a file cut off by a header or a cancel is not) after at
 // least kMinMp3Frames frames.
 Kept FinishMp3(const Mp3State& state);
+
+template <>
+struct FormatOps<Mp3State> : Ops<FeedMp3, FinishMp3> {};
+
+inline constexpr GuardMark kMp3Guard{"MP3"};
+
+// An ID3v2 tag header.
+Match MatchMp3(const RowInput& r, Start* s);
+// An MPEG audio stream without a tag: a frame header whose next frame follows right after it.
+Match MatchMp3Frames(const RowInput& r, Start* s);
+
+inline constexpr SignatureRow kMp3Row{.test = MatchMp3,
+                                      .gate = {0, "I"},
+                                      .guarded_by = {&kZipGuard, &kSealedGuard},
+                                      .selection = Bits({kMp3}),
+                                      .extension = "MP3",
+                                      .guards = {&kMp3Guard}};
+// Audio frames are common inside other files' data, so a frame header starts nothing inside an
+// open file that guards anything.
+inline constexpr SignatureRow kMp3FramesRow{.test = MatchMp3Frames,
+                                            .gate = {0, "\xFF"},
+                                            .guarded_by = GuardList::Every(),
+                                            .selection = Bits({kMp3}),
+                                            .extension = "MP3",
+                                            .guards = {&kMp3Guard}};
 
 }  // namespace kestrel

@@ -137,4 +137,8 @@ Kept FinishMpeg(const MpegState& state) {
   return state.complete && stream ? KeepAsIs() : Drop();
 }
 
+Match MatchMpeg(const RowInput& r, Start* s) {
+  return PackHeaderAt(r.in.data) != MpegSystem::kUnknown ? Opens(s, MpegState{}) : Match::kNo;
+}
+
 }  // namespace kestrel

@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -34,5 +36,19 @@ Fed FeedMpeg(MpegState& state, const CarveView& view);
 // Kept when the walk found its end (a stream cut off by a header or a cancel is not) after
 // enough pack headers and at least one packet.
 Kept FinishMpeg(const MpegState& state);
+
+template <>
+struct FormatOps<MpegState> : Ops<FeedMpeg, FinishMpeg> {};
+
+inline constexpr GuardMark kMpgGuard{"MPG"};
+
+// A pack header of either form (MPEG-1 or MPEG-2) with its marker bits.
+Match MatchMpeg(const RowInput& r, Start* s);
+inline constexpr SignatureRow kMpegRow{.test = MatchMpeg,
+                                       .gate = {0, std::string_view("\0", 1)},
+                                       .guarded_by = {&kMpgGuard, &kZipGuard},
+                                       .selection = Bits({kMpg}),
+                                       .extension = "MPG",
+                                       .guards = {&kMpgGuard}};
 
 }  // namespace kestrel

@@ -164,4 +164,8 @@ Kept FinishPdf(const PdfState& state) {
   return kept;
 }
 
+Match MatchPdf(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "%PDF") ? Opens(s, StartPdf(r.view)) : Match::kNo;
+}
+
 }  // namespace kestrel

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "carve/format.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -28,5 +30,19 @@ PdfState StartPdf(const CarveView& view);
 Fed FeedPdf(PdfState& state, const CarveView& view);
 // Kept cut after its last "%%EOF"; a file that never showed one is not kept.
 Kept FinishPdf(const PdfState& state);
+
+template <>
+struct FormatOps<PdfState> : Ops<FeedPdf, FinishPdf> {};
+
+inline constexpr GuardMark kPdfGuard{"PDF"};
+
+Match MatchPdf(const RowInput& r, Start* s);
+inline constexpr SignatureRow kPdfRow{.test = MatchPdf,
+                                      .gate = {0, "%"},
+                                      .guarded_by = {&kZipGuard, &kPdfGuard},
+                                      .selection = Bits({kPdf}),
+                                      .extension = "PDF",
+                                      .guards = {&kPdfGuard},
+                                      .on_guard = OnGuard::kSkipToRtf};
 
 }  // namespace kestrel

@@ -127,4 +127,8 @@ Kept FinishGif(const GifState& state) {
   return state.complete ? KeepAsIs() : Drop();
 }
 
+Match MatchGif(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "GIF8") ? Opens(s, StartGif()) : Match::kNo;
+}
+
 }  // namespace kestrel

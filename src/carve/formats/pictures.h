@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -30,5 +32,16 @@ GifState StartGif();
 // Takes every sector whole until the trailer; then the file ends right after it.
 Fed FeedGif(GifState& state, const CarveView& view);
 Kept FinishGif(const GifState& state);
+
+template <>
+struct FormatOps<GifState> : Ops<FeedGif, FinishGif> {};
+
+Match MatchGif(const RowInput& r, Start* s);
+inline constexpr SignatureRow kGifRow{.test = MatchGif,
+                                      .gate = {0, "G"},
+                                      .guarded_by = {&kZipGuard},
+                                      .selection = Bits({kGif}),
+                                      .extension = "GIF",
+                                      .guards = {}};
 
 }  // namespace kestrel

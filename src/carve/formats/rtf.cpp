@@ -135,4 +135,8 @@ Kept FinishRtf(const RtfState& state) {
   return state.complete && state.charset ? KeepAsIs() : Drop();
 }
 
+Match MatchRtf(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "{\\rtf1") ? Opens(s, StartRtf()) : Match::kNo;
+}
+
 }  // namespace kestrel

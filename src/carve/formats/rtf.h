@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/zip.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -38,5 +40,17 @@ struct RtfState {
 RtfState StartRtf();
 Fed FeedRtf(RtfState& state, const CarveView& view);
 Kept FinishRtf(const RtfState& state);
+
+template <>
+struct FormatOps<RtfState> : Ops<FeedRtf, FinishRtf> {};
+
+// Also where a row whose header is not valid, or is guarded, goes on (Match::kSkipToRtf).
+Match MatchRtf(const RowInput& r, Start* s);
+inline constexpr SignatureRow kRtfRow{.test = MatchRtf,
+                                      .gate = {0, "{"},
+                                      .guarded_by = {&kZipGuard},
+                                      .selection = Bits({kRtf}),
+                                      .extension = "RTF",
+                                      .guards = {}};
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include <cctype>
 #include "carve/formats/tiff_measure.h"
 #include "platform/byte_order.h"
 
@@ -64,13 +65,61 @@ Fed FeedTiff(TiffState& t, const CarveView& view) {
   return Complete(take);
 }
 
-Kept FinishTiff(const TiffState& t, uint64_t selected) {
+Kept FinishTiff(const TiffState& t, const TypeSet& selected) {
   if (!t.complete) return t.always_keep ? KeepAsIs() : Drop();
   const char* const maker = MakerExtension(t);
   if (maker == nullptr && !t.orf_name && !IsSelected(selected, kTif)) return Drop();
   Kept kept = KeepAsIs();
   kept.extension = maker;
   return kept;
+}
+
+namespace {
+
+bool EqualsIgnoringCase(const uint8_t* bytes, std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (std::tolower(bytes[i]) != std::tolower(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+bool KodakDcMark(const RowInput& r) {
+  return r.h.StartsWith(0, "MM") && r.in.HasBytes(470, 8) &&
+         EqualsIgnoringCase(r.in.data + 470, "Kodak DC");
+}
+
+bool OrfMark(const SectorHeader& h) {
+  return h.StartsWith(2, "OR") || h.StartsWith(2, "RS");
+}
+
+bool TiffHeader(const SectorHeader& h) {
+  const bool intel = h.StartsWith(0, "II");
+  const bool motorola = h.StartsWith(0, "MM");
+  if (!intel && !motorola) return false;
+  const bool classic = intel ? h.Le16(2) == 42 : h.StartsWith(2, std::string_view("\0\x2A", 2));
+  return (classic || OrfMark(h)) && h.Le32(4) >= 8;
+}
+
+}  // namespace
+
+Match MatchKodak(const RowInput& r, Start* s) {
+  if (!IsSelected(r.view.selected, kKdc) || !KodakDcMark(r)) return Match::kNo;
+  const bool orf = OrfMark(r.h);
+  return Opens(s, StartTiff(r.view, {orf, false, true}), orf ? "ORF" : "TIF");
+}
+
+Match MatchKodakSkip(const RowInput& r, Start*) {
+  return !IsSelected(r.view.selected, kKdc) && KodakDcMark(r) ? Match::kDrop : Match::kNo;
+}
+
+Match MatchTiff(const RowInput& r, Start* s) {
+  static constexpr std::string_view kExifJpegMark("\xFF\xD8\xFF\xE1\x38\x45\x45\x78\x69\x66", 10);
+  const bool pattern = r.h.Contains(kExifJpegMark);
+  if (!TiffHeader(r.h) && !pattern) return Match::kNo;
+  const bool orf = OrfMark(r.h) || pattern;
+  if (orf && !IsSelected(r.view.selected, kOrf)) return Match::kFinishAndDrop;
+  const bool always_keep = r.h.StartsWith(2, "RS") || pattern;
+  return Opens(s, StartTiff(r.view, {orf, always_keep, false}), orf ? "ORF" : "TIF");
 }
 
 }  // namespace kestrel

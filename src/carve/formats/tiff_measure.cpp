@@ -77,7 +77,7 @@ uint64_t TiffValueSize(uint16_t type, uint32_t count) {
   }
 }
 
-TiffMeasure::TiffMeasure(ByteSource& source, uint64_t selected, TiffState& state)
+TiffMeasure::TiffMeasure(ByteSource& source, const TypeSet& selected, TiffState& state)
     : source_(source),
       selected_(selected),
       t_(state),
@@ -117,7 +117,7 @@ bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
   TiffState& t = t_;
   struct Maker {
     const char* word;
-    uint64_t types;
+    TypeSet types;
     bool TiffState::*flag;
   };
   static constexpr Maker kMakers[] = {
@@ -128,7 +128,7 @@ bool TiffMeasure::CheckCameraMaker(const uint8_t* entry) {
   };
   for (const Maker& maker : kMakers) {
     if (!SameTextIgnoringCase(text, maker.word, 5)) continue;
-    if ((selected_ & maker.types) == 0) {
+    if (!selected_.Intersects(maker.types)) {
       ClearMakerFlags(t);
       return false;
     }

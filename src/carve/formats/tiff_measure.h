@@ -14,6 +14,7 @@
 
 #include "carve/formats/tiff_state.h"
 #include "platform/byte_source.h"
+#include "run/file_types.h"
 
 namespace kestrel {
 
@@ -21,7 +22,7 @@ class TiffMeasure {
  public:
   // Measures a file that starts at source sector `state.start_sector`, in the byte order of
   // `state.big_endian`, for a run with the `selected` types; records the maker flags in `state`.
-  TiffMeasure(ByteSource& source, uint64_t selected, TiffState& state);
+  TiffMeasure(ByteSource& source, const TypeSet& selected, TiffState& state);
 
   // The file's length: the furthest byte referenced from the IFD chain that starts at
   // `first_ifd`. 0 when the file is rejected (not a TIFF structure, a maker whose type is not
@@ -67,7 +68,7 @@ class TiffMeasure {
   }
 
   ByteSource& source_;
-  uint64_t selected_;
+  const TypeSet& selected_;
   TiffState& t_;
   bool big_;
   uint64_t file_start_;

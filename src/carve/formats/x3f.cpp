@@ -48,4 +48,8 @@ Kept FinishX3f(const X3fState& state) {
   return state.complete ? KeepAsIs() : Drop();
 }
 
+Match MatchX3f(const RowInput& r, Start* s) {
+  return r.h.Contains("FOVb") ? Opens(s, X3fState{}) : Match::kNo;
+}
+
 }  // namespace kestrel

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/counted.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -16,5 +18,19 @@ struct X3fState {
 Fed FeedX3f(X3fState& state, const CarveView& view);
 // Only a file whose directory was taken whole is kept.
 Kept FinishX3f(const X3fState& state);
+
+template <>
+struct FormatOps<X3fState> : Ops<FeedX3f, FinishX3f> {};
+
+inline constexpr GuardMark kX3fGuard{"X3F"};
+
+Match MatchX3f(const RowInput& r, Start* s);
+inline constexpr SignatureRow kX3fRow{.test = MatchX3f,
+                                      .gate = {0, "", "FO"},
+                                      .guarded_by = {&kX3fGuard, &kSealedGuard},
+                                      .selection = Bits({kX3f}),
+                                      .extension = "X3F",
+                                      .guards = {&kX3fGuard, &kMeasuredPictureGuard},
+                                      .stop_check = false};
 
 }  // namespace kestrel

@@ -93,13 +93,17 @@ Fed FeedZip(ZipState& state, const CarveView& view) {
   return Complete(total);
 }
 
-Kept FinishZip(const ZipState& state, uint64_t selected) {
+Kept FinishZip(const ZipState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
   const std::optional<OfficeName> office = OfficeNameFor(state);
   if (!IsSelected(selected, office ? office->code : uint8_t{kZip})) return Drop();
   Kept kept = KeepAsIs();
   if (office) kept.extension = office->extension;
   return kept;
+}
+
+Match MatchZip(const RowInput& r, Start* s) {
+  return r.h.StartsWith(0, "PK\x03\x04") ? Opens(s, ZipState{}) : Match::kNo;
 }
 
 }  // namespace kestrel

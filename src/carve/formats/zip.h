@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/signature.h"
 
 namespace kestrel {
 
@@ -21,6 +22,20 @@ struct ZipState {
 
 Fed FeedZip(ZipState& state, const CarveView& view);
 // Kept when its type (ZIP, or the Office type it holds) is selected.
-Kept FinishZip(const ZipState& state, uint64_t selected);
+Kept FinishZip(const ZipState& state, const TypeSet& selected);
+
+template <>
+struct FormatOps<ZipState> : Ops<FeedZip, FinishZip> {};
+
+// Inside an open ZIP no header starts a file: most rows are guarded by it.
+inline constexpr GuardMark kZipGuard{"ZIP"};
+
+Match MatchZip(const RowInput& r, Start* s);
+inline constexpr SignatureRow kZipRow{.test = MatchZip,
+                                      .gate = {0, "P"},
+                                      .guarded_by = {&kZipGuard},
+                                      .selection = Bits({kZip, kDoc, kXls, kPpt}),
+                                      .extension = "ZIP",
+                                      .guards = {&kZipGuard}};
 
 }  // namespace kestrel
