@@ -48,8 +48,8 @@ CRecvPage::CRecvPage(RunOwner& owner, ResultsList& results, DialogHost& host, QW
   setObjectName(QStringLiteral("CRecvPage"));
   ApplyBackground(this);
   BuildControls();
-  run_.cancel_requested = false;
-  run_.recovery_running = false;
+  run_.ClearCancel();
+  run_.SetRecoveryRunning(false);
 }
 
 CRecvPage::~CRecvPage() = default;
@@ -107,7 +107,7 @@ void CRecvPage::BuildControls() {
 }
 
 void CRecvPage::RequestCancel() {
-  if (run_.recovery_running) run_.cancel_requested = true;
+  if (run_.recovery_running()) run_.RequestCancel();
 }
 
 void CRecvPage::EnterRunningState() {
@@ -125,8 +125,8 @@ void CRecvPage::RestoreIdleState() {
   recover_->setEnabled(true);
   bar_->hide();
   percent_->clear();
-  run_.recovery_running = false;
-  run_.cancel_requested = false;
+  run_.SetRecoveryRunning(false);
+  run_.ClearCancel();
   cancel_->setEnabled(false);
   sector_->show();
   sector_label_->show();
@@ -146,7 +146,7 @@ void CRecvPage::StartRun() {
   try {
     last_result_ = owner_.RunDriver(run_);
   } catch (const std::bad_alloc&) {
-    last_result_ = RunResult{RunOutcome::kRefused, run_.recovered_count, msg::kOutOfMemory};
+    last_result_ = RunResult{RunOutcome::kRefused, run_.recovered_count(), msg::kOutOfMemory};
     run_.ShowMessage(msg::kOutOfMemory, MessageIcon::kStop);
   }
   RestoreIdleState();

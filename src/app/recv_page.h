@@ -47,7 +47,7 @@ class CRecvPage : public QWidget {
   // A run is in progress (from the Recover click until the page is idle again).
   bool run_active() const { return run_active_; }
   // The driver has made its run folder and is recovering.
-  bool recovery_running() const { return run_.recovery_running; }
+  bool recovery_running() const { return run_.recovery_running(); }
   const RunResult& last_result() const { return last_result_; }
   int runs_started() const { return runs_started_; }
   RunContext& run_context() { return run_; }

@@ -214,7 +214,7 @@ void TerminalRunUi::ClearProgress() {
 void TerminalRunUi::PumpMessages() {
   if (g_interrupted && run_ != nullptr) {
     g_interrupted = 0;
-    run_->cancel_requested = true;
+    run_->RequestCancel();
   }
 }
 

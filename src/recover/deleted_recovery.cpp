@@ -20,11 +20,11 @@ void CleanUp(RunContext& run) {
   RunUi& ui = run.ui();
   run.ShowStatusText("");
   ui.SetFieldText(ProgressField::kPercent, "");
-  run.cancel_requested = false;
+  run.ClearCancel();
   ui.SetScanFieldsVisible(true);
   ui.SetBarPosition(0);
   ui.SetFileBar(0, 0);
-  run.recovery_running = false;
+  run.SetRecoveryRunning(false);
 }
 
 int OpenSource(const DeletedSource& source, ScanSource* scan) {
@@ -56,9 +56,9 @@ RunResult RunOnSource(RunContext& run, const DeletedPlan& plan) {
       return Refuse(run, msg::kSameDrive);
     }
     if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
-    run.run_folder = day_folder + "/";
+    run.SetRunFolder(day_folder + "/");
   }
-  run.recovery_running = true;
+  run.SetRecoveryRunning(true);
 
   UndeleteRequest request{
       run, plan.types, plan.folder.empty() ? "/" : plan.folder, options.keep_paths, options.listing,
@@ -74,7 +74,7 @@ RunResult RecoverDeletedFiles(RunContext& run, const DeletedPlan& plan) {
   run.BeginRun();
   run.ShowRecoveredCount();
   RunResult result = RunOnSource(run, plan);
-  result.recovered = run.recovered_count;
+  result.recovered = run.recovered_count();
   CleanUp(run);
   return result;
 }

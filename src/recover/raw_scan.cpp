@@ -88,7 +88,7 @@ RunOutcome RawScan::Prepare() {
   if (!request_.volume && !request_.disk && request_.path.empty()) {
     return Refuse(msg::kSelectDevice, MessageIcon::kStop);
   }
-  run_.recovered_count = 0;
+  run_.ResetRecoveredCount();
   run_.ShowRecoveredCount();
 
   // Every same-drive test runs before anything is created.
@@ -101,18 +101,18 @@ RunOutcome RawScan::Prepare() {
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
   if (!CreateRunFolder(recovery_folder_))
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
-  run_.run_folder = recovery_folder_ + "/";
-  run_.recovery_running = true;
+  run_.SetRunFolder(recovery_folder_ + "/");
+  run_.SetRecoveryRunning(true);
 
   try {
-    writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder);
+    writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder());
     engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, request_.types.mask);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }
   run_.ResetProgressBar();
-  if (!RunFolderIsWritable(run_.run_folder)) {
-    return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder);
+  if (!RunFolderIsWritable(run_.run_folder())) {
+    return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder());
   }
   return StartReading();
 }
@@ -199,7 +199,7 @@ RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
 void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
   run_.ReportProgress(RunProgress{Activity::kScanning, done_sectors * kSectorBytes,
                                   plan_->total_sectors() * kSectorBytes, sector,
-                                  run_.recovered_count});
+                                  run_.recovered_count()});
 }
 
 RunOutcome RawScan::ScanChunks() {
@@ -250,8 +250,8 @@ void RawScan::Close() {
   shared_source_.reset();
   source_.bytes.reset();
   run_.ui().SetScanFieldsVisible(false);
-  run_.cancel_requested = false;
-  run_.recovery_running = false;
+  run_.ClearCancel();
+  run_.SetRecoveryRunning(false);
 }
 
 RunResult RawScan::Run() {
@@ -262,12 +262,12 @@ RunResult RawScan::Run() {
     engine_->Finish();
     run_.ui().SetBarPosition(100);
     run_.ui().SetFieldText(ProgressField::kPercent, "100%");
-    result.recovered = run_.recovered_count;
-    last_message_ = run_.recovered_count != 0 ? msg::kCompleted : msg::kNothingFound;
+    result.recovered = run_.recovered_count();
+    last_message_ = run_.recovered_count() != 0 ? msg::kCompleted : msg::kNothingFound;
     run_.ShowMessage(last_message_, MessageIcon::kNone);
-    run_.recovered_count = 0;
+    run_.ResetRecoveredCount();
   } else {
-    result.recovered = run_.recovered_count;
+    result.recovered = run_.recovered_count();
   }
   Close();
   result.outcome = outcome;

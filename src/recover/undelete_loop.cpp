@@ -15,7 +15,7 @@ constexpr size_t kPieceBytes = 128 * 1024;
 RunResult Ended(RunContext& run, RunOutcome outcome, int message_id) {
   RunResult result;
   result.outcome = outcome;
-  result.recovered = run.recovered_count;
+  result.recovered = run.recovered_count();
   result.message_id = message_id;
   return result;
 }
@@ -62,7 +62,7 @@ class Undelete {
         request_(request),
         run_(request.run),
         ui_(request.run.ui()),
-        writer_(request.run, request.run.run_folder) {}
+        writer_(request.run, request.run.run_folder()) {}
 
   RunResult Copy(const std::vector<DeletedFile>& files);
 
@@ -122,7 +122,7 @@ Undelete::Step Undelete::CopyFile(const DeletedFile& file) {
 Undelete::Step Undelete::Create(const DeletedFile& file) {
   std::unique_ptr<FileContent> content = fs_.OpenContent(file);
   if (!content) return Step::kNext;
-  const std::string& run_folder = run_.run_folder;
+  const std::string& run_folder = run_.run_folder();
   const std::string folder =
       request_.keep_paths ? KeptPathFolder(run_folder, file.folder) : run_folder;
   const FileErrorCause created = writer_.CreateNamed(folder + file.name);
@@ -184,7 +184,7 @@ RunResult Undelete::Complete(uint32_t files) {
     run_.ShowStatusText(report.unreadable.empty() ? "" : UnreadableText(report.unreadable.back()));
   }
   ui_.SetBarPosition(files);
-  const int message_id = run_.recovered_count > 0 ? msg::kCompleted : msg::kNothingFound;
+  const int message_id = run_.recovered_count() > 0 ? msg::kCompleted : msg::kNothingFound;
   run_.ShowMessage(message_id, MessageIcon::kNone);
   return Ended(run_, RunOutcome::kCompleted, message_id);
 }

@@ -19,11 +19,11 @@ std::string FormatSizeKb(uint64_t bytes) {
 }
 
 void RunContext::ShowRecoveredCount() {
-  ui_.SetFieldText(ProgressField::kRecoveredCount, " " + std::to_string(recovered_count));
+  ui_.SetFieldText(ProgressField::kRecoveredCount, " " + std::to_string(recovered_count_));
 }
 
 void RunContext::CountRecovered() {
-  recovered_count += 1;
+  recovered_count_ += 1;
   ShowRecoveredCount();
 }
 
@@ -52,11 +52,11 @@ void RunContext::ResetProgressBar() {
 }
 
 bool RunContext::PollCancel() {
-  if (!cancel_requested) return false;
+  if (!cancel_requested_) return false;
   MessageAnswer answer =
       ui_.ShowMessage(msg::kConfirmCancel, MessageIcon::kQuestion, {}, MessageButtons::kYesNo);
   if (answer == MessageAnswer::kYes) return true;
-  cancel_requested = false;
+  cancel_requested_ = false;
   return false;
 }
 
@@ -81,8 +81,8 @@ void RunContext::AddRecoveredFile(const RecoveredFile& file) {
   // A file kept in a subfolder of the run folder (the volume's folders recreated) shows that
   // subfolder; every other file the run folder.
   const bool below =
-      slash != std::string::npos && path.compare(0, run_folder.size(), run_folder) == 0;
-  const std::string folder = below ? path.substr(0, slash + 1) : run_folder;
+      slash != std::string::npos && path.compare(0, run_folder_.size(), run_folder_) == 0;
+  const std::string folder = below ? path.substr(0, slash + 1) : run_folder_;
   row.folder_text = file.created ? folder : std::string(MessageText(msg::kInvalidRecoveryPath));
   row.full_path = path;
   row.bytes = file.size_bytes;
@@ -91,8 +91,8 @@ void RunContext::AddRecoveredFile(const RecoveredFile& file) {
 }
 
 void RunContext::BeginRun() {
-  recovered_count = 0;
-  cancel_requested = false;
+  recovered_count_ = 0;
+  cancel_requested_ = false;
   last_percent_ = 0;
   read_error_choice_ = ReadErrorChoice::kNone;
 }

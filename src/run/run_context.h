@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "run/run_ui.h"
 
@@ -29,11 +30,17 @@ class RunContext {
 
   RunUi& ui() { return ui_; }
 
-  // Run-wide values.
-  uint32_t recovered_count = 0;
-  bool cancel_requested = false;
-  bool recovery_running = false;
-  std::string run_folder;  // ends with "/"
+  // Run-wide values: the files recovered so far, whether the user asked to cancel, whether a
+  // run is going on, and its run folder (ending with "/").
+  uint32_t recovered_count() const { return recovered_count_; }
+  void ResetRecoveredCount() { recovered_count_ = 0; }
+  bool cancel_requested() const { return cancel_requested_; }
+  void RequestCancel() { cancel_requested_ = true; }
+  void ClearCancel() { cancel_requested_ = false; }
+  bool recovery_running() const { return recovery_running_; }
+  void SetRecoveryRunning(bool running) { recovery_running_ = running; }
+  const std::string& run_folder() const { return run_folder_; }
+  void SetRunFolder(std::string folder) { run_folder_ = std::move(folder); }
 
   void ShowRecoveredCount();
   // One more file recovered: the count goes up by one and is shown.
@@ -64,6 +71,10 @@ class RunContext {
 
  private:
   RunUi& ui_;
+  uint32_t recovered_count_ = 0;
+  bool cancel_requested_ = false;
+  bool recovery_running_ = false;
+  std::string run_folder_;
   int last_percent_ = 0;
   ReadErrorChoice read_error_choice_ = ReadErrorChoice::kNone;
 };

@@ -175,7 +175,7 @@ class RunTest : public QObject {
     QVERIFY(PageIsIdle(window));
     // Cancel outside a run does nothing.
     Control<QPushButton>(window.page(), 1037)->click();
-    QVERIFY(!window.page()->run_context().cancel_requested);
+    QVERIFY(!window.page()->run_context().cancel_requested());
   }
 
   void IgnoreAllAnswersTheRestOfTheRun() {

@@ -191,7 +191,7 @@ void ExpectFailedWriteLeavesNothing(CarveHarness& h, const CarveEngine& engine,
   EXPECT_TRUE(engine.stopped());
   EXPECT_FALSE(engine.is_open());
   EXPECT_TRUE(h.ui.rows.empty());
-  EXPECT_EQ(h.run.recovered_count, 0u);
+  EXPECT_EQ(h.run.recovered_count(), 0u);
   EXPECT_TRUE(testing::ListFiles(folder).empty());
   ASSERT_EQ(h.ui.MessageIds(), std::vector<int>{message});
 }

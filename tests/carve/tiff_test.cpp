@@ -281,7 +281,7 @@ TEST(Tiff, FilesOfOneRunAreNumberedPerExtension) {
   EXPECT_TRUE(CarveTiff(h, {}, sony_sector));
   EXPECT_TRUE(CarveTiff(h, {}, third_sector));
   EXPECT_EQ(h.Files(), (std::vector<std::string>{"KES00001.NEF", "KES00001.SRF", "KES00002.SRF"}));
-  EXPECT_EQ(h.run.recovered_count, 3u);
+  EXPECT_EQ(h.run.recovered_count(), 3u);
 }
 
 // ---------------------------------------------------------------------------------------------

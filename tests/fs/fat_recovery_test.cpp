@@ -112,7 +112,7 @@ TEST_F(FatSearchTest, AnUnreadableFileCostsThatFileOnly) {
   FileTypeSelection types;
   types.mask = kAllFileTypesMask;
   types.scan_all = 1;
-  run.run_folder = dir_.path() + "/";
+  run.SetRunFolder(dir_.path() + "/");
   FatFileSystem file_system(faults, info);
   UndeleteRequest request{run, types, "/", false, nullptr, {}};
   EXPECT_EQ(UndeleteFiles(file_system, request).outcome, RunOutcome::kCompleted);
@@ -123,7 +123,7 @@ TEST_F(FatSearchTest, AnUnreadableFileCostsThatFileOnly) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "KES_IG.JPG"));  // the partial file is removed
   EXPECT_EQ(testing::ReadFileBytes(dir_ / "KES_THER.JPG"), other);
   ASSERT_EQ(ui.rows.size(), 1u);
-  EXPECT_EQ(run.recovered_count, 1u);
+  EXPECT_EQ(run.recovered_count(), 1u);
   // Neither under its name nor as a partial file.
   for (const auto& name : testing::ListFiles(dir_.path()))
     EXPECT_EQ(name.find("IG.JPG"), std::string::npos) << name;

@@ -43,7 +43,7 @@ struct NtfsRun {
     source.bytes->ReadExact(0, source.boot_sector.data(), source.boot_sector.size());
     types.mask = kAllFileTypesMask;
     types.scan_all = 1;
-    context.run_folder = out + "/";
+    context.SetRunFolder(out + "/");
   }
 
   void Run(const std::string& folder = "/", std::vector<DeletedFileListing>* listing = nullptr,
@@ -206,7 +206,7 @@ TEST_F(NtfsRecoveryTest, EveryDeletedFileComesBackByteForByte) {
   // Live files, the deleted folder and the named stream are not written.
   EXPECT_EQ(ListFiles(run->out), expected);  // both in byte order
   EXPECT_EQ(run->ui.MessageIds(), std::vector<int>{msg::kCompleted});
-  EXPECT_EQ(run->context.recovered_count, expected.size());
+  EXPECT_EQ(run->context.recovered_count(), expected.size());
   EXPECT_EQ(run->ui.recovered_count, " " + std::to_string(expected.size()));
   ASSERT_EQ(run->ui.rows.size(), expected.size());
   for (const ResultRow& row : run->ui.rows) {
@@ -252,7 +252,7 @@ TEST_F(NtfsRecoveryTest, KeptPathsRecreateTheVolumeFolders) {
   EXPECT_EQ(run->Output("d/dup.txt"), originals_.at("dup - Copy(1).txt"));
   EXPECT_EQ(run->Output("old/inner.txt"), originals_.at("inner.txt"));
   EXPECT_FALSE(std::filesystem::exists(run->out + "/inner.txt"));
-  EXPECT_EQ(run->context.recovered_count, originals_.size());
+  EXPECT_EQ(run->context.recovered_count(), originals_.size());
   for (const ResultRow& row : run->ui.rows) {
     if (row.name == "inner.txt") {
       EXPECT_EQ(row.folder_text, run->out + "/old/");
@@ -299,7 +299,7 @@ TEST_F(NtfsRecoveryTest, CancelDuringACopyLeavesNoPartialFile) {
   FakeRunUi& ui = run->ui;
   ui.yes_no_answers = {MessageAnswer::kYes};
   ui.on_pump = [&] {
-    if (ui.file_bar_position > 0 && ui.messages.empty()) run->context.cancel_requested = true;
+    if (ui.file_bar_position > 0 && ui.messages.empty()) run->context.RequestCancel();
   };
   run->Run();
   EXPECT_EQ(ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});

@@ -88,8 +88,8 @@ class DeletedRecoveryTest : public ::testing::Test {
     SettingsStore settings(dir_ / "registry.reg");
     ApplyStoredChoices(settings, &plan.types, &plan.recovery_folder);
     recovery->result = RecoverDeletedFiles(run, plan);
-    recovery->run_folder = run.run_folder;
-    if (!run.run_folder.empty()) recovery->files = testing::ListFiles(run.run_folder);
+    recovery->run_folder = run.run_folder();
+    if (!run.run_folder().empty()) recovery->files = testing::ListFiles(run.run_folder());
     return recovery;
   }
 
@@ -505,7 +505,7 @@ TEST_F(DeletedRecoveryTest, CancelAnsweredYesEndsTheRunWithoutAClosingMessageAnd
   ASSERT_TRUE(image.Delete("/A.JPG"));
   RecoverOptions yes;
   yes.on_pump = [](RunContext& run, FakeRunUi& ui) {
-    run.cancel_requested = true;
+    run.RequestCancel();
     ui.yes_no_answers = {MessageAnswer::kYes};
   };
   auto cancelled = Recover(image.path(), yes);
@@ -516,7 +516,7 @@ TEST_F(DeletedRecoveryTest, CancelAnsweredYesEndsTheRunWithoutAClosingMessageAnd
   int pumps = 0;
   RecoverOptions no;
   no.on_pump = [&pumps](RunContext& run, FakeRunUi&) {
-    if (++pumps == 3) run.cancel_requested = true;
+    if (++pumps == 3) run.RequestCancel();
   };
   auto went_on = Recover(image.path(), no);
   EXPECT_EQ(went_on->result.outcome, RunOutcome::kCompleted);
@@ -756,7 +756,7 @@ TEST_F(DeletedRecoveryTest, NtfsVolumesAreRecoveredThroughTheMftReader) {
 
   RecoverOptions cancel;
   cancel.on_pump = [](RunContext& run, FakeRunUi& ui) {
-    run.cancel_requested = true;
+    run.RequestCancel();
     ui.yes_no_answers = {MessageAnswer::kYes};
   };
   auto cancelled = Recover(image->path(), cancel);

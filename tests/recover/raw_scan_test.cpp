@@ -107,7 +107,7 @@ TEST(RawScan, CancelAnsweredNoGoesOnAndYesStopsWithoutEndMessage) {
     TempDir dir;
     ScanOptions options;
     options.on_pump = [](RunContext& run, testing::FakeRunUi& ui) {
-      if (ui.pumps == 3) run.cancel_requested = true;
+      if (ui.pumps == 3) run.RequestCancel();
     };
     options.script = [](testing::FakeRunUi& ui) { ui.yes_no_answers = {MessageAnswer::kNo}; };
     auto scan = ScanImage(image, dir, options);
@@ -118,7 +118,7 @@ TEST(RawScan, CancelAnsweredNoGoesOnAndYesStopsWithoutEndMessage) {
     TempDir dir;
     ScanOptions options;
     options.on_pump = [](RunContext& run, testing::FakeRunUi& ui) {
-      if (ui.pumps == 3) run.cancel_requested = true;
+      if (ui.pumps == 3) run.RequestCancel();
     };
     options.script = [](testing::FakeRunUi& ui) { ui.yes_no_answers = {MessageAnswer::kYes}; };
     auto scan = ScanImage(image, dir, options);
@@ -134,7 +134,7 @@ TEST(RawScan, CancelDeletesTheIncompleteOpenFile) {
   Bytes gif = LayGif(image, 100, 2000);  // still open when Cancel comes
   ScanOptions options;
   options.on_pump = [](RunContext& run, testing::FakeRunUi& ui) {
-    if (ui.pumps == 10) run.cancel_requested = true;
+    if (ui.pumps == 10) run.RequestCancel();
   };
   options.script = [](testing::FakeRunUi& ui) { ui.yes_no_answers = {MessageAnswer::kYes}; };
   auto scan = ScanImage(image, dir, options);

@@ -120,7 +120,7 @@ TEST(ScanRobustness, CancelAtAnyChunkEndsCleanly) {
       ScanOptions options;
       options.read_ahead = shape;
       options.on_pump = [at](RunContext& run, testing::FakeRunUi& ui) {
-        if (ui.pumps == at) run.cancel_requested = true;
+        if (ui.pumps == at) run.RequestCancel();
       };
       options.script = [](testing::FakeRunUi& ui) { ui.yes_no_answers = {MessageAnswer::kYes}; };
       auto scan = ScanImage(card.image, dir, options);
@@ -210,7 +210,7 @@ TEST(ScanRobustness, ASourcePastTwoTebibytesIsMeasuredWhole) {
   ScanOptions options;
   options.on_progress = [&seen](const RunProgress& p) { seen.push_back(p); };
   options.on_pump = [](RunContext& run, testing::FakeRunUi& ui) {
-    if (ui.pumps == 40) run.cancel_requested = true;
+    if (ui.pumps == 40) run.RequestCancel();
   };
   options.script = [](testing::FakeRunUi& ui) { ui.yes_no_answers = {MessageAnswer::kYes}; };
   auto scan = testing::ScanImageFile(path, dir, options);

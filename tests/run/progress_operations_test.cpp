@@ -41,16 +41,16 @@ TEST(ProgressOperations, CancelAnsweredNoClearsTheRequestAndYesStops) {
   EXPECT_FALSE(run.PollCancel());
   EXPECT_TRUE(ui.messages.empty()) << "no question without a request";
 
-  run.cancel_requested = true;
-  run.recovered_count = 7;
+  run.RequestCancel();
+  for (int i = 0; i < 7; ++i) run.CountRecovered();
   ui.yes_no_answers = {MessageAnswer::kNo};
   EXPECT_FALSE(run.PollCancel());
-  EXPECT_FALSE(run.cancel_requested);
-  EXPECT_EQ(run.recovered_count, 7u);
+  EXPECT_FALSE(run.cancel_requested());
+  EXPECT_EQ(run.recovered_count(), 7u);
   ASSERT_EQ(ui.MessageIds(), std::vector<int>{msg::kConfirmCancel});
   EXPECT_EQ(ui.messages[0].icon, MessageIcon::kQuestion);
 
-  run.cancel_requested = true;
+  run.RequestCancel();
   ui.yes_no_answers = {MessageAnswer::kYes};
   EXPECT_TRUE(run.PollCancel());
 }
@@ -86,7 +86,7 @@ TEST(ProgressOperations, ResultRowsShowNameSizeAndFolder) {
 
   FakeRunUi ui;
   RunContext run(ui);
-  run.run_folder = "/r/12082026/";
+  run.SetRunFolder("/r/12082026/");
   run.AddRecoveredFile({"  /r/12082026/KES00001.JPG ", 2000, true});
   run.AddRecoveredFile({"/r/12082026/bad.txt", 10, false});
   run.AddRecoveredFile({"   ", 10, true});

@@ -28,7 +28,7 @@ struct CarveHarness {
       : source(std::move(source_bytes)),
         writer(run, dir.path() + "/"),
         engine(writer, source, selected) {
-    run.run_folder = dir.path() + "/";
+    run.SetRunFolder(dir.path() + "/");
   }
 
   // The regular files in the run folder, sorted.
@@ -83,14 +83,14 @@ struct CarveHarness {
       EXPECT_EQ(ui.rows[0].name, name);
     }
     EXPECT_EQ(ui.rows[0].bytes, expected.size());
-    EXPECT_EQ(run.recovered_count, 1u);
+    EXPECT_EQ(run.recovered_count(), 1u);
     EXPECT_FALSE(engine.is_open());
   }
   // Nothing was kept or listed, and the file is closed.
   void ExpectNothingKept() const {
     EXPECT_TRUE(Files().empty());
     EXPECT_TRUE(ui.rows.empty());
-    EXPECT_EQ(run.recovered_count, 0u);
+    EXPECT_EQ(run.recovered_count(), 0u);
     EXPECT_FALSE(engine.is_open());
   }
 

@@ -40,7 +40,7 @@ std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const Temp
   SettingsStore settings(dir / "registry.reg");
   ApplyStoredChoices(settings, &request.types, &request.recovery_folder);
   scan->result = RunRawScan(run, request);
-  scan->run_folder = run.run_folder;
+  scan->run_folder = run.run_folder();
   if (!scan->run_folder.empty()) {
     for (const std::string& name : ListFiles(scan->run_folder)) scan->files.push_back(name);
   }
