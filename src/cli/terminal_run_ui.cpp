@@ -184,23 +184,19 @@ double TerminalRunUi::SecondsRunning() const {
 std::string TerminalRunUi::SpeedAndTimeLeft() const {
   const double seconds = SecondsRunning();
   std::string text;
-  if (progress_ && !sector_.empty()) text = FormatRate(progress_->bytes_done, seconds);
+  if (progress_) text = FormatRate(progress_->bytes_done, seconds);
   const std::optional<double> left = SecondsLeft(seconds);
   if (left) text += (text.empty() ? "" : ", ") + FormatTimeLeft(*left);
   return text;
 }
 
-// From the bytes done when the run reports them, else from the percentage of the copy; unknown
-// before 1 % is done.
+// From the bytes the run reports done (the bytes read by a scan, the bytes of the files dealt
+// with by a copy); unknown before 1 % is done.
 std::optional<double> TerminalRunUi::SecondsLeft(double seconds) const {
-  if (progress_) {
-    const uint64_t done = progress_->bytes_done, total = progress_->bytes_total;
-    if (total == 0 || done > total || done < total / 100) return std::nullopt;
-    return FiguresOf(done, total, seconds).seconds_left;
-  }
-  const int percent = std::atoi(percent_.c_str());
-  if (percent < 1 || percent > 100 || seconds <= 0) return std::nullopt;
-  return seconds * (100 - percent) / percent;
+  if (!progress_) return std::nullopt;
+  const uint64_t done = progress_->bytes_done, total = progress_->bytes_total;
+  if (total == 0 || done > total || done < total / 100) return std::nullopt;
+  return FiguresOf(done, total, seconds).seconds_left;
 }
 
 void TerminalRunUi::ClearProgress() {

@@ -1,5 +1,7 @@
 #include "recover/undelete_loop.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "output/recovered_output.h"
@@ -73,6 +75,8 @@ class Undelete {
   Step Stream(const DeletedFile& file, FileContent& content);
   void GiveUpUnreadable(const DeletedFile& file);
   RunResult Complete(uint32_t files);
+  // Reports the bytes done: the files before this one, and `in_file` bytes of this one.
+  void ReportProgress(uint64_t in_file);
 
   FileSystem& fs_;
   UndeleteRequest& request_;
@@ -80,7 +84,19 @@ class Undelete {
   RunUi& ui_;
   RecoveredWriter writer_;
   std::vector<uint8_t> buffer_;
+  uint64_t bytes_total_ = 0;        // the sizes of all files found
+  uint64_t bytes_before_file_ = 0;  // the sizes of the files dealt with so far
 };
+
+// Sizes come from the volume's structures: a crafted size cannot make the sum wrap.
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+void Undelete::ReportProgress(uint64_t in_file) {
+  const uint64_t done = std::min(SaturatingAdd(bytes_before_file_, in_file), bytes_total_);
+  run_.ReportProgress({Activity::kCopying, done, bytes_total_, 0, run_.recovered_count()});
+}
 
 RunResult Undelete::Copy(const std::vector<DeletedFile>& files) {
   try {
@@ -92,8 +108,13 @@ RunResult Undelete::Copy(const std::vector<DeletedFile>& files) {
   const auto count = static_cast<uint32_t>(std::min<size_t>(files.size(), UINT32_MAX));
   ui_.SetBarRange(0, count);
   ui_.SetBarPosition(0);
+  for (const DeletedFile& file : files) bytes_total_ = SaturatingAdd(bytes_total_, file.bytes);
+  ReportProgress(0);
   for (const DeletedFile& file : files) {
-    switch (CopyFile(file)) {
+    const Step step = CopyFile(file);
+    bytes_before_file_ = SaturatingAdd(bytes_before_file_, file.bytes);
+    ReportProgress(0);
+    switch (step) {
       case Step::kNext:
         continue;
       case Step::kCancelled:
@@ -151,6 +172,7 @@ Undelete::Step Undelete::Create(const DeletedFile& file) {
 Undelete::Step Undelete::Stream(const DeletedFile& file, FileContent& content) {
   while (!content.at_end()) {
     ui_.SetFileBar(content.position() * 100 / content.length(), 100);
+    ReportProgress(content.position());
     if (run_.PollCancel()) {
       writer_.Discard();
       return Step::kCancelled;

@@ -53,6 +53,7 @@ struct RecoverOptions {
   DeletedReport* report = nullptr;
   bool keep_paths = false;
   std::string recovery_folder = "out";  // below the test folder
+  std::function<void(const RunProgress&)> on_progress;
 };
 
 class DeletedRecoveryTest : public ::testing::Test {
@@ -75,6 +76,7 @@ class DeletedRecoveryTest : public ::testing::Test {
                                     const RecoverOptions& options = {}) {
     auto recovery = std::make_unique<Recovery>();
     RunContext run(recovery->ui);
+    recovery->ui.on_progress = options.on_progress;
     if (options.on_pump) {
       recovery->ui.on_pump = [&run, &recovery, &options] { options.on_pump(run, recovery->ui); };
     }
@@ -121,9 +123,23 @@ TEST_P(DeletedRecoveryBothTypesTest, BringsBackDeletedFilesUnderTheirNames) {
   ASSERT_TRUE(image.Delete("/EMPTY.TXT"));
   ASSERT_TRUE(image.DeleteTree("/Trip"));
 
-  auto recovery = Recover(image.path());
+  RecoverOptions options;
+  std::vector<RunProgress> progress;
+  options.on_progress = [&progress](const RunProgress& p) { progress.push_back(p); };
+  auto recovery = Recover(image.path(), options);
   EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
   EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompleted});
+  // The copy reports the bytes of the files dealt with, rising to all of them.
+  ASSERT_FALSE(progress.empty());
+  for (size_t i = 0; i < progress.size(); ++i) {
+    EXPECT_EQ(progress[i].activity, Activity::kCopying);
+    EXPECT_EQ(progress[i].bytes_total, 1000u + 10000 + 3000 + 512);
+    if (i > 0) {
+      EXPECT_GE(progress[i].bytes_done, progress[i - 1].bytes_done);
+    }
+  }
+  EXPECT_EQ(progress.back().bytes_done, progress.back().bytes_total);
+  EXPECT_EQ(progress.back().files_recovered, 5u);
   EXPECT_EQ(recovery->files,
             (std::vector<std::string>{"Beach Day.jpg", "KES_HORT.PNG", "KES_HOTO.JPG",
                                       "KES_MPTY.TXT", "Long File Name.jpg"}));
