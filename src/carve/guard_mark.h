@@ -2,8 +2,10 @@
 // What an open file keeps from starting: a header of a kind it guards starts nothing while it is
 // open (inside an open ZIP no header starts a file; inside an open MPEG a JPEG header starts
 // nothing). Each module declares the marks it sets and is guarded by as
-// `inline constexpr GuardMark`; a mark's identity is its address. The dispatch gives every mark
-// its rows name one bit of a GuardSet when it builds its tables.
+// `inline constexpr GuardMark`; a mark's identity is its name, unique among the modules (names,
+// not addresses, because addresses of different objects do not compare at compile time under
+// every compiler's sanitizers). The dispatch gives every mark its rows name one bit of a
+// GuardSet when it builds its tables.
 
 #include <array>
 #include <cstddef>
@@ -14,7 +16,7 @@
 namespace kestrel {
 
 struct GuardMark {
-  std::string_view name;  // for readers of the tables; the address is the identity
+  std::string_view name;  // the mark's identity
 };
 
 // The marks of an open file, one bit per mark as the dispatch numbers them.

@@ -67,6 +67,8 @@ struct SignatureRow {
   GuardList guards;                      // marks of the file it starts
   OnGuard on_guard = OnGuard::kNextRow;  // when an open file guards it
   bool stop_check = true;  // a failed write of the header sector stops the scan at once
+  // Where a row that meets an invalid header or a guarding file "goes on at the RTF row" lands.
+  bool skip_target = false;
 };
 
 // A file with its format's start values: the module's state, fed and finished as its

@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "carve/carve_engine.h"
-#include "carve/formats/rtf.h"
 #include "carve/pair_scan.h"
 #include "carve/sector_header.h"
 #include "carve/signature.h"
@@ -45,7 +44,7 @@ struct Marks {
 
   constexpr size_t IndexOf(const GuardMark* mark) const {
     size_t k = 0;
-    while (k < count && marks[k] != mark) ++k;
+    while (k < count && marks[k]->name != mark->name) ++k;
     return k;
   }
   constexpr void Add(const GuardList& list) {
@@ -85,11 +84,11 @@ constexpr std::array<DispatchRow, N> MakeDispatchRows(const std::array<Signature
   return out;
 }
 
-// Where "go on at the RTF row" lands; N when the table has no RTF row.
+// Where "go on at the RTF row" lands: the row marked as its target; N when none is.
 template <size_t N>
 constexpr size_t SkipTarget(const std::array<SignatureRow, N>& rows) {
   for (size_t i = 0; i < N; ++i) {
-    if (rows[i].test == MatchRtf) return i;
+    if (rows[i].skip_target) return i;
   }
   return N;
 }

@@ -51,6 +51,7 @@ inline constexpr SignatureRow kRtfRow{.test = MatchRtf,
                                       .guarded_by = {&kZipGuard},
                                       .selection = Bits({kRtf}),
                                       .extension = "RTF",
-                                      .guards = {}};
+                                      .guards = {},
+                                      .skip_target = true};
 
 }  // namespace kestrel
