@@ -1,12 +1,9 @@
 #include "output/recovered_writer.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <utility>
 
 #include "output/output_naming.h"
-#include "platform/partial_files.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -14,11 +11,6 @@ namespace {
 
 // How many taken names a new file steps over before it gives up.
 constexpr int kNameAttempts = 100000;
-
-bool PathExists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 }  // namespace
 
@@ -84,7 +76,7 @@ std::string RecoveredWriter::FreeNumberedPath(const std::string& extension, uint
   *number = NextNumber(extension);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++*number) {
     std::string path = run_folder_ + CarvedName(kCarvedPrefix, *number, extension);
-    if (!PathExists(path) && !PathExists(PartialPathFor(path))) return path;
+    if (NameIsFree(path)) return path;
   }
   return {};
 }
