@@ -18,10 +18,12 @@ bool FreeSpaceMap::FromCachedRun(uint64_t from, SectorRun* run) const {
   return true;
 }
 
-void FreeSpaceMap::Found(uint64_t first, uint64_t end, uint64_t from, SectorRun* run) {
-  cached_ = {first, end - first};
+bool FreeSpaceMap::Found(uint64_t first, uint64_t end, uint64_t from, SectorRun* run) {
   const uint64_t start = std::max(from, first);
+  if (end <= start) return false;
+  cached_ = {first, end - first};
   *run = {start, end - start};
+  return true;
 }
 
 FreeSpaceResult OpenFreeSpaceMap(ByteSource& volume, std::unique_ptr<FreeSpaceMap>* map) {

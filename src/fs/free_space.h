@@ -39,8 +39,10 @@ class FreeSpaceMap {
   void CountFreeSectors();
   // The run that holds `from` when the last run found holds it.
   bool FromCachedRun(uint64_t from, SectorRun* run) const;
-  // Remembers the free run [first, end) and answers `from` with its part from `from` on.
-  void Found(uint64_t first, uint64_t end, uint64_t from, SectorRun* run);
+  // Remembers the free run [first, end) and answers `from` with its part from `from` on. False
+  // when nothing of it lies at or after `from` (a run cut short by the source's end), so that a
+  // walk over the runs always moves forward.
+  bool Found(uint64_t first, uint64_t end, uint64_t from, SectorRun* run);
 
   uint64_t free_sectors_ = 0;
   std::string file_system_;

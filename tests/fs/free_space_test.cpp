@@ -224,5 +224,31 @@ TEST(FreeSpaceRuns, ATruncatedVolumeEndsItsRunsAtTheSourcesEnd) {
   EXPECT_GE(last.end(), bytes.size() / 512 - 8) << "the free space reaches the end";
 }
 
+// A source that ends inside a free cluster: the walk over the runs ends there instead of being
+// answered, again and again, with an empty run at the source's end.
+TEST(FreeSpaceRuns, ASourceEndingInsideAClusterEndsTheWalk) {
+  if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools is not installed";
+  TempDir dir;
+  std::string why;
+  auto image = testing::FatImage::Create(dir / "floppy.img", 12, 1440, 4, &why);
+  ASSERT_TRUE(image) << why;
+  Bytes bytes = ReadFileBytes(image->path());
+  FatVolumeInfo info;
+  ASSERT_TRUE(ParseFatBootSector(bytes.data(), &info));
+  // One sector past the start of the tenth data cluster, in the middle of that cluster.
+  bytes.resize((info.ClusterFirstSector(11) + 1) * 512);
+  MemorySource source(bytes);
+  std::unique_ptr<FreeSpaceMap> map;
+  ASSERT_EQ(OpenFreeSpaceMap(source, &map), FreeSpaceResult::kOk);
+  SectorRun run;
+  int runs = 0;
+  for (uint64_t from = 0; runs < 100 && map->NextRun(from, &run); from = run.end()) {
+    EXPECT_GT(run.count, 0u);
+    ++runs;
+  }
+  EXPECT_LT(runs, 100) << "the walk does not move forward";
+  EXPECT_EQ(map->free_sectors(), bytes.size() / 512 - info.ClusterFirstSector(2));
+}
+
 }  // namespace
 }  // namespace kestrel

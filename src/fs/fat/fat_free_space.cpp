@@ -33,8 +33,7 @@ class FatFreeSpace : public FreeSpaceMap {
          ++cluster) {
       end += v.sectors_per_cluster;
     }
-    Found(first, std::min(end, source_sectors_), from, run);
-    return true;
+    return Found(first, std::min(end, source_sectors_), from, run);
   }
 
  private:

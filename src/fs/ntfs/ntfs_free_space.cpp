@@ -30,9 +30,7 @@ class NtfsFreeSpace : public FreeSpaceMap {
     const uint64_t end_cluster = bitmap_->FindCluster(first_free + 1, true);
     const uint64_t first = first_free * bytes_per_cluster_ / kSectorBytes;
     const uint64_t end = std::min(SectorsOf(end_cluster * bytes_per_cluster_), source_sectors_);
-    if (end <= std::max(from, first)) return false;
-    Found(first, end, from, run);
-    return true;
+    return Found(first, end, from, run);
   }
 
  private:
