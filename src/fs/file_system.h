@@ -70,7 +70,6 @@ enum class SearchResult {
   kDone,
   kCancelled,
   kFolderNotFound,  // the selected folder does not exist
-  kNotSupported,    // the volume's variant cannot be searched (FAT12)
   kNoFileSystem,    // the geometry cannot be walked
   kOutOfMemory,     // "Memory allocation error" shown
   kUnreadable,      // the file system's own structures cannot be read (no message)

@@ -36,8 +36,6 @@ std::optional<RunResult> SearchEnded(RunContext& run, SearchResult searched) {
       return Ended(run, RunOutcome::kCancelled, 0);
     case SearchResult::kFolderNotFound:
       return Refused(run, msg::kFolderNotFound, MessageIcon::kStop);
-    case SearchResult::kNotSupported:
-      return Refused(run, msg::kFileSystemNotSupported, MessageIcon::kNone);
     case SearchResult::kNoFileSystem:
       return Refused(run, msg::kNoFileSystem, MessageIcon::kInformation);
     case SearchResult::kOutOfMemory:

@@ -38,7 +38,7 @@ struct UndeleteRequest {
 };
 
 // Searches `file_system` and brings the files back. A refusal of the search (folder not found,
-// FAT12, unusable geometry) shows its message; a cancel, a full disk (57441), a failed write
+// unusable geometry) shows its message; a cancel, a full disk (57441), a failed write
 // (127) or unreadable file-system structures (no message) end the run without a closing
 // message; otherwise the run ends with 112 or 1193 (none for a listing). A file that cannot be
 // read costs that file only: it is deleted, named in the status text and the report, and the

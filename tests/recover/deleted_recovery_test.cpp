@@ -100,11 +100,11 @@ class DeletedRecoveryTest : public ::testing::Test {
   testing::ScopedEnv registry_{"KESTREL_REGISTRY", dir_ / "registry.reg"};
 };
 
-// The same volume content on FAT16 and on FAT32.
-class DeletedRecoveryBothTypesTest : public DeletedRecoveryTest,
-                                     public ::testing::WithParamInterface<int> {};
+// The same volume content on FAT12, FAT16 and FAT32.
+class DeletedRecoveryEveryFatTest : public DeletedRecoveryTest,
+                                    public ::testing::WithParamInterface<int> {};
 
-TEST_P(DeletedRecoveryBothTypesTest, BringsBackDeletedFilesUnderTheirNames) {
+TEST_P(DeletedRecoveryEveryFatTest, BringsBackDeletedFilesUnderTheirNames) {
   FatImage image = MakeImage(GetParam());
   const auto photo = FatTestBytes(1000, 1);        // one sector and a tail of 488 bytes
   const auto long_named = FatTestBytes(10000, 2);  // several clusters
@@ -164,7 +164,7 @@ TEST_P(DeletedRecoveryBothTypesTest, BringsBackDeletedFilesUnderTheirNames) {
 
 // Live files stay out, but the files of the recycled folder come back, also beside a selected
 // folder.
-TEST_P(DeletedRecoveryBothTypesTest, SelectedFolderKeepsItsLiveFilesAndTheRecycledComeBack) {
+TEST_P(DeletedRecoveryEveryFatTest, SelectedFolderKeepsItsLiveFilesAndTheRecycledComeBack) {
   FatImage image = MakeImage(GetParam());
   const auto gone = FatTestBytes(5000, 7);
   const auto binned = FatTestBytes(2000, 9);
@@ -202,7 +202,7 @@ void WriteManyFiles(const FatImage& image, const std::string& staging, const std
             0);
 }
 
-TEST_P(DeletedRecoveryBothTypesTest, EveryFolderBelowTheSelectionIsSearched) {
+TEST_P(DeletedRecoveryEveryFatTest, EveryFolderBelowTheSelectionIsSearched) {
   FatImage image = MakeImage(GetParam());
   struct Gone {
     std::string path;      // inside the volume
@@ -261,7 +261,7 @@ TEST_P(DeletedRecoveryBothTypesTest, EveryFolderBelowTheSelectionIsSearched) {
 
 // A deleted folder whose directory grew while other things were written has clusters
 // scattered between its files' data, its own subfolder and a live folder and file.
-TEST_P(DeletedRecoveryBothTypesTest, DeletedFolderScatteredAroundOtherClustersComesBackWhole) {
+TEST_P(DeletedRecoveryEveryFatTest, DeletedFolderScatteredAroundOtherClustersComesBackWhole) {
   FatImage image = MakeImage(GetParam());
   std::map<std::string, std::vector<uint8_t>> gone;  // restored name -> content
   int seed = 500;
@@ -299,7 +299,7 @@ TEST_P(DeletedRecoveryBothTypesTest, DeletedFolderScatteredAroundOtherClustersCo
   EXPECT_EQ(recovery->files, expected);  // every one, once, and no live file
 }
 
-INSTANTIATE_TEST_SUITE_P(Fat16AndFat32, DeletedRecoveryBothTypesTest, ::testing::Values(16, 32),
+INSTANTIATE_TEST_SUITE_P(FatTypes, DeletedRecoveryEveryFatTest, ::testing::Values(12, 16, 32),
                          testing::FatTypeName);
 
 TEST_F(DeletedRecoveryTest, FragmentedFilesAreReadAroundLiveFiles) {
@@ -490,7 +490,6 @@ TEST_F(DeletedRecoveryTest, RefusalsEndTheRunWithTheirMessage) {
   std::vector<Case> cases = {
       {"unformatted", "truncate -s 4M $IMG", msg::kNoFileSystem, false},
       {"empty", "truncate -s 0 $IMG", msg::kMediaNotPresent, false},
-      {"fat12", "mkfs.fat -C -F 12 $IMG 1440 >/dev/null", msg::kFileSystemNotSupported, true},
   };
   if (testing::HaveTool("mkfs.exfat")) {
     cases.push_back(

@@ -106,7 +106,6 @@ SearchResult FatFileSystem::Search(const std::string& folder_path, RunContext& r
   const FatVolumeInfo& info = volume_.info();
   if (!FatGeometryUsable(info)) return SearchResult::kNoFileSystem;
   const SelectedFolder folder = ResolveSelectedFolder(volume_, folder_path);
-  if (folder.resolution == FolderResolution::kNotSupported) return SearchResult::kNotSupported;
   if (folder.resolution == FolderResolution::kNotFound) return SearchResult::kFolderNotFound;
   SearchStart start;
   start.root_selected = folder.depth == 0 && folder.cluster == 0;

@@ -20,7 +20,7 @@ class FatFileSystem : public FileSystem {
   std::string name() const override;
   bool OffersFolders() const override { return true; }
   std::vector<std::string> Folders(const std::string& folder, bool* found) override;
-  // FAT12 is not searched; a folder that does not exist ends the search.
+  // A folder that does not exist ends the search.
   SearchResult FindDeleted(const std::string& folder, RunContext& run,
                            std::vector<DeletedFile>* files) override;
   std::unique_ptr<FileContent> OpenContent(const DeletedFile& file) override;

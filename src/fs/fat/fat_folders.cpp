@@ -93,10 +93,6 @@ std::vector<std::string> ListFatFolders(ByteSource& source, const std::string& f
 
 SelectedFolder ResolveSelectedFolder(FatVolume& volume, const std::string& folder_path) {
   SelectedFolder selected;
-  if (volume.info().fat_type == FatType::kFat12) {
-    selected.resolution = FolderResolution::kNotSupported;
-    return selected;
-  }
   const std::vector<std::string> components = SplitFolderPath(folder_path);
   uint32_t cluster = 0;
   if (!WalkFolders(volume, components, true, &cluster)) return selected;

@@ -22,7 +22,7 @@ std::vector<std::string> SplitFolderPath(const std::string& folder_path);
 std::vector<std::string> ListFatFolders(ByteSource& source, const std::string& folder_path,
                                         bool* found = nullptr);
 
-enum class FolderResolution { kFound, kNotFound, kNotSupported };
+enum class FolderResolution { kFound, kNotFound };
 
 struct SelectedFolder {
   FolderResolution resolution = FolderResolution::kNotFound;
@@ -33,7 +33,6 @@ struct SelectedFolder {
 
 // Walks the live folders from the root to `folder_path`. A component matches the folder of the
 // same name (case ignored) or, when there is none, the first folder whose name contains it.
-// FAT12 volumes are not supported by the deleted-files search.
 SelectedFolder ResolveSelectedFolder(FatVolume& volume, const std::string& folder_path);
 
 }  // namespace kestrel
