@@ -75,19 +75,25 @@ Bytes Mp3Frames() {
 }
 // A small camera-style JPEG: SOI, an Exif APP1, the tables, an 8x8 frame, one scan of
 // `scan_bytes` bytes of entropy-coded data, EOI.
+// A grey picture 8 pixels high and 32 per byte of `scan_bytes` wide that decodes whole: every
+// block is a DC difference of 0 and an end of block, each a one-bit code "0", four blocks a byte.
 Bytes ExifJpeg(size_t scan_bytes) {
   Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x08, 'E', 'x', 'i', 'f', 0, 0};
   const Bytes dqt = {0xFF, 0xDB, 0x00, 0x43, 0x00};
   jpeg.insert(jpeg.end(), dqt.begin(), dqt.end());
   jpeg.insert(jpeg.end(), 64, 1);
-  const Bytes frame = {0xFF, 0xC0, 0x00, 0x0B, 8, 0, 8, 0, 8, 1, 1, 0x11, 0};
+  const auto width = static_cast<uint16_t>(scan_bytes * 32);
+  const Bytes frame = {0xFF,           0xC0, 0x00, 0x0B, 8, 0, 8, uint8_t(width >> 8),
+                       uint8_t(width), 1,    1,    0x11, 0};
   jpeg.insert(jpeg.end(), frame.begin(), frame.end());
-  const Bytes dht = {0xFF, 0xC4, 0x00, 0x14, 0x00, 1, 0, 0, 0, 0, 0,
-                     0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0};
-  jpeg.insert(jpeg.end(), dht.begin(), dht.end());
+  for (uint8_t table_class : {uint8_t{0x00}, uint8_t{0x10}}) {  // DC 0, then AC 0: a 1-bit code
+    const Bytes dht = {0xFF, 0xC4, 0x00, 0x14, table_class, 1, 0, 0, 0, 0, 0,
+                       0,    0,    0,    0,    0,           0, 0, 0, 0, 0, 0};
+    jpeg.insert(jpeg.end(), dht.begin(), dht.end());
+  }
   const Bytes scan = {0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0};
   jpeg.insert(jpeg.end(), scan.begin(), scan.end());
-  jpeg.insert(jpeg.end(), scan_bytes, 0x21);
+  jpeg.insert(jpeg.end(), scan_bytes, 0x00);
   jpeg.insert(jpeg.end(), {0xFF, 0xD9});
   return jpeg;
 }

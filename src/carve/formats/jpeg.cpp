@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "carve/formats/jpeg_entropy.h"
 #include "platform/byte_order.h"
 #include "platform/sector_size.h"
 
@@ -206,6 +207,12 @@ Fed FeedJpeg(JpegState& s, const CarveView& view) {
     if (walk == Walk::kEnd) {
       s.eoi_end = s.next;
       const uint64_t file_start = in.sector * kSectorBytes - base;
+      // An end marker met after foreign bytes (the picture was fragmented or overwritten)
+      // ends a file that does not decode: it is not kept.
+      if (CheckJpegEntropy(view.source, file_start, s.eoi_end).verdict == JpegVerdict::kBroken) {
+        s.broken = true;
+        return Complete(s.next - base);
+      }
       if (MpfImagesPresent(s, view.source, file_start)) {
         // The further images follow: sectors are taken up to the end of the last one.
         s.in_mpf_images = true;
@@ -233,7 +240,7 @@ Kept FinishJpeg(const JpegState& state) {
     kept.cut = state.eoi_end;
     return kept;
   }
-  return state.complete ? KeepAsIs() : Drop();
+  return state.complete && !state.broken ? KeepAsIs() : Drop();
 }
 
 Match MatchJfif(const RowInput& r, Start* s) {

@@ -2,7 +2,8 @@
 // JPEG: the file is walked from its SOI through its marker segments (by their lengths, so that an
 // Exif thumbnail inside APP1 is skipped whole) and the entropy-coded data of every scan (FF 00
 // stuffing and RST0-7 inside) to the EOI that ends the frame. A byte sequence that is not a
-// valid marker structure is refused; a walk that never reaches its EOI is dropped. A JPEG whose
+// valid marker structure is refused; a walk that never reaches its EOI is dropped, and so is a
+// picture whose entropy-coded data does not decode whole (jpeg_entropy.h). A JPEG whose
 // APP2 "MPF" index names further images (multi-picture files: stereo pairs, camera previews) goes
 // on after its EOI to the end of the last of them.
 
@@ -34,6 +35,7 @@ struct JpegState {
   bool coding = false;    // a Huffman (DHT) or arithmetic-coding (DAC) table
   bool scanned = false;   // a scan (SOS) was seen
   bool complete = false;  // the EOI was reached
+  bool broken = false;    // its entropy-coded data does not decode to the EOI
   // End of the furthest image that a multi-picture index names; 0: none.
   uint64_t mpf_end = 0;
   uint64_t mpf_last_start = 0;  // where that image starts

@@ -1,0 +1,192 @@
+// Telling a whole JPEG from one whose data runs into foreign bytes, by decoding its entropy-coded
+// data: camera samples and pictures written by cjpeg (chroma subsampling, restart intervals,
+// grayscale, optimised tables) decode whole; the same pictures with 4 KiB of random bytes, text
+// or another picture's data at a 4 KiB boundary, or cut short, do not; codings the check does not
+// decode are left unchecked.
+#include "carve/formats/jpeg_entropy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/testing/source_doubles.h"
+#include "support/fixture_samples.h"
+#include "support/scan_harness.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::TempDir;
+
+JpegCheck Check(const Bytes& jpeg) {
+  MemorySource source(jpeg);
+  return CheckJpegEntropy(source, 0, jpeg.size());
+}
+
+// A 640 x 480 picture with detail everywhere (a fractal plasma), as a PPM.
+std::string MakePicture(TempDir& dir) {
+  const std::string ppm = dir / "picture.ppm";
+  if (testing::RunCommand("gm convert -size 640x480 plasma:fractal " + ppm + " 2>/dev/null") != 0) {
+    return "";
+  }
+  return ppm;
+}
+
+// The picture compressed by cjpeg with `options`.
+Bytes Compress(TempDir& dir, const std::string& ppm, const std::string& options) {
+  const std::string out = dir / "out.jpg";
+  std::filesystem::remove(out);
+  if (testing::RunCommand("cjpeg " + options + " -outfile " + out + " " + ppm) != 0) return {};
+  return testing::ReadFileBytes(out);
+}
+
+class CjpegPictures : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveTool("cjpeg") || !testing::HaveTool("gm")) {
+      GTEST_SKIP() << "cjpeg (libjpeg-turbo-progs) or gm (graphicsmagick) is not installed";
+    }
+    ppm_ = MakePicture(dir_);
+    ASSERT_FALSE(ppm_.empty()) << "gm could not draw the picture";
+  }
+  Bytes Jpeg(const std::string& options) {
+    Bytes jpeg = Compress(dir_, ppm_, options);
+    EXPECT_GT(jpeg.size(), 16u * 1024) << options;
+    return jpeg;
+  }
+
+  TempDir dir_;
+  std::string ppm_;
+};
+
+const char* const kSequentialOptions[] = {
+    "-quality 90",
+    "-quality 75 -sample 1x1",
+    "-quality 85 -sample 2x1",
+    "-quality 95 -restart 1",
+    "-quality 80 -restart 3B",
+    "-grayscale -quality 90",
+    "-grayscale -restart 2",
+    "-optimize -quality 70",
+};
+
+TEST(JpegEntropy, CameraSamplesAndFixturesDecodeWhole) {
+  int checked = 0;
+  const std::string samples = testing::SamplesDir();
+  for (const auto& entry : std::filesystem::directory_iterator(
+           samples.empty() ? "." : samples + "/exiftool-t-images")) {
+    if (samples.empty()) break;
+    if (entry.path().extension() != ".jpg") continue;
+    Bytes jpeg = testing::ReadFileBytes(entry.path().string());
+    if (jpeg.size() < 4 || jpeg[jpeg.size() - 2] != 0xFF || jpeg.back() != 0xD9) continue;
+    EXPECT_EQ(Check(jpeg).verdict, JpegVerdict::kWhole) << entry.path();
+    ++checked;
+  }
+  for (const char* name : {"exif.jpg", "jfif.jpg", "plain.jpg"}) {
+    EXPECT_EQ(Check(testing::ReadFixtureSample(name)).verdict, JpegVerdict::kWhole) << name;
+    ++checked;
+  }
+  EXPECT_GE(checked, samples.empty() ? 3 : 13);
+}
+
+TEST_F(CjpegPictures, EverySequentialCodingDecodesWhole) {
+  for (const char* options : kSequentialOptions) {
+    EXPECT_EQ(Check(Jpeg(options)).verdict, JpegVerdict::kWhole) << options;
+  }
+}
+
+TEST_F(CjpegPictures, ProgressiveAndArithmeticCodingsAreLeftUnchecked) {
+  EXPECT_EQ(Check(Jpeg("-progressive")).verdict, JpegVerdict::kUnchecked);
+  EXPECT_EQ(Check(Jpeg("-arithmetic")).verdict, JpegVerdict::kUnchecked);
+}
+
+// The picture with `gap` put in at 8 KiB, as a fragmented file carved contiguously reads.
+Bytes WithGap(const Bytes& jpeg, const Bytes& gap) {
+  Bytes out(jpeg.begin(), jpeg.begin() + 8192);
+  out.insert(out.end(), gap.begin(), gap.end());
+  out.insert(out.end(), jpeg.begin() + 8192, jpeg.end());
+  return out;
+}
+
+TEST_F(CjpegPictures, ForeignBytesInsideTheDataBreakIt) {
+  std::mt19937 random(7);
+  Bytes noise(4096);
+  for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
+  Bytes text;
+  const std::string line = "The quick brown fox jumps over the lazy dog, 0123456789.\n";
+  while (text.size() < 4096) text.insert(text.end(), line.begin(), line.end());
+  text.resize(4096);
+
+  for (const char* options : kSequentialOptions) {
+    SCOPED_TRACE(options);
+    const Bytes jpeg = Jpeg(options);
+    // Another picture of the same coding: its data decodes, but not to this picture's end.
+    const Bytes other = Compress(dir_, ppm_, std::string(options) + " -quality 60");
+    const Bytes other_data(other.begin() + 4096, other.begin() + 8192);
+    for (const Bytes* gap : std::vector<const Bytes*>{&noise, &text, &other_data}) {
+      const JpegCheck check = Check(WithGap(jpeg, *gap));
+      EXPECT_EQ(check.verdict, JpegVerdict::kBroken);
+      EXPECT_GE(check.broken_at, 8192u) << "the data before the gap is sound";
+    }
+  }
+}
+
+TEST_F(CjpegPictures, ACutShortPictureIsBroken) {
+  for (const char* options : {"-quality 90", "-restart 1"}) {
+    Bytes cut = Jpeg(options);
+    cut.resize(cut.size() / 2);
+    cut.push_back(0xFF);
+    cut.push_back(0xD9);  // a later end marker, as a carve that runs on finds one
+    EXPECT_EQ(Check(cut).verdict, JpegVerdict::kBroken) << options;
+    cut.resize(cut.size() - 2);
+    EXPECT_EQ(Check(cut).verdict, JpegVerdict::kBroken) << options << ", no end marker";
+  }
+}
+
+// A scan writes the whole picture and not the one whose fragments lie around a 4 KiB block of
+// text that starts with an end marker (read contiguously, it would end at that marker, and with
+// the block's end marker skipped it would run through the text to the picture's own end).
+TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
+  const Bytes whole = Jpeg("-quality 90");
+  const Bytes fragmented = Jpeg("-quality 80 -sample 2x1");
+  Bytes gap(4096, 'x');
+  gap[0] = 0xFF;
+  gap[1] = 0xD9;
+  Bytes image(16 * 1024, 0);
+  const auto add = [&image](const Bytes& bytes) {
+    image.insert(image.end(), bytes.begin(), bytes.end());
+    image.resize((image.size() + 4095) / 4096 * 4096 + 8192, 0);
+  };
+  add(whole);
+  add(WithGap(fragmented, gap));
+  Bytes text_gap(4096, 'x');
+  add(WithGap(fragmented, text_gap));
+  auto scan = testing::ScanImage(image, dir_);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), whole);
+}
+
+TEST(JpegEntropy, DamagedHeadersAreBrokenNotACrash) {
+  Bytes jpeg = testing::ReadFixtureSample("jfif.jpg");
+  // Every byte of the headers set to each of a few values: the check ends with a verdict.
+  const size_t headers = std::min<size_t>(jpeg.size(), 700);
+  for (size_t at = 2; at < headers; ++at) {
+    for (int value : {0x00, 0x01, 0x7F, 0xFF}) {
+      Bytes damaged = jpeg;
+      damaged[at] = static_cast<uint8_t>(value);
+      const JpegCheck check = Check(damaged);
+      EXPECT_LE(check.broken_at, damaged.size());
+    }
+  }
+  EXPECT_EQ(Check(Bytes{0xFF, 0xD8}).verdict, JpegVerdict::kBroken);
+  EXPECT_EQ(Check(Bytes{}).verdict, JpegVerdict::kBroken);
+}
+
+}  // namespace
+}  // namespace kestrel
