@@ -43,11 +43,14 @@ uint64_t BmpLength(const Bytes& b) {
 uint64_t SndLength(const Bytes& b) {
   return uint64_t{Be32(b, 4)} + Be32(b, 8);
 }
+// An icon or cursor: the end of the image that ends last.
 uint64_t IconLength(const Bytes& b) {
   const uint16_t n = Le16(b, 4);
-  uint64_t sizes = 0;
-  for (uint16_t k = 0; k < n; ++k) sizes += Le32(b, 6 + 16u * k + 8);
-  return sizes + 16u * n + 6;
+  uint64_t end = 0;
+  for (uint16_t k = 0; k < n; ++k) {
+    end = std::max<uint64_t>(end, uint64_t{Le32(b, 6 + 16u * k + 8)} + Le32(b, 6 + 16u * k + 12));
+  }
+  return end;
 }
 uint64_t WmvLength(const Bytes& b) {
   return Le32(b, 70) != 0 ? Le32(b, 70) : Le32(b, 152);
@@ -114,6 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
         CountedCase{"Ico", "icotool",
                     "gm convert -size 16x16 gradient:red-blue a.png && gm convert -size 32x32 "
                     "plasma: b.png && icotool -c -o out a.png b.png",
+                    "ICO", IconLength},
+        // A 256 x 256 image (stored as PNG) has 0 for its width and height.
+        CountedCase{"IcoWith256PixelImage", "icotool",
+                    "gm convert -size 16x16 gradient:red-blue a.png && gm convert -size 256x256 "
+                    "plasma: b.png && icotool -c -o out a.png -r b.png",
                     "ICO", IconLength},
         CountedCase{"Cur", "icotool",
                     "gm convert -size 32x32 gradient:red-blue a.png && icotool -c --cursor "

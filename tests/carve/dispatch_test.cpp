@@ -205,6 +205,23 @@ TEST(Dispatch, IconDirectoryGivesTheIconsLength) {
   EXPECT_EQ(scan->File("KES00001.ICO").size(), 538u);
 }
 
+// Images need not follow the directory back to back: the icon ends where its last image ends.
+TEST(Dispatch, IconImagesLaidOutWithGapsEndAtTheLastImage) {
+  TempDir dir;
+  Image image(10);
+  Bytes header = Concat({{0, 0, 1, 0, 2, 0},
+                         {0, 0, 0, 0, 1, 0, 32, 0},  // 256 x 256, written as 0 x 0
+                         Le32(200),
+                         Le32(1024),
+                         {16, 16, 0, 0, 1, 0, 32, 0},
+                         Le32(300),
+                         Le32(38)});
+  image.Fill(2, 4, 0x10).Put(2, header);
+  auto scan = ScanImage(image.bytes(), dir);
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.ICO"});
+  EXPECT_EQ(scan->File("KES00001.ICO").size(), 1224u);
+}
+
 TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   TempDir dir;
   Image image(30);

@@ -5,22 +5,27 @@
 namespace kestrel {
 namespace {
 
-// An icon or cursor directory; returns the file length, 0 when the directory is not valid.
-// Entries beyond the bytes the scan holds fail the test.
+// An icon or cursor directory; returns the file length (the end of the image that ends last),
+// 0 when the directory is not valid. A width or height of 0 stands for 256 pixels; the palette
+// size is 0 (no palette), 2 or 16; every image lies after the directory. Entries beyond the
+// bytes the scan holds fail the test.
 uint64_t IconFileLength(const RowInput& r, uint32_t kind) {
   const SectorHeader& h = r.h;
   if (h.Le16(0) != 0 || h.Le16(2) != kind) return 0;
   const uint32_t entries = h.Le16(4);
   if (entries == 0 || h[9] != 0) return 0;
   if (!r.in.HasBytes(6, size_t{16} * entries)) return 0;
-  uint64_t sizes = 0;
+  const uint64_t directory_end = 16 * uint64_t{entries} + 6;
+  uint64_t end = 0;
   for (uint32_t e = 0; e < entries; ++e) {
     const uint8_t* entry = r.in.data + 6 + 16 * e;
-    if (entry[0] == 0 || entry[1] == 0 || entry[2] % 16 != 0 || entry[3] != 0) return 0;
-    sizes += LoadLe32(entry + 8);
+    const uint8_t colours = entry[2];
+    if ((colours != 0 && colours != 2 && colours != 16) || entry[3] != 0) return 0;
+    const uint64_t size = LoadLe32(entry + 8), offset = LoadLe32(entry + 12);
+    if (size == 0 || offset < directory_end) return 0;
+    end = std::max(end, offset + size);
   }
-  if (sizes == 0) return 0;
-  return sizes + 16 * uint64_t{entries} + 6;
+  return end;
 }
 
 // A bitmap information header of a known size, one plane, a real depth, the pixels after the
