@@ -188,7 +188,7 @@ TEST(FreeSpaceRefusals, SourcesWithoutAVolumeOrWithAnUnreadableFat) {
     options.free_space_only = true;
     auto scan = testing::ScanImage(*image, dir, options);
     EXPECT_EQ(scan->result.outcome, RunOutcome::kRefused);
-    EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kFreeSpaceNeedsFatOrNtfs});
+    EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kFreeSpaceNeedsFileSystem});
     EXPECT_TRUE(scan->run_folder.empty());
   }
 
