@@ -11,6 +11,12 @@
 
 namespace kestrel::testing {
 
+// A shell command making an exFAT volume at $IMG whose two boot regions both give a sector
+// size of 128 bytes: a volume named exFAT without a geometry to read.
+inline constexpr const char* kBrokenExfat =
+    "truncate -s 8M $IMG && mkfs.exfat $IMG >/dev/null && for at in 108 6252; do "
+    "printf '\\007' | dd of=$IMG bs=1 seek=$at conv=notrunc 2>/dev/null; done";
+
 class ExfatImage {
  public:
   // Formats `image_path` (`mib` MiB, clusters of `cluster_bytes`, 0 for mkfs.exfat's choice) and
