@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "fs/exfat/exfat_entry_set.h"
+#include "platform/byte_order.h"
 #include "support/temp_dir.h"
 
 namespace kestrel::testing {
@@ -103,6 +106,108 @@ std::vector<uint8_t> ExfatImage::Snapshot() {
   std::string why;
   if (!Mount(&why)) return {};
   return bytes;
+}
+
+std::optional<PlantedExfat> PlantedExfat::Format(const std::string& dir, uint64_t mib,
+                                                 uint32_t cluster_bytes, std::string* why) {
+  if (!HaveTool("mkfs.exfat")) {
+    *why = "mkfs.exfat (exfatprogs) is not installed";
+    return std::nullopt;
+  }
+  const std::string path = dir + "/planted.img";
+  std::string output;
+  if (RunCommand("truncate -s " + std::to_string(mib) + "M " + Quoted(path) + " && mkfs.exfat -c " +
+                     std::to_string(cluster_bytes) + " " + Quoted(path) + " >/dev/null",
+                 &output) != 0) {
+    *why = "mkfs.exfat failed: " + output;
+    return std::nullopt;
+  }
+  PlantedExfat planted;
+  planted.bytes_ = ReadFileBytes(path);
+  std::optional<ExfatGeometry> geometry = ParseExfatBootSector(planted.bytes_.data());
+  if (!geometry) {
+    *why = "mkfs.exfat wrote a boot sector that does not parse";
+    return std::nullopt;
+  }
+  planted.geometry_ = *geometry;
+  return planted;
+}
+
+uint64_t PlantedExfat::RootEntry(size_t slot) const {
+  return ClusterOffset(geometry_.root_cluster) + slot * kExfatEntryBytes;
+}
+
+uint64_t PlantedExfat::FindRootEntry(uint8_t type) const {
+  size_t slot = 0;
+  while (bytes_[RootEntry(slot)] != type && bytes_[RootEntry(slot)] != 0) ++slot;
+  return RootEntry(slot);
+}
+
+size_t PlantedExfat::FreeRootSlot() const {
+  size_t slot = 0;
+  while (bytes_[RootEntry(slot)] != 0) ++slot;
+  return slot;
+}
+
+void PlantedExfat::SetFat(uint32_t cluster, uint32_t value) {
+  uint8_t* at = bytes_.data() + geometry_.fat_offset + uint64_t{cluster} * 4;
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void PlantedExfat::SetInUse(uint32_t cluster, bool in_use) {
+  const uint64_t bitmap = FindRootEntry(0x81);
+  const uint64_t at = ClusterOffset(LoadLe32(bytes_.data() + bitmap + 20)) + (cluster - 2) / 8;
+  const auto bit = static_cast<uint8_t>(1u << ((cluster - 2) % 8));
+  bytes_[at] = static_cast<uint8_t>(in_use ? bytes_[at] | bit : bytes_[at] & ~bit);
+}
+
+void PlantedExfat::WriteClusters(uint32_t first, const std::vector<uint8_t>& content) {
+  std::memcpy(bytes_.data() + ClusterOffset(first), content.data(), content.size());
+}
+
+size_t PlantedExfat::PutSet(size_t slot, const SetSpec& spec) {
+  return slot + PutSetAt(RootEntry(slot), spec);
+}
+
+std::vector<ExfatRawEntry> PlantedExfat::MakeSet(const SetSpec& spec) {
+  const size_t name_entries = (spec.name.size() + 14) / 15;
+  std::vector<ExfatRawEntry> set(2 + name_entries, ExfatRawEntry{});
+  const uint8_t in_use = spec.deleted ? 0 : 0x80;
+  set[0][0] = 0x05 | in_use;
+  set[0][1] = static_cast<uint8_t>(1 + name_entries);
+  set[0][4] = spec.directory ? 0x10 : 0x20;
+  // 2024-01-15 12:34:56 local time, 1 hour east of UTC, for created, modified and accessed.
+  const uint32_t stamp = (44u << 25) | (1u << 21) | (15u << 16) | (12u << 11) | (34u << 5) | 28u;
+  for (size_t field : {8, 12, 16}) {
+    for (int i = 0; i < 4; ++i) set[0][field + i] = static_cast<uint8_t>(stamp >> (8 * i));
+  }
+  set[0][22] = set[0][23] = set[0][24] = 0x80 | 4;
+  set[1][0] = 0x40 | in_use;
+  set[1][1] = static_cast<uint8_t>(0x01 | (spec.no_fat_chain ? 0x02 : 0));
+  set[1][3] = static_cast<uint8_t>(spec.name.size());
+  const uint64_t valid = spec.valid_length.value_or(spec.data_length);
+  for (int i = 0; i < 8; ++i) {
+    set[1][8 + i] = static_cast<uint8_t>(valid >> (8 * i));
+    set[1][24 + i] = static_cast<uint8_t>(spec.data_length >> (8 * i));
+  }
+  for (int i = 0; i < 4; ++i) set[1][20 + i] = static_cast<uint8_t>(spec.first_cluster >> (8 * i));
+  for (size_t c = 0; c < spec.name.size(); ++c) {
+    ExfatRawEntry& entry = set[2 + c / 15];
+    entry[0] = 0x41 | in_use;
+    entry[2 + 2 * (c % 15)] = static_cast<uint8_t>(spec.name[c]);
+  }
+  const uint16_t checksum = ExfatSetChecksum(set);
+  set[0][2] = static_cast<uint8_t>(checksum);
+  set[0][3] = static_cast<uint8_t>(checksum >> 8);
+  return set;
+}
+
+size_t PlantedExfat::PutSetAt(uint64_t at, const SetSpec& spec) {
+  const std::vector<ExfatRawEntry> set = MakeSet(spec);
+  for (size_t i = 0; i < set.size(); ++i) {
+    std::memcpy(bytes_.data() + at + i * kExfatEntryBytes, set[i].data(), kExfatEntryBytes);
+  }
+  return set.size();
 }
 
 }  // namespace kestrel::testing

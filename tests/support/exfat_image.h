@@ -6,8 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "fs/exfat/exfat_boot.h"
+#include "fs/exfat/exfat_entry_set.h"
 
 namespace kestrel::testing {
 
@@ -51,6 +55,61 @@ class ExfatImage {
   std::string image_path_;
   std::string mount_point_;
   std::string loop_;  // the loop device while mounted
+};
+
+// A volume formatted by mkfs.exfat, held in memory, into whose root folder entry sets are
+// written directly: files deleted as a driver leaves them, and the damaged structures a driver
+// never writes.
+class PlantedExfat {
+ public:
+  // Formats `mib` MiB with clusters of `cluster_bytes` in a file below `dir`; null with the
+  // reason when mkfs.exfat is missing or fails.
+  static std::optional<PlantedExfat> Format(const std::string& dir, uint64_t mib,
+                                            uint32_t cluster_bytes, std::string* why);
+
+  std::vector<uint8_t>& bytes() { return bytes_; }
+  const ExfatGeometry& geometry() const { return geometry_; }
+  uint64_t ClusterOffset(uint32_t cluster) const { return geometry_.ClusterOffset(cluster); }
+  // The byte offset of entry `slot` of the root folder's first cluster.
+  uint64_t RootEntry(size_t slot) const;
+  // The first root entry of `type` (0x81 allocation bitmap, 0x82 up-case table).
+  uint64_t FindRootEntry(uint8_t type) const;
+  // The first root slot after the entries mkfs.exfat wrote.
+  size_t FreeRootSlot() const;
+
+  void SetFat(uint32_t cluster, uint32_t value);
+  void SetInUse(uint32_t cluster, bool in_use);
+  void WriteClusters(uint32_t first, const std::vector<uint8_t>& content);
+
+  struct SetSpec {
+    SetSpec(std::string name_, uint32_t first, uint64_t length,
+            std::optional<uint64_t> valid = std::nullopt, bool contiguous = true,
+            bool is_deleted = true, bool is_directory = false)
+        : name(std::move(name_)),
+          first_cluster(first),
+          data_length(length),
+          valid_length(valid),
+          no_fat_chain(contiguous),
+          deleted(is_deleted),
+          directory(is_directory) {}
+    std::string name;  // ASCII
+    uint32_t first_cluster;
+    uint64_t data_length;
+    std::optional<uint64_t> valid_length;  // the data length when not given
+    bool no_fat_chain;
+    bool deleted;
+    bool directory;
+  };
+  // The entries of a set with its checksum.
+  static std::vector<ExfatRawEntry> MakeSet(const SetSpec& spec);
+  // Writes the set at root slot `slot`; the slot after it.
+  size_t PutSet(size_t slot, const SetSpec& spec);
+  // Writes the set's entries at byte offset `at`, in any folder; their count.
+  size_t PutSetAt(uint64_t at, const SetSpec& spec);
+
+ private:
+  std::vector<uint8_t> bytes_;
+  ExfatGeometry geometry_;
 };
 
 }  // namespace kestrel::testing
