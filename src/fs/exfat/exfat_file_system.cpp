@@ -59,7 +59,7 @@ std::unique_ptr<FileContent> ExfatFileSystem::OpenContent(const DeletedFile& fil
 }
 
 FreeSpaceResult ExfatFileSystem::OpenFreeSpace(std::unique_ptr<FreeSpaceMap>* map) {
-  return OpenExfatFreeSpace(*volume_, map);
+  return OpenExfatFreeSpace(volume_->source(), volume_->geometry(), map);
 }
 
 std::optional<ProbeResult> OpenExfatFileSystem(ByteSource& volume, const BootSector& boot) {

@@ -9,10 +9,11 @@ namespace {
 
 class ExfatFreeSpace : public FreeSpaceMap {
  public:
-  explicit ExfatFreeSpace(ExfatVolume& volume)
-      : volume_(volume),
-        source_sectors_(SectorsOf(volume.source().Size())),
-        last_cluster_(volume.LastReadableCluster()) {
+  explicit ExfatFreeSpace(std::unique_ptr<ExfatVolume> volume)
+      : owned_(std::move(volume)),
+        volume_(*owned_),
+        source_sectors_(SectorsOf(volume_.source().Size())),
+        last_cluster_(volume_.LastReadableCluster()) {
     file_system_ = "exFAT";
     CountFreeSectors();
   }
@@ -39,6 +40,7 @@ class ExfatFreeSpace : public FreeSpaceMap {
     return (g.heap_offset + ((cluster - 2) << g.cluster_shift)) / kSectorBytes;
   }
 
+  std::unique_ptr<ExfatVolume> owned_;
   ExfatVolume& volume_;
   uint64_t source_sectors_;
   uint64_t last_cluster_;
@@ -46,9 +48,11 @@ class ExfatFreeSpace : public FreeSpaceMap {
 
 }  // namespace
 
-FreeSpaceResult OpenExfatFreeSpace(ExfatVolume& volume, std::unique_ptr<FreeSpaceMap>* map) {
-  if (!volume.bitmap().ReadsWhole()) return FreeSpaceResult::kUnreadable;
-  *map = std::make_unique<ExfatFreeSpace>(volume);
+FreeSpaceResult OpenExfatFreeSpace(ByteSource& source, const ExfatGeometry& geometry,
+                                   std::unique_ptr<FreeSpaceMap>* map) {
+  std::unique_ptr<ExfatVolume> volume = ExfatVolume::Open(source, geometry);
+  if (!volume || !volume->bitmap().ReadsWhole()) return FreeSpaceResult::kUnreadable;
+  *map = std::make_unique<ExfatFreeSpace>(std::move(volume));
   return FreeSpaceResult::kOk;
 }
 

@@ -10,8 +10,10 @@
 
 namespace kestrel {
 
-// kUnreadable when the allocation bitmap cannot be read whole: a cluster taken for used only
-// because its bit was unreadable would be lost without a word.
-FreeSpaceResult OpenExfatFreeSpace(ExfatVolume& volume, std::unique_ptr<FreeSpaceMap>* map);
+// The map reads `source` through a volume of its own, so it outlives the file system that
+// made it. kUnreadable when the allocation bitmap cannot be read whole: a cluster taken for
+// used only because its bit was unreadable would be lost without a word.
+FreeSpaceResult OpenExfatFreeSpace(ByteSource& source, const ExfatGeometry& geometry,
+                                   std::unique_ptr<FreeSpaceMap>* map);
 
 }  // namespace kestrel
