@@ -1,6 +1,6 @@
-// libFuzzer target: the FAT boot sector, directory entries and long names, and the volume through
-// the FileSystem interface (folders, deleted files and their content, free space), over an
-// arbitrary volume image.
+// libFuzzer target: the FAT boot sector, directory entries and long names, and the volume (FAT or
+// exFAT) through the FileSystem interface (folders, deleted files and their content, free
+// space), over an arbitrary volume image.
 
 #include <algorithm>
 #include <cstddef>
