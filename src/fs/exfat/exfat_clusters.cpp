@@ -48,6 +48,30 @@ void ClusterSet::Add(uint32_t cluster) {
   intervals_.emplace(cluster, end);
 }
 
+uint64_t ClusterSet::FirstIn(uint64_t first, uint64_t end) const {
+  if (first >= end) return end;
+  if (Contains(static_cast<uint32_t>(first))) return first;
+  auto next = intervals_.upper_bound(static_cast<uint32_t>(first));
+  return next == intervals_.end() ? end : std::min<uint64_t>(next->first, end);
+}
+
+void ClusterSet::AddRun(const ClusterRun& run) {
+  if (run.count == 0) return;
+  uint64_t first = run.first;
+  uint64_t end = run.end();
+  auto next = intervals_.lower_bound(run.first);
+  if (next != intervals_.begin() && std::prev(next)->second == first) {
+    --next;
+    first = next->first;
+    next = intervals_.erase(next);
+  }
+  if (next != intervals_.end() && next->first == end) {
+    end = next->second;
+    intervals_.erase(next);
+  }
+  intervals_.emplace(static_cast<uint32_t>(first), end);
+}
+
 ClusterRuns FirstClusters(const ClusterRuns& runs, uint64_t clusters) {
   ClusterRuns out;
   for (const ClusterRun& run : runs) {

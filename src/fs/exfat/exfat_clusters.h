@@ -27,6 +27,10 @@ class ClusterSet {
  public:
   bool Contains(uint32_t cluster) const;
   void Add(uint32_t cluster);
+  // The first cluster of [first, end) in the set; `end` when there is none.
+  uint64_t FirstIn(uint64_t first, uint64_t end) const;
+  // Adds the clusters of `run` (none of them in the set yet).
+  void AddRun(const ClusterRun& run);
 
  private:
   std::map<uint32_t, uint64_t> intervals_;  // first cluster -> end

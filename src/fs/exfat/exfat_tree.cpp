@@ -156,19 +156,18 @@ class TreeSearch {
   }
 
  private:
-  // A folder's clusters up to the first one read already as some folder's: each cluster is
-  // searched once, whatever loops damaged entries make.
+  // A folder's clusters up to the first one read already as some folder's, and up to the
+  // source's end: each cluster is searched once, whatever loops damaged entries make.
   ExfatFolder TakeUnread(ExfatFolder folder) {
+    const uint64_t end_of_source = uint64_t{volume_.LastReadableCluster()} + 1;
     ClusterRuns unread;
     for (const ClusterRun& run : folder.clusters) {
-      for (uint64_t cluster = run.first; cluster < run.end(); ++cluster) {
-        if (read_.Contains(static_cast<uint32_t>(cluster))) {
-          folder.clusters = std::move(unread);
-          return Limited(std::move(folder));
-        }
-        read_.Add(static_cast<uint32_t>(cluster));
-        AppendCluster(&unread, static_cast<uint32_t>(cluster));
-      }
+      const uint64_t stop = read_.FirstIn(run.first, std::min(run.end(), end_of_source));
+      const ClusterRun taken{run.first,
+                             static_cast<uint32_t>(stop > run.first ? stop - run.first : 0)};
+      read_.AddRun(taken);
+      if (taken.count != 0) unread.push_back(taken);
+      if (stop < run.end()) break;
     }
     folder.clusters = std::move(unread);
     return Limited(std::move(folder));
