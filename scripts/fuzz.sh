@@ -22,6 +22,7 @@ max_len() {
   case "$1" in
     settings_fuzz) echo 2048 ;;
     dispatch_fuzz | ntfs_fuzz) echo 4096 ;;
+    fat_fuzz) echo 32768 ;;  # exFAT's two boot regions alone take 12 KiB
     *) echo 16384 ;;
   esac
 }

@@ -7,7 +7,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libblkid-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs
+  dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs exfat-fuse
+  forensics-samples-exfat forensics-samples-files
   graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3 exiv2 libjpeg-turbo-progs
   libtiff-tools libreoffice-writer-nogui
   python3-docx python3-xlsxwriter python3-xlwt

@@ -16,7 +16,7 @@ struct CliOptions {
   std::string types;        // --types LIST|all
   std::string folder;       // --folder PATH
   std::string read_errors;  // --read-errors ask|abort|retry|ignore|ignore-all
-  bool free_space = false;  // --free-space: scan only a FAT or NTFS volume's free clusters
+  bool free_space = false;  // --free-space: scan only a FAT, exFAT or NTFS volume's free clusters
   std::string progress;     // --progress line|json|none
 };
 

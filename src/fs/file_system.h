@@ -1,6 +1,6 @@
 #pragma once
 // A file system as Kestrel reads it: its folders, the deleted files below a folder with where
-// their bytes lie, and the clusters it marks free. FAT and NTFS implement it in their own
+// their bytes lie, and the clusters it marks free. FAT, exFAT and NTFS implement it in their own
 // folders; the probe table (fs/probe.h) recognises a volume and opens the right one.
 
 #include <cstdint>
@@ -18,7 +18,8 @@ namespace kestrel {
 // files since, or all of it taken (nothing to recover).
 enum class FileState { kIntact, kPartlyOverwritten, kOverwritten };
 
-// Seconds since 1970-01-01 00:00 UTC; FAT keeps local time without a zone, read as UTC.
+// Seconds since 1970-01-01 00:00 UTC; FAT keeps local time without a zone, read as UTC (as is
+// an exFAT time whose zone offset is not recorded).
 struct FileTimes {
   std::optional<int64_t> modified;
   std::optional<int64_t> accessed;
@@ -79,7 +80,7 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // "FAT12", "FAT16", "FAT32", "NTFS".
+  // "FAT12", "FAT16", "FAT32", "exFAT", "NTFS".
   virtual std::string name() const = 0;
 
   // Whether the window's tree and --folder can go below the volume's root.

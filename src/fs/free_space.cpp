@@ -31,7 +31,7 @@ FreeSpaceResult OpenFreeSpaceMap(ByteSource& volume, std::unique_ptr<FreeSpaceMa
   BootSector boot{};
   if (!volume.ReadExact(0, boot.data(), boot.size())) return FreeSpaceResult::kUnreadable;
   ProbeResult probed = OpenFileSystem(volume);
-  if (!probed.file_system) return FreeSpaceResult::kNotFatOrNtfs;
+  if (!probed.file_system) return FreeSpaceResult::kNoFileSystem;
   return probed.file_system->OpenFreeSpace(map);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// The sectors a FAT or NTFS volume marks free, as runs of 512-byte sectors, for a raw scan that
-// carves only where deleted and lost files can lie. The maps read the volume's own allocation
-// structures piece by piece (the FAT through FatVolume, NTFS's $Bitmap through NtfsBitmap), so
-// their memory stays small whatever the size of the volume. Each file system makes its own map
+// The sectors a FAT, exFAT or NTFS volume marks free, as runs of 512-byte sectors, for a raw
+// scan that carves only where deleted and lost files can lie. The maps read the volume's own
+// allocation structures piece by piece (the FAT through FatVolume, exFAT's allocation bitmap
+// through ExfatBitmap, NTFS's $Bitmap through NtfsBitmap), so their memory stays small whatever
+// the size of the volume. Each file system makes its own map
 // (FileSystem::OpenFreeSpace).
 
 #include <cstdint>
@@ -31,7 +32,7 @@ class FreeSpaceMap {
 
   // Free sectors of the whole volume (what a scan of the free space reads).
   uint64_t free_sectors() const { return free_sectors_; }
-  // "FAT12", "FAT16", "FAT32" or "NTFS".
+  // "FAT12", "FAT16", "FAT32", "exFAT" or "NTFS".
   const std::string& file_system() const { return file_system_; }
 
  protected:
@@ -56,7 +57,7 @@ inline uint64_t SectorsOf(uint64_t bytes) {
 
 enum class FreeSpaceResult {
   kOk,
-  kNotFatOrNtfs,  // sector 0 is no FAT12/16/32 or NTFS boot sector (exFAT included)
+  kNoFileSystem,  // sector 0 is no usable FAT12/16/32, exFAT or NTFS boot sector
   kUnreadable,    // the FAT or $Bitmap cannot be read, or the NTFS structures are damaged
 };
 

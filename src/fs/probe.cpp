@@ -1,30 +1,17 @@
 #include "fs/probe.h"
 
-#include <cstring>
 #include <vector>
 
+#include "fs/exfat/exfat_file_system.h"
 #include "fs/fat/fat_file_system.h"
 #include "fs/ntfs/ntfs_file_system.h"
 #include "run/messages.h"
 
 namespace kestrel {
-namespace {
-
-bool HasOemName(const BootSector& boot, const char (&name)[9]) {
-  return std::memcmp(boot.data() + 3, name, 8) == 0;
-}
-
-// exFAT is not read in the deleted-files mode; its boot sector also passes no FAT test.
-std::optional<ProbeResult> RefuseExfat(ByteSource&, const BootSector& boot) {
-  if (!HasOemName(boot, "EXFAT   ")) return std::nullopt;
-  return ProbeResult{nullptr, msg::kExfatRefused, MessageIcon::kStop};
-}
-
-}  // namespace
 
 const std::vector<ProbeRow>& ProbeTable() {
   static const std::vector<ProbeRow> rows = {
-      {"exFAT", RefuseExfat},
+      {"exFAT", OpenExfatFileSystem},
       {"NTFS", OpenNtfsFileSystem},
       {"FAT", OpenFatFileSystem},
   };

@@ -1,6 +1,6 @@
 #pragma once
 // The driver of the "Recover deleted files" mode: opens the selected volume, opens its file
-// system through the probe table (exFAT and volumes without a file system refused), makes the
+// system through the probe table (volumes without a usable file system refused), makes the
 // run folder, and brings back the deleted files below the selected folder.
 
 #include <string>

@@ -143,7 +143,8 @@ RunOutcome RawScan::OpenSource() {
 }
 
 // Which sectors the scan reads: all of them, or the volume's free space (refused, before
-// anything is created, when the source holds no FAT or NTFS volume or its map cannot be read).
+// anything is created, when the source holds no FAT, exFAT or NTFS volume or its map cannot be
+// read).
 RunOutcome RawScan::PlanScan() {
   // Every sector is scanned, a last partial one included (its missing bytes read as zeros).
   const uint64_t sectors = (shared_source_->Size() + kSectorBytes - 1) / kSectorBytes;
@@ -154,8 +155,8 @@ RunOutcome RawScan::PlanScan() {
   switch (OpenFreeSpaceMap(*shared_source_, &free_space_)) {
     case FreeSpaceResult::kOk:
       break;
-    case FreeSpaceResult::kNotFatOrNtfs:
-      return Refuse(msg::kFreeSpaceNeedsFatOrNtfs, MessageIcon::kStop);
+    case FreeSpaceResult::kNoFileSystem:
+      return Refuse(msg::kFreeSpaceNeedsFileSystem, MessageIcon::kStop);
     case FreeSpaceResult::kUnreadable:
       return Refuse(msg::kFreeSpaceUnreadable, MessageIcon::kStop);
   }

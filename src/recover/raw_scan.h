@@ -30,7 +30,8 @@ struct RawScanRequest {
   std::string recovery_folder;
   // Wraps the opened source (fault injection in tests).
   std::function<std::unique_ptr<ByteSource>(std::unique_ptr<ByteSource>)> wrap_source;
-  // Only the clusters the volume's FAT or NTFS $Bitmap marks free are carved.
+  // Only the clusters the volume's FAT, exFAT allocation bitmap or NTFS $Bitmap marks free
+  // are carved.
   bool free_space_only = false;
   // Reading on its own thread ahead of the carving, or on the carving thread (the same results;
   // the second is what a run falls back to when no thread can be started).

@@ -52,11 +52,11 @@ constexpr std::array kTable = {
     Entry{70002, "Memory allocation error"},
     Entry{70003, "The selected folder was not found on the volume."},
     Entry{70004,
-          "Only the free space of a FAT12, FAT16, FAT32 or NTFS volume can be scanned, and this "
-          "source holds none at its start. Scan it whole, or choose one of its volumes."},
+          "Only the free space of a FAT12, FAT16, FAT32, exFAT or NTFS volume can be scanned, and "
+          "this source holds none at its start. Scan it whole, or choose one of its volumes."},
     Entry{70005,
-          "The free space of this volume cannot be told: its FAT or $Bitmap cannot be read. Scan "
-          "it whole instead."},
+          "The free space of this volume cannot be told: its FAT, allocation bitmap or $Bitmap "
+          "cannot be read. Scan it whole instead."},
 };
 
 }  // namespace

@@ -32,7 +32,7 @@ inline constexpr int kCannotReadDevice = 57519;
 inline constexpr int kFileSystemNotSupported = 70001;
 inline constexpr int kMemoryAllocationError = 70002;
 inline constexpr int kFolderNotFound = 70003;
-inline constexpr int kFreeSpaceNeedsFatOrNtfs = 70004;
+inline constexpr int kFreeSpaceNeedsFileSystem = 70004;
 inline constexpr int kFreeSpaceUnreadable = 70005;
 }  // namespace msg
 

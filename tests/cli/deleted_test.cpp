@@ -12,6 +12,7 @@
 #include "run/file_types.h"
 #include "run/messages.h"
 #include "support/cli_runner.h"
+#include "support/exfat_image.h"
 #include "support/fat_image.h"
 #include "support/ntfs_image.h"
 #include "support/temp_dir.h"
@@ -161,7 +162,7 @@ TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
 TEST_F(DeletedCommandTest, RefusalsAndUsageErrors) {
   std::vector<std::pair<std::string, int>> refused = {{"truncate -s 2M $IMG", msg::kNoFileSystem}};
   if (testing::HaveTool("mkfs.exfat")) {
-    refused.push_back({"truncate -s 8M $IMG && mkfs.exfat $IMG >/dev/null", msg::kExfatRefused});
+    refused.push_back({testing::kBrokenExfat, msg::kExfatRefused});
   }
   for (const auto& [make, message] : refused) {
     SCOPED_TRACE(make);

@@ -66,7 +66,7 @@ TEST(ProgressJsonCommand, UsageErrorsAndARefusedFreeSpaceScan) {
   auto refused =
       RunCli(dir, "scan " + dir / "plain.img" + " --out " + dir / "out" + " --free-space");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find(MessageText(msg::kFreeSpaceNeedsFatOrNtfs)), std::string::npos)
+  EXPECT_NE(refused.err.find(MessageText(msg::kFreeSpaceNeedsFileSystem)), std::string::npos)
       << refused.err;
 }
 

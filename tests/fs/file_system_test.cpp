@@ -11,6 +11,7 @@
 #include "fs/probe.h"
 #include "platform/testing/source_doubles.h"
 #include "run/messages.h"
+#include "support/exfat_image.h"
 #include "support/fake_run_ui.h"
 #include "support/fat_image.h"
 #include "support/ntfs_image.h"
@@ -116,7 +117,18 @@ TEST(ProbeTable, RecognisesEachVolumeOrSaysWhyItIsRefused) {
                                   dir / "exfat.img" + " >/dev/null"),
               0);
     MemorySource exfat(testing::ReadFileBytes(dir / "exfat.img"));
-    EXPECT_EQ(OpenFileSystem(exfat).refusal, msg::kExfatRefused);
+    ProbeResult probed = OpenFileSystem(exfat);
+    ASSERT_TRUE(probed.file_system);
+    EXPECT_EQ(probed.file_system->name(), "exFAT");
+    EXPECT_TRUE(probed.file_system->OffersFolders());
+    // Named exFAT, but without a geometry to read: refused with its own message.
+    ASSERT_EQ(testing::RunCommand(std::string("IMG=") + dir / "broken.img" + "; " +
+                                  testing::kBrokenExfat),
+              0);
+    MemorySource broken(testing::ReadFileBytes(dir / "broken.img"));
+    EXPECT_EQ(OpenFileSystem(broken).refusal, msg::kExfatRefused);
+  } else {
+    ADD_FAILURE() << "mkfs.exfat is not installed; exFAT volumes are not tested";
   }
   MemorySource zeros(std::vector<uint8_t>(1 << 20));
   ProbeResult none = OpenFileSystem(zeros);

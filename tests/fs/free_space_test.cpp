@@ -176,7 +176,8 @@ TEST(NtfsFreeSpace, DeletedFilesComeBackAndLiveFilesDoNot) {
 }
 
 TEST(FreeSpaceRefusals, SourcesWithoutAVolumeOrWithAnUnreadableFat) {
-  // No file system at all, and exFAT: refused before any run folder is made.
+  // No file system at all, and an exFAT name without a volume: refused before any run folder
+  // is made.
   Bytes plain(2048 * 512, 0);
   Bytes exfat = plain;
   std::memcpy(exfat.data() + 3, "EXFAT   ", 8);
@@ -188,7 +189,7 @@ TEST(FreeSpaceRefusals, SourcesWithoutAVolumeOrWithAnUnreadableFat) {
     options.free_space_only = true;
     auto scan = testing::ScanImage(*image, dir, options);
     EXPECT_EQ(scan->result.outcome, RunOutcome::kRefused);
-    EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kFreeSpaceNeedsFatOrNtfs});
+    EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kFreeSpaceNeedsFileSystem});
     EXPECT_TRUE(scan->run_folder.empty());
   }
 

@@ -1,7 +1,7 @@
 // Run lists, file-record geometry and names of the NTFS reader.
 #include <gtest/gtest.h>
 
-#include "fs/ntfs/ntfs_name.h"
+#include "fs/file_name.h"
 #include "fs/ntfs/ntfs_runs.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "platform/utf16_text.h"
@@ -66,16 +66,16 @@ TEST(NtfsGeometry, RecordSizeFromTheBootSector) {
 }
 
 TEST(NtfsNames, OutputNameIsOnePathComponent) {
-  EXPECT_EQ(NtfsOutputName("a/b.txt"), "a_b.txt");
-  EXPECT_EQ(NtfsOutputName(std::string("a\0b", 3)), "a_b");
-  EXPECT_EQ(NtfsOutputName("."), "");
-  EXPECT_EQ(NtfsOutputName(".."), "");
-  EXPECT_EQ(NtfsOutputName(""), "");
-  EXPECT_EQ(NtfsOutputName("..."), "...");
+  EXPECT_EQ(Utf8FileName("a/b.txt"), "a_b.txt");
+  EXPECT_EQ(Utf8FileName(std::string("a\0b", 3)), "a_b");
+  EXPECT_EQ(Utf8FileName("."), "");
+  EXPECT_EQ(Utf8FileName(".."), "");
+  EXPECT_EQ(Utf8FileName(""), "");
+  EXPECT_EQ(Utf8FileName("..."), "...");
   // 255 three-byte characters: shortened at a character boundary, extension kept.
   std::string long_name;
   for (int i = 0; i < 255; ++i) long_name += "日";
-  std::string shortened = NtfsOutputName(long_name + ".jpg");
+  std::string shortened = Utf8FileName(long_name + ".jpg");
   EXPECT_LE(shortened.size(), 240u);
   EXPECT_EQ(shortened.substr(shortened.size() - 4), ".jpg");
   EXPECT_EQ(Utf16ToUtf8(u"日").size(), 3u);
@@ -83,11 +83,11 @@ TEST(NtfsNames, OutputNameIsOnePathComponent) {
 }
 
 TEST(NtfsNames, TypeExtension) {
-  EXPECT_EQ(NtfsTypeExtension("A.JPEG"), "JPG");
-  EXPECT_EQ(NtfsTypeExtension("clip.mpe"), "MPG");
-  EXPECT_EQ(NtfsTypeExtension("x.tar.gz "), "GZ");
-  EXPECT_EQ(NtfsTypeExtension("README"), "");
-  EXPECT_EQ(NtfsTypeExtension("photo.Jpg"), "JPG");
+  EXPECT_EQ(TypeExtensionOf("A.JPEG"), "JPG");
+  EXPECT_EQ(TypeExtensionOf("clip.mpe"), "MPG");
+  EXPECT_EQ(TypeExtensionOf("x.tar.gz "), "GZ");
+  EXPECT_EQ(TypeExtensionOf("README"), "");
+  EXPECT_EQ(TypeExtensionOf("photo.Jpg"), "JPG");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// libFuzzer target: the FAT boot sector, directory entries and long names, and the volume through
-// the FileSystem interface (folders, deleted files and their content, free space), over an
-// arbitrary volume image.
+// libFuzzer target: the FAT boot sector, directory entries and long names, and the volume (FAT or
+// exFAT) through the FileSystem interface (folders, deleted files and their content, free
+// space), over an arbitrary volume image.
 
 #include <algorithm>
 #include <cstddef>
@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/exfat/exfat_boot.h"
+#include "fs/exfat/exfat_entry_set.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_volume.h"
 #include "fs/probe.h"
@@ -50,6 +52,20 @@ void ParseEntries(const uint8_t* data, size_t size) {
   }
 }
 
+// Every File entry of the input with the entries after it, as an exFAT entry set.
+void ParseExfatSets(const uint8_t* data, size_t size) {
+  std::vector<ExfatRawEntry> set;
+  for (size_t at = 0; at + kExfatEntryBytes <= size; at += kExfatEntryBytes) {
+    if (!IsFileEntry(data[at])) continue;
+    set.clear();
+    for (size_t i = 0; i <= data[at + 1] && at + (i + 1) * kExfatEntryBytes <= size; ++i) {
+      set.emplace_back();
+      std::copy_n(data + at + i * kExfatEntryBytes, kExfatEntryBytes, set.back().begin());
+    }
+    ParseExfatEntrySet(set);
+  }
+}
+
 // Goes over the volume as a run does: the probe table, the folders, the deleted files below
 // the root and below its first folder with their content, and the free-space map.
 void SearchVolume(MemorySource& source) {
@@ -82,7 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::copy(data, data + std::min<size_t>(size, boot.size()), boot.begin());
   FatVolumeInfo info;
   ParseFatBootSector(boot.data(), &info);
+  ParseExfatBootSector(boot.data());
   ParseEntries(data, size);
+  ParseExfatSets(data, size);
   MemorySource source(std::vector<uint8_t>(data, data + size));
   SearchVolume(source);
   return 0;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Makes the seed volumes of fat_fuzz with mkfs.fat and mtools: small FAT12 and FAT16 volumes
 # and a FAT32 volume cut down to its first clusters (its FAT size field shrunk to one sector so
-# that the data region follows at once), each with live and deleted files and folders.
+# that the data region follows at once), each with live and deleted files and folders; and
+# exFAT volumes made by mkfs.exfat with the FAT right after the boot regions and 512-byte
+# clusters, written through exfat-fuse (needs root and a loop device), cut to their first
+# 32 KiB and 24 KiB.
 set -euo pipefail
 out=$(cd "$(dirname "$0")" && pwd)/seeds/fat
 work=$(mktemp -d)
@@ -41,3 +44,29 @@ fat = data[reserved * 512:reserved * 512 + 512]
 start = (reserved + fat_size) * 512
 open(sys.argv[2], 'wb').write(bytes(boot) + fat + data[start:start + 64 * 512])
 PY
+
+# exFAT: live and deleted files and folders, a deleted folder with its files, a file chained
+# around a deleted one, and a long name.
+truncate -s 256K "$work/exfat.img"
+mkfs.exfat -b 512 -c 512 "$work/exfat.img" >/dev/null
+loop=$(losetup --find --show "$work/exfat.img")
+mkdir -p "$work/mnt"
+mount.exfat-fuse "$loop" "$work/mnt" >/dev/null
+(
+  cd "$work/mnt"
+  mkdir -p DCIM/100CANON Trip
+  head -c 300 "$work/data" >DCIM/100CANON/IMG_0001.JPG
+  head -c 700 "$work/data" >"DCIM/Long File Name with ümlauts and more.jpg"
+  head -c 200 "$work/data" >Trip/beach.jpg
+  head -c 400 "$work/data" >gap.bin
+  head -c 100 "$work/data" >keep.txt
+  rm gap.bin
+  head -c 1200 "$work/data" >chained.jpg
+  rm DCIM/100CANON/IMG_0001.JPG "DCIM/Long File Name with ümlauts and more.jpg"
+  rm -r Trip
+)
+sync
+umount "$work/mnt"
+losetup -d "$loop"
+head -c $((32 * 1024)) "$work/exfat.img" >"$out/exfat-head.img"
+head -c $((24 * 1024)) "$work/exfat.img" >"$out/exfat-cut.img"

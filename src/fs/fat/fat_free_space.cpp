@@ -58,7 +58,7 @@ bool FatIsReadable(ByteSource& volume, const FatVolumeInfo& info) {
 
 FreeSpaceResult OpenFatFreeSpace(ByteSource& volume, const FatVolumeInfo& info,
                                  std::unique_ptr<FreeSpaceMap>* map) {
-  if (!FatGeometryUsable(info)) return FreeSpaceResult::kNotFatOrNtfs;
+  if (!FatGeometryUsable(info)) return FreeSpaceResult::kNoFileSystem;
   if (!FatIsReadable(volume, info)) return FreeSpaceResult::kUnreadable;
   *map = std::make_unique<FatFreeSpace>(volume, info);
   return FreeSpaceResult::kOk;

@@ -8,7 +8,7 @@
 
 namespace kestrel {
 
-// kNotFatOrNtfs when the geometry cannot be walked, kUnreadable when the first FAT cannot be
+// kNoFileSystem when the geometry cannot be walked, kUnreadable when the first FAT cannot be
 // read whole (a cluster taken for live only because its entry was unreadable would be lost).
 FreeSpaceResult OpenFatFreeSpace(ByteSource& volume, const FatVolumeInfo& info,
                                  std::unique_ptr<FreeSpaceMap>* map);

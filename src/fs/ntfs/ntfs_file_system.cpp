@@ -5,7 +5,7 @@
 
 #include "fs/fat/fat_folders.h"
 #include "fs/ntfs/ntfs_free_space.h"
-#include "fs/ntfs/ntfs_name.h"
+#include "fs/file_name.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -111,7 +111,7 @@ SearchResult NtfsFileSystem::FindDeleted(const std::string& folder, RunContext& 
 std::optional<DeletedFile> NtfsFileSystem::Examine(uint64_t record, const NtfsFileDetail& detail,
                                                    const std::string& folder) {
   DeletedFile file;
-  file.name = NtfsOutputName(detail.name);
+  file.name = Utf8FileName(detail.name);
   if (file.name.empty()) return std::nullopt;
   file.folder = paths_.FolderOf(detail.parent_reference);
   if (!SplitFolderPath(folder).empty() && !NtfsPathIsBelow(file.VolumePath(), folder)) {
@@ -121,7 +121,7 @@ std::optional<DeletedFile> NtfsFileSystem::Examine(uint64_t record, const NtfsFi
   if (drive_.ReadFileData(record, &data) != ntfs_error::kOk || data->length() == 0) {
     return std::nullopt;
   }
-  file.type_extension = NtfsTypeExtension(detail.name);
+  file.type_extension = TypeExtensionOf(detail.name);
   file.bytes = data->length();
   file.state = StateOf(data->value());
   file.times = {UnixSeconds(detail.modification_time), UnixSeconds(detail.access_time),

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "fs/fat/fat_folders.h"
-#include "fs/ntfs/ntfs_name.h"
+#include "fs/file_name.h"
 
 namespace kestrel {
 namespace {
@@ -47,7 +47,7 @@ std::string NtfsPaths::Resolve(uint64_t parent_reference, int depth) {
   // folder's number moved on when it was deleted.
   if (!parent.deleted && sequence != 0 && parent.sequence != sequence) return kNtfsOrphanFolder;
   const std::string above = Resolve(parent.parent_reference, depth + 1);
-  const std::string name = NtfsOutputName(parent.name);
+  const std::string name = Utf8FileName(parent.name);
   std::string folder =
       name.empty() ? std::string(kNtfsOrphanFolder) : (above == "/" ? "" : above) + "/" + name;
   folders_[record] = folder;

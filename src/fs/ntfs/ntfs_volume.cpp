@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "fs/ntfs/ntfs_name.h"
+#include "fs/file_name.h"
 #include "platform/byte_order.h"
 #include "platform/utf16_text.h"
 

@@ -1,4 +1,4 @@
-#include "fs/ntfs/ntfs_name.h"
+#include "fs/file_name.h"
 
 #include <cctype>
 #include <cstdint>
@@ -13,7 +13,7 @@ constexpr size_t kMaxNameBytes = 240;
 
 }  // namespace
 
-std::string NtfsOutputName(std::string_view utf8_name) {
+std::string Utf8FileName(std::string_view utf8_name) {
   std::string name(utf8_name);
   for (char& c : name) {
     if (c == '/' || c == '\0') c = '_';
@@ -29,7 +29,7 @@ std::string NtfsOutputName(std::string_view utf8_name) {
   return std::string(CutUtf8(base, kMaxNameBytes - extension.size())) + std::string(extension);
 }
 
-std::string NtfsTypeExtension(std::string_view name) {
+std::string TypeExtensionOf(std::string_view name) {
   size_t dot = name.find_last_of('.');
   if (dot == std::string_view::npos) return {};
   std::string extension(Trim(name.substr(dot + 1), kWhiteSpace));
