@@ -22,8 +22,9 @@ Fragments start at 4 KiB boundaries of the image, as a file system's clusters wo
 last fragment ends in random slack up to the next boundary. Each image gets a manifest
 IMAGES_DIR/LEVEL.json: {"image", "kind", "level", "size", "originals": [{"path", "type",
 "variant", "size", "sha256", "level", "scenario", "fragments": [{"order", "offset", "length"}],
-"fragmented", "present"}]}. Every original lies in its image once. The same seed, pool and
-tools give the same images.
+"fragmented", "present"}]}; the card's records add "name" and "clusters" ([first, count] runs)
+and list the deleted pictures that were shot over with "present": false. Every original lies in
+its image once. The same seed, pool and tools give the same images.
 """
 import argparse
 import json
@@ -106,14 +107,14 @@ def make_pool(files, seed, repeat):
         with open(listing) as f:
             records = json.load(f)
     need = wanted(repeat)
-    have = {t: sum(1 for r in records if r["type"] == t and usable(r)) for t in FORMATS}
-    if all(have[t] >= need[t] for t in FORMATS):
-        return records
-    pool = continued_pool(files, f"{seed}-pool-{len(records)}", records)
 
     def count(kind):
-        return sum(1 for r in pool.records if r["type"] == kind and usable(r))
+        return sum(1 for r in records if r["type"] == kind and usable(r))
 
+    if all(count(t) >= need[t] for t in FORMATS):
+        return records
+    # The pool appends to RECORDS as it makes files.
+    pool = continued_pool(files, f"{seed}-pool-{len(records)}", records)
     for kind in FORMATS:
         for step in range(12 * need[kind]):
             if count(kind) >= need[kind]:
@@ -348,8 +349,10 @@ def lay_out_of_order(layout, picker, repeat):
                 layout.note(record, "out-of-order", f"out of order ({name})", parts, offsets)
 
 
+# Items (a file, or a group of intertwined files) each level lays per repeat.
 ITEMS = {"whole": len(FORMATS) * WHOLE_PER_FORMAT, "in-order": len(FORMATS) * len(GAPS),
-         "intertwined": sum(g for _, _, g in INTERTWINED), "out-of-order": len(FORMATS) * len(ORDERS)}
+         "intertwined": sum(g for _, _, g in INTERTWINED),
+         "out-of-order": len(FORMATS) * len(ORDERS)}
 LAYERS = {"whole": lay_whole, "in-order": lay_in_order, "intertwined": lay_intertwined,
           "out-of-order": lay_out_of_order}
 
@@ -396,7 +399,7 @@ def build_card(files, images, seed, card_mb):
     finally:
         pictures.save()
     shot = len(originals)
-    write_manifest(images, "card", image, [o for o in originals if o["present"]])
+    write_manifest(images, "card", image, originals)
     print(f"make_fragmented: card: {shot} pictures shot in {cluster} byte clusters, "
           f"{sum(1 for o in originals if not o['present'])} deleted ones shot over")
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Carving benchmarks: Kestrel's raw scan against PhotoRec and foremost on the same images.
 #   bash scripts/bench.sh [--quick | --full | --size-mb N] [--runs N] [--work DIR]
-#                         [--only quality|speed|deleted|fragmented] [--tools LIST] [--rebuild-images]
-#                         [--bf-timeout SECONDS]
+#                         [--only quality|speed|deleted|fragmented] [--tools LIST]
+#                         [--rebuild-images] [--bf-timeout SECONDS]
 # --quick: 128 MiB images (the default); --full: 1 GiB. Builds kestrel-cli (Release) in
 # build-bench, makes real files with real tools, builds the images (a reformatted FAT32 camera
 # card, a card reformatted and then shot on again, a reformatted NTFS office partition, files
