@@ -92,7 +92,10 @@ class Pool:
 
 # ---- pictures ---------------------------------------------------------------------------------
 
-def jpeg(pool, group, big=False):
+JPEG_WIDTHS = [640, 1024, 1600, 2048, 2592]
+
+
+def jpeg(pool, group, big=False, widths=JPEG_WIDTHS):
     if not have("gm"):
         return 0
     path = pool.path(group, "jpg")
@@ -104,7 +107,7 @@ def jpeg(pool, group, big=False):
             "-quality", "95", path)
         variant = "over-10MiB"
     else:
-        width = pool.rng.choice([640, 1024, 1600, 2048, 2592])
+        width = pool.rng.choice(widths)
         height = width * 3 // 4
         if pool.have_ffmpeg and pool.rng.random() < 0.6:
             source = pool.rng.choice(["testsrc2", "gradients", "smptehdbars", "cellauto"])
@@ -187,15 +190,16 @@ def pictures(pool, group):
 
 # ---- movies and sound -------------------------------------------------------------------------
 
-def movie(pool, group, kind):
+def movie(pool, group, kind, small=False):
+    """One movie of KIND; SMALL ones (a few hundred KB) are shorter, smaller and thinner."""
     if not pool.have_ffmpeg:
         return 0
-    seconds = pool.rng.choice([3, 5, 8])
-    size = pool.rng.choice(["640x480", "1280x720"])
+    seconds = pool.rng.choice([1, 2, 3] if small else [3, 5, 8])
+    size = pool.rng.choice(["320x240", "480x360"] if small else ["640x480", "1280x720"])
     video = ["-f", "lavfi", "-i", f"testsrc2=size={size}:rate=25:duration={seconds}",
              "-f", "lavfi", "-i", f"sine=frequency={pool.rng.randint(200, 900)}:duration={seconds}"]
     base = ["ffmpeg", "-y", "-v", "error", *video]
-    bitrate = ["-b:v", f"{pool.rng.choice([1, 2, 4])}M"]
+    bitrate = ["-b:v", f"{pool.rng.choice([300, 500, 800] if small else [1000, 2000, 4000])}k"]
     if kind in ("mp4", "mp4-faststart", "mov", "3gp", "m4a"):
         ext = {"mp4-faststart": "mp4", "m4a": "m4a"}.get(kind, kind)
         path = pool.path(group, ext)
@@ -214,6 +218,11 @@ def movie(pool, group, kind):
         subprocess.run([*base, "-c:v", "mpeg4", *bitrate, "-c:a", "libmp3lame", "-shortest", path],
                        check=True)
         variant = "mpeg4+mp3"
+    elif kind == "wmv":
+        path = pool.path(group, "wmv")
+        subprocess.run([*base, "-c:v", "wmv2", *bitrate, "-c:a", "wmav2", "-shortest", path],
+                       check=True)
+        variant = "asf-wmv2+wma2"
     elif kind in ("mpg1", "mpg2", "mpg1-noend", "mpg2-noend"):
         path = pool.path(group, "mpg")
         if kind.startswith("mpg1"):
@@ -391,6 +400,91 @@ def office(pool, group):
     except ImportError:
         print("make_files: python3-openpyxl not found, no XLSX", file=sys.stderr)
     return total
+
+
+WORDS = ["kestrel", "carving", "sector", "cluster", "volume", "report", "budget", "minutes",
+         "fragment", "header", "camera", "invoice"]
+
+
+def words(rng, n):
+    return " ".join(rng.choice(WORDS) for _ in range(n))
+
+
+def compound_documents(pool, group, count):
+    """COUNT each of Word, Excel and PowerPoint 97 files (OLE2 compound documents): XLS written by
+    xlwt, DOC and PPT converted headless by LibreOffice from DOCX (python-docx) and from flat ODF
+    presentations. LibreOffice runs once per kind with a private profile."""
+    total = 0
+    try:
+        import xlwt  # python3-xlwt
+        for _ in range(count):
+            book = xlwt.Workbook()
+            sheet = book.add_sheet("Bench")
+            for row in range(pool.rng.randint(150, 2500)):
+                sheet.write(row, 0, words(pool.rng, 2))
+                for column in range(1, 7):
+                    sheet.write(row, column, pool.rng.random())
+            path = pool.path(group, "xls")
+            book.save(path)
+            total += pool.add(path, group, "xlwt")
+    except ImportError:
+        print("make_files: python3-xlwt not found, no XLS", file=sys.stderr)
+    if not have("soffice"):
+        return total
+    sources = os.path.join(pool.tmp, "lo-sources")
+    shutil.rmtree(sources, ignore_errors=True)
+    os.makedirs(sources)
+    for ext, write in (("doc", word_source), ("ppt", presentation_source)):
+        targets = []
+        for _ in range(count):
+            target = pool.path(group, ext)
+            stem = os.path.splitext(os.path.basename(target))[0]
+            if write(pool.rng, os.path.join(sources, stem)):
+                targets.append(target)
+        inputs = [os.path.join(sources, f) for f in sorted(os.listdir(sources))]
+        profile = "file://" + os.path.join(pool.tmp, "lo-profile")
+        subprocess.run(["soffice", f"-env:UserInstallation={profile}", "--headless",
+                        "--convert-to", ext, "--outdir", os.path.join(pool.out, group), *inputs],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        for target in targets:
+            total += pool.add(target, group, "libreoffice")
+        for name in os.listdir(sources):
+            os.remove(os.path.join(sources, name))
+    return total
+
+
+def word_source(rng, stem):
+    try:
+        import docx  # python3-docx
+    except ImportError:
+        print("make_files: python3-docx not found, no DOC", file=sys.stderr)
+        return False
+    document = docx.Document()
+    document.add_heading("Bench memo", 0)
+    for i in range(rng.randint(5, 120)):
+        document.add_paragraph(f"Paragraph {i}: " + words(rng, 40))
+    document.save(stem + ".docx")
+    return True
+
+
+def presentation_source(rng, stem):
+    """A flat ODF presentation (one XML file) of a few slides of text."""
+    ns = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+          'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
+          'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+          'xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"')
+    slides = []
+    for i in range(rng.randint(2, 12)):
+        lines = "".join(f"<text:p>{words(rng, 8)}</text:p>" for _ in range(rng.randint(2, 8)))
+        slides.append(f'<draw:page draw:name="s{i}"><draw:frame svg:x="2cm" svg:y="2cm" '
+                      f'svg:width="22cm" svg:height="14cm"><draw:text-box>{lines}'
+                      f'</draw:text-box></draw:frame></draw:page>')
+    with open(stem + ".fodp", "w") as f:
+        f.write(f'<?xml version="1.0" encoding="UTF-8"?>\n<office:document {ns} office:version='
+                '"1.2" office:mimetype="application/vnd.oasis.opendocument.presentation">'
+                f'<office:body><office:presentation>{"".join(slides)}</office:presentation>'
+                '</office:body></office:document>\n')
+    return True
 
 
 def samples(pool):

@@ -21,6 +21,11 @@ OPTIONS = {
     "photorec-free": "photorec /log /d DIR/r /cmd IMAGE "
                      "partition_none,options,paranoid,fileopt,everything,enable,freespace,search "
                      "(the same, the volume's free space only)",
+    "photorec-bf": "photorec /log /d DIR/r /cmd IMAGE "
+                   "partition_none,options,paranoid_bf,fileopt,everything,enable,wholespace,search "
+                   "(as photorec, with its JPEG brute force for fragmented pictures)",
+    "kestrel-partial": "kestrel-cli scan IMAGE --out DIR --types all --keep-partial "
+                       "--read-errors ignore-all -q (unproven files kept below partial/)",
     "foremost": "foremost -Q -t all -i IMAGE -o DIR (every type of its default configuration, "
                 "every byte offset)",
 }
@@ -53,22 +58,23 @@ def available(names, kestrel):
 
 
 def program(name):
-    """The tool a variant runs: "photorec-free" is photorec."""
-    return name.removesuffix("-free")
+    """The tool a variant runs: "photorec-free" and "photorec-bf" are photorec."""
+    return name.split("-")[0]
 
 
 def command(name, image, out, kestrel, work):
     """The command line and its working folder for one run of NAME writing into OUT."""
     image = os.path.abspath(image)
     if program(name) == "kestrel":
-        free = ["--free-space"] if name == "kestrel-free" else []
-        return [kestrel, "scan", image, *free, "--out", out, "--types", "all", "--read-errors",
-                "ignore-all", "-q"], work
+        extra = {"kestrel-free": ["--free-space"], "kestrel-partial": ["--keep-partial"]}
+        return [kestrel, "scan", image, *extra.get(name, []), "--out", out, "--types", "all",
+                "--read-errors", "ignore-all", "-q"], work
     if program(name) == "photorec":
         os.makedirs(out, exist_ok=True)
         space = "freespace" if name == "photorec-free" else "wholespace"
+        paranoid = "paranoid_bf" if name == "photorec-bf" else "paranoid"
         return ["photorec", "/log", "/d", os.path.join(out, "r"), "/cmd", image,
-                f"partition_none,options,paranoid,fileopt,everything,enable,{space},search"], out
+                f"partition_none,options,{paranoid},fileopt,everything,enable,{space},search"], out
     if name == "foremost":
         return ["foremost", "-Q", "-t", "all", "-i", image, "-o", out], work
     raise ValueError(name)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Carving benchmarks: Kestrel's raw scan against PhotoRec and foremost on the same images.
 #   bash scripts/bench.sh [--quick | --full | --size-mb N] [--runs N] [--work DIR]
-#                         [--only quality|speed|deleted] [--tools LIST] [--rebuild-images]
+#                         [--only quality|speed|deleted|fragmented] [--tools LIST]
+#                         [--rebuild-images] [--bf-timeout SECONDS]
 # --quick: 128 MiB images (the default); --full: 1 GiB. Builds kestrel-cli (Release) in
 # build-bench, makes real files with real tools, builds the images (a reformatted FAT32 camera
 # card, a card reformatted and then shot on again, a reformatted NTFS office partition, files
@@ -10,7 +11,10 @@
 # kestrel,kestrel-free,photorec,photorec-free,foremost (-free: the FAT/NTFS volume's free space
 # only, on the card, reused and office images). --only deleted measures "Recover deleted files"
 # against tsk_recover instead (FAT32, FAT16, fragmented FAT32, NTFS volumes made by the real
-# tools). Peers that are not installed are left out.
+# tools). --only fragmented measures what the carvers make of fragmented files (DFRWS-style
+# images per level, a reused FAT32 camera card, crafted images; tools default
+# kestrel,photorec,photorec-bf,foremost, PhotoRec's JPEG brute force stopped after --bf-timeout,
+# default 900 s). Peers that are not installed are left out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +23,8 @@ runs=3
 work=${KESTREL_BENCH_DIR:-/tmp/kestrel-bench}
 only=""
 peers="kestrel,kestrel-free,photorec,photorec-free,foremost"
+frag_tools="kestrel,photorec,photorec-bf,foremost"
+bf_timeout=900
 rebuild=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -28,9 +34,10 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift ;;
     --work) work=$2; shift ;;
     --only) only=$2; shift ;;
-    --tools) peers=$2; shift ;;
+    --tools) peers=$2; frag_tools=$2; shift ;;
+    --bf-timeout) bf_timeout=$2; shift ;;
     --rebuild-images) rebuild=1 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -60,6 +67,19 @@ work=$(cd "$work" && pwd)
 if [ "$only" = deleted ]; then
   echo "== deleted files: Kestrel and tsk_recover on the same volumes"
   exec "$python" bench/deleted.py --kestrel "$kestrel" --work "$work/deleted" --runs "$runs"
+fi
+if [ "$only" = fragmented ]; then
+  frag=$work/fragmented
+  if [ "$rebuild" -eq 1 ] || [ ! -s "$frag/images/hostile-cfb-loop.json" ]; then
+    echo "== building the fragmented-file images into $frag/images"
+    rm -rf "$frag/images"
+    "$python" bench/make_fragmented.py "$frag/files" "$frag/images"
+    "$python" bench/make_hostile.py "$frag/images"
+  fi
+  echo "== fragmented files: what each carver recovers, per level"
+  exec "$python" bench/fragmented.py --kestrel "$kestrel" --work "$work/run" \
+    --tools "$frag_tools" --bf-timeout "$bf_timeout" --json "$work/fragmented.json" \
+    "$frag"/images/*.json
 fi
 files=$work/files-$size_mb
 images=$work/images-$size_mb

@@ -1,0 +1,184 @@
+#!/usr/bin/env python3
+"""Builds crafted images that a carver which follows a format's own structures must survive:
+every run over them has to end in bounded time with a bounded number of files.
+
+    make_hostile.py IMAGES_DIR [--seed N]
+
+  hostile-jpeg-ffd9   thousands of JPEG headers, each followed by a sector starting FF D9
+  hostile-zip-cd      a ZIP central directory (ZIP64 end record) listing 100,000 members at
+                      absurd local-header offsets
+  hostile-pdf-xref    PDFs whose 100,000 xref entries all point at one object, and one whose
+                      trailer's /Prev points back at its own xref section
+  hostile-mp3-chain   32 MiB of valid-looking MPEG-1 Layer III frames in one chain, and an ID3v2
+                      tag claiming 256 MiB in front of more frames
+  hostile-cfb-loop    compound documents whose chains loop: the directory chain, a stream's
+                      chain on itself, the DIFAT chain on itself, and an absurd FAT sector count
+
+Each image IMAGES_DIR/NAME.img starts and ends with random bytes and gets a manifest
+IMAGES_DIR/NAME.json: {"image", "kind": "hostile", "what", "size", "originals": []}.
+"""
+import argparse
+import json
+import os
+import random
+import struct
+
+SECTOR = 512
+
+
+def u16(value):
+    return struct.pack("<H", value)
+
+
+def u32(value):
+    return struct.pack("<I", value)
+
+
+def jpeg_headers(rng, count=8192):
+    """A header sector (SOI, JFIF, one quantisation table, a frame and a scan header, then
+    entropy-coded bytes without markers) followed by a sector starting with the end marker."""
+    header = (b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
+              b"\xff\xdb\x00\x43\x00" + bytes(range(1, 65)) +
+              b"\xff\xc0\x00\x0b\x08\x00\x10\x00\x10\x01\x01\x11\x00"
+              b"\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00")
+    out = bytearray()
+    for _ in range(count):
+        scan = rng.randbytes(SECTOR - len(header)).replace(b"\xff", b"\xfe")
+        out += header + scan + b"\xff\xd9" + rng.randbytes(SECTOR - 2)
+    return bytes(out)
+
+
+def zip_directory(rng, members=100_000):
+    """One stored member, then a central directory of MEMBERS entries whose local headers lie
+    at absurd offsets (past any image, inside the directory itself, or at the very end)."""
+    name = b"a.txt"
+    body = b"kestrel\n"
+    local = (b"PK\x03\x04" + u16(10) + u16(0) + u16(0) + u32(0) + u32(0) + u32(len(body)) +
+             u32(len(body)) + u16(len(name)) + u16(0) + name + body)
+    directory = bytearray()
+    for i in range(members):
+        member = f"m{i:06d}.txt".encode()
+        offset = rng.choice([0xFFFFFFF0 - i, rng.randrange(len(local), 1 << 31), 0x7FFFFFFF,
+                             len(local) + len(directory)])
+        directory += (b"PK\x01\x02" + u16(20) + u16(10) + u16(0) + u16(0) + u32(0) + u32(0) +
+                      u32(rng.randrange(1 << 32)) + u32(rng.randrange(1 << 32)) +
+                      u16(len(member)) + u16(0) + u16(0) + u16(0) + u16(0) + u32(0) +
+                      u32(offset) + member)
+    start = len(local)
+    end64 = start + len(directory)
+    record64 = (b"PK\x06\x06" + struct.pack("<Q", 44) + u16(45) + u16(45) + u32(0) + u32(0) +
+                struct.pack("<QQQQ", members, members, len(directory), start))
+    locator = b"PK\x06\x07" + u32(0) + struct.pack("<Q", end64) + u32(1)
+    end = (b"PK\x05\x06" + u16(0) + u16(0) + u16(0xFFFF) + u16(0xFFFF) + u32(0xFFFFFFFF) +
+           u32(0xFFFFFFFF) + u16(0))
+    return local + bytes(directory) + record64 + locator + end
+
+
+def pdf_one_object(entries=100_000):
+    head = b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n"
+    target = len(head)
+    body = head + b"1 0 obj\n<< /Type /Catalog /Pages 1 0 R >>\nendobj\n"
+    xref = len(body)
+    table = b"".join(b"%010d 00000 n \n" % target for _ in range(entries))
+    return (body + b"xref\n0 %d\n" % entries + table +
+            b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (entries, xref))
+
+
+def pdf_prev_loop():
+    head = b"%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n"
+    xref = len(head)
+    return (head + b"xref\n0 2\n0000000000 65535 f \n0000000009 00000 n \n"
+            b"trailer\n<< /Size 2 /Root 1 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n"
+            % (xref, xref))
+
+
+def mp3_frames(rng, size):
+    """MPEG-1 Layer III frames, 128 kbit/s at 44.1 kHz (417 bytes each), random contents."""
+    frame_header = b"\xff\xfb\x90\x44"
+    frame = 144 * 128000 // 44100
+    out = bytearray()
+    while len(out) < size:
+        out += frame_header + rng.randbytes(frame - 4)
+    return bytes(out)
+
+
+def absurd_id3():
+    """An ID3v2.3 tag whose (syncsafe) size claims 256 MiB."""
+    return b"ID3\x03\x00\x00\x7f\x7f\x7f\x7f" + b"TIT2" + u32(0) + b"\x00\x00"
+
+
+def cfb(variant):
+    """A compound document of 512-byte sectors: header, FAT in sector 0, directory in sector 1,
+    its chains broken as VARIANT says."""
+    free = 0xFFFFFFFF
+    end = 0xFFFFFFFE
+    fat_sectors, difat_start, difat_count = 1, end, 0
+    fat = [0xFFFFFFFD, end, end, end, end]
+    stream_size = 1000
+    if variant == "directory chain loops":
+        fat[1], fat[2] = 2, 1
+    elif variant == "stream chain loops on itself":
+        fat[3] = 3
+        stream_size = 1 << 30
+    elif variant == "DIFAT chain loops on itself":
+        difat_start, difat_count = 4, 1 << 20
+    elif variant == "absurd FAT sector count":
+        fat_sectors = 0x7FFFFFFF
+    header = (b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + bytes(16) + u16(0x3E) + u16(3) + u16(0xFFFE) +
+              u16(9) + u16(6) + bytes(6) + u32(0) + u32(fat_sectors) + u32(1) + u32(0) +
+              u32(4096) + u32(end) + u32(0) + u32(difat_start) + u32(difat_count) + u32(0) +
+              u32(free) * 108)
+    fat_sector = b"".join(u32(v) for v in fat) + u32(free) * (128 - len(fat))
+    directory = entry("Root Entry", 5, 1, end, 0) + entry("WordDocument", 2, free, 3,
+                                                          stream_size)
+    directory += bytes(SECTOR - len(directory))
+    difat = u32(free) * 127 + u32(4)
+    return header + fat_sector + directory + directory + bytes(SECTOR) + difat
+
+
+def entry(name, kind, child, start, size):
+    encoded = name.encode("utf-16-le") + b"\x00\x00"
+    return (encoded + bytes(64 - len(encoded)) + u16(len(encoded)) + bytes([kind, 1]) +
+            u32(0xFFFFFFFF) + u32(0xFFFFFFFF) + u32(child) + bytes(16) + u32(0) + bytes(16) +
+            u32(start) + u32(size) + u32(0))
+
+
+def build(images, name, what, pieces, rng):
+    image = os.path.join(images, name + ".img")
+    with open(image, "wb") as f:
+        f.write(rng.randbytes(64 << 10))
+        for piece in pieces:
+            f.write(piece + rng.randbytes(-len(piece) % SECTOR))
+            f.write(rng.randbytes(rng.randint(1, 16) * SECTOR))
+        f.write(rng.randbytes(1 << 20))
+    manifest = {"image": image, "kind": "hostile", "what": what,
+                "size": os.path.getsize(image), "originals": []}
+    with open(os.path.join(images, name + ".json"), "w") as f:
+        json.dump(manifest, f, indent=1)
+    print(f"make_hostile: {name}: {manifest['size'] >> 20} MiB, {what}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("images")
+    parser.add_argument("--seed", type=int, default=13)
+    args = parser.parse_args()
+    os.makedirs(args.images, exist_ok=True)
+    rng = random.Random(args.seed)
+    build(args.images, "hostile-jpeg-ffd9", "8,192 JPEG headers, each before a sector starting "
+          "FF D9", [jpeg_headers(rng)], rng)
+    build(args.images, "hostile-zip-cd", "a central directory of 100,000 members at absurd "
+          "offsets", [zip_directory(rng)], rng)
+    build(args.images, "hostile-pdf-xref", "xref entries all at one object; a /Prev loop",
+          [pdf_one_object(), pdf_prev_loop()] * 4, rng)
+    build(args.images, "hostile-mp3-chain", "32 MiB of MP3 frames in one chain; an ID3 tag "
+          "claiming 256 MiB", [mp3_frames(rng, 32 << 20), absurd_id3() + mp3_frames(rng, 1 << 20)],
+          rng)
+    variants = ["directory chain loops", "stream chain loops on itself",
+                "DIFAT chain loops on itself", "absurd FAT sector count"]
+    build(args.images, "hostile-cfb-loop", "compound documents whose chains loop (50 of each of "
+          "4 kinds)", [cfb(v) for v in variants] * 50, rng)
+
+
+if __name__ == "__main__":
+    main()
