@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "fs/fat/fat_folders.h"
-#include "fs/ntfs/ntfs_free_space.h"
 #include "fs/file_name.h"
+#include "fs/ntfs/ntfs_free_space.h"
 #include "run/messages.h"
 
 namespace kestrel {
