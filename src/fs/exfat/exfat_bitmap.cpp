@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "fs/bit_scan.h"
+
 namespace kestrel {
 
 ExfatBitmap::ExfatBitmap(ByteSource& volume, const ExfatGeometry& geometry, ClusterRuns clusters,
@@ -64,7 +66,6 @@ bool ExfatBitmap::InUse(uint32_t cluster) {
 
 uint64_t ExfatBitmap::Find(uint64_t cluster, bool in_use) {
   const uint64_t end = uint64_t{geometry_.LastCluster()} + 1;
-  const uint8_t skip = in_use ? 0x00 : 0xFF;  // bytes that hold no such bit
   for (cluster = std::max<uint64_t>(cluster, 2); cluster < end;) {
     const uint64_t bit = cluster - 2;
     if (!Load(bit / 8)) {
@@ -73,13 +74,12 @@ uint64_t ExfatBitmap::Find(uint64_t cluster, bool in_use) {
       cluster = next_window * 8 + 2;
       continue;
     }
-    const uint8_t value = window_[bit / 8 - window_first_];
-    if (bit % 8 == 0 && value == skip) {
-      cluster += 8;
-      continue;
-    }
-    if (((value >> (bit % 8)) & 1) == (in_use ? 1 : 0)) return cluster;
-    ++cluster;
+    // Bit numbers inside the window, up to its end or the last cluster's bit.
+    const uint64_t first_bit = window_first_ * 8;
+    const uint64_t window_end = std::min((window_first_ + window_length_) * 8, end - 2);
+    const uint64_t found = FindBit(window_.data(), bit - first_bit, window_end - first_bit, in_use);
+    if (found < window_end - first_bit) return found + first_bit + 2;
+    cluster = window_end + 2;
   }
   return end;
 }

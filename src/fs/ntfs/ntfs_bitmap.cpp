@@ -1,5 +1,9 @@
 #include "fs/ntfs/ntfs_bitmap.h"
 
+#include <algorithm>
+
+#include "fs/bit_scan.h"
+
 namespace kestrel {
 
 NtfsBitmap::NtfsBitmap(const NtfsDataReader& bitmap, uint64_t clusters, size_t window_bytes)
@@ -11,17 +15,14 @@ bool NtfsBitmap::InUse(uint64_t cluster) {
 }
 
 uint64_t NtfsBitmap::FindCluster(uint64_t cluster, bool in_use) {
-  const uint8_t skip = in_use ? 0x00 : 0xFF;  // bytes that hold no such bit
   while (cluster < clusters_) {
-    const uint64_t byte = cluster / 8;
-    if (!Load(byte)) return in_use ? clusters_ : cluster;  // not described: free
-    const uint8_t value = window_[byte - window_start_];
-    if (cluster % 8 == 0 && value == skip) {
-      cluster += 8;
-      continue;
-    }
-    if (((value >> (cluster % 8)) & 1) == (in_use ? 1 : 0)) return cluster;
-    ++cluster;
+    if (!Load(cluster / 8)) return in_use ? clusters_ : cluster;  // not described: free
+    // Cluster numbers inside the window, up to its end or the volume's last cluster.
+    const uint64_t first = window_start_ * 8;
+    const uint64_t window_end = std::min((window_start_ + window_length_) * 8, clusters_);
+    const uint64_t found = FindBit(window_.data(), cluster - first, window_end - first, in_use);
+    if (found < window_end - first) return found + first;
+    cluster = window_end;
   }
   return clusters_;
 }
