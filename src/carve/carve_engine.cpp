@@ -18,6 +18,7 @@ bool CarveEngine::Open(const std::string& extension, GuardSet guards,
   if (open_ || !writer_.CreateNumbered(extension)) return false;
   open_ = std::move(format);
   guards_ = guards;
+  open_start_ = header.sector * kSectorBytes;
   Feed(header);
   return true;
 }
@@ -56,15 +57,25 @@ void CarveEngine::Close() {
   guards_ = kNoGuards;
 }
 
+bool CarveEngine::CheckedWhole(const Kept& kept) {
+  if (kept.check == nullptr) return true;
+  const uint64_t length = std::min(kept.cut, writer_.length());
+  return kept.check(source_, open_start_, length) != Whole::kNo;
+}
+
 void CarveEngine::Finish() {
   if (!open_) return;
-  const Kept kept = open_->Finish(selected_);
+  Kept kept = open_->Finish(selected_);
+  if (kept.keep && !CheckedWhole(kept)) kept = NotWhole();
   Close();
-  if (!kept.keep || writer_.failed()) {
+  const char* extension = kept.extension != nullptr ? kept.extension : "";
+  if (kept.keep && !writer_.failed()) {
+    writer_.Keep(kept.cut, extension);
+  } else if (kept.not_whole && keep_not_whole_ && !writer_.failed()) {
+    writer_.KeepNotWhole(kept.cut, extension);
+  } else {
     writer_.Discard();
-    return;
   }
-  writer_.Keep(kept.cut, kept.extension != nullptr ? kept.extension : "");
 }
 
 }  // namespace kestrel

@@ -39,8 +39,12 @@ class CarveEngine {
             const SectorInput& header);
   // Hands the sector to the open file's format.
   void Feed(const SectorInput& in);
-  // Ends the open file as its format decides (kept, cut, renamed, listed; or deleted).
+  // Ends the open file as its format decides (kept, cut, renamed, listed; or deleted). A file
+  // its format's check finds not whole is deleted, or kept among the partial files when the
+  // run asks for them.
   void Finish();
+  // Files that are not whole are kept among the partial files instead of being deleted.
+  void KeepNotWholeFiles(bool keep) { keep_not_whole_ = keep; }
 
  private:
   // Appends `length` bytes from the sector's first byte on. False when bytes past the window
@@ -48,12 +52,16 @@ class CarveEngine {
   bool Append(const SectorInput& in, uint64_t length);
   // Forgets the open file.
   void Close();
+  // Whether the open file, as `kept` would keep it, is whole by its format's check.
+  bool CheckedWhole(const Kept& kept);
 
   RecoveredWriter& writer_;
   ByteSource& source_;
   TypeSet selected_;
   std::unique_ptr<OpenFormat> open_;  // null: no file is open
   GuardSet guards_ = kNoGuards;
+  uint64_t open_start_ = 0;  // the open file's first byte in the source
+  bool keep_not_whole_ = false;
 };
 
 }  // namespace kestrel

@@ -60,12 +60,29 @@ struct CarveView {
   }
 };
 
+// What a format's own structure says of a carved file.
+enum class Whole : uint8_t {
+  kYes,        // every part its structure calls for is there and consistent
+  kNo,         // the structure breaks: bytes are missing or foreign bytes lie inside
+  kUnchecked,  // a variant the check does not follow: the end marker's verdict stands
+};
+
+// A format's structural check of the carved file of `length` bytes at byte `start` of `source`.
+// It reads the source (read only) through bounded buffers and does bounded work whatever the
+// lengths and offsets the file claims.
+using WholeCheck = Whole (*)(ByteSource& source, uint64_t start, uint64_t length);
+
 // How a finished file is kept.
 struct Kept {
   static constexpr uint64_t kNoCut = ~uint64_t{0};
   bool keep = false;
   uint64_t cut = kNoCut;            // cut to this length when longer
   const char* extension = nullptr;  // renamed to this extension (null: as opened)
+  // Run on a kept file (after the cut): a file it finds broken is not whole.
+  WholeCheck check = nullptr;
+  // Not kept because it is not whole (a part is missing or foreign bytes lie inside): written to
+  // the partial files only when the run asks for them.
+  bool not_whole = false;
 };
 
 inline Kept KeepAsIs() {
@@ -73,6 +90,17 @@ inline Kept KeepAsIs() {
 }
 inline Kept Drop() {
   return {false};
+}
+inline Kept NotWhole() {
+  Kept kept;
+  kept.not_whole = true;
+  return kept;
+}
+// Kept when `check` finds it whole (or cannot tell).
+inline Kept KeepChecked(WholeCheck check) {
+  Kept kept = KeepAsIs();
+  kept.check = check;
+  return kept;
 }
 
 }  // namespace kestrel

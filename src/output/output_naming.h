@@ -9,6 +9,8 @@
 namespace kestrel {
 
 inline constexpr const char* kCarvedPrefix = "KES";
+// The folder of the run folder that holds carved files that are not whole.
+inline constexpr const char* kNotWholeFolder = "partial";
 
 // "%s%05d.%s" of prefix, number and extension.
 std::string CarvedName(const std::string& prefix, uint64_t number, const std::string& extension);

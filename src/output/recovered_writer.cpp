@@ -1,5 +1,7 @@
 #include "output/recovered_writer.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <utility>
 
@@ -113,6 +115,40 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
   open_wanted_.clear();
   run_.AddRecoveredFile({path, listed_size == kNoCut ? length : listed_size, true});
   run_.CountRecovered();
+  return true;
+}
+
+std::string RecoveredWriter::FreeNotWholePath(const std::string& extension) {
+  const std::string folder = run_folder_ + kNotWholeFolder;
+  if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return {};
+  auto [entry, added] = next_not_whole_number_.try_emplace(extension, 0);
+  if (added) {
+    std::string name;
+    NextFreeNumber(folder + "/", kCarvedPrefix, extension, &name, &entry->second);
+  }
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++entry->second) {
+    std::string path = folder + "/" + CarvedName(kCarvedPrefix, entry->second, extension);
+    if (NameIsFree(path)) return path;
+  }
+  return {};
+}
+
+bool RecoveredWriter::KeepNotWhole(uint64_t cut, const std::string& extension) {
+  if (!out_.is_open()) return false;
+  const std::string final_path = FreeNotWholePath(extension.empty() ? open_extension_ : extension);
+  if (failed_ || final_path.empty()) {
+    Discard();
+    return false;
+  }
+  if (cut < out_.Length()) out_.Truncate(cut);
+  out_.SetFinalPath(final_path);
+  const uint64_t length = out_.Length();
+  if (const FileErrorCause cause = out_.Close(); cause != FileErrorCause::kNone) {
+    ReportFailure(cause, final_path);
+    return false;
+  }
+  ++next_not_whole_number_[extension.empty() ? open_extension_ : extension];
+  run_.AddNotWholeFile({final_path, length, true});
   return true;
 }
 

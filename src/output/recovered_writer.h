@@ -57,6 +57,11 @@ class RecoveredWriter {
   // (a failure is reported).
   virtual bool Keep(uint64_t cut = kNoCut, const std::string& extension = {},
                     uint64_t listed_size = kNoCut);
+  // Closes the open carved file, which is not whole, in the "partial/" folder of the run folder
+  // under that folder's next free number of `extension` (or of the extension it was opened
+  // with), cut to `cut` bytes when it is longer. It is listed apart from the recovered files and
+  // not counted. False when it was lost (a failure is reported).
+  virtual bool KeepNotWhole(uint64_t cut = kNoCut, const std::string& extension = {});
   // Deletes the open file; it is never listed.
   virtual void Discard();
   // A restored file whose path the file system refused: listed as not created (the folder
@@ -76,6 +81,9 @@ class RecoveredWriter {
 
  private:
   uint64_t NextNumber(const std::string& extension);
+  // The next free name of `extension` in the "partial/" folder (made when missing); empty when
+  // none is free or the folder cannot be made.
+  std::string FreeNotWholePath(const std::string& extension);
   // The next free name of `extension` for a kept file; empty when none is free.
   std::string FreeNumberedPath(const std::string& extension, uint64_t* number);
 
@@ -84,6 +92,7 @@ class RecoveredWriter {
   OutputFile out_;
   // The next number to try per extension, and the open carved file's extension and number.
   std::map<std::string, uint64_t> next_number_;
+  std::map<std::string, uint64_t> next_not_whole_number_;  // the same in "partial/"
   std::string open_extension_;
   uint64_t open_number_ = 0;
   // Per wanted path of a restored file, the copy number its next clash tries first (0: the name

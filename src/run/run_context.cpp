@@ -1,6 +1,7 @@
 #include "run/run_context.h"
 
 #include <cctype>
+#include <optional>
 
 #include "platform/number_format.h"
 #include "platform/text_trim.h"
@@ -71,9 +72,9 @@ ReadErrorChoice RunContext::AskReadError() {
   return read_error_choice_;
 }
 
-void RunContext::AddRecoveredFile(const RecoveredFile& file) {
+std::optional<ResultRow> RunContext::RowOf(const RecoveredFile& file) const {
   std::string path(Trim(file.full_path, kWhiteSpace));
-  if (path.empty()) return;
+  if (path.empty()) return std::nullopt;
   ResultRow row;
   size_t slash = path.find_last_of('/');
   row.name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -87,7 +88,15 @@ void RunContext::AddRecoveredFile(const RecoveredFile& file) {
   row.full_path = path;
   row.bytes = file.size_bytes;
   row.created = file.created;
-  ui_.AddResultRow(row);
+  return row;
+}
+
+void RunContext::AddRecoveredFile(const RecoveredFile& file) {
+  if (const std::optional<ResultRow> row = RowOf(file)) ui_.AddResultRow(*row);
+}
+
+void RunContext::AddNotWholeFile(const RecoveredFile& file) {
+  if (const std::optional<ResultRow> row = RowOf(file)) ui_.AddNotWholeRow(*row);
 }
 
 void RunContext::BeginRun() {

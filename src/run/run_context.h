@@ -3,6 +3,7 @@
 // routines call. Every operation goes to the RunUi of the front end that started the run.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,11 +66,16 @@ class RunContext {
 
   // Appends one row to the results list (nothing for an empty path).
   void AddRecoveredFile(const RecoveredFile& file);
+  // Lists a carved file kept although it is not whole, apart from the recovered files.
+  void AddNotWholeFile(const RecoveredFile& file);
 
   // Starts a new run: counts, cancel, stored read-error answer and percent are reset.
   void BeginRun();
 
  private:
+  // The results-list row of `file` (none for an empty path).
+  std::optional<ResultRow> RowOf(const RecoveredFile& file) const;
+
   RunUi& ui_;
   uint32_t recovered_count_ = 0;
   bool cancel_requested_ = false;

@@ -70,6 +70,8 @@ class RunUi {
   virtual ReadErrorChoice AskReadError(std::string_view text) = 0;
 
   virtual void AddResultRow(const ResultRow& row) = 0;
+  // A carved file kept among the partial files (not whole): listed apart, when at all.
+  virtual void AddNotWholeRow(const ResultRow& /*row*/) {}
   virtual void ClearResults() {}
 };
 

@@ -240,7 +240,8 @@ Kept FinishJpeg(const JpegState& state) {
     kept.cut = state.eoi_end;
     return kept;
   }
-  return state.complete && !state.broken ? KeepAsIs() : Drop();
+  if (state.broken) return NotWhole();
+  return state.complete ? KeepAsIs() : Drop();
 }
 
 Match MatchJfif(const RowInput& r, Start* s) {
