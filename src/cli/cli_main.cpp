@@ -20,7 +20,8 @@ constexpr const char* kUsage =
     "  deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]\n"
     "                                      recover the deleted files of a FAT, exFAT or NTFS "
     "volume\n"
-    "  scan SOURCE [--out DIR] [--types LIST] [--free-space] [--progress MODE] [--json]\n"
+    "  scan SOURCE [--out DIR] [--types LIST] [--free-space] [--keep-partial]\n"
+    "       [--progress MODE] [--json]\n"
     "                                      recover files from a partition or disk by signature\n"
     "\n"
     "SOURCE is a letter (E:), a disk (disk0) or the path of a device or image file.\n"
@@ -33,6 +34,9 @@ constexpr const char* kUsage =
     "                       state, and create nothing (deleted)\n"
     "  --free-space         carve only the clusters a FAT, exFAT or NTFS volume marks free,\n"
     "                       skipping its live files (scan)\n"
+    "  --keep-partial       also write the carved files that are not whole (a part\n"
+    "                       missing or foreign bytes inside) to the run folder's\n"
+    "                       partial/ folder, listed apart (scan)\n"
     "  --progress MODE      line (the progress line on a terminal), json (one progress\n"
     "                       object per line on stderr, about once a second) or none (scan)\n"
     "  --json               one JSON object per line\n"
@@ -88,6 +92,8 @@ int CliMain(int argc, char** argv) {
       options.list = true;
     } else if (arg == "--free-space") {
       options.free_space = true;
+    } else if (arg == "--keep-partial") {
+      options.keep_partial = true;
     } else if (arg == "--progress") {
       target = &options.progress;
     } else if (arg == "-q" || arg == "--quiet") {
@@ -111,8 +117,9 @@ int CliMain(int argc, char** argv) {
     }
     if (target && !TakeValue(argc, argv, &i, target)) return UsageError(arg + " needs a value");
   }
-  if (options.command != "scan" && (options.free_space || !options.progress.empty())) {
-    return UsageError("--free-space and --progress apply to \"scan\" only");
+  if (options.command != "scan" &&
+      (options.free_space || options.keep_partial || !options.progress.empty())) {
+    return UsageError("--free-space, --keep-partial and --progress apply to \"scan\" only");
   }
   if (options.command == "sources") return RunSourcesCommand(options);
   if (options.command == "types") return RunTypesCommand(options);

@@ -10,14 +10,15 @@ struct CliOptions {
   std::string command;                  // sources, types, scan, deleted
   std::vector<std::string> positional;  // SOURCE
   bool json = false;
-  bool keep_paths = false;  // --keep-paths: the volume's folders below the run folder
-  bool list = false;        // --list: what a deleted-files run would recover, nothing created
-  std::string out;          // --out DIR
-  std::string types;        // --types LIST|all
-  std::string folder;       // --folder PATH
-  std::string read_errors;  // --read-errors ask|abort|retry|ignore|ignore-all
-  bool free_space = false;  // --free-space: scan only a FAT, exFAT or NTFS volume's free clusters
-  std::string progress;     // --progress line|json|none
+  bool keep_paths = false;    // --keep-paths: the volume's folders below the run folder
+  bool list = false;          // --list: what a deleted-files run would recover, nothing created
+  std::string out;            // --out DIR
+  std::string types;          // --types LIST|all
+  std::string folder;         // --folder PATH
+  std::string read_errors;    // --read-errors ask|abort|retry|ignore|ignore-all
+  bool keep_partial = false;  // --keep-partial: write the carved files that are not whole apart
+  bool free_space = false;    // --free-space: scan only a FAT, exFAT or NTFS volume's free clusters
+  std::string progress;       // --progress line|json|none
 };
 
 int RunSourcesCommand(const CliOptions& options);

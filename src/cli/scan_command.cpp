@@ -17,7 +17,7 @@ namespace {
 int Usage(const std::string& text) {
   std::fprintf(stderr,
                "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
-               "[--free-space] [--progress line|json|none] [--json]\n",
+               "[--free-space] [--keep-partial] [--progress line|json|none] [--json]\n",
                text.c_str());
   return kExitUsage;
 }
@@ -57,6 +57,7 @@ int RunScanCommand(const CliOptions& options) {
   if (source.kind == SourceArgument::Kind::kPath) request.path = source.path;
   if (!options.out.empty()) request.recovery_folder = AbsoluteFolder(options.out);
   request.free_space_only = options.free_space;
+  request.keep_not_whole = options.keep_partial;
   SettingsStore settings(SettingsStore::DefaultPath());
   ApplyStoredChoices(settings, &request.types, &request.recovery_folder);
   TerminalRunUi ui(options.json, policy);

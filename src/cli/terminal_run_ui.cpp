@@ -294,8 +294,32 @@ void TerminalRunUi::AddResultRow(const ResultRow& row) {
   DrawProgress();
 }
 
+void TerminalRunUi::AddNotWholeRow(const ResultRow& row) {
+  if (!json_) {
+    not_whole_rows_.push_back(row);
+    return;
+  }
+  ClearProgress();
+  const JsonObject line = {{"name", row.name},         {"bytes", row.bytes},
+                           {"size_kb", row.size_text}, {"folder", row.folder_text},
+                           {"path", row.full_path},    {"whole", false}};
+  std::printf("%s\n", JsonLine(line).c_str());
+  std::fflush(stdout);
+  DrawProgress();
+}
+
+void TerminalRunUi::PrintNotWholeRows() {
+  if (not_whole_rows_.empty()) return;
+  std::printf("Not whole, kept apart (%zu):\n", not_whole_rows_.size());
+  for (const ResultRow& row : not_whole_rows_) {
+    std::printf("%s\t%s\t%s\n", row.name.c_str(), row.size_text.c_str(), row.folder_text.c_str());
+  }
+  not_whole_rows_.clear();
+}
+
 void TerminalRunUi::PrintClosingMessage(int message_id, std::string_view argument, bool failure) {
   ClearProgress();
+  PrintNotWholeRows();
   last_message_id_ = message_id;
   std::string text = FormatMessage(message_id, argument);
   if (json_) {

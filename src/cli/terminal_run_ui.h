@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/progress_json.h"
 #include "run/run_ui.h"
@@ -46,6 +47,7 @@ class TerminalRunUi : public RunUi {
                             MessageButtons buttons) override;
   ReadErrorChoice AskReadError(std::string_view text) override;
   void AddResultRow(const ResultRow& row) override;
+  void AddNotWholeRow(const ResultRow& row) override;
 
   // Prints a run's result message (stdout) or a failure (stderr); JSON with --json.
   void PrintClosingMessage(int message_id, std::string_view argument, bool failure);
@@ -57,6 +59,8 @@ class TerminalRunUi : public RunUi {
   int last_message_id() const { return last_message_id_; }
 
  private:
+  // The rows of the files kept although not whole, under a heading of their own.
+  void PrintNotWholeRows();
   void DrawProgress();
   void ClearProgress();
   double SecondsRunning() const;
@@ -72,6 +76,8 @@ class TerminalRunUi : public RunUi {
   std::optional<RunProgress> progress_;  // the last numbers the run reported
   JsonProgressWriter* json_progress_ = nullptr;
   uint64_t files_written_ = 0;  // rows of files that were created
+  // Rows of the files kept although not whole, printed before the run's result.
+  std::vector<ResultRow> not_whole_rows_;
   bool progress_drawn_ = false;
   std::chrono::steady_clock::time_point last_draw_;
   int last_message_id_ = 0;

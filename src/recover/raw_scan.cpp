@@ -107,6 +107,7 @@ RunOutcome RawScan::Prepare() {
   try {
     writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder());
     engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, request_.types.mask);
+    engine_->KeepNotWholeFiles(request_.keep_not_whole);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }

@@ -33,6 +33,9 @@ struct RawScanRequest {
   // Only the clusters the volume's FAT, exFAT allocation bitmap or NTFS $Bitmap marks free
   // are carved.
   bool free_space_only = false;
+  // Carved files that are not whole are kept in the run folder's "partial/" folder, listed
+  // apart and not counted (otherwise they are deleted).
+  bool keep_not_whole = false;
   // Reading on its own thread ahead of the carving, or on the carving thread (the same results;
   // the second is what a run falls back to when no thread can be started).
   enum class Reading { kReadAhead, kOneThread };

@@ -170,6 +170,20 @@ TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
   auto scan = testing::ScanImage(image, dir_);
   ASSERT_EQ(scan->files.size(), 1u);
   EXPECT_EQ(scan->File(scan->files[0]), whole);
+  EXPECT_TRUE(scan->ui.not_whole_rows.empty());
+
+  // Asked for, the two that are not whole are kept apart and listed apart.
+  testing::ScanOptions keep_apart;
+  keep_apart.keep_not_whole = true;
+  scan = testing::ScanImage(image, dir_, keep_apart);
+  ASSERT_EQ(scan->ui.rows.size(), 1u);
+  EXPECT_EQ(scan->File(scan->ui.rows[0].name), whole);
+  ASSERT_EQ(scan->ui.not_whole_rows.size(), 2u);
+  for (const ResultRow& row : scan->ui.not_whole_rows) {
+    EXPECT_EQ(row.folder_text, scan->run_folder + "partial/");
+    EXPECT_EQ(testing::ReadFileBytes(row.full_path).size(), row.bytes);
+  }
+  EXPECT_NE(scan->ui.not_whole_rows[0].full_path, scan->ui.not_whole_rows[1].full_path);
 }
 
 TEST(JpegEntropy, DamagedHeadersAreBrokenNotACrash) {

@@ -1,10 +1,12 @@
 // kestrel-cli scan: the rows it prints, its closing message, JSON lines and exit statuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <algorithm>
 
 #include "cli/json_text.h"
 #include "run/messages.h"
 #include "support/cli_runner.h"
+#include "support/fixture_samples.h"
 #include "support/image_builder.h"
 
 namespace kestrel {
@@ -53,6 +55,45 @@ TEST_F(ScanCommandTest, JsonGivesOneObjectPerFileAndTheMessage) {
   EXPECT_NE(lines[0].find("\"created\": true"), std::string::npos);
   EXPECT_EQ(lines[1],
             "{\"message_id\": 112, \"message\": \"Recovery process completed successfully.\"}");
+}
+
+// A picture cut short (the next file starts inside its data) is not whole: without
+// --keep-partial it is not written; with it, it goes to partial/ and is listed apart.
+TEST_F(ScanCommandTest, KeepPartialWritesWhatIsNotWholeApart) {
+  std::vector<uint8_t> cut = testing::ReadFixtureSample("jfif.jpg");
+  cut.resize(cut.size() / 2);
+  ImageBuilder image;
+  image.AddFile(cut, "cut.jpg");
+  image.AddSample("picture.png");
+  image.AddZeros(70);
+  image.WriteTo(dir_ / "cut.img");
+
+  auto plain = RunCli(dir_, "scan " + dir_ / "cut.img" + " --out " + dir_ / "plain");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_EQ(plain.OutLines().size(), 2u) << plain.out;
+  EXPECT_EQ(plain.OutLines()[0].substr(0, 13), "KES00001.PNG\t");
+
+  auto kept = RunCli(dir_, "scan " + dir_ / "cut.img" + " --out " + dir_ / "kept --keep-partial");
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  auto lines = kept.OutLines();
+  ASSERT_EQ(lines.size(), 4u) << kept.out;
+  EXPECT_EQ(lines[0].substr(0, 13), "KES00001.PNG\t");
+  EXPECT_EQ(lines[1], "Not whole, kept apart (1):");
+  const std::string folder = lines[1 + 1].substr(lines[2].rfind('\t') + 1);
+  EXPECT_EQ(lines[2].substr(0, 13), "KES00001.JPG\t");
+  EXPECT_EQ(folder.substr(folder.size() - 9), "/partial/") << lines[2];
+  // The picture's sectors up to the next file's header.
+  std::vector<uint8_t> written = testing::ReadFileBytes(folder + "KES00001.JPG");
+  ASSERT_EQ(written.size(), (cut.size() + 511) / 512 * 512);
+  EXPECT_TRUE(std::equal(cut.begin(), cut.end(), written.begin()));
+  EXPECT_EQ(lines[3], MessageText(msg::kCompleted));
+
+  auto json =
+      RunCli(dir_, "scan " + dir_ / "cut.img" + " --out " + dir_ / "kept --keep-partial --json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"name\": \"KES00002.JPG\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"whole\": false"), std::string::npos) << json.out;
+  EXPECT_EQ(RunCli(dir_, "deleted " + dir_ / "cut.img" + " --keep-partial").status, 2);
 }
 
 TEST_F(ScanCommandTest, NothingFoundIsStillACompletedRun) {

@@ -31,6 +31,7 @@ class FakeRunUi : public RunUi {
                             MessageButtons buttons) override;
   ReadErrorChoice AskReadError(std::string_view text) override;
   void AddResultRow(const ResultRow& row) override { rows.push_back(row); }
+  void AddNotWholeRow(const ResultRow& row) override { not_whole_rows.push_back(row); }
   void ClearResults() override { rows.clear(); }
 
   // Ids of the messages shown, in order.
@@ -45,6 +46,7 @@ class FakeRunUi : public RunUi {
 
   std::vector<ShownMessage> messages;
   std::vector<ResultRow> rows;
+  std::vector<ResultRow> not_whole_rows;
   int read_error_questions = 0;
   int pumps = 0;
   int bar_steps = 0;

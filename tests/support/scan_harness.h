@@ -39,6 +39,7 @@ struct ScanOptions {
   RawScanRequest::Reading reading = RawScanRequest::Reading::kReadAhead;
   ReadAheadShape read_ahead;
   bool free_space_only = false;
+  bool keep_not_whole = false;
   std::function<void(const RunProgress&)> on_progress;
 };
 

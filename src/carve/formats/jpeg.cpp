@@ -240,8 +240,9 @@ Kept FinishJpeg(const JpegState& state) {
     kept.cut = state.eoi_end;
     return kept;
   }
-  if (state.broken) return NotWhole();
-  return state.complete ? KeepAsIs() : Drop();
+  if (state.complete) return state.broken ? NotWhole() : KeepAsIs();
+  // Ended before its end marker, inside its scan data: a picture cut short.
+  return state.scanned ? NotWhole() : Drop();
 }
 
 Match MatchJfif(const RowInput& r, Start* s) {
