@@ -10,6 +10,8 @@ namespace {
 
 // Bytes past the sector's window are copied from the source in pieces of this size.
 constexpr size_t kCopyPiece = 64 * 1024;
+// Spans of files not kept that are remembered for a second look, at most.
+constexpr size_t kMaxUnexamined = 1 << 16;
 
 }  // namespace
 
@@ -19,6 +21,7 @@ bool CarveEngine::Open(const std::string& extension, GuardSet guards,
   open_ = std::move(format);
   guards_ = guards;
   open_start_ = header.sector * kSectorBytes;
+  open_guarded_ = guards != kNoGuards;
   Feed(header);
   return true;
 }
@@ -42,14 +45,23 @@ bool CarveEngine::Append(const SectorInput& in, uint64_t length) {
 
 void CarveEngine::Feed(const SectorInput& in) {
   if (!open_) return;
+  open_last_sector_ = in.sector;
   const Fed fed = open_->Feed(View(in));
   if (fed.step == Step::kRefuse || !Append(in, fed.write)) {
-    writer_.Discard();
-    Close();
+    DiscardOpen();
     return;
   }
   if (fed.release_guard) guards_ = kNoGuards;
   if (fed.step == Step::kComplete) Finish();
+}
+
+void CarveEngine::DiscardOpen() {
+  const uint64_t header = open_start_ / kSectorBytes;
+  if (open_guarded_ && open_last_sector_ > header && unexamined_.size() < kMaxUnexamined) {
+    unexamined_.push_back({header + 1, open_last_sector_ - header});
+  }
+  writer_.Discard();
+  Close();
 }
 
 void CarveEngine::Close() {
@@ -67,15 +79,15 @@ void CarveEngine::Finish() {
   if (!open_) return;
   Kept kept = open_->Finish(selected_);
   if (kept.keep && !CheckedWhole(kept)) kept = NotWhole();
-  Close();
   const char* extension = kept.extension != nullptr ? kept.extension : "";
   if (kept.keep && !writer_.failed()) {
+    Close();
     writer_.Keep(kept.cut, extension);
-  } else if (kept.not_whole && keep_not_whole_ && !writer_.failed()) {
-    writer_.KeepNotWhole(kept.cut, extension);
-  } else {
-    writer_.Discard();
+    return;
   }
+  if (kept.not_whole && keep_not_whole_ && !writer_.failed())
+    writer_.KeepNotWhole(kept.cut, extension);
+  DiscardOpen();
 }
 
 }  // namespace kestrel

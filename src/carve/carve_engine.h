@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "carve/format.h"
 #include "carve/guard_mark.h"
@@ -14,6 +15,12 @@
 #include "platform/byte_source.h"
 
 namespace kestrel {
+
+// Sectors [first, first + count) of the source.
+struct SectorSpan {
+  uint64_t first = 0;
+  uint64_t count = 0;
+};
 
 class CarveEngine {
  public:
@@ -43,6 +50,10 @@ class CarveEngine {
   // its format's check finds not whole is deleted, or kept among the partial files when the
   // run asks for them.
   void Finish();
+  // The sectors of files that kept headers from starting new files and were then not kept
+  // (after their header sector, up to the last sector fed to them): files that lie inside them
+  // were not looked for. Handed out once, in the order the files ended.
+  std::vector<SectorSpan> TakeUnexamined() { return std::move(unexamined_); }
   // Files that are not whole are kept among the partial files instead of being deleted.
   void KeepNotWholeFiles(bool keep) { keep_not_whole_ = keep; }
 
@@ -54,13 +65,18 @@ class CarveEngine {
   void Close();
   // Whether the open file, as `kept` would keep it, is whole by its format's check.
   bool CheckedWhole(const Kept& kept);
+  // Deletes the open file, which is not kept, and forgets it.
+  void DiscardOpen();
 
   RecoveredWriter& writer_;
   ByteSource& source_;
   TypeSet selected_;
   std::unique_ptr<OpenFormat> open_;  // null: no file is open
   GuardSet guards_ = kNoGuards;
-  uint64_t open_start_ = 0;  // the open file's first byte in the source
+  uint64_t open_start_ = 0;        // the open file's first byte in the source
+  uint64_t open_last_sector_ = 0;  // the last sector fed to the open file
+  bool open_guarded_ = false;      // the open file kept headers from starting files
+  std::vector<SectorSpan> unexamined_;
   bool keep_not_whole_ = false;
 };
 

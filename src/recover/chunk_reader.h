@@ -49,8 +49,8 @@ class ChunkReader {
 // the one-thread reading, used when no reading thread can be started.
 class ChunkReaderStream : public ChunkStream {
  public:
-  ChunkReaderStream(ByteSource& source, ScanPlan& plan)
-      : reader_(source, plan.source_sectors()), plan_(plan) {}
+  ChunkReaderStream(ByteSource& source, ScanPlan& plan, uint64_t block_sectors = 4096)
+      : reader_(source, plan.source_sectors(), block_sectors), plan_(plan) {}
 
   bool Next(ScanChunk* chunk) override;
   bool Reread(const ScanChunk& chunk) override { return reader_.Reread(chunk.first, chunk.count); }

@@ -16,10 +16,16 @@
 #include "recover/chunk_reader.h"
 #include "recover/locked_source.h"
 #include "recover/read_ahead.h"
+#include "recover/sector_run_list.h"
 #include "run/messages.h"
 
 namespace kestrel {
 namespace {
+
+// Rounds of looking again inside files that were not kept (files found inside those may hide
+// further files in their turn), and the blocks those rounds read in.
+constexpr int kRescanRounds = 2;
+constexpr uint64_t kRescanBlockSectors = 256;
 
 bool IsAllZero(const uint8_t* data, size_t length) {
   static const uint8_t kZeros[kChunkSectors * kSectorBytes] = {};
@@ -57,6 +63,12 @@ class RawScan {
   RunOutcome PlanScan();
   RunOutcome StartReading();
   RunOutcome ScanChunks();
+  // Carves the chunks of `stream`. The first pass reports progress and asks about read errors;
+  // a later pass reads sectors the first one read (and asked about) already.
+  RunOutcome CarveChunks(ChunkStream& stream, bool first_pass);
+  RunOutcome RescanUnexamined();
+  // The sectors of `spans` the plan scans, in order and merged.
+  std::vector<SectorRun> PlannedPartOf(std::vector<SectorSpan> spans);
   RunOutcome ReadChunk(const ScanChunk& chunk);
   void Report(uint64_t done_sectors, uint64_t sector);
   void Close();
@@ -205,18 +217,74 @@ void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
 }
 
 RunOutcome RawScan::ScanChunks() {
+  if (RunOutcome carved = CarveChunks(*stream_, true); carved != RunOutcome::kCompleted) {
+    return carved;
+  }
+  if (stream_->failed()) return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  if (RunOutcome again = RescanUnexamined(); again != RunOutcome::kCompleted) return again;
+  Report(plan_->total_sectors(), plan_->source_sectors());
+  return RunOutcome::kCompleted;
+}
+
+std::vector<SectorRun> RawScan::PlannedPartOf(std::vector<SectorSpan> spans) {
+  std::sort(spans.begin(), spans.end(),
+            [](const SectorSpan& a, const SectorSpan& b) { return a.first < b.first; });
+  std::vector<SectorRun> runs;
+  for (const SectorSpan& span : spans) {
+    const uint64_t span_end = span.first + span.count;
+    SectorRun run;
+    for (uint64_t from = span.first; from < span_end && plan_->NextRun(from, &run);
+         from = run.end()) {
+      if (run.first >= span_end) break;
+      const uint64_t end = std::min(run.end(), span_end);
+      if (!runs.empty() && runs.back().end() >= run.first) {
+        runs.back().count = std::max(runs.back().end(), end) - runs.back().first;
+      } else {
+        runs.push_back({run.first, end - run.first});
+      }
+    }
+  }
+  return runs;
+}
+
+// Files that kept headers from starting and were then not kept (a document whose parts lie
+// elsewhere, a file cut short) may hold whole files that were not looked for: their sectors are
+// carved once more.
+RunOutcome RawScan::RescanUnexamined() {
+  for (int round = 0; round < kRescanRounds; ++round) {
+    engine_->Finish();
+    std::vector<SectorRun> runs = PlannedPartOf(engine_->TakeUnexamined());
+    if (runs.empty()) break;
+    SectorRunList list(std::move(runs));
+    ScanPlan plan(plan_->source_sectors(), list);
+    ChunkReaderStream stream(*shared_source_, plan, kRescanBlockSectors);
+    if (RunOutcome carved = CarveChunks(stream, false); carved != RunOutcome::kCompleted) {
+      return carved;
+    }
+  }
+  return RunOutcome::kCompleted;
+}
+
+RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {
   CarveEngine& engine = *engine_;
-  ChunkStream& stream = *stream_;
   const uint64_t total = plan_->total_sectors();
   uint64_t done = 0;
+  uint64_t next_sector = 0;
   ScanChunk chunk;
   while (stream.Next(&chunk)) {
-    run_.ShowPercent(ScanPercent(done, total));
-    run_.ShowCurrentSector(chunk.first);
-    Report(done, chunk.first);
+    if (first_pass) {
+      run_.ShowPercent(ScanPercent(done, total));
+      run_.ShowCurrentSector(chunk.first);
+      Report(done, chunk.first);
+    } else if (chunk.first != next_sector) {
+      engine.Finish();  // a file found in one span does not run on into the next
+    }
+    next_sector = chunk.first + chunk.count;
     if (run_.PollCancel()) return RunOutcome::kCancelled;
     run_.PumpMessages();
-    if (RunOutcome read = ReadChunk(chunk); read != RunOutcome::kCompleted) return read;
+    if (first_pass) {
+      if (RunOutcome read = ReadChunk(chunk); read != RunOutcome::kCompleted) return read;
+    }
     done += chunk.count;
     const SectorInput first = stream.Sector(chunk.first);
     if (!engine.is_open() &&
@@ -229,8 +297,6 @@ RunOutcome RawScan::ScanChunks() {
       if (DispatchSector(engine, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
     }
   }
-  if (stream.failed()) return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
-  Report(total, plan_->source_sectors());
   return RunOutcome::kCompleted;
 }
 

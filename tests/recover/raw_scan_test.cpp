@@ -69,6 +69,21 @@ TEST(RawScan, ScansASourceSmallerThanOneChunkAndAPartialLastSector) {
   EXPECT_EQ(scan->File(scan->files[0]), small);
 }
 
+// A ZIP keeps every header from starting a file while it is open. One whose end never comes is
+// not kept, and the files inside its sectors are looked for once more: the GIF comes back.
+TEST(RawScan, FilesInsideAFileThatWasNotKeptAreFoundInASecondLook) {
+  TempDir dir;
+  Bytes image(400 * kSector, 0);
+  const std::string_view local_header("PK\3\4\x14\0\0\0\0\0", 10);
+  std::copy(local_header.begin(), local_header.end(), image.begin() + 10 * kSector);
+  const Bytes gif = LayGif(image, 20);
+  auto scan = ScanImage(image, dir);
+  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.GIF"});
+  EXPECT_EQ(scan->File("KES00001.GIF"), gif);
+  EXPECT_EQ(scan->result.recovered, 1u);
+
+}
+
 TEST(RawScan, RefusesARunFolderThatCannotBeMade) {
   TempDir dir;
   testing::WriteFileBytes(dir / "recovered", {1});  // a file where the folder should be
