@@ -12,82 +12,206 @@ namespace {
 constexpr size_t kCopyPiece = 64 * 1024;
 // Spans of files not kept that are remembered for a second look, at most.
 constexpr size_t kMaxUnexamined = 1 << 16;
+// A file's units without a volume's: 4 KiB from its first sector.
+constexpr uint64_t kDefaultUnitSectors = 4096 / kSectorBytes;
+
+uint64_t SectorAfter(const FilePiece& piece) {
+  return (piece.source_offset + piece.length + kSectorBytes - 1) / kSectorBytes;
+}
+
+void AddPiece(std::vector<FilePiece>& pieces, uint64_t at, uint64_t length) {
+  if (length == 0) return;
+  if (!pieces.empty() && pieces.back().source_offset + pieces.back().length == at) {
+    pieces.back().length += length;
+  } else {
+    pieces.push_back({at, length});
+  }
+}
+
+void CutPieces(std::vector<FilePiece>& pieces, uint64_t length) {
+  while (length > 0 && !pieces.empty()) {
+    const uint64_t n = std::min(length, pieces.back().length);
+    pieces.back().length -= n;
+    length -= n;
+    if (pieces.back().length == 0) pieces.pop_back();
+  }
+}
 
 }  // namespace
 
+void CarveEngine::SetUnits(uint64_t anchor, uint64_t unit_sectors) {
+  unit_anchor_ = anchor;
+  unit_sectors_ = unit_sectors;
+}
+
+uint64_t CarveEngine::NextUnitStart(uint64_t sector, uint64_t header_sector) const {
+  const uint64_t unit = unit_sectors_ != 0 ? unit_sectors_ : kDefaultUnitSectors;
+  const uint64_t anchor = unit_sectors_ != 0 ? unit_anchor_ : header_sector;
+  if (sector <= anchor) return sector;
+  return anchor + (sector - anchor + unit - 1) / unit * unit;
+}
+
 bool CarveEngine::Open(const std::string& extension, GuardSet guards,
                        std::unique_ptr<OpenFormat> format, const SectorInput& header) {
-  if (open_ || !writer_.CreateNumbered(extension)) return false;
-  open_ = std::move(format);
-  guards_ = guards;
-  open_start_ = header.sector * kSectorBytes;
-  open_guarded_ = guards != kNoGuards;
+  if (is_open() || !writer_.CreateNumbered(extension)) return false;
+  open_ = OpenFile{};
+  open_.format = std::move(format);
+  open_.guards = guards;
+  open_.guarded = guards != kNoGuards;
   Feed(header);
   return true;
 }
 
-bool CarveEngine::Append(const SectorInput& in, uint64_t length) {
+bool CarveEngine::Append(const SectorInput& in, uint64_t length, uint64_t continuation) {
   // The sector itself is always taken whole; past it, nothing beyond the source's end.
-  const CarveView view = View(in);
-  length = std::min(length, std::max<uint64_t>(in.count, view.SourceRoom()));
+  const uint64_t size = source_.Size();
+  const uint64_t room = size > continuation ? size - continuation : 0;
+  length = std::min(length, in.count + room);
   const uint64_t at_hand = std::min<uint64_t>(length, in.count + in.valid_after);
   writer_.Write(in.data, static_cast<size_t>(at_hand));
   std::vector<uint8_t> piece;
   for (uint64_t done = at_hand; done < length;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyPiece, length - done));
     piece.resize(n);
-    if (!source_.ReadExact(in.sector * kSectorBytes + done, piece.data(), n)) return false;
+    if (!source_.ReadExact(continuation + (done - in.count), piece.data(), n)) return false;
     writer_.Write(piece.data(), n);
     done += n;
   }
+  AddPiece(open_.pieces, in.sector * kSectorBytes, std::min<uint64_t>(length, in.count));
+  if (length > in.count) AddPiece(open_.pieces, continuation, length - in.count);
   return true;
 }
 
 void CarveEngine::Feed(const SectorInput& in) {
-  if (!open_) return;
-  open_last_sector_ = in.sector;
-  const Fed fed = open_->Feed(View(in));
-  if (fed.step == Step::kRefuse || !Append(in, fed.write)) {
+  if (!is_open() || in.sector < open_.resume_sector) return;
+  if (open_.before_last) {
+    open_.before_last->CopyFrom(*open_.format);
+  } else {
+    open_.before_last = open_.format->Clone();
+  }
+  FeedOpen(in, in.sector * kSectorBytes + in.count);
+}
+
+void CarveEngine::FeedOpen(const SectorInput& in, uint64_t continuation) {
+  const uint64_t before = writer_.length();
+  const Fed fed = open_.format->Feed(View(in));
+  if (fed.step == Step::kRefuse || !Append(in, fed.write, continuation)) {
     DiscardOpen();
+    EndOpenAndGoOn();
     return;
   }
-  if (fed.release_guard) guards_ = kNoGuards;
-  if (fed.step == Step::kComplete) Finish();
+  open_.last_sector = in.sector;
+  open_.last_taken = writer_.length() - before;
+  if (fed.release_guard) open_.guards = kNoGuards;
+  if (fed.step == Step::kComplete) EndOpenAndGoOn();
 }
 
-void CarveEngine::DiscardOpen() {
-  const uint64_t header = open_start_ / kSectorBytes;
-  if (open_guarded_ && open_last_sector_ > header && unexamined_.size() < kMaxUnexamined) {
-    unexamined_.push_back({header + 1, open_last_sector_ - header});
+void CarveEngine::FeedLastSectorAgain() {
+  if (!open_.before_last || open_.last_taken > writer_.length()) return;
+  open_.format->CopyFrom(*open_.before_last);
+  writer_.CutOpen(writer_.length() - open_.last_taken);
+  CutPieces(open_.pieces, open_.last_taken);
+  // The sector with its real look-behind and, as its look-ahead, the bytes where it goes on.
+  std::vector<uint8_t> window(kLookBehind + kSectorBytes + kLookAhead, 0);
+  const uint64_t at = open_.last_sector * kSectorBytes;
+  const size_t behind = static_cast<size_t>(std::min<uint64_t>(kLookBehind, at));
+  const int64_t got_behind =
+      source_.ReadAt(at - behind, window.data() + kLookBehind - behind, behind);
+  const int64_t got_sector = source_.ReadAt(at, window.data() + kLookBehind, kSectorBytes);
+  const uint64_t continuation = open_.resume_sector * kSectorBytes;
+  const int64_t got_after =
+      source_.ReadAt(continuation, window.data() + kLookBehind + kSectorBytes, kLookAhead);
+  SectorInput in;
+  in.data = window.data() + kLookBehind;
+  in.count = static_cast<uint32_t>(kSectorBytes);
+  in.sector = open_.last_sector;
+  in.valid_before = got_behind == static_cast<int64_t>(behind) ? behind : 0;
+  in.valid_after = got_sector == static_cast<int64_t>(kSectorBytes) && got_after > 0
+                       ? static_cast<size_t>(got_after)
+                       : 0;
+  FeedOpen(in, continuation);
+}
+
+void CarveEngine::Interrupt() {
+  if (!is_open()) return;
+  if (!aside_ && !open_.format->Finish(selected_).keep) {
+    writer_.SetAside();
+    aside_ = std::move(open_);
+    open_ = OpenFile{};
+    return;
   }
-  writer_.Discard();
-  Close();
+  EndOpenAndGoOn();
+  // The file set aside goes on after the file that just ended: the header starts a file in
+  // its gap in turn.
+  if (is_open()) Interrupt();
 }
 
-void CarveEngine::Close() {
-  open_.reset();
-  guards_ = kNoGuards;
+void CarveEngine::EndOpenAndGoOn() {
+  const uint64_t inner_end = open_.pieces.empty() ? 0 : SectorAfter(open_.pieces.back());
+  const bool kept = EndOpen();
+  if (!aside_) return;
+  writer_.TakeBack();
+  open_ = std::move(*aside_);
+  aside_.reset();
+  if (!kept || inner_end == 0) {
+    EndOpen();  // the file in its gap was no whole file: it ends as it would have
+    return;
+  }
+  open_.resume_sector = NextUnitStart(inner_end, open_.header_sector());
+  FeedLastSectorAgain();
 }
 
 bool CarveEngine::CheckedWhole(const Kept& kept) {
-  if (kept.check == nullptr) return true;
   const uint64_t length = std::min(kept.cut, writer_.length());
-  return kept.check(source_, open_start_, length) != Whole::kNo;
+  if (open_.pieces.size() <= 1) {
+    if (kept.check == nullptr || open_.pieces.empty()) return true;
+    return kept.check(source_, open_.pieces[0].source_offset, length) != Whole::kNo;
+  }
+  // A file with a gap is whole only when its structure proves it.
+  if (kept.proven) return true;
+  if (kept.check == nullptr) return false;
+  PieceSource file(source_, open_.pieces);
+  return kept.check(file, 0, length) == Whole::kYes;
 }
 
-void CarveEngine::Finish() {
-  if (!open_) return;
-  Kept kept = open_->Finish(selected_);
+bool CarveEngine::EndOpen() {
+  if (!is_open()) return false;
+  Kept kept = open_.format->Finish(selected_);
   if (kept.keep && !CheckedWhole(kept)) kept = NotWhole();
   const char* extension = kept.extension != nullptr ? kept.extension : "";
   if (kept.keep && !writer_.failed()) {
-    Close();
-    writer_.Keep(kept.cut, extension);
-    return;
+    open_ = OpenFile{};
+    return writer_.Keep(kept.cut, extension);
   }
-  if (kept.not_whole && keep_not_whole_ && !writer_.failed())
+  if (kept.not_whole && keep_not_whole_ && !writer_.failed()) {
     writer_.KeepNotWhole(kept.cut, extension);
+  }
   DiscardOpen();
+  return false;
+}
+
+void CarveEngine::DiscardOpen() {
+  if (open_.guarded) {
+    const uint64_t header = open_.header_sector();
+    for (const FilePiece& piece : open_.pieces) {
+      const uint64_t first = std::max(piece.source_offset / kSectorBytes, header + 1);
+      const uint64_t end = SectorAfter(piece);
+      if (end > first && unexamined_.size() < kMaxUnexamined) {
+        unexamined_.push_back({first, end - first});
+      }
+    }
+  }
+  writer_.Discard();
+  open_ = OpenFile{};
+}
+
+void CarveEngine::Finish() {
+  EndOpen();
+  if (!aside_) return;
+  writer_.TakeBack();
+  open_ = std::move(*aside_);
+  aside_.reset();
+  EndOpen();
 }
 
 }  // namespace kestrel

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+#include <vector>
+
+#include "carve/piece_source.h"
 #include "carve/sector_input.h"
 #include "platform/byte_source.h"
 #include "platform/sector_size.h"
@@ -51,12 +54,34 @@ struct CarveView {
   ByteSource& source;       // read only: nothing writes through a ByteSource
   uint64_t written;         // bytes of the open file appended so far
   const TypeSet& selected;  // the run's selected types
+  // Where the open file's bytes so far lie in the source (null: in one piece that ends where
+  // the sector starts).
+  const std::vector<FilePiece>* pieces = nullptr;
 
   // Bytes of the source from the sector's first byte on.
   uint64_t SourceRoom() const {
     const uint64_t start = in.sector * kSectorBytes;
     const uint64_t size = source.Size();
     return size > start ? size - start : 0;
+  }
+
+  // The open file as it reads from its first byte on when it goes on from this sector: its
+  // bytes so far (which may lie in pieces, when it went on after a file in its gap), then the
+  // source from the sector on. Read through a PieceSource.
+  std::vector<FilePiece> FileFromHere() const {
+    const uint64_t here = in.sector * kSectorBytes;
+    std::vector<FilePiece> file;
+    if (pieces != nullptr && !pieces->empty()) {
+      file = *pieces;
+    } else if (written > 0 && written <= here) {
+      file.push_back({here - written, written});
+    }
+    if (!file.empty() && file.back().source_offset + file.back().length == here) {
+      file.back().length += SourceRoom();
+    } else {
+      file.push_back({here, SourceRoom()});
+    }
+    return file;
   }
 };
 
@@ -80,6 +105,8 @@ struct Kept {
   const char* extension = nullptr;  // renamed to this extension (null: as opened)
   // Run on a kept file (after the cut): a file it finds broken is not whole.
   WholeCheck check = nullptr;
+  // The format's own feed checked the whole file's structure and found it whole.
+  bool proven = false;
   // Not kept because it is not whole (a part is missing or foreign bytes lie inside): written to
   // the partial files only when the run asks for them.
   bool not_whole = false;

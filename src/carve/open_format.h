@@ -19,6 +19,9 @@ class OpenFormat {
   virtual Fed Feed(const CarveView& view) = 0;
   // Keep or drop, cut length and final extension, for a run with the `selected` types.
   virtual Kept Finish(const TypeSet& selected) const = 0;
+  // A copy of the file's state, and taking the state of `other` (a copy of this same file).
+  virtual std::unique_ptr<OpenFormat> Clone() const = 0;
+  virtual void CopyFrom(const OpenFormat& other) = 0;
 };
 
 // The feed and finish of a module's state, named by the module beside its state:
@@ -47,6 +50,11 @@ class OpenState final : public OpenFormat {
     } else {
       return finish(state_);
     }
+  }
+
+  std::unique_ptr<OpenFormat> Clone() const override { return std::make_unique<OpenState>(state_); }
+  void CopyFrom(const OpenFormat& other) override {
+    state_ = static_cast<const OpenState&>(other).state_;
   }
 
  private:

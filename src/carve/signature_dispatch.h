@@ -176,13 +176,20 @@ class SignatureDispatch {
           }
           continue;
         }
-        // A header that starts a file ends the open one, whether or not its type is selected.
-        engine.Finish();
-        if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
-        if (!engine.selected().Intersects(row.selection)) continue;
+        // A header that starts a file ends the open one, whether or not its type is selected;
+        // one that starts a file of a selected type may start it in the open one's gap.
+        if (match == Match::kFinishAndDrop || !engine.selected().Intersects(row.selection)) {
+          engine.Finish();
+          if (match == Match::kFinishAndDrop) return DispatchVerdict::kContinue;
+          continue;
+        }
+        engine.Interrupt();
         const char* extension = start.extension != nullptr ? start.extension : row.extension;
         const GuardSet guards = row.guards | GuardBit(start.guard);
-        if (!engine.Open(extension, guards, std::move(start.format), in)) continue;
+        if (!engine.Open(extension, guards, std::move(start.format), in)) {
+          engine.Finish();  // no file in the gap: the one set aside ends
+          continue;
+        }
         return row.stop_check ? StopCheck(engine) : DispatchVerdict::kContinue;
       }
     }

@@ -152,6 +152,27 @@ bool RecoveredWriter::KeepNotWhole(uint64_t cut, const std::string& extension) {
   return true;
 }
 
+void RecoveredWriter::SetAside() {
+  aside_.emplace();
+  aside_->out = std::move(out_);
+  aside_->extension = open_extension_;
+  aside_->number = open_number_;
+  aside_->failed = failed_;
+  out_ = OutputFile();
+  failed_ = false;
+}
+
+void RecoveredWriter::TakeBack() {
+  if (!aside_) return;
+  if (out_.is_open()) out_.Discard();
+  out_ = std::move(aside_->out);
+  open_extension_ = aside_->extension;
+  open_number_ = aside_->number;
+  failed_ = aside_->failed;
+  open_wanted_.clear();
+  aside_.reset();
+}
+
 void RecoveredWriter::Discard() {
   out_.Discard();
   // The name of a restored file not kept is free again for the next file wanting it.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/output_file.h"
@@ -62,6 +63,14 @@ class RecoveredWriter {
   // with), cut to `cut` bytes when it is longer. It is listed apart from the recovered files and
   // not counted. False when it was lost (a failure is reported).
   virtual bool KeepNotWhole(uint64_t cut = kNoCut, const std::string& extension = {});
+  // Cuts the open file back to `length` bytes (it takes the bytes after them again).
+  virtual void CutOpen(uint64_t length) {
+    if (out_.Truncate(length) != FileErrorCause::kNone) failed_ = true;
+  }
+  // The open carved file waits while another file is written (a file found in its gap): no
+  // file is open until TakeBack, which makes it the open file again. One at a time.
+  virtual void SetAside();
+  virtual void TakeBack();
   // Deletes the open file; it is never listed.
   virtual void Discard();
   // A restored file whose path the file system refused: listed as not created (the folder
@@ -98,6 +107,14 @@ class RecoveredWriter {
   // Per wanted path of a restored file, the copy number its next clash tries first (0: the name
   // itself), and the wanted path and copy number of the open restored file.
   std::map<std::string, uint64_t> next_copy_;
+  // The carved file set aside, with its extension, number and whether it lost bytes.
+  struct Aside {
+    OutputFile out;
+    std::string extension;
+    uint64_t number = 0;
+    bool failed = false;
+  };
+  std::optional<Aside> aside_;
   std::string open_wanted_;
   uint64_t open_copy_ = 0;
 };

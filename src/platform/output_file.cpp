@@ -150,6 +150,8 @@ FileErrorCause OutputFile::Truncate(uint64_t length) {
   if (fd_ < 0 || length >= length_) return FileErrorCause::kNone;
   if (FileErrorCause cause = Flush(); cause != FileErrorCause::kNone) return cause;
   if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return Fail(errno);
+  // Later writes go on at the new end, not where the file ended before.
+  if (::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) return Fail(errno);
   length_ = length;
   return FileErrorCause::kNone;
 }

@@ -11,6 +11,7 @@
 #include "carve/carve_engine.h"
 #include "carve/dispatch.h"
 #include "fs/free_space.h"
+#include "fs/unit_grid.h"
 #include "output/recovered_output.h"
 #include "output/recovered_writer.h"
 #include "recover/chunk_reader.h"
@@ -120,6 +121,9 @@ RunOutcome RawScan::Prepare() {
     writer_ = std::make_unique<RecoveredWriter>(run_, run_.run_folder());
     engine_ = std::make_unique<CarveEngine>(*writer_, *shared_source_, request_.types.mask);
     engine_->KeepNotWholeFiles(request_.keep_not_whole);
+    if (const std::optional<UnitGrid> grid = VolumeUnitGrid(*shared_source_)) {
+      engine_->SetUnits(grid->anchor, grid->unit_sectors);
+    }
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }

@@ -82,9 +82,10 @@ TEST_F(ScanCommandTest, KeepPartialWritesWhatIsNotWholeApart) {
   const std::string folder = lines[1 + 1].substr(lines[2].rfind('\t') + 1);
   EXPECT_EQ(lines[2].substr(0, 13), "KES00001.JPG\t");
   EXPECT_EQ(folder.substr(folder.size() - 9), "/partial/") << lines[2];
-  // The picture's sectors up to the next file's header.
+  // The picture's sectors up to the next file's header (and what it took after that file, as
+  // a picture goes on after a file in its gap).
   std::vector<uint8_t> written = testing::ReadFileBytes(folder + "KES00001.JPG");
-  ASSERT_EQ(written.size(), (cut.size() + 511) / 512 * 512);
+  ASSERT_GE(written.size(), cut.size());
   EXPECT_TRUE(std::equal(cut.begin(), cut.end(), written.begin()));
   EXPECT_EQ(lines[3], MessageText(msg::kCompleted));
 

@@ -49,6 +49,20 @@ class MemoryWriter : public RecoveredWriter {
     bytes_.clear();
     return true;
   }
+  void CutOpen(uint64_t length) override {
+    if (length < bytes_.size()) bytes_.resize(length);
+  }
+  void SetAside() override {
+    aside_ = {open_, extension_, std::move(bytes_)};
+    open_ = false;
+    bytes_.clear();
+  }
+  void TakeBack() override {
+    open_ = aside_.open;
+    extension_ = aside_.extension;
+    bytes_ = std::move(aside_.bytes);
+    aside_ = {};
+  }
   void Discard() override {
     open_ = false;
     bytes_.clear();
@@ -58,6 +72,12 @@ class MemoryWriter : public RecoveredWriter {
   const std::vector<File>& kept() const { return kept_; }
 
  private:
+  struct Aside {
+    bool open = false;
+    std::string extension;
+    std::vector<uint8_t> bytes;
+  };
+  Aside aside_;
   bool open_ = false;
   std::string extension_;
   std::vector<uint8_t> bytes_;

@@ -206,14 +206,17 @@ Fed FeedJpeg(JpegState& s, const CarveView& view) {
     if (walk == Walk::kWait) break;
     if (walk == Walk::kEnd) {
       s.eoi_end = s.next;
-      const uint64_t file_start = in.sector * kSectorBytes - base;
+      const std::vector<FilePiece> pieces = view.FileFromHere();
+      PieceSource file(view.source, pieces);
       // An end marker met after foreign bytes (the picture was fragmented or overwritten)
       // ends a file that does not decode: it is not kept.
-      if (CheckJpegEntropy(view.source, file_start, s.eoi_end).verdict == JpegVerdict::kBroken) {
+      const JpegVerdict verdict = CheckJpegEntropy(file, 0, s.eoi_end).verdict;
+      if (verdict == JpegVerdict::kBroken) {
         s.broken = true;
         return Complete(s.next - base);
       }
-      if (MpfImagesPresent(s, view.source, file_start)) {
+      s.decoded = verdict == JpegVerdict::kWhole;
+      if (MpfImagesPresent(s, file, 0)) {
         // The further images follow: sectors are taken up to the end of the last one.
         s.in_mpf_images = true;
         if (s.mpf_end > end) return More(in.count);
@@ -240,7 +243,12 @@ Kept FinishJpeg(const JpegState& state) {
     kept.cut = state.eoi_end;
     return kept;
   }
-  if (state.complete) return state.broken ? NotWhole() : KeepAsIs();
+  if (state.complete) {
+    if (state.broken) return NotWhole();
+    Kept kept = KeepAsIs();
+    kept.proven = state.decoded;
+    return kept;
+  }
   // Ended before its end marker, inside its scan data: a picture cut short.
   return state.scanned ? NotWhole() : Drop();
 }

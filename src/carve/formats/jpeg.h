@@ -35,7 +35,9 @@ struct JpegState {
   bool coding = false;    // a Huffman (DHT) or arithmetic-coding (DAC) table
   bool scanned = false;   // a scan (SOS) was seen
   bool complete = false;  // the EOI was reached
-  bool broken = false;    // its entropy-coded data does not decode to the EOI
+  bool broken = false;
+  bool decoded = false;  // its entropy-coded data decodes to the EOI    // its entropy-coded data
+                         // does not decode to the EOI
   // End of the furthest image that a multi-picture index names; 0: none.
   uint64_t mpf_end = 0;
   uint64_t mpf_last_start = 0;  // where that image starts

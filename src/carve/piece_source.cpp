@@ -1,0 +1,35 @@
+#include "carve/piece_source.h"
+
+#include <algorithm>
+
+namespace kestrel {
+
+PieceSource::PieceSource(ByteSource& source, const std::vector<FilePiece>& pieces)
+    : source_(source), pieces_(pieces) {
+  starts_.reserve(pieces.size());
+  for (const FilePiece& piece : pieces) {
+    starts_.push_back(size_);
+    size_ += piece.length;
+  }
+}
+
+int64_t PieceSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < length && offset < size_) {
+    // The piece that holds `offset`: the last one starting at or before it.
+    const size_t i = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                                         starts_.begin() - 1);
+    const uint64_t inside = offset - starts_[i];
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(length - done, pieces_[i].length - inside));
+    const int64_t got = source_.ReadAt(pieces_[i].source_offset + inside, out + done, n);
+    if (got < 0) return done > 0 ? static_cast<int64_t>(done) : -1;
+    done += static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
+    if (static_cast<size_t>(got) < n) break;
+  }
+  return static_cast<int64_t>(done);
+}
+
+}  // namespace kestrel

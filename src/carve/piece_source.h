@@ -1,0 +1,33 @@
+#pragma once
+// A carved file whose bytes lie in several pieces of the source (a file that went on after
+// another file in its gap), read as one source from its first byte.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+// Bytes [source_offset, source_offset + length) of the source, as one piece of a file.
+struct FilePiece {
+  uint64_t source_offset = 0;
+  uint64_t length = 0;
+};
+
+class PieceSource : public ByteSource {
+ public:
+  PieceSource(ByteSource& source, const std::vector<FilePiece>& pieces);
+
+  int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  uint64_t Size() const override { return size_; }
+  int LastError() const override { return source_.LastError(); }
+
+ private:
+  ByteSource& source_;
+  const std::vector<FilePiece>& pieces_;
+  std::vector<uint64_t> starts_;  // each piece's first byte in the file
+  uint64_t size_ = 0;
+};
+
+}  // namespace kestrel
