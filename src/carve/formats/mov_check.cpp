@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "carve/formats/check_window.h"
 #include "carve/formats/mov_tracks.h"
-#include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
@@ -49,32 +49,28 @@ class MovCheck {
   // The top-level boxes must tile the file; the media data boxes and the movie box are noted.
   Verdict WalkTopLevel() {
     uint64_t boxes = 0;
+    bool image = false;
     for (uint64_t at = 0; at < length();) {
       if (++boxes > kMaxTopLevelBoxes) return Verdict::kUnchecked;
       const std::span<const uint8_t> header = window_.At(at, 16);
-      if (header.size() < 8) return Verdict::kBroken;
-      uint64_t size = LoadBe32(header.data());
-      uint64_t header_bytes = 8;
-      if (size == 1) {
-        if (header.size() < 16) return Verdict::kBroken;
-        size = LoadBe64(header.data() + 8);
-        header_bytes = 16;
-      } else if (size == 0) {
-        size = length() - at;  // to the end of the file
-      }
-      if (size < header_bytes || size > length() - at) return Verdict::kBroken;
+      const std::optional<MovBoxHeader> box = ReadMovBoxHeader(header, length() - at);
+      if (!box) return Verdict::kBroken;
+      const uint64_t size = box->size;
       // Every box type is four printable characters: anything else is foreign bytes.
       if (!std::all_of(header.begin() + 4, header.begin() + 8,
                        [](uint8_t c) { return c >= 0x20 && c <= 0x7E; })) {
         return Verdict::kBroken;
       }
-      const Range body{at + header_bytes, at + size};
+      const Range body{at + box->header_bytes, at + size};
       if (std::memcmp(header.data() + 4, "mdat", 4) == 0) media_data_.push_back(body);
       if (std::memcmp(header.data() + 4, "moof", 4) == 0) return Verdict::kUnchecked;
       if (std::memcmp(header.data() + 4, "moov", 4) == 0 && moov_.end == 0) moov_ = body;
+      if (std::memcmp(header.data() + 4, "meta", 4) == 0) image = true;
       at += size;
     }
-    return moov_.end == 0 ? Verdict::kUnchecked : Verdict::kOn;
+    if (moov_.end != 0) return Verdict::kOn;
+    // A HEIF image describes its data in a meta box; without either, nothing describes it.
+    return image ? Verdict::kUnchecked : Verdict::kBroken;
   }
 
   Verdict CheckTracks() {

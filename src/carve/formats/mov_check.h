@@ -10,11 +10,12 @@
 // NAL units (length size from avcC or hvcC) that end exactly at the sample's size, each with a
 // valid NAL header; MPEG-4 visual, H.263 and Motion JPEG samples must start with their start
 // code. Foreign bytes over a sample's start or a NAL unit's length break the chain. Audio and
-// other tracks are checked by their chunk ranges only.
+// other tracks are checked by their chunk ranges only. The top-level boxes must tile the file,
+// and a file with neither a movie box nor a meta box has nothing that describes its data.
 //
-// Unchecked: no movie box (HEIF images), a compressed movie box, fragmented movies (moof),
-// tracks whose data lies in another file, tables that disagree on the number of samples, and a
-// movie box over 64 MiB. A track whose first sample is not a NAL unit chain but starts with a
+// Unchecked: no movie box but a meta box (HEIF images), a compressed movie box, fragmented movies
+// (moof), tracks whose data lies in another file, tables that disagree on the number of samples,
+// and a movie box over 64 MiB. A track whose first sample is not a NAL unit chain but starts with a
 // start code (Annex B written into the file) keeps its chunk checks only.
 //
 // Work is bounded: 100,000 top-level boxes, 2,000,000 samples looked into, 16,000,000 NAL units.

@@ -1,5 +1,7 @@
 #include "carve/formats/mov_tracks.h"
 
+#include <algorithm>
+
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -30,19 +32,13 @@ class Children {
 
   Next Take(Box* box) {
     if (rest_.size() < 8) return Next::kEnd;
-    uint64_t size = LoadBe32(rest_.data());
-    size_t header = 8;
-    if (size == 1) {
-      if (rest_.size() < 16) return Next::kBad;
-      size = LoadBe64(rest_.data() + 8);
-      header = 16;
-    } else if (size == 0) {
-      size = rest_.size();  // to the end of the parent
-    }
-    if (size < header || size > rest_.size()) return Next::kBad;
+    const std::optional<MovBoxHeader> header =
+        ReadMovBoxHeader(rest_.first(std::min<size_t>(rest_.size(), 16)), rest_.size());
+    if (!header) return Next::kBad;
+    const size_t size = static_cast<size_t>(header->size);
     box->type = LoadBe32(rest_.data() + 4);
-    box->body = rest_.subspan(header, static_cast<size_t>(size) - header);
-    rest_ = rest_.subspan(static_cast<size_t>(size));
+    box->body = rest_.subspan(header->header_bytes, size - header->header_bytes);
+    rest_ = rest_.subspan(size);
     return Next::kBox;
   }
 
@@ -201,6 +197,20 @@ bool ReadTrack(std::span<const uint8_t> trak, MovTrack* track) {
 }
 
 }  // namespace
+
+std::optional<MovBoxHeader> ReadMovBoxHeader(std::span<const uint8_t> bytes, uint64_t room) {
+  if (bytes.size() < 8) return std::nullopt;
+  MovBoxHeader header{LoadBe32(bytes.data()), 8};
+  if (header.size == 1) {
+    if (bytes.size() < 16) return std::nullopt;
+    header.size = LoadBe64(bytes.data() + 8);
+    header.header_bytes = 16;
+  } else if (header.size == 0) {
+    header.size = room;
+  }
+  if (header.size < header.header_bytes || header.size > room) return std::nullopt;
+  return header;
+}
 
 uint64_t MovTrack::ChunkOffset(uint32_t chunk) const {
   return wide_offsets ? LoadBe64(&chunk_offsets[size_t{chunk} * 8])

@@ -6,10 +6,20 @@
 // bytes; every table is checked to fit its box before it is used.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 namespace kestrel {
+
+struct MovBoxHeader {
+  uint64_t size = 0;  // its header included
+  uint32_t header_bytes = 8;
+};
+
+// The box whose header starts `bytes` (up to 16 of them), with `room` bytes from its start to
+// the end of its parent: a size of 0 runs to that end. None when it does not fit.
+std::optional<MovBoxHeader> ReadMovBoxHeader(std::span<const uint8_t> bytes, uint64_t room);
 
 // What a track's samples are, as far as their first bytes show it.
 enum class MovSamples : uint8_t {
