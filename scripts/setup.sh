@@ -5,12 +5,12 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libblkid-dev nlohmann-json3-dev
+  libblkid-dev nlohmann-json3-dev zlib1g-dev
   clang libclang-rt-14-dev
   dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs exfat-fuse
   forensics-samples-exfat forensics-samples-files
   graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3 exiv2 libjpeg-turbo-progs
-  libtiff-tools libreoffice-writer-nogui
+  libtiff-tools libreoffice-writer-nogui qpdf
   python3-docx python3-xlsxwriter python3-xlwt
   qt6-base-dev qt6-image-formats-plugins fonts-dejavu-core libgl-dev
   libfuse3-dev

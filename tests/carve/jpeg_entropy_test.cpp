@@ -199,6 +199,12 @@ TEST(JpegEntropy, DamagedHeadersAreBrokenNotACrash) {
     }
   }
   EXPECT_EQ(Check(Bytes{0xFF, 0xD8}).verdict, JpegVerdict::kBroken);
+  // Three codes of one bit (two fit): refused before they index the lookup table (the sanitizer
+  // builds see a write past it otherwise).
+  Bytes table = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x16, 0x00, 3};
+  table.resize(table.size() + 15, 0);
+  table.insert(table.end(), {1, 2, 3, 0xFF, 0xD9});
+  EXPECT_EQ(Check(table).verdict, JpegVerdict::kBroken);
   EXPECT_EQ(Check(Bytes{}).verdict, JpegVerdict::kBroken);
 }
 

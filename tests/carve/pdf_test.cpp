@@ -5,43 +5,18 @@
 #include "carve/formats/pdf.h"
 
 #include "support/carve_harness.h"
+#include "support/pdf_files.h"
 
 namespace kestrel {
 namespace {
 
-using testing::MakeWithTool;
+using testing::GhostscriptPdf;
+using testing::WithIncrementalUpdate;
 
 std::vector<uint8_t> Sample(const std::string& name) {
   const std::string samples = testing::SamplesDir();
   return samples.empty() ? std::vector<uint8_t>{}
                          : testing::ReadFileBytes(samples + "/exiftool-t-images/" + name);
-}
-
-// A one-page PDF made by ghostscript.
-std::vector<uint8_t> GhostscriptPdf(const std::string& text = "Kestrel") {
-  return MakeWithTool("printf '%%!PS\\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (" +
-                      text +
-                      ") show showpage\\n' > a.ps && gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite "
-                      "-sOutputFile=out a.ps");
-}
-
-// `pdf` with an incremental update appended, as a PDF editor saves one: a new Info object, a
-// cross-reference section for it and a trailer whose /Prev is the original's startxref.
-std::vector<uint8_t> WithIncrementalUpdate(const std::vector<uint8_t>& pdf, int number) {
-  const std::string text(pdf.begin(), pdf.end());
-  const size_t at = text.rfind("startxref");
-  const std::string prev = std::to_string(std::stoull(text.substr(at + 9)));
-  const std::string object = std::to_string(number) + " 0 obj\n<< /Title (Update " +
-                             std::to_string(number) + ") >>\nendobj\n";
-  const size_t object_offset = pdf.size();
-  const size_t xref_offset = object_offset + object.size();
-  char entry[32];
-  std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", object_offset);
-  const std::string update = object + "xref\n" + std::to_string(number) + " 1\n" + entry +
-                             "trailer\n<< /Size " + std::to_string(number + 1) + " /Prev " + prev +
-                             " /Info " + std::to_string(number) + " 0 R >>\nstartxref\n" +
-                             std::to_string(xref_offset) + "\n%%EOF\n";
-  return Concat({pdf, testing::Bytes(update)});
 }
 
 TEST(Pdf, GhostscriptPdfsEndAfterTheirOwnLastEof) {

@@ -57,17 +57,57 @@ std::vector<MediaFile> MakeMp3s() {
   return files;
 }
 
+// Small pictures keep every video sample shorter than a 4 KiB block.
+std::vector<MediaFile> MakeVideoMovies() {
+  const std::string video = "ffmpeg -v error -f lavfi -i testsrc=duration=12:size=96x72:rate=25 ";
+  const std::string x265 = "-c:v libx265 -x265-params log-level=none ";
+  std::vector<MediaFile> files;
+  AddMade(files, "h264.mp4", video + "-c:v libx264 -f mp4 out");
+  AddMade(files, "h264-moov-first.mp4", video + "-c:v libx264 -movflags +faststart -f mp4 out");
+  AddMade(files, "h265.mov", video + x265 + "-tag:v hvc1 -f mov out");
+  AddMade(files, "h265.mp4", video + x265 + "-f mp4 out");
+  AddMade(files, "mpeg4.mp4", video + "-c:v mpeg4 -f mp4 out");
+  AddMade(
+      files, "h263.3gp",
+      "ffmpeg -v error -f lavfi -i testsrc=duration=8:size=128x96:rate=15 -c:v h263 -f 3gp out");
+  return files;
+}
+
+std::vector<MediaFile> MakeSoundMovies() {
+  const std::string video = "ffmpeg -v error -f lavfi -i testsrc=duration=3:size=160x120:rate=25 ";
+  const std::string sound = "-f lavfi -i sine=frequency=440:duration=3:sample_rate=22050 ";
+  std::vector<MediaFile> files;
+  AddMade(files, "h264-pcm.mov", video + sound + "-c:v libx264 -c:a pcm_s16le -f mov out");
+  AddMade(files, "mpeg4-aac.mp4", video + sound + "-c:v mpeg4 -c:a aac -f mp4 out");
+  AddMade(files, "mjpeg.mov", video + "-c:v mjpeg -f mov out");
+  AddMade(files, "aac.m4a", std::string(kTone) + " -c:a aac -f ipod out");
+  return files;
+}
+
+// The files `make` writes when ffmpeg is installed.
+std::vector<MediaFile> MadeByFfmpeg(std::vector<MediaFile> (*make)()) {
+  return HaveTool("ffmpeg") ? make() : std::vector<MediaFile>{};
+}
+
 }  // namespace
 
+const std::vector<MediaFile>& FfmpegVideoMovies() {
+  static const std::vector<MediaFile> files = MadeByFfmpeg(MakeVideoMovies);
+  return files;
+}
+
+const std::vector<MediaFile>& FfmpegSoundMovies() {
+  static const std::vector<MediaFile> files = MadeByFfmpeg(MakeSoundMovies);
+  return files;
+}
+
 const std::vector<MediaFile>& FfmpegProgramStreams() {
-  static const std::vector<MediaFile> files =
-      HaveTool("ffmpeg") ? MakeProgramStreams() : std::vector<MediaFile>{};
+  static const std::vector<MediaFile> files = MadeByFfmpeg(MakeProgramStreams);
   return files;
 }
 
 const std::vector<MediaFile>& FfmpegMp3s() {
-  static const std::vector<MediaFile> files =
-      HaveTool("ffmpeg") ? MakeMp3s() : std::vector<MediaFile>{};
+  static const std::vector<MediaFile> files = MadeByFfmpeg(MakeMp3s);
   return files;
 }
 

@@ -58,6 +58,8 @@ struct HuffmanTable {
       first_index[length] = static_cast<int32_t>(k);
       min_code[length] = code;
       for (int i = 0; i < n; ++i, ++k, ++code) {
+        // More codes than the length can hold; checked before the code indexes the lookup.
+        if (code >= (1 << length)) return false;
         symbols[k] = values[k];
         if (length <= kLookBits) {
           const int shift = kLookBits - length;
@@ -68,7 +70,6 @@ struct HuffmanTable {
         }
       }
       max_code[length] = n == 0 ? -1 : code - 1;
-      if (code > (1 << length)) return false;  // more codes than the length can hold
       code <<= 1;
     }
     max_code[17] = 0x7FFFFFFF;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "carve/formats/mov_check.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -92,7 +93,7 @@ Fed FeedMov(MovState& state, const CarveView& view) {
 Kept FinishMov(const MovState& state) {
   const uint8_t needed = kSeenMdat | (state.image ? kSeenMeta : kSeenMoov);
   if (!state.complete || (state.seen & needed) != needed) return Drop();
-  Kept kept = KeepAsIs();
+  Kept kept = KeepChecked(CheckMov);
   kept.extension = state.extension;
   return kept;
 }

@@ -38,6 +38,7 @@ struct MovState {
 Fed FeedMov(MovState& state, const CarveView& view);
 // Kept when the walk ended at an atom boundary and the movie holds its media data and its
 // description: mdat with moov (meta for a HEIF image).
+// Its sample tables must then show it whole (mov_check).
 Kept FinishMov(const MovState& state);
 
 template <>

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "carve/formats/pdf_check.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {
@@ -159,7 +160,7 @@ Fed FeedPdf(PdfState& state, const CarveView& view) {
 
 Kept FinishPdf(const PdfState& state) {
   if (state.end == 0) return Drop();
-  Kept kept = KeepAsIs();
+  Kept kept = KeepChecked(CheckPdf);
   kept.cut = state.end;
   return kept;
 }

@@ -28,7 +28,8 @@ struct PdfState {
 
 PdfState StartPdf(const CarveView& view);
 Fed FeedPdf(PdfState& state, const CarveView& view);
-// Kept cut after its last "%%EOF"; a file that never showed one is not kept.
+// Kept cut after its last "%%EOF" when its structure shows it whole (pdf_check); a file that
+// never showed one is not kept.
 Kept FinishPdf(const PdfState& state);
 
 template <>

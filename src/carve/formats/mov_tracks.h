@@ -1,0 +1,66 @@
+#pragma once
+// The sample tables of a QuickTime or ISO base media movie's tracks, read from its movie box
+// (moov) in memory: where each chunk lies (stco, co64), how many samples each chunk holds
+// (stsc), how long each sample is (stsz, stz2), and what the samples hold (the sample entry of
+// stsd, with the NAL unit length size of avcC and hvcC). The tables are views into the moov
+// bytes; every table is checked to fit its box before it is used.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kestrel {
+
+struct MovBoxHeader {
+  uint64_t size = 0;  // its header included
+  uint32_t header_bytes = 8;
+};
+
+// The box whose header starts `bytes` (up to 16 of them), with `room` bytes from its start to
+// the end of its parent: a size of 0 runs to that end. None when it does not fit.
+std::optional<MovBoxHeader> ReadMovBoxHeader(std::span<const uint8_t> bytes, uint64_t room);
+
+// What a track's samples are, as far as their first bytes show it.
+enum class MovSamples : uint8_t {
+  kOpaque,      // not looked into (audio, other codecs)
+  kNalUnits,    // H.264 or H.265: length-prefixed NAL units
+  kMpeg4Video,  // MPEG-4 visual: each sample starts with a start code 00 00 01
+  kH263,        // H.263: each sample starts with a picture start code
+  kJpeg,        // Motion JPEG: each sample starts with FF D8
+};
+
+struct MovTrack {
+  MovSamples samples = MovSamples::kOpaque;
+  bool hevc = false;
+  uint8_t nal_length_size = 4;
+  // The media data lies in another file (a data reference that is not self-contained).
+  bool external_data = false;
+
+  uint32_t chunk_count = 0;
+  std::span<const uint8_t> chunk_offsets;  // 4 or 8 bytes each
+  bool wide_offsets = false;
+  uint32_t run_count = 0;
+  std::span<const uint8_t> chunk_runs;  // 12 bytes each: first chunk, samples per chunk, entry
+  uint32_t sample_count = 0;
+  uint32_t constant_size = 0;  // every sample's size; 0: per sample in `sizes`
+  std::span<const uint8_t> sizes;
+  uint8_t size_bits = 32;  // 4, 8, 16 or 32
+
+  uint64_t ChunkOffset(uint32_t chunk) const;
+  // First chunk (1-based) and samples per chunk of run `run`.
+  uint32_t RunFirstChunk(uint32_t run) const;
+  uint32_t RunSamples(uint32_t run) const;
+  uint32_t SampleSize(uint32_t sample) const;
+};
+
+enum class MoovRead : uint8_t {
+  kRead,       // the tracks are read
+  kBroken,     // a box inside does not fit its parent, or a table does not fit its box
+  kUnchecked,  // no movie header, a compressed movie box, or a fragmented movie
+};
+
+// Reads the tracks of the movie box whose body (after its header) is `moov`.
+MoovRead ReadMovieTracks(std::span<const uint8_t> moov, std::vector<MovTrack>* tracks);
+
+}  // namespace kestrel
