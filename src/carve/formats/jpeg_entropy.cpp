@@ -81,6 +81,14 @@ struct HuffmanTable {
 struct Component {
   uint8_t id = 0, h = 1, v = 1;
   uint8_t dc_table = 0, ac_table = 0;
+  size_t index = 0;  // its place in the frame
+};
+
+// What a scan's header says of the coefficients it codes: spectral selection [ss, se] and
+// successive approximation (ah: the bit coded before, 0 for a first scan).
+struct Spectrum {
+  int ss = 0, se = 63, ah = 0, al = 0;
+  bool sequential() const { return ss == 0 && se == 63 && ah == 0 && al == 0; }
 };
 
 // The bits of one scan's entropy-coded data, with FF 00 stuffing removed. At a marker the real
@@ -182,7 +190,7 @@ class EntropyCheck {
 
  private:
   enum class Step : uint8_t { kOn, kBroken, kUnchecked };
-  static constexpr int kMaxScans = 64;
+  static constexpr int kMaxScans = 256;
   // Bytes a scan may hold after its last MCU before the next marker (encoders pad to a byte).
   static constexpr uint64_t kTrailingSlack = 16;
 
@@ -214,6 +222,10 @@ class EntropyCheck {
 
   Step TakeSegment(uint8_t code) {
     if (code == 0xC0 || code == 0xC1) return TakeFrame();
+    if (code == 0xC2) {
+      progressive_ = true;
+      return TakeFrame();
+    }
     if ((code >= 0xC2 && code <= 0xCF && code != 0xC4) || code == 0xDC) return Step::kUnchecked;
     if (code == 0xC4) return TakeHuffmanTables() ? Step::kOn : Step::kBroken;
     if (code == 0xDD) {
@@ -237,6 +249,7 @@ class EntropyCheck {
     for (size_t i = 0; i < count; ++i) {
       const uint8_t* c = &segment_[6 + 3 * i];
       Component component;
+      component.index = i;
       component.id = c[0];
       component.h = c[1] >> 4;
       component.v = c[1] & 15;
@@ -267,9 +280,9 @@ class EntropyCheck {
     return true;
   }
 
-  // The components of the scan in segment_, in scan order; false when the header does not fit
-  // the frame. `sequential` is false for spectral selection or successive approximation.
-  bool TakeScanHeader(std::vector<Component>* scan, bool* sequential) {
+  // The components of the scan in segment_, in scan order, and the coefficients it codes; false
+  // when the header does not fit the frame.
+  bool TakeScanHeader(std::vector<Component>* scan, Spectrum* spectrum) {
     if (!frame_ || segment_.empty()) return false;
     const size_t count = segment_[0];
     if (count < 1 || count > 4 || segment_.size() != 4 + 2 * count) return false;
@@ -285,33 +298,21 @@ class EntropyCheck {
       scan->push_back(c);
     }
     const uint8_t* tail = &segment_[1 + 2 * count];
-    *sequential = tail[0] == 0 && tail[1] == 63 && tail[2] == 0;
+    *spectrum = {tail[0], tail[1], tail[2] >> 4, tail[2] & 15};
     return true;
   }
 
   Step DecodeScan() {
     std::vector<Component> scan;
-    bool sequential = false;
-    if (!TakeScanHeader(&scan, &sequential)) return Step::kBroken;
-    if (!sequential) return Step::kUnchecked;
+    Spectrum spectrum;
+    if (!TakeScanHeader(&scan, &spectrum)) return Step::kBroken;
+    if (progressive_) return DecodeProgressiveScan(scan, spectrum);
+    if (!spectrum.sequential()) return Step::kBroken;
     for (const Component& c : scan) {
       if (!dc_[c.dc_table].defined || !ac_[c.ac_table].defined) return Step::kBroken;
     }
     uint64_t mcus = 0;
-    uint32_t blocks_per_mcu = 0;
-    if (scan.size() == 1) {
-      // A scan of one component codes its blocks one by one, in the component's own raster.
-      const Component& c = scan[0];
-      const uint64_t wide = (CeilDiv(uint64_t{width_} * c.h, max_h_) + 7) / 8;
-      const uint64_t high = (CeilDiv(uint64_t{height_} * c.v, max_v_) + 7) / 8;
-      mcus = wide * high;
-      scan[0].h = scan[0].v = 1;
-      blocks_per_mcu = 1;
-    } else {
-      mcus = CeilDiv(width_, 8u * max_h_) * CeilDiv(height_, 8u * max_v_);
-      for (const Component& c : scan) blocks_per_mcu += uint32_t{c.h} * c.v;
-      if (blocks_per_mcu > 10) return Step::kBroken;
-    }
+    if (!Layout(scan, &mcus)) return Step::kBroken;
     BitReader bits(bytes_);
     uint32_t expected_restart = 0;
     for (uint64_t mcu = 0; mcu < mcus; ++mcu) {
@@ -325,14 +326,189 @@ class EntropyCheck {
       }
       if (bits.overrun()) return Step::kBroken;
     }
+    return EndOfScan(bits);
+  }
+
+  // The MCUs of a scan of `scan`; a scan of one component codes its blocks one by one in the
+  // component's own raster (its blocks become 1 x 1). False when an MCU holds too many blocks.
+  bool Layout(std::vector<Component>& scan, uint64_t* mcus) const {
+    if (scan.size() == 1) {
+      *mcus = BlocksOf(scan[0]);
+      scan[0].h = scan[0].v = 1;
+      return true;
+    }
+    *mcus = CeilDiv(width_, 8u * max_h_) * CeilDiv(height_, 8u * max_v_);
+    uint32_t blocks_per_mcu = 0;
+    for (const Component& c : scan) blocks_per_mcu += uint32_t{c.h} * c.v;
+    return blocks_per_mcu <= 10;
+  }
+
+  // The blocks of a component in its own raster.
+  uint64_t BlocksOf(const Component& c) const {
+    const uint64_t wide = (CeilDiv(uint64_t{width_} * c.h, max_h_) + 7) / 8;
+    const uint64_t high = (CeilDiv(uint64_t{height_} * c.v, max_v_) + 7) / 8;
+    return wide * high;
+  }
+
+  // After the last MCU: at most a few padding bytes, then a marker that starts the next segment
+  // or ends the picture.
+  Step EndOfScan(BitReader& bits) {
     if (bits.unread_bytes() + bits.SkipToMarker() > kTrailingSlack) return Step::kBroken;
     pending_marker_ = bits.marker();
-    // The data ends at a marker that starts the next segment or ends the picture.
     if (pending_marker_ == 0 || pending_marker_ == 0x00 ||
         (pending_marker_ >= 0xD0 && pending_marker_ <= 0xD8)) {
       return Step::kBroken;
     }
     return Step::kOn;
+  }
+
+  // A progressive scan: DC coefficients of one or more components (first or refining bits),
+  // or a band of AC coefficients of one component (first bits with end-of-band runs, or
+  // refining bits, which need to know the coefficients earlier scans made non-zero).
+  Step DecodeProgressiveScan(std::vector<Component>& scan, const Spectrum& sp) {
+    const bool dc = sp.ss == 0;
+    if (sp.se < sp.ss || sp.se > 63 || sp.al > 13 || (dc && sp.se != 0) ||
+        (!dc && scan.size() != 1)) {
+      return Step::kBroken;
+    }
+    for (const Component& c : scan) {
+      if (dc && sp.ah == 0 && !dc_[c.dc_table].defined) return Step::kBroken;
+      if (!dc && !ac_[c.ac_table].defined) return Step::kBroken;
+    }
+    if (!dc && !NonzeroFlagsFor(scan[0])) return Step::kUnchecked;
+    uint64_t mcus = 0;
+    if (!Layout(scan, &mcus)) return Step::kBroken;
+    BitReader bits(bytes_);
+    uint32_t expected_restart = 0;
+    uint32_t eob_run = 0;
+    std::vector<uint64_t>* flags = dc ? nullptr : &nonzero_[scan[0].index];
+    for (uint64_t mcu = 0; mcu < mcus; ++mcu) {
+      if (restart_interval_ != 0 && mcu != 0 && mcu % restart_interval_ == 0) {
+        if (!TakeRestart(bits, &expected_restart)) return Step::kBroken;
+        eob_run = 0;
+      }
+      bool ok = true;
+      if (dc) {
+        for (const Component& c : scan) {
+          for (uint32_t b = 0; b < uint32_t{c.h} * c.v && ok; ++b) {
+            ok = sp.ah == 0 ? DecodeDcFirst(bits, dc_[c.dc_table]) : TakeBits(bits, 1);
+          }
+        }
+      } else {
+        uint64_t& nonzero = (*flags)[mcu];
+        const HuffmanTable& table = ac_[scan[0].ac_table];
+        ok = sp.ah == 0 ? DecodeAcFirst(bits, table, sp, &eob_run, &nonzero)
+                        : DecodeAcRefine(bits, table, sp, &eob_run, &nonzero);
+      }
+      if (!ok || bits.overrun()) return Step::kBroken;
+    }
+    return EndOfScan(bits);
+  }
+
+  // The non-zero coefficient flags of `c`'s blocks, made at its first AC scan; false when the
+  // picture has too many blocks to keep them for.
+  bool NonzeroFlagsFor(const Component& c) {
+    if (nonzero_.size() < components_.size()) nonzero_.resize(components_.size());
+    std::vector<uint64_t>& flags = nonzero_[c.index];
+    const uint64_t blocks = BlocksOf(c);
+    if (flags.size() == blocks) return true;
+    if (blocks > kMaxFlaggedBlocks) return false;
+    flags.assign(static_cast<size_t>(blocks), 0);
+    return true;
+  }
+
+  static bool TakeBits(BitReader& bits, int n) {
+    bits.Ensure();
+    bits.Consume(n);
+    return true;
+  }
+
+  static bool DecodeDcFirst(BitReader& bits, const HuffmanTable& dc) {
+    const int size = DecodeSymbol(bits, dc);
+    if (size < 0 || size > 11) return false;
+    if (size > 0) bits.Consume(size);
+    return true;
+  }
+
+  // The first bits of a band of AC coefficients of one block.
+  static bool DecodeAcFirst(BitReader& bits, const HuffmanTable& ac, const Spectrum& sp,
+                            uint32_t* eob_run, uint64_t* nonzero) {
+    if (*eob_run > 0) {
+      --*eob_run;
+      return true;
+    }
+    for (int k = sp.ss; k <= sp.se;) {
+      const int symbol = DecodeSymbol(bits, ac);
+      if (symbol < 0) return false;
+      const int run = symbol >> 4, size = symbol & 15;
+      if (size == 0) {
+        if (run < 15) {  // an end-of-band run of this and (2^run + bits - 1) more blocks
+          *eob_run = (1u << run) - 1;
+          if (run > 0) {
+            bits.Ensure();
+            *eob_run += bits.Peek(run);
+            bits.Consume(run);
+          }
+          return true;
+        }
+        k += 16;
+        if (k > sp.se + 1) return false;
+        continue;
+      }
+      if (size > 10 + 4) return false;
+      k += run;
+      if (k > sp.se) return false;
+      bits.Ensure();
+      bits.Consume(size);
+      *nonzero |= uint64_t{1} << k;
+      ++k;
+    }
+    return true;
+  }
+
+  // Refining bits of a band of AC coefficients of one block: a bit for every coefficient made
+  // non-zero before, and newly non-zero coefficients of magnitude one placed among the zeros.
+  static bool DecodeAcRefine(BitReader& bits, const HuffmanTable& ac, const Spectrum& sp,
+                             uint32_t* eob_run, uint64_t* nonzero) {
+    int k = sp.ss;
+    if (*eob_run == 0) {
+      for (; k <= sp.se; ++k) {
+        const int symbol = DecodeSymbol(bits, ac);
+        if (symbol < 0) return false;
+        int run = symbol >> 4;
+        const int size = symbol & 15;
+        if (size == 0 && run < 15) {
+          *eob_run = 1u << run;
+          if (run > 0) {
+            bits.Ensure();
+            *eob_run += bits.Peek(run);
+            bits.Consume(run);
+          }
+          break;
+        }
+        if (size != 0 && size != 1) return false;
+        if (size == 1) TakeBits(bits, 1);  // the sign of the new coefficient
+        // Zeros are counted off the run; coefficients already non-zero get a refining bit.
+        for (; k <= sp.se; ++k) {
+          if ((*nonzero >> k) & 1) {
+            TakeBits(bits, 1);
+          } else if (--run < 0) {
+            break;
+          }
+        }
+        if (size == 1) {
+          if (k > sp.se) return false;
+          *nonzero |= uint64_t{1} << k;
+        }
+      }
+    }
+    if (*eob_run > 0) {
+      for (; k <= sp.se; ++k) {
+        if ((*nonzero >> k) & 1) TakeBits(bits, 1);
+      }
+      --*eob_run;
+    }
+    return true;
   }
 
   static uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
@@ -399,6 +575,10 @@ class EntropyCheck {
   uint8_t max_h_ = 1, max_v_ = 1;
   uint16_t restart_interval_ = 0;
   int pending_marker_ = -1;
+  bool progressive_ = false;
+  // Per component and block, the AC coefficients progressive scans have made non-zero.
+  std::vector<std::vector<uint64_t>> nonzero_;
+  static constexpr uint64_t kMaxFlaggedBlocks = 4u << 20;  // 32 MiB of flags at most
 };
 
 }  // namespace

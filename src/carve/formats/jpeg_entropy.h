@@ -8,8 +8,9 @@
 // count that does not fit. Only the entropy decoding is done (no inverse DCT), and the file is
 // read from the source through a small window, so memory stays bounded whatever its size.
 //
-// Progressive, lossless, hierarchical, arithmetic-coded and 12-bit pictures are not decoded:
-// they are reported unchecked and keep the marker walk's verdict.
+// Progressive pictures are decoded scan by scan (DC, first and refining AC bands). Lossless,
+// hierarchical, arithmetic-coded and 12-bit pictures are not decoded: they are reported
+// unchecked and keep the marker walk's verdict.
 
 #include <cstdint>
 
