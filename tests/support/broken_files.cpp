@@ -39,23 +39,14 @@ Bytes Block(Break kind, const Bytes& other) {
 }  // namespace
 
 const char* BreakName(Break kind) {
-  switch (kind) {
-    case Break::kRandomBlock:
-      return "a block of random bytes";
-    case Break::kTextBlock:
-      return "a block of text";
-    case Break::kZeroBlock:
-      return "a block of zeros";
-    case Break::kForeignBlock:
-      return "a block of another file";
-    case Break::kMissingBlock:
-      return "a block missing";
-    case Break::kJoined:
-      return "the tail of another file";
-    case Break::kCut:
-      return "cut short";
-  }
-  return "";
+  static constexpr const char* kNames[] = {"a block of random bytes",
+                                           "a block of text",
+                                           "a block of zeros",
+                                           "a block of another file",
+                                           "a block missing",
+                                           "the tail of another file",
+                                           "cut short"};
+  return kNames[static_cast<size_t>(kind)];
 }
 
 Bytes Broken(const Bytes& file, Break kind, const Bytes& other) {
