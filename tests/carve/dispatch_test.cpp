@@ -58,11 +58,41 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-// An MPEG-1 pack header and the header of a PES packet of `length` bytes after it.
+// An MPEG-1 pack header and the header of a PES packet of `length` bytes after it (its start
+// code, length and the byte that says it has no time stamps).
 const Bytes kMpegPack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
 const Bytes kMpegEnd = {0x00, 0x00, 0x01, 0xB9};
 Bytes PesHeader(uint16_t length) {
-  return {0x00, 0x00, 0x01, 0xE0, uint8_t(length >> 8), uint8_t(length)};
+  return {0x00, 0x00, 0x01, 0xE0, uint8_t(length >> 8), uint8_t(length), 0x0F};
+}
+// The chunks of a WAV whose RIFF size is `riff_size`: a format chunk (16-bit mono at 8 kHz)
+// and the header of a data chunk that fills the rest.
+Bytes WaveChunks(uint32_t riff_size) {
+  return Concat({Text("RIFF"),
+                 Le32(riff_size),
+                 Text("WAVEfmt "),
+                 Le32(16),
+                 {1, 0, 1, 0},
+                 Le32(8000),
+                 Le32(16000),
+                 {2, 0, 16, 0},
+                 Text("data"),
+                 Le32(riff_size - 36)});
+}
+// The chunks of an AIFF whose FORM size is `form_size`: a COMM chunk (16-bit mono, no sample
+// frames stated) and the header of a sound data chunk that fills the rest.
+Bytes AiffChunks(uint32_t form_size) {
+  return Concat({Text("FORM"),
+                 Be32(form_size),
+                 Text("AIFFCOMM"),
+                 Be32(18),
+                 {0, 1},
+                 Be32(0),
+                 {0, 16, 0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0},
+                 Text("SSND"),
+                 Be32(form_size - 38),
+                 Be32(0),
+                 Be32(0)});
 }
 // Six MPEG-1 layer III frames (128 kbit/s, 44.1 kHz, 417 bytes each).
 Bytes Mp3Frames() {
@@ -143,11 +173,11 @@ TEST(Dispatch, LengthDrivenFilesGetTheirStatedLength) {
   TempDir dir;
   Image image(40);
   // AIFF: FORM size n gives n + 8 bytes.
-  image.Fill(2, 3, 0x31).Put(2, Concat({Text("FORM"), Be32(1000), Text("AIFFCOMM")}));
+  image.Fill(2, 3, 0x31).Put(2, AiffChunks(1000));
   // Sun audio: header (data offset 32) and 700 bytes of data are written whole.
   image.Fill(10, 3, 0x32).Put(10, Concat({Text(".snd"), Be32(32), Be32(700), Be32(2)}));
   // WAV: RIFF size n gives n + 8 bytes.
-  image.Fill(20, 4, 0x33).Put(20, Concat({Text("RIFF"), Le32(1500), Text("WAVEfmt ")}));
+  image.Fill(20, 4, 0x33).Put(20, WaveChunks(1500));
   auto scan = ScanImage(image.bytes(), dir);
   ASSERT_EQ(scan->files,
             (std::vector<std::string>{"KES00001.AIF", "KES00001.SND", "KES00001.WAV"}));
@@ -157,15 +187,20 @@ TEST(Dispatch, LengthDrivenFilesGetTheirStatedLength) {
 }
 
 TEST(Dispatch, AnUnselectedHeaderStillEndsTheOpenFile) {
-  TempDir dir;
+  // A WMV header stating 5000 bytes: while the WMV is open, its guard keeps the camera JPEG at
+  // sector 5 from starting.
   Image image(20);
-  // A WMV of 5000 bytes (kept with what it has when it is ended early).
   image.Fill(2, 12, 0x07).Put(2, Bytes{0x30, 0x26, 0xB2, 0x75}).Put(2, Le32(5000), 70);
-  // A BMP header (BMP not selected) ends the WMV before the WMV's own later sectors.
+  image.Put(5, ExifJpeg(300));
+  const TypeSet types = TypeBit(kWmv) | TypeBit(kJpg);
+  TempDir open_dir;
+  EXPECT_TRUE(ScanImage(image.bytes(), open_dir, testing::OnlyTypes(types))->files.empty());
+  // A BMP header (BMP not selected) at sector 3 ends the WMV, which, cut short, is not whole
+  // and not kept; the JPEG after it starts.
   image.Put(3, Concat({Text("BM"), Le32(5000), Le32(0)}));
-  auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(TypeBit(kWmv)));
-  ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.WMV"});
-  EXPECT_EQ(scan->File("KES00001.WMV"), image.Slice(2 * kSector, kSector));
+  TempDir dir;
+  auto scan = ScanImage(image.bytes(), dir, testing::OnlyTypes(types));
+  EXPECT_EQ(scan->files, std::vector<std::string>{"KES00001.JPG"});
 }
 
 TEST(Dispatch, AbsurdLengthsAtTheEndOfTheSourceListNothing) {
@@ -238,7 +273,7 @@ TEST(Dispatch, AudioFramesStartAnMp3OnlyWhereNoGuardingFileIsOpen) {
   // Frames inside an MPEG packet (sector 3) and inside a WAV's data (sector 13).
   image.Fill(2, 5, 0x47).Put(2, Concat({kMpegPack, PesHeader(2030)})).Put(3, Mp3Frames());
   image.Put(6, Concat({kMpegPack, PesHeader(400)}));
-  image.Fill(12, 7, 0x33).Put(12, Concat({Text("RIFF"), Le32(3492), Text("WAVEfmt ")}));
+  image.Fill(12, 7, 0x33).Put(12, WaveChunks(3492));
   image.Put(13, Mp3Frames());
   // The same frames where no file is open start an MP3.
   image.Put(30, Mp3Frames());

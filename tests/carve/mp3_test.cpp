@@ -8,21 +8,13 @@
 
 #include "support/carve_harness.h"
 #include "support/media_files.h"
+#include "support/mp3_builder.h"
 
 namespace kestrel {
 namespace {
 
-// `count` frames of MPEG-1 layer III at 128 kbit/s: 417 bytes at 44.1 kHz (rate index 0), 384
-// at 48 kHz (rate index 1).
-Bytes Frames(int count, uint8_t rate_index = 0) {
-  Bytes frames;
-  for (int k = 0; k < count; ++k) {
-    Bytes frame = {0xFF, 0xFB, static_cast<uint8_t>(0x90 | rate_index << 2), 0x44};
-    frame.resize(rate_index == 0 ? 417 : 384, 0x55);
-    frames = Concat({frames, frame});
-  }
-  return frames;
-}
+using testing::ApeTag;
+using testing::Mp3Frames;
 
 // An ID3v2.3 tag of `body` bytes after its header (the size in four 7-bit bytes).
 Bytes Id3v2Tag(size_t body) {
@@ -31,21 +23,6 @@ Bytes Id3v2Tag(size_t body) {
     tag.push_back(static_cast<uint8_t>(body >> shift & 0x7F));
   tag.resize(10 + body, 0);
   return tag;
-}
-
-// An APEv2 tag with a header, one text item and a footer.
-Bytes ApeTag() {
-  const Bytes item = Concat({testing::Le32Bytes(7),
-                             testing::Le32Bytes(0),
-                             testing::Bytes("Title"),
-                             {0},
-                             testing::Bytes("Kestrel")});
-  const uint32_t size = static_cast<uint32_t>(item.size() + 32);
-  auto frame = [&](uint32_t flags) {
-    return Concat({testing::Bytes("APETAGEX"), testing::Le32Bytes(2000), testing::Le32Bytes(size),
-                   testing::Le32Bytes(1), testing::Le32Bytes(flags), Bytes(8, 0)});
-  };
-  return Concat({frame(0xA0000000), item, frame(0x80000000)});
 }
 
 const testing::MediaFile* Named(const char* name) {
@@ -88,30 +65,30 @@ TEST(Mp3, FramesStartAFileOnlyWhenTheNextFrameFollows) {
   const auto start = [](const Bytes& bytes) {
     return Mp3FramesStartAt(testing::SectorFeeder(bytes).At(0));
   };
-  EXPECT_TRUE(start(Concat({Frames(2), Filler(600)})));
-  EXPECT_FALSE(start(Concat({Frames(1), Filler(600)})));
+  EXPECT_TRUE(start(Concat({Mp3Frames(2), Filler(600)})));
+  EXPECT_FALSE(start(Concat({Mp3Frames(1), Filler(600)})));
   // The second frame has another sample rate: not the same stream.
-  EXPECT_FALSE(start(Concat({Frames(1), Frames(1, 1), Filler(600)})));
-  Bytes free_format = Frames(2);  // bitrate index 0 gives no length
+  EXPECT_FALSE(start(Concat({Mp3Frames(1), Mp3Frames(1, 1), Filler(600)})));
+  Bytes free_format = Mp3Frames(2);  // bitrate index 0 gives no length
   free_format[2] &= 0x0F;
   EXPECT_FALSE(start(free_format));
-  Bytes reserved_rate = Frames(2);
+  Bytes reserved_rate = Mp3Frames(2);
   reserved_rate[2] |= 0x0C;
   EXPECT_FALSE(start(reserved_rate));
 }
 
 TEST(Mp3, CraftedStreamsEndAfterTheirLastFrame) {
-  const Bytes first = Frames(6);
-  Bytes info_frame = Frames(1);
+  const Bytes first = Mp3Frames(6);
+  Bytes info_frame = Mp3Frames(1);
   std::memcpy(info_frame.data() + 36, "Info", 4);
-  const Bytes zeros_after_tag = Concat({Id3v2Tag(300), Bytes(1000, 0), Frames(kMinMp3Frames)});
+  const Bytes zeros_after_tag = Concat({Id3v2Tag(300), Bytes(1000, 0), Mp3Frames(kMinMp3Frames)});
   const struct {
     const char* what;
     Bytes image, expected;
   } kCases[] = {
-      {"a frame of another sample rate", Concat({first, Frames(4, 1), Filler(600)}), first},
+      {"a frame of another sample rate", Concat({first, Mp3Frames(4, 1), Filler(600)}), first},
       {"an encoder's first frame with an Info header",
-       Concat({first, info_frame, Frames(5), Filler(600)}), first},
+       Concat({first, info_frame, Mp3Frames(5), Filler(600)}), first},
       {"zeros between the tag and the first frame", Concat({zeros_after_tag, Filler(600)}),
        zeros_after_tag},
   };
@@ -126,10 +103,11 @@ TEST(Mp3, TagsOrFewFramesAloneKeepNothing) {
   const Bytes tag = Id3v2Tag(100000);
   const Bytes kCases[] = {
       Concat({Id3v2Tag(300), Filler(2000)}),
-      Concat({Id3v2Tag(300), Bytes(5000, 0), Frames(8)}),  // zeros past the lead allowance
-      Concat({Id3v2Tag(300), Frames(kMinMp3Frames - 1), Filler(600)}),
-      Concat({Frames(kMinMp3Frames - 1), Filler(600)}),
-      Concat({Bytes(tag.begin(), tag.begin() + 10), Frames(8)}),  // a tag reaching past the source
+      Concat({Id3v2Tag(300), Bytes(5000, 0), Mp3Frames(8)}),  // zeros past the lead allowance
+      Concat({Id3v2Tag(300), Mp3Frames(kMinMp3Frames - 1), Filler(600)}),
+      Concat({Mp3Frames(kMinMp3Frames - 1), Filler(600)}),
+      Concat(
+          {Bytes(tag.begin(), tag.begin() + 10), Mp3Frames(8)}),  // a tag reaching past the source
   };
   for (const Bytes& image : kCases) {
     CarveHarness h;
@@ -139,7 +117,7 @@ TEST(Mp3, TagsOrFewFramesAloneKeepNothing) {
 }
 
 TEST(Mp3, StreamCutOffInsideAFrameIsNotKept) {
-  const Bytes image = Frames(10);
+  const Bytes image = Mp3Frames(10);
   CarveHarness h(image);
   // A new header (or a cancel) at the fourth sector finishes the file inside its fifth frame.
   h.Carve(Mp3State{}, "MP3", 0, 4);
@@ -150,7 +128,7 @@ TEST(Mp3, CraftedFrameChainEndsAtTheSizeCap) {
   const uint64_t start = kMaxMp3Bytes - 2000;
   uint64_t written = start;
   Mp3State state;
-  const Fed fed = testing::FeedDirect(state, FeedMp3, Frames(40), written);
+  const Fed fed = testing::FeedDirect(state, FeedMp3, Mp3Frames(40), written);
   EXPECT_EQ(fed.step, Step::kComplete);
   // Four whole frames fit below the cap; the fifth would pass it.
   EXPECT_EQ(written, start + 4 * 417);

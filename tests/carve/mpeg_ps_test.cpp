@@ -4,6 +4,8 @@
 
 #include "carve/formats/mpeg_ps.h"
 
+#include <algorithm>
+
 #include "support/carve_harness.h"
 #include "support/media_files.h"
 
@@ -18,16 +20,21 @@ Bytes Mpeg1Pack() {
 Bytes Mpeg2Pack() {
   return {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
 }
-// A PES packet of stream `id` whose length field says `length` and which holds `held` bytes.
-Bytes Packet(uint8_t id, uint16_t length, size_t held) {
+// A PES packet of stream `id` whose length field says `length` and which holds `held` bytes,
+// starting with a header without time stamps in the syntax of `system`'s packets.
+Bytes Packet(uint8_t id, uint16_t length, size_t held, MpegSystem system = MpegSystem::kMpeg1) {
   Bytes packet = {
       0x00, 0x00, 0x01, id, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+  const Bytes header = system == MpegSystem::kMpeg1 ? Bytes{0x0F} : Bytes{0x80, 0x00, 0x00};
+  packet.insert(packet.end(), header.begin(),
+                header.begin() + static_cast<ptrdiff_t>(std::min(held, header.size())));
   packet.resize(6 + held, 0x55);
   return packet;
 }
 Bytes Packs(const Bytes& pack, int count) {
   Bytes stream;
-  for (int k = 0; k < count; ++k) stream = Concat({stream, pack, Packet(0xE0, 500, 500)});
+  for (int k = 0; k < count; ++k)
+    stream = Concat({stream, pack, Packet(0xE0, 500, 500, PackHeaderAt(pack.data()))});
   return stream;
 }
 
@@ -62,7 +69,8 @@ TEST(MpegProgramStream, EndCodeStraddlingTwoSectorsEndsTheStream) {
   // The last packet's length is what is left up to two bytes before the second sector's end.
   Bytes stream = Concat({Packs(Mpeg2Pack(), 1), Mpeg2Pack()});
   const size_t last = 1024 - 2 - stream.size() - 6;
-  stream = Concat({stream, Packet(0xC0, static_cast<uint16_t>(last), last), kEndCode});
+  stream = Concat(
+      {stream, Packet(0xC0, static_cast<uint16_t>(last), last, MpegSystem::kMpeg2), kEndCode});
   ASSERT_EQ(stream.size(), 1026u);
   CarveHarness h;
   EXPECT_EQ(h.CarveOnly(MpegState{}, "MPG", Concat({stream, Filler(600)})), stream);

@@ -3,6 +3,7 @@
 // headers inside it start nothing.
 
 #include <algorithm>
+#include <string_view>
 
 #include "support/fixture_samples.h"
 #include "support/image_builder.h"
@@ -25,7 +26,7 @@ constexpr ToolFile kToolFiles[] = {
     {"sox", "sox -n -r 8000 -b 16 -c 2 -t aiff out synth 0.5 sine 440", "AIF"},
     {"gm", "gm convert -size 200x150 plasma: bmp:out", "BMP"},
     {"ffmpeg",
-     "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=64x48:rate=5 -c:v mjpeg -f avi out",
+     "ffmpeg -v error -f lavfi -i testsrc=duration=1:size=320x240:rate=5 -c:v mjpeg -f avi out",
      "AVI"},
 };
 
@@ -35,12 +36,33 @@ std::vector<uint8_t> MakeToolFile(const ToolFile& file) {
   return testing::ReadFileBytes(work / "out");
 }
 
-// `file` with the first bytes of `planted` written over the starts of its sectors 2, 4, ... (a
-// JPEG start inside samples or pixels, as real data holds now and then).
+// Where `n` bytes of `file` may be replaced without touching its structure: the whole file
+// after its first sectors for one block of sound or pixels; for an AVI, its frames' data (its
+// chunk headers and lists lie between them).
+bool InsideData(const std::vector<uint8_t>& file, size_t at, size_t n) {
+  const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+  if (text.substr(8, 4) != "AVI ") return true;
+  const auto le32 = [&file](size_t k) {
+    return size_t{file[k]} | size_t{file[k + 1]} << 8 | size_t{file[k + 2]} << 16 |
+           size_t{file[k + 3]} << 24;
+  };
+  const size_t movi = text.find("movi");
+  const size_t movi_end = std::min(file.size(), movi + le32(movi - 4));
+  for (size_t chunk = movi + 4; chunk + 8 <= movi_end;) {
+    const size_t size = le32(chunk + 4);
+    if (at >= chunk + 8 && at + n <= chunk + 8 + size) return true;
+    chunk += 8 + size + (size & 1);
+  }
+  return false;
+}
+
+// `file` with the first bytes of `planted` written over the starts of its sectors 2, 4, ... that
+// lie inside its data (a JPEG start inside samples or pixels, as real data holds now and then).
 std::vector<uint8_t> WithHeadersInside(std::vector<uint8_t> file,
                                        const std::vector<uint8_t>& planted) {
+  const size_t n = std::min<size_t>(planted.size(), 512);
   for (size_t at = 2 * 512; at + 512 <= file.size(); at += 2 * 512) {
-    std::copy_n(planted.begin(), std::min<size_t>(planted.size(), 512), file.begin() + at);
+    if (InsideData(file, at, n)) std::copy_n(planted.begin(), n, file.begin() + at);
   }
   return file;
 }

@@ -211,7 +211,12 @@ TEST(ReadAheadDriver, HolesOfASparseImageAreTheirZeros) {
   testing::ImageBuilder builder(3);
   builder.AddZeros(600);
   Bytes aiff(1536 * 1024, 0);
-  const Bytes form = {'F', 'O', 'R', 'M', 0x00, 0x17, 0xFF, 0xF8, 'A', 'I', 'F', 'F'};
+  // FORM, a COMM chunk (mono, 16-bit, no sample frames stated) and a sound data chunk that
+  // fills the rest.
+  const Bytes form = {'F',  'O',  'R',  'M',  0x00, 0x17, 0xFF, 0xF8, 'A',  'I',  'F',  'F',
+                      'C',  'O',  'M',  'M',  0x00, 0x00, 0x00, 0x12, 0x00, 0x01, 0x00, 0x00,
+                      0x00, 0x00, 0x00, 0x10, 0x40, 0x0B, 0xFA, 0x00, 0x00, 0x00, 0x00, 0x00,
+                      0x00, 0x00, 'S',  'S',  'N',  'D',  0x00, 0x17, 0xFF, 0xD2};
   std::copy(form.begin(), form.end(), aiff.begin());
   std::fill(aiff.begin() + 512, aiff.begin() + 9000, 0x11);
   std::fill(aiff.end() - 3000, aiff.end(), 0x22);

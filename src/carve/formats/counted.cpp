@@ -1,4 +1,6 @@
 #include "carve/formats/counted.h"
+
+#include "carve/formats/asf_check.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {
@@ -16,7 +18,7 @@ Fed FeedCounted(CountedState& state, const CarveView& view) {
 }
 
 Kept FinishCounted(const CountedState& state) {
-  return state.left == 0 || state.keep_unfinished ? KeepAsIs() : Drop();
+  return state.left == 0 || state.keep_unfinished ? KeepChecked(state.check) : Drop();
 }
 
 namespace {
@@ -27,12 +29,12 @@ constexpr uint64_t kMaxSealedLength = 0xFFFFFF00u;
 
 }  // namespace
 
-Match Counted(Start* start, uint64_t length, bool keep_unfinished) {
-  return Opens(start, CountedState{length, keep_unfinished});
+Match Counted(Start* start, uint64_t length, bool keep_unfinished, WholeCheck check) {
+  return Opens(start, CountedState{length, keep_unfinished, check});
 }
 
-Match Sealed(Start* start, uint64_t length) {
-  const Match match = Counted(start, length);
+Match Sealed(Start* start, uint64_t length, WholeCheck check) {
+  const Match match = Counted(start, length, false, check);
   if (length > kSectorBytes && length < kMaxSealedLength) start->guard = &kSealedGuard;
   return match;
 }
@@ -43,12 +45,13 @@ Match MatchSnd(const RowInput& r, Start* s) {
   return Counted(s, uint64_t{r.h.Be32(4)} + r.h.Be32(8));
 }
 
-// A WMV ended early by another header is kept with what it has.
+// A WMV ended early by another header is finished with what it has; its check finds it short of
+// the file size its header states.
 Match MatchWmv(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "\x30\x26\xB2\x75")) return Match::kNo;
   uint32_t length = r.h.Le32(70);
   if (length == 0) length = r.h.Le32(152);
-  return Counted(s, length, true);
+  return Counted(s, length, true, CheckAsf);
 }
 
 Match MatchMsv(const RowInput& r, Start* s) {

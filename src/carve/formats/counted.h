@@ -13,8 +13,11 @@ namespace kestrel {
 
 struct CountedState {
   uint64_t left = 0;  // bytes still expected
-  // A file ended early by another header is kept with what it has (WMV).
+  // A file ended early by another header is finished with what it has (WMV), and its check
+  // decides.
   bool keep_unfinished = false;
+  // The format's structural check of the kept file, if it has one.
+  WholeCheck check = nullptr;
 };
 
 // A stated length of 0 is no file.
@@ -31,14 +34,15 @@ inline constexpr GuardMark kWmvGuard{"WMV"};
 inline constexpr GuardMark kMsvGuard{"MSV"};
 inline constexpr GuardMark kMsfGuard{"MSF"};
 
-// A file of `length` bytes from its header on.
-Match Counted(Start* start, uint64_t length, bool keep_unfinished = false);
+// A file of `length` bytes from its header on, kept when `check` (if any) finds it whole.
+Match Counted(Start* start, uint64_t length, bool keep_unfinished = false,
+              WholeCheck check = nullptr);
 // A length-driven file whose header is valid beyond its signature: its stated length is
 // trusted, and the signatures that the data of sound, pixels and video holds at sector starts
 // (JPEG frames and starts, ID3 tags, MP3 frames, icons, atoms, loose bitmap and WMF headers)
 // start nothing inside it. A header valid beyond a few bytes still ends it: that is a file the
 // sealed one's fragments left room for.
-Match Sealed(Start* start, uint64_t length);
+Match Sealed(Start* start, uint64_t length, WholeCheck check = nullptr);
 
 Match MatchSnd(const RowInput& r, Start* s);
 Match MatchWmv(const RowInput& r, Start* s);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "carve/formats/mp3_check.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -20,19 +21,10 @@ constexpr uint16_t kBitrates[5][16] = {
 constexpr uint32_t kSampleRates[3] = {44100, 48000, 32000};
 
 constexpr uint32_t kId3v2HeaderBytes = 10;
-constexpr uint32_t kId3v1Bytes = 128;
-constexpr uint32_t kApeFooterBytes = 32;
-// An APE tag larger than this is taken for chance bytes.
-constexpr uint32_t kMaxApeBytes = 16u << 20;
 
-struct FrameHeader {
-  uint32_t length = 0;  // 0: no valid frame header
-  uint16_t stream = 0;
-};
+}  // namespace
 
-// The frame whose 4-byte header is at `p`. Free-format streams (bitrate index 0), which give
-// no length, and reserved values are no frame.
-FrameHeader FrameAt(const uint8_t* p) {
+Mp3Frame Mp3FrameAt(const uint8_t* p) {
   if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return {};
   const uint32_t version = (p[1] >> 3) & 3;  // 0: MPEG-2.5, 1: reserved, 2: MPEG-2, 3: MPEG-1
   const uint32_t layer = (p[1] >> 1) & 3;    // 1: III, 2: II, 3: I
@@ -57,7 +49,6 @@ FrameHeader FrameAt(const uint8_t* p) {
   return {length, stream};
 }
 
-// The length of the ID3v2 tag at `p` (its footer included), 0 when there is none.
 uint64_t Id3v2LengthAt(const uint8_t* p) {
   if (std::memcmp(p, "ID3", 3) != 0 || p[3] < 2 || p[3] > 4 || p[4] == 0xFF) return 0;
   if (p[6] >= 0x80 || p[7] >= 0x80 || p[8] >= 0x80 || p[9] >= 0x80) return 0;
@@ -66,7 +57,6 @@ uint64_t Id3v2LengthAt(const uint8_t* p) {
   return kId3v2HeaderBytes + size + (footer ? kId3v2HeaderBytes : 0);
 }
 
-// The length of the APE tag whose header is at `p` (header, items and footer), 0 when none.
 uint64_t ApeLengthAt(const uint8_t* p) {
   if (std::memcmp(p, "APETAGEX", 8) != 0) return 0;
   const uint32_t version = LoadLe32(p + 8);
@@ -74,19 +64,18 @@ uint64_t ApeLengthAt(const uint8_t* p) {
   const uint32_t flags = LoadLe32(p + 20);
   const bool header = (flags & (1u << 29)) != 0 && (flags & (1u << 31)) != 0;
   if ((version != 1000 && version != 2000) || !header) return 0;
-  if (size < kApeFooterBytes || size > kMaxApeBytes) return 0;
-  return uint64_t{size} + kApeFooterBytes;
+  if (size < kApeFrameBytes || size > kMaxApeTagBytes) return 0;
+  return uint64_t{size} + kApeFrameBytes;
 }
 
-// A frame that opens with a Xing, Info or VBRI header (after the side information, whose size
-// depends on version and channels, or at 32 bytes past the header for VBRI): the first frame
-// of an encoder's stream.
-bool InfoFrameAt(const uint8_t* p) {
+bool Mp3InfoFrameAt(const uint8_t* p) {
   for (const size_t at : {13u, 21u, 36u}) {
     if (std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0) return true;
   }
   return std::memcmp(p + 36, "VBRI", 4) == 0;
 }
+
+namespace {
 
 struct Unit {
   Mp3Unit kind = Mp3Unit::kNone;
@@ -101,9 +90,9 @@ Unit UnitAt(const Mp3State& state, const uint8_t* p, uint64_t at) {
   }
   const bool trailer = state.ape || state.unit == Mp3Unit::kId3v1;
   if (!trailer) {
-    const FrameHeader frame = FrameAt(p);
+    const Mp3Frame frame = Mp3FrameAt(p);
     // After the first frame, a Xing, Info or VBRI frame begins another stream.
-    const bool same = state.frames == 0 || (frame.stream == state.stream && !InfoFrameAt(p));
+    const bool same = state.frames == 0 || (frame.stream == state.stream && !Mp3InfoFrameAt(p));
     if (frame.length != 0 && same) return {Mp3Unit::kFrame, frame.length, frame.stream};
   }
   if (state.frames == 0) {
@@ -116,7 +105,7 @@ Unit UnitAt(const Mp3State& state, const uint8_t* p, uint64_t at) {
   }
   // An ID3v1 tag stands right after the last frame or the APE tag.
   if (state.unit != Mp3Unit::kId3v1 && std::memcmp(p, "TAG", 3) == 0) {
-    return {Mp3Unit::kId3v1, kId3v1Bytes};
+    return {Mp3Unit::kId3v1, kMp3Id3v1Bytes};
   }
   return {};
 }
@@ -142,9 +131,9 @@ Fed End(Mp3State& state, uint64_t at) {
 }  // namespace
 
 bool Mp3FramesStartAt(const SectorInput& in) {
-  const FrameHeader first = FrameAt(in.data);
+  const Mp3Frame first = Mp3FrameAt(in.data);
   if (first.length == 0 || !in.HasBytes(first.length, 4)) return false;
-  const FrameHeader second = FrameAt(in.data + first.length);
+  const Mp3Frame second = Mp3FrameAt(in.data + first.length);
   return second.length != 0 && second.stream == first.stream;
 }
 
@@ -181,7 +170,7 @@ Fed FeedMp3(Mp3State& state, const CarveView& view) {
 }
 
 Kept FinishMp3(const Mp3State& state) {
-  return state.complete && state.frames >= kMinMp3Frames ? KeepAsIs() : Drop();
+  return state.complete && state.frames >= kMinMp3Frames ? KeepChecked(CheckMp3) : Drop();
 }
 
 Match MatchMp3(const RowInput& r, Start* s) {

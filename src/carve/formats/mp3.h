@@ -23,6 +23,12 @@ inline constexpr uint32_t kMinMp3Frames = 4;
 // Zero bytes passed over between an ID3v2 tag and the first frame (padding left outside the tag).
 inline constexpr uint32_t kMaxMp3LeadZeros = 4096;
 
+// An ID3v1 tag's length; an APE tag's header or footer; the largest APE tag taken (a larger one
+// is taken for chance bytes).
+inline constexpr uint32_t kMp3Id3v1Bytes = 128;
+inline constexpr uint32_t kApeFrameBytes = 32;
+inline constexpr uint32_t kMaxApeTagBytes = 16u << 20;
+
 enum class Mp3Unit : uint8_t { kNone, kId3v2, kLeadZero, kFrame, kApe, kId3v1 };
 
 struct Mp3State {
@@ -36,12 +42,30 @@ struct Mp3State {
   bool complete = false;  // the walk found the file's end
 };
 
+struct Mp3Frame {
+  uint32_t length = 0;  // 0: no valid frame header
+  // The version, layer and sample-rate bits, which every frame of a stream repeats.
+  uint16_t stream = 0;
+};
+// The frame whose 4-byte header is at `p`. Free-format streams (bitrate index 0), which give
+// no length, and reserved values are no frame.
+Mp3Frame Mp3FrameAt(const uint8_t* p);
+// The length of the ID3v2 tag at `p` (10 bytes; its footer included), 0 when there is none.
+uint64_t Id3v2LengthAt(const uint8_t* p);
+// The length of the APE tag whose header is at `p` (32 bytes; header, items and footer), 0
+// when there is none.
+uint64_t ApeLengthAt(const uint8_t* p);
+// A frame (40 bytes at `p`) that opens with a Xing, Info or VBRI header (after the side
+// information, whose size depends on version and channels, or at 32 bytes past the header for
+// VBRI): the first frame of an encoder's stream.
+bool Mp3InfoFrameAt(const uint8_t* p);
+
 // A sector that starts with an MPEG audio frame header whose next frame follows right after it.
 bool Mp3FramesStartAt(const SectorInput& in);
 
 Fed FeedMp3(Mp3State& state, const CarveView& view);
 // Kept when the walk found its end (a file cut off by a header or a cancel is not) after at
-// least kMinMp3Frames frames.
+// least kMinMp3Frames frames, and when its frames show it whole (mp3_check.h).
 Kept FinishMp3(const Mp3State& state);
 
 template <>

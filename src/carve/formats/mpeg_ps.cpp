@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "carve/formats/mpeg_ps_check.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -15,15 +16,6 @@ constexpr uint8_t kSystemHeaderStart = 0xBB;
 constexpr uint8_t kFirstStreamId = 0xBC;
 // The system header's fixed fields; each stream it lists adds 3 bytes.
 constexpr uint16_t kSystemHeaderFixed = 6;
-
-enum class UnitKind : uint8_t { kNone, kPack, kSystemHeader, kPacket, kEnd };
-
-struct Unit {
-  UnitKind kind = UnitKind::kNone;
-  uint64_t length = 0;
-  MpegSystem system = MpegSystem::kUnknown;
-  uint64_t clock = 0;  // a pack's system clock reference (90 kHz base)
-};
 
 // The 33-bit system clock reference of a pack header, split by marker bits.
 uint64_t Mpeg1Clock(const uint8_t* p) {
@@ -40,37 +32,13 @@ bool StartCodeAt(const uint8_t* p) {
   return p[0] == 0 && p[1] == 0 && p[2] == 1;
 }
 
-// The pack header, system header, PES packet or end code at `p`.
-Unit UnitAt(const uint8_t* p) {
-  if (!StartCodeAt(p)) return {};
-  const uint8_t id = p[3];
-  if (id == kEndCode) return {UnitKind::kEnd, 4};
-  if (id == kPackStart) {
-    const MpegSystem system = PackHeaderAt(p);
-    if (system == MpegSystem::kMpeg1) return {UnitKind::kPack, 12, system, Mpeg1Clock(p)};
-    if (system == MpegSystem::kMpeg2) {
-      return {UnitKind::kPack, 14u + (p[13] & 7u), system, Mpeg2Clock(p)};
-    }
-    return {};
-  }
-  if (id < kSystemHeaderStart) return {};
-  const uint16_t length = LoadBe16(p + 4);
-  if (id == kSystemHeaderStart) {
-    if (length < kSystemHeaderFixed || (length - kSystemHeaderFixed) % 3 != 0) return {};
-    return {UnitKind::kSystemHeader, 6u + length};
-  }
-  // A program stream's packets always state their length.
-  if (id < kFirstStreamId || length == 0) return {};
-  return {UnitKind::kPacket, 6u + length};
-}
-
 // Whether `unit`, at file offset `at` with `room` source bytes from it, goes on with the stream.
 // A pack of the other system, or whose clock reference went back, begins another stream.
-bool Continues(const MpegState& state, const Unit& unit, uint64_t at, uint64_t room) {
-  if (unit.kind == UnitKind::kNone || unit.length > room || at + unit.length > kMaxMpegBytes) {
+bool Continues(const MpegState& state, const MpegUnit& unit, uint64_t at, uint64_t room) {
+  if (unit.kind == MpegUnitKind::kNone || unit.length > room || at + unit.length > kMaxMpegBytes) {
     return false;
   }
-  if (unit.kind != UnitKind::kPack || state.system == MpegSystem::kUnknown) return true;
+  if (unit.kind != MpegUnitKind::kPack || state.system == MpegSystem::kUnknown) return true;
   return unit.system == state.system && unit.clock >= state.clock;
 }
 
@@ -80,6 +48,29 @@ Fed End(MpegState& state, uint64_t at) {
 }
 
 }  // namespace
+
+MpegUnit MpegUnitAt(const uint8_t* p) {
+  if (!StartCodeAt(p)) return {};
+  const uint8_t id = p[3];
+  if (id == kEndCode) return {MpegUnitKind::kEnd, 4};
+  if (id == kPackStart) {
+    const MpegSystem system = PackHeaderAt(p);
+    if (system == MpegSystem::kMpeg1) return {MpegUnitKind::kPack, 12, system, Mpeg1Clock(p)};
+    if (system == MpegSystem::kMpeg2) {
+      return {MpegUnitKind::kPack, 14u + (p[13] & 7u), system, Mpeg2Clock(p)};
+    }
+    return {};
+  }
+  if (id < kSystemHeaderStart) return {};
+  const uint16_t length = LoadBe16(p + 4);
+  if (id == kSystemHeaderStart) {
+    if (length < kSystemHeaderFixed || (length - kSystemHeaderFixed) % 3 != 0) return {};
+    return {MpegUnitKind::kSystemHeader, 6u + length};
+  }
+  // A program stream's packets always state their length.
+  if (id < kFirstStreamId || length == 0) return {};
+  return {MpegUnitKind::kPacket, 6u + length};
+}
 
 MpegSystem PackHeaderAt(const uint8_t* p) {
   if (!StartCodeAt(p) || p[3] != kPackStart) return MpegSystem::kUnknown;
@@ -103,18 +94,18 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
   while (i < in.count) {
     if (state.unit_left == 0) {
       // A header may continue into the following bytes (zeros past the source's end).
-      const Unit unit = UnitAt(in.data + i);
+      const MpegUnit unit = MpegUnitAt(in.data + i);
       const uint64_t at = view.written + i;
       if (!Continues(state, unit, at, i > room ? 0 : room - i)) return End(state, i);
-      if (unit.kind == UnitKind::kEnd) {
+      if (unit.kind == MpegUnitKind::kEnd) {
         return End(state, i + unit.length);
       }
-      if (unit.kind == UnitKind::kPack) {
+      if (unit.kind == MpegUnitKind::kPack) {
         state.system = unit.system;
         state.clock = unit.clock;
         state.packs += 1;
       }
-      if (unit.kind == UnitKind::kPacket) state.packets += 1;
+      if (unit.kind == MpegUnitKind::kPacket) state.packets += 1;
       state.unit_left = unit.length;
     }
     const uint64_t step = std::min<uint64_t>(state.unit_left, in.count - i);
@@ -127,14 +118,14 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
   if (state.unit_left == 0) {
     const uint64_t at = view.written + in.count;
     const uint64_t left = room > in.count ? room - in.count : 0;
-    if (!Continues(state, UnitAt(in.data + in.count), at, left)) return End(state, in.count);
+    if (!Continues(state, MpegUnitAt(in.data + in.count), at, left)) return End(state, in.count);
   }
   return More(in.count);
 }
 
 Kept FinishMpeg(const MpegState& state) {
   const bool stream = state.packs >= kMinMpegPacks && state.packets > 0;
-  return state.complete && stream ? KeepAsIs() : Drop();
+  return state.complete && stream ? KeepChecked(CheckMpegProgramStream) : Drop();
 }
 
 Match MatchMpeg(const RowInput& r, Start* s) {

@@ -29,12 +29,26 @@ struct MpegState {
   bool complete = false;                     // the walk found the stream's end
 };
 
+enum class MpegUnitKind : uint8_t { kNone, kPack, kSystemHeader, kPacket, kEnd };
+
+struct MpegUnit {
+  MpegUnitKind kind = MpegUnitKind::kNone;
+  uint64_t length = 0;  // the whole unit's, its start code included
+  MpegSystem system = MpegSystem::kUnknown;
+  uint64_t clock = 0;  // a pack's system clock reference (90 kHz base)
+};
+
+// The pack header, system header, PES packet or end code at `p` (14 readable bytes), kNone when
+// `p` holds none of them.
+MpegUnit MpegUnitAt(const uint8_t* p);
+
 // The pack header form at `p` (12 readable bytes, 14 for MPEG-2), kUnknown when `p` holds none.
 MpegSystem PackHeaderAt(const uint8_t* p);
 
 Fed FeedMpeg(MpegState& state, const CarveView& view);
 // Kept when the walk found its end (a stream cut off by a header or a cancel is not) after
-// enough pack headers and at least one packet.
+// enough pack headers and at least one packet, and when its chain shows it whole
+// (mpeg_ps_check.h).
 Kept FinishMpeg(const MpegState& state);
 
 template <>

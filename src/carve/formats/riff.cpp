@@ -1,5 +1,7 @@
 #include "carve/formats/riff.h"
 
+#include "carve/formats/riff_check.h"
+
 namespace kestrel {
 namespace {
 
@@ -17,7 +19,7 @@ Match MatchAiff(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "FORM")) return Match::kNo;
   const uint64_t length = uint64_t{r.h.Be32(4)} + 8;
   const bool audio = r.h.StartsWith(8, "AIFF") || r.h.StartsWith(8, "AIFC");
-  return audio ? Sealed(s, length) : Counted(s, length);
+  return audio ? Sealed(s, length, CheckAiff) : Counted(s, length, false, CheckAiff);
 }
 
 Match MatchAvi(const RowInput& r, Start* s) {
@@ -26,14 +28,15 @@ Match MatchAvi(const RowInput& r, Start* s) {
     return Match::kNo;
   }
   const uint64_t length = uint64_t{h.Le32(4)} + 8;
-  return h.StartsWith(20, "hdrlavih") ? Sealed(s, length) : Counted(s, length);
+  return h.StartsWith(20, "hdrlavih") ? Sealed(s, length, CheckAvi)
+                                      : Counted(s, length, false, CheckAvi);
 }
 
 Match MatchWav(const RowInput& r, Start* s) {
   const SectorHeader& h = r.h;
   if (!h.StartsWith(0, "RIFF") || h.Le32(4) == 0 || !h.StartsWith(8, "WAVE")) return Match::kNo;
   const uint64_t length = uint64_t{h.Le32(4)} + 8;
-  return WaveFormatValid(h) ? Sealed(s, length) : Counted(s, length);
+  return WaveFormatValid(h) ? Sealed(s, length, CheckWav) : Counted(s, length, false, CheckWav);
 }
 
 }  // namespace kestrel

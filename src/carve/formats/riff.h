@@ -1,6 +1,7 @@
 #pragma once
 // RIFF and IFF files whose header states their length: AVI and WAV (RIFF), AIFF (IFF "FORM").
-// A header that describes real audio or video seals its length (carve/formats/counted.h).
+// A header that describes real audio or video seals its length (carve/formats/counted.h). A
+// kept file's chunks must show it whole (riff_check.h).
 
 #include "carve/formats/counted.h"
 #include "carve/formats/zip.h"

@@ -1,0 +1,29 @@
+#pragma once
+// Whether a carved MP3 (any MPEG audio stream) is whole, told by its chain of frames: after an
+// optional ID3v2 tag (and the zeros some taggers leave after it), every frame must start exactly
+// where the last one ended, with a valid header that keeps the stream's version, layer, sample
+// rate and channel family (mono or two channels), up to the end of the file's audio. Only an
+// APE tag, a Lyrics3 tag and an ID3v1 tag may follow the frames, or a tail shorter than a frame
+// that does not start one. Where the first frame carries a Xing, Info or VBRI header, its frame
+// and byte counts must match the chain. A frame with such a header later in the chain is another
+// stream's first frame: the file is two streams joined.
+//
+// Foreign bytes in the middle break the chain within a frame (a header at the next frame's
+// offset is a matter of chance), and a stream cut short falls short of its header's counts. The
+// audio inside the frames is not decoded, and free-format streams (no bitrate in the header)
+// are not followed: they are unchecked.
+//
+// At most kMaxMp3CheckFrames frames are followed; a longer chain is unchecked.
+
+#include <cstdint>
+
+#include "carve/format.h"
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+inline constexpr uint32_t kMaxMp3CheckFrames = 5'000'000;
+
+Whole CheckMp3(ByteSource& source, uint64_t start, uint64_t length);
+
+}  // namespace kestrel
