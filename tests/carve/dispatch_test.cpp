@@ -188,13 +188,15 @@ TEST(Dispatch, LengthDrivenFilesGetTheirStatedLength) {
 
 TEST(Dispatch, AnUnselectedHeaderStillEndsTheOpenFile) {
   // A WMV header stating 5000 bytes: while the WMV is open, its guard keeps the camera JPEG at
-  // sector 5 from starting.
+  // sector 5 from starting; the WMV is not whole, and the second look at its sectors finds the
+  // JPEG.
   Image image(20);
   image.Fill(2, 12, 0x07).Put(2, Bytes{0x30, 0x26, 0xB2, 0x75}).Put(2, Le32(5000), 70);
   image.Put(5, ExifJpeg(300));
   const TypeSet types = TypeBit(kWmv) | TypeBit(kJpg);
   TempDir open_dir;
-  EXPECT_TRUE(ScanImage(image.bytes(), open_dir, testing::OnlyTypes(types))->files.empty());
+  auto guarded = ScanImage(image.bytes(), open_dir, testing::OnlyTypes(types));
+  EXPECT_EQ(guarded->files, std::vector<std::string>{"KES00001.JPG"});
   // A BMP header (BMP not selected) at sector 3 ends the WMV, which, cut short, is not whole
   // and not kept; the JPEG after it starts.
   image.Put(3, Concat({Text("BM"), Le32(5000), Le32(0)}));
