@@ -17,6 +17,15 @@
 
 namespace kestrel {
 
+// A carved file set aside while another is written, with its extension, number and whether it
+// lost bytes.
+struct AsideFile {
+  OutputFile out;
+  std::string extension;
+  uint64_t number = 0;
+  bool failed = false;
+};
+
 class RecoveredWriter {
  public:
   static constexpr uint64_t kNoCut = std::numeric_limits<uint64_t>::max();
@@ -107,14 +116,7 @@ class RecoveredWriter {
   // Per wanted path of a restored file, the copy number its next clash tries first (0: the name
   // itself), and the wanted path and copy number of the open restored file.
   std::map<std::string, uint64_t> next_copy_;
-  // The carved file set aside, with its extension, number and whether it lost bytes.
-  struct Aside {
-    OutputFile out;
-    std::string extension;
-    uint64_t number = 0;
-    bool failed = false;
-  };
-  std::optional<Aside> aside_;
+  std::optional<AsideFile> aside_;
   std::string open_wanted_;
   uint64_t open_copy_ = 0;
 };
