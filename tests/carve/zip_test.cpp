@@ -1,5 +1,7 @@
 #include "carve/formats/zip.h"
 
+#include <zlib.h>
+
 #include "support/carve_harness.h"
 #include "support/param_names.h"
 #include "support/structured_fixtures.h"
@@ -23,7 +25,9 @@ void CarveArchive(CarveHarness& h, uint64_t first = kFileSector, uint64_t last =
 // A stored one-member archive whose data is `data_bytes` long, with `comment`.
 Bytes StoredArchive(size_t data_bytes, const std::string& comment) {
   const Bytes name = testing::Bytes("data.bin");
+  const Bytes data = testing::PatternBytes(data_bytes, 12);
   const auto size = static_cast<uint32_t>(data_bytes);
+  const auto crc = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
   const auto name_size = static_cast<uint32_t>(name.size());
   Bytes z;
   // Little-endian fields of `width` bytes each.
@@ -32,19 +36,19 @@ Bytes StoredArchive(size_t data_bytes, const std::string& comment) {
       for (int k = 0; k < width; ++k) z.push_back(static_cast<uint8_t>(v >> (8 * k)));
     }
   };
-  // Local header: version, flags, method, time, date; CRC (not checked by the carving) and
-  // sizes; name and extra field lengths.
+  // Local header: version, flags, method, time, date; CRC and sizes; name and extra field
+  // lengths.
   put(4, {0x04034B50});
   put(2, {10, 0, 0, 0, 0x5021});
-  put(4, {0, size, size});
+  put(4, {crc, size, size});
   put(2, {name_size, 0});
-  z = Concat({z, name, testing::PatternBytes(data_bytes, 12)});
+  z = Concat({z, name, data});
   const auto central = static_cast<uint32_t>(z.size());
   // Central header: versions made by and needed, flags, method, time, date; CRC and sizes; name,
   // extra and comment lengths, disk, internal attributes; external attributes, local offset.
   put(4, {0x02014B50});
   put(2, {20, 10, 0, 0, 0, 0x5021});
-  put(4, {0, size, size});
+  put(4, {crc, size, size});
   put(2, {name_size, 0, 0, 0, 0});
   put(4, {0, 0});
   z = Concat({z, name});

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "carve/formats/compound_doc_check.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -63,16 +64,6 @@ std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header,
     current = LoadLe32(block.data() + 4 * (g.entries_per_sector - 1));
   }
   return last;
-}
-
-// Whether the directory entry at `entry` names the stream `name` (UTF-16LE, ASCII letters).
-bool EntryNamed(const uint8_t* entry, std::string_view name) {
-  const uint16_t bytes = LoadLe16(entry + 64);  // the name's length with its terminating NUL
-  if (bytes != 2 * (name.size() + 1)) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (entry[2 * i] != static_cast<uint8_t>(name[i]) || entry[2 * i + 1] != 0) return false;
-  }
-  return true;
 }
 
 // The program whose main stream the directory's first sector lists.
@@ -177,7 +168,7 @@ Fed FeedCompound(CompoundState& state, const CarveView& view) {
 
 Kept FinishCompound(const CompoundState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
-  Kept kept = KeepAsIs();
+  Kept kept = KeepChecked(CheckCompoundDoc);
   uint8_t code = kPpt;
   const DocProgram program =
       state.main_stream != DocProgram::kUnknown ? state.main_stream : state.program;

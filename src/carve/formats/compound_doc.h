@@ -3,7 +3,8 @@
 // FAT sector (found through the DIFAT), read from the source; exactly that many bytes are
 // taken. The name comes from the document's main stream (WordDocument: DOC, Workbook or Book:
 // XLS, PowerPoint Document: PPT), or where the directory names none, from the program named in
-// its text: Excel (XLS), Word (DOC), otherwise PPT.
+// its text: Excel (XLS), Word (DOC), otherwise PPT. A finished document whose structure shows
+// it broken is not kept (compound_doc_check.h).
 
 #include <cstdint>
 

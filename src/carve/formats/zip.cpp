@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "carve/formats/zip_check.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -97,7 +98,7 @@ Kept FinishZip(const ZipState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
   const std::optional<OfficeName> office = OfficeNameFor(state);
   if (!IsSelected(selected, office ? office->code : uint8_t{kZip})) return Drop();
-  Kept kept = KeepAsIs();
+  Kept kept = KeepChecked(CheckZip);
   if (office) kept.extension = office->extension;
   return kept;
 }

@@ -3,7 +3,8 @@
 // of central directory record (with its comment) whose central directory lies right before it
 // in this archive, so the end record of a ZIP stored inside the archive does not end it. An
 // archive whose central directory lists "[Content_Types].xml" and parts below word/, xl/ or ppt/
-// is a DOCX, XLSX or PPTX, whichever program wrote it.
+// is a DOCX, XLSX or PPTX, whichever program wrote it. A finished archive whose structure
+// shows it broken is not kept (zip_check.h).
 
 #include <cstdint>
 

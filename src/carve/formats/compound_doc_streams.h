@@ -1,0 +1,59 @@
+#pragma once
+// The main streams of compound documents followed record by record, for the whole-file check
+// (compound_doc_check.h): the sector chains of a stream can be whole while a block inside its
+// data was replaced, and the records of the main streams notice that.
+//
+// - Workbook / Book (XLS): BIFF records (type, length of at most 8224) chained from the first
+//   byte: substreams from a BOF record to their EOF record (charts may nest inside a sheet),
+//   and every sheet the workbook lists (BOUNDSHEET) starts at a substream's BOF. What follows
+//   the last substream (padding) is not judged.
+// - PowerPoint Document (PPT): records with 8-byte headers; a container holds exactly its
+//   children, and top-level records run to the stream's end. Through the Current User stream,
+//   the chain of edits (UserEditAtom) and their persist directories must point at top-level
+//   records. Encrypted presentations (or a missing Current User stream) are unchecked.
+// - WordDocument (DOC, Word 97 and later): the FIB's magic and fixed counts, the piece table
+//   (in the 0Table or 1Table stream) whose pieces lie inside the WordDocument stream, and the
+//   formatting pages (character and paragraph FKPs) that the FIB's bin tables name, each a
+//   512-byte page of ascending text offsets. Encrypted and Word 6/95 documents are unchecked;
+//   text itself is not judged.
+
+#include <cstdint>
+#include <vector>
+
+#include "carve/format.h"
+#include "carve/formats/file_window.h"
+
+namespace kestrel {
+
+// Records followed per stream; past it the stream is unchecked.
+inline constexpr uint64_t kMaxStreamRecords = 4'000'000;
+
+// A stream of a compound document, read at any offset: its bytes lie in the units `chain` (file
+// sectors, or mini sectors of the mini stream, whose bytes lie in `container`).
+class CompoundStream {
+ public:
+  // A stream in file sectors of `unit` bytes (sector k at file offset (k + 1) * unit).
+  CompoundStream(FileWindow& file, uint32_t unit, uint64_t size, std::vector<uint32_t> chain);
+  // A stream in mini sectors of `unit` bytes of the mini stream `container`.
+  CompoundStream(CompoundStream& container, uint32_t unit, uint64_t size,
+                 std::vector<uint32_t> chain);
+
+  uint64_t size() const { return size_; }
+  // Copies `n` bytes at `offset` of the stream; false past its end or when a read fails.
+  bool Read(uint64_t offset, uint8_t* out, size_t n);
+
+ private:
+  FileWindow* file_ = nullptr;
+  CompoundStream* container_ = nullptr;
+  uint32_t unit_;
+  uint64_t size_;
+  std::vector<uint32_t> chain_;
+};
+
+Whole CheckWorkbookStream(CompoundStream& workbook);
+// `current_user` may be null (the stream is missing).
+Whole CheckPowerPointStream(CompoundStream& document, CompoundStream* current_user);
+// The 0Table and 1Table streams, null when missing; the FIB says which one holds the tables.
+Whole CheckWordStream(CompoundStream& word, CompoundStream* table0, CompoundStream* table1);
+
+}  // namespace kestrel

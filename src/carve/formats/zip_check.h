@@ -1,0 +1,29 @@
+#pragma once
+// Whether a carved ZIP archive (or an Office Open XML document, which is one) is whole, told by
+// its own structure: the end of central directory record ends the file (its comment reaching
+// the last byte), the central directory (found through the ZIP64 records where the end record
+// points to them) lies inside the file and ends where the end record or the ZIP64 end record
+// starts, and every member it lists is found whole: its local header at the listed offset with
+// the same name, method, sizes and CRC (or a data descriptor after the data that repeats the
+// CRC), its data inside the file before the central directory, and its data unpacked (stored:
+// as is; deflated: raw inflate) to exactly its size and CRC-32. Foreign bytes inside a member's
+// data break its CRC or its deflate stream; bytes missing or put in move the local headers away
+// from the offsets the central directory gives; the head of one archive with the tail of another
+// names members that are not where the tail's directory says.
+//
+// Encrypted members and methods other than stored and deflate are checked only for lying inside
+// the file; an archive with no member unpacked this way is unchecked. Spanned archives are
+// unchecked. Work is capped per file: members past the 200,000th are not followed (the archive
+// is then unchecked), and once 512 MiB have been unpacked the members that follow have only
+// their local headers and places checked.
+
+#include <cstdint>
+
+#include "carve/format.h"
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+Whole CheckZip(ByteSource& source, uint64_t start, uint64_t length);
+
+}  // namespace kestrel
