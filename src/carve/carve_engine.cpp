@@ -56,8 +56,8 @@ bool CarveEngine::Open(const std::string& extension, GuardSet guards,
   if (is_open() || !writer_.CreateNumbered(extension)) return false;
   open_ = OpenFile{};
   open_.format = std::move(format);
-  open_.guards = guards;
-  open_.guarded = guards != kNoGuards;
+  open_.guards = ignore_guards_ ? kNoGuards : guards;
+  open_.guarded = open_.guards != kNoGuards;
   Feed(header);
   return true;
 }

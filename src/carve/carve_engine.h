@@ -67,6 +67,9 @@ class CarveEngine {
   // (after their header sector, up to the last sector fed to them): files that lie inside them
   // were not looked for. Handed out once, in the order the files ended.
   std::vector<SectorSpan> TakeUnexamined() { return std::move(unexamined_); }
+  // Files opened from now on keep no header from starting a file (a second look inside files
+  // that were not whole, where a file that hid others must not hide them again).
+  void IgnoreGuards(bool ignore) { ignore_guards_ = ignore; }
   // Files that are not whole are kept among the partial files instead of being deleted.
   void KeepNotWholeFiles(bool keep) { keep_not_whole_ = keep; }
 
@@ -114,6 +117,7 @@ class CarveEngine {
   uint64_t unit_sectors_ = 0;  // 0: 8 sectors from each file's start
   std::vector<SectorSpan> unexamined_;
   bool keep_not_whole_ = false;
+  bool ignore_guards_ = false;
 };
 
 }  // namespace kestrel

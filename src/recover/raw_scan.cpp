@@ -23,9 +23,7 @@
 namespace kestrel {
 namespace {
 
-// Rounds of looking again inside files that were not kept (files found inside those may hide
-// further files in their turn), and the blocks those rounds read in.
-constexpr int kRescanRounds = 2;
+// The blocks the second look inside files that were not kept reads in.
 constexpr uint64_t kRescanBlockSectors = 256;
 
 bool IsAllZero(const uint8_t* data, size_t length) {
@@ -255,18 +253,15 @@ std::vector<SectorRun> RawScan::PlannedPartOf(std::vector<SectorSpan> spans) {
 // elsewhere, a file cut short) may hold whole files that were not looked for: their sectors are
 // carved once more.
 RunOutcome RawScan::RescanUnexamined() {
-  for (int round = 0; round < kRescanRounds; ++round) {
-    engine_->Finish();
-    std::vector<SectorRun> runs = PlannedPartOf(engine_->TakeUnexamined());
-    if (runs.empty()) break;
-    SectorRunList list(std::move(runs));
-    ScanPlan plan(plan_->source_sectors(), list);
-    ChunkReaderStream stream(*shared_source_, plan, kRescanBlockSectors);
-    if (RunOutcome carved = CarveChunks(stream, false); carved != RunOutcome::kCompleted) {
-      return carved;
-    }
-  }
-  return RunOutcome::kCompleted;
+  engine_->Finish();
+  // Files opened in the second look keep no header out, so they leave nothing unexamined.
+  engine_->IgnoreGuards(true);
+  std::vector<SectorRun> runs = PlannedPartOf(engine_->TakeUnexamined());
+  if (runs.empty()) return RunOutcome::kCompleted;
+  SectorRunList list(std::move(runs));
+  ScanPlan plan(plan_->source_sectors(), list);
+  ChunkReaderStream stream(*shared_source_, plan, kRescanBlockSectors);
+  return CarveChunks(stream, false);
 }
 
 RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {

@@ -82,6 +82,15 @@ TEST(RawScan, FilesInsideAFileThatWasNotKeptAreFoundInASecondLook) {
   EXPECT_EQ(scan->File("KES00001.GIF"), gif);
   EXPECT_EQ(scan->result.recovered, 1u);
 
+  // More such files inside it, each without an end: the second look keeps no header out, so
+  // none of them hides the GIF again.
+  for (size_t sector : {12, 14, 16}) {
+    std::copy(local_header.begin(), local_header.end(),
+              image.begin() + static_cast<ptrdiff_t>(sector * kSector));
+  }
+  TempDir nested_dir;
+  auto nested = ScanImage(image, nested_dir);
+  EXPECT_EQ(nested->files, std::vector<std::string>{"KES00001.GIF"});
 }
 
 TEST(RawScan, RefusesARunFolderThatCannotBeMade) {
