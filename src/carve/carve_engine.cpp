@@ -84,6 +84,7 @@ bool CarveEngine::Append(const SectorInput& in, uint64_t length, uint64_t contin
 
 void CarveEngine::Feed(const SectorInput& in) {
   if (!is_open() || in.sector < open_.resume_sector) return;
+  open_.waiting = false;
   if (open_.before_last) {
     open_.before_last->CopyFrom(*open_.format);
   } else {
@@ -158,6 +159,7 @@ void CarveEngine::EndOpenAndGoOn() {
     return;
   }
   open_.resume_sector = NextUnitStart(inner_end, open_.header_sector());
+  open_.waiting = true;
   FeedLastSectorAgain();
 }
 

@@ -32,8 +32,9 @@ class CarveEngine {
   const TypeSet& selected() const { return selected_; }
   // A file is open (or waits for its next piece after a file in its gap).
   bool is_open() const { return open_.format != nullptr; }
-  // The guard marks of the open file; none when no file is open.
-  GuardSet open_guards() const { return open_.guards; }
+  // The guard marks of the open file; none when no file is open, or while the open file waits
+  // for its next piece (the sectors before it are other files').
+  GuardSet open_guards() const { return open_.waiting ? kNoGuards : open_.guards; }
   // A failed write stopped the run.
   bool stopped() const { return writer_.stopped(); }
   void ClearStop() { writer_.ClearStop(); }
@@ -80,6 +81,7 @@ class CarveEngine {
     bool guarded = false;           // it kept headers from starting files
     std::vector<FilePiece> pieces;  // where its bytes lie in the source
     uint64_t resume_sector = 0;     // it goes on here (sectors before are another file's)
+    bool waiting = false;           // it has not reached resume_sector yet
     // The last sector fed to it, the bytes that sector added, and its state before it: when it
     // goes on after a file in its gap, that sector is fed again with the bytes where it goes on
     // as its look-ahead (the first time its look-ahead showed the file in the gap).
