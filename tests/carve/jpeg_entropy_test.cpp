@@ -9,11 +9,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/testing/source_doubles.h"
+#include "support/damaged_blocks.h"
 #include "support/fixture_samples.h"
 #include "support/scan_harness.h"
 #include "support/temp_dir.h"
@@ -118,13 +118,8 @@ Bytes WithGap(const Bytes& jpeg, const Bytes& gap) {
 }
 
 TEST_F(CjpegPictures, ForeignBytesInsideTheDataBreakIt) {
-  std::mt19937 random(7);
-  Bytes noise(4096);
-  for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
-  Bytes text;
-  const std::string line = "The quick brown fox jumps over the lazy dog, 0123456789.\n";
-  while (text.size() < 4096) text.insert(text.end(), line.begin(), line.end());
-  text.resize(4096);
+  const Bytes noise = testing::NoiseBlock();
+  const Bytes text = testing::TextBlock();
 
   for (const char* options : kDecodedOptions) {
     SCOPED_TRACE(options);

@@ -1,10 +1,9 @@
 #include "support/broken_files.h"
 
 #include <algorithm>
-#include <random>
-#include <string_view>
 
 #include "platform/testing/source_doubles.h"
+#include "support/damaged_blocks.h"
 #include "support/image_builder.h"
 #include "support/scan_harness.h"
 
@@ -20,20 +19,13 @@ size_t MiddleBlock(const Bytes& file) {
 }
 
 Bytes Block(Break kind, const Bytes& other) {
-  Bytes block(kBlock, 0);
-  if (kind == Break::kRandomBlock) {
-    std::mt19937 random(20240607);
-    for (uint8_t& b : block) b = static_cast<uint8_t>(random());
-  }
-  if (kind == Break::kTextBlock) {
-    const std::string_view line = "The quick brown fox jumps over the lazy dog, 0123456789.\n";
-    for (size_t k = 0; k < kBlock; ++k) block[k] = static_cast<uint8_t>(line[k % line.size()]);
-  }
+  if (kind == Break::kRandomBlock) return NoiseBlock(20240607);
+  if (kind == Break::kTextBlock) return TextBlock();
   if (kind == Break::kForeignBlock) {
-    const size_t from = MiddleBlock(other);
-    std::copy_n(other.begin() + static_cast<ptrdiff_t>(from), kBlock, block.begin());
+    const auto from = other.begin() + static_cast<ptrdiff_t>(MiddleBlock(other));
+    return Bytes(from, from + kBlock);
   }
-  return block;
+  return ZeroBlock();
 }
 
 }  // namespace
@@ -51,18 +43,13 @@ const char* BreakName(Break kind) {
 
 Bytes Broken(const Bytes& file, Break kind, const Bytes& other) {
   const size_t at = MiddleBlock(file);
-  const auto head_end = file.begin() + static_cast<ptrdiff_t>(at);
-  Bytes broken(file.begin(), head_end);
-  if (kind == Break::kMissingBlock) {
-    broken.insert(broken.end(), head_end + kBlock, file.end());
-  } else if (kind == Break::kJoined) {
+  if (kind == Break::kMissingBlock) return WithoutBlock(file, at);
+  if (kind != Break::kJoined && kind != Break::kCut) return WithBlock(file, at, Block(kind, other));
+  Bytes broken(file.begin(), file.begin() + static_cast<ptrdiff_t>(at));
+  if (kind == Break::kJoined) {
     const size_t end = std::max(at, std::min(other.size(), file.size()));
     broken.insert(broken.end(), other.begin() + static_cast<ptrdiff_t>(std::min(at, end)),
                   other.begin() + static_cast<ptrdiff_t>(end));
-  } else if (kind != Break::kCut) {
-    const Bytes block = Block(kind, other);
-    broken.insert(broken.end(), block.begin(), block.end());
-    broken.insert(broken.end(), head_end + kBlock, file.end());
   }
   return broken;
 }

@@ -8,8 +8,8 @@
 
 namespace kestrel::testing {
 
-std::vector<uint8_t> NoiseBlock() {
-  std::mt19937 random(7);
+std::vector<uint8_t> NoiseBlock(uint32_t seed) {
+  std::mt19937 random(seed);
   std::vector<uint8_t> block(kDamageBlock);
   for (uint8_t& b : block) b = static_cast<uint8_t>(random());
   return block;

@@ -24,7 +24,7 @@ namespace kestrel::testing {
 inline constexpr size_t kDamageBlock = 4096;
 
 // 4 KiB of random bytes, of English text, of zeros.
-std::vector<uint8_t> NoiseBlock();
+std::vector<uint8_t> NoiseBlock(uint32_t seed = 7);
 std::vector<uint8_t> TextBlock();
 std::vector<uint8_t> ZeroBlock();
 

@@ -1,6 +1,6 @@
 #pragma once
-// A whole file broken the ways a contiguous carve of a fragmented file breaks it, for the tests
-// of the whole-file checks.
+// A whole file broken every way a contiguous carve of a fragmented file breaks it, for the tests
+// of the whole-file checks, made of the damages of damaged_blocks.h.
 
 #include <cstdint>
 #include <string>
