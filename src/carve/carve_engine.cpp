@@ -44,11 +44,16 @@ void CarveEngine::SetUnits(uint64_t anchor, uint64_t unit_sectors) {
   unit_sectors_ = unit_sectors;
 }
 
-uint64_t CarveEngine::NextUnitStart(uint64_t sector, uint64_t header_sector) const {
+ByteUnits CarveEngine::UnitsOf(uint64_t header_sector) const {
   const uint64_t unit = unit_sectors_ != 0 ? unit_sectors_ : kDefaultUnitSectors;
   const uint64_t anchor = unit_sectors_ != 0 ? unit_anchor_ : header_sector;
-  if (sector <= anchor) return sector;
-  return anchor + (sector - anchor + unit - 1) / unit * unit;
+  return {anchor * kSectorBytes, unit * kSectorBytes};
+}
+
+uint64_t CarveEngine::NextUnitStart(uint64_t sector, uint64_t header_sector) const {
+  const ByteUnits units = UnitsOf(header_sector);
+  const uint64_t at = sector * kSectorBytes;
+  return at <= units.anchor ? sector : units.BoundaryFrom(at) / kSectorBytes;
 }
 
 bool CarveEngine::Open(const std::string& extension, GuardSet guards,
@@ -176,10 +181,81 @@ bool CarveEngine::CheckedWhole(const Kept& kept) {
   return kept.check(file, 0, length) == Whole::kYes;
 }
 
+bool CarveEngine::Reassembled(Kept* kept) {
+  if (kept->reassemble == nullptr || kept->check == nullptr || open_.pieces.size() != 1 ||
+      writer_.failed()) {
+    return false;
+  }
+  const FilePiece carved = open_.pieces[0];
+  const uint64_t length = std::min(kept->cut, writer_.length());
+  std::vector<FilePiece> pieces;
+  if (!kept->reassemble(source_, carved.source_offset, length, UnitsOf(open_.header_sector()),
+                        &pieces) ||
+      pieces.empty()) {
+    return false;
+  }
+  {
+    PieceSource file(source_, pieces);
+    if (kept->check(file, 0, file.Size()) != Whole::kYes) return false;
+    // A file that could not be written anew is not kept.
+    if (!Rewrite(file)) kept->keep = false;
+  }
+  if (open_.guarded) {
+    for (size_t i = 1; i < pieces.size(); ++i) {
+      const uint64_t first = SectorAfter(pieces[i - 1]);
+      const uint64_t end = pieces[i].source_offset / kSectorBytes;
+      if (end > first && unexamined_.size() < kMaxUnexamined) {
+        unexamined_.push_back({first, end - first});
+      }
+    }
+  }
+  open_.pieces = std::move(pieces);
+  kept->cut = Kept::kNoCut;
+  return true;
+}
+
+void CarveEngine::ClaimLaterPieces() {
+  const uint64_t here = open_.last_sector + 1;
+  for (const FilePiece& piece : open_.pieces) {
+    const uint64_t first = piece.source_offset / kSectorBytes;
+    const uint64_t end = SectorAfter(piece);
+    if (end > here && claimed_.size() < kMaxUnexamined) {
+      claimed_.push_back({std::max(first, here), end - std::max(first, here)});
+    }
+  }
+  std::sort(claimed_.begin(), claimed_.end(),
+            [](const SectorSpan& a, const SectorSpan& b) { return a.first > b.first; });
+}
+
+bool CarveEngine::Claimed(uint64_t sector) {
+  while (!claimed_.empty() && claimed_.back().first + claimed_.back().count <= sector) {
+    claimed_.pop_back();
+  }
+  return !claimed_.empty() && claimed_.back().first <= sector;
+}
+
+bool CarveEngine::Rewrite(ByteSource& file) {
+  writer_.CutOpen(0);
+  std::vector<uint8_t> piece(kCopyPiece);
+  for (uint64_t done = 0; done < file.Size();) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyPiece, file.Size() - done));
+    if (!file.ReadExact(done, piece.data(), n) || !writer_.Write(piece.data(), n)) return false;
+    done += n;
+  }
+  return true;
+}
+
 bool CarveEngine::EndOpen() {
   if (!is_open()) return false;
   Kept kept = open_.format->Finish(selected_);
-  if (kept.keep && !CheckedWhole(kept)) kept = NotWhole();
+  if (kept.keep) {
+    const bool whole = CheckedWhole(kept);
+    if ((!whole || kept.may_go_on) && Reassembled(&kept)) {
+      ClaimLaterPieces();
+    } else if (!whole) {
+      kept = NotWhole();
+    }
+  }
   const char* extension = kept.extension != nullptr ? kept.extension : "";
   if (kept.keep && !writer_.failed()) {
     open_ = OpenFile{};

@@ -97,6 +97,27 @@ enum class Whole : uint8_t {
 // lengths and offsets the file claims.
 using WholeCheck = Whole (*)(ByteSource& source, uint64_t start, uint64_t length);
 
+// Where files' allocation units lie in the source, in bytes: one every `bytes` bytes from `anchor`
+// (a volume's first cluster; without a volume, the file's first byte and 4 KiB).
+struct ByteUnits {
+  uint64_t anchor = 0;
+  uint64_t bytes = 4096;
+  bool IsBoundary(uint64_t at) const { return at >= anchor && (at - anchor) % bytes == 0; }
+  // The first boundary at or after `at`.
+  uint64_t BoundaryFrom(uint64_t at) const {
+    if (at <= anchor) return anchor;
+    return anchor + (at - anchor + bytes - 1) / bytes * bytes;
+  }
+};
+
+// A format's search for the pieces of a carved file that its check found broken, where the file
+// lies in fragments in order with foreign units between them: the carve took `length` bytes at
+// `start` in one piece, gaps and all. True with the whole file's pieces in `pieces` (in order,
+// each gap starting and ending on a boundary of `units`); the file is kept only when its check
+// then finds them whole. Bounded work whatever the file claims.
+using Reassemble = bool (*)(ByteSource& source, uint64_t start, uint64_t length,
+                            const ByteUnits& units, std::vector<FilePiece>* pieces);
+
 // How a finished file is kept.
 struct Kept {
   static constexpr uint64_t kNoCut = ~uint64_t{0};
@@ -107,6 +128,11 @@ struct Kept {
   WholeCheck check = nullptr;
   // The format's own feed checked the whole file's structure and found it whole.
   bool proven = false;
+  // Run when `check` finds the file broken: the file's pieces without the foreign units inside.
+  Reassemble reassemble = nullptr;
+  // Its end may be where foreign units start: `reassemble` is run also when the file is whole,
+  // and finds where it goes on.
+  bool may_go_on = false;
   // Not kept because it is not whole (a part is missing or foreign bytes lie inside): written to
   // the partial files only when the run asks for them.
   bool not_whole = false;

@@ -61,6 +61,9 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 // An MPEG-1 pack header and the header of a PES packet of `length` bytes after it (its start
 // code, length and the byte that says it has no time stamps).
 const Bytes kMpegPack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
+// A system header listing one video stream, as a stream's first pack holds.
+const Bytes kMpegSystemHeader = {0x00, 0x00, 0x01, 0xBB, 0x00, 0x09, 0x80, 0x33,
+                                 0x01, 0x04, 0xE1, 0xFF, 0xE0, 0xE0, 0x20};
 const Bytes kMpegEnd = {0x00, 0x00, 0x01, 0xB9};
 Bytes PesHeader(uint16_t length) {
   return {0x00, 0x00, 0x01, 0xE0, uint8_t(length >> 8), uint8_t(length), 0x0F};
@@ -133,7 +136,9 @@ TEST(Dispatch, JpegHeaderInsideAnOpenMpegDoesNotStartAPicture) {
   Image image(20);
   // A pack and a packet whose data holds a JPEG at sector 3; a second pack, a packet and the
   // end code at sector 4.
-  image.Fill(2, 3, 0x47).Put(2, Concat({kMpegPack, PesHeader(1026)})).Put(3, ExifJpeg(100));
+  image.Fill(2, 3, 0x47)
+      .Put(2, Concat({kMpegPack, kMpegSystemHeader, PesHeader(1011)}))
+      .Put(3, ExifJpeg(100));
   image.Put(4, Concat({kMpegPack, PesHeader(12)}), 20).Put(4, kMpegEnd, 50);
   auto scan = ScanImage(image.bytes(), dir);
   ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.MPG"});
@@ -262,9 +267,10 @@ TEST(Dispatch, IconImagesLaidOutWithGapsEndAtTheLastImage) {
 TEST(Dispatch, MpegEndedByAnotherHeaderNoLongerSilencesItsGuards) {
   TempDir dir;
   Image image(30);
-  image.Fill(2, 1, 0x47).Put(2, Concat({kMpegPack, PesHeader(2000)}));  // an MPEG,
-  image.Put(3, testing::PaddedGif(200));                                // ended by a GIF
-  image.Put(10, ExifJpeg(300));                                         // a camera JPEG later
+  image.Fill(2, 1, 0x47)
+      .Put(2, Concat({kMpegPack, kMpegSystemHeader, PesHeader(1985)}));  // an MPEG,
+  image.Put(3, testing::PaddedGif(200));                                 // ended by a GIF
+  image.Put(10, ExifJpeg(300));                                          // a camera JPEG later
   auto scan = ScanImage(image.bytes(), dir);
   EXPECT_EQ(scan->files, (std::vector<std::string>{"KES00001.GIF", "KES00001.JPG"}));
 }
@@ -273,7 +279,9 @@ TEST(Dispatch, AudioFramesStartAnMp3OnlyWhereNoGuardingFileIsOpen) {
   TempDir dir;
   Image image(40);
   // Frames inside an MPEG packet (sector 3) and inside a WAV's data (sector 13).
-  image.Fill(2, 5, 0x47).Put(2, Concat({kMpegPack, PesHeader(2030)})).Put(3, Mp3Frames());
+  image.Fill(2, 5, 0x47)
+      .Put(2, Concat({kMpegPack, kMpegSystemHeader, PesHeader(2015)}))
+      .Put(3, Mp3Frames());
   image.Put(6, Concat({kMpegPack, PesHeader(400)}));
   image.Fill(12, 7, 0x33).Put(12, WaveChunks(3492));
   image.Put(13, Mp3Frames());

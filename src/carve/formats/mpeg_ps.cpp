@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "carve/formats/mpeg_ps_check.h"
+#include "carve/formats/mpeg_ps_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -98,6 +99,7 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
       const uint64_t at = view.written + i;
       if (!Continues(state, unit, at, i > room ? 0 : room - i)) return End(state, i);
       if (unit.kind == MpegUnitKind::kEnd) {
+        state.end_code = true;
         return End(state, i + unit.length);
       }
       if (unit.kind == MpegUnitKind::kPack) {
@@ -125,11 +127,22 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
 
 Kept FinishMpeg(const MpegState& state) {
   const bool stream = state.packs >= kMinMpegPacks && state.packets > 0;
-  return state.complete && stream ? KeepChecked(CheckMpegProgramStream) : Drop();
+  if (!state.complete || !stream) return Drop();
+  Kept kept = KeepChecked(CheckMpegProgramStream);
+  if (!state.end_code) {
+    kept.reassemble = ReassembleMpeg;
+    kept.may_go_on = true;
+  }
+  return kept;
 }
 
 Match MatchMpeg(const RowInput& r, Start* s) {
-  return PackHeaderAt(r.in.data) != MpegSystem::kUnknown ? Opens(s, MpegState{}) : Match::kNo;
+  // A stream starts with a pack that holds a system header: a pack without one lies inside a
+  // stream (a later piece of a fragmented stream is no stream of its own).
+  const MpegUnit pack = MpegUnitAt(r.in.data);
+  if (pack.kind != MpegUnitKind::kPack || !r.in.HasBytes(pack.length, 14)) return Match::kNo;
+  const MpegUnit next = MpegUnitAt(r.in.data + pack.length);
+  return next.kind == MpegUnitKind::kSystemHeader ? Opens(s, MpegState{}) : Match::kNo;
 }
 
 }  // namespace kestrel

@@ -1,10 +1,13 @@
 #include "carve/formats/zip.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "carve/formats/zip_check.h"
+#include "carve/formats/zip_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -48,12 +51,41 @@ void NoteCentralEntries(ZipState& state, const SectorInput& in) {
   }
 }
 
-// The first end record in the sector that ends this archive.
-std::optional<size_t> FindEndRecord(const SectorInput& in, uint64_t written) {
+// Whether the end record at `at` of the sector ends this archive with foreign units inside it:
+// its central directory lies further from the archive's start than the record says, by whole
+// sectors, and its first entry names the member the archive starts with.
+bool EndsThisArchiveWithGap(const CarveView& view, size_t at) {
+  const uint8_t* record = view.in.data + at;
+  const uint64_t size = LoadLe32(record + 12), start = LoadLe32(record + 16);
+  const uint64_t offset = view.written + at;
+  if (view.pieces != nullptr && view.pieces->size() > 1) return false;
+  if (start + size >= offset || (offset - start - size) % kSectorBytes != 0) return false;
+  const uint64_t record_at = view.in.sector * kSectorBytes + at;
+  if (record_at < offset || size < kCentralEntryBytes) return false;
+  const uint64_t archive = record_at - offset;
+  uint8_t entry[kCentralEntryBytes];
+  if (!view.source.ReadExact(record_at - size, entry, sizeof entry) ||
+      LoadLe32(entry) != kCentralEntrySignature || LoadLe32(entry + 42) != 0) {
+    return false;
+  }
+  const size_t name_length = LoadLe16(entry + 28);
+  std::vector<uint8_t> names(2 * name_length);
+  return view.source.ReadExact(record_at - size + kCentralEntryBytes, names.data(), name_length) &&
+         view.source.ReadExact(archive + 30, names.data() + name_length, name_length) &&
+         std::equal(names.begin(), names.begin() + name_length, names.begin() + name_length);
+}
+
+// The first end record in the sector that ends this archive (with foreign units inside it, or
+// without).
+std::optional<size_t> FindEndRecord(const CarveView& view) {
+  const SectorInput& in = view.in;
   for (size_t i = 0; i < in.count; ++i) {
     if (in.data[i] != 'P' || LoadLe32(in.data + i) != kEndRecordSignature) continue;
     // A record that the source's end cuts off is taken for the end: the archive is not whole.
-    if (!in.HasBytes(i, kEndRecordBytes) || EndsThisArchive(in.data + i, written + i)) return i;
+    if (!in.HasBytes(i, kEndRecordBytes) || EndsThisArchive(in.data + i, view.written + i) ||
+        EndsThisArchiveWithGap(view, i)) {
+      return i;
+    }
   }
   return std::nullopt;
 }
@@ -82,7 +114,7 @@ std::optional<OfficeName> OfficeNameFor(const ZipState& state) {
 Fed FeedZip(ZipState& state, const CarveView& view) {
   const SectorInput& in = view.in;
   NoteCentralEntries(state, in);
-  const std::optional<size_t> end = FindEndRecord(in, view.written);
+  const std::optional<size_t> end = FindEndRecord(view);
   if (!end) return More(in.count);
   // The record and its comment, also where they run past the sector; an archive that the
   // source's end cuts inside its record is not whole.
@@ -99,6 +131,7 @@ Kept FinishZip(const ZipState& state, const TypeSet& selected) {
   const std::optional<OfficeName> office = OfficeNameFor(state);
   if (!IsSelected(selected, office ? office->code : uint8_t{kZip})) return Drop();
   Kept kept = KeepChecked(CheckZip);
+  kept.reassemble = ReassembleZip;
   if (office) kept.extension = office->extension;
   return kept;
 }

@@ -46,16 +46,10 @@ struct Directory {
   uint64_t offset = 0, size = 0, entries = 0, end = 0;
 };
 
-// One member as a header gives it.
-struct Member {
-  uint16_t flags = 0, method = 0;
-  uint32_t crc = 0;
-  uint64_t size = 0, packed = 0, local = 0;
-};
-
 // Takes the 8-byte values of the ZIP64 extra field for the wanted fields, in their order (size,
 // packed size, local header offset); false when the field or a wanted value is missing.
-bool TakeZip64(const std::vector<uint8_t>& extra, bool size, bool packed, bool local, Member* m) {
+bool TakeZip64(const std::vector<uint8_t>& extra, bool size, bool packed, bool local,
+               ZipMember* m) {
   for (size_t at = 0; at + 4 <= extra.size();) {
     const uint16_t id = LoadLe16(&extra[at]);
     const size_t bytes = LoadLe16(&extra[at + 2]);
@@ -96,13 +90,57 @@ class ZipCheck {
     uint64_t at = d.offset;
     for (uint64_t i = 0; i < d.entries; ++i) {
       if (i == kMaxMembers) return Whole::kUnchecked;
-      Member m;
+      ZipMember m;
       const Whole listed = ReadCentralEntry(d, &at, &m);
       if (listed != Whole::kYes) return listed;
       if (!CheckMember(m, d.offset)) return Whole::kNo;
     }
     if (!EndsDirectory(at, d.end)) return Whole::kNo;
     return unpacked_members_ > 0 || d.entries == 0 ? Whole::kYes : Whole::kUnchecked;
+  }
+
+  // The `entries` central directory entries in [at, at + size) of the file.
+  bool ReadDirectory(uint64_t at, uint64_t size, uint64_t entries, std::vector<ZipMember>* out) {
+    Directory d{at, size, entries, 0};
+    if (!Add(at, size, &d.end)) return false;
+    for (uint64_t i = 0; i < entries && i < kMaxMembers; ++i) {
+      ZipMember m;
+      if (ReadCentralEntry(d, &at, &m) != Whole::kYes) return false;
+      out->push_back(std::move(m));
+    }
+    return true;
+  }
+
+  // The member's local header, place and data agree with its central directory entry `m`;
+  // everything of it lies before the central directory at `limit`.
+  bool CheckMember(const ZipMember& m, uint64_t limit) {
+    uint64_t data = 0;
+    if (!Add(m.local, kLocalBytes, &data) || data > limit) return false;
+    const uint8_t* h = headers_.Bytes(m.local, kLocalBytes);
+    if (h == nullptr || LoadLe32(h) != kLocalSignature) return false;
+    ZipMember local;
+    local.flags = LoadLe16(h + 6);
+    local.method = LoadLe16(h + 8);
+    local.crc = LoadLe32(h + 14);
+    local.packed = LoadLe32(h + 18);
+    local.size = LoadLe32(h + 22);
+    const size_t name = LoadLe16(h + 26), extra = LoadLe16(h + 28);
+    if (local.method != m.method || name != m.name.size()) return false;
+    data += name + extra;
+    if (data > limit || !SameName(m.local + kLocalBytes, m.name)) return false;
+    if ((local.flags & kHasDescriptor) == 0 &&
+        !SameCrcAndSizes(local, m, m.local + kLocalBytes + name, extra)) {
+      return false;
+    }
+    uint64_t data_end = 0;
+    if (!Add(data, m.packed, &data_end) || data_end > limit) return false;
+    if ((local.flags & kHasDescriptor) != 0 && !DescriptorRepeatsCrc(m, data_end, limit)) {
+      return false;
+    }
+    const bool readable =
+        (m.flags & kEncrypted) == 0 && (m.method == kStored || m.method == kDeflated);
+    if (!readable || unpacked_budget_ == 0 || packed_budget_ == 0) return true;
+    return m.method == kStored ? CheckStored(m, data) : CheckDeflated(m, data);
   }
 
  private:
@@ -163,8 +201,8 @@ class ZipCheck {
                                                                               : Whole::kNo;
   }
 
-  // Reads the central directory entry at `*at` (its name into name_) and moves past it.
-  Whole ReadCentralEntry(const Directory& d, uint64_t* at, Member* m) {
+  // Reads the central directory entry at `*at` and moves past it.
+  Whole ReadCentralEntry(const Directory& d, uint64_t* at, ZipMember* m) {
     if (d.end - *at < kCentralBytes) return Whole::kNo;
     const uint8_t* e = directory_.Bytes(*at, kCentralBytes);
     if (e == nullptr || LoadLe32(e) != kCentralSignature) return Whole::kNo;
@@ -178,9 +216,9 @@ class ZipCheck {
     const size_t name = LoadLe16(e + 28), extra = LoadLe16(e + 30), comment = LoadLe16(e + 32);
     const uint64_t entry_end = *at + kCentralBytes + name + extra + comment;
     if (entry_end > d.end) return Whole::kNo;
-    name_.resize(name);
+    m->name.resize(name);
     extra_.resize(extra);
-    if (!directory_.Read(*at + kCentralBytes, name_.data(), name) ||
+    if (!directory_.Read(*at + kCentralBytes, m->name.data(), name) ||
         !directory_.Read(*at + kCentralBytes + name, extra_.data(), extra)) {
       return Whole::kNo;
     }
@@ -195,46 +233,14 @@ class ZipCheck {
     return disk == 0 || disk == kSaturated16 ? Whole::kYes : Whole::kNo;
   }
 
-  // The member's local header, place and data agree with its central directory entry `m`;
-  // everything of it lies before the central directory at `limit`.
-  bool CheckMember(const Member& m, uint64_t limit) {
-    uint64_t data = 0;
-    if (!Add(m.local, kLocalBytes, &data) || data > limit) return false;
-    const uint8_t* h = headers_.Bytes(m.local, kLocalBytes);
-    if (h == nullptr || LoadLe32(h) != kLocalSignature) return false;
-    Member local;
-    local.flags = LoadLe16(h + 6);
-    local.method = LoadLe16(h + 8);
-    local.crc = LoadLe32(h + 14);
-    local.packed = LoadLe32(h + 18);
-    local.size = LoadLe32(h + 22);
-    const size_t name = LoadLe16(h + 26), extra = LoadLe16(h + 28);
-    if (local.method != m.method || name != name_.size()) return false;
-    data += name + extra;
-    if (data > limit || !SameName(m.local + kLocalBytes)) return false;
-    if ((local.flags & kHasDescriptor) == 0 &&
-        !SameCrcAndSizes(local, m, m.local + kLocalBytes + name, extra)) {
-      return false;
-    }
-    uint64_t data_end = 0;
-    if (!Add(data, m.packed, &data_end) || data_end > limit) return false;
-    if ((local.flags & kHasDescriptor) != 0 && !DescriptorRepeatsCrc(m, data_end, limit)) {
-      return false;
-    }
-    const bool readable =
-        (m.flags & kEncrypted) == 0 && (m.method == kStored || m.method == kDeflated);
-    if (!readable || unpacked_budget_ == 0 || packed_budget_ == 0) return true;
-    return m.method == kStored ? CheckStored(m, data) : CheckDeflated(m, data);
-  }
-
-  bool SameName(uint64_t at) {
-    local_bytes_.resize(name_.size());
-    return headers_.Read(at, local_bytes_.data(), local_bytes_.size()) && local_bytes_ == name_;
+  bool SameName(uint64_t at, const std::vector<uint8_t>& name) {
+    local_bytes_.resize(name.size());
+    return headers_.Read(at, local_bytes_.data(), local_bytes_.size()) && local_bytes_ == name;
   }
 
   // A local header without a data descriptor repeats the CRC and, where it gives them (in its
   // ZIP64 extra field when saturated), the sizes.
-  bool SameCrcAndSizes(Member local, const Member& m, uint64_t extra_at, size_t extra) {
+  bool SameCrcAndSizes(ZipMember local, const ZipMember& m, uint64_t extra_at, size_t extra) {
     if (local.crc != m.crc) return false;
     if (local.size == kSaturated32 || local.packed == kSaturated32) {
       local_bytes_.resize(extra);
@@ -245,7 +251,7 @@ class ZipCheck {
   }
 
   // The data descriptor after the data (its signature optional) gives the member's CRC.
-  bool DescriptorRepeatsCrc(const Member& m, uint64_t at, uint64_t limit) {
+  bool DescriptorRepeatsCrc(const ZipMember& m, uint64_t at, uint64_t limit) {
     uint8_t d[8] = {};
     const size_t n = static_cast<size_t>(std::min<uint64_t>(8, limit - at));
     if (n < 4 || !headers_.Read(at, d, n)) return false;
@@ -260,7 +266,7 @@ class ZipCheck {
     return data_.Bytes(at, *n);
   }
 
-  bool CheckStored(const Member& m, uint64_t data) {
+  bool CheckStored(const ZipMember& m, uint64_t data) {
     if (m.packed != m.size) return false;
     uLong crc = crc32(0, nullptr, 0);
     for (uint64_t done = 0; done < m.size;) {
@@ -275,7 +281,7 @@ class ZipCheck {
     return crc == m.crc;
   }
 
-  bool CheckDeflated(const Member& m, uint64_t data) {
+  bool CheckDeflated(const ZipMember& m, uint64_t data) {
     if (!StartInflate()) return true;  // no memory for zlib: left unchecked
     out_.resize(64 * 1024);
     uLong crc = crc32(0, nullptr, 0);
@@ -324,7 +330,7 @@ class ZipCheck {
   }
 
   FileWindow directory_, headers_, data_;
-  std::vector<uint8_t> name_, extra_, local_bytes_, out_;
+  std::vector<uint8_t> extra_, local_bytes_, out_;
   z_stream z_{};
   bool inflating_ = false;
   uint64_t unpacked_members_ = 0;
@@ -336,6 +342,16 @@ class ZipCheck {
 
 Whole CheckZip(ByteSource& source, uint64_t start, uint64_t length) {
   return ZipCheck(source, start, length).Run();
+}
+
+bool ReadZipDirectory(ByteSource& source, uint64_t start, uint64_t length, uint64_t at,
+                      uint64_t size, uint64_t entries, std::vector<ZipMember>* members) {
+  return ZipCheck(source, start, length).ReadDirectory(at, size, entries, members);
+}
+
+bool ZipMemberWhole(ByteSource& source, uint64_t start, uint64_t length, const ZipMember& member,
+                    uint64_t limit) {
+  return ZipCheck(source, start, length).CheckMember(member, limit);
 }
 
 }  // namespace kestrel

@@ -18,6 +18,7 @@
 // their local headers and places checked.
 
 #include <cstdint>
+#include <vector>
 
 #include "carve/format.h"
 #include "platform/byte_source.h"
@@ -25,5 +26,22 @@
 namespace kestrel {
 
 Whole CheckZip(ByteSource& source, uint64_t start, uint64_t length);
+
+// A member as a header gives it.
+struct ZipMember {
+  uint16_t flags = 0, method = 0;
+  uint32_t crc = 0;
+  uint64_t size = 0, packed = 0, local = 0;
+  std::vector<uint8_t> name;
+};
+
+// The members that the `entries` central directory entries in [at, at + size) of the file
+// [start, start + length) list, in their order; false when an entry is broken.
+bool ReadZipDirectory(ByteSource& source, uint64_t start, uint64_t length, uint64_t at,
+                      uint64_t size, uint64_t entries, std::vector<ZipMember>* members);
+// Whether `member` lies whole in the file: its local header at its offset agrees with it, and
+// its data, before `limit`, unpacks to its size and CRC-32.
+bool ZipMemberWhole(ByteSource& source, uint64_t start, uint64_t length, const ZipMember& member,
+                    uint64_t limit);
 
 }  // namespace kestrel
