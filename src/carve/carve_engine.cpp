@@ -200,6 +200,7 @@ bool CarveEngine::Reassembled(Kept* kept) {
     // A file that could not be written anew is not kept.
     if (!Rewrite(file)) kept->keep = false;
   }
+  // The foreign units between the pieces were carved through: they get the second look.
   if (open_.guarded) {
     for (size_t i = 1; i < pieces.size(); ++i) {
       const uint64_t first = SectorAfter(pieces[i - 1]);
@@ -212,26 +213,6 @@ bool CarveEngine::Reassembled(Kept* kept) {
   open_.pieces = std::move(pieces);
   kept->cut = Kept::kNoCut;
   return true;
-}
-
-void CarveEngine::ClaimLaterPieces() {
-  const uint64_t here = open_.last_sector + 1;
-  for (const FilePiece& piece : open_.pieces) {
-    const uint64_t first = piece.source_offset / kSectorBytes;
-    const uint64_t end = SectorAfter(piece);
-    if (end > here && claimed_.size() < kMaxUnexamined) {
-      claimed_.push_back({std::max(first, here), end - std::max(first, here)});
-    }
-  }
-  std::sort(claimed_.begin(), claimed_.end(),
-            [](const SectorSpan& a, const SectorSpan& b) { return a.first > b.first; });
-}
-
-bool CarveEngine::Claimed(uint64_t sector) {
-  while (!claimed_.empty() && claimed_.back().first + claimed_.back().count <= sector) {
-    claimed_.pop_back();
-  }
-  return !claimed_.empty() && claimed_.back().first <= sector;
 }
 
 bool CarveEngine::Rewrite(ByteSource& file) {
@@ -248,14 +229,7 @@ bool CarveEngine::Rewrite(ByteSource& file) {
 bool CarveEngine::EndOpen() {
   if (!is_open()) return false;
   Kept kept = open_.format->Finish(selected_);
-  if (kept.keep) {
-    const bool whole = CheckedWhole(kept);
-    if ((!whole || kept.may_go_on) && Reassembled(&kept)) {
-      ClaimLaterPieces();
-    } else if (!whole) {
-      kept = NotWhole();
-    }
-  }
+  if (kept.keep && !CheckedWhole(kept) && !Reassembled(&kept)) kept = NotWhole();
   const char* extension = kept.extension != nullptr ? kept.extension : "";
   if (kept.keep && !writer_.failed()) {
     open_ = OpenFile{};

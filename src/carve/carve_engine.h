@@ -68,9 +68,6 @@ class CarveEngine {
   // (after their header sector, up to the last sector fed to them): files that lie inside them
   // were not looked for. Handed out once, in the order the files ended.
   std::vector<SectorSpan> TakeUnexamined() { return std::move(unexamined_); }
-  // Whether the sector lies in a piece of a kept file that the scan has not reached yet (a file
-  // put together from pieces further on): no file starts there. Asked in rising sector order.
-  bool Claimed(uint64_t sector);
   // Files opened from now on keep no header from starting a file (a second look inside files
   // that were not whole, where a file that hid others must not hide them again).
   void IgnoreGuards(bool ignore) { ignore_guards_ = ignore; }
@@ -110,8 +107,6 @@ class CarveEngine {
   // Whether the open file, which its check found broken, lies whole in the pieces its format's
   // reassembly finds; then the open file is written anew from them.
   bool Reassembled(Kept* kept);
-  // Remembers the pieces of the open file that lie past its last sector fed.
-  void ClaimLaterPieces();
   // The open file's bytes replaced by those of `file`; false when a read or write failed.
   bool Rewrite(ByteSource& file);
   // Deletes the open file, which is not kept, and forgets it.
@@ -130,7 +125,6 @@ class CarveEngine {
   uint64_t unit_anchor_ = 0;
   uint64_t unit_sectors_ = 0;  // 0: 8 sectors from each file's start
   std::vector<SectorSpan> unexamined_;
-  std::vector<SectorSpan> claimed_;  // latest first
   bool keep_not_whole_ = false;
   bool ignore_guards_ = false;
 };

@@ -130,9 +130,6 @@ struct Kept {
   bool proven = false;
   // Run when `check` finds the file broken: the file's pieces without the foreign units inside.
   Reassemble reassemble = nullptr;
-  // Its end may be where foreign units start: `reassemble` is run also when the file is whole,
-  // and finds where it goes on.
-  bool may_go_on = false;
   // Not kept because it is not whole (a part is missing or foreign bytes lie inside): written to
   // the partial files only when the run asks for them.
   bool not_whole = false;

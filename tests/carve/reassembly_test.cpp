@@ -1,7 +1,7 @@
 // Files found in fragments in order, with foreign units between them, as on a disk in use: a
-// ZIP archive put back together by its central directory's offsets and its members' CRC-32s, an
-// MPEG program stream by its pack chain and clock. Each comes back exactly, its later pieces are
-// not written again as files of their own, and nothing is written when a piece is missing.
+// ZIP archive put back together by its central directory's offsets and its members' CRC-32s
+// comes back exactly, and nothing is written when a piece is missing. A later piece of an MPEG
+// program stream is not written as a stream of its own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,54 +93,37 @@ TEST(ZipReassembly, GapsThatAreNoWholeUnitsAreNotCutOut) {
   EXPECT_TRUE(scan->files.empty());
 }
 
-bool PackStartsAt(const Bytes& stream, size_t at) {
+bool StartCodeAt(const Bytes& stream, size_t at, uint8_t id) {
   return stream.size() > at + 4 && stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1 &&
-         stream[at + 3] == 0xBA;
+         stream[at + 3] == id;
 }
 
-// The first of ffmpeg's program streams without an end code that has packs at the cuts.
-const testing::MediaFile* LongStream() {
-  for (const testing::MediaFile& stream : testing::FfmpegProgramStreams()) {
-    if (stream.bytes.size() > 10 * kUnit && stream.bytes.back() != 0xB9 &&
-        PackStartsAt(stream.bytes, 4 * kUnit) && PackStartsAt(stream.bytes, 8 * kUnit)) {
-      return &stream;
-    }
-  }
-  return nullptr;
+// A pack at `at` without a system header after it.
+bool PlainPackAt(const Bytes& stream, size_t at) {
+  if (!StartCodeAt(stream, at, 0xBA)) return false;
+  const bool mpeg2 = (stream[at + 4] & 0xC0) == 0x40;
+  const size_t length = mpeg2 ? 14 + (stream[at + 13] & 7u) : 12;
+  return !StartCodeAt(stream, at + length, 0xBB);
 }
 
-TEST(MpegReassembly, StreamInThreePiecesComesBackWholeAndOnce) {
-  const testing::MediaFile* stream = LongStream();
-  if (stream == nullptr) GTEST_SKIP() << "ffmpeg wrote no stream with packs at the cuts";
-  TempDir dir;
-  const auto scan =
-      testing::ScanImage(Fragmented(stream->bytes, {4 * kUnit, 8 * kUnit},
-                                    {RandomBytes(3 * kUnit, 5), TextBytes(2 * kUnit)}),
-                         dir);
-  ASSERT_EQ(scan->files.size(), 1u) << stream->name;
-  EXPECT_EQ(scan->File(scan->files[0]), stream->bytes) << stream->name;
-}
-
-TEST(MpegReassembly, AnotherStreamAfterAGapIsNoContinuation) {
+TEST(MpegPieces, ALaterPieceOfAStreamIsNoStreamOfItsOwn) {
   const std::vector<testing::MediaFile>& streams = testing::FfmpegProgramStreams();
-  if (streams.size() < 2) GTEST_SKIP() << "ffmpeg is not installed";
-  // The head of one stream, a gap, then another stream whole: the other's clock starts again,
-  // so the head does not go on in it, and the other comes back as it is.
-  const Bytes& head = streams[0].bytes;
-  const Bytes& other = streams[1].bytes;
-  ASSERT_GT(head.size(), 2 * kUnit);
-  Bytes image(4 * kUnit, 0);
-  image.insert(image.end(), head.begin(), head.begin() + 2 * kUnit);
-  const Bytes gap = RandomBytes(kUnit, 6);
-  image.insert(image.end(), gap.begin(), gap.end());
-  image.insert(image.end(), other.begin(), other.end());
-  image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
-  TempDir dir;
-  const auto scan = testing::ScanImage(image, dir);
-  std::vector<Bytes> written;
-  for (const std::string& name : scan->files) written.push_back(scan->File(name));
-  EXPECT_NE(std::find(written.begin(), written.end(), other), written.end());
-  for (const Bytes& file : written) EXPECT_LE(file.size(), std::max(other.size(), 2 * kUnit));
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  for (const testing::MediaFile& stream : streams) {
+    // Every navigation pack of a DVD stream holds a system header: a VOB file may start there.
+    if (stream.name.find("dvd") != std::string::npos) continue;
+    // The stream's tail from a pack on a unit boundary, after its head was overwritten.
+    size_t cut = kUnit;
+    while (cut < stream.bytes.size() && !PlainPackAt(stream.bytes, cut)) cut += kUnit;
+    if (cut >= stream.bytes.size()) continue;
+    Bytes image(4 * kUnit, 0);
+    image.insert(image.end(), stream.bytes.begin() + static_cast<ptrdiff_t>(cut),
+                 stream.bytes.end());
+    image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
+    TempDir dir;
+    const auto scan = testing::ScanImage(image, dir);
+    EXPECT_TRUE(scan->files.empty()) << stream.name;
+  }
 }
 
 }  // namespace

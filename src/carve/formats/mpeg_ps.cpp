@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "carve/formats/mpeg_ps_check.h"
-#include "carve/formats/mpeg_ps_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -99,7 +98,6 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
       const uint64_t at = view.written + i;
       if (!Continues(state, unit, at, i > room ? 0 : room - i)) return End(state, i);
       if (unit.kind == MpegUnitKind::kEnd) {
-        state.end_code = true;
         return End(state, i + unit.length);
       }
       if (unit.kind == MpegUnitKind::kPack) {
@@ -127,13 +125,7 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
 
 Kept FinishMpeg(const MpegState& state) {
   const bool stream = state.packs >= kMinMpegPacks && state.packets > 0;
-  if (!state.complete || !stream) return Drop();
-  Kept kept = KeepChecked(CheckMpegProgramStream);
-  if (!state.end_code) {
-    kept.reassemble = ReassembleMpeg;
-    kept.may_go_on = true;
-  }
-  return kept;
+  return state.complete && stream ? KeepChecked(CheckMpegProgramStream) : Drop();
 }
 
 Match MatchMpeg(const RowInput& r, Start* s) {
