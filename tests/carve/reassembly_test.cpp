@@ -1,6 +1,7 @@
 // Files found in fragments in order, with foreign units between them, as on a disk in use: a
-// ZIP archive put back together by its central directory's offsets and its members' CRC-32s
-// comes back exactly, and nothing is written when a piece is missing. A later piece of an MPEG
+// ZIP archive put back together by its central directory's offsets and its members' CRC-32s, a
+// PDF by its cross-reference tables and its objects' syntax and Flate streams, come back exactly,
+// and nothing is written when a piece is missing. A later piece of an MPEG
 // program stream is not written as a stream of its own.
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "support/media_files.h"
+#include "support/pdf_files.h"
 #include "support/scan_harness.h"
 #include "support/temp_dir.h"
 
@@ -90,6 +92,38 @@ TEST(ZipReassembly, GapsThatAreNoWholeUnitsAreNotCutOut) {
   TempDir dir;
   // 1000 foreign bytes put in: no unit boundary explains them.
   const auto scan = testing::ScanImage(Fragmented(zip, {4 * kUnit}, {RandomBytes(1000, 4)}), dir);
+  EXPECT_TRUE(scan->files.empty());
+}
+
+// A ghostscript PDF of 30 pages of text (about 15 KB), with an incremental update appended.
+Bytes UpdatedPdf() {
+  if (!testing::HaveTool("gs")) return {};
+  const Bytes pdf = testing::MakeWithTool(
+      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=out -c \"/Helvetica findfont 12 "
+      "scalefont setfont 1 1 30 { 72 700 moveto 20 string cvs show ( of the minutes) show "
+      "showpage } for\"");
+  return pdf.empty() ? pdf : testing::WithIncrementalUpdate(pdf, 200);
+}
+
+TEST(PdfReassembly, UpdatedPdfInThreePiecesComesBackWhole) {
+  const Bytes pdf = UpdatedPdf();
+  if (pdf.empty()) GTEST_SKIP() << "ghostscript is not installed";
+  ASSERT_GT(pdf.size(), 2 * kUnit + 100);
+  TempDir dir;
+  const auto scan = testing::ScanImage(
+      Fragmented(pdf, {kUnit, 2 * kUnit}, {TextBytes(kUnit), RandomBytes(3 * kUnit, 7)}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), pdf);
+}
+
+TEST(PdfReassembly, PdfWithAPieceOverwrittenIsNotWritten) {
+  Bytes pdf = UpdatedPdf();
+  if (pdf.empty()) GTEST_SKIP() << "ghostscript is not installed";
+  ASSERT_GT(pdf.size(), 2 * kUnit + 100);
+  const Bytes other = RandomBytes(kUnit, 8);
+  std::copy(other.begin(), other.end(), pdf.begin() + kUnit);
+  TempDir dir;
+  const auto scan = testing::ScanImage(Fragmented(pdf, {2 * kUnit}, {TextBytes(kUnit)}), dir);
   EXPECT_TRUE(scan->files.empty());
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "carve/formats/pdf_check.h"
+#include "carve/formats/pdf_reassembly.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {
@@ -162,6 +163,7 @@ Kept FinishPdf(const PdfState& state) {
   if (state.end == 0) return Drop();
   Kept kept = KeepChecked(CheckPdf);
   kept.cut = state.end;
+  kept.reassemble = ReassemblePdf;
   return kept;
 }
 

@@ -1,13 +1,10 @@
 #pragma once
 // A ZIP archive (or Office Open XML document) found in fragments in order, with foreign units
-// between them: its central directory, at the end, gives where every member's local header lies
-// in the archive. Walking the members in the order of their offsets, a local header that is not
-// at its offset is looked for whole units further on: the distance is a gap's length, and the
-// gap starts at the unit boundary, between the previous member's header and this one, where
-// cutting it out leaves the previous member's data unpacking to its CRC-32. The central
-// directory's own place gives the last gap. Work is capped: at most 16 gaps, at most 1024 gap
-// starts tried per gap, and at most eight times the file's length (256 MiB at least) of member
-// data unpacked for them.
+// between them (offset_reassembly.h): its central directory, at the end, gives where every
+// member's local header lies in the archive, and the directory's own place how many bytes were
+// put in. A gap's start is where cutting it leaves the member before it unpacking to its CRC-32.
+// Members whose data two gaps cut are not put together. At most eight times the file's length
+// (256 MiB at least) of member data is unpacked for the search.
 
 #include <cstdint>
 #include <vector>

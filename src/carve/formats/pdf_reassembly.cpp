@@ -1,0 +1,281 @@
+#include "carve/formats/pdf_reassembly.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "carve/formats/check_window.h"
+#include "carve/formats/inflate_range.h"
+#include "carve/formats/offset_reassembly.h"
+#include "carve/formats/pdf_syntax.h"
+
+namespace kestrel {
+namespace {
+
+constexpr size_t kTailBytes = 1024;
+constexpr uint64_t kTableSearchBytes = uint64_t{4} << 20;
+constexpr uint64_t kMaxObjectBytes = uint64_t{16} << 20;
+constexpr size_t kMaxObjects = 500000;
+constexpr size_t kEntryBytes = 20;
+constexpr size_t kMaxTables = 1000;
+
+// An object, or a cross-reference table (with where it really lies), at its file offset.
+struct PdfObjectPlace {
+  uint64_t offset = 0, number = 0;
+  bool table = false;
+  uint64_t table_at = 0;  // the table's source offset
+};
+
+std::optional<std::string> ReadText(ByteSource& source, uint64_t at, uint64_t n) {
+  std::string text(static_cast<size_t>(n), '\0');
+  if (!source.ReadExact(at, text.data(), text.size())) return std::nullopt;
+  return text;
+}
+
+bool AtLineStart(std::string_view text, size_t at) {
+  return at == 0 || text[at - 1] == '\n' || text[at - 1] == '\r';
+}
+
+// The table's entries in use after "xref" at `at` of `text` (objects placed at their offsets);
+// where its trailer starts, none when the table is broken.
+std::optional<size_t> ParseTable(std::string_view text, size_t at,
+                                 std::vector<PdfObjectPlace>* objects) {
+  at += 4;
+  for (;;) {
+    at = SkipPdfSpace(text, at);
+    if (text.substr(at).starts_with("trailer")) return at;
+    const std::optional<uint64_t> first = ParsePdfUnsigned(text, &at);
+    const std::optional<uint64_t> count = ParsePdfUnsigned(text, &at);
+    if (!first || !count || *count > kMaxObjects) return std::nullopt;
+    at = SkipPdfSpace(text, at);
+    for (uint64_t i = 0; i < *count; ++i, at += kEntryBytes) {
+      if (at + kEntryBytes > text.size() || objects->size() == kMaxObjects) return std::nullopt;
+      size_t field = at;
+      const std::optional<uint64_t> offset = ParsePdfUnsigned(text, &field);
+      if (!offset || !ParsePdfUnsigned(text, &field)) return std::nullopt;
+      field = SkipPdfSpace(text, field);
+      if (field >= text.size() || (text[field] != 'n' && text[field] != 'f')) return std::nullopt;
+      if (text[field] == 'n' && *offset != 0) objects->push_back({*offset, *first + i, false});
+    }
+  }
+}
+
+// The trailer dictionary at `at` of `text` (after "trailer"): its /Prev, 0 when it has none.
+// None for a trailer that does not parse or names a cross-reference stream.
+std::optional<uint64_t> TrailerPrev(std::string_view text, size_t at) {
+  at += 7;
+  PdfValue trailer;
+  if (!ParsePdfValue(text, &at, &trailer) || trailer.kind != PdfValue::Kind::kDict ||
+      trailer.Find("XRefStm") != nullptr) {
+    return std::nullopt;
+  }
+  const PdfValue* prev = trailer.Find("Prev");
+  if (prev == nullptr) return 0;
+  const std::optional<int64_t> offset = prev->Integer();
+  if (!offset || *offset <= 0) return std::nullopt;
+  return static_cast<uint64_t>(*offset);
+}
+
+class PdfReassembly {
+ public:
+  PdfReassembly(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units)
+      : source_(source), start_(start), length_(length), units_(units) {}
+
+  bool Run(std::vector<FilePiece>* pieces) {
+    std::vector<PdfObjectPlace> parts;
+    if (!ReadTables(&parts)) return false;
+    std::stable_sort(parts.begin(), parts.end(),
+                     [](const auto& a, const auto& b) { return a.offset < b.offset; });
+    // An object placed twice (by a revision and its update) is one part.
+    parts.erase(std::unique(parts.begin(), parts.end(),
+                            [](const auto& a, const auto& b) { return a.offset == b.offset; }),
+                parts.end());
+    if (parts.size() < 2 || parts[0].table || !parts.back().table ||
+        !ObjectAt(start_ + parts[0].offset, parts[0])) {
+      return false;
+    }
+    const PdfObjectPlace& last = parts.back();
+    OffsetReassembly walk(source_, start_, length_, units_, last.table_at - start_ - last.offset);
+    for (size_t k = 1; k < parts.size(); ++k) {
+      const PdfObjectPlace& previous = parts[k - 1];
+      const PdfObjectPlace& next = parts[k];
+      const auto whole = [&](ByteSource& file) {
+        return previous.table ? TableWhole(file, previous.offset, next.offset)
+                              : ObjectWhole(file, previous.offset, next.offset);
+      };
+      const auto found_at = [&](uint64_t at) {
+        return next.table ? at == next.table_at : ObjectAt(at, next);
+      };
+      if (!walk.Follow(next.offset, walk.SourceOf(previous.offset), found_at, whole,
+                       OffsetReassembly::Choice::kOnly)) {
+        return false;
+      }
+    }
+    if (!walk.AllGapsFound()) return false;
+    *pieces = walk.Pieces();
+    return true;
+  }
+
+ private:
+  // Every revision's classic table, from the last one's "startxref" back through /Prev: the
+  // objects they place, and each table with where it really lies (further on by whole units).
+  bool ReadTables(std::vector<PdfObjectPlace>* parts) {
+    const uint64_t tail_bytes = std::min<uint64_t>(length_, kTailBytes);
+    const std::optional<std::string> tail =
+        ReadText(source_, start_ + length_ - tail_bytes, tail_bytes);
+    if (!tail) return false;
+    const size_t mark = tail->rfind("startxref");
+    if (mark == std::string::npos) return false;
+    size_t at = mark + 9;
+    const std::optional<uint64_t> offset = ParsePdfUnsigned(*tail, &at);
+    const uint64_t mark_at = length_ - tail_bytes + mark;
+    if (!offset || *offset == 0 || *offset >= mark_at) return false;
+    // The last table: the "xref" at a line start nearest before the last trailer.
+    const uint64_t from = mark_at - std::min(mark_at, kTableSearchBytes);
+    const std::optional<std::string> text = ReadText(source_, start_ + from, mark_at - from);
+    if (!text) return false;
+    const size_t trailer = text->rfind("trailer");
+    if (trailer == std::string::npos) return false;
+    size_t keyword = text->rfind("xref", trailer);
+    while (keyword != std::string::npos && !AtLineStart(*text, keyword)) {
+      keyword = keyword == 0 ? std::string::npos : text->rfind("xref", keyword - 1);
+    }
+    if (keyword == std::string::npos || from + keyword <= *offset) return false;
+    const uint64_t total_gap = from + keyword - *offset;
+    if (total_gap % units_.bytes != 0) return false;
+    std::optional<uint64_t> prev =
+        TakeTable(*text, keyword, *offset, start_ + from + keyword, parts);
+    std::vector<uint64_t> seen{*offset};
+    while (prev && *prev != 0) {
+      if (seen.size() == kMaxTables || std::find(seen.begin(), seen.end(), *prev) != seen.end()) {
+        return false;
+      }
+      seen.push_back(*prev);
+      const std::optional<uint64_t> found = FindTable(*prev, total_gap);
+      if (!found) return false;
+      const uint64_t room = start_ + length_ - *found;
+      const std::optional<std::string> section =
+          ReadText(source_, *found, std::min(room, kTableSearchBytes));
+      if (!section) return false;
+      prev = TakeTable(*section, 0, *prev, *found, parts);
+    }
+    return prev.has_value();
+  }
+
+  // The table at `at` of `text` (file offset `offset`, source offset `table_at`) and the objects
+  // it places, added to `parts`; its trailer's /Prev (0: none), none when it is broken.
+  static std::optional<uint64_t> TakeTable(std::string_view text, size_t at, uint64_t offset,
+                                           uint64_t table_at, std::vector<PdfObjectPlace>* parts) {
+    const std::optional<size_t> trailer = ParseTable(text, at, parts);
+    if (!trailer) return std::nullopt;
+    parts->push_back({offset, 0, true, table_at});
+    return TrailerPrev(text, *trailer);
+  }
+
+  // Where the table that the file places at `offset` lies: there, or whole units further on.
+  std::optional<uint64_t> FindTable(uint64_t offset, uint64_t total_gap) {
+    for (uint64_t gap = 0; gap <= total_gap; gap += units_.bytes) {
+      const uint64_t at = start_ + offset + gap;
+      char bytes[5] = {};
+      if (at + sizeof bytes <= start_ + length_ && source_.ReadExact(at, bytes, sizeof bytes) &&
+          std::string_view(bytes, 4) == "xref" && IsPdfWhitespace(static_cast<uint8_t>(bytes[4]))) {
+        return at;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Whether the revision's end at `from` of `file` is whole up to `to`: its table, trailer,
+  // "startxref" and "%%EOF".
+  static bool TableWhole(ByteSource& file, uint64_t from, uint64_t to) {
+    if (to <= from || to - from > kTableSearchBytes) return false;
+    const std::optional<std::string> text = ReadText(file, from, to - from);
+    if (!text || !text->starts_with("xref")) return false;
+    std::vector<PdfObjectPlace> ignored;
+    const std::optional<size_t> trailer = ParseTable(*text, 0, &ignored);
+    if (!trailer || !TrailerPrev(*text, *trailer)) return false;
+    size_t end = text->size();
+    while (end > 0 && IsPdfWhitespace(static_cast<uint8_t>((*text)[end - 1]))) --end;
+    return text->find("startxref", *trailer) != std::string::npos &&
+           std::string_view(*text).substr(0, end).ends_with("%%EOF");
+  }
+
+  bool ObjectAt(uint64_t at, const PdfObjectPlace& object) {
+    char bytes[40] = {};
+    const int64_t got = source_.ReadAt(at, bytes, sizeof bytes);
+    if (got <= 0) return false;
+    const std::optional<PdfObjectHeader> header =
+        ParsePdfObjectHeader(std::string_view(bytes, static_cast<size_t>(got)), 0);
+    return header && header->number == object.number;
+  }
+
+  // Whether the object at `from` of `file` is whole up to `to`, where the next part starts.
+  static bool ObjectWhole(ByteSource& file, uint64_t from, uint64_t to) {
+    if (to <= from || to - from > kMaxObjectBytes) return false;
+    const std::optional<std::string> text = ReadText(file, from, to - from);
+    if (!text) return false;
+    const std::string_view body(*text);
+    const std::optional<PdfObjectHeader> header = ParsePdfObjectHeader(body, 0);
+    if (!header) return false;
+    size_t at = header->end;
+    PdfValue value;
+    if (!ParsePdfValue(body, &at, &value)) return false;
+    at = SkipPdfSpace(body, at);
+    if (body.substr(at).starts_with("stream")) {
+      if (!StreamWhole(file, from, body, at, value)) return false;
+      at = body.rfind("endstream") + 9;
+    }
+    at = SkipPdfSpace(body, at);
+    return body.substr(at).starts_with("endobj") && SkipPdfSpace(body, at + 6) == body.size();
+  }
+
+  // The stream after the dictionary `dictionary`, whose keyword is at `at` of `body`: "endstream"
+  // at its direct /Length, and Flate data that inflates.
+  static bool StreamWhole(ByteSource& file, uint64_t from, std::string_view body, size_t at,
+                          const PdfValue& dictionary) {
+    at += 6;
+    if (body.substr(at).starts_with("\r\n")) {
+      at += 2;
+    } else if (body.substr(at).starts_with("\n")) {
+      at += 1;
+    } else {
+      return false;
+    }
+    // A direct /Length places "endstream"; an indirect one (in an object of its own) is not
+    // followed: the data then ends at the last "endstream", and only its decoding tells.
+    const size_t last = body.rfind("endstream");
+    if (last == std::string_view::npos || last < at) return false;
+    uint64_t bytes = last - at;
+    const PdfValue* length = dictionary.Find("Length");
+    if (length != nullptr && length->kind == PdfValue::Kind::kNumber) {
+      const std::optional<int64_t> direct = length->Integer();
+      if (!direct || *direct < 0 || static_cast<uint64_t>(*direct) > last - at) return false;
+      if (SkipPdfSpace(body, at + static_cast<size_t>(*direct)) != last) return false;
+      bytes = static_cast<uint64_t>(*direct);
+    }
+    const PdfValue* filter = dictionary.Find("Filter");
+    if (filter == nullptr || filter->kind != PdfValue::Kind::kName ||
+        filter->name != "FlateDecode") {
+      return true;
+    }
+    CheckWindow window(file, from, body.size());
+    uint64_t produced = 0;
+    return InflateRange(window, at, bytes, kMaxObjectBytes * 16, nullptr, &produced) ==
+           Inflated::kEnd;
+  }
+
+  ByteSource& source_;
+  uint64_t start_, length_;
+  ByteUnits units_;
+};
+
+}  // namespace
+
+bool ReassemblePdf(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units,
+                   std::vector<FilePiece>* pieces) {
+  if (units.bytes == 0) return false;
+  return PdfReassembly(source, start, length, units).Run(pieces);
+}
+
+}  // namespace kestrel
