@@ -19,6 +19,8 @@ constexpr uint64_t kMaxObjectBytes = uint64_t{16} << 20;
 constexpr size_t kMaxObjects = 500000;
 constexpr size_t kEntryBytes = 20;
 constexpr size_t kMaxTables = 1000;
+// What the gap starts tried may read of the parts, at least (eight times the file otherwise).
+constexpr uint64_t kMinReadBudget = uint64_t{256} << 20;
 
 // An object, or a cross-reference table (with where it really lies), at its file offset.
 struct PdfObjectPlace {
@@ -80,7 +82,11 @@ std::optional<uint64_t> TrailerPrev(std::string_view text, size_t at) {
 class PdfReassembly {
  public:
   PdfReassembly(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units)
-      : source_(source), start_(start), length_(length), units_(units) {}
+      : source_(source),
+        start_(start),
+        length_(length),
+        units_(units),
+        read_budget_(std::max(kMinReadBudget, length * 8)) {}
 
   bool Run(std::vector<FilePiece>* pieces) {
     std::vector<PdfObjectPlace> parts;
@@ -101,6 +107,10 @@ class PdfReassembly {
       const PdfObjectPlace& previous = parts[k - 1];
       const PdfObjectPlace& next = parts[k];
       const auto whole = [&](ByteSource& file) {
+        // Each gap start tried reads the part again: the reads are bounded in all.
+        const uint64_t part = next.offset - previous.offset;
+        if (part > read_budget_) return false;
+        read_budget_ -= part;
         return previous.table ? TableWhole(file, previous.offset, next.offset)
                               : ObjectWhole(file, previous.offset, next.offset);
       };
@@ -268,6 +278,7 @@ class PdfReassembly {
   ByteSource& source_;
   uint64_t start_, length_;
   ByteUnits units_;
+  uint64_t read_budget_;
 };
 
 }  // namespace

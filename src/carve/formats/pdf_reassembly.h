@@ -6,8 +6,9 @@
 // whole: an object's body parses up to "endobj", a stream's "endstream" stands at its direct
 // /Length, and Flate data inflates with a good checksum; a revision's table runs through its
 // trailer to its "%%EOF". Files with cross-reference streams (/XRefStm, or no classic table) are
-// not put together. Parts are read up to 16 MiB (tables 4 MiB) each; the entries are capped at
-// 500,000, the revisions at 1,000.
+// not put together. Parts are read up to 16 MiB (tables 4 MiB) each, and eight times the file's
+// length (256 MiB at least) in all for the gap starts tried; the entries are capped at 500,000,
+// the revisions at 1,000.
 
 #include <cstdint>
 #include <vector>
