@@ -73,6 +73,18 @@ TEST(ZipReassembly, ArchiveInThreePiecesComesBackWhole) {
   EXPECT_EQ(scan->File(scan->files[0]), zip);
 }
 
+TEST(ZipReassembly, MemberCutTwiceComesBackWhole) {
+  if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  const Bytes zip = ArchiveOfThreeMembers();
+  ASSERT_GT(zip.size(), 12 * kUnit);
+  TempDir dir;
+  // Both cuts fall inside the second member's 23 KiB of deflate data.
+  const auto scan = testing::ScanImage(
+      Fragmented(zip, {7 * kUnit, 9 * kUnit}, {RandomBytes(2 * kUnit, 9), TextBytes(kUnit)}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), zip);
+}
+
 TEST(ZipReassembly, ArchiveWithAPieceOverwrittenIsNotWritten) {
   if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
   Bytes zip = ArchiveOfThreeMembers();

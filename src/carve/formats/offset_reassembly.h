@@ -10,7 +10,9 @@
 //
 // Bounded: at most 16 gaps, 1024 gap starts tried per gap; the format bounds its own tests.
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "carve/format.h"
@@ -50,12 +52,76 @@ class OffsetReassembly {
     return false;
   }
 
+  // As Follow, for a part that one cut cannot explain: two gaps inside the previous part, whose
+  // test `stops_at(file)` gives the file offset where it stops making sense (its end when it
+  // does not). The first gap starts a few units before where it stops; of the first cuts, those
+  // that let it go on furthest are tried with a second gap starting a few units before where it
+  // then stops, the rest of the distance long.
+  template <typename FoundAt, typename PreviousWhole, typename StopsAt>
+  bool FollowTwoCuts(uint64_t offset, uint64_t after, FoundAt found_at,
+                     PreviousWhole previous_whole, StopsAt stops_at) {
+    const uint64_t expected = SourceOf(offset);
+    if (gaps_.size() + 2 > kMaxGaps) return false;
+    uint64_t gap = 2 * units_.bytes;
+    while (shift_ + gap <= total_gap_ && !found_at(expected + gap)) gap += units_.bytes;
+    if (shift_ + gap > total_gap_) return false;
+    uint64_t trials = 0;
+    std::vector<std::pair<uint64_t, Gap>> reached;  // how far each first cut lets it go on
+    const uint64_t stop = SourceOf(StopInCut(stops_at));
+    for (uint64_t at = NearBefore(stop, after); at <= std::min(stop, expected);
+         at += units_.bytes) {
+      for (uint64_t first = units_.bytes; first < gap; first += units_.bytes) {
+        if (++trials > kMaxTwoCutTrials) break;
+        gaps_.push_back({at, first});
+        reached.push_back({StopInCut(stops_at), {at, first}});
+        gaps_.pop_back();
+      }
+    }
+    std::sort(reached.begin(), reached.end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
+    if (reached.size() > kFirstCutsKept) reached.resize(kFirstCutsKept);
+    for (const auto& [reach, first] : reached) {
+      const uint64_t stop_after = start_ + reach + shift_ + first.length;
+      const uint64_t latest = std::min(stop_after, expected + first.length);
+      for (uint64_t at = NearBefore(stop_after, first.at + first.length); at <= latest;
+           at += units_.bytes) {
+        gaps_.push_back(first);
+        gaps_.push_back({at, gap - first.length});
+        const std::vector<FilePiece> trial = Pieces();
+        PieceSource file(source_, trial);
+        if (previous_whole(static_cast<ByteSource&>(file))) {
+          shift_ += gap;
+          return true;
+        }
+        gaps_.resize(gaps_.size() - 2);
+      }
+    }
+    return false;
+  }
+
   // The carved bytes without the gaps found so far.
   std::vector<FilePiece> Pieces() const;
 
  private:
   static constexpr size_t kMaxGaps = 16;
   static constexpr uint64_t kMaxStartsPerGap = 1024;
+  static constexpr uint64_t kNearUnits = 8;
+  static constexpr uint64_t kMaxTwoCutTrials = 4096;
+  static constexpr size_t kFirstCutsKept = 4;
+
+  // The first boundary at most kNearUnits units before `stop`, and not before `after`.
+  uint64_t NearBefore(uint64_t stop, uint64_t after) const {
+    const uint64_t near = units_.bytes * kNearUnits;
+    return units_.BoundaryFrom(std::max(after, stop > near ? stop - near : 0));
+  }
+
+  // Where `stops_at` says the previous part stops in the file cut by the gaps as they are.
+  template <typename StopsAt>
+  uint64_t StopInCut(StopsAt stops_at) const {
+    const std::vector<FilePiece> trial = Pieces();
+    PieceSource file(source_, trial);
+    return stops_at(static_cast<ByteSource&>(file));
+  }
 
   struct Gap {
     uint64_t at = 0, length = 0;  // source offset of the first foreign byte, and its length

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
+
+#include <zlib.h>
 
 #include "carve/formats/offset_reassembly.h"
 #include "carve/formats/zip_check.h"
@@ -14,6 +17,7 @@ constexpr uint32_t kLocalSignature = 0x04034B50;
 constexpr uint32_t kEndSignature = 0x06054B50;
 constexpr size_t kEndBytes = 22;
 constexpr size_t kLocalBytes = 30;
+constexpr uint16_t kDeflated = 8;
 constexpr uint64_t kMinUnpackBudget = uint64_t{256} << 20;
 
 // The end record that closes the carved bytes, as its fields give the central directory.
@@ -72,16 +76,16 @@ class ZipReassembly {
       const ZipMember& previous = members[k - 1];
       const uint64_t after = walk.SourceOf(previous.local) + kLocalBytes + previous.name.size();
       const auto whole = [&](ByteSource& file) { return MemberWhole(file, previous); };
+      const auto stops = [&](ByteSource& file) { return InflatesUpTo(file, previous); };
       // The central directory closes the walk: it lies where the gaps put it.
-      const bool found =
-          k < members.size()
-              ? walk.Follow(
-                    members[k].local, after,
-                    [&](uint64_t at) { return LocalHeaderAt(at, members[k]); }, whole)
-              : walk.Follow(
-                    directory_offset_, after,
-                    [&](uint64_t at) { return at == start_ + directory_at; }, whole);
-      if (!found) return false;
+      const uint64_t next = k < members.size() ? members[k].local : directory_offset_;
+      const auto found_at = [&](uint64_t at) {
+        return k < members.size() ? LocalHeaderAt(at, members[k]) : at == start_ + directory_at;
+      };
+      if (!walk.Follow(next, after, found_at, whole) &&
+          !walk.FollowTwoCuts(next, after, found_at, whole, stops)) {
+        return false;
+      }
     }
     if (!walk.AllGapsFound()) return false;
     *pieces = walk.Pieces();
@@ -93,6 +97,36 @@ class ZipReassembly {
     if (unpack_budget_ < member.packed) return false;
     unpack_budget_ -= member.packed;
     return ZipMemberWhole(file, 0, file.Size(), member, directory_offset_);
+  }
+
+  // The file offset where the member's deflate data stops inflating (where it breaks, or its
+  // end): where foreign bytes inside it start, about.
+  uint64_t InflatesUpTo(ByteSource& file, const ZipMember& member) {
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(member.local, h, sizeof h)) return member.local;
+    const uint64_t data = member.local + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
+    if (member.method != kDeflated || unpack_budget_ < member.packed) return data + member.packed;
+    unpack_budget_ -= member.packed;
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return data + member.packed;
+    std::vector<uint8_t> in(16 * 1024), out(64 * 1024);
+    uint64_t read = 0;
+    int status = Z_OK;
+    while (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0)) {
+      if (z.avail_in == 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), member.packed - read));
+        if (n == 0 || !file.ReadExact(data + read, in.data(), n)) break;
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(n);
+        read += n;
+      }
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      status = inflate(&z, Z_NO_FLUSH);
+    }
+    const uint64_t stop = status == Z_DATA_ERROR ? data + z.total_in : data + member.packed;
+    inflateEnd(&z);
+    return stop;
   }
 
   bool LocalHeaderAt(uint64_t at, const ZipMember& member) {

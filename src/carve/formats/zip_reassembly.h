@@ -3,8 +3,9 @@
 // between them (offset_reassembly.h): its central directory, at the end, gives where every
 // member's local header lies in the archive, and the directory's own place how many bytes were
 // put in. A gap's start is where cutting it leaves the member before it unpacking to its CRC-32.
-// Members whose data two gaps cut are not put together. At most eight times the file's length
-// (256 MiB at least) of member data is unpacked for the search.
+// A deflated member whose data two gaps cut is put together where its data stops inflating.
+// At most eight times the file's length (256 MiB at least) of member data is unpacked for the
+// search.
 
 #include <cstdint>
 #include <vector>
