@@ -1,8 +1,8 @@
 // Files found in fragments in order, with foreign units between them, as on a disk in use: a
 // ZIP archive put back together by its central directory's offsets and its members' CRC-32s, a
-// PDF by its cross-reference tables and its objects' syntax and Flate streams, come back exactly,
-// and nothing is written when a piece is missing. A later piece of an MPEG
-// program stream is not written as a stream of its own.
+// PDF by its cross-reference tables and its objects' syntax and Flate streams, a WMV by its
+// fixed-size packets, come back exactly, and nothing is written when a piece is missing. A later
+// piece of an MPEG program stream is not written as a stream of its own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -136,6 +136,36 @@ TEST(PdfReassembly, PdfWithAPieceOverwrittenIsNotWritten) {
   std::copy(other.begin(), other.end(), pdf.begin() + kUnit);
   TempDir dir;
   const auto scan = testing::ScanImage(Fragmented(pdf, {2 * kUnit}, {TextBytes(kUnit)}), dir);
+  EXPECT_TRUE(scan->files.empty());
+}
+
+// A WMV (WMV2 video and WMA2 sound, packets of 3200 bytes) written by ffmpeg.
+Bytes FfmpegWmv() {
+  if (!testing::HaveTool("ffmpeg")) return {};
+  return testing::MakeWithTool(
+      "ffmpeg -v error -f lavfi -i testsrc=duration=2:size=160x120:rate=25 -f lavfi -i "
+      "sine=duration=2 -c:v wmv2 -c:a wmav2 -f asf out");
+}
+
+TEST(AsfReassembly, MovieInThreePiecesComesBackWhole) {
+  const Bytes wmv = FfmpegWmv();
+  if (wmv.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  ASSERT_GT(wmv.size(), 8 * kUnit);
+  TempDir dir;
+  const auto scan = testing::ScanImage(
+      Fragmented(wmv, {3 * kUnit, 6 * kUnit}, {RandomBytes(2 * kUnit, 10), TextBytes(kUnit)}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), wmv);
+}
+
+TEST(AsfReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
+  Bytes wmv = FfmpegWmv();
+  if (wmv.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  ASSERT_GT(wmv.size(), 8 * kUnit);
+  const Bytes other = RandomBytes(kUnit, 11);
+  std::copy(other.begin(), other.end(), wmv.begin() + 4 * kUnit);
+  TempDir dir;
+  const auto scan = testing::ScanImage(Fragmented(wmv, {6 * kUnit}, {TextBytes(kUnit)}), dir);
   EXPECT_TRUE(scan->files.empty());
 }
 

@@ -4,44 +4,22 @@
 #include <bitset>
 #include <cstring>
 
+#include "carve/formats/asf_layout.h"
 #include "carve/formats/source_window.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
 
-using Guid = std::array<uint8_t, 16>;
-// Object ids as the file holds them.
-constexpr Guid kHeaderGuid = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr Guid kDataGuid = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                            0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr Guid kFilePropertiesGuid = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                      0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr Guid kStreamPropertiesGuid = {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
-                                        0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr Guid kHeaderExtensionGuid = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11,
-                                       0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr Guid kExtendedStreamPropertiesGuid = {0xCB, 0xA5, 0xE6, 0x14, 0x72, 0xC6, 0x32, 0x43,
-                                                0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A};
-constexpr Guid kSimpleIndexGuid = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
-                                   0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
+using namespace asf;
 
 constexpr size_t kWindowBytes = 64 * 1024;
-constexpr uint64_t kObjectBytes = 24;  // an object's id and size
-constexpr uint64_t kHeaderObjectBytes = 30;
-constexpr uint64_t kDataObjectBytes = 50;
-constexpr uint64_t kFilePropertiesBytes = 104;
 constexpr uint64_t kStreamNumberEnd = 74;  // a (extended) stream properties object's number
 constexpr uint64_t kHeaderExtensionBytes = 46;
 constexpr uint64_t kSimpleIndexBytes = 56;
 constexpr uint64_t kSimpleIndexEntryBytes = 6;
 constexpr uint32_t kMaxObjects = 4096;  // in the header, its extension, or after the data
 constexpr uint32_t kBroadcastFlag = 1;
-
-bool IsGuid(const uint8_t* p, const Guid& guid) {
-  return std::memcmp(p, guid.data(), guid.size()) == 0;
-}
 
 // The fields of one data packet, read within its bounds.
 class PacketReader {

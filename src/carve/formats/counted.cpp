@@ -1,6 +1,7 @@
 #include "carve/formats/counted.h"
 
 #include "carve/formats/asf_check.h"
+#include "carve/formats/asf_reassembly.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {
@@ -18,7 +19,10 @@ Fed FeedCounted(CountedState& state, const CarveView& view) {
 }
 
 Kept FinishCounted(const CountedState& state) {
-  return state.left == 0 || state.keep_unfinished ? KeepChecked(state.check) : Drop();
+  if (state.left != 0 && !state.keep_unfinished) return Drop();
+  Kept kept = KeepChecked(state.check);
+  kept.reassemble = state.reassemble;
+  return kept;
 }
 
 namespace {
@@ -51,7 +55,7 @@ Match MatchWmv(const RowInput& r, Start* s) {
   if (!r.h.StartsWith(0, "\x30\x26\xB2\x75")) return Match::kNo;
   uint32_t length = r.h.Le32(70);
   if (length == 0) length = r.h.Le32(152);
-  return Counted(s, length, true, CheckAsf);
+  return Opens(s, CountedState{length, true, CheckAsf, ReassembleAsf});
 }
 
 Match MatchMsv(const RowInput& r, Start* s) {

@@ -18,6 +18,8 @@ struct CountedState {
   bool keep_unfinished = false;
   // The format's structural check of the kept file, if it has one.
   WholeCheck check = nullptr;
+  // Its search for the file's pieces when the check finds foreign units inside, if it has one.
+  Reassemble reassemble = nullptr;
 };
 
 // A stated length of 0 is no file.

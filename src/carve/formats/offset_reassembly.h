@@ -101,6 +101,8 @@ class OffsetReassembly {
 
   // The carved bytes without the gaps found so far.
   std::vector<FilePiece> Pieces() const;
+  // Those pieces, cut to the file's first `length` bytes.
+  std::vector<FilePiece> PiecesUpTo(uint64_t length) const;
 
  private:
   static constexpr size_t kMaxGaps = 16;
