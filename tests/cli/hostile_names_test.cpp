@@ -82,11 +82,13 @@ TEST_F(HostileNamesTest, NtfsControlsAndOverridesNeverReachTheTerminalOrTheFileN
   };
   // All written before any is deleted: a deleted file's record would be taken by the next one.
   const std::vector<uint8_t> inside = FatTestBytes(300, 5);
-  bool written = ntfs->MakeFolder("/dir\x1b[2J") && ntfs->WriteFile("/dir\x1b[2J/in.txt", inside);
+  const std::vector<uint8_t> in_dots = FatTestBytes(400, 6);  // in a folder named "..."
+  bool written = ntfs->MakeFolder("/dir\x1b[2J") && ntfs->WriteFile("/dir\x1b[2J/in.txt", inside) &&
+                 ntfs->MakeFolder("/...") && ntfs->WriteFile("/.../in.txt", in_dots);
   for (const HostileFile& file : files)
     written = written && ntfs->WriteFile("/" + file.name, file.bytes);
   for (const HostileFile& file : files) written = written && ntfs->Delete("/" + file.name);
-  written = written && ntfs->Delete("/dir\x1b[2J/in.txt");
+  written = written && ntfs->Delete("/dir\x1b[2J/in.txt") && ntfs->Delete("/.../in.txt");
   if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
 
   CliResult listing = Run(ntfs->path(), "--list");
@@ -94,7 +96,8 @@ TEST_F(HostileNamesTest, NtfsControlsAndOverridesNeverReachTheTerminalOrTheFileN
   EXPECT_FALSE(HoldsRawControl(listing.out + listing.err)) << listing.out;
   std::vector<std::string> rows = listing.OutLines();
   std::sort(rows.begin(), rows.end());
-  std::vector<std::string> expected_rows = {"/dir_[2J/in.txt\t300\tintact"};
+  std::vector<std::string> expected_rows = {"/dir_[2J/in.txt\t300\tintact",
+                                            "/___/in.txt\t400\tintact"};
   for (const HostileFile& file : files) {
     expected_rows.push_back("/" + file.written + "\t" + std::to_string(file.bytes.size()) +
                             "\tintact");
@@ -116,6 +119,7 @@ TEST_F(HostileNamesTest, NtfsControlsAndOverridesNeverReachTheTerminalOrTheFileN
   for (const HostileFile& file : files) expected_files[file.written] = file.bytes;
   EXPECT_EQ(FilesIn(day), expected_files);
   EXPECT_EQ(testing::ReadFileBytes(day + "/dir_[2J/in.txt"), inside);
+  EXPECT_EQ(testing::ReadFileBytes(day + "/___/in.txt"), in_dots);
   std::map<std::string, std::string> row_names;  // written name -> original name
   for (const std::string& line : run.OutLines()) {
     const nlohmann::json object = nlohmann::json::parse(line);
