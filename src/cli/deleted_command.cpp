@@ -10,6 +10,7 @@
 #include "cli/json_text.h"
 #include "cli/source_argument.h"
 #include "cli/terminal_run_ui.h"
+#include "cli/terminal_text.h"
 #include "cli/type_list.h"
 #include "output/recovered_output.h"
 #include "platform/settings_store.h"
@@ -40,7 +41,8 @@ void LoadStoredSelection(SettingsStore& settings, FileTypeSelection* types) {
 void PrintReport(const DeletedReport& report) {
   for (const std::string& name : report.unreadable) {
     std::fprintf(stderr, "kestrel-cli deleted: %s %s\n",
-                 std::string(MessageText(msg::kCannotReadDevice)).c_str(), name.c_str());
+                 std::string(MessageText(msg::kCannotReadDevice)).c_str(),
+                 TerminalText(name).c_str());
   }
   if (report.overwritten > 0) {
     std::fprintf(stderr,
@@ -62,16 +64,19 @@ const char* StateText(FileState state) {
   return "intact";
 }
 
-// One line per file: PATH<TAB>BYTES<TAB>STATE, or a JSON object.
+// One line per file: PATH<TAB>BYTES<TAB>STATE (the path escaped for the terminal), or a JSON
+// object that also holds the name as the volume gives it.
 void PrintListing(const std::vector<DeletedFileListing>& listing, bool json) {
   for (const DeletedFileListing& file : listing) {
     if (json) {
-      const JsonObject line = {
-          {"path", file.path}, {"bytes", file.bytes}, {"state", StateText(file.state)}};
+      const JsonObject line = {{"path", file.path},
+                               {"original_name", file.name_as_read},
+                               {"bytes", file.bytes},
+                               {"state", StateText(file.state)}};
       std::printf("%s\n", JsonLine(line).c_str());
     } else {
-      std::printf("%s\t%llu\t%s\n", file.path.c_str(), static_cast<unsigned long long>(file.bytes),
-                  StateText(file.state));
+      std::printf("%s\t%llu\t%s\n", TerminalText(file.path).c_str(),
+                  static_cast<unsigned long long>(file.bytes), StateText(file.state));
     }
   }
   std::fflush(stdout);

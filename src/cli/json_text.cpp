@@ -1,5 +1,7 @@
 #include "cli/json_text.h"
 
+#include "cli/terminal_text.h"
+
 namespace kestrel {
 
 namespace {
@@ -17,7 +19,9 @@ std::string JsonLine(const JsonObject& object) {
     if (member != object.begin()) line += ", ";
     line += Dump(JsonObject(member.key())) + ": " + Dump(member.value());
   }
-  return line + "}";
+  // A name keeps its exact value; the C1 controls and bidirectional overrides JSON may hold raw
+  // are written escaped, so that the line is as safe on a terminal as the plain output.
+  return TerminalText(line + "}");
 }
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_text.h"
+#include "cli/terminal_text.h"
 #include "run/messages.h"
 #include "sources/drive_enumeration.h"
 #include "sources/source_rows.h"
@@ -12,10 +13,15 @@
 namespace kestrel {
 namespace {
 
+// Labels and models come from the volumes and devices: escaped as names are.
 void PrintRows(const DeviceMap& map) {
-  for (const VolumeEntry& volume : map.volumes) std::printf("%s\n", VolumeRowText(volume).c_str());
+  for (const VolumeEntry& volume : map.volumes) {
+    std::printf("%s\n", TerminalText(VolumeRowText(volume)).c_str());
+  }
   std::printf("%s\n", kPhysicalDrivesHeader);
-  for (const PhysicalDiskEntry& disk : map.disks) std::printf("%s\n", DiskRowText(disk).c_str());
+  for (const PhysicalDiskEntry& disk : map.disks) {
+    std::printf("%s\n", TerminalText(DiskRowText(disk)).c_str());
+  }
 }
 
 void PrintJson(const DeviceMap& map) {

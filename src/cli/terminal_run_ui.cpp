@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/json_text.h"
+#include "cli/terminal_text.h"
 #include "run/messages.h"
 #include "run/run_context.h"
 
@@ -41,6 +42,12 @@ std::string ReadAnswer() {
   std::string answer(line);
   while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
   return answer;
+}
+
+// NAME<TAB>SIZE<TAB>FOLDER, nothing in it able to steer the terminal or break the row.
+void PrintRow(const ResultRow& row) {
+  std::printf("%s\t%s\t%s\n", TerminalText(row.name).c_str(), row.size_text.c_str(),
+              TerminalText(row.folder_text).c_str());
 }
 
 // Message texts without the "&" of dialog shortcuts.
@@ -139,7 +146,7 @@ void TerminalRunUi::SetFieldText(ProgressField field, const std::string& text) {
       status_ = text;
       if (g_verbosity == Verbosity::kVerbose && !text.empty() && text != last_status_) {
         ClearProgress();
-        std::fprintf(stderr, "kestrel-cli: %s\n", text.c_str());
+        std::fprintf(stderr, "kestrel-cli: %s\n", TerminalText(text).c_str());
       }
       last_status_ = text;
       break;
@@ -171,7 +178,7 @@ void TerminalRunUi::DrawProgress() {
   if (!percent_.empty()) line += percent_ + "  ";
   const std::string speed = SpeedAndTimeLeft();
   if (!speed.empty()) line += speed + "  ";
-  line += status_;
+  line += TerminalText(status_);
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
   progress_drawn_ = true;
@@ -217,7 +224,7 @@ void TerminalRunUi::PumpMessages() {
 MessageAnswer TerminalRunUi::ShowMessage(int message_id, MessageIcon /*icon*/,
                                          std::string_view argument, MessageButtons buttons) {
   last_message_id_ = message_id;
-  std::string text = FormatMessage(message_id, argument);
+  std::string text = FormatMessage(message_id, TerminalText(argument));
   ClearProgress();
   if (buttons == MessageButtons::kYesNo) {
     // Without a terminal to ask, a question about cancelling means what Ctrl-C meant.
@@ -283,12 +290,16 @@ void TerminalRunUi::AddResultRow(const ResultRow& row) {
   ClearProgress();
   if (row.created) ++files_written_;
   if (json_) {
-    const JsonObject line = {{"name", row.name},         {"bytes", row.bytes},
-                             {"size_kb", row.size_text}, {"folder", row.folder_text},
-                             {"path", row.full_path},    {"created", row.created}};
+    JsonObject line = {{"name", row.name}};
+    if (row.name_as_read) line["original_name"] = *row.name_as_read;
+    line.update({{"bytes", row.bytes},
+                 {"size_kb", row.size_text},
+                 {"folder", row.folder_text},
+                 {"path", row.full_path},
+                 {"created", row.created}});
     std::printf("%s\n", JsonLine(line).c_str());
   } else {
-    std::printf("%s\t%s\t%s\n", row.name.c_str(), row.size_text.c_str(), row.folder_text.c_str());
+    PrintRow(row);
   }
   std::fflush(stdout);
   DrawProgress();
@@ -311,9 +322,7 @@ void TerminalRunUi::AddNotWholeRow(const ResultRow& row) {
 void TerminalRunUi::PrintNotWholeRows() {
   if (not_whole_rows_.empty()) return;
   std::printf("Not whole, kept apart (%zu):\n", not_whole_rows_.size());
-  for (const ResultRow& row : not_whole_rows_) {
-    std::printf("%s\t%s\t%s\n", row.name.c_str(), row.size_text.c_str(), row.folder_text.c_str());
-  }
+  for (const ResultRow& row : not_whole_rows_) PrintRow(row);
   not_whole_rows_.clear();
 }
 
@@ -321,11 +330,12 @@ void TerminalRunUi::PrintClosingMessage(int message_id, std::string_view argumen
   ClearProgress();
   PrintNotWholeRows();
   last_message_id_ = message_id;
-  std::string text = FormatMessage(message_id, argument);
   if (json_) {
-    const JsonObject line = {{"message_id", message_id}, {"message", text}};
+    const JsonObject line = {{"message_id", message_id},
+                             {"message", FormatMessage(message_id, argument)}};
     std::fprintf(failure ? stderr : stdout, "%s\n", JsonLine(line).c_str());
   } else {
+    const std::string text = FormatMessage(message_id, TerminalText(argument));
     std::fprintf(failure ? stderr : stdout, "%s\n", text.c_str());
   }
   std::fflush(stdout);

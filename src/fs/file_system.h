@@ -38,7 +38,8 @@ struct ByteRun {
 // One deleted file below the searched folder, in the order a run brings the files back.
 struct DeletedFile {
   std::string folder = "/";    // inside the volume: "/" or "/A/B"
-  std::string name;            // the name it is written under; empty when it has none
+  std::string name;            // the name it is written under (Utf8FileName), never empty
+  std::string name_as_read;    // its name exactly as the volume gives it, in UTF-8
   std::string type_extension;  // what the type filter tests ("JPG")
   uint64_t bytes = 0;          // its size as the file system records it
   FileState state = FileState::kIntact;

@@ -37,6 +37,7 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
       open_extension_ = extension;
       open_number_ = number;
       open_wanted_.clear();
+      open_name_as_read_.reset();
       failed_ = false;
       return true;
     }
@@ -45,7 +46,9 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
   return false;
 }
 
-FileErrorCause RecoveredWriter::CreateNamed(const std::string& wanted_path) {
+FileErrorCause RecoveredWriter::CreateNamed(const std::string& wanted_path,
+                                            const std::string& name_as_read) {
+  open_name_as_read_ = name_as_read;
   open_extension_.clear();
   open_wanted_.clear();
   failed_ = false;
@@ -113,7 +116,8 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
     if (number + 1 > next) next = number + 1;
   }
   open_wanted_.clear();
-  run_.AddRecoveredFile({path, listed_size == kNoCut ? length : listed_size, true});
+  run_.AddRecoveredFile(
+      {path, listed_size == kNoCut ? length : listed_size, true, open_name_as_read_});
   run_.CountRecovered();
   return true;
 }
@@ -148,7 +152,7 @@ bool RecoveredWriter::KeepNotWhole(uint64_t cut, const std::string& extension) {
     return false;
   }
   ++next_not_whole_number_[extension.empty() ? open_extension_ : extension];
-  run_.AddNotWholeFile({final_path, length, true});
+  run_.AddNotWholeFile({final_path, length, true, std::nullopt});
   return true;
 }
 
@@ -170,6 +174,7 @@ void RecoveredWriter::TakeBack() {
   open_number_ = aside_->number;
   failed_ = aside_->failed;
   open_wanted_.clear();
+  open_name_as_read_.reset();
   aside_.reset();
 }
 
@@ -184,7 +189,7 @@ void RecoveredWriter::Discard() {
 }
 
 void RecoveredWriter::ListNotCreated(const std::string& path, uint64_t listed_size) {
-  run_.AddRecoveredFile({path, listed_size, false});
+  run_.AddRecoveredFile({path, listed_size, false, open_name_as_read_});
   run_.CountRecovered();
 }
 

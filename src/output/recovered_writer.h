@@ -44,8 +44,8 @@ class RecoveredWriter {
   // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken (by a file
   // or by the partial file of one being written). A name taken between the test and the create
   // costs one more name, not more. On a failure path() is the name last tried; nothing is
-  // reported.
-  FileErrorCause CreateNamed(const std::string& wanted_path);
+  // reported. `name_as_read` (the file's name as its volume gives it) goes with its listing.
+  FileErrorCause CreateNamed(const std::string& wanted_path, const std::string& name_as_read = {});
 
   virtual bool is_open() const { return out_.is_open(); }
   // The name the open file gets when it is kept.
@@ -119,6 +119,7 @@ class RecoveredWriter {
   std::optional<AsideFile> aside_;
   std::string open_wanted_;
   uint64_t open_copy_ = 0;
+  std::optional<std::string> open_name_as_read_;  // of the restored file last created
 };
 
 }  // namespace kestrel

@@ -69,4 +69,42 @@ std::string_view CutUtf8(std::string_view text, size_t max_bytes) {
   return text.substr(0, end);
 }
 
+size_t DecodeUtf8(std::string_view text, size_t at, char32_t* code) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[at + i]); };
+  const uint8_t lead = byte(0);
+  size_t length = 0;
+  char32_t value = 0;
+  if (lead < 0x80) {
+    *code = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i) & 0x3F);
+  }
+  const char32_t lowest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < lowest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code = value;
+  return length;
+}
+
+bool IsDisplayControl(char32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
+         code == 0x200F || code == 0x2028 || code == 0x2029 || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
 }  // namespace kestrel

@@ -144,7 +144,7 @@ Undelete::Step Undelete::Create(const DeletedFile& file) {
   const std::string& run_folder = run_.run_folder();
   const std::string folder =
       request_.keep_paths ? KeptPathFolder(run_folder, file.folder) : run_folder;
-  const FileErrorCause created = writer_.CreateNamed(folder + file.name);
+  const FileErrorCause created = writer_.CreateNamed(folder + file.name, file.name_as_read);
   if (created == FileErrorCause::kBadPath) {
     writer_.ListNotCreated(writer_.path(), file.bytes);
     ui_.StepBar();
@@ -222,7 +222,7 @@ RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request) {
   if (request.listing == nullptr) return Undelete(file_system, request).Copy(files);
   for (const DeletedFile& file : files) {
     if (!request.types.IsExtensionWanted(file.type_extension) || file.name.empty()) continue;
-    request.listing->push_back({file.VolumePath(), file.bytes, file.state});
+    request.listing->push_back({file.VolumePath(), file.name_as_read, file.bytes, file.state});
   }
   return Ended(run, RunOutcome::kCompleted, 0);
 }

@@ -16,7 +16,8 @@ namespace kestrel {
 
 // One deleted file a run would bring back, listed before anything is copied.
 struct DeletedFileListing {
-  std::string path;  // inside the volume, "/DCIM/IMG_0001.JPG"
+  std::string path;          // inside the volume, "/DCIM/IMG_0001.JPG", made of written names
+  std::string name_as_read;  // the file's name as the volume gives it
   uint64_t bytes = 0;
   FileState state = FileState::kIntact;
 };

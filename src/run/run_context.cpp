@@ -88,6 +88,7 @@ std::optional<ResultRow> RunContext::RowOf(const RecoveredFile& file) const {
   row.full_path = path;
   row.bytes = file.size_bytes;
   row.created = file.created;
+  row.name_as_read = file.name_as_read;
   return row;
 }
 

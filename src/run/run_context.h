@@ -23,6 +23,7 @@ struct RecoveredFile {
   std::string full_path;
   uint64_t size_bytes = 0;
   bool created = true;
+  std::optional<std::string> name_as_read;  // a restored file's name as its volume gives it
 };
 
 class RunContext {

@@ -4,6 +4,7 @@
 // on top of these primitives (percent stepping, cancel questions, row texts) live in RunContext.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,7 @@ struct ResultRow {
   std::string full_path;
   uint64_t bytes = 0;
   bool created = true;
+  std::optional<std::string> name_as_read;  // a restored file's name as its volume gives it
 };
 
 class RunUi {

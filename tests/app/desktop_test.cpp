@@ -335,11 +335,11 @@ class DesktopTest : public QObject {
     CKestrelDlg& window = fixture.OpenWindow();
     ResultsList& results = *window.results();
     const std::string folder = fixture.RecoveryFolder() + "/";
-    results.AddRow({"b.jpg", "3 KB", folder, folder + "b.jpg", 3000, true});
-    results.AddRow({"c.png", "1 KB", folder, folder + "c.png", 100, true});
-    results.AddRow({"a.gif", "2 KB", folder, folder + "a.gif", 2000, true});
-    results.AddRow(
-        {"d.doc", "0 KB", AppText(msg::kInvalidRecoveryPath).toStdString(), "", 0, false});
+    results.AddRow({"b.jpg", "3 KB", folder, folder + "b.jpg", 3000, true, std::nullopt});
+    results.AddRow({"c.png", "1 KB", folder, folder + "c.png", 100, true, std::nullopt});
+    results.AddRow({"a.gif", "2 KB", folder, folder + "a.gif", 2000, true, std::nullopt});
+    results.AddRow({"d.doc", "0 KB", AppText(msg::kInvalidRecoveryPath).toStdString(), "", 0, false,
+                    std::nullopt});
 
     window.show();
     const QRect cell = results.visualRect(results.model()->index(1, 0));

@@ -17,10 +17,6 @@
 #include "support/ntfs_image.h"
 #include "support/temp_dir.h"
 
-#ifndef KESTREL_NTFS_TOOL_PATH
-#define KESTREL_NTFS_TOOL_PATH ""
-#endif
-
 namespace kestrel {
 namespace {
 
@@ -100,7 +96,8 @@ TEST_F(DeletedCommandTest, ListPrintsWhatARunWouldRecoverAndCreatesNothing) {
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(json.OutLines(),
             std::vector<std::string>{
-                R"({"path": "/DCIM/Summer Photo.jpg", "bytes": 1000, "state": "intact"})"});
+                R"({"path": "/DCIM/Summer Photo.jpg", "original_name": "Summer Photo.jpg", )"
+                R"("bytes": 1000, "state": "intact"})"});
 
   CliResult usage = Run("deleted '" + image_ + "' --list --keep-paths");
   EXPECT_EQ(usage.status, 2);
@@ -123,7 +120,8 @@ TEST_F(DeletedCommandTest, JsonLinesAndLetterSources) {
   const std::string run_folder = OnlySubfolder("out");
   ASSERT_EQ(result.OutLines().size(), 2u);
   EXPECT_EQ(result.OutLines()[0],
-            "{\"name\": \"Summer Photo.jpg\", \"bytes\": 1000, \"size_kb\": \"1 KB\", "
+            "{\"name\": \"Summer Photo.jpg\", \"original_name\": \"Summer Photo.jpg\", "
+            "\"bytes\": 1000, \"size_kb\": \"1 KB\", "
             "\"folder\": \"" +
                 run_folder + "\", \"path\": \"" + run_folder +
                 "Summer Photo.jpg\", \"created\": true}");

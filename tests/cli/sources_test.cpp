@@ -70,6 +70,17 @@ TEST_F(SourcesCommandTest, PrintsTheRowsOfTheSourceListAndJsonObjects) {
                 disk + "\"}");
 }
 
+TEST_F(SourcesCommandTest, ADiskNamedWithTerminalEscapesIsPrintedEscaped) {
+  if (!testing::HaveTool("sfdisk")) GTEST_SKIP() << "sfdisk is not installed";
+  const std::string name = "sd\x1b]0;PWNED\x07\u202e.img";  // shown as the disk's model
+  ASSERT_TRUE(testing::MakeTwoPartitionDisk(dir_ / name, ""));
+  CliResult result = Run("sources", "disk " + name + "\n");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find(" sd\\u001b]0;PWNED\\u0007\\u202e.img\n"), std::string::npos)
+      << result.out;
+  EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
+}
+
 TEST_F(SourcesCommandTest, NoSourceAtAllEndsWithMessage108) {
   CliResult result = Run("sources", "# nothing attached\n");
   EXPECT_EQ(result.status, 1);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "fs/exfat/exfat_boot.h"
@@ -214,6 +215,25 @@ TEST_F(ExfatDamageTest, ChainedFilesFollowAChainThatIsStillThereElseTheFreeClust
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->state, FileState::kOverwritten);
   EXPECT_FALSE(opened.probed.file_system->OpenContent(*taken));
+}
+
+TEST_F(ExfatDamageTest, HostileNamesAreWrittenSafeAndKeptAsReadBeside) {
+  PlantedExfat& v = *volume_;
+  const std::map<std::string, std::string> written_by_read = {
+      {"\x1b]0;X\x07.txt", "_]0;X_.txt"},
+      {"a\nb\tc.txt", "a_b_c.txt"},
+      {"...", "___"},
+      {" ", "_"},
+      {".", "_"},
+  };
+  size_t slot = v.FreeRootSlot();
+  uint32_t cluster = 700;
+  for (const auto& [as_read, written] : written_by_read)
+    slot = v.PutSet(slot, {as_read, cluster++, 10});
+  Opened opened(v.bytes());
+  std::map<std::string, std::string> found;
+  for (const DeletedFile& file : opened.Find()) found[file.name_as_read] = file.name;
+  EXPECT_EQ(found, written_by_read);
 }
 
 TEST_F(ExfatDamageTest, AVolumeWithoutAUsableBitmapOrRootIsRefusedWith125) {

@@ -1,10 +1,8 @@
 // Run lists, file-record geometry and names of the NTFS reader.
 #include <gtest/gtest.h>
 
-#include "fs/file_name.h"
 #include "fs/ntfs/ntfs_runs.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "platform/utf16_text.h"
 
 namespace kestrel {
 namespace {
@@ -63,31 +61,6 @@ TEST(NtfsGeometry, RecordSizeFromTheBootSector) {
   EXPECT_EQ(NtfsRecordBytes(2, 4096), 8192u);  // two clusters
   EXPECT_EQ(NtfsRecordBytes(0, 4096), 0u);
   EXPECT_EQ(NtfsRecordBytes(0x80, 4096), 0u);  // -128: absurd
-}
-
-TEST(NtfsNames, OutputNameIsOnePathComponent) {
-  EXPECT_EQ(Utf8FileName("a/b.txt"), "a_b.txt");
-  EXPECT_EQ(Utf8FileName(std::string("a\0b", 3)), "a_b");
-  EXPECT_EQ(Utf8FileName("."), "");
-  EXPECT_EQ(Utf8FileName(".."), "");
-  EXPECT_EQ(Utf8FileName(""), "");
-  EXPECT_EQ(Utf8FileName("..."), "...");
-  // 255 three-byte characters: shortened at a character boundary, extension kept.
-  std::string long_name;
-  for (int i = 0; i < 255; ++i) long_name += "日";
-  std::string shortened = Utf8FileName(long_name + ".jpg");
-  EXPECT_LE(shortened.size(), 240u);
-  EXPECT_EQ(shortened.substr(shortened.size() - 4), ".jpg");
-  EXPECT_EQ(Utf16ToUtf8(u"日").size(), 3u);
-  EXPECT_EQ((shortened.size() - 4) % 3, 0u);
-}
-
-TEST(NtfsNames, TypeExtension) {
-  EXPECT_EQ(TypeExtensionOf("A.JPEG"), "JPG");
-  EXPECT_EQ(TypeExtensionOf("clip.mpe"), "MPG");
-  EXPECT_EQ(TypeExtensionOf("x.tar.gz "), "GZ");
-  EXPECT_EQ(TypeExtensionOf("README"), "");
-  EXPECT_EQ(TypeExtensionOf("photo.Jpg"), "JPG");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// libFuzzer target: the FAT boot sector, directory entries and long names, and the volume (FAT or
-// exFAT) through the FileSystem interface (folders, deleted files and their content, free
-// space), over an arbitrary volume image.
+// libFuzzer target: the FAT boot sector, directory entries and long names, any bytes as a name to
+// write, and the volume (FAT or exFAT) through the FileSystem interface (folders, deleted files
+// and their content, free space), over an arbitrary volume image.
 
 #include <algorithm>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include "fs/exfat/exfat_entry_set.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_volume.h"
+#include "fs/file_name.h"
 #include "fs/probe.h"
 #include "platform/testing/source_doubles.h"
 #include "run/run_context.h"
@@ -100,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ParseFatBootSector(boot.data(), &info);
   ParseExfatBootSector(boot.data());
   ParseEntries(data, size);
+  Utf8FileName(std::string_view(reinterpret_cast<const char*>(data), size));
   ParseExfatSets(data, size);
   MemorySource source(std::vector<uint8_t>(data, data + size));
   SearchVolume(source);

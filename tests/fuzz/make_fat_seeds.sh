@@ -70,3 +70,35 @@ umount "$work/mnt"
 losetup -d "$loop"
 head -c $((32 * 1024)) "$work/exfat.img" >"$out/exfat-head.img"
 head -c $((24 * 1024)) "$work/exfat.img" >"$out/exfat-cut.img"
+
+# FAT12 with deleted files whose long names mtools will not write: names of dots and spaces,
+# terminal escapes, a C1 control and a bidirectional override, and a deleted folder named "..".
+# They are written under names of the same length, deleted, and their long-name entries
+# rewritten.
+mkfs.fat -C -F 12 "$work/names.img" 360 >/dev/null
+mmd -i "$work/names.img" ::/k+
+for name in + = ++ +++ a+.txt esc+++.txt red++.txt bidi+++.exe k+/in.txt; do
+  mcopy -i "$work/names.img" "$work/data" "::/$name"
+done
+mdel -i "$work/names.img" ::/+ ::/= ::/++ ::/+++ ::/a+.txt ::/esc+++.txt ::/red++.txt ::/bidi+++.exe
+mdeltree -i "$work/names.img" ::/k+
+python3 - "$work/names.img" <<'PY'
+import sys
+path = sys.argv[1]
+image = bytearray(open(path, 'rb').read())
+offsets = [1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30]
+renames = {'+': '.', '=': ' ', '++': '..', '+++': '...', 'a+.txt': '  .txt', 'k+': '..',
+           'esc+++.txt': '\x1b]0;X\x07.txt', 'red++.txt': '\x1b[31m.txt',
+           'bidi+++.exe': 'csi\x9b \u202egnp.exe'}
+def units(entry):
+    return ''.join(chr(image[entry + o] | image[entry + o + 1] << 8) for o in offsets)
+for entry in range(0, len(image) - 31, 32):
+    if image[entry + 11] != 0x0F:
+        continue
+    name = units(entry).split('\0')[0]
+    if name in renames:
+        for i, c in enumerate(renames[name]):
+            image[entry + offsets[i]:entry + offsets[i] + 2] = ord(c).to_bytes(2, 'little')
+open(path, 'wb').write(image)
+PY
+head -c $((32 * 1024)) "$work/names.img" >"$out/fat12-names.img"

@@ -1,15 +1,18 @@
-// Fuzzes the NTFS reader: one file record parsed and its content read (first byte even), or a
-// whole small volume opened through the probe table and its deleted files read (first byte odd).
+// Fuzzes the NTFS reader: one file record parsed, its name made a written name and its content
+// read (first byte even), or a whole small volume opened through the probe table and its deleted
+// files read (first byte odd).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
 
+#include "fs/file_name.h"
 #include "fs/ntfs/ntfs_data_reader.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/probe.h"
 #include "platform/testing/source_doubles.h"
+#include "platform/utf16_text.h"
 #include "run/run_context.h"
 #include "run/silent_run_ui.h"
 #include "sources/scan_source.h"
@@ -47,7 +50,9 @@ void FuzzRecord(const uint8_t* data, size_t size) {
   kestrel::MftRecord parser;
   if (parser.SetParams(record_size, kCluster, kVolumeClusters) != 0) return;
   std::vector<uint8_t> copy = record;
-  parser.ParseRecord(copy, false);
+  if (parser.ParseRecord(copy, false) == 0 && parser.file_name()) {
+    kestrel::Utf8FileName(kestrel::Utf16ToUtf8(parser.file_name()->name));
+  }
   if (parser.ParseRecord(record, true) != 0 || !parser.data()) return;
   kestrel::NtfsDataReader reader(source, kCluster, *parser.data());
   Drain(reader);

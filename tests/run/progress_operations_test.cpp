@@ -87,9 +87,9 @@ TEST(ProgressOperations, ResultRowsShowNameSizeAndFolder) {
   FakeRunUi ui;
   RunContext run(ui);
   run.SetRunFolder("/r/12082026/");
-  run.AddRecoveredFile({"  /r/12082026/KES00001.JPG ", 2000, true});
-  run.AddRecoveredFile({"/r/12082026/bad.txt", 10, false});
-  run.AddRecoveredFile({"   ", 10, true});
+  run.AddRecoveredFile({"  /r/12082026/KES00001.JPG ", 2000, true, std::nullopt});
+  run.AddRecoveredFile({"/r/12082026/bad.txt", 10, false, std::nullopt});
+  run.AddRecoveredFile({"   ", 10, true, std::nullopt});
   ASSERT_EQ(ui.rows.size(), 2u);
   EXPECT_EQ(ui.rows[0].name, "KES00001.JPG");
   EXPECT_EQ(ui.rows[0].size_text, "2 KB");

@@ -79,4 +79,29 @@ bool FatImage::SetAttributes(const std::string& path, const std::string& flags) 
   return Mtools("mattrib", flags + " " + Quoted("::" + path));
 }
 
+bool FatImage::RenameLongName(const std::string& written, const std::string& wanted) {
+  // Where the 13 UTF-16 units of a long-name entry lie.
+  static constexpr size_t kUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  if (written.size() != wanted.size() || written.size() > 13) return false;
+  std::vector<uint8_t> image = ReadFileBytes(image_path_);
+  const auto unit_at = [&](size_t entry, size_t i) {
+    return image[entry + kUnitOffsets[i]] | image[entry + kUnitOffsets[i] + 1] << 8;
+  };
+  bool renamed = false;
+  for (size_t entry = 0; entry + 32 <= image.size(); entry += 32) {
+    if (image[entry + 11] != 0x0F) continue;
+    bool spells = written.size() == 13 || unit_at(entry, written.size()) == 0;
+    for (size_t i = 0; spells && i < written.size(); ++i) {
+      spells = unit_at(entry, i) == static_cast<uint8_t>(written[i]);
+    }
+    if (!spells) continue;
+    for (size_t i = 0; i < wanted.size(); ++i) {
+      image[entry + kUnitOffsets[i]] = static_cast<uint8_t>(wanted[i]);
+    }
+    renamed = true;
+  }
+  if (renamed) WriteFileBytes(image_path_, image);
+  return renamed;
+}
+
 }  // namespace kestrel::testing

@@ -34,6 +34,10 @@ class FatImage {
   bool DeleteTree(const std::string& path);  // mdeltree
   // Sets DOS attributes with mattrib, e.g. "+r +h".
   bool SetAttributes(const std::string& path, const std::string& flags);
+  // Rewrites the long name `written` (ASCII, one long-name entry: up to 13 characters), live or
+  // deleted, as `wanted` of the same length: the names mtools will not write ("...", " ")
+  // made from ones it will. Its checksum still ties it to its short entry.
+  bool RenameLongName(const std::string& written, const std::string& wanted);
 
  private:
   explicit FatImage(std::string image) : image_path_(std::move(image)) {}

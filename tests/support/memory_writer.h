@@ -43,8 +43,9 @@ class MemoryWriter : public RecoveredWriter {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%05llu", static_cast<unsigned long long>(number));
     kept_.push_back({"KES" + std::string(digits) + "." + final_extension, std::move(bytes_)});
-    run().AddRecoveredFile(
-        {kept_.back().name, listed_size == kNoCut ? kept_.back().bytes.size() : listed_size, true});
+    run().AddRecoveredFile({kept_.back().name,
+                            listed_size == kNoCut ? kept_.back().bytes.size() : listed_size, true,
+                            std::nullopt});
     run().CountRecovered();
     bytes_.clear();
     return true;

@@ -10,6 +10,11 @@
 // Tests that read these images hold them in a MemorySource.
 #include "platform/testing/source_doubles.h"
 
+// The helper's path, set by the build where libntfs-3g is installed; empty (tests skip) without.
+#ifndef KESTREL_NTFS_TOOL_PATH
+#define KESTREL_NTFS_TOOL_PATH ""
+#endif
+
 namespace kestrel::testing {
 
 // Deterministic pseudo-random content.

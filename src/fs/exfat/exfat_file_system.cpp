@@ -39,6 +39,7 @@ SearchResult ExfatFileSystem::FindDeleted(const std::string& folder, RunContext&
     DeletedFile file;
     file.folder = found.folder;
     file.name = Utf8FileName(found.set.name);
+    file.name_as_read = found.set.name;
     file.type_extension = TypeExtensionOf(found.set.name);
     file.bytes = found.set.data_length;
     file.state = plan.state;

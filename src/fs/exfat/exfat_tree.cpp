@@ -30,8 +30,7 @@ std::string UpperAscii(std::string text) {
 }
 
 std::string ChildPath(const std::string& parent, const std::string& name) {
-  const std::string component = Utf8FileName(name);
-  return (parent == "/" ? "/" : parent + "/") + (component.empty() ? "_" : component);
+  return (parent == "/" ? "/" : parent + "/") + Utf8FileName(name);
 }
 
 ExfatFolder RootFolder(ExfatVolume& volume) {
@@ -103,14 +102,14 @@ std::optional<ExfatFolder> DeletedSubfolder(ExfatVolume& volume, const ExfatEntr
   return folder;
 }
 
-// The live subfolders of `folder` with their names.
+// The live subfolders of `folder` with their names as a kept folder is named (Utf8FileName).
 std::vector<std::pair<std::string, ExfatFolder>> LiveSubfolders(ExfatVolume& volume,
                                                                 const ExfatFolder& folder) {
   std::vector<std::pair<std::string, ExfatFolder>> found;
   ForEachSet(volume, folder, [&](const ExfatEntrySet& set) {
     if (!set.in_use || !set.directory) return true;
     if (std::optional<ExfatFolder> sub = LiveSubfolder(volume, set, folder)) {
-      found.emplace_back(set.name, std::move(*sub));
+      found.emplace_back(Utf8FileName(set.name), std::move(*sub));
     }
     return found.size() < kMaxFolders;
   });

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "fs/file_name.h"
 #include "platform/byte_order.h"
 #include "platform/utf16_text.h"
 #include "sources/scan_source.h"
@@ -107,8 +108,7 @@ std::string LongNameToUtf8(const std::vector<uint16_t>& units) {
       piece.clear();
       continue;
     }
-    // Control characters are no part of a FAT name.
-    piece.push_back(unit < 0x20 || unit == 0x7F ? u'_' : static_cast<char16_t>(unit));
+    piece.push_back(static_cast<char16_t>(unit));
   }
   return out + Utf16ToUtf8(piece);
 }
@@ -198,7 +198,7 @@ std::vector<LiveSubdirectory> LiveSubdirectories(const std::vector<uint8_t>& dir
       std::string name;
       if (long_name.pending() && long_name.MatchesShortName(bytes)) name = long_name.Assemble();
       if (name.empty()) name = ShortNameText(entry);
-      found.push_back({name, entry.FirstCluster(type)});
+      found.push_back({Utf8FileName(name), entry.FirstCluster(type)});
     }
     long_name.Clear();
   }

@@ -73,8 +73,8 @@ std::string ShortNamePart(const uint8_t* bytes, size_t length);
 // "NAME.EXT" (or "NAME" when the extension is blank).
 std::string ShortNameText(const DirEntry& entry);
 
-// A long name's UTF-16 code units as UTF-8: stops at a NUL unit, skips 0xFFFF padding, replaces
-// unpaired surrogates with U+FFFD and control characters with '_'.
+// A long name's UTF-16 code units as UTF-8, as read: stops at a NUL unit, skips 0xFFFF padding,
+// replaces unpaired surrogates with U+FFFD (Utf8FileName makes it a name to write).
 std::string LongNameToUtf8(const std::vector<uint16_t>& units);
 
 // Collects the long-name entries in front of a short entry. Entries are stored in the order met
@@ -110,7 +110,8 @@ DirectoryLocation RootDirectory(const FatVolumeInfo& info);
 // later cluster fails to read ends there.
 bool ReadDirectory(FatVolume& volume, DirectoryLocation where, std::vector<uint8_t>* bytes);
 
-// A live (not deleted) subdirectory, with its long name or short name.
+// A live (not deleted) subdirectory, with its long name or short name as a kept folder is named
+// (Utf8FileName).
 struct LiveSubdirectory {
   std::string name;
   uint32_t first_cluster = 0;

@@ -130,8 +130,8 @@ SearchResult FatFileSystem::Search(const std::string& folder_path, RunContext& r
 DeletedFile FatFileSystem::Describe(const DeletedEntry& entry, uint64_t key) {
   DeletedFile file;
   file.folder = entry.folder;
-  file.name = RestoredFileName(entry.name, entry.extension);
-  if (!file.name.empty()) file.name = FitNameLength(file.name);
+  file.name = FitNameLength(FatWrittenName(entry.name, entry.extension, entry.name_as_read));
+  file.name_as_read = entry.name_as_read;
   file.type_extension = TypeTestExtension(entry.extension);
   file.bytes = entry.size_bytes;
   file.times = TimesOf(entry.times);

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "fs/fat/fat_directory.h"
+#include "fs/file_name.h"
 #include "output/recovered_output.h"
 #include "run/messages.h"
 #include "sources/scan_source.h"
@@ -98,6 +99,7 @@ std::string NormalFolderPath(const std::string& path) {
 struct EntryName {
   std::string name;
   std::string extension;
+  std::string as_read;
   bool long_name = false;
 };
 
@@ -111,6 +113,7 @@ EntryName NameOf(const uint8_t* bytes, const DirEntry& entry, const LongNameColl
       const bool has_extension = dot != std::string::npos && dot != 0;
       out.name = has_extension ? long_name.substr(0, dot) : long_name;
       out.extension = has_extension ? long_name.substr(dot + 1) : "";
+      out.as_read = long_name;
       out.long_name = true;
       return out;
     }
@@ -120,6 +123,7 @@ EntryName NameOf(const uint8_t* bytes, const DirEntry& entry, const LongNameColl
   if (name[0] == 0x05) name[0] = kDeletedMark;  // a name really starting with 0xE5
   out.name = ShortNamePart(name.data(), name.size());
   out.extension = ShortNamePart(entry.extension.data(), entry.extension.size());
+  out.as_read = out.extension.empty() ? out.name : out.name + "." + out.extension;
   return out;
 }
 
@@ -320,7 +324,7 @@ void TreeSearch::AddSubfolder(const Folder& parent, const DirEntry& entry, const
   if (!info_.IsDataCluster(first) || folders_queued_ >= kMaxFolders) return;
   Folder child;
   child.where = {false, first};
-  child.path = ChildPath(parent.path, RestoredFileName(name.name, name.extension));
+  child.path = ChildPath(parent.path, FatWrittenName(name.name, name.extension, name.as_read));
   // A folder whose clusters are free was deleted, whatever its own entry says.
   child.deleted = entry.IsDeleted() || parent.deleted || volume_.IsFree(first);
   const bool in_bin =
@@ -343,6 +347,7 @@ void TreeSearch::AddFile(const Folder& parent, const DirEntry& entry, const Entr
   found.ordinal = next_ordinal_;
   found.name = name.name;
   found.extension = name.extension;
+  found.name_as_read = name.as_read;
   found.folder = parent.path;
   found.attributes = entry.attributes;
   found.cluster_high = entry.cluster_high;
@@ -521,6 +526,13 @@ bool IsLegalShortName(const uint8_t* name11) {
     if (IsForbiddenNameByte(b)) return false;
   }
   return true;
+}
+
+std::string FatWrittenName(const std::string& name, const std::string& extension,
+                           const std::string& name_as_read) {
+  const std::string restored = RestoredFileName(name, extension);
+  const bool only_dots = restored.find_first_not_of(". ") == std::string::npos;
+  return Utf8FileName(only_dots ? name_as_read : restored);
 }
 
 SearchEnd SearchDeletedEntries(FatVolume& volume, RunContext& run, const SearchStart& start,

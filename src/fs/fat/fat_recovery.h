@@ -17,9 +17,10 @@ namespace kestrel {
 // One file found by the search, in the order found.
 struct DeletedEntry {
   uint32_t ordinal = 0;
-  std::string name;       // long name without its extension, or the short name ('_' for 0xE5)
-  std::string extension;  // long-name extension, or the short extension
-  std::string folder;     // the folder inside the volume, "/" or "/A/B"
+  std::string name;          // long name without its extension, or the short name ('_' for 0xE5)
+  std::string extension;     // long-name extension, or the short extension
+  std::string name_as_read;  // the whole long name, or "NAME.EXT", as the entries give it
+  std::string folder;        // the folder inside the volume, "/" or "/A/B"
   uint8_t attributes = 0;
   uint16_t cluster_high = 0;
   uint16_t cluster_low = 0;
@@ -47,6 +48,12 @@ enum class SearchEnd { kDone, kCancelled, kOutOfMemory };
 // allocation error" when memory runs out.
 SearchEnd SearchDeletedEntries(FatVolume& volume, RunContext& run, const SearchStart& start,
                                std::vector<DeletedEntry>* entries);
+
+// The name a file or folder found by the search is written under: the restored name
+// (RestoredFileName) made safe by Utf8FileName, or, when restoring leaves nothing but dots and
+// spaces, the name as read made safe, so that no entry loses its name.
+std::string FatWrittenName(const std::string& name, const std::string& extension,
+                           const std::string& name_as_read);
 
 // Whether an entry's 11 name bytes are a FAT short name (the first byte may be the deleted mark).
 bool IsLegalShortName(const uint8_t* name11);

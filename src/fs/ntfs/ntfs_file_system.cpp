@@ -106,13 +106,14 @@ SearchResult NtfsFileSystem::FindDeleted(const std::string& folder, RunContext& 
   return SearchResult::kDone;
 }
 
-// A deleted file record with a name, below the selected folder and with content; nothing for
+// A deleted file record with a $FILE_NAME, below the selected folder and with content; nothing for
 // one without (no unnamed $DATA, damaged runs, no bytes).
 std::optional<DeletedFile> NtfsFileSystem::Examine(uint64_t record, const NtfsFileDetail& detail,
                                                    const std::string& folder) {
+  if (!detail.named) return std::nullopt;
   DeletedFile file;
   file.name = Utf8FileName(detail.name);
-  if (file.name.empty()) return std::nullopt;
+  file.name_as_read = detail.name;
   file.folder = paths_.FolderOf(detail.parent_reference);
   if (!SplitFolderPath(folder).empty() && !NtfsPathIsBelow(file.VolumePath(), folder)) {
     return std::nullopt;

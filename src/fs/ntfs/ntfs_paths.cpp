@@ -40,16 +40,14 @@ std::string NtfsPaths::Resolve(uint64_t parent_reference, int depth) {
   folders_[record] = kNtfsOrphanFolder;
   NtfsFileDetail parent;
   if (drive_.GetFileDetail(record, &parent) != ntfs_error::kOk || !parent.directory ||
-      parent.extension || parent.name.empty()) {
+      parent.extension || !parent.named) {
     return kNtfsOrphanFolder;
   }
   // A folder in use under another sequence number is a new one in a reused record; a deleted
   // folder's number moved on when it was deleted.
   if (!parent.deleted && sequence != 0 && parent.sequence != sequence) return kNtfsOrphanFolder;
   const std::string above = Resolve(parent.parent_reference, depth + 1);
-  const std::string name = Utf8FileName(parent.name);
-  std::string folder =
-      name.empty() ? std::string(kNtfsOrphanFolder) : (above == "/" ? "" : above) + "/" + name;
+  std::string folder = (above == "/" ? "" : above) + "/" + Utf8FileName(parent.name);
   folders_[record] = folder;
   return folder;
 }

@@ -138,6 +138,7 @@ int NtfsDrive::GetFileDetail(uint64_t record_number, NtfsFileDetail* detail) {
   detail->access_time = LoadLe64(info.data() + 24);
   if (const std::optional<NtfsFileName>& name = record_.file_name()) {
     detail->name = Utf16ToUtf8(name->name);
+    detail->named = true;
     detail->flags = name->flags;
     detail->parent_reference = name->parent_reference;
     detail->clusters = std::max<uint64_t>(1, name->allocated_size / bytes_per_cluster_);

@@ -18,6 +18,7 @@ namespace kestrel {
 // What one file record tells the recovery loop.
 struct NtfsFileDetail {
   std::string name;            // the $FILE_NAME name in UTF-8
+  bool named = false;          // the record has a $FILE_NAME (its name may still be empty)
   uint64_t creation_time = 0;  // FILETIMEs from $STANDARD_INFORMATION
   uint64_t modification_time = 0;
   uint64_t mft_change_time = 0;
