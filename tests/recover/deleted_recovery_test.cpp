@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -391,9 +392,10 @@ TEST_F(DeletedRecoveryTest, ClashingNamesAreMadeUniqueAndNothingIsOverwritten) {
   EXPECT_EQ(again->File("KES_OO - Copy(3).TXT"), first);
 }
 
-// A file whose folder cannot be made below the run folder (a file of that name is in the way) is
-// listed as not created and counted; the copy goes on with the next file.
-TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsListedAsNotCreated) {
+// A file whose folder cannot be made below the run folder (a file of that name is in the way)
+// costs that file only: it is not listed, it is named with the reason in the status text and the
+// report, and the run goes on and ends with message 70006 counting it, not with 112.
+TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsNamedAndCountedNotListed) {
   FatImage image = MakeImage(16);
   const auto top = FatTestBytes(700, 13);
   ASSERT_TRUE(image.MakeFolder("/TRIP"));
@@ -405,21 +407,26 @@ TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsListedAsNotCreated) {
   fs::create_directories(day);
   testing::WriteFileBytes(day + "/KES_RIP", {1});  // where the folder /TRIP comes back
 
+  DeletedReport report;
   RecoverOptions options;
   options.keep_paths = true;
+  options.report = &report;
   auto recovery = Recover(image.path(), options);
   EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
-  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompleted});
-  EXPECT_EQ(recovery->result.recovered, 2u);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompletedWithFilesNotWritten});
+  EXPECT_EQ(recovery->ui.messages[0].argument, "1");
+  EXPECT_EQ(recovery->result.recovered, 1u);
+  EXPECT_EQ(recovery->result.not_written, 1u);
   EXPECT_EQ(recovery->File("KES_OP.JPG"), top);
-  ASSERT_EQ(recovery->ui.rows.size(), 2u);
-  const ResultRow& refused =
-      recovery->ui.rows[0].name == "KES_EACH.JPG" ? recovery->ui.rows[0] : recovery->ui.rows[1];
-  EXPECT_EQ(refused.name, "KES_EACH.JPG");
-  EXPECT_FALSE(refused.created);
-  EXPECT_EQ(refused.folder_text, MessageText(msg::kInvalidRecoveryPath));
-  EXPECT_EQ(refused.full_path, day + "/KES_RIP/KES_EACH.JPG");
-  EXPECT_EQ(refused.bytes, 3000u);
+  ASSERT_EQ(recovery->ui.rows.size(), 1u);
+  EXPECT_EQ(recovery->ui.rows[0].name, "KES_OP.JPG");
+  ASSERT_EQ(report.not_written.size(), 1u);
+  EXPECT_EQ(report.not_written[0].path, "/KES_RIP/KES_EACH.JPG");
+  EXPECT_EQ(report.not_written[0].reason,
+            "cannot make the folder " + day + "/KES_RIP: " + std::strerror(ENOTDIR));
+  ASSERT_FALSE(recovery->ui.status_texts.empty());
+  EXPECT_EQ(recovery->ui.status_texts.back(),
+            "Not written: /KES_RIP/KES_EACH.JPG (" + report.not_written[0].reason + ")");
 }
 
 TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
