@@ -304,8 +304,8 @@ TEST_F(BothFileSystemsTest, AFileThatCannotBeWrittenIsNamedAndCountedOnFatAndNtf
 }
 
 // Links in the recovery folder are never followed, on both: a day folder that is a link refuses
-// the run, naming it; a --keep-paths folder that is a link costs the files below it (named on
-// stderr). Nothing lands in the folder the links point to.
+// the run (and a scan), naming it; a --keep-paths folder that is a link costs the files below it
+// (named on stderr). Nothing lands in the folder the links point to.
 TEST_F(BothFileSystemsTest, LinksInTheRecoveryFolderAreNeverFollowed) {
   for (const Volume& v : volumes_) {
     SCOPED_TRACE(v.image);
@@ -322,6 +322,11 @@ TEST_F(BothFileSystemsTest, LinksInTheRecoveryFolderAreNeverFollowed) {
     EXPECT_NE(refused.err.find(FormatMessage(msg::kFolderIsLink, day_link)), std::string::npos)
         << refused.err;
     EXPECT_TRUE(refused.OutLines().empty());
+    testing::CliResult scan =
+        testing::RunCli(dir_, "scan '" + v.image + "' --out '" + linked_out + "'");
+    EXPECT_EQ(scan.status, 1) << scan.err;
+    EXPECT_NE(scan.err.find(FormatMessage(msg::kFolderIsLink, day_link)), std::string::npos)
+        << scan.err;
 
     const std::string out = base + "/out";
     const std::string day = DayFolderPath(out, Today());
