@@ -3,12 +3,11 @@
 #include <sys/statvfs.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 #include "output/output_naming.h"
+#include "platform/number_format.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -16,20 +15,6 @@ namespace {
 
 // How many taken names a new file steps over before it gives up.
 constexpr int kNameAttempts = 100000;
-
-// "12.5 MB" (decimal units, as file managers show free space).
-std::string ShortSize(uint64_t bytes) {
-  const char* units[] = {"bytes", "KB", "MB", "GB", "TB", "PB"};
-  double value = static_cast<double>(bytes);
-  size_t unit = 0;
-  while (value >= 1000 && unit + 1 < std::size(units)) {
-    value /= 1000;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
-  return text;
-}
 
 std::string ErrnoText(int error) {
   return std::strerror(error);
@@ -130,12 +115,13 @@ bool RecoveredWriter::HasRoomFor(uint64_t bytes) {
   struct statvfs st {};
   if (!run_dir_.is_open() || ::fstatvfs(run_dir_.fd(), &st) != 0) return true;
   const uint64_t block = st.f_frsize != 0 ? st.f_frsize : st.f_bsize;
-  const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * block;
+  if (block == 0) return true;
   // What the file takes on the disk: whole blocks.
   const uint64_t blocks = bytes / block + (bytes % block != 0 ? 1 : 0);
   if (blocks <= st.f_bavail) return true;
-  failure_reason_ = "it needs " + ShortSize(bytes) + ", and only " + ShortSize(free_bytes) +
-                    " are free in " + run_folder_;
+  const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * block;
+  failure_reason_ = "it needs " + GroupThousands(bytes) + " bytes, and only " +
+                    GroupThousands(free_bytes) + " bytes are free in " + run_folder_;
   return false;
 }
 
