@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,32 @@ TEST(OutputFile, BufferedWritesKeepEveryByteInOrder) {
   ASSERT_EQ(out.Close(), FileErrorCause::kNone);
   data.resize(2000000);
   EXPECT_EQ(ReadFileBytes(dir / "f"), data);
+}
+
+// Holes between and after the written bytes read back as zeros, give the file its whole length
+// and take no room.
+TEST(OutputFile, HolesReadAsZerosAndTakeNoRoom) {
+  TempDir dir;
+  const std::vector<uint8_t> head = {1, 2, 3};
+  const std::vector<uint8_t> middle = {4, 5};
+  constexpr uint64_t kHole = 64 << 20;
+  OutputFile out;
+  ASSERT_EQ(out.Create(dir / "sparse", true), FileErrorCause::kNone);
+  ASSERT_EQ(out.Write(head.data(), head.size()), FileErrorCause::kNone);
+  ASSERT_EQ(out.AppendHole(kHole), FileErrorCause::kNone);
+  ASSERT_EQ(out.Write(middle.data(), middle.size()), FileErrorCause::kNone);
+  ASSERT_EQ(out.AppendHole(kHole), FileErrorCause::kNone);  // a hole at the end
+  EXPECT_EQ(out.Length(), head.size() + middle.size() + 2 * kHole);
+  uint8_t back[2] = {9, 9};
+  ASSERT_TRUE(out.ReadBack(head.size() + kHole, back, 2));
+  EXPECT_EQ(back[1], 5);
+  ASSERT_TRUE(out.ReadBack(out.Length() - 2, back, 2));
+  EXPECT_EQ(back[0] | back[1], 0);
+  ASSERT_EQ(out.Close(), FileErrorCause::kNone);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "sparse").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), head.size() + middle.size() + 2 * kHole);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20) << "the holes were written";
 }
 
 TEST(OutputFile, ErrorCausesFollowErrno) {
