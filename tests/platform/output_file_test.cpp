@@ -11,6 +11,7 @@
 
 #include "platform/output_file.h"
 #include "platform/partial_files.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -93,22 +94,16 @@ TEST(OutputFile, ErrorCausesFollowErrno) {
 TEST(OutputFile, AFailedFinalFlushIsAWriteError) {
   // A file size limit makes write() fail with EFBIG once the buffer is flushed.
   TempDir dir;
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &previous);
-  struct rlimit small = old;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  OutputFile out;
-  ASSERT_EQ(out.Create(dir / "f"), FileErrorCause::kNone);
-  std::vector<uint8_t> data(10000, 7);
-  FileErrorCause during = out.Write(data.data(), data.size());
-  FileErrorCause closing = out.Close();
-  setrlimit(RLIMIT_FSIZE, &old);
-  sigaction(SIGXFSZ, &previous, nullptr);
+  FileErrorCause during, closing;
+  {
+    testing::FileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.applied());
+    OutputFile out;
+    ASSERT_EQ(out.Create(dir / "f"), FileErrorCause::kNone);
+    std::vector<uint8_t> data(10000, 7);
+    during = out.Write(data.data(), data.size());
+    closing = out.Close();
+  }
   EXPECT_EQ(during, FileErrorCause::kNone) << "still in the buffer";
   EXPECT_EQ(closing, FileErrorCause::kOther);
   EXPECT_TRUE(testing::ListFiles(dir.path()).empty()) << "the damaged file is deleted";

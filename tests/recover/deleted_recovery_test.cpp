@@ -18,6 +18,7 @@
 #include "support/exfat_image.h"
 #include "support/fake_run_ui.h"
 #include "support/fat_image.h"
+#include "support/file_size_limit.h"
 #include "support/ntfs_image.h"
 #include "support/param_names.h"
 #include "support/scoped_env.h"
@@ -427,6 +428,36 @@ TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsNamedAndCountedNotListed) {
   ASSERT_FALSE(recovery->ui.status_texts.empty());
   EXPECT_EQ(recovery->ui.status_texts.back(),
             "Not written: /KES_RIP/KES_EACH.JPG (" + report.not_written[0].reason + ")");
+}
+
+// A write that fails for another reason than a full disk (EFBIG past a file size limit) costs
+// that file only: it is deleted, named with the reason and counted, and the run goes on.
+TEST_F(DeletedRecoveryTest, AWriteErrorOtherThanAFullDiskCostsThatFileOnly) {
+  FatImage image = MakeImage(16);
+  const auto small = FatTestBytes(700, 21);
+  ASSERT_TRUE(image.WriteFile("/BIG.JPG", FatTestBytes(10000, 20)));
+  ASSERT_TRUE(image.WriteFile("/SMALL.JPG", small));
+  ASSERT_TRUE(image.Delete("/BIG.JPG"));
+  ASSERT_TRUE(image.Delete("/SMALL.JPG"));
+  DeletedReport report;
+  RecoverOptions options;
+  options.report = &report;
+  std::unique_ptr<Recovery> recovery;
+  {
+    testing::FileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.applied());
+    recovery = Recover(image.path(), options);
+  }
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompletedWithFilesNotWritten});
+  EXPECT_EQ(recovery->result.not_written, 1u);
+  EXPECT_EQ(recovery->files, std::vector<std::string>{"KES_MALL.JPG"});
+  EXPECT_EQ(recovery->File("KES_MALL.JPG"), small);
+  ASSERT_EQ(report.not_written.size(), 1u);
+  EXPECT_EQ(report.not_written[0].path, "/KES_IG.JPG");
+  EXPECT_NE(report.not_written[0].reason.find(std::strerror(EFBIG)), std::string::npos)
+      << report.not_written[0].reason;
+  EXPECT_EQ(recovery->ui.rows.size(), 1u);
 }
 
 TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {
