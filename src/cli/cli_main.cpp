@@ -63,6 +63,7 @@ constexpr const char* kUsage =
     "  0    the run completed (whether or not files were found)\n"
     "  1    the run was refused or failed (the reason is on stderr)\n"
     "  2    usage error\n"
+    "  3    the run completed, but files could not be written (each named on stderr)\n"
     "  130  cancelled, or aborted at a read error\n"
     "\n"
     "See kestrel-cli(1).\n";

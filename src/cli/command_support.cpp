@@ -12,7 +12,7 @@ namespace kestrel {
 int ExitStatusOf(const RunResult& result) {
   switch (result.outcome) {
     case RunOutcome::kCompleted:
-      return kExitOk;
+      return result.not_written != 0 ? kExitFilesNotWritten : kExitOk;
     case RunOutcome::kCancelled:
     case RunOutcome::kAborted:
       return kExitCancelled;

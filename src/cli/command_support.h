@@ -9,7 +9,8 @@ namespace kestrel {
 
 class SettingsStore;
 
-// 0 completed, 130 cancelled or aborted, 1 refused or stopped.
+// 0 completed, 3 completed with files not written, 130 cancelled or aborted, 1 refused or
+// stopped.
 int ExitStatusOf(const RunResult& result);
 
 // Tells on stderr where a damaged settings file was moved, when that happened.

@@ -30,6 +30,8 @@ int RunDeletedCommand(const CliOptions& options);
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// The run completed, but some files it found could not be written (each named on stderr).
+inline constexpr int kExitFilesNotWritten = 3;
 inline constexpr int kExitCancelled = 130;
 
 }  // namespace kestrel

@@ -44,6 +44,14 @@ void PrintReport(const DeletedReport& report) {
                  std::string(MessageText(msg::kCannotReadDevice)).c_str(),
                  TerminalText(name).c_str());
   }
+  for (const std::string& name : report.undecodable) {
+    std::fprintf(stderr, "kestrel-cli deleted: %s %s\n",
+                 std::string(MessageText(msg::kUndecodableData)).c_str(), name.c_str());
+  }
+  for (const NotWrittenFile& file : report.not_written) {
+    std::fprintf(stderr, "kestrel-cli deleted: not written: %s (%s)\n", file.path.c_str(),
+                 file.reason.c_str());
+  }
   if (report.overwritten > 0) {
     std::fprintf(stderr,
                  "kestrel-cli deleted: %u deleted file(s) overwritten by other files, not "
@@ -127,6 +135,7 @@ int RunDeletedCommand(const CliOptions& options) {
   if (options.list) plan.options.listing = &listing;
   RunResult result = RecoverDeletedFiles(run, plan);
   if (options.list) PrintListing(listing, options.json);
+  ui.ClearProgress();
   PrintReport(report);
   if (result.message_id == 0 &&
       (result.outcome == RunOutcome::kRefused || result.outcome == RunOutcome::kStopped)) {

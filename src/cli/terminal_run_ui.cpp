@@ -236,7 +236,8 @@ MessageAnswer TerminalRunUi::ShowMessage(int message_id, MessageIcon /*icon*/,
                                                                      : MessageAnswer::kNo;
   }
   // The end messages of a run are its result (stdout); refusals and failures go to stderr.
-  bool result = message_id == msg::kCompleted || message_id == msg::kNothingFound;
+  bool result = message_id == msg::kCompleted || message_id == msg::kNothingFound ||
+                message_id == msg::kCompletedWithFilesNotWritten;
   PrintClosingMessage(message_id, argument, !result);
   return MessageAnswer::kOk;
 }

@@ -55,6 +55,8 @@ class TerminalRunUi : public RunUi {
   void AttachRun(class RunContext* run) { run_ = run; }
   // Writes the progress as JSON lines to `writer` as well (`scan --progress json`).
   void AttachJsonProgress(JsonProgressWriter* writer) { json_progress_ = writer; }
+  // Takes the progress line off the terminal (before lines printed after the run).
+  void ClearProgress();
   // The last message shown, for the exit status.
   int last_message_id() const { return last_message_id_; }
 
@@ -62,7 +64,6 @@ class TerminalRunUi : public RunUi {
   // The rows of the files kept although not whole, under a heading of their own.
   void PrintNotWholeRows();
   void DrawProgress();
-  void ClearProgress();
   double SecondsRunning() const;
   std::string SpeedAndTimeLeft() const;
   std::optional<double> SecondsLeft(double seconds) const;

@@ -58,9 +58,18 @@ class FileContent {
   virtual uint64_t length() const = 0;
   virtual uint64_t position() const = 0;
   bool at_end() const { return position() >= length(); }
-  // The next piece of at most `capacity` bytes; its length (0 at the end), or -1 when the
-  // volume cannot be read (the position then stays where it was).
+  static constexpr int64_t kUnreadable = -1;
+  static constexpr int64_t kUndecodable = -2;
+  // The next piece of at most `capacity` bytes; its length (0 at the end), kUnreadable when the
+  // volume cannot be read, or kUndecodable when the bytes read do not decode (compressed data
+  // that is damaged). The position then stays where it was.
   virtual int64_t ReadNext(uint8_t* buffer, size_t capacity) = 0;
+  // When the bytes from the position on are a hole (stored nowhere, read as zeros: a sparse
+  // range, or bytes never written), moves past it and returns its length; otherwise 0.
+  virtual uint64_t SkipHole() { return 0; }
+  // The bytes of the content that are stored, not holes: what a copy takes on a disk that has
+  // holes.
+  virtual uint64_t StoredBytes() const { return length(); }
   // Where the bytes lie in the volume, in file order. Empty when they are not stored as plain
   // runs (NTFS resident or compressed data): only ReadNext gives them then.
   virtual std::vector<ByteRun> Runs() const = 0;

@@ -18,9 +18,9 @@
 namespace kestrel {
 namespace {
 
-bool PathExists(const std::string& path) {
+bool ExistsAt(int folder_fd, const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return ::fstatat(folder_fd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // The number made of the five digits before the first '.' that has five digits before it.
@@ -97,13 +97,13 @@ std::string FillCopyPattern(const std::string& pattern, const std::string& base,
 
 }  // namespace
 
-bool NameIsFree(const std::string& path) {
-  return !PathExists(path) && !PathExists(PartialPathFor(path));
+bool NameIsFree(const std::string& path, int folder_fd) {
+  return !ExistsAt(folder_fd, path) && !ExistsAt(folder_fd, PartialPathFor(path));
 }
 
-std::string MakeUniquePath(const std::string& path, uint64_t* next_copy) {
+std::string MakeUniquePath(const std::string& path, uint64_t* next_copy, int folder_fd) {
   uint64_t first = next_copy != nullptr ? *next_copy : 0;
-  if (first == 0 && NameIsFree(path)) {
+  if (first == 0 && NameIsFree(path, folder_fd)) {
     if (next_copy != nullptr) *next_copy = 1;
     return path;
   }
@@ -120,7 +120,7 @@ std::string MakeUniquePath(const std::string& path, uint64_t* next_copy) {
     if (dot == std::string::npos && !candidate.empty() && candidate.back() == '.') {
       candidate.pop_back();  // a name without extension gets no trailing dot
     }
-    if (NameIsFree(folder + candidate)) {
+    if (NameIsFree(folder + candidate, folder_fd)) {
       if (next_copy != nullptr) *next_copy = k + 1;
       return folder + candidate;
     }

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "output/output_naming.h"
+#include "platform/folder_handle.h"
 #include "platform/partial_files.h"
 #include "platform/settings_store.h"
 #include "platform/text_trim.h"
@@ -77,12 +78,12 @@ std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selectio
   return day;
 }
 
-bool CreateRunFolder(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (!std::filesystem::is_directory(path, ec)) return false;
-  RemoveStalePartialFiles(path);  // what killed runs into this folder left unfinished
-  return true;
+int CreateRunFolder(const std::string& path) {
+  int error = 0;
+  const FolderHandle folder = OpenRunFolder(path, true, &error);
+  if (!folder.is_open()) return error;
+  RemoveStalePartialFilesIn(folder.fd());  // what killed runs into this folder left unfinished
+  return 0;
 }
 
 std::string RestoredFileName(const std::string& stored_name, const std::string& extension) {
@@ -98,23 +99,23 @@ std::string RestoredFileName(const std::string& stored_name, const std::string& 
   return name;
 }
 
-void ApplyFatAttributes(const std::string& path, uint8_t attributes) {
+void ApplyFatAttributes(int fd, uint8_t attributes) {
   const uint8_t flags = attributes & (0x20 | 0x02 | 0x01 | 0x04);
   if (flags == 0) return;
   if (flags & 0x01) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode & ~0222u);
+    if (::fstat(fd, &st) == 0) ::fchmod(fd, st.st_mode & ~0222u);
   }
   if (flags & (0x20 | 0x02 | 0x04)) {
     // The Samba convention: the DOS attribute byte as text.
     char value[8];
     int n = std::snprintf(value, sizeof value, "0x%x", flags & (0x20 | 0x02 | 0x04));
-    ::setxattr(path.c_str(), "user.DOSATTRIB", value, static_cast<size_t>(n), 0);
+    ::fsetxattr(fd, "user.DOSATTRIB", value, static_cast<size_t>(n), 0);
   }
 }
 
-std::string KeptPathFolder(const std::string& run_folder, const std::string& volume_folder) {
-  std::string folder = run_folder;
+std::string KeptPathOf(const std::string& volume_folder) {
+  std::string folder;
   size_t start = 0;
   while (start < volume_folder.size()) {
     size_t end = volume_folder.find('/', start);
@@ -123,10 +124,6 @@ std::string KeptPathFolder(const std::string& run_folder, const std::string& vol
     if (component == "." || component == "..") component = "_";
     if (!component.empty()) folder += component + "/";
     start = end + 1;
-  }
-  if (folder != run_folder) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
   }
   return folder;
 }

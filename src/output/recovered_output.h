@@ -41,22 +41,23 @@ std::string ExistingAncestor(std::string path);
 std::string MakeRecoveryFolder(SettingsStore& store, FileTypeSelection* selection,
                                const std::string& folder);
 
-// Creates `path` and its missing parents. True when it exists afterwards as a folder; then the
-// partial files that ended runs left in it are deleted.
-bool CreateRunFolder(const std::string& path);
+// Creates the run folder `path` and its missing parents; then the partial files that ended runs
+// left in it are deleted. The run folder itself is never taken through a link. Returns 0, or
+// the errno value of the failure (ELOOP: `path` is a symbolic link).
+int CreateRunFolder(const std::string& path);
 
 // The file name a restored entry gets: the stored name (the "KES" prefix in front of a leading
 // '_'), trimmed, with "." + extension. Empty when nothing is left. The result is always one
 // path component: "/" and NUL become "_", and "." or ".." are refused.
 std::string RestoredFileName(const std::string& stored_name, const std::string& extension);
 
-// The folder a restored file goes to with the volume's folders kept: `run_folder` (ending with
-// "/") + the components of `volume_folder` ("/", "/A/B"), "." and ".." replaced by "_", created
-// with its parents; `run_folder` itself for the root.
-std::string KeptPathFolder(const std::string& run_folder, const std::string& volume_folder);
+// The folder a restored file goes to with the volume's folders kept, relative to the run folder:
+// the components of `volume_folder` ("/", "/A/B") each followed by "/" ("A/B/"), "." and ".."
+// replaced by "_"; empty for the root.
+std::string KeptPathOf(const std::string& volume_folder);
 
-// FAT attribute bits of a restored file: read-only clears the write bits; hidden, system and
-// archive go to the user.DOSATTRIB extended attribute where the file system takes it.
-void ApplyFatAttributes(const std::string& path, uint8_t attributes);
+// FAT attribute bits of a restored file open at `fd`: read-only clears the write bits; hidden,
+// system and archive go to the user.DOSATTRIB extended attribute where the file system takes it.
+void ApplyFatAttributes(int fd, uint8_t attributes);
 
 }  // namespace kestrel

@@ -1,11 +1,13 @@
 #include "output/recovered_writer.h"
 
-#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "output/output_naming.h"
+#include "platform/number_format.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -14,10 +16,44 @@ namespace {
 // How many taken names a new file steps over before it gives up.
 constexpr int kNameAttempts = 100000;
 
+std::string ErrnoText(int error) {
+  return std::strerror(error);
+}
+
 }  // namespace
 
 RecoveredWriter::RecoveredWriter(RunContext& run, std::string run_folder)
-    : run_(run), run_folder_(std::move(run_folder)) {}
+    : run_(run), run_folder_(std::move(run_folder)) {
+  run_dir_ = OpenRunFolder(run_folder_, false, &run_dir_error_);
+}
+
+const FolderHandle& RecoveredWriter::NamedFolder(const std::string& relative_folder) {
+  if (relative_folder.empty()) return run_dir_;
+  if (named_dir_.is_open() && named_dir_path_ == relative_folder) return named_dir_;
+  named_dir_ = FolderHandle();
+  named_dir_path_.clear();
+  int parent = run_dir_.fd();
+  FolderHandle folder;
+  for (size_t start = 0; start < relative_folder.size();) {
+    const size_t slash = relative_folder.find('/', start);
+    const size_t end = slash == std::string::npos ? relative_folder.size() : slash;
+    int error = 0;
+    folder = OpenFolderIn(parent, relative_folder.substr(start, end - start), true, &error);
+    if (!folder.is_open()) {
+      const std::string shown = run_folder_ + relative_folder.substr(0, end);
+      failure_reason_ = error == ELOOP
+                            ? FormatMessage(msg::kFolderIsLink, shown)
+                            : "cannot make the folder " + shown + ": " + ErrnoText(error);
+      named_dir_ = FolderHandle();  // not the folder above the one that failed
+      return named_dir_;
+    }
+    named_dir_ = std::move(folder);
+    parent = named_dir_.fd();
+    start = end + 1;
+  }
+  named_dir_path_ = relative_folder;
+  return named_dir_;
+}
 
 uint64_t RecoveredWriter::NextNumber(const std::string& extension) {
   auto [entry, added] = next_number_.try_emplace(extension, 0);
@@ -31,8 +67,8 @@ uint64_t RecoveredWriter::NextNumber(const std::string& extension) {
 bool RecoveredWriter::CreateNumbered(const std::string& extension) {
   uint64_t number = NextNumber(extension);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++number) {
-    const std::string path = run_folder_ + CarvedName(kCarvedPrefix, number, extension);
-    if (out_.Create(path) == FileErrorCause::kNone) {
+    const std::string name = CarvedName(kCarvedPrefix, number, extension);
+    if (out_.CreateIn(run_dir_.fd(), name, run_folder_ + name) == FileErrorCause::kNone) {
       next_number_[extension] = number;
       open_extension_ = extension;
       open_number_ = number;
@@ -46,25 +82,58 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
   return false;
 }
 
-FileErrorCause RecoveredWriter::CreateNamed(const std::string& wanted_path,
+FileErrorCause RecoveredWriter::CreateNamed(const std::string& relative_folder,
+                                            const std::string& name,
                                             const std::string& name_as_read) {
   open_name_as_read_ = name_as_read;
   open_extension_.clear();
   open_wanted_.clear();
   failed_ = false;
-  uint64_t& next_copy = next_copy_[wanted_path];
+  failure_reason_.clear();
+  if (!run_dir_.is_open()) {
+    failure_reason_ =
+        "cannot open the run folder " + run_folder_ + ": " + ErrnoText(run_dir_error_);
+    return FileErrorCause::kBadPath;
+  }
+  const FolderHandle& folder = NamedFolder(relative_folder);
+  if (!folder.is_open()) return FileErrorCause::kBadPath;
+  const std::string wanted = relative_folder + name;
+  uint64_t& next_copy = next_copy_[wanted];
   FileErrorCause cause = FileErrorCause::kOther;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const std::string path = MakeUniquePath(wanted_path, &next_copy);
-    cause = out_.Create(path);
+    const std::string unique = MakeUniquePath(name, &next_copy, folder.fd());
+    cause = out_.CreateIn(folder.fd(), unique, run_folder_ + relative_folder + unique);
     if (cause == FileErrorCause::kNone) {
-      open_wanted_ = wanted_path;
+      open_wanted_ = wanted;
       open_copy_ = next_copy - 1;
       return cause;
     }
-    if (out_.last_errno() != EEXIST) return cause;
+    if (out_.last_errno() != EEXIST) break;
   }
+  failure_reason_ = "cannot create " + out_.path() + ": " + ErrnoText(out_.last_errno());
   return cause;
+}
+
+bool RecoveredWriter::HasRoomFor(uint64_t bytes) {
+  struct statvfs st {};
+  if (!run_dir_.is_open() || ::fstatvfs(run_dir_.fd(), &st) != 0) return true;
+  const uint64_t block = st.f_frsize != 0 ? st.f_frsize : st.f_bsize;
+  if (block == 0) return true;
+  // What the file takes on the disk: whole blocks.
+  const uint64_t blocks = bytes / block + (bytes % block != 0 ? 1 : 0);
+  if (blocks <= st.f_bavail) return true;
+  const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * block;
+  failure_reason_ = "it needs " + GroupThousands(bytes) + " bytes, and only " +
+                    GroupThousands(free_bytes) + " bytes are free in " + run_folder_;
+  return false;
+}
+
+void RecoveredWriter::WriteFailed(FileErrorCause cause, const std::string& path) {
+  if (!open_wanted_.empty() && cause != FileErrorCause::kDiskFull) {
+    failure_reason_ = "cannot write " + path + ": " + ErrnoText(out_.last_errno());
+    return;
+  }
+  ReportFailure(cause, path);
 }
 
 bool RecoveredWriter::Write(const uint8_t* data, size_t length) {
@@ -73,15 +142,24 @@ bool RecoveredWriter::Write(const uint8_t* data, size_t length) {
   const FileErrorCause cause = out_.Write(data, length);
   if (cause == FileErrorCause::kNone) return true;
   failed_ = true;
-  ReportFailure(cause, out_.path());
+  WriteFailed(cause, out_.path());
   return false;
 }
 
-std::string RecoveredWriter::FreeNumberedPath(const std::string& extension, uint64_t* number) {
+bool RecoveredWriter::AppendHole(uint64_t length) {
+  if (failed_ || !out_.is_open()) return false;
+  const FileErrorCause cause = out_.AppendHole(length);
+  if (cause == FileErrorCause::kNone) return true;
+  failed_ = true;
+  WriteFailed(cause, out_.path());
+  return false;
+}
+
+std::string RecoveredWriter::FreeNumberedName(const std::string& extension, uint64_t* number) {
   *number = NextNumber(extension);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++*number) {
-    std::string path = run_folder_ + CarvedName(kCarvedPrefix, *number, extension);
-    if (NameIsFree(path)) return path;
+    std::string name = CarvedName(kCarvedPrefix, *number, extension);
+    if (NameIsFree(name, run_dir_.fd())) return name;
   }
   return {};
 }
@@ -98,9 +176,9 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
   if (!extension.empty() && !open_extension_.empty() && extension != open_extension_) {
     // The file gets its final name at once; the number it was opened under stays free.
     uint64_t final_number = 0;
-    const std::string final_path = FreeNumberedPath(extension, &final_number);
-    if (!final_path.empty()) {
-      out_.SetFinalPath(final_path);
+    const std::string final_name = FreeNumberedName(extension, &final_number);
+    if (!final_name.empty()) {
+      out_.SetFinalName(run_dir_.fd(), final_name, run_folder_ + final_name);
       numbered_extension = extension;
       number = final_number;
     }
@@ -108,7 +186,7 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
   const std::string path = out_.path();
   const uint64_t length = out_.Length();
   if (const FileErrorCause cause = out_.Close(); cause != FileErrorCause::kNone) {
-    ReportFailure(cause, path);
+    WriteFailed(cause, path);
     return false;
   }
   if (!numbered_extension.empty()) {
@@ -122,30 +200,35 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
   return true;
 }
 
-std::string RecoveredWriter::FreeNotWholePath(const std::string& extension) {
-  const std::string folder = run_folder_ + kNotWholeFolder;
-  if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return {};
+std::string RecoveredWriter::FreeNotWholeName(const std::string& extension) {
+  if (!not_whole_dir_.is_open()) {
+    int error = 0;
+    not_whole_dir_ = OpenFolderIn(run_dir_.fd(), kNotWholeFolder, true, &error);
+    if (!not_whole_dir_.is_open()) return {};
+  }
   auto [entry, added] = next_not_whole_number_.try_emplace(extension, 0);
   if (added) {
     std::string name;
-    NextFreeNumber(folder + "/", kCarvedPrefix, extension, &name, &entry->second);
+    NextFreeNumber(run_folder_ + kNotWholeFolder + "/", kCarvedPrefix, extension, &name,
+                   &entry->second);
   }
   for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++entry->second) {
-    std::string path = folder + "/" + CarvedName(kCarvedPrefix, entry->second, extension);
-    if (NameIsFree(path)) return path;
+    std::string name = CarvedName(kCarvedPrefix, entry->second, extension);
+    if (NameIsFree(name, not_whole_dir_.fd())) return name;
   }
   return {};
 }
 
 bool RecoveredWriter::KeepNotWhole(uint64_t cut, const std::string& extension) {
   if (!out_.is_open()) return false;
-  const std::string final_path = FreeNotWholePath(extension.empty() ? open_extension_ : extension);
-  if (failed_ || final_path.empty()) {
+  const std::string final_name = FreeNotWholeName(extension.empty() ? open_extension_ : extension);
+  if (failed_ || final_name.empty()) {
     Discard();
     return false;
   }
   if (cut < out_.Length()) out_.Truncate(cut);
-  out_.SetFinalPath(final_path);
+  const std::string final_path = run_folder_ + kNotWholeFolder + "/" + final_name;
+  out_.SetFinalName(not_whole_dir_.fd(), final_name, final_path);
   const uint64_t length = out_.Length();
   if (const FileErrorCause cause = out_.Close(); cause != FileErrorCause::kNone) {
     ReportFailure(cause, final_path);
@@ -186,11 +269,6 @@ void RecoveredWriter::Discard() {
     if (next_copy == open_copy_ + 1) next_copy = open_copy_;
     open_wanted_.clear();
   }
-}
-
-void RecoveredWriter::ListNotCreated(const std::string& path, uint64_t listed_size) {
-  run_.AddRecoveredFile({path, listed_size, false, open_name_as_read_});
-  run_.CountRecovered();
 }
 
 void RecoveredWriter::ReportFailure(FileErrorCause cause, const std::string& path) {

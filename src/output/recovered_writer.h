@@ -3,8 +3,10 @@
 // exclusively (never replacing one), writes it through a buffer, cuts it, gives it its final
 // name, lists it (AddRecoveredFile) and counts it, and reports a failed write: message 57441
 // naming the run folder when the disk is full, message 127 naming the file otherwise. A failed
-// write loses that file and stops the run. Its operations are virtual so that carving can be
-// tested and fuzzed into memory.
+// write loses that file and stops the run, except for a restored file that failed for another
+// reason than a full disk: that costs the file only, and failure_reason() tells why. Every file
+// and folder is created relative to the run folder opened once, never through a link. Its
+// operations are virtual so that carving can be tested and fuzzed into memory.
 
 #include <cstdint>
 #include <limits>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/folder_handle.h"
 #include "platform/output_file.h"
 #include "run/run_context.h"
 
@@ -41,20 +44,33 @@ class RecoveredWriter {
   // kept is used again, and a taken name takes the next number. False when no file could be
   // created (nothing is reported: the scan goes on without it).
   virtual bool CreateNumbered(const std::string& extension);
-  // A restored file: `wanted_path`, or its " - Copy(k)" form when that name is taken (by a file
-  // or by the partial file of one being written). A name taken between the test and the create
-  // costs one more name, not more. On a failure path() is the name last tried; nothing is
-  // reported. `name_as_read` (the file's name as its volume gives it) goes with its listing.
-  FileErrorCause CreateNamed(const std::string& wanted_path, const std::string& name_as_read = {});
+  // A restored file `name` in the folder `relative_folder` ("" or "A/B/", made when missing) of
+  // the run folder, or its " - Copy(k)" form when that name is taken (by a file or by the
+  // partial file of one being written). A name taken between the test and the create costs one
+  // more name, not more. A folder that is a link, or not a folder, is never entered. On a
+  // failure nothing is reported; failure_reason() tells why. `name_as_read` (the file's name as
+  // its volume gives it) goes with its listing.
+  FileErrorCause CreateNamed(const std::string& relative_folder, const std::string& name,
+                             const std::string& name_as_read = {});
+  // Whether the run folder's file system has room for `bytes` more; when not, failure_reason()
+  // says how much is needed and free.
+  bool HasRoomFor(uint64_t bytes);
+  // Why the last restored file could not be created or written.
+  const std::string& failure_reason() const { return failure_reason_; }
 
   virtual bool is_open() const { return out_.is_open(); }
   // The name the open file gets when it is kept.
   const std::string& path() const { return out_.path(); }
   virtual uint64_t length() const { return out_.Length(); }
+  // The open file's descriptor (its attributes are set through it before it is kept).
+  int descriptor() const { return out_.descriptor(); }
 
   // Appends bytes. False when the file has lost bytes (now or before); the first failure is
   // reported and stops the run.
   virtual bool Write(const uint8_t* data, size_t length);
+  // Appends `length` zero bytes as a hole (nothing written where the file system has holes).
+  // Fails as Write does.
+  bool AppendHole(uint64_t length);
   // The open file has lost bytes: it can only be discarded.
   bool failed() const { return failed_; }
   // A failed write or close stopped the run.
@@ -82,10 +98,6 @@ class RecoveredWriter {
   virtual void TakeBack();
   // Deletes the open file; it is never listed.
   virtual void Discard();
-  // A restored file whose path the file system refused: listed as not created (the folder
-  // column says so) and counted.
-  void ListNotCreated(const std::string& path, uint64_t listed_size);
-
   // The report of a failed create, write or close; stops the run.
   void ReportFailure(FileErrorCause cause, const std::string& path);
   // The message of the failure reported last (57441 or 127); 0 while none was.
@@ -99,14 +111,27 @@ class RecoveredWriter {
 
  private:
   uint64_t NextNumber(const std::string& extension);
+  // A write, cut or close of the open file failed: the report (which stops the run), or for a
+  // restored file failing for another reason than a full disk only failure_reason().
+  void WriteFailed(FileErrorCause cause, const std::string& path);
+  // The folder `relative_folder` of the run folder, opened (and made) component by component;
+  // not open, with failure_reason() set, when one cannot be.
+  const FolderHandle& NamedFolder(const std::string& relative_folder);
   // The next free name of `extension` in the "partial/" folder (made when missing); empty when
   // none is free or the folder cannot be made.
-  std::string FreeNotWholePath(const std::string& extension);
+  std::string FreeNotWholeName(const std::string& extension);
   // The next free name of `extension` for a kept file; empty when none is free.
-  std::string FreeNumberedPath(const std::string& extension, uint64_t* number);
+  std::string FreeNumberedName(const std::string& extension, uint64_t* number);
 
   RunContext& run_;
   std::string run_folder_;
+  FolderHandle run_dir_;  // the run folder, opened once
+  int run_dir_error_ = 0;
+  FolderHandle not_whole_dir_;  // its "partial/" folder, once needed
+  // The folder of the last restored file and its path relative to the run folder.
+  FolderHandle named_dir_;
+  std::string named_dir_path_;
+  std::string failure_reason_;
   OutputFile out_;
   // The next number to try per extension, and the open carved file's extension and number.
   std::map<std::string, uint64_t> next_number_;

@@ -44,10 +44,17 @@ void SyncFolder(const std::string& folder) {
 // rename() that fails with EEXIST instead of replacing. Falls back to link + unlink on file
 // systems without RENAME_NOREPLACE.
 int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  return RenameNoReplaceAt(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+int RenameNoReplaceAt(int from_folder, const std::string& from, int to_folder,
+                      const std::string& to) {
+  if (::renameat2(from_folder, from.c_str(), to_folder, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
   if (errno != EINVAL && errno != ENOSYS) return errno;
-  if (::link(from.c_str(), to.c_str()) != 0) return errno;
-  ::unlink(from.c_str());
+  if (::linkat(from_folder, from.c_str(), to_folder, to.c_str(), 0) != 0) return errno;
+  ::unlinkat(from_folder, from.c_str(), 0);
   return 0;
 }
 

@@ -25,6 +25,10 @@ std::string FolderOf(const std::string& path);
 
 // rename() that fails with EEXIST instead of replacing a file. Returns 0 or the errno value.
 int RenameNoReplace(const std::string& from, const std::string& to);
+// The same with `from` and `to` relative to the folders open at `from_folder` and `to_folder`
+// (AT_FDCWD: the working folder).
+int RenameNoReplaceAt(int from_folder, const std::string& from, int to_folder,
+                      const std::string& to);
 
 // Renames `path` to `path` + `suffix` (or + suffix + "-2", "-3", ... when that name is taken),
 // never replacing an existing file. Returns the new path, or "" when it could not be moved.

@@ -15,9 +15,9 @@ namespace kestrel {
 namespace {
 constexpr size_t kBufferSize = 256 * 1024;
 
-bool PathExists(const std::string& path) {
+bool ExistsAt(int folder_fd, const std::string& name) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return ::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::string NameOf(const std::string& path) {
@@ -57,6 +57,11 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     path_ = std::move(other.path_);
     partial_path_ = std::move(other.partial_path_);
+    folder_fd_ = other.folder_fd_;
+    partial_name_ = std::move(other.partial_name_);
+    final_folder_fd_ = other.final_folder_fd_;
+    final_name_ = std::move(other.final_name_);
+    ends_in_hole_ = other.ends_in_hole_;
     buffer_ = std::move(other.buffer_);
     length_ = std::exchange(other.length_, 0);
     last_errno_ = other.last_errno_;
@@ -72,18 +77,27 @@ FileErrorCause OutputFile::Fail(int error) {
 }
 
 FileErrorCause OutputFile::Create(const std::string& path, bool readable) {
+  return CreateIn(AT_FDCWD, path, path, readable);
+}
+
+FileErrorCause OutputFile::CreateIn(int folder_fd, const std::string& name,
+                                    const std::string& shown_path, bool readable) {
   if (fd_ >= 0) Discard();
-  path_ = path;
-  partial_path_ = PartialPathFor(path);
+  path_ = shown_path;
+  partial_path_ = PartialPathFor(shown_path);
+  folder_fd_ = final_folder_fd_ = folder_fd;
+  final_name_ = name;
+  partial_name_ = PartialPathFor(name);
   length_ = 0;
   first_failure_ = 0;
+  ends_in_hole_ = false;
   buffer_.clear();
-  if (PathExists(path)) return Fail(EEXIST);
-  const int fd = CreatePartialFile(partial_path_, NameOf(path), readable);
+  if (ExistsAt(folder_fd_, final_name_)) return Fail(EEXIST);
+  const int fd = CreatePartialFile(folder_fd_, partial_name_, NameOf(name), readable);
   if (fd < 0) return Fail(errno);
   fd_ = fd;
   // Another run may have given the name to its file just before the partial file was made.
-  if (PathExists(path)) {
+  if (ExistsAt(folder_fd_, final_name_)) {
     Discard();
     return Fail(EEXIST);
   }
@@ -91,10 +105,35 @@ FileErrorCause OutputFile::Create(const std::string& path, bool readable) {
   return FileErrorCause::kNone;
 }
 
+void OutputFile::SetFinalName(int folder_fd, const std::string& name,
+                              const std::string& shown_path) {
+  final_folder_fd_ = folder_fd;
+  final_name_ = name;
+  path_ = shown_path;
+}
+
+FileErrorCause OutputFile::AppendHole(uint64_t length) {
+  if (fd_ < 0) return Fail(EBADF);
+  if (length == 0) return FileErrorCause::kNone;
+  if (FileErrorCause cause = Flush(); cause != FileErrorCause::kNone) return cause;
+  if (::lseek(fd_, static_cast<off_t>(length), SEEK_CUR) < 0) return Fail(errno);
+  length_ += length;
+  ends_in_hole_ = true;
+  return FileErrorCause::kNone;
+}
+
+FileErrorCause OutputFile::FillEndHole() {
+  if (!ends_in_hole_) return FileErrorCause::kNone;
+  if (::ftruncate(fd_, static_cast<off_t>(length_)) != 0) return Fail(errno);
+  ends_in_hole_ = false;
+  return FileErrorCause::kNone;
+}
+
 FileErrorCause OutputFile::Write(const void* data, size_t length) {
   if (fd_ < 0) return Fail(EBADF);
   const auto* bytes = static_cast<const uint8_t*>(data);
   length_ += length;
+  if (length != 0) ends_in_hole_ = false;
   if (buffer_.size() + length <= kBufferSize) {
     buffer_.insert(buffer_.end(), bytes, bytes + length);
     return FileErrorCause::kNone;
@@ -134,7 +173,7 @@ FileErrorCause OutputFile::Flush() {
 
 bool OutputFile::ReadBack(uint64_t offset, void* buffer, size_t length) {
   if (fd_ < 0 || offset + length > length_) return false;
-  if (Flush() != FileErrorCause::kNone) return false;
+  if (Flush() != FileErrorCause::kNone || FillEndHole() != FileErrorCause::kNone) return false;
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < length) {
@@ -150,6 +189,7 @@ FileErrorCause OutputFile::Truncate(uint64_t length) {
   if (fd_ < 0 || length >= length_) return FileErrorCause::kNone;
   if (FileErrorCause cause = Flush(); cause != FileErrorCause::kNone) return cause;
   if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return Fail(errno);
+  ends_in_hole_ = false;
   // Later writes go on at the new end, not where the file ended before.
   if (::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) return Fail(errno);
   length_ = length;
@@ -160,13 +200,18 @@ FileErrorCause OutputFile::Truncate(uint64_t length) {
 // it for a leftover in between.
 FileErrorCause OutputFile::Commit() {
   Flush();
+  FillEndHole();
   if (first_failure_ != 0) return Fail(first_failure_);
-  if (int error = RenameNoReplace(partial_path_, path_); error != 0) return Fail(error);
+  if (int error = RenameNoReplaceAt(folder_fd_, partial_name_, final_folder_fd_, final_name_);
+      error != 0) {
+    return Fail(error);
+  }
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
   if (closed) return FileErrorCause::kNone;
   const FileErrorCause cause = Fail(errno);
-  ::unlink(path_.c_str());  // the name was given by this rename; its content is in doubt
+  // The name was given by this rename; its content is in doubt.
+  ::unlinkat(final_folder_fd_, final_name_.c_str(), 0);
   return cause;
 }
 
@@ -188,7 +233,7 @@ void OutputFile::CloseDescriptor() {
 void OutputFile::Discard() {
   if (fd_ < 0) return;
   // Unlinked before the close, while this process still holds the lock.
-  ::unlink(partial_path_.c_str());
+  ::unlinkat(folder_fd_, partial_name_.c_str(), 0);
   CloseDescriptor();
 }
 

@@ -33,15 +33,25 @@ class OutputFile {
   // EEXIST when `path` or its partial name already exists (a live run's partial file reserves
   // its name). `readable` opens it read-write.
   FileErrorCause Create(const std::string& path, bool readable = false);
+  // The same for the file `name` in the folder open at `folder_fd`, which the caller keeps open
+  // until the file is closed or discarded; nothing is followed through a link. `shown_path` is
+  // its path for messages and lists.
+  FileErrorCause CreateIn(int folder_fd, const std::string& name, const std::string& shown_path,
+                          bool readable = false);
   bool is_open() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
   // The name the file gets when it is closed.
   const std::string& path() const { return path_; }
   const std::string& partial_path() const { return partial_path_; }
-  // Changes the name the file gets when it is closed (the partial file keeps its name).
-  void SetFinalPath(const std::string& path) { path_ = path; }
+  // Changes the name the file gets when it is closed to `name` in the folder open at
+  // `folder_fd` (shown as `shown_path`); the partial file keeps its name and folder.
+  void SetFinalName(int folder_fd, const std::string& name, const std::string& shown_path);
 
   // Appends bytes. Returns kNone, or the cause of the failure (the bytes may be partly lost).
   FileErrorCause Write(const void* data, size_t length);
+  // Appends `length` zero bytes as a hole where the file system has them: nothing is written
+  // for them, the file is only made longer.
+  FileErrorCause AppendHole(uint64_t length);
   // Bytes appended so far, buffered ones included.
   uint64_t Length() const { return length_; }
   // Reads back bytes already appended (flushes first). False when they cannot be read.
@@ -62,9 +72,18 @@ class OutputFile {
   FileErrorCause Fail(int error);
   FileErrorCause Commit();
   void CloseDescriptor();
+  // Makes the file as long as Length() when it ends in a hole.
+  FileErrorCause FillEndHole();
   int fd_ = -1;
   std::string path_;
   std::string partial_path_;
+  // The folders and names the partial file and the final name are at (a path each with
+  // AT_FDCWD).
+  int folder_fd_ = -1;
+  std::string partial_name_;
+  int final_folder_fd_ = -1;
+  std::string final_name_;
+  bool ends_in_hole_ = false;  // the last bytes appended were a hole not yet on the disk
   std::vector<uint8_t> buffer_;
   uint64_t length_ = 0;
   int last_errno_ = 0;

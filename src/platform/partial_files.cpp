@@ -71,15 +71,16 @@ std::string PartialPathFor(const std::string& path) {
   return path.substr(0, name_at) + "." + path.substr(name_at) + kPartialSuffix;
 }
 
-int CreatePartialFile(const std::string& partial_path, const std::string& final_name,
+int CreatePartialFile(int folder_fd, const std::string& partial_name, const std::string& final_name,
                       bool readable) {
   const int access = readable ? O_RDWR : O_WRONLY;
   // An unnamed file in the folder is locked and marked first, then given the partial name.
-  int fd = ::open(FolderOf(partial_path).c_str(), O_TMPFILE | access | O_CLOEXEC, 0644);
+  const std::string folder = folder_fd == AT_FDCWD ? FolderOf(partial_name) : ".";
+  int fd = ::openat(folder_fd, folder.c_str(), O_TMPFILE | access | O_CLOEXEC, 0644);
   if (fd >= 0) {
     MarkPartial(fd, final_name);
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, partial_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (::linkat(AT_FDCWD, self.c_str(), folder_fd, partial_name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       return fd;
     }
     const int error = errno;
@@ -89,15 +90,28 @@ int CreatePartialFile(const std::string& partial_path, const std::string& final_
     return -1;
   }
   // File systems without unnamed files (FAT, exFAT, FUSE): created under its name, then marked.
-  fd = ::open(partial_path.c_str(), O_CREAT | O_EXCL | access | O_CLOEXEC, 0644);
+  fd = ::openat(folder_fd, partial_name.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | access | O_CLOEXEC,
+                0644);
   if (fd >= 0) MarkPartial(fd, final_name);
   return fd;
 }
 
 size_t RemoveStalePartialFiles(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return 0;
-  const int folder_fd = ::dirfd(dir);
+  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd < 0) return 0;
+  const size_t removed = RemoveStalePartialFilesIn(folder_fd);
+  ::close(folder_fd);
+  return removed;
+}
+
+size_t RemoveStalePartialFilesIn(int folder_fd) {
+  const int listed_fd = ::dup(folder_fd);
+  DIR* dir = listed_fd < 0 ? nullptr : ::fdopendir(listed_fd);
+  if (dir == nullptr) {
+    if (listed_fd >= 0) ::close(listed_fd);
+    return 0;
+  }
+  ::rewinddir(dir);
   size_t removed = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;

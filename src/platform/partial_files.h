@@ -14,13 +14,16 @@ namespace kestrel {
 // "/folder/.NAME.part" for "/folder/NAME".
 std::string PartialPathFor(const std::string& path);
 
-// Creates the partial file `partial_path` for `final_name` exclusively (EEXIST when it exists),
-// locked and marked before it appears under its name, so a process killed at any moment leaves
-// either nothing or a marked file. Returns the descriptor, or -1 with errno set.
-int CreatePartialFile(const std::string& partial_path, const std::string& final_name,
+// Creates the partial file `partial_name` (relative to the folder open at `folder_fd`, or a path
+// with AT_FDCWD) for `final_name` exclusively (EEXIST when anything of that name exists, a link
+// included), locked and marked before it appears under its name, so a process killed at any
+// moment leaves either nothing or a marked file. Returns the descriptor, or -1 with errno set.
+int CreatePartialFile(int folder_fd, const std::string& partial_name, const std::string& final_name,
                       bool readable);
 
 // Deletes the partial files of ended runs in `folder`. Returns how many were deleted.
 size_t RemoveStalePartialFiles(const std::string& folder);
+// The same in the folder open at `folder_fd`.
+size_t RemoveStalePartialFilesIn(int folder_fd);
 
 }  // namespace kestrel

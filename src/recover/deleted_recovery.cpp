@@ -47,7 +47,8 @@ RunResult RunOnSource(RunContext& run, const DeletedPlan& plan) {
   if (!probed.file_system) return Refuse(run, probed.refusal, probed.icon);
   run.ui().SetScanFieldsVisible(false);
 
-  // The same-drive test comes before anything is created; a listing creates nothing.
+  // The same-drive test comes before anything is created; a listing creates nothing, and a run
+  // makes its folder only once the search has found the files (UndeleteFiles).
   if (options.listing == nullptr) {
     const std::string& folder = plan.recovery_folder;
     const std::string day_folder =
@@ -55,7 +56,6 @@ RunResult RunOnSource(RunContext& run, const DeletedPlan& plan) {
     if (RunFolderOnSource(source, ExistingAncestor(day_folder))) {
       return Refuse(run, msg::kSameDrive);
     }
-    if (!CreateRunFolder(day_folder)) return Refuse(run, msg::kCannotCreateFolder);
     run.SetRunFolder(day_folder + "/");
   }
   run.SetRecoveryRunning(true);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -110,8 +111,10 @@ RunOutcome RawScan::Prepare() {
   }
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
-  if (!CreateRunFolder(recovery_folder_))
+  if (const int error = CreateRunFolder(recovery_folder_); error != 0) {
+    if (error == ELOOP) return Refuse(msg::kFolderIsLink, MessageIcon::kStop, recovery_folder_);
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+  }
   run_.SetRunFolder(recovery_folder_ + "/");
   run_.SetRecoveryRunning(true);
 

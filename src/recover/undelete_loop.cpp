@@ -1,6 +1,7 @@
 #include "recover/undelete_loop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <new>
 
@@ -46,8 +47,28 @@ std::optional<RunResult> SearchEnded(RunContext& run, SearchResult searched) {
   return Ended(run, RunOutcome::kRefused, 0);
 }
 
+// Makes the run folder (its path is set, the folder not yet made); the refusal when it cannot
+// be made or is a link.
+std::optional<RunResult> CreateFolderOfRun(RunContext& run) {
+  std::string folder = run.run_folder();
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const int error = CreateRunFolder(folder);
+  if (error == 0) return std::nullopt;
+  if (error != ELOOP) return Refused(run, msg::kCannotCreateFolder, MessageIcon::kStop);
+  run.ShowMessage(msg::kFolderIsLink, MessageIcon::kStop, folder);
+  return Ended(run, RunOutcome::kRefused, msg::kFolderIsLink);
+}
+
 std::string UnreadableText(const std::string& path) {
   return std::string(MessageText(msg::kCannotReadDevice)) + " " + path;
+}
+
+std::string UndecodableText(const std::string& path) {
+  return std::string(MessageText(msg::kUndecodableData)) + " " + path;
+}
+
+std::string NotWrittenText(const NotWrittenFile& file) {
+  return "Not written: " + file.path + " (" + file.reason + ")";
 }
 
 std::string OverwrittenText(uint32_t count) {
@@ -71,7 +92,12 @@ class Undelete {
   Step CopyFile(const DeletedFile& file);
   Step Create(const DeletedFile& file);
   Step Stream(const DeletedFile& file, FileContent& content);
-  void GiveUpUnreadable(const DeletedFile& file);
+  // The copy failed after the file was created: the run stops on a full disk; any other
+  // failure costs this file only.
+  Step WriteFailed(const DeletedFile& file);
+  void GiveUpUnreadable(const DeletedFile& file, int64_t failure);
+  // A file that could not be created or written: named with `reason`, counted, the run goes on.
+  void NotWritten(const DeletedFile& file, const std::string& reason);
   RunResult Complete(uint32_t files);
   // Reports the bytes done: the files before this one, and `in_file` bytes of this one.
   void ReportProgress(uint64_t in_file);
@@ -137,36 +163,37 @@ Undelete::Step Undelete::CopyFile(const DeletedFile& file) {
 }
 
 // Creates the file (below its own folder with kept paths; "." and ".." become "_" there) and
-// copies it. A path the file system refuses is listed as not created.
+// copies it. A file that does not fit in the free space, or that cannot be created, is named
+// and counted as not written, and the run goes on.
 Undelete::Step Undelete::Create(const DeletedFile& file) {
   std::unique_ptr<FileContent> content = fs_.OpenContent(file);
   if (!content) return Step::kNext;
-  const std::string& run_folder = run_.run_folder();
-  const std::string folder =
-      request_.keep_paths ? KeptPathFolder(run_folder, file.folder) : run_folder;
-  const FileErrorCause created = writer_.CreateNamed(folder + file.name, file.name_as_read);
-  if (created == FileErrorCause::kBadPath) {
-    writer_.ListNotCreated(writer_.path(), file.bytes);
-    ui_.StepBar();
+  if (!writer_.HasRoomFor(content->StoredBytes())) {
+    NotWritten(file, writer_.failure_reason());
     return Step::kNext;
   }
+  const std::string folder = request_.keep_paths ? KeptPathOf(file.folder) : std::string();
+  const FileErrorCause created = writer_.CreateNamed(folder, file.name, file.name_as_read);
   if (created == FileErrorCause::kDiskFull) {
     writer_.ReportFailure(created, writer_.path());
     return Step::kStopped;
   }
-  if (created != FileErrorCause::kNone) return Step::kNext;  // skipped
+  if (created != FileErrorCause::kNone) {
+    NotWritten(file, writer_.failure_reason());
+    return Step::kNext;
+  }
   const Step streamed = Stream(file, *content);
   ui_.SetFileBar(0, 0);
   if (streamed != Step::kNext || !writer_.is_open()) return streamed;
-  if (!writer_.Keep()) return Step::kStopped;
-  ApplyFatAttributes(writer_.path(), file.dos_attributes);
+  ApplyFatAttributes(writer_.descriptor(), file.dos_attributes);
+  if (!writer_.Keep()) return WriteFailed(file);
   run_.PumpMessages();
   ui_.StepBar();
   return Step::kNext;
 }
 
-// Streams the content to the writer piece by piece, polling Cancel before each piece. A copy
-// that is cancelled, unreadable or fails to write leaves no file behind.
+// Streams the content to the writer piece by piece, polling Cancel before each piece; holes
+// stay holes. A copy that is cancelled, unreadable or fails to write leaves no file behind.
 Undelete::Step Undelete::Stream(const DeletedFile& file, FileContent& content) {
   while (!content.at_end()) {
     ui_.SetFileBar(content.position() * 100 / content.length(), 100);
@@ -176,34 +203,67 @@ Undelete::Step Undelete::Stream(const DeletedFile& file, FileContent& content) {
       return Step::kCancelled;
     }
     run_.PumpMessages();
+    if (const uint64_t hole = content.SkipHole(); hole != 0) {
+      if (!writer_.AppendHole(hole)) return WriteFailed(file);
+      continue;
+    }
     const int64_t got = content.ReadNext(buffer_.data(), buffer_.size());
     if (got <= 0) {
-      GiveUpUnreadable(file);
+      GiveUpUnreadable(file, got);
       return Step::kNext;
     }
-    if (!writer_.Write(buffer_.data(), static_cast<size_t>(got))) {
-      writer_.Discard();
-      return Step::kStopped;
-    }
+    if (!writer_.Write(buffer_.data(), static_cast<size_t>(got))) return WriteFailed(file);
   }
   return Step::kNext;
 }
 
-// One unreadable file costs that file only: it is removed, named once, and the copy goes on.
-void Undelete::GiveUpUnreadable(const DeletedFile& file) {
+Undelete::Step Undelete::WriteFailed(const DeletedFile& file) {
   writer_.Discard();
+  if (writer_.stopped()) return Step::kStopped;
+  NotWritten(file, writer_.failure_reason());
+  return Step::kNext;
+}
+
+// One unreadable or undecodable file costs that file only: it is removed, named once, and the
+// copy goes on.
+void Undelete::GiveUpUnreadable(const DeletedFile& file, int64_t failure) {
+  writer_.Discard();
+  if (failure == FileContent::kUndecodable) {
+    request_.report.undecodable.push_back(file.VolumePath());
+    run_.ShowStatusText(UndecodableText(file.VolumePath()));
+    return;
+  }
   request_.report.unreadable.push_back(file.VolumePath());
   run_.ShowStatusText(UnreadableText(file.VolumePath()));
 }
 
+void Undelete::NotWritten(const DeletedFile& file, const std::string& reason) {
+  request_.report.not_written.push_back({file.VolumePath(), reason});
+  run_.ShowStatusText(NotWrittenText(request_.report.not_written.back()));
+  ui_.StepBar();
+}
+
 RunResult Undelete::Complete(uint32_t files) {
   const DeletedReport& report = request_.report;
-  if (report.overwritten != 0) {
+  if (!report.not_written.empty()) {
+    run_.ShowStatusText(NotWrittenText(report.not_written.back()));
+  } else if (report.overwritten != 0) {
     run_.ShowStatusText(OverwrittenText(report.overwritten));
+  } else if (!report.undecodable.empty()) {
+    run_.ShowStatusText(UndecodableText(report.undecodable.back()));
   } else {
     run_.ShowStatusText(report.unreadable.empty() ? "" : UnreadableText(report.unreadable.back()));
   }
   ui_.SetBarPosition(files);
+  const auto not_written = static_cast<uint32_t>(report.not_written.size());
+  if (not_written != 0) {
+    // Files were lost on the way: the run does not claim plain success.
+    run_.ShowMessage(msg::kCompletedWithFilesNotWritten, MessageIcon::kStop,
+                     std::to_string(not_written));
+    RunResult result = Ended(run_, RunOutcome::kCompleted, msg::kCompletedWithFilesNotWritten);
+    result.not_written = not_written;
+    return result;
+  }
   const int message_id = run_.recovered_count() > 0 ? msg::kCompleted : msg::kNothingFound;
   run_.ShowMessage(message_id, MessageIcon::kNone);
   return Ended(run_, RunOutcome::kCompleted, message_id);
@@ -219,7 +279,10 @@ RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request) {
     return *ended;
   }
   run.ui().SetFieldText(ProgressField::kPercent, "");
-  if (request.listing == nullptr) return Undelete(file_system, request).Copy(files);
+  if (request.listing == nullptr) {
+    if (const std::optional<RunResult> refused = CreateFolderOfRun(run)) return *refused;
+    return Undelete(file_system, request).Copy(files);
+  }
   for (const DeletedFile& file : files) {
     if (!request.types.IsExtensionWanted(file.type_extension) || file.name.empty()) continue;
     request.listing->push_back({file.VolumePath(), file.name_as_read, file.bytes, file.state});

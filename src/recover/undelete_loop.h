@@ -22,10 +22,18 @@ struct DeletedFileListing {
   FileState state = FileState::kIntact;
 };
 
+// A file the run could not write, with its path inside the volume and why.
+struct NotWrittenFile {
+  std::string path;
+  std::string reason;
+};
+
 // What a run found beyond the files it wrote.
 struct DeletedReport {
-  uint32_t overwritten = 0;             // deleted files whose clusters now hold other files
-  std::vector<std::string> unreadable;  // files given up because a read failed
+  uint32_t overwritten = 0;                 // deleted files whose clusters now hold other files
+  std::vector<std::string> unreadable;      // files given up because a read failed
+  std::vector<std::string> undecodable;     // files given up because their compressed data is bad
+  std::vector<NotWrittenFile> not_written;  // files that could not be created or written
 };
 
 struct UndeleteRequest {
@@ -39,12 +47,15 @@ struct UndeleteRequest {
 };
 
 // Searches `file_system` and brings the files back. A refusal of the search (folder not found,
-// unusable geometry) shows its message; a cancel, a full disk (57441), a failed write
-// (127) or unreadable file-system structures (no message) end the run without a closing
-// message; otherwise the run ends with 112 or 1193 (none for a listing). A file that cannot be
-// read costs that file only: it is deleted, named in the status text and the report, and the
-// run goes on. Overwritten files are counted, not written; a path the file system refuses is
-// listed as not created and counted.
+// unusable geometry) shows its message; the run folder is made only after the search, so a run
+// refused there creates nothing. A cancel, a full disk (57441) or unreadable file-system
+// structures (no message) end the run without a closing message; otherwise the run ends with 112 or
+// 1193 (none for a listing), or with 70006 when files could not be written. A file that cannot be
+// read or decoded costs that file only: it is deleted, named in the status text and the report, and
+// the run goes on. Overwritten files are counted, not written. A file that cannot be created or
+// written (a path the recovery folder refuses, a link where a folder should be, too little free
+// space for it, a write error other than a full disk) is not listed: it is named with the reason in
+// the status text and the report, counted in RunResult::not_written, and the run goes on.
 RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request);
 
 }  // namespace kestrel

@@ -57,6 +57,13 @@ constexpr std::array kTable = {
     Entry{70005,
           "The free space of this volume cannot be told: its FAT, allocation bitmap or $Bitmap "
           "cannot be read. Scan it whole instead."},
+    Entry{70006,
+          "Recovery process completed, but %s file(s) could not be written. Each is named with "
+          "the reason."},
+    Entry{70007,
+          "%s is a symbolic link. Recovered files are never written through a link: remove it or "
+          "choose another recovery folder."},
+    Entry{70008, "The compressed data of this file cannot be decompressed:"},
 };
 
 }  // namespace

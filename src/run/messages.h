@@ -34,6 +34,9 @@ inline constexpr int kMemoryAllocationError = 70002;
 inline constexpr int kFolderNotFound = 70003;
 inline constexpr int kFreeSpaceNeedsFileSystem = 70004;
 inline constexpr int kFreeSpaceUnreadable = 70005;
+inline constexpr int kCompletedWithFilesNotWritten = 70006;
+inline constexpr int kFolderIsLink = 70007;
+inline constexpr int kUndecodableData = 70008;
 }  // namespace msg
 
 // The text of string `id`, or an empty view for an unknown id.

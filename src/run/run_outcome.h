@@ -16,8 +16,9 @@ enum class RunOutcome {
 
 struct RunResult {
   RunOutcome outcome = RunOutcome::kRefused;
-  uint32_t recovered = 0;  // files recovered in the run
-  int message_id = 0;      // the last message the run showed (0 when none)
+  uint32_t recovered = 0;    // files recovered in the run
+  int message_id = 0;        // the last message the run showed (0 when none)
+  uint32_t not_written = 0;  // files found but not written (no room, a refused path, ...)
 };
 
 }  // namespace kestrel

@@ -3,6 +3,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -157,8 +159,14 @@ TEST_F(DeletedCommandTest, TypesOptionAndStoredSettings) {
   EXPECT_EQ(scan_all.OutLines().size(), 3u);
 }
 
+// Refused runs create nothing, not even the day folder: also those refused by the search, after
+// the boot sector was taken (a FAT volume without a FAT, a folder that does not exist).
 TEST_F(DeletedCommandTest, RefusalsAndUsageErrors) {
-  std::vector<std::pair<std::string, int>> refused = {{"truncate -s 2M $IMG", msg::kNoFileSystem}};
+  std::vector<std::pair<std::string, int>> refused = {
+      {"truncate -s 2M $IMG", msg::kNoFileSystem},
+      {"cp '" + image_ + "' $IMG && printf '\\0' | dd of=$IMG bs=1 seek=16 conv=notrunc",
+       msg::kNoFileSystem},
+  };
   if (testing::HaveTool("mkfs.exfat")) {
     refused.push_back({testing::kBrokenExfat, msg::kExfatRefused});
   }
@@ -175,6 +183,7 @@ TEST_F(DeletedCommandTest, RefusalsAndUsageErrors) {
   CliResult no_folder = Run("deleted '" + image_ + "' --folder /Nope --out '" + dir_ / "out" + "'");
   EXPECT_EQ(no_folder.status, 1);
   EXPECT_NE(no_folder.err.find(MessageText(msg::kFolderNotFound)), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
 
   EXPECT_EQ(Run("deleted").status, 2);
   EXPECT_EQ(Run("deleted '" + image_ + "' --types XYZ").status, 2);
@@ -269,8 +278,9 @@ TEST_F(BothFileSystemsTest, KeepPathsRecreatesTheFoldersOnFatAndNtfs) {
 }
 
 // A path the recovery folder's file system refuses (a file stands where the folder Photos/Trip
-// is to be made) is listed as not created and counted, and the run goes on, on both.
-TEST_F(BothFileSystemsTest, ARefusedPathIsListedAsNotCreatedOnFatAndNtfs) {
+// is to be made) costs that file only, on both: it is not listed, it is named with the reason on
+// stderr, the closing message counts it and the exit status is 3; the run goes on.
+TEST_F(BothFileSystemsTest, AFileThatCannotBeWrittenIsNamedAndCountedOnFatAndNtfs) {
   for (const Volume& v : volumes_) {
     SCOPED_TRACE(v.image);
     const std::string out = dir_ / ("out-" + std::filesystem::path(v.image).stem().string());
@@ -278,14 +288,56 @@ TEST_F(BothFileSystemsTest, ARefusedPathIsListedAsNotCreatedOnFatAndNtfs) {
     std::filesystem::create_directories(day + "/Photos");
     testing::WriteFileBytes(day + "/Photos/Trip", {1});
     testing::CliResult result = Run(v.image, "--keep-paths --out '" + out + "'");
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.OutLines(),
-              (std::vector<std::string>{
-                  v.beach + "\t3 KB\t" + std::string(MessageText(msg::kInvalidRecoveryPath)),
-                  v.top + "\t1 KB\t" + day + "/",
-                  std::string(MessageText(msg::kCompleted)),
-              }));
+    EXPECT_EQ(result.status, 3) << result.err;
+    EXPECT_EQ(result.OutLines(), (std::vector<std::string>{
+                                     v.top + "\t1 KB\t" + day + "/",
+                                     FormatMessage(msg::kCompletedWithFilesNotWritten, "1"),
+                                 }));
+    EXPECT_NE(result.err.find("not written: /Photos/Trip/" + v.beach + " (cannot make the folder " +
+                              day + "/Photos/Trip: " + std::strerror(ENOTDIR) + ")"),
+              std::string::npos)
+        << result.err;
     EXPECT_EQ(testing::ReadFileBytes(day + "/" + v.top), top_);
+  }
+}
+
+// Links in the recovery folder are never followed, on both: a day folder that is a link refuses
+// the run (and a scan), naming it; a --keep-paths folder that is a link costs the files below it
+// (named on stderr). Nothing lands in the folder the links point to.
+TEST_F(BothFileSystemsTest, LinksInTheRecoveryFolderAreNeverFollowed) {
+  for (const Volume& v : volumes_) {
+    SCOPED_TRACE(v.image);
+    const std::string base = dir_ / ("links-" + std::filesystem::path(v.image).stem().string());
+    const std::string elsewhere = base + "/elsewhere";
+    std::filesystem::create_directories(elsewhere);
+
+    const std::string linked_out = base + "/linked-day";
+    const std::string day_link = DayFolderPath(linked_out, Today());
+    std::filesystem::create_directories(linked_out);
+    std::filesystem::create_directory_symlink(elsewhere, day_link);
+    testing::CliResult refused = Run(v.image, "--out '" + linked_out + "'");
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find(FormatMessage(msg::kFolderIsLink, day_link)), std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(refused.OutLines().empty());
+    testing::CliResult scan =
+        testing::RunCli(dir_, "scan '" + v.image + "' --out '" + linked_out + "'");
+    EXPECT_EQ(scan.status, 1) << scan.err;
+    EXPECT_NE(scan.err.find(FormatMessage(msg::kFolderIsLink, day_link)), std::string::npos)
+        << scan.err;
+
+    const std::string out = base + "/out";
+    const std::string day = DayFolderPath(out, Today());
+    std::filesystem::create_directories(day);
+    std::filesystem::create_directory_symlink(elsewhere, day + "/Photos");
+    testing::CliResult kept = Run(v.image, "--keep-paths --out '" + out + "'");
+    EXPECT_EQ(kept.status, 3) << kept.err;
+    EXPECT_NE(kept.err.find("not written: /Photos/Trip/" + v.beach + " (" +
+                            FormatMessage(msg::kFolderIsLink, day + "/Photos") + ")"),
+              std::string::npos)
+        << kept.err;
+    EXPECT_EQ(testing::ReadFileBytes(day + "/" + v.top), top_);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "a file went through a link";
   }
 }
 

@@ -1,8 +1,12 @@
-// A real full disk: a 1 MiB tmpfs as the recovery folder. Both modes end with message 57441 and
-// exit status 1; every file left under a recovered name is whole and no partial file remains.
+// A real full disk: a 1 MiB tmpfs as the recovery folder. A scan ends with message 57441 and exit
+// status 1; a deleted-files run skips the files that do not fit and goes on. Every file left
+// under a recovered name is whole and no partial file remains.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "faults/fault_mounts.h"
@@ -27,6 +31,15 @@ using testing::TempDir;
 
 constexpr int kFiles = 6;
 constexpr size_t kFileBytes = 300000;  // six of them need more than the 1 MiB there is
+constexpr size_t kSmallFileBytes = 20000;
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
 
 std::string DiskFullText() {
   const std::string_view text = MessageText(msg::kDiskFull);
@@ -74,54 +87,30 @@ TEST_F(FullDiskTest, ScanStopsWithMessage57441) {
       testing::RunCli(dir_, "scan " + dir_ / "card.img" + " --types png --out " + dir_ / "full"));
 }
 
-TEST_F(FullDiskTest, DeletedFilesCopyStopsWithMessage57441) {
-  if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools missing";
-  auto image = testing::FatImage::Create(dir_ / "stick.img", 16, 20480, 4, &why_);
-  ASSERT_TRUE(image) << why_;
-  for (int i = 0; i < kFiles; ++i) {
-    originals_.push_back(testing::FatTestBytes(kFileBytes, 90 + i));
-    ASSERT_TRUE(image->WriteFile("/PIC" + std::to_string(i) + ".JPG", originals_.back()));
-  }
-  for (int i = 0; i < kFiles; ++i) ASSERT_TRUE(image->Delete("/PIC" + std::to_string(i) + ".JPG"));
-  if (!MountFullDisk()) GTEST_SKIP() << why_;
-  ExpectStoppedWithNothingPartial(
-      testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full"));
-}
-
-TEST_F(FullDiskTest, NtfsDeletedFilesCopyStopsWithMessage57441) {
-  auto image = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "disk.img", 16, &why_);
-  if (!image) GTEST_SKIP() << "no NTFS test volume: " << why_;
-  auto name = [](int i) { return "/pic" + std::to_string(i) + ".jpg"; };
-  bool written = true;
-  for (int i = 0; i < kFiles; ++i) {
-    originals_.push_back(testing::FatTestBytes(kFileBytes, 110 + i));
-    written = written && image->WriteFile(name(i), originals_.back());
-  }
-  for (int i = 0; i < kFiles; ++i) written = written && image->Delete(name(i));
-  if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
-  if (!MountFullDisk()) GTEST_SKIP() << why_;
-  ExpectStoppedWithNothingPartial(
-      testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full"));
-}
-
-// The same deleted files on FAT and NTFS, recovered onto the full disk: both runs end the same
-// way, with message 57441 naming the run folder, the files that fitted listed, kept whole and
-// counted, and nothing partial.
-TEST_F(FullDiskTest, DeletedFilesEndTheSameWayOnFatAndNtfs) {
+// The same deleted files on FAT and NTFS, six that need more than the disk holds and a small one
+// after them, recovered onto the full disk: each file that no longer fits is named on stderr
+// with the room it needs and skipped before anything of it is written, and the run goes on to
+// the small file. Both runs end the same way: exit status 3, message 70006 counting the skipped
+// files, the files that fitted listed, kept whole and counted, and nothing partial.
+TEST_F(FullDiskTest, DeletedFilesThatDoNotFitAreSkippedTheSameWayOnFatAndNtfs) {
   if (!testing::HaveFatTools()) GTEST_SKIP() << "mkfs.fat or mtools missing";
   auto fat = testing::FatImage::Create(dir_ / "fat.img", 16, 20480, 4, &why_);
   ASSERT_TRUE(fat) << why_;
   auto ntfs = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why_);
   if (!ntfs) GTEST_SKIP() << "no NTFS test volume: " << why_;
-  bool written = true;
+  std::vector<std::string> names;
   for (int i = 0; i < kFiles; ++i) {
-    const std::string name = "/pic" + std::to_string(i) + ".jpg";
+    names.push_back("/pic" + std::to_string(i) + ".jpg");
     originals_.push_back(testing::FatTestBytes(kFileBytes, 130 + i));
-    ASSERT_TRUE(fat->WriteFile(name, originals_.back()));
-    written = written && ntfs->WriteFile(name, originals_.back());
   }
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string name = "/pic" + std::to_string(i) + ".jpg";
+  names.push_back("/last.txt");
+  originals_.push_back(testing::FatTestBytes(kSmallFileBytes, 140));
+  bool written = true;
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_TRUE(fat->WriteFile(names[i], originals_[i]));
+    written = written && ntfs->WriteFile(names[i], originals_[i]);
+  }
+  for (const std::string& name : names) {
     ASSERT_TRUE(fat->Delete(name));
     written = written && ntfs->Delete(name);
   }
@@ -132,16 +121,31 @@ TEST_F(FullDiskTest, DeletedFilesEndTheSameWayOnFatAndNtfs) {
     SCOPED_TRACE(image);
     const testing::CliResult result =
         testing::RunCli(dir_, "deleted " + image + " --types all --verbose --out " + dir_ / "full");
-    ExpectStoppedWithNothingPartial(result);
     const std::string day = testing::DayFolderBelow(dir_ / "full");
-    const size_t kept = testing::RecoveredNames(day).size();
-    EXPECT_EQ(result.OutLines().size(), kept) << "every kept file is listed, nothing else";
-    EXPECT_NE(result.err.find(", " + std::to_string(kept) + " files recovered"), std::string::npos)
+    ASSERT_FALSE(day.empty());
+    const std::vector<std::string> kept = testing::RecoveredNames(day);
+    const size_t skipped = names.size() - kept.size();
+    EXPECT_EQ(result.status, 3) << result.out << result.err;
+    EXPECT_GE(skipped, 1u);
+    EXPECT_EQ(testing::FilesNotWhole(day, originals_), std::vector<std::string>{});
+    EXPECT_EQ(testing::PartialFiles(day), std::vector<std::string>{});
+    EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [&](const std::string& name) {
+      return std::filesystem::file_size(day + "/" + name) == kSmallFileBytes;
+    })) << "the run went on after the files that did not fit";
+    EXPECT_EQ(Count(result.err, "kestrel-cli deleted: not written: "), skipped) << result.err;
+    EXPECT_EQ(Count(result.err, " are free in " + day + "/)\n"), 2 * skipped)
+        << "a status line and a closing line for each: " << result.err;
+    std::vector<std::string> lines = result.OutLines();
+    EXPECT_EQ(lines.size(), kept.size() + 1) << "every kept file is listed, nothing else";
+    EXPECT_EQ(lines.back(),
+              FormatMessage(msg::kCompletedWithFilesNotWritten, std::to_string(skipped)));
+    EXPECT_NE(result.err.find(", " + std::to_string(kept.size()) + " files recovered"),
+              std::string::npos)
         << result.err;
-    endings.push_back(std::to_string(result.status) + " " + std::to_string(kept));
+    endings.push_back(std::to_string(result.status) + " " + std::to_string(kept.size()));
     std::filesystem::remove_all(day);
 
-    // The driver's own account: the files kept stay counted.
+    // The driver's own account: the files kept are counted, the files skipped too.
     testing::FakeRunUi ui;
     RunContext run(ui);
     DeletedPlan plan;
@@ -150,13 +154,47 @@ TEST_F(FullDiskTest, DeletedFilesEndTheSameWayOnFatAndNtfs) {
     plan.source.path = image;
     plan.recovery_folder = dir_ / "full";
     const RunResult ended = RecoverDeletedFiles(run, plan);
-    EXPECT_EQ(ended.outcome, RunOutcome::kStopped);
-    EXPECT_EQ(ended.message_id, msg::kDiskFull);
+    EXPECT_EQ(ended.outcome, RunOutcome::kCompleted);
+    EXPECT_EQ(ended.message_id, msg::kCompletedWithFilesNotWritten);
     EXPECT_EQ(ended.recovered, testing::RecoveredNames(day).size());
     EXPECT_EQ(ended.recovered, ui.rows.size());
+    EXPECT_EQ(ended.recovered + ended.not_written, names.size());
     std::filesystem::remove_all(day);
   }
   EXPECT_EQ(endings[0], endings[1]);
+}
+
+// A deleted NTFS file of 1 TiB that is one hole and a last cluster of data comes back onto the
+// 1 MiB disk as what it is, a sparse file taking a few blocks; the files around it come back too.
+TEST_F(FullDiskTest, ATebibyteSparseFileComesBackAsAHoleOnASmallDisk) {
+  auto image = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "disk.img", 16, &why_);
+  if (!image) GTEST_SKIP() << "no NTFS test volume: " << why_;
+  constexpr uint64_t kTebibyte = uint64_t{1} << 40;
+  const std::vector<uint8_t> before = testing::FatTestBytes(5000, 150);
+  const std::vector<uint8_t> tail = testing::FatTestBytes(4096, 151);
+  const std::vector<uint8_t> after = testing::FatTestBytes(7000, 152);
+  const bool written = image->WriteFile("/a.txt", before) &&
+                       image->WriteSparse("/huge.bin", tail, kTebibyte - tail.size()) &&
+                       image->WriteFile("/z.txt", after) && image->Delete("/a.txt") &&
+                       image->Delete("/huge.bin") && image->Delete("/z.txt");
+  if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
+  if (!MountFullDisk()) GTEST_SKIP() << why_;
+  const testing::CliResult result =
+      testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full");
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::string day = testing::DayFolderBelow(dir_ / "full");
+  ASSERT_FALSE(day.empty());
+  EXPECT_EQ(testing::ReadFileBytes(day + "/a.txt"), before);
+  EXPECT_EQ(testing::ReadFileBytes(day + "/z.txt"), after);
+  struct stat st {};
+  ASSERT_EQ(::stat((day + "/huge.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), kTebibyte);
+  EXPECT_LE(st.st_blocks * 512, 64 * 1024) << "the hole was written as zeros";
+  std::vector<uint8_t> last(tail.size());
+  std::ifstream huge(day + "/huge.bin", std::ios::binary);
+  huge.seekg(static_cast<std::streamoff>(kTebibyte - tail.size()));
+  huge.read(reinterpret_cast<char*>(last.data()), static_cast<std::streamsize>(last.size()));
+  EXPECT_EQ(last, tail);
 }
 
 }  // namespace

@@ -144,6 +144,14 @@ TEST_F(ExfatDamageTest, BytesPastTheValidLengthAreZerosAndTheFileHasItsDataLengt
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].length, written.size());
   EXPECT_TRUE(runs[1].sparse);
+  // A copy moves past them as a hole; only the valid bytes count as stored.
+  std::unique_ptr<FileContent> content = opened.probed.file_system->OpenContent(files[0]);
+  EXPECT_EQ(content->StoredBytes(), written.size());
+  EXPECT_EQ(content->SkipHole(), 0u) << "the valid bytes are no hole";
+  Bytes piece(written.size());
+  ASSERT_EQ(content->ReadNext(piece.data(), piece.size()), static_cast<int64_t>(written.size()));
+  EXPECT_EQ(content->SkipHole(), 3 * kCluster - written.size());
+  EXPECT_TRUE(content->at_end());
 }
 
 TEST_F(ExfatDamageTest, TimesComeFromTheStampIncrementAndZoneOffset) {

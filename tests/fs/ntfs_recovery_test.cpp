@@ -1,6 +1,7 @@
 // The NTFS part of "Recover deleted files" on volumes made by mkntfs and libntfs-3g: files are
 // written and deleted without mounting, then recovered and compared byte for byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -227,6 +228,47 @@ TEST_F(NtfsRecoveryTest, TheCompressedFileIsStoredCompressed) {
   const size_t data = FindAttribute(image_bytes_, *record, 0x80);
   EXPECT_EQ(image_bytes_[data + 12] & 0x01, 0x01) << "packed.txt was not written compressed";
   EXPECT_EQ(image_bytes_[data + 34], 4);
+}
+
+// The hole of a sparse file stays a hole in the copy: only the clusters holding data take room.
+TEST_F(NtfsRecoveryTest, TheHoleOfASparseFileStaysAHole) {
+  auto run = FromImage();
+  run->Run();
+  struct stat st {};
+  ASSERT_EQ(::stat((run->out + "/sparse.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<size_t>(st.st_size), originals_.at("sparse.bin").size());
+  EXPECT_LE(st.st_blocks * 512, 64 * 1024) << "the hole was written as zeros";
+}
+
+// Compressed data that does not decompress costs that file only, and is named with its own text,
+// not with the text of a read error.
+TEST_F(NtfsRecoveryTest, UndecodableCompressedDataCostsThatFileOnly) {
+  std::vector<uint8_t> image = image_bytes_;
+  std::optional<size_t> record = FindRecord(image, "packed.txt");
+  ASSERT_TRUE(record);
+  const size_t data = FindAttribute(image, *record, 0x80);
+  const size_t runs = data + (image[data + 32] | image[data + 33] << 8);
+  const unsigned length_bytes = image[runs] & 0x0F;
+  const unsigned offset_bytes = image[runs] >> 4;
+  uint64_t first_cluster = 0;
+  for (unsigned i = 0; i < offset_bytes; ++i) {
+    first_cluster |= uint64_t{image[runs + 1 + length_bytes + i]} << (8 * i);
+  }
+  // A compressed chunk whose first token copies from before the chunk's start.
+  const size_t chunk = first_cluster * 4096;
+  ASSERT_LT(chunk + 3, image.size());
+  image[chunk] = 0xFF;
+  image[chunk + 1] = 0xBF;
+  image[chunk + 2] = 0xFF;
+  auto run = FromBytes(std::move(image));
+  run->Run();
+  EXPECT_EQ(run->report.undecodable, std::vector<std::string>{"/packed/packed.txt"});
+  EXPECT_TRUE(run->report.unreadable.empty());
+  EXPECT_NE(run->ui.status.find(MessageText(msg::kUndecodableData)), std::string::npos)
+      << run->ui.status;
+  EXPECT_EQ(run->ui.status.find(MessageText(msg::kCannotReadDevice)), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(run->out + "/packed.txt"));
+  EXPECT_EQ(run->Output("small.txt"), originals_.at("small.txt"));
 }
 
 TEST_F(NtfsRecoveryTest, SelectedFolderLimitsTheFilesToThoseBelowIt) {

@@ -29,7 +29,9 @@ constexpr uint64_t kMaxContentBytes = 1 << 20;
 void Drain(FileContent& content) {
   std::vector<uint8_t> piece(64 * 1024);
   content.Runs();
+  content.StoredBytes();
   for (uint64_t total = 0; !content.at_end() && total < kMaxContentBytes;) {
+    if (content.SkipHole() != 0) continue;
     const int64_t got = content.ReadNext(piece.data(), piece.size());
     if (got <= 0) break;
     total += static_cast<uint64_t>(got);

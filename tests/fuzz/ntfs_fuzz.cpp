@@ -26,12 +26,15 @@ constexpr uint64_t kVolumeClusters = 16;
 constexpr uint64_t kMaxContentBytes = 1 << 20;
 constexpr uint64_t kMaxRecords = 2048;
 
-// Reads a content the way the recovery copies it, but stops after kMaxContentBytes.
+// Reads a content the way the recovery copies it (holes skipped), but stops after
+// kMaxContentBytes.
 template <typename Reader>
 void Drain(Reader& reader) {
   std::vector<uint8_t> piece(kestrel::kNtfsPieceBytes);
+  reader.StoredBytes();
   uint64_t total = 0;
   while (!reader.at_end() && total < kMaxContentBytes) {
+    if (reader.SkipHole() != 0) continue;  // a hole costs no reading, whatever its length
     const int64_t got = reader.ReadNext(piece.data(), piece.size());
     if (got <= 0) break;
     total += static_cast<uint64_t>(got);

@@ -58,9 +58,10 @@ TEST(UniquePaths, CopiesAreNumberedFromOne) {
   EXPECT_EQ(MakeUniquePath(dir / "README"), dir / "README - Copy(1)");
 }
 
-// Restores one file of `bytes` under `wanted` through the writer; the name it was kept under.
+// Restores one file of `bytes` named `wanted` into the run folder through the writer; the path
+// it was kept under.
 std::string Restore(RecoveredWriter& writer, const std::string& wanted, uint8_t byte) {
-  if (writer.CreateNamed(wanted) != FileErrorCause::kNone) return {};
+  if (writer.CreateNamed("", wanted) != FileErrorCause::kNone) return {};
   writer.Write(&byte, 1);
   const std::string path = writer.path();
   return writer.Keep() ? path : std::string();
@@ -76,9 +77,9 @@ TEST(UniquePaths, APartialFileOrAnythingAtItsNameTakesTheName) {
   WriteFileBytes(dir / ".Report.doc.part", {7});
   ASSERT_EQ(::symlink("/nowhere", (dir / ".Letter.doc.part").c_str()), 0);
   ASSERT_EQ(::mkfifo((dir / ".Memo.doc.part").c_str(), 0600), 0);
-  EXPECT_EQ(Restore(writer, dir / "Report.doc", 1), dir / "Report - Copy(1).doc");
-  EXPECT_EQ(Restore(writer, dir / "Letter.doc", 2), dir / "Letter - Copy(1).doc");
-  EXPECT_EQ(Restore(writer, dir / "Memo.doc", 3), dir / "Memo - Copy(1).doc");
+  EXPECT_EQ(Restore(writer, "Report.doc", 1), dir / "Report - Copy(1).doc");
+  EXPECT_EQ(Restore(writer, "Letter.doc", 2), dir / "Letter - Copy(1).doc");
+  EXPECT_EQ(Restore(writer, "Memo.doc", 3), dir / "Memo - Copy(1).doc");
   EXPECT_EQ(ReadFileBytes(dir / ".Report.doc.part"), std::vector<uint8_t>{7});
   EXPECT_EQ(ReadFileBytes(dir / "Memo - Copy(1).doc"), std::vector<uint8_t>{3});
   EXPECT_EQ(ui.rows.size(), 3u);
@@ -93,17 +94,17 @@ TEST(UniquePaths, ClashingNamesCountOnAndADiscardedNameIsUsedAgain) {
   RecoveredWriter writer(run, dir / "");
   WriteFileBytes(dir / "IMG - Copy(3).JPG", {0});  // a file of an earlier run
   std::set<std::string> names;
-  for (int i = 0; i < 2000; ++i) names.insert(Restore(writer, dir / "IMG.JPG", 1));
+  for (int i = 0; i < 2000; ++i) names.insert(Restore(writer, "IMG.JPG", 1));
   EXPECT_EQ(names.size(), 2000u);
   EXPECT_TRUE(names.count(dir / "IMG.JPG"));
   EXPECT_TRUE(names.count(dir / "IMG - Copy(2000).JPG"));
   EXPECT_FALSE(names.count(dir / "IMG - Copy(3).JPG"));
   EXPECT_EQ(ReadFileBytes(dir / "IMG - Copy(3).JPG"), std::vector<uint8_t>{0});
 
-  ASSERT_EQ(writer.CreateNamed(dir / "IMG.JPG"), FileErrorCause::kNone);
+  ASSERT_EQ(writer.CreateNamed("", "IMG.JPG"), FileErrorCause::kNone);
   EXPECT_EQ(writer.path(), dir / "IMG - Copy(2001).JPG");
   writer.Discard();
-  EXPECT_EQ(Restore(writer, dir / "IMG.JPG", 1), dir / "IMG - Copy(2001).JPG");
+  EXPECT_EQ(Restore(writer, "IMG.JPG", 1), dir / "IMG - Copy(2001).JPG");
 }
 
 TEST(UniquePaths, RenameNeverReplacesAFile) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include "platform/output_file.h"
 #include "platform/partial_files.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -51,6 +53,32 @@ TEST(OutputFile, BufferedWritesKeepEveryByteInOrder) {
   EXPECT_EQ(ReadFileBytes(dir / "f"), data);
 }
 
+// Holes between and after the written bytes read back as zeros, give the file its whole length
+// and take no room.
+TEST(OutputFile, HolesReadAsZerosAndTakeNoRoom) {
+  TempDir dir;
+  const std::vector<uint8_t> head = {1, 2, 3};
+  const std::vector<uint8_t> middle = {4, 5};
+  constexpr uint64_t kHole = 64 << 20;
+  OutputFile out;
+  ASSERT_EQ(out.Create(dir / "sparse", true), FileErrorCause::kNone);
+  ASSERT_EQ(out.Write(head.data(), head.size()), FileErrorCause::kNone);
+  ASSERT_EQ(out.AppendHole(kHole), FileErrorCause::kNone);
+  ASSERT_EQ(out.Write(middle.data(), middle.size()), FileErrorCause::kNone);
+  ASSERT_EQ(out.AppendHole(kHole), FileErrorCause::kNone);  // a hole at the end
+  EXPECT_EQ(out.Length(), head.size() + middle.size() + 2 * kHole);
+  uint8_t back[2] = {9, 9};
+  ASSERT_TRUE(out.ReadBack(head.size() + kHole, back, 2));
+  EXPECT_EQ(back[1], 5);
+  ASSERT_TRUE(out.ReadBack(out.Length() - 2, back, 2));
+  EXPECT_EQ(back[0] | back[1], 0);
+  ASSERT_EQ(out.Close(), FileErrorCause::kNone);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "sparse").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), head.size() + middle.size() + 2 * kHole);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20) << "the holes were written";
+}
+
 TEST(OutputFile, ErrorCausesFollowErrno) {
   EXPECT_EQ(ClassifyErrno(ENOSPC), FileErrorCause::kDiskFull);
   EXPECT_EQ(ClassifyErrno(EDQUOT), FileErrorCause::kDiskFull);
@@ -66,22 +94,16 @@ TEST(OutputFile, ErrorCausesFollowErrno) {
 TEST(OutputFile, AFailedFinalFlushIsAWriteError) {
   // A file size limit makes write() fail with EFBIG once the buffer is flushed.
   TempDir dir;
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &previous);
-  struct rlimit small = old;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  OutputFile out;
-  ASSERT_EQ(out.Create(dir / "f"), FileErrorCause::kNone);
-  std::vector<uint8_t> data(10000, 7);
-  FileErrorCause during = out.Write(data.data(), data.size());
-  FileErrorCause closing = out.Close();
-  setrlimit(RLIMIT_FSIZE, &old);
-  sigaction(SIGXFSZ, &previous, nullptr);
+  FileErrorCause during, closing;
+  {
+    testing::FileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.applied());
+    OutputFile out;
+    ASSERT_EQ(out.Create(dir / "f"), FileErrorCause::kNone);
+    std::vector<uint8_t> data(10000, 7);
+    during = out.Write(data.data(), data.size());
+    closing = out.Close();
+  }
   EXPECT_EQ(during, FileErrorCause::kNone) << "still in the buffer";
   EXPECT_EQ(closing, FileErrorCause::kOther);
   EXPECT_TRUE(testing::ListFiles(dir.path()).empty()) << "the damaged file is deleted";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -17,6 +18,7 @@
 #include "support/exfat_image.h"
 #include "support/fake_run_ui.h"
 #include "support/fat_image.h"
+#include "support/file_size_limit.h"
 #include "support/ntfs_image.h"
 #include "support/param_names.h"
 #include "support/scoped_env.h"
@@ -391,9 +393,10 @@ TEST_F(DeletedRecoveryTest, ClashingNamesAreMadeUniqueAndNothingIsOverwritten) {
   EXPECT_EQ(again->File("KES_OO - Copy(3).TXT"), first);
 }
 
-// A file whose folder cannot be made below the run folder (a file of that name is in the way) is
-// listed as not created and counted; the copy goes on with the next file.
-TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsListedAsNotCreated) {
+// A file whose folder cannot be made below the run folder (a file of that name is in the way)
+// costs that file only: it is not listed, it is named with the reason in the status text and the
+// report, and the run goes on and ends with message 70006 counting it, not with 112.
+TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsNamedAndCountedNotListed) {
   FatImage image = MakeImage(16);
   const auto top = FatTestBytes(700, 13);
   ASSERT_TRUE(image.MakeFolder("/TRIP"));
@@ -405,21 +408,56 @@ TEST_F(DeletedRecoveryTest, FileThatCannotBeCreatedIsListedAsNotCreated) {
   fs::create_directories(day);
   testing::WriteFileBytes(day + "/KES_RIP", {1});  // where the folder /TRIP comes back
 
+  DeletedReport report;
   RecoverOptions options;
   options.keep_paths = true;
+  options.report = &report;
   auto recovery = Recover(image.path(), options);
   EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
-  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompleted});
-  EXPECT_EQ(recovery->result.recovered, 2u);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompletedWithFilesNotWritten});
+  EXPECT_EQ(recovery->ui.messages[0].argument, "1");
+  EXPECT_EQ(recovery->result.recovered, 1u);
+  EXPECT_EQ(recovery->result.not_written, 1u);
   EXPECT_EQ(recovery->File("KES_OP.JPG"), top);
-  ASSERT_EQ(recovery->ui.rows.size(), 2u);
-  const ResultRow& refused =
-      recovery->ui.rows[0].name == "KES_EACH.JPG" ? recovery->ui.rows[0] : recovery->ui.rows[1];
-  EXPECT_EQ(refused.name, "KES_EACH.JPG");
-  EXPECT_FALSE(refused.created);
-  EXPECT_EQ(refused.folder_text, MessageText(msg::kInvalidRecoveryPath));
-  EXPECT_EQ(refused.full_path, day + "/KES_RIP/KES_EACH.JPG");
-  EXPECT_EQ(refused.bytes, 3000u);
+  ASSERT_EQ(recovery->ui.rows.size(), 1u);
+  EXPECT_EQ(recovery->ui.rows[0].name, "KES_OP.JPG");
+  ASSERT_EQ(report.not_written.size(), 1u);
+  EXPECT_EQ(report.not_written[0].path, "/KES_RIP/KES_EACH.JPG");
+  EXPECT_EQ(report.not_written[0].reason,
+            "cannot make the folder " + day + "/KES_RIP: " + std::strerror(ENOTDIR));
+  ASSERT_FALSE(recovery->ui.status_texts.empty());
+  EXPECT_EQ(recovery->ui.status_texts.back(),
+            "Not written: /KES_RIP/KES_EACH.JPG (" + report.not_written[0].reason + ")");
+}
+
+// A write that fails for another reason than a full disk (EFBIG past a file size limit) costs
+// that file only: it is deleted, named with the reason and counted, and the run goes on.
+TEST_F(DeletedRecoveryTest, AWriteErrorOtherThanAFullDiskCostsThatFileOnly) {
+  FatImage image = MakeImage(16);
+  const auto small = FatTestBytes(700, 21);
+  ASSERT_TRUE(image.WriteFile("/BIG.JPG", FatTestBytes(10000, 20)));
+  ASSERT_TRUE(image.WriteFile("/SMALL.JPG", small));
+  ASSERT_TRUE(image.Delete("/BIG.JPG"));
+  ASSERT_TRUE(image.Delete("/SMALL.JPG"));
+  DeletedReport report;
+  RecoverOptions options;
+  options.report = &report;
+  std::unique_ptr<Recovery> recovery;
+  {
+    testing::FileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.applied());
+    recovery = Recover(image.path(), options);
+  }
+  EXPECT_EQ(recovery->result.outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(recovery->ui.MessageIds(), std::vector<int>{msg::kCompletedWithFilesNotWritten});
+  EXPECT_EQ(recovery->result.not_written, 1u);
+  EXPECT_EQ(recovery->files, std::vector<std::string>{"KES_MALL.JPG"});
+  EXPECT_EQ(recovery->File("KES_MALL.JPG"), small);
+  ASSERT_EQ(report.not_written.size(), 1u);
+  EXPECT_EQ(report.not_written[0].path, "/KES_IG.JPG");
+  EXPECT_NE(report.not_written[0].reason.find(std::strerror(EFBIG)), std::string::npos)
+      << report.not_written[0].reason;
+  EXPECT_EQ(recovery->ui.rows.size(), 1u);
 }
 
 TEST_F(DeletedRecoveryTest, TypeFilterAndExtensionTest) {

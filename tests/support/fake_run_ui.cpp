@@ -15,6 +15,7 @@ void FakeRunUi::SetFieldText(ProgressField field, const std::string& text) {
       break;
     case ProgressField::kStatus:
       status = text;
+      if (!text.empty()) status_texts.push_back(text);
       break;
   }
 }

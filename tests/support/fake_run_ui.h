@@ -54,6 +54,7 @@ class FakeRunUi : public RunUi {
   uint32_t bar_low = 0, bar_high = 0;
   uint64_t file_bar_position = 0, file_bar_range = 0;
   std::string current_sector, recovered_count, percent, status;
+  std::vector<std::string> status_texts;  // every status text shown but the empty ones
 };
 
 }  // namespace kestrel::testing

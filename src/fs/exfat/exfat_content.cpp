@@ -34,9 +34,9 @@ class ExfatContent : public FileContent {
   std::vector<ByteRun> Runs() const override { return runs_; }
 
   int64_t ReadNext(uint8_t* buffer, size_t capacity) override {
-    while (run_ < runs_.size() && position_ >= runs_[run_].file_offset + runs_[run_].length) ++run_;
-    if (run_ == runs_.size() || capacity == 0) return 0;
-    const ByteRun& run = runs_[run_];
+    const ByteRun* current = CurrentRun();
+    if (current == nullptr || capacity == 0) return 0;
+    const ByteRun& run = *current;
     const uint64_t inside = position_ - run.file_offset;
     const size_t piece =
         static_cast<size_t>(std::min<uint64_t>({capacity, kPieceBytes, run.length - inside}));
@@ -49,7 +49,28 @@ class ExfatContent : public FileContent {
     return static_cast<int64_t>(piece);
   }
 
+  // The zeros past the valid data length are a hole.
+  uint64_t SkipHole() override {
+    const ByteRun* run = CurrentRun();
+    if (run == nullptr || !run->sparse) return 0;
+    const uint64_t hole = run->file_offset + run->length - position_;
+    position_ += hole;
+    return hole;
+  }
+
+  uint64_t StoredBytes() const override {
+    uint64_t stored = 0;
+    for (const ByteRun& run : runs_) stored += run.sparse ? 0 : run.length;
+    return stored;
+  }
+
  private:
+  // The run holding the position; null at the end.
+  const ByteRun* CurrentRun() {
+    while (run_ < runs_.size() && position_ >= runs_[run_].file_offset + runs_[run_].length) ++run_;
+    return run_ < runs_.size() ? &runs_[run_] : nullptr;
+  }
+
   ByteSource& source_;
   std::vector<ByteRun> runs_;
   uint64_t length_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fs/file_system.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "platform/byte_source.h"
 
@@ -27,16 +28,24 @@ class NtfsDataReader {
   const NtfsAttributeValue& value() const { return value_; }
 
   // Puts the next piece of at most `capacity` bytes into `buffer` and returns its length (0 at
-  // the end). Sparse runs and bytes past the initialized size come back as zeros. -1 when the
-  // volume cannot be read; the position then stays where it was.
+  // the end). Sparse runs and bytes past the initialized size come back as zeros.
+  // FileContent::kUnreadable when the volume cannot be read, kUndecodable when a compression
+  // unit does not decompress; the position then stays where it was.
   int64_t ReadNext(uint8_t* buffer, size_t capacity);
+  // Moves past the sparse run or the bytes past the initialized size that start at the
+  // position, and returns their length; 0 when the position holds stored bytes (or the value
+  // is resident or compressed).
+  uint64_t SkipHole();
+  // The bytes of the content in runs that are stored, up to the initialized size.
+  uint64_t StoredBytes() const;
 
  private:
   // The run that holds cluster `vcn`, moving the cursor forward (reads go forward only).
   const DataRun* RunAt(uint64_t vcn);
   // A compressed value is read one compression unit at a time, decompressed into `unit_`.
   int64_t ReadCompressed(uint8_t* buffer, size_t capacity);
-  bool LoadUnit(uint64_t unit);
+  // 0, or FileContent::kUnreadable / kUndecodable.
+  int64_t LoadUnit(uint64_t unit);
 
   ByteSource& volume_;
   uint64_t bytes_per_cluster_;

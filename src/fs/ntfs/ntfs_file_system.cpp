@@ -33,6 +33,8 @@ class NtfsContent : public FileContent {
   int64_t ReadNext(uint8_t* buffer, size_t capacity) override {
     return reader_.ReadNext(buffer, capacity);
   }
+  uint64_t SkipHole() override { return reader_.SkipHole(); }
+  uint64_t StoredBytes() const override { return reader_.StoredBytes(); }
 
   // Plain runs only: resident and compressed content is not stored as the bytes it reads as.
   std::vector<ByteRun> Runs() const override {
