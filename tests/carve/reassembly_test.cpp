@@ -54,6 +54,15 @@ Bytes Fragmented(const Bytes& file, const std::vector<size_t>& cuts,
   return image;
 }
 
+// Scans `file` cut at `cuts` with `gaps` between its pieces: it comes back exactly, once.
+void ExpectComesBackWhole(const Bytes& file, const std::vector<size_t>& cuts,
+                          const std::vector<Bytes>& gaps) {
+  TempDir dir;
+  const auto scan = testing::ScanImage(Fragmented(file, cuts, gaps), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), file);
+}
+
 // Three members of base64 text, deflated, about 23 KiB each: a cut every 16 KiB falls inside
 // some member's data.
 Bytes ArchiveOfThreeMembers() {
@@ -66,23 +75,15 @@ TEST(ZipReassembly, ArchiveInThreePiecesComesBackWhole) {
   if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
   const Bytes zip = ArchiveOfThreeMembers();
   ASSERT_GT(zip.size(), 5 * kUnit * 3);
-  TempDir dir;
-  const auto scan = testing::ScanImage(
-      Fragmented(zip, {4 * kUnit, 10 * kUnit}, {RandomBytes(2 * kUnit, 1), TextBytes(kUnit)}), dir);
-  ASSERT_EQ(scan->files.size(), 1u);
-  EXPECT_EQ(scan->File(scan->files[0]), zip);
+  ExpectComesBackWhole(zip, {4 * kUnit, 10 * kUnit}, {RandomBytes(2 * kUnit, 1), TextBytes(kUnit)});
 }
 
 TEST(ZipReassembly, MemberCutTwiceComesBackWhole) {
   if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
   const Bytes zip = ArchiveOfThreeMembers();
   ASSERT_GT(zip.size(), 12 * kUnit);
-  TempDir dir;
   // Both cuts fall inside the second member's 23 KiB of deflate data.
-  const auto scan = testing::ScanImage(
-      Fragmented(zip, {7 * kUnit, 9 * kUnit}, {RandomBytes(2 * kUnit, 9), TextBytes(kUnit)}), dir);
-  ASSERT_EQ(scan->files.size(), 1u);
-  EXPECT_EQ(scan->File(scan->files[0]), zip);
+  ExpectComesBackWhole(zip, {7 * kUnit, 9 * kUnit}, {RandomBytes(2 * kUnit, 9), TextBytes(kUnit)});
 }
 
 TEST(ZipReassembly, ArchiveWithAPieceOverwrittenIsNotWritten) {
@@ -121,11 +122,7 @@ TEST(PdfReassembly, UpdatedPdfInThreePiecesComesBackWhole) {
   const Bytes pdf = UpdatedPdf();
   if (pdf.empty()) GTEST_SKIP() << "ghostscript is not installed";
   ASSERT_GT(pdf.size(), 2 * kUnit + 100);
-  TempDir dir;
-  const auto scan = testing::ScanImage(
-      Fragmented(pdf, {kUnit, 2 * kUnit}, {TextBytes(kUnit), RandomBytes(3 * kUnit, 7)}), dir);
-  ASSERT_EQ(scan->files.size(), 1u);
-  EXPECT_EQ(scan->File(scan->files[0]), pdf);
+  ExpectComesBackWhole(pdf, {kUnit, 2 * kUnit}, {TextBytes(kUnit), RandomBytes(3 * kUnit, 7)});
 }
 
 TEST(PdfReassembly, PdfWithAPieceOverwrittenIsNotWritten) {
@@ -151,11 +148,7 @@ TEST(AsfReassembly, MovieInThreePiecesComesBackWhole) {
   const Bytes wmv = FfmpegWmv();
   if (wmv.empty()) GTEST_SKIP() << "ffmpeg is not installed";
   ASSERT_GT(wmv.size(), 8 * kUnit);
-  TempDir dir;
-  const auto scan = testing::ScanImage(
-      Fragmented(wmv, {3 * kUnit, 6 * kUnit}, {RandomBytes(2 * kUnit, 10), TextBytes(kUnit)}), dir);
-  ASSERT_EQ(scan->files.size(), 1u);
-  EXPECT_EQ(scan->File(scan->files[0]), wmv);
+  ExpectComesBackWhole(wmv, {3 * kUnit, 6 * kUnit}, {RandomBytes(2 * kUnit, 10), TextBytes(kUnit)});
 }
 
 TEST(AsfReassembly, MovieWithAPieceOverwrittenIsNotWritten) {

@@ -7,18 +7,14 @@
 #include <vector>
 
 #include "carve/formats/zip_check.h"
+#include "carve/formats/zip_layout.h"
 #include "carve/formats/zip_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kEndRecordSignature = 0x06054B50;     // "PK\5\6"
-constexpr uint32_t kCentralEntrySignature = 0x02014B50;  // "PK\1\2"
-constexpr size_t kEndRecordBytes = 22;
-constexpr size_t kCentralEntryBytes = 46;
-// A field that says "look in the ZIP64 records" instead of giving the value.
-constexpr uint32_t kZip64Field = 0xFFFFFFFF;
+using namespace zip;
 
 // Whether the end record at `at` of the sector (file offset `offset`) ends this archive: its
 // central directory ends right where the record starts. ZIP64 archives give their sizes in
@@ -26,7 +22,7 @@ constexpr uint32_t kZip64Field = 0xFFFFFFFF;
 bool EndsThisArchive(const uint8_t* record, uint64_t offset) {
   const uint32_t size = LoadLe32(record + 12);
   const uint32_t start = LoadLe32(record + 16);
-  if (size == kZip64Field || start == kZip64Field) return true;
+  if (size == kSaturated32 || start == kSaturated32) return true;
   return uint64_t{start} + size == offset;
 }
 
@@ -40,12 +36,11 @@ ZipKind PartFolderOf(std::string_view name) {
 // Notes the Office parts among the central directory entries that start in the sector.
 void NoteCentralEntries(ZipState& state, const SectorInput& in) {
   for (uint32_t i = 0; i < in.count; ++i) {
-    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kCentralEntrySignature) continue;
-    if (!in.HasBytes(i, kCentralEntryBytes)) return;
+    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kCentralSignature) continue;
+    if (!in.HasBytes(i, kCentralBytes)) return;
     const uint16_t length = LoadLe16(in.data + i + 28);
-    if (!in.HasBytes(i + kCentralEntryBytes, length)) continue;
-    const std::string_view name(reinterpret_cast<const char*>(in.data + i + kCentralEntryBytes),
-                                length);
+    if (!in.HasBytes(i + kCentralBytes, length)) continue;
+    const std::string_view name(reinterpret_cast<const char*>(in.data + i + kCentralBytes), length);
     if (name == "[Content_Types].xml") state.content_types = true;
     if (state.part_folder == ZipKind::kPlain) state.part_folder = PartFolderOf(name);
   }
@@ -61,16 +56,16 @@ bool EndsThisArchiveWithGap(const CarveView& view, size_t at) {
   if (view.pieces != nullptr && view.pieces->size() > 1) return false;
   if (start + size >= offset || (offset - start - size) % kSectorBytes != 0) return false;
   const uint64_t record_at = view.in.sector * kSectorBytes + at;
-  if (record_at < offset || size < kCentralEntryBytes) return false;
+  if (record_at < offset || size < kCentralBytes) return false;
   const uint64_t archive = record_at - offset;
-  uint8_t entry[kCentralEntryBytes];
+  uint8_t entry[kCentralBytes];
   if (!view.source.ReadExact(record_at - size, entry, sizeof entry) ||
-      LoadLe32(entry) != kCentralEntrySignature || LoadLe32(entry + 42) != 0) {
+      LoadLe32(entry) != kCentralSignature || LoadLe32(entry + 42) != 0) {
     return false;
   }
   const size_t name_length = LoadLe16(entry + 28);
   std::vector<uint8_t> names(2 * name_length);
-  return view.source.ReadExact(record_at - size + kCentralEntryBytes, names.data(), name_length) &&
+  return view.source.ReadExact(record_at - size + kCentralBytes, names.data(), name_length) &&
          view.source.ReadExact(archive + 30, names.data() + name_length, name_length) &&
          std::equal(names.begin(), names.begin() + name_length, names.begin() + name_length);
 }
@@ -80,9 +75,9 @@ bool EndsThisArchiveWithGap(const CarveView& view, size_t at) {
 std::optional<size_t> FindEndRecord(const CarveView& view) {
   const SectorInput& in = view.in;
   for (size_t i = 0; i < in.count; ++i) {
-    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kEndRecordSignature) continue;
+    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kEndSignature) continue;
     // A record that the source's end cuts off is taken for the end: the archive is not whole.
-    if (!in.HasBytes(i, kEndRecordBytes) || EndsThisArchive(in.data + i, view.written + i) ||
+    if (!in.HasBytes(i, kEndBytes) || EndsThisArchive(in.data + i, view.written + i) ||
         EndsThisArchiveWithGap(view, i)) {
       return i;
     }
@@ -118,8 +113,8 @@ Fed FeedZip(ZipState& state, const CarveView& view) {
   if (!end) return More(in.count);
   // The record and its comment, also where they run past the sector; an archive that the
   // source's end cuts inside its record is not whole.
-  if (!in.HasBytes(*end, kEndRecordBytes)) return Refuse();
-  const uint64_t total = *end + kEndRecordBytes + LoadLe16(in.data + *end + 20);
+  if (!in.HasBytes(*end, kEndBytes)) return Refuse();
+  const uint64_t total = *end + kEndBytes + LoadLe16(in.data + *end + 20);
   if (total > in.count + in.valid_after && in.valid_after < kLookAhead) return Refuse();
   if (total > view.SourceRoom()) return Refuse();
   state.complete = true;

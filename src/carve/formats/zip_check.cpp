@@ -7,29 +7,22 @@
 #include <vector>
 
 #include "carve/formats/file_window.h"
+#include "carve/formats/zip_layout.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034B50;
-constexpr uint32_t kCentralSignature = 0x02014B50;
-constexpr uint32_t kEndSignature = 0x06054B50;
+using namespace zip;
+
 constexpr uint32_t kZip64EndSignature = 0x06064B50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
 constexpr uint32_t kDirectorySealSignature = 0x05054B50;  // the directory's digital signature
 constexpr uint32_t kDescriptorSignature = 0x08074B50;
-constexpr size_t kEndBytes = 22;
 constexpr size_t kLocatorBytes = 20;
 constexpr size_t kZip64EndBytes = 56;
-constexpr size_t kCentralBytes = 46;
-constexpr size_t kLocalBytes = 30;
-constexpr uint32_t kSaturated32 = 0xFFFFFFFF;  // "the value is in the ZIP64 records"
-constexpr uint16_t kSaturated16 = 0xFFFF;
 constexpr uint16_t kEncrypted = 1;      // flag bit 0
 constexpr uint16_t kHasDescriptor = 8;  // flag bit 3: CRC and sizes follow the data
-constexpr uint16_t kStored = 0;
-constexpr uint16_t kDeflated = 8;
 constexpr uint64_t kMaxMembers = 200000;
 constexpr uint64_t kMaxUnpackedBytes = uint64_t{512} << 20;
 constexpr uint64_t kMaxPackedBytes = uint64_t{512} << 20;

@@ -8,16 +8,14 @@
 
 #include "carve/formats/offset_reassembly.h"
 #include "carve/formats/zip_check.h"
+#include "carve/formats/zip_layout.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034B50;
-constexpr uint32_t kEndSignature = 0x06054B50;
-constexpr size_t kEndBytes = 22;
-constexpr size_t kLocalBytes = 30;
-constexpr uint16_t kDeflated = 8;
+using namespace zip;
+
 constexpr uint64_t kMinUnpackBudget = uint64_t{256} << 20;
 
 // The end record that closes the carved bytes, as its fields give the central directory.
