@@ -57,6 +57,7 @@ constexpr std::array kTable = {
     Entry{70005,
           "The free space of this volume cannot be told: its FAT, allocation bitmap or $Bitmap "
           "cannot be read. Scan it whole instead."},
+    Entry{70006, "The image cannot be read: %s."},
 };
 
 }  // namespace

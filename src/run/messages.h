@@ -34,6 +34,7 @@ inline constexpr int kMemoryAllocationError = 70002;
 inline constexpr int kFolderNotFound = 70003;
 inline constexpr int kFreeSpaceNeedsFileSystem = 70004;
 inline constexpr int kFreeSpaceUnreadable = 70005;
+inline constexpr int kImageUnreadable = 70006;
 }  // namespace msg
 
 // The text of string `id`, or an empty view for an unknown id.
