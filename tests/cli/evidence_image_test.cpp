@@ -12,7 +12,12 @@
 #include "support/cli_runner.h"
 #include "support/disk_images.h"
 #include "support/fat_image.h"
+#include "support/ntfs_image.h"
 #include "support/temp_dir.h"
+
+#ifndef KESTREL_NTFS_TOOL_PATH
+#define KESTREL_NTFS_TOOL_PATH ""
+#endif
 
 namespace kestrel {
 namespace {
@@ -118,6 +123,21 @@ TEST_F(EvidenceImageTest, DeletedFilesFromSplitAndEwfImagesMatchTheRawImage) {
   const std::string ewf = MakeEwf(raw, dir_ / "card", "1MiB");
   ASSERT_TRUE(std::filesystem::exists(dir_ / "card.E02"));
   EXPECT_EQ(Recovered("deleted", ewf), expected);
+}
+
+TEST_F(EvidenceImageTest, DeletedNtfsFilesFromSplitAndEwfImagesMatchTheRawImage) {
+  std::string why;
+  auto ntfs = testing::NtfsImage::Create(KESTREL_NTFS_TOOL_PATH, dir_ / "ntfs.img", 16, &why);
+  if (!ntfs) GTEST_SKIP() << "no NTFS test volume: " << why;
+  ASSERT_TRUE(ntfs->MakeFolder("/Photos") &&
+              ntfs->WriteFile("/Photos/beach.jpg", testing::PatternBytes(200000, 4)) &&
+              ntfs->WriteFile("/notes.txt", testing::PatternBytes(5000, 5)) &&
+              ntfs->Delete("/Photos/beach.jpg") && ntfs->Delete("/notes.txt"));
+  const auto expected = Recovered("deleted", ntfs->path());
+  ASSERT_EQ(expected.size(), 2u);
+  EXPECT_EQ(Recovered("deleted", MakeSplit(ntfs->path(), dir_ / "ntfs.", "5M")), expected);
+  if (!CanMakeEwf()) GTEST_SKIP() << "libewf or ewfacquire is missing";
+  EXPECT_EQ(Recovered("deleted", MakeEwf(ntfs->path(), dir_ / "ntfs")), expected);
 }
 
 TEST_F(EvidenceImageTest, CarvedFilesFromSplitAndEwfImagesMatchTheRawImage) {
