@@ -1,5 +1,7 @@
 #include "platform/image_container.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "platform/ewf_image.h"
@@ -39,6 +41,9 @@ std::unique_ptr<ByteSource> Slice(std::unique_ptr<ByteSource> whole, uint64_t ba
 }  // namespace
 
 ImageContainer ContainerOf(const std::string& path) {
+  // Only an image file is a container; a device is read as the disk it is.
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return ImageContainer::kPlain;
   if (HasEwfSignature(path)) return ImageContainer::kEwf;
   if (!SplitSegmentNames(path).empty()) return ImageContainer::kSplit;
   return ImageContainer::kPlain;

@@ -56,9 +56,10 @@ std::string SegmentName(const std::string& first, const Suffix& suffix, uint64_t
   return first.substr(0, suffix.at) + text;
 }
 
+// Segments are image files: a device such as /dev/sdaa beside /dev/sdab is a disk of its own.
 bool Exists(const std::string& path) {
   struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0;
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::vector<std::string> NamesFrom(const std::string& first, const Suffix& suffix) {

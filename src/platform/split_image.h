@@ -15,7 +15,7 @@ namespace kestrel {
 
 // The segment names that follow `first` in order, `first` included, as far as they exist; empty
 // when `first` is no first segment ("NAME.000"/"NAME.001" with a digit run of two or more, or a
-// name ending in a run of two or more "a"s) or has no second segment.
+// name ending in a run of two or more "a"s) or has no second segment. Segments are regular files.
 std::vector<std::string> SplitSegmentNames(const std::string& first);
 
 // The segments of a split image as one read-only source. At most a few segment files are open at
