@@ -61,9 +61,10 @@ QString QtDialogHost::ChooseFolder(QWidget* parent, const QString& title, const 
 }
 
 QString QtDialogHost::ChooseFile(QWidget* parent, const QString& title, const QString& start) {
-  return QFileDialog::getOpenFileName(parent, title, start,
-                                      QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso);;"
-                                                     "All files (*)"));
+  return QFileDialog::getOpenFileName(
+      parent, title, start,
+      QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso *.E01 *.e01 "
+                     "*.Ex01 *.001 *.000 *aa);;All files (*)"));
 }
 
 std::unique_ptr<QMessageBox> MakeChoiceBox(QWidget* parent, const QString& text,

@@ -11,6 +11,7 @@
 
 #include "fs/probe.h"
 #include "platform/byte_source.h"
+#include "platform/image_container.h"
 #include "platform/text_trim.h"
 #include "sources/source_rows.h"
 
@@ -72,7 +73,7 @@ std::optional<dev_t> OwnDeviceNumber(const VolumeEntry& volume) {
 
 std::unique_ptr<ByteSource> OpenVolumeBytes(const VolumeEntry& volume) {
   const uint64_t length = volume.offset != 0 ? volume.bytes : 0;
-  return FileByteSource::Open(volume.device, nullptr, volume.offset, length);
+  return OpenImage(volume.device, volume.offset, length).bytes;
 }
 
 }  // namespace

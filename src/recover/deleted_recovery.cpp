@@ -7,8 +7,9 @@
 namespace kestrel {
 namespace {
 
-RunResult Refuse(RunContext& run, int message_id, MessageIcon icon = MessageIcon::kStop) {
-  run.ShowMessage(message_id, icon);
+RunResult Refuse(RunContext& run, int message_id, MessageIcon icon = MessageIcon::kStop,
+                 std::string_view argument = {}) {
+  run.ShowMessage(message_id, icon, argument);
   RunResult result;
   result.outcome = RunOutcome::kRefused;
   result.message_id = message_id;
@@ -41,7 +42,9 @@ RunResult RunOnSource(RunContext& run, const DeletedPlan& plan) {
   const DeletedSource& source = plan.source;
   const DeletedOptions& options = plan.options;
   ScanSource scan;
-  if (int failure = OpenSource(source, &scan); failure != 0) return Refuse(run, failure);
+  if (int failure = OpenSource(source, &scan); failure != 0) {
+    return Refuse(run, failure, MessageIcon::kStop, scan.open_error);
+  }
   if (!scan.bytes) return Refuse(run, msg::kMediaNotPresent);
   ProbeResult probed = OpenFileSystem(*scan.bytes);
   if (!probed.file_system) return Refuse(run, probed.refusal, probed.icon);

@@ -153,7 +153,8 @@ RunOutcome RawScan::OpenSource() {
   }
   if (failure != 0) {
     return Refuse(failure,
-                  failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone);
+                  failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone,
+                  source_.open_error);
   }
   if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
   shared_source_ = std::make_unique<LockedSource>(*source_.bytes);

@@ -7,6 +7,7 @@
 
 #include "output/recovered_output.h"
 #include "output/recovered_writer.h"
+#include "platform/file_times.h"
 #include "run/messages.h"
 
 namespace kestrel {
@@ -187,6 +188,9 @@ Undelete::Step Undelete::Create(const DeletedFile& file) {
   if (streamed != Step::kNext || !writer_.is_open()) return streamed;
   ApplyFatAttributes(writer_.descriptor(), file.dos_attributes);
   if (!writer_.Keep()) return WriteFailed(file);
+  // The file is whole under its name before it gets its old times: a run stopped in between
+  // leaves it with the time of recovery, never a part of it with the old ones.
+  SetFileTimes(writer_.path(), file.times.modified, file.times.accessed);
   run_.PumpMessages();
   ui_.StepBar();
   return Step::kNext;

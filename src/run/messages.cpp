@@ -64,6 +64,7 @@ constexpr std::array kTable = {
           "%s is a symbolic link. Recovered files are never written through a link: remove it or "
           "choose another recovery folder."},
     Entry{70008, "The compressed data of this file cannot be decompressed:"},
+    Entry{70009, "The image cannot be read: %s."},
 };
 
 }  // namespace

@@ -37,6 +37,7 @@ inline constexpr int kFreeSpaceUnreadable = 70005;
 inline constexpr int kCompletedWithFilesNotWritten = 70006;
 inline constexpr int kFolderIsLink = 70007;
 inline constexpr int kUndecodableData = 70008;
+inline constexpr int kImageUnreadable = 70009;
 }  // namespace msg
 
 // The text of string `id`, or an empty view for an unknown id.

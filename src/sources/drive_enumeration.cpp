@@ -15,6 +15,8 @@
 #include "platform/block_devices.h"
 #include "platform/byte_source.h"
 #include "platform/device_map_file.h"
+#include "platform/image_container.h"
+#include "sources/probe_copy.h"
 
 namespace kestrel {
 namespace {
@@ -22,27 +24,45 @@ namespace {
 // A read-only file descriptor closed on scope exit.
 class ReadOnlyFile {
  public:
-  explicit ReadOnlyFile(const std::string& path)
-      : fd_(OpenSourceFile(path)), error_(fd_ < 0 ? errno : 0) {}
+  explicit ReadOnlyFile(const std::string& path) : fd_(OpenSourceFile(path)) {}
   ~ReadOnlyFile() {
     if (fd_ >= 0) ::close(fd_);
   }
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
   int fd() const { return fd_; }
-  std::string Why() const {
-    return fd_ >= 0 || error_ == ENODEV ? "not an image file or block device"
-                                        : std::strerror(error_);
-  }
-  std::optional<uint64_t> Size() const {
-    uint64_t size = 0;
-    if (fd_ < 0 || !QueryFdSize(fd_, &size)) return std::nullopt;
-    return size;
-  }
 
  private:
   int fd_;
-  int error_;
+};
+
+std::string ErrorText(int error) {
+  return error == ENODEV ? "not an image file or block device" : std::strerror(error);
+}
+
+// An image file of the device map opened for the probes: the file itself, or a copy of what the
+// probes read from the disk inside a split or EWF image.
+class ProbedImage {
+ public:
+  explicit ProbedImage(const std::string& path) : image_(OpenImage(path)) {
+    if (image_.bytes && image_.container != ImageContainer::kPlain) copy_.emplace(*image_.bytes);
+  }
+  int fd() const {
+    if (copy_) return copy_->fd();
+    return static_cast<const FileByteSource&>(*image_.bytes).fd();
+  }
+  std::optional<uint64_t> Size() const {
+    if (!image_.bytes || (copy_ && copy_->fd() < 0)) return std::nullopt;
+    return image_.bytes->Size();
+  }
+  std::string Why() const {
+    if (!image_.message.empty()) return image_.message;
+    return ErrorText(image_.bytes ? ENOMEM : image_.error);
+  }
+
+ private:
+  OpenedImage image_;
+  std::optional<ProbeCopy> copy_;
 };
 
 // A disk and its volumes, before the volumes get their letters.
@@ -113,7 +133,7 @@ std::string Where(const DeviceMapEntry& entry, const std::string& map_path) {
 
 std::optional<PendingDisk> ImageDisk(const DeviceMapEntry& entry, const std::string& map_path,
                                      std::vector<std::string>* warnings) {
-  ReadOnlyFile file(entry.path);
+  ProbedImage file(entry.path);
   std::optional<uint64_t> size = file.Size();
   if (!size) {
     warnings->push_back(Where(entry, map_path) + "cannot open " + entry.path + " (" + file.Why() +
@@ -134,7 +154,7 @@ std::optional<PendingDisk> ImageDisk(const DeviceMapEntry& entry, const std::str
 
 std::optional<VolumeEntry> ImageVolume(const DeviceMapEntry& entry, const std::string& map_path,
                                        std::vector<std::string>* warnings) {
-  ReadOnlyFile file(entry.path);
+  ProbedImage file(entry.path);
   std::optional<uint64_t> size = file.Size();
   if (!size) {
     warnings->push_back(Where(entry, map_path) + "cannot open " + entry.path + " (" + file.Why() +

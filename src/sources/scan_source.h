@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/byte_source.h"
+#include "platform/image_container.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {
@@ -20,6 +21,8 @@ struct ScanSource {
   char drive_letter = 0;    // volume: its letter ('C'..'Z'), 0 for a plain path
   int disk_ordinal = -1;    // disk: its ordinal in the disk list
   std::string device_path;  // what was opened (device node or image file)
+  ImageContainer container = ImageContainer::kPlain;  // what holds the disk of an image file
+  std::string open_error;  // why a split or EWF image cannot be read (message 70006)
   std::unique_ptr<ByteSource> bytes;
   uint32_t bytes_per_sector = kSectorBytes;  // device's logical sector size (buffer sizing only)
   uint64_t sector_count = 0;                 // size / 512

@@ -1,5 +1,6 @@
 // Opening a volume, a disk or a named path as the read-only ScanSource of a run.
 
+#include "platform/image_container.h"
 #include "run/messages.h"
 #include "sources/drive_enumeration.h"
 
@@ -11,9 +12,13 @@ namespace {
 int OpenBytes(const std::string& path, uint64_t base, uint64_t length, ScanSource* source) {
   source->device_path = path;
   source->bytes.reset();
-  std::unique_ptr<FileByteSource> bytes = FileByteSource::Open(path, nullptr, base, length);
-  if (!bytes) return msg::kCannotReadDevice;
-  source->bytes_per_sector = QueryFdSectorSize(bytes->fd());
+  OpenedImage image = OpenImage(path, base, length);
+  source->container = image.container;
+  source->open_error = image.message;
+  std::unique_ptr<ByteSource> bytes = std::move(image.bytes);
+  if (!bytes) return image.message.empty() ? msg::kCannotReadDevice : msg::kImageUnreadable;
+  const auto* file = dynamic_cast<const FileByteSource*>(bytes.get());
+  source->bytes_per_sector = file ? QueryFdSectorSize(file->fd()) : kSectorBytes;
   source->sector_count = bytes->Size() / kSectorBytes;
   if (source->sector_count == 0) return msg::kMediaNotPresent;
   if (!bytes->ReadExact(0, source->boot_sector.data(), kSectorBytes)) return msg::kCannotReadDevice;

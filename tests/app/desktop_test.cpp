@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDropEvent>
@@ -26,6 +28,7 @@
 #include "app/source_list.h"
 #include "app/user_manual.h"
 #include "app/window_style.h"
+#include "platform/ewf_image.h"
 #include "run/messages.h"
 #include "support/temp_dir.h"
 
@@ -145,6 +148,42 @@ class DesktopTest : public QObject {
     const DeviceMap started = environment.Enumerate();
     QCOMPARE(EnumerateVolumes(started), std::string("CDF"));
     QCOMPARE(started.disks.back().model, std::string("card.img"));
+  }
+
+  // Split and EWF images of the disk attach as the disk itself; a split image missing a middle
+  // segment is refused, the warning naming the segment.
+  void EvidenceContainersAttachAsTheirDisk() {
+    testing::WindowFixture fixture;
+    const std::string disk = fixture.PathStd("card.img");
+    QVERIFY(WriteTwoPartitionDisk(disk));
+    const std::string split = fixture.PathStd("card.");
+    QCOMPARE(testing::RunCommand("split -b 16M -d -a 3 --numeric-suffixes=1 '" + disk + "' '" +
+                                 split + "'"),
+             0);
+    std::vector<std::string> containers{split + "001"};
+    if (EwfSupported() && testing::HaveTool("ewfacquire")) {
+      QCOMPARE(testing::RunCommand("ewfacquire -u -q -t '" + fixture.PathStd("case") +
+                                   "' -f encase6 -c deflate:fast '" + disk + "' >/dev/null 2>&1"),
+               0);
+      containers.push_back(fixture.PathStd("case.E01"));
+    }
+    DeviceMap map;
+    for (const std::string& container : containers) {
+      QCOMPARE(AttachImage(&map, container), std::string());
+      QCOMPARE(map.disks.back().sector_count, uint64_t{64 << 11});
+    }
+    QCOMPARE(EnumerateVolumes(map), std::string("CDEF").substr(0, 2 * containers.size()));
+    for (const VolumeEntry& volume : map.volumes) {
+      QCOMPARE(volume.label, std::string(volume.letter % 2 == 1 ? "ONE" : "TWO"));
+      QCOMPARE(volume.fs_name, std::string("FAT16"));
+    }
+
+    std::filesystem::remove(split + "002");
+    DeviceMap broken;
+    QVERIFY(!AttachImage(&broken, split + "001").empty());
+    QCOMPARE(broken.warnings.size(), size_t{1});
+    QVERIFY(broken.warnings[0].find(split + "002 of the split image is missing") !=
+            std::string::npos);
   }
 
   void DroppedImageAppearsWithItsPartitions() {

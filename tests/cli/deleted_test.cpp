@@ -231,12 +231,13 @@ class BothFileSystemsTest : public ::testing::Test {
     ASSERT_TRUE(fat->MakeFolder("/Photos"));
     ASSERT_TRUE(fat->MakeFolder("/Photos/Trip"));
     ASSERT_TRUE(fat->WriteFile("/Photos/Trip/beach.jpg", beach_));
-    ASSERT_TRUE(fat->WriteFile("/top.jpg", top_));
+    ASSERT_TRUE(fat->WriteFile("/top.jpg", top_, kTopModified));
     ASSERT_TRUE(fat->Delete("/Photos/Trip/beach.jpg"));
     ASSERT_TRUE(fat->Delete("/top.jpg"));
     const bool written = ntfs->MakeFolder("/Photos") && ntfs->MakeFolder("/Photos/Trip") &&
                          ntfs->WriteFile("/Photos/Trip/beach.jpg", beach_) &&
                          ntfs->WriteFile("/top.jpg", top_) &&
+                         ntfs->SetTimes("/top.jpg", kTopModified, kTopAccessed) &&
                          ntfs->Delete("/Photos/Trip/beach.jpg") && ntfs->Delete("/top.jpg");
     if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
     // A deleted short name has lost its first letter: FAT writes "KES_" in its place.
@@ -247,6 +248,10 @@ class BothFileSystemsTest : public ::testing::Test {
   testing::CliResult Run(const std::string& image, const std::string& options) {
     return testing::RunCli(dir_, "deleted '" + image + "' --types all " + options);
   }
+
+  // 2019-06-01 14:30:08 UTC (FAT keeps even seconds) and 2021-03-04 05:06:07 UTC.
+  static constexpr int64_t kTopModified = 1559399408;
+  static constexpr int64_t kTopAccessed = 1614834367;
 
   struct Volume {
     std::string image;
@@ -338,6 +343,32 @@ TEST_F(BothFileSystemsTest, LinksInTheRecoveryFolderAreNeverFollowed) {
         << kept.err;
     EXPECT_EQ(testing::ReadFileBytes(day + "/" + v.top), top_);
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "a file went through a link";
+  }
+}
+
+// A restored file gets the modification time its file system recorded (and NTFS's access time;
+// FAT keeps only an access date); a file whose entry was written without a chosen time, like a
+// carved one, has a time of its own, never the one of another file.
+TEST_F(BothFileSystemsTest, RestoredFilesKeepTheirOriginalTimes) {
+  for (const Volume& v : volumes_) {
+    SCOPED_TRACE(v.image);
+    const std::string out = dir_ / ("out-" + std::filesystem::path(v.image).stem().string());
+    testing::CliResult result = Run(v.image, "--out '" + out + "'");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string run_folder = testing::DayFolderBelow(out) + "/";
+    struct stat top {};
+    ASSERT_EQ(stat((run_folder + v.top).c_str(), &top), 0);
+    EXPECT_EQ(top.st_mtim.tv_sec, kTopModified);
+    const bool fat = v.top != "top.jpg";
+    // FAT's access date is a day: mcopy -m gives it the modification's.
+    if (fat) {
+      EXPECT_EQ(top.st_atim.tv_sec, kTopModified - kTopModified % 86400);
+    } else {
+      EXPECT_EQ(top.st_atim.tv_sec, kTopAccessed);
+    }
+    struct stat beach {};
+    ASSERT_EQ(stat((run_folder + v.beach).c_str(), &beach), 0);
+    EXPECT_GT(beach.st_mtim.tv_sec, kTopModified + 86400 * 365);
   }
 }
 

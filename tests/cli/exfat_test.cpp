@@ -3,6 +3,8 @@
 // scan --free-space, which carves the deleted picture and leaves the live one alone.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +36,9 @@ class ExfatCommandTest : public ::testing::Test {
     ASSERT_TRUE(image->WriteFile("/Photos/keep.jpg", live_));
     ASSERT_TRUE(image->WriteFile("/Photos/Trip/beach.jpg", beach_));
     ASSERT_TRUE(image->WriteFile("/top.bin", top_));
+    ASSERT_EQ(testing::RunCommand("touch -d @" + std::to_string(kTopModified) + " '" +
+                                  image->Mounted("/top.bin") + "'"),
+              0);
     ASSERT_TRUE(image->Delete("/Photos/Trip/beach.jpg"));
     ASSERT_TRUE(image->Delete("/top.bin"));
     ASSERT_TRUE(image->Unmount());
@@ -41,6 +46,10 @@ class ExfatCommandTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& arguments) { return testing::RunCli(dir_, arguments); }
+
+  // 2019-06-01 14:30:08 UTC, the modification and access time set on the mounted volume before
+  // the file is deleted (exfat-fuse takes the two together only).
+  static constexpr int64_t kTopModified = 1559399408;
 
   TempDir dir_;
   std::string image_;
@@ -57,6 +66,11 @@ TEST_F(ExfatCommandTest, DeletedListKeepPathsAndFolder) {
                 "beach.jpg\t" + std::to_string((beach_.size() + 1023) / 1024) + " KB\t" + day,
                 std::string(MessageText(msg::kCompleted)),
             }));
+  // The times, before a read of the file moves its access time.
+  struct stat top {};
+  ASSERT_EQ(stat((day + "top.bin").c_str(), &top), 0);
+  EXPECT_EQ(top.st_mtim.tv_sec, kTopModified);
+  EXPECT_EQ(top.st_atim.tv_sec, kTopModified);
   EXPECT_EQ(ReadFileBytes(day + "beach.jpg"), beach_);
   EXPECT_EQ(ReadFileBytes(day + "top.bin"), top_);
   EXPECT_FALSE(std::filesystem::exists(day + "keep.jpg"));

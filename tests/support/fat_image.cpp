@@ -55,10 +55,17 @@ bool FatImage::Mtools(const std::string& command, const std::string& arguments) 
                     " " + arguments) == 0;
 }
 
-bool FatImage::WriteFile(const std::string& path, const std::vector<uint8_t>& content) {
+bool FatImage::WriteFile(const std::string& path, const std::vector<uint8_t>& content,
+                         std::optional<int64_t> modified) {
   const std::string staged = image_path_ + ".staged";
   WriteFileBytes(staged, content);
-  bool ok = Mtools("mcopy", Quoted(staged) + " " + Quoted("::" + path));
+  // mcopy -m keeps the host file's modification time, in the zone of TZ (UTC here).
+  const std::string dated = modified ? "TZ=UTC touch -d @" + std::to_string(*modified) + " " +
+                                           Quoted(staged) + " && TZ=UTC "
+                                     : "";
+  bool ok = RunCommand(dated + "LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mcopy" +
+                       (modified ? " -m" : "") + " -i " + Quoted(image_path_) + " " +
+                       Quoted(staged) + " " + Quoted("::" + path)) == 0;
   std::remove(staged.c_str());
   return ok;
 }

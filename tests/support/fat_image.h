@@ -28,7 +28,9 @@ class FatImage {
   const std::string& path() const { return image_path_; }
 
   // Paths are absolute inside the volume ("/DCIM/name.jpg"); each call returns success.
-  bool WriteFile(const std::string& path, const std::vector<uint8_t>& content);
+  // With `modified` (seconds since 1970, UTC), the file's FAT entry gets that write time.
+  bool WriteFile(const std::string& path, const std::vector<uint8_t>& content,
+                 std::optional<int64_t> modified = std::nullopt);
   bool MakeFolder(const std::string& path);
   bool Delete(const std::string& path);      // mdel
   bool DeleteTree(const std::string& path);  // mdeltree

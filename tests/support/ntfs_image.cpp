@@ -95,4 +95,9 @@ bool NtfsImage::Delete(const std::string& path) {
   return Run("delete " + ShellQuote(path));
 }
 
+bool NtfsImage::SetTimes(const std::string& path, int64_t modified, int64_t accessed) {
+  return Run("times " + ShellQuote(path) + " " + std::to_string(modified) + " " +
+             std::to_string(accessed));
+}
+
 }  // namespace kestrel::testing

@@ -44,6 +44,8 @@ class NtfsImage {
   // A folder whose new files are written compressed (LZNT1).
   bool MakeCompressedFolder(const std::string& path);
   bool Delete(const std::string& path);
+  // Sets the modification and access times of $STANDARD_INFORMATION (seconds since 1970, UTC).
+  bool SetTimes(const std::string& path, int64_t modified, int64_t accessed);
 
  private:
   NtfsImage(std::string tool, std::string image, std::string scratch)

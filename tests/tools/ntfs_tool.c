@@ -9,6 +9,7 @@
  *   ntfs_tool IMAGE sparse PATH HOSTFILE OFFSET
  *   ntfs_tool IMAGE mkdir PATH
  *   ntfs_tool IMAGE mkcdir PATH      (a compressed folder: files made in it are compressed)
+ *   ntfs_tool IMAGE times PATH MODIFIED ACCESSED   (seconds since 1970, UTC)
  *   ntfs_tool IMAGE delete PATH
  *
  * PATH is absolute inside the volume ("/dir/name"); its folder must exist. Names are UTF-8.
@@ -24,6 +25,7 @@
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/ntfstime.h>
 #include <ntfs-3g/security.h>
 #include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>
@@ -155,6 +157,18 @@ static int add_stream(ntfs_volume* vol, const char* path, const char* stream, co
   return result == 0 ? 0 : fail("write stream", stream);
 }
 
+static int set_times(ntfs_volume* vol, const char* path, const char* modified,
+                     const char* accessed) {
+  ntfs_inode* node = ntfs_pathname_to_inode(vol, NULL, path);
+  if (!node) return fail("open", path);
+  struct timespec modified_time = {(time_t)strtoll(modified, NULL, 10), 0};
+  struct timespec accessed_time = {(time_t)strtoll(accessed, NULL, 10), 0};
+  node->last_data_change_time = timespec2ntfs(modified_time);
+  node->last_access_time = timespec2ntfs(accessed_time);
+  ntfs_inode_mark_dirty(node);
+  return ntfs_inode_close(node) == 0 ? 0 : fail("close", path);
+}
+
 static int delete_node(ntfs_volume* vol, const char* path) {
   ntfschar* name;
   int name_len;
@@ -176,6 +190,7 @@ static int run(ntfs_volume* vol, const char* command, char** args, int count) {
   if (strcmp(command, "stream") == 0 && count == 3)
     return add_stream(vol, args[0], args[1], args[2]);
   if (strcmp(command, "delete") == 0 && count == 1) return delete_node(vol, args[0]);
+  if (strcmp(command, "times") == 0 && count == 3) return set_times(vol, args[0], args[1], args[2]);
   if (strcmp(command, "mkcdir") == 0 && count == 1) {
     ntfs_inode* node = create_node(vol, args[0], S_IFDIR);
     if (!node) return fail("mkdir", args[0]);
