@@ -188,6 +188,7 @@ class SignatureDispatch {
         const GuardSet guards = row.guards | GuardBit(start.guard);
         if (!engine.Open(extension, guards, std::move(start.format), in)) {
           engine.Finish();  // no file in the gap: the one set aside ends
+          if (engine.stopped()) return DispatchVerdict::kStopScan;
           continue;
         }
         return row.stop_check ? StopCheck(engine) : DispatchVerdict::kContinue;

@@ -68,7 +68,8 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
   uint64_t number = NextNumber(extension);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++number) {
     const std::string name = CarvedName(kCarvedPrefix, number, extension);
-    if (out_.CreateIn(run_dir_.fd(), name, run_folder_ + name) == FileErrorCause::kNone) {
+    const FileErrorCause cause = out_.CreateIn(run_dir_.fd(), name, run_folder_ + name);
+    if (cause == FileErrorCause::kNone) {
       next_number_[extension] = number;
       open_extension_ = extension;
       open_number_ = number;
@@ -77,7 +78,12 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
       failed_ = false;
       return true;
     }
-    if (out_.last_errno() != EEXIST) break;  // not a taken name: another number will not help
+    // Not a taken name: another number will not help, and no carved file can be written. The
+    // run stops with the reason instead of dropping every file after this one in silence.
+    if (out_.last_errno() != EEXIST) {
+      ReportFailure(cause, run_folder_ + name);
+      return false;
+    }
   }
   return false;
 }

@@ -42,7 +42,7 @@ class RecoveredWriter {
   // A carved file "KES" + number + "." + extension. Numbers go per extension: the first file of
   // an extension continues after the highest number in the run folder, the number of a file not
   // kept is used again, and a taken name takes the next number. False when no file could be
-  // created (nothing is reported: the scan goes on without it).
+  // created: the run is stopped with the reason (no carved file can be written after it).
   virtual bool CreateNumbered(const std::string& extension);
   // A restored file `name` in the folder `relative_folder` ("" or "A/B/", made when missing) of
   // the run folder, or its " - Copy(k)" form when that name is taken (by a file or by the
