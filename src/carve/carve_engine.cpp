@@ -182,12 +182,19 @@ bool CarveEngine::CheckedWhole(const Kept& kept) {
 }
 
 bool CarveEngine::Reassembled(Kept* kept) {
-  if (kept->reassemble == nullptr || kept->check == nullptr || open_.pieces.size() != 1 ||
+  if (kept->reassemble == nullptr || kept->check == nullptr || open_.pieces.empty() ||
       writer_.failed()) {
     return false;
   }
-  const FilePiece carved = open_.pieces[0];
-  const uint64_t length = std::min(kept->cut, writer_.length());
+  // The carve in one piece, or from its first byte to the end of its last piece when it went
+  // on after a file in its gap.
+  const FilePiece& last = open_.pieces.back();
+  const FilePiece carved =
+      open_.pieces.size() == 1
+          ? FilePiece{last.source_offset, std::min(kept->cut, writer_.length())}
+          : FilePiece{open_.pieces[0].source_offset,
+                      last.source_offset + last.length - open_.pieces[0].source_offset};
+  const uint64_t length = carved.length;
   std::vector<FilePiece> pieces;
   if (!kept->reassemble(source_, carved.source_offset, length, UnitsOf(open_.header_sector()),
                         &pieces) ||
@@ -200,11 +207,13 @@ bool CarveEngine::Reassembled(Kept* kept) {
     // A file that could not be written anew is not kept.
     if (!Rewrite(file)) kept->keep = false;
   }
-  // The foreign units between the pieces were carved through: they get the second look.
+  // The foreign units between the pieces that the carve went through get the second look (the
+  // scan went on over those past the carve's end).
   if (open_.guarded) {
+    const uint64_t carved_end = SectorAfter(open_.pieces[0]);
     for (size_t i = 1; i < pieces.size(); ++i) {
       const uint64_t first = SectorAfter(pieces[i - 1]);
-      const uint64_t end = pieces[i].source_offset / kSectorBytes;
+      const uint64_t end = std::min(pieces[i].source_offset / kSectorBytes, carved_end);
       if (end > first && unexamined_.size() < kMaxUnexamined) {
         unexamined_.push_back({first, end - first});
       }

@@ -111,10 +111,11 @@ struct ByteUnits {
 };
 
 // A format's search for the pieces of a carved file that its check found broken, where the file
-// lies in fragments in order with foreign units between them: the carve took `length` bytes at
-// `start` in one piece, gaps and all. True with the whole file's pieces in `pieces` (in order,
-// each gap starting and ending on a boundary of `units`); the file is kept only when its check
-// then finds them whole. Bounded work whatever the file claims.
+// lies in fragments with foreign units between them: the carve took the `length` bytes at
+// `start`, gaps and all (or pieces of them, when it went on after a file in a gap). True with the
+// whole file's pieces in `pieces` (in order, each gap starting and ending on a boundary of
+// `units`); the file is kept only when its check then finds them whole. Bounded work whatever the
+// file claims.
 using Reassemble = bool (*)(ByteSource& source, uint64_t start, uint64_t length,
                             const ByteUnits& units, std::vector<FilePiece>* pieces);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "carve/formats/mp3_check.h"
+#include "carve/formats/mp3_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -170,7 +171,10 @@ Fed FeedMp3(Mp3State& state, const CarveView& view) {
 }
 
 Kept FinishMp3(const Mp3State& state) {
-  return state.complete && state.frames >= kMinMp3Frames ? KeepChecked(CheckMp3) : Drop();
+  if (!state.complete || state.frames < kMinMp3Frames) return Drop();
+  Kept kept = KeepChecked(CheckMp3);
+  kept.reassemble = ReassembleMp3;
+  return kept;
 }
 
 Match MatchMp3(const RowInput& r, Start* s) {

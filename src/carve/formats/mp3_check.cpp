@@ -25,26 +25,16 @@ bool HasText(const uint8_t* p, std::string_view text) {
   return std::memcmp(p, text.data(), text.size()) == 0;
 }
 
-// The fields every frame of one stream repeats: version, layer, sample rate, and whether it is
-// mono (channel mode 3) or has two channels (stereo, joint or dual, which may alternate).
-uint32_t StreamKey(const uint8_t* p, const Mp3Frame& frame) {
-  return uint32_t{frame.stream} << 1 | ((p[3] >> 6) == 3 ? 1u : 0u);
-}
-
 // A header of a free-format stream: valid but for its bitrate index 0.
 bool FreeFormatAt(const uint8_t* p) {
   uint8_t header[4] = {p[0], p[1], static_cast<uint8_t>(p[2] | 0x10), p[3]};
   return (p[2] >> 4) == 0 && Mp3FrameAt(header).length != 0;
 }
 
-// The frame and byte counts a Xing, Info or VBRI header gives (0: not given).
-struct StreamCounts {
-  uint32_t frames = 0;
-  uint32_t bytes = 0;
-};
+}  // namespace
 
-StreamCounts CountsAt(const uint8_t* p, size_t held) {
-  StreamCounts counts;
+Mp3StreamCounts Mp3CountsAt(const uint8_t* p, size_t held) {
+  Mp3StreamCounts counts;
   for (const size_t at : {13u, 21u, 36u}) {
     if (at + 16 > held || !(HasText(p + at, "Xing") || HasText(p + at, "Info"))) continue;
     const uint32_t flags = LoadBe32(p + at + 4);
@@ -62,6 +52,8 @@ StreamCounts CountsAt(const uint8_t* p, size_t held) {
   }
   return counts;
 }
+
+namespace {
 
 // The length of the APE tag (footer, items and header when it has one) that ends at `end`, 0
 // when none does or it would reach before `begin`.
@@ -118,9 +110,13 @@ uint64_t AudioEnd(SourceWindow& window, uint64_t begin, uint64_t end) {
   return end;
 }
 
-// Where the first frame starts: after the ID3v2 tag and the zeros a tagger may leave after it.
-// The file's length when the tag reaches past it.
-uint64_t FirstFrame(SourceWindow& window) {
+}  // namespace
+
+uint32_t Mp3StreamKey(const uint8_t* p, const Mp3Frame& frame) {
+  return uint32_t{frame.stream} << 1 | ((p[3] >> 6) == 3 ? 1u : 0u);
+}
+
+uint64_t Mp3FirstFrame(SourceWindow& window) {
   const uint64_t length = window.length();
   uint8_t head[kId3v2HeaderBytes];
   if (!window.Padded(0, head, sizeof head)) return length;
@@ -132,6 +128,8 @@ uint64_t FirstFrame(SourceWindow& window) {
   return tag +
          static_cast<uint64_t>(std::find_if(p, p + span, [](uint8_t b) { return b != 0; }) - p);
 }
+
+namespace {
 
 struct Chain {
   uint64_t end = 0;         // where the last whole frame ends
@@ -151,7 +149,7 @@ bool FollowFrames(SourceWindow& window, uint64_t at, uint32_t key, Chain& chain)
     const uint8_t* p = window.At(at, 4);
     if (p == nullptr) return false;
     const Mp3Frame frame = Mp3FrameAt(p);
-    if (frame.length == 0 || StreamKey(p, frame) != key) break;
+    if (frame.length == 0 || Mp3StreamKey(p, frame) != key) break;
     if (frame.length > length - at) {
       chain.cut = true;
       break;
@@ -175,8 +173,8 @@ bool FollowFrames(SourceWindow& window, uint64_t at, uint32_t key, Chain& chain)
 // Whether the counts of the first frame's Xing, Info or VBRI header fit the chain: encoders
 // count the frames with or without the header's own frame, and the bytes from the first frame
 // (with or without it) or from the file's start.
-bool CountsFit(const StreamCounts& counts, const Chain& chain, uint64_t first, uint32_t first_len,
-               uint64_t length) {
+bool CountsFit(const Mp3StreamCounts& counts, const Chain& chain, uint64_t first,
+               uint32_t first_len, uint64_t length) {
   if (counts.frames != 0 && counts.frames != chain.frames && counts.frames + 1 != chain.frames) {
     return false;
   }
@@ -192,7 +190,7 @@ bool CountsFit(const StreamCounts& counts, const Chain& chain, uint64_t first, u
 
 Whole CheckMp3(ByteSource& source, uint64_t start, uint64_t length) {
   SourceWindow window(source, start, length, kWindowBytes);
-  const uint64_t first = FirstFrame(window);
+  const uint64_t first = Mp3FirstFrame(window);
   if (window.failed()) return Whole::kUnchecked;
   if (length - first < 4) return Whole::kNo;
   uint8_t head[kInfoBytes];
@@ -201,10 +199,10 @@ Whole CheckMp3(ByteSource& source, uint64_t start, uint64_t length) {
   if (frame.length == 0) return FreeFormatAt(head) ? Whole::kUnchecked : Whole::kNo;
   const size_t held =
       static_cast<size_t>(std::min<uint64_t>({kInfoBytes, uint64_t{frame.length}, length - first}));
-  const StreamCounts counts = CountsAt(head, held);
+  const Mp3StreamCounts counts = Mp3CountsAt(head, held);
 
   Chain chain;
-  if (!FollowFrames(window, first, StreamKey(head, frame), chain)) return Whole::kUnchecked;
+  if (!FollowFrames(window, first, Mp3StreamKey(head, frame), chain)) return Whole::kUnchecked;
   if (chain.capped) return Whole::kUnchecked;
   const uint64_t audio_end = AudioEnd(window, first, length);
   if (window.failed()) return Whole::kUnchecked;

@@ -18,6 +18,8 @@
 #include <cstdint>
 
 #include "carve/format.h"
+#include "carve/formats/mp3.h"
+#include "carve/formats/source_window.h"
 #include "platform/byte_source.h"
 
 namespace kestrel {
@@ -25,5 +27,22 @@ namespace kestrel {
 inline constexpr uint32_t kMaxMp3CheckFrames = 5'000'000;
 
 Whole CheckMp3(ByteSource& source, uint64_t start, uint64_t length);
+
+// The fields every frame of one stream repeats: version, layer, sample rate, and whether it is
+// mono (channel mode 3) or has two channels (stereo, joint or dual, which may alternate). `p`
+// is the frame's header.
+uint32_t Mp3StreamKey(const uint8_t* p, const Mp3Frame& frame);
+
+// The frame and byte counts a Xing, Info or VBRI header gives (0: not given), read from the
+// first `held` bytes of the frame at `p`.
+struct Mp3StreamCounts {
+  uint32_t frames = 0;
+  uint32_t bytes = 0;
+};
+Mp3StreamCounts Mp3CountsAt(const uint8_t* p, size_t held);
+
+// Where the first frame of the file in `window` starts: after the ID3v2 tag and the zeros a
+// tagger may leave after it. The file's length when the tag reaches past it.
+uint64_t Mp3FirstFrame(SourceWindow& window);
 
 }  // namespace kestrel
