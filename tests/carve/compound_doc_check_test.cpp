@@ -7,13 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <string>
 
 #include "carve/formats/compound_doc.h"
 #include "platform/byte_order.h"
 #include "support/carve_harness.h"
 #include "support/damaged_blocks.h"
+#include "support/office_documents.h"
 #include "support/structured_fixtures.h"
 
 namespace kestrel {
@@ -21,60 +21,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testing::kDamageBlock;
+using Pair = testing::DocumentPair;
 
 Whole Check(const Bytes& document) {
   return testing::CheckInMemory(CheckCompoundDoc, document);
-}
-
-constexpr const char* kSlidesHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document "
-    "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
-    "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
-    "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
-    "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" office:version=\"1.2\" "
-    "office:mimetype=\"application/vnd.oasis.opendocument.presentation\">"
-    "<office:body><office:presentation>";
-constexpr const char* kSlidesTail = "</office:presentation></office:body></office:document>";
-
-// What LibreOffice converts into each kind: lines of text (DOC), a table of numbers and words
-// (XLS), slides (PPT); `n` (1 or 2) changes the contents and the size.
-std::string SourceFor(const std::string& kind) {
-  if (kind == "doc") {
-    return "seq $((200 + 200 * n)) | awk -v n=$n '{print \"Line \" $1 \" of Kestrel document \" "
-           "n \": sectors, clusters and carved files.\"}' > f$n.txt";
-  }
-  if (kind == "xls") {
-    return "seq $((2000 + 1000 * n)) | awk -v n=$n '{print $1 * n \",kestrel \" $1 \",\" $1 / 7 "
-           "* n}' > f$n.csv";
-  }
-  return std::string("(echo '") + kSlidesHead +
-         "'; seq $((20 + 10 * n)) | awk -v n=$n '{print \"<draw:page><draw:frame "
-         "svg:width=\\\"20cm\\\" svg:height=\\\"8cm\\\"><draw:text-box><text:p>Slide \" $1 \" of "
-         "Kestrel presentation \" n \".</text:p></draw:text-box></draw:frame></draw:page>\"}'; "
-         "echo '" +
-         kSlidesTail + "') > f$n.fodp";
-}
-
-// Two documents of a kind ("doc", "xls" or "ppt"), the second larger with other contents,
-// converted by LibreOffice once per test program.
-struct Pair {
-  Bytes first, second;
-};
-
-const Pair& Documents(const std::string& kind) {
-  static std::map<std::string, Pair> made;
-  if (auto found = made.find(kind); found != made.end()) return found->second;
-  Pair& pair = made[kind];
-  testing::TempDir dir;
-  const std::string input = kind == "doc" ? "txt" : kind == "xls" ? "csv" : "fodp";
-  const std::string make = "cd " + dir.path() + " && export HOME=\"$PWD\" && for n in 1 2; do " +
-                           SourceFor(kind) + "; done && soffice --headless --convert-to " + kind +
-                           " f1." + input + " f2." + input + " >/dev/null 2>&1";
-  if (testing::RunCommand(make) == 0) {
-    pair.first = testing::ReadFileBytes(dir / ("f1." + kind));
-    pair.second = testing::ReadFileBytes(dir / ("f2." + kind));
-  }
-  return pair;
 }
 
 class LibreOfficeDocuments : public ::testing::Test {
@@ -84,7 +34,7 @@ class LibreOfficeDocuments : public ::testing::Test {
   }
   // The documents of `kind`, which must have been made.
   static const Pair& Made(const std::string& kind) {
-    const Pair& pair = Documents(kind);
+    const Pair& pair = testing::LibreOfficeDocuments(kind);
     EXPECT_GT(pair.first.size(), 16 * kDamageBlock) << "LibreOffice made no " << kind;
     EXPECT_GT(pair.second.size(), pair.first.size());
     return pair;

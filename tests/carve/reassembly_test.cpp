@@ -1,7 +1,8 @@
 // Files found in fragments in order, with foreign units between them, as on a disk in use: a
 // ZIP archive put back together by its central directory's offsets and its members' CRC-32s, a
 // PDF by its cross-reference tables and its objects' syntax and Flate streams, a WMV by its
-// fixed-size packets, an MP3 by its chain of frames (in order, out of order, and two streams of
+// fixed-size packets, a compound document by its FAT and directory sectors and its main stream's
+// records, an MP3 by its chain of frames (in order, out of order, and two streams of
 // one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
 // A later piece of an MPEG program stream is not written as a stream of its own.
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "support/media_files.h"
+#include "support/office_documents.h"
 #include "support/pdf_files.h"
 #include "support/scan_harness.h"
 #include "support/temp_dir.h"
@@ -160,6 +162,20 @@ TEST(AsfReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
   std::copy(other.begin(), other.end(), wmv.begin() + 4 * kUnit);
   TempDir dir;
   const auto scan = testing::ScanImage(Fragmented(wmv, {6 * kUnit}, {TextBytes(kUnit)}), dir);
+  EXPECT_TRUE(scan->files.empty());
+}
+
+TEST(CompoundDocReassembly, WorkbookInThreePiecesComesBackWholeAndNotWithAPieceOverwritten) {
+  if (!testing::HaveTool("soffice")) GTEST_SKIP() << "LibreOffice is not installed";
+  const Bytes& xls = testing::LibreOfficeDocuments("xls").second;
+  ASSERT_GT(xls.size(), 16 * kUnit);
+  ExpectComesBackWhole(xls, {kUnit}, {RandomBytes(3 * kUnit, 14)});
+  ExpectComesBackWhole(xls, {3 * kUnit, 9 * kUnit}, {RandomBytes(2 * kUnit, 15), TextBytes(kUnit)});
+  Bytes broken = xls;
+  const Bytes other = RandomBytes(kUnit, 16);
+  std::copy(other.begin(), other.end(), broken.begin() + 6 * kUnit);
+  TempDir dir;
+  const auto scan = testing::ScanImage(Fragmented(broken, {3 * kUnit}, {TextBytes(kUnit)}), dir);
   EXPECT_TRUE(scan->files.empty());
 }
 

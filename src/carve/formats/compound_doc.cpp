@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -16,6 +17,8 @@ constexpr uint32_t kFreeSect = 0xFFFFFFFF;
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr size_t kHeaderDifatEntries = 109;
 constexpr size_t kHeaderDifatOffset = 0x4C;
+// Foreign units are looked for in steps of 4 KiB, the usual cluster.
+constexpr uint64_t kShiftStep = 4096;
 
 // Where the document's sectors lie: file sector k follows the header at
 // file_start + sector_bytes * (k + 1).
@@ -64,6 +67,26 @@ std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header,
     current = LoadLe32(block.data() + 4 * (g.entries_per_sector - 1));
   }
   return last;
+}
+
+// How far past its place the last FAT sector `last` lies (0 when in place, or when the header
+// names it through DIFAT sectors or it is found nowhere), with its sector read into `fat`.
+uint64_t ShiftOfLastFat(ByteSource& source, const uint8_t* header, const Geometry& g,
+                        uint32_t fat_count, uint64_t last, std::vector<uint8_t>& fat) {
+  if (fat_count > kHeaderDifatEntries || last > UINT32_MAX) return 0;
+  std::vector<uint32_t> fat_sectors;
+  for (uint32_t j = 0; j < fat_count; ++j) {
+    fat_sectors.push_back(LoadLe32(header + kHeaderDifatOffset + 4 * j));
+  }
+  const uint32_t index = fat_count - 1;
+  if (fat_sectors[index] != last) return 0;
+  const std::optional<uint64_t> shift =
+      FatSectorShift(source, g.file_start, g.sector_bytes, static_cast<uint32_t>(last), index,
+                     fat_sectors, 0, kShiftStep);
+  if (!shift || *shift == 0) return 0;
+  const uint64_t offset = g.file_start + uint64_t{g.sector_bytes} * (last + 1) + *shift;
+  if (!source.ReadExact(offset, fat.data(), fat.size())) return 0;
+  return *shift;
 }
 
 // The program whose main stream the directory's first sector lists.
@@ -137,12 +160,16 @@ CompoundState StartCompound(const CarveView& view) {
   const std::optional<uint64_t> last = LastFatSector(view.source, header, g, fat_count);
   std::vector<uint8_t> fat;
   if (!last || !ReadFileSector(view.source, g, *last, fat)) return Unmeasurable();
+  // A FAT sector further on than its place: foreign units lie in the document before it, and
+  // the document is taken to that FAT sector's end at least (it is put together when done).
+  const uint64_t fat_shift = ShiftOfLastFat(view.source, header, g, fat_count, *last, fat);
   uint64_t used = 0;
   for (uint32_t j = 0; j < g.entries_per_sector; ++j) {
     if (LoadLe32(fat.data() + 4 * j) != kFreeSect) used = j + 1;
   }
   const uint64_t length =
-      uint64_t{g.sector_bytes} * (uint64_t{g.entries_per_sector} * (fat_count - 1) + used + 1);
+      uint64_t{g.sector_bytes} * (uint64_t{g.entries_per_sector} * (fat_count - 1) + used + 1) +
+      fat_shift;
   if (length > room) return Unmeasurable();
   CompoundState state;
   state.left = length;
@@ -169,6 +196,7 @@ Fed FeedCompound(CompoundState& state, const CarveView& view) {
 Kept FinishCompound(const CompoundState& state, const TypeSet& selected) {
   if (!state.complete) return Drop();
   Kept kept = KeepChecked(CheckCompoundDoc);
+  kept.reassemble = ReassembleCompoundDoc;
   uint8_t code = kPpt;
   const DocProgram program =
       state.main_stream != DocProgram::kUnknown ? state.main_stream : state.program;
