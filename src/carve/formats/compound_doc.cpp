@@ -7,16 +7,15 @@
 #include <vector>
 
 #include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_layout.h"
 #include "carve/formats/compound_doc_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kFreeSect = 0xFFFFFFFF;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr size_t kHeaderDifatEntries = 109;
-constexpr size_t kHeaderDifatOffset = 0x4C;
+using namespace cfb;
+
 // Foreign units are looked for in steps of 4 KiB, the usual cluster.
 constexpr uint64_t kShiftStep = 4096;
 
@@ -47,12 +46,12 @@ bool ReadFileSector(ByteSource& source, const Geometry& g, uint64_t k,
 std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header, const Geometry& g,
                                       uint32_t fat_count) {
   std::optional<uint64_t> last;
-  for (size_t i = 0; i < kHeaderDifatEntries; ++i) {
-    const uint32_t v = LoadLe32(header + kHeaderDifatOffset + 4 * i);
+  for (size_t i = 0; i < kHeaderFatEntries; ++i) {
+    const uint32_t v = LoadLe32(header + kHeaderFatOffset + 4 * i);
     if (v == kFreeSect) break;
     if (v != kEndOfChain) last = v;
   }
-  uint32_t current = LoadLe32(header + 0x44);
+  uint32_t current = LoadLe32(header + kDifatStartOffset);
   // Each DIFAT sector lists entries_per_sector - 1 FAT sectors and then the next DIFAT sector;
   // the walk never takes more sectors than the FAT count needs (a looping chain ends).
   const uint64_t needed = fat_count / (g.entries_per_sector - 1) + 1;
@@ -73,10 +72,10 @@ std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header,
 // names it through DIFAT sectors or it is found nowhere), with its sector read into `fat`.
 uint64_t ShiftOfLastFat(ByteSource& source, const uint8_t* header, const Geometry& g,
                         uint32_t fat_count, uint64_t last, std::vector<uint8_t>& fat) {
-  if (fat_count > kHeaderDifatEntries || last > UINT32_MAX) return 0;
+  if (fat_count > kHeaderFatEntries || last > UINT32_MAX) return 0;
   std::vector<uint32_t> fat_sectors;
   for (uint32_t j = 0; j < fat_count; ++j) {
-    fat_sectors.push_back(LoadLe32(header + kHeaderDifatOffset + 4 * j));
+    fat_sectors.push_back(LoadLe32(header + kHeaderFatOffset + 4 * j));
   }
   const uint32_t index = fat_count - 1;
   if (fat_sectors[index] != last) return 0;
@@ -91,10 +90,10 @@ uint64_t ShiftOfLastFat(ByteSource& source, const uint8_t* header, const Geometr
 
 // The program whose main stream the directory's first sector lists.
 DocProgram MainStreamOf(ByteSource& source, const uint8_t* header, const Geometry& g) {
-  constexpr size_t kEntryBytes = 128;
   constexpr uint8_t kStream = 2;
   std::vector<uint8_t> directory;
-  if (!ReadFileSector(source, g, LoadLe32(header + 0x30), directory)) return DocProgram::kUnknown;
+  if (!ReadFileSector(source, g, LoadLe32(header + kDirectoryOffset), directory))
+    return DocProgram::kUnknown;
   for (size_t at = 0; at + kEntryBytes <= directory.size(); at += kEntryBytes) {
     const uint8_t* entry = directory.data() + at;
     if (entry[66] != kStream) continue;
@@ -152,7 +151,7 @@ CompoundState StartCompound(const CarveView& view) {
   const uint64_t room = view.SourceRoom();
   g.sectors_on_source = room / g.sector_bytes > 0 ? room / g.sector_bytes - 1 : 0;
 
-  const uint32_t fat_count = LoadLe32(header + 0x2C);
+  const uint32_t fat_count = LoadLe32(header + kFatCountOffset);
   // Every FAT sector but the last addresses a full sector of entries, all inside the document.
   if (fat_count == 0 || uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
     return Unmeasurable();

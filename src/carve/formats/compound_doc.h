@@ -3,10 +3,10 @@
 // FAT sector (found through the DIFAT), read from the source; exactly that many bytes are
 // taken. A last FAT sector that is not at its place but whole 4 KiB steps further on (foreign
 // units in the document) adds that distance; the document is then put together from its
-// pieces (compound_doc_reassembly.h). The name comes from the document's main stream (WordDocument: DOC, Workbook or Book:
-// XLS, PowerPoint Document: PPT), or where the directory names none, from the program named in
-// its text: Excel (XLS), Word (DOC), otherwise PPT. A finished document whose structure shows
-// it broken is not kept (compound_doc_check.h).
+// pieces (compound_doc_reassembly.h). The name comes from the document's main stream (WordDocument:
+// DOC, Workbook or Book: XLS, PowerPoint Document: PPT), or where the directory names none, from
+// the program named in its text: Excel (XLS), Word (DOC), otherwise PPT. A finished document whose
+// structure shows it broken is not kept (compound_doc_check.h).
 
 #include <cstdint>
 

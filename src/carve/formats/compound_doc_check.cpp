@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "carve/formats/compound_doc_layout.h"
 #include "carve/formats/compound_doc_streams.h"
 #include "carve/formats/file_window.h"
 #include "platform/byte_order.h"
@@ -15,14 +16,10 @@
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kFree = 0xFFFFFFFF;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kNoEntry = 0xFFFFFFFF;
-constexpr size_t kHeaderBytes = 512;
-constexpr size_t kHeaderFatEntries = 109;
+using namespace cfb;
+
 constexpr uint32_t kMiniSectorBytes = 64;
 constexpr uint32_t kMiniStreamCutoff = 4096;
-constexpr size_t kEntryBytes = 128;
 constexpr uint64_t kMaxSectors = uint64_t{4} << 20;
 constexpr uint64_t kMaxEntries = 100000;
 constexpr size_t kTableWindowBytes = 4096;
@@ -74,7 +71,7 @@ struct Allocation {
   std::vector<bool> taken;
 
   void Reset(uint64_t units) {
-    next.assign(units, kFree);
+    next.assign(units, kFreeSect);
     taken.assign(units, false);
   }
   // Takes a unit that lies inside the table and no chain has taken yet.
@@ -160,14 +157,14 @@ class CompoundCheck {
   // The FAT sectors the header and the DIFAT chain name, then the FAT they hold.
   Whole ReadFat() {
     fat_.Reset(sectors_);
-    const uint32_t count = LoadLe32(&header_[0x2C]);
+    const uint32_t count = LoadLe32(&header_[kFatCountOffset]);
     if (count == 0 || count > sectors_) return Whole::kNo;
     std::vector<uint32_t> fat_sectors;
     for (size_t i = 0; i < std::min<size_t>(count, kHeaderFatEntries); ++i) {
-      fat_sectors.push_back(LoadLe32(&header_[0x4C + 4 * i]));
+      fat_sectors.push_back(LoadLe32(&header_[kHeaderFatOffset + 4 * i]));
     }
     const uint32_t per = EntriesPerSector();
-    for (uint32_t difat = LoadLe32(&header_[0x44]); fat_sectors.size() < count;) {
+    for (uint32_t difat = LoadLe32(&header_[kDifatStartOffset]); fat_sectors.size() < count;) {
       if (!fat_.Take(difat) || !ReadSector(difat)) return Whole::kNo;
       for (uint32_t j = 0; j + 1 < per && fat_sectors.size() < count; ++j) {
         fat_sectors.push_back(LoadLe32(&block_[4 * j]));
@@ -186,7 +183,7 @@ class CompoundCheck {
   Whole ReadDirectory() {
     std::vector<uint32_t> sectors;
     const uint64_t max = kMaxEntries * kEntryBytes / sector_bytes_ + 1;
-    const Whole chain = fat_.TakeOpenChain(LoadLe32(&header_[0x30]), max, &sectors);
+    const Whole chain = fat_.TakeOpenChain(LoadLe32(&header_[kDirectoryOffset]), max, &sectors);
     if (chain != Whole::kYes) return chain;
     for (uint32_t sector : sectors) {
       if (!ReadSector(sector)) return Whole::kNo;
@@ -232,7 +229,7 @@ class CompoundCheck {
     if (mini_units > kMaxSectors) return Whole::kUnchecked;
     std::vector<uint32_t> sectors;
     const uint32_t first = LoadLe32(&header_[0x3C]);
-    if (!(first == kFree && LoadLe32(&header_[0x40]) == 0)) {
+    if (!(first == kFreeSect && LoadLe32(&header_[0x40]) == 0)) {
       const Whole chain = fat_.TakeOpenChain(first, sectors_, &sectors);
       if (chain != Whole::kYes) return chain;
     }

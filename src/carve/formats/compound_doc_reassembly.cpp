@@ -4,18 +4,14 @@
 #include <cstring>
 
 #include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_layout.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kFree = 0xFFFFFFFF;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kFatMark = 0xFFFFFFFD;
-constexpr uint32_t kDifatMark = 0xFFFFFFFC;
-constexpr size_t kHeaderBytes = 512;
-constexpr size_t kHeaderFatEntries = 109;
-constexpr size_t kEntryBytes = 128;
+using namespace cfb;
+
 constexpr uint64_t kMaxShift = uint64_t{64} << 20;
 constexpr uint32_t kMaxChecks = 4096;
 constexpr uint64_t kCheckBytesPerLength = 64;
@@ -41,10 +37,10 @@ bool LooksLikeFat(const std::vector<uint8_t>& block, uint32_t index,
     const uint64_t sector = first + k;
     const bool fat_sector =
         sector <= UINT32_MAX && IsIn(fat_sectors, static_cast<uint32_t>(sector));
-    if (fat_sector != (entry == kFatMark)) return false;
-    if (entry == kFatMark) {
+    if (fat_sector != (entry == kFatSect)) return false;
+    if (entry == kFatSect) {
       ++links;
-    } else if (entry != kFree && entry != kEndOfChain && entry != kDifatMark) {
+    } else if (entry != kFreeSect && entry != kEndOfChain && entry != kDifSect) {
       if (entry >= bound) return false;
       if (entry == sector + 1) ++links;
     }
@@ -111,13 +107,14 @@ class CompoundReassembly {
     const uint16_t shift = LoadLe16(header + 0x1E);
     if (shift != 9 && shift != 12) return false;
     sector_bytes_ = uint32_t{1} << shift;
-    const uint32_t count = LoadLe32(header + 0x2C);
-    const uint32_t difat = LoadLe32(header + 0x44);
-    if (count == 0 || count > kHeaderFatEntries || (difat != kEndOfChain && difat != kFree)) {
+    const uint32_t count = LoadLe32(header + kFatCountOffset);
+    const uint32_t difat = LoadLe32(header + kDifatStartOffset);
+    if (count == 0 || count > kHeaderFatEntries || (difat != kEndOfChain && difat != kFreeSect)) {
       return false;
     }
-    for (uint32_t j = 0; j < count; ++j) fat_sectors_.push_back(LoadLe32(header + 0x4C + 4 * j));
-    directory_ = LoadLe32(header + 0x30);
+    for (uint32_t j = 0; j < count; ++j)
+      fat_sectors_.push_back(LoadLe32(header + kHeaderFatOffset + 4 * j));
+    directory_ = LoadLe32(header + kDirectoryOffset);
     return source_.Size() > start_;
   }
 
@@ -135,7 +132,7 @@ class CompoundReassembly {
     for (uint32_t j = 0; j < order.size(); ++j) order[j] = j;
     std::sort(order.begin(), order.end(),
               [&](uint32_t a, uint32_t b) { return fat_sectors_[a] < fat_sectors_[b]; });
-    fat_.assign(uint64_t{PerSector()} * fat_sectors_.size(), kFree);
+    fat_.assign(uint64_t{PerSector()} * fat_sectors_.size(), kFreeSect);
     uint64_t shift = 0;
     std::vector<uint8_t> block;
     for (const uint32_t j : order) {
@@ -148,7 +145,7 @@ class CompoundReassembly {
         fat_[j * PerSector() + k] = LoadLe32(&block[4 * k]);
     }
     for (uint64_t k = fat_.size(); k > 0; --k) {
-      if (fat_[k - 1] != kFree) {
+      if (fat_[k - 1] != kFreeSect) {
         sectors_ = k;
         break;
       }
