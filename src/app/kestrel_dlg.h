@@ -92,6 +92,8 @@ class CKestrelDlg : public QWidget, public RunOwner {
   void PreviewSelectedRow();
   void HoverAbout(bool inside);
   void HoverHelp(bool inside);
+  // Enter on a button presses it; on the results list it opens the current row's file.
+  void PressFocused(QWidget* focused);
 
   AppState& app_;
   SpecialFolders specials_;
