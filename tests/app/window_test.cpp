@@ -15,6 +15,7 @@
 #include "app/click_label.h"
 #include "app/results_view.h"
 #include "app/source_list.h"
+#include "app/source_size_delegate.h"
 #include "app/source_tree.h"
 #include "app/user_manual.h"
 #include "imaging/placeholder_picture.h"
@@ -144,6 +145,64 @@ class WindowTest : public QObject {
     list->setCurrentRow(0);
     QCOMPARE(list->SelectedVolume(fixture->app().devices)->letter, 'E');
     QVERIFY(!list->physical_disk_selected());
+
+    // Each volume and disk shows its size beside its text, which stays as it
+    // was.
+    QCOMPARE(list->item(2)->toolTip(), QStringLiteral("disk0.img, 153.6 kB"));
+    QCOMPARE(SourceSizeText(24'000'000), QStringLiteral("24.0 MB"));
+    QCOMPARE(SourceSizeText(1'000'000'000'000), QStringLiteral("1.0 TB"));
+    QVERIFY(list->item(1)->toolTip().isEmpty());  // the header has no size
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QImage drawn = list->viewport()->grab().toImage();
+    const QRect disk_row = list->visualItemRect(list->item(2));
+    const QRect header_row = list->visualItemRect(list->item(1));
+    const int size_width = list->fontMetrics().horizontalAdvance(QStringLiteral("153.6 kB"));
+    auto ink = [&](const QRect& row) {
+      const QRect tail(row.right() - size_width - 8, row.top(), size_width + 8, row.height());
+      int dark = 0;
+      for (int y = tail.top(); y <= tail.bottom(); ++y) {
+        for (int x = tail.left(); x <= tail.right(); ++x) {
+          if (qGray(drawn.pixel(x * drawn.width() / list->viewport()->width(),
+                                y * drawn.height() / list->viewport()->height())) < 128) {
+            ++dark;
+          }
+        }
+      }
+      return dark;
+    };
+    QVERIFY(ink(disk_row) > 20);
+    QCOMPARE(ink(header_row), 0);
+  }
+
+  void FileNamesShowWholeOrElidedInTheMiddle() {
+    WindowFixture fixture;
+    testing::WriteEmptyImage(fixture.PathStd("blank.img"));
+    fixture.AttachVolume('F', "blank.img");
+    CKestrelDlg& window = fixture.OpenWindow();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ResultsList* results = window.results();
+    const int start_width = results->columnWidth(0);
+    const std::string folder = fixture.RecoveryFolder() + "/";
+    const QString copy = QStringLiteral("Family Holiday 2019 at the lake - Copy(1).jpg");
+    for (const QString& name : {QStringLiteral("KES_ERVER.PNG"), copy}) {
+      results->AddRow({name.toStdString(), "1 KB", folder, folder + name.toStdString(), 100, true,
+                       std::nullopt});
+    }
+    QVERIFY(results->columnWidth(0) > results->fontMetrics().horizontalAdvance(copy));
+    QCOMPARE(results->item(1, 0)->toolTip(), copy);
+
+    // A name wider than the list is cut in the middle; the path column keeps
+    // some room.
+    const QString huge = QString(QStringLiteral("very long name ")).repeated(20) + "end.jpg";
+    results->AddRow(
+        {huge.toStdString(), "1 KB", folder, folder + huge.toStdString(), 100, true, std::nullopt});
+    QVERIFY(results->columnWidth(0) < results->viewport()->width() - results->columnWidth(1));
+    QCOMPARE(results->textElideMode(), Qt::ElideMiddle);
+    QCOMPARE(results->item(2, 0)->toolTip(), huge);
+    results->Clear();
+    QCOMPARE(results->columnWidth(0), start_width);
   }
 
   void TreeOffersDrivesAndTheirFolders() {
