@@ -6,6 +6,8 @@
 #include "app/recv_page.h"
 #include "app/results_view.h"
 #include "app/retry_dlg.h"
+#include "platform/number_format.h"
+#include "run/progress_figures.h"
 
 namespace kestrel {
 
@@ -23,6 +25,9 @@ void GuiRunUi::BeginRun() {
   pump_throttle_.Reset();
   field_throttle_.Reset();
   dirty_.fill(false);
+  progress_ = RunProgress{};
+  progress_dirty_ = false;
+  started_ = std::chrono::steady_clock::now();
 }
 
 void GuiRunUi::EndRun() {
@@ -35,12 +40,25 @@ void GuiRunUi::FlushFields() {
     dirty_[i] = false;
     page_.SetField(static_cast<ProgressField>(i), pending_[i]);
   }
+  if (progress_dirty_) {
+    progress_dirty_ = false;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    page_.SetSpeed(QString::fromStdString(SpeedAndTimeLeft(progress_, seconds)));
+  }
+}
+
+QString GuiRunUi::SectorOfTotal(const QString& sector) const {
+  if (sector.isEmpty() || progress_.source_sectors == 0) return sector;
+  return sector + QStringLiteral(" of ") +
+         QString::fromStdString(GroupThousands(progress_.source_sectors));
 }
 
 void GuiRunUi::SetFieldText(ProgressField field, const std::string& text) {
   const auto index = static_cast<size_t>(field);
   if (index >= kFieldCount) return;
   pending_[index] = QString::fromStdString(text);
+  if (field == ProgressField::kCurrentSector) pending_[index] = SectorOfTotal(pending_[index]);
   dirty_[index] = true;
   if (field_throttle_.Due()) FlushFields();
 }
@@ -59,6 +77,11 @@ void GuiRunUi::StepBar() {
 }
 void GuiRunUi::SetFileBar(uint64_t position, uint64_t range) {
   page_.SetFileBar(position, range);
+}
+
+void GuiRunUi::ShowProgress(const RunProgress& progress) {
+  progress_ = progress;
+  progress_dirty_ = true;
 }
 
 void GuiRunUi::Repaint() {

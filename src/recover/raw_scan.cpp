@@ -219,7 +219,7 @@ RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
 void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
   run_.ReportProgress(RunProgress{Activity::kScanning, done_sectors * kSectorBytes,
                                   plan_->total_sectors() * kSectorBytes, sector,
-                                  run_.recovered_count()});
+                                  run_.recovered_count(), plan_->source_sectors()});
 }
 
 RunOutcome RawScan::ScanChunks() {

@@ -1,9 +1,11 @@
 // Runs started from the window: results and closing messages, Cancel, the read-error dialog,
 // what the window refuses while a run pumps events, and sources that vanished.
 
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 #include <set>
@@ -376,6 +378,45 @@ class RunTest : public QObject {
     QCOMPARE(shown, listed);
     QCOMPARE(shown, (std::multiset<std::string>{"KES_OLIDAY.JPG", "deep shot.jpg", "old one.jpg",
                                                 "old two.txt"}));
+  }
+
+  void ProgressShowsSectorOfTotalSpeedAndTimeLeft() {
+    WindowFixture fixture;
+    const std::string image = fixture.PathStd("sparse.img");
+    testing::WriteSampleImage(image);
+    constexpr qint64 kSectors = 1 << 20;  // 512 MiB, nearly all of it a hole
+    QVERIFY(QFile::resize(QString::fromStdString(image), kSectors * 512));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture, "sparse.img");
+    CRecvPage* page = window.page();
+    auto* speed = page->findChild<QLabel*>(QStringLiteral("speed"));
+    QVERIFY(speed != nullptr);
+
+    QStringList percents;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+      const QString percent = Control<QLabel>(page, 1033)->text();
+      if (!percent.isEmpty()) percents << percent;
+    });
+    sampler.start(1);
+    QString sector_at_end, speed_at_end;
+    fixture.host.on_message = [&](int) {
+      sector_at_end = Control<QLabel>(page, 1029)->text();
+      speed_at_end = speed->text();
+      percents << Control<QLabel>(page, 1033)->text();
+    };
+    Control<QPushButton>(page, 1036)->click();
+    sampler.stop();
+
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    QVERIFY2(sector_at_end.endsWith(QStringLiteral(" of 1,048,576")), qPrintable(sector_at_end));
+    const QRegularExpression speed_text(QStringLiteral("^(\\d+(\\.\\d)? MB/s, )?0:00 left$"));
+    QVERIFY2(speed_text.match(speed_at_end).hasMatch(), qPrintable(speed_at_end));
+    const QRegularExpression percent_text(QStringLiteral("^\\d+ %$"));
+    for (const QString& percent : percents) {
+      QVERIFY2(percent_text.match(percent).hasMatch(), qPrintable(percent));
+    }
+    QCOMPARE(percents.back(), QStringLiteral("100 %"));
+    QVERIFY(speed->text().isEmpty());  // the idle page shows no speed
   }
 
   void EventsAreProcessedAtMostEvery30Milliseconds() {
