@@ -29,6 +29,7 @@
 #include "app/image_attach.h"
 #include "app/options_dlg.h"
 #include "app/results_view.h"
+#include "app/run_summary.h"
 #include "app/source_list.h"
 #include "app/user_manual.h"
 #include "app/window_style.h"
@@ -287,8 +288,13 @@ QWidget* CKestrelDlg::BuildResultsRow() {
   // Tab leaves the list for the next control instead of walking its cells.
   results_->setTabKeyNavigation(false);
   results_layout->addWidget(results_);
+  summary_ = new RunSummary(app_.host, results_frame);
+  results_layout->addWidget(summary_);
   connect(results_, &QTableWidget::itemSelectionChanged, this, &CKestrelDlg::PreviewSelectedRow);
-  connect(results_, &ResultsList::Cleared, this, [this] { last_previewed_row_ = -1; });
+  connect(results_, &ResultsList::Cleared, this, [this] {
+    last_previewed_row_ = -1;
+    summary_->Clear();
+  });
   connect(results_, &ResultsList::Sorted, this,
           [this] { last_previewed_row_ = results_->SelectedRow(); });
   connect(results_, &QTableWidget::cellDoubleClicked, this,
@@ -518,6 +524,14 @@ RunResult CKestrelDlg::RunDriver(RunContext& run) {
   selection.volume = list_->SelectedVolume(app_.devices);
   selection.disk = list_->SelectedDisk(app_.devices);
   return LaunchRun(run, app_, selection, wrap_source_);
+}
+
+void CKestrelDlg::RunFinished(const RunResult& result, const std::string& run_folder) {
+  int kept = 0;
+  for (int row = 0; row < results_->rowCount(); ++row) {
+    if (results_->FileOfRow(row).created) ++kept;
+  }
+  summary_->ShowRun(result.outcome, kept, QString::fromStdString(run_folder));
 }
 
 void CKestrelDlg::PreviewSelectedRow() {

@@ -155,6 +155,7 @@ void CRecvPage::StartRun() {
   EnterRunningState();
   ui_->BeginRun();
   ui_->ClearResults();
+  run_.SetRunFolder({});  // the folder of an earlier run is not this run's
   try {
     last_result_ = owner_.RunDriver(run_);
   } catch (const std::bad_alloc&) {
@@ -163,6 +164,7 @@ void CRecvPage::StartRun() {
   }
   RestoreIdleState();
   run_active_ = false;
+  owner_.RunFinished(last_result_, run_.run_folder());
 }
 
 void CRecvPage::SetField(ProgressField field, const QString& text) {

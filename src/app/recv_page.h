@@ -30,6 +30,8 @@ class RunOwner {
   virtual void EmptyThumbnail() = 0;
   // Runs the driver of the selected mode (nothing for an unknown mode).
   virtual RunResult RunDriver(RunContext& run) = 0;
+  // The run ended, the page is idle again; `run_folder` is "" when the run made none.
+  virtual void RunFinished(const RunResult& /*result*/, const std::string& /*run_folder*/) {}
 };
 
 class CRecvPage : public QWidget {

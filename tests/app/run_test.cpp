@@ -16,6 +16,7 @@
 #include "app/pump_throttle.h"
 #include "app/results_view.h"
 #include "app/retry_dlg.h"
+#include "app/run_summary.h"
 #include "app/source_list.h"
 #include "app/source_tree.h"
 #include "imaging/placeholder_picture.h"
@@ -378,6 +379,42 @@ class RunTest : public QObject {
     QCOMPARE(shown, listed);
     QCOMPARE(shown, (std::multiset<std::string>{"KES_OLIDAY.JPG", "deep shot.jpg", "old one.jpg",
                                                 "old two.txt"}));
+  }
+
+  void FinishSaysHowManyFilesWereKeptAndWhere() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    auto* summary = window.findChild<QLabel*>(QStringLiteral("runSummaryText"));
+    auto* open = window.findChild<QPushButton*>(QStringLiteral("openRunFolder"));
+    QVERIFY(summary != nullptr && open != nullptr);
+    QVERIFY(summary->text().isEmpty());
+    QVERIFY(open->isHidden());
+
+    Control<QPushButton>(window.page(), 1036)->click();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    const QString folder = window.results()->item(0, 2)->text();
+    QCOMPARE(summary->text(), QStringLiteral("3 files kept in ") + folder + ".");
+    QVERIFY(!open->isHidden());
+    open->click();
+    QCOMPARE(fixture.host.opened.back(), QUrl::fromLocalFile(folder));
+    fixture.host.open_succeeds = false;
+    open->click();
+    QCOMPARE(fixture.host.Ids().back(), apptext::kOpenFailed);
+
+    // A cancelled run says what it kept so far; the next run starts without the old line.
+    QTimer::singleShot(0, Control<QPushButton>(window.page(), 1037), &QPushButton::click);
+    fixture.host.answers = {MessageAnswer::kYes};
+    QString during_run = QStringLiteral("unread");
+    fixture.host.on_message = [&](int) { during_run = summary->text(); };
+    window.page()->StartRun();
+    QVERIFY(during_run.isEmpty());
+    QCOMPARE(summary->text(), QStringLiteral("Cancelled. No file was kept."));
+    QVERIFY(open->isHidden());
+
+    QCOMPARE(RunSummaryText(RunOutcome::kAborted, 1, "/r/"),
+             QStringLiteral("Aborted. 1 file kept in /r/."));
+    QCOMPARE(RunSummaryText(RunOutcome::kCompleted, 0, ""), QStringLiteral("No file was kept."));
   }
 
   void ProgressShowsSectorOfTotalSpeedAndTimeLeft() {
