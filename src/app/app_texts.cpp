@@ -95,6 +95,8 @@ const char* WindowText(int id) {
              "(the system asks for an administrator's password).";
     case apptext::kDeviceMapProblems:
       return "Some entries of the device map were left out:\n\n%s";
+    case apptext::kFolderNotWritable:
+      return "Recovered files cannot be saved in %s. Choose another folder.";
     case apptext::kAttachRefused:
       return "The disk image was not attached: %s.";
     case apptext::kFolderOnNoVolume:

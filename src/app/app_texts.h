@@ -44,6 +44,7 @@ inline constexpr int kAttachRefused = 71004;
 inline constexpr int kFolderOnNoVolume = 71005;
 inline constexpr int kDiskAccessFailed = 71006;
 inline constexpr int kOpenFailed = 71007;
+inline constexpr int kFolderNotWritable = 71008;
 }  // namespace apptext
 
 // The buttons offered after message 108, in this order.

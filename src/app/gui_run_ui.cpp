@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 
+#include "app/app_texts.h"
 #include "app/dialog_host.h"
 #include "app/recv_page.h"
 #include "app/results_view.h"
 #include "app/retry_dlg.h"
 #include "platform/number_format.h"
+#include "run/messages.h"
 #include "run/progress_figures.h"
 
 namespace kestrel {
@@ -99,6 +101,13 @@ void GuiRunUi::PumpMessages() {
 MessageAnswer GuiRunUi::ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
                                     MessageButtons buttons) {
   FlushFields();
+  if (message_id == msg::kCannotCreateFolder && !argument.empty()) {
+    // The folder and the system's reason, beside the message's own text.
+    const QString text =
+        AppText(message_id) + QStringLiteral("\n\n") +
+        QString::fromUtf8(argument.data(), static_cast<qsizetype>(argument.size()));
+    return host_.ShowMessage(Window(), message_id, icon, text, buttons);
+  }
   return ShowAppMessage(host_, Window(), message_id, icon, argument, buttons);
 }
 

@@ -26,6 +26,7 @@
 #include "app/artwork.h"
 #include "app/click_label.h"
 #include "app/dialog_host.h"
+#include "app/folder_access.h"
 #include "app/image_attach.h"
 #include "app/options_dlg.h"
 #include "app/results_view.h"
@@ -478,6 +479,12 @@ void CKestrelDlg::ChooseRecoveryPath() {
       this, QStringLiteral("Select a folder/drive for saving recovery files"),
       recovery_path_->text());
   if (chosen.isEmpty()) return;
+  const std::string problem = FolderWriteProblem(chosen.toStdString());
+  if (!problem.empty()) {
+    ShowAppMessage(app_.host, this, apptext::kFolderNotWritable, MessageIcon::kStop,
+                   chosen.toStdString() + " (" + problem + ")");
+    return;
+  }
   recovery_path_->setText(chosen);
   app_.settings.SetString("Default Folder", chosen.toStdString());
 }

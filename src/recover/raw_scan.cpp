@@ -113,7 +113,8 @@ RunOutcome RawScan::Prepare() {
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
   if (const int error = CreateRunFolder(recovery_folder_); error != 0) {
     if (error == ELOOP) return Refuse(msg::kFolderIsLink, MessageIcon::kStop, recovery_folder_);
-    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop,
+                  recovery_folder_ + ": " + std::strerror(error));
   }
   run_.SetRunFolder(recovery_folder_ + "/");
   run_.SetRecoveryRunning(true);

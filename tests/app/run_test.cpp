@@ -417,6 +417,22 @@ class RunTest : public QObject {
     QCOMPARE(RunSummaryText(RunOutcome::kCompleted, 0, ""), QStringLiteral("No file was kept."));
   }
 
+  void RecoveryFolderThatCannotBeMadeIsNamedWithTheReason() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    // Set aside the window's check: a folder below a file cannot be made, whoever runs.
+    const std::string folder = fixture.PathStd("samples.img") + "/Saved";
+    fixture.StoreRecoveryFolder(folder);
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCannotCreateFolder});
+    const QString text = fixture.host.messages[0].text;
+    QVERIFY2(text.startsWith(AppText(msg::kCannotCreateFolder)), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromStdString(folder)), qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral(": Not a directory")), qPrintable(text));
+    QVERIFY(PageIsIdle(window));
+  }
+
   void ProgressShowsSectorOfTotalSpeedAndTimeLeft() {
     WindowFixture fixture;
     const std::string image = fixture.PathStd("sparse.img");
