@@ -28,8 +28,9 @@ class QtStartupEnvironment : public StartupEnvironment {
   void ShowSplash(SplashKind kind) override;
   void CloseSplash() override { splash_.reset(); }
   DeviceMap Enumerate() override;
+  std::vector<std::string> AttachImages(DeviceMap* map) override;
   void HoldSplash() override;
-  void ShowMessage(int message_id, MessageIcon icon) override;
+  void ShowMessage(int message_id, MessageIcon icon, std::string_view argument = {}) override;
   NoSourceChoice OfferWithoutSource(DeviceMap* map) override;
 
  private:

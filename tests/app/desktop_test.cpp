@@ -145,7 +145,8 @@ class DesktopTest : public QObject {
     fixture.AttachVolume('F', "blank.img");
     fixture.OpenWindow();
     QtStartupEnvironment environment(fixture.host, ImageArguments({fixture.Path("card.img")}));
-    const DeviceMap started = environment.Enumerate();
+    DeviceMap started = environment.Enumerate();
+    QVERIFY(environment.AttachImages(&started).empty());
     QCOMPARE(EnumerateVolumes(started), std::string("CDF"));
     QCOMPARE(started.disks.back().model, std::string("card.img"));
   }
@@ -307,6 +308,29 @@ class DesktopTest : public QObject {
     QtStartupEnvironment closed(fixture.host);
     QCOMPARE(RunStartupChecks(closed).end, StartupEnd::kRefused);
     QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kNoDevice});
+    qunsetenv("XDG_RUNTIME_DIR");
+  }
+
+  void BadCommandLineImagesAreNamedBeforeAnythingElse() {
+    testing::WindowFixture fixture;
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    {
+      QFile map(fixture.Path("devices.conf"));
+      QVERIFY(map.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir().mkpath(fixture.Path("folder.img")));
+    testing::WriteEmptyImage(fixture.PathStd("tiny.img"), 0);
+    QtStartupEnvironment environment(
+        fixture.host, ImageArguments({fixture.Path("folder.img"), fixture.Path("tiny.img")}));
+    QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kRefused);
+    QCOMPARE(fixture.host.Ids(), (std::vector<int>{apptext::kImagesNotAttached, msg::kNoDevice}));
+    const QString named = fixture.host.messages[0].text;
+    QVERIFY2(named.contains(fixture.Path("folder.img")) && named.contains(fixture.Path("tiny.img")),
+             qPrintable(named));
+    // The offer after 108 does not claim that no image was given.
+    QCOMPARE(fixture.host.choice_texts.size(), 1);
+    QVERIFY(!fixture.host.choice_texts[0].contains(QStringLiteral("was given")));
     qunsetenv("XDG_RUNTIME_DIR");
   }
 
