@@ -132,6 +132,7 @@ int CKestrelApp::Run() {
   InstanceServer door(InstanceSocketName());
   QObject::connect(&door, &InstanceServer::Requested, &window, &CKestrelDlg::BringToFront);
   window.show();
+  if (!take_over_from_.isEmpty()) SendTakenOver(take_over_from_);
   return QApplication::exec();
 }
 

@@ -43,13 +43,16 @@ class QtStartupEnvironment : public StartupEnvironment {
 
 class CKestrelApp {
  public:
-  explicit CKestrelApp(QStringList images = {}) : images_(std::move(images)) {}
+  // `take_over_from`: the socket of the instance that started this one with disk access.
+  explicit CKestrelApp(QStringList images = {}, QString take_over_from = {})
+      : images_(std::move(images)), take_over_from_(std::move(take_over_from)) {}
   // Runs start-up and the main window; returns the process's exit status.
   int Run();
 
  private:
   QtDialogHost host_;
   QStringList images_;
+  QString take_over_from_;
 };
 
 // The absolute paths of the images named by `arguments` (the program's arguments without its
