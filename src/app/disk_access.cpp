@@ -66,7 +66,7 @@ bool RestartWithDiskAccess(const QStringList& images, QString* why, const QStrin
   const QString socket_name = InstanceSocketName();
   InstanceServer door(socket_name);
   // Once the new window has taken over, its launcher must outlive this instance: the process
-  // object is then left alive, and the launcher shares no pipe with this instance.
+  // object is then never destroyed, and the launcher shares no pipe with this instance.
   auto* process = new QProcess;
   process->setProgram(launcher);
   process->setArguments(QStringList{TakeOverArgument(socket_name)} + images);
@@ -84,7 +84,12 @@ bool RestartWithDiskAccess(const QStringList& images, QString* why, const QStrin
   });
   process->start();
   if (process->state() != QProcess::NotRunning) waiting.exec();
-  if (taken_over) return true;
+  if (taken_over) {
+    // Kept where it stays reachable and is never destroyed: destroying it would end the launcher.
+    static auto* const kept_launchers = new QList<QProcess*>;
+    kept_launchers->append(process);
+    return true;
+  }
   *why = process->error() == QProcess::FailedToStart
              ? launcher + QStringLiteral(" could not be started")
              : WhyLauncherEnded(*process);

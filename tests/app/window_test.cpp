@@ -51,6 +51,36 @@ QString Edit(CKestrelDlg& window, int id) {
   return Control<QLineEdit>(&window, id)->text();
 }
 
+// Browse refuses folders that cannot be written; the path shown stays as it was.
+void BrowseRefusesFoldersThatCannotBeWritten(WindowFixture& fixture, CKestrelDlg& window) {
+  const QString before = Edit(window, 1307);
+  // Below a file: no user, root included, can make a folder there.
+  const QString under_file = fixture.Path("blank.img/Saved");
+  fixture.host.folders.push_back(under_file);
+  Control<QPushButton>(&window, 1289)->click();
+  QCOMPARE(fixture.host.Ids(), std::vector<int>{apptext::kFolderNotWritable});
+  QVERIFY(fixture.host.messages[0].text.contains(under_file + " (Not a directory)"));
+  QCOMPARE(Edit(window, 1307), before);
+  QCOMPARE(fixture.app().settings.GetString("Default Folder"),
+           std::optional<std::string>(before.toStdString()));
+
+  const QString locked = fixture.Path("Locked");
+  QVERIFY(QDir().mkpath(locked));
+  QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+  if (geteuid() != 0) {  // root writes to any folder of a writable file system
+    fixture.host.folders.push_back(locked);
+    Control<QPushButton>(&window, 1289)->click();
+    QCOMPARE(fixture.host.Count(apptext::kFolderNotWritable), 2);
+    QVERIFY(fixture.host.messages[1].text.contains(locked + " (Permission denied)"));
+    QCOMPARE(Edit(window, 1307), before);
+  }
+  // A folder still to be made below a writable one is accepted.
+  fixture.host.folders.push_back(fixture.Path("New/Deeper"));
+  Control<QPushButton>(&window, 1289)->click();
+  QCOMPARE(Edit(window, 1307), fixture.Path("New/Deeper"));
+  QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -308,39 +338,7 @@ class WindowTest : public QObject {
     // Stored before any run, where another process reads it too.
     QCOMPARE(SettingsStore(fixture.PathStd("registry.reg")).GetString("Default Folder"),
              std::optional<std::string>(chosen.toStdString()));
-  }
-
-  void BrowseRefusesAFolderThatCannotBeWritten() {
-    WindowFixture fixture;
-    testing::WriteEmptyImage(fixture.PathStd("blank.img"));
-    fixture.AttachVolume('F', "blank.img");
-    CKestrelDlg& window = fixture.OpenWindow();
-    const QString before = Edit(window, 1307);
-    // Below a file: no user, root included, can make a folder there.
-    const QString under_file = fixture.Path("blank.img/Saved");
-    fixture.host.folders.push_back(under_file);
-    Control<QPushButton>(&window, 1289)->click();
-    QCOMPARE(fixture.host.Ids(), std::vector<int>{apptext::kFolderNotWritable});
-    QVERIFY(fixture.host.messages[0].text.contains(under_file + " (Not a directory)"));
-    QCOMPARE(Edit(window, 1307), before);
-    QCOMPARE(fixture.app().settings.GetString("Default Folder"),
-             std::optional<std::string>(before.toStdString()));
-
-    const QString locked = fixture.Path("Locked");
-    QVERIFY(QDir().mkpath(locked));
-    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    if (geteuid() != 0) {  // root writes to any folder of a writable file system
-      fixture.host.folders.push_back(locked);
-      Control<QPushButton>(&window, 1289)->click();
-      QCOMPARE(fixture.host.Count(apptext::kFolderNotWritable), 2);
-      QVERIFY(fixture.host.messages[1].text.contains(locked + " (Permission denied)"));
-      QCOMPARE(Edit(window, 1307), before);
-    }
-    // A folder still to be made below a writable one is accepted.
-    fixture.host.folders.push_back(fixture.Path("New/Deeper"));
-    Control<QPushButton>(&window, 1289)->click();
-    QCOMPARE(Edit(window, 1307), fixture.Path("New/Deeper"));
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    BrowseRefusesFoldersThatCannotBeWritten(fixture, window);
   }
 
   void FirstStartCreatesTheSettings() {
