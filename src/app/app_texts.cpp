@@ -90,11 +90,19 @@ const char* WindowText(int id) {
     case apptext::kSettingsMovedAside:
       return "The settings file was damaged. It was kept as %s and the settings start afresh.";
     case apptext::kNoSourceOffer:
-      return "Without disk access Kestrel can read no disk of this computer, and no disk image "
-             "was given.\n\nOpen a disk image file, or start Kestrel again with disk access "
-             "(the system asks for an administrator's password).";
+      return "Kestrel found no disk it can read, and no disk image to open.\n\nOpen a disk "
+             "image file, or start Kestrel again with disk access (the system asks for an "
+             "administrator's password).";
+    case apptext::kDisksUnreadableOffer:
+      return "This computer has disks that Kestrel may not read without disk access:\n%s\n\n"
+             "Open a disk image file, or start Kestrel again with disk access (the system asks "
+             "for an administrator's password).";
+    case apptext::kImagesNotAttached:
+      return "These disk images were not attached:\n\n%s";
     case apptext::kDeviceMapProblems:
       return "Some entries of the device map were left out:\n\n%s";
+    case apptext::kFolderNotWritable:
+      return "Recovered files cannot be saved in %s. Choose another folder.";
     case apptext::kAttachRefused:
       return "The disk image was not attached: %s.";
     case apptext::kFolderOnNoVolume:

@@ -44,6 +44,9 @@ inline constexpr int kAttachRefused = 71004;
 inline constexpr int kFolderOnNoVolume = 71005;
 inline constexpr int kDiskAccessFailed = 71006;
 inline constexpr int kOpenFailed = 71007;
+inline constexpr int kFolderNotWritable = 71008;
+inline constexpr int kImagesNotAttached = 71009;
+inline constexpr int kDisksUnreadableOffer = 71010;
 }  // namespace apptext
 
 // The buttons offered after message 108, in this order.

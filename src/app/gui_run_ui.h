@@ -1,10 +1,12 @@
 #pragma once
 // The window's RunUi: the drivers' progress goes to the progress page, their rows to the results
-// list, their questions to message boxes and the read-error dialog. Event processing and field
+// list, their questions to message boxes and the read-error dialog; the speed and time left come
+// from the run's numbers, as on the command line. Event processing and field
 // updates are throttled to one per 30 ms of a steady clock, so that drawing does not slow a fast
 // scan; pending field texts are written before every box and at the end of the run.
 
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include <QString>
@@ -40,6 +42,7 @@ class GuiRunUi : public RunUi {
   void SetBarPosition(uint32_t position) override;
   void StepBar() override;
   void SetFileBar(uint64_t position, uint64_t range) override;
+  void ShowProgress(const RunProgress& progress) override;
   void Repaint() override;
   void PumpMessages() override;
   MessageAnswer ShowMessage(int message_id, MessageIcon icon, std::string_view argument,
@@ -50,6 +53,8 @@ class GuiRunUi : public RunUi {
 
  private:
   void FlushFields();
+  // The sector text with the source's sector count after it: " 1,234 of 40,000".
+  QString SectorOfTotal(const QString& sector) const;
   QWidget* Window() const;
 
   static constexpr size_t kFieldCount = 4;
@@ -62,6 +67,9 @@ class GuiRunUi : public RunUi {
   Throttle pump_throttle_{std::chrono::milliseconds(30)};
   Throttle field_throttle_{std::chrono::milliseconds(30)};
   int pumps_processed_ = 0;
+  RunProgress progress_;
+  bool progress_dirty_ = false;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace kestrel

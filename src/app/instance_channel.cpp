@@ -9,6 +9,19 @@ namespace {
 
 constexpr int kWaitMs = 3000;
 const QByteArray kGreeting = QByteArrayLiteral("kestrel-raise\n");
+const QByteArray kTakenOver = QByteArrayLiteral("kestrel-taken-over\n");
+
+// Sends one message (its first line names it, an empty line ends it); false when none answers.
+bool SendMessage(const QString& socket_name, const QByteArray& message) {
+  QLocalSocket socket;
+  socket.connectToServer(socket_name);
+  if (!socket.waitForConnected(kWaitMs)) return false;
+  socket.write(message);
+  if (!socket.waitForBytesWritten(kWaitMs)) return false;
+  socket.disconnectFromServer();
+  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kWaitMs);
+  return true;
+}
 
 }  // namespace
 
@@ -19,17 +32,13 @@ QString InstanceSocketName() {
 }
 
 bool SendToRunningInstance(const QString& socket_name, const QStringList& images) {
-  QLocalSocket socket;
-  socket.connectToServer(socket_name);
-  if (!socket.waitForConnected(kWaitMs)) return false;
   QByteArray message = kGreeting;
   for (const QString& image : images) message += image.toUtf8() + '\n';
-  message += '\n';
-  socket.write(message);
-  if (!socket.waitForBytesWritten(kWaitMs)) return false;
-  socket.disconnectFromServer();
-  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kWaitMs);
-  return true;
+  return SendMessage(socket_name, message + '\n');
+}
+
+bool SendTakenOver(const QString& socket_name) {
+  return SendMessage(socket_name, kTakenOver + '\n');
 }
 
 InstanceServer::InstanceServer(const QString& socket_name, QObject* parent) : QObject(parent) {
@@ -47,6 +56,7 @@ void InstanceServer::OnConnection() {
       const QByteArray data = socket->peek(1 << 20);
       if (!data.endsWith("\n\n") && !data.endsWith(kGreeting + '\n')) return;
       socket->readAll();
+      if (data.startsWith(kTakenOver)) emit TakenOver();
       if (!data.startsWith(kGreeting)) return;
       QStringList images;
       for (const QByteArray& line : data.mid(kGreeting.size()).split('\n')) {

@@ -16,6 +16,8 @@ QString InstanceSocketName();
 // Sends `images` (absolute paths, possibly none) to the running instance; false when none
 // answers.
 bool SendToRunningInstance(const QString& socket_name, const QStringList& images);
+// Tells the instance that started this one with disk access that the new window is open.
+bool SendTakenOver(const QString& socket_name);
 
 class InstanceServer : public QObject {
   Q_OBJECT
@@ -29,6 +31,8 @@ class InstanceServer : public QObject {
  signals:
   // A second start asked for the window, with the images it was given.
   void Requested(const QStringList& images);
+  // The instance started with disk access has opened its window.
+  void TakenOver();
 
  private:
   void OnConnection();

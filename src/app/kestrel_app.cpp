@@ -51,13 +51,20 @@ void QtStartupEnvironment::ShowSplash(SplashKind kind) {
 
 DeviceMap QtStartupEnvironment::Enumerate() {
   DeviceMap map = EnumerateDevices();
-  for (const QString& image : images_) {
-    const std::string refusal = AttachImage(&map, image.toStdString());
-    if (!refusal.empty()) map.warnings.push_back(refusal);
-  }
   for (const std::string& warning : map.warnings)
     std::fprintf(stderr, "kestrel: %s\n", warning.c_str());
   return map;
+}
+
+std::vector<std::string> QtStartupEnvironment::AttachImages(DeviceMap* map) {
+  std::vector<std::string> refused;
+  for (const QString& image : images_) {
+    const std::string refusal = AttachImage(map, image.toStdString());
+    if (refusal.empty()) continue;
+    std::fprintf(stderr, "kestrel: %s\n", refusal.c_str());
+    refused.push_back(refusal);
+  }
+  return refused;
 }
 
 void QtStartupEnvironment::HoldSplash() {
@@ -69,14 +76,19 @@ void QtStartupEnvironment::HoldSplash() {
   }
 }
 
-void QtStartupEnvironment::ShowMessage(int message_id, MessageIcon icon) {
-  ShowAppMessage(host_, nullptr, message_id, icon);
+void QtStartupEnvironment::ShowMessage(int message_id, MessageIcon icon,
+                                       std::string_view argument) {
+  ShowAppMessage(host_, nullptr, message_id, icon, argument);
 }
 
 NoSourceChoice QtStartupEnvironment::OfferWithoutSource(DeviceMap* map) {
+  QStringList unreadable;
+  for (const std::string& disk : map->unreadable_disks) unreadable << QString::fromStdString(disk);
+  const QString offer = unreadable.isEmpty()
+                            ? AppText(apptext::kNoSourceOffer)
+                            : AppText(apptext::kDisksUnreadableOffer, unreadable.join(", "));
   for (;;) {
-    const int choice =
-        host_.AskChoice(nullptr, AppText(apptext::kNoSourceOffer), NoSourceChoices());
+    const int choice = host_.AskChoice(nullptr, offer, NoSourceChoices());
     if (choice == 0) {
       const QString path =
           host_.ChooseFile(nullptr, QStringLiteral("Open a disk image"), QDir::homePath());
@@ -120,6 +132,7 @@ int CKestrelApp::Run() {
   InstanceServer door(InstanceSocketName());
   QObject::connect(&door, &InstanceServer::Requested, &window, &CKestrelDlg::BringToFront);
   window.show();
+  if (!take_over_from_.isEmpty()) SendTakenOver(take_over_from_);
   return QApplication::exec();
 }
 

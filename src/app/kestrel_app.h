@@ -28,8 +28,9 @@ class QtStartupEnvironment : public StartupEnvironment {
   void ShowSplash(SplashKind kind) override;
   void CloseSplash() override { splash_.reset(); }
   DeviceMap Enumerate() override;
+  std::vector<std::string> AttachImages(DeviceMap* map) override;
   void HoldSplash() override;
-  void ShowMessage(int message_id, MessageIcon icon) override;
+  void ShowMessage(int message_id, MessageIcon icon, std::string_view argument = {}) override;
   NoSourceChoice OfferWithoutSource(DeviceMap* map) override;
 
  private:
@@ -42,13 +43,16 @@ class QtStartupEnvironment : public StartupEnvironment {
 
 class CKestrelApp {
  public:
-  explicit CKestrelApp(QStringList images = {}) : images_(std::move(images)) {}
+  // `take_over_from`: the socket of the instance that started this one with disk access.
+  explicit CKestrelApp(QStringList images = {}, QString take_over_from = {})
+      : images_(std::move(images)), take_over_from_(std::move(take_over_from)) {}
   // Runs start-up and the main window; returns the process's exit status.
   int Run();
 
  private:
   QtDialogHost host_;
   QStringList images_;
+  QString take_over_from_;
 };
 
 // The absolute paths of the images named by `arguments` (the program's arguments without its

@@ -1,5 +1,6 @@
 #include "app/kestrel_dlg.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -25,9 +26,11 @@
 #include "app/artwork.h"
 #include "app/click_label.h"
 #include "app/dialog_host.h"
+#include "app/folder_access.h"
 #include "app/image_attach.h"
 #include "app/options_dlg.h"
 #include "app/results_view.h"
+#include "app/run_summary.h"
 #include "app/source_list.h"
 #include "app/user_manual.h"
 #include "app/window_style.h"
@@ -79,9 +82,12 @@ QPixmap SharpPixmap(QImage (*draw)(int), int side, qreal ratio) {
   return pixmap;
 }
 
+bool IsEnter(const QKeyEvent* key) {
+  return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+}
+
 bool IsEnterOrEscape(const QKeyEvent* key) {
-  return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-         key->key() == Qt::Key_Escape;
+  return IsEnter(key) || key->key() == Qt::Key_Escape;
 }
 
 }  // namespace
@@ -104,8 +110,9 @@ CKestrelDlg::CKestrelDlg(AppState& app, const SpecialFolders& specials, QWidget*
   ShowDeviceMapWarnings();
   setAcceptDrops(true);
 
-  // Enter and Escape never close the window or press a button; presses on the thumbnail are
-  // dropped. The filter sits on the application so that it sees the keys of every child.
+  // Enter and Escape never close the window; Enter presses only the focused button (or opens
+  // the focused results row); presses on the thumbnail are dropped. The filter sits on the
+  // application so that it sees the keys of every child.
   qApp->installEventFilter(this);
   thumbnail_->viewport()->installEventFilter(this);
   const QScreen* screen = QGuiApplication::primaryScreen();
@@ -123,6 +130,7 @@ void CKestrelDlg::BuildControls() {
   outer->setContentsMargins(0, 0, 0, 0);
   scroll_ = new QScrollArea(this);
   scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setFocusPolicy(Qt::NoFocus);
   scroll_->setWidgetResizable(true);
   scroll_->viewport()->setBackgroundRole(QPalette::Window);
   content_ = new QWidget(scroll_);
@@ -184,10 +192,10 @@ QWidget* CKestrelDlg::BuildModeRow() {
   auto* mode_frame = Named(new QGroupBox(QStringLiteral("Recovery Mode"), row), 1299);
   auto* modes = new QVBoxLayout(mode_frame);
   deleted_mode_ =
-      Named(new QRadioButton(QStringLiteral("Recover deleted files"), mode_frame), 1304);
+      Named(new QRadioButton(QStringLiteral("Recover &deleted files"), mode_frame), 1304);
   deleted_mode_->setToolTip(AppText(apptext::kDeletedModeTip));
   disk_mode_ = Named(
-      new QRadioButton(QStringLiteral("Recover files from partition/disk"), mode_frame), 1305);
+      new QRadioButton(QStringLiteral("Recover files from &partition/disk"), mode_frame), 1305);
   disk_mode_->setToolTip(AppText(apptext::kPartitionModeTip));
   modes->addWidget(deleted_mode_);
   modes->addWidget(disk_mode_);
@@ -278,9 +286,16 @@ QWidget* CKestrelDlg::BuildResultsRow() {
   auto* results_layout = new QVBoxLayout(results_frame);
   results_->setParent(results_frame);
   results_->setMinimumHeight(150);
+  // Tab leaves the list for the next control instead of walking its cells.
+  results_->setTabKeyNavigation(false);
   results_layout->addWidget(results_);
+  summary_ = new RunSummary(app_.host, results_frame);
+  results_layout->addWidget(summary_);
   connect(results_, &QTableWidget::itemSelectionChanged, this, &CKestrelDlg::PreviewSelectedRow);
-  connect(results_, &ResultsList::Cleared, this, [this] { last_previewed_row_ = -1; });
+  connect(results_, &ResultsList::Cleared, this, [this] {
+    last_previewed_row_ = -1;
+    summary_->Clear();
+  });
   connect(results_, &ResultsList::Sorted, this,
           [this] { last_previewed_row_ = results_->SelectedRow(); });
   connect(results_, &QTableWidget::cellDoubleClicked, this,
@@ -418,21 +433,27 @@ void CKestrelDlg::FitToScreen(const QRect& available) {
 void CKestrelDlg::EnterMode(RecoveryMode mode) {
   if (RunInProgress()) return;
   app_.recovery_mode = mode;
+  // Tab stops at the chosen mode only, in both directions; the mnemonics choose either.
+  const bool deleted = mode == RecoveryMode::kDeletedFiles;
+  deleted_mode_->setFocusPolicy(deleted ? Qt::StrongFocus : Qt::ClickFocus);
+  disk_mode_->setFocusPolicy(deleted ? Qt::ClickFocus : Qt::StrongFocus);
   if (mode == RecoveryMode::kDeletedFiles) {
     deleted_mode_->setChecked(true);
     list_->hide();
+    list_->clearFocus();  // the group's mnemonic then focuses the tree
     tree_->show();
-    source_frame_->setTitle(QStringLiteral("Select a folder"));
+    source_frame_->setTitle(QStringLiteral("&Select a folder"));
     selected_label_->setText(QStringLiteral("Selected Folder:"));
     QTreeWidgetItem* item = tree_->selected_item();
     ShowSelectedSource(item != nullptr ? tree_->ItemPath(item) : QString());
   } else {
     disk_mode_->setChecked(true);
     tree_->hide();
+    tree_->clearFocus();
     list_->show();
     file_type_label_->setEnabled(true);
     file_types_->setEnabled(true);
-    source_frame_->setTitle(QStringLiteral("Select a Partition/Drive"));
+    source_frame_->setTitle(QStringLiteral("&Select a Partition/Drive"));
     selected_label_->setText(QStringLiteral("Selected Partition/Drive:"));
     ShowSelectedSource(list_->TextOfRow(list_->selection_mark()));
   }
@@ -458,6 +479,12 @@ void CKestrelDlg::ChooseRecoveryPath() {
       this, QStringLiteral("Select a folder/drive for saving recovery files"),
       recovery_path_->text());
   if (chosen.isEmpty()) return;
+  const std::string problem = FolderWriteProblem(chosen.toStdString());
+  if (!problem.empty()) {
+    ShowAppMessage(app_.host, this, apptext::kFolderNotWritable, MessageIcon::kStop,
+                   chosen.toStdString() + " (" + problem + ")");
+    return;
+  }
   recovery_path_->setText(chosen);
   app_.settings.SetString("Default Folder", chosen.toStdString());
 }
@@ -504,6 +531,14 @@ RunResult CKestrelDlg::RunDriver(RunContext& run) {
   selection.volume = list_->SelectedVolume(app_.devices);
   selection.disk = list_->SelectedDisk(app_.devices);
   return LaunchRun(run, app_, selection, wrap_source_);
+}
+
+void CKestrelDlg::RunFinished(const RunResult& result, const std::string& run_folder) {
+  int kept = 0;
+  for (int row = 0; row < results_->rowCount(); ++row) {
+    if (results_->FileOfRow(row).created) ++kept;
+  }
+  summary_->ShowRun(result.outcome, kept, QString::fromStdString(run_folder));
 }
 
 void CKestrelDlg::PreviewSelectedRow() {
@@ -559,11 +594,22 @@ void CKestrelDlg::dropEvent(QDropEvent* event) {
   for (const QString& file : files) AttachImagePath(file);
 }
 
+void CKestrelDlg::PressFocused(QWidget* focused) {
+  if (auto* button = qobject_cast<QAbstractButton*>(focused)) {
+    if (button->isEnabled()) button->click();
+  } else if (focused == results_ && results_->currentRow() >= 0) {
+    OpenResultFile(results_->currentRow());
+  }
+}
+
 bool CKestrelDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget != nullptr && widget->window() == this &&
-        IsEnterOrEscape(static_cast<QKeyEvent*>(event))) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (widget != nullptr && widget->window() == this && IsEnterOrEscape(key)) {
+      if (event->type() == QEvent::KeyPress && IsEnter(key) && !key->isAutoRepeat()) {
+        PressFocused(widget);
+      }
       event->accept();
       return true;
     }

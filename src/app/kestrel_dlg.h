@@ -21,6 +21,7 @@ namespace kestrel {
 
 class ClickLabel;
 class ResultsList;
+class RunSummary;
 class SourceList;
 class ThumbnailView;
 
@@ -59,6 +60,7 @@ class CKestrelDlg : public QWidget, public RunOwner {
   SourceList* source_list() const { return list_; }
   ResultsList* results() const { return results_; }
   ThumbnailView* thumbnail() const { return thumbnail_; }
+  RunSummary* run_summary() const { return summary_; }
   AppState& app() { return app_; }
   // Wraps the source of every raw scan (fault injection in tests).
   void SetSourceWrapper(SourceWrapper wrapper) { wrap_source_ = std::move(wrapper); }
@@ -67,6 +69,7 @@ class CKestrelDlg : public QWidget, public RunOwner {
   void SetRunControlsEnabled(bool enabled) override;
   void EmptyThumbnail() override;
   RunResult RunDriver(RunContext& run) override;
+  void RunFinished(const RunResult& result, const std::string& run_folder) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -92,6 +95,8 @@ class CKestrelDlg : public QWidget, public RunOwner {
   void PreviewSelectedRow();
   void HoverAbout(bool inside);
   void HoverHelp(bool inside);
+  // Enter on a button presses it; on the results list it opens the current row's file.
+  void PressFocused(QWidget* focused);
 
   AppState& app_;
   SpecialFolders specials_;
@@ -116,6 +121,7 @@ class CKestrelDlg : public QWidget, public RunOwner {
   CRecvPage* page_ = nullptr;
   ResultsList* results_ = nullptr;      // 1309
   ThumbnailView* thumbnail_ = nullptr;  // 1312
+  RunSummary* summary_ = nullptr;       // files kept by the last run, and where
   ClickLabel* about_ = nullptr;         // 1300
   QLabel* about_label_ = nullptr;       // 1306
   ClickLabel* help_ = nullptr;          // 1303

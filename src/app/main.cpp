@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/disk_access.h"
 #include "app/kestrel_app.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,11 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("kestrel"));
   QStringList arguments = QApplication::arguments();
   arguments.removeFirst();
-  kestrel::CKestrelApp app(kestrel::ImageArguments(arguments));
+  // Started with disk access by a window that waits to hear that this one is open.
+  QString take_over_from;
+  if (!arguments.isEmpty() && !kestrel::TakeOverSocket(arguments.front()).isEmpty()) {
+    take_over_from = kestrel::TakeOverSocket(arguments.takeFirst());
+  }
+  kestrel::CKestrelApp app(kestrel::ImageArguments(arguments), take_over_from);
   return app.Run();
 }

@@ -127,10 +127,7 @@ void COptionsDlg::FillList() {
     row->setText(0, Latin(entry.list_text));
     row->setText(1, Latin(entry.description));
     row->setData(0, kTypeCodeRole, entry.index);
-    if (LightPalette()) {
-      row->setForeground(0, kTypeColour);
-      row->setForeground(1, kDescriptionColour);
-    }
+    ColourRow(row, true);
     row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     // A value that cannot be read counts as selected.
     const uint8_t stored = settings_.GetByte(std::string(entry.name)).value_or(1);
@@ -163,6 +160,19 @@ void COptionsDlg::SetAllTicks(bool ticked) {
 void COptionsDlg::SetListEnabled(bool enabled) {
   list_->setEnabled(enabled);
   select_all_->setEnabled(enabled);
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) ColourRow(list_->topLevelItem(i), enabled);
+}
+
+void COptionsDlg::ColourRow(QTreeWidgetItem* row, bool enabled) {
+  // The fixed colours would draw a disabled list as if it were active: a disabled row keeps
+  // the palette's disabled text colour.
+  if (enabled && LightPalette()) {
+    row->setForeground(0, kTypeColour);
+    row->setForeground(1, kDescriptionColour);
+  } else {
+    row->setData(0, Qt::ForegroundRole, QVariant());
+    row->setData(1, Qt::ForegroundRole, QVariant());
+  }
 }
 
 void COptionsDlg::ChooseScanAll() {

@@ -10,6 +10,7 @@
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace kestrel {
 
@@ -39,6 +40,8 @@ class COptionsDlg : public QDialog {
   void FillList();
   void SetAllTicks(bool ticked);
   void SetListEnabled(bool enabled);
+  // The fixed row colours of an enabled list under a light palette, else the palette's.
+  void ColourRow(QTreeWidgetItem* row, bool enabled);
 
   SettingsStore& settings_;
   FileTypeSelection& types_;

@@ -38,6 +38,14 @@ QLabel* NewBox(QWidget* parent, int id, const QRect& geometry) {
   return box;
 }
 
+// "100%" as "100 %", so that the percent reads the same during the run and at its end.
+QString PercentText(const QString& text) {
+  if (text.size() < 2 || !text.endsWith(QLatin1Char('%')) || !text[text.size() - 2].isDigit()) {
+    return text;
+  }
+  return text.chopped(1) + QStringLiteral(" %");
+}
+
 }  // namespace
 
 CRecvPage::CRecvPage(RunOwner& owner, ResultsList& results, DialogHost& host, QWidget* parent)
@@ -63,14 +71,17 @@ void CRecvPage::BuildControls() {
   auto* progress = new QGroupBox(this);
   progress->setGeometry(du.Rect(2, 49, 249, 35));
 
+  // The boxes reach further left than the template's so that "N of M" fits a large disk.
   sector_label_ =
-      NewLabel(this, 1028, AppText(msg::kAnalyzingSector), du.Rect(36, 19, 100, 9), Qt::AlignRight);
-  sector_ = NewBox(this, 1029, du.Rect(141, 17, 100, 12));
+      NewLabel(this, 1028, AppText(msg::kAnalyzingSector), du.Rect(6, 19, 86, 9), Qt::AlignRight);
+  sector_ = NewBox(this, 1029, du.Rect(96, 17, 145, 12));
   count_label_ =
-      NewLabel(this, 1030, AppText(msg::kRecoveredFiles), du.Rect(36, 34, 100, 9), Qt::AlignRight);
-  count_ = NewBox(this, 1034, du.Rect(141, 33, 100, 12));
+      NewLabel(this, 1030, AppText(msg::kRecoveredFiles), du.Rect(6, 34, 86, 9), Qt::AlignRight);
+  count_ = NewBox(this, 1034, du.Rect(96, 33, 145, 12));
   status_ = NewLabel(this, 1040, QString(), du.Rect(8, 56, 180, 9));
   percent_ = NewLabel(this, 1033, QString(), du.Rect(198, 57, 47, 9), Qt::AlignRight);
+  speed_ = NewLabel(this, 0, QString(), du.Rect(6, 88, 130, 9));
+  speed_->setObjectName(QStringLiteral("speed"));
 
   bar_ = new QProgressBar(this);
   bar_->setObjectName(QStringLiteral("ctl1035"));
@@ -125,6 +136,7 @@ void CRecvPage::RestoreIdleState() {
   recover_->setEnabled(true);
   bar_->hide();
   percent_->clear();
+  speed_->clear();
   run_.SetRecoveryRunning(false);
   run_.ClearCancel();
   cancel_->setEnabled(false);
@@ -143,6 +155,7 @@ void CRecvPage::StartRun() {
   EnterRunningState();
   ui_->BeginRun();
   ui_->ClearResults();
+  run_.SetRunFolder({});  // the folder of an earlier run is not this run's
   try {
     last_result_ = owner_.RunDriver(run_);
   } catch (const std::bad_alloc&) {
@@ -151,6 +164,7 @@ void CRecvPage::StartRun() {
   }
   RestoreIdleState();
   run_active_ = false;
+  owner_.RunFinished(last_result_, run_.run_folder());
 }
 
 void CRecvPage::SetField(ProgressField field, const QString& text) {
@@ -162,12 +176,16 @@ void CRecvPage::SetField(ProgressField field, const QString& text) {
       count_->setText(text);
       break;
     case ProgressField::kPercent:
-      percent_->setText(text);
+      percent_->setText(PercentText(text));
       break;
     case ProgressField::kStatus:
       status_->setText(text);
       break;
   }
+}
+
+void CRecvPage::SetSpeed(const QString& text) {
+  speed_->setText(text);
 }
 
 QString CRecvPage::FieldText(ProgressField field) const {

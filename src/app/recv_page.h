@@ -30,6 +30,8 @@ class RunOwner {
   virtual void EmptyThumbnail() = 0;
   // Runs the driver of the selected mode (nothing for an unknown mode).
   virtual RunResult RunDriver(RunContext& run) = 0;
+  // The run ended, the page is idle again; `run_folder` is "" when the run made none.
+  virtual void RunFinished(const RunResult& /*result*/, const std::string& /*run_folder*/) {}
 };
 
 class CRecvPage : public QWidget {
@@ -56,6 +58,8 @@ class CRecvPage : public QWidget {
   void SetField(ProgressField field, const QString& text);
   QString FieldText(ProgressField field) const;
   void SetScanFieldsVisible(bool visible);
+  // "12.5 MB/s, 3:05 left" beside the buttons; cleared when the run ends.
+  void SetSpeed(const QString& text);
   void SetBarRange(uint32_t low, uint32_t high);
   void SetBarPosition(uint32_t position);
   void StepBar();
@@ -83,6 +87,7 @@ class CRecvPage : public QWidget {
   QProgressBar* file_bar_ = nullptr;  // 1038
   QPushButton* cancel_ = nullptr;     // 1037
   QPushButton* recover_ = nullptr;    // 1036
+  QLabel* speed_ = nullptr;           // the run's speed and time left
 };
 
 }  // namespace kestrel

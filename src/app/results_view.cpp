@@ -1,5 +1,7 @@
 #include "app/results_view.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 
 #include "app/window_style.h"
@@ -11,6 +13,11 @@ namespace {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kCreatedRole = Qt::UserRole + 1;
 constexpr int kBytesRole = Qt::UserRole + 2;
+constexpr int kNameColumnMinimum = 100;
+// Room the "Recovered Path" column keeps when a long name widens "File Name".
+constexpr int kPathColumnMinimum = 120;
+// The cell's margins around its text.
+constexpr int kCellPadding = 16;
 
 // A size cell sorts by the file's bytes, not by its "%d KB" text.
 class SizeCell : public QTableWidgetItem {
@@ -25,6 +32,7 @@ QTableWidgetItem* Cell(const std::string& text, Qt::Alignment alignment) {
   auto* cell = new QTableWidgetItem(QString::fromStdString(text));
   cell->setTextAlignment(alignment | Qt::AlignVCenter);
   cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  cell->setToolTip(cell->text());
   return cell;
 }
 
@@ -38,7 +46,7 @@ ResultsList::ResultsList(QWidget* parent) : QTableWidget(0, 3, parent) {
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(true);
-  setColumnWidth(0, 100);
+  setColumnWidth(0, kNameColumnMinimum);
   setColumnWidth(1, 70);
   setColumnWidth(2, 310);
   verticalHeader()->hide();
@@ -48,6 +56,8 @@ ResultsList::ResultsList(QWidget* parent) : QTableWidget(0, 3, parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
+  // A name too long for its column keeps its start and its end (" - Copy(1).jpg").
+  setTextElideMode(Qt::ElideMiddle);
   KeepSelectionVisible(this);
   horizontalHeader()->setSectionsClickable(true);
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultsList::SortByColumn);
@@ -67,7 +77,15 @@ void ResultsList::AddRow(const ResultRow& row) {
   size->setData(kBytesRole, static_cast<qulonglong>(row.bytes));
   setItem(at, 1, size);
   setItem(at, 2, Cell(row.folder_text, Qt::AlignLeft));
+  FitNameColumn(name->text());
   scrollToItem(name);
+}
+
+void ResultsList::FitNameColumn(const QString& name) {
+  const int wanted = fontMetrics().horizontalAdvance(name) + kCellPadding;
+  if (wanted <= columnWidth(0)) return;
+  const int widest = viewport()->width() - columnWidth(1) - kPathColumnMinimum;
+  setColumnWidth(0, std::max(columnWidth(0), std::min(wanted, widest)));
 }
 
 void ResultsList::SortByColumn(int column) {
@@ -86,6 +104,7 @@ void ResultsList::Clear() {
   horizontalHeader()->setSortIndicatorShown(false);
   clearSelection();
   setRowCount(0);
+  setColumnWidth(0, kNameColumnMinimum);
   emit Cleared();
 }
 

@@ -38,6 +38,10 @@ class ResultsList : public QTableWidget {
   void Sorted();
 
  private:
+  // Widens "File Name" to show `name` whole, as far as the path column leaves room; a longer
+  // name is elided in the middle, its whole text in the cell's tooltip.
+  void FitNameColumn(const QString& name);
+
   int sorted_column_ = -1;
   Qt::SortOrder sort_order_ = Qt::AscendingOrder;
 };

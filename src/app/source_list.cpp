@@ -3,6 +3,7 @@
 #include <QFileIconProvider>
 
 #include "app/artwork.h"
+#include "app/source_size_delegate.h"
 #include "app/window_style.h"
 #include "sources/source_rows.h"
 
@@ -12,6 +13,7 @@ SourceList::SourceList(QWidget* parent) : QListWidget(parent) {
   setObjectName(QStringLiteral("ctl1002"));
   setSelectionMode(QAbstractItemView::SingleSelection);
   KeepSelectionVisible(this);
+  setItemDelegate(new SourceSizeDelegate(this));
   connect(this, &QListWidget::currentRowChanged, this, &SourceList::OnCurrentRowChanged);
 }
 
@@ -20,7 +22,7 @@ void SourceList::Fill(const DeviceMap& map) {
   clear();
   const QIcon drive_icon = QFileIconProvider().icon(QAbstractFileIconProvider::Drive);
   for (const VolumeEntry& volume : map.volumes) {
-    addItem(new QListWidgetItem(drive_icon, QString::fromStdString(VolumeRowText(volume))));
+    AddSizedRow(drive_icon, VolumeRowText(volume), volume.bytes);
   }
   drive_row_count_ = static_cast<int>(map.volumes.size());
   physical_disk_selected_ = false;
@@ -31,7 +33,7 @@ void SourceList::Fill(const DeviceMap& map) {
 
   const QIcon disk_icon = NamedIcon(QStringLiteral("hdd.ico"), &DrawHardDiskPicture);
   for (const PhysicalDiskEntry& disk : map.disks) {
-    addItem(new QListWidgetItem(disk_icon, QString::fromStdString(DiskRowText(disk))));
+    AddSizedRow(disk_icon, DiskRowText(disk), disk.sector_count * 512);
   }
   // The first row is selected; when it is the header, the rule below moves on from it.
   remembered_row_ = -1;
@@ -39,6 +41,13 @@ void SourceList::Fill(const DeviceMap& map) {
   if (currentRow() == header_row()) OnCurrentRowChanged(0);
   remembered_row_ = currentRow();
   physical_disk_selected_ = currentRow() >= drive_row_count_;
+}
+
+void SourceList::AddSizedRow(const QIcon& icon, const std::string& text, uint64_t bytes) {
+  auto* row = new QListWidgetItem(icon, QString::fromStdString(text));
+  row->setData(kSourceBytesRole, static_cast<qulonglong>(bytes));
+  row->setToolTip(row->text().trimmed() + QStringLiteral(", ") + SourceSizeText(bytes));
+  addItem(row);
 }
 
 QString SourceList::TextOfRow(int row) const {

@@ -34,6 +34,8 @@ class SourceList : public QListWidget {
 
  private:
   void OnCurrentRowChanged(int row);
+  // A volume or disk row: its text, and its size drawn beside it.
+  void AddSizedRow(const QIcon& icon, const std::string& text, uint64_t bytes);
 
   int drive_row_count_ = 0;
   bool physical_disk_selected_ = false;

@@ -31,10 +31,20 @@ StartupResult RunStartupChecks(StartupEnvironment& environment) {
     return result;
   }
   result.devices = environment.Enumerate();
+  const std::vector<std::string> refused = environment.AttachImages(&result.devices);
   environment.HoldSplash();
   environment.CloseSplash();
+  // The images the user named come first: they explain what follows.
+  if (!refused.empty()) {
+    std::string lines;
+    for (const std::string& refusal : refused) lines += (lines.empty() ? "" : "\n") + refusal;
+    environment.ShowMessage(apptext::kImagesNotAttached, MessageIcon::kStop, lines);
+  }
   if (!MapHasSource(result.devices)) {
-    environment.ShowMessage(msg::kNoDevice, MessageIcon::kInformation);
+    // Message 108 is for a machine without disks; disks it may not read are named in the offer.
+    if (result.devices.unreadable_disks.empty()) {
+      environment.ShowMessage(msg::kNoDevice, MessageIcon::kInformation);
+    }
     const NoSourceChoice choice = environment.OfferWithoutSource(&result.devices);
     if (choice == NoSourceChoice::kRestartWithAccess) result.end = StartupEnd::kQuietExit;
     if (choice != NoSourceChoice::kAttached || !MapHasSource(result.devices)) return result;

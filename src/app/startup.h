@@ -1,9 +1,14 @@
 #pragma once
 // The start-up checks, in order: the operating system code, one instance, the screen's pixels
 // per inch (message 116 above 120) and the splash window, the operating system (message 114),
-// the device enumeration, one second more of splash, and message 108 when no volume was found,
-// after which the user may attach an image or start again with disk access.
+// the device enumeration and the images of the command line, one second more of splash, the
+// images that could not be attached, and, when no source was found, message 108 (only when the
+// machine has no disk at all) and the offer to attach an image or start again with disk access.
 // Everything they touch goes through StartupEnvironment, so that tests can drive each case.
+
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/single_instance.h"
 #include "run/run_ui.h"
@@ -34,10 +39,13 @@ class StartupEnvironment {
   virtual void ShowSplash(SplashKind kind) = 0;
   virtual void CloseSplash() = 0;
   virtual DeviceMap Enumerate() = 0;
+  // Attaches the images of the command line to `map`; the refusals, each naming its image.
+  virtual std::vector<std::string> AttachImages(DeviceMap* map) = 0;
   // Keeps the splash up one second after the enumeration.
   virtual void HoldSplash() = 0;
-  virtual void ShowMessage(int message_id, MessageIcon icon) = 0;
-  // Offers to attach an image (added to `map`) or to start again with disk access.
+  virtual void ShowMessage(int message_id, MessageIcon icon, std::string_view argument = {}) = 0;
+  // Offers to attach an image (added to `map`) or to start again with disk access; the offer
+  // names the disks of `map` that cannot be read, when there are any.
   virtual NoSourceChoice OfferWithoutSource(DeviceMap* map) = 0;
 };
 

@@ -17,18 +17,6 @@ JsonObject Rounded(std::optional<double> value, int decimals) {
 
 }  // namespace
 
-ProgressFigures FiguresOf(uint64_t done, uint64_t total, double seconds) {
-  ProgressFigures figures;
-  const double done_bytes = static_cast<double>(done);
-  figures.percent = total == 0 ? 100.0 : done_bytes * 100.0 / static_cast<double>(total);
-  if (seconds >= 0.5 || (done >= total && seconds > 0))
-    figures.mb_per_s = done_bytes / seconds / 1e6;
-  if (done > 0 && seconds > 0 && done <= total) {
-    figures.seconds_left = seconds * static_cast<double>(total - done) / done_bytes;
-  }
-  return figures;
-}
-
 std::string ProgressJson(const RunProgress& progress, double seconds) {
   const ProgressFigures f = FiguresOf(progress.bytes_done, progress.bytes_total, seconds);
   const JsonObject line = {

@@ -8,18 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "run/progress_figures.h"
 #include "run/run_progress.h"
 
 namespace kestrel {
-
-struct ProgressFigures {
-  double percent = 0;                  // of the bytes the scan reads
-  std::optional<double> mb_per_s;      // unknown in the first half second
-  std::optional<double> seconds_left;  // unknown before the first byte is done
-};
-
-// The figures after `seconds` of a scan that has done `done` of `total` bytes.
-ProgressFigures FiguresOf(uint64_t done, uint64_t total, double seconds);
 
 // {"bytes_done": N, "bytes_total": N, "percent": P, "mb_per_s": R, "seconds_left": S,
 //  "files_recovered": N}: percent to 2 decimals, rate to 1, seconds whole; unknown figures null.

@@ -20,10 +20,6 @@ namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
 Verbosity g_verbosity = Verbosity::kNormal;
 
-std::string TwoDigits(long value) {
-  return (value < 10 ? "0" : "") + std::to_string(value);
-}
-
 void OnInterrupt(int) {
   g_interrupted = 1;
 }
@@ -67,24 +63,6 @@ void SetVerbosity(Verbosity verbosity) {
 
 Verbosity CurrentVerbosity() {
   return g_verbosity;
-}
-
-std::string FormatRate(uint64_t bytes, double seconds) {
-  if (seconds < 0.5) return {};
-  const double rate = static_cast<double>(bytes) / seconds / 1e6;
-  char text[32];
-  std::snprintf(text, sizeof text, rate < 10 ? "%.1f MB/s" : "%.0f MB/s", rate);
-  return text;
-}
-
-std::string FormatTimeLeft(double seconds_left) {
-  if (!std::isfinite(seconds_left) || seconds_left < 0) return {};
-  const long left = std::lround(seconds_left);
-  const long hours = left / 3600;
-  const long minutes = left / 60 % 60;
-  const std::string tail = TwoDigits(left % 60) + " left";
-  if (hours > 0) return std::to_string(hours) + ":" + TwoDigits(minutes) + ":" + tail;
-  return std::to_string(minutes) + ":" + tail;
 }
 
 bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy) {
@@ -176,7 +154,7 @@ void TerminalRunUi::DrawProgress() {
   if (!sector_.empty()) line += Plain(MessageText(msg::kAnalyzingSector)) + sector_ + "  ";
   if (!count_.empty()) line += Plain(MessageText(msg::kRecoveredFiles)) + count_ + "  ";
   if (!percent_.empty()) line += percent_ + "  ";
-  const std::string speed = SpeedAndTimeLeft();
+  const std::string speed = progress_ ? SpeedAndTimeLeft(*progress_, SecondsRunning()) : "";
   if (!speed.empty()) line += speed + "  ";
   line += TerminalText(status_);
   std::fputs(line.c_str(), stderr);
@@ -186,24 +164,6 @@ void TerminalRunUi::DrawProgress() {
 
 double TerminalRunUi::SecondsRunning() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-}
-
-std::string TerminalRunUi::SpeedAndTimeLeft() const {
-  const double seconds = SecondsRunning();
-  std::string text;
-  if (progress_) text = FormatRate(progress_->bytes_done, seconds);
-  const std::optional<double> left = SecondsLeft(seconds);
-  if (left) text += (text.empty() ? "" : ", ") + FormatTimeLeft(*left);
-  return text;
-}
-
-// From the bytes the run reports done (the bytes read by a scan, the bytes of the files dealt
-// with by a copy); unknown before 1 % is done.
-std::optional<double> TerminalRunUi::SecondsLeft(double seconds) const {
-  if (!progress_) return std::nullopt;
-  const uint64_t done = progress_->bytes_done, total = progress_->bytes_total;
-  if (total == 0 || done > total || done < total / 100) return std::nullopt;
-  return FiguresOf(done, total, seconds).seconds_left;
 }
 
 void TerminalRunUi::ClearProgress() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/progress_json.h"
+#include "run/progress_figures.h"
 #include "run/run_ui.h"
 
 namespace kestrel {
@@ -22,11 +23,6 @@ enum class ReadErrorPolicy { kAsk, kAbort, kRetry, kIgnore, kIgnoreAll };
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 void SetVerbosity(Verbosity verbosity);
 Verbosity CurrentVerbosity();
-
-// "12.5 MB/s" for `bytes` read in `seconds`; "" when too little time has passed to tell.
-std::string FormatRate(uint64_t bytes, double seconds);
-// "3:05 left" (or "1:02:03 left") for the seconds a run still needs.
-std::string FormatTimeLeft(double seconds_left);
 
 // Parses --read-errors; the default is ask on a terminal and ignore-all otherwise.
 bool ParseReadErrorPolicy(const std::string& text, ReadErrorPolicy* policy);
@@ -65,8 +61,6 @@ class TerminalRunUi : public RunUi {
   void PrintNotWholeRows();
   void DrawProgress();
   double SecondsRunning() const;
-  std::string SpeedAndTimeLeft() const;
-  std::optional<double> SecondsLeft(double seconds) const;
   ReadErrorChoice RetryOrGiveUp();
   static constexpr int kMaxRetries = 16;
   bool json_;

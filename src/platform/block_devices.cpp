@@ -110,8 +110,8 @@ void CollectUnderlying(const fs::path& device_dir, int depth, std::set<dev_t>* s
 
 }  // namespace
 
-std::vector<BlockDisk> ListBlockDisks(const std::string& sys_block_dir,
-                                      const std::string& dev_dir) {
+std::vector<BlockDisk> ListBlockDisks(const std::string& sys_block_dir, const std::string& dev_dir,
+                                      std::vector<std::string>* unreadable) {
   std::vector<BlockDisk> disks;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(sys_block_dir, ec)) {
@@ -121,7 +121,11 @@ std::vector<BlockDisk> ListBlockDisks(const std::string& sys_block_dir,
     disk.sectors = ReadSysNumber(entry.path() / "size");
     if (IsLeftOut(disk.name) || disk.sectors == 0) continue;
     disk.model = ModelOf(entry.path(), disk.name);
-    if (disk.model.empty() || !OpensForReading(disk.node)) continue;
+    if (disk.model.empty()) continue;
+    if (!OpensForReading(disk.node)) {
+      if (unreadable != nullptr) unreadable->push_back(disk.node);
+      continue;
+    }
     disk.removable = ReadSysNumber(entry.path() / "removable") != 0;
     disk.partitions = PartitionsOf(entry.path(), dev_dir);
     disks.push_back(std::move(disk));

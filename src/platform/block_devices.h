@@ -31,8 +31,9 @@ struct BlockDisk {
 // devices of size 0 (an unattached loop device, a reader without a medium), disks whose model
 // text is empty. Model: device/vendor and device/model; a loop device's is its backing file's
 // name. Partitions that do not open, and extended-partition stubs (2 sectors or fewer), are
-// left out.
-std::vector<BlockDisk> ListBlockDisks(const std::string& sys_block_dir, const std::string& dev_dir);
+// left out. The nodes of disks left out only because they do not open go to `unreadable`.
+std::vector<BlockDisk> ListBlockDisks(const std::string& sys_block_dir, const std::string& dev_dir,
+                                      std::vector<std::string>* unreadable = nullptr);
 
 // The device `dev` and every block device it is built on, found through `sys_dir` (normally
 // /sys): the disk a partition lies on, and recursively the devices under a mapper, RAID or

@@ -113,7 +113,8 @@ RunOutcome RawScan::Prepare() {
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
   if (const int error = CreateRunFolder(recovery_folder_); error != 0) {
     if (error == ELOOP) return Refuse(msg::kFolderIsLink, MessageIcon::kStop, recovery_folder_);
-    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop,
+                  recovery_folder_ + ": " + std::strerror(error));
   }
   run_.SetRunFolder(recovery_folder_ + "/");
   run_.SetRecoveryRunning(true);
@@ -219,7 +220,7 @@ RunOutcome RawScan::ReadChunk(const ScanChunk& chunk) {
 void RawScan::Report(uint64_t done_sectors, uint64_t sector) {
   run_.ReportProgress(RunProgress{Activity::kScanning, done_sectors * kSectorBytes,
                                   plan_->total_sectors() * kSectorBytes, sector,
-                                  run_.recovered_count()});
+                                  run_.recovered_count(), plan_->source_sectors()});
 }
 
 RunOutcome RawScan::ScanChunks() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "output/recovered_output.h"
@@ -55,9 +56,11 @@ std::optional<RunResult> CreateFolderOfRun(RunContext& run) {
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const int error = CreateRunFolder(folder);
   if (error == 0) return std::nullopt;
-  if (error != ELOOP) return Refused(run, msg::kCannotCreateFolder, MessageIcon::kStop);
-  run.ShowMessage(msg::kFolderIsLink, MessageIcon::kStop, folder);
-  return Ended(run, RunOutcome::kRefused, msg::kFolderIsLink);
+  // The folder and the system's reason go with the message, for front ends that show them.
+  const int message_id = error == ELOOP ? msg::kFolderIsLink : msg::kCannotCreateFolder;
+  run.ShowMessage(message_id, MessageIcon::kStop,
+                  error == ELOOP ? folder : folder + ": " + std::strerror(error));
+  return Ended(run, RunOutcome::kRefused, message_id);
 }
 
 std::string UnreadableText(const std::string& path) {

@@ -18,6 +18,7 @@ struct RunProgress {
   uint64_t bytes_total = 0;
   uint64_t sector = 0;  // the sector being read
   uint32_t files_recovered = 0;
+  uint64_t source_sectors = 0;  // sectors of the source a scan reads in (0 when not scanning)
 };
 
 }  // namespace kestrel

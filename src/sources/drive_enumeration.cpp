@@ -258,7 +258,8 @@ DeviceMap BuildDeviceMap(const DeviceMapOptions& options) {
 
   std::vector<PendingDisk> disks;
   if (options.block_devices) {
-    for (const BlockDisk& disk : ListBlockDisks(options.sys_block_dir, options.dev_dir)) {
+    for (const BlockDisk& disk :
+         ListBlockDisks(options.sys_block_dir, options.dev_dir, &map.unreadable_disks)) {
       disks.push_back(RealDisk(disk, &map.warnings));
     }
   }

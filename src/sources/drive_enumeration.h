@@ -34,7 +34,8 @@ struct PhysicalDiskEntry {
 struct DeviceMap {
   std::vector<VolumeEntry> volumes;  // in letter order
   std::vector<PhysicalDiskEntry> disks;
-  std::vector<std::string> warnings;  // bad map lines, missing files, letters beyond Z
+  std::vector<std::string> warnings;          // bad map lines, missing files, letters beyond Z
+  std::vector<std::string> unreadable_disks;  // disks of the machine that do not open for reading
 
   const VolumeEntry* FindVolume(char letter) const;
   const PhysicalDiskEntry* FindDisk(int ordinal) const;

@@ -16,10 +16,12 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "app/app_test_support.h"
 #include "app/app_texts.h"
+#include "app/disk_access.h"
 #include "app/image_attach.h"
 #include "app/instance_channel.h"
 #include "app/kestrel_app.h"
@@ -145,7 +147,8 @@ class DesktopTest : public QObject {
     fixture.AttachVolume('F', "blank.img");
     fixture.OpenWindow();
     QtStartupEnvironment environment(fixture.host, ImageArguments({fixture.Path("card.img")}));
-    const DeviceMap started = environment.Enumerate();
+    DeviceMap started = environment.Enumerate();
+    QVERIFY(environment.AttachImages(&started).empty());
     QCOMPARE(EnumerateVolumes(started), std::string("CDF"));
     QCOMPARE(started.disks.back().model, std::string("card.img"));
   }
@@ -307,6 +310,75 @@ class DesktopTest : public QObject {
     QtStartupEnvironment closed(fixture.host);
     QCOMPARE(RunStartupChecks(closed).end, StartupEnd::kRefused);
     QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kNoDevice});
+    qunsetenv("XDG_RUNTIME_DIR");
+  }
+
+  void BadCommandLineImagesAreNamedBeforeAnythingElse() {
+    testing::WindowFixture fixture;
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    {
+      QFile map(fixture.Path("devices.conf"));
+      QVERIFY(map.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir().mkpath(fixture.Path("folder.img")));
+    testing::WriteEmptyImage(fixture.PathStd("tiny.img"), 0);
+    QtStartupEnvironment environment(
+        fixture.host, ImageArguments({fixture.Path("folder.img"), fixture.Path("tiny.img")}));
+    QCOMPARE(RunStartupChecks(environment).end, StartupEnd::kRefused);
+    QCOMPARE(fixture.host.Ids(), (std::vector<int>{apptext::kImagesNotAttached, msg::kNoDevice}));
+    const QString named = fixture.host.messages[0].text;
+    QVERIFY2(named.contains(fixture.Path("folder.img")) && named.contains(fixture.Path("tiny.img")),
+             qPrintable(named));
+    // The offer after 108 does not claim that no image was given.
+    QCOMPARE(fixture.host.choice_texts.size(), 1);
+    QVERIFY(!fixture.host.choice_texts[0].contains(QStringLiteral("was given")));
+    qunsetenv("XDG_RUNTIME_DIR");
+  }
+
+  void DiskAccessWaitsForTheNewWindowOrSaysWhy() {
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    auto launcher = [&](const QString& name, const QByteArray& body) {
+      const QString path = runtime.filePath(name);
+      QFile script(path);
+      script.open(QIODevice::WriteOnly);
+      script.write("#!/bin/sh\necho \"$@\" > \"" + runtime.filePath(name + ".args").toUtf8() +
+                   "\"\n" + body + "\n");
+      script.close();
+      script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+      return path;
+    };
+    QString why;
+    QVERIFY(!RestartWithDiskAccess({"/x/card.img"}, &why, launcher("cancel", "exit 126")));
+    QCOMPARE(why, QStringLiteral("the password prompt was cancelled"));
+    QFile arguments(runtime.filePath("cancel.args"));
+    QVERIFY(arguments.open(QIODevice::ReadOnly));
+    QCOMPARE(arguments.readAll().trimmed(),
+             (TakeOverArgument(InstanceSocketName()) + " /x/card.img").toUtf8());
+    QVERIFY(!RestartWithDiskAccess({}, &why, launcher("refused", "exit 127")));
+    QVERIFY(why.contains(QStringLiteral("pkexec is not installed")) ||
+            why.contains(QStringLiteral("did not authorise")));
+    QVERIFY(!RestartWithDiskAccess({}, &why, launcher("quiet", "exit 0")));
+    QVERIFY(why.contains(QStringLiteral("without opening its window")));
+    QVERIFY(!RestartWithDiskAccess({}, &why, QString()));
+    QCOMPARE(why, QStringLiteral("kestrel-disk-access is not installed"));
+
+    // The new window reports on this instance's socket while its launcher still runs.
+    QTimer::singleShot(200, [] { SendTakenOver(InstanceSocketName()); });
+    QVERIFY(RestartWithDiskAccess({}, &why, launcher("taker", "sleep 2")));
+
+    // At start-up, a failed restart is explained and the offer comes again.
+    if (DiskAccessLauncher().isEmpty()) {
+      testing::ScriptedHost host;
+      host.choices = {1, 2};
+      QtStartupEnvironment environment(host);
+      DeviceMap map;
+      QCOMPARE(environment.OfferWithoutSource(&map), NoSourceChoice::kQuit);
+      QCOMPARE(host.Ids(), std::vector<int>{apptext::kDiskAccessFailed});
+      QVERIFY(host.messages[0].text.contains(QStringLiteral("not installed")));
+      QCOMPARE(host.choice_texts.size(), 2);
+    }
     qunsetenv("XDG_RUNTIME_DIR");
   }
 

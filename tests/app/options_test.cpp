@@ -1,6 +1,8 @@
 // The file type dialog: what it opens with, its two options, "&Select all", message 1141, and
 // what OK and Cancel store.
 
+#include <QApplication>
+#include <QHash>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -10,6 +12,7 @@
 #include "app/app_test_support.h"
 #include "app/app_texts.h"
 #include "app/options_dlg.h"
+#include "app/window_style.h"
 #include "platform/settings_store.h"
 #include "run/messages.h"
 
@@ -35,6 +38,27 @@ class OptionsTest : public QObject {
     return count;
   }
   QTreeWidget* List(COptionsDlg& dialog) { return Control<QTreeWidget>(&dialog, 1109); }
+
+  // The strongest contrast between the drawn text of the list's first row and the row's most
+  // common colour (its background).
+  static double FirstRowInk(QTreeWidget* list) {
+    const QImage drawn = list->viewport()->grab().toImage();
+    const qreal ratio = drawn.devicePixelRatio();
+    const QRect row = list->visualItemRect(list->topLevelItem(0));
+    QHash<QRgb, int> counts;
+    for (int y = int(row.top() * ratio); y < int(row.bottom() * ratio); ++y) {
+      for (int x = 0; x < drawn.width(); ++x) ++counts[drawn.pixel(x, y)];
+    }
+    QRgb background = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+      if (it.value() > counts.value(background)) background = it.key();
+    }
+    double strongest = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+      strongest = std::max(strongest, ContrastRatio(QColor(it.key()), QColor(background)));
+    }
+    return strongest;
+  }
 
  private slots:
   void init() {
@@ -100,6 +124,31 @@ class OptionsTest : public QObject {
     QCOMPARE(settings_->GetByte("GIF"), std::optional<uint8_t>(0));
     QVERIFY(types_.mask == (TypeBit(kJpg) | TypeBit(kPng)));
     QCOMPARE(types_.scan_all, uint8_t{0});
+  }
+
+  void DisabledListLooksDisabledInLightAndDarkPalettes() {
+    const QPalette standard = QApplication::palette();
+    for (const QPalette& palette : {standard, DarkPalette()}) {
+      QApplication::setPalette(palette);
+      COptionsDlg dialog(*settings_, types_, host_);
+      dialog.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+      Control<QRadioButton>(&dialog, 1246)->click();
+      const double enabled = FirstRowInk(List(dialog));
+      Control<QRadioButton>(&dialog, 1245)->click();
+      QVERIFY(!List(dialog)->isEnabled());
+      const double disabled = FirstRowInk(List(dialog));
+      QVERIFY2(enabled > 4.5 && disabled < enabled - 1.5,
+               qPrintable(QStringLiteral("light %1: enabled %2, disabled %3")
+                              .arg(LightPalette())
+                              .arg(enabled)
+                              .arg(disabled)));
+      // Enabled again, the rows take their fixed colours back under a light palette.
+      Control<QRadioButton>(&dialog, 1246)->click();
+      QCOMPARE(List(dialog)->topLevelItem(0)->foreground(0).color() == QColor(1, 10, 120),
+               LightPalette());
+    }
+    QApplication::setPalette(standard);
   }
 
   void ScanAllStoresEveryTypeAndScanFileOne() {

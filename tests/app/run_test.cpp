@@ -1,9 +1,11 @@
 // Runs started from the window: results and closing messages, Cancel, the read-error dialog,
 // what the window refuses while a run pumps events, and sources that vanished.
 
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 #include <set>
@@ -14,6 +16,7 @@
 #include "app/pump_throttle.h"
 #include "app/results_view.h"
 #include "app/retry_dlg.h"
+#include "app/run_summary.h"
 #include "app/source_list.h"
 #include "app/source_tree.h"
 #include "imaging/placeholder_picture.h"
@@ -376,6 +379,97 @@ class RunTest : public QObject {
     QCOMPARE(shown, listed);
     QCOMPARE(shown, (std::multiset<std::string>{"KES_OLIDAY.JPG", "deep shot.jpg", "old one.jpg",
                                                 "old two.txt"}));
+  }
+
+  void FinishSaysHowManyFilesWereKeptAndWhere() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    auto* summary = window.findChild<QLabel*>(QStringLiteral("runSummaryText"));
+    auto* open = window.findChild<QPushButton*>(QStringLiteral("openRunFolder"));
+    QVERIFY(summary != nullptr && open != nullptr);
+    QVERIFY(summary->text().isEmpty());
+    QVERIFY(open->isHidden());
+
+    Control<QPushButton>(window.page(), 1036)->click();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    const QString folder = window.results()->item(0, 2)->text();
+    QCOMPARE(summary->text(), QStringLiteral("3 files kept in ") + folder + ".");
+    QVERIFY(!open->isHidden());
+    open->click();
+    QCOMPARE(fixture.host.opened.back(), QUrl::fromLocalFile(folder));
+    fixture.host.open_succeeds = false;
+    open->click();
+    QCOMPARE(fixture.host.Ids().back(), apptext::kOpenFailed);
+
+    // A cancelled run says what it kept so far; the next run starts without the old line.
+    QTimer::singleShot(0, Control<QPushButton>(window.page(), 1037), &QPushButton::click);
+    fixture.host.answers = {MessageAnswer::kYes};
+    QString during_run = QStringLiteral("unread");
+    fixture.host.on_message = [&](int) { during_run = summary->text(); };
+    window.page()->StartRun();
+    QVERIFY(during_run.isEmpty());
+    QCOMPARE(summary->text(), QStringLiteral("Cancelled. No file was kept."));
+    QVERIFY(open->isHidden());
+
+    QCOMPARE(RunSummaryText(RunOutcome::kAborted, 1, "/r/"),
+             QStringLiteral("Aborted. 1 file kept in /r/."));
+    QCOMPARE(RunSummaryText(RunOutcome::kCompleted, 0, ""), QStringLiteral("No file was kept."));
+  }
+
+  void RecoveryFolderThatCannotBeMadeIsNamedWithTheReason() {
+    WindowFixture fixture;
+    testing::WriteSampleImage(fixture.PathStd("samples.img"));
+    // Set aside the window's check: a folder below a file cannot be made, whoever runs.
+    const std::string folder = fixture.PathStd("samples.img") + "/Saved";
+    fixture.StoreRecoveryFolder(folder);
+    CKestrelDlg& window = OpenOnSampleDisk(fixture);
+    window.page()->StartRun();
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCannotCreateFolder});
+    const QString text = fixture.host.messages[0].text;
+    QVERIFY2(text.startsWith(AppText(msg::kCannotCreateFolder)), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromStdString(folder)), qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral(": Not a directory")), qPrintable(text));
+    QVERIFY(PageIsIdle(window));
+  }
+
+  void ProgressShowsSectorOfTotalSpeedAndTimeLeft() {
+    WindowFixture fixture;
+    const std::string image = fixture.PathStd("sparse.img");
+    testing::WriteSampleImage(image);
+    constexpr qint64 kSectors = 1 << 20;  // 512 MiB, nearly all of it a hole
+    QVERIFY(QFile::resize(QString::fromStdString(image), kSectors * 512));
+    CKestrelDlg& window = OpenOnSampleDisk(fixture, "sparse.img");
+    CRecvPage* page = window.page();
+    auto* speed = page->findChild<QLabel*>(QStringLiteral("speed"));
+    QVERIFY(speed != nullptr);
+
+    QStringList percents;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+      const QString percent = Control<QLabel>(page, 1033)->text();
+      if (!percent.isEmpty()) percents << percent;
+    });
+    sampler.start(1);
+    QString sector_at_end, speed_at_end;
+    fixture.host.on_message = [&](int) {
+      sector_at_end = Control<QLabel>(page, 1029)->text();
+      speed_at_end = speed->text();
+      percents << Control<QLabel>(page, 1033)->text();
+    };
+    Control<QPushButton>(page, 1036)->click();
+    sampler.stop();
+
+    QCOMPARE(fixture.host.Ids(), std::vector<int>{msg::kCompleted});
+    QVERIFY2(sector_at_end.endsWith(QStringLiteral(" of 1,048,576")), qPrintable(sector_at_end));
+    const QRegularExpression speed_text(QStringLiteral("^(\\d+(\\.\\d)? MB/s, )?0:00 left$"));
+    QVERIFY2(speed_text.match(speed_at_end).hasMatch(), qPrintable(speed_at_end));
+    const QRegularExpression percent_text(QStringLiteral("^\\d+ %$"));
+    for (const QString& percent : percents) {
+      QVERIFY2(percent_text.match(percent).hasMatch(), qPrintable(percent));
+    }
+    QCOMPARE(percents.back(), QStringLiteral("100 %"));
+    QVERIFY(speed->text().isEmpty());  // the idle page shows no speed
   }
 
   void EventsAreProcessedAtMostEvery30Milliseconds() {

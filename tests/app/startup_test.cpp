@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "app/app_test_support.h"
+#include "app/app_texts.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "run/messages.h"
@@ -19,6 +20,8 @@ class RecordingEnvironment : public StartupEnvironment {
   int dpi = 96;
   InstanceLock::Result instance = InstanceLock::Result::kAcquired;
   int volumes = 1;
+  std::vector<std::string> unreadable_disks;
+  std::vector<std::string> refused_images;
   NoSourceChoice offer_answer = NoSourceChoice::kQuit;
   QStringList steps;
 
@@ -42,11 +45,17 @@ class RecordingEnvironment : public StartupEnvironment {
       volume.letter = static_cast<char>('E' + i);
       map.volumes.push_back(volume);
     }
+    map.unreadable_disks = unreadable_disks;
     return map;
   }
+  std::vector<std::string> AttachImages(DeviceMap*) override {
+    steps << QStringLiteral("attach");
+    return refused_images;
+  }
   void HoldSplash() override { steps << QStringLiteral("hold"); }
-  void ShowMessage(int message_id, MessageIcon) override {
+  void ShowMessage(int message_id, MessageIcon, std::string_view argument) override {
     steps << QStringLiteral("message %1").arg(message_id);
+    if (!argument.empty()) steps << QString::fromUtf8(argument.data(), qsizetype(argument.size()));
   }
   NoSourceChoice OfferWithoutSource(DeviceMap* map) override {
     steps << QStringLiteral("offer");
@@ -67,7 +76,7 @@ class StartupTest : public QObject {
     QCOMPARE(result.end, StartupEnd::kRunWindow);
     QCOMPARE(result.devices.volumes.size(), size_t{1});
     QCOMPARE(environment.steps,
-             (QStringList{"lock", "splash 96", "enumerate", "hold", "close splash"}));
+             (QStringList{"lock", "splash 96", "enumerate", "attach", "hold", "close splash"}));
   }
 
   void ScreenResolutionChoosesTheSplashOrRefuses() {
@@ -120,8 +129,8 @@ class StartupTest : public QObject {
     RecordingEnvironment quit;
     quit.volumes = 0;
     QCOMPARE(RunStartupChecks(quit).end, StartupEnd::kRefused);
-    QCOMPARE(quit.steps, (QStringList{"lock", "splash 96", "enumerate", "hold", "close splash",
-                                      "message 108", "offer"}));
+    QCOMPARE(quit.steps, (QStringList{"lock", "splash 96", "enumerate", "attach", "hold",
+                                      "close splash", "message 108", "offer"}));
 
     RecordingEnvironment attached;
     attached.volumes = 0;
@@ -132,6 +141,31 @@ class StartupTest : public QObject {
     restarted.volumes = 0;
     restarted.offer_answer = NoSourceChoice::kRestartWithAccess;
     QCOMPARE(RunStartupChecks(restarted).end, StartupEnd::kQuietExit);
+  }
+
+  void RefusedImagesComeFirstAndUnreadableDisksSkip108() {
+    RecordingEnvironment refused;
+    refused.volumes = 0;
+    refused.refused_images = {"/x/folder.img is a folder", "/x/tiny.img is shorter than a sector"};
+    QCOMPARE(RunStartupChecks(refused).end, StartupEnd::kRefused);
+    QCOMPARE(refused.steps.mid(6),
+             (QStringList{QStringLiteral("message %1").arg(apptext::kImagesNotAttached),
+                          "/x/folder.img is a folder\n/x/tiny.img is "
+                          "shorter than a sector",
+                          "message 108", "offer"}));
+
+    // Disks that exist but may not be read: the offer (which names them) is the first word.
+    RecordingEnvironment unreadable;
+    unreadable.volumes = 0;
+    unreadable.unreadable_disks = {"/dev/sda"};
+    QCOMPARE(RunStartupChecks(unreadable).end, StartupEnd::kRefused);
+    QCOMPARE(unreadable.steps.mid(6), QStringList{"offer"});
+
+    // A machine with a volume hears of a refused image and goes on to the window.
+    RecordingEnvironment working;
+    working.refused_images = {"/x/tiny.img is shorter than a sector"};
+    QCOMPARE(RunStartupChecks(working).end, StartupEnd::kRunWindow);
+    QCOMPARE(working.steps.last(), QStringLiteral("/x/tiny.img is shorter than a sector"));
   }
 
   void LockIsHeldUntilItsOwnerEnds() {

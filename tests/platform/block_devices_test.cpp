@@ -33,7 +33,10 @@ TEST(BlockDevicesTest, ListsReadableDisksWithModelsAndPartitions) {
   sys.AddDisk("sdc", 2048, "ATA", "Gone", false, /*node=*/false);  // cannot be opened
   sys.AddDisk("sdd", 0, "Generic", "Empty Reader", true);          // no medium
 
-  std::vector<BlockDisk> disks = ListBlockDisks(sys.sys(), sys.dev());
+  std::vector<std::string> unreadable;
+  std::vector<BlockDisk> disks = ListBlockDisks(sys.sys(), sys.dev(), &unreadable);
+  // Only a disk that exists but does not open counts as unreadable.
+  EXPECT_EQ(unreadable, std::vector<std::string>{sys.dev() + "/sdc"});
   ASSERT_EQ(disks.size(), 3u);
   EXPECT_EQ(disks[0].name, "loop1");
   EXPECT_EQ(disks[0].model, "card.img");

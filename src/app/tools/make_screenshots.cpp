@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -230,6 +231,9 @@ int MakeScreenshots(const QString& out_dir) {
   const bool options_saved = Framed(options).save(options_path);
   std::printf("%s %s\n", options_saved ? "wrote" : "FAILED", qPrintable(options_path));
   ok = options_saved && ok;
+  // "Scan for all files": the type list is disabled, and drawn so.
+  options.findChild<QRadioButton*>(QStringLiteral("ctl1245"))->click();
+  ok = SaveImage(Framed(options), out_dir + "/file-types-scan-all.png") && ok;
   options.hide();
 
   // A scan of the disk image whose last chunk cannot be read: the read-error dialog over the
@@ -265,6 +269,12 @@ int MakeScreenshots(const QString& out_dir) {
       MakeChoiceBox(nullptr, AppText(apptext::kNoSourceOffer), NoSourceChoices());
   ok = SaveImage(Framed(*offer), out_dir + "/no-device-offer.png") && ok;
   offer->hide();
+  // The offer when the machine's disks exist but may not be read: it names them.
+  std::unique_ptr<QMessageBox> unreadable = MakeChoiceBox(
+      nullptr, AppText(apptext::kDisksUnreadableOffer, QStringLiteral("/dev/sda, /dev/nvme0n1")),
+      NoSourceChoices());
+  ok = SaveImage(Framed(*unreadable), out_dir + "/disks-unreadable-offer.png") && ok;
+  unreadable->hide();
 
   // A partitioned disk image attached through "Open Disk Image...": its partitions are drives.
   WritePartitionedImage(root + "/holiday.img");
