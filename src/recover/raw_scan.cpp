@@ -106,6 +106,7 @@ class RawScan {
   // Where the first pass starts and how much of the scan was done before it.
   std::unique_ptr<ScanPlan> first_pass_plan_;
   uint64_t start_sector_ = 0, done_before_ = 0;
+  bool resuming_ = false;
   std::chrono::steady_clock::time_point last_checkpoint_ = std::chrono::steady_clock::now();
 };
 
@@ -138,7 +139,20 @@ RunOutcome RawScan::Prepare() {
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
   fingerprint_ = SourceFingerprint(*shared_source_);
-  if (request_.resume) {
+  bool resume = request_.resume;
+  if (!resume && request_.offer_resume && fingerprint_ != 0) {
+    const std::string found =
+        FindUnfinishedScan(root, shared_source_->Size(), fingerprint_, request_.types.mask,
+                           request_.free_space_only, request_.keep_not_whole);
+    if (!found.empty() &&
+        run_.ui().ShowMessage(msg::kContinueUnfinishedScan, MessageIcon::kQuestion, found,
+                              MessageButtons::kYesNo) == MessageAnswer::kYes) {
+      resume = true;
+      recovery_folder_ = found;
+    }
+  }
+  resuming_ = resume;
+  if (resume) {
     if (RunOutcome loaded = LoadCheckpoint(); loaded != RunOutcome::kCompleted) return loaded;
   } else if (const int error = CreateRunFolder(recovery_folder_); error != 0) {
     if (error == ELOOP) return Refuse(msg::kFolderIsLink, MessageIcon::kStop, recovery_folder_);
@@ -161,7 +175,7 @@ RunOutcome RawScan::Prepare() {
   if (!RunFolderIsWritable(run_.run_folder())) {
     return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder());
   }
-  if (request_.resume) {
+  if (resuming_) {
     if (RunOutcome back = GoOnFromCheckpoint(); back != RunOutcome::kCompleted) return back;
   } else {
     base_numbers_ = CarvedNextNumbers(run_.run_folder());
@@ -173,7 +187,7 @@ RunOutcome RawScan::Prepare() {
 }
 
 RunOutcome RawScan::LoadCheckpoint() {
-  if (request_.resume_folder.empty()) {
+  if (request_.resume && request_.resume_folder.empty()) {
     const std::string found =
         FindUnfinishedScan(recovery_folder_, shared_source_->Size(), fingerprint_,
                            request_.types.mask, request_.free_space_only, request_.keep_not_whole);

@@ -47,6 +47,9 @@ struct RawScanRequest {
   // `checkpoint_seconds` (when no file is open) and removes it when it completes.
   bool resume = false;
   std::string resume_folder;
+  // A new scan asks whether to go on with an unfinished scan of the same source and options
+  // that a run folder of the recovery folder holds (the window; the command line has --resume).
+  bool offer_resume = false;
   double checkpoint_seconds = 5;
 };
 

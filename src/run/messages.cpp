@@ -72,6 +72,9 @@ constexpr std::array kTable = {
           "The unfinished scan in %s was of another source, or of other file types or options: "
           "it cannot be continued with this one."},
     Entry{70022, "There is no unfinished scan to continue in %s."},
+    Entry{70023,
+          "An unfinished scan of this source with these file types is in %s. Do you want to "
+          "continue it? (No starts a new scan.)"},
 };
 
 }  // namespace
