@@ -34,7 +34,7 @@ _kestrel_cli() {
   if [[ $cur == -* ]]; then
     local options="--json --quiet --verbose --help"
     case $command in
-      scan) options+=" --out --types --read-errors --free-space --keep-partial --progress" ;;
+      scan) options+=" --out --types --read-errors --free-space --keep-partial --resume --progress" ;;
       deleted) options+=" --out --types --folder --keep-paths --list --read-errors" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -65,6 +65,7 @@ RunResult RunPartitionMode(RunContext& run, AppState& app, const RunSelection& s
   request.wrap_source = wrap_source;
   ApplyStoredChoices(app.settings, &app.types, &request.recovery_folder);
   request.types = app.types;
+  request.offer_resume = true;
   run.BeginRun();
   return RunRawScan(run, request);
 }

@@ -68,6 +68,11 @@ class CarveEngine {
   // (after their header sector, up to the last sector fed to them): files that lie inside them
   // were not looked for. Handed out once, in the order the files ended.
   std::vector<SectorSpan> TakeUnexamined() { return std::move(unexamined_); }
+  const std::vector<SectorSpan>& unexamined() const { return unexamined_; }
+  // The spans an interrupted scan had left for the second look.
+  void RestoreUnexamined(std::vector<SectorSpan> spans) { unexamined_ = std::move(spans); }
+  // No file is open or set aside: every file found so far is finished.
+  bool idle() const { return !is_open() && !aside_; }
   // Files opened from now on keep no header from starting a file (a second look inside files
   // that were not whole, where a file that hid others must not hide them again).
   void IgnoreGuards(bool ignore) { ignore_guards_ = ignore; }

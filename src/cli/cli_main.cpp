@@ -1,5 +1,7 @@
 #include "cli/cli_main.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,7 +23,7 @@ constexpr const char* kUsage =
     "                                      recover the deleted files of a FAT, exFAT or NTFS "
     "volume\n"
     "  scan SOURCE [--out DIR] [--types LIST] [--free-space] [--keep-partial]\n"
-    "       [--progress MODE] [--json]\n"
+    "       [--resume [RUN-FOLDER]] [--progress MODE] [--json]\n"
     "                                      recover files from a partition or disk by signature\n"
     "\n"
     "SOURCE is a letter (E:), a disk (disk0) or the path of a device or image file: a raw\n"
@@ -38,6 +40,11 @@ constexpr const char* kUsage =
     "  --keep-partial       also write the carved files that are not whole (a part\n"
     "                       missing or foreign bytes inside) to the run folder's\n"
     "                       partial/ folder, listed apart (scan)\n"
+    "  --resume [RUN-FOLDER]\n"
+    "                       go on with an interrupted scan of SOURCE (same types and\n"
+    "                       options) in its run folder: the one given, or the newest\n"
+    "                       below the recovery folder; it ends with the files an\n"
+    "                       uninterrupted scan writes (scan)\n"
     "  --progress MODE      line (the progress line on a terminal), json (one progress\n"
     "                       object per line on stderr, about once a second) or none (scan)\n"
     "  --json               one JSON object per line; a deleted file's also holds its\n"
@@ -75,6 +82,11 @@ bool TakeValue(int argc, char** argv, int* i, std::string* value) {
   return true;
 }
 
+bool IsFolder(const char* path) {
+  struct stat st {};
+  return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int UsageError(const std::string& text) {
   std::fprintf(stderr, "kestrel-cli: %s\n\n%s", text.c_str(), kUsage);
   return kExitUsage;
@@ -100,6 +112,12 @@ int CliMain(int argc, char** argv) {
       options.free_space = true;
     } else if (arg == "--keep-partial") {
       options.keep_partial = true;
+    } else if (arg == "--resume") {
+      options.resume = true;
+      // A folder after it is the run folder to go on in (a source is never a folder).
+      if (i + 1 < argc && argv[i + 1][0] != '-' && IsFolder(argv[i + 1])) {
+        options.resume_folder = argv[++i];
+      }
     } else if (arg == "--progress") {
       target = &options.progress;
     } else if (arg == "-q" || arg == "--quiet") {
@@ -124,8 +142,9 @@ int CliMain(int argc, char** argv) {
     if (target && !TakeValue(argc, argv, &i, target)) return UsageError(arg + " needs a value");
   }
   if (options.command != "scan" &&
-      (options.free_space || options.keep_partial || !options.progress.empty())) {
-    return UsageError("--free-space, --keep-partial and --progress apply to \"scan\" only");
+      (options.free_space || options.keep_partial || !options.progress.empty() || options.resume)) {
+    return UsageError(
+        "--free-space, --keep-partial, --progress and --resume apply to \"scan\" only");
   }
   if (options.command == "sources") return RunSourcesCommand(options);
   if (options.command == "types") return RunTypesCommand(options);

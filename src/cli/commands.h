@@ -19,6 +19,8 @@ struct CliOptions {
   bool keep_partial = false;  // --keep-partial: write the carved files that are not whole apart
   bool free_space = false;    // --free-space: scan only a FAT, exFAT or NTFS volume's free clusters
   std::string progress;       // --progress line|json|none
+  bool resume = false;        // --resume [RUN-FOLDER]: go on with an interrupted scan
+  std::string resume_folder;  // the run folder given to --resume ("" to find it)
 };
 
 int RunSourcesCommand(const CliOptions& options);

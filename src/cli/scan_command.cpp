@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/command_support.h"
 #include "cli/commands.h"
@@ -15,10 +16,12 @@ namespace kestrel {
 namespace {
 
 int Usage(const std::string& text) {
-  std::fprintf(stderr,
-               "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
-               "[--free-space] [--keep-partial] [--progress line|json|none] [--json]\n",
-               text.c_str());
+  std::fprintf(
+      stderr,
+      "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
+      "[--free-space] [--keep-partial] [--resume [RUN-FOLDER]] [--progress line|json|none] "
+      "[--json]\n",
+      text.c_str());
   return kExitUsage;
 }
 
@@ -58,6 +61,12 @@ int RunScanCommand(const CliOptions& options) {
   if (!options.out.empty()) request.recovery_folder = AbsoluteFolder(options.out);
   request.free_space_only = options.free_space;
   request.keep_not_whole = options.keep_partial;
+  request.resume = options.resume;
+  if (!options.resume_folder.empty()) request.resume_folder = AbsoluteFolder(options.resume_folder);
+  // How often the scan keeps its checkpoint (tests make it keep one at every chance).
+  if (const char* seconds = std::getenv("KESTREL_CHECKPOINT_SECONDS")) {
+    request.checkpoint_seconds = std::atof(seconds);
+  }
   SettingsStore settings(SettingsStore::DefaultPath());
   ApplyStoredChoices(settings, &request.types, &request.recovery_folder);
   TerminalRunUi ui(options.json, policy);

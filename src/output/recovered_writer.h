@@ -100,6 +100,12 @@ class RecoveredWriter {
   virtual void Discard();
   // The report of a failed create, write or close; stops the run.
   void ReportFailure(FileErrorCause cause, const std::string& path);
+  // The next number to try per extension of carved files, in the run folder and in its
+  // "partial/" folder (extensions not written yet are missing).
+  const std::map<std::string, uint64_t>& next_numbers() const { return next_number_; }
+  const std::map<std::string, uint64_t>& next_not_whole_numbers() const {
+    return next_not_whole_number_;
+  }
   // The message of the failure reported last (57441 or 127); 0 while none was.
   int failure_message() const { return failure_message_; }
 

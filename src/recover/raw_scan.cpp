@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -13,11 +14,15 @@
 #include "carve/dispatch.h"
 #include "fs/free_space.h"
 #include "fs/unit_grid.h"
+#include "output/output_naming.h"
 #include "output/recovered_output.h"
 #include "output/recovered_writer.h"
+#include "output/run_folder_rollback.h"
+#include "platform/atomic_file.h"
 #include "recover/chunk_reader.h"
 #include "recover/locked_source.h"
 #include "recover/read_ahead.h"
+#include "recover/scan_checkpoint.h"
 #include "recover/sector_run_list.h"
 #include "run/messages.h"
 
@@ -72,6 +77,14 @@ class RawScan {
   RunOutcome ReadChunk(const ScanChunk& chunk);
   void Report(uint64_t done_sectors, uint64_t sector);
   void Close();
+  // The checkpoint of the scan to go on with, checked against the source and the options.
+  RunOutcome LoadCheckpoint();
+  // Takes the run folder back to the checkpoint and the scan to where it was.
+  RunOutcome GoOnFromCheckpoint();
+  // Keeps a checkpoint when no file is open and the last one is old enough (or `now`).
+  void MaybeSaveCheckpoint(uint64_t next_sector, uint64_t done_sectors, bool now = false);
+  std::string CheckpointPath() const { return run_.run_folder() + kCheckpointName; }
+  std::string NotWholeFolder() const { return run_.run_folder() + kNotWholeFolder; }
 
   RunContext& run_;
   const RawScanRequest& request_;
@@ -85,6 +98,16 @@ class RawScan {
   std::unique_ptr<CarveEngine> engine_;
   std::string recovery_folder_;
   int last_message_ = 0;
+  // The source's fingerprint, the checkpoint gone on from, and the next numbers per extension
+  // the run folder held before this scan wrote anything.
+  uint64_t fingerprint_ = 0;
+  ScanCheckpoint resumed_;
+  std::map<std::string, uint64_t> base_numbers_, base_not_whole_numbers_;
+  // Where the first pass starts and how much of the scan was done before it.
+  std::unique_ptr<ScanPlan> first_pass_plan_;
+  uint64_t start_sector_ = 0, done_before_ = 0;
+  bool resuming_ = false;
+  std::chrono::steady_clock::time_point last_checkpoint_ = std::chrono::steady_clock::now();
 };
 
 RunOutcome RawScan::Refuse(int message_id, MessageIcon icon, std::string_view argument) {
@@ -105,13 +128,33 @@ RunOutcome RawScan::Prepare() {
 
   // Every same-drive test runs before anything is created.
   const std::string& folder = request_.recovery_folder;
-  recovery_folder_ = DayFolderPath(folder.empty() ? DefaultRecoveryFolder() : folder, Today());
+  const std::string root = folder.empty() ? DefaultRecoveryFolder() : folder;
+  recovery_folder_ = request_.resume
+                         ? (request_.resume_folder.empty() ? root : request_.resume_folder)
+                         : DayFolderPath(root, Today());
+  while (recovery_folder_.size() > 1 && recovery_folder_.back() == '/') recovery_folder_.pop_back();
   if (request_.volume && FolderIsOnVolume(ExistingAncestor(recovery_folder_), *request_.volume)) {
     return Refuse(msg::kSameDrive, MessageIcon::kNone);
   }
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
-  if (const int error = CreateRunFolder(recovery_folder_); error != 0) {
+  fingerprint_ = SourceFingerprint(*shared_source_);
+  bool resume = request_.resume;
+  if (!resume && request_.offer_resume && fingerprint_ != 0) {
+    const std::string found =
+        FindUnfinishedScan(root, shared_source_->Size(), fingerprint_, request_.types.mask,
+                           request_.free_space_only, request_.keep_not_whole);
+    if (!found.empty() &&
+        run_.ui().ShowMessage(msg::kContinueUnfinishedScan, MessageIcon::kQuestion, found,
+                              MessageButtons::kYesNo) == MessageAnswer::kYes) {
+      resume = true;
+      recovery_folder_ = found;
+    }
+  }
+  resuming_ = resume;
+  if (resume) {
+    if (RunOutcome loaded = LoadCheckpoint(); loaded != RunOutcome::kCompleted) return loaded;
+  } else if (const int error = CreateRunFolder(recovery_folder_); error != 0) {
     if (error == ELOOP) return Refuse(msg::kFolderIsLink, MessageIcon::kStop, recovery_folder_);
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop,
                   recovery_folder_ + ": " + std::strerror(error));
@@ -133,7 +176,91 @@ RunOutcome RawScan::Prepare() {
   if (!RunFolderIsWritable(run_.run_folder())) {
     return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder());
   }
+  if (resuming_) {
+    if (RunOutcome back = GoOnFromCheckpoint(); back != RunOutcome::kCompleted) return back;
+  } else {
+    base_numbers_ = CarvedNextNumbers(run_.run_folder());
+    base_not_whole_numbers_ = CarvedNextNumbers(NotWholeFolder());
+  }
+  // From here on the run folder always holds a checkpoint to go on from.
+  MaybeSaveCheckpoint(start_sector_, done_before_, true);
   return StartReading();
+}
+
+RunOutcome RawScan::LoadCheckpoint() {
+  if (request_.resume && request_.resume_folder.empty()) {
+    const std::string found =
+        FindUnfinishedScan(recovery_folder_, shared_source_->Size(), fingerprint_,
+                           request_.types.mask, request_.free_space_only, request_.keep_not_whole);
+    if (found.empty()) return Refuse(msg::kNoUnfinishedScan, MessageIcon::kStop, recovery_folder_);
+    recovery_folder_ = found;
+  }
+  const std::string path = recovery_folder_ + "/" + kCheckpointName;
+  std::string text;
+  switch (ReadWholeFile(path, kMaxCheckpointBytes, &text)) {
+    case ReadFileStatus::kOk:
+      break;
+    case ReadFileStatus::kMissing:
+      return Refuse(msg::kNoUnfinishedScan, MessageIcon::kStop, recovery_folder_);
+    default:
+      return Refuse(msg::kCheckpointUnusable, MessageIcon::kStop, recovery_folder_);
+  }
+  if (ParseCheckpoint(text, &resumed_) != CheckpointStatus::kOk ||
+      resumed_.next_sector > plan_->source_sectors() ||
+      resumed_.done_sectors > plan_->total_sectors()) {
+    return Refuse(msg::kCheckpointUnusable, MessageIcon::kStop, recovery_folder_);
+  }
+  if (fingerprint_ == 0 ||
+      !SameScan(resumed_, shared_source_->Size(), fingerprint_, request_.types.mask,
+                request_.free_space_only, request_.keep_not_whole)) {
+    return Refuse(msg::kCheckpointOfOtherScan, MessageIcon::kStop, recovery_folder_);
+  }
+  return RunOutcome::kCompleted;
+}
+
+RunOutcome RawScan::GoOnFromCheckpoint() {
+  const int removed = RemoveCarvedFilesFrom(run_.run_folder(), resumed_.next_numbers);
+  const int removed_partial =
+      RemoveCarvedFilesFrom(NotWholeFolder(), resumed_.next_not_whole_numbers);
+  if (removed != 0 || removed_partial != 0) {
+    return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
+  }
+  RemoveLeftReplacements(run_.run_folder(), kCheckpointName);
+  base_numbers_ = resumed_.next_numbers;
+  base_not_whole_numbers_ = resumed_.next_not_whole_numbers;
+  engine_->RestoreUnexamined(resumed_.unexamined);
+  run_.SetRecoveredCount(resumed_.recovered);
+  run_.ShowRecoveredCount();
+  start_sector_ = resumed_.next_sector;
+  done_before_ = resumed_.done_sectors;
+  return RunOutcome::kCompleted;
+}
+
+void RawScan::MaybeSaveCheckpoint(uint64_t next_sector, uint64_t done_sectors, bool now) {
+  const auto time = std::chrono::steady_clock::now();
+  const std::chrono::duration<double> since = time - last_checkpoint_;
+  if (!engine_->idle() || (!now && since.count() < request_.checkpoint_seconds)) return;
+  last_checkpoint_ = time;
+  ScanCheckpoint c;
+  c.source_path = source_.device_path;
+  c.source_bytes = shared_source_->Size();
+  c.fingerprint = fingerprint_;
+  c.types = request_.types.mask;
+  c.free_space_only = request_.free_space_only;
+  c.keep_not_whole = request_.keep_not_whole;
+  c.next_sector = next_sector;
+  c.done_sectors = done_sectors;
+  c.recovered = run_.recovered_count();
+  c.first_pass_done = next_sector >= plan_->source_sectors();
+  c.unexamined = engine_->unexamined();
+  c.next_numbers = base_numbers_;
+  for (const auto& [extension, next] : writer_->next_numbers()) c.next_numbers[extension] = next;
+  c.next_not_whole_numbers = base_not_whole_numbers_;
+  for (const auto& [extension, next] : writer_->next_not_whole_numbers()) {
+    c.next_not_whole_numbers[extension] = next;
+  }
+  // A checkpoint that cannot be written costs only the chance to go on later.
+  ReplaceFileAtomically(CheckpointPath(), FormatCheckpoint(c));
 }
 
 RunOutcome RawScan::OpenSource() {
@@ -187,14 +314,17 @@ RunOutcome RawScan::PlanScan() {
 // The reading threads start; when none can, the carving thread reads for itself.
 RunOutcome RawScan::StartReading() {
   try {
+    first_pass_plan_ = std::make_unique<ScanPlan>(*plan_);
+    first_pass_plan_->StartAt(start_sector_);
+    ScanPlan& plan = *first_pass_plan_;
     if (request_.reading == RawScanRequest::Reading::kReadAhead) {
-      auto ahead = std::make_unique<ReadAheadStream>(*shared_source_, *plan_, request_.read_ahead);
+      auto ahead = std::make_unique<ReadAheadStream>(*shared_source_, plan, request_.read_ahead);
       if (ahead->Start()) {
         stream_ = std::move(ahead);
         return RunOutcome::kCompleted;
       }
     }
-    stream_ = std::make_unique<ChunkReaderStream>(*shared_source_, *plan_);
+    stream_ = std::make_unique<ChunkReaderStream>(*shared_source_, plan);
   } catch (const std::bad_alloc&) {
     return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
   }
@@ -228,6 +358,9 @@ RunOutcome RawScan::ScanChunks() {
     return carved;
   }
   if (stream_->failed()) return Refuse(msg::kOutOfMemory, MessageIcon::kNone);
+  // The first pass is done: a scan killed in the second look goes on with it.
+  engine_->Finish();
+  MaybeSaveCheckpoint(plan_->source_sectors(), plan_->total_sectors(), true);
   if (RunOutcome again = RescanUnexamined(); again != RunOutcome::kCompleted) return again;
   Report(plan_->total_sectors(), plan_->source_sectors());
   return RunOutcome::kCompleted;
@@ -272,7 +405,7 @@ RunOutcome RawScan::RescanUnexamined() {
 RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {
   CarveEngine& engine = *engine_;
   const uint64_t total = plan_->total_sectors();
-  uint64_t done = 0;
+  uint64_t done = first_pass ? done_before_ : 0;
   uint64_t next_sector = 0;
   ScanChunk chunk;
   while (stream.Next(&chunk)) {
@@ -291,15 +424,14 @@ RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {
     }
     done += chunk.count;
     const SectorInput first = stream.Sector(chunk.first);
-    if (!engine.is_open() &&
-        (chunk.zeros || IsAllZero(first.data, size_t{chunk.count} * kSectorBytes))) {
-      continue;
-    }
-    for (uint32_t i = 0; i < chunk.count; ++i) {
+    const bool empty = !engine.is_open() &&
+                       (chunk.zeros || IsAllZero(first.data, size_t{chunk.count} * kSectorBytes));
+    for (uint32_t i = 0; i < chunk.count && !empty; ++i) {
       if (run_.PollCancel()) return RunOutcome::kCancelled;
       const SectorInput in = stream.Sector(chunk.first + i);
       if (DispatchSector(engine, in) == DispatchVerdict::kStopScan) return RunOutcome::kStopped;
     }
+    if (first_pass) MaybeSaveCheckpoint(next_sector, done);
   }
   return RunOutcome::kCompleted;
 }
@@ -336,6 +468,9 @@ RunResult RawScan::Run() {
     run_.ui().SetFieldText(ProgressField::kPercent, "100%");
     result.recovered = run_.recovered_count();
     last_message_ = run_.recovered_count() != 0 ? msg::kCompleted : msg::kNothingFound;
+    // A scan that completed has nothing to go on with.
+    ::unlink(CheckpointPath().c_str());
+    RemoveLeftReplacements(run_.run_folder(), kCheckpointName);
     run_.ShowMessage(last_message_, MessageIcon::kNone);
     run_.ResetRecoveredCount();
   } else {

@@ -41,6 +41,16 @@ struct RawScanRequest {
   enum class Reading { kReadAhead, kOneThread };
   Reading reading = Reading::kReadAhead;
   ReadAheadShape read_ahead;
+  // Going on with an interrupted scan of the same source with the same types and options: the
+  // one whose checkpoint `resume_folder` holds, or when that is empty the newest one in a run
+  // folder of the recovery folder. A scan keeps its checkpoint in its run folder every
+  // `checkpoint_seconds` (when no file is open) and removes it when it completes.
+  bool resume = false;
+  std::string resume_folder;
+  // A new scan asks whether to go on with an unfinished scan of the same source and options
+  // that a run folder of the recovery folder holds (the window; the command line has --resume).
+  bool offer_resume = false;
+  double checkpoint_seconds = 5;
 };
 
 RunResult RunRawScan(RunContext& run, const RawScanRequest& request);

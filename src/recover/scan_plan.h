@@ -17,9 +17,11 @@ class ScanPlan {
   ScanPlan(uint64_t source_sectors, FreeSpaceMap& map)
       : source_sectors_(source_sectors), total_sectors_(map.free_sectors()), map_(&map) {}
 
-  // The first run of sectors to scan that ends after `from`, starting at `from` at the earliest.
-  // False when nothing follows.
+  // The first run of sectors to scan that ends after `from`, starting at `from` at the earliest
+  // (and not before the plan's start). False when nothing follows.
   bool NextRun(uint64_t from, SectorRun* run);
+  // The sectors before `sector` are not scanned (a scan that goes on from a checkpoint).
+  void StartAt(uint64_t sector) { start_ = sector; }
 
   // Sectors the source holds (a last partial sector counts as one).
   uint64_t source_sectors() const { return source_sectors_; }
@@ -30,6 +32,7 @@ class ScanPlan {
   uint64_t source_sectors_;
   uint64_t total_sectors_;
   FreeSpaceMap* map_ = nullptr;
+  uint64_t start_ = 0;
 };
 
 // Sectors per chunk: the unit of progress, cancel polls and read-error questions.

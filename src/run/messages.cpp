@@ -65,6 +65,16 @@ constexpr std::array kTable = {
           "choose another recovery folder."},
     Entry{70008, "The compressed data of this file cannot be decompressed:"},
     Entry{70009, "The image cannot be read: %s."},
+    Entry{70020,
+          "The unfinished scan in %s cannot be continued: its checkpoint is damaged or was "
+          "written by a newer version of Kestrel."},
+    Entry{70021,
+          "The unfinished scan in %s was of another source, or of other file types or options: "
+          "it cannot be continued with this one."},
+    Entry{70022, "There is no unfinished scan to continue in %s."},
+    Entry{70023,
+          "An unfinished scan of this source with these file types is in %s. Do you want to "
+          "continue it? (No starts a new scan.)"},
 };
 
 }  // namespace

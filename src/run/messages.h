@@ -38,6 +38,10 @@ inline constexpr int kCompletedWithFilesNotWritten = 70006;
 inline constexpr int kFolderIsLink = 70007;
 inline constexpr int kUndecodableData = 70008;
 inline constexpr int kImageUnreadable = 70009;
+inline constexpr int kCheckpointUnusable = 70020;
+inline constexpr int kCheckpointOfOtherScan = 70021;
+inline constexpr int kNoUnfinishedScan = 70022;
+inline constexpr int kContinueUnfinishedScan = 70023;
 }  // namespace msg
 
 // The text of string `id`, or an empty view for an unknown id.

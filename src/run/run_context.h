@@ -36,6 +36,8 @@ class RunContext {
   // run is going on, and its run folder (ending with "/").
   uint32_t recovered_count() const { return recovered_count_; }
   void ResetRecoveredCount() { recovered_count_ = 0; }
+  // The files an interrupted run of which this one goes on had recovered.
+  void SetRecoveredCount(uint32_t count) { recovered_count_ = count; }
   bool cancel_requested() const { return cancel_requested_; }
   void RequestCancel() { cancel_requested_ = true; }
   void ClearCancel() { cancel_requested_ = false; }

@@ -41,6 +41,44 @@ TEST(RawScan, EndsWithNothingFoundOnAnEmptySource) {
   EXPECT_TRUE(scan->files.empty());
 }
 
+// A scan cancelled after its first file keeps its checkpoint; the next scan of the source (as the
+// window starts it) offers to go on with it: Yes ends in the same run folder with the files an
+// uninterrupted scan writes, No starts a new scan beside them.
+TEST(RawScan, OffersToGoOnWithAnUnfinishedScanOfTheSource) {
+  TempDir dir;
+  Bytes image(3000 * kSector, 0);
+  const Bytes first = LayGif(image, 100), second = LayGif(image, 1500), third = LayGif(image, 2900);
+  ScanOptions cancel_after_first;
+  cancel_after_first.script = [](testing::FakeRunUi& ui) {
+    ui.yes_no_answers = {MessageAnswer::kYes};  // "Do you really want to cancel?"
+  };
+  cancel_after_first.on_pump = [](RunContext& run, testing::FakeRunUi&) {
+    if (run.recovered_count() == 1) run.RequestCancel();
+  };
+  auto cancelled = ScanImage(image, dir, cancel_after_first);
+  ASSERT_EQ(cancelled->result.outcome, RunOutcome::kCancelled);
+  ASSERT_NE(std::find(cancelled->files.begin(), cancelled->files.end(), "kestrel-scan.checkpoint"),
+            cancelled->files.end());
+
+  ScanOptions go_on;
+  go_on.offer_resume = true;
+  go_on.script = [](testing::FakeRunUi& ui) { ui.yes_no_answers = {MessageAnswer::kYes}; };
+  auto resumed = ScanImage(image, dir, go_on);
+  ASSERT_EQ(resumed->ui.MessageIds(),
+            (std::vector<int>{msg::kContinueUnfinishedScan, msg::kCompleted}));
+  EXPECT_EQ(resumed->run_folder, cancelled->run_folder);
+  ASSERT_EQ(resumed->files,
+            (std::vector<std::string>{"KES00001.GIF", "KES00002.GIF", "KES00003.GIF"}));
+  EXPECT_EQ(resumed->File("KES00001.GIF"), first);
+  EXPECT_EQ(resumed->File("KES00002.GIF"), second);
+  EXPECT_EQ(resumed->File("KES00003.GIF"), third);
+
+  // Nothing unfinished now: no question, and a new scan numbers on after the files there.
+  auto again = ScanImage(image, dir, go_on);
+  EXPECT_EQ(again->ui.MessageIds(), std::vector<int>{msg::kCompleted});
+  EXPECT_EQ(again->files.size(), 6u);
+}
+
 TEST(RawScan, ScansTheLastSectorsOfTheSource) {
   TempDir dir;
   Bytes image(1000 * kSector, 0);

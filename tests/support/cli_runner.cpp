@@ -14,17 +14,34 @@ std::vector<std::string> CliResult::OutLines() const {
   return lines;
 }
 
-CliResult RunCli(const TempDir& dir, const std::string& arguments, const std::string& extra_env) {
+namespace {
+
+// Runs kestrel-cli through `runner` ("" or a command that runs the one after it).
+CliResult RunCliWith(const TempDir& dir, const std::string& arguments, const std::string& extra_env,
+                     const std::string& runner) {
   const std::string err_file = dir / "cli-stderr.txt";
   const std::string command = "(env KESTREL_NO_DEVICES=1 KESTREL_DEVICES='" + dir / "devices.conf" +
                               "' KESTREL_REGISTRY='" + dir / "registry.reg" + "' " + extra_env +
-                              " " KESTREL_CLI_PATH " " + arguments + " </dev/null 2>'" + err_file +
-                              "')";
+                              " " + runner + " " KESTREL_CLI_PATH " " + arguments +
+                              " </dev/null 2>'" + err_file + "')" +
+                              // The shell's own word on a killed run is not the program's.
+                              (runner.empty() ? "" : " 2>/dev/null");
   CliResult result;
   result.status = RunCommand(command, &result.out);
   std::ifstream err(err_file);
   result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
   return result;
+}
+
+}  // namespace
+
+CliResult RunCli(const TempDir& dir, const std::string& arguments, const std::string& extra_env) {
+  return RunCliWith(dir, arguments, extra_env, "");
+}
+
+CliResult RunCliKilledAfter(const TempDir& dir, const std::string& arguments, double seconds,
+                            const std::string& extra_env) {
+  return RunCliWith(dir, arguments, extra_env, "timeout -s KILL " + std::to_string(seconds));
 }
 
 std::string DayFolderBelow(const std::string& out) {

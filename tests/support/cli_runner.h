@@ -20,6 +20,10 @@ struct CliResult {
 CliResult RunCli(const TempDir& dir, const std::string& arguments,
                  const std::string& extra_env = "");
 
+// The same, killed with SIGKILL after `seconds` when it has not ended by then.
+CliResult RunCliKilledAfter(const TempDir& dir, const std::string& arguments, double seconds,
+                            const std::string& extra_env = "");
+
 // The only folder below `out` (the run's day folder), or empty when there is none or several.
 std::string DayFolderBelow(const std::string& out);
 

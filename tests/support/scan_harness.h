@@ -40,6 +40,8 @@ struct ScanOptions {
   ReadAheadShape read_ahead;
   bool free_space_only = false;
   bool keep_not_whole = false;
+  // Whether the scan offers to go on with an unfinished one (as the window does).
+  bool offer_resume = false;
   std::function<void(const RunProgress&)> on_progress;
 };
 

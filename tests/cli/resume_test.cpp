@@ -1,0 +1,130 @@
+// kestrel-cli scan --resume: a scan killed with SIGKILL at random moments and resumed each time
+// ends with the files, under the names, of a scan never interrupted, and leaves no checkpoint
+// and no unfinished file; a checkpoint that is damaged, from a newer version or of another
+// source is refused with its message and nothing is written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+
+#include "run/messages.h"
+#include "support/cli_runner.h"
+#include "support/image_builder.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ImageBuilder;
+using testing::RunCli;
+using testing::TempDir;
+using Files = std::map<std::string, std::vector<uint8_t>>;
+
+constexpr const char* kCheckpoint = "kestrel-scan.checkpoint";
+// A checkpoint at every chance, so that every kill has one to go on from.
+constexpr const char* kEveryChance = "KESTREL_CHECKPOINT_SECONDS=0";
+
+// Every file below `folder` (its subfolders' files named "sub/name"), with its bytes.
+Files FilesBelow(const std::string& folder) {
+  Files files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    files[fs::relative(entry.path(), folder).string()] = testing::ReadFileBytes(entry.path());
+  }
+  return files;
+}
+
+class ResumeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Pictures, documents and sounds between megabytes of random sectors: a scan long enough to
+    // be killed in the middle, with files open across chunk ends.
+    ImageBuilder image;
+    const char* samples[] = {"exif.jpg", "picture.png", "document.pdf", "tone.wav",
+                             "clip.avi", "picture.gif", "tone.mp3",     "jfif.jpg"};
+    for (int round = 0; round < 6; ++round) {
+      for (const char* sample : samples) {
+        image.AddSample(sample, testing::Filler::kRandom);
+        image.AddRandom(1024, static_cast<uint64_t>(round * 16 + 1));
+      }
+    }
+    image.WriteTo(dir_ / "disk.img");
+  }
+
+  std::string Scan(const std::string& out, const std::string& more = "") {
+    return "scan '" + dir_ / "disk.img" + "' --out '" + out + "' --types all -q " + more;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesAndNamesOfAnUninterruptedOne) {
+  const std::string whole = dir_ / "whole", resumed = dir_ / "resumed";
+  ASSERT_EQ(RunCli(dir_, Scan(whole)).status, 0);
+  const Files expected = FilesBelow(testing::DayFolderBelow(whole));
+  ASSERT_GT(expected.size(), 20u);
+
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> moment(0.05, 0.6);
+  testing::RunCliKilledAfter(dir_, Scan(resumed), moment(random), kEveryChance);
+  int kills = 0;
+  for (int round = 0; round < 10; ++round) {
+    // Killed before its run folder held a checkpoint, the scan starts again.
+    const std::string day = testing::DayFolderBelow(resumed);
+    const bool started = !day.empty() && fs::exists(fs::path(day) / kCheckpoint);
+    if (!started) fs::remove_all(resumed);
+    const testing::CliResult run = testing::RunCliKilledAfter(
+        dir_, Scan(resumed, started ? "--resume" : ""), moment(random), kEveryChance);
+    if (run.status == 137) ++kills;  // killed, as `timeout -s KILL` reports it
+  }
+  EXPECT_GT(kills, 3) << "the scan ended before most kills: the image is too small";
+  std::string day = testing::DayFolderBelow(resumed);
+  const bool started = !day.empty() && fs::exists(fs::path(day) / kCheckpoint);
+  ASSERT_EQ(RunCli(dir_, Scan(resumed, started ? "--resume" : "")).status, 0);
+  day = testing::DayFolderBelow(resumed);
+  const Files got = FilesBelow(day);
+  EXPECT_EQ(got.size(), expected.size());
+  for (const auto& [name, bytes] : expected) {
+    const auto found = got.find(name);
+    ASSERT_NE(found, got.end()) << name << " is missing";
+    EXPECT_EQ(found->second, bytes) << name;
+  }
+  EXPECT_FALSE(fs::exists(fs::path(day) / kCheckpoint));
+}
+
+TEST_F(ResumeTest, UnusableCheckpointsAndOtherSourcesAreRefusedWithTheirMessage) {
+  const std::string out = dir_ / "out";
+  // Nothing to go on with.
+  testing::CliResult run = RunCli(dir_, Scan(out, "--resume"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("There is no unfinished scan to continue"), std::string::npos) << run.err;
+
+  // A scan stopped at its start leaves its checkpoint; each kind of damage is refused.
+  const std::string day = out + "/unfinished";
+  fs::create_directories(day);
+  const auto write = [&](const std::string& text) {
+    testing::WriteFileBytes(day + "/" + kCheckpoint,
+                            std::vector<uint8_t>(text.begin(), text.end()));
+  };
+  for (const std::string& text :
+       {std::string("garbage\n"), std::string("kestrel-scan-checkpoint 1\nbytes 12\n"),
+        std::string("kestrel-scan-checkpoint 99\nend\n")}) {
+    write(text);
+    run = RunCli(dir_, Scan(out, "--resume '" + day + "'"));
+    EXPECT_EQ(run.status, 1) << text;
+    EXPECT_NE(run.err.find("cannot be continued: its checkpoint is damaged"), std::string::npos)
+        << run.err;
+  }
+  // A whole checkpoint of another source (another size and fingerprint).
+  write("kestrel-scan-checkpoint 1\nbytes 4096\nfingerprint 1\nnext-sector 0\nend\n");
+  run = RunCli(dir_, Scan(out, "--resume '" + day + "'"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("was of another source"), std::string::npos) << run.err;
+  // Nothing was written beside the checkpoint.
+  EXPECT_EQ(FilesBelow(day).size(), 1u);
+}
+
+}  // namespace
+}  // namespace kestrel
