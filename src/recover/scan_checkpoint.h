@@ -19,7 +19,8 @@
 
 namespace kestrel {
 
-inline constexpr const char* kCheckpointName = "kestrel-scan.checkpoint";
+// Hidden: it is no recovered file.
+inline constexpr const char* kCheckpointName = ".kestrel-scan.checkpoint";
 // A larger file is no checkpoint of ours.
 inline constexpr size_t kMaxCheckpointBytes = size_t{64} << 20;
 
@@ -47,7 +48,8 @@ std::string FormatCheckpoint(const ScanCheckpoint& checkpoint);
 enum class CheckpointStatus : uint8_t { kOk, kDamaged, kNewer };
 CheckpointStatus ParseCheckpoint(std::string_view text, ScanCheckpoint* checkpoint);
 
-// A fingerprint of the source's first and last 64 KiB (FNV-1a), 0 when they cannot be read.
+// A fingerprint of the source's first and last 64 KiB (FNV-1a); bytes that cannot be read count
+// as zeros.
 uint64_t SourceFingerprint(ByteSource& source);
 
 // The run folder below `recovery_folder` whose checkpoint was taken of this source with these

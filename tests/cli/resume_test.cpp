@@ -22,7 +22,7 @@ using testing::RunCli;
 using testing::TempDir;
 using Files = std::map<std::string, std::vector<uint8_t>>;
 
-constexpr const char* kCheckpoint = "kestrel-scan.checkpoint";
+constexpr const char* kCheckpoint = ".kestrel-scan.checkpoint";
 // A checkpoint at every chance, so that every kill has one to go on from.
 constexpr const char* kEveryChance = "KESTREL_CHECKPOINT_SECONDS=0";
 

@@ -5,6 +5,7 @@
 #include "output/recovered_output.h"
 #include "platform/settings_store.h"
 #include "recover/raw_scan.h"
+#include "recover/scan_checkpoint.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 
@@ -44,7 +45,10 @@ std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const Temp
   scan->result = RunRawScan(run, request);
   scan->run_folder = run.run_folder();
   if (!scan->run_folder.empty()) {
-    for (const std::string& name : ListFiles(scan->run_folder)) scan->files.push_back(name);
+    for (const std::string& name : ListFiles(scan->run_folder)) {
+      // The checkpoint a scan that did not complete keeps is no recovered file.
+      if (name != kCheckpointName) scan->files.push_back(name);
+    }
   }
   return scan;
 }
