@@ -19,6 +19,10 @@ struct CliOptions {
   bool keep_partial = false;  // --keep-partial: write the carved files that are not whole apart
   bool free_space = false;    // --free-space: scan only a FAT, exFAT or NTFS volume's free clusters
   std::string progress;       // --progress line|json|none
+  bool no_report = false;     // --no-report: no report.dfxml in the run folder
+  std::string hash;           // --hash md5,sha1,sha256|none: the report's digests
+  std::string report_json;    // --report-json FILE|-: the report as JSON lines too
+  std::string command_line;   // the arguments as given, for the report
 };
 
 int RunSourcesCommand(const CliOptions& options);

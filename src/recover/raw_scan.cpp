@@ -62,6 +62,9 @@ class RawScan {
   RunOutcome OpenSource();
   RunOutcome PlanScan();
   RunOutcome StartReading();
+  // Starts the run's report when one is asked for; a report that cannot be made is told in the
+  // status text and the run goes on without it.
+  void StartReport();
   RunOutcome ScanChunks();
   // Carves the chunks of `stream`. The first pass reports progress and asks about read errors;
   // a later pass reads sectors the first one read (and asked about) already.
@@ -81,6 +84,7 @@ class RawScan {
   std::unique_ptr<FreeSpaceMap> free_space_;
   std::unique_ptr<ScanPlan> plan_;
   std::unique_ptr<ChunkStream> stream_;
+  std::unique_ptr<RunReport> report_;  // outlives the writer, which adds to it
   std::unique_ptr<RecoveredWriter> writer_;
   std::unique_ptr<CarveEngine> engine_;
   std::string recovery_folder_;
@@ -132,7 +136,19 @@ RunOutcome RawScan::Prepare() {
   if (!RunFolderIsWritable(run_.run_folder())) {
     return Refuse(msg::kDiskFull, MessageIcon::kStop, run_.run_folder());
   }
+  StartReport();
   return StartReading();
+}
+
+void RawScan::StartReport() {
+  if (!request_.dfxml.enabled) return;
+  std::string error;
+  report_ = RunReport::Start(request_.dfxml, run_.run_folder(), ReportSourceOf(source_), &error);
+  if (!report_) {
+    run_.ShowStatusText("No report: " + error);
+    return;
+  }
+  writer_->AttachReport(report_.get());
 }
 
 RunOutcome RawScan::OpenSource() {
@@ -316,6 +332,7 @@ void RawScan::Close() {
   }
   engine_.reset();
   writer_.reset();
+  report_.reset();  // the report ends with every file the run kept
   plan_.reset();
   free_space_.reset();
   shared_source_.reset();

@@ -10,6 +10,7 @@
 #include "platform/byte_source.h"
 #include "recover/read_ahead.h"
 #include "recover/scan_plan.h"
+#include "report/run_report.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
@@ -41,6 +42,8 @@ struct RawScanRequest {
   enum class Reading { kReadAhead, kOneThread };
   Reading reading = Reading::kReadAhead;
   ReadAheadShape read_ahead;
+  // The run's report in the run folder (digests, byte runs), or none.
+  ReportChoice dfxml;
 };
 
 RunResult RunRawScan(RunContext& run, const RawScanRequest& request);

@@ -40,6 +40,7 @@ struct ScanOptions {
   ReadAheadShape read_ahead;
   bool free_space_only = false;
   bool keep_not_whole = false;
+  bool report = false;  // the run writes its report.dfxml
   std::function<void(const RunProgress&)> on_progress;
 };
 
