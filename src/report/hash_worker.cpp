@@ -6,7 +6,9 @@ namespace kestrel {
 namespace {
 
 // Bytes of queued tasks before posting waits.
-constexpr size_t kMaxQueuedBytes = 32 << 20;
+constexpr size_t kMaxQueuedBytes = 8 << 20;
+// Buffers kept for use again, at most.
+constexpr size_t kMaxKeptBuffers = 12;
 
 }  // namespace
 
@@ -40,6 +42,26 @@ void HashWorker::Post(std::function<void()> task, size_t bytes) {
   queued_bytes_ += bytes;
   lock.unlock();
   changed_.notify_all();
+}
+
+std::vector<uint8_t> HashWorker::TakeBuffer(size_t capacity) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!buffers_.empty()) {
+      std::vector<uint8_t> buffer = std::move(buffers_.back());
+      buffers_.pop_back();
+      if (buffer.capacity() >= capacity) return buffer;
+    }
+  }
+  std::vector<uint8_t> buffer;
+  buffer.reserve(capacity);
+  return buffer;
+}
+
+void HashWorker::GiveBack(std::vector<uint8_t> buffer) {
+  buffer.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (buffers_.size() < kMaxKeptBuffers) buffers_.push_back(std::move(buffer));
 }
 
 void HashWorker::Drain() {

@@ -6,11 +6,13 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace kestrel {
 
@@ -27,6 +29,11 @@ class HashWorker {
   // Waits until every task posted so far has run.
   void Drain();
 
+  // An empty buffer of `capacity` bytes, one given back when there is one: buffers are used
+  // again rather than made anew (fresh memory costs a page fault per page it touches).
+  std::vector<uint8_t> TakeBuffer(size_t capacity);
+  void GiveBack(std::vector<uint8_t> buffer);
+
  private:
   void Loop();
 
@@ -36,7 +43,8 @@ class HashWorker {
   size_t queued_bytes_ = 0;
   bool busy_ = false;  // a task is running
   bool stopping_ = false;
-  std::thread thread_;  // not joinable: tasks run where they are posted
+  std::vector<std::vector<uint8_t>> buffers_;  // given back, for use again
+  std::thread thread_;                         // not joinable: tasks run where they are posted
 };
 
 }  // namespace kestrel

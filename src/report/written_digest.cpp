@@ -36,8 +36,15 @@ WrittenDigest::WrittenDigest(std::vector<DigestKind> kinds, HashWorker* worker)
     : kinds_(std::move(kinds)), worker_(worker), state_(std::make_shared<State>(kinds_)) {}
 
 void WrittenDigest::Update(const uint8_t* data, size_t length) {
-  pending_.insert(pending_.end(), data, data + length);
-  if (pending_.size() >= kHandOverBytes + kKeptBytes) HandOver(kKeptBytes);
+  while (length > 0) {
+    // The buffer has its full size from the start: appending never moves what it holds.
+    if (pending_.capacity() == 0) pending_ = TakeBuffer();
+    const size_t n = std::min(length, pending_.capacity() - pending_.size());
+    pending_.insert(pending_.end(), data, data + n);
+    data += n;
+    length -= n;
+    if (pending_.size() == pending_.capacity()) HandOver(kKeptBytes);
+  }
 }
 
 void WrittenDigest::UpdateZeros(uint64_t length) {
@@ -52,18 +59,29 @@ void WrittenDigest::UpdateZeros(uint64_t length) {
 void WrittenDigest::HandOver(size_t keep) {
   if (pending_.size() <= keep) return;
   std::vector<uint8_t> chunk = std::move(pending_);
-  pending_.assign(chunk.end() - static_cast<std::ptrdiff_t>(keep), chunk.end());
-  chunk.resize(chunk.size() - keep);
+  pending_ = keep != 0 ? TakeBuffer() : std::vector<uint8_t>();
+  const auto split = chunk.end() - static_cast<std::ptrdiff_t>(keep);
+  pending_.insert(pending_.end(), split, chunk.end());
+  chunk.erase(split, chunk.end());
   handed_ += chunk.size();
   const size_t bytes = chunk.size();
-  auto task = [state = state_, chunk = std::move(chunk)] {
+  // The buffer goes back to the worker for the next file once it is hashed.
+  auto task = [state = state_, chunk = std::move(chunk), worker = worker_]() mutable {
     state->Hash(chunk.data(), chunk.size());
+    if (worker != nullptr) worker->GiveBack(std::move(chunk));
   };
   if (worker_ != nullptr) {
     worker_->Post(std::move(task), bytes);
   } else {
     task();
   }
+}
+
+std::vector<uint8_t> WrittenDigest::TakeBuffer() {
+  if (worker_ != nullptr) return worker_->TakeBuffer(kHandOverBytes + kKeptBytes);
+  std::vector<uint8_t> buffer;
+  buffer.reserve(kHandOverBytes + kKeptBytes);
+  return buffer;
 }
 
 void WrittenDigest::Drain() {

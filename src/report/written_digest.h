@@ -54,6 +54,8 @@ class WrittenDigest {
 
   // Hands all but the last `keep` pending bytes to the worker.
   void HandOver(size_t keep);
+  // An empty buffer of the full pending size.
+  std::vector<uint8_t> TakeBuffer();
   void Drain();
 
   std::vector<DigestKind> kinds_;
