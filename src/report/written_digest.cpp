@@ -7,10 +7,10 @@
 namespace kestrel {
 namespace {
 
-constexpr uint64_t kMarkBytes = uint64_t{4} << 20;
+constexpr uint64_t kMarkBytes = uint64_t{1} << 20;
 // Bytes handed to the worker at once, and the last bytes given that stay here for a cut.
 constexpr size_t kHandOverBytes = 1 << 20;
-constexpr size_t kKeptBytes = 64 * 1024;
+constexpr size_t kKeptBytes = 256 * 1024;
 constexpr size_t kPieceBytes = 64 * 1024;
 
 }  // namespace

@@ -3,7 +3,7 @@
 // worker's thread. The last bytes given stay here until more follow, so the usual cut of a
 // carved file (its end found inside what was written last) costs nothing; a file written anew
 // starts over. A deeper cut waits for the worker and goes back to the copy of the running state
-// kept at every 4 MiB of the file, taking the few bytes from there to the cut from the file
+// kept at every mebibyte of the file, taking the few bytes from there to the cut from the file
 // being written: never the whole file again.
 
 #include <cstddef>
@@ -47,7 +47,7 @@ class WrittenDigest {
     void Hash(const uint8_t* data, size_t length);
     std::vector<FileDigest> Values() const;
     DigestSet current;
-    std::vector<DigestSet> marks;  // marks[i]: the state after (i + 1) * 4 MiB
+    std::vector<DigestSet> marks;  // marks[i]: the state after (i + 1) MiB
     uint64_t hashed = 0;
     bool known = true;
   };

@@ -47,7 +47,7 @@ class WrittenFile {
   WrittenDigest digest_;
 };
 
-// Cuts land inside the bytes not yet handed over, before, on and after the 4 MiB marks the
+// Cuts land inside the bytes not yet handed over, before, on and after the mebibyte marks the
 // running state is copied at, and a file written again after a cut hashes the bytes it ends
 // with; the same on the worker's thread and on the caller's.
 class WrittenDigestTest : public ::testing::TestWithParam<bool> {
