@@ -26,11 +26,13 @@ OPTIONS = {
                    "(as photorec, with its JPEG brute force for fragmented pictures)",
     "kestrel-partial": "kestrel-cli scan IMAGE --out DIR --types all --keep-partial "
                        "--read-errors ignore-all -q (unproven files kept below partial/)",
+    "kestrel-noreport": "kestrel-cli scan IMAGE --out DIR --types all --no-report "
+                        "--read-errors ignore-all -q (no report.dfxml, no digests)",
     "foremost": "foremost -Q -t all -i IMAGE -o DIR (every type of its default configuration, "
                 "every byte offset)",
 }
 # Files a tool writes about its run, not recovered files.
-REPORT_FILES = {"report.xml", "photorec.log", "audit.txt"}
+REPORT_FILES = {"report.xml", "photorec.log", "audit.txt", "report.dfxml"}
 
 
 def sha256(path):
@@ -66,7 +68,8 @@ def command(name, image, out, kestrel, work):
     """The command line and its working folder for one run of NAME writing into OUT."""
     image = os.path.abspath(image)
     if program(name) == "kestrel":
-        extra = {"kestrel-free": ["--free-space"], "kestrel-partial": ["--keep-partial"]}
+        extra = {"kestrel-free": ["--free-space"], "kestrel-partial": ["--keep-partial"],
+                 "kestrel-noreport": ["--no-report"]}
         return [kestrel, "scan", image, *extra.get(name, []), "--out", out, "--types", "all",
                 "--read-errors", "ignore-all", "-q"], work
     if program(name) == "photorec":

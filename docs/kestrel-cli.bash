@@ -1,5 +1,5 @@
 # bash completion for kestrel-cli: commands, options, --types names, --read-errors and
-# --progress modes, and SOURCE as a letter of `kestrel-cli sources`, a disk ordinal or a file.
+# --progress modes, --hash digests, and SOURCE as a letter of `kestrel-cli sources`, a disk ordinal or a file.
 
 _kestrel_cli() {
   local cur prev command word
@@ -21,6 +21,14 @@ _kestrel_cli() {
       COMPREPLY=($(compgen -W "ask abort retry ignore ignore-all" -- "$cur")); return ;;
     --progress)
       COMPREPLY=($(compgen -W "line json none" -- "$cur")); return ;;
+    --report-json)
+      COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --hash)
+      local prefix=
+      [[ $cur == *,* ]] && prefix=${cur%,*},
+      COMPREPLY=($(compgen -P "$prefix" -W "md5 sha1 sha256 none" -- "${cur##*,}"))
+      compopt -o nospace 2>/dev/null
+      return ;;
     --types)
       local names prefix
       names="all $(kestrel-cli types 2>/dev/null | cut -f2 | cut -d/ -f1 | tr '\n' ' ')"
@@ -34,8 +42,10 @@ _kestrel_cli() {
   if [[ $cur == -* ]]; then
     local options="--json --quiet --verbose --help"
     case $command in
-      scan) options+=" --out --types --read-errors --free-space --keep-partial --resume --progress" ;;
-      deleted) options+=" --out --types --folder --keep-paths --list --read-errors" ;;
+      scan) options+=" --out --types --read-errors --free-space --keep-partial --resume --progress"
+            options+=" --no-report --hash --report-json" ;;
+      deleted) options+=" --out --types --folder --keep-paths --list --read-errors"
+               options+=" --no-report --hash --report-json" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return

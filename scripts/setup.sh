@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libblkid-dev nlohmann-json3-dev zlib1g-dev libewf-dev ewf-tools
+  libblkid-dev nlohmann-json3-dev zlib1g-dev libssl-dev libewf-dev ewf-tools libxml2-utils
   clang libclang-rt-14-dev
   dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs exfat-fuse
   forensics-samples-exfat forensics-samples-files

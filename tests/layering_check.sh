@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Fails when a layer includes a header of a layer above it. The core's layers, lowest first:
-# platform, run, output, sources, carve, fs, recover (each may include itself and those below).
+# platform, run, report, output, sources, carve, fs, recover (each may include itself and those below).
 # Above them the front ends cli and app (and app's imaging), which include the core but never
 # each other.
 set -euo pipefail
 src=$1/src
-layers=(platform run output sources carve fs recover)
+layers=(platform run report output sources carve fs recover)
 fronts=(cli app imaging)
 status=0
 check() {  # folder, the folders it must not include

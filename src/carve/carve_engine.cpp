@@ -28,6 +28,17 @@ void AddPiece(std::vector<FilePiece>& pieces, uint64_t at, uint64_t length) {
   }
 }
 
+// Where the open file's bytes lay on the source, for its report.
+std::vector<ReportRun> RunsOf(const std::vector<FilePiece>& pieces) {
+  std::vector<ReportRun> runs;
+  uint64_t file_offset = 0;
+  for (const FilePiece& piece : pieces) {
+    runs.push_back({file_offset, piece.source_offset, piece.length, false});
+    file_offset += piece.length;
+  }
+  return runs;
+}
+
 void CutPieces(std::vector<FilePiece>& pieces, uint64_t length) {
   while (length > 0 && !pieces.empty()) {
     const uint64_t n = std::min(length, pieces.back().length);
@@ -240,6 +251,7 @@ bool CarveEngine::EndOpen() {
   Kept kept = open_.format->Finish(selected_);
   if (kept.keep && !CheckedWhole(kept) && !Reassembled(&kept)) kept = NotWhole();
   const char* extension = kept.extension != nullptr ? kept.extension : "";
+  writer_.SetOpenRuns(RunsOf(open_.pieces));
   if (kept.keep && !writer_.failed()) {
     open_ = OpenFile{};
     return writer_.Keep(kept.cut, extension);

@@ -19,11 +19,13 @@ constexpr const char* kUsage =
     "  sources [--json]                    volumes and disks, as the source list shows them\n"
     "  types                               the recoverable file types\n"
     "  deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
+    "       [--no-report | --hash LIST] [--report-json FILE]\n"
     "  deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]\n"
     "                                      recover the deleted files of a FAT, exFAT or NTFS "
     "volume\n"
     "  scan SOURCE [--out DIR] [--types LIST] [--free-space] [--keep-partial]\n"
     "       [--resume [RUN-FOLDER]] [--progress MODE] [--json]\n"
+    "       [--no-report | --hash LIST] [--report-json FILE]\n"
     "                                      recover files from a partition or disk by signature\n"
     "\n"
     "SOURCE is a letter (E:), a disk (disk0) or the path of a device or image file: a raw\n"
@@ -47,6 +49,11 @@ constexpr const char* kUsage =
     "                       uninterrupted scan writes (scan)\n"
     "  --progress MODE      line (the progress line on a terminal), json (one progress\n"
     "                       object per line on stderr, about once a second) or none (scan)\n"
+    "  --no-report          write no report.dfxml into the run folder (scan, deleted)\n"
+    "  --hash LIST          the report's digests of each file: md5, sha1, sha256, comma\n"
+    "                       separated, or none (default: sha256)\n"
+    "  --report-json FILE   also write the report as JSON lines to FILE (\"-\": stdout):\n"
+    "                       a creator, a source, one fileobject per file, an end\n"
     "  --json               one JSON object per line; a deleted file's also holds its\n"
     "                       name as the volume gives it (original_name)\n"
     "  --read-errors MODE   ask, abort, retry, ignore or ignore-all (default: ask on a\n"
@@ -66,6 +73,11 @@ constexpr const char* kUsage =
     "  {\"bytes_done\": 1048576, \"bytes_total\": 4194304, \"percent\": 25.00,\n"
     "   \"mb_per_s\": 812.3, \"seconds_left\": 0, \"files_recovered\": 2}\n"
     "(mb_per_s and seconds_left are null while they cannot be told yet).\n"
+    "\n"
+    "Every scan and deleted run writes report.dfxml (Digital Forensics XML) into its run\n"
+    "folder: the program, command line and times, the source, and for each file found its\n"
+    "name as written, original path and times (deleted), size, state, where its bytes lay\n"
+    "on the source (byte_runs) and the digests of the bytes written.\n"
     "\n"
     "Exit status:\n"
     "  0    the run completed (whether or not files were found)\n"
@@ -96,6 +108,9 @@ int UsageError(const std::string& text) {
 
 int CliMain(int argc, char** argv) {
   CliOptions options;
+  for (int i = 0; i < argc; ++i) {
+    options.command_line += (i == 0 ? "" : " ") + std::string(argv[i]);
+  }
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string* target = nullptr;
@@ -132,6 +147,12 @@ int CliMain(int argc, char** argv) {
       target = &options.folder;
     } else if (arg == "--read-errors") {
       target = &options.read_errors;
+    } else if (arg == "--no-report") {
+      options.no_report = true;
+    } else if (arg == "--hash") {
+      target = &options.hash;
+    } else if (arg == "--report-json") {
+      target = &options.report_json;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
       return UsageError("unknown option " + arg);
     } else if (options.command.empty()) {
@@ -140,6 +161,10 @@ int CliMain(int argc, char** argv) {
       options.positional.push_back(arg);
     }
     if (target && !TakeValue(argc, argv, &i, target)) return UsageError(arg + " needs a value");
+  }
+  if (options.command != "scan" && options.command != "deleted" &&
+      (options.no_report || !options.hash.empty() || !options.report_json.empty())) {
+    return UsageError("--no-report, --hash and --report-json apply to \"scan\" and \"deleted\"");
   }
   if (options.command != "scan" &&
       (options.free_space || options.keep_partial || !options.progress.empty() || options.resume)) {

@@ -9,6 +9,20 @@
 
 namespace kestrel {
 
+bool ReportChoiceOf(const CliOptions& options, ReportChoice* choice, std::string* error) {
+  if (options.no_report && (!options.hash.empty() || !options.report_json.empty())) {
+    *error = "--hash and --report-json need the report: not with --no-report";
+    return false;
+  }
+  choice->enabled = !options.no_report;
+  if (!options.hash.empty() && !ParseDigestList(options.hash, &choice->digests, error)) {
+    return false;
+  }
+  choice->command_line = options.command_line;
+  choice->json_lines_path = options.report_json;
+  return true;
+}
+
 int ExitStatusOf(const RunResult& result) {
   switch (result.outcome) {
     case RunOutcome::kCompleted:

@@ -21,6 +21,10 @@ struct CliOptions {
   std::string progress;       // --progress line|json|none
   bool resume = false;        // --resume [RUN-FOLDER]: go on with an interrupted scan
   std::string resume_folder;  // the run folder given to --resume ("" to find it)
+  bool no_report = false;     // --no-report: no report.dfxml in the run folder
+  std::string hash;           // --hash md5,sha1,sha256|none: the report's digests
+  std::string report_json;    // --report-json FILE|-: the report as JSON lines too
+  std::string command_line;   // the arguments as given, for the report
 };
 
 int RunSourcesCommand(const CliOptions& options);

@@ -1,4 +1,5 @@
 // kestrel-cli deleted SOURCE [--folder PATH] [--out DIR] [--types LIST|all] [--keep-paths] [--json]
+//                            [--no-report | --hash LIST] [--report-json FILE]
 // kestrel-cli deleted SOURCE --list [--folder PATH] [--types LIST|all] [--json]
 
 #include <cstdio>
@@ -25,6 +26,7 @@ int Usage(const std::string& text) {
   std::fprintf(stderr,
                "kestrel-cli deleted: %s\nUsage: kestrel-cli deleted SOURCE [--folder PATH] "
                "[--out DIR] [--types LIST|all] [--keep-paths] [--json]\n"
+               "       [--no-report | --hash LIST] [--report-json FILE]\n"
                "       kestrel-cli deleted SOURCE --list [--folder PATH] [--types LIST|all] "
                "[--json]\n",
                text.c_str());
@@ -100,6 +102,11 @@ int RunDeletedCommand(const CliOptions& options) {
   FileTypeSelection types;
   std::string error;
   if (!options.types.empty() && !ApplyTypeList(options.types, &types, &error)) return Usage(error);
+  if (options.list && (!options.hash.empty() || !options.report_json.empty())) {
+    return Usage("--list writes no report: no --hash or --report-json");
+  }
+  ReportChoice report_choice;
+  if (!ReportChoiceOf(options, &report_choice, &error)) return Usage(error);
 
   DeviceMap map = EnumerateDevices();
   for (const std::string& warning : map.warnings) {
@@ -131,6 +138,7 @@ int RunDeletedCommand(const CliOptions& options) {
   DeletedReport report;
   plan.options.report = &report;
   plan.options.keep_paths = options.keep_paths;
+  plan.options.dfxml = report_choice;
   std::vector<DeletedFileListing> listing;
   if (options.list) plan.options.listing = &listing;
   RunResult result = RecoverDeletedFiles(run, plan);

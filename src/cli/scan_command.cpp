@@ -16,12 +16,12 @@ namespace kestrel {
 namespace {
 
 int Usage(const std::string& text) {
-  std::fprintf(
-      stderr,
-      "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
-      "[--free-space] [--keep-partial] [--resume [RUN-FOLDER]] [--progress line|json|none] "
-      "[--json]\n",
-      text.c_str());
+  std::fprintf(stderr,
+               "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
+               "[--free-space] [--keep-partial] [--resume [RUN-FOLDER]] [--progress line|json|none] "
+               "[--json]\n"
+               "       [--no-report | --hash LIST] [--report-json FILE]\n",
+               text.c_str());
   return kExitUsage;
 }
 
@@ -44,6 +44,7 @@ int RunScanCommand(const CliOptions& options) {
   if (!options.types.empty() && !ApplyTypeList(options.types, &request.types, &error)) {
     return Usage(error);
   }
+  if (!ReportChoiceOf(options, &request.dfxml, &error)) return Usage(error);
 
   DeviceMap map = EnumerateDevices();
   for (const std::string& warning : map.warnings)

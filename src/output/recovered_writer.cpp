@@ -2,6 +2,7 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -18,6 +19,17 @@ constexpr int kNameAttempts = 100000;
 
 std::string ErrnoText(int error) {
   return std::strerror(error);
+}
+
+// `runs` cut to the first `length` bytes of the file.
+std::vector<ReportRun> RunsWithin(std::vector<ReportRun> runs, uint64_t length) {
+  std::vector<ReportRun> within;
+  for (ReportRun& run : runs) {
+    if (run.file_offset >= length) break;
+    run.length = std::min(run.length, length - run.file_offset);
+    within.push_back(run);
+  }
+  return within;
 }
 
 }  // namespace
@@ -68,7 +80,8 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
   uint64_t number = NextNumber(extension);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++number) {
     const std::string name = CarvedName(kCarvedPrefix, number, extension);
-    const FileErrorCause cause = out_.CreateIn(run_dir_.fd(), name, run_folder_ + name);
+    const FileErrorCause cause =
+        out_.CreateIn(run_dir_.fd(), name, run_folder_ + name, WantsDigests());
     if (cause == FileErrorCause::kNone) {
       next_number_[extension] = number;
       open_extension_ = extension;
@@ -76,6 +89,7 @@ bool RecoveredWriter::CreateNumbered(const std::string& extension) {
       open_wanted_.clear();
       open_name_as_read_.reset();
       failed_ = false;
+      StartOpenReport();
       return true;
     }
     // Not a taken name: another number will not help, and no carved file can be written. The
@@ -108,10 +122,12 @@ FileErrorCause RecoveredWriter::CreateNamed(const std::string& relative_folder,
   FileErrorCause cause = FileErrorCause::kOther;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const std::string unique = MakeUniquePath(name, &next_copy, folder.fd());
-    cause = out_.CreateIn(folder.fd(), unique, run_folder_ + relative_folder + unique);
+    cause =
+        out_.CreateIn(folder.fd(), unique, run_folder_ + relative_folder + unique, WantsDigests());
     if (cause == FileErrorCause::kNone) {
       open_wanted_ = wanted;
       open_copy_ = next_copy - 1;
+      StartOpenReport();
       return cause;
     }
     if (out_.last_errno() != EEXIST) break;
@@ -146,7 +162,10 @@ bool RecoveredWriter::Write(const uint8_t* data, size_t length) {
   if (failed_ || !out_.is_open()) return false;
   if (length == 0) return true;
   const FileErrorCause cause = out_.Write(data, length);
-  if (cause == FileErrorCause::kNone) return true;
+  if (cause == FileErrorCause::kNone) {
+    if (digest_) digest_->Update(data, length);
+    return true;
+  }
   failed_ = true;
   WriteFailed(cause, out_.path());
   return false;
@@ -155,7 +174,10 @@ bool RecoveredWriter::Write(const uint8_t* data, size_t length) {
 bool RecoveredWriter::AppendHole(uint64_t length) {
   if (failed_ || !out_.is_open()) return false;
   const FileErrorCause cause = out_.AppendHole(length);
-  if (cause == FileErrorCause::kNone) return true;
+  if (cause == FileErrorCause::kNone) {
+    if (digest_) digest_->UpdateZeros(length);
+    return true;
+  }
   failed_ = true;
   WriteFailed(cause, out_.path());
   return false;
@@ -176,7 +198,10 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
     Discard();
     return false;
   }
-  if (cut < out_.Length()) out_.Truncate(cut);
+  if (cut < out_.Length()) {
+    CutDigest(cut);
+    out_.Truncate(cut);
+  }
   std::string numbered_extension = open_extension_;
   uint64_t number = open_number_;
   if (!extension.empty() && !open_extension_.empty() && extension != open_extension_) {
@@ -200,6 +225,7 @@ bool RecoveredWriter::Keep(uint64_t cut, const std::string& extension, uint64_t 
     if (number + 1 > next) next = number + 1;
   }
   open_wanted_.clear();
+  ReportKept(path, length, open_facts_.state);
   run_.AddRecoveredFile(
       {path, listed_size == kNoCut ? length : listed_size, true, open_name_as_read_});
   run_.CountRecovered();
@@ -232,7 +258,10 @@ bool RecoveredWriter::KeepNotWhole(uint64_t cut, const std::string& extension) {
     Discard();
     return false;
   }
-  if (cut < out_.Length()) out_.Truncate(cut);
+  if (cut < out_.Length()) {
+    CutDigest(cut);
+    out_.Truncate(cut);
+  }
   const std::string final_path = run_folder_ + kNotWholeFolder + "/" + final_name;
   out_.SetFinalName(not_whole_dir_.fd(), final_name, final_path);
   const uint64_t length = out_.Length();
@@ -241,6 +270,7 @@ bool RecoveredWriter::KeepNotWhole(uint64_t cut, const std::string& extension) {
     return false;
   }
   ++next_not_whole_number_[extension.empty() ? open_extension_ : extension];
+  ReportKept(final_path, length, ReportedState::kNotWhole);
   run_.AddNotWholeFile({final_path, length, true, std::nullopt});
   return true;
 }
@@ -251,8 +281,10 @@ void RecoveredWriter::SetAside() {
   aside_->extension = open_extension_;
   aside_->number = open_number_;
   aside_->failed = failed_;
+  aside_->digest = std::move(digest_);
   out_ = OutputFile();
   failed_ = false;
+  digest_.reset();
 }
 
 void RecoveredWriter::TakeBack() {
@@ -262,6 +294,8 @@ void RecoveredWriter::TakeBack() {
   open_extension_ = aside_->extension;
   open_number_ = aside_->number;
   failed_ = aside_->failed;
+  digest_ = std::move(aside_->digest);
+  open_facts_ = ReportedFile{};
   open_wanted_.clear();
   open_name_as_read_.reset();
   aside_.reset();
@@ -269,12 +303,50 @@ void RecoveredWriter::TakeBack() {
 
 void RecoveredWriter::Discard() {
   out_.Discard();
+  digest_.reset();
   // The name of a restored file not kept is free again for the next file wanting it.
   if (!open_wanted_.empty()) {
     uint64_t& next_copy = next_copy_[open_wanted_];
     if (next_copy == open_copy_ + 1) next_copy = open_copy_;
     open_wanted_.clear();
   }
+}
+
+void RecoveredWriter::CutOpen(uint64_t length) {
+  CutDigest(length);
+  if (out_.Truncate(length) != FileErrorCause::kNone) failed_ = true;
+}
+
+void RecoveredWriter::StartOpenReport() {
+  open_facts_ = ReportedFile{};
+  digest_.reset();
+  if (report_ != nullptr && !report_->digests().empty()) digest_.emplace(report_->NewDigest());
+}
+
+void RecoveredWriter::CutDigest(uint64_t length) {
+  if (!digest_) return;
+  digest_->CutTo(length, [this](uint64_t offset, uint8_t* buffer, size_t count) {
+    return out_.ReadBack(offset, buffer, count);
+  });
+}
+
+void RecoveredWriter::ReportKept(const std::string& path, uint64_t length, ReportedState state) {
+  if (report_ == nullptr) return;
+  ReportedFile file = std::move(open_facts_);
+  open_facts_ = ReportedFile{};
+  file.name = path.compare(0, run_folder_.size(), run_folder_) == 0
+                  ? path.substr(run_folder_.size())
+                  : path;
+  file.size = length;
+  file.state = state;
+  file.runs = RunsWithin(std::move(file.runs), length);
+  // Digests that do not cover exactly the bytes kept are never reported.
+  if (digest_ && digest_->length() == length) {
+    report_->Add(std::move(file), std::move(*digest_));
+  } else {
+    report_->Add(std::move(file));
+  }
+  digest_.reset();
 }
 
 void RecoveredWriter::ReportFailure(FileErrorCause cause, const std::string& path) {

@@ -4,7 +4,9 @@
 // name, lists it (AddRecoveredFile) and counts it, and reports a failed write: message 57441
 // naming the run folder when the disk is full, message 127 naming the file otherwise. A failed
 // write loses that file and stops the run, except for a restored file that failed for another
-// reason than a full disk: that costs the file only, and failure_reason() tells why. Every file
+// reason than a full disk: that costs the file only, and failure_reason() tells why. With a run
+// report attached, every kept file goes into it with the digests of its bytes as written and
+// where they lay on the source, and files found but not written go into it too. Every file
 // and folder is created relative to the run folder opened once, never through a link. Its
 // operations are virtual so that carving can be tested and fuzzed into memory.
 
@@ -16,6 +18,9 @@
 
 #include "platform/folder_handle.h"
 #include "platform/output_file.h"
+#include "report/reported_file.h"
+#include "report/run_report.h"
+#include "report/written_digest.h"
 #include "run/run_context.h"
 
 namespace kestrel {
@@ -27,6 +32,7 @@ struct AsideFile {
   std::string extension;
   uint64_t number = 0;
   bool failed = false;
+  std::optional<WrittenDigest> digest;
 };
 
 class RecoveredWriter {
@@ -65,6 +71,19 @@ class RecoveredWriter {
   // The open file's descriptor (its attributes are set through it before it is kept).
   int descriptor() const { return out_.descriptor(); }
 
+  // The report kept files and files not written go into (null: none). Attached before the
+  // first file is created; it outlives the writer.
+  void AttachReport(RunReport* report) { report_ = report; }
+  // What the report says of the open file when it is kept beyond its name, size and digests:
+  // where its bytes lay on the source (cut to its final length), and for a restored file its
+  // original path, times, allocation and state.
+  void DescribeOpen(ReportedFile facts) { open_facts_ = std::move(facts); }
+  void SetOpenRuns(std::vector<ReportRun> runs) { open_facts_.runs = std::move(runs); }
+  // A file found but not written, with its state.
+  void ReportNotWritten(const ReportedFile& file) {
+    if (report_ != nullptr) report_->Add(file);
+  }
+
   // Appends bytes. False when the file has lost bytes (now or before); the first failure is
   // reported and stops the run.
   virtual bool Write(const uint8_t* data, size_t length);
@@ -89,9 +108,7 @@ class RecoveredWriter {
   // not counted. False when it was lost (a failure is reported).
   virtual bool KeepNotWhole(uint64_t cut = kNoCut, const std::string& extension = {});
   // Cuts the open file back to `length` bytes (it takes the bytes after them again).
-  virtual void CutOpen(uint64_t length) {
-    if (out_.Truncate(length) != FileErrorCause::kNone) failed_ = true;
-  }
+  virtual void CutOpen(uint64_t length);
   // The open carved file waits while another file is written (a file found in its gap): no
   // file is open until TakeBack, which makes it the open file again. One at a time.
   virtual void SetAside();
@@ -117,6 +134,14 @@ class RecoveredWriter {
 
  private:
   uint64_t NextNumber(const std::string& extension);
+  // Whether files are hashed (they are then opened readable: a cut takes bytes back).
+  bool WantsDigests() const { return report_ != nullptr && !report_->digests().empty(); }
+  // A new file was opened: no facts, and its digests from its first byte.
+  void StartOpenReport();
+  // Takes the open file's digests back to its first `length` bytes.
+  void CutDigest(uint64_t length);
+  // The kept file `path` of `length` bytes into the report.
+  void ReportKept(const std::string& path, uint64_t length, ReportedState state);
   // A write, cut or close of the open file failed: the report (which stops the run), or for a
   // restored file failing for another reason than a full disk only failure_reason().
   void WriteFailed(FileErrorCause cause, const std::string& path);
@@ -151,6 +176,9 @@ class RecoveredWriter {
   std::string open_wanted_;
   uint64_t open_copy_ = 0;
   std::optional<std::string> open_name_as_read_;  // of the restored file last created
+  RunReport* report_ = nullptr;
+  ReportedFile open_facts_;
+  std::optional<WrittenDigest> digest_;  // of the open file, while a report wants digests
 };
 
 }  // namespace kestrel

@@ -66,7 +66,8 @@ RunResult RunOnSource(RunContext& run, const DeletedPlan& plan) {
   UndeleteRequest request{
       run, plan.types, plan.folder.empty() ? "/" : plan.folder, options.keep_paths, options.listing,
       {}};
-  RunResult result = UndeleteFiles(*probed.file_system, request);
+  const UndeleteReport report{options.dfxml, ReportSourceOf(scan)};
+  RunResult result = UndeleteFiles(*probed.file_system, request, &report);
   if (options.report != nullptr) *options.report = request.report;
   return result;
 }

@@ -28,6 +28,8 @@ struct DeletedOptions {
   // When set, the run lists every deleted file it would recover into it and creates nothing:
   // no day folder, no file, no closing message (refusals are shown as in a copy).
   std::vector<DeletedFileListing>* listing = nullptr;
+  // The run's report in the run folder (none for a listing).
+  ReportChoice dfxml;
 };
 
 // What the front end resolved for one run of the mode, from its arguments and, where the user

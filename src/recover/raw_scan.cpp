@@ -67,6 +67,9 @@ class RawScan {
   RunOutcome OpenSource();
   RunOutcome PlanScan();
   RunOutcome StartReading();
+  // Starts the run's report when one is asked for; a report that cannot be made is told in the
+  // status text and the run goes on without it.
+  void StartReport();
   RunOutcome ScanChunks();
   // Carves the chunks of `stream`. The first pass reports progress and asks about read errors;
   // a later pass reads sectors the first one read (and asked about) already.
@@ -94,6 +97,7 @@ class RawScan {
   std::unique_ptr<FreeSpaceMap> free_space_;
   std::unique_ptr<ScanPlan> plan_;
   std::unique_ptr<ChunkStream> stream_;
+  std::unique_ptr<RunReport> report_;  // outlives the writer, which adds to it
   std::unique_ptr<RecoveredWriter> writer_;
   std::unique_ptr<CarveEngine> engine_;
   std::string recovery_folder_;
@@ -181,6 +185,7 @@ RunOutcome RawScan::Prepare() {
     base_numbers_ = CarvedNextNumbers(run_.run_folder());
     base_not_whole_numbers_ = CarvedNextNumbers(NotWholeFolder());
   }
+  StartReport();
   // From here on the run folder always holds a checkpoint to go on from.
   MaybeSaveCheckpoint(start_sector_, done_before_, true);
   return StartReading();
@@ -259,6 +264,17 @@ void RawScan::MaybeSaveCheckpoint(uint64_t next_sector, uint64_t done_sectors, b
   }
   // A checkpoint that cannot be written costs only the chance to go on later.
   ReplaceFileAtomically(CheckpointPath(), FormatCheckpoint(c));
+}
+
+void RawScan::StartReport() {
+  if (!request_.dfxml.enabled) return;
+  std::string error;
+  report_ = RunReport::Start(request_.dfxml, run_.run_folder(), ReportSourceOf(source_), &error);
+  if (!report_) {
+    run_.ShowStatusText("No report: " + error);
+    return;
+  }
+  writer_->AttachReport(report_.get());
 }
 
 RunOutcome RawScan::OpenSource() {
@@ -449,6 +465,7 @@ void RawScan::Close() {
   }
   engine_.reset();
   writer_.reset();
+  report_.reset();  // the report ends with every file the run kept
   plan_.reset();
   free_space_.reset();
   shared_source_.reset();

@@ -10,6 +10,7 @@
 #include "platform/byte_source.h"
 #include "recover/read_ahead.h"
 #include "recover/scan_plan.h"
+#include "report/run_report.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
@@ -51,6 +52,8 @@ struct RawScanRequest {
   // that a run folder of the recovery folder holds (the window; the command line has --resume).
   bool offer_resume = false;
   double checkpoint_seconds = 5;
+  // The run's report in the run folder (digests, byte runs), or none.
+  ReportChoice dfxml;
 };
 
 RunResult RunRawScan(RunContext& run, const RawScanRequest& request);

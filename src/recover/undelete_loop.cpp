@@ -82,9 +82,10 @@ std::string OverwrittenText(uint32_t count) {
 
 class Undelete {
  public:
-  Undelete(FileSystem& file_system, UndeleteRequest& request)
+  Undelete(FileSystem& file_system, UndeleteRequest& request, const UndeleteReport* report)
       : fs_(file_system),
         request_(request),
+        report_plan_(report),
         run_(request.run),
         ui_(request.run.ui()),
         writer_(request.run, request.run.run_folder()) {}
@@ -92,6 +93,10 @@ class Undelete {
   RunResult Copy(const std::vector<DeletedFile>& files);
 
  private:
+  void StartReport();
+  // What the report says of `file` beyond what its copy gives.
+  ReportedFile FactsOf(const DeletedFile& file, ReportedState state) const;
+  void ReportNotWritten(const DeletedFile& file, ReportedState state, std::string reason = {});
   enum class Step { kNext, kCancelled, kStopped };
   Step CopyFile(const DeletedFile& file);
   Step Create(const DeletedFile& file);
@@ -108,8 +113,10 @@ class Undelete {
 
   FileSystem& fs_;
   UndeleteRequest& request_;
+  const UndeleteReport* report_plan_;
   RunContext& run_;
   RunUi& ui_;
+  std::unique_ptr<RunReport> report_;  // outlives the writer, which adds to it
   RecoveredWriter writer_;
   std::vector<uint8_t> buffer_;
   uint64_t bytes_total_ = 0;        // the sizes of all files found
@@ -132,6 +139,7 @@ RunResult Undelete::Copy(const std::vector<DeletedFile>& files) {
   } catch (const std::bad_alloc&) {
     return Refused(run_, msg::kOutOfMemory, MessageIcon::kStop);
   }
+  StartReport();
   run_.ShowStatusText(std::string(MessageText(msg::kCopyingFiles)));
   const auto count = static_cast<uint32_t>(std::min<size_t>(files.size(), UINT32_MAX));
   ui_.SetBarRange(0, count);
@@ -154,12 +162,42 @@ RunResult Undelete::Copy(const std::vector<DeletedFile>& files) {
   return Complete(count);
 }
 
+void Undelete::StartReport() {
+  if (report_plan_ == nullptr || !report_plan_->choice.enabled) return;
+  std::string error;
+  report_ = RunReport::Start(report_plan_->choice, run_.run_folder(), report_plan_->source, &error);
+  if (!report_) {
+    run_.ShowStatusText("No report: " + error);
+    return;
+  }
+  writer_.AttachReport(report_.get());
+}
+
+ReportedFile Undelete::FactsOf(const DeletedFile& file, ReportedState state) const {
+  ReportedFile facts;
+  facts.original_path = (file.folder == "/" ? "/" : file.folder + "/") + file.name_as_read;
+  facts.size = file.bytes;
+  facts.state = state;
+  facts.allocated = false;
+  facts.modified = file.times.modified;
+  facts.accessed = file.times.accessed;
+  facts.created = file.times.created;
+  return facts;
+}
+
+void Undelete::ReportNotWritten(const DeletedFile& file, ReportedState state, std::string reason) {
+  ReportedFile facts = FactsOf(file, state);
+  facts.reason = std::move(reason);
+  writer_.ReportNotWritten(facts);
+}
+
 Undelete::Step Undelete::CopyFile(const DeletedFile& file) {
   if (!request_.types.IsExtensionWanted(file.type_extension)) return Step::kNext;
   if (run_.PollCancel()) return Step::kCancelled;
   run_.PumpMessages();
   if (file.state == FileState::kOverwritten) {
     ++request_.report.overwritten;
+    ReportNotWritten(file, ReportedState::kOverwritten);
     return Step::kNext;
   }
   if (file.name.empty()) return Step::kNext;
@@ -171,7 +209,10 @@ Undelete::Step Undelete::CopyFile(const DeletedFile& file) {
 // and counted as not written, and the run goes on.
 Undelete::Step Undelete::Create(const DeletedFile& file) {
   std::unique_ptr<FileContent> content = fs_.OpenContent(file);
-  if (!content) return Step::kNext;
+  if (!content) {
+    ReportNotWritten(file, ReportedState::kUnreadable);
+    return Step::kNext;
+  }
   if (!writer_.HasRoomFor(content->StoredBytes())) {
     NotWritten(file, writer_.failure_reason());
     return Step::kNext;
@@ -186,6 +227,13 @@ Undelete::Step Undelete::Create(const DeletedFile& file) {
     NotWritten(file, writer_.failure_reason());
     return Step::kNext;
   }
+  ReportedFile facts =
+      FactsOf(file, file.state == FileState::kPartlyOverwritten ? ReportedState::kPartlyOverwritten
+                                                                : ReportedState::kRecovered);
+  for (const ByteRun& run : content->Runs()) {
+    facts.runs.push_back({run.file_offset, run.volume_offset, run.length, run.sparse});
+  }
+  writer_.DescribeOpen(std::move(facts));
   const Step streamed = Stream(file, *content);
   ui_.SetFileBar(0, 0);
   if (streamed != Step::kNext || !writer_.is_open()) return streamed;
@@ -235,6 +283,8 @@ Undelete::Step Undelete::WriteFailed(const DeletedFile& file) {
 // copy goes on.
 void Undelete::GiveUpUnreadable(const DeletedFile& file, int64_t failure) {
   writer_.Discard();
+  ReportNotWritten(file, failure == FileContent::kUndecodable ? ReportedState::kUndecodable
+                                                              : ReportedState::kUnreadable);
   if (failure == FileContent::kUndecodable) {
     request_.report.undecodable.push_back(file.VolumePath());
     run_.ShowStatusText(UndecodableText(file.VolumePath()));
@@ -246,6 +296,7 @@ void Undelete::GiveUpUnreadable(const DeletedFile& file, int64_t failure) {
 
 void Undelete::NotWritten(const DeletedFile& file, const std::string& reason) {
   request_.report.not_written.push_back({file.VolumePath(), reason});
+  ReportNotWritten(file, ReportedState::kNotWritten, reason);
   run_.ShowStatusText(NotWrittenText(request_.report.not_written.back()));
   ui_.StepBar();
 }
@@ -278,7 +329,8 @@ RunResult Undelete::Complete(uint32_t files) {
 
 }  // namespace
 
-RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request) {
+RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request,
+                        const UndeleteReport* report) {
   RunContext& run = request.run;
   std::vector<DeletedFile> files;
   if (std::optional<RunResult> ended =
@@ -288,7 +340,7 @@ RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request) {
   run.ui().SetFieldText(ProgressField::kPercent, "");
   if (request.listing == nullptr) {
     if (const std::optional<RunResult> refused = CreateFolderOfRun(run)) return *refused;
-    return Undelete(file_system, request).Copy(files);
+    return Undelete(file_system, request, report).Copy(files);
   }
   for (const DeletedFile& file : files) {
     if (!request.types.IsExtensionWanted(file.type_extension) || file.name.empty()) continue;

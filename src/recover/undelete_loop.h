@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fs/file_system.h"
+#include "report/run_report.h"
 #include "run/file_types.h"
 #include "run/run_context.h"
 #include "run/run_outcome.h"
@@ -46,6 +47,13 @@ struct UndeleteRequest {
   DeletedReport report;
 };
 
+// The report a run writes into its run folder (digests, byte runs, original times), and the
+// source it names.
+struct UndeleteReport {
+  ReportChoice choice;
+  ReportSource source;
+};
+
 // Searches `file_system` and brings the files back. A refusal of the search (folder not found,
 // unusable geometry) shows its message; the run folder is made only after the search, so a run
 // refused there creates nothing. A cancel, a full disk (57441) or unreadable file-system
@@ -56,6 +64,8 @@ struct UndeleteRequest {
 // written (a path the recovery folder refuses, a link where a folder should be, too little free
 // space for it, a write error other than a full disk) is not listed: it is named with the reason in
 // the status text and the report, counted in RunResult::not_written, and the run goes on.
-RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request);
+// With `report`, the run writes it (not for a listing).
+RunResult UndeleteFiles(FileSystem& file_system, UndeleteRequest& request,
+                        const UndeleteReport* report = nullptr);
 
 }  // namespace kestrel

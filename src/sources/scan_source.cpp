@@ -1,8 +1,18 @@
 #include "sources/scan_source.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace kestrel {
+
+ReportSource ReportSourceOf(const ScanSource& source) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(source.device_path, error);
+  return {error ? source.device_path : absolute.lexically_normal().string(),
+          source.bytes ? source.bytes->Size() : 0, source.bytes_per_sector,
+          ContainerName(source.container)};
+}
 
 int TransferSectors(ByteSource& source, uint64_t first_sector, uint64_t count, uint8_t* buffer) {
   const uint64_t wanted = count * kSectorBytes;

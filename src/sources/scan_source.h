@@ -11,6 +11,7 @@
 #include "platform/byte_source.h"
 #include "platform/image_container.h"
 #include "platform/sector_size.h"
+#include "report/run_report.h"
 
 namespace kestrel {
 
@@ -28,6 +29,9 @@ struct ScanSource {
   uint64_t sector_count = 0;                 // size / 512
   std::array<uint8_t, kSectorBytes> boot_sector{};
 };
+
+// The source as a run's report names it.
+ReportSource ReportSourceOf(const ScanSource& source);
 
 // Reads `count` sectors from `first_sector` into `buffer` (count * 512 bytes). Returns 0 on
 // success, 1 on failure. A short read of more than 0 bytes succeeds when it reaches the source's

@@ -70,7 +70,8 @@ class EvidenceImageTest : public ::testing::Test {
   std::map<std::string, std::vector<uint8_t>> Recovered(const std::string& command,
                                                         const std::string& source) {
     const std::string out = dir_ / ("out" + std::to_string(++runs_));
-    CliResult result = testing::RunCli(dir_, command + " '" + source + "' --out '" + out + "'");
+    CliResult result =
+        testing::RunCli(dir_, command + " '" + source + "' --no-report --out '" + out + "'");
     EXPECT_EQ(result.status, 0) << source << ": " << result.err;
     return FilesBelow(testing::DayFolderBelow(out));
   }
@@ -104,7 +105,8 @@ class EvidenceImageTest : public ::testing::Test {
   }
 
   CliResult Scan(const std::string& source, const std::string& extra = "") {
-    return testing::RunCli(dir_, "scan '" + source + "' --out '" + dir_ / "refused" + "'" + extra);
+    return testing::RunCli(
+        dir_, "scan '" + source + "' --no-report --out '" + dir_ / "refused" + "'" + extra);
   }
 
   TempDir dir_;

@@ -64,7 +64,7 @@ std::map<std::string, std::string> OriginalNames(const std::vector<std::string>&
 class HostileNamesTest : public ::testing::Test {
  protected:
   CliResult Run(const std::string& image, const std::string& options) {
-    return testing::RunCli(dir_, "deleted '" + image + "' --types all " + options);
+    return testing::RunCli(dir_, "deleted '" + image + "' --types all --no-report " + options);
   }
 
   TempDir dir_;

@@ -83,8 +83,8 @@ TEST_F(FullDiskTest, ScanStopsWithMessage57441) {
   image.AddZeros(70);
   image.WriteTo(dir_ / "card.img");
   if (!MountFullDisk()) GTEST_SKIP() << why_;
-  ExpectStoppedWithNothingPartial(
-      testing::RunCli(dir_, "scan " + dir_ / "card.img" + " --types png --out " + dir_ / "full"));
+  ExpectStoppedWithNothingPartial(testing::RunCli(
+      dir_, "scan " + dir_ / "card.img" + " --types png --no-report --out " + dir_ / "full"));
 }
 
 // The same deleted files on FAT and NTFS, six that need more than the disk holds and a small one
@@ -119,8 +119,8 @@ TEST_F(FullDiskTest, DeletedFilesThatDoNotFitAreSkippedTheSameWayOnFatAndNtfs) {
   std::vector<std::string> endings;
   for (const std::string& image : {fat->path(), ntfs->path()}) {
     SCOPED_TRACE(image);
-    const testing::CliResult result =
-        testing::RunCli(dir_, "deleted " + image + " --types all --verbose --out " + dir_ / "full");
+    const testing::CliResult result = testing::RunCli(
+        dir_, "deleted " + image + " --types all --verbose --no-report --out " + dir_ / "full");
     const std::string day = testing::DayFolderBelow(dir_ / "full");
     ASSERT_FALSE(day.empty());
     const std::vector<std::string> kept = testing::RecoveredNames(day);
@@ -153,6 +153,7 @@ TEST_F(FullDiskTest, DeletedFilesThatDoNotFitAreSkippedTheSameWayOnFatAndNtfs) {
     plan.types.scan_all = 1;
     plan.source.path = image;
     plan.recovery_folder = dir_ / "full";
+    plan.options.dfxml.enabled = false;
     const RunResult ended = RecoverDeletedFiles(run, plan);
     EXPECT_EQ(ended.outcome, RunOutcome::kCompleted);
     EXPECT_EQ(ended.message_id, msg::kCompletedWithFilesNotWritten);
@@ -179,8 +180,8 @@ TEST_F(FullDiskTest, ATebibyteSparseFileComesBackAsAHoleOnASmallDisk) {
                        image->Delete("/huge.bin") && image->Delete("/z.txt");
   if (!written) GTEST_SKIP() << "the NTFS helper could not write and delete the files";
   if (!MountFullDisk()) GTEST_SKIP() << why_;
-  const testing::CliResult result =
-      testing::RunCli(dir_, "deleted " + image->path() + " --types all --out " + dir_ / "full");
+  const testing::CliResult result = testing::RunCli(
+      dir_, "deleted " + image->path() + " --types all --no-report --out " + dir_ / "full");
   EXPECT_EQ(result.status, 0) << result.err;
   const std::string day = testing::DayFolderBelow(dir_ / "full");
   ASSERT_FALSE(day.empty());

@@ -42,7 +42,7 @@ class KilledScanTest : public ::testing::Test {
   }
 
   std::vector<std::string> ScanArguments(const std::string& out) const {
-    return {"scan", dir_ / "many.img", "--types", "png", "--out", out};
+    return {"scan", dir_ / "many.img", "--types", "png", "--no-report", "--out", out};
   }
 
   TempDir dir_;

@@ -53,7 +53,7 @@ class ScanReadErrorTest : public ::testing::Test {
       skip_reason_ = why;
       return std::nullopt;
     }
-    return testing::RunCli(dir_, "scan " + mount->image_path() + " --types png --out " +
+    return testing::RunCli(dir_, "scan " + mount->image_path() + " --types png --no-report --out " +
                                      dir_ / "out" + " --read-errors " + answer);
   }
 
@@ -157,8 +157,9 @@ TEST(DeletedReadErrorTest, ABadSectorCostsOneFileAndLeavesNoPartOfIt) {
   if (!mount) GTEST_SKIP() << why;
   for (const char* answer : {"abort", "retry", "ignore", "ignore-all"}) {
     SCOPED_TRACE(answer);
-    auto result = testing::RunCli(dir, "deleted " + mount->image_path() + " --types all --out " +
-                                           dir / "out" + " --read-errors " + answer);
+    auto result =
+        testing::RunCli(dir, "deleted " + mount->image_path() + " --types all --no-report --out " +
+                                 dir / "out" + " --read-errors " + answer);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_NE(result.err.find(MessageText(msg::kCannotReadDevice)), std::string::npos)
         << result.err;

@@ -89,7 +89,9 @@ class DeletedRecoveryTest : public ::testing::Test {
     plan.source.path = image_path;
     plan.folder = options.folder;
     plan.recovery_folder = dir_ / options.recovery_folder;
-    plan.options = {options.keep_paths, options.report};
+    plan.options.keep_paths = options.keep_paths;
+    plan.options.report = options.report;
+    plan.options.dfxml.enabled = false;  // the run folder holds the recovered files only
     SettingsStore settings(dir_ / "registry.reg");
     ApplyStoredChoices(settings, &plan.types, &plan.recovery_folder);
     recovery->result = RecoverDeletedFiles(run, plan);

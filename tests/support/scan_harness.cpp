@@ -34,6 +34,7 @@ std::unique_ptr<ScanRun> ScanImageFile(const std::string& image_path, const Temp
   request.free_space_only = options.free_space_only;
   request.keep_not_whole = options.keep_not_whole;
   request.offer_resume = options.offer_resume;
+  request.dfxml.enabled = options.report;
   scan->ui.on_progress = options.on_progress;
   if (options.on_pump) {
     FakeRunUi* ui = &scan->ui;

@@ -42,6 +42,7 @@ struct ScanOptions {
   bool keep_not_whole = false;
   // Whether the scan offers to go on with an unfinished one (as the window does).
   bool offer_resume = false;
+  bool report = false;  // the run writes its report.dfxml
   std::function<void(const RunProgress&)> on_progress;
 };
 
