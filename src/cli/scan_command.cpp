@@ -16,12 +16,13 @@ namespace kestrel {
 namespace {
 
 int Usage(const std::string& text) {
-  std::fprintf(stderr,
-               "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
-               "[--free-space] [--keep-partial] [--resume [RUN-FOLDER]] [--progress line|json|none] "
-               "[--json]\n"
-               "       [--no-report | --hash LIST] [--report-json FILE]\n",
-               text.c_str());
+  std::fprintf(
+      stderr,
+      "kestrel-cli scan: %s\nUsage: kestrel-cli scan SOURCE [--out DIR] [--types LIST] "
+      "[--free-space] [--keep-partial] [--resume [RUN-FOLDER]] [--progress line|json|none] "
+      "[--json]\n"
+      "       [--no-report | --hash LIST] [--report-json FILE]\n",
+      text.c_str());
   return kExitUsage;
 }
 
