@@ -94,8 +94,7 @@ int RemoveCarvedFilesFrom(const std::string& folder, const std::map<std::string,
   });
 }
 
-void RemoveLeftReplacements(const std::string& folder, const std::string& name) {
-  const std::string prefix = name + ".tmp-";
+void RemoveLeftTemporaries(const std::string& folder, const std::string& prefix) {
   ForEachEntry(folder, [&](int dir_fd, std::string_view entry) {
     if (entry.size() != prefix.size() + 6 || entry.substr(0, prefix.size()) != prefix) return 0;
     ::unlinkat(dir_fd, std::string(entry).c_str(), 0);

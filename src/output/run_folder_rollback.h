@@ -18,8 +18,8 @@ std::map<std::string, uint64_t> CarvedNextNumbers(const std::string& folder);
 // carved file. Returns 0, or the errno value of the first removal that failed.
 int RemoveCarvedFilesFrom(const std::string& folder, const std::map<std::string, uint64_t>& next);
 
-// Removes the files "<name>.tmp-XXXXXX" that a replacement of `name` in `folder` killed half way
-// left behind.
-void RemoveLeftReplacements(const std::string& folder, const std::string& name);
+// Removes the temporary files "<prefix>XXXXXX" (mkstemp's six characters) that a run killed half
+// way left in `folder`.
+void RemoveLeftTemporaries(const std::string& folder, const std::string& prefix);
 
 }  // namespace kestrel

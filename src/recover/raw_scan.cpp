@@ -43,10 +43,14 @@ bool IsAllZero(const uint8_t* data, size_t length) {
   return true;
 }
 
+// The name of the file that tests whether the run folder can be written, before mkstemp's six
+// characters.
+constexpr const char* kWriteTestPrefix = ".kestrel-write-test-";
+
 // Whether a file can be created in the run folder. The probe's name can never be a recovered
 // file's, so removing it cannot remove one.
 bool RunFolderIsWritable(const std::string& run_folder) {
-  std::string probe = run_folder + ".kestrel-write-test-XXXXXX";
+  std::string probe = run_folder + kWriteTestPrefix + "XXXXXX";
   int fd = ::mkstemp(probe.data());
   if (fd < 0) return false;
   bool written = ::write(fd, "test", 4) == 4 && ::fsync(fd) == 0;
@@ -228,7 +232,8 @@ RunOutcome RawScan::GoOnFromCheckpoint() {
   if (removed != 0 || removed_partial != 0) {
     return Refuse(msg::kCannotCreateFolder, MessageIcon::kStop);
   }
-  RemoveLeftReplacements(run_.run_folder(), kCheckpointName);
+  RemoveLeftTemporaries(run_.run_folder(), std::string(kCheckpointName) + ".tmp-");
+  RemoveLeftTemporaries(run_.run_folder(), kWriteTestPrefix);
   base_numbers_ = resumed_.next_numbers;
   base_not_whole_numbers_ = resumed_.next_not_whole_numbers;
   engine_->RestoreUnexamined(resumed_.unexamined);
@@ -487,7 +492,7 @@ RunResult RawScan::Run() {
     last_message_ = run_.recovered_count() != 0 ? msg::kCompleted : msg::kNothingFound;
     // A scan that completed has nothing to go on with.
     ::unlink(CheckpointPath().c_str());
-    RemoveLeftReplacements(run_.run_folder(), kCheckpointName);
+    RemoveLeftTemporaries(run_.run_folder(), std::string(kCheckpointName) + ".tmp-");
     run_.ShowMessage(last_message_, MessageIcon::kNone);
     run_.ResetRecoveredCount();
   } else {

@@ -4,6 +4,7 @@
 // source is refused with its message and nothing is written.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -64,30 +65,33 @@ class ResumeTest : public ::testing::Test {
 
 TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesAndNamesOfAnUninterruptedOne) {
   const std::string whole = dir_ / "whole", resumed = dir_ / "resumed";
+  const auto began = std::chrono::steady_clock::now();
   ASSERT_EQ(RunCli(dir_, Scan(whole)).status, 0);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
   const Files expected = FilesBelow(testing::DayFolderBelow(whole));
   ASSERT_GT(expected.size(), 20u);
 
+  // Killed at moments inside an uninterrupted run's time; a scan whose run folder holds a
+  // checkpoint goes on, any other starts anew (one that completed included).
   std::mt19937 random(7);
-  std::uniform_real_distribution<double> moment(0.05, 0.6);
-  testing::RunCliKilledAfter(dir_, Scan(resumed), moment(random), kEveryChance);
+  std::uniform_real_distribution<double> moment(0.1 * took.count(), 0.9 * took.count());
+  bool unfinished = false;
   int kills = 0;
-  for (int round = 0; round < 10; ++round) {
-    // Killed before its run folder held a checkpoint, the scan starts again.
-    const std::string day = testing::DayFolderBelow(resumed);
-    const bool started = !day.empty() && fs::exists(fs::path(day) / kCheckpoint);
-    if (!started) fs::remove_all(resumed);
+  for (int round = 0; round < 11; ++round) {
+    if (!unfinished) fs::remove_all(resumed);
     const testing::CliResult run = testing::RunCliKilledAfter(
-        dir_, Scan(resumed, started ? "--resume" : ""), moment(random), kEveryChance);
+        dir_, Scan(resumed, unfinished ? "--resume" : ""), moment(random), kEveryChance);
     if (run.status == 137) ++kills;  // killed, as `timeout -s KILL` reports it
+    const std::string day = testing::DayFolderBelow(resumed);
+    unfinished = !day.empty() && fs::exists(fs::path(day) / kCheckpoint);
   }
-  EXPECT_GT(kills, 3) << "the scan ended before most kills: the image is too small";
-  std::string day = testing::DayFolderBelow(resumed);
-  const bool started = !day.empty() && fs::exists(fs::path(day) / kCheckpoint);
-  ASSERT_EQ(RunCli(dir_, Scan(resumed, started ? "--resume" : "")).status, 0);
-  day = testing::DayFolderBelow(resumed);
+  EXPECT_GT(kills, 3) << "the scan ended before most kills";
+  if (unfinished) {
+    ASSERT_EQ(RunCli(dir_, Scan(resumed, "--resume")).status, 0);
+  }
+  const std::string day = testing::DayFolderBelow(resumed);
   const Files got = FilesBelow(day);
-  EXPECT_EQ(got.size(), expected.size());
+  for (const auto& [name, bytes] : got) EXPECT_TRUE(expected.contains(name)) << name << " is more";
   for (const auto& [name, bytes] : expected) {
     const auto found = got.find(name);
     ASSERT_NE(found, got.end()) << name << " is missing";
