@@ -14,8 +14,6 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view kPartSuffix = ".part";
-
 struct CarvedFile {
   uint64_t number = 0;
   std::string extension;
@@ -36,15 +34,6 @@ std::optional<CarvedFile> ParseCarvedName(std::string_view name) {
   file.extension = std::string(name.substr(at + 1));
   if (file.extension.empty() || file.extension.find('.') != std::string::npos) return std::nullopt;
   return file;
-}
-
-// The carved file a partial file ".NAME.part" stands for.
-std::optional<CarvedFile> ParsePartName(std::string_view name) {
-  if (name.size() <= 1 + kPartSuffix.size() || name[0] != '.' ||
-      name.substr(name.size() - kPartSuffix.size()) != kPartSuffix) {
-    return std::nullopt;
-  }
-  return ParseCarvedName(name.substr(1, name.size() - 1 - kPartSuffix.size()));
 }
 
 // Calls `visit(name)` for every entry of `folder` (opened without following a link).
@@ -84,12 +73,10 @@ std::map<std::string, uint64_t> CarvedNextNumbers(const std::string& folder) {
 
 int RemoveCarvedFilesFrom(const std::string& folder, const std::map<std::string, uint64_t>& next) {
   return ForEachEntry(folder, [&](int dir_fd, std::string_view name) {
-    bool remove = ParsePartName(name).has_value();
-    if (const std::optional<CarvedFile> file = ParseCarvedName(name)) {
-      const auto found = next.find(file->extension);
-      remove = found == next.end() || file->number >= found->second;
-    }
-    if (!remove) return 0;
+    const std::optional<CarvedFile> file = ParseCarvedName(name);
+    if (!file) return 0;
+    const auto found = next.find(file->extension);
+    if (found != next.end() && file->number < found->second) return 0;
     return ::unlinkat(dir_fd, std::string(name).c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
   });
 }

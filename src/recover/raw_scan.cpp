@@ -19,6 +19,7 @@
 #include "output/recovered_writer.h"
 #include "output/run_folder_rollback.h"
 #include "platform/atomic_file.h"
+#include "platform/partial_files.h"
 #include "recover/chunk_reader.h"
 #include "recover/locked_source.h"
 #include "recover/read_ahead.h"
@@ -226,6 +227,9 @@ RunOutcome RawScan::LoadCheckpoint() {
 }
 
 RunOutcome RawScan::GoOnFromCheckpoint() {
+  // What the killed runs left unfinished (files, reports) goes, as before any run in the folder.
+  RemoveStalePartialFiles(run_.run_folder());
+  RemoveStalePartialFiles(NotWholeFolder());
   const int removed = RemoveCarvedFilesFrom(run_.run_folder(), resumed_.next_numbers);
   const int removed_partial =
       RemoveCarvedFilesFrom(NotWholeFolder(), resumed_.next_not_whole_numbers);
