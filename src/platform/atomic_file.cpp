@@ -41,6 +41,14 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+int SyncFileSystemOf(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = ::syncfs(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return error;
+}
+
 // rename() that fails with EEXIST instead of replacing. Falls back to link + unlink on file
 // systems without RENAME_NOREPLACE.
 int RenameNoReplace(const std::string& from, const std::string& to) {

@@ -20,6 +20,10 @@ ReadFileStatus ReadWholeFile(const std::string& path, size_t max_bytes, std::str
 // permission bits are kept. Returns 0, or the errno value of the step that failed.
 int ReplaceFileAtomically(const std::string& path, std::string_view contents);
 
+// Flushes everything written to the file system that holds `path` to its disk (syncfs), so that
+// a record written after it never names bytes a power cut can take back. Returns 0 or errno.
+int SyncFileSystemOf(const std::string& path);
+
 // The folder part of `path` ("." when it has none, "/" for a file in the root).
 std::string FolderOf(const std::string& path);
 

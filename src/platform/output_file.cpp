@@ -105,6 +105,38 @@ FileErrorCause OutputFile::CreateIn(int folder_fd, const std::string& name,
   return FileErrorCause::kNone;
 }
 
+FileErrorCause OutputFile::Adopt(const std::string& path, uint64_t length) {
+  if (fd_ >= 0) Discard();
+  path_ = final_name_ = path;
+  partial_path_ = partial_name_ = PartialPathFor(path);
+  folder_fd_ = final_folder_fd_ = AT_FDCWD;
+  length_ = 0;
+  first_failure_ = 0;
+  ends_in_hole_ = false;
+  buffer_.clear();
+  if (ExistsAt(folder_fd_, final_name_)) return Fail(EEXIST);
+  const int fd = AdoptPartialFile(folder_fd_, partial_name_, NameOf(path));
+  if (fd < 0) return Fail(errno);
+  struct stat st {};
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (static_cast<uint64_t>(st.st_size) < length) {
+    error = ENODATA;
+  } else if (::ftruncate(fd, static_cast<off_t>(length)) != 0 ||
+             ::lseek(fd, static_cast<off_t>(length), SEEK_SET) < 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    ::close(fd);
+    return Fail(error);
+  }
+  fd_ = fd;
+  length_ = length;
+  buffer_.reserve(kBufferSize);
+  return FileErrorCause::kNone;
+}
+
 void OutputFile::SetFinalName(int folder_fd, const std::string& name,
                               const std::string& shown_path) {
   final_folder_fd_ = folder_fd;

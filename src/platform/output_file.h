@@ -38,6 +38,10 @@ class OutputFile {
   // its path for messages and lists.
   FileErrorCause CreateIn(int folder_fd, const std::string& name, const std::string& shown_path,
                           bool readable = false);
+  // Goes on with the unfinished partial file that an ended run left for `path`, cut back to its
+  // first `length` bytes. Fails with EEXIST when `path` exists, ENODATA when the partial file is
+  // shorter.
+  FileErrorCause Adopt(const std::string& path, uint64_t length);
   bool is_open() const { return fd_ >= 0; }
   int descriptor() const { return fd_; }
   // The name the file gets when it is closed.

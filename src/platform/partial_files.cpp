@@ -96,6 +96,24 @@ int CreatePartialFile(int folder_fd, const std::string& partial_name, const std:
   return fd;
 }
 
+int AdoptPartialFile(int folder_fd, const std::string& partial_name,
+                     const std::string& final_name) {
+  const int fd = ::openat(folder_fd, partial_name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode) || !CarriesMarker(fd, final_name)) {
+    error = EINVAL;
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EWOULDBLOCK ? EBUSY : errno;
+  }
+  if (error == 0) return fd;
+  ::close(fd);
+  return SetErrno(error);
+}
+
 size_t RemoveStalePartialFiles(const std::string& folder) {
   const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd < 0) return 0;

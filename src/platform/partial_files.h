@@ -21,6 +21,11 @@ std::string PartialPathFor(const std::string& path);
 int CreatePartialFile(int folder_fd, const std::string& partial_name, const std::string& final_name,
                       bool readable);
 
+// Opens the partial file `partial_name` of an ended run (unlocked, marked for `final_name`) to
+// go on writing it, and locks it as the run's own. Returns the descriptor, or -1 with errno set
+// (EBUSY: a live run holds it).
+int AdoptPartialFile(int folder_fd, const std::string& partial_name, const std::string& final_name);
+
 // Deletes the partial files of ended runs in `folder`. Returns how many were deleted.
 size_t RemoveStalePartialFiles(const std::string& folder);
 // The same in the folder open at `folder_fd`.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "carve/carve_engine.h"
@@ -72,6 +73,8 @@ class RawScan {
   RunOutcome OpenSource();
   RunOutcome PlanScan();
   RunOutcome StartReading();
+  // Goes on with the report the interrupted run left, when it left one and one is asked for.
+  void ContinueReport();
   // Starts the run's report when one is asked for; a report that cannot be made is told in the
   // status text and the run goes on without it.
   void StartReport();
@@ -112,6 +115,8 @@ class RawScan {
   uint64_t fingerprint_ = 0;
   ScanCheckpoint resumed_;
   std::map<std::string, uint64_t> base_numbers_, base_not_whole_numbers_;
+  // Where the scan went on after interruptions, this run's own included.
+  std::vector<RunResumption> resumptions_;
   // Where the first pass starts and how much of the scan was done before it.
   std::unique_ptr<ScanPlan> first_pass_plan_;
   uint64_t start_sector_ = 0, done_before_ = 0;
@@ -227,7 +232,11 @@ RunOutcome RawScan::LoadCheckpoint() {
 }
 
 RunOutcome RawScan::GoOnFromCheckpoint() {
-  // What the killed runs left unfinished (files, reports) goes, as before any run in the folder.
+  resumptions_ = resumed_.resumptions;
+  resumptions_.push_back({resumed_.next_sector, static_cast<int64_t>(std::time(nullptr))});
+  ContinueReport();
+  // What the killed runs left unfinished (files, other reports) goes, as before any run in the
+  // folder.
   RemoveStalePartialFiles(run_.run_folder());
   RemoveStalePartialFiles(NotWholeFolder());
   const int removed = RemoveCarvedFilesFrom(run_.run_folder(), resumed_.next_numbers);
@@ -271,18 +280,46 @@ void RawScan::MaybeSaveCheckpoint(uint64_t next_sector, uint64_t done_sectors, b
   for (const auto& [extension, next] : writer_->next_not_whole_numbers()) {
     c.next_not_whole_numbers[extension] = next;
   }
-  // A checkpoint that cannot be written costs only the chance to go on later.
-  ReplaceFileAtomically(CheckpointPath(), FormatCheckpoint(c));
+  c.resumptions = resumptions_;
+  // The files kept up to here are on the disk before the checkpoint names them (a power cut
+  // cannot take them back), and the report holds them. A checkpoint that cannot be written costs
+  // only the chance to go on later.
+  const auto keep = [folder = run_.run_folder(),
+                     path = CheckpointPath()](const ScanCheckpoint& checkpoint) {
+    SyncFileSystemOf(folder);
+    ReplaceFileAtomically(path, FormatCheckpoint(checkpoint));
+  };
+  if (!report_) {
+    keep(c);
+    return;
+  }
+  c.report_name = report_->name();
+  report_->WhenWritten([keep, c = std::move(c)](uint64_t length) mutable {
+    c.report_bytes = length;
+    keep(c);
+  });
+}
+
+void RawScan::ContinueReport() {
+  if (!request_.dfxml.enabled || resumed_.report_name.empty()) return;
+  std::string error;
+  report_ = RunReport::Continue(request_.dfxml, run_.run_folder(), resumed_.report_name,
+                                resumed_.report_bytes, ReportSourceOf(source_), &error);
+  // A new report is started instead; its resumption notes say from where it lists files.
+  if (!report_) run_.ShowStatusText("Report not continued: " + error);
 }
 
 void RawScan::StartReport() {
   if (!request_.dfxml.enabled) return;
-  std::string error;
-  report_ = RunReport::Start(request_.dfxml, run_.run_folder(), ReportSourceOf(source_), &error);
   if (!report_) {
-    run_.ShowStatusText("No report: " + error);
-    return;
+    std::string error;
+    report_ = RunReport::Start(request_.dfxml, run_.run_folder(), ReportSourceOf(source_), &error);
+    if (!report_) {
+      run_.ShowStatusText("No report: " + error);
+      return;
+    }
   }
+  report_->SetResumptions(resumptions_);
   writer_->AttachReport(report_.get());
 }
 
@@ -494,7 +531,8 @@ RunResult RawScan::Run() {
     run_.ui().SetFieldText(ProgressField::kPercent, "100%");
     result.recovered = run_.recovered_count();
     last_message_ = run_.recovered_count() != 0 ? msg::kCompleted : msg::kNothingFound;
-    // A scan that completed has nothing to go on with.
+    // A scan that completed has nothing to go on with (and no checkpoint is still being kept).
+    if (report_) report_->Drain();
     ::unlink(CheckpointPath().c_str());
     RemoveLeftTemporaries(run_.run_folder(), std::string(kCheckpointName) + ".tmp-");
     run_.ShowMessage(last_message_, MessageIcon::kNone);

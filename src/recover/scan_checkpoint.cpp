@@ -16,6 +16,7 @@ constexpr std::string_view kMagic = "kestrel-scan-checkpoint";
 constexpr uint64_t kFingerprintBytes = 64 * 1024;
 constexpr size_t kMaxSpans = 1 << 20;
 constexpr size_t kMaxExtensions = 4096;
+constexpr size_t kMaxResumptions = 1 << 16;
 
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -73,6 +74,14 @@ class CheckpointReader {
     uint64_t a = 0, b = 0;
     if (key == "source" && w.size() == 2) return Unhex(w[1], &c_.source_path);
     if (key == "types" && w.size() == 2) return TakeTypes(w[1]);
+    if (key == "report" && w.size() == 3 && Number(w[2], &c_.report_bytes)) {
+      return Unhex(w[1], &c_.report_name) && IsPlainName(c_.report_name);
+    }
+    if (key == "resumed" && w.size() == 3 && Number(w[1], &a) && Number(w[2], &b)) {
+      if (c_.resumptions.size() == kMaxResumptions || b > INT64_MAX) return false;
+      c_.resumptions.push_back({a, static_cast<int64_t>(b)});
+      return true;
+    }
     if (key == "span" && w.size() == 3 && Number(w[1], &a) && Number(w[2], &b)) {
       if (c_.unexamined.size() == kMaxSpans) return false;
       c_.unexamined.push_back({a, b});
@@ -90,6 +99,12 @@ class CheckpointReader {
   }
 
  private:
+  // A file's name in the run folder, never a path out of it.
+  static bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+  }
+
   bool TakeTypes(std::string_view bits) {
     if (bits.size() != kFileTypeCount) return false;
     for (size_t code = 0; code < bits.size(); ++code) {
@@ -147,6 +162,10 @@ std::string FormatCheckpoint(const ScanCheckpoint& c) {
   for (const auto& [extension, next] : c.next_not_whole_numbers) {
     out << "partial-number " << Hex(extension) << ' ' << next << '\n';
   }
+  if (!c.report_name.empty())
+    out << "report " << Hex(c.report_name) << ' ' << c.report_bytes << '\n';
+  for (const RunResumption& resumption : c.resumptions)
+    out << "resumed " << resumption.sector << ' ' << resumption.unix_seconds << '\n';
   out << "end\n";
   return out.str();
 }

@@ -3,8 +3,9 @@
 // fingerprint of its first and last bytes), the options that shape its results, the sector up
 // to which every file found was finished (taken when no file was open, so that nothing carved
 // before it is carved again), the progress and count so far, the spans left for the second look,
-// and the next number per extension of the run folder and of its "partial/" folder, so that what
-// was written after it can be removed before the scan goes on. Kept in the run folder as a small
+// the next number per extension of the run folder and of its "partial/" folder, so that what
+// was written after it can be removed before the scan goes on, and how much of the run's report
+// held the files found before it. Kept in the run folder as a small
 // text file, replaced atomically.
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "carve/carve_engine.h"
 #include "platform/byte_source.h"
+#include "report/run_report.h"
 #include "run/file_types.h"
 
 namespace kestrel {
@@ -41,6 +43,12 @@ struct ScanCheckpoint {
   // The next number per extension ("" when none was written yet: any number is newer).
   std::map<std::string, uint64_t> next_numbers;
   std::map<std::string, uint64_t> next_not_whole_numbers;
+  // The run's report ("" when it writes none): its name in the run folder and its length when it
+  // held every file found before `next_sector`.
+  std::string report_name;
+  uint64_t report_bytes = 0;
+  // Where and when the scan went on after earlier interruptions.
+  std::vector<RunResumption> resumptions;
 };
 
 std::string FormatCheckpoint(const ScanCheckpoint& checkpoint);

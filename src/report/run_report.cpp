@@ -114,7 +114,19 @@ std::string Seconds(const timeval& time) {
   return std::to_string(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6);
 }
 
-std::string ClosingXml(int64_t start_ns, int64_t end_ns) {
+std::string ResumptionsXml(const std::vector<RunResumption>& resumptions) {
+  std::string xml;
+  for (const RunResumption& resumption : resumptions) {
+    xml += "  <kestrel:resumed sector='" + std::to_string(resumption.sector) + "'>" +
+           IsoTime(resumption.unix_seconds).value_or("1970-01-01T00:00:00Z") +
+           "</kestrel:resumed>\n";
+  }
+  return xml;
+}
+
+// The run's resources and end; those of its last part only when it went on after interruptions.
+std::string ClosingXml(int64_t start_ns, int64_t end_ns,
+                       const std::vector<RunResumption>& resumptions) {
   struct rusage usage {};
   ::getrusage(RUSAGE_SELF, &usage);
   const double clock = static_cast<double>(end_ns - start_ns) / 1e9;
@@ -126,7 +138,8 @@ std::string ClosingXml(int64_t start_ns, int64_t end_ns) {
          Element("nswap", std::to_string(usage.ru_nswap)) +
          Element("inblock", std::to_string(usage.ru_inblock)) +
          Element("oublock", std::to_string(usage.ru_oublock)) +
-         Element("clocktime", std::to_string(clock)) + "</rusage>\n  " +
+         Element("clocktime", std::to_string(clock)) + "</rusage>\n" + ResumptionsXml(resumptions) +
+         "  " +
          Element("kestrel:end_time",
                  IsoTime(end_ns / 1000000000).value_or("1970-01-01T00:00:00Z")) +
          "\n</dfxml>\n";
@@ -167,8 +180,6 @@ std::unique_ptr<RunReport> RunReport::Start(const ReportChoice& choice,
                                             const std::string& run_folder,
                                             const ReportSource& source, std::string* error) {
   std::unique_ptr<RunReport> report(new RunReport());
-  report->digests_ = choice.digests;
-  report->start_ns_ = NowNs();
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string path = run_folder + ReportName(attempt);
     if (report->xml_.Create(path) == FileErrorCause::kNone) break;
@@ -181,39 +192,64 @@ std::unique_ptr<RunReport> RunReport::Start(const ReportChoice& choice,
     *error = "no free report name in " + run_folder;
     return nullptr;
   }
-  report->path_ = report->xml_.path();
-  if (choice.json_lines_path == "-") {
-    report->json_ = stdout;
-    report->json_is_stdout_ = true;
-  } else if (!choice.json_lines_path.empty()) {
-    report->json_ = std::fopen(choice.json_lines_path.c_str(), "we");
-    if (report->json_ == nullptr) {
-      *error = "cannot create " + choice.json_lines_path + ": " + std::strerror(errno);
-      report->xml_.Discard();
-      return nullptr;
-    }
-  }
-  report->worker_ = std::make_unique<HashWorker>();
-  const int64_t start_seconds = report->start_ns_ / 1000000000;
-  report->Write(kOpening + CreatorXml(choice, start_seconds) + SourceXml(source));
-  if (report->json_ != nullptr) {
-    const nlohmann::json creator = {
-        {"creator",
-         {{"program", "Kestrel"},
-          {"version", KESTREL_VERSION},
-          {"command_line", choice.command_line.empty() ? OwnCommandLine() : choice.command_line},
-          {"start_time", IsoTime(start_seconds).value_or("")}}}};
-    const nlohmann::json source_json = {{"source",
-                                         {{"image_filename", source.path},
-                                          {"size", source.size},
-                                          {"sector_size", source.sector_size},
-                                          {"container", source.container}}}};
-    for (const nlohmann::json& line : {creator, source_json}) {
-      std::fprintf(report->json_, "%s\n",
-                   line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-    }
-  }
+  if (!report->StartWriting(choice, error)) return nullptr;
+  report->Write(kOpening + CreatorXml(choice, report->start_ns_ / 1000000000) + SourceXml(source));
+  report->WriteJsonOpening(choice, source);
   return report;
+}
+
+std::unique_ptr<RunReport> RunReport::Continue(const ReportChoice& choice,
+                                               const std::string& run_folder,
+                                               const std::string& name, uint64_t length,
+                                               const ReportSource& source, std::string* error) {
+  std::unique_ptr<RunReport> report(new RunReport());
+  const std::string path = run_folder + name;
+  if (report->xml_.Adopt(path, length) != FileErrorCause::kNone) {
+    *error = "cannot continue " + path + ": " + std::strerror(report->xml_.last_errno());
+    return nullptr;
+  }
+  if (!report->StartWriting(choice, error)) return nullptr;
+  report->WriteJsonOpening(choice, source);
+  return report;
+}
+
+bool RunReport::StartWriting(const ReportChoice& choice, std::string* error) {
+  digests_ = choice.digests;
+  start_ns_ = NowNs();
+  path_ = xml_.path();
+  if (choice.json_lines_path == "-") {
+    json_ = stdout;
+    json_is_stdout_ = true;
+  } else if (!choice.json_lines_path.empty()) {
+    json_ = std::fopen(choice.json_lines_path.c_str(), "we");
+    if (json_ == nullptr) {
+      *error = "cannot create " + choice.json_lines_path + ": " + std::strerror(errno);
+      xml_.Discard();
+      return false;
+    }
+  }
+  worker_ = std::make_unique<HashWorker>();
+  return true;
+}
+
+void RunReport::WriteJsonOpening(const ReportChoice& choice, const ReportSource& source) {
+  if (json_ == nullptr) return;
+  WriteJsonLine(
+      {{"creator",
+        {{"program", "Kestrel"},
+         {"version", KESTREL_VERSION},
+         {"command_line", choice.command_line.empty() ? OwnCommandLine() : choice.command_line},
+         {"start_time", IsoTime(start_ns_ / 1000000000).value_or("")}}}});
+  WriteJsonLine({{"source",
+                  {{"image_filename", source.path},
+                   {"size", source.size},
+                   {"sector_size", source.sector_size},
+                   {"container", source.container}}}});
+}
+
+void RunReport::WriteJsonLine(const nlohmann::json& line) {
+  std::fprintf(json_, "%s\n",
+               line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 RunReport::~RunReport() {
@@ -239,11 +275,18 @@ void RunReport::Add(ReportedFile file, WrittenDigest digest) {
 
 void RunReport::WriteFile(const ReportedFile& file) {
   Write(FileXml(file));
-  if (json_ != nullptr) {
-    const nlohmann::json line = {{"fileobject", FileJson(file)}};
-    std::fprintf(json_, "%s\n",
-                 line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-  }
+  if (json_ != nullptr) WriteJsonLine({{"fileobject", FileJson(file)}});
+}
+
+void RunReport::SetResumptions(std::vector<RunResumption> resumptions) {
+  resumptions_ = std::move(resumptions);
+}
+
+void RunReport::WhenWritten(std::function<void(uint64_t length)> then) {
+  worker_->Post([this, then = std::move(then)] {
+    if (xml_.Flush() != FileErrorCause::kNone) failed_ = true;
+    then(xml_.Length());
+  });
 }
 
 bool RunReport::Finish() {
@@ -251,10 +294,14 @@ bool RunReport::Finish() {
   finished_ = true;
   worker_->Drain();
   const int64_t end_ns = NowNs();
-  Write(ClosingXml(start_ns_, end_ns));
+  Write(ClosingXml(start_ns_, end_ns, resumptions_));
   if (json_ != nullptr) {
-    const nlohmann::json end = {{"end", {{"end_time", IsoTime(end_ns / 1000000000).value_or("")}}}};
-    std::fprintf(json_, "%s\n", end.dump().c_str());
+    nlohmann::json end = {{"end_time", IsoTime(end_ns / 1000000000).value_or("")}};
+    for (const RunResumption& resumption : resumptions_) {
+      end["resumed"].push_back(
+          {{"sector", resumption.sector}, {"time", IsoTime(resumption.unix_seconds).value_or("")}});
+    }
+    WriteJsonLine({{"end", end}});
     if (json_is_stdout_) {
       std::fflush(json_);
     } else {

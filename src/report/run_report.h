@@ -7,9 +7,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "platform/output_file.h"
 #include "report/digest_set.h"
@@ -27,6 +30,12 @@ struct ReportChoice {
   std::string json_lines_path;  // also write JSON lines there ("-": standard output)
 };
 
+// Where and when a run went on after it was interrupted.
+struct RunResumption {
+  uint64_t sector = 0;
+  int64_t unix_seconds = 0;
+};
+
 // The source a run read.
 struct ReportSource {
   std::string path;
@@ -42,6 +51,13 @@ class RunReport {
   // `error` tells why.
   static std::unique_ptr<RunReport> Start(const ReportChoice& choice, const std::string& run_folder,
                                           const ReportSource& source, std::string* error);
+  // Goes on with the report `name` of the run folder that an interrupted run of the same scan
+  // left unfinished, from its first `length` bytes (where it held every file found before the
+  // point the run goes on from). The JSON lines, when asked for, start anew.
+  static std::unique_ptr<RunReport> Continue(const ReportChoice& choice,
+                                             const std::string& run_folder, const std::string& name,
+                                             uint64_t length, const ReportSource& source,
+                                             std::string* error);
   // Ends the report (as Finish does) when the run did not.
   ~RunReport();
   RunReport(const RunReport&) = delete;
@@ -53,14 +69,27 @@ class RunReport {
   void Add(ReportedFile file);
   // `file` with the digests of `digest` once they are hashed.
   void Add(ReportedFile file, WrittenDigest digest);
+  // Where the run went on after interruptions, written at the report's end.
+  void SetResumptions(std::vector<RunResumption> resumptions);
+  // Calls `then` on the report's thread with the report's length once every file added so far
+  // is written out and flushed to the file.
+  void WhenWritten(std::function<void(uint64_t length)> then);
+  // Waits until every file added so far is written out.
+  void Drain() { worker_->Drain(); }
   // Closes the document with the end time and resources used, and gives it its name. False
   // when a write failed (the partial file stays).
   bool Finish();
-  // Where the report is (or will be once finished).
+  // Where the report is (or will be once finished), and its name in the run folder.
   const std::string& path() const { return path_; }
+  std::string name() const { return path_.substr(path_.find_last_of('/') + 1); }
 
  private:
   RunReport() = default;
+  // Opens the JSON lines and starts the report's thread; false with `error` set when the JSON
+  // lines cannot be created.
+  bool StartWriting(const ReportChoice& choice, std::string* error);
+  void WriteJsonOpening(const ReportChoice& choice, const ReportSource& source);
+  void WriteJsonLine(const nlohmann::json& line);
   void Write(const std::string& text);
   // Writes the file's entry (on the report's thread).
   void WriteFile(const ReportedFile& file);
@@ -71,6 +100,7 @@ class RunReport {
   bool json_is_stdout_ = false;
   std::string path_;
   int64_t start_ns_ = 0;
+  std::vector<RunResumption> resumptions_;
   bool finished_ = false;
   bool failed_ = false;
   std::unique_ptr<HashWorker> worker_;  // made last and ended first: its tasks use the rest

@@ -1,7 +1,7 @@
 // kestrel-cli scan --resume: a scan killed with SIGKILL at random moments and resumed each time
-// ends with the files, under the names, of a scan never interrupted, and leaves no checkpoint
-// and no unfinished file; a checkpoint that is damaged, from a newer version or of another
-// source is refused with its message and nothing is written.
+// ends with the files, under the names, and the report entries of a scan never interrupted, and
+// leaves no checkpoint and no unfinished file; a checkpoint that is damaged, from a newer version
+// or of another source is refused with its message and nothing is written.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +13,7 @@
 #include "run/messages.h"
 #include "support/cli_runner.h"
 #include "support/image_builder.h"
+#include "support/report_check.h"
 
 namespace kestrel {
 namespace {
@@ -27,11 +28,28 @@ constexpr const char* kCheckpoint = ".kestrel-scan.checkpoint";
 // A checkpoint at every chance, so that every kill has one to go on from.
 constexpr const char* kEveryChance = "KESTREL_CHECKPOINT_SECONDS=0";
 
-// Every file below `folder` (its subfolders' files named "sub/name"), with its bytes.
+constexpr const char* kReport = "report.dfxml";
+
+// A report's entries in their order, each as one line of what it says of the file.
+std::vector<std::string> ReportEntries(const std::string& report) {
+  std::vector<std::string> entries;
+  for (const testing::ReadFileObject& file : testing::ReadFileObjects(report)) {
+    std::string entry = file.state + " " + file.name + " " + std::to_string(file.size);
+    for (const testing::ReadRun& run : file.runs) {
+      entry += " " + std::to_string(run.img_offset) + "+" + std::to_string(run.length);
+    }
+    for (const auto& [type, hex] : file.digests) entry += " " + type + "=" + hex;
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// Every file below `folder` (its subfolders' files named "sub/name"), with its bytes; the report,
+// which holds the run's times, is compared by its entries.
 Files FilesBelow(const std::string& folder) {
   Files files;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
+    if (!entry.is_regular_file() || entry.path() == fs::path(folder) / kReport) continue;
     files[fs::relative(entry.path(), folder).string()] = testing::ReadFileBytes(entry.path());
   }
   return files;
@@ -55,21 +73,21 @@ class ResumeTest : public ::testing::Test {
   }
 
   std::string Scan(const std::string& out, const std::string& more = "") {
-    // The report of a scan that went on is not yet the one of an uninterrupted scan.
-    return "scan '" + dir_ / "disk.img" + "' --out '" + out + "' --types all -q --no-report " +
-           more;
+    return "scan '" + dir_ / "disk.img" + "' --out '" + out + "' --types all -q " + more;
   }
 
   TempDir dir_;
 };
 
-TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesAndNamesOfAnUninterruptedOne) {
+TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesNamesAndReportOfAnUninterruptedOne) {
   const std::string whole = dir_ / "whole", resumed = dir_ / "resumed";
   const auto began = std::chrono::steady_clock::now();
   ASSERT_EQ(RunCli(dir_, Scan(whole)).status, 0);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
-  const Files expected = FilesBelow(testing::DayFolderBelow(whole));
+  const std::string whole_day = testing::DayFolderBelow(whole);
+  const Files expected = FilesBelow(whole_day);
   ASSERT_GT(expected.size(), 20u);
+  const std::vector<std::string> expected_entries = ReportEntries(whole_day + "/" + kReport);
 
   // Killed at moments inside an uninterrupted run's time; a scan whose run folder holds a
   // checkpoint goes on, any other starts anew (one that completed included).
@@ -98,6 +116,17 @@ TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesAndNamesOfAnUninterr
     EXPECT_EQ(found->second, bytes) << name;
   }
   EXPECT_FALSE(fs::exists(fs::path(day) / kCheckpoint));
+
+  // One report, valid, with every entry of the uninterrupted run's in its order, and true to the
+  // files and the source.
+  const std::string report = day + "/" + kReport;
+  EXPECT_EQ(ReportEntries(report), expected_entries);
+  EXPECT_EQ(testing::ExpectReportMatchesFiles(report, day + "/", dir_ / "disk.img"),
+            expected.size());
+  if (testing::CanValidate()) {
+    std::string output;
+    EXPECT_TRUE(testing::SchemaValid(report, &output)) << output;
+  }
 }
 
 TEST_F(ResumeTest, UnusableCheckpointsAndOtherSourcesAreRefusedWithTheirMessage) {

@@ -8,11 +8,11 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "report/report_check.h"
 #include "run/run_context.h"
 #include "support/cli_runner.h"
 #include "support/fat_image.h"
 #include "support/ntfs_image.h"
+#include "support/report_check.h"
 #include "support/scan_harness.h"
 #include "support/temp_dir.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "report/report_check.h"
 #include "support/ntfs_image.h"
+#include "support/report_check.h"
 
 namespace kestrel {
 namespace {

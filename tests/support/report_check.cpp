@@ -1,4 +1,4 @@
-#include "report/report_check.h"
+#include "support/report_check.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
