@@ -4,8 +4,10 @@
 
 #include "app/disk_access.h"
 #include "app/kestrel_app.h"
+#include "platform/heap_tuning.h"
 
 int main(int argc, char** argv) {
+  kestrel::KeepFreedHeapForReuse();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrel"));
   QApplication::setDesktopFileName(QStringLiteral("kestrel"));

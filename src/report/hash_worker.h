@@ -26,6 +26,10 @@ class HashWorker {
 
   // Queues `task`, which holds `bytes` of data until it has run.
   void Post(std::function<void()> task, size_t bytes = 0);
+  // Runs `task` here when nothing is queued or running, else queues it behind the rest: for a
+  // small task, handing it to the thread costs more than running it. Only for callers that post
+  // from one thread, so that nothing can be queued while it runs.
+  void RunOrPost(std::function<void()> task);
   // Waits until every task posted so far has run.
   void Drain();
 
@@ -36,9 +40,14 @@ class HashWorker {
 
  private:
   void Loop();
+  // Waits on `lock` until `ready()`, waking the thread to run what is queued.
+  template <typename Ready>
+  void WaitFor(std::unique_lock<std::mutex>& lock, Ready ready);
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable work_;  // the thread waits for tasks
+  std::condition_variable done_;  // posters and drainers wait for tasks to have run
+  size_t waiting_ = 0;            // posters and drainers waiting
   std::deque<std::pair<std::function<void()>, size_t>> tasks_;
   size_t queued_bytes_ = 0;
   bool busy_ = false;  // a task is running

@@ -262,7 +262,7 @@ void RunReport::Write(const std::string& text) {
 
 void RunReport::Add(ReportedFile file) {
   if (finished_) return;
-  worker_->Post([this, file = std::move(file)] { WriteFile(file); });
+  worker_->RunOrPost([this, file = std::move(file)] { WriteFile(file); });
 }
 
 void RunReport::Add(ReportedFile file, WrittenDigest digest) {

@@ -12,6 +12,8 @@ constexpr uint64_t kMarkBytes = uint64_t{1} << 20;
 constexpr size_t kHandOverBytes = 1 << 20;
 constexpr size_t kKeptBytes = 256 * 1024;
 constexpr size_t kPieceBytes = 64 * 1024;
+// Files up to this size are hashed on the thread that writes them.
+constexpr size_t kHashHereBytes = 64 * 1024;
 
 }  // namespace
 
@@ -119,13 +121,25 @@ void WrittenDigest::CutTo(uint64_t length, const ReadBack& read_back) {
 }
 
 void WrittenDigest::Finish(Done done) {
-  HandOver(0);
-  auto task = [state = state_, done = std::move(done)] { done(state->Values()); };
-  if (worker_ != nullptr) {
-    worker_->Post(std::move(task));
-  } else {
-    task();
+  if (worker_ == nullptr || (handed_ == 0 && pending_.size() <= kHashHereBytes)) {
+    // A small file is hashed here: handing its few bytes to the thread costs more than hashing
+    // them.
+    state_->Hash(pending_.data(), pending_.size());
+    handed_ += pending_.size();
+    if (worker_ != nullptr && pending_.capacity() != 0) worker_->GiveBack(std::move(pending_));
+    pending_ = {};
+    auto task = [values = state_->Values(), done = std::move(done)]() mutable {
+      done(std::move(values));
+    };
+    if (worker_ != nullptr) {
+      worker_->RunOrPost(std::move(task));
+    } else {
+      task();
+    }
+    return;
   }
+  HandOver(0);
+  worker_->Post([state = state_, done = std::move(done)] { done(state->Values()); });
 }
 
 std::vector<FileDigest> WrittenDigest::Values() {

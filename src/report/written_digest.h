@@ -1,10 +1,11 @@
 #pragma once
 // The digests of a recovered file, taken from its bytes as they are written, on the hash
-// worker's thread. The last bytes given stay here until more follow, so the usual cut of a
-// carved file (its end found inside what was written last) costs nothing; a file written anew
-// starts over. A deeper cut waits for the worker and goes back to the copy of the running state
-// kept at every mebibyte of the file, taking the few bytes from there to the cut from the file
-// being written: never the whole file again.
+// worker's thread (a file of at most 64 KiB is hashed where it is written, which costs less than
+// handing it over). The last bytes given stay here until more
+// follow, so the usual cut of a carved file (its end found inside what was written last) costs
+// nothing; a file written anew starts over. A deeper cut waits for the worker and goes back to the
+// copy of the running state kept at every mebibyte of the file, taking the few bytes from there to
+// the cut from the file being written: never the whole file again.
 
 #include <cstddef>
 #include <cstdint>

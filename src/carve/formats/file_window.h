@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "platform/byte_source.h"
 
@@ -20,7 +20,7 @@ class FileWindow {
              size_t window_bytes = kDefaultBytes);
 
   uint64_t length() const { return length_; }
-  size_t window_bytes() const { return window_.size(); }
+  size_t window_bytes() const { return window_bytes_; }
   // Whether `n` bytes at `offset` lie wholly inside the file (overflow-safe).
   bool Holds(uint64_t offset, uint64_t n) const {
     return offset <= length_ && n <= length_ - offset;
@@ -35,7 +35,9 @@ class FileWindow {
  private:
   ByteSource& source_;
   uint64_t start_, length_;
-  std::vector<uint8_t> window_;
+  // Not cleared when made: only bytes read into it are ever given out.
+  std::unique_ptr<uint8_t[]> window_;
+  size_t window_bytes_;
   uint64_t window_offset_ = 0;  // the file offset of the window's first byte
   size_t window_filled_ = 0;
 };
