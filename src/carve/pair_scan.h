@@ -22,12 +22,12 @@ struct BytePair {
 template <size_t Width, size_t N>
 [[gnu::always_inline]] inline bool AnyPairPresent(const uint8_t* data, size_t length,
                                                   const std::array<BytePair, N>& pairs) {
-  typedef uint8_t Bytes __attribute__((vector_size(Width)));
+  typedef uint8_t Lanes __attribute__((vector_size(Width)));
   typedef signed char Mask __attribute__((vector_size(Width)));
   Mask found{};
   for (size_t i = 0; i < length; i += Width) {
-    Bytes here;
-    Bytes next;
+    Lanes here;
+    Lanes next;
     std::memcpy(&here, data + i, sizeof here);
     std::memcpy(&next, data + i + 1, sizeof next);
     for (const BytePair& pair : pairs) found |= (here == pair.first) & (next == pair.second);

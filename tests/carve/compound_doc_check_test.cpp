@@ -23,7 +23,7 @@ using Bytes = std::vector<uint8_t>;
 using testing::kDamageBlock;
 using Pair = testing::DocumentPair;
 
-Whole Check(const Bytes& document) {
+Whole CheckDocument(const Bytes& document) {
   return testing::CheckInMemory(CheckCompoundDoc, document);
 }
 
@@ -50,11 +50,11 @@ Bytes BlockOf(const Bytes& other, size_t at) {
 
 TEST(CompoundDocCheck, FixturesAndSamplesAreWhole) {
   for (const char* name : {"word.doc", "excel.xls", "slides.ppt.gz"}) {
-    EXPECT_EQ(Check(testing::StructuredSample(name)), Whole::kYes) << name;
+    EXPECT_EQ(CheckDocument(testing::StructuredSample(name)), Whole::kYes) << name;
   }
   const std::string samples = testing::SamplesDir();
   if (samples.empty()) return;
-  EXPECT_EQ(Check(testing::ReadFileBytes(samples + "/exiftool-t-images/FlashPix.ppt")),
+  EXPECT_EQ(CheckDocument(testing::ReadFileBytes(samples + "/exiftool-t-images/FlashPix.ppt")),
             Whole::kYes);
 }
 
@@ -68,7 +68,7 @@ void ExpectForeignBlocksBreak(const Bytes& file, size_t at, const Bytes& other) 
   SCOPED_TRACE(at);
   for (const Bytes& block :
        {testing::NoiseBlock(), testing::TextBlock(), testing::ZeroBlock(), other}) {
-    EXPECT_EQ(Check(testing::WithBlock(file, at, block)), Whole::kNo);
+    EXPECT_EQ(CheckDocument(testing::WithBlock(file, at, block)), Whole::kNo);
   }
 }
 
@@ -80,10 +80,11 @@ void ExpectMissingBlocksForeignTailsAndCutsBreak(const Pair& pair) {
     SCOPED_TRACE(at);
     Bytes shifted = testing::WithoutBlock(file, at);
     shifted.resize(file.size(), 0x5A);
-    EXPECT_EQ(Check(shifted), Whole::kNo);
-    EXPECT_EQ(Check(testing::Spliced(file, pair.second, at)), Whole::kNo);
+    EXPECT_EQ(CheckDocument(shifted), Whole::kNo);
+    EXPECT_EQ(CheckDocument(testing::Spliced(file, pair.second, at)), Whole::kNo);
   }
-  EXPECT_EQ(Check(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(file.size() / 2))),
+  EXPECT_EQ(CheckDocument(
+                Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(file.size() / 2))),
             Whole::kNo);
 }
 
@@ -92,8 +93,8 @@ TEST_F(LibreOfficeDocuments, AreWholeAndBreakWhereTheirRecordsOrChainsAre) {
   const Pair& xls = Made("xls");
   const Pair& ppt = Made("ppt");
   for (const Pair* pair : {&doc, &xls, &ppt}) {
-    EXPECT_EQ(Check(pair->first), Whole::kYes);
-    EXPECT_EQ(Check(pair->second), Whole::kYes);
+    EXPECT_EQ(CheckDocument(pair->first), Whole::kYes);
+    EXPECT_EQ(CheckDocument(pair->second), Whole::kYes);
     ExpectMissingBlocksForeignTailsAndCutsBreak(*pair);
   }
   // The workbook stream fills the file: any block of it breaks its records.
@@ -117,13 +118,13 @@ TEST_F(LibreOfficeDocuments, AreWholeAndBreakWhereTheirRecordsOrChainsAre) {
       std::search(edit.begin(), edit.end(), std::begin(size_and_token), std::end(size_and_token));
   ASSERT_NE(atom, edit.end());
   SetLe32(edit, static_cast<size_t>(atom - edit.begin()) + 8, 0);
-  EXPECT_EQ(Check(edit), Whole::kNo);
+  EXPECT_EQ(CheckDocument(edit), Whole::kNo);
   Bytes pieces = doc.first;
   size_t fib = 512;  // the FIB's magic opens the sector the WordDocument stream starts in
   while (fib + 512 < pieces.size() && LoadLe16(&pieces[fib]) != 0xA5EC) fib += 512;
   ASSERT_LT(fib + 512, pieces.size());
   SetLe32(pieces, fib + 0x1A2, 0x00FFFFFF);
-  EXPECT_EQ(Check(pieces), Whole::kNo);
+  EXPECT_EQ(CheckDocument(pieces), Whole::kNo);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -178,11 +179,11 @@ TEST_F(LibreOfficeDocuments, CraftedChainsSizesAndCountsAreBrokenAndAnUnknownMai
     SCOPED_TRACE(c.what);
     Bytes crafted = workbook;
     SetLe32(crafted, c.at, c.value);
-    EXPECT_EQ(Check(crafted), Whole::kNo);
+    EXPECT_EQ(CheckDocument(crafted), Whole::kNo);
   }
   Bytes renamed = workbook;
   renamed[stream + 14] = 'c';  // "Workbooc"
-  EXPECT_EQ(Check(renamed), Whole::kUnchecked);
+  EXPECT_EQ(CheckDocument(renamed), Whole::kUnchecked);
 
   // One string more than the shared string table holds (3000 "kestrel N"): broken, unless the
   // workbook is encrypted (FILEPASS in place of the record after the first BOF), whose record
@@ -193,11 +194,11 @@ TEST_F(LibreOfficeDocuments, CraftedChainsSizesAndCountsAreBrokenAndAnUnknownMai
   ASSERT_NE(table, workbook.end());
   Bytes miscounted = workbook;
   SetLe32(miscounted, static_cast<size_t>(table - workbook.begin()) + 4, 3001);
-  EXPECT_EQ(Check(miscounted), Whole::kNo);
+  EXPECT_EQ(CheckDocument(miscounted), Whole::kNo);
   const size_t first_bof = (LoadLe32(&workbook[stream + 116]) + size_t{1}) * 512;
   ASSERT_EQ(LoadLe16(&workbook[first_bof]), 0x0809);
   miscounted[first_bof + 4 + LoadLe16(&workbook[first_bof + 2])] = 0x2F;
-  EXPECT_EQ(Check(miscounted), Whole::kYes);
+  EXPECT_EQ(CheckDocument(miscounted), Whole::kYes);
 }
 
 // ---------------------------------------------------------------------------------------------

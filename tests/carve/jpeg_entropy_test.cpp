@@ -24,7 +24,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testing::TempDir;
 
-JpegCheck Check(const Bytes& jpeg) {
+JpegCheck CheckJpeg(const Bytes& jpeg) {
   MemorySource source(jpeg);
   return CheckJpegEntropy(source, 0, jpeg.size());
 }
@@ -89,11 +89,11 @@ TEST(JpegEntropy, CameraSamplesAndFixturesDecodeWhole) {
     if (entry.path().extension() != ".jpg") continue;
     Bytes jpeg = testing::ReadFileBytes(entry.path().string());
     if (jpeg.size() < 4 || jpeg[jpeg.size() - 2] != 0xFF || jpeg.back() != 0xD9) continue;
-    EXPECT_EQ(Check(jpeg).verdict, JpegVerdict::kWhole) << entry.path();
+    EXPECT_EQ(CheckJpeg(jpeg).verdict, JpegVerdict::kWhole) << entry.path();
     ++checked;
   }
   for (const char* name : {"exif.jpg", "jfif.jpg", "plain.jpg"}) {
-    EXPECT_EQ(Check(testing::ReadFixtureSample(name)).verdict, JpegVerdict::kWhole) << name;
+    EXPECT_EQ(CheckJpeg(testing::ReadFixtureSample(name)).verdict, JpegVerdict::kWhole) << name;
     ++checked;
   }
   EXPECT_GE(checked, samples.empty() ? 3 : 13);
@@ -101,12 +101,12 @@ TEST(JpegEntropy, CameraSamplesAndFixturesDecodeWhole) {
 
 TEST_F(CjpegPictures, EverySequentialAndProgressiveCodingDecodesWhole) {
   for (const char* options : kDecodedOptions) {
-    EXPECT_EQ(Check(Jpeg(options)).verdict, JpegVerdict::kWhole) << options;
+    EXPECT_EQ(CheckJpeg(Jpeg(options)).verdict, JpegVerdict::kWhole) << options;
   }
 }
 
 TEST_F(CjpegPictures, ArithmeticCodingIsLeftUnchecked) {
-  EXPECT_EQ(Check(Jpeg("-arithmetic")).verdict, JpegVerdict::kUnchecked);
+  EXPECT_EQ(CheckJpeg(Jpeg("-arithmetic")).verdict, JpegVerdict::kUnchecked);
 }
 
 // The picture with `gap` put in at 8 KiB, as a fragmented file carved contiguously reads.
@@ -128,7 +128,7 @@ TEST_F(CjpegPictures, ForeignBytesInsideTheDataBreakIt) {
     const Bytes other = Compress(dir_, ppm_, std::string(options) + " -quality 60");
     const Bytes other_data(other.begin() + 4096, other.begin() + 8192);
     for (const Bytes* gap : std::vector<const Bytes*>{&noise, &text, &other_data}) {
-      const JpegCheck check = Check(WithGap(jpeg, *gap));
+      const JpegCheck check = CheckJpeg(WithGap(jpeg, *gap));
       EXPECT_EQ(check.verdict, JpegVerdict::kBroken);
       EXPECT_GE(check.broken_at, 8192u) << "the data before the gap is sound";
     }
@@ -141,9 +141,9 @@ TEST_F(CjpegPictures, ACutShortPictureIsBroken) {
     cut.resize(cut.size() / 2);
     cut.push_back(0xFF);
     cut.push_back(0xD9);  // a later end marker, as a carve that runs on finds one
-    EXPECT_EQ(Check(cut).verdict, JpegVerdict::kBroken) << options;
+    EXPECT_EQ(CheckJpeg(cut).verdict, JpegVerdict::kBroken) << options;
     cut.resize(cut.size() - 2);
-    EXPECT_EQ(Check(cut).verdict, JpegVerdict::kBroken) << options << ", no end marker";
+    EXPECT_EQ(CheckJpeg(cut).verdict, JpegVerdict::kBroken) << options << ", no end marker";
   }
 }
 
@@ -192,18 +192,18 @@ TEST(JpegEntropy, DamagedHeadersAreBrokenNotACrash) {
     for (int value : {0x00, 0x01, 0x7F, 0xFF}) {
       Bytes damaged = jpeg;
       damaged[at] = static_cast<uint8_t>(value);
-      const JpegCheck check = Check(damaged);
+      const JpegCheck check = CheckJpeg(damaged);
       EXPECT_LE(check.broken_at, damaged.size());
     }
   }
-  EXPECT_EQ(Check(Bytes{0xFF, 0xD8}).verdict, JpegVerdict::kBroken);
+  EXPECT_EQ(CheckJpeg(Bytes{0xFF, 0xD8}).verdict, JpegVerdict::kBroken);
   // Three codes of one bit (two fit): refused before they index the lookup table (the sanitizer
   // builds see a write past it otherwise).
   Bytes table = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x16, 0x00, 3};
   table.resize(table.size() + 15, 0);
   table.insert(table.end(), {1, 2, 3, 0xFF, 0xD9});
-  EXPECT_EQ(Check(table).verdict, JpegVerdict::kBroken);
-  EXPECT_EQ(Check(Bytes{}).verdict, JpegVerdict::kBroken);
+  EXPECT_EQ(CheckJpeg(table).verdict, JpegVerdict::kBroken);
+  EXPECT_EQ(CheckJpeg(Bytes{}).verdict, JpegVerdict::kBroken);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ namespace {
 using testing::FfmpegSoundMovies;
 using testing::FfmpegVideoMovies;
 
-Whole Check(const Bytes& movie) {
+Whole CheckMovie(const Bytes& movie) {
   MemorySource source(movie);
   return CheckMov(source, 0, movie.size());
 }
@@ -88,32 +88,32 @@ TEST(MovCheck, FfmpegAndCommittedMoviesAreWhole) {
   const auto& sound = FfmpegSoundMovies();
   if (video.empty() || sound.empty()) GTEST_SKIP() << "ffmpeg is missing";
   for (const auto* movies : {&video, &sound}) {
-    for (const auto& movie : *movies) EXPECT_EQ(Check(movie.bytes), Whole::kYes) << movie.name;
+    for (const auto& movie : *movies) EXPECT_EQ(CheckMovie(movie.bytes), Whole::kYes) << movie.name;
   }
   for (const char* name :
        {"clip.3gp", "faststart.mp4", "moov_last.mp4", "quicktime.mov", "tone.m4a"}) {
-    EXPECT_EQ(Check(IsoMediaFixture(name)), Whole::kYes) << name;
+    EXPECT_EQ(CheckMovie(IsoMediaFixture(name)), Whole::kYes) << name;
   }
   for (const char* name : {"moov_first.mov", "moov_last.mov"}) {
-    EXPECT_EQ(Check(testing::StructuredSample(name)), Whole::kYes) << name;
+    EXPECT_EQ(CheckMovie(testing::StructuredSample(name)), Whole::kYes) << name;
   }
-  EXPECT_EQ(Check(H264Movie(kNalData, kNalSizes, {0}, 3)), Whole::kYes);
+  EXPECT_EQ(CheckMovie(H264Movie(kNalData, kNalSizes, {0}, 3)), Whole::kYes);
 }
 
 TEST(MovCheck, VariantsNotFollowedAreUnchecked) {
-  EXPECT_EQ(Check(IsoMediaFixture("fragmented.mp4")), Whole::kUnchecked);
-  EXPECT_EQ(Check(IsoMediaFixture("picture.heic")), Whole::kUnchecked);
+  EXPECT_EQ(CheckMovie(IsoMediaFixture("fragmented.mp4")), Whole::kUnchecked);
+  EXPECT_EQ(CheckMovie(IsoMediaFixture("picture.heic")), Whole::kUnchecked);
   // The shared sample's chunk table was emptied: nothing places its samples.
   const std::string samples = testing::SamplesDir();
   if (!samples.empty()) {
-    EXPECT_EQ(Check(testing::ReadFileBytes(samples + "/exiftool-t-images/QuickTime.mov")),
+    EXPECT_EQ(CheckMovie(testing::ReadFileBytes(samples + "/exiftool-t-images/QuickTime.mov")),
               Whole::kUnchecked);
   }
   // Start codes where the lengths belong, as some devices write them.
   Bytes annex_b = kNalData;
   annex_b[3] = 1;
-  EXPECT_EQ(Check(H264Movie(annex_b, kNalSizes, {0}, 3)), Whole::kYes);
-  EXPECT_EQ(Check(H264Movie(kNalData, kNalSizes, {0, 13}, 2)), Whole::kUnchecked)
+  EXPECT_EQ(CheckMovie(H264Movie(annex_b, kNalSizes, {0}, 3)), Whole::kYes);
+  EXPECT_EQ(CheckMovie(H264Movie(kNalData, kNalSizes, {0, 13}, 2)), Whole::kUnchecked)
       << "two chunks of two samples hold four samples, of three: the tables disagree";
 }
 
@@ -124,7 +124,8 @@ TEST(MovCheck, ForeignBytesOverVideoSamplesBreakTheMovie) {
   const auto& movies = FfmpegVideoMovies();
   if (movies.size() < 2) GTEST_SKIP() << "ffmpeg is missing";
   const auto variants = testing::DamagedVariantsOf(movies);
-  for (const auto& variant : variants) EXPECT_EQ(Check(variant.bytes), Whole::kNo) << variant.what;
+  for (const auto& variant : variants)
+    EXPECT_EQ(CheckMovie(variant.bytes), Whole::kNo) << variant.what;
   EXPECT_GT(variants.size(), 100u);
 }
 
@@ -137,7 +138,7 @@ TEST(MovCheck, MissingBytesAndForeignTailsBreakMoviesWithSound) {
     const std::string& what = variant.what;
     if (what.find("block missing") != std::string::npos || what.ends_with("another file's tail") ||
         what.ends_with("cut in half")) {
-      EXPECT_EQ(Check(variant.bytes), Whole::kNo) << what;
+      EXPECT_EQ(CheckMovie(variant.bytes), Whole::kNo) << what;
     }
   }
 }
@@ -145,14 +146,15 @@ TEST(MovCheck, MissingBytesAndForeignTailsBreakMoviesWithSound) {
 TEST(MovCheck, NalUnitChainsMustEndAtTheSampleEnd) {
   Bytes longer = kNalData;
   longer[9] = 4;  // the IDR slice runs one byte into the next sample
-  EXPECT_EQ(Check(H264Movie(longer, kNalSizes, {0}, 3)), Whole::kNo);
+  EXPECT_EQ(CheckMovie(H264Movie(longer, kNalSizes, {0}, 3)), Whole::kNo);
   Bytes forbidden = kNalData;
   forbidden[17] = 0xC1;
-  EXPECT_EQ(Check(H264Movie(forbidden, kNalSizes, {0}, 3)), Whole::kNo);
+  EXPECT_EQ(CheckMovie(H264Movie(forbidden, kNalSizes, {0}, 3)), Whole::kNo);
   const Bytes zeros(26, 0);
-  EXPECT_EQ(Check(H264Movie(zeros, kNalSizes, {0}, 3)), Whole::kNo) << "zeros are no NAL unit";
+  EXPECT_EQ(CheckMovie(H264Movie(zeros, kNalSizes, {0}, 3)), Whole::kNo) << "zeros are no NAL unit";
   Bytes padded = Concat({kNalData, Bytes(3, 0)});
-  EXPECT_EQ(Check(H264Movie(padded, {13, 6, 10}, {0}, 3)), Whole::kYes) << "zeros after a unit";
+  EXPECT_EQ(CheckMovie(H264Movie(padded, {13, 6, 10}, {0}, 3)), Whole::kYes)
+      << "zeros after a unit";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -160,21 +162,22 @@ TEST(MovCheck, NalUnitChainsMustEndAtTheSampleEnd) {
 
 TEST(MovCheckBadInput, HostileTablesEndWithAVerdict) {
   const std::vector<uint64_t> absurd(100000, 0x7FFFFF00);
-  EXPECT_EQ(Check(H264Movie(kNalData, std::vector<uint32_t>(100000, 1), absurd, 1)), Whole::kNo)
+  EXPECT_EQ(CheckMovie(H264Movie(kNalData, std::vector<uint32_t>(100000, 1), absurd, 1)),
+            Whole::kNo)
       << "100,000 chunks past the end";
   // More samples per chunk than the movie has, and a size table shorter than its count.
-  EXPECT_EQ(Check(H264Movie(kNalData, kNalSizes, {0}, 0xFFFFFFFF)), Whole::kUnchecked);
+  EXPECT_EQ(CheckMovie(H264Movie(kNalData, kNalSizes, {0}, 0xFFFFFFFF)), Whole::kUnchecked);
   Bytes short_table = H264Movie(kNalData, kNalSizes, {0}, 3);
   const auto stsz = std::search(short_table.begin(), short_table.end(), "stsz", "stsz" + 4);
   short_table[static_cast<size_t>(stsz - short_table.begin()) + 15] = 0xFF;  // count 255
-  EXPECT_EQ(Check(short_table), Whole::kNo);
+  EXPECT_EQ(CheckMovie(short_table), Whole::kNo);
   // A box inside the movie box that runs past it, and a movie box of no known boxes.
   Bytes overrun = H264Movie(kNalData, kNalSizes, {0}, 3);
   const auto trak = std::search(overrun.begin(), overrun.end(), "trak", "trak" + 4);
   overrun[static_cast<size_t>(trak - overrun.begin()) - 3] = 0x7F;
-  EXPECT_EQ(Check(overrun), Whole::kNo);
+  EXPECT_EQ(CheckMovie(overrun), Whole::kNo);
   const Bytes pattern = Concat({testing::Atom("moov", 0x400), testing::Atom("mdat", 0x400, 2)});
-  EXPECT_EQ(Check(pattern), Whole::kUnchecked);
+  EXPECT_EQ(CheckMovie(pattern), Whole::kUnchecked);
 }
 
 // ---------------------------------------------------------------------------------------------

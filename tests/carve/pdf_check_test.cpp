@@ -21,13 +21,13 @@ namespace {
 
 using testing::ToolPdfs;
 
-Whole Check(const Bytes& pdf) {
+Whole CheckPdf(const Bytes& pdf) {
   MemorySource source(pdf);
   return CheckPdf(source, 0, pdf.size());
 }
 
-Whole Check(const std::string& pdf) {
-  return Check(testing::Bytes(pdf));
+Whole CheckPdf(const std::string& pdf) {
+  return CheckPdf(testing::Bytes(pdf));
 }
 
 std::string TableEntry(size_t offset, char type = 'n') {
@@ -62,9 +62,10 @@ std::string TablePdf(const std::vector<std::string>& objects,
 TEST(PdfCheck, FilesOfEveryWriterAreWhole) {
   const auto& pdfs = ToolPdfs();
   if (pdfs.empty()) GTEST_SKIP() << "no PDF writer (gs, soffice, gm, qpdf) is installed";
-  for (const auto& pdf : pdfs) EXPECT_EQ(Check(pdf.bytes), Whole::kYes) << pdf.name;
-  EXPECT_EQ(Check(TablePdf({"<< /Type /Catalog >>", "<< /Length 5 >>\nstream\nabcde\nendstream"})),
-            Whole::kYes);
+  for (const auto& pdf : pdfs) EXPECT_EQ(CheckPdf(pdf.bytes), Whole::kYes) << pdf.name;
+  EXPECT_EQ(
+      CheckPdf(TablePdf({"<< /Type /Catalog >>", "<< /Length 5 >>\nstream\nabcde\nendstream"})),
+      Whole::kYes);
 }
 
 TEST(PdfCheck, SharedSamplesAreWhole) {
@@ -74,15 +75,15 @@ TEST(PdfCheck, SharedSamplesAreWhole) {
   for (const char* name : {"PDF.pdf", "PDF2.pdf"}) {
     const Bytes pdf = testing::ReadFileBytes(samples + "/exiftool-t-images/" + name);
     ASSERT_FALSE(pdf.empty()) << name;
-    EXPECT_EQ(Check(pdf), Whole::kYes) << name;
+    EXPECT_EQ(CheckPdf(pdf), Whole::kYes) << name;
   }
 }
 
 TEST(PdfCheck, FilesWithoutCrossReferenceDataAreUnchecked) {
-  EXPECT_EQ(Check("%PDF-1.4\n1 0 obj <<>> endobj\ntrailer <<>>\n%%EOF\n"), Whole::kUnchecked);
-  EXPECT_EQ(Check("%PDF-1.4\n1 0 obj <<>> endobj\nstartxref\n0\n%%EOF\n"), Whole::kUnchecked);
+  EXPECT_EQ(CheckPdf("%PDF-1.4\n1 0 obj <<>> endobj\ntrailer <<>>\n%%EOF\n"), Whole::kUnchecked);
+  EXPECT_EQ(CheckPdf("%PDF-1.4\n1 0 obj <<>> endobj\nstartxref\n0\n%%EOF\n"), Whole::kUnchecked);
   const auto zero = [](size_t, size_t) { return size_t{0}; };
-  EXPECT_EQ(Check(TablePdf({"<<>>", "<<>>"}, zero)), Whole::kUnchecked) << "all offsets 0";
+  EXPECT_EQ(CheckPdf(TablePdf({"<<>>", "<<>>"}, zero)), Whole::kUnchecked) << "all offsets 0";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -92,19 +93,21 @@ TEST(PdfCheck, ForeignBytesMissingBytesAndCutFilesAreNotWhole) {
   const auto& pdfs = ToolPdfs();
   if (pdfs.size() < 2) GTEST_SKIP() << "too few PDF writers are installed";
   const auto variants = testing::DamagedVariantsOf(pdfs);
-  for (const auto& variant : variants) EXPECT_EQ(Check(variant.bytes), Whole::kNo) << variant.what;
+  for (const auto& variant : variants)
+    EXPECT_EQ(CheckPdf(variant.bytes), Whole::kNo) << variant.what;
   EXPECT_GT(variants.size(), 50u) << "the writers' files are long enough to break block by block";
 }
 
 TEST(PdfCheck, StreamsMustEndAtTheirLength) {
   const std::string stream = "<< /Length 5 >>\nstream\nabcde\nendstream";
-  EXPECT_EQ(Check(TablePdf({"<<>>", "<< /Length 4 >>\nstream\nabcde\nendstream"})), Whole::kNo);
-  EXPECT_EQ(Check(TablePdf({"<<>>", "<< /Length 99 >>\nstream\nabcde\nendstream"})), Whole::kNo);
-  EXPECT_EQ(Check(TablePdf({"<<>>", "<< /Length 5 >>\r\nstream\r\nabcde\r\nendstream"})),
+  EXPECT_EQ(CheckPdf(TablePdf({"<<>>", "<< /Length 4 >>\nstream\nabcde\nendstream"})), Whole::kNo);
+  EXPECT_EQ(CheckPdf(TablePdf({"<<>>", "<< /Length 99 >>\nstream\nabcde\nendstream"})), Whole::kNo);
+  EXPECT_EQ(CheckPdf(TablePdf({"<<>>", "<< /Length 5 >>\r\nstream\r\nabcde\r\nendstream"})),
             Whole::kYes);
   // An indirect length, looked up in the table.
-  EXPECT_EQ(Check(TablePdf({"<< /Length 2 0 R >>\nstream\nabcde\nendstream", "5"})), Whole::kYes);
-  EXPECT_EQ(Check(TablePdf({"<< /Length 2 0 R >>\nstream\nabcde\nendstream", "9"})), Whole::kNo);
+  EXPECT_EQ(CheckPdf(TablePdf({"<< /Length 2 0 R >>\nstream\nabcde\nendstream", "5"})),
+            Whole::kYes);
+  EXPECT_EQ(CheckPdf(TablePdf({"<< /Length 2 0 R >>\nstream\nabcde\nendstream", "9"})), Whole::kNo);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -116,21 +119,21 @@ TEST(PdfCheckBadInput, HostileTablesEndWithAVerdict) {
   absurd += "xref\n0 100001\n" + TableEntry(0, 'f');
   for (int k = 0; k < 100000; ++k) absurd += TableEntry(9999999999);
   absurd += "trailer <<>>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  EXPECT_EQ(Check(absurd), Whole::kNo) << "100,000 offsets past the end";
+  EXPECT_EQ(CheckPdf(absurd), Whole::kNo) << "100,000 offsets past the end";
 
   const auto at_first = [](size_t, size_t) { return size_t{9}; };
-  EXPECT_EQ(Check(TablePdf(std::vector<std::string>(50000, "<<>>"), at_first)), Whole::kNo)
+  EXPECT_EQ(CheckPdf(TablePdf(std::vector<std::string>(50000, "<<>>"), at_first)), Whole::kNo)
       << "every offset at one object";
 
   std::string counted = TablePdf({"<<>>"});
   counted.replace(counted.find("0 2\n"), 4, "0 999999999999\n");
-  EXPECT_EQ(Check(counted), Whole::kNo) << "a count the table does not hold";
+  EXPECT_EQ(CheckPdf(counted), Whole::kNo) << "a count the table does not hold";
 
-  EXPECT_EQ(Check(TablePdf({"<< /Length 18446744073709551615 >>\nstream\nab\nendstream"})),
+  EXPECT_EQ(CheckPdf(TablePdf({"<< /Length 18446744073709551615 >>\nstream\nab\nendstream"})),
             Whole::kNo);
-  EXPECT_EQ(Check(TablePdf({"<< /A " + std::string(20000, '[') + " >>"})), Whole::kYes)
+  EXPECT_EQ(CheckPdf(TablePdf({"<< /A " + std::string(20000, '[') + " >>"})), Whole::kYes)
       << "nesting too deep to parse is not judged";
-  EXPECT_EQ(Check("%PDF-1.4\nstartxref\n999999999999\n%%EOF\n"), Whole::kNo);
+  EXPECT_EQ(CheckPdf("%PDF-1.4\nstartxref\n999999999999\n%%EOF\n"), Whole::kNo);
 }
 
 // Sections whose /Prev chain loops, onto itself or through another section, are read once each.
@@ -146,8 +149,8 @@ TEST(PdfCheckBadInput, PrevChainsThatLoopEnd) {
     return "startxref\n" + std::to_string(startxref) + "\n%%EOF\n";
   };
   const size_t first = body.size(), second = first + section(0).size();
-  EXPECT_EQ(Check(body + section(second) + section(first) + ending(second)), Whole::kYes);
-  EXPECT_EQ(Check(body + section(first) + ending(first)), Whole::kYes);
+  EXPECT_EQ(CheckPdf(body + section(second) + section(first) + ending(second)), Whole::kYes);
+  EXPECT_EQ(CheckPdf(body + section(first) + ending(first)), Whole::kYes);
 }
 
 TEST(PdfCheckBadInput, HostileCrossReferenceStreamsAreNotFollowed) {
@@ -155,7 +158,7 @@ TEST(PdfCheckBadInput, HostileCrossReferenceStreamsAreNotFollowed) {
   for (const char* fields : {"/W [1 8 8] /Index [0 4000000000]", "/W [9 1 1] /Size 3"}) {
     const std::string pdf = std::string("%PDF-1.5\n1 0 obj\n<< /Type /XRef ") + fields +
                             " /Length 3 >>\nstream\nabc\nendstream\nendobj\nstartxref\n9\n%%EOF\n";
-    EXPECT_EQ(Check(pdf), Whole::kUnchecked) << fields;
+    EXPECT_EQ(CheckPdf(pdf), Whole::kUnchecked) << fields;
   }
 }
 

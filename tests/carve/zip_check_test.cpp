@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 using testing::CheckInMemory;
 using testing::kDamageBlock;
 
-Whole Check(const Bytes& archive) {
+Whole CheckArchive(const Bytes& archive) {
   return CheckInMemory(CheckZip, archive);
 }
 
@@ -65,19 +65,20 @@ TEST_F(ZipTools, ArchivesAsToolsWriteThemAreWhole) {
     SCOPED_TRACE(c.what);
     const Bytes archive = testing::MakeWithTool(c.command);
     ASSERT_FALSE(archive.empty());
-    EXPECT_EQ(Check(archive), Whole::kYes);
+    EXPECT_EQ(CheckArchive(archive), Whole::kYes);
   }
 }
 
 TEST(ZipCheck, OfficeDocumentsAndSamplesAreWhole) {
   for (const char* name : {"office.docx", "office.xlsx", "office.pptx", "stored.zip",
                            "commented.zip", "plain_word_folder.zip"}) {
-    EXPECT_EQ(Check(testing::StructuredSample(name)), Whole::kYes) << name;
+    EXPECT_EQ(CheckArchive(testing::StructuredSample(name)), Whole::kYes) << name;
   }
   const std::string samples = testing::SamplesDir();
   if (samples.empty()) return;
   for (const char* name : {"ZIP.zip", "OOXML.docx"}) {
-    EXPECT_EQ(Check(testing::ReadFileBytes(samples + "/exiftool-t-images/" + name)), Whole::kYes)
+    EXPECT_EQ(CheckArchive(testing::ReadFileBytes(samples + "/exiftool-t-images/" + name)),
+              Whole::kYes)
         << name;
   }
 }
@@ -89,7 +90,7 @@ TEST_F(ZipTools, EncryptedAndBzip2ArchivesAreUnchecked) {
     const Bytes archive = testing::MakeWithTool(std::string("seq 1 20000 > n.txt && zip -q ") +
                                                 options + " out.zip n.txt && mv out.zip out");
     ASSERT_FALSE(archive.empty()) << options;
-    EXPECT_EQ(Check(archive), Whole::kUnchecked) << options;
+    EXPECT_EQ(CheckArchive(archive), Whole::kUnchecked) << options;
   }
 }
 
@@ -98,16 +99,16 @@ TEST_F(ZipTools, AnyBlockReplacedOrMissingBreaksIt) {
   const Bytes archive = MixedArchive(1);
   const Bytes other = MixedArchive(2);
   ASSERT_GT(archive.size(), 30 * kDamageBlock);
-  ASSERT_EQ(Check(archive), Whole::kYes);
+  ASSERT_EQ(CheckArchive(archive), Whole::kYes);
   for (size_t at = kDamageBlock; at + kDamageBlock < archive.size(); at += kDamageBlock) {
     SCOPED_TRACE(at);
     const Bytes other_block(other.begin() + static_cast<std::ptrdiff_t>(at),
                             other.begin() + static_cast<std::ptrdiff_t>(at + kDamageBlock));
     for (const Bytes& block :
          {testing::NoiseBlock(), testing::TextBlock(), testing::ZeroBlock(), other_block}) {
-      EXPECT_EQ(Check(testing::WithBlock(archive, at, block)), Whole::kNo);
+      EXPECT_EQ(CheckArchive(testing::WithBlock(archive, at, block)), Whole::kNo);
     }
-    EXPECT_EQ(Check(testing::WithoutBlock(archive, at)), Whole::kNo);
+    EXPECT_EQ(CheckArchive(testing::WithoutBlock(archive, at)), Whole::kNo);
   }
 }
 
@@ -116,9 +117,10 @@ TEST_F(ZipTools, HeadOfOneArchiveWithTheTailOfAnotherOrCutShortIsBroken) {
   const Bytes other = MixedArchive(2);
   for (size_t at : {kDamageBlock, archive.size() / 2, archive.size() - kDamageBlock}) {
     SCOPED_TRACE(at);
-    EXPECT_EQ(Check(testing::Spliced(archive, other, at)), Whole::kNo);
-    EXPECT_EQ(Check(Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(at))),
-              Whole::kNo);
+    EXPECT_EQ(CheckArchive(testing::Spliced(archive, other, at)), Whole::kNo);
+    EXPECT_EQ(
+        CheckArchive(Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(at))),
+        Whole::kNo);
   }
 }
 
@@ -182,7 +184,7 @@ TEST(ZipCheckHostile, DirectoriesThatPointAnywhereEndWithAVerdict) {
     PutCentralEntry(absurd, 0, 10, 10, static_cast<uint32_t>(0xFFFFFFF0 - i));
   }
   PutEndRecords(absurd, kMembers, 0);
-  EXPECT_EQ(Check(absurd), Whole::kNo);
+  EXPECT_EQ(CheckArchive(absurd), Whole::kNo);
 
   // Every member is the same 1 MiB of zeros: what is unpacked is capped, and each member is
   // found whole at its offset.
@@ -204,17 +206,17 @@ TEST(ZipCheckHostile, DirectoriesThatPointAnywhereEndWithAVerdict) {
                     static_cast<uint32_t>(zeros.size()), 0);
   }
   PutEndRecords(one_object, kMembers, directory);
-  EXPECT_EQ(Check(one_object), Whole::kYes);
+  EXPECT_EQ(CheckArchive(one_object), Whole::kYes);
 
   // Counts and places past the file.
   Bytes huge_count;
   PutCentralEntry(huge_count, 0, 0, 0, 0);
   PutEndRecords(huge_count, ~uint64_t{0}, 0);
-  EXPECT_EQ(Check(huge_count), Whole::kNo);
+  EXPECT_EQ(CheckArchive(huge_count), Whole::kNo);
   Bytes far_directory = huge_count;
   far_directory[far_directory.size() - 22 - 20 + 8] = 0xF0;  // the locator's ZIP64 end offset
-  EXPECT_EQ(Check(far_directory), Whole::kNo);
-  EXPECT_EQ(Check(Bytes(21, 0)), Whole::kNo);
+  EXPECT_EQ(CheckArchive(far_directory), Whole::kNo);
+  EXPECT_EQ(CheckArchive(Bytes(21, 0)), Whole::kNo);
 }
 
 // ---------------------------------------------------------------------------------------------

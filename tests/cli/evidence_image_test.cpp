@@ -26,18 +26,6 @@ using testing::CliResult;
 using testing::RunCommand;
 using testing::TempDir;
 
-// Name and bytes of every file below a folder.
-std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  if (folder.empty()) return files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
-    files[std::filesystem::relative(entry.path(), folder).string()] =
-        testing::ReadFileBytes(entry.path().string());
-  }
-  return files;
-}
-
 class EvidenceImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -73,7 +61,7 @@ class EvidenceImageTest : public ::testing::Test {
     CliResult result =
         testing::RunCli(dir_, command + " '" + source + "' --no-report --out '" + out + "'");
     EXPECT_EQ(result.status, 0) << source << ": " << result.err;
-    return FilesBelow(testing::DayFolderBelow(out));
+    return testing::FilesBelow(testing::DayFolderBelow(out));
   }
 
   // A FAT16 volume with two deleted files and a live one.

@@ -44,14 +44,10 @@ std::vector<std::string> ReportEntries(const std::string& report) {
   return entries;
 }
 
-// Every file below `folder` (its subfolders' files named "sub/name"), with its bytes; the report,
-// which holds the run's times, is compared by its entries.
-Files FilesBelow(const std::string& folder) {
-  Files files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file() || entry.path() == fs::path(folder) / kReport) continue;
-    files[fs::relative(entry.path(), folder).string()] = testing::ReadFileBytes(entry.path());
-  }
+// The run's files: the report, which holds the run's times, is compared by its entries.
+Files RunFilesBelow(const std::string& folder) {
+  Files files = testing::FilesBelow(folder);
+  files.erase(kReport);
   return files;
 }
 
@@ -85,7 +81,7 @@ TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesNamesAndReportOfAnUn
   ASSERT_EQ(RunCli(dir_, Scan(whole)).status, 0);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
   const std::string whole_day = testing::DayFolderBelow(whole);
-  const Files expected = FilesBelow(whole_day);
+  const Files expected = RunFilesBelow(whole_day);
   ASSERT_GT(expected.size(), 20u);
   const std::vector<std::string> expected_entries = ReportEntries(whole_day + "/" + kReport);
 
@@ -108,7 +104,7 @@ TEST_F(ResumeTest, ScanKilledAtRandomMomentsEndsWithTheFilesNamesAndReportOfAnUn
     ASSERT_EQ(RunCli(dir_, Scan(resumed, "--resume")).status, 0);
   }
   const std::string day = testing::DayFolderBelow(resumed);
-  const Files got = FilesBelow(day);
+  const Files got = RunFilesBelow(day);
   for (const auto& [name, bytes] : got) EXPECT_TRUE(expected.contains(name)) << name << " is more";
   for (const auto& [name, bytes] : expected) {
     const auto found = got.find(name);
@@ -158,7 +154,7 @@ TEST_F(ResumeTest, UnusableCheckpointsAndOtherSourcesAreRefusedWithTheirMessage)
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("was of another source"), std::string::npos) << run.err;
   // Nothing was written beside the checkpoint.
-  EXPECT_EQ(FilesBelow(day).size(), 1u);
+  EXPECT_EQ(RunFilesBelow(day).size(), 1u);
 }
 
 }  // namespace

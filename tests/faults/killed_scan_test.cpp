@@ -32,7 +32,7 @@ class KilledScanTest : public ::testing::Test {
     testing::ImageBuilder image;
     image.AddZeros(4);
     for (int i = 0; i < kPlantedFiles; ++i) {
-      const size_t length = std::uniform_int_distribution<size_t>(100000, 3000000)(sizes);
+      const size_t length = std::uniform_int_distribution<size_t>(50000, 800000)(sizes);
       originals_.push_back(testing::PlantedPng(length, 200 + i));
       image.AddFile(originals_.back());
       image.AddZeros(16);

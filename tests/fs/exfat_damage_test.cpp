@@ -31,8 +31,8 @@ using Spec = PlantedExfat::SetSpec;
 
 constexpr uint32_t kCluster = 4096;
 
-struct Opened {
-  explicit Opened(Bytes bytes) : source(std::move(bytes)), probed(OpenFileSystem(source)) {}
+struct OpenedExfat {
+  explicit OpenedExfat(Bytes bytes) : source(std::move(bytes)), probed(OpenFileSystem(source)) {}
 
   std::vector<DeletedFile> Find(const std::string& folder = "/") {
     std::vector<DeletedFile> files;
@@ -119,7 +119,7 @@ TEST_F(ExfatDamageTest, BrokenSetsAreSkippedAndTheSetsAfterThemFound) {
   v.bytes()[last] = 0x05;
   v.bytes()[last + 1] = 17;
 
-  Opened opened(v.bytes());
+  OpenedExfat opened(v.bytes());
   ASSERT_TRUE(opened.probed.file_system);
   const std::vector<DeletedFile> files = opened.Find();
   ASSERT_EQ(files.size(), 1u);
@@ -133,7 +133,7 @@ TEST_F(ExfatDamageTest, BytesPastTheValidLengthAreZerosAndTheFileHasItsDataLengt
   v.WriteClusters(200, testing::FatTestBytes(3 * kCluster, 3));  // old bytes after the valid data
   v.WriteClusters(200, written);
   v.PutSet(v.FreeRootSlot(), {"grown.bin", 200, 3 * kCluster, written.size()});
-  Opened opened(v.bytes());
+  OpenedExfat opened(v.bytes());
   const std::vector<DeletedFile> files = opened.Find();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].bytes, 3u * kCluster);
@@ -157,7 +157,7 @@ TEST_F(ExfatDamageTest, BytesPastTheValidLengthAreZerosAndTheFileHasItsDataLengt
 TEST_F(ExfatDamageTest, TimesComeFromTheStampIncrementAndZoneOffset) {
   PlantedExfat& v = *volume_;
   PlantFile(v.FreeRootSlot(), "stamped.txt", 100, {1, 2, 3});
-  Opened opened(v.bytes());
+  OpenedExfat opened(v.bytes());
   const std::vector<DeletedFile> files = opened.Find();
   ASSERT_EQ(files.size(), 1u);
   // 2024-01-15 12:34:56 at UTC+1 is 11:34:56 UTC.
@@ -197,7 +197,7 @@ TEST_F(ExfatDamageTest, ChainedFilesFollowAChainThatIsStillThereElseTheFreeClust
   v.SetInUse(600, true);
   v.PutSet(slot, {"taken.bin", 600, 100});
 
-  Opened opened(v.bytes());
+  OpenedExfat opened(v.bytes());
   const std::vector<DeletedFile> files = opened.Find();
   ASSERT_EQ(files.size(), 4u);
   const DeletedFile* chained = opened.Named(files, "chained.bin");
@@ -238,7 +238,7 @@ TEST_F(ExfatDamageTest, HostileNamesAreWrittenSafeAndKeptAsReadBeside) {
   uint32_t cluster = 700;
   for (const auto& [as_read, written] : written_by_read)
     slot = v.PutSet(slot, {as_read, cluster++, 10});
-  Opened opened(v.bytes());
+  OpenedExfat opened(v.bytes());
   std::map<std::string, std::string> found;
   for (const DeletedFile& file : opened.Find()) found[file.name_as_read] = file.name;
   EXPECT_EQ(found, written_by_read);
@@ -295,17 +295,17 @@ TEST_F(ExfatDamageTest, ABootRegionWhoseChecksumDisagreesGivesWayToTheBackup) {
   Bytes main_changed = v.bytes();
   main_changed[300] ^= 1;  // boot code, covered by the checksum
   EXPECT_EQ(source_of(main_changed)->boot_source, ExfatBootSource::kBackup);
-  EXPECT_EQ(Opened(main_changed).Names(), std::set<std::string>{"/kept.jpg"});
+  EXPECT_EQ(OpenedExfat(main_changed).Names(), std::set<std::string>{"/kept.jpg"});
 
   Bytes both_changed = main_changed;
   both_changed[12 * 512 + 300] ^= 1;
   EXPECT_EQ(source_of(both_changed)->boot_source, ExfatBootSource::kMainUnverified);
-  EXPECT_EQ(Opened(both_changed).Names(), std::set<std::string>{"/kept.jpg"});
+  EXPECT_EQ(OpenedExfat(both_changed).Names(), std::set<std::string>{"/kept.jpg"});
 
   Bytes main_insane = v.bytes();
   main_insane[108] = 13;  // 8 KiB sectors
   EXPECT_EQ(source_of(main_insane)->boot_source, ExfatBootSource::kBackup);
-  EXPECT_EQ(Opened(main_insane).Names(), std::set<std::string>{"/kept.jpg"});
+  EXPECT_EQ(OpenedExfat(main_insane).Names(), std::set<std::string>{"/kept.jpg"});
 }
 
 // The same volume described with 4096-byte sectors: every field in sectors shrinks eightfold,
@@ -336,7 +336,7 @@ TEST_F(ExfatDamageTest, FourKibSectorsAreReadByByteOffsets) {
   BootSector sector{};
   std::memcpy(sector.data(), boot, sector.size());
   ASSERT_EQ(ReadExfatGeometry(source, sector)->boot_source, ExfatBootSource::kMain);
-  Opened opened(big);
+  OpenedExfat opened(big);
   const std::vector<DeletedFile> files = opened.Find();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(opened.Content(files[0]), content);
@@ -348,7 +348,7 @@ TEST_F(ExfatDamageTest, ACutImageGivesUpTheFilesPastItsEnd) {
   size_t slot = PlantFile(v.FreeRootSlot(), "near.jpg", 20, near);
   PlantFile(slot, "far.jpg", 1000, testing::FatTestBytes(3000, 8));
   Bytes cut(v.bytes().begin(), v.bytes().begin() + static_cast<ptrdiff_t>(v.ClusterOffset(100)));
-  Opened opened(cut);
+  OpenedExfat opened(cut);
   const std::vector<DeletedFile> files = opened.Find();
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(opened.Content(*opened.Named(files, "near.jpg")), near);
@@ -370,19 +370,19 @@ TEST_F(ExfatDamageTest, FoldersThatLoopBackAreReadOnce) {
   slot = v.PutSet(slot, {"Loop", root, kCluster, {}, true, false, true});
   v.PutSet(slot, {"Again", 50, kCluster, {}, true, true, true});
   v.PutSetAt(v.ClusterOffset(50), {"Again", 50, kCluster, {}, true, true, true});
-  Opened opened(v.bytes());
+  OpenedExfat opened(v.bytes());
   EXPECT_EQ(opened.Names(), std::set<std::string>{"/inside.jpg"});
 }
 
 TEST_F(ExfatDamageTest, FreeSpaceIsTheClustersTheBitmapMarksFree) {
   PlantedExfat& v = *volume_;
-  Opened fresh(v.bytes());
+  OpenedExfat fresh(v.bytes());
   std::unique_ptr<FreeSpaceMap> map;
   ASSERT_EQ(fresh.probed.file_system->OpenFreeSpace(&map), FreeSpaceResult::kOk);
   EXPECT_EQ(map->file_system(), "exFAT");
   const uint64_t free_before = map->free_sectors();
   v.SetInUse(100, true);
-  Opened used(v.bytes());
+  OpenedExfat used(v.bytes());
   ASSERT_EQ(used.probed.file_system->OpenFreeSpace(&map), FreeSpaceResult::kOk);
   EXPECT_EQ(map->free_sectors(), free_before - kCluster / 512);
   SectorRun run;

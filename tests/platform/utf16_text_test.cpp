@@ -54,7 +54,7 @@ TEST(Utf8Text, DecodesWholeCharactersAndRefusesBrokenOnes) {
   // A stray continuation byte, a cut sequence, overlong forms, a surrogate, beyond U+10FFFF.
   for (std::string_view broken : {"\x80", "\xE2\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
                                   "\xF4\x90\x80\x80", "\xFF", "\xE2(\xAE"}) {
-    EXPECT_EQ(DecodeFirst(broken, &code), 0u) << testing::PrintToString(std::string(broken));
+    EXPECT_EQ(DecodeFirst(broken, &code), 0u) << ::testing::PrintToString(std::string(broken));
   }
   // Decoding starts where it is told to, never reading past the end.
   EXPECT_EQ(DecodeUtf8("ab\xC3", 2, &code), 0u);

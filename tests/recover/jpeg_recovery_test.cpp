@@ -17,7 +17,7 @@ using testing::Filler;
 using testing::ImageBuilder;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint64_t kSector = ImageBuilder::kSectorBytes;
+constexpr uint64_t kJpegSector = ImageBuilder::kSectorBytes;
 
 bool HaveJpegTools() {
   return testing::HaveTool("gm") && testing::HaveTool("exiv2") && testing::HaveTool("jpegtran");
@@ -125,10 +125,10 @@ TEST(JpegRecovery, AThumbnailStartingOnASectorBoundaryStartsNoFile) {
   if (!HaveJpegTools()) GTEST_SKIP() << "gm, exiv2 or jpegtran is not installed";
   const Bytes exif = MakeExifJpeg("-size 640x480 plasma:");
   const size_t thumbnail = ThumbnailAt(exif);
-  ASSERT_LT(thumbnail + 4, kSector);
+  ASSERT_LT(thumbnail + 4, kJpegSector);
   // A comment before the Exif block moves the thumbnail onto the second sector's start.
-  const Bytes jpeg = WithCommentAfterSoi(exif, kSector - thumbnail);
-  ASSERT_EQ(ThumbnailAt(jpeg), kSector);
+  const Bytes jpeg = WithCommentAfterSoi(exif, kJpegSector - thumbnail);
+  ASSERT_EQ(ThumbnailAt(jpeg), kJpegSector);
   EXPECT_EQ(CarvedAmongRandom(jpeg, 2, 8), std::vector<Bytes>{jpeg});
 }
 
@@ -137,7 +137,7 @@ TEST(JpegRecovery, APictureCutInItsScanDataGivesWayToTheNextPicture) {
   const ToolPictures p = MakeToolPictures();
   // The first 8 sectors of a picture (its scan data starts in the first two), then whole
   // pictures.
-  const Bytes cut(p.baseline.begin(), p.baseline.begin() + 8 * kSector);
+  const Bytes cut(p.baseline.begin(), p.baseline.begin() + 8 * kJpegSector);
   ImageBuilder image;
   image.AddFile(cut);
   image.AddFile(p.exif);
@@ -198,9 +198,10 @@ TEST(JpegRecovery, AMultiPictureFileContinuesToTheEndOfItsLastImage) {
   // The second image starting on a sector boundary starts no file of its own.
   const size_t second = p.baseline.size() +
                         (plain.size() - p.baseline.size() - p.progressive.size() - preview.size());
-  const Bytes aligned = MultiPicture(p.baseline, {p.progressive, preview},
-                                     (2 * kSector - (second + 4) % kSector) % kSector + kSector);
-  ASSERT_EQ((aligned.size() - p.progressive.size() - preview.size()) % kSector, 0u);
+  const Bytes aligned =
+      MultiPicture(p.baseline, {p.progressive, preview},
+                   (2 * kJpegSector - (second + 4) % kJpegSector) % kJpegSector + kJpegSector);
+  ASSERT_EQ((aligned.size() - p.progressive.size() - preview.size()) % kJpegSector, 0u);
   for (const Bytes* jpeg : {&plain, &aligned}) {
     ImageBuilder image;
     image.AddRandom(2, 3, Filler::kRandom);
@@ -231,8 +232,8 @@ Bytes RandomWithJpegStarts(uint64_t bytes, uint64_t seed) {
     std::copy_n(reinterpret_cast<const uint8_t*>(&value), 8, image.begin() + i);
   }
   static constexpr uint8_t kMarkers[] = {0xE0, 0xDB, 0xE1};
-  for (uint64_t sector = 0; sector < bytes / kSector; sector += 1 + random() % 97) {
-    uint8_t* at = image.data() + sector * kSector;
+  for (uint64_t sector = 0; sector < bytes / kJpegSector; sector += 1 + random() % 97) {
+    uint8_t* at = image.data() + sector * kJpegSector;
     at[0] = 0xFF;
     at[1] = 0xD8;
     at[2] = 0xFF;

@@ -18,7 +18,7 @@ using testing::Filler;
 using testing::ImageBuilder;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint64_t kSector = ImageBuilder::kSectorBytes;
+constexpr uint64_t kPictureSector = ImageBuilder::kSectorBytes;
 constexpr TypeSet kPictureTypes = TypeBit(kGif) | TypeBit(kRtf) | TypeBit(kTif);
 
 // An RTF with nested groups, escaped braces and a \bin picture whose data holds braces and NULs.
@@ -100,8 +100,8 @@ Bytes RandomWithPictureStarts(uint64_t bytes, uint64_t seed) {
   const std::string headers[] = {"GIF89a", "GIF87a", "{\\rtf1", std::string("II*\0", 4),
                                  std::string("MM\0*", 4)};
   uint64_t n = 0;
-  for (uint64_t sector = 0; sector < bytes / kSector; sector += 1 + random() % 31, ++n) {
-    uint8_t* at = image.data() + sector * kSector;
+  for (uint64_t sector = 0; sector < bytes / kPictureSector; sector += 1 + random() % 31, ++n) {
+    uint8_t* at = image.data() + sector * kPictureSector;
     const std::string& header = headers[n % std::size(headers)];
     std::copy(header.begin(), header.end(), at);
     if (header[0] == 'I' || header[0] == 'M') {

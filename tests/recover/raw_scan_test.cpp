@@ -20,12 +20,12 @@ using testing::ScanOptions;
 using testing::TempDir;
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kSector = 512;
+constexpr size_t kRawSector = 512;
 
 // A GIF of `sectors` sectors, trailer at the end, laid at `sector` into `image`.
 Bytes LayGif(Bytes& image, size_t sector, size_t sectors = 2) {
-  const Bytes gif = testing::PaddedGif(sectors * kSector);
-  std::copy(gif.begin(), gif.end(), image.begin() + static_cast<ptrdiff_t>(sector * kSector));
+  const Bytes gif = testing::PaddedGif(sectors * kRawSector);
+  std::copy(gif.begin(), gif.end(), image.begin() + static_cast<ptrdiff_t>(sector * kRawSector));
   return gif;
 }
 
@@ -35,7 +35,7 @@ std::unique_ptr<FaultInjectingSource> Faulty(std::unique_ptr<ByteSource> inner) 
 
 TEST(RawScan, EndsWithNothingFoundOnAnEmptySource) {
   TempDir dir;
-  auto scan = ScanImage(Bytes(200 * kSector, 0), dir);
+  auto scan = ScanImage(Bytes(200 * kRawSector, 0), dir);
   EXPECT_EQ(scan->result.outcome, RunOutcome::kCompleted);
   EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kNothingFound});
   EXPECT_EQ(scan->ui.messages.back().icon, MessageIcon::kNone);
@@ -47,7 +47,7 @@ TEST(RawScan, EndsWithNothingFoundOnAnEmptySource) {
 // uninterrupted scan writes, No starts a new scan beside them.
 TEST(RawScan, OffersToGoOnWithAnUnfinishedScanOfTheSource) {
   TempDir dir;
-  Bytes image(3000 * kSector, 0);
+  Bytes image(3000 * kRawSector, 0);
   const Bytes first = LayGif(image, 100), second = LayGif(image, 1500), third = LayGif(image, 2900);
   ScanOptions cancel_after_first;
   cancel_after_first.script = [](testing::FakeRunUi& ui) {
@@ -81,7 +81,7 @@ TEST(RawScan, OffersToGoOnWithAnUnfinishedScanOfTheSource) {
 
 TEST(RawScan, ScansTheLastSectorsOfTheSource) {
   TempDir dir;
-  Bytes image(1000 * kSector, 0);
+  Bytes image(1000 * kRawSector, 0);
   Bytes gif = LayGif(image, 997, 3);  // inside the last 64 sectors, up to the very end
   auto scan = ScanImage(image, dir, testing::OnlyTypes(TypeBit(kGif)));
   EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kCompleted});
@@ -92,16 +92,16 @@ TEST(RawScan, ScansTheLastSectorsOfTheSource) {
 
 TEST(RawScan, ScansASourceSmallerThanOneChunkAndAPartialLastSector) {
   TempDir dir;
-  Bytes image(10 * kSector, 0);
+  Bytes image(10 * kRawSector, 0);
   Bytes gif = LayGif(image, 8);
   image.resize(image.size() - 100);  // the trailer is cut off: nothing complete
   auto cut = ScanImage(image, dir);
   EXPECT_TRUE(cut->files.empty());
 
   TempDir dir2;
-  Bytes whole(10 * kSector + 300, 0);
+  Bytes whole(10 * kRawSector + 300, 0);
   const Bytes small = testing::PaddedGif(60);
-  std::copy(small.begin(), small.end(), whole.begin() + 10 * kSector);  // in the partial sector
+  std::copy(small.begin(), small.end(), whole.begin() + 10 * kRawSector);  // in the partial sector
   auto scan = ScanImage(whole, dir2);
   ASSERT_EQ(scan->files.size(), 1u);
   EXPECT_EQ(scan->File(scan->files[0]), small);
@@ -111,9 +111,9 @@ TEST(RawScan, ScansASourceSmallerThanOneChunkAndAPartialLastSector) {
 // not kept, and the files inside its sectors are looked for once more: the GIF comes back.
 TEST(RawScan, FilesInsideAFileThatWasNotKeptAreFoundInASecondLook) {
   TempDir dir;
-  Bytes image(400 * kSector, 0);
+  Bytes image(400 * kRawSector, 0);
   const std::string_view local_header("PK\3\4\x14\0\0\0\0\0", 10);
-  std::copy(local_header.begin(), local_header.end(), image.begin() + 10 * kSector);
+  std::copy(local_header.begin(), local_header.end(), image.begin() + 10 * kRawSector);
   const Bytes gif = LayGif(image, 20);
   auto scan = ScanImage(image, dir);
   ASSERT_EQ(scan->files, std::vector<std::string>{"KES00001.GIF"});
@@ -124,7 +124,7 @@ TEST(RawScan, FilesInsideAFileThatWasNotKeptAreFoundInASecondLook) {
   // none of them hides the GIF again.
   for (size_t sector : {12, 14, 16}) {
     std::copy(local_header.begin(), local_header.end(),
-              image.begin() + static_cast<ptrdiff_t>(sector * kSector));
+              image.begin() + static_cast<ptrdiff_t>(sector * kRawSector));
   }
   TempDir nested_dir;
   auto nested = ScanImage(image, nested_dir);
@@ -134,14 +134,14 @@ TEST(RawScan, FilesInsideAFileThatWasNotKeptAreFoundInASecondLook) {
 TEST(RawScan, RefusesARunFolderThatCannotBeMade) {
   TempDir dir;
   testing::WriteFileBytes(dir / "recovered", {1});  // a file where the folder should be
-  auto scan = ScanImage(Bytes(100 * kSector, 0), dir);
+  auto scan = ScanImage(Bytes(100 * kRawSector, 0), dir);
   EXPECT_EQ(scan->result.outcome, RunOutcome::kRefused);
   EXPECT_EQ(scan->ui.MessageIds(), std::vector<int>{msg::kCannotCreateFolder});
 }
 
 TEST(RawScan, WriteProbeNeverRemovesAnExistingFile) {
   TempDir dir;
-  Bytes image(100 * kSector, 0);
+  Bytes image(100 * kRawSector, 0);
   auto first = ScanImage(image, dir);
   ASSERT_FALSE(first->run_folder.empty());
   testing::WriteFileBytes(first->run_folder + "Temp.txt", {1, 2});
@@ -151,7 +151,7 @@ TEST(RawScan, WriteProbeNeverRemovesAnExistingFile) {
 
 TEST(RawScan, SecondRunContinuesTheNumbering) {
   TempDir dir;
-  Bytes image(100 * kSector, 0);
+  Bytes image(100 * kRawSector, 0);
   LayGif(image, 10);
   LayGif(image, 40);
   ScanImage(image, dir);
@@ -163,7 +163,7 @@ TEST(RawScan, SecondRunContinuesTheNumbering) {
 }
 
 TEST(RawScan, CancelAnsweredNoGoesOnAndYesStopsWithoutEndMessage) {
-  Bytes image(3000 * kSector, 0);
+  Bytes image(3000 * kRawSector, 0);
   LayGif(image, 2000);
   {
     TempDir dir;
@@ -192,7 +192,7 @@ TEST(RawScan, CancelAnsweredNoGoesOnAndYesStopsWithoutEndMessage) {
 
 TEST(RawScan, CancelDeletesTheIncompleteOpenFile) {
   TempDir dir;
-  Bytes image(3000 * kSector, 0);
+  Bytes image(3000 * kRawSector, 0);
   Bytes gif = LayGif(image, 100, 2000);  // still open when Cancel comes
   ScanOptions options;
   options.on_pump = [](RunContext& run, testing::FakeRunUi& ui) {
@@ -214,7 +214,7 @@ class ReadErrors : public ::testing::Test {
  protected:
   // Sectors 130..131 and 1000..1001 fail (twice each when `times` is 2, else always).
   std::unique_ptr<testing::ScanRun> Scan(std::vector<ReadErrorChoice> answers, int times = -1) {
-    image_.assign(3000 * kSector, 0);
+    image_.assign(3000 * kRawSector, 0);
     gif_ = LayGif(image_, 10);
     late_gif_ = LayGif(image_, 2500);
     // A picture inside the failing chunk: what is not read must never be made up.

@@ -53,4 +53,15 @@ std::string DayFolderBelow(const std::string& out) {
   return found.size() == 1 ? found[0] : "";
 }
 
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  if (folder.empty()) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    files[std::filesystem::relative(entry.path(), folder).string()] =
+        ReadFileBytes(entry.path().string());
+  }
+  return files;
+}
+
 }  // namespace kestrel::testing

@@ -1,6 +1,8 @@
 #pragma once
 // Runs the built kestrel-cli in a test: no host devices, a private settings store and map.
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,5 +28,9 @@ CliResult RunCliKilledAfter(const TempDir& dir, const std::string& arguments, do
 
 // The only folder below `out` (the run's day folder), or empty when there is none or several.
 std::string DayFolderBelow(const std::string& out);
+
+// Every file below `folder` (a subfolder's files named "sub/name") with its bytes; empty when
+// `folder` is empty.
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder);
 
 }  // namespace kestrel::testing
