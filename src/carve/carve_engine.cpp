@@ -249,7 +249,12 @@ bool CarveEngine::Rewrite(ByteSource& file) {
 bool CarveEngine::EndOpen() {
   if (!is_open()) return false;
   Kept kept = open_.format->Finish(selected_);
-  if (kept.keep && !CheckedWhole(kept) && !Reassembled(&kept)) kept = NotWhole();
+  if (!kept.keep && kept.pieces_elsewhere) {
+    kept.keep = true;
+    if (!Reassembled(&kept)) kept = Drop();
+  } else if (kept.keep && !CheckedWhole(kept) && !Reassembled(&kept)) {
+    kept = NotWhole();
+  }
   const char* extension = kept.extension != nullptr ? kept.extension : "";
   writer_.SetOpenRuns(RunsOf(open_.pieces));
   if (kept.keep && !writer_.failed()) {

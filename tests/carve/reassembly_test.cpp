@@ -1,5 +1,6 @@
 // Files found in fragments in order, with foreign units between them, as on a disk in use: a
-// ZIP archive put back together by its central directory's offsets and its members' CRC-32s, a
+// ZIP archive put back together by its central directory's offsets and its members' CRC-32s (and
+// out of order by following its records across the cuts), a
 // PDF by its cross-reference tables and its objects' syntax and Flate streams, a WMV by its
 // fixed-size packets, a compound document by its FAT and directory sectors and its main stream's
 // records, an MP3 by its chain of frames (in order, out of order, and two streams of
@@ -224,6 +225,61 @@ TEST(Mp3Reassembly, StreamInPiecesComesBackWholeInOrderAndOutOfOrder) {
     ASSERT_EQ(scan->files.size(), 1u) << order.size() << " pieces";
     EXPECT_EQ(scan->File(scan->files[0]), mp3);
   }
+}
+
+// An Office Open XML document as Python's zipfile writes it: its content types first, then a
+// deflated document part of about 60 KiB of varied text.
+Bytes WordDocument() {
+  return testing::MakeWithTool(
+      "python3 -c \"import zipfile, random\n"
+      "r = random.Random(7)\n"
+      "words = ['minutes', 'budget', 'item', 'agreed', 'report', 'kestrel', 'meeting']\n"
+      "text = ' '.join(r.choice(words) + str(r.randrange(99999)) for _ in range(12000))\n"
+      "with zipfile.ZipFile('out', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "  z.writestr('[Content_Types].xml', '<Types/>')\n"
+      "  z.writestr('word/document.xml', '<w:document>' + text + '</w:document>')\n"
+      "  z.writestr('word/styles.xml', '<w:styles/>')\"");
+}
+
+TEST(ZipReassembly, ArchivesInPiecesOutOfOrderComeBackWhole) {
+  if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  const Bytes zip = ArchiveOfThreeMembers();
+  ASSERT_GT(zip.size(), 12 * kUnit);
+  // Cut at member boundaries or not, and twice inside the second member's deflate data.
+  for (const std::vector<size_t>& order :
+       {std::vector<size_t>{1, 0}, {2, 0, 1}, {0, 2, 1}, {1, 2, 0}, {0, 2, 1, 3}}) {
+    const std::vector<size_t> cuts = order.size() == 2 ? std::vector<size_t>{5 * kUnit}
+                                     : order.size() == 3
+                                         ? std::vector<size_t>{7 * kUnit, 9 * kUnit}
+                                         : std::vector<size_t>{3 * kUnit, 7 * kUnit, 9 * kUnit};
+    TempDir dir;
+    const auto scan = testing::ScanImage(OutOfOrder(zip, cuts, order), dir);
+    ASSERT_EQ(scan->files.size(), 1u) << order.size() << " pieces, first " << order[0];
+    EXPECT_EQ(scan->File(scan->files[0]), zip);
+  }
+  // A document whose directory lies before its start keeps its Office name.
+  const Bytes document = WordDocument();
+  ASSERT_GT(document.size(), 6 * kUnit);
+  TempDir dir;
+  const auto scan =
+      testing::ScanImage(OutOfOrder(document, {2 * kUnit, 4 * kUnit}, {2, 0, 1}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_TRUE(scan->files[0].ends_with(".DOCX")) << scan->files[0];
+  EXPECT_EQ(scan->File(scan->files[0]), document);
+}
+
+TEST(ZipReassembly, OutOfOrderArchiveWithAPieceOverwrittenIsNotWritten) {
+  if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  const Bytes zip = ArchiveOfThreeMembers();
+  ASSERT_GT(zip.size(), 12 * kUnit);
+  // The last piece lies first; a unit inside the middle piece is another file's now.
+  Bytes image = OutOfOrder(zip, {3 * kUnit, 9 * kUnit}, {2, 0, 1});
+  const size_t last_piece_units = (zip.size() - 9 * kUnit + kUnit - 1) / kUnit;
+  const size_t middle = 4 * kUnit + (last_piece_units + 1 + 3 + 1) * kUnit + 2 * kUnit;
+  const Bytes other = RandomBytes(kUnit, 8);
+  std::copy(other.begin(), other.end(), image.begin() + static_cast<ptrdiff_t>(middle));
+  TempDir dir;
+  EXPECT_TRUE(testing::ScanImage(image, dir)->files.empty());
 }
 
 // A1 B1 A2 B2 A3 B3: each stream's gaps are the other's pieces.

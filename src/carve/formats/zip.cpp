@@ -33,16 +33,23 @@ ZipKind PartFolderOf(std::string_view name) {
   return ZipKind::kPlain;
 }
 
-// Notes the Office parts among the central directory entries that start in the sector.
-void NoteCentralEntries(ZipState& state, const SectorInput& in) {
+// Notes the Office parts among the central directory entries (and, for an archive whose
+// directory never comes, the local headers) that start in the sector.
+void NoteMemberNames(ZipState& state, const SectorInput& in) {
   for (uint32_t i = 0; i < in.count; ++i) {
-    if (in.data[i] != 'P' || LoadLe32(in.data + i) != kCentralSignature) continue;
-    if (!in.HasBytes(i, kCentralBytes)) return;
-    const uint16_t length = LoadLe16(in.data + i + 28);
-    if (!in.HasBytes(i + kCentralBytes, length)) continue;
-    const std::string_view name(reinterpret_cast<const char*>(in.data + i + kCentralBytes), length);
-    if (name == "[Content_Types].xml") state.content_types = true;
-    if (state.part_folder == ZipKind::kPlain) state.part_folder = PartFolderOf(name);
+    if (in.data[i] != 'P') continue;
+    const uint32_t signature = LoadLe32(in.data + i);
+    const size_t fixed = signature == kCentralSignature ? kCentralBytes
+                         : signature == kLocalSignature ? kLocalBytes
+                                                        : 0;
+    if (fixed == 0) continue;
+    if (!in.HasBytes(i, fixed)) return;
+    const uint16_t length = LoadLe16(in.data + i + (fixed == kCentralBytes ? 28 : 26));
+    if (!in.HasBytes(i + fixed, length)) continue;
+    const std::string_view name(reinterpret_cast<const char*>(in.data + i + fixed), length);
+    ZipNames& names = fixed == kCentralBytes ? static_cast<ZipNames&>(state) : state.local_names;
+    if (name == "[Content_Types].xml") names.content_types = true;
+    if (names.part_folder == ZipKind::kPlain) names.part_folder = PartFolderOf(name);
   }
 }
 
@@ -90,7 +97,7 @@ struct OfficeName {
   const char* extension;
 };
 
-std::optional<OfficeName> OfficeNameFor(const ZipState& state) {
+std::optional<OfficeName> OfficeNameFor(const ZipNames& state) {
   if (!state.content_types) return std::nullopt;
   switch (state.part_folder) {
     case ZipKind::kDocx:
@@ -108,7 +115,7 @@ std::optional<OfficeName> OfficeNameFor(const ZipState& state) {
 
 Fed FeedZip(ZipState& state, const CarveView& view) {
   const SectorInput& in = view.in;
-  NoteCentralEntries(state, in);
+  NoteMemberNames(state, in);
   const std::optional<size_t> end = FindEndRecord(view);
   if (!end) return More(in.count);
   // The record and its comment, also where they run past the sector; an archive that the
@@ -122,12 +129,18 @@ Fed FeedZip(ZipState& state, const CarveView& view) {
 }
 
 Kept FinishZip(const ZipState& state, const TypeSet& selected) {
-  if (!state.complete) return Drop();
-  const std::optional<OfficeName> office = OfficeNameFor(state);
+  // An archive whose end record never came may lie in fragments out of order: it is named by
+  // the members its local headers name.
+  const std::optional<OfficeName> office =
+      OfficeNameFor(state.complete ? state : state.local_names);
   if (!IsSelected(selected, office ? office->code : uint8_t{kZip})) return Drop();
   Kept kept = KeepChecked(CheckZip);
   kept.reassemble = ReassembleZip;
   if (office) kept.extension = office->extension;
+  if (!state.complete) {
+    kept.keep = false;
+    kept.pieces_elsewhere = true;
+  }
   return kept;
 }
 

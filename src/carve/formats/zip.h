@@ -15,9 +15,13 @@ namespace kestrel {
 
 enum class ZipKind : uint8_t { kPlain, kDocx, kXlsx, kPptx };
 
-struct ZipState {
-  bool content_types = false;             // the archive lists "[Content_Types].xml"
-  ZipKind part_folder = ZipKind::kPlain;  // the Office part folder it lists first
+struct ZipNames {
+  bool content_types = false;             // "[Content_Types].xml" is among them
+  ZipKind part_folder = ZipKind::kPlain;  // the Office part folder named first
+};
+
+struct ZipState : ZipNames {
+  ZipNames local_names;  // what the local headers name (the fields above: the directory)
   bool complete = false;
 };
 

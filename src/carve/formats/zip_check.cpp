@@ -21,8 +21,6 @@ constexpr uint32_t kDirectorySealSignature = 0x05054B50;  // the directory's dig
 constexpr uint32_t kDescriptorSignature = 0x08074B50;
 constexpr size_t kLocatorBytes = 20;
 constexpr size_t kZip64EndBytes = 56;
-constexpr uint16_t kEncrypted = 1;      // flag bit 0
-constexpr uint16_t kHasDescriptor = 8;  // flag bit 3: CRC and sizes follow the data
 constexpr uint64_t kMaxMembers = 200000;
 constexpr uint64_t kMaxUnpackedBytes = uint64_t{512} << 20;
 constexpr uint64_t kMaxPackedBytes = uint64_t{512} << 20;
@@ -345,6 +343,53 @@ bool ReadZipDirectory(ByteSource& source, uint64_t start, uint64_t length, uint6
 bool ZipMemberWhole(ByteSource& source, uint64_t start, uint64_t length, const ZipMember& member,
                     uint64_t limit) {
   return ZipCheck(source, start, length).CheckMember(member, limit);
+}
+
+namespace {
+
+// The file offset of the member's data; false when its local header cannot be read.
+bool MemberDataAt(ByteSource& file, const ZipMember& member, uint64_t* data) {
+  uint8_t h[kLocalBytes];
+  if (!file.ReadExact(member.local, h, sizeof h)) return false;
+  *data = member.local + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
+  return true;
+}
+
+}  // namespace
+
+uint64_t ZipMemberDataEnd(ByteSource& file, const ZipMember& member) {
+  uint64_t data = 0;
+  return MemberDataAt(file, member, &data) ? data + member.packed : member.local;
+}
+
+uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member) {
+  uint64_t data = 0;
+  if (!MemberDataAt(file, member, &data)) return member.local;
+  z_stream z{};
+  if (member.method != kDeflated || inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+    return data + member.packed;
+  }
+  std::vector<uint8_t> in(16 * 1024), out(64 * 1024);
+  uint64_t read = 0;
+  int status = Z_OK;
+  while (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0)) {
+    if (z.avail_in == 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), member.packed - read));
+      if (n == 0 || !file.ReadExact(data + read, in.data(), n)) break;
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(n);
+      read += n;
+    }
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    status = inflate(&z, Z_NO_FLUSH);
+  }
+  // Broken data, or a stream that ends before the member's data does.
+  const bool broken =
+      status == Z_DATA_ERROR || (status == Z_STREAM_END && z.total_in < member.packed);
+  const uint64_t stop = broken ? data + z.total_in : data + member.packed;
+  inflateEnd(&z);
+  return stop;
 }
 
 }  // namespace kestrel

@@ -43,5 +43,11 @@ bool ReadZipDirectory(ByteSource& source, uint64_t start, uint64_t length, uint6
 // its data, before `limit`, unpacks to its size and CRC-32.
 bool ZipMemberWhole(ByteSource& source, uint64_t start, uint64_t length, const ZipMember& member,
                     uint64_t limit);
+// The file offset where the member's data ends as its local header places it (the header's
+// offset when it cannot be read).
+uint64_t ZipMemberDataEnd(ByteSource& file, const ZipMember& member);
+// The file offset where the member's deflate data stops inflating (where it breaks, or where its
+// data ends): where foreign bytes inside it start, about.
+uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member);
 
 }  // namespace kestrel

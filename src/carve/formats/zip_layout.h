@@ -18,5 +18,7 @@ inline constexpr uint32_t kSaturated32 = 0xFFFFFFFF;
 inline constexpr uint16_t kSaturated16 = 0xFFFF;
 inline constexpr uint16_t kStored = 0;
 inline constexpr uint16_t kDeflated = 8;
+inline constexpr uint16_t kEncrypted = 1;      // flag bit 0
+inline constexpr uint16_t kHasDescriptor = 8;  // flag bit 3: CRC and sizes follow the data
 
 }  // namespace kestrel::zip

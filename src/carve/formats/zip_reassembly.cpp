@@ -4,10 +4,9 @@
 #include <optional>
 #include <vector>
 
-#include <zlib.h>
-
 #include "carve/formats/offset_reassembly.h"
 #include "carve/formats/zip_check.h"
+#include "carve/formats/zip_fragment_walk.h"
 #include "carve/formats/zip_layout.h"
 #include "platform/byte_order.h"
 
@@ -97,34 +96,13 @@ class ZipReassembly {
     return ZipMemberWhole(file, 0, file.Size(), member, directory_offset_);
   }
 
-  // The file offset where the member's deflate data stops inflating (where it breaks, or its
-  // end): where foreign bytes inside it start, about.
+  // Where the member's deflate data stops inflating: where foreign bytes inside it start, about.
   uint64_t InflatesUpTo(ByteSource& file, const ZipMember& member) {
-    uint8_t h[kLocalBytes];
-    if (!file.ReadExact(member.local, h, sizeof h)) return member.local;
-    const uint64_t data = member.local + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
-    if (member.method != kDeflated || unpack_budget_ < member.packed) return data + member.packed;
-    unpack_budget_ -= member.packed;
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return data + member.packed;
-    std::vector<uint8_t> in(16 * 1024), out(64 * 1024);
-    uint64_t read = 0;
-    int status = Z_OK;
-    while (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0)) {
-      if (z.avail_in == 0) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), member.packed - read));
-        if (n == 0 || !file.ReadExact(data + read, in.data(), n)) break;
-        z.next_in = in.data();
-        z.avail_in = static_cast<uInt>(n);
-        read += n;
-      }
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      status = inflate(&z, Z_NO_FLUSH);
+    if (member.method != kDeflated || unpack_budget_ < member.packed) {
+      return ZipMemberDataEnd(file, member);
     }
-    const uint64_t stop = status == Z_DATA_ERROR ? data + z.total_in : data + member.packed;
-    inflateEnd(&z);
-    return stop;
+    unpack_budget_ -= member.packed;
+    return ZipMemberInflatesTo(file, member);
   }
 
   bool LocalHeaderAt(uint64_t at, const ZipMember& member) {
@@ -150,7 +128,8 @@ class ZipReassembly {
 bool ReassembleZip(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units,
                    std::vector<FilePiece>* pieces) {
   if (units.bytes == 0) return false;
-  return ZipReassembly(source, start, length, units).Run(pieces);
+  return ZipReassembly(source, start, length, units).Run(pieces) ||
+         WalkZipFragments(source, start, units, pieces);
 }
 
 }  // namespace kestrel

@@ -5,7 +5,8 @@
 // put in. A gap's start is where cutting it leaves the member before it unpacking to its CRC-32.
 // A deflated member whose data two gaps cut is put together where its data stops inflating.
 // At most eight times the file's length (256 MiB at least) of member data is unpacked for the
-// search.
+// search. Where the directory cannot lead it (fragments out of order), the archive's records are
+// followed from its start across its cuts instead (zip_fragment_walk.h).
 
 #include <cstdint>
 #include <vector>

@@ -1,0 +1,312 @@
+#include "carve/formats/zip_fragment_walk.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "carve/formats/zip_check.h"
+#include "carve/formats/zip_layout.h"
+#include "platform/byte_order.h"
+
+namespace kestrel {
+namespace {
+
+using namespace zip;
+
+constexpr size_t kMaxPieces = 16;
+constexpr uint64_t kReachUnits = 64;
+constexpr uint64_t kMaxBoundaries = 64;
+constexpr uint32_t kMaxTrials = 4096;
+constexpr uint64_t kCheckBudget = uint64_t{64} << 20;
+constexpr uint32_t kMaxRecords = 200'000;
+
+enum class RecordKind : uint8_t {
+  kNone,         // no record holds here
+  kUnsupported,  // a record the walk cannot follow: it ends
+  kMember,
+  kEntry,
+  kEnd,
+  kGoesOn,  // a member's data goes on across the cut and is cut again further on
+};
+
+struct Record {
+  RecordKind kind = RecordKind::kNone;
+  uint64_t end = 0;  // file offset just past it
+  uint32_t crc = 0;  // a member's
+};
+
+struct Member {
+  uint64_t local = 0;
+  uint32_t crc = 0;
+  bool listed = false;  // a directory entry named it
+};
+
+using Layout = std::vector<FilePiece>;
+
+class FragmentWalk {
+ public:
+  FragmentWalk(ByteSource& source, uint64_t start, const ByteUnits& units)
+      : source_(source), units_(units) {
+    layout_.push_back({start, source.Size() - start});
+  }
+
+  bool Run(std::vector<FilePiece>* pieces) {
+    uint64_t at = 0;
+    for (uint32_t n = 0; n < kMaxRecords; ++n) {
+      Record record = RecordAt(layout_, at);
+      if (record.kind == RecordKind::kNone) record = Continue(at);
+      switch (record.kind) {
+        case RecordKind::kGoesOn:
+          continue;  // the same record, read on across its next cut
+        case RecordKind::kNone:
+        case RecordKind::kUnsupported:
+          return false;
+        case RecordKind::kMember:
+          members_.push_back({at, record.crc});
+          break;
+        case RecordKind::kEntry:
+          if (entries_ == 0) directory_ = at;
+          ++entries_;
+          entry_at_ = at;
+          break;
+        case RecordKind::kEnd:
+          layout_.back().length = SourceOf(record.end) - layout_.back().source_offset;
+          *pieces = std::move(layout_);
+          return true;
+      }
+      at = record.end;
+    }
+    return false;
+  }
+
+ private:
+  // File offset of the open (last) piece's first byte.
+  uint64_t OpenFileOffset() const {
+    uint64_t offset = 0;
+    for (size_t i = 0; i + 1 < layout_.size(); ++i) offset += layout_[i].length;
+    return offset;
+  }
+  uint64_t SourceOf(uint64_t file_offset) const {
+    return layout_.back().source_offset + (file_offset - OpenFileOffset());
+  }
+
+  Record RecordAt(const Layout& layout, uint64_t at) {
+    PieceSource file(source_, layout);
+    uint8_t signature[4];
+    if (!file.ReadExact(at, signature, sizeof signature)) return {};
+    switch (LoadLe32(signature)) {
+      case kLocalSignature:
+        return entries_ == 0 ? MemberAt(file, at) : Record{};
+      case kCentralSignature:
+        return EntryAt(file, at);
+      case kEndSignature:
+        return EndAt(file, at);
+      default:
+        return {};
+    }
+  }
+
+  // A local header and its data, which must unpack to the header's size and CRC-32.
+  Record MemberAt(ByteSource& file, uint64_t at) {
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(at, h, sizeof h)) return {};
+    ZipMember m;
+    m.flags = LoadLe16(h + 6);
+    m.method = LoadLe16(h + 8);
+    m.crc = LoadLe32(h + 14);
+    m.packed = LoadLe32(h + 18);
+    m.size = LoadLe32(h + 22);
+    m.local = at;
+    const size_t name = LoadLe16(h + 26), extra = LoadLe16(h + 28);
+    if ((m.flags & (kEncrypted | kHasDescriptor)) != 0 ||
+        (m.method != kStored && m.method != kDeflated) || m.packed == kSaturated32 ||
+        m.size == kSaturated32 || m.packed > budget_) {
+      return {RecordKind::kUnsupported};
+    }
+    m.name.resize(name);
+    if (name == 0 || !file.ReadExact(at + kLocalBytes, m.name.data(), name)) return {};
+    const uint64_t end = at + kLocalBytes + name + extra + m.packed;
+    budget_ -= m.packed;
+    if (!ZipMemberWhole(file, 0, file.Size(), m, end)) return {};
+    return {RecordKind::kMember, end, m.crc};
+  }
+
+  // A central directory entry that names a member the walk found, by its offset and CRC-32.
+  Record EntryAt(ByteSource& file, uint64_t at) {
+    uint8_t h[kCentralBytes];
+    if (members_.empty() || !file.ReadExact(at, h, sizeof h)) return {};
+    const uint64_t local = LoadLe32(h + 42);
+    const auto member =
+        std::lower_bound(members_.begin(), members_.end(), local,
+                         [](const Member& m, uint64_t offset) { return m.local < offset; });
+    if (member == members_.end() || member->local != local || member->listed ||
+        member->crc != LoadLe32(h + 16)) {
+      return {};
+    }
+    member->listed = true;
+    return {RecordKind::kEntry,
+            at + kCentralBytes + LoadLe16(h + 28) + LoadLe16(h + 30) + LoadLe16(h + 32)};
+  }
+
+  // The end record: it counts every member and gives the directory's place and size.
+  Record EndAt(ByteSource& file, uint64_t at) {
+    uint8_t r[kEndBytes];
+    if (entries_ == 0 || entries_ != members_.size() || !file.ReadExact(at, r, sizeof r)) {
+      return {};
+    }
+    if (LoadLe16(r + 8) != entries_ || LoadLe16(r + 10) != entries_ ||
+        LoadLe32(r + 12) != at - directory_ || LoadLe32(r + 16) != directory_) {
+      return {};
+    }
+    const uint64_t end = at + kEndBytes + LoadLe16(r + 20);
+    return end <= file.Size() ? Record{RecordKind::kEnd, end} : Record{};
+  }
+
+  // The record at `at` read across a cut: the open piece ends at a unit boundary inside it (or
+  // at its start, or inside the directory entry before it, whose name the walk does not check),
+  // and the file goes on at the start of another unit. The layout takes the first cut and unit
+  // with which the record holds. When no unit makes it hold at a cut, a deflated member may be
+  // cut twice: the unit through whose first bytes its data inflates furthest is taken (kGoesOn),
+  // and the member is read on from there.
+  Record Continue(uint64_t at) {
+    if (layout_.size() >= kMaxPieces) return {};
+    const uint64_t open = layout_.back().source_offset;
+    const uint64_t open_file = OpenFileOffset();
+    const uint64_t here = at >= open_file ? SourceOf(at) : open;
+    const uint64_t from = entries_ != 0 && entry_at_ >= open_file ? SourceOf(entry_at_) : here;
+    const uint64_t span = std::max<uint64_t>(SpanAt(at), 4);
+    // A member cut twice goes on elsewhere only from the last cut before where its data stops
+    // inflating as the pieces read now, and only when no cut makes it hold.
+    const uint64_t breaks_at = BreakAt(at);
+    std::optional<Layout> goes_on;
+    uint64_t furthest = 0;
+    uint64_t cut = BoundaryFrom(std::max(from, open + 1));
+    for (uint64_t n = 0; n < kMaxBoundaries && cut < here + span; ++n, cut += units_.bytes) {
+      const uint64_t cut_file = open_file + (cut - open);
+      const bool may_go_on = breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
+      for (uint64_t k = 1; k <= kReachUnits; ++k) {
+        const uint64_t step = k * units_.bytes;
+        for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
+          if (next >= source_.Size() || Taken(next, cut)) continue;
+          if (++trials_ > kMaxTrials) return {};
+          Layout trial(layout_.begin(), layout_.end() - 1);
+          trial.push_back({open, cut - open});
+          trial.push_back({next, source_.Size() - next});
+          uint64_t reach = 0;
+          const Record record = AcrossCut(trial, at, may_go_on ? &reach : nullptr);
+          if (record.kind != RecordKind::kNone) {
+            layout_ = std::move(trial);
+            return record;
+          }
+          // The unit must take the data a whole unit past the cut, at least; a unit of one
+          // byte value (zeros, erased flash) inflates on in a Huffman block but holds no data.
+          if (may_go_on && reach >= std::max(furthest, cut_file + units_.bytes) &&
+              !UniformUnit(next)) {
+            furthest = reach + 1;
+            goes_on = std::move(trial);
+          }
+        }
+      }
+    }
+    if (!goes_on) return {};
+    layout_ = std::move(*goes_on);
+    return {RecordKind::kGoesOn};
+  }
+
+  // The record at `at` in `trial`, when it holds there; a member must also be followed by a
+  // record's signature (a cheap test that spares unpacking it from most candidates). `reach`, when
+  // given: for a deflated member that does not hold, the file offset where its data breaks.
+  Record AcrossCut(const Layout& trial, uint64_t at, uint64_t* reach) {
+    PieceSource file(source_, trial);
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(at, h, 4)) return {};
+    if (LoadLe32(h) == kLocalSignature) {
+      uint8_t next[4];
+      if (!file.ReadExact(at, h, sizeof h)) return {};
+      const uint64_t end =
+          at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + LoadLe32(h + 18);
+      if (!file.ReadExact(end, next, sizeof next) ||
+          (LoadLe32(next) != kLocalSignature && LoadLe32(next) != kCentralSignature)) {
+        if (reach != nullptr) *reach = InflatesTo(file, at, h);
+        return {};
+      }
+    }
+    const Record record = RecordAt(trial, at);
+    return record.kind == RecordKind::kUnsupported ? Record{} : record;
+  }
+
+  // Where the data of the deflated member whose local header `h` is at `at` breaks; 0 when it
+  // inflates to its end.
+  uint64_t InflatesTo(ByteSource& file, uint64_t at, const uint8_t* h) {
+    ZipMember m;
+    m.method = LoadLe16(h + 8);
+    m.packed = LoadLe32(h + 18);
+    m.local = at;
+    if (m.method != kDeflated || m.packed == kSaturated32 || m.packed > budget_) return 0;
+    const uint64_t data = at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
+    const uint64_t stop = ZipMemberInflatesTo(file, m);
+    budget_ -= std::min(m.packed, stop > data ? stop - data : 0);
+    return stop < data + m.packed ? stop : 0;  // only data that breaks goes on elsewhere
+  }
+
+  // Where the deflated member at `at` stops inflating as the pieces read now; 0 when the record
+  // is none, or its data does not break.
+  uint64_t BreakAt(uint64_t at) {
+    PieceSource file(source_, layout_);
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature) return 0;
+    return InflatesTo(file, at, h);
+  }
+
+  // How far the record at `at` reaches as the open piece reads: a local header's data included.
+  uint64_t SpanAt(uint64_t at) {
+    PieceSource file(source_, layout_);
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature) return 0;
+    return kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + uint64_t{LoadLe32(h + 18)};
+  }
+
+  // The first unit boundary at or after `at`, which may lie before the archive's start (a piece
+  // that lies before its first one).
+  uint64_t BoundaryFrom(uint64_t at) const {
+    if (at >= units_.anchor) return units_.BoundaryFrom(at);
+    return units_.anchor - (units_.anchor - at) / units_.bytes * units_.bytes;
+  }
+
+  // Whether the unit at `at` holds one byte value only.
+  bool UniformUnit(uint64_t at) {
+    std::vector<uint8_t> unit(static_cast<size_t>(std::min<uint64_t>(units_.bytes, 64 * 1024)));
+    if (!source_.ReadExact(at, unit.data(), unit.size())) return true;
+    return std::all_of(unit.begin(), unit.end(), [&](uint8_t b) { return b == unit[0]; });
+  }
+
+  // Whether the unit at `next` holds bytes the layout already has (the open piece up to `cut`).
+  bool Taken(uint64_t next, uint64_t cut) const {
+    for (size_t i = 0; i < layout_.size(); ++i) {
+      const FilePiece& piece = layout_[i];
+      const uint64_t end = i + 1 < layout_.size() ? piece.source_offset + piece.length : cut;
+      if (next >= piece.source_offset && next < end) return true;
+    }
+    return false;
+  }
+
+  ByteSource& source_;
+  ByteUnits units_;
+  Layout layout_;  // the pieces so far; the last one runs on to the source's end
+  std::vector<Member> members_;
+  uint64_t entries_ = 0;
+  uint64_t directory_ = 0;  // file offset of the first directory entry
+  uint64_t entry_at_ = 0;   // file offset of the last one
+  uint64_t budget_ = kCheckBudget;
+  uint32_t trials_ = 0;
+};
+
+}  // namespace
+
+bool WalkZipFragments(ByteSource& source, uint64_t start, const ByteUnits& units,
+                      std::vector<FilePiece>* pieces) {
+  if (units.bytes == 0 || start >= source.Size()) return false;
+  return FragmentWalk(source, start, units).Run(pieces);
+}
+
+}  // namespace kestrel

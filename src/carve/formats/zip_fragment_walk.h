@@ -1,0 +1,33 @@
+#pragma once
+// A ZIP archive (or Office Open XML document) found in fragments in any order, when its central
+// directory cannot lead the search (its end record lies in a fragment before the archive's start,
+// or the carve was closed by another archive's end record). The records are followed from the
+// archive's start, each where the one before it ends: local headers with their data, central
+// directory entries, the end record. Where a record does not hold, the fragment ended at an
+// allocation unit boundary inside it (or at its start), and the rest lies at the start of another
+// unit, after or before it. A continuation is taken when the record, read across it, holds whole:
+// a member unpacks to its CRC-32 and a record starts where its data ends; a directory entry names
+// the member at the offset and with the CRC-32 the walk found; the end record counts the entries
+// and gives the directory's place. Nearest units are tried first, and a unit already taken is
+// never taken again.
+//
+// Members whose sizes follow their data (data descriptors), ZIP64 sizes, encrypted members and
+// methods other than stored and deflate end the walk, and so does a member cut twice. Bounded:
+// 16 fragments, 64 units either way, 64 boundaries per record, 4096 records read across a cut,
+// and 64 MiB of member data checked.
+
+#include <cstdint>
+#include <vector>
+
+#include "carve/format.h"
+#include "carve/piece_source.h"
+#include "platform/byte_source.h"
+
+namespace kestrel {
+
+// The pieces of the archive that starts at byte `start` of `source`; false when the walk does
+// not reach an end record that closes it.
+bool WalkZipFragments(ByteSource& source, uint64_t start, const ByteUnits& units,
+                      std::vector<FilePiece>* pieces);
+
+}  // namespace kestrel
