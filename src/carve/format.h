@@ -102,10 +102,10 @@ using WholeCheck = Whole (*)(ByteSource& source, uint64_t start, uint64_t length
 struct ByteUnits {
   uint64_t anchor = 0;
   uint64_t bytes = 4096;
-  bool IsBoundary(uint64_t at) const { return at >= anchor && (at - anchor) % bytes == 0; }
-  // The first boundary at or after `at`.
+  // The first boundary at or after `at`. The units run on before the anchor too: a file's later
+  // fragment may lie before its first.
   uint64_t BoundaryFrom(uint64_t at) const {
-    if (at <= anchor) return anchor;
+    if (at <= anchor) return anchor - (anchor - at) / bytes * bytes;
     return anchor + (at - anchor + bytes - 1) / bytes * bytes;
   }
 };

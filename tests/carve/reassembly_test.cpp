@@ -1,8 +1,8 @@
 // Files found in fragments in order, with foreign units between them, as on a disk in use: a
 // ZIP archive put back together by its central directory's offsets and its members' CRC-32s (and
-// out of order by following its records across the cuts), a
-// PDF by its cross-reference tables and its objects' syntax and Flate streams, a WMV by its
-// fixed-size packets, a compound document by its FAT and directory sectors and its main stream's
+// out of order by following its records across the cuts), a PDF by its cross-reference tables
+// and its objects' syntax and Flate streams, a WMV by its fixed-size packets (out of order too),
+// a compound document by its FAT and directory sectors and its main stream's
 // records, an MP3 by its chain of frames (in order, out of order, and two streams of
 // one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
 // A later piece of an MPEG program stream is not written as a stream of its own.
@@ -280,6 +280,31 @@ TEST(ZipReassembly, OutOfOrderArchiveWithAPieceOverwrittenIsNotWritten) {
   std::copy(other.begin(), other.end(), image.begin() + static_cast<ptrdiff_t>(middle));
   TempDir dir;
   EXPECT_TRUE(testing::ScanImage(image, dir)->files.empty());
+}
+
+TEST(AsfReassembly, MovieInPiecesOutOfOrderComesBackWhole) {
+  const Bytes wmv = FfmpegWmv();
+  if (wmv.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  ASSERT_GT(wmv.size(), 8 * kUnit);
+  for (const std::vector<size_t>& order :
+       {std::vector<size_t>{1, 0}, {2, 0, 1}, {0, 2, 1}, {1, 2, 0}}) {
+    const std::vector<size_t> cuts = order.size() == 2 ? std::vector<size_t>{4 * kUnit}
+                                                       : std::vector<size_t>{3 * kUnit, 6 * kUnit};
+    // Room after the image's last piece for the stated size the carve takes from the header.
+    Bytes image = OutOfOrder(wmv, cuts, order);
+    image.resize(image.size() + wmv.size(), 0);
+    TempDir dir;
+    const auto scan = testing::ScanImage(image, dir);
+    ASSERT_EQ(scan->files.size(), 1u) << order.size() << " pieces, first " << order[0];
+    EXPECT_EQ(scan->File(scan->files[0]), wmv);
+  }
+  // The middle piece lost: nothing is written.
+  Bytes lost = wmv;
+  const Bytes other = RandomBytes(kUnit, 12);
+  std::copy(other.begin(), other.end(), lost.begin() + 4 * kUnit);
+  TempDir dir;
+  EXPECT_TRUE(
+      testing::ScanImage(OutOfOrder(lost, {3 * kUnit, 6 * kUnit}, {2, 0, 1}), dir)->files.empty());
 }
 
 // A1 B1 A2 B2 A3 B3: each stream's gaps are the other's pieces.

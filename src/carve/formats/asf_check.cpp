@@ -69,6 +69,8 @@ class AsfCheck {
   AsfCheck(ByteSource& source, uint64_t start, uint64_t length)
       : window_(source, start, length, kWindowBytes) {}
 
+  uint64_t packets_fit() const { return packets_fit_; }
+
   Whole Run() {
     if (Whole verdict = ReadHeader(); verdict != Whole::kYes) return verdict;
     if (!properties_) return Whole::kNo;
@@ -182,6 +184,7 @@ class AsfCheck {
           window_.At(header_end_ + kDataObjectBytes + k * packet_bytes_, packet_bytes_);
       if (packet == nullptr) return Unreached(window_);
       if (!PacketFits(packet)) return Whole::kNo;
+      packets_fit_ = k + 1;
     }
     return Whole::kYes;
   }
@@ -314,6 +317,7 @@ class AsfCheck {
   bool properties_ = false;
   Guid file_id_{};
   uint64_t file_size_ = 0, packets_ = 0;
+  uint64_t packets_fit_ = 0;  // data packets that parse and keep the sequence, from the first on
   uint32_t flags_ = 0, packet_bytes_ = 0, max_packet_bytes_ = 0;
   std::bitset<128> streams_;
   std::array<ObjectSequence, 128> objects_{};
@@ -324,6 +328,12 @@ class AsfCheck {
 
 Whole CheckAsf(ByteSource& source, uint64_t start, uint64_t length) {
   return AsfCheck(source, start, length).Run();
+}
+
+AsfPackets CheckAsfPackets(ByteSource& source, uint64_t start, uint64_t length) {
+  AsfCheck check(source, start, length);
+  const Whole whole = check.Run();
+  return {whole, check.packets_fit()};
 }
 
 }  // namespace kestrel

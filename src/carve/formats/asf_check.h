@@ -33,4 +33,12 @@ inline constexpr uint32_t kMaxAsfIndexEntries = 1'000'000;
 
 Whole CheckAsf(ByteSource& source, uint64_t start, uint64_t length);
 
+// The check's verdict, and how many data packets from the first on parse and keep each stream's
+// media objects in sequence before one does not (where foreign bytes start, to a packet).
+struct AsfPackets {
+  Whole whole = Whole::kUnchecked;
+  uint64_t fit = 0;
+};
+AsfPackets CheckAsfPackets(ByteSource& source, uint64_t start, uint64_t length);
+
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "carve/formats/asf_check.h"
 #include "carve/formats/asf_layout.h"
 #include "carve/formats/offset_reassembly.h"
 #include "platform/byte_order.h"
@@ -61,6 +62,141 @@ std::optional<Layout> ReadLayout(ByteSource& source, uint64_t start, uint64_t le
   return layout;
 }
 
+// In order: each packet at its place, or whole units further on (offset_reassembly.h).
+bool InOrder(ByteSource& source, uint64_t start, const Layout& layout, const ByteUnits& units,
+             std::vector<FilePiece>* pieces) {
+  const uint64_t room = source.Size() > start ? source.Size() - start : 0;
+  const uint64_t span = std::min(room, layout.file_size + kMaxGapBytes);
+  OffsetReassembly walk(source, start, span, units, span - std::min(span, layout.file_size));
+  // Every packet starts as the first one does (its error correction and length type flags).
+  uint8_t first[3];
+  if (!source.ReadExact(start + layout.first_packet, first, sizeof first)) return false;
+  const auto packet_at = [&](uint64_t at) {
+    uint8_t bytes[3];
+    return source.ReadExact(at, bytes, sizeof bytes) && std::equal(bytes, bytes + 3, first);
+  };
+  // Past the packets, the indexes (or the file's end).
+  const uint64_t data_end = layout.first_packet + layout.packets * layout.packet_size;
+  const auto index_at = [&](uint64_t at) {
+    if (data_end == layout.file_size) return true;
+    uint8_t id[16];
+    return source.ReadExact(at, id, sizeof id) && IsGuid(id, kSimpleIndexGuid);
+  };
+  const auto any = [](ByteSource&) { return true; };
+  for (uint64_t k = 1; k <= layout.packets; ++k) {
+    const uint64_t previous = layout.first_packet + (k - 1) * layout.packet_size;
+    const uint64_t next = previous + layout.packet_size;
+    const uint64_t after = walk.SourceOf(previous) + 1;  // the packet before is in place
+    const bool found =
+        k < layout.packets
+            ? walk.Follow(next, after, packet_at, any, OffsetReassembly::Choice::kOnly)
+            : walk.Follow(next, after, index_at, any, OffsetReassembly::Choice::kOnly);
+    if (!found) return false;
+  }
+  std::vector<FilePiece> found = walk.PiecesUpTo(layout.file_size);
+  if (found.size() < 2) return false;
+  *pieces = std::move(found);
+  return true;
+}
+
+// Out of order: the data packets are followed from the first on. Where one does not fit, its
+// fragment ended at a unit boundary inside it or inside the packet before it (whose payload
+// bytes are not looked into), and the next fragment starts at the unit, within
+// kReachUnits either way and not taken yet, from which the most packets then fit: a unit of
+// another file breaks the media objects' sequence at once. Two units that take it equally far
+// leave its place unknown. The objects after the packets end the file the same way.
+class AsfFragmentWalk {
+ public:
+  AsfFragmentWalk(ByteSource& source, uint64_t start, const Layout& layout, const ByteUnits& units)
+      : source_(source), layout_(layout), units_(units) {
+    pieces_.push_back({start, std::min(layout.file_size, source.Size() - start)});
+  }
+
+  bool Run(std::vector<FilePiece>* pieces) {
+    AsfPackets fit = Fit(pieces_);
+    while (fit.whole == Whole::kNo) {
+      if (pieces_.size() == kMaxPieces || !NextPiece(fit.fit, &fit)) return false;
+    }
+    if (fit.whole != Whole::kYes || pieces_.size() < 2) return false;
+    *pieces = std::move(pieces_);
+    return true;
+  }
+
+ private:
+  static constexpr size_t kMaxPieces = 16;
+  static constexpr uint64_t kReachUnits = 256;
+  static constexpr uint64_t kMaxPacketsRead = 4'000'000;
+
+  uint64_t PacketAt(uint64_t k) const { return layout_.first_packet + k * layout_.packet_size; }
+
+  AsfPackets Fit(const std::vector<FilePiece>& pieces) {
+    PieceSource file(source_, pieces);
+    const AsfPackets fit = CheckAsfPackets(file, 0, file.Size());
+    packets_read_ += fit.fit + 1;
+    return fit;
+  }
+
+  // The next piece after a cut inside packet `n`, the one before it (whose payload bytes are not
+  // looked into), or, with every packet fitting, after them.
+  bool NextPiece(uint64_t n, AsfPackets* fit) {
+    const FilePiece open = pieces_.back();
+    uint64_t open_file = 0;
+    for (size_t i = 0; i + 1 < pieces_.size(); ++i) open_file += pieces_[i].length;
+    const uint64_t low = std::max(open_file, n == 0 ? 0 : PacketAt(n - 1));
+    const uint64_t high = n + 1 < layout_.packets ? PacketAt(n + 1) - 1 : layout_.file_size;
+    std::vector<FilePiece> best;
+    AsfPackets best_fit = *fit;
+    bool tied = false;
+    for (uint64_t cut = units_.BoundaryFrom(open.source_offset + (low - open_file) + 1);
+         cut <= open.source_offset + (high - open_file); cut += units_.bytes) {
+      const uint64_t file_at_cut = open_file + (cut - open.source_offset);
+      for (uint64_t k = 1; k <= kReachUnits; ++k) {
+        const uint64_t step = k * units_.bytes;
+        for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
+          if (next >= source_.Size() || Taken(next, cut)) continue;
+          if (packets_read_ > kMaxPacketsRead) return false;
+          std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
+          trial.push_back({open.source_offset, cut - open.source_offset});
+          trial.push_back({next, std::min(layout_.file_size - file_at_cut, source_.Size() - next)});
+          const AsfPackets trial_fit = Fit(trial);
+          if (trial_fit.whole == Whole::kYes) {
+            pieces_ = std::move(trial);
+            *fit = trial_fit;
+            return true;
+          }
+          if (trial_fit.fit > best_fit.fit) {
+            best = std::move(trial);
+            best_fit = trial_fit;
+            tied = false;
+          } else if (!best.empty() && trial_fit.fit == best_fit.fit) {
+            tied = true;
+          }
+        }
+      }
+    }
+    if (best.empty() || tied) return false;
+    pieces_ = std::move(best);
+    *fit = best_fit;
+    return true;
+  }
+
+  // Whether the unit at `next` holds bytes the pieces already have (the open one up to `cut`).
+  bool Taken(uint64_t next, uint64_t cut) const {
+    for (size_t i = 0; i < pieces_.size(); ++i) {
+      const FilePiece& piece = pieces_[i];
+      const uint64_t end = i + 1 < pieces_.size() ? piece.source_offset + piece.length : cut;
+      if (next >= piece.source_offset && next < end) return true;
+    }
+    return false;
+  }
+
+  ByteSource& source_;
+  Layout layout_;
+  ByteUnits units_;
+  std::vector<FilePiece> pieces_;  // the last one runs on to the file's stated size
+  uint64_t packets_read_ = 0;
+};
+
 }  // namespace
 
 bool ReassembleAsf(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units,
@@ -68,38 +204,8 @@ bool ReassembleAsf(ByteSource& source, uint64_t start, uint64_t length, const By
   if (units.bytes == 0) return false;
   const std::optional<Layout> layout = ReadLayout(source, start, length);
   if (!layout || layout->packet_size >= units.bytes) return false;
-  const uint64_t room = source.Size() > start ? source.Size() - start : 0;
-  const uint64_t span = std::min(room, layout->file_size + kMaxGapBytes);
-  OffsetReassembly walk(source, start, span, units, span - std::min(span, layout->file_size));
-  // Every packet starts as the first one does (its error correction and length type flags).
-  uint8_t first[3];
-  if (!source.ReadExact(start + layout->first_packet, first, sizeof first)) return false;
-  const auto packet_at = [&](uint64_t at) {
-    uint8_t bytes[3];
-    return source.ReadExact(at, bytes, sizeof bytes) && std::equal(bytes, bytes + 3, first);
-  };
-  // Past the packets, the indexes (or the file's end).
-  const uint64_t data_end = layout->first_packet + layout->packets * layout->packet_size;
-  const auto index_at = [&](uint64_t at) {
-    if (data_end == layout->file_size) return true;
-    uint8_t id[16];
-    return source.ReadExact(at, id, sizeof id) && IsGuid(id, kSimpleIndexGuid);
-  };
-  const auto any = [](ByteSource&) { return true; };
-  for (uint64_t k = 1; k <= layout->packets; ++k) {
-    const uint64_t previous = layout->first_packet + (k - 1) * layout->packet_size;
-    const uint64_t next = previous + layout->packet_size;
-    const uint64_t after = walk.SourceOf(previous) + 1;  // the packet before is in place
-    const bool found =
-        k < layout->packets
-            ? walk.Follow(next, after, packet_at, any, OffsetReassembly::Choice::kOnly)
-            : walk.Follow(next, after, index_at, any, OffsetReassembly::Choice::kOnly);
-    if (!found) return false;
-  }
-  std::vector<FilePiece> found = walk.PiecesUpTo(layout->file_size);
-  if (found.size() < 2) return false;
-  *pieces = std::move(found);
-  return true;
+  return InOrder(source, start, *layout, units, pieces) ||
+         AsfFragmentWalk(source, start, *layout, units).Run(pieces);
 }
 
 }  // namespace kestrel

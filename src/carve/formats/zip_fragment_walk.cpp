@@ -180,7 +180,7 @@ class FragmentWalk {
     const uint64_t breaks_at = BreakAt(at);
     std::optional<Layout> goes_on;
     uint64_t furthest = 0;
-    uint64_t cut = BoundaryFrom(std::max(from, open + 1));
+    uint64_t cut = units_.BoundaryFrom(std::max(from, open + 1));
     for (uint64_t n = 0; n < kMaxBoundaries && cut < here + span; ++n, cut += units_.bytes) {
       const uint64_t cut_file = open_file + (cut - open);
       const bool may_go_on = breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
@@ -264,13 +264,6 @@ class FragmentWalk {
     uint8_t h[kLocalBytes];
     if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature) return 0;
     return kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + uint64_t{LoadLe32(h + 18)};
-  }
-
-  // The first unit boundary at or after `at`, which may lie before the archive's start (a piece
-  // that lies before its first one).
-  uint64_t BoundaryFrom(uint64_t at) const {
-    if (at >= units_.anchor) return units_.BoundaryFrom(at);
-    return units_.anchor - (units_.anchor - at) / units_.bytes * units_.bytes;
   }
 
   // Whether the unit at `at` holds one byte value only.
