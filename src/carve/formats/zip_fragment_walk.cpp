@@ -1,6 +1,7 @@
 #include "carve/formats/zip_fragment_walk.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -17,6 +18,7 @@ constexpr size_t kMaxPieces = 16;
 constexpr uint64_t kReachUnits = 64;
 constexpr uint64_t kMaxBoundaries = 64;
 constexpr uint32_t kMaxTrials = 4096;
+constexpr uint32_t kMaxChecks = 64;  // trials past the quick tests, whose record is read whole
 constexpr uint64_t kCheckBudget = uint64_t{64} << 20;
 constexpr uint32_t kMaxRecords = 200'000;
 
@@ -183,12 +185,20 @@ class FragmentWalk {
     uint64_t cut = units_.BoundaryFrom(std::max(from, open + 1));
     for (uint64_t n = 0; n < kMaxBoundaries && cut < here + span; ++n, cut += units_.bytes) {
       const uint64_t cut_file = open_file + (cut - open);
+      // Deflate data inflates cleanly up to the cut: the cut lies before where it breaks.
+      if (breaks_at != 0 && cut_file > breaks_at) break;
       const bool may_go_on = breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
+      const uint64_t member_end = MemberEndPast(at, cut_file);
+      if (member_end != 0) ReadProbes(cut, member_end - cut_file);
       for (uint64_t k = 1; k <= kReachUnits; ++k) {
         const uint64_t step = k * units_.bytes;
         for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
           if (next >= source_.Size() || Taken(next, cut)) continue;
           if (++trials_ > kMaxTrials) return {};
+          // A member whose header lies before the cut ends where a record must start.
+          if (member_end != 0 && !may_go_on && !RecordStartsAt(next + (member_end - cut_file))) {
+            continue;
+          }
           Layout trial(layout_.begin(), layout_.end() - 1);
           trial.push_back({open, cut - open});
           trial.push_back({next, source_.Size() - next});
@@ -231,8 +241,41 @@ class FragmentWalk {
         return {};
       }
     }
+    if (++checks_ > kMaxChecks) return {};
     const Record record = RecordAt(trial, at);
     return record.kind == RecordKind::kUnsupported ? Record{} : record;
+  }
+
+  // Where the member at `at` ends, when its local header lies before `cut_file` (as the pieces
+  // read now) and its data reaches past it; 0 otherwise.
+  uint64_t MemberEndPast(uint64_t at, uint64_t cut_file) {
+    PieceSource file(source_, layout_);
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature) return 0;
+    const uint64_t data = at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
+    const uint64_t end = data + LoadLe32(h + 18);
+    return data <= cut_file && end >= cut_file ? end : 0;
+  }
+
+  // Reads at once the bytes at `into` past every unit the cut's candidates start at (a read for
+  // each would cost a system call each).
+  void ReadProbes(uint64_t cut, uint64_t into) {
+    const uint64_t reach = kReachUnits * units_.bytes;
+    probes_at_ = (cut > reach ? cut - reach : 0) + into;
+    const uint64_t end = std::min(source_.Size(), cut + reach + into + 4);
+    probes_.resize(end > probes_at_ ? static_cast<size_t>(end - probes_at_) : 0);
+    if (!source_.ReadExact(probes_at_, probes_.data(), probes_.size())) probes_.clear();
+  }
+
+  // Whether a local header or a directory entry starts at byte `at` of the source.
+  bool RecordStartsAt(uint64_t at) {
+    uint8_t signature[4];
+    if (at >= probes_at_ && at + 4 <= probes_at_ + probes_.size()) {
+      std::memcpy(signature, &probes_[static_cast<size_t>(at - probes_at_)], 4);
+    } else if (!source_.ReadExact(at, signature, sizeof signature)) {
+      return false;
+    }
+    return LoadLe32(signature) == kLocalSignature || LoadLe32(signature) == kCentralSignature;
   }
 
   // Where the data of the deflated member whose local header `h` is at `at` breaks; 0 when it
@@ -292,6 +335,9 @@ class FragmentWalk {
   uint64_t entry_at_ = 0;   // file offset of the last one
   uint64_t budget_ = kCheckBudget;
   uint32_t trials_ = 0;
+  uint32_t checks_ = 0;
+  std::vector<uint8_t> probes_;  // source bytes from probes_at_ on (ReadProbes)
+  uint64_t probes_at_ = 0;
 };
 
 }  // namespace

@@ -11,10 +11,12 @@
 // and gives the directory's place. Nearest units are tried first, and a unit already taken is
 // never taken again.
 //
-// Members whose sizes follow their data (data descriptors), ZIP64 sizes, encrypted members and
-// methods other than stored and deflate end the walk, and so does a member cut twice. Bounded:
-// 16 fragments, 64 units either way, 64 boundaries per record, 4096 records read across a cut,
-// and 64 MiB of member data checked.
+// A deflated member cut twice goes on from the unit through which its data inflates furthest past
+// the cut just before where it breaks. Members whose sizes follow their data (data descriptors),
+// ZIP64 sizes, encrypted members and methods other than stored and deflate end the walk. Bounded
+// per archive: 16 fragments, 64 units either way, 64 boundaries per record, 4096 candidate
+// units, 64 of them read whole past the quick tests (a record must start where a member's data
+// ends), and 64 MiB of member data unpacked.
 
 #include <cstdint>
 #include <vector>
