@@ -32,4 +32,13 @@ int64_t PieceSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   return static_cast<int64_t>(done);
 }
 
+bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end) {
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const FilePiece& piece = pieces[i];
+    const uint64_t end = i + 1 < pieces.size() ? piece.source_offset + piece.length : open_end;
+    if (at >= piece.source_offset && at < end) return true;
+  }
+  return false;
+}
+
 }  // namespace kestrel

@@ -15,6 +15,10 @@ struct FilePiece {
   uint64_t length = 0;
 };
 
+// Whether byte `at` of the source lies in one of `pieces`, the last of which is taken to end at
+// `open_end` (a piece whose end is still being looked for).
+bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end);
+
 class PieceSource : public ByteSource {
  public:
   PieceSource(ByteSource& source, const std::vector<FilePiece>& pieces);

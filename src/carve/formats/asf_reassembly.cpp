@@ -153,7 +153,7 @@ class AsfFragmentWalk {
       for (uint64_t k = 1; k <= kReachUnits; ++k) {
         const uint64_t step = k * units_.bytes;
         for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
-          if (next >= source_.Size() || Taken(next, cut)) continue;
+          if (next >= source_.Size() || InPieces(pieces_, next, cut)) continue;
           if (packets_read_ > kMaxPacketsRead) return false;
           std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
           trial.push_back({open.source_offset, cut - open.source_offset});
@@ -178,16 +178,6 @@ class AsfFragmentWalk {
     pieces_ = std::move(best);
     *fit = best_fit;
     return true;
-  }
-
-  // Whether the unit at `next` holds bytes the pieces already have (the open one up to `cut`).
-  bool Taken(uint64_t next, uint64_t cut) const {
-    for (size_t i = 0; i < pieces_.size(); ++i) {
-      const FilePiece& piece = pieces_[i];
-      const uint64_t end = i + 1 < pieces_.size() ? piece.source_offset + piece.length : cut;
-      if (next >= piece.source_offset && next < end) return true;
-    }
-    return false;
   }
 
   ByteSource& source_;

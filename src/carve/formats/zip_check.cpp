@@ -109,12 +109,7 @@ class ZipCheck {
     if (!Add(m.local, kLocalBytes, &data) || data > limit) return false;
     const uint8_t* h = headers_.Bytes(m.local, kLocalBytes);
     if (h == nullptr || LoadLe32(h) != kLocalSignature) return false;
-    ZipMember local;
-    local.flags = LoadLe16(h + 6);
-    local.method = LoadLe16(h + 8);
-    local.crc = LoadLe32(h + 14);
-    local.packed = LoadLe32(h + 18);
-    local.size = LoadLe32(h + 22);
+    const ZipMember local = ZipLocalHeaderFields(h, m.local);
     const size_t name = LoadLe16(h + 26), extra = LoadLe16(h + 28);
     if (local.method != m.method || name != m.name.size()) return false;
     data += name + extra;
@@ -356,6 +351,17 @@ bool MemberDataAt(ByteSource& file, const ZipMember& member, uint64_t* data) {
 }
 
 }  // namespace
+
+ZipMember ZipLocalHeaderFields(const uint8_t* h, uint64_t local) {
+  ZipMember m;
+  m.flags = LoadLe16(h + 6);
+  m.method = LoadLe16(h + 8);
+  m.crc = LoadLe32(h + 14);
+  m.packed = LoadLe32(h + 18);
+  m.size = LoadLe32(h + 22);
+  m.local = local;
+  return m;
+}
 
 uint64_t ZipMemberDataEnd(ByteSource& file, const ZipMember& member) {
   uint64_t data = 0;

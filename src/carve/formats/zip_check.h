@@ -35,6 +35,10 @@ struct ZipMember {
   std::vector<uint8_t> name;
 };
 
+// The member as the local header `h` (its fixed 30 bytes) at file offset `local` gives it; the
+// name is left empty.
+ZipMember ZipLocalHeaderFields(const uint8_t* h, uint64_t local);
+
 // The members that the `entries` central directory entries in [at, at + size) of the file
 // [start, start + length) list, in their order; false when an entry is broken.
 bool ReadZipDirectory(ByteSource& source, uint64_t start, uint64_t length, uint64_t at,

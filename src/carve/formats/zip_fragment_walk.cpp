@@ -112,13 +112,7 @@ class FragmentWalk {
   Record MemberAt(ByteSource& file, uint64_t at) {
     uint8_t h[kLocalBytes];
     if (!file.ReadExact(at, h, sizeof h)) return {};
-    ZipMember m;
-    m.flags = LoadLe16(h + 6);
-    m.method = LoadLe16(h + 8);
-    m.crc = LoadLe32(h + 14);
-    m.packed = LoadLe32(h + 18);
-    m.size = LoadLe32(h + 22);
-    m.local = at;
+    ZipMember m = ZipLocalHeaderFields(h, at);
     const size_t name = LoadLe16(h + 26), extra = LoadLe16(h + 28);
     if ((m.flags & (kEncrypted | kHasDescriptor)) != 0 ||
         (m.method != kStored && m.method != kDeflated) || m.packed == kSaturated32 ||
@@ -193,7 +187,7 @@ class FragmentWalk {
       for (uint64_t k = 1; k <= kReachUnits; ++k) {
         const uint64_t step = k * units_.bytes;
         for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
-          if (next >= source_.Size() || Taken(next, cut)) continue;
+          if (next >= source_.Size() || InPieces(layout_, next, cut)) continue;
           if (++trials_ > kMaxTrials) return {};
           // A member whose header lies before the cut ends where a record must start.
           if (member_end != 0 && !may_go_on && !RecordStartsAt(next + (member_end - cut_file))) {
@@ -314,16 +308,6 @@ class FragmentWalk {
     std::vector<uint8_t> unit(static_cast<size_t>(std::min<uint64_t>(units_.bytes, 64 * 1024)));
     if (!source_.ReadExact(at, unit.data(), unit.size())) return true;
     return std::all_of(unit.begin(), unit.end(), [&](uint8_t b) { return b == unit[0]; });
-  }
-
-  // Whether the unit at `next` holds bytes the layout already has (the open piece up to `cut`).
-  bool Taken(uint64_t next, uint64_t cut) const {
-    for (size_t i = 0; i < layout_.size(); ++i) {
-      const FilePiece& piece = layout_[i];
-      const uint64_t end = i + 1 < layout_.size() ? piece.source_offset + piece.length : cut;
-      if (next >= piece.source_offset && next < end) return true;
-    }
-    return false;
   }
 
   ByteSource& source_;
