@@ -13,6 +13,9 @@ every run over them has to end in bounded time with a bounded number of files.
                       tag claiming 256 MiB in front of more frames
   hostile-cfb-loop    compound documents whose chains loop: the directory chain, a stream's
                       chain on itself, the DIFAT chain on itself, and an absurd FAT sector count
+  hostile-zip-walk    1,000 archives of one stored 30 KB member whose CRC-32 is wrong, each with
+                      its directory and end record: every one sends the search for fragments
+                      through its candidates
 
 Each image IMAGES_DIR/NAME.img starts and ends with random bytes and gets a manifest
 IMAGES_DIR/NAME.json: {"image", "kind": "hostile", "what", "size", "originals": []}.
@@ -143,6 +146,21 @@ def entry(name, kind, child, start, size):
             u32(start) + u32(size) + u32(0))
 
 
+def broken_archive(rng, size=30_000):
+    """A whole-looking archive of one stored member of SIZE random bytes with a wrong CRC-32."""
+    name = b"a.bin"
+    body = rng.randbytes(size)
+    crc = 0x12345678
+    local = (b"PK\x03\x04" + u16(10) + u16(0) + u16(0) + u32(0) + u32(crc) + u32(size) +
+             u32(size) + u16(len(name)) + u16(0) + name + body)
+    entry = (b"PK\x01\x02" + u16(20) + u16(10) + u16(0) + u16(0) + u32(0) + u32(crc) +
+             u32(size) + u32(size) + u16(len(name)) + u16(0) + u16(0) + u16(0) + u16(0) +
+             u32(0) + u32(0) + name)
+    end = (b"PK\x05\x06" + u16(0) + u16(0) + u16(1) + u16(1) + u32(len(entry)) +
+           u32(len(local)) + u16(0))
+    return local + entry + end
+
+
 def build(images, name, what, pieces, rng):
     image = os.path.join(images, name + ".img")
     with open(image, "wb") as f:
@@ -178,6 +196,8 @@ def main():
                 "DIFAT chain loops on itself", "absurd FAT sector count"]
     build(args.images, "hostile-cfb-loop", "compound documents whose chains loop (50 of each of "
           "4 kinds)", [cfb(v) for v in variants] * 50, rng)
+    build(args.images, "hostile-zip-walk", "1,000 archives of one stored 30 KB member with a "
+          "wrong CRC-32", [broken_archive(rng) for _ in range(1000)], rng)
 
 
 if __name__ == "__main__":
