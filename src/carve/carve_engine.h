@@ -61,8 +61,8 @@ class CarveEngine {
   void Interrupt();
   // Ends the open file, and a file set aside, as their formats decide (kept, cut, renamed,
   // listed; or deleted). A file its format's check finds not whole, and a file with a gap that
-  // no check proves whole, is written anew from the pieces its format's reassembly finds whole;
-  // else it is deleted, or kept among the partial files when the run asks for them.
+  // no check proves whole, is deleted, or kept among the partial files when the run asks for
+  // them.
   void Finish();
   // The sectors of files that kept headers from starting new files and were then not kept
   // (after their header sector, up to the last sector fed to them): files that lie inside them
