@@ -147,12 +147,19 @@ TEST_F(CjpegPictures, ACutShortPictureIsBroken) {
   }
 }
 
-// A scan writes the whole picture and not the one whose fragments lie around a 4 KiB block of
+// The picture with its third 4 KiB unit overwritten by `gap`.
+Bytes WithUnitOverwritten(Bytes jpeg, const Bytes& gap) {
+  std::copy(gap.begin(), gap.end(), jpeg.begin() + 8192);
+  return jpeg;
+}
+
+// A scan writes the whole picture and not the one with a unit overwritten by a 4 KiB block of
 // text that starts with an end marker (read contiguously, it would end at that marker, and with
-// the block's end marker skipped it would run through the text to the picture's own end).
-TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
+// the block's end marker skipped it would run through the text to the picture's own end): no
+// unit goes on where the text begins.
+TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheOverwrittenOne) {
   const Bytes whole = Jpeg("-quality 90");
-  const Bytes fragmented = Jpeg("-quality 80 -sample 2x1");
+  const Bytes overwritten = Jpeg("-quality 80 -sample 2x1");
   Bytes gap(4096, 'x');
   gap[0] = 0xFF;
   gap[1] = 0xD9;
@@ -162,9 +169,9 @@ TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
     image.resize((image.size() + 4095) / 4096 * 4096 + 8192, 0);
   };
   add(whole);
-  add(WithGap(fragmented, gap));
+  add(WithUnitOverwritten(overwritten, gap));
   Bytes text_gap(4096, 'x');
-  add(WithGap(fragmented, text_gap));
+  add(WithUnitOverwritten(overwritten, text_gap));
   auto scan = testing::ScanImage(image, dir_);
   ASSERT_EQ(scan->files.size(), 1u);
   EXPECT_EQ(scan->File(scan->files[0]), whole);

@@ -117,6 +117,8 @@ class BitReader {
   // Whole bytes of data read ahead into the buffer and not decoded.
   uint64_t unread_bytes() const { return real_ > 0 ? static_cast<uint64_t>(real_ / 8) : 0; }
   uint64_t offset() const { return bytes_.offset(); }
+  // About where the next bit lies in the file (stuffing bytes read ahead not counted).
+  uint64_t data_offset() const { return bytes_.offset() - unread_bytes(); }
 
   __attribute__((noinline)) void Fill() {
     while (bits_ <= 56) {
@@ -133,10 +135,12 @@ class BitReader {
     bits_ = real_ = 0;
     marker_ = false;
   }
-  // Reads the rest of the data up to its marker; the number of bytes passed over.
-  uint64_t SkipToMarker() {
+  // Reads the rest of the data up to its marker, or until more than `limit` bytes are passed
+  // over (so that a decoding that fails here fails where the data stopped fitting); the number
+  // of bytes passed over.
+  uint64_t SkipToMarker(uint64_t limit) {
     uint64_t skipped = 0;
-    while (!marker_) {
+    while (!marker_ && skipped <= limit) {
       NextDataByte();
       if (!marker_) ++skipped;
     }
@@ -169,18 +173,22 @@ class BitReader {
 
 class EntropyCheck {
  public:
-  EntropyCheck(ByteSource& source, uint64_t start, uint64_t length)
-      : bytes_(source, start, length) {}
+  EntropyCheck(ByteSource& source, uint64_t start, uint64_t length,
+               const JpegDecodeOptions& options)
+      : bytes_(source, start, length), options_(options) {}
 
   JpegCheck Run() {
     if (bytes_.Next() != 0xFF || bytes_.Next() != 0xD8) return Broken();
     int scans = 0;
     for (int code = NextMarker(); code >= 0;) {
-      if (code == 0xD9) return scans > 0 ? JpegCheck{JpegVerdict::kWhole, 0} : Unchecked();
+      if (code == 0xD9) {
+        return scans > 0 ? JpegCheck{JpegVerdict::kWhole, 0, bytes_.offset()} : Unchecked();
+      }
       if (!ReadSegment()) return Broken();
       const bool scan = code == 0xDA;
       if (scan && ++scans > kMaxScans) return Unchecked();
       const Step step = scan ? DecodeScan() : TakeSegment(static_cast<uint8_t>(code));
+      if (step == Step::kStopped) return {JpegVerdict::kUnchecked, 0, 0, true};
       if (step != Step::kOn) return step == Step::kBroken ? Broken() : Unchecked();
       // A scan's data ends at the marker that comes next.
       code = scan ? pending_marker_ : NextMarker();
@@ -189,7 +197,7 @@ class EntropyCheck {
   }
 
  private:
-  enum class Step : uint8_t { kOn, kBroken, kUnchecked };
+  enum class Step : uint8_t { kOn, kBroken, kUnchecked, kStopped };
   static constexpr int kMaxScans = 256;
   // Bytes a scan may hold after its last MCU before the next marker (encoders pad to a byte).
   static constexpr uint64_t kTrailingSlack = 16;
@@ -311,33 +319,45 @@ class EntropyCheck {
     for (const Component& c : scan) {
       if (!dc_[c.dc_table].defined || !ac_[c.ac_table].defined) return Step::kBroken;
     }
-    uint64_t mcus = 0;
-    if (!Layout(scan, &mcus)) return Step::kBroken;
+    uint64_t mcus = 0, row = 0;
+    if (!Layout(scan, &mcus, &row)) return Step::kBroken;
+    const bool traced = StartTrace(scan, row);
     BitReader bits(bytes_);
     uint32_t expected_restart = 0;
     for (uint64_t mcu = 0; mcu < mcus; ++mcu) {
       if (restart_interval_ != 0 && mcu != 0 && mcu % restart_interval_ == 0) {
         if (!TakeRestart(bits, &expected_restart)) return Step::kBroken;
+        dc_value_ = 0;
       }
+      const uint64_t at = bits.data_offset();
+      if (at > options_.stop_after) return Step::kStopped;
+      int32_t first_dc = 0;
       for (const Component& c : scan) {
         for (uint32_t b = 0; b < uint32_t{c.h} * c.v; ++b) {
-          if (!DecodeBlock(bits, dc_[c.dc_table], ac_[c.ac_table])) return Step::kBroken;
+          int32_t diff = 0;
+          if (!DecodeBlock(bits, dc_[c.dc_table], ac_[c.ac_table], &diff)) return Step::kBroken;
+          if (c.index == 0) AddDc(diff);
+          if (c.index == 0 && b == 0) first_dc = dc_value_;
         }
       }
       if (bits.overrun()) return Step::kBroken;
+      if (traced) Trace(at, first_dc);
     }
     return EndOfScan(bits);
   }
 
-  // The MCUs of a scan of `scan`; a scan of one component codes its blocks one by one in the
-  // component's own raster (its blocks become 1 x 1). False when an MCU holds too many blocks.
-  bool Layout(std::vector<Component>& scan, uint64_t* mcus) const {
+  // The MCUs of a scan of `scan`, and how many make a row; a scan of one component codes its
+  // blocks one by one in the component's own raster (its blocks become 1 x 1). False when an MCU
+  // holds too many blocks.
+  bool Layout(std::vector<Component>& scan, uint64_t* mcus, uint64_t* row) const {
     if (scan.size() == 1) {
       *mcus = BlocksOf(scan[0]);
+      *row = (CeilDiv(uint64_t{width_} * scan[0].h, max_h_) + 7) / 8;
       scan[0].h = scan[0].v = 1;
       return true;
     }
-    *mcus = CeilDiv(width_, 8u * max_h_) * CeilDiv(height_, 8u * max_v_);
+    *row = CeilDiv(width_, 8u * max_h_);
+    *mcus = *row * CeilDiv(height_, 8u * max_v_);
     uint32_t blocks_per_mcu = 0;
     for (const Component& c : scan) blocks_per_mcu += uint32_t{c.h} * c.v;
     return blocks_per_mcu <= 10;
@@ -353,7 +373,7 @@ class EntropyCheck {
   // After the last MCU: at most a few padding bytes, then a marker that starts the next segment
   // or ends the picture.
   Step EndOfScan(BitReader& bits) {
-    if (bits.unread_bytes() + bits.SkipToMarker() > kTrailingSlack) return Step::kBroken;
+    if (!EndsWithinSlack(bits)) return Step::kBroken;
     pending_marker_ = bits.marker();
     if (pending_marker_ == 0 || pending_marker_ == 0x00 ||
         (pending_marker_ >= 0xD0 && pending_marker_ <= 0xD8)) {
@@ -376,8 +396,9 @@ class EntropyCheck {
       if (!dc && !ac_[c.ac_table].defined) return Step::kBroken;
     }
     if (!dc && !NonzeroFlagsFor(scan[0])) return Step::kUnchecked;
-    uint64_t mcus = 0;
-    if (!Layout(scan, &mcus)) return Step::kBroken;
+    uint64_t mcus = 0, row = 0;
+    if (!Layout(scan, &mcus, &row)) return Step::kBroken;
+    const bool traced = dc && sp.ah == 0 && StartTrace(scan, row);
     BitReader bits(bytes_);
     uint32_t expected_restart = 0;
     uint32_t eob_run = 0;
@@ -386,14 +407,22 @@ class EntropyCheck {
       if (restart_interval_ != 0 && mcu != 0 && mcu % restart_interval_ == 0) {
         if (!TakeRestart(bits, &expected_restart)) return Step::kBroken;
         eob_run = 0;
+        dc_value_ = 0;
       }
+      const uint64_t at = bits.data_offset();
+      if (at > options_.stop_after) return Step::kStopped;
       bool ok = true;
       if (dc) {
+        int32_t first_dc = 0;
         for (const Component& c : scan) {
           for (uint32_t b = 0; b < uint32_t{c.h} * c.v && ok; ++b) {
-            ok = sp.ah == 0 ? DecodeDcFirst(bits, dc_[c.dc_table]) : TakeBits(bits, 1);
+            int32_t diff = 0;
+            ok = sp.ah == 0 ? DecodeDcFirst(bits, dc_[c.dc_table], &diff) : TakeBits(bits, 1);
+            if (c.index == 0) AddDc(diff);
+            if (c.index == 0 && b == 0) first_dc = dc_value_;
           }
         }
+        if (ok && traced) Trace(at, first_dc);
       } else {
         uint64_t& nonzero = (*flags)[mcu];
         const HuffmanTable& table = ac_[scan[0].ac_table];
@@ -423,11 +452,46 @@ class EntropyCheck {
     return true;
   }
 
-  static bool DecodeDcFirst(BitReader& bits, const HuffmanTable& dc) {
+  static bool DecodeDcFirst(BitReader& bits, const HuffmanTable& dc, int32_t* diff) {
     const int size = DecodeSymbol(bits, dc);
     if (size < 0 || size > 11) return false;
-    if (size > 0) bits.Consume(size);
+    *diff = TakeValue(bits, size);
     return true;
+  }
+
+  // A coefficient of `size` bits (after Ensure; a code of at most 16 bits was taken since).
+  static int32_t TakeValue(BitReader& bits, int size) {
+    if (size == 0) return 0;
+    const int32_t value = static_cast<int32_t>(bits.Peek(size));
+    bits.Consume(size);
+    return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
+  }
+
+  // Whether the scan of `scan` (MCUs of `row` per row) is the one the trace follows: the first
+  // to code the DC values of the frame's first component.
+  bool StartTrace(const std::vector<Component>& scan, uint64_t row) {
+    if (options_.trace == nullptr || traced_) return false;
+    if (std::none_of(scan.begin(), scan.end(), [](const Component& c) { return c.index == 0; })) {
+      return false;
+    }
+    traced_ = true;
+    dc_value_ = 0;
+    options_.trace->mcus_per_row = row;
+    return true;
+  }
+
+  // The first component's DC value moves by `diff`; foreign data may push it anywhere, real
+  // values stay far inside the bound.
+  void AddDc(int32_t diff) {
+    constexpr int32_t kBound = 1 << 24;
+    dc_value_ = std::clamp(dc_value_ + diff, -kBound, kBound);
+  }
+
+  void Trace(uint64_t at, int32_t dc) {
+    JpegDcTrace& trace = *options_.trace;
+    if (trace.dc.size() >= JpegDcTrace::kMaxTracedMcus) return;
+    trace.offsets.push_back(at);
+    trace.dc.push_back(dc);
   }
 
   // The first bits of a band of AC coefficients of one block.
@@ -513,9 +577,16 @@ class EntropyCheck {
 
   static uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
+  // Whether the data reaches its marker within a few padding bytes.
+  static bool EndsWithinSlack(BitReader& bits) {
+    const uint64_t unread = bits.unread_bytes();
+    return unread <= kTrailingSlack &&
+           unread + bits.SkipToMarker(kTrailingSlack - unread) <= kTrailingSlack;
+  }
+
   // At the end of a restart interval the data stops at the next RSTn of the cycle.
   static bool TakeRestart(BitReader& bits, uint32_t* expected) {
-    if (bits.unread_bytes() + bits.SkipToMarker() > kTrailingSlack) return false;
+    if (!EndsWithinSlack(bits)) return false;
     if (bits.marker() != 0xD0 + *expected) return false;
     *expected = (*expected + 1) % 8;
     bits.Restart();
@@ -543,10 +614,11 @@ class EntropyCheck {
 
   // One 8x8 block: a DC difference of at most 11 bits, then AC run/size pairs that stay inside
   // the 63 AC coefficients.
-  static bool DecodeBlock(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
+  static bool DecodeBlock(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac,
+                          int32_t* dc_diff) {
     const int dc_size = DecodeSymbol(bits, dc);
     if (dc_size < 0 || dc_size > 11) return false;
-    if (dc_size > 0) bits.Consume(dc_size);
+    *dc_diff = TakeValue(bits, dc_size);
     for (int k = 1; k < 64;) {
       const int symbol = DecodeSymbol(bits, ac);
       if (symbol < 0) return false;
@@ -567,6 +639,9 @@ class EntropyCheck {
   }
 
   FileBytes bytes_;
+  JpegDecodeOptions options_;
+  bool traced_ = false;   // the trace's scan was met
+  int32_t dc_value_ = 0;  // the first component's DC value, in the scan being decoded
   std::vector<uint8_t> segment_;
   std::array<HuffmanTable, 4> dc_{}, ac_{};
   std::vector<Component> components_;
@@ -583,8 +658,9 @@ class EntropyCheck {
 
 }  // namespace
 
-JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length) {
-  return EntropyCheck(source, start, length).Run();
+JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length,
+                           const JpegDecodeOptions& options) {
+  return EntropyCheck(source, start, length, options).Run();
 }
 
 }  // namespace kestrel

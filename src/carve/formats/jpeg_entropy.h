@@ -12,7 +12,9 @@
 // hierarchical, arithmetic-coded and 12-bit pictures are not decoded: they are reported
 // unchecked and keep the marker walk's verdict.
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/byte_source.h"
 
@@ -27,9 +29,29 @@ enum class JpegVerdict : uint8_t {
 struct JpegCheck {
   JpegVerdict verdict = JpegVerdict::kUnchecked;
   uint64_t broken_at = 0;  // file offset where the decoding failed (kBroken)
+  uint64_t end = 0;        // file offset just past the EOI (kWhole)
+  bool stopped = false;    // unchecked because the decoding reached its stop
+};
+
+// How the picture looks row over row: for the first scan that codes the DC coefficients of the
+// frame's first component, that component's DC value in the first block of every MCU and the
+// file offset where the MCU's data starts (at most kMaxTracedMcus MCUs).
+struct JpegDcTrace {
+  static constexpr size_t kMaxTracedMcus = size_t{1} << 20;
+  uint64_t mcus_per_row = 0;
+  std::vector<uint64_t> offsets;
+  std::vector<int32_t> dc;
+};
+
+// What a decoding records and where it stops: with `stop_after`, the decoding ends (unchecked,
+// `stopped`) at the first MCU whose data starts past that file offset.
+struct JpegDecodeOptions {
+  uint64_t stop_after = ~uint64_t{0};
+  JpegDcTrace* trace = nullptr;
 };
 
 // Checks the JPEG of `length` bytes (SOI to EOI, both included) at byte `start` of `source`.
-JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length);
+JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length,
+                           const JpegDecodeOptions& options = {});
 
 }  // namespace kestrel
