@@ -140,7 +140,10 @@ class JpegSearch {
       for (const uint64_t next : Candidates(taken, cut_at)) {
         if (Spent()) break;
         const Fit fit = Probe(taken, cut, next);
-        if (fit.whole) return Found(taken, {next, fit.reached - cut}, pieces);
+        if (fit.whole) {
+          if (Found(taken, cut, next, fit.reached, pieces)) return true;
+          continue;
+        }
         if (fit.clean && Follow(taken, cut, next, pieces)) return true;
         if (!fit.clean && fit.reached != 0) short_fits.push_back(fit);
       }
@@ -191,7 +194,7 @@ class JpegSearch {
     JpegDcTrace trace;
     const JpegCheck check = Decode(layout, kNoStop, &trace);
     if (check.verdict == JpegVerdict::kWhole) {
-      return Found(taken, {next, check.end - cut}, pieces);
+      return Found(taken, cut, next, check.end, pieces);
     }
     if (check.verdict != JpegVerdict::kBroken || check.broken_at < cut + units_.bytes) {
       return false;
@@ -199,9 +202,12 @@ class JpegSearch {
     return Extend(taken, {next, cut}, check.broken_at, trace, pieces);
   }
 
-  // The picture is the pieces `taken`, then `last`.
-  static bool Found(std::vector<FilePiece> taken, FilePiece last, std::vector<FilePiece>* pieces) {
-    taken.push_back(last);
+  // The picture is the pieces `taken` (its first `cut` bytes), then the fragment at `next` up
+  // to the file offset `end`.
+  static bool Found(std::vector<FilePiece> taken, uint64_t cut, uint64_t next, uint64_t end,
+                    std::vector<FilePiece>* pieces) {
+    if (end <= cut) return false;  // it ended before the seam: the continuation is no part of it
+    taken.push_back({next, end - cut});
     *pieces = std::move(taken);
     return true;
   }
