@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -15,17 +17,31 @@ constexpr size_t kMaxPieces = 8;
 constexpr size_t kMaxCuts = 4;
 constexpr uint64_t kReachUnits = 256;
 constexpr uint32_t kMaxContinuations = 1024;
-constexpr uint64_t kMaxDecodedPerFile = uint64_t{128} << 20;
-// For all files of a scan: 64 MiB, and 32 bytes for every byte of the source before the file
+constexpr uint64_t kMaxDecodedPerFile = uint64_t{32} << 20;
+// For all files of a scan: 64 MiB, and 8 bytes for every byte of the source before the file
 // being put together.
 constexpr uint64_t kScanDecodedBase = uint64_t{64} << 20;
-constexpr uint64_t kScanDecodedPerByte = 32;
+constexpr uint64_t kScanDecodedPerByte = 8;
 // A decoding goes no further than a picture may be long.
 constexpr uint64_t kNoStop = kJpegSizeCap;
 constexpr uint64_t kDecodeWindow = 64 * 1024;
+// How far before a cut the decoding's state is kept (JpegDecodeOptions).
+constexpr uint64_t kKeepLead = 2048;
 // Boundaries tried as cuts for where the picture's rows jump most (by more than kCutJump).
 constexpr size_t kJumpCuts = 2;
 constexpr double kCutJump = 0.5;
+// Above this the rows jump more than they do anywhere inside a picture: a seam.
+constexpr double kSeamJump = 1.5;
+// Continuations probed before a clear choice may end the search; a choice is clear when the
+// smoothest seam jumps at most kClearJump and every other one kTieFactor times as much and
+// kTieMargin more.
+constexpr uint32_t kMinProbed = 24;
+constexpr double kClearJump = 0.8;
+constexpr double kTieFactor = 2;
+constexpr double kTieMargin = 0.1;
+constexpr double kUnknownScore = 1e9;
+// Continuations followed after one cut at most, when the seams do not single one out.
+constexpr size_t kMaxContenders = 3;
 
 // The bytes decoded by one thread's searches on its current source: the bound for a scan.
 struct ScanWork {
@@ -52,29 +68,45 @@ bool JpegMayHold(uint8_t code) {
 // Negative: unknown (the trace does not reach a row on either side).
 constexpr double kUnknownJump = -1;
 
-// Mean difference of the DC values of MCUs [from, to) from those a row above them.
-double RowDifference(const JpegDcTrace& trace, size_t from, size_t to) {
-  const size_t row = static_cast<size_t>(trace.mcus_per_row);
-  double sum = 0;
+// Mean difference of the samples along the top edges of the trace's MCUs [from, to) (entries,
+// not MCU numbers) from those along the bottom edges of the MCUs a row above them.
+double EdgeDifference(const JpegRowTrace& trace, size_t from, size_t to) {
+  const size_t row = static_cast<size_t>(trace.mcus_per_row), edge = trace.edge;
+  uint64_t sum = 0;
   for (size_t m = from; m < to; ++m) {
-    sum += static_cast<double>(std::abs(int64_t{trace.dc[m]} - trace.dc[m - row]));
+    const int16_t* top = &trace.top[m * edge];
+    const int16_t* above = &trace.bottom[(m - row) * edge];
+    for (size_t x = 0; x < edge; ++x) {
+      sum += static_cast<uint64_t>(std::abs(int32_t{top[x]} - above[x]));
+    }
   }
-  return to > from ? sum / static_cast<double>(to - from) : 0;
+  return to > from ? static_cast<double>(sum) / static_cast<double>((to - from) * edge) : 0;
 }
 
-// How the picture's rows go on across the seam at file offset `seam`: the row of MCUs after it
-// compared with the rows above it, as the row before it was.
-double JumpAt(const JpegDcTrace& trace, uint64_t seam) {
+// How the picture's rows go on across the seam at file offset `seam`. The MCUs after it meet
+// the MCUs above them in two stretches: the rest of the seam's row, and the next row up to the
+// seam's column. Data out of place breaks both; an edge in the picture that runs along a row of
+// MCUs breaks only one. Each stretch is compared with how the row before the seam met the row
+// above it, and the smoother one counts.
+double JumpAt(const JpegRowTrace& trace, uint64_t seam) {
   const size_t row = static_cast<size_t>(trace.mcus_per_row);
-  if (row == 0) return kUnknownJump;
+  if (row == 0 || trace.edge == 0) return kUnknownJump;
   const size_t first = static_cast<size_t>(
       std::lower_bound(trace.offsets.begin(), trace.offsets.end(), seam) - trace.offsets.begin());
-  const size_t after = std::min(trace.dc.size(), first + row);
-  const size_t compared = std::min<size_t>(row, 8);
-  if (first < row + compared || after < first + compared) return kUnknownJump;
-  const double within = RowDifference(trace, std::max(row, first - std::min(first, row)), first);
-  const double across = RowDifference(trace, first, after);
-  return across / (1.5 * within + 4);
+  const size_t traced = trace.offsets.size();
+  const size_t compared = std::min<size_t>(row, 4);
+  if (first < row + compared) return kUnknownJump;
+  const double within = EdgeDifference(trace, std::max(row, first - std::min(first, row)), first);
+  const size_t column = static_cast<size_t>((trace.first_mcu + first) % row);
+  const size_t next_row = std::min(traced, first + (row - column));
+  const size_t after = std::min(traced, first + row);
+  double jump = kUnknownJump;
+  for (const auto& [from, to] : {std::pair{first, next_row}, std::pair{next_row, after}}) {
+    if (to < from + compared) continue;
+    const double stretch = EdgeDifference(trace, from, to) / (1.5 * within + 4);
+    if (jump < 0 || stretch < jump) jump = stretch;
+  }
+  return jump;
 }
 
 bool Jumps(double jump) {
@@ -92,7 +124,7 @@ class JpegSearch {
   bool Run(uint64_t start, std::vector<FilePiece>* pieces) {
     if (start >= size_ || units_.bytes == 0) return false;
     start_ = start;
-    JpegDcTrace trace;
+    JpegRowTrace trace;
     const JpegCheck first = Decode({{start, size_ - start}}, kNoStop, &trace);
     if (first.verdict != JpegVerdict::kBroken || trace.offsets.empty()) return false;
     data_start_ = trace.offsets.front();
@@ -107,15 +139,40 @@ class JpegSearch {
     uint64_t file_offset;
   };
 
-  JpegCheck Decode(const std::vector<FilePiece>& layout, uint64_t stop_after, JpegDcTrace* trace) {
+  // Decodes the file laid out as `layout` from its start, or on from the state kept at the
+  // current cut when there is one.
+  JpegCheck Decode(const std::vector<FilePiece>& layout, uint64_t stop_after, JpegRowTrace* trace) {
     PieceSource file(source_, layout);
-    const JpegCheck check = CheckJpegEntropy(file, 0, file.Size(), {stop_after, trace});
+    const bool resumed = at_cut_.held();
+    const JpegCheck check = resumed
+                                ? ResumeJpegEntropy(at_cut_, file, file.Size(), {stop_after, trace})
+                                : CheckJpegEntropy(file, 0, file.Size(), {stop_after, trace});
+    return Counted(check, stop_after, resumed ? kept_from_ : 0);
+  }
+
+  // Decodes the file's first `cut` bytes, the pieces `taken`, keeping the state just before the
+  // cut for the continuations tried after it.
+  void KeepAtCut(const std::vector<FilePiece>& taken, uint64_t cut) {
+    at_cut_ = {};
+    PieceSource file(source_, taken);
+    JpegDecodeOptions options;
+    options.stop_after = cut;
+    options.keep_at = cut;
+    options.keep = &at_cut_;
+    JpegRowTrace rows;  // kept with the state: the rows a seam after it is compared with
+    options.trace = &rows;
+    Counted(CheckJpegEntropy(file, 0, file.Size(), options), cut, 0);
+    kept_from_ = cut > kKeepLead ? cut - kKeepLead : 0;
+  }
+
+  // Counts a decoding from file offset `from` in the work done.
+  JpegCheck Counted(const JpegCheck& check, uint64_t stop_after, uint64_t from) {
     const uint64_t reached =
         check.verdict == JpegVerdict::kBroken
             ? check.broken_at
             : (check.verdict == JpegVerdict::kWhole ? check.end : std::min(stop_after, size_));
     // Every decoding reads a window of the file at least.
-    const uint64_t work = reached + kDecodeWindow;
+    const uint64_t work = (reached > from ? reached - from : 0) + kDecodeWindow;
     decoded_ += work;
     scan_.decoded += work;
     return check;
@@ -126,61 +183,126 @@ class JpegSearch {
            scan_.decoded > kScanDecodedBase + kScanDecodedPerByte * start_;
   }
 
+  // How the picture goes on with the unit at `next` after the pieces `taken` (the file's first
+  // `cut` bytes), decoded through the two units after the seam at most.
+  struct Fit {
+    uint64_t next = 0;
+    uint64_t reached = 0;  // file offset the decoding reached; 0: it does not go on
+    bool whole = false;    // it ended the picture at `reached`
+    double jump = kUnknownJump;
+  };
+
   // Follows the fragment at `tail` (after the pieces `taken`), whose decoding broke at file
   // offset `broken_at`, as `trace` recorded it.
   bool Extend(std::vector<FilePiece>& taken, Tail tail, uint64_t broken_at,
-              const JpegDcTrace& trace, std::vector<FilePiece>* pieces) {
+              const JpegRowTrace& trace, std::vector<FilePiece>* pieces) {
     if (taken.size() + 1 >= kMaxPieces) return false;
     for (const uint64_t cut : Cuts(tail, broken_at, trace)) {
       taken.push_back({tail.source_offset, cut - tail.file_offset});
       const uint64_t cut_at = tail.source_offset + (cut - tail.file_offset);
-      // A continuation that decodes cleanly through the units after the seam is followed at
-      // once; those whose decoding breaks there (a fragment of a unit) after all of them.
-      std::vector<Fit> short_fits;
-      for (const uint64_t next : Candidates(taken, cut_at)) {
-        if (Spent()) break;
-        const Fit fit = Probe(taken, cut, next);
-        if (fit.whole) {
-          if (Found(taken, cut, next, fit.reached, pieces)) return true;
-          continue;
-        }
-        if (fit.clean && Follow(taken, cut, next, pieces)) return true;
-        if (!fit.clean && fit.reached != 0) short_fits.push_back(fit);
-      }
-      std::stable_sort(short_fits.begin(), short_fits.end(),
-                       [](const Fit& a, const Fit& b) { return a.jump < b.jump; });
-      for (const Fit& fit : short_fits) {
-        if (Spent()) break;
-        if (Follow(taken, cut, fit.next, pieces)) return true;
-      }
+      KeepAtCut(taken, cut);
+      if (TakeWhole(taken, cut, Contenders(taken, cut, cut_at), pieces)) return true;
       taken.pop_back();
       if (Spent()) return false;
     }
     return false;
   }
 
-  // How the picture goes on with the unit at `next` after the pieces `taken` (the file's first
-  // `cut` bytes), decoded through the two units after the seam at most.
-  struct Fit {
-    uint64_t next = 0;
-    uint64_t reached = 0;  // file offset the decoding reached; 0: it does not go on
-    bool clean = false;    // it decoded through both units
-    bool whole = false;    // it ended the picture at `reached`
-    double jump = kUnknownJump;
+  // The continuations after a cut at `cut_at` (the file's first `cut` bytes) worth following:
+  // of the units whose decoding goes on with the rows going on across the seam, the one that
+  // goes on most smoothly and those that come near it (at most kMaxContenders; more leave the
+  // place unknown). Pictures of one set of Huffman tables decode on in each other's data, and
+  // only the rows tell them apart; where they cannot, the nearest units are the contenders.
+  // Units that end the picture are the only contenders when there are any. The units are probed
+  // nearest first; once kMinProbed are, a clear choice ends the search.
+  struct Contending {
+    std::vector<Fit> fits;
+    bool rows_tell = true;
   };
+  Contending Contenders(const std::vector<FilePiece>& taken, uint64_t cut, uint64_t cut_at) {
+    std::vector<Fit> fits;
+    uint32_t probed = 0;
+    for (const uint64_t next : Candidates(taken, cut_at)) {
+      if (Spent()) return {};
+      const Fit fit = Probe(taken, cut, next);
+      if (fit.reached != 0) fits.push_back(fit);
+      if (++probed >= kMinProbed && Clear(fits)) break;
+    }
+    std::vector<Fit> ends;
+    std::copy_if(fits.begin(), fits.end(), std::back_inserter(ends),
+                 [](const Fit& f) { return f.whole; });
+    if (!ends.empty()) fits = std::move(ends);
+    std::stable_sort(fits.begin(), fits.end(), Smoother);
+    if (fits.empty()) return {};
+    // Where the rows cannot tell (a seam in a progressive picture's later scans), the nearest.
+    if (fits[0].jump < 0) {
+      fits.resize(std::min(fits.size(), kMaxContenders));
+      return {fits, false};
+    }
+    // Else those near the smoothest.
+    if (Score(fits[0]) > kClearJump && !fits[0].whole) return {};
+    const double near = kTieFactor * Score(fits[0]) + kTieMargin;
+    size_t count = 0;
+    while (count < fits.size() && (fits[0].whole || Score(fits[count]) < near)) ++count;
+    if (count > kMaxContenders) return {};
+    fits.resize(count);
+    return {fits, true};
+  }
+
+  // Follows each of the contenders after the pieces `taken` (the file's first `cut` bytes): the
+  // picture is put together only when exactly one of them makes it whole. Where the rows cannot
+  // tell, the first that does is taken: a progressive picture's last scans may decode whole with
+  // a unit of their data left out, as they do in a real decoder; the nearest unit goes on most
+  // likely, and another picture's data decodes on only with the same tables, which progressive
+  // pictures have of their own.
+  bool TakeWhole(const std::vector<FilePiece>& taken, uint64_t cut, const Contending& contending,
+                 std::vector<FilePiece>* pieces) {
+    const std::vector<Fit>& contenders = contending.fits;
+    std::vector<FilePiece> found;
+    for (size_t i = 0; i < contenders.size() && (found.empty() || contending.rows_tell); ++i) {
+      // The search after a contender keeps states of its own.
+      if (i > 0) KeepAtCut(taken, cut);
+      std::vector<FilePiece> trial = taken, whole;
+      const Fit& fit = contenders[i];
+      if (!(fit.whole ? Found(trial, cut, fit.next, fit.reached, &whole)
+                      : Follow(trial, cut, fit.next, &whole))) {
+        continue;
+      }
+      if (!found.empty()) return false;  // two ways make it whole: which one is unknown
+      found = std::move(whole);
+    }
+    if (found.empty()) return false;
+    *pieces = std::move(found);
+    return true;
+  }
+
+  static bool Smoother(const Fit& a, const Fit& b) { return Score(a) < Score(b); }
+  // A seam whose rows could not be compared ranks after every one that could.
+  static double Score(const Fit& fit) { return fit.jump < 0 ? kUnknownScore : fit.jump; }
+
+  // Whether the smoothest of `fits` is clearly smoother than every other one. Where the rows
+  // cannot tell (a seam in a progressive picture's later scans, which carry no DC values), only
+  // a continuation that no other unit's decoding matches is clear.
+  static bool Clear(std::vector<Fit>& fits) {
+    if (fits.empty()) return false;
+    std::partial_sort(fits.begin(), fits.begin() + std::min<ptrdiff_t>(2, std::ssize(fits)),
+                      fits.end(), Smoother);
+    if (fits[0].jump < 0) return fits.size() == 1;
+    if (Score(fits[0]) > kClearJump) return false;
+    return fits.size() == 1 || Score(fits[1]) >= kTieFactor * Score(fits[0]) + kTieMargin;
+  }
 
   Fit Probe(const std::vector<FilePiece>& taken, uint64_t cut, uint64_t next) {
     ++continuations_;
     std::vector<FilePiece> layout = taken;
     layout.push_back({next, size_ - next});
-    JpegDcTrace trace;
+    JpegRowTrace trace;
     const JpegCheck probe = Decode(layout, cut + 2 * units_.bytes, &trace);
     Fit fit{next};
     if (probe.verdict == JpegVerdict::kBroken && probe.broken_at < cut + units_.bytes) return fit;
     fit.jump = JumpAt(trace, cut);
     if (Jumps(fit.jump)) return fit;
     fit.whole = probe.verdict == JpegVerdict::kWhole;
-    fit.clean = probe.stopped;
     fit.reached =
         fit.whole ? probe.end : (probe.stopped ? cut + 2 * units_.bytes : probe.broken_at);
     return fit;
@@ -191,7 +313,7 @@ class JpegSearch {
               std::vector<FilePiece>* pieces) {
     std::vector<FilePiece> layout = taken;
     layout.push_back({next, size_ - next});
-    JpegDcTrace trace;
+    JpegRowTrace trace;
     const JpegCheck check = Decode(layout, kNoStop, &trace);
     if (check.verdict == JpegVerdict::kWhole) {
       return Found(taken, cut, next, check.end, pieces);
@@ -203,20 +325,33 @@ class JpegSearch {
   }
 
   // The picture is the pieces `taken` (its first `cut` bytes), then the fragment at `next` up
-  // to the file offset `end`.
-  static bool Found(std::vector<FilePiece> taken, uint64_t cut, uint64_t next, uint64_t end,
-                    std::vector<FilePiece>* pieces) {
+  // to the file offset `end`, when it decodes whole and its rows go on across every unit
+  // boundary: a fragment may run on into a unit of another picture of the same tables, whose
+  // data decodes on with it.
+  bool Found(std::vector<FilePiece> taken, uint64_t cut, uint64_t next, uint64_t end,
+             std::vector<FilePiece>* pieces) {
     if (end <= cut) return false;  // it ended before the seam: the continuation is no part of it
     taken.push_back({next, end - cut});
+    JpegRowTrace trace;
+    at_cut_ = {};  // the whole picture, every row of it
+    if (Decode(taken, kNoStop, &trace).verdict != JpegVerdict::kWhole) return false;
+    uint64_t file_offset = 0;
+    for (const FilePiece& piece : taken) {
+      for (uint64_t at = units_.BoundaryFrom(piece.source_offset);
+           at < piece.source_offset + piece.length; at += units_.bytes) {
+        if (JumpAt(trace, file_offset + (at - piece.source_offset)) > kSeamJump) return false;
+      }
+      file_offset += piece.length;
+    }
     *pieces = std::move(taken);
     return true;
   }
 
   // The file offsets where the fragment at `tail` may end, the likeliest first (at most
   // kMaxCuts): before its first unit past the picture's data start that holds no JPEG data;
-  // else the last boundary before the point where its decoding broke, the boundaries where the
-  // picture's rows jump most, then the boundaries before the last.
-  std::vector<uint64_t> Cuts(Tail tail, uint64_t broken_at, const JpegDcTrace& trace) {
+  // else where the rows jump past anything inside a picture, the last boundary before the point
+  // where its decoding broke, the boundaries where the rows jump most, then the last ones.
+  std::vector<uint64_t> Cuts(Tail tail, uint64_t broken_at, const JpegRowTrace& trace) {
     std::vector<uint64_t> boundaries;
     const uint64_t from = std::max(tail.file_offset, data_start_) + 1;
     for (uint64_t at = units_.BoundaryFrom(tail.source_offset + (from - tail.file_offset));
@@ -226,8 +361,8 @@ class JpegSearch {
     for (const uint64_t cut : boundaries) {
       if (!HoldsJpegData(tail.source_offset + (cut - tail.file_offset))) return {cut};
     }
-    // The last boundary (foreign bytes most often break the decoding within a unit), those where
-    // the rows jump most, then the last ones.
+    // A jump past anything inside a picture: the fragment ran on into data of another picture
+    // of the same tables. Else foreign bytes most often break the decoding within a unit.
     std::vector<std::pair<double, uint64_t>> jumps;
     for (const uint64_t cut : boundaries) {
       const double jump = JumpAt(trace, cut);
@@ -235,13 +370,17 @@ class JpegSearch {
     }
     std::sort(jumps.rbegin(), jumps.rend());
     std::vector<uint64_t> cuts;
-    if (!boundaries.empty()) cuts.push_back(boundaries.back());
-    for (size_t i = 0; i < jumps.size() && i < kJumpCuts; ++i) {
-      if (jumps[i].second != cuts.front()) cuts.push_back(jumps[i].second);
+    const auto add = [&cuts](uint64_t cut) {
+      if (cuts.size() < kMaxCuts && std::find(cuts.begin(), cuts.end(), cut) == cuts.end()) {
+        cuts.push_back(cut);
+      }
+    };
+    for (size_t i = 0; i < jumps.size() && i < kJumpCuts && jumps[i].first > kSeamJump; ++i) {
+      add(jumps[i].second);
     }
-    for (auto it = boundaries.rbegin(); it != boundaries.rend() && cuts.size() < kMaxCuts; ++it) {
-      if (std::find(cuts.begin(), cuts.end(), *it) == cuts.end()) cuts.push_back(*it);
-    }
+    if (!boundaries.empty()) add(boundaries.back());
+    for (size_t i = 0; i < jumps.size() && i < kJumpCuts; ++i) add(jumps[i].second);
+    for (auto it = boundaries.rbegin(); it != boundaries.rend(); ++it) add(*it);
     return cuts;
   }
 
@@ -289,6 +428,9 @@ class JpegSearch {
   uint64_t decoded_ = 0;
   uint32_t continuations_ = 0;
   std::unordered_map<uint64_t, bool> holds_;
+  // The decoding's state just before the cut being tried, and about where it was kept.
+  JpegKeptState at_cut_;
+  uint64_t kept_from_ = 0;
   std::vector<uint8_t> unit_;
 };
 

@@ -2,26 +2,28 @@
 // A JPEG found in fragments, in order or out of order, with foreign allocation units between
 // them. Decoding the carve from its SOI breaks where foreign bytes begin; the fragment ended at a
 // unit boundary before that point: before the first unit that holds no JPEG data (random bytes,
-// text, another file's header); else at the last boundary before the break, where the
-// picture's rows stop continuing each other most (the DC values of MCUs and of those a row above
-// them jump), or at the boundaries before the last. The next fragment starts at a unit after or
-// before the cut (never inside the pieces taken): units that hold JPEG data and follow a unit that
-// holds none are tried first, then the others, nearest first. A candidate is taken when the picture
-// decodes on cleanly through the unit after the seam and its rows continue across the seam; the
-// search goes on from where that decoding breaks, and ends when the whole picture decodes to its
-// last MCU and its EOI.
+// text, another file's header); else where the picture's rows jump past anything inside a
+// picture (it ran on into data of another picture of the same tables), at the last boundary
+// before the break, or at the boundaries before it. The next fragment starts at a unit after or
+// before the cut (never inside the pieces taken): units that hold JPEG data and follow a unit
+// that holds none first, then the others, nearest first.
 //
-// A continuation that decodes cleanly through the two units after the seam is followed at once;
-// one whose decoding breaks inside them (a fragment shorter than that) after the others, those
-// whose rows go on most smoothly first. Pictures of one set of Huffman tables decode on in each
-// other's data: there the rows at the seam tell, and the whole picture must still decode to its
-// last MCU, so a mix is not written (a picture may then not come back).
+// Each candidate is decoded through the two units after the seam, on from the decoder's state
+// kept just before the cut (jpeg_entropy.h), and the seam is judged by the picture's rows: the
+// samples along the top edges of the MCUs after it against the bottom edges of those above them
+// (jpeg_edges.h), compared with how the rows before the seam meet. Pictures of one set of Huffman
+// tables decode on in each other's data, and only the rows tell them apart. The smoothest seam
+// and those that come near it (at most 3) are followed to the picture's end, and the picture is
+// put together only when exactly one of them makes it whole: decoded to its last MCU and its EOI,
+// with its rows going on across every unit boundary. Where the rows cannot tell (a seam in a
+// progressive picture's later scans), the three nearest are followed and the first that makes it
+// whole is taken.
 //
 // Bounds, per file: 8 fragments, 4 cuts per break, 256 units either way of a cut, 1,024
-// continuations decoded, 128 MiB decoded (each decoding counted as 64 KiB more, the window it
-// reads). For all files of a scan (one thread's searches on one source): 64 MiB decoded, and 32
+// continuations decoded, 32 MiB decoded (each decoding counted as 64 KiB more, the window it
+// reads). For all files of a scan (one thread's searches on one source): 64 MiB decoded, and 8
 // bytes more for every byte of the source before the file being put together, so crafted
-// headers cost work in proportion to the source. A search that reaches a bound puts nothing
+// pictures cost work in proportion to the source. A search that reaches a bound puts nothing
 // together.
 
 #include <cstdint>
