@@ -16,6 +16,9 @@ every run over them has to end in bounded time with a bounded number of files.
   hostile-zip-walk    1,000 archives of one stored 30 KB member whose CRC-32 is wrong, each with
                       its directory and end record: every one sends the search for fragments
                       through its candidates
+  hostile-jpeg-walk   400 copies of one JPEG (drawn by ffmpeg, compressed by cjpeg), each with
+                      one 4 KiB unit of its data overwritten: every copy sends the search for
+                      its fragments through the others' units, which all decode on with it
 
 Each image IMAGES_DIR/NAME.img starts and ends with random bytes and gets a manifest
 IMAGES_DIR/NAME.json: {"image", "kind": "hostile", "what", "size", "originals": []}.
@@ -24,7 +27,10 @@ import argparse
 import json
 import os
 import random
+import shutil
 import struct
+import subprocess
+import tempfile
 
 SECTOR = 512
 
@@ -161,6 +167,32 @@ def broken_archive(rng, size=30_000):
     return local + entry + end
 
 
+def drawn_jpeg():
+    """A 1024 x 768 picture of colour waves and grain, as cjpeg compresses it; None without
+    ffmpeg or cjpeg."""
+    if not shutil.which("ffmpeg") or not shutil.which("cjpeg"):
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        ppm, jpg = os.path.join(tmp, "p.ppm"), os.path.join(tmp, "p.jpg")
+        waves = "format=rgb24,geq=r='128+40*sin(X/23+Y/41)':g='128+35*sin(X/57+Y/13)':" \
+                "b='128+30*sin(X/17+Y/66)',noise=alls=12:all_seed=3"
+        subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                        "color=black:size=1024x768:rate=1", "-vf", waves, "-frames:v", "1", ppm],
+                       check=True)
+        subprocess.run(["cjpeg", "-quality", "90", "-outfile", jpg, ppm], check=True)
+        with open(jpg, "rb") as f:
+            return f.read()
+
+
+def overwritten_copies(rng, jpeg, copies=400, unit=4096):
+    """COPIES copies of JPEG, each with one unit of its data (past its first) overwritten."""
+    out = []
+    for _ in range(copies):
+        at = rng.randrange(1, len(jpeg) // unit - 1) * unit
+        out.append(jpeg[:at] + rng.randbytes(unit) + jpeg[at + unit:])
+    return out
+
+
 def build(images, name, what, pieces, rng):
     image = os.path.join(images, name + ".img")
     with open(image, "wb") as f:
@@ -198,6 +230,10 @@ def main():
           "4 kinds)", [cfb(v) for v in variants] * 50, rng)
     build(args.images, "hostile-zip-walk", "1,000 archives of one stored 30 KB member with a "
           "wrong CRC-32", [broken_archive(rng) for _ in range(1000)], rng)
+    jpeg = drawn_jpeg()
+    if jpeg is not None:
+        build(args.images, "hostile-jpeg-walk", "400 copies of one JPEG, each with a unit "
+              "overwritten", overwritten_copies(rng, jpeg), rng)
 
 
 if __name__ == "__main__":

@@ -251,7 +251,7 @@ bool CarveEngine::EndOpen() {
   Kept kept = open_.format->Finish(selected_);
   if (!kept.keep && kept.pieces_elsewhere) {
     kept.keep = true;
-    if (!Reassembled(&kept)) kept = Drop();
+    if (!Reassembled(&kept)) kept = kept.not_whole ? NotWhole() : Drop();
   } else if (kept.keep && !CheckedWhole(kept) && !Reassembled(&kept)) {
     kept = NotWhole();
   }

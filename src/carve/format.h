@@ -131,8 +131,9 @@ struct Kept {
   bool proven = false;
   // Run when `check` finds the file broken: the file's pieces without the foreign units inside.
   Reassemble reassemble = nullptr;
-  // Not kept as carved (its end never came), but `reassemble` may find its pieces elsewhere in
-  // the source (fragments out of order): kept when it does and `check` finds them whole.
+  // Not kept as carved (its end never came, or foreign bytes broke it), but `reassemble` may find
+  // its pieces elsewhere in the source (fragments out of order): kept when it does and `check`
+  // finds them whole; else dropped, or listed as not whole when `not_whole` says so.
   bool pieces_elsewhere = false;
   // Not kept because it is not whole (a part is missing or foreign bytes lie inside): written to
   // the partial files only when the run asks for them.

@@ -147,12 +147,19 @@ TEST_F(CjpegPictures, ACutShortPictureIsBroken) {
   }
 }
 
-// A scan writes the whole picture and not the one whose fragments lie around a 4 KiB block of
+// The picture with its third 4 KiB unit overwritten by `gap`.
+Bytes WithUnitOverwritten(Bytes jpeg, const Bytes& gap) {
+  std::copy(gap.begin(), gap.end(), jpeg.begin() + 8192);
+  return jpeg;
+}
+
+// A scan writes the whole picture and not the one with a unit overwritten by a 4 KiB block of
 // text that starts with an end marker (read contiguously, it would end at that marker, and with
-// the block's end marker skipped it would run through the text to the picture's own end).
-TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
+// the block's end marker skipped it would run through the text to the picture's own end): no
+// unit goes on where the text begins.
+TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheOverwrittenOne) {
   const Bytes whole = Jpeg("-quality 90");
-  const Bytes fragmented = Jpeg("-quality 80 -sample 2x1");
+  const Bytes overwritten = Jpeg("-quality 80 -sample 2x1");
   Bytes gap(4096, 'x');
   gap[0] = 0xFF;
   gap[1] = 0xD9;
@@ -162,9 +169,9 @@ TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
     image.resize((image.size() + 4095) / 4096 * 4096 + 8192, 0);
   };
   add(whole);
-  add(WithGap(fragmented, gap));
+  add(WithUnitOverwritten(overwritten, gap));
   Bytes text_gap(4096, 'x');
-  add(WithGap(fragmented, text_gap));
+  add(WithUnitOverwritten(overwritten, text_gap));
   auto scan = testing::ScanImage(image, dir_);
   ASSERT_EQ(scan->files.size(), 1u);
   EXPECT_EQ(scan->File(scan->files[0]), whole);
@@ -182,6 +189,88 @@ TEST_F(CjpegPictures, AScanKeepsTheWholePictureAndNotTheFragmentedOne) {
     EXPECT_EQ(testing::ReadFileBytes(row.full_path).size(), row.bytes);
   }
   EXPECT_NE(scan->ui.not_whole_rows[0].full_path, scan->ui.not_whole_rows[1].full_path);
+}
+
+// A decoding taken up again from the state kept before a point ends as the whole decoding did,
+// with the same rows traced after the point, and reads what follows the point from the source it
+// is given, not from the one it was kept with.
+TEST_F(CjpegPictures, ADecodingTakenUpAgainEndsAsTheWholeDecoding) {
+  for (const std::string options :
+       {"-quality 90", "-quality 85 -restart 2", "-grayscale", "-progressive"}) {
+    const Bytes jpeg = Jpeg(options);
+    MemorySource source(jpeg);
+    JpegRowTrace whole_rows;
+    const JpegCheck whole = CheckJpegEntropy(source, 0, jpeg.size(), {~uint64_t{0}, &whole_rows});
+    ASSERT_EQ(whole.verdict, JpegVerdict::kWhole) << options;
+    for (const uint64_t at : {jpeg.size() / 3, jpeg.size() / 2, jpeg.size() - 6000}) {
+      const std::string what = options + ", kept before " + std::to_string(at);
+      JpegKeptState kept;
+      JpegRowTrace rows;
+      JpegDecodeOptions keep;
+      keep.stop_after = keep.keep_at = at;
+      keep.trace = &rows;
+      keep.keep = &kept;
+      CheckJpegEntropy(source, 0, jpeg.size(), keep);
+      ASSERT_TRUE(kept.held()) << what;
+
+      JpegRowTrace resumed_rows;
+      const JpegCheck resumed =
+          ResumeJpegEntropy(kept, source, jpeg.size(), {~uint64_t{0}, &resumed_rows});
+      EXPECT_EQ(resumed.verdict, JpegVerdict::kWhole) << what;
+      EXPECT_EQ(resumed.end, whole.end) << what;
+      ASSERT_LE(resumed_rows.first_mcu + resumed_rows.offsets.size(), whole_rows.offsets.size());
+      const size_t edge = resumed_rows.edge;
+      for (size_t i = 0; i < resumed_rows.offsets.size(); ++i) {
+        const size_t m = static_cast<size_t>(resumed_rows.first_mcu) + i;
+        ASSERT_EQ(resumed_rows.offsets[i], whole_rows.offsets[m]) << what << ", MCU " << m;
+        ASSERT_TRUE(std::equal(resumed_rows.top.begin() + i * edge,
+                               resumed_rows.top.begin() + (i + 1) * edge,
+                               whole_rows.top.begin() + m * edge))
+            << what << ", MCU " << m;
+      }
+
+      Bytes other = jpeg;
+      const Bytes noise = testing::NoiseBlock(7);
+      std::copy(noise.begin(), noise.end(), other.begin() + static_cast<ptrdiff_t>(at));
+      MemorySource other_source(other);
+      EXPECT_EQ(ResumeJpegEntropy(kept, other_source, other.size()).verdict, JpegVerdict::kBroken)
+          << what << ", random bytes after the point";
+    }
+  }
+}
+
+// The samples traced along each MCU's top and bottom edges are the rows of the picture a
+// decoder makes (djpeg, with the floating-point inverse DCT).
+TEST_F(CjpegPictures, TracedEdgesAreTheDecodedPicturesRows) {
+  if (!testing::HaveTool("djpeg")) GTEST_SKIP() << "djpeg is not installed";
+  const Bytes jpeg = Jpeg("-grayscale -quality 90");
+  testing::WriteFileBytes(dir_ / "gray.jpg", jpeg);
+  ASSERT_EQ(testing::RunCommand("djpeg -dct float -pnm -outfile " + (dir_ / "gray.pgm") + " " +
+                                (dir_ / "gray.jpg")),
+            0);
+  const Bytes pgm = testing::ReadFileBytes(dir_ / "gray.pgm");
+  const std::string header = "P5\n640 480\n255\n";
+  ASSERT_EQ(std::string(pgm.begin(), pgm.begin() + static_cast<ptrdiff_t>(header.size())), header);
+  const uint8_t* pixels = pgm.data() + header.size();
+
+  MemorySource source(jpeg);
+  JpegRowTrace rows;
+  ASSERT_EQ(CheckJpegEntropy(source, 0, jpeg.size(), {~uint64_t{0}, &rows}).verdict,
+            JpegVerdict::kWhole);
+  ASSERT_EQ(rows.mcus_per_row, 80u);
+  ASSERT_EQ(rows.edge, 8u);
+  ASSERT_EQ(rows.offsets.size(), 80u * 60u);
+  int worst = 0;
+  for (size_t m = 0; m < rows.offsets.size(); ++m) {
+    const size_t y = m / 80 * 8, x = m % 80 * 8;
+    for (size_t i = 0; i < 8; ++i) {
+      const int top = std::clamp<int>(rows.top[m * 8 + i], 0, 255);
+      const int bottom = std::clamp<int>(rows.bottom[m * 8 + i], 0, 255);
+      worst = std::max(worst, std::abs(top - pixels[y * 640 + x + i]));
+      worst = std::max(worst, std::abs(bottom - pixels[(y + 7) * 640 + x + i]));
+    }
+  }
+  EXPECT_LE(worst, 1);
 }
 
 TEST(JpegEntropy, DamagedHeadersAreBrokenNotACrash) {

@@ -16,7 +16,7 @@ using testing::StartsWith;
 using testing::StructuredSample;
 using testing::TiffBuilder;
 
-constexpr uint64_t kFileSector = 3;
+constexpr uint64_t kTiffSector = 3;
 
 // How the dispatch opens the file: the row's extension and the start values it gives.
 struct TiffOpen {
@@ -27,7 +27,7 @@ struct TiffOpen {
 // Opens the file as the dispatch does at `first` and feeds the following sectors while it is
 // open; then the end of the image finishes a file still open, as the scan's end does. Returns
 // whether the file ended by itself before that: measured and taken whole, or refused.
-bool CarveTiff(CarveHarness& h, const TiffOpen& open = {}, uint64_t first = kFileSector) {
+bool CarveTiff(CarveHarness& h, const TiffOpen& open = {}, uint64_t first = kTiffSector) {
   TiffState state =
       h.StartAt(first, [&](const CarveView& view) { return StartTiff(view, open.start); });
   h.Carve(state, open.extension, first, std::numeric_limits<uint64_t>::max(),
@@ -120,7 +120,7 @@ TEST_P(ToolMadeTiff, ComesBackByteForByte) {
   }
   const Bytes original = testing::MakeWithTool(GetParam().command);
   ASSERT_GT(original.size(), 1000u) << GetParam().what;
-  Bytes image = ImageWithFileAt(original, kFileSector, 0);
+  Bytes image = ImageWithFileAt(original, kTiffSector, 0);
   for (size_t i = 0; i < 20000; ++i) image.push_back(static_cast<uint8_t>(i * 151 + 3));
   CarveHarness h(image);
   EXPECT_TRUE(CarveTiff(h));
@@ -164,7 +164,7 @@ class CameraMaker : public ::testing::TestWithParam<MakerCase> {};
 TEST_P(CameraMaker, EndsUnderTheMakersExtension) {
   const MakerCase& c = GetParam();
   const Bytes original = CameraFile(c.big_endian, c.make);
-  CarveHarness h(ImageWithFileAt(original, kFileSector, 16384));
+  CarveHarness h(ImageWithFileAt(original, kTiffSector, 16384));
   TiffOpen open;
   open.start.kodak_dc = c.kodak_dc;
   EXPECT_TRUE(CarveTiff(h, open));
@@ -234,7 +234,7 @@ TEST(Tiff, FileEndsAtItsLastReferencedByte) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     ASSERT_FALSE(c.original.empty());
-    CarveHarness h(ImageWithFileAt(c.original, kFileSector, 16384));
+    CarveHarness h(ImageWithFileAt(c.original, kTiffSector, 16384));
     EXPECT_TRUE(CarveTiff(h));
     h.ExpectKept(c.original, c.name);
   }
@@ -243,8 +243,8 @@ TEST(Tiff, FileEndsAtItsLastReferencedByte) {
 TEST(Tiff, OrfWithRsHeaderIsWrittenBeyondItsEstimateAndAlwaysKept) {
   // The estimate of a one-IFD file is its exact length; the RS variant adds 5584 bytes.
   const Bytes original = SimpleFile(false, "OLYMPUS IMAGING CORP.", 'R', 'S');
-  Bytes image = ImageWithFileAt(original, kFileSector, 16384);
-  for (size_t i = kFileSector * 512 + original.size(); i < image.size(); ++i) {
+  Bytes image = ImageWithFileAt(original, kTiffSector, 16384);
+  for (size_t i = kTiffSector * 512 + original.size(); i < image.size(); ++i) {
     image[i] = static_cast<uint8_t>(i * 7);
   }
   CarveHarness h(image, TypeBit(kOrf));
@@ -256,11 +256,11 @@ TEST(Tiff, OrfWithRsHeaderIsWrittenBeyondItsEstimateAndAlwaysKept) {
   ASSERT_EQ(h.Files(), std::vector<std::string>{"KES00001.ORF"});
   const Bytes carved = h.FileBytes("KES00001.ORF");
   ASSERT_EQ(carved.size(), original.size() + 5584);
-  EXPECT_TRUE(std::equal(carved.begin(), carved.end(), image.begin() + kFileSector * 512));
+  EXPECT_TRUE(std::equal(carved.begin(), carved.end(), image.begin() + kTiffSector * 512));
 }
 
 TEST(Tiff, RenamingNeverTakesAnExistingFilesName) {
-  CarveHarness h(ImageWithFileAt(CameraFile(true, "NIKON CORPORATION"), kFileSector, 16384));
+  CarveHarness h(ImageWithFileAt(CameraFile(true, "NIKON CORPORATION"), kTiffSector, 16384));
   testing::WriteFileBytes(h.dir / "KES00001.NEF", {'k', 'e', 'e', 'p'});
   EXPECT_TRUE(CarveTiff(h));
   ASSERT_EQ(h.Files(), (std::vector<std::string>{"KES00001.NEF", "KES00002.NEF"}));
@@ -270,7 +270,7 @@ TEST(Tiff, RenamingNeverTakesAnExistingFilesName) {
 TEST(Tiff, FilesOfOneRunAreNumberedPerExtension) {
   const Bytes nikon = CameraFile(true, "NIKON CORPORATION");
   const Bytes sony = CameraFile(false, "SONY");
-  Bytes image = ImageWithFileAt(nikon, kFileSector, 16384);
+  Bytes image = ImageWithFileAt(nikon, kTiffSector, 16384);
   const uint64_t sony_sector = image.size() / 512;
   const Bytes second = ImageWithFileAt(sony, 0, 16384);
   image.insert(image.end(), second.begin(), second.end());
@@ -346,9 +346,9 @@ TEST(TiffBadInput, FirstIfdBeyondTheSourceIsRefusedAtOnce) {
   Bytes header = {'I', 'I', 42, 0, 0x00, 0x00, 0x00, 0x40};  // IFD at 1 GiB
   CarveHarness h(ImageWithFileAt(header));
   TiffState state =
-      h.StartAt(kFileSector, [](const CarveView& view) { return StartTiff(view, {}); });
+      h.StartAt(kTiffSector, [](const CarveView& view) { return StartTiff(view, {}); });
   // The header sector alone: the file is gone before the next sector comes.
-  h.Carve(state, "TIF", kFileSector, kFileSector + 1, /*finish_at_end=*/false);
+  h.Carve(state, "TIF", kTiffSector, kTiffSector + 1, /*finish_at_end=*/false);
   h.ExpectNothingKept();
 }
 
@@ -371,16 +371,16 @@ TEST(TiffBadInput, FilesThatCannotBeWholeOrAreNotSelectedAreRefused) {
       {"plain TIFF, TIF not selected", ImageWithFileAt(StructuredSample("strips_le.tif")),
        kAllFileTypesMask & ~TypeBit(kTif)},
       {"Nikon file, NEF not selected",
-       ImageWithFileAt(CameraFile(false, "NIKON CORPORATION"), kFileSector, 16384),
+       ImageWithFileAt(CameraFile(false, "NIKON CORPORATION"), kTiffSector, 16384),
        kAllFileTypesMask & ~TypeBit(kNef)},
       // 2^32-1 LONG offsets: their own size (16 GiB) reaches past the source.
       {"sub-IFD entry of absurd count",
-       ImageWithFileAt(FileWithEntry(true, 330, 4, 0xFFFFFFFFu, 0x100), kFileSector, 8192),
+       ImageWithFileAt(FileWithEntry(true, 330, 4, 0xFFFFFFFFu, 0x100), kTiffSector, 8192),
        kAllFileTypesMask},
-      {"estimate past the source's end", ImageWithFileAt(cut, kFileSector, 0), kAllFileTypesMask},
-      {"first IFD cut by the source's end", Concat({Bytes(kFileSector * 512, 0), cut_ifd}),
+      {"estimate past the source's end", ImageWithFileAt(cut, kTiffSector, 0), kAllFileTypesMask},
+      {"first IFD cut by the source's end", Concat({Bytes(kTiffSector * 512, 0), cut_ifd}),
        kAllFileTypesMask},
-      {"first IFD without entries", Concat({Bytes(kFileSector * 512, 0), empty_ifd}),
+      {"first IFD without entries", Concat({Bytes(kTiffSector * 512, 0), empty_ifd}),
        kAllFileTypesMask},
   };
   for (const auto& c : kCases) {

@@ -18,4 +18,13 @@ bool HaveJpegTools();
 std::vector<uint8_t> CjpegPicture(const TempDir& dir, const std::string& options, int width = 640,
                                   int height = 480);
 
+// Whether ffmpeg is installed too.
+bool HaveDrawingTools();
+
+// The same picture at every call for one `seed`: smooth colour waves with a little grain, drawn
+// by ffmpeg (`filter`, when given, draws it instead) and compressed by cjpeg with `options`.
+// Empty when a tool fails.
+std::vector<uint8_t> CjpegDrawn(const TempDir& dir, const std::string& options, int width,
+                                int height, uint32_t seed, const std::string& filter = "");
+
 }  // namespace kestrel::testing

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "carve/formats/jpeg_entropy.h"
+#include "carve/formats/jpeg_reassembly.h"
 #include "platform/byte_order.h"
 #include "platform/sector_size.h"
 
@@ -202,7 +203,12 @@ Fed FeedJpeg(JpegState& s, const CarveView& view) {
   while (s.next < end) {
     const uint32_t at = static_cast<uint32_t>(s.next - base);
     const Walk walk = s.in_scan ? TakeEntropy(s, in, base, at) : TakeMarker(s, in, base, at);
-    if (walk == Walk::kRefuse) return Refuse();
+    if (walk == Walk::kRefuse) {
+      // Foreign bytes inside or after the scans: the picture may go on in another fragment.
+      if (!s.scanned) return Refuse();
+      s.broken = true;
+      return Complete(at);
+    }
     if (walk == Walk::kWait) break;
     if (walk == Walk::kEnd) {
       s.eoi_end = s.next;
@@ -243,14 +249,31 @@ Kept FinishJpeg(const JpegState& state) {
     kept.cut = state.eoi_end;
     return kept;
   }
-  if (state.complete) {
-    if (state.broken) return NotWhole();
+  if (state.complete && !state.broken) {
     Kept kept = KeepAsIs();
     kept.proven = state.decoded;
     return kept;
   }
-  // Ended before its end marker, inside its scan data: a picture cut short.
-  return state.scanned ? NotWhole() : Drop();
+  // Ended before its end marker, or by foreign bytes: a picture cut short, whose other
+  // fragments may lie elsewhere.
+  if (!state.scanned) return Drop();
+  Kept kept = NotWhole();
+  kept.check = CheckJpegWhole;
+  kept.reassemble = ReassembleJpeg;
+  kept.pieces_elsewhere = true;
+  return kept;
+}
+
+Whole CheckJpegWhole(ByteSource& source, uint64_t start, uint64_t length) {
+  switch (CheckJpegEntropy(source, start, length).verdict) {
+    case JpegVerdict::kWhole:
+      return Whole::kYes;
+    case JpegVerdict::kBroken:
+      return Whole::kNo;
+    case JpegVerdict::kUnchecked:
+      break;
+  }
+  return Whole::kUnchecked;
 }
 
 Match MatchJfif(const RowInput& r, Start* s) {

@@ -50,7 +50,11 @@ struct JpegState {
 JpegState StartJpeg();
 // Takes every sector whole until the EOI; then the file ends right after it.
 Fed FeedJpeg(JpegState& state, const CarveView& view);
+// A picture cut short or broken by foreign bytes is not kept, unless its reassembly finds its
+// other fragments (jpeg_reassembly.h).
 Kept FinishJpeg(const JpegState& state);
+// Whole when the picture decodes to its last MCU and EOI (jpeg_entropy.h).
+Whole CheckJpegWhole(ByteSource& source, uint64_t start, uint64_t length);
 
 template <>
 struct FormatOps<JpegState> : Ops<FeedJpeg, FinishJpeg> {};

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
+#include "carve/formats/jpeg_edges.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -13,7 +15,15 @@ namespace {
 class FileBytes {
  public:
   FileBytes(ByteSource& source, uint64_t start, uint64_t length)
-      : source_(source), start_(start), length_(length), window_(64 * 1024) {}
+      : source_(&source), start_(start), length_(length), window_(64 * 1024) {}
+
+  // Reads on from the same offset through `source`, `length` bytes long, whose bytes before
+  // that offset are this one's.
+  void Rebind(ByteSource& source, uint64_t length) {
+    source_ = &source;
+    length_ = length;
+    window_start_ = window_end_ = at_;
+  }
 
   int Next() {
     if (at_ >= window_end_ && !Refill()) return -1;
@@ -25,13 +35,13 @@ class FileBytes {
   bool Refill() {
     if (at_ >= length_) return false;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window_.size(), length_ - at_));
-    if (!source_.ReadExact(start_ + at_, window_.data(), n)) return false;
+    if (!source_->ReadExact(start_ + at_, window_.data(), n)) return false;
     window_start_ = at_;
     window_end_ = at_ + n;
     return true;
   }
 
-  ByteSource& source_;
+  ByteSource* source_;
   uint64_t start_, length_;
   std::vector<uint8_t> window_;
   uint64_t at_ = 0, window_start_ = 0, window_end_ = 0;
@@ -81,6 +91,7 @@ struct HuffmanTable {
 struct Component {
   uint8_t id = 0, h = 1, v = 1;
   uint8_t dc_table = 0, ac_table = 0;
+  uint8_t quant_table = 0;
   size_t index = 0;  // its place in the frame
 };
 
@@ -95,7 +106,8 @@ struct Spectrum {
 // bits end; what is read past it is padding, and a code that needs padding bits has overrun.
 class BitReader {
  public:
-  explicit BitReader(FileBytes& bytes) : bytes_(bytes) {}
+  explicit BitReader(FileBytes& bytes) : bytes_(&bytes) {}
+  void Rebind(FileBytes& bytes) { bytes_ = &bytes; }
 
   // At least 32 bits in the buffer: enough for a code of up to 16 bits and its value bits.
   void Ensure() {
@@ -116,7 +128,9 @@ class BitReader {
   bool overrun() const { return real_ < 0; }
   // Whole bytes of data read ahead into the buffer and not decoded.
   uint64_t unread_bytes() const { return real_ > 0 ? static_cast<uint64_t>(real_ / 8) : 0; }
-  uint64_t offset() const { return bytes_.offset(); }
+  uint64_t offset() const { return bytes_->offset(); }
+  // About where the next bit lies in the file (stuffing bytes read ahead not counted).
+  uint64_t data_offset() const { return bytes_->offset() - unread_bytes(); }
 
   __attribute__((noinline)) void Fill() {
     while (bits_ <= 56) {
@@ -133,10 +147,12 @@ class BitReader {
     bits_ = real_ = 0;
     marker_ = false;
   }
-  // Reads the rest of the data up to its marker; the number of bytes passed over.
-  uint64_t SkipToMarker() {
+  // Reads the rest of the data up to its marker, or until more than `limit` bytes are passed
+  // over (so that a decoding that fails here fails where the data stopped fitting); the number
+  // of bytes passed over.
+  uint64_t SkipToMarker(uint64_t limit) {
     uint64_t skipped = 0;
-    while (!marker_) {
+    while (!marker_ && skipped <= limit) {
       NextDataByte();
       if (!marker_) ++skipped;
     }
@@ -145,11 +161,11 @@ class BitReader {
 
  private:
   int NextDataByte() {
-    const int byte = bytes_.Next();
+    const int byte = bytes_->Next();
     if (byte < 0) return EndAtMarker(0);
     if (byte != 0xFF) return byte;
-    int code = bytes_.Next();
-    while (code == 0xFF) code = bytes_.Next();  // fill bytes before a marker
+    int code = bytes_->Next();
+    while (code == 0xFF) code = bytes_->Next();  // fill bytes before a marker
     if (code == 0x00) return 0xFF;
     return EndAtMarker(code < 0 ? 0 : static_cast<uint8_t>(code));
   }
@@ -159,7 +175,7 @@ class BitReader {
     return 0xFF;
   }
 
-  FileBytes& bytes_;
+  FileBytes* bytes_;
   uint64_t buffer_ = 0;
   int bits_ = 0;  // bits in the buffer
   int real_ = 0;  // of them, bits of the data (below 0: padding past a marker was taken)
@@ -167,29 +183,69 @@ class BitReader {
   uint8_t marker_code_ = 0;
 };
 
+// Natural-order index of each coefficient in the order a block codes them.
+constexpr std::array<uint8_t, 64> kZigzag = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
 class EntropyCheck {
+  enum class Step : uint8_t { kOn, kBroken, kUnchecked, kStopped };
+
  public:
-  EntropyCheck(ByteSource& source, uint64_t start, uint64_t length)
-      : bytes_(source, start, length) {}
+  EntropyCheck(ByteSource& source, uint64_t start, uint64_t length,
+               const JpegDecodeOptions& options)
+      : bytes_(source, start, length), options_(options) {}
 
   JpegCheck Run() {
     if (bytes_.Next() != 0xFF || bytes_.Next() != 0xD8) return Broken();
-    int scans = 0;
-    for (int code = NextMarker(); code >= 0;) {
-      if (code == 0xD9) return scans > 0 ? JpegCheck{JpegVerdict::kWhole, 0} : Unchecked();
+    return Walk(NextMarker());
+  }
+
+  // The state `kept` held, reading on through `source` (`length` bytes) with `options`.
+  EntropyCheck(const EntropyCheck& kept, ByteSource& source, uint64_t length,
+               const JpegDecodeOptions& options)
+      : EntropyCheck(kept) {
+    options_ = options;
+    options_.keep = nullptr;
+    if (options_.trace == nullptr) cursor_.traced = false;
+    bytes_.Rebind(source, length);
+    bits_.Rebind(bytes_);
+  }
+
+  // Decodes on inside the scan where the state was kept, and the rest of the file after it.
+  JpegCheck Resume() {
+    if (options_.trace != nullptr) *options_.trace = kept_rows_;
+    const Step step = progressive_ ? ContinueProgressiveScan() : ContinueScan();
+    if (step != Step::kOn) return Ended(step);
+    return Walk(pending_marker_);
+  }
+
+ private:
+  EntropyCheck(const EntropyCheck&) = default;
+
+  // The segments and scans from the marker `code` on.
+  JpegCheck Walk(int code) {
+    while (code >= 0) {
+      if (code == 0xD9) {
+        return scans_ > 0 ? JpegCheck{JpegVerdict::kWhole, 0, bytes_.offset()} : Unchecked();
+      }
       if (!ReadSegment()) return Broken();
       const bool scan = code == 0xDA;
-      if (scan && ++scans > kMaxScans) return Unchecked();
+      if (scan && ++scans_ > kMaxScans) return Unchecked();
       const Step step = scan ? DecodeScan() : TakeSegment(static_cast<uint8_t>(code));
-      if (step != Step::kOn) return step == Step::kBroken ? Broken() : Unchecked();
+      if (step != Step::kOn) return Ended(step);
       // A scan's data ends at the marker that comes next.
       code = scan ? pending_marker_ : NextMarker();
     }
     return Broken();
   }
 
- private:
-  enum class Step : uint8_t { kOn, kBroken, kUnchecked };
+  JpegCheck Ended(Step step) const {
+    if (step == Step::kStopped) return {JpegVerdict::kUnchecked, 0, 0, true};
+    return step == Step::kBroken ? Broken() : Unchecked();
+  }
+
   static constexpr int kMaxScans = 256;
   // Bytes a scan may hold after its last MCU before the next marker (encoders pad to a byte).
   static constexpr uint64_t kTrailingSlack = 16;
@@ -228,6 +284,7 @@ class EntropyCheck {
     }
     if ((code >= 0xC2 && code <= 0xCF && code != 0xC4) || code == 0xDC) return Step::kUnchecked;
     if (code == 0xC4) return TakeHuffmanTables() ? Step::kOn : Step::kBroken;
+    if (code == 0xDB) return TakeQuantTables() ? Step::kOn : Step::kBroken;
     if (code == 0xDD) {
       if (segment_.size() != 2) return Step::kBroken;
       restart_interval_ = LoadBe16(segment_.data());
@@ -253,6 +310,7 @@ class EntropyCheck {
       component.id = c[0];
       component.h = c[1] >> 4;
       component.v = c[1] & 15;
+      component.quant_table = c[2] & 3;
       if (component.h < 1 || component.h > 4 || component.v < 1 || component.v > 4) {
         return Step::kBroken;
       }
@@ -280,6 +338,22 @@ class EntropyCheck {
     return true;
   }
 
+  // Quantization tables, kept in natural order; 8- or 16-bit entries.
+  bool TakeQuantTables() {
+    size_t at = 0;
+    while (at < segment_.size()) {
+      const uint8_t precision = segment_[at] >> 4, id = segment_[at] & 15;
+      const size_t entry = precision == 0 ? 1 : 2;
+      if (precision > 1 || id > 3 || at + 1 + 64 * entry > segment_.size()) return false;
+      for (size_t k = 0; k < 64; ++k) {
+        const uint8_t* value = &segment_[at + 1 + k * entry];
+        quant_[id][kZigzag[k]] = entry == 1 ? value[0] : LoadBe16(value);
+      }
+      at += 1 + 64 * entry;
+    }
+    return true;
+  }
+
   // The components of the scan in segment_, in scan order, and the coefficients it codes; false
   // when the header does not fit the frame.
   bool TakeScanHeader(std::vector<Component>* scan, Spectrum* spectrum) {
@@ -303,41 +377,70 @@ class EntropyCheck {
   }
 
   Step DecodeScan() {
-    std::vector<Component> scan;
-    Spectrum spectrum;
-    if (!TakeScanHeader(&scan, &spectrum)) return Step::kBroken;
-    if (progressive_) return DecodeProgressiveScan(scan, spectrum);
-    if (!spectrum.sequential()) return Step::kBroken;
-    for (const Component& c : scan) {
+    cursor_ = {};
+    if (!TakeScanHeader(&cursor_.scan, &cursor_.spectrum)) return Step::kBroken;
+    if (progressive_) return DecodeProgressiveScan();
+    if (!cursor_.spectrum.sequential()) return Step::kBroken;
+    for (const Component& c : cursor_.scan) {
       if (!dc_[c.dc_table].defined || !ac_[c.ac_table].defined) return Step::kBroken;
     }
-    uint64_t mcus = 0;
-    if (!Layout(scan, &mcus)) return Step::kBroken;
-    BitReader bits(bytes_);
-    uint32_t expected_restart = 0;
-    for (uint64_t mcu = 0; mcu < mcus; ++mcu) {
-      if (restart_interval_ != 0 && mcu != 0 && mcu % restart_interval_ == 0) {
-        if (!TakeRestart(bits, &expected_restart)) return Step::kBroken;
-      }
-      for (const Component& c : scan) {
+    if (!Layout(cursor_.scan, &cursor_.mcus, &cursor_.row)) return Step::kBroken;
+    cursor_.traced = StartTrace(cursor_.scan, cursor_.row);
+    bits_ = BitReader(bytes_);
+    return ContinueScan();
+  }
+
+  // The MCUs of a sequential scan from the cursor's on.
+  Step ContinueScan() {
+    BitReader& bits = bits_;
+    for (; cursor_.mcu < cursor_.mcus; ++cursor_.mcu) {
+      KeepHere();
+      if (!TakeRestartAt(cursor_.mcu)) return Step::kBroken;
+      const uint64_t at = bits.data_offset();
+      if (at > options_.stop_after) return Step::kStopped;
+      for (const Component& c : cursor_.scan) {
+        const bool edges = cursor_.traced && c.index == 0;
         for (uint32_t b = 0; b < uint32_t{c.h} * c.v; ++b) {
-          if (!DecodeBlock(bits, dc_[c.dc_table], ac_[c.ac_table])) return Step::kBroken;
+          int32_t diff = 0;
+          if (edges) coefficients_.fill(0);
+          if (!DecodeBlock(bits, dc_[c.dc_table], ac_[c.ac_table], &diff,
+                           edges ? coefficients_.data() : nullptr)) {
+            return Step::kBroken;
+          }
+          if (c.index == 0) AddDc(diff);
+          if (edges) TraceBlock(c, b, dc_value_);
         }
       }
       if (bits.overrun()) return Step::kBroken;
+      if (cursor_.traced) Trace(at);
     }
     return EndOfScan(bits);
   }
 
-  // The MCUs of a scan of `scan`; a scan of one component codes its blocks one by one in the
-  // component's own raster (its blocks become 1 x 1). False when an MCU holds too many blocks.
-  bool Layout(std::vector<Component>& scan, uint64_t* mcus) const {
+  // Before MCU `mcu`: at the end of a restart interval, the restart marker of the cycle.
+  bool TakeRestartAt(uint64_t mcu) {
+    if (restart_interval_ == 0 || mcu == 0 || mcu % restart_interval_ != 0) return true;
+    if (!TakeRestart(bits_, &cursor_.expected_restart)) return false;
+    cursor_.eob_run = 0;
+    dc_value_ = 0;
+    return true;
+  }
+
+  // Keeps the state here when the decoding was asked to and has read no byte past the point.
+  void KeepHere();
+
+  // The MCUs of a scan of `scan`, and how many make a row; a scan of one component codes its
+  // blocks one by one in the component's own raster (its blocks become 1 x 1). False when an MCU
+  // holds too many blocks.
+  bool Layout(std::vector<Component>& scan, uint64_t* mcus, uint64_t* row) const {
     if (scan.size() == 1) {
       *mcus = BlocksOf(scan[0]);
+      *row = (CeilDiv(uint64_t{width_} * scan[0].h, max_h_) + 7) / 8;
       scan[0].h = scan[0].v = 1;
       return true;
     }
-    *mcus = CeilDiv(width_, 8u * max_h_) * CeilDiv(height_, 8u * max_v_);
+    *row = CeilDiv(width_, 8u * max_h_);
+    *mcus = *row * CeilDiv(height_, 8u * max_v_);
     uint32_t blocks_per_mcu = 0;
     for (const Component& c : scan) blocks_per_mcu += uint32_t{c.h} * c.v;
     return blocks_per_mcu <= 10;
@@ -353,7 +456,7 @@ class EntropyCheck {
   // After the last MCU: at most a few padding bytes, then a marker that starts the next segment
   // or ends the picture.
   Step EndOfScan(BitReader& bits) {
-    if (bits.unread_bytes() + bits.SkipToMarker() > kTrailingSlack) return Step::kBroken;
+    if (!EndsWithinSlack(bits)) return Step::kBroken;
     pending_marker_ = bits.marker();
     if (pending_marker_ == 0 || pending_marker_ == 0x00 ||
         (pending_marker_ >= 0xD0 && pending_marker_ <= 0xD8)) {
@@ -365,7 +468,9 @@ class EntropyCheck {
   // A progressive scan: DC coefficients of one or more components (first or refining bits),
   // or a band of AC coefficients of one component (first bits with end-of-band runs, or
   // refining bits, which need to know the coefficients earlier scans made non-zero).
-  Step DecodeProgressiveScan(std::vector<Component>& scan, const Spectrum& sp) {
+  Step DecodeProgressiveScan() {
+    const Spectrum& sp = cursor_.spectrum;
+    std::vector<Component>& scan = cursor_.scan;
     const bool dc = sp.ss == 0;
     if (sp.se < sp.ss || sp.se > 63 || sp.al > 13 || (dc && sp.se != 0) ||
         (!dc && scan.size() != 1)) {
@@ -376,29 +481,42 @@ class EntropyCheck {
       if (!dc && !ac_[c.ac_table].defined) return Step::kBroken;
     }
     if (!dc && !NonzeroFlagsFor(scan[0])) return Step::kUnchecked;
-    uint64_t mcus = 0;
-    if (!Layout(scan, &mcus)) return Step::kBroken;
-    BitReader bits(bytes_);
-    uint32_t expected_restart = 0;
-    uint32_t eob_run = 0;
-    std::vector<uint64_t>* flags = dc ? nullptr : &nonzero_[scan[0].index];
-    for (uint64_t mcu = 0; mcu < mcus; ++mcu) {
-      if (restart_interval_ != 0 && mcu != 0 && mcu % restart_interval_ == 0) {
-        if (!TakeRestart(bits, &expected_restart)) return Step::kBroken;
-        eob_run = 0;
-      }
+    if (!Layout(scan, &cursor_.mcus, &cursor_.row)) return Step::kBroken;
+    cursor_.traced = dc && sp.ah == 0 && StartTrace(scan, cursor_.row);
+    bits_ = BitReader(bytes_);
+    return ContinueProgressiveScan();
+  }
+
+  // The MCUs of a progressive scan from the cursor's on.
+  Step ContinueProgressiveScan() {
+    const Spectrum& sp = cursor_.spectrum;
+    const std::vector<Component>& scan = cursor_.scan;
+    const bool dc = sp.ss == 0;
+    BitReader& bits = bits_;
+    for (; cursor_.mcu < cursor_.mcus; ++cursor_.mcu) {
+      KeepHere();
+      if (!TakeRestartAt(cursor_.mcu)) return Step::kBroken;
+      const uint64_t at = bits.data_offset();
+      if (at > options_.stop_after) return Step::kStopped;
       bool ok = true;
       if (dc) {
         for (const Component& c : scan) {
           for (uint32_t b = 0; b < uint32_t{c.h} * c.v && ok; ++b) {
-            ok = sp.ah == 0 ? DecodeDcFirst(bits, dc_[c.dc_table]) : TakeBits(bits, 1);
+            int32_t diff = 0;
+            ok = sp.ah == 0 ? DecodeDcFirst(bits, dc_[c.dc_table], &diff) : TakeBits(bits, 1);
+            if (c.index == 0) AddDc(diff);
+            if (cursor_.traced && c.index == 0) {
+              coefficients_.fill(0);
+              TraceBlock(c, b, int64_t{dc_value_} * (1 << sp.al));
+            }
           }
         }
+        if (ok && cursor_.traced) Trace(at);
       } else {
-        uint64_t& nonzero = (*flags)[mcu];
+        uint64_t& nonzero = nonzero_[scan[0].index][cursor_.mcu];
         const HuffmanTable& table = ac_[scan[0].ac_table];
-        ok = sp.ah == 0 ? DecodeAcFirst(bits, table, sp, &eob_run, &nonzero)
-                        : DecodeAcRefine(bits, table, sp, &eob_run, &nonzero);
+        ok = sp.ah == 0 ? DecodeAcFirst(bits, table, sp, &cursor_.eob_run, &nonzero)
+                        : DecodeAcRefine(bits, table, sp, &cursor_.eob_run, &nonzero);
       }
       if (!ok || bits.overrun()) return Step::kBroken;
     }
@@ -423,11 +541,84 @@ class EntropyCheck {
     return true;
   }
 
-  static bool DecodeDcFirst(BitReader& bits, const HuffmanTable& dc) {
+  static bool DecodeDcFirst(BitReader& bits, const HuffmanTable& dc, int32_t* diff) {
     const int size = DecodeSymbol(bits, dc);
     if (size < 0 || size > 11) return false;
-    if (size > 0) bits.Consume(size);
+    *diff = TakeValue(bits, size);
     return true;
+  }
+
+  // A coefficient of `size` bits (after Ensure; a code of at most 16 bits was taken since).
+  static int32_t TakeValue(BitReader& bits, int size) {
+    if (size == 0) return 0;
+    const int32_t value = static_cast<int32_t>(bits.Peek(size));
+    bits.Consume(size);
+    return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
+  }
+
+  // Whether the scan of `scan` (MCUs of `row` per row) is the one the trace follows: the first
+  // to code the DC values of the frame's first component.
+  bool StartTrace(const std::vector<Component>& scan, uint64_t row) {
+    if (options_.trace == nullptr || traced_) return false;
+    if (std::none_of(scan.begin(), scan.end(), [](const Component& c) { return c.index == 0; })) {
+      return false;
+    }
+    traced_ = true;
+    dc_value_ = 0;
+    const Component& first =
+        *std::find_if(scan.begin(), scan.end(), [](const Component& c) { return c.index == 0; });
+    options_.trace->mcus_per_row = row;
+    options_.trace->edge = 8u * first.h;
+    mcu_top_.assign(options_.trace->edge, 0);
+    mcu_bottom_.assign(options_.trace->edge, 0);
+    return true;
+  }
+
+  // The first component's DC value moves by `diff`; foreign data may push it anywhere, real
+  // values stay far inside the bound.
+  void AddDc(int32_t diff) {
+    constexpr int32_t kBound = 1 << 24;
+    dc_value_ = std::clamp(dc_value_ + diff, -kBound, kBound);
+  }
+
+  // The last rows of `trace`: what a seam after them is compared with.
+  JpegRowTrace TraceTail(const JpegRowTrace& trace) const {
+    const size_t row = static_cast<size_t>(trace.mcus_per_row);
+    const size_t n = std::min(trace.offsets.size(), 2 * row + 16);
+    const size_t from = trace.offsets.size() - n;
+    JpegRowTrace tail;
+    tail.mcus_per_row = trace.mcus_per_row;
+    tail.edge = trace.edge;
+    tail.first_mcu = trace.first_mcu + from;
+    tail.offsets.assign(trace.offsets.begin() + static_cast<ptrdiff_t>(from), trace.offsets.end());
+    tail.top.assign(trace.top.begin() + static_cast<ptrdiff_t>(from * trace.edge), trace.top.end());
+    tail.bottom.assign(trace.bottom.begin() + static_cast<ptrdiff_t>(from * trace.edge),
+                       trace.bottom.end());
+    return tail;
+  }
+
+  // Block `b` of the first component's blocks in an MCU (raster order, `c.h` wide), whose
+  // coefficients are in coefficients_ with the DC value `dc`: its edges in the MCU's top or
+  // bottom row of samples.
+  void TraceBlock(const Component& c, uint32_t b, int64_t dc) {
+    const uint32_t row = b / c.h, column = b % c.h;
+    if (row != 0 && row + 1 != c.v) return;
+    // Foreign data may push the DC value anywhere; a real one stays far inside this.
+    coefficients_[0] = static_cast<int32_t>(std::clamp<int64_t>(dc, -32768, 32767));
+    const std::array<uint16_t, 64>& quant = quant_[c.quant_table];
+    for (size_t k = 0; k < 64; ++k) coefficients_[k] *= quant[k];
+    int16_t top[8], bottom[8];
+    BlockEdges(coefficients_.data(), top, bottom);
+    if (row == 0) std::copy(top, top + 8, mcu_top_.begin() + 8 * column);
+    if (row + 1 == c.v) std::copy(bottom, bottom + 8, mcu_bottom_.begin() + 8 * column);
+  }
+
+  void Trace(uint64_t at) {
+    JpegRowTrace& trace = *options_.trace;
+    if (trace.offsets.size() >= JpegRowTrace::kMaxTracedMcus) return;
+    trace.offsets.push_back(at);
+    trace.top.insert(trace.top.end(), mcu_top_.begin(), mcu_top_.end());
+    trace.bottom.insert(trace.bottom.end(), mcu_bottom_.begin(), mcu_bottom_.end());
   }
 
   // The first bits of a band of AC coefficients of one block.
@@ -513,9 +704,16 @@ class EntropyCheck {
 
   static uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
+  // Whether the data reaches its marker within a few padding bytes.
+  static bool EndsWithinSlack(BitReader& bits) {
+    const uint64_t unread = bits.unread_bytes();
+    return unread <= kTrailingSlack &&
+           unread + bits.SkipToMarker(kTrailingSlack - unread) <= kTrailingSlack;
+  }
+
   // At the end of a restart interval the data stops at the next RSTn of the cycle.
   static bool TakeRestart(BitReader& bits, uint32_t* expected) {
-    if (bits.unread_bytes() + bits.SkipToMarker() > kTrailingSlack) return false;
+    if (!EndsWithinSlack(bits)) return false;
     if (bits.marker() != 0xD0 + *expected) return false;
     *expected = (*expected + 1) % 8;
     bits.Restart();
@@ -543,10 +741,11 @@ class EntropyCheck {
 
   // One 8x8 block: a DC difference of at most 11 bits, then AC run/size pairs that stay inside
   // the 63 AC coefficients.
-  static bool DecodeBlock(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
+  static bool DecodeBlock(BitReader& bits, const HuffmanTable& dc, const HuffmanTable& ac,
+                          int32_t* dc_diff, int32_t* coefficients = nullptr) {
     const int dc_size = DecodeSymbol(bits, dc);
     if (dc_size < 0 || dc_size > 11) return false;
-    if (dc_size > 0) bits.Consume(dc_size);
+    *dc_diff = TakeValue(bits, dc_size);
     for (int k = 1; k < 64;) {
       const int symbol = DecodeSymbol(bits, ac);
       if (symbol < 0) return false;
@@ -560,13 +759,35 @@ class EntropyCheck {
       if (size > 10) return false;
       k += run;
       if (k > 63) return false;
-      bits.Consume(size);
+      if (coefficients != nullptr) {
+        coefficients[kZigzag[static_cast<size_t>(k)]] = TakeValue(bits, size);
+      } else {
+        bits.Consume(size);
+      }
       ++k;
     }
     return true;
   }
 
+  // Where the decoding is inside the scan being decoded.
+  struct Cursor {
+    std::vector<Component> scan;
+    Spectrum spectrum;
+    uint64_t mcus = 0, row = 0, mcu = 0;
+    uint32_t expected_restart = 0, eob_run = 0;
+    bool traced = false;
+  };
+  // The state is kept at the first MCU that starts at most this far before the point asked for.
+  static constexpr uint64_t kKeepLead = 2048;
+
   FileBytes bytes_;
+  JpegDecodeOptions options_;
+  Cursor cursor_;
+  BitReader bits_{bytes_};
+  bool kept_ = false;
+  JpegRowTrace kept_rows_;
+  bool traced_ = false;   // the trace's scan was met
+  int32_t dc_value_ = 0;  // the first component's DC value, in the scan being decoded
   std::vector<uint8_t> segment_;
   std::array<HuffmanTable, 4> dc_{}, ac_{};
   std::vector<Component> components_;
@@ -576,15 +797,54 @@ class EntropyCheck {
   uint16_t restart_interval_ = 0;
   int pending_marker_ = -1;
   bool progressive_ = false;
+  std::array<std::array<uint16_t, 64>, 4> quant_{};
+  // The traced block's coefficients, and the traced MCU's edge samples.
+  std::array<int32_t, 64> coefficients_{};
+  std::vector<int16_t> mcu_top_, mcu_bottom_;
   // Per component and block, the AC coefficients progressive scans have made non-zero.
   std::vector<std::vector<uint64_t>> nonzero_;
   static constexpr uint64_t kMaxFlaggedBlocks = 4u << 20;  // 32 MiB of flags at most
+  int scans_ = 0;
 };
 
 }  // namespace
 
-JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length) {
-  return EntropyCheck(source, start, length).Run();
+struct JpegKeptState::State {
+  std::unique_ptr<EntropyCheck> check;
+};
+
+void EntropyCheck::KeepHere() {
+  if (options_.keep == nullptr || kept_ || bytes_.offset() > options_.keep_at ||
+      bytes_.offset() + kKeepLead < options_.keep_at) {
+    return;
+  }
+  kept_ = true;
+  auto state = std::make_unique<JpegKeptState::State>();
+  state->check.reset(new EntropyCheck(*this));
+  state->check->bits_.Rebind(state->check->bytes_);
+  state->check->options_ = {};
+  if (options_.trace != nullptr) state->check->kept_rows_ = TraceTail(*options_.trace);
+  options_.keep->Hold(std::move(state));
+}
+
+JpegKeptState::JpegKeptState() = default;
+JpegKeptState::~JpegKeptState() = default;
+JpegKeptState::JpegKeptState(JpegKeptState&&) noexcept = default;
+JpegKeptState& JpegKeptState::operator=(JpegKeptState&&) noexcept = default;
+
+void JpegKeptState::Hold(std::unique_ptr<State> state) {
+  state_ = std::move(state);
+}
+
+JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length,
+                           const JpegDecodeOptions& options) {
+  return EntropyCheck(source, start, length, options).Run();
+}
+
+JpegCheck ResumeJpegEntropy(const JpegKeptState& kept, ByteSource& source, uint64_t length,
+                            const JpegDecodeOptions& options) {
+  if (kept.state_ == nullptr) return {};
+  return EntropyCheck(*kept.state_->check, source, length, options).Resume();
 }
 
 }  // namespace kestrel

@@ -12,7 +12,10 @@
 // hierarchical, arithmetic-coded and 12-bit pictures are not decoded: they are reported
 // unchecked and keep the marker walk's verdict.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "platform/byte_source.h"
 
@@ -27,9 +30,62 @@ enum class JpegVerdict : uint8_t {
 struct JpegCheck {
   JpegVerdict verdict = JpegVerdict::kUnchecked;
   uint64_t broken_at = 0;  // file offset where the decoding failed (kBroken)
+  uint64_t end = 0;        // file offset just past the EOI (kWhole)
+  bool stopped = false;    // unchecked because the decoding reached its stop
+};
+
+// How the picture's rows meet: for the first scan that codes the DC coefficients of the frame's
+// first component, that component's samples along the top and the bottom edge of every MCU
+// (`edge` samples each, left to right) and the file offset where the MCU's data starts (at most
+// kMaxTracedMcus MCUs). A sequential scan gives the samples from all coefficients; a progressive
+// picture's first DC scan from the DC values alone.
+struct JpegRowTrace {
+  static constexpr size_t kMaxTracedMcus = size_t{1} << 18;
+  uint64_t mcus_per_row = 0;
+  uint64_t first_mcu = 0;  // the MCU the first entry is of (a decoding taken up again)
+  size_t edge = 0;
+  std::vector<uint64_t> offsets;
+  std::vector<int16_t> top, bottom;  // `edge` samples per MCU
+};
+
+// A decoding's state kept inside a scan, to decode on from there with other bytes after that
+// point: each continuation of a fragmented picture is tried from one decoding of its start.
+class JpegKeptState {
+ public:
+  struct State;
+  JpegKeptState();
+  ~JpegKeptState();
+  JpegKeptState(JpegKeptState&&) noexcept;
+  JpegKeptState& operator=(JpegKeptState&&) noexcept;
+
+  bool held() const { return state_ != nullptr; }
+  void Hold(std::unique_ptr<State> state);
+
+ private:
+  friend JpegCheck ResumeJpegEntropy(const JpegKeptState&, ByteSource&, uint64_t,
+                                     const struct JpegDecodeOptions&);
+  std::unique_ptr<State> state_;
+};
+
+// What a decoding records and where it stops: with `stop_after`, the decoding ends (unchecked,
+// `stopped`) at the first MCU whose data starts past that file offset. With `keep`, the state at
+// the first MCU that starts at most 2 KiB before the file offset `keep_at`, having read no byte
+// past it, is kept there.
+struct JpegDecodeOptions {
+  uint64_t stop_after = ~uint64_t{0};
+  JpegRowTrace* trace = nullptr;
+  uint64_t keep_at = ~uint64_t{0};
+  JpegKeptState* keep = nullptr;
 };
 
 // Checks the JPEG of `length` bytes (SOI to EOI, both included) at byte `start` of `source`.
-JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length);
+JpegCheck CheckJpegEntropy(ByteSource& source, uint64_t start, uint64_t length,
+                           const JpegDecodeOptions& options = {});
+
+// Decodes on from the state `kept` with the file (from byte 0 of `source`, `length` bytes) whose
+// bytes before the kept point are those the kept decoding read. With a trace, the trace starts
+// with the rows traced before the kept point. Unchecked when nothing is kept.
+JpegCheck ResumeJpegEntropy(const JpegKeptState& kept, ByteSource& source, uint64_t length,
+                            const JpegDecodeOptions& options = {});
 
 }  // namespace kestrel
