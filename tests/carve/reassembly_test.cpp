@@ -5,7 +5,8 @@
 // a compound document by its FAT and directory sectors and its main stream's
 // records, an MP3 by its chain of frames (in order, out of order, and two streams of
 // one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
-// A later piece of an MPEG program stream is not written as a stream of its own.
+// A later piece of an MPEG program stream is not written as a stream of its own, and a stream in
+// pieces comes back by its chain of packs and packets (in order and out of order).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -386,6 +387,67 @@ TEST(MpegPieces, ALaterPieceOfAStreamIsNoStreamOfItsOwn) {
     const auto scan = testing::ScanImage(image, dir);
     EXPECT_TRUE(scan->files.empty()) << stream.name;
   }
+}
+
+// Two seconds of MPEG-1 video in packs of 3000 bytes (a cut on a unit boundary falls inside a
+// packet), and of MPEG-2 video in DVD-style packs of 2 KiB; ffmpeg writes no end code.
+std::vector<Bytes> FragmentedProgramStreams() {
+  if (!testing::HaveTool("ffmpeg")) return {};
+  const std::string input =
+      "ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -f lavfi -i "
+      "sine=duration=2 -b:v 400k -c:a mp2 ";
+  return {testing::MakeWithTool(input + "-c:v mpeg1video -f mpeg -packetsize 3000 out"),
+          testing::MakeWithTool(input + "-c:v mpeg2video -f vob out")};
+}
+
+TEST(MpegReassembly, StreamsInPiecesComeBackWholeInOrderAndOutOfOrder) {
+  const std::vector<Bytes> streams = FragmentedProgramStreams();
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  for (const Bytes& stream : streams) {
+    ASSERT_GT(stream.size(), 24 * kUnit);
+    ExpectComesBackWhole(stream, {5 * kUnit, 13 * kUnit},
+                         {RandomBytes(2 * kUnit, 30), TextBytes(kUnit)});
+    for (const std::vector<size_t>& order :
+         {std::vector<size_t>{1, 0}, {2, 0, 1}, {0, 2, 1}, {1, 2, 0}}) {
+      const std::vector<size_t> cuts = order.size() == 2
+                                           ? std::vector<size_t>{9 * kUnit}
+                                           : std::vector<size_t>{4 * kUnit, 15 * kUnit};
+      TempDir dir;
+      const auto scan = testing::ScanImage(OutOfOrder(stream, cuts, order), dir);
+      ASSERT_EQ(scan->files.size(), 1u) << order.size() << " pieces, first " << order[0];
+      EXPECT_EQ(scan->File(scan->files[0]), stream);
+    }
+  }
+}
+
+TEST(MpegReassembly, StreamWithAPieceOverwrittenIsNotJoinedAcrossIt) {
+  const std::vector<Bytes> streams = FragmentedProgramStreams();
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  for (Bytes stream : streams) {
+    ASSERT_GT(stream.size(), 24 * kUnit);
+    const Bytes other = RandomBytes(kUnit, 31);
+    std::copy(other.begin(), other.end(), stream.begin() + 8 * kUnit);
+    TempDir dir;
+    const auto scan =
+        testing::ScanImage(OutOfOrder(stream, {4 * kUnit, 15 * kUnit}, {2, 0, 1}), dir);
+    // The stream stops where its chain does: no file reaches past the lost unit.
+    for (const auto& file : scan->files) EXPECT_LE(scan->File(file).size(), 9 * kUnit);
+  }
+}
+
+TEST(MpegReassembly, TheTailFromALaterSystemHeaderIsNoStream) {
+  const std::vector<Bytes> streams = FragmentedProgramStreams();
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  // ffmpeg's VOB muxer repeats the system header every 40 packs.
+  const Bytes& vob = streams[1];
+  size_t cut = kUnit;
+  while (cut < vob.size() && !StartCodeAt(vob, cut + 14, 0xBB)) cut += kUnit;
+  ASSERT_LT(cut, vob.size());
+  Bytes image(4 * kUnit, 0);
+  image.insert(image.end(), vob.begin() + static_cast<ptrdiff_t>(cut), vob.end());
+  image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
+  TempDir dir;
+  EXPECT_TRUE(testing::ScanImage(image, dir)->files.empty());
 }
 
 }  // namespace
