@@ -16,6 +16,9 @@ every run over them has to end in bounded time with a bounded number of files.
   hostile-zip-walk    1,000 archives of one stored 30 KB member whose CRC-32 is wrong, each with
                       its directory and end record: every one sends the search for fragments
                       through its candidates
+  hostile-avi-index   1,000 AVIs whose index places a chunk header that is not there, after a
+                      chunk of 60 KB: every one sends the search for fragments through every
+                      boundary inside that chunk and every unit within reach
   hostile-mpeg-walk   1,000 MPEG-2 program streams of one unit, each followed by a unit of random
                       bytes and 32 units of packs that go on with its clock: every stream sends
                       the search for its fragments through hundreds of candidates
@@ -164,6 +167,22 @@ def broken_archive(rng, size=30_000):
     return local + entry + end
 
 
+def avi_broken_index(rng):
+    """An AVI whose idx1 places a second chunk after a first of about 60 KB, where random bytes
+    lie."""
+    avih = b"avih" + u32(56) + bytes(56)
+    hdrl = b"LIST" + u32(4 + len(avih)) + b"hdrl" + avih
+    size = 60000 + 2 * rng.randrange(2000)  # an index of its own
+    first = b"00dc" + u32(size) + rng.randbytes(size)
+    movi_data = first + rng.randbytes(8 + 1000)
+    movi = b"LIST" + u32(4 + len(movi_data)) + b"movi" + movi_data
+    index = (b"00dc" + u32(0x10) + u32(4) + u32(size) +
+             b"01wb" + u32(0) + u32(4 + len(first)) + u32(1000))
+    idx1 = b"idx1" + u32(len(index)) + index
+    body = b"AVI " + hdrl + movi + idx1
+    return b"RIFF" + u32(len(body)) + body
+
+
 def mpeg2_pack(clock, mux_rate=25200):
     """An MPEG-2 pack header (14 bytes) with the 33-bit clock reference CLOCK."""
     return bytes([0, 0, 1, 0xBA,
@@ -231,6 +250,8 @@ def main():
           "4 kinds)", [cfb(v) for v in variants] * 50, rng)
     build(args.images, "hostile-zip-walk", "1,000 archives of one stored 30 KB member with a "
           "wrong CRC-32", [broken_archive(rng) for _ in range(1000)], rng)
+    build(args.images, "hostile-avi-index", "1,000 AVIs whose index places a chunk header that is "
+          "not there", [avi_broken_index(rng) for _ in range(1000)], rng, align=4096)
     build(args.images, "hostile-mpeg-walk", "1,000 one-unit MPEG streams, each before 32 units of "
           "packs that go on with its clock", [mpeg_orphans(rng) for _ in range(1000)], rng,
           align=4096)
