@@ -173,6 +173,7 @@ MpegChain::Reach MpegChain::Follow(SourceWindow& window, uint64_t at, uint64_t e
     }
     if (before_last != nullptr) *before_last = before;
     reach.last = at;
+    if (at >= mark_ && unit.kind != MpegUnitKind::kEnd) ++units_past_mark_;
     at += unit.length;
     if (unit.kind == MpegUnitKind::kEnd) {
       reach.end_code = true;

@@ -80,6 +80,8 @@ class MpegChain {
   // on, as a chain marked at `at` follows its units (kNoClockStep when it met no such pack).
   void MarkClockStepAt(uint64_t at) { mark_ = at; }
   uint64_t clock_step() const { return clock_step_; }
+  // Packs, system headers and packets that fit from the marked offset on.
+  uint64_t units_past_mark() const { return units_past_mark_; }
   static constexpr uint64_t kNoClockStep = ~uint64_t{0};
 
   uint64_t packets() const { return packets_; }
@@ -106,6 +108,7 @@ class MpegChain {
   std::array<uint16_t, 256> buffers_{};  // and each one's buffer size field
   uint64_t mark_ = ~uint64_t{0};
   uint64_t clock_step_ = kNoClockStep;
+  uint64_t units_past_mark_ = 0;
   uint8_t video_id_ = 0;  // the first video stream's
   MpegVideoTrack track_;  // its start codes and stamps, in a steady chain
 };

@@ -138,7 +138,8 @@ class MpegFragmentWalk {
             Follow(trial, chain, from.at, horizon, nullptr, kProbeWindowBytes);
         // A unit that starts past the cut must fit, and no unit may break the rules up to where
         // the chain is followed (or stops at foreign bytes or an end code).
-        if (probe.last < cut_file || probe.misfit) continue;
+        // An end code alone (the last bytes of a copy of the stream) is no continuation.
+        if (probe.last < cut_file || probe.misfit || chain.units_past_mark() == 0) continue;
         const Rank rank{chain.clock_step(), probe.end_code ? kNoEnd : std::min(probe.at, horizon)};
         if (best.empty() || rank.Before(best_rank)) {
           best = std::move(trial);
