@@ -19,6 +19,12 @@ every run over them has to end in bounded time with a bounded number of files.
   hostile-jpeg-walk   400 copies of one JPEG (drawn by ffmpeg, compressed by cjpeg), each with
                       one 4 KiB unit of its data overwritten: every copy sends the search for
                       its fragments through the others' units, which all decode on with it
+  hostile-avi-index   1,000 AVIs whose index places a chunk header that is not there, after a
+                      chunk of 60 KB: every one sends the search for fragments through every
+                      boundary inside that chunk and every unit within reach
+  hostile-mpeg-walk   1,000 MPEG-2 program streams of one unit, each followed by a unit of random
+                      bytes and 32 units of packs that go on with its clock: every stream sends
+                      the search for its fragments through hundreds of candidates
 
 Each image IMAGES_DIR/NAME.img starts and ends with random bytes and gets a manifest
 IMAGES_DIR/NAME.json: {"image", "kind": "hostile", "what", "size", "originals": []}.
@@ -193,13 +199,59 @@ def overwritten_copies(rng, jpeg, copies=400, unit=4096):
     return out
 
 
-def build(images, name, what, pieces, rng):
+def avi_broken_index(rng):
+    """An AVI whose idx1 places a second chunk after a first of about 60 KB, where random bytes
+    lie."""
+    avih = b"avih" + u32(56) + bytes(56)
+    hdrl = b"LIST" + u32(4 + len(avih)) + b"hdrl" + avih
+    size = 60000 + 2 * rng.randrange(2000)  # an index of its own
+    first = b"00dc" + u32(size) + rng.randbytes(size)
+    movi_data = first + rng.randbytes(8 + 1000)
+    movi = b"LIST" + u32(4 + len(movi_data)) + b"movi" + movi_data
+    index = (b"00dc" + u32(0x10) + u32(4) + u32(size) +
+             b"01wb" + u32(0) + u32(4 + len(first)) + u32(1000))
+    idx1 = b"idx1" + u32(len(index)) + index
+    body = b"AVI " + hdrl + movi + idx1
+    return b"RIFF" + u32(len(body)) + body
+
+
+def mpeg2_pack(clock, mux_rate=25200):
+    """An MPEG-2 pack header (14 bytes) with the 33-bit clock reference CLOCK."""
+    return bytes([0, 0, 1, 0xBA,
+                  0x44 | (clock >> 27 & 0x38) | (clock >> 28 & 0x03), clock >> 20 & 0xFF,
+                  0x04 | (clock >> 12 & 0xF8) | (clock >> 13 & 0x03), clock >> 5 & 0xFF,
+                  0x04 | (clock << 3 & 0xF8), 0x01,
+                  mux_rate >> 14 & 0xFF, mux_rate >> 6 & 0xFF, (mux_rate << 2 & 0xFC) | 0x03,
+                  0xF8])
+
+
+def mpeg2_packs(rng, first_clock, count, system_header=False):
+    """COUNT packs of 2 KiB with rising clocks, each filled with a padding packet."""
+    out = bytearray()
+    for k in range(count):
+        pack = mpeg2_pack(first_clock + 3 * k)
+        if system_header and k == 0:
+            pack += bytes([0, 0, 1, 0xBB, 0, 12, 0x80, 0xC4, 0xE1, 0x04, 0xE1, 0x7F,
+                           0xBE, 0xE0, 0x20, 0xC0, 0xC0, 0x20])
+        pad = 2048 - len(pack) - 6
+        out += pack + bytes([0, 0, 1, 0xBE, pad >> 8, pad & 0xFF]) + rng.randbytes(pad)
+    return bytes(out)
+
+
+def mpeg_orphans(rng):
+    """A stream of one 4 KiB unit, a unit of random bytes, then 32 units of packs that go on with
+    its clock (each one a candidate for where the stream goes on)."""
+    return (mpeg2_packs(rng, 1000, 2, system_header=True) + rng.randbytes(4096) +
+            mpeg2_packs(rng, 1100, 64))
+
+
+def build(images, name, what, pieces, rng, align=SECTOR):
     image = os.path.join(images, name + ".img")
     with open(image, "wb") as f:
         f.write(rng.randbytes(64 << 10))
         for piece in pieces:
-            f.write(piece + rng.randbytes(-len(piece) % SECTOR))
-            f.write(rng.randbytes(rng.randint(1, 16) * SECTOR))
+            f.write(piece + rng.randbytes(-len(piece) % align))
+            f.write(rng.randbytes(rng.randint(1, 16) * align))
         f.write(rng.randbytes(1 << 20))
     manifest = {"image": image, "kind": "hostile", "what": what,
                 "size": os.path.getsize(image), "originals": []}
@@ -234,6 +286,11 @@ def main():
     if jpeg is not None:
         build(args.images, "hostile-jpeg-walk", "400 copies of one JPEG, each with a unit "
               "overwritten", overwritten_copies(rng, jpeg), rng)
+    build(args.images, "hostile-avi-index", "1,000 AVIs whose index places a chunk header that is "
+          "not there", [avi_broken_index(rng) for _ in range(1000)], rng, align=4096)
+    build(args.images, "hostile-mpeg-walk", "1,000 one-unit MPEG streams, each before 32 units of "
+          "packs that go on with its clock", [mpeg_orphans(rng) for _ in range(1000)], rng,
+          align=4096)
 
 
 if __name__ == "__main__":

@@ -208,9 +208,12 @@ bool CarveEngine::Reassembled(Kept* kept) {
   const uint64_t length = carved.length;
   std::vector<FilePiece> pieces;
   if (!kept->reassemble(source_, carved.source_offset, length, UnitsOf(open_.header_sector()),
-                        &pieces) ||
-      pieces.empty()) {
+                        &pieces)) {
     return false;
+  }
+  if (pieces.empty()) {
+    *kept = NotWhole();  // it goes on, but where is not known
+    return true;
   }
   {
     PieceSource file(source_, pieces);
@@ -252,8 +255,12 @@ bool CarveEngine::EndOpen() {
   if (!kept.keep && kept.pieces_elsewhere) {
     kept.keep = true;
     if (!Reassembled(&kept)) kept = kept.not_whole ? NotWhole() : Drop();
-  } else if (kept.keep && !CheckedWhole(kept) && !Reassembled(&kept)) {
-    kept = NotWhole();
+  } else if (kept.keep) {
+    // A file whose end may be a cut is looked for further first (and only once).
+    const bool went_on = kept.may_go_on && Reassembled(&kept);
+    if (!went_on && !CheckedWhole(kept) && (kept.may_go_on || !Reassembled(&kept))) {
+      kept = NotWhole();
+    }
   }
   const char* extension = kept.extension != nullptr ? kept.extension : "";
   writer_.SetOpenRuns(RunsOf(open_.pieces));

@@ -114,8 +114,9 @@ struct ByteUnits {
 // lies in fragments with foreign units between them: the carve took the `length` bytes at
 // `start`, gaps and all (or pieces of them, when it went on after a file in a gap). True with the
 // whole file's pieces in `pieces` (in order, each gap starting and ending on a boundary of
-// `units`); the file is kept only when its check then finds them whole. Bounded work whatever the
-// file claims.
+// `units`); the file is kept only when its check then finds them whole. True with no pieces: the
+// file goes on elsewhere, but two places fit alike, so where is not known and the file is not
+// whole. Bounded work whatever the file claims.
 using Reassemble = bool (*)(ByteSource& source, uint64_t start, uint64_t length,
                             const ByteUnits& units, std::vector<FilePiece>* pieces);
 
@@ -135,6 +136,10 @@ struct Kept {
   // its pieces elsewhere in the source (fragments out of order): kept when it does and `check`
   // finds them whole; else dropped, or listed as not whole when `not_whole` says so.
   bool pieces_elsewhere = false;
+  // Its end was found where its structure stopped, which may be where a fragment ends: `reassemble`
+  // is tried first, and the pieces it finds are kept when `check` finds them whole (the file as
+  // carved otherwise).
+  bool may_go_on = false;
   // Not kept because it is not whole (a part is missing or foreign bytes lie inside): written to
   // the partial files only when the run asks for them.
   bool not_whole = false;

@@ -32,6 +32,19 @@ int64_t PieceSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
   return static_cast<int64_t>(done);
 }
 
+std::vector<FilePiece> PiecesUpTo(std::vector<FilePiece> pieces, uint64_t length) {
+  uint64_t kept = 0;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].length >= length - kept) {
+      pieces[i].length = length - kept;
+      pieces.resize(pieces[i].length == 0 ? i : i + 1);
+      return pieces;
+    }
+    kept += pieces[i].length;
+  }
+  return pieces;
+}
+
 bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end) {
   for (size_t i = 0; i < pieces.size(); ++i) {
     const FilePiece& piece = pieces[i];

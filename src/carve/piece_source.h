@@ -19,6 +19,9 @@ struct FilePiece {
 // `open_end` (a piece whose end is still being looked for).
 bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end);
 
+// `pieces` cut to a file of their first `length` bytes.
+std::vector<FilePiece> PiecesUpTo(std::vector<FilePiece> pieces, uint64_t length);
+
 class PieceSource : public ByteSource {
  public:
   PieceSource(ByteSource& source, const std::vector<FilePiece>& pieces);

@@ -2,11 +2,16 @@
 // CD) and the fixture are whole; streams broken by foreign blocks, another stream's tail, and
 // (where packs do not fall on 4 KiB blocks) a missing block or a cut are not; a seam into a stream
 // whose system header, streams or clock differ is not whole; hostile streams end quickly; and a
-// carve that runs through a seam keeps nothing while the whole stream is kept.
+// carve that runs through a seam keeps nothing while the whole stream is kept. The video's start
+// codes: slices that go on row by row and stamps that move on by the pictures between them fit;
+// a stream that opens with another code (another stream's tail), rows out of order, a picture
+// that ends short and stamps across missing pictures do not; codes split between packets are
+// read whole.
 
 #include "carve/formats/mpeg_ps_check.h"
 
 #include "carve/formats/mpeg_ps.h"
+#include "carve/formats/mpeg_video_track.h"
 #include "support/broken_files.h"
 #include "support/carve_harness.h"
 #include "support/fixture_samples.h"
@@ -134,6 +139,106 @@ TEST(MpegProgramStreamCheck, ACarveThroughASeamKeepsNothing) {
   CarveHarness seam;
   seam.CarveOnly(MpegState{}, "MPG", Concat({joined, Filler(3000)}));
   seam.ExpectNothingKept();
+}
+
+using Codes = std::vector<uint8_t>;
+
+constexpr uint64_t kFramePeriod = 3600;  // 25 frames a second
+
+// Start codes with a byte of data after each; `codes` 0x00 is a picture, 0x01-0xAF a slice.
+Codes VideoCodes(const std::vector<uint8_t>& codes) {
+  Codes bytes;
+  for (const uint8_t code : codes) {
+    bytes.insert(bytes.end(), {0x00, 0x00, 0x01, code});
+    // The sequence header's fourth byte holds the frame rate code (3: 25 a second).
+    if (code == 0xB3) {
+      bytes.insert(bytes.end(), {0x0A, 0x00, 0x78, 0x13});
+    } else {
+      bytes.push_back(0x55);
+    }
+  }
+  return bytes;
+}
+
+// A sequence header with its MPEG-2 extension, then pictures of `rows` slices each.
+Codes Mpeg2Pictures(int pictures, uint8_t rows) {
+  std::vector<uint8_t> codes = {0xB3, 0xB5, 0xB8};
+  for (int p = 0; p < pictures; ++p) {
+    codes.push_back(0x00);
+    for (uint8_t row = 1; row <= rows; ++row) codes.push_back(row);
+  }
+  return VideoCodes(codes);
+}
+
+bool FedWhole(const Codes& bytes) {
+  MpegVideoTrack track;
+  track.NewPacket(MpegVideoTrack::kNoStamp);
+  return track.Feed(bytes.data(), bytes.size());
+}
+
+TEST(MpegVideoTrack, RowsGoOnInOrderInEveryPicture) {
+  EXPECT_TRUE(FedWhole(Mpeg2Pictures(3, 4)));
+  // Another stream's tail opens with a slice, not a sequence header.
+  EXPECT_FALSE(FedWhole(VideoCodes({0x03, 0x04, 0x00, 0x01})));
+  // MPEG-2 starts a slice on every row.
+  EXPECT_FALSE(FedWhole(VideoCodes({0xB3, 0xB5, 0x00, 0x01, 0x03})));
+  EXPECT_FALSE(FedWhole(VideoCodes({0xB3, 0xB5, 0x00, 0x01, 0x02, 0x01})));
+  // A picture that ends short of the first picture's last row.
+  EXPECT_FALSE(FedWhole(VideoCodes({0xB3, 0xB5, 0x00, 0x01, 0x02, 0x03, 0x00, 0x01, 0x02, 0x00})));
+  // An MPEG-1 writer whose first picture skips rows may skip them in every picture.
+  EXPECT_TRUE(FedWhole(VideoCodes({0xB3, 0x00, 0x01, 0x04, 0x00, 0x02, 0x03, 0x00})));
+  // Two slices on one row, and user data between them, are fine.
+  EXPECT_TRUE(FedWhole(VideoCodes({0xB3, 0xB5, 0x00, 0x01, 0x01, 0xB2, 0x02, 0x00, 0x01, 0x02})));
+  // Codes of no video stream.
+  EXPECT_FALSE(FedWhole(VideoCodes({0xB3, 0xBA})));
+}
+
+TEST(MpegVideoTrack, CodesSplitBetweenPacketsAreReadWhole) {
+  const Codes bytes = Mpeg2Pictures(2, 3);
+  for (size_t split = 1; split < bytes.size(); ++split) {
+    MpegVideoTrack track;
+    track.NewPacket(MpegVideoTrack::kNoStamp);
+    ASSERT_TRUE(track.Feed(bytes.data(), split));
+    track.NewPacket(MpegVideoTrack::kNoStamp);
+    EXPECT_TRUE(track.Feed(bytes.data() + split, bytes.size() - split)) << split;
+  }
+  // A slice that skips a row is seen wherever the bytes are split.
+  Codes skipping = Mpeg2Pictures(1, 3);
+  const Codes more = VideoCodes({0x00, 0x01, 0x03});
+  skipping.insert(skipping.end(), more.begin(), more.end());
+  for (size_t split = 1; split < skipping.size(); ++split) {
+    MpegVideoTrack track;
+    track.NewPacket(MpegVideoTrack::kNoStamp);
+    const bool first = track.Feed(skipping.data(), split);
+    track.NewPacket(MpegVideoTrack::kNoStamp);
+    EXPECT_FALSE(first && track.Feed(skipping.data() + split, skipping.size() - split)) << split;
+  }
+}
+
+// Feeds each picture of `pictures` two-row pictures as a packet stamped at the times of
+// `frames` (frame numbers; a negative one: no stamp); whether all fit.
+bool StampsFit(const std::vector<int>& frames) {
+  MpegVideoTrack track;
+  track.NewPacket(MpegVideoTrack::kNoStamp);
+  const Codes head = VideoCodes({0xB3, 0xB5, 0xB8});
+  if (!track.Feed(head.data(), head.size())) return false;
+  const Codes picture = VideoCodes({0x00, 0x01, 0x02});
+  for (const int frame : frames) {
+    track.NewPacket(frame < 0 ? MpegVideoTrack::kNoStamp
+                              : 90000 + static_cast<uint64_t>(frame) * kFramePeriod);
+    if (!track.Feed(picture.data(), picture.size())) return false;
+  }
+  return true;
+}
+
+TEST(MpegVideoTrack, StampsMoveOnByThePicturesBetweenThem) {
+  EXPECT_TRUE(StampsFit({0, 1, 2, 3}));
+  EXPECT_TRUE(StampsFit({0, -1, 2, -1, -1, 5}));
+  // Pictures missing between two stamps: frame 2 follows frame 0 directly.
+  EXPECT_FALSE(StampsFit({0, 2}));
+  EXPECT_FALSE(StampsFit({0, 1, 4, 5}));
+  // A stamp that goes back.
+  EXPECT_FALSE(StampsFit({3, 2}));
 }
 
 }  // namespace

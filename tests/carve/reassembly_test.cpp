@@ -5,7 +5,9 @@
 // a compound document by its FAT and directory sectors and its main stream's
 // records, an MP3 by its chain of frames (in order, out of order, and two streams of
 // one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
-// A later piece of an MPEG program stream is not written as a stream of its own.
+// A later piece of an MPEG program stream is not written as a stream of its own, and a stream in
+// pieces comes back by its chain of packs and packets (in order and out of order); an AVI comes
+// back by its index, unless a piece is overwritten.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_order.h"
 #include "support/media_files.h"
 #include "support/office_documents.h"
 #include "support/pdf_files.h"
@@ -386,6 +389,129 @@ TEST(MpegPieces, ALaterPieceOfAStreamIsNoStreamOfItsOwn) {
     const auto scan = testing::ScanImage(image, dir);
     EXPECT_TRUE(scan->files.empty()) << stream.name;
   }
+}
+
+// Two seconds of MPEG-1 video in packs of 3000 bytes (a cut on a unit boundary falls inside a
+// packet), and of MPEG-2 video in DVD-style packs of 2 KiB; ffmpeg writes no end code.
+std::vector<Bytes> FragmentedProgramStreams() {
+  if (!testing::HaveTool("ffmpeg")) return {};
+  const std::string input =
+      "ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -f lavfi -i "
+      "sine=duration=2 -b:v 400k -c:a mp2 ";
+  return {testing::MakeWithTool(input + "-c:v mpeg1video -f mpeg -packetsize 3000 out"),
+          testing::MakeWithTool(input + "-c:v mpeg2video -f vob out")};
+}
+
+TEST(MpegReassembly, StreamsInPiecesComeBackWholeInOrderAndOutOfOrder) {
+  const std::vector<Bytes> streams = FragmentedProgramStreams();
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  for (const Bytes& stream : streams) {
+    ASSERT_GT(stream.size(), 24 * kUnit);
+    ExpectComesBackWhole(stream, {5 * kUnit, 13 * kUnit},
+                         {RandomBytes(2 * kUnit, 30), TextBytes(kUnit)});
+    for (const std::vector<size_t>& order :
+         {std::vector<size_t>{1, 0}, {2, 0, 1}, {0, 2, 1}, {1, 2, 0}}) {
+      const std::vector<size_t> cuts = order.size() == 2
+                                           ? std::vector<size_t>{9 * kUnit}
+                                           : std::vector<size_t>{4 * kUnit, 15 * kUnit};
+      TempDir dir;
+      const auto scan = testing::ScanImage(OutOfOrder(stream, cuts, order), dir);
+      ASSERT_EQ(scan->files.size(), 1u) << order.size() << " pieces, first " << order[0];
+      EXPECT_EQ(scan->File(scan->files[0]), stream);
+    }
+  }
+}
+
+TEST(MpegReassembly, StreamWithAPieceOverwrittenIsNotJoinedAcrossIt) {
+  const std::vector<Bytes> streams = FragmentedProgramStreams();
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  for (Bytes stream : streams) {
+    ASSERT_GT(stream.size(), 24 * kUnit);
+    const Bytes other = RandomBytes(kUnit, 31);
+    std::copy(other.begin(), other.end(), stream.begin() + 8 * kUnit);
+    TempDir dir;
+    const auto scan =
+        testing::ScanImage(OutOfOrder(stream, {4 * kUnit, 15 * kUnit}, {2, 0, 1}), dir);
+    // The stream stops where its chain does: no file reaches past the lost unit.
+    for (const auto& file : scan->files) EXPECT_LE(scan->File(file).size(), 9 * kUnit);
+  }
+}
+
+TEST(MpegReassembly, TheTailFromALaterSystemHeaderIsNoStream) {
+  const std::vector<Bytes> streams = FragmentedProgramStreams();
+  if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  // ffmpeg's VOB muxer repeats the system header every 40 packs.
+  const Bytes& vob = streams[1];
+  size_t cut = kUnit;
+  while (cut < vob.size() && !StartCodeAt(vob, cut + 14, 0xBB)) cut += kUnit;
+  ASSERT_LT(cut, vob.size());
+  Bytes image(4 * kUnit, 0);
+  image.insert(image.end(), vob.begin() + static_cast<ptrdiff_t>(cut), vob.end());
+  image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
+  TempDir dir;
+  EXPECT_TRUE(testing::ScanImage(image, dir)->files.empty());
+}
+
+// Three seconds of MPEG-4 video and MP3 sound in an AVI (idx1 at its end), by ffmpeg.
+Bytes MovieAvi() {
+  if (!testing::HaveTool("ffmpeg")) return {};
+  return testing::MakeWithTool(
+      "ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25:duration=3 -f lavfi -i "
+      "sine=duration=3 -c:v mpeg4 -b:v 300k -c:a libmp3lame -f avi out");
+}
+
+// Where the AVI's index places its chunk headers (file offsets), from the idx1 at its end.
+std::vector<size_t> AviChunkHeads(const Bytes& avi) {
+  std::vector<size_t> heads;
+  const size_t idx1 = static_cast<size_t>(
+      std::search(avi.begin(), avi.end(), std::begin("idx1"), std::end("idx1") - 1) - avi.begin());
+  const size_t movi = static_cast<size_t>(
+      std::search(avi.begin(), avi.end(), std::begin("movi"), std::end("movi") - 1) - avi.begin());
+  for (size_t at = idx1 + 8; at + 16 <= avi.size(); at += 16) {
+    heads.push_back(movi + LoadLe32(avi.data() + at + 8));
+  }
+  heads.push_back(idx1);
+  return heads;
+}
+
+// Unit boundaries from `from` on where the AVI may be cut and put back together: the chunk cut
+// holds no other boundary before the next header (the place of a cut inside a longer chunk is
+// not known).
+std::vector<size_t> AviCuts(const Bytes& avi, size_t from, size_t count) {
+  const std::vector<size_t> heads = AviChunkHeads(avi);
+  std::vector<size_t> cuts;
+  for (size_t cut = from; cut < avi.size() && cuts.size() < count; cut += kUnit) {
+    const auto next = std::lower_bound(heads.begin(), heads.end(), cut);
+    if (next == heads.begin() || next == heads.end()) continue;
+    if (*next - *(next - 1) < kUnit && cut > *(next - 1) + 8) cuts.push_back(cut);
+  }
+  return cuts;
+}
+
+TEST(AviReassembly, MovieInPiecesComesBackWholeInOrderAndOutOfOrder) {
+  const Bytes avi = MovieAvi();
+  if (avi.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::vector<size_t> cuts = AviCuts(avi, 8 * kUnit, 2);
+  ASSERT_EQ(cuts.size(), 2u);
+  ExpectComesBackWhole(avi, cuts, {RandomBytes(2 * kUnit, 40), TextBytes(kUnit)});
+  for (const std::vector<size_t>& order : {std::vector<size_t>{2, 0, 1}, {0, 2, 1}}) {
+    TempDir dir;
+    const auto scan = testing::ScanImage(OutOfOrder(avi, cuts, order), dir);
+    ASSERT_EQ(scan->files.size(), 1u) << "first " << order[0];
+    EXPECT_EQ(scan->File(scan->files[0]), avi);
+  }
+}
+
+TEST(AviReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
+  Bytes avi = MovieAvi();
+  if (avi.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::vector<size_t> cuts = AviCuts(avi, 8 * kUnit, 2);
+  ASSERT_EQ(cuts.size(), 2u);
+  // The unit after the first cut, which holds the header the cut went on to.
+  const Bytes other = RandomBytes(kUnit, 41);
+  std::copy(other.begin(), other.end(), avi.begin() + static_cast<ptrdiff_t>(cuts[0]));
+  TempDir dir;
+  EXPECT_TRUE(testing::ScanImage(OutOfOrder(avi, cuts, {2, 0, 1}), dir)->files.empty());
 }
 
 }  // namespace

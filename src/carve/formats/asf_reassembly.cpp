@@ -6,6 +6,7 @@
 #include "carve/formats/asf_check.h"
 #include "carve/formats/asf_layout.h"
 #include "carve/formats/offset_reassembly.h"
+#include "carve/unit_candidates.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -150,27 +151,24 @@ class AsfFragmentWalk {
     for (uint64_t cut = units_.BoundaryFrom(open.source_offset + (low - open_file) + 1);
          cut <= open.source_offset + (high - open_file); cut += units_.bytes) {
       const uint64_t file_at_cut = open_file + (cut - open.source_offset);
-      for (uint64_t k = 1; k <= kReachUnits; ++k) {
-        const uint64_t step = k * units_.bytes;
-        for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
-          if (next >= source_.Size() || InPieces(pieces_, next, cut)) continue;
-          if (packets_read_ > kMaxPacketsRead) return false;
-          std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
-          trial.push_back({open.source_offset, cut - open.source_offset});
-          trial.push_back({next, std::min(layout_.file_size - file_at_cut, source_.Size() - next)});
-          const AsfPackets trial_fit = Fit(trial);
-          if (trial_fit.whole == Whole::kYes) {
-            pieces_ = std::move(trial);
-            *fit = trial_fit;
-            return true;
-          }
-          if (trial_fit.fit > best_fit.fit) {
-            best = std::move(trial);
-            best_fit = trial_fit;
-            tied = false;
-          } else if (!best.empty() && trial_fit.fit == best_fit.fit) {
-            tied = true;
-          }
+      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), pieces_);
+      for (uint64_t next = 0; candidates.Next(&next);) {
+        if (packets_read_ > kMaxPacketsRead) return false;
+        std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
+        trial.push_back({open.source_offset, cut - open.source_offset});
+        trial.push_back({next, std::min(layout_.file_size - file_at_cut, source_.Size() - next)});
+        const AsfPackets trial_fit = Fit(trial);
+        if (trial_fit.whole == Whole::kYes) {
+          pieces_ = std::move(trial);
+          *fit = trial_fit;
+          return true;
+        }
+        if (trial_fit.fit > best_fit.fit) {
+          best = std::move(trial);
+          best_fit = trial_fit;
+          tied = false;
+        } else if (!best.empty() && trial_fit.fit == best_fit.fit) {
+          tied = true;
         }
       }
     }

@@ -19,9 +19,13 @@ Fed FeedCounted(CountedState& state, const CarveView& view) {
 }
 
 Kept FinishCounted(const CountedState& state) {
-  if (state.left != 0 && !state.keep_unfinished) return Drop();
   Kept kept = KeepChecked(state.check);
   kept.reassemble = state.reassemble;
+  if (state.left != 0 && !state.keep_unfinished) {
+    // Cut short (by the source's end): its pieces may lie elsewhere, out of order.
+    kept.keep = false;
+    kept.pieces_elsewhere = state.reassemble != nullptr;
+  }
   return kept;
 }
 
@@ -33,12 +37,13 @@ constexpr uint64_t kMaxSealedLength = 0xFFFFFF00u;
 
 }  // namespace
 
-Match Counted(Start* start, uint64_t length, bool keep_unfinished, WholeCheck check) {
-  return Opens(start, CountedState{length, keep_unfinished, check});
+Match Counted(Start* start, uint64_t length, bool keep_unfinished, WholeCheck check,
+              Reassemble reassemble) {
+  return Opens(start, CountedState{length, keep_unfinished, check, reassemble});
 }
 
-Match Sealed(Start* start, uint64_t length, WholeCheck check) {
-  const Match match = Counted(start, length, false, check);
+Match Sealed(Start* start, uint64_t length, WholeCheck check, Reassemble reassemble) {
+  const Match match = Counted(start, length, false, check, reassemble);
   if (length > kSectorBytes && length < kMaxSealedLength) start->guard = &kSealedGuard;
   return match;
 }

@@ -36,15 +36,17 @@ inline constexpr GuardMark kWmvGuard{"WMV"};
 inline constexpr GuardMark kMsvGuard{"MSV"};
 inline constexpr GuardMark kMsfGuard{"MSF"};
 
-// A file of `length` bytes from its header on, kept when `check` (if any) finds it whole.
+// A file of `length` bytes from its header on, kept when `check` (if any) finds it whole, or
+// when `reassemble` (if any) finds its pieces and `check` finds them whole.
 Match Counted(Start* start, uint64_t length, bool keep_unfinished = false,
-              WholeCheck check = nullptr);
+              WholeCheck check = nullptr, Reassemble reassemble = nullptr);
 // A length-driven file whose header is valid beyond its signature: its stated length is
 // trusted, and the signatures that the data of sound, pixels and video holds at sector starts
 // (JPEG frames and starts, ID3 tags, MP3 frames, icons, atoms, loose bitmap and WMF headers)
 // start nothing inside it. A header valid beyond a few bytes still ends it: that is a file the
 // sealed one's fragments left room for.
-Match Sealed(Start* start, uint64_t length, WholeCheck check = nullptr);
+Match Sealed(Start* start, uint64_t length, WholeCheck check = nullptr,
+             Reassemble reassemble = nullptr);
 
 Match MatchSnd(const RowInput& r, Start* s);
 Match MatchWmv(const RowInput& r, Start* s);

@@ -6,6 +6,7 @@
 #include "carve/formats/mp3.h"
 #include "carve/formats/mp3_check.h"
 #include "carve/formats/source_window.h"
+#include "carve/unit_candidates.h"
 
 namespace kestrel {
 namespace {
@@ -69,16 +70,11 @@ class Mp3Search {
     const uint64_t tail = at - cut;
     pieces.push_back({piece_start, cut - piece_start});
     const uint64_t reach = counted_ ? kCountedUnits : kUncountedUnits;
-    // Nearest first, after the cut and then before it at each distance.
-    for (uint64_t k = 1; k <= reach && !Settled(); ++k) {
-      const uint64_t step = k * units_.bytes;
-      for (const bool after : {true, false}) {
-        if (!after && step > cut) continue;
-        const uint64_t next = after ? cut + step : cut - step;
-        SourceWindow& probe = after ? after_ : before_;
-        if (Settled() || Overlaps(pieces, next, tail + 4) || !GoesOn(probe, next + tail)) continue;
-        Extend(pieces, next, next + tail, frames);
-      }
+    UnitCandidates candidates(units_, cut, reach, source_.Size(), pieces);
+    for (uint64_t next = 0; !Settled() && candidates.Next(&next);) {
+      SourceWindow& probe = next > cut ? after_ : before_;
+      if (Overlaps(pieces, next, tail + 4) || !GoesOn(probe, next + tail)) continue;
+      Extend(pieces, next, next + tail, frames);
     }
     pieces.pop_back();
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "carve/formats/mpeg_ps_check.h"
+#include "carve/formats/mpeg_ps_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -98,6 +99,7 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
       const uint64_t at = view.written + i;
       if (!Continues(state, unit, at, i > room ? 0 : room - i)) return End(state, i);
       if (unit.kind == MpegUnitKind::kEnd) {
+        state.end_code = true;
         return End(state, i + unit.length);
       }
       if (unit.kind == MpegUnitKind::kPack) {
@@ -124,8 +126,17 @@ Fed FeedMpeg(MpegState& state, const CarveView& view) {
 }
 
 Kept FinishMpeg(const MpegState& state) {
-  const bool stream = state.packs >= kMinMpegPacks && state.packets > 0;
-  return state.complete && stream ? KeepChecked(CheckMpegProgramStream) : Drop();
+  if (!state.complete || state.packets == 0) return Drop();
+  Kept kept = KeepChecked(CheckMpegProgramStream);
+  kept.reassemble = ReassembleMpeg;
+  kept.may_go_on = !state.end_code;
+  // A first piece too short to tell a stream from a stray start code is kept only with the
+  // pieces that go on with it.
+  if (state.packs < kMinMpegPacks) {
+    kept.keep = false;
+    kept.pieces_elsewhere = kept.may_go_on;
+  }
+  return kept;
 }
 
 Match MatchMpeg(const RowInput& r, Start* s) {

@@ -27,6 +27,7 @@ struct MpegState {
   MpegSystem system = MpegSystem::kUnknown;  // of the first pack header; a stream keeps it
   uint64_t clock = 0;                        // the last pack's clock reference; it never goes back
   bool complete = false;                     // the walk found the stream's end
+  bool end_code = false;                     // at its program end code
 };
 
 enum class MpegUnitKind : uint8_t { kNone, kPack, kSystemHeader, kPacket, kEnd };
@@ -48,7 +49,8 @@ MpegSystem PackHeaderAt(const uint8_t* p);
 Fed FeedMpeg(MpegState& state, const CarveView& view);
 // Kept when the walk found its end (a stream cut off by a header or a cancel is not) after
 // enough pack headers and at least one packet, and when its chain shows it whole
-// (mpeg_ps_check.h).
+// (mpeg_ps_check.h). A stream that ends short of a program end code may go on in other units
+// (mpeg_ps_reassembly.h).
 Kept FinishMpeg(const MpegState& state);
 
 template <>

@@ -14,17 +14,7 @@ std::vector<FilePiece> OffsetReassembly::Pieces() const {
 }
 
 std::vector<FilePiece> OffsetReassembly::PiecesUpTo(uint64_t length) const {
-  std::vector<FilePiece> pieces = Pieces();
-  uint64_t kept = 0;
-  for (size_t i = 0; i < pieces.size(); ++i) {
-    if (pieces[i].length >= length - kept) {
-      pieces[i].length = length - kept;
-      pieces.resize(pieces[i].length == 0 ? i : i + 1);
-      return pieces;
-    }
-    kept += pieces[i].length;
-  }
-  return pieces;
+  return kestrel::PiecesUpTo(Pieces(), length);
 }
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #include "carve/formats/riff.h"
 
+#include "carve/formats/avi_reassembly.h"
 #include "carve/formats/riff_check.h"
 
 namespace kestrel {
@@ -28,8 +29,8 @@ Match MatchAvi(const RowInput& r, Start* s) {
     return Match::kNo;
   }
   const uint64_t length = uint64_t{h.Le32(4)} + 8;
-  return h.StartsWith(20, "hdrlavih") ? Sealed(s, length, CheckAvi)
-                                      : Counted(s, length, false, CheckAvi);
+  return h.StartsWith(20, "hdrlavih") ? Sealed(s, length, CheckAvi, ReassembleAvi)
+                                      : Counted(s, length, false, CheckAvi, ReassembleAvi);
 }
 
 Match MatchWav(const RowInput& r, Start* s) {

@@ -1,7 +1,8 @@
 #pragma once
 // RIFF and IFF files whose header states their length: AVI and WAV (RIFF), AIFF (IFF "FORM").
 // A header that describes real audio or video seals its length (carve/formats/counted.h). A
-// kept file's chunks must show it whole (riff_check.h).
+// kept file's chunks must show it whole (riff_check.h); an AVI found in fragments is put back
+// together by its index (avi_reassembly.h).
 
 #include "carve/formats/counted.h"
 #include "carve/formats/zip.h"

@@ -7,6 +7,7 @@
 
 #include "carve/formats/zip_check.h"
 #include "carve/formats/zip_layout.h"
+#include "carve/unit_candidates.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -184,31 +185,28 @@ class FragmentWalk {
       const bool may_go_on = breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
       const uint64_t member_end = MemberEndPast(at, cut_file);
       if (member_end != 0) ReadProbes(cut, member_end - cut_file);
-      for (uint64_t k = 1; k <= kReachUnits; ++k) {
-        const uint64_t step = k * units_.bytes;
-        for (const uint64_t next : {cut + step, cut >= step ? cut - step : ~uint64_t{0}}) {
-          if (next >= source_.Size() || InPieces(layout_, next, cut)) continue;
-          if (++trials_ > kMaxTrials) return {};
-          // A member whose header lies before the cut ends where a record must start.
-          if (member_end != 0 && !may_go_on && !RecordStartsAt(next + (member_end - cut_file))) {
-            continue;
-          }
-          Layout trial(layout_.begin(), layout_.end() - 1);
-          trial.push_back({open, cut - open});
-          trial.push_back({next, source_.Size() - next});
-          uint64_t reach = 0;
-          const Record record = AcrossCut(trial, at, may_go_on ? &reach : nullptr);
-          if (record.kind != RecordKind::kNone) {
-            layout_ = std::move(trial);
-            return record;
-          }
-          // The unit must take the data a whole unit past the cut, at least; a unit of one
-          // byte value (zeros, erased flash) inflates on in a Huffman block but holds no data.
-          if (may_go_on && reach >= std::max(furthest, cut_file + units_.bytes) &&
-              !UniformUnit(next)) {
-            furthest = reach + 1;
-            goes_on = std::move(trial);
-          }
+      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), layout_);
+      for (uint64_t next = 0; candidates.Next(&next);) {
+        if (++trials_ > kMaxTrials) return {};
+        // A member whose header lies before the cut ends where a record must start.
+        if (member_end != 0 && !may_go_on && !RecordStartsAt(next + (member_end - cut_file))) {
+          continue;
+        }
+        Layout trial(layout_.begin(), layout_.end() - 1);
+        trial.push_back({open, cut - open});
+        trial.push_back({next, source_.Size() - next});
+        uint64_t reach = 0;
+        const Record record = AcrossCut(trial, at, may_go_on ? &reach : nullptr);
+        if (record.kind != RecordKind::kNone) {
+          layout_ = std::move(trial);
+          return record;
+        }
+        // The unit must take the data a whole unit past the cut, at least; a unit of one
+        // byte value (zeros, erased flash) inflates on in a Huffman block but holds no data.
+        if (may_go_on && reach >= std::max(furthest, cut_file + units_.bytes) &&
+            !UniformUnit(next)) {
+          furthest = reach + 1;
+          goes_on = std::move(trial);
         }
       }
     }
