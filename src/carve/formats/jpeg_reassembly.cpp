@@ -9,6 +9,7 @@
 
 #include "carve/formats/jpeg.h"
 #include "carve/formats/jpeg_entropy.h"
+#include "carve/unit_candidates.h"
 
 namespace kestrel {
 namespace {
@@ -384,28 +385,19 @@ class JpegSearch {
     return cuts;
   }
 
-  // The units that may start the next fragment after a cut at `cut_at`: holding JPEG data,
-  // outside the pieces `taken`; those after a unit that holds none first, nearest first.
+  // The units that may start the next fragment after a cut at `cut_at`: whole inside the source,
+  // holding JPEG data, outside the pieces `taken`; those after a unit that holds none first,
+  // nearest first.
   std::vector<uint64_t> Candidates(const std::vector<FilePiece>& taken, uint64_t cut_at) {
     std::vector<uint64_t> first, then;
-    for (uint64_t k = 1; k <= kReachUnits; ++k) {
-      const uint64_t step = k * units_.bytes;
-      for (const bool after : {true, false}) {
-        if (!after && step > cut_at) continue;
-        const uint64_t at = after ? cut_at + step : cut_at - step;
-        if (at + units_.bytes > size_ || Overlaps(taken, at) || !HoldsJpegData(at)) continue;
-        const bool opens = at < units_.bytes || !HoldsJpegData(at - units_.bytes);
-        (opens ? first : then).push_back(at);
-      }
+    UnitCandidates units(units_, cut_at, kReachUnits, size_, taken);
+    for (uint64_t at = 0; units.Next(&at);) {
+      if (at + units_.bytes > size_ || !HoldsJpegData(at)) continue;
+      const bool opens = at < units_.bytes || !HoldsJpegData(at - units_.bytes);
+      (opens ? first : then).push_back(at);
     }
     first.insert(first.end(), then.begin(), then.end());
     return first;
-  }
-
-  bool Overlaps(const std::vector<FilePiece>& taken, uint64_t at) const {
-    return std::any_of(taken.begin(), taken.end(), [&](const FilePiece& piece) {
-      return at < piece.source_offset + piece.length && piece.source_offset < at + units_.bytes;
-    });
   }
 
   // Whether the unit at `at` may hold JPEG data; each unit is read once.
