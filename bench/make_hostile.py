@@ -16,6 +16,9 @@ every run over them has to end in bounded time with a bounded number of files.
   hostile-zip-walk    1,000 archives of one stored 30 KB member whose CRC-32 is wrong, each with
                       its directory and end record: every one sends the search for fragments
                       through its candidates
+  hostile-pdf-walk    2,000 PDFs whose cross-reference tables place 200 objects each, every
+                      file's "startxref" ahead of its header: every one sends the search for its
+                      fragments through a window full of object headers, tables and tails
   hostile-jpeg-walk   400 copies of one JPEG (drawn by ffmpeg, compressed by cjpeg), each with
                       one 4 KiB unit of its data overwritten: every copy sends the search for
                       its fragments through the others' units, which all decode on with it
@@ -173,6 +176,20 @@ def broken_archive(rng, size=30_000):
     return local + entry + end
 
 
+def pdf_tail_first(rng, objects=200):
+    """A PDF whose objects all read "1 0 obj", with its table, trailer and "%%EOF" laid before
+    its header, so that its carve never meets its end."""
+    body = bytearray(b"%PDF-1.4\n")
+    offsets = []
+    for _ in range(objects):
+        offsets.append(len(body))
+        body += b"1 0 obj\n<< /Filler " + str(rng.randrange(1 << 30)).encode() + b" >>\nendobj\n"
+    table = b"xref\n0 %d\n" % (objects + 1) + b"0000000000 65535 f \n" + b"".join(
+        b"%010d 00000 n \n" % offset for offset in offsets)
+    tail = table + b"trailer\n<< /Size %d >>\nstartxref\n%d\n%%%%EOF\n" % (objects + 1, len(body))
+    return tail + rng.randbytes(4096) + bytes(body)
+
+
 def drawn_jpeg():
     """A 1024 x 768 picture of colour waves and grain, as cjpeg compresses it; None without
     ffmpeg or cjpeg."""
@@ -282,6 +299,8 @@ def main():
           "4 kinds)", [cfb(v) for v in variants] * 50, rng)
     build(args.images, "hostile-zip-walk", "1,000 archives of one stored 30 KB member with a "
           "wrong CRC-32", [broken_archive(rng) for _ in range(1000)], rng)
+    build(args.images, "hostile-pdf-walk", "2,000 PDFs of 200 objects, each with its end before "
+          "its header", [pdf_tail_first(rng) for _ in range(2000)], rng)
     jpeg = drawn_jpeg()
     if jpeg is not None:
         build(args.images, "hostile-jpeg-walk", "400 copies of one JPEG, each with a unit "

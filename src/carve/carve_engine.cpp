@@ -221,16 +221,25 @@ bool CarveEngine::Reassembled(Kept* kept) {
     // A file that could not be written anew is not kept.
     if (!Rewrite(file)) kept->keep = false;
   }
-  // The foreign units between the pieces that the carve went through get the second look (the
-  // scan went on over those past the carve's end).
+  // The foreign units the carve went through get the second look (the scan went on over those
+  // past the carve's end): those between the pieces, and after the first one when the others
+  // lay elsewhere.
   if (open_.guarded) {
+    std::vector<FilePiece> sorted = pieces;
+    std::sort(sorted.begin(), sorted.end(), [](const FilePiece& a, const FilePiece& b) {
+      return a.source_offset < b.source_offset;
+    });
     const uint64_t carved_end = SectorAfter(open_.pieces[0]);
-    for (size_t i = 1; i < pieces.size(); ++i) {
-      const uint64_t first = SectorAfter(pieces[i - 1]);
-      const uint64_t end = std::min(pieces[i].source_offset / kSectorBytes, carved_end);
+    uint64_t first = open_.header_sector() + 1;
+    for (const FilePiece& piece : sorted) {
+      const uint64_t end = std::min(piece.source_offset / kSectorBytes, carved_end);
       if (end > first && unexamined_.size() < kMaxUnexamined) {
         unexamined_.push_back({first, end - first});
       }
+      first = std::max(first, SectorAfter(piece));
+    }
+    if (carved_end > first && unexamined_.size() < kMaxUnexamined) {
+      unexamined_.push_back({first, carved_end - first});
     }
   }
   open_.pieces = std::move(pieces);

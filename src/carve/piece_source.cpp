@@ -54,4 +54,13 @@ bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_e
   return false;
 }
 
+bool PiecesStartWith(const std::vector<FilePiece>& longer, const std::vector<FilePiece>& shorter) {
+  if (shorter.empty() || shorter.size() > longer.size()) return false;
+  const size_t last = shorter.size() - 1;
+  return std::equal(shorter.begin(), shorter.begin() + static_cast<ptrdiff_t>(last),
+                    longer.begin()) &&
+         shorter[last].source_offset == longer[last].source_offset &&
+         shorter[last].length <= longer[last].length;
+}
+
 }  // namespace kestrel

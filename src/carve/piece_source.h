@@ -13,11 +13,15 @@ namespace kestrel {
 struct FilePiece {
   uint64_t source_offset = 0;
   uint64_t length = 0;
+  bool operator==(const FilePiece&) const = default;
 };
 
 // Whether byte `at` of the source lies in one of `pieces`, the last of which is taken to end at
 // `open_end` (a piece whose end is still being looked for).
 bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end);
+
+// Whether the file laid out as `longer` starts with the one laid out as `shorter`.
+bool PiecesStartWith(const std::vector<FilePiece>& longer, const std::vector<FilePiece>& shorter);
 
 // `pieces` cut to a file of their first `length` bytes.
 std::vector<FilePiece> PiecesUpTo(std::vector<FilePiece> pieces, uint64_t length);

@@ -215,6 +215,32 @@ Bytes OutOfOrder(const Bytes& file, const std::vector<size_t>& cuts,
   return image;
 }
 
+// An updated PDF in pieces out of order, its last piece before its first: each unit is placed by
+// the objects and tables its cross-reference tables put there. A second PDF after its pieces,
+// which its carve ran over looking for its end, comes back too.
+TEST(PdfReassembly, UpdatedPdfOutOfOrderComesBackWithThePdfItsCarveRanOver) {
+  const Bytes pdf = UpdatedPdf();
+  if (pdf.empty()) GTEST_SKIP() << "ghostscript is not installed";
+  const Bytes other = testing::MakeWithTool(
+      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=out -c \"/Times-Roman findfont 14 "
+      "scalefont setfont 72 600 moveto (Agenda for the spring) show showpage\"");
+  ASSERT_GT(pdf.size(), 3 * kUnit + 100);
+  ASSERT_FALSE(other.empty());
+  const std::vector<size_t> cuts = {kUnit, 2 * kUnit, 3 * kUnit};
+  for (const std::vector<size_t>& order : {std::vector<size_t>{3, 0, 2, 1}, {1, 0, 3, 2}}) {
+    Bytes image = OutOfOrder(pdf, cuts, order);
+    image.insert(image.end() - 4 * kUnit, other.begin(), other.end());
+    image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
+    TempDir dir;
+    const auto scan = testing::ScanImage(image, dir);
+    const std::string what = "order " + std::to_string(order[0]) + std::to_string(order[1]) +
+                             std::to_string(order[2]) + std::to_string(order[3]);
+    ASSERT_EQ(scan->files.size(), 2u) << what;
+    EXPECT_EQ(scan->File(scan->files[0]), pdf) << what;
+    EXPECT_EQ(scan->File(scan->files[1]), other) << what;
+  }
+}
+
 TEST(Mp3Reassembly, StreamInPiecesComesBackWholeInOrderAndOutOfOrder) {
   const Bytes mp3 = NoiseMp3(1, "-write_id3v1 1 -metadata title=Kestrel");
   if (mp3.empty()) GTEST_SKIP() << "ffmpeg is not installed";

@@ -160,7 +160,14 @@ Fed FeedPdf(PdfState& state, const CarveView& view) {
 }
 
 Kept FinishPdf(const PdfState& state) {
-  if (state.end == 0) return Drop();
+  if (state.end == 0) {
+    // Its end never came: the rest of it may lie elsewhere (fragments out of order).
+    Kept kept = Drop();
+    kept.check = CheckPdf;
+    kept.reassemble = ReassemblePdf;
+    kept.pieces_elsewhere = true;
+    return kept;
+  }
   Kept kept = KeepChecked(CheckPdf);
   kept.cut = state.end;
   kept.reassemble = ReassemblePdf;

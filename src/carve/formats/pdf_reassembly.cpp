@@ -8,7 +8,9 @@
 #include "carve/formats/check_window.h"
 #include "carve/formats/inflate_range.h"
 #include "carve/formats/offset_reassembly.h"
+#include "carve/formats/pdf_fragment_walk.h"
 #include "carve/formats/pdf_syntax.h"
+#include "carve/formats/pdf_xref.h"
 
 namespace kestrel {
 namespace {
@@ -16,68 +18,9 @@ namespace {
 constexpr size_t kTailBytes = 1024;
 constexpr uint64_t kTableSearchBytes = uint64_t{4} << 20;
 constexpr uint64_t kMaxObjectBytes = uint64_t{16} << 20;
-constexpr size_t kMaxObjects = 500000;
-constexpr size_t kEntryBytes = 20;
 constexpr size_t kMaxTables = 1000;
 // What the gap starts tried may read of the parts, at least (eight times the file otherwise).
 constexpr uint64_t kMinReadBudget = uint64_t{256} << 20;
-
-// An object, or a cross-reference table (with where it really lies), at its file offset.
-struct PdfObjectPlace {
-  uint64_t offset = 0, number = 0;
-  bool table = false;
-  uint64_t table_at = 0;  // the table's source offset
-};
-
-std::optional<std::string> ReadText(ByteSource& source, uint64_t at, uint64_t n) {
-  std::string text(static_cast<size_t>(n), '\0');
-  if (!source.ReadExact(at, text.data(), text.size())) return std::nullopt;
-  return text;
-}
-
-bool AtLineStart(std::string_view text, size_t at) {
-  return at == 0 || text[at - 1] == '\n' || text[at - 1] == '\r';
-}
-
-// The table's entries in use after "xref" at `at` of `text` (objects placed at their offsets);
-// where its trailer starts, none when the table is broken.
-std::optional<size_t> ParseTable(std::string_view text, size_t at,
-                                 std::vector<PdfObjectPlace>* objects) {
-  at += 4;
-  for (;;) {
-    at = SkipPdfSpace(text, at);
-    if (text.substr(at).starts_with("trailer")) return at;
-    const std::optional<uint64_t> first = ParsePdfUnsigned(text, &at);
-    const std::optional<uint64_t> count = ParsePdfUnsigned(text, &at);
-    if (!first || !count || *count > kMaxObjects) return std::nullopt;
-    at = SkipPdfSpace(text, at);
-    for (uint64_t i = 0; i < *count; ++i, at += kEntryBytes) {
-      if (at + kEntryBytes > text.size() || objects->size() == kMaxObjects) return std::nullopt;
-      size_t field = at;
-      const std::optional<uint64_t> offset = ParsePdfUnsigned(text, &field);
-      if (!offset || !ParsePdfUnsigned(text, &field)) return std::nullopt;
-      field = SkipPdfSpace(text, field);
-      if (field >= text.size() || (text[field] != 'n' && text[field] != 'f')) return std::nullopt;
-      if (text[field] == 'n' && *offset != 0) objects->push_back({*offset, *first + i, false});
-    }
-  }
-}
-
-// The trailer dictionary at `at` of `text` (after "trailer"): its /Prev, 0 when it has none.
-// None for a trailer that does not parse or names a cross-reference stream.
-std::optional<uint64_t> TrailerPrev(std::string_view text, size_t at) {
-  at += 7;
-  PdfValue trailer;
-  if (!ParsePdfValue(text, &at, &trailer) || trailer.kind != PdfValue::Kind::kDict ||
-      trailer.Find("XRefStm") != nullptr) {
-    return std::nullopt;
-  }
-  const PdfValue* prev = trailer.Find("Prev");
-  if (prev == nullptr) return 0;
-  const std::optional<int64_t> offset = prev->Integer();
-  if (!offset || *offset <= 0) return std::nullopt;
-  return static_cast<uint64_t>(*offset);
-}
 
 class PdfReassembly {
  public:
@@ -133,7 +76,7 @@ class PdfReassembly {
   bool ReadTables(std::vector<PdfObjectPlace>* parts) {
     const uint64_t tail_bytes = std::min<uint64_t>(length_, kTailBytes);
     const std::optional<std::string> tail =
-        ReadText(source_, start_ + length_ - tail_bytes, tail_bytes);
+        ReadPdfText(source_, start_ + length_ - tail_bytes, tail_bytes);
     if (!tail) return false;
     const size_t mark = tail->rfind("startxref");
     if (mark == std::string::npos) return false;
@@ -143,12 +86,12 @@ class PdfReassembly {
     if (!offset || *offset == 0 || *offset >= mark_at) return false;
     // The last table: the "xref" at a line start nearest before the last trailer.
     const uint64_t from = mark_at - std::min(mark_at, kTableSearchBytes);
-    const std::optional<std::string> text = ReadText(source_, start_ + from, mark_at - from);
+    const std::optional<std::string> text = ReadPdfText(source_, start_ + from, mark_at - from);
     if (!text) return false;
     const size_t trailer = text->rfind("trailer");
     if (trailer == std::string::npos) return false;
     size_t keyword = text->rfind("xref", trailer);
-    while (keyword != std::string::npos && !AtLineStart(*text, keyword)) {
+    while (keyword != std::string::npos && !AtPdfLineStart(*text, keyword)) {
       keyword = keyword == 0 ? std::string::npos : text->rfind("xref", keyword - 1);
     }
     if (keyword == std::string::npos || from + keyword <= *offset) return false;
@@ -166,7 +109,7 @@ class PdfReassembly {
       if (!found) return false;
       const uint64_t room = start_ + length_ - *found;
       const std::optional<std::string> section =
-          ReadText(source_, *found, std::min(room, kTableSearchBytes));
+          ReadPdfText(source_, *found, std::min(room, kTableSearchBytes));
       if (!section) return false;
       prev = TakeTable(*section, 0, *prev, *found, parts);
     }
@@ -177,10 +120,10 @@ class PdfReassembly {
   // it places, added to `parts`; its trailer's /Prev (0: none), none when it is broken.
   static std::optional<uint64_t> TakeTable(std::string_view text, size_t at, uint64_t offset,
                                            uint64_t table_at, std::vector<PdfObjectPlace>* parts) {
-    const std::optional<size_t> trailer = ParseTable(text, at, parts);
+    const std::optional<size_t> trailer = ParsePdfXrefTable(text, at, parts);
     if (!trailer) return std::nullopt;
     parts->push_back({offset, 0, true, table_at});
-    return TrailerPrev(text, *trailer);
+    return PdfTrailerPrev(text, *trailer);
   }
 
   // Where the table that the file places at `offset` lies: there, or whole units further on.
@@ -200,11 +143,11 @@ class PdfReassembly {
   // "startxref" and "%%EOF".
   static bool TableWhole(ByteSource& file, uint64_t from, uint64_t to) {
     if (to <= from || to - from > kTableSearchBytes) return false;
-    const std::optional<std::string> text = ReadText(file, from, to - from);
+    const std::optional<std::string> text = ReadPdfText(file, from, to - from);
     if (!text || !text->starts_with("xref")) return false;
     std::vector<PdfObjectPlace> ignored;
-    const std::optional<size_t> trailer = ParseTable(*text, 0, &ignored);
-    if (!trailer || !TrailerPrev(*text, *trailer)) return false;
+    const std::optional<size_t> trailer = ParsePdfXrefTable(*text, 0, &ignored);
+    if (!trailer || !PdfTrailerPrev(*text, *trailer)) return false;
     size_t end = text->size();
     while (end > 0 && IsPdfWhitespace(static_cast<uint8_t>((*text)[end - 1]))) --end;
     return text->find("startxref", *trailer) != std::string::npos &&
@@ -223,7 +166,7 @@ class PdfReassembly {
   // Whether the object at `from` of `file` is whole up to `to`, where the next part starts.
   static bool ObjectWhole(ByteSource& file, uint64_t from, uint64_t to) {
     if (to <= from || to - from > kMaxObjectBytes) return false;
-    const std::optional<std::string> text = ReadText(file, from, to - from);
+    const std::optional<std::string> text = ReadPdfText(file, from, to - from);
     if (!text) return false;
     const std::string_view body(*text);
     const std::optional<PdfObjectHeader> header = ParsePdfObjectHeader(body, 0);
@@ -286,7 +229,15 @@ class PdfReassembly {
 bool ReassemblePdf(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units,
                    std::vector<FilePiece>* pieces) {
   if (units.bytes == 0) return false;
-  return PdfReassembly(source, start, length, units).Run(pieces);
+  std::vector<FilePiece> in_order, later;
+  if (!PdfReassembly(source, start, length, units).Run(&in_order)) {
+    return WalkPdfFragments(source, start, units, pieces);
+  }
+  // A later revision may go on from the one put together, its update lying further off.
+  const bool goes_on = WalkPdfFragments(source, start, units, &later) && later != in_order &&
+                       PiecesStartWith(later, in_order);
+  *pieces = goes_on ? std::move(later) : std::move(in_order);
+  return true;
 }
 
 }  // namespace kestrel
