@@ -394,10 +394,8 @@ class EntropyCheck {
   Step ContinueScan() {
     BitReader& bits = bits_;
     for (; cursor_.mcu < cursor_.mcus; ++cursor_.mcu) {
-      KeepHere();
-      if (!TakeRestartAt(cursor_.mcu)) return Step::kBroken;
-      const uint64_t at = bits.data_offset();
-      if (at > options_.stop_after) return Step::kStopped;
+      uint64_t at = 0;
+      if (const Step step = StartMcu(&at); step != Step::kOn) return step;
       for (const Component& c : cursor_.scan) {
         const bool edges = cursor_.traced && c.index == 0;
         for (uint32_t b = 0; b < uint32_t{c.h} * c.v; ++b) {
@@ -415,6 +413,15 @@ class EntropyCheck {
       if (cursor_.traced) Trace(at);
     }
     return EndOfScan(bits);
+  }
+
+  // Before each MCU: the state kept when asked for, the restart marker due, and the stop; the
+  // file offset where the MCU's data starts in `*at`.
+  Step StartMcu(uint64_t* at) {
+    KeepHere();
+    if (!TakeRestartAt(cursor_.mcu)) return Step::kBroken;
+    *at = bits_.data_offset();
+    return *at > options_.stop_after ? Step::kStopped : Step::kOn;
   }
 
   // Before MCU `mcu`: at the end of a restart interval, the restart marker of the cycle.
@@ -494,10 +501,8 @@ class EntropyCheck {
     const bool dc = sp.ss == 0;
     BitReader& bits = bits_;
     for (; cursor_.mcu < cursor_.mcus; ++cursor_.mcu) {
-      KeepHere();
-      if (!TakeRestartAt(cursor_.mcu)) return Step::kBroken;
-      const uint64_t at = bits.data_offset();
-      if (at > options_.stop_after) return Step::kStopped;
+      uint64_t at = 0;
+      if (const Step step = StartMcu(&at); step != Step::kOn) return step;
       bool ok = true;
       if (dc) {
         for (const Component& c : scan) {
