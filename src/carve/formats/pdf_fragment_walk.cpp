@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 #include "carve/formats/pdf_check.h"
@@ -17,6 +18,9 @@ constexpr uint64_t kReachUnits = 128;
 constexpr uint64_t kMaxFileUnits = 256;
 constexpr size_t kMaxTables = 1000;
 constexpr size_t kMaxTails = 64;
+// Tables parsed in all, and objects they may place: a file of 256 units holds far fewer.
+constexpr uint32_t kMaxTableParses = 256;
+constexpr size_t kMaxAnchors = 100000;
 // How far a table may lie before its trailer's "startxref", and "%%EOF" after it.
 constexpr size_t kTableReach = 64 * 1024;
 constexpr size_t kEofReach = 64;
@@ -114,13 +118,23 @@ class PdfFragmentWalk {
     placed[tail_file_unit] = tail_unit;
     std::vector<Anchor> anchors;
     if (!ReadTables(*text, *last, &anchors)) return false;
+    // An object that revisions place alike is one anchor.
+    std::sort(anchors.begin(), anchors.end(), [](const Anchor& a, const Anchor& b) {
+      return std::tie(a.offset, a.number, a.table) < std::tie(b.offset, b.number, b.table);
+    });
+    anchors.erase(std::unique(anchors.begin(), anchors.end(),
+                              [](const Anchor& a, const Anchor& b) {
+                                return a.offset == b.offset && a.number == b.number &&
+                                       a.table == b.table;
+                              }),
+                  anchors.end());
     return Place(length, anchors, placed, pieces);
   }
 
   // The text of the last table if it starts at window offset `table` and its trailer's
   // "startxref" is the one at `tail`: both in one unit, or the table's unit ending where the
   // tail's unit goes on.
-  std::optional<std::string> LastTableText(size_t table, size_t tail) const {
+  std::optional<std::string> LastTableText(size_t table, size_t tail) {
     const size_t tail_unit = UnitOf(tail);
     std::string text;
     if (UnitOf(table) == tail_unit) {
@@ -131,9 +145,15 @@ class PdfFragmentWalk {
              window_.substr(tail_unit, tail - tail_unit);
     }
     std::vector<PdfObjectPlace> ignored;
-    const std::optional<size_t> trailer = ParsePdfXrefTable(text, 0, &ignored);
+    const std::optional<size_t> trailer = ParseTable(text, &ignored);
     if (!trailer || !PdfTrailerPrev(text, *trailer)) return std::nullopt;
     return text;
+  }
+
+  // The table at the start of `text`, within the bound on tables parsed.
+  std::optional<size_t> ParseTable(std::string_view text, std::vector<PdfObjectPlace>* objects) {
+    if (++table_parses_ > kMaxTableParses) return std::nullopt;
+    return ParsePdfXrefTable(text, 0, objects);
   }
 
   // Just past the "%%EOF" after the "startxref" at `tail`, and its line end.
@@ -150,7 +170,7 @@ class PdfFragmentWalk {
     std::vector<uint64_t> seen;
     for (;;) {
       std::vector<PdfObjectPlace> objects;
-      const std::optional<size_t> trailer = ParsePdfXrefTable(text, 0, &objects);
+      const std::optional<size_t> trailer = ParseTable(text, &objects);
       if (!trailer) return false;
       const std::optional<uint64_t> prev = PdfTrailerPrev(text, *trailer);
       if (!prev) return false;
@@ -158,6 +178,7 @@ class PdfFragmentWalk {
       for (const PdfObjectPlace& object : objects) {
         anchors->push_back({object.offset, object.number, false});
       }
+      if (anchors->size() > kMaxAnchors) return false;
       seen.push_back(offset);
       if (*prev == 0) return true;
       if (seen.size() == kMaxTables || std::count(seen.begin(), seen.end(), *prev) != 0) {
@@ -171,12 +192,12 @@ class PdfFragmentWalk {
   }
 
   // The one table in the window that can be at file offset `offset` and parses.
-  std::optional<size_t> OnlyTableAt(uint64_t offset) const {
+  std::optional<size_t> OnlyTableAt(uint64_t offset) {
     std::optional<size_t> found;
     for (const size_t candidate : tables_) {
       if (!SameInUnit(candidate, offset)) continue;
       std::vector<PdfObjectPlace> ignored;
-      if (!ParsePdfXrefTable(std::string_view(window_).substr(candidate), 0, &ignored)) continue;
+      if (!ParseTable(std::string_view(window_).substr(candidate), &ignored)) continue;
       if (found) return std::nullopt;
       found = candidate;
     }
@@ -189,7 +210,7 @@ class PdfFragmentWalk {
     if (anchor.table) return std::binary_search(tables_.begin(), tables_.end(), at);
     const auto found = headers_.find(anchor.number);
     return found != headers_.end() &&
-           std::find(found->second.begin(), found->second.end(), at) != found->second.end();
+           std::binary_search(found->second.begin(), found->second.end(), at);
   }
 
   // Each file unit in its window unit, and the pieces they make.
@@ -259,6 +280,7 @@ class PdfFragmentWalk {
   std::string window_;
   std::unordered_map<uint64_t, std::vector<size_t>> headers_;  // object number -> window offsets
   std::vector<size_t> tables_, tails_;
+  uint32_t table_parses_ = 0;
 };
 
 }  // namespace
