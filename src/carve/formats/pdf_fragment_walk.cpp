@@ -21,8 +21,7 @@ constexpr size_t kMaxTails = 64;
 // Tables parsed in all, and objects they may place: a file of 256 units holds far fewer.
 constexpr uint32_t kMaxTableParses = 256;
 constexpr size_t kMaxAnchors = 100000;
-// How far a table may lie before its trailer's "startxref", and "%%EOF" after it.
-constexpr size_t kTableReach = 64 * 1024;
+// How far "%%EOF" may lie after "startxref".
 constexpr size_t kEofReach = 64;
 // An object header fits in this many bytes; one that runs into the next unit is no anchor.
 constexpr uint64_t kHeaderBytes = 32;
