@@ -1,0 +1,532 @@
+#include "carve/formats/mov_reassembly.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "carve/formats/check_window.h"
+#include "carve/formats/mov_nal_chain.h"
+#include "carve/formats/mov_tracks.h"
+#include "carve/unit_candidates.h"
+#include "platform/byte_order.h"
+
+namespace kestrel {
+namespace {
+
+constexpr size_t kMaxPieces = 16;
+constexpr uint64_t kReachUnits = 256;
+constexpr uint64_t kHorizonUnits = 16;
+// More boundaries than this between the last bytes looked into and the chain that broke leave
+// the cut's place unknown.
+constexpr uint64_t kMaxCutsPerGap = 8;
+constexpr uint64_t kMaxChainTrials = uint64_t{1} << 16;
+constexpr uint64_t kMaxMovieBoxTrials = 4096;
+constexpr uint64_t kMaxNalUnits = 4'000'000;
+constexpr size_t kMaxSamples = 2'000'000;
+constexpr uint32_t kMaxLeadingAtoms = 16;
+constexpr uint64_t kMaxLeadingBytes = uint64_t{1} << 20;
+constexpr uint64_t kMaxMovieBoxBytes = uint64_t{16} << 20;
+// Bytes of movie boxes read per file, whole and in trials.
+constexpr uint64_t kMaxMovieBoxReads = uint64_t{64} << 20;
+constexpr uint64_t kMaxSplitMovieBoxUnits = 16;
+constexpr size_t kMaxMovieBoxHits = 64;
+constexpr uint64_t kSearchBlockBytes = uint64_t{1} << 20;
+constexpr size_t kProbeWindow = 64;
+constexpr uint64_t kNoRoomBound = uint64_t{1} << 62;
+
+bool IsType(const uint8_t* p, const char (&type)[5]) {
+  return std::memcmp(p, type, 4) == 0;
+}
+
+bool Printable(const uint8_t* type) {
+  return std::all_of(type, type + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// Bytes [first, end) of the file.
+struct Span {
+  uint64_t first = 0;
+  uint64_t end = 0;
+};
+
+// What is checked at a place of the file.
+enum class Mark : uint8_t {
+  kNalChain,  // a video sample: a chain of NAL units to its end
+  kAacFrame,  // an AAC frame: it starts with a channel element (tag 0), fill or data element
+  kMovieBox,  // the movie box after the media data: where it was found
+};
+
+// A place the movie's own structure can be checked at, in file order.
+struct Checkpoint {
+  uint64_t at = 0;
+  uint32_t size = 0;  // a sample's bytes
+  Mark mark = Mark::kNalChain;
+  uint8_t length_size = 4;
+  bool hevc = false;
+};
+
+// Whether `first` can be the first byte of an AAC frame (a raw data block): a single channel,
+// channel pair or low-frequency element of instance tag 0, or a data stream or fill element.
+bool StartsAacFrame(uint8_t first) {
+  const uint8_t element = first >> 5;
+  const bool channel = element <= 1 || element == 3;
+  return channel ? (first & 0x1E) == 0 : element == 4 || element == 6;
+}
+
+// What a checkpoint showed: whether it holds, and the end of the bytes read to tell.
+struct Probe {
+  bool holds = false;
+  uint64_t probed_end = 0;
+};
+
+// A movie box found in the source: its bytes, header included, and where they lie.
+struct MovieBox {
+  std::vector<FilePiece> pieces;
+  std::vector<uint8_t> bytes;
+};
+
+class MovReassembly {
+ public:
+  MovReassembly(ByteSource& source, uint64_t start, const ByteUnits& units)
+      : source_(source), start_(start), units_(units) {}
+
+  bool Run(std::vector<FilePiece>* pieces) {
+    if (!ReadLeadingAtoms()) return false;
+    if (movie_first_ ? !PlaceMovieBoxFirst() : !FindMovieBoxAfterData()) return false;
+    if (!ListCheckpoints()) return false;
+    for (size_t k = 0; k < checkpoints_.size(); ++k) {
+      Probe probe = Holds(pieces_, k);
+      if (!probe.holds) {
+        if (pieces_.size() == kMaxPieces || !Cut(k, probe.probed_end)) return false;
+        probe = Holds(pieces_, k);
+        if (!probe.holds) return false;
+      }
+      // An AAC frame's first byte may hold by chance in foreign bytes: it is no proof that the
+      // bytes before it are the movie's.
+      if (checkpoints_[k].mark != Mark::kAacFrame) {
+        verified_to_ = std::max(verified_to_, probe.probed_end);
+      }
+    }
+    // A chain taken as fitting once the budget ran out proves nothing.
+    if (nal_units_left_ == 0) return false;
+    std::vector<FilePiece> file = PiecesUpTo(pieces_, media_.end);
+    if (movie_first_) {
+      if (!TailHoldsNoBoundary(file)) return false;
+    } else {
+      file.insert(file.end(), movie_.pieces.begin(), movie_.pieces.end());
+    }
+    *pieces = Merged(file);
+    return pieces->size() >= 2;
+  }
+
+ private:
+  // The top-level atoms from the file's start, in place, up to the media data or the movie box.
+  bool ReadLeadingAtoms() {
+    uint64_t at = 0;
+    for (uint32_t n = 0; n < kMaxLeadingAtoms && at < kMaxLeadingBytes; ++n) {
+      uint8_t h[16];
+      if (!source_.ReadExact(start_ + at, h, sizeof h) || !Printable(h + 4)) return false;
+      // Pieces may lie before the file's start: its atoms may reach past the source's end.
+      const std::optional<MovBoxHeader> box = ReadMovBoxHeader(h, kNoRoomBound);
+      if (!box || LoadBe32(h) == 0) return false;
+      if (IsType(h + 4, "mdat")) {
+        media_ = {at + box->header_bytes, at + box->size};
+        movie_at_ = media_.end;
+        verified_to_ = media_.first;
+        return true;
+      }
+      if (IsType(h + 4, "moov")) {
+        movie_at_ = at;
+        movie_first_ = true;
+        return true;
+      }
+      at += box->size;
+    }
+    return false;
+  }
+
+  // The movie box in place after the leading atoms, then the atoms up to the media data, read
+  // through the pieces the movie box was found in.
+  bool PlaceMovieBoxFirst() {
+    const uint64_t at = start_ + movie_at_;
+    if (!AssembleMovieBox(at, start_, &movie_)) return false;
+    pieces_ = movie_.pieces;
+    pieces_.front() = {start_, movie_at_ + pieces_.front().length};
+    pieces_.back().length = source_.Size() - pieces_.back().source_offset;
+    PieceSource file(source_, pieces_);
+    uint64_t next = movie_at_ + movie_.bytes.size();
+    for (uint32_t n = 0; n < kMaxLeadingAtoms; ++n) {
+      uint8_t h[16];
+      if (!file.ReadExact(next, h, sizeof h) || !Printable(h + 4)) return false;
+      const std::optional<MovBoxHeader> box = ReadMovBoxHeader(h, kNoRoomBound);
+      if (!box || LoadBe32(h) == 0) return false;
+      if (IsType(h + 4, "mdat")) {
+        media_ = {next + box->header_bytes, next + box->size};
+        verified_to_ = media_.first;
+        return true;
+      }
+      next += box->size;
+    }
+    return false;
+  }
+
+  // The movie box at its place (the media data's end) in the units within reach of the file's
+  // start and of that place: exactly one that fits the media data (or copies of one).
+  bool FindMovieBoxAfterData() {
+    const uint64_t in_place = start_ + movie_at_;
+    const uint64_t phase = in_place - (units_.BoundaryFrom(in_place + 1) - units_.bytes);
+    const uint64_t reach = kReachUnits * units_.bytes;
+    std::vector<uint64_t> hits;
+    for (const uint64_t around : {start_, in_place}) {
+      const uint64_t low = units_.BoundaryFrom(around > reach ? around - reach : 0);
+      const uint64_t high = std::min(source_.Size(), around + reach);
+      for (const uint64_t hit : MovieBoxHeadersAtPhase(phase, low, high)) {
+        if (std::find(hits.begin(), hits.end(), hit) == hits.end()) hits.push_back(hit);
+      }
+    }
+    bool found = false;
+    for (const uint64_t hit : hits) {
+      MovieBox box;
+      if (!AssembleMovieBox(hit, hit, &box)) continue;
+      if (found && box.bytes != movie_.bytes) return false;  // two movie boxes fit alike
+      if (!found) movie_ = std::move(box);
+      found = true;
+    }
+    pieces_ = {{start_, source_.Size() - start_}};
+    return found;
+  }
+
+  // The source offsets at `phase` into each unit from the boundary `low` up to `high` that start
+  // a movie box whose first child is the movie header; read a block at a time.
+  std::vector<uint64_t> MovieBoxHeadersAtPhase(uint64_t phase, uint64_t low, uint64_t high) {
+    constexpr uint64_t kHead = 16;
+    const uint64_t step = std::max<uint64_t>(1, kSearchBlockBytes / units_.bytes) * units_.bytes;
+    std::vector<uint64_t> hits;
+    std::vector<uint8_t> block;
+    for (uint64_t at = low; at < high && hits.size() < kMaxMovieBoxHits; at += step) {
+      const uint64_t n = std::min(step + kHead, source_.Size() - at);
+      block.resize(static_cast<size_t>(n));
+      if (!source_.ReadExact(at, block.data(), block.size())) break;
+      for (uint64_t in = phase; in + kHead <= n && in < step && at + in < high;
+           in += units_.bytes) {
+        const uint8_t* h = block.data() + in;
+        // The movie header is 108 bytes long (version 0) or 120 (version 1).
+        const uint32_t header = LoadBe32(h + 8);
+        if (IsType(h + 4, "moov") && IsType(h + 12, "mvhd") && LoadBe32(h) >= kHead &&
+            (header == 108 || header == 120)) {
+          hits.push_back(at + in);
+        }
+      }
+    }
+    return hits;
+  }
+
+  // The movie box whose header is at source offset `at`, in one piece or cut at one of its unit
+  // boundaries and going on from a unit within reach; `file_start` is the source offset of the
+  // file's first byte (the piece before the cut runs from there). Exactly one way must fit.
+  bool AssembleMovieBox(uint64_t at, uint64_t file_start, MovieBox* box) {
+    uint8_t h[8];
+    if (!source_.ReadExact(at, h, sizeof h)) return false;
+    const uint64_t size = LoadBe32(h);
+    if (size < 16 || size > kMaxMovieBoxBytes || size > source_.Size() - at) return false;
+    std::vector<uint8_t> whole(static_cast<size_t>(size));
+    if (!ReadMovieBoxBytes(at, whole.data(), size)) return false;
+    if (MovieBoxFits(whole)) {
+      *box = {{{at, size}}, std::move(whole)};
+      return true;
+    }
+    const uint64_t first_cut = units_.BoundaryFrom(at + 1);
+    if (first_cut >= at + size ||
+        (at + size - first_cut) / units_.bytes >= kMaxSplitMovieBoxUnits) {
+      return false;
+    }
+    bool found = false;
+    for (uint64_t cut = first_cut; cut < at + size; cut += units_.bytes) {
+      const uint64_t known = cut - at;
+      const std::optional<uint64_t> next_header = BoxHeaderFrom(whole, known);
+      const std::vector<FilePiece> taken{{file_start, cut - file_start}};
+      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), taken);
+      std::vector<uint8_t> trial(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(known));
+      for (uint64_t next = 0; candidates.Next(&next);) {
+        if (++movie_box_trials_ > kMaxMovieBoxTrials) return false;
+        if (next_header && !BoxHeaderAt(next + (*next_header - known), size - *next_header)) {
+          continue;
+        }
+        trial.resize(static_cast<size_t>(size));
+        if (movie_box_reads_ > kMaxMovieBoxReads) return false;
+        if (!ReadMovieBoxBytes(next, trial.data() + known, size - known)) continue;
+        if (!MovieBoxFits(trial)) continue;
+        if (found && trial != box->bytes) return false;  // two continuations fit alike
+        if (!found) *box = {{{at, known}, {next, size - known}}, trial};
+        found = true;
+      }
+    }
+    return found;
+  }
+
+  bool ReadMovieBoxBytes(uint64_t at, uint8_t* bytes, uint64_t count) {
+    movie_box_reads_ += count;
+    return movie_box_reads_ <= kMaxMovieBoxReads &&
+           source_.ReadExact(at, bytes, static_cast<size_t>(count));
+  }
+
+  // Whether the source holds a box header at `at` that fits in `room` bytes.
+  bool BoxHeaderAt(uint64_t at, uint64_t room) {
+    uint8_t h[8];
+    if (!source_.ReadExact(at, h, sizeof h) || !Printable(h + 4)) return false;
+    const uint64_t size = LoadBe32(h);
+    return size == 1 || (size >= 8 && size <= room);
+  }
+
+  // The first box header of the movie box `bytes` (its own header included) that starts at or
+  // after `known` once the boxes before it are walked in the first `known` bytes, descending into
+  // the containers of the sample tables; none when a header crosses `known` or the walk breaks.
+  static std::optional<uint64_t> BoxHeaderFrom(std::span<const uint8_t> bytes, uint64_t known) {
+    static constexpr const char* kContainers[] = {"moov", "trak", "mdia", "minf",
+                                                  "stbl", "edts", "dinf", "udta"};
+    uint64_t at = 8;
+    uint64_t end = bytes.size();
+    while (at < known) {
+      if (at + 8 > known) return std::nullopt;
+      const std::optional<MovBoxHeader> box = ReadMovBoxHeader(bytes.subspan(at, 8), end - at);
+      if (!box || box->header_bytes != 8) return std::nullopt;
+      const bool container = std::any_of(
+          std::begin(kContainers), std::end(kContainers),
+          [&](const char* type) { return std::memcmp(bytes.data() + at + 4, type, 4) == 0; });
+      if (container && at + box->size > known) {
+        end = at + box->size;
+        at += 8;
+      } else {
+        at += box->size;
+      }
+    }
+    if (at >= bytes.size()) return std::nullopt;
+    return at;
+  }
+
+  // Whether the movie box `bytes` reads and its tracks' chunks lie in the media data (after the
+  // movie box, when it comes first) without overlapping.
+  bool MovieBoxFits(std::span<const uint8_t> bytes) const {
+    std::vector<MovTrack> tracks;
+    if (ReadMovieTracks(bytes.subspan(8), &tracks) != MoovRead::kRead || tracks.empty()) {
+      return false;
+    }
+    const Span data = movie_first_ ? Span{movie_at_ + bytes.size(), ~uint64_t{0}} : media_;
+    std::vector<Span> chunks;
+    for (const MovTrack& track : tracks) {
+      if (track.external_data) return false;
+      const MovChunks walk =
+          ForEachChunk(track, [&](uint64_t offset, uint64_t sample, uint64_t count) {
+            if (chunks.size() >= kMaxSamples) return false;
+            const uint64_t bytes_of = track.SamplesBytes(sample, count);
+            if (offset < data.first || offset > data.end || bytes_of > data.end - offset)
+              return false;
+            chunks.push_back({offset, offset + bytes_of});
+            return true;
+          });
+      if (walk != MovChunks::kAll) return false;
+    }
+    std::sort(chunks.begin(), chunks.end(),
+              [](const Span& a, const Span& b) { return a.first < b.first; });
+    for (size_t i = 1; i < chunks.size(); ++i) {
+      if (chunks[i].first < chunks[i - 1].end) return false;
+    }
+    return true;
+  }
+
+  // The NAL unit chains of the video samples in file order, then the movie box after the media
+  // data; every sample inside the media data.
+  bool ListCheckpoints() {
+    std::vector<MovTrack> tracks;
+    if (ReadMovieTracks(std::span<const uint8_t>(movie_.bytes).subspan(8), &tracks) !=
+        MoovRead::kRead) {
+      return false;
+    }
+    for (const MovTrack& track : tracks) {
+      const MovChunks walk =
+          ForEachChunk(track, [&](uint64_t offset, uint64_t sample, uint64_t count) {
+            if (offset < media_.first || offset > media_.end ||
+                track.SamplesBytes(sample, count) > media_.end - offset) {
+              return false;
+            }
+            const bool chains = track.samples == MovSamples::kNalUnits;
+            if (!chains && !track.aac) return true;
+            for (uint64_t k = 0; k < count; ++k) {
+              if (checkpoints_.size() >= kMaxSamples) return false;
+              const uint32_t size = track.SampleSize(static_cast<uint32_t>(sample + k));
+              if (size > 0) {
+                checkpoints_.push_back({offset, size, chains ? Mark::kNalChain : Mark::kAacFrame,
+                                        track.nal_length_size, track.hevc});
+              }
+              offset += size;
+            }
+            return true;
+          });
+      if (walk != MovChunks::kAll) return false;
+    }
+    std::sort(checkpoints_.begin(), checkpoints_.end(),
+              [](const Checkpoint& a, const Checkpoint& b) { return a.at < b.at; });
+    if (!movie_first_) checkpoints_.push_back({movie_at_, 0, Mark::kMovieBox});
+    return true;
+  }
+
+  // Whether the `k`th checkpoint holds where `pieces` put it.
+  Probe Holds(const std::vector<FilePiece>& pieces, size_t k) {
+    const Checkpoint& point = checkpoints_[k];
+    if (point.mark == Mark::kMovieBox) {
+      return {SourceOf(pieces, point.at) == movie_.pieces.front().source_offset, point.at + 1};
+    }
+    PieceSource file(source_, pieces);
+    if (point.mark == Mark::kAacFrame) {
+      uint8_t first = 0;
+      return {file.ReadExact(point.at, &first, 1) && StartsAacFrame(first), point.at + 1};
+    }
+    CheckWindow window(file, 0, file.Size(), kProbeWindow);
+    const NalChain chain =
+        ReadNalChain(window, point.at, point.size, point.length_size, point.hevc, &nal_units_left_);
+    return {chain.fits && !window.failed(), chain.probed_end};
+  }
+
+  // Whether the rest of the `k`th checkpoint's chain from file offset `from` (a place of its chain)
+  // reads on at source offset `at`.
+  bool ChainGoesOnAt(size_t k, uint64_t from, uint64_t at) {
+    const Checkpoint& point = checkpoints_[k];
+    if (point.mark == Mark::kMovieBox) return at == movie_.pieces.front().source_offset;
+    if (point.mark == Mark::kAacFrame) {
+      uint8_t first = 0;
+      return source_.ReadExact(at, &first, 1) && StartsAacFrame(first);
+    }
+    CheckWindow window(source_, at, source_.Size() - std::min(at, source_.Size()), kProbeWindow);
+    const NalChain chain = ReadNalChain(window, 0, point.at + point.size - from, point.length_size,
+                                        point.hevc, &nal_units_left_);
+    return chain.fits && !window.failed();
+  }
+
+  // The place of the `k`th checkpoint's chain (read in place through the pieces) that is the first
+  // at or after file offset `cut`; none when a length crosses the cut or the chain ends first.
+  std::optional<uint64_t> ChainPlaceFrom(size_t k, uint64_t cut) {
+    const Checkpoint& point = checkpoints_[k];
+    if (point.at >= cut) return point.at;
+    if (point.mark != Mark::kNalChain) return std::nullopt;
+    PieceSource file(source_, pieces_);
+    const uint64_t end = point.at + point.size;
+    for (uint64_t at = point.at; at < end && nal_units_left_ > 0; --nal_units_left_) {
+      if (at >= cut) return at;
+      uint8_t length[4];
+      if (at + point.length_size > cut || !file.ReadExact(at, length, point.length_size)) break;
+      uint64_t unit = 0;
+      for (uint32_t i = 0; i < point.length_size; ++i) unit = unit << 8 | length[i];
+      if (unit == 0) break;
+      at += point.length_size + unit;
+    }
+    return std::nullopt;
+  }
+
+  static uint64_t SourceOf(const std::vector<FilePiece>& pieces, uint64_t file_offset) {
+    for (const FilePiece& piece : pieces) {
+      if (file_offset < piece.length) return piece.source_offset + file_offset;
+      file_offset -= piece.length;
+    }
+    return ~uint64_t{0};
+  }
+
+  uint64_t OpenFileOffset() const {
+    uint64_t offset = 0;
+    for (size_t i = 0; i + 1 < pieces_.size(); ++i) offset += pieces_[i].length;
+    return offset;
+  }
+
+  // The `k`th checkpoint does not hold where the pieces put it (its read ended at `failed_end`):
+  // the open piece ends at a boundary after the last bytes looked into, and goes on from the
+  // candidate unit with which the most checkpoints within the horizon hold.
+  bool Cut(size_t k, uint64_t failed_end) {
+    const FilePiece open = pieces_.back();
+    const uint64_t open_file = OpenFileOffset();
+    const uint64_t from = std::max(verified_to_, open_file);
+    if (failed_end <= from) return false;
+    const uint64_t first =
+        units_.BoundaryFrom(open.source_offset + (from - open_file) + (from == open_file ? 1 : 0));
+    const uint64_t last = open.source_offset + (failed_end - 1 - open_file);
+    if (first > last || (last - first) / units_.bytes >= kMaxCutsPerGap) return false;
+    // The same horizon for every cut: a later cut must not see further.
+    const uint64_t horizon = checkpoints_[k].at + kHorizonUnits * units_.bytes;
+    std::vector<FilePiece> best;
+    size_t best_held = 0;
+    bool tied = false;
+    for (uint64_t cut = first; cut <= last; cut += units_.bytes) {
+      const uint64_t cut_file = open_file + (cut - open.source_offset);
+      const std::optional<uint64_t> place = ChainPlaceFrom(k, cut_file);
+      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), pieces_);
+      for (uint64_t next = 0; candidates.Next(&next);) {
+        if (++chain_trials_ > kMaxChainTrials) return false;
+        if (place && !ChainGoesOnAt(k, *place, next + (*place - cut_file))) continue;
+        std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
+        trial.push_back({open.source_offset, cut - open.source_offset});
+        trial.push_back({next, source_.Size() - next});
+        size_t held = 0;
+        while (k + held < checkpoints_.size() &&
+               (held == 0 || checkpoints_[k + held].at < horizon) && Holds(trial, k + held).holds) {
+          ++held;
+        }
+        if (held == 0) continue;
+        if (held > best_held) {
+          best = std::move(trial);
+          best_held = held;
+          tied = false;
+        } else if (held == best_held) {
+          tied = true;
+        }
+      }
+    }
+    if (best.empty() || tied) return false;
+    pieces_ = std::move(best);
+    return true;
+  }
+
+  // A movie that ends with its media data: no unit boundary between the last bytes looked into
+  // and its end, where a cut could not be told.
+  bool TailHoldsNoBoundary(const std::vector<FilePiece>& file) const {
+    if (file.empty() || verified_to_ >= media_.end) return true;
+    const uint64_t tail_first = SourceOf(file, verified_to_);
+    const uint64_t tail_last = SourceOf(file, media_.end - 1);
+    return tail_last >= tail_first && units_.BoundaryFrom(tail_first + 1) > tail_last;
+  }
+
+  static std::vector<FilePiece> Merged(const std::vector<FilePiece>& pieces) {
+    std::vector<FilePiece> merged;
+    for (const FilePiece& piece : pieces) {
+      if (!merged.empty() &&
+          merged.back().source_offset + merged.back().length == piece.source_offset) {
+        merged.back().length += piece.length;
+      } else if (piece.length > 0) {
+        merged.push_back(piece);
+      }
+    }
+    return merged;
+  }
+
+  ByteSource& source_;
+  uint64_t start_;
+  ByteUnits units_;
+  bool movie_first_ = false;
+  uint64_t movie_at_ = 0;  // file offset of the movie box's header
+  Span media_;             // the media data's body
+  MovieBox movie_;
+  std::vector<Checkpoint> checkpoints_;
+  std::vector<FilePiece> pieces_;  // the last one runs on to the source's end
+  uint64_t verified_to_ = 0;       // file offset up to which bytes were looked into
+  uint64_t chain_trials_ = 0;
+  uint64_t movie_box_trials_ = 0;
+  uint64_t movie_box_reads_ = 0;
+  uint64_t nal_units_left_ = kMaxNalUnits;
+};
+
+}  // namespace
+
+bool ReassembleMov(ByteSource& source, uint64_t start, uint64_t /*length*/, const ByteUnits& units,
+                   std::vector<FilePiece>* pieces) {
+  if (units.bytes == 0 || start >= source.Size()) return false;
+  return MovReassembly(source, start, units).Run(pieces);
+}
+
+}  // namespace kestrel
