@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -93,22 +94,7 @@ class MovReassembly {
   bool Run(std::vector<FilePiece>* pieces) {
     if (!ReadLeadingAtoms()) return false;
     if (movie_first_ ? !PlaceMovieBoxFirst() : !FindMovieBoxAfterData()) return false;
-    if (!ListCheckpoints()) return false;
-    for (size_t k = 0; k < checkpoints_.size(); ++k) {
-      Probe probe = Holds(pieces_, k);
-      if (!probe.holds) {
-        if (pieces_.size() == kMaxPieces || !Cut(k, probe.probed_end)) return false;
-        probe = Holds(pieces_, k);
-        if (!probe.holds) return false;
-      }
-      // An AAC frame's first byte may hold by chance in foreign bytes: it is no proof that the
-      // bytes before it are the movie's.
-      if (checkpoints_[k].mark != Mark::kAacFrame) {
-        verified_to_ = std::max(verified_to_, probe.probed_end);
-      }
-    }
-    // A chain taken as fitting once the budget ran out proves nothing.
-    if (nal_units_left_ == 0) return false;
+    if (!ListCheckpoints() || !WalkCheckpoints()) return false;
     std::vector<FilePiece> file = PiecesUpTo(pieces_, media_.end);
     if (movie_first_) {
       if (!TailHoldsNoBoundary(file)) return false;
@@ -120,6 +106,31 @@ class MovReassembly {
   }
 
  private:
+  // Every checkpoint in file order where the pieces put it, cutting the open piece where one
+  // does not hold.
+  bool WalkCheckpoints() {
+    // The file as the pieces found so far put it, read forwards through one window.
+    auto file = std::make_unique<PieceSource>(source_, pieces_);
+    auto window = std::make_unique<CheckWindow>(*file, 0, file->Size());
+    for (size_t k = 0; k < checkpoints_.size(); ++k) {
+      Probe probe = Holds(pieces_, k, window.get());
+      if (!probe.holds) {
+        if (pieces_.size() == kMaxPieces || !Cut(k, probe.probed_end)) return false;
+        file = std::make_unique<PieceSource>(source_, pieces_);
+        window = std::make_unique<CheckWindow>(*file, 0, file->Size());
+        probe = Holds(pieces_, k, window.get());
+        if (!probe.holds) return false;
+      }
+      // An AAC frame's first byte may hold by chance in foreign bytes: it is no proof that the
+      // bytes before it are the movie's.
+      if (checkpoints_[k].mark != Mark::kAacFrame) {
+        verified_to_ = std::max(verified_to_, probe.probed_end);
+      }
+    }
+    // A chain taken as fitting once the budget ran out proves nothing.
+    return nal_units_left_ > 0;
+  }
+
   // The top-level atoms from the file's start, in place, up to the media data or the movie box.
   bool ReadLeadingAtoms() {
     uint64_t at = 0;
@@ -176,13 +187,16 @@ class MovReassembly {
     const uint64_t in_place = start_ + movie_at_;
     const uint64_t phase = in_place - (units_.BoundaryFrom(in_place + 1) - units_.bytes);
     const uint64_t reach = kReachUnits * units_.bytes;
-    std::vector<uint64_t> hits;
-    for (const uint64_t around : {start_, in_place}) {
-      const uint64_t low = units_.BoundaryFrom(around > reach ? around - reach : 0);
-      const uint64_t high = std::min(source_.Size(), around + reach);
-      for (const uint64_t hit : MovieBoxHeadersAtPhase(phase, low, high)) {
-        if (std::find(hits.begin(), hits.end(), hit) == hits.end()) hits.push_back(hit);
-      }
+    // The two stretches, as one when they meet.
+    const uint64_t first_low = units_.BoundaryFrom(start_ > reach ? start_ - reach : 0);
+    const uint64_t second_low = units_.BoundaryFrom(in_place > reach ? in_place - reach : 0);
+    const uint64_t first_high = std::min(source_.Size(), start_ + reach);
+    const uint64_t high = std::min(source_.Size(), in_place + reach);
+    std::vector<uint64_t> hits =
+        MovieBoxHeadersAtPhase(phase, first_low, second_low <= first_high ? high : first_high);
+    if (second_low > first_high) {
+      const std::vector<uint64_t> more = MovieBoxHeadersAtPhase(phase, second_low, high);
+      hits.insert(hits.end(), more.begin(), more.end());
     }
     bool found = false;
     for (const uint64_t hit : hits) {
@@ -371,20 +385,23 @@ class MovReassembly {
   }
 
   // Whether the `k`th checkpoint holds where `pieces` put it.
-  Probe Holds(const std::vector<FilePiece>& pieces, size_t k) {
+  // Whether the `k`th checkpoint holds where `pieces` put it (read through `window` when given,
+  // a window over them).
+  Probe Holds(const std::vector<FilePiece>& pieces, size_t k, CheckWindow* window = nullptr) {
     const Checkpoint& point = checkpoints_[k];
     if (point.mark == Mark::kMovieBox) {
       return {SourceOf(pieces, point.at) == movie_.pieces.front().source_offset, point.at + 1};
     }
     PieceSource file(source_, pieces);
+    CheckWindow own(file, 0, file.Size(), kProbeWindow);
+    CheckWindow& read = window != nullptr ? *window : own;
     if (point.mark == Mark::kAacFrame) {
-      uint8_t first = 0;
-      return {file.ReadExact(point.at, &first, 1) && StartsAacFrame(first), point.at + 1};
+      const int first = read.Byte(point.at);
+      return {first >= 0 && StartsAacFrame(static_cast<uint8_t>(first)), point.at + 1};
     }
-    CheckWindow window(file, 0, file.Size(), kProbeWindow);
     const NalChain chain =
-        ReadNalChain(window, point.at, point.size, point.length_size, point.hevc, &nal_units_left_);
-    return {chain.fits && !window.failed(), chain.probed_end};
+        ReadNalChain(read, point.at, point.size, point.length_size, point.hevc, &nal_units_left_);
+    return {chain.fits && !read.failed(), chain.probed_end};
   }
 
   // Whether the rest of the `k`th checkpoint's chain from file offset `from` (a place of its chain)
