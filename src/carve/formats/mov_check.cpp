@@ -57,11 +57,7 @@ class MovCheck {
       const std::optional<MovBoxHeader> box = ReadMovBoxHeader(header, length() - at);
       if (!box) return Verdict::kBroken;
       const uint64_t size = box->size;
-      // Every box type is four printable characters: anything else is foreign bytes.
-      if (!std::all_of(header.begin() + 4, header.begin() + 8,
-                       [](uint8_t c) { return c >= 0x20 && c <= 0x7E; })) {
-        return Verdict::kBroken;
-      }
+      if (!IsPrintableMovBoxType(header.data() + 4)) return Verdict::kBroken;
       const Range body{at + box->header_bytes, at + size};
       if (std::memcmp(header.data() + 4, "mdat", 4) == 0) media_data_.push_back(body);
       if (std::memcmp(header.data() + 4, "moof", 4) == 0) return Verdict::kUnchecked;

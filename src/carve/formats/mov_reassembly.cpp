@@ -1,12 +1,12 @@
 #include "carve/formats/mov_reassembly.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
 
 #include "carve/formats/check_window.h"
+#include "carve/formats/mov_movie_box.h"
 #include "carve/formats/mov_nal_chain.h"
 #include "carve/formats/mov_tracks.h"
 #include "carve/unit_candidates.h"
@@ -22,33 +22,12 @@ constexpr uint64_t kHorizonUnits = 16;
 // the cut's place unknown.
 constexpr uint64_t kMaxCutsPerGap = 8;
 constexpr uint64_t kMaxChainTrials = uint64_t{1} << 16;
-constexpr uint64_t kMaxMovieBoxTrials = 4096;
 constexpr uint64_t kMaxNalUnits = 4'000'000;
 constexpr size_t kMaxSamples = 2'000'000;
 constexpr uint32_t kMaxLeadingAtoms = 16;
 constexpr uint64_t kMaxLeadingBytes = uint64_t{1} << 20;
-constexpr uint64_t kMaxMovieBoxBytes = uint64_t{16} << 20;
-// Bytes of movie boxes read per file, whole and in trials.
-constexpr uint64_t kMaxMovieBoxReads = uint64_t{64} << 20;
-constexpr uint64_t kMaxSplitMovieBoxUnits = 16;
-constexpr size_t kMaxMovieBoxHits = 64;
-constexpr uint64_t kSearchBlockBytes = uint64_t{1} << 20;
 constexpr size_t kProbeWindow = 64;
 constexpr uint64_t kNoRoomBound = uint64_t{1} << 62;
-
-bool IsType(const uint8_t* p, const char (&type)[5]) {
-  return std::memcmp(p, type, 4) == 0;
-}
-
-bool Printable(const uint8_t* type) {
-  return std::all_of(type, type + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
-}
-
-// Bytes [first, end) of the file.
-struct Span {
-  uint64_t first = 0;
-  uint64_t end = 0;
-};
 
 // What is checked at a place of the file.
 enum class Mark : uint8_t {
@@ -78,12 +57,6 @@ bool StartsAacFrame(uint8_t first) {
 struct Probe {
   bool holds = false;
   uint64_t probed_end = 0;
-};
-
-// A movie box found in the source: its bytes, header included, and where they lie.
-struct MovieBox {
-  std::vector<FilePiece> pieces;
-  std::vector<uint8_t> bytes;
 };
 
 class MovReassembly {
@@ -136,17 +109,18 @@ class MovReassembly {
     uint64_t at = 0;
     for (uint32_t n = 0; n < kMaxLeadingAtoms && at < kMaxLeadingBytes; ++n) {
       uint8_t h[16];
-      if (!source_.ReadExact(start_ + at, h, sizeof h) || !Printable(h + 4)) return false;
+      if (!source_.ReadExact(start_ + at, h, sizeof h) || !IsPrintableMovBoxType(h + 4))
+        return false;
       // Pieces may lie before the file's start: its atoms may reach past the source's end.
       const std::optional<MovBoxHeader> box = ReadMovBoxHeader(h, kNoRoomBound);
       if (!box || LoadBe32(h) == 0) return false;
-      if (IsType(h + 4, "mdat")) {
+      if (IsMovBoxType(h + 4, "mdat")) {
         media_ = {at + box->header_bytes, at + box->size};
         movie_at_ = media_.end;
         verified_to_ = media_.first;
         return true;
       }
-      if (IsType(h + 4, "moov")) {
+      if (IsMovBoxType(h + 4, "moov")) {
         movie_at_ = at;
         movie_first_ = true;
         return true;
@@ -160,7 +134,9 @@ class MovReassembly {
   // through the pieces the movie box was found in.
   bool PlaceMovieBoxFirst() {
     const uint64_t at = start_ + movie_at_;
-    if (!AssembleMovieBox(at, start_, &movie_)) return false;
+    if (!MovieBoxSearch(source_, units_, std::nullopt, movie_at_).Assemble(at, start_, &movie_)) {
+      return false;
+    }
     pieces_ = movie_.pieces;
     pieces_.front() = {start_, movie_at_ + pieces_.front().length};
     pieces_.back().length = source_.Size() - pieces_.back().source_offset;
@@ -168,10 +144,10 @@ class MovReassembly {
     uint64_t next = movie_at_ + movie_.bytes.size();
     for (uint32_t n = 0; n < kMaxLeadingAtoms; ++n) {
       uint8_t h[16];
-      if (!file.ReadExact(next, h, sizeof h) || !Printable(h + 4)) return false;
+      if (!file.ReadExact(next, h, sizeof h) || !IsPrintableMovBoxType(h + 4)) return false;
       const std::optional<MovBoxHeader> box = ReadMovBoxHeader(h, kNoRoomBound);
       if (!box || LoadBe32(h) == 0) return false;
-      if (IsType(h + 4, "mdat")) {
+      if (IsMovBoxType(h + 4, "mdat")) {
         media_ = {next + box->header_bytes, next + box->size};
         verified_to_ = media_.first;
         return true;
@@ -181,171 +157,11 @@ class MovReassembly {
     return false;
   }
 
-  // The movie box at its place (the media data's end) in the units within reach of the file's
-  // start and of that place: exactly one that fits the media data (or copies of one).
+  // The movie box after the media data, at its place in the units within reach.
   bool FindMovieBoxAfterData() {
-    const uint64_t in_place = start_ + movie_at_;
-    const uint64_t phase = in_place - (units_.BoundaryFrom(in_place + 1) - units_.bytes);
-    const uint64_t reach = kReachUnits * units_.bytes;
-    // The two stretches, as one when they meet.
-    const uint64_t first_low = units_.BoundaryFrom(start_ > reach ? start_ - reach : 0);
-    const uint64_t second_low = units_.BoundaryFrom(in_place > reach ? in_place - reach : 0);
-    const uint64_t first_high = std::min(source_.Size(), start_ + reach);
-    const uint64_t high = std::min(source_.Size(), in_place + reach);
-    std::vector<uint64_t> hits =
-        MovieBoxHeadersAtPhase(phase, first_low, second_low <= first_high ? high : first_high);
-    if (second_low > first_high) {
-      const std::vector<uint64_t> more = MovieBoxHeadersAtPhase(phase, second_low, high);
-      hits.insert(hits.end(), more.begin(), more.end());
-    }
-    bool found = false;
-    for (const uint64_t hit : hits) {
-      MovieBox box;
-      if (!AssembleMovieBox(hit, hit, &box)) continue;
-      if (found && box.bytes != movie_.bytes) return false;  // two movie boxes fit alike
-      if (!found) movie_ = std::move(box);
-      found = true;
-    }
     pieces_ = {{start_, source_.Size() - start_}};
-    return found;
-  }
-
-  // The source offsets at `phase` into each unit from the boundary `low` up to `high` that start
-  // a movie box whose first child is the movie header; read a block at a time.
-  std::vector<uint64_t> MovieBoxHeadersAtPhase(uint64_t phase, uint64_t low, uint64_t high) {
-    constexpr uint64_t kHead = 16;
-    const uint64_t step = std::max<uint64_t>(1, kSearchBlockBytes / units_.bytes) * units_.bytes;
-    std::vector<uint64_t> hits;
-    std::vector<uint8_t> block;
-    for (uint64_t at = low; at < high && hits.size() < kMaxMovieBoxHits; at += step) {
-      const uint64_t n = std::min(step + kHead, source_.Size() - at);
-      block.resize(static_cast<size_t>(n));
-      if (!source_.ReadExact(at, block.data(), block.size())) break;
-      for (uint64_t in = phase; in + kHead <= n && in < step && at + in < high;
-           in += units_.bytes) {
-        const uint8_t* h = block.data() + in;
-        // The movie header is 108 bytes long (version 0) or 120 (version 1).
-        const uint32_t header = LoadBe32(h + 8);
-        if (IsType(h + 4, "moov") && IsType(h + 12, "mvhd") && LoadBe32(h) >= kHead &&
-            (header == 108 || header == 120)) {
-          hits.push_back(at + in);
-        }
-      }
-    }
-    return hits;
-  }
-
-  // The movie box whose header is at source offset `at`, in one piece or cut at one of its unit
-  // boundaries and going on from a unit within reach; `file_start` is the source offset of the
-  // file's first byte (the piece before the cut runs from there). Exactly one way must fit.
-  bool AssembleMovieBox(uint64_t at, uint64_t file_start, MovieBox* box) {
-    uint8_t h[8];
-    if (!source_.ReadExact(at, h, sizeof h)) return false;
-    const uint64_t size = LoadBe32(h);
-    if (size < 16 || size > kMaxMovieBoxBytes || size > source_.Size() - at) return false;
-    std::vector<uint8_t> whole(static_cast<size_t>(size));
-    if (!ReadMovieBoxBytes(at, whole.data(), size)) return false;
-    if (MovieBoxFits(whole)) {
-      *box = {{{at, size}}, std::move(whole)};
-      return true;
-    }
-    const uint64_t first_cut = units_.BoundaryFrom(at + 1);
-    if (first_cut >= at + size ||
-        (at + size - first_cut) / units_.bytes >= kMaxSplitMovieBoxUnits) {
-      return false;
-    }
-    bool found = false;
-    for (uint64_t cut = first_cut; cut < at + size; cut += units_.bytes) {
-      const uint64_t known = cut - at;
-      const std::optional<uint64_t> next_header = BoxHeaderFrom(whole, known);
-      const std::vector<FilePiece> taken{{file_start, cut - file_start}};
-      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), taken);
-      std::vector<uint8_t> trial(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(known));
-      for (uint64_t next = 0; candidates.Next(&next);) {
-        if (++movie_box_trials_ > kMaxMovieBoxTrials) return false;
-        if (next_header && !BoxHeaderAt(next + (*next_header - known), size - *next_header)) {
-          continue;
-        }
-        trial.resize(static_cast<size_t>(size));
-        if (movie_box_reads_ > kMaxMovieBoxReads) return false;
-        if (!ReadMovieBoxBytes(next, trial.data() + known, size - known)) continue;
-        if (!MovieBoxFits(trial)) continue;
-        if (found && trial != box->bytes) return false;  // two continuations fit alike
-        if (!found) *box = {{{at, known}, {next, size - known}}, trial};
-        found = true;
-      }
-    }
-    return found;
-  }
-
-  bool ReadMovieBoxBytes(uint64_t at, uint8_t* bytes, uint64_t count) {
-    movie_box_reads_ += count;
-    return movie_box_reads_ <= kMaxMovieBoxReads &&
-           source_.ReadExact(at, bytes, static_cast<size_t>(count));
-  }
-
-  // Whether the source holds a box header at `at` that fits in `room` bytes.
-  bool BoxHeaderAt(uint64_t at, uint64_t room) {
-    uint8_t h[8];
-    if (!source_.ReadExact(at, h, sizeof h) || !Printable(h + 4)) return false;
-    const uint64_t size = LoadBe32(h);
-    return size == 1 || (size >= 8 && size <= room);
-  }
-
-  // The first box header of the movie box `bytes` (its own header included) that starts at or
-  // after `known` once the boxes before it are walked in the first `known` bytes, descending into
-  // the containers of the sample tables; none when a header crosses `known` or the walk breaks.
-  static std::optional<uint64_t> BoxHeaderFrom(std::span<const uint8_t> bytes, uint64_t known) {
-    static constexpr const char* kContainers[] = {"moov", "trak", "mdia", "minf",
-                                                  "stbl", "edts", "dinf", "udta"};
-    uint64_t at = 8;
-    uint64_t end = bytes.size();
-    while (at < known) {
-      if (at + 8 > known) return std::nullopt;
-      const std::optional<MovBoxHeader> box = ReadMovBoxHeader(bytes.subspan(at, 8), end - at);
-      if (!box || box->header_bytes != 8) return std::nullopt;
-      const bool container = std::any_of(
-          std::begin(kContainers), std::end(kContainers),
-          [&](const char* type) { return std::memcmp(bytes.data() + at + 4, type, 4) == 0; });
-      if (container && at + box->size > known) {
-        end = at + box->size;
-        at += 8;
-      } else {
-        at += box->size;
-      }
-    }
-    if (at >= bytes.size()) return std::nullopt;
-    return at;
-  }
-
-  // Whether the movie box `bytes` reads and its tracks' chunks lie in the media data (after the
-  // movie box, when it comes first) without overlapping.
-  bool MovieBoxFits(std::span<const uint8_t> bytes) const {
-    std::vector<MovTrack> tracks;
-    if (ReadMovieTracks(bytes.subspan(8), &tracks) != MoovRead::kRead || tracks.empty()) {
-      return false;
-    }
-    const Span data = movie_first_ ? Span{movie_at_ + bytes.size(), ~uint64_t{0}} : media_;
-    std::vector<Span> chunks;
-    for (const MovTrack& track : tracks) {
-      if (track.external_data) return false;
-      const MovChunks walk =
-          ForEachChunk(track, [&](uint64_t offset, uint64_t sample, uint64_t count) {
-            if (chunks.size() >= kMaxSamples) return false;
-            const uint64_t bytes_of = track.SamplesBytes(sample, count);
-            if (offset < data.first || offset > data.end || bytes_of > data.end - offset)
-              return false;
-            chunks.push_back({offset, offset + bytes_of});
-            return true;
-          });
-      if (walk != MovChunks::kAll) return false;
-    }
-    std::sort(chunks.begin(), chunks.end(),
-              [](const Span& a, const Span& b) { return a.first < b.first; });
-    for (size_t i = 1; i < chunks.size(); ++i) {
-      if (chunks[i].first < chunks[i - 1].end) return false;
-    }
-    return true;
+    return MovieBoxSearch(source_, units_, media_, movie_at_)
+        .FindAtPlace(start_, start_ + movie_at_, &movie_);
   }
 
   // The NAL unit chains of the video samples in file order, then the movie box after the media
@@ -384,7 +200,6 @@ class MovReassembly {
     return true;
   }
 
-  // Whether the `k`th checkpoint holds where `pieces` put it.
   // Whether the `k`th checkpoint holds where `pieces` put it (read through `window` when given,
   // a window over them).
   Probe Holds(const std::vector<FilePiece>& pieces, size_t k, CheckWindow* window = nullptr) {
@@ -527,14 +342,12 @@ class MovReassembly {
   ByteUnits units_;
   bool movie_first_ = false;
   uint64_t movie_at_ = 0;  // file offset of the movie box's header
-  Span media_;             // the media data's body
+  MovSpan media_;          // the media data's body
   MovieBox movie_;
   std::vector<Checkpoint> checkpoints_;
   std::vector<FilePiece> pieces_;  // the last one runs on to the source's end
   uint64_t verified_to_ = 0;       // file offset up to which bytes were looked into
   uint64_t chain_trials_ = 0;
-  uint64_t movie_box_trials_ = 0;
-  uint64_t movie_box_reads_ = 0;
   uint64_t nal_units_left_ = kMaxNalUnits;
 };
 

@@ -4,13 +4,9 @@
 //
 // Its top-level atoms up to the media data (mdat), or up to the movie box (moov) when that comes
 // first, lie in its first fragment. A movie box after the media data is looked for where the media
-// data's size puts it, at that place in every unit within 256 of the file's start and of that
-// place (its header "moov" with a movie header "mvhd" of 108 or 120 bytes first inside). A movie
-// box counts when its tracks read and their chunks lie inside the media data without overlapping;
-// copies of one box are one, two that differ leave the file unknown. A movie box that does not read
-// in one piece may be cut at one of its unit boundaries (one only, within 16 units): it goes on
-// from the one unit within reach with which it reads and fits. A movie box that comes first is
-// followed by the top-level atoms up to the media data.
+// data's size puts it (mov_movie_box.h: in the units within reach, its tracks' chunks inside the
+// media data); a movie box that comes first is put together where it starts, and is followed by
+// the top-level atoms up to the media data.
 //
 // The sample tables then give every sample's place and size, and each H.264 or H.265 sample is a
 // chain of length-prefixed NAL units that ends exactly at its size, each AAC frame starts with a
@@ -24,9 +20,8 @@
 // media data: its tail after the last bytes proved must hold no unit boundary (a cut there could
 // not be told).
 //
-// At most 16 fragments, 8 boundaries per gap, 2,000,000 samples, 4,000,000 NAL units read, 64 Ki
-// chain trials, 4,096 movie box trials and 64 MiB of movie boxes read per file; a movie box over
-// 16 MiB is not looked for.
+// At most 16 fragments, 8 boundaries per gap, 2,000,000 samples, 4,000,000 NAL units read and
+// 64 Ki chain trials per file.
 
 #include <cstdint>
 #include <vector>

@@ -18,6 +18,19 @@ struct MovBoxHeader {
   uint32_t header_bytes = 8;
 };
 
+inline bool IsMovBoxType(const uint8_t* type, const char (&name)[5]) {
+  return type[0] == uint8_t(name[0]) && type[1] == uint8_t(name[1]) &&
+         type[2] == uint8_t(name[2]) && type[3] == uint8_t(name[3]);
+}
+
+// Every box type is four printable characters: anything else is foreign bytes.
+inline bool IsPrintableMovBoxType(const uint8_t* type) {
+  for (int k = 0; k < 4; ++k) {
+    if (type[k] < 0x20 || type[k] > 0x7E) return false;
+  }
+  return true;
+}
+
 // The box whose header starts `bytes` (up to 16 of them), with `room` bytes from its start to
 // the end of its parent: a size of 0 runs to that end. None when it does not fit.
 std::optional<MovBoxHeader> ReadMovBoxHeader(std::span<const uint8_t> bytes, uint64_t room);
