@@ -8,7 +8,8 @@
 // A later piece of an MPEG program stream is not written as a stream of its own, and a stream in
 // pieces comes back by its chain of packs and packets (in order and out of order); an AVI comes
 // back by its index, unless a piece is overwritten; an MP4 (movie box last or first) comes back by
-// its movie box and the NAL unit chains of its video samples, unless a piece is overwritten.
+// its movie box and the NAL unit chains of its video samples, unless a piece is overwritten, its
+// tail after its last sample's start could be cut, or two movie boxes fit it alike.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -624,6 +625,37 @@ TEST(MovReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
     TempDir dir;
     EXPECT_TRUE(testing::ScanImage(OutOfOrder(movie.bytes, cuts, {2, 0, 1}), dir)->files.empty())
         << flags;
+  }
+}
+
+TEST(MovReassembly, TwoMovieBoxesThatFitAlikeLeaveTheMovieUnwritten) {
+  const Mp4Movie movie = MakeMp4Movie("");
+  if (movie.bytes.empty()) GTEST_SKIP() << "ffmpeg with libx264 is not installed";
+  const std::vector<size_t> cuts = Mp4Cuts(movie, 4 * kUnit, 1);
+  ASSERT_EQ(cuts.size(), 1u);
+  const auto moov = std::search(movie.bytes.begin(), movie.bytes.end(), std::begin("moov"),
+                                std::end("moov") - 1) -
+                    4;
+  const auto stts = std::search(moov, movie.bytes.end(), std::begin("stts"), std::end("stts") - 1);
+  ASSERT_NE(stts, movie.bytes.end());
+  const size_t phase = static_cast<size_t>(moov - movie.bytes.begin()) % kUnit;
+  // After the movie, at the movie box's place in a unit: a copy of the box (copies are one), or a
+  // box that differs in the first sample's duration, which no check can tell from the movie's.
+  for (const bool differs : {false, true}) {
+    Bytes box(moov, movie.bytes.end());
+    if (differs) box[static_cast<size_t>(stts - moov) + 16] ^= 1;
+    Bytes image = Fragmented(movie.bytes, cuts, {RandomBytes(kUnit, 52)});
+    image.resize(image.size() + phase, 0);
+    image.insert(image.end(), box.begin(), box.end());
+    image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
+    TempDir dir;
+    const auto scan = testing::ScanImage(image, dir);
+    if (differs) {
+      EXPECT_TRUE(scan->files.empty());
+    } else {
+      ASSERT_EQ(scan->files.size(), 1u);
+      EXPECT_EQ(scan->File(scan->files[0]), movie.bytes);
+    }
   }
 }
 
