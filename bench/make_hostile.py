@@ -28,6 +28,11 @@ every run over them has to end in bounded time with a bounded number of files.
   hostile-mpeg-walk   1,000 MPEG-2 program streams of one unit, each followed by a unit of random
                       bytes and 32 units of packs that go on with its clock: every stream sends
                       the search for its fragments through hundreds of candidates
+  hostile-mov-walk    400 copies of one MP4 (H.264 and AAC by ffmpeg, movie box last), each with
+                      one 4 KiB unit overwritten: every copy finds the others' movie boxes alike
+                      and sends the search for its fragments through their units, which hold its
+                      samples at the same places; and 1,000 movie starts whose media data has no
+                      movie box after it, each sending the movie box search through 512 units
 
 Each image IMAGES_DIR/NAME.img starts and ends with random bytes and gets a manifest
 IMAGES_DIR/NAME.json: {"image", "kind": "hostile", "what", "size", "originals": []}.
@@ -50,6 +55,10 @@ def u16(value):
 
 def u32(value):
     return struct.pack("<I", value)
+
+
+def u32be(value):
+    return struct.pack(">I", value)
 
 
 def jpeg_headers(rng, count=8192):
@@ -216,6 +225,30 @@ def overwritten_copies(rng, jpeg, copies=400, unit=4096):
     return out
 
 
+def drawn_mp4():
+    """Four seconds of H.264 video and AAC sound in an MP4, movie box last; None without
+    ffmpeg or libx264."""
+    if not shutil.which("ffmpeg"):
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        mp4 = os.path.join(tmp, "m.mp4")
+        done = subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                               "testsrc2=size=640x480:rate=25:duration=4", "-f", "lavfi", "-i",
+                               "sine=duration=4", "-c:v", "libx264", "-preset", "veryfast",
+                               "-pix_fmt", "yuv420p", "-b:v", "1000k", "-c:a", "aac", "-shortest",
+                               mp4])
+        if done.returncode != 0:
+            return None
+        with open(mp4, "rb") as f:
+            return f.read()
+
+
+def movie_without_box(rng):
+    """A movie start (ftyp, then 64 KiB of media data) with no movie box anywhere."""
+    ftyp = u32be(32) + b"ftypisom" + u32be(0x200) + b"isomiso2avc1mp41"
+    return ftyp + u32be(8 + (64 << 10)) + b"mdat" + rng.randbytes(64 << 10)
+
+
 def avi_broken_index(rng):
     """An AVI whose idx1 places a second chunk after a first of about 60 KB, where random bytes
     lie."""
@@ -310,6 +343,12 @@ def main():
     build(args.images, "hostile-mpeg-walk", "1,000 one-unit MPEG streams, each before 32 units of "
           "packs that go on with its clock", [mpeg_orphans(rng) for _ in range(1000)], rng,
           align=4096)
+    mp4 = drawn_mp4()
+    if mp4 is not None:
+        build(args.images, "hostile-mov-walk", "400 copies of one MP4, each with a unit "
+              "overwritten; 1,000 movie starts without a movie box",
+              overwritten_copies(rng, mp4) + [movie_without_box(rng) for _ in range(1000)], rng,
+              align=4096)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 // MPEG-4 visual, H.263, Motion JPEG, PCM and AAC sound; movie box first or last) and the
 // committed ones are whole; the same movies with a 4 KiB block of foreign bytes over their video
 // samples, a block missing, another movie's tail or cut short are not; fragmented movies and
-// images are left unchecked, and hostile tables end quickly.
+// images are left unchecked, and hostile tables end quickly. The sample tables tell AAC tracks
+// (also in QuickTime's wave box) from the others.
 
 #include "carve/formats/mov_check.h"
 
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "carve/formats/iso_media.h"
+#include "carve/formats/mov_tracks.h"
 #include "support/atom_builder.h"
 #include "support/carve_harness.h"
 #include "support/damaged_files.h"
@@ -199,6 +201,42 @@ TEST(MovCheck, CarvingKeepsTheWholeMovieAndNotTheBrokenOne) {
   dropped.source.bytes() = Concat({broken, Bytes(4096, 0)});
   dropped.Carve(StartFileTypeMovie(broken.data()), "MOV");
   dropped.ExpectNothingKept();
+}
+
+// The tracks of the movie's first top-level movie box, whose bytes `body` keeps.
+std::vector<MovTrack> TracksOfMovieBox(const Bytes& movie, Bytes* body) {
+  for (size_t at = 0; at + 8 <= movie.size();) {
+    const std::optional<MovBoxHeader> box = ReadMovBoxHeader(
+        std::span<const uint8_t>(movie).subspan(at, std::min<size_t>(16, movie.size() - at)),
+        movie.size() - at);
+    if (!box) break;
+    if (std::memcmp(movie.data() + at + 4, "moov", 4) == 0) {
+      body->assign(movie.begin() + static_cast<ptrdiff_t>(at + box->header_bytes),
+                   movie.begin() + static_cast<ptrdiff_t>(at + box->size));
+      std::vector<MovTrack> tracks;
+      EXPECT_EQ(ReadMovieTracks(*body, &tracks), MoovRead::kRead);
+      return tracks;
+    }
+    at += static_cast<size_t>(box->size);
+  }
+  ADD_FAILURE() << "no movie box";
+  return {};
+}
+
+TEST(MovTracks, AacTracksAreToldByTheirElementaryStreamDescriptor) {
+  for (const char* name :
+       {"clip.3gp", "faststart.mp4", "moov_last.mp4", "quicktime.mov", "tone.m4a"}) {
+    Bytes body;
+    const std::vector<MovTrack> tracks = TracksOfMovieBox(IsoMediaFixture(name), &body);
+    size_t aac = 0;
+    for (const MovTrack& track : tracks) {
+      if (track.aac) ++aac;
+      if (track.samples != MovSamples::kOpaque) {
+        EXPECT_FALSE(track.aac) << name;
+      }
+    }
+    EXPECT_EQ(aac, 1u) << name;
+  }
 }
 
 }  // namespace

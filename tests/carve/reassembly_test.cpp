@@ -7,11 +7,14 @@
 // one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
 // A later piece of an MPEG program stream is not written as a stream of its own, and a stream in
 // pieces comes back by its chain of packs and packets (in order and out of order); an AVI comes
-// back by its index, unless a piece is overwritten.
+// back by its index, unless a piece is overwritten; an MP4 (movie box last or first) comes back by
+// its movie box and the NAL unit chains of its video samples, unless a piece is overwritten, its
+// tail after its last sample's start could be cut, or two movie boxes fit it alike.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -538,6 +541,148 @@ TEST(AviReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
   std::copy(other.begin(), other.end(), avi.begin() + static_cast<ptrdiff_t>(cuts[0]));
   TempDir dir;
   EXPECT_TRUE(testing::ScanImage(OutOfOrder(avi, cuts, {2, 0, 1}), dir)->files.empty());
+}
+
+// H.264 video and AAC sound in an MP4 by ffmpeg, `seconds` long, the movie box last or first
+// (`flags` "-movflags +faststart"), and the file offsets of its video samples (by ffprobe).
+struct Mp4Movie {
+  Bytes bytes;
+  std::vector<size_t> video_samples;
+};
+
+Mp4Movie MakeMp4Movie(const std::string& flags, int seconds = 3) {
+  if (!testing::HaveTool("ffmpeg") || !testing::HaveTool("ffprobe")) return {};
+  TempDir dir;
+  const std::string path = dir / "movie.mp4";
+  const std::string length = std::to_string(seconds);
+  std::string listing;
+  if (testing::RunCommand("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25:duration=" +
+                          length + " -f lavfi -i sine=duration=" + length +
+                          " -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 400k -c:a aac " +
+                          flags + " -shortest " + path) != 0 ||
+      testing::RunCommand(
+          "ffprobe -v error -select_streams v -show_entries packet=pos -of csv=p=0 " + path,
+          &listing) != 0) {
+    return {};
+  }
+  Mp4Movie movie{testing::ReadFileBytes(path), {}};
+  std::istringstream lines(listing);
+  for (size_t pos = 0; lines >> pos;) movie.video_samples.push_back(pos);
+  std::sort(movie.video_samples.begin(), movie.video_samples.end());
+  return movie;
+}
+
+// Whether the movie ends (with its media data) in the unit where its last video sample's first
+// NAL unit header lies: no cut can fall between them.
+bool EndsInLastSampleUnit(const Mp4Movie& movie) {
+  return !movie.video_samples.empty() &&
+         (movie.bytes.size() - 1) / kUnit * kUnit <= movie.video_samples.back() + 5;
+}
+
+// Unit boundaries from `from` on where the movie may be cut and put back together: the video
+// samples on either side of the cut start less than a unit apart (the place of a cut inside a
+// longer stretch without a sample start is not known).
+std::vector<size_t> Mp4Cuts(const Mp4Movie& movie, size_t from, size_t count) {
+  const std::vector<size_t>& starts = movie.video_samples;
+  std::vector<size_t> cuts;
+  for (size_t cut = from; cut < movie.bytes.size() && cuts.size() < count; cut += 2 * kUnit) {
+    const auto next = std::lower_bound(starts.begin(), starts.end(), cut);
+    if (next == starts.begin() || next == starts.end()) continue;
+    if (*next - *(next - 1) + 8 < kUnit && cut > *(next - 1) + 8) cuts.push_back(cut);
+  }
+  return cuts;
+}
+
+// The movie cut at `cuts` comes back exactly, in order with foreign units between its pieces and
+// out of order.
+void ExpectMp4ComesBackWhole(const Mp4Movie& movie, const std::vector<size_t>& cuts) {
+  ExpectComesBackWhole(movie.bytes, cuts, {RandomBytes(2 * kUnit, 50), TextBytes(kUnit)});
+  for (const std::vector<size_t>& order : {std::vector<size_t>{2, 0, 1}, {0, 2, 1}}) {
+    TempDir dir;
+    const auto scan = testing::ScanImage(OutOfOrder(movie.bytes, cuts, order), dir);
+    ASSERT_EQ(scan->files.size(), 1u) << "first " << order[0];
+    EXPECT_EQ(scan->File(scan->files[0]), movie.bytes);
+  }
+}
+
+TEST(MovReassembly, MovieBoxLastInPiecesComesBackWhole) {
+  const Mp4Movie movie = MakeMp4Movie("");
+  if (movie.bytes.empty()) GTEST_SKIP() << "ffmpeg with libx264 is not installed";
+  const std::vector<size_t> cuts = Mp4Cuts(movie, 4 * kUnit, 2);
+  ASSERT_EQ(cuts.size(), 2u);
+  ExpectMp4ComesBackWhole(movie, cuts);
+  // The last boundary lies inside the movie box (the last atom) when the box crosses one.
+  const size_t in_movie_box = (movie.bytes.size() - 1) / kUnit * kUnit;
+  ExpectMp4ComesBackWhole(movie, {cuts[0], in_movie_box});
+}
+
+TEST(MovReassembly, MovieBoxFirstInPiecesComesBackWholeUnlessItsTailCouldBeCut) {
+  // Movies of two to seven seconds: one that ends in its last video sample's unit comes back, one
+  // whose last unit could lie anywhere (nothing after it tells) is not written.
+  bool whole_tail = false;
+  bool cuttable_tail = false;
+  for (int seconds = 2; seconds <= 7 && !(whole_tail && cuttable_tail); ++seconds) {
+    const Mp4Movie movie = MakeMp4Movie("-movflags +faststart", seconds);
+    if (movie.bytes.empty()) GTEST_SKIP() << "ffmpeg with libx264 is not installed";
+    const std::vector<size_t> cuts = Mp4Cuts(movie, 2 * kUnit, 2);
+    ASSERT_EQ(cuts.size(), 2u);
+    if (EndsInLastSampleUnit(movie) && !whole_tail) {
+      whole_tail = true;
+      ExpectMp4ComesBackWhole(movie, cuts);
+    } else if (!EndsInLastSampleUnit(movie) && !cuttable_tail) {
+      cuttable_tail = true;
+      TempDir dir;
+      EXPECT_TRUE(testing::ScanImage(OutOfOrder(movie.bytes, cuts, {0, 2, 1}), dir)->files.empty())
+          << seconds << " s";
+    }
+  }
+  EXPECT_TRUE(whole_tail && cuttable_tail);
+}
+
+TEST(MovReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
+  for (const std::string flags : {"", "-movflags +faststart"}) {
+    Mp4Movie movie = MakeMp4Movie(flags);
+    if (movie.bytes.empty()) GTEST_SKIP() << "ffmpeg with libx264 is not installed";
+    const std::vector<size_t> cuts = Mp4Cuts(movie, 4 * kUnit, 2);
+    ASSERT_EQ(cuts.size(), 2u);
+    // The unit after the first cut, which holds the sample the cut went on to.
+    const Bytes other = RandomBytes(kUnit, 51);
+    std::copy(other.begin(), other.end(), movie.bytes.begin() + static_cast<ptrdiff_t>(cuts[0]));
+    TempDir dir;
+    EXPECT_TRUE(testing::ScanImage(OutOfOrder(movie.bytes, cuts, {2, 0, 1}), dir)->files.empty())
+        << flags;
+  }
+}
+
+TEST(MovReassembly, TwoMovieBoxesThatFitAlikeLeaveTheMovieUnwritten) {
+  const Mp4Movie movie = MakeMp4Movie("");
+  if (movie.bytes.empty()) GTEST_SKIP() << "ffmpeg with libx264 is not installed";
+  const std::vector<size_t> cuts = Mp4Cuts(movie, 4 * kUnit, 1);
+  ASSERT_EQ(cuts.size(), 1u);
+  const auto moov = std::search(movie.bytes.begin(), movie.bytes.end(), std::begin("moov"),
+                                std::end("moov") - 1) -
+                    4;
+  const auto stts = std::search(moov, movie.bytes.end(), std::begin("stts"), std::end("stts") - 1);
+  ASSERT_NE(stts, movie.bytes.end());
+  const size_t phase = static_cast<size_t>(moov - movie.bytes.begin()) % kUnit;
+  // After the movie, at the movie box's place in a unit: a copy of the box (copies are one), or a
+  // box that differs in the first sample's duration, which no check can tell from the movie's.
+  for (const bool differs : {false, true}) {
+    Bytes box(moov, movie.bytes.end());
+    if (differs) box[static_cast<size_t>(stts - moov) + 16] ^= 1;
+    Bytes image = Fragmented(movie.bytes, cuts, {RandomBytes(kUnit, 52)});
+    image.resize(image.size() + phase, 0);
+    image.insert(image.end(), box.begin(), box.end());
+    image.resize((image.size() + kUnit - 1) / kUnit * kUnit + 4 * kUnit, 0);
+    TempDir dir;
+    const auto scan = testing::ScanImage(image, dir);
+    if (differs) {
+      EXPECT_TRUE(scan->files.empty());
+    } else {
+      ASSERT_EQ(scan->files.size(), 1u);
+      EXPECT_EQ(scan->File(scan->files[0]), movie.bytes);
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "carve/formats/mov_check.h"
+#include "carve/formats/mov_reassembly.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -77,7 +78,12 @@ Fed FeedMov(MovState& state, const CarveView& view) {
       const AtomHeader atom = ReadAtom(state, in.data + i, view.written + i == 0);
       if (atom.kind == AtomKind::kEnd) return EndMovie(state, view, i);
       if (atom.kind == AtomKind::kBad) return Refuse();
-      if (i > room || atom.length > room - i) return Refuse();
+      if (i > room || atom.length > room - i) {
+        if (atom.seen != kSeenMdat || view.written + i == 0) return Refuse();
+        state.cut_short = true;
+        state.seen |= atom.seen;
+        return EndMovie(state, view, i);
+      }
       state.atom_left = atom.length;
       state.seen |= atom.seen;
     }
@@ -92,9 +98,15 @@ Fed FeedMov(MovState& state, const CarveView& view) {
 
 Kept FinishMov(const MovState& state) {
   const uint8_t needed = kSeenMdat | (state.image ? kSeenMeta : kSeenMoov);
-  if (!state.complete || (state.seen & needed) != needed) return Drop();
-  Kept kept = KeepChecked(CheckMov);
+  const bool has_all = state.complete && !state.cut_short && (state.seen & needed) == needed;
+  Kept kept = has_all ? KeepChecked(CheckMov) : Drop();
   kept.extension = state.extension;
+  if (state.image) return kept;
+  // A movie whose walk broke before its movie box or inside it (after a gap), or whose sample
+  // tables find it broken, may lie in fragments.
+  kept.check = CheckMov;
+  kept.reassemble = ReassembleMov;
+  kept.pieces_elsewhere = !has_all && (state.seen & (kSeenMdat | kSeenMoov)) != 0;
   return kept;
 }
 

@@ -23,6 +23,9 @@ struct MovState {
   // Bytes left in the current top-level atom; 0 when the walk stands on an atom boundary.
   uint64_t atom_left = 0;
   bool complete = false;
+  // Its media data reaches past the source's end: the movie ended before it, and may lie in
+  // fragments whose order the source does not keep.
+  bool cut_short = false;
   // Started by an "ftyp" atom (which is then taken as the first atom only).
   bool file_type = false;
   // An image file (HEIF): its pictures are described by a meta atom, not a moov.
@@ -32,9 +35,10 @@ struct MovState {
   const char* extension = nullptr;
 };
 
-// An atom that reaches past the source's end, or is shorter than its own header, refuses the
-// movie. A size of 0 (the atom runs to the end of its file, which a raw scan cannot know) ends
-// the movie before that atom.
+// An atom that is shorter than its own header refuses the movie, and so does one that reaches
+// past the source's end, except media data after the movie's first atom: the movie ends before
+// it (cut short). A size of 0 (the atom runs to the end of its file, which a raw scan cannot know)
+// ends the movie before that atom.
 Fed FeedMov(MovState& state, const CarveView& view);
 // Kept when the walk ended at an atom boundary and the movie holds its media data and its
 // description: mdat with moov (meta for a HEIF image).

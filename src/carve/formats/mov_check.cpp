@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "carve/formats/check_window.h"
+#include "carve/formats/mov_nal_chain.h"
 #include "carve/formats/mov_tracks.h"
 
 namespace kestrel {
@@ -56,11 +57,7 @@ class MovCheck {
       const std::optional<MovBoxHeader> box = ReadMovBoxHeader(header, length() - at);
       if (!box) return Verdict::kBroken;
       const uint64_t size = box->size;
-      // Every box type is four printable characters: anything else is foreign bytes.
-      if (!std::all_of(header.begin() + 4, header.begin() + 8,
-                       [](uint8_t c) { return c >= 0x20 && c <= 0x7E; })) {
-        return Verdict::kBroken;
-      }
+      if (!IsPrintableMovBoxType(header.data() + 4)) return Verdict::kBroken;
       const Range body{at + box->header_bytes, at + size};
       if (std::memcmp(header.data() + 4, "mdat", 4) == 0) media_data_.push_back(body);
       if (std::memcmp(header.data() + 4, "moof", 4) == 0) return Verdict::kUnchecked;
@@ -98,29 +95,14 @@ class MovCheck {
   Verdict CheckTrack(const MovTrack& track) {
     if (track.external_data) return Verdict::kUnchecked;
     TrackProgress progress;
-    uint64_t sample = 0;
-    for (uint32_t run = 0; run < track.run_count; ++run) {
-      const uint64_t first = track.RunFirstChunk(run);
-      const uint64_t next = run + 1 < track.run_count ? track.RunFirstChunk(run + 1)
-                                                      : uint64_t{track.chunk_count} + 1;
-      if (first == 0 || next <= first) return Verdict::kUnchecked;  // the tables disagree
-      const uint64_t per_chunk = track.RunSamples(run);
-      for (uint64_t chunk = first; chunk < next && chunk <= track.chunk_count; ++chunk) {
-        if (per_chunk > track.sample_count - sample) return Verdict::kUnchecked;
-        const uint64_t offset = track.ChunkOffset(static_cast<uint32_t>(chunk - 1));
-        uint64_t bytes = per_chunk * track.constant_size;
-        if (track.constant_size == 0) {
-          for (uint64_t k = 0; k < per_chunk; ++k) {
-            bytes += track.SampleSize(static_cast<uint32_t>(sample + k));
-          }
-        }
-        if (!InMediaData(offset, bytes)) return Verdict::kBroken;
-        if (!SamplesSound(track, progress, offset, sample, per_chunk)) return Verdict::kBroken;
-        sample += per_chunk;
-      }
-    }
+    const MovChunks walk =
+        ForEachChunk(track, [&](uint64_t offset, uint64_t sample, uint64_t count) {
+          return InMediaData(offset, track.SamplesBytes(sample, count)) &&
+                 SamplesSound(track, progress, offset, sample, count);
+        });
+    if (walk == MovChunks::kStopped) return Verdict::kBroken;
     // Samples the chunks do not hold: the tables disagree (or the chunk table is missing).
-    return sample == track.sample_count ? Verdict::kOn : Verdict::kUnchecked;
+    return walk == MovChunks::kAll ? Verdict::kOn : Verdict::kUnchecked;
   }
 
   bool InMediaData(uint64_t offset, uint64_t bytes) const {
@@ -160,7 +142,9 @@ class MovCheck {
 
   bool SampleSound(const MovTrack& track, uint64_t offset, uint32_t size) {
     if (track.samples == MovSamples::kNalUnits) {
-      return NalChainFits(offset, size, track.nal_length_size, track.hevc);
+      return ReadNalChain(window_, offset, size, track.nal_length_size, track.hevc,
+                          &nal_units_left_)
+          .fits;
     }
     const std::span<const uint8_t> head = window_.At(offset, 4);
     if (head.size() < 4 || size < 4) return true;  // too short to tell
@@ -176,48 +160,13 @@ class MovCheck {
     }
   }
 
-  // Whether the sample of `size` bytes at `offset` is a chain of NAL units, each a big-endian
-  // length of `length_size` bytes and that many bytes of unit with a valid header, that ends
-  // exactly at the sample's end. After the first unit, zeros to the sample's end are padding.
-  bool NalChainFits(uint64_t offset, uint64_t size, uint32_t length_size, bool hevc) {
-    const uint64_t end = offset + size;
-    const uint32_t header_bytes = hevc ? 2 : 1;
-    for (uint64_t at = offset; at < end;) {
-      if (++nal_units_ > kMaxNalUnits) return true;
-      const uint64_t left = end - at;
-      const size_t wanted =
-          static_cast<size_t>(std::min<uint64_t>(left, length_size + header_bytes));
-      const std::span<const uint8_t> bytes = window_.At(at, wanted);
-      if (bytes.size() != wanted) return true;  // unreadable: the read failure decides
-      uint64_t unit = 0;
-      for (uint32_t k = 0; k < length_size && k < bytes.size(); ++k) unit = unit << 8 | bytes[k];
-      if (unit == 0 || left < length_size) return at != offset && ZerosUpTo(at, end);
-      if (unit < header_bytes || unit > left - length_size) return false;
-      if ((bytes[length_size] & 0x80) != 0) return false;           // the forbidden bit
-      if (hevc && (bytes[length_size + 1] & 7) == 0) return false;  // temporal id plus 1
-      at += length_size + unit;
-    }
-    return true;
-  }
-
-  bool ZerosUpTo(uint64_t at, uint64_t end) {
-    while (at < end) {
-      const std::span<const uint8_t> bytes =
-          window_.At(at, static_cast<size_t>(std::min<uint64_t>(end - at, window_.capacity())));
-      if (bytes.empty()) return true;
-      if (!std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; })) return false;
-      at += bytes.size();
-    }
-    return true;
-  }
-
   ByteSource& source_;
   uint64_t start_;
   CheckWindow window_;
   std::vector<Range> media_data_;  // the bodies of the mdat boxes, in file order
   Range moov_;                     // the body of the first moov box
   uint64_t looked_into_ = 0;
-  uint64_t nal_units_ = 0;
+  uint64_t nal_units_left_ = kMaxNalUnits;
 };
 
 }  // namespace

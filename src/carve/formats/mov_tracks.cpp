@@ -104,6 +104,53 @@ void ReadNalLengthSize(std::span<const uint8_t> entry, MovTrack* track) {
   track->samples = MovSamples::kNalUnits;
 }
 
+// A descriptor's length in the elementary stream descriptor: up to four bytes of seven bits each.
+bool SkipDescriptorLength(std::span<const uint8_t>* rest) {
+  for (int k = 0; k < 4 && !rest->empty(); ++k) {
+    const uint8_t byte = rest->front();
+    *rest = rest->subspan(1);
+    if ((byte & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+// Whether the esds body names AAC: the ES descriptor's decoder configuration's object type is
+// MPEG-4 audio or an MPEG-2 AAC profile.
+bool DescribesAac(std::span<const uint8_t> esds) {
+  if (esds.size() < 4) return false;
+  std::span<const uint8_t> rest = esds.subspan(4);  // version and flags
+  if (rest.empty() || rest.front() != 0x03) return false;
+  rest = rest.subspan(1);
+  if (!SkipDescriptorLength(&rest) || rest.size() < 3) return false;
+  // The stream's id and flags, then the fields the flags call for: a stream it depends on, a URL
+  // and an object clock reference stream.
+  const uint8_t flags = rest[2];
+  size_t skip = 3 + ((flags & 0x80) != 0 ? 2 : 0);
+  if ((flags & 0x40) != 0) skip += rest.size() > skip ? 1 + size_t{rest[skip]} : rest.size();
+  skip += (flags & 0x20) != 0 ? 2 : 0;
+  if (rest.size() <= skip || rest[skip] != 0x04) return false;
+  rest = rest.subspan(skip + 1);
+  if (!SkipDescriptorLength(&rest) || rest.empty()) return false;
+  const uint8_t object_type = rest.front();
+  return object_type == 0x40 || (object_type >= 0x66 && object_type <= 0x68);
+}
+
+// Whether an mp4a entry holds AAC: its esds follows the sound fields (longer in QuickTime's
+// versions 1 and 2), or lies inside its wave box.
+bool AacEntry(std::span<const uint8_t> entry) {
+  if (entry.size() < 28) return false;
+  const uint16_t version = LoadBe16(entry.data() + 8);
+  const size_t fields = version == 1 ? 44 : version == 2 ? 64 : 28;
+  if (entry.size() < fields) return false;
+  Box esds, wave;
+  if (!FindChild(entry.subspan(fields), Fourcc("esds"), &esds)) return false;
+  if (esds.type == 0) {
+    if (!FindChild(entry.subspan(fields), Fourcc("wave"), &wave) || wave.type == 0) return false;
+    if (!FindChild(wave.body, Fourcc("esds"), &esds) || esds.type == 0) return false;
+  }
+  return DescribesAac(esds.body);
+}
+
 // The kind of samples the only sample entry of stsd describes (several: not looked into).
 bool ReadSampleEntry(const Box& stsd, MovTrack* track) {
   uint32_t count = 0;
@@ -134,6 +181,9 @@ bool ReadSampleEntry(const Box& stsd, MovTrack* track) {
     case Fourcc("jpeg"):
     case Fourcc("mjpa"):
       track->samples = MovSamples::kJpeg;
+      break;
+    case Fourcc("mp4a"):
+      track->aac = AacEntry(entry.body);
       break;
     default:
       break;
@@ -239,6 +289,13 @@ uint32_t MovTrack::SampleSize(uint32_t sample) const {
     default:
       return LoadBe32(&sizes[size_t{sample} * 4]);
   }
+}
+
+uint64_t MovTrack::SamplesBytes(uint64_t sample, uint64_t count) const {
+  if (constant_size != 0) return count * constant_size;
+  uint64_t bytes = 0;
+  for (uint64_t k = 0; k < count; ++k) bytes += SampleSize(static_cast<uint32_t>(sample + k));
+  return bytes;
 }
 
 MoovRead ReadMovieTracks(std::span<const uint8_t> moov, std::vector<MovTrack>* tracks) {

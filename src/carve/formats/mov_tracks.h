@@ -2,7 +2,8 @@
 // The sample tables of a QuickTime or ISO base media movie's tracks, read from its movie box
 // (moov) in memory: where each chunk lies (stco, co64), how many samples each chunk holds
 // (stsc), how long each sample is (stsz, stz2), and what the samples hold (the sample entry of
-// stsd, with the NAL unit length size of avcC and hvcC). The tables are views into the moov
+// stsd, with the NAL unit length size of avcC and hvcC, and whether an mp4a entry's elementary
+// stream descriptor names AAC). The tables are views into the moov
 // bytes; every table is checked to fit its box before it is used.
 
 #include <cstdint>
@@ -16,6 +17,19 @@ struct MovBoxHeader {
   uint64_t size = 0;  // its header included
   uint32_t header_bytes = 8;
 };
+
+inline bool IsMovBoxType(const uint8_t* type, const char (&name)[5]) {
+  return type[0] == uint8_t(name[0]) && type[1] == uint8_t(name[1]) &&
+         type[2] == uint8_t(name[2]) && type[3] == uint8_t(name[3]);
+}
+
+// Every box type is four printable characters: anything else is foreign bytes.
+inline bool IsPrintableMovBoxType(const uint8_t* type) {
+  for (int k = 0; k < 4; ++k) {
+    if (type[k] < 0x20 || type[k] > 0x7E) return false;
+  }
+  return true;
+}
 
 // The box whose header starts `bytes` (up to 16 of them), with `room` bytes from its start to
 // the end of its parent: a size of 0 runs to that end. None when it does not fit.
@@ -34,6 +48,8 @@ struct MovTrack {
   MovSamples samples = MovSamples::kOpaque;
   bool hevc = false;
   uint8_t nal_length_size = 4;
+  // The samples are AAC frames (an mp4a entry whose decoder configuration names AAC).
+  bool aac = false;
   // The media data lies in another file (a data reference that is not self-contained).
   bool external_data = false;
 
@@ -52,7 +68,38 @@ struct MovTrack {
   uint32_t RunFirstChunk(uint32_t run) const;
   uint32_t RunSamples(uint32_t run) const;
   uint32_t SampleSize(uint32_t sample) const;
+  // The bytes of `count` samples from `sample` on.
+  uint64_t SamplesBytes(uint64_t sample, uint64_t count) const;
 };
+
+// How a walk over a track's chunks ended.
+enum class MovChunks : uint8_t {
+  kAll,       // every chunk was visited and they hold every sample
+  kStopped,   // the visitor stopped the walk
+  kDisagree,  // the tables disagree (runs out of order, or samples the chunks do not hold)
+};
+
+// Calls `visit(offset, first_sample, samples)` (true to go on) for each chunk of `track` in table
+// order: its file offset, its first sample's number and how many samples it holds.
+template <typename Visit>
+MovChunks ForEachChunk(const MovTrack& track, Visit&& visit) {
+  uint64_t sample = 0;
+  for (uint32_t run = 0; run < track.run_count; ++run) {
+    const uint64_t first = track.RunFirstChunk(run);
+    const uint64_t next =
+        run + 1 < track.run_count ? track.RunFirstChunk(run + 1) : uint64_t{track.chunk_count} + 1;
+    if (first == 0 || next <= first) return MovChunks::kDisagree;
+    const uint64_t per_chunk = track.RunSamples(run);
+    for (uint64_t chunk = first; chunk < next && chunk <= track.chunk_count; ++chunk) {
+      if (per_chunk > track.sample_count - sample) return MovChunks::kDisagree;
+      if (!visit(track.ChunkOffset(static_cast<uint32_t>(chunk - 1)), sample, per_chunk)) {
+        return MovChunks::kStopped;
+      }
+      sample += per_chunk;
+    }
+  }
+  return sample == track.sample_count ? MovChunks::kAll : MovChunks::kDisagree;
+}
 
 enum class MoovRead : uint8_t {
   kRead,       // the tracks are read
