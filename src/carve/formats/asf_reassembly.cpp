@@ -6,6 +6,7 @@
 #include "carve/formats/asf_check.h"
 #include "carve/formats/asf_layout.h"
 #include "carve/formats/offset_reassembly.h"
+#include "carve/unique_best.h"
 #include "carve/unit_candidates.h"
 #include "platform/byte_order.h"
 
@@ -145,9 +146,8 @@ class AsfFragmentWalk {
     for (size_t i = 0; i + 1 < pieces_.size(); ++i) open_file += pieces_[i].length;
     const uint64_t low = std::max(open_file, n == 0 ? 0 : PacketAt(n - 1));
     const uint64_t high = n + 1 < layout_.packets ? PacketAt(n + 1) - 1 : layout_.file_size;
-    std::vector<FilePiece> best;
-    AsfPackets best_fit = *fit;
-    bool tied = false;
+    // The unit from which the most packets fit, past those that fit now.
+    UniqueBest<std::pair<std::vector<FilePiece>, AsfPackets>, uint64_t> best;
     for (uint64_t cut = units_.BoundaryFrom(open.source_offset + (low - open_file) + 1);
          cut <= open.source_offset + (high - open_file); cut += units_.bytes) {
       const uint64_t file_at_cut = open_file + (cut - open.source_offset);
@@ -163,18 +163,12 @@ class AsfFragmentWalk {
           *fit = trial_fit;
           return true;
         }
-        if (trial_fit.fit > best_fit.fit) {
-          best = std::move(trial);
-          best_fit = trial_fit;
-          tied = false;
-        } else if (!best.empty() && trial_fit.fit == best_fit.fit) {
-          tied = true;
-        }
+        if (trial_fit.fit > fit->fit) best.Offer({std::move(trial), trial_fit}, trial_fit.fit);
       }
     }
-    if (best.empty() || tied) return false;
-    pieces_ = std::move(best);
-    *fit = best_fit;
+    if (!best.Unique()) return false;
+    pieces_ = std::move(best.best().first);
+    *fit = best.best().second;
     return true;
   }
 

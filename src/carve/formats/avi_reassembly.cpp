@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "carve/formats/riff_check.h"
+#include "carve/unique_best.h"
 #include "carve/unit_candidates.h"
 #include "platform/byte_order.h"
 
@@ -171,9 +172,7 @@ class AviReassembly {
     if (heads_[k].at + kHeadBytes <= from) return false;
     // The same horizon for every cut: a later cut must not see further.
     const uint64_t horizon = heads_[k].at + kHorizonUnits * units_.bytes;
-    std::vector<FilePiece> best;
-    size_t best_held = 0;
-    bool tied = false;
+    UniqueBest<std::vector<FilePiece>, size_t> best;  // the most headers held
     const uint64_t first = units_.BoundaryFrom(open.source_offset + (from - open_file) + 1);
     // Cuts up to the header's first byte (a cut inside its 8 bytes is not looked for).
     const uint64_t last = open.source_offset + (heads_[k].at - open_file);
@@ -198,18 +197,11 @@ class AviReassembly {
                HeadAt(trial, k + held)) {
           ++held;
         }
-        if (held == 0) continue;
-        if (held > best_held) {
-          best = std::move(trial);
-          best_held = held;
-          tied = false;
-        } else if (held == best_held) {
-          tied = true;
-        }
+        if (held != 0) best.Offer(std::move(trial), held);
       }
     }
-    if (best.empty() || tied) return false;
-    pieces_ = std::move(best);
+    if (!best.Unique()) return false;
+    pieces_ = std::move(best.best());
     return true;
   }
 

@@ -9,6 +9,7 @@
 #include "carve/formats/mov_movie_box.h"
 #include "carve/formats/mov_nal_chain.h"
 #include "carve/formats/mov_tracks.h"
+#include "carve/unique_best.h"
 #include "carve/unit_candidates.h"
 #include "platform/byte_order.h"
 
@@ -282,9 +283,7 @@ class MovReassembly {
     if (first > last || (last - first) / units_.bytes >= kMaxCutsPerGap) return false;
     // The same horizon for every cut: a later cut must not see further.
     const uint64_t horizon = checkpoints_[k].at + kHorizonUnits * units_.bytes;
-    std::vector<FilePiece> best;
-    size_t best_held = 0;
-    bool tied = false;
+    UniqueBest<std::vector<FilePiece>, size_t> best;  // the most checks held
     for (uint64_t cut = first; cut <= last; cut += units_.bytes) {
       const uint64_t cut_file = open_file + (cut - open.source_offset);
       const std::optional<uint64_t> place = ChainPlaceFrom(k, cut_file);
@@ -300,18 +299,11 @@ class MovReassembly {
                (held == 0 || checkpoints_[k + held].at < horizon) && Holds(trial, k + held).holds) {
           ++held;
         }
-        if (held == 0) continue;
-        if (held > best_held) {
-          best = std::move(trial);
-          best_held = held;
-          tied = false;
-        } else if (held == best_held) {
-          tied = true;
-        }
+        if (held != 0) best.Offer(std::move(trial), held);
       }
     }
-    if (best.empty() || tied) return false;
-    pieces_ = std::move(best);
+    if (!best.Unique()) return false;
+    pieces_ = std::move(best.best());
     return true;
   }
 

@@ -4,6 +4,7 @@
 
 #include "carve/formats/mpeg_ps_check.h"
 #include "carve/formats/source_window.h"
+#include "carve/unique_best.h"
 #include "carve/unit_candidates.h"
 
 namespace kestrel {
@@ -33,6 +34,10 @@ struct Rank {
     if (clock_step != other.clock_step) return clock_step < other.clock_step;
     return reached > other.reached;
   }
+};
+
+struct RankBefore {
+  bool operator()(const Rank& a, const Rank& b) const { return a.Before(b); }
 };
 
 class MpegFragmentWalk {
@@ -112,10 +117,7 @@ class MpegFragmentWalk {
     const uint64_t back = kBackUnits * units_.bytes;
     const uint64_t first = reach->misfit && stop > back ? std::min(last, stop - back) : last;
     uint64_t cut = units_.BoundaryFrom(std::max(open.source_offset, first) + 1);
-    std::vector<FilePiece> best;
-    Rank best_rank;
-    Resume best_from;
-    bool tied = false;
+    UniqueBest<std::pair<std::vector<FilePiece>, Resume>, Rank, RankBefore> best;
     for (uint64_t n = 0; n < kMaxCutsPerStop && cut < stop + kUnitHeadBytes;
          ++n, cut += units_.bytes) {
       const uint64_t cut_file = open_file + (cut - open.source_offset);
@@ -141,22 +143,16 @@ class MpegFragmentWalk {
         // An end code alone (the last bytes of a copy of the stream) is no continuation.
         if (probe.last < cut_file || probe.misfit || chain.units_past_mark() == 0) continue;
         const Rank rank{chain.clock_step(), probe.end_code ? kNoEnd : std::min(probe.at, horizon)};
-        if (best.empty() || rank.Before(best_rank)) {
-          best = std::move(trial);
-          best_rank = rank;
-          best_from = from;
-          tied = false;
-        } else if (!best_rank.Before(rank)) {
-          tied = true;
-        }
+        best.Offer({std::move(trial), from}, rank);
       }
     }
-    ambiguous_ = tied;
-    if (best.empty() || tied) return false;
-    pieces_ = std::move(best);
-    *resume = best_from.chain;
-    MpegChain chain = best_from.chain;
-    *reach = Follow(pieces_, chain, best_from.at, kNoEnd, resume);
+    ambiguous_ = best.tied();
+    if (!best.Unique()) return false;
+    const Resume from = best.best().second;
+    pieces_ = std::move(best.best().first);
+    *resume = from.chain;
+    MpegChain chain = from.chain;
+    *reach = Follow(pieces_, chain, from.at, kNoEnd, resume);
     packs_ = chain.packs();
     return true;
   }
