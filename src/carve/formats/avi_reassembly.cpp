@@ -6,6 +6,7 @@
 #include "carve/formats/riff_check.h"
 #include "carve/unique_best.h"
 #include "carve/unit_candidates.h"
+#include "carve/unit_phase_search.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -17,7 +18,6 @@ constexpr uint64_t kHorizonUnits = 16;
 // More boundaries than this inside one chunk leave the cut's place unknown (every one fits).
 constexpr uint64_t kMaxCutsPerChunk = 16;
 constexpr size_t kMaxHits = 256;
-constexpr uint64_t kSearchBlockBytes = uint64_t{1} << 20;
 constexpr uint64_t kMaxHeaderReads = uint64_t{1} << 18;
 constexpr uint64_t kMaxSearchUnits = 16384;
 constexpr uint32_t kMaxIndexCopies = 4;
@@ -138,21 +138,9 @@ class AviReassembly {
   // a chunk header of `id` and `size`: read a block at a time, not unit by unit.
   std::vector<uint64_t> HeadersAtPhase(uint32_t id, uint32_t size, uint64_t phase, uint64_t low,
                                        uint64_t high) {
-    const uint64_t step = std::max<uint64_t>(1, kSearchBlockBytes / units_.bytes) * units_.bytes;
-    std::vector<uint64_t> hits;
-    std::vector<uint8_t> block;
-    for (uint64_t at = low; at < high && hits.size() < kMaxHits; at += step) {
-      // A block and the start of the next: a header may cross into it.
-      const uint64_t n = std::min(step + kHeadBytes, source_.Size() - at);
-      block.resize(static_cast<size_t>(n));
-      if (!source_.ReadExact(at, block.data(), block.size())) break;
-      for (uint64_t in = phase; in + kHeadBytes <= n && in < step && at + in < high;
-           in += units_.bytes) {
-        const uint8_t* h = block.data() + in;
-        if (LoadLe32(h) == id && LoadLe32(h + 4) == size) hits.push_back(at + in);
-      }
-    }
-    return hits;
+    return FindAtPhase(
+        source_, units_, phase, low, high, kHeadBytes, kMaxHits,
+        [id, size](const uint8_t* h) { return LoadLe32(h) == id && LoadLe32(h + 4) == size; });
   }
 
   uint64_t OpenFileOffset() const {

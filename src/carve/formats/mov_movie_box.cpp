@@ -6,6 +6,7 @@
 
 #include "carve/formats/mov_tracks.h"
 #include "carve/unit_candidates.h"
+#include "carve/unit_phase_search.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -18,7 +19,6 @@ constexpr uint64_t kMaxTrials = 4096;
 constexpr uint64_t kMaxSplitUnits = 16;
 constexpr size_t kMaxHits = 64;
 constexpr size_t kMaxChunks = 2'000'000;
-constexpr uint64_t kSearchBlockBytes = uint64_t{1} << 20;
 
 // The first box header of the movie box `bytes` (its own header included) that starts at or after
 // `known` once the boxes before it are walked in the first `known` bytes, descending into the
@@ -119,24 +119,12 @@ bool MovieBoxSearch::FindAtPlace(uint64_t start, uint64_t in_place, MovieBox* bo
 // movie box whose first child is the movie header; read a block at a time.
 std::vector<uint64_t> MovieBoxSearch::HeadersAtPhase(uint64_t phase, uint64_t low, uint64_t high) {
   constexpr uint64_t kHead = 16;
-  const uint64_t step = std::max<uint64_t>(1, kSearchBlockBytes / units_.bytes) * units_.bytes;
-  std::vector<uint64_t> hits;
-  std::vector<uint8_t> block;
-  for (uint64_t at = low; at < high && hits.size() < kMaxHits; at += step) {
-    const uint64_t n = std::min(step + kHead, source_.Size() - at);
-    block.resize(static_cast<size_t>(n));
-    if (!source_.ReadExact(at, block.data(), block.size())) break;
-    for (uint64_t in = phase; in + kHead <= n && in < step && at + in < high; in += units_.bytes) {
-      const uint8_t* h = block.data() + in;
-      // The movie header is 108 bytes long (version 0) or 120 (version 1).
-      const uint32_t header = LoadBe32(h + 8);
-      if (IsMovBoxType(h + 4, "moov") && IsMovBoxType(h + 12, "mvhd") && LoadBe32(h) >= kHead &&
-          (header == 108 || header == 120)) {
-        hits.push_back(at + in);
-      }
-    }
-  }
-  return hits;
+  return FindAtPhase(source_, units_, phase, low, high, kHead, kMaxHits, [](const uint8_t* h) {
+    // The movie header is 108 bytes long (version 0) or 120 (version 1).
+    const uint32_t header = LoadBe32(h + 8);
+    return IsMovBoxType(h + 4, "moov") && IsMovBoxType(h + 12, "mvhd") && LoadBe32(h) >= kHead &&
+           (header == 108 || header == 120);
+  });
 }
 
 bool MovieBoxSearch::ReadBytes(uint64_t at, uint8_t* bytes, uint64_t count) {
