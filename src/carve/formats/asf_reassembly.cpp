@@ -128,6 +128,7 @@ class AsfFragmentWalk {
   static constexpr size_t kMaxPieces = 16;
   static constexpr uint64_t kReachUnits = 256;
   static constexpr uint64_t kMaxPacketsRead = 4'000'000;
+  static constexpr uint64_t kMaxCutsPerBreak = 64;
 
   uint64_t PacketAt(uint64_t k) const { return layout_.first_packet + k * layout_.packet_size; }
 
@@ -146,10 +147,15 @@ class AsfFragmentWalk {
     for (size_t i = 0; i + 1 < pieces_.size(); ++i) open_file += pieces_[i].length;
     const uint64_t low = std::max(open_file, n == 0 ? 0 : PacketAt(n - 1));
     const uint64_t high = n + 1 < layout_.packets ? PacketAt(n + 1) - 1 : layout_.file_size;
-    // The unit from which the most packets fit, past those that fit now.
+    if (high < low) return false;
+    // The unit from which the most packets fit, past those that fit now. The cuts end at the
+    // source's end, and there are few of them: packets are shorter than a unit, and what follows
+    // the last one (a file size may claim anything) is looked into for a few units only.
     UniqueBest<std::pair<std::vector<FilePiece>, AsfPackets>, uint64_t> best;
+    const uint64_t last_cut = std::min(open.source_offset + (high - open_file), source_.Size());
+    uint64_t cuts = 0;
     for (uint64_t cut = units_.BoundaryFrom(open.source_offset + (low - open_file) + 1);
-         cut <= open.source_offset + (high - open_file); cut += units_.bytes) {
+         cut <= last_cut && ++cuts <= kMaxCutsPerBreak; cut += units_.bytes) {
       const uint64_t file_at_cut = open_file + (cut - open.source_offset);
       UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), pieces_);
       for (uint64_t next = 0; candidates.Next(&next);) {
