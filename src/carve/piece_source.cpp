@@ -54,6 +54,12 @@ bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_e
   return false;
 }
 
+uint64_t LastPieceFileOffset(const std::vector<FilePiece>& pieces) {
+  uint64_t offset = 0;
+  for (size_t i = 0; i + 1 < pieces.size(); ++i) offset += pieces[i].length;
+  return offset;
+}
+
 bool PiecesStartWith(const std::vector<FilePiece>& longer, const std::vector<FilePiece>& shorter) {
   if (shorter.empty() || shorter.size() > longer.size()) return false;
   const size_t last = shorter.size() - 1;

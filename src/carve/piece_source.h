@@ -20,6 +20,9 @@ struct FilePiece {
 // `open_end` (a piece whose end is still being looked for).
 bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end);
 
+// The file offset where the last of `pieces` starts.
+uint64_t LastPieceFileOffset(const std::vector<FilePiece>& pieces);
+
 // Whether the file laid out as `longer` starts with the one laid out as `shorter`.
 bool PiecesStartWith(const std::vector<FilePiece>& longer, const std::vector<FilePiece>& shorter);
 

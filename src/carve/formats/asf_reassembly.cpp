@@ -143,8 +143,7 @@ class AsfFragmentWalk {
   // looked into), or, with every packet fitting, after them.
   bool NextPiece(uint64_t n, AsfPackets* fit) {
     const FilePiece open = pieces_.back();
-    uint64_t open_file = 0;
-    for (size_t i = 0; i + 1 < pieces_.size(); ++i) open_file += pieces_[i].length;
+    const uint64_t open_file = LastPieceFileOffset(pieces_);
     const uint64_t low = std::max(open_file, n == 0 ? 0 : PacketAt(n - 1));
     const uint64_t high = n + 1 < layout_.packets ? PacketAt(n + 1) - 1 : layout_.file_size;
     if (high < low) return false;

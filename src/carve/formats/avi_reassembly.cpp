@@ -143,11 +143,7 @@ class AviReassembly {
         [id, size](const uint8_t* h) { return LoadLe32(h) == id && LoadLe32(h + 4) == size; });
   }
 
-  uint64_t OpenFileOffset() const {
-    uint64_t offset = 0;
-    for (size_t i = 0; i + 1 < pieces_.size(); ++i) offset += pieces_[i].length;
-    return offset;
-  }
+  uint64_t OpenFileOffset() const { return LastPieceFileOffset(pieces_); }
 
   // The `k`th chunk header is not where the pieces put it: the open piece ends at a boundary
   // after the header before it, and goes on from the candidate unit with which the most headers

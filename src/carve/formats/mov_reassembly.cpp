@@ -263,11 +263,7 @@ class MovReassembly {
     return ~uint64_t{0};
   }
 
-  uint64_t OpenFileOffset() const {
-    uint64_t offset = 0;
-    for (size_t i = 0; i + 1 < pieces_.size(); ++i) offset += pieces_[i].length;
-    return offset;
-  }
+  uint64_t OpenFileOffset() const { return LastPieceFileOffset(pieces_); }
 
   // The `k`th checkpoint does not hold where the pieces put it (its read ended at `failed_end`):
   // the open piece ends at a boundary after the last bytes looked into, and goes on from the

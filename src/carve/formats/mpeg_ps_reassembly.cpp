@@ -77,11 +77,7 @@ class MpegFragmentWalk {
     return chain.Follow(window, at, end, kMaxMpegCheckUnits, before_last);
   }
 
-  uint64_t OpenFileOffset() const {
-    uint64_t offset = 0;
-    for (size_t i = 0; i + 1 < pieces_.size(); ++i) offset += pieces_[i].length;
-    return offset;
-  }
+  uint64_t OpenFileOffset() const { return LastPieceFileOffset(pieces_); }
 
   // Where the chain resumes across a cut at file offset `cut`: the last unit that starts before
   // it, the chain as it was before that unit, and where the unit after it starts.

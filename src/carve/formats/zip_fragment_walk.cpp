@@ -84,11 +84,7 @@ class FragmentWalk {
 
  private:
   // File offset of the open (last) piece's first byte.
-  uint64_t OpenFileOffset() const {
-    uint64_t offset = 0;
-    for (size_t i = 0; i + 1 < layout_.size(); ++i) offset += layout_[i].length;
-    return offset;
-  }
+  uint64_t OpenFileOffset() const { return LastPieceFileOffset(layout_); }
   uint64_t SourceOf(uint64_t file_offset) const {
     return layout_.back().source_offset + (file_offset - OpenFileOffset());
   }
