@@ -8,16 +8,27 @@
 namespace kestrel {
 namespace {
 
+const EVP_MD* Fetch(const char* name) {
+  const EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+  if (md == nullptr) throw std::bad_alloc();
+  return md;
+}
+
+// Fetched once for the process (held to its end): a digest started by name looks the algorithm
+// up again each time, which costs more than hashing a small file.
 const EVP_MD* Algorithm(DigestKind kind) {
+  static const EVP_MD* const kMd5 = Fetch("MD5");
+  static const EVP_MD* const kSha1 = Fetch("SHA1");
+  static const EVP_MD* const kSha256 = Fetch("SHA256");
   switch (kind) {
     case DigestKind::kMd5:
-      return EVP_md5();
+      return kMd5;
     case DigestKind::kSha1:
-      return EVP_sha1();
+      return kSha1;
     case DigestKind::kSha256:
       break;
   }
-  return EVP_sha256();
+  return kSha256;
 }
 
 struct ContextFree {

@@ -1,5 +1,6 @@
 #include "report/hash_worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -15,6 +16,9 @@ constexpr size_t kMaxKeptBuffers = 12;
 constexpr size_t kWakeTasks = 64;
 constexpr size_t kWakeBytes = 1 << 20;
 constexpr std::chrono::milliseconds kLookEvery{5};
+// Tasks and bytes gathered before they are handed over.
+constexpr size_t kGatherTasks = kWakeTasks;
+constexpr size_t kGatherBytes = kWakeBytes;
 
 }  // namespace
 
@@ -28,6 +32,7 @@ HashWorker::HashWorker() {
 
 HashWorker::~HashWorker() {
   if (!thread_.joinable()) return;
+  HandOverGathered();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -37,6 +42,11 @@ HashWorker::~HashWorker() {
 }
 
 void HashWorker::Post(std::function<void()> task, size_t bytes) {
+  HandOverGathered();
+  Queue(std::move(task), bytes);
+}
+
+void HashWorker::Queue(std::function<void()> task, size_t bytes) {
   if (!thread_.joinable()) {
     task();
     return;
@@ -62,7 +72,7 @@ void HashWorker::WaitFor(std::unique_lock<std::mutex>& lock, Ready ready) {
 void HashWorker::RunOrPost(std::function<void()> task) {
   if (thread_.joinable()) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!tasks_.empty() || busy_) {
+    if (!tasks_.empty() || busy_ || !gathered_.empty()) {
       lock.unlock();
       Post(std::move(task));
       return;
@@ -71,17 +81,54 @@ void HashWorker::RunOrPost(std::function<void()> task) {
   task();
 }
 
-std::vector<uint8_t> HashWorker::TakeBuffer(size_t capacity) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    while (!buffers_.empty()) {
-      std::vector<uint8_t> buffer = std::move(buffers_.back());
-      buffers_.pop_back();
-      if (buffer.capacity() >= capacity) return buffer;
-    }
+void HashWorker::PostWithBytes(const uint8_t* data, size_t length,
+                               std::function<void(const uint8_t*, size_t)> task) {
+  if (!thread_.joinable()) {
+    task(data, length);
+    return;
   }
+  if (length > kGatherBytes) {
+    std::vector<uint8_t> copy(data, data + length);
+    Post([copy = std::move(copy), task = std::move(task)] { task(copy.data(), copy.size()); },
+         length);
+    return;
+  }
+  if (gathered_bytes_.size() + length > kGatherBytes) HandOverGathered();
+  if (gathered_bytes_.capacity() == 0) gathered_bytes_ = TakeBuffer(kGatherBytes);
+  gathered_.push_back({gathered_bytes_.size(), length, std::move(task)});
+  gathered_bytes_.insert(gathered_bytes_.end(), data, data + length);
+  if (gathered_.size() >= kGatherTasks) HandOverGathered();
+}
+
+void HashWorker::HandOverGathered() {
+  if (gathered_.empty()) return;
+  const size_t bytes = gathered_bytes_.size();
+  Queue(
+      [this, tasks = std::move(gathered_), data = std::move(gathered_bytes_)]() mutable {
+        for (const Gathered& gathered : tasks) {
+          gathered.task(data.data() + gathered.offset, gathered.length);
+        }
+        GiveBack(std::move(data));
+      },
+      bytes);
+  gathered_ = {};
+  gathered_bytes_ = {};
+}
+
+std::vector<uint8_t> HashWorker::TakeBuffer(size_t capacity) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+    if (it->capacity() < capacity) continue;
+    std::vector<uint8_t> buffer = std::move(*it);
+    buffers_.erase(it);
+    return buffer;
+  }
+  // New buffers get the largest size asked for so far, so that any kept one serves any request.
+  largest_buffer_ = std::max(largest_buffer_, capacity);
+  const size_t size = largest_buffer_;
+  lock.unlock();
   std::vector<uint8_t> buffer;
-  buffer.reserve(capacity);
+  buffer.reserve(size);
   return buffer;
 }
 
@@ -93,6 +140,7 @@ void HashWorker::GiveBack(std::vector<uint8_t> buffer) {
 
 void HashWorker::Drain() {
   if (!thread_.joinable()) return;
+  HandOverGathered();
   std::unique_lock<std::mutex> lock(mutex_);
   WaitFor(lock, [&] { return tasks_.empty() && !busy_; });
 }

@@ -30,6 +30,12 @@ class HashWorker {
   // small task, handing it to the thread costs more than running it. Only for callers that post
   // from one thread, so that nothing can be queued while it runs.
   void RunOrPost(std::function<void()> task);
+  // Queues `task` to run on a copy of the `length` bytes at `data`. Small tasks are gathered,
+  // their bytes into one buffer, and handed to the thread together (waking it for each one cost
+  // more than the task); anything posted or drained hands the gathered ones over first, so tasks
+  // still run in the order they were posted. Only for callers that post from one thread.
+  void PostWithBytes(const uint8_t* data, size_t length,
+                     std::function<void(const uint8_t*, size_t)> task);
   // Waits until every task posted so far has run.
   void Drain();
 
@@ -40,6 +46,10 @@ class HashWorker {
 
  private:
   void Loop();
+  // Queues `task` behind the rest (gathered tasks not included).
+  void Queue(std::function<void()> task, size_t bytes);
+  // Queues the gathered tasks as one.
+  void HandOverGathered();
   // Waits on `lock` until `ready()`, waking the thread to run what is queued.
   template <typename Ready>
   void WaitFor(std::unique_lock<std::mutex>& lock, Ready ready);
@@ -53,7 +63,15 @@ class HashWorker {
   bool busy_ = false;  // a task is running
   bool stopping_ = false;
   std::vector<std::vector<uint8_t>> buffers_;  // given back, for use again
-  std::thread thread_;                         // not joinable: tasks run where they are posted
+  size_t largest_buffer_ = 0;
+  // Gathered by PostWithBytes, not yet queued: the posting thread's alone.
+  struct Gathered {
+    size_t offset = 0, length = 0;
+    std::function<void(const uint8_t*, size_t)> task;
+  };
+  std::vector<Gathered> gathered_;
+  std::vector<uint8_t> gathered_bytes_;
+  std::thread thread_;  // not joinable: tasks run where they are posted
 };
 
 }  // namespace kestrel

@@ -12,8 +12,8 @@ constexpr uint64_t kMarkBytes = uint64_t{1} << 20;
 constexpr size_t kHandOverBytes = 1 << 20;
 constexpr size_t kKeptBytes = 256 * 1024;
 constexpr size_t kPieceBytes = 64 * 1024;
-// Files up to this size are hashed on the thread that writes them.
-constexpr size_t kHashHereBytes = 64 * 1024;
+// Files up to this size go to the worker gathered with others.
+constexpr size_t kGatheredBytes = 64 * 1024;
 
 }  // namespace
 
@@ -21,17 +21,22 @@ void WrittenDigest::State::Hash(const uint8_t* data, size_t length) {
   while (length > 0) {
     const uint64_t to_mark = kMarkBytes - hashed % kMarkBytes;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(length, to_mark));
-    current.Update(data, n);
+    Current().Update(data, n);
     hashed += n;
     data += n;
     length -= n;
-    if (hashed % kMarkBytes == 0) marks.push_back(current);
+    if (hashed % kMarkBytes == 0) marks.push_back(Current());
   }
 }
 
-std::vector<FileDigest> WrittenDigest::State::Values() const {
+std::vector<FileDigest> WrittenDigest::State::Values() {
   if (!known) return {};
-  return current.Values();
+  return Current().Values();
+}
+
+DigestSet& WrittenDigest::State::Current() {
+  if (!current) current.emplace(kinds);
+  return *current;
 }
 
 WrittenDigest::WrittenDigest(std::vector<DigestKind> kinds, HashWorker* worker)
@@ -106,7 +111,11 @@ void WrittenDigest::CutTo(uint64_t length, const ReadBack& read_back) {
   State& state = *state_;
   const uint64_t marks = length / kMarkBytes;
   state.marks.erase(state.marks.begin() + static_cast<std::ptrdiff_t>(marks), state.marks.end());
-  state.current = marks == 0 ? DigestSet(kinds_) : state.marks.back();
+  if (marks == 0) {
+    state.current.reset();
+  } else {
+    state.current = state.marks.back();
+  }
   state.hashed = marks * kMarkBytes;
   std::vector<uint8_t> piece(kPieceBytes);
   while (state.hashed < length) {
@@ -121,21 +130,25 @@ void WrittenDigest::CutTo(uint64_t length, const ReadBack& read_back) {
 }
 
 void WrittenDigest::Finish(Done done) {
-  if (worker_ == nullptr || (handed_ == 0 && pending_.size() <= kHashHereBytes)) {
-    // A small file is hashed here: handing its few bytes to the thread costs more than hashing
-    // them.
+  if (worker_ == nullptr) {
     state_->Hash(pending_.data(), pending_.size());
     handed_ += pending_.size();
-    if (worker_ != nullptr && pending_.capacity() != 0) worker_->GiveBack(std::move(pending_));
     pending_ = {};
-    auto task = [values = state_->Values(), done = std::move(done)]() mutable {
-      done(std::move(values));
-    };
-    if (worker_ != nullptr) {
-      worker_->RunOrPost(std::move(task));
-    } else {
-      task();
-    }
+    done(state_->Values());
+    return;
+  }
+  if (handed_ == 0 && pending_.size() <= kGatheredBytes) {
+    // A small file's bytes go over gathered with other small files': handing each file over on
+    // its own, or hashing it here, costs more.
+    worker_->PostWithBytes(
+        pending_.data(), pending_.size(),
+        [state = state_, done = std::move(done)](const uint8_t* data, size_t length) {
+          state->Hash(data, length);
+          done(state->Values());
+        });
+    handed_ += pending_.size();
+    if (pending_.capacity() != 0) worker_->GiveBack(std::move(pending_));
+    pending_ = {};
     return;
   }
   HandOver(0);

@@ -1,7 +1,7 @@
 #pragma once
 // The digests of a recovered file, taken from its bytes as they are written, on the hash
-// worker's thread (a file of at most 64 KiB is hashed where it is written, which costs less than
-// handing it over). The last bytes given stay here until more
+// worker's thread (files of at most 64 KiB are handed over gathered with others). The last bytes
+// given stay here until more
 // follow, so the usual cut of a carved file (its end found inside what was written last) costs
 // nothing; a file written anew starts over. A deeper cut waits for the worker and goes back to the
 // copy of the running state kept at every mebibyte of the file, taking the few bytes from there to
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "report/digest_set.h"
@@ -44,10 +45,13 @@ class WrittenDigest {
   // The running state, only ever touched by one thread at a time: the worker's tasks, or this
   // one after the worker has drained.
   struct State {
-    explicit State(const std::vector<DigestKind>& kinds) : current(kinds) {}
+    explicit State(const std::vector<DigestKind>& digest_kinds) : kinds(digest_kinds) {}
     void Hash(const uint8_t* data, size_t length);
-    std::vector<FileDigest> Values() const;
-    DigestSet current;
+    std::vector<FileDigest> Values();
+    // Started on first use: on the thread that hashes, not the one that writes.
+    DigestSet& Current();
+    std::vector<DigestKind> kinds;
+    std::optional<DigestSet> current;
     std::vector<DigestSet> marks;  // marks[i]: the state after (i + 1) MiB
     uint64_t hashed = 0;
     bool known = true;
