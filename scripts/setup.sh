@@ -10,7 +10,7 @@ PACKAGES=(
   dosfstools mtools ntfs-3g ntfs-3g-dev fdisk exfatprogs exfat-fuse
   forensics-samples-exfat forensics-samples-files
   graphicsmagick icoutils sox ffmpeg ghostscript zip unzip python3 exiv2 libjpeg-turbo-progs
-  libtiff-tools libreoffice-writer-nogui qpdf
+  libtiff-tools libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui qpdf
   python3-docx python3-xlsxwriter python3-xlwt
   qt6-base-dev qt6-image-formats-plugins fonts-dejavu-core libgl-dev
   libfuse3-dev

@@ -32,7 +32,7 @@ class LibreOfficeDocuments : public ::testing::Test {
   void SetUp() override {
     if (!testing::HaveTool("soffice")) GTEST_SKIP() << "LibreOffice is not installed";
   }
-  // The documents of `kind`, which must have been made.
+  // The documents of `kind`, which must have been made (a test stops on the failure).
   static const Pair& Made(const std::string& kind) {
     const Pair& pair = testing::LibreOfficeDocuments(kind);
     EXPECT_GT(pair.first.size(), 16 * kDamageBlock) << "LibreOffice made no " << kind;
@@ -92,6 +92,7 @@ TEST_F(LibreOfficeDocuments, AreWholeAndBreakWhereTheirRecordsOrChainsAre) {
   const Pair& doc = Made("doc");
   const Pair& xls = Made("xls");
   const Pair& ppt = Made("ppt");
+  ASSERT_FALSE(HasFailure());
   for (const Pair* pair : {&doc, &xls, &ppt}) {
     EXPECT_EQ(CheckDocument(pair->first), Whole::kYes);
     EXPECT_EQ(CheckDocument(pair->second), Whole::kYes);
@@ -150,6 +151,7 @@ size_t EntryNamed(const Bytes& file, const std::string& name) {
 // reads keeps the end marker's verdict.
 TEST_F(LibreOfficeDocuments, CraftedChainsSizesAndCountsAreBrokenAndAnUnknownMainStreamUnchecked) {
   const Bytes& workbook = Made("xls").first;
+  ASSERT_FALSE(HasFailure());
   const uint32_t directory = LoadLe32(&workbook[0x30]);
   const size_t stream = EntryNamed(workbook, "Workbook");
   const size_t compobj = EntryNamed(workbook,
@@ -207,6 +209,7 @@ TEST_F(LibreOfficeDocuments, CraftedChainsSizesAndCountsAreBrokenAndAnUnknownMai
 TEST_F(LibreOfficeDocuments, ABrokenWorkbookIsNoLongerKeptAndAWholeOneIs) {
   constexpr uint64_t kFileSector = 2;
   const Bytes& whole = Made("xls").first;
+  ASSERT_FALSE(HasFailure());
   const Bytes broken = testing::WithBlock(whole, 8 * kDamageBlock, testing::NoiseBlock());
   for (const Bytes* file : {&whole, &broken}) {
     CarveHarness h(testing::ImageWithFileAt(*file, kFileSector, kDamageBlock));
