@@ -322,9 +322,8 @@ TEST(AsfReassembly, MovieInPiecesOutOfOrderComesBackWhole) {
        {std::vector<size_t>{1, 0}, {2, 0, 1}, {0, 2, 1}, {1, 2, 0}}) {
     const std::vector<size_t> cuts = order.size() == 2 ? std::vector<size_t>{4 * kUnit}
                                                        : std::vector<size_t>{3 * kUnit, 6 * kUnit};
-    // Room after the image's last piece for the stated size the carve takes from the header.
-    Bytes image = OutOfOrder(wmv, cuts, order);
-    image.resize(image.size() + wmv.size(), 0);
+    // The source may end before the stated size a later piece would run to when it lay on.
+    const Bytes image = OutOfOrder(wmv, cuts, order);
     TempDir dir;
     const auto scan = testing::ScanImage(image, dir);
     ASSERT_EQ(scan->files.size(), 1u) << order.size() << " pieces, first " << order[0];
@@ -337,6 +336,36 @@ TEST(AsfReassembly, MovieInPiecesOutOfOrderComesBackWhole) {
   TempDir dir;
   EXPECT_TRUE(
       testing::ScanImage(OutOfOrder(lost, {3 * kUnit, 6 * kUnit}, {2, 0, 1}), dir)->files.empty());
+}
+
+// Another movie made alike (the same pictures, another sound) lies whole between the pieces: its
+// unit at the place of the cut takes the seam too (one packet size, media objects of the same
+// sizes) and runs on further than the true next piece, but it is that movie's own. Both come
+// back, each whole.
+TEST(AsfReassembly, AMovieMadeAlikeDoesNotTakeTheCut) {
+  const Bytes wmv = FfmpegWmv();
+  if (wmv.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const Bytes alike = testing::MakeWithTool(
+      "ffmpeg -v error -f lavfi -i testsrc=duration=2:size=160x120:rate=25 -f lavfi -i "
+      "sine=duration=2:frequency=1000 -c:v wmv2 -c:a wmav2 -f asf out");
+  ASSERT_GT(wmv.size(), 8 * kUnit);
+  ASSERT_GT(alike.size(), 8 * kUnit);
+  const auto slice = [&wmv](size_t from, size_t to) {
+    return Bytes(wmv.begin() + static_cast<ptrdiff_t>(from),
+                 wmv.begin() + static_cast<ptrdiff_t>(std::min(to, wmv.size())));
+  };
+  Bytes image(4 * kUnit, 0);
+  for (const Bytes& part :
+       {slice(0, 3 * kUnit), RandomBytes(kUnit, 30), alike, slice(6 * kUnit, wmv.size()),
+        RandomBytes(kUnit, 31), slice(3 * kUnit, 6 * kUnit), RandomBytes(kUnit, 32)}) {
+    image.insert(image.end(), part.begin(), part.end());
+    image.resize((image.size() + kUnit - 1) / kUnit * kUnit, 0);
+  }
+  TempDir dir;
+  const auto scan = testing::ScanImage(image, dir);
+  std::vector<Bytes> files;
+  for (const auto& file : scan->files) files.push_back(scan->File(file));
+  EXPECT_EQ(files, (std::vector<Bytes>{wmv, alike}));
 }
 
 // A1 B1 A2 B2 A3 B3: each stream's gaps are the other's pieces.

@@ -1,5 +1,6 @@
 #include "carve/formats/asf_check.h"
 
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstring>
@@ -77,9 +78,13 @@ class AsfCheck {
     if ((flags_ & kBroadcastFlag) != 0 || packet_bytes_ != max_packet_bytes_) {
       return Whole::kUnchecked;
     }
-    if (packet_bytes_ == 0 || file_size_ != window_.length()) return Whole::kNo;
+    if (packet_bytes_ == 0 || file_size_ < window_.length()) return Whole::kNo;
     if (packet_bytes_ > kWindowBytes) return Whole::kUnchecked;
+    // A file cut short is not whole, but the packets it holds are still followed: a search for
+    // its fragments counts how far each candidate takes it.
+    cut_short_ = file_size_ > window_.length();
     if (Whole verdict = CheckData(); verdict != Whole::kYes) return verdict;
+    if (cut_short_) return Whole::kNo;
     return CheckObjectsAfterData();
   }
 
@@ -171,7 +176,7 @@ class AsfCheck {
     const uint64_t packets = LoadLe64(p + 40);
     const uint64_t room = length - header_end_ - kDataObjectBytes;
     if (!IsGuid(p, kDataGuid) || std::memcmp(p + 24, file_id_.data(), file_id_.size()) != 0 ||
-        packets != packets_ || packets > room / packet_bytes_) {
+        packets != packets_ || (!cut_short_ && packets > room / packet_bytes_)) {
       return Whole::kNo;
     }
     // A Data object size of 0 is a writer's placeholder: the packets give it.
@@ -179,7 +184,7 @@ class AsfCheck {
     if (data_end_ != 0 && data_end_ != data_bytes) return Whole::kNo;
     data_end_ = header_end_ + data_bytes;
     if (packets > kMaxAsfCheckPackets) return Whole::kUnchecked;
-    for (uint64_t k = 0; k < packets; ++k) {
+    for (uint64_t k = 0; k < std::min(packets, room / packet_bytes_); ++k) {
       const uint8_t* packet =
           window_.At(header_end_ + kDataObjectBytes + k * packet_bytes_, packet_bytes_);
       if (packet == nullptr) return Unreached(window_);
@@ -318,6 +323,7 @@ class AsfCheck {
   Guid file_id_{};
   uint64_t file_size_ = 0, packets_ = 0;
   uint64_t packets_fit_ = 0;  // data packets that parse and keep the sequence, from the first on
+  bool cut_short_ = false;    // the file stops before the size it states
   uint32_t flags_ = 0, packet_bytes_ = 0, max_packet_bytes_ = 0;
   std::bitset<128> streams_;
   std::array<ObjectSequence, 128> objects_{};

@@ -34,7 +34,8 @@ inline constexpr uint32_t kMaxAsfIndexEntries = 1'000'000;
 Whole CheckAsf(ByteSource& source, uint64_t start, uint64_t length);
 
 // The check's verdict, and how many data packets from the first on parse and keep each stream's
-// media objects in sequence before one does not (where foreign bytes start, to a packet).
+// media objects in sequence before one does not (where foreign bytes start, to a packet) or the
+// file ends (a file cut short of its stated size is not whole, but its packets count).
 struct AsfPackets {
   Whole whole = Whole::kUnchecked;
   uint64_t fit = 0;

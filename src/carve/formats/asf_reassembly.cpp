@@ -64,6 +64,17 @@ std::optional<Layout> ReadLayout(ByteSource& source, uint64_t start, uint64_t le
   return layout;
 }
 
+// Whether `at` on the source, file offset `offset` of the file that starts at `start`, lies at its
+// own place in another ASF file: that many bytes after a header object that is not this file's.
+// A file made alike (one packet size, media objects of the same sizes: the same pictures with
+// another sound) takes a seam there as well as the true continuation, and a whole check does not
+// tell them apart, since it does not look into the objects.
+bool AtItsPlaceInAnother(ByteSource& source, uint64_t start, uint64_t at, uint64_t offset) {
+  if (at < offset || at - offset == start) return false;
+  uint8_t id[sizeof(Guid)];
+  return source.ReadExact(at - offset, id, sizeof id) && IsGuid(id, kHeaderGuid);
+}
+
 // In order: each packet at its place, or whole units further on (offset_reassembly.h).
 bool InOrder(ByteSource& source, uint64_t start, const Layout& layout, const ByteUnits& units,
              std::vector<FilePiece>* pieces) {
@@ -73,9 +84,11 @@ bool InOrder(ByteSource& source, uint64_t start, const Layout& layout, const Byt
   // Every packet starts as the first one does (its error correction and length type flags).
   uint8_t first[3];
   if (!source.ReadExact(start + layout.first_packet, first, sizeof first)) return false;
+  uint64_t offset = 0;  // the file offset of the packet looked for
   const auto packet_at = [&](uint64_t at) {
     uint8_t bytes[3];
-    return source.ReadExact(at, bytes, sizeof bytes) && std::equal(bytes, bytes + 3, first);
+    return source.ReadExact(at, bytes, sizeof bytes) && std::equal(bytes, bytes + 3, first) &&
+           !AtItsPlaceInAnother(source, start, at, offset);
   };
   // Past the packets, the indexes (or the file's end).
   const uint64_t data_end = layout.first_packet + layout.packets * layout.packet_size;
@@ -89,6 +102,7 @@ bool InOrder(ByteSource& source, uint64_t start, const Layout& layout, const Byt
     const uint64_t previous = layout.first_packet + (k - 1) * layout.packet_size;
     const uint64_t next = previous + layout.packet_size;
     const uint64_t after = walk.SourceOf(previous) + 1;  // the packet before is in place
+    offset = next;
     const bool found =
         k < layout.packets
             ? walk.Follow(next, after, packet_at, any, OffsetReassembly::Choice::kOnly)
@@ -110,7 +124,7 @@ bool InOrder(ByteSource& source, uint64_t start, const Layout& layout, const Byt
 class AsfFragmentWalk {
  public:
   AsfFragmentWalk(ByteSource& source, uint64_t start, const Layout& layout, const ByteUnits& units)
-      : source_(source), layout_(layout), units_(units) {
+      : source_(source), start_(start), layout_(layout), units_(units) {
     pieces_.push_back({start, std::min(layout.file_size, source.Size() - start)});
   }
 
@@ -159,6 +173,7 @@ class AsfFragmentWalk {
       UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), pieces_);
       for (uint64_t next = 0; candidates.Next(&next);) {
         if (packets_read_ > kMaxPacketsRead) return false;
+        if (AtItsPlaceInAnother(source_, start_, next, file_at_cut)) continue;
         std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
         trial.push_back({open.source_offset, cut - open.source_offset});
         trial.push_back({next, std::min(layout_.file_size - file_at_cut, source_.Size() - next)});
@@ -178,6 +193,7 @@ class AsfFragmentWalk {
   }
 
   ByteSource& source_;
+  uint64_t start_;
   Layout layout_;
   ByteUnits units_;
   std::vector<FilePiece> pieces_;  // the last one runs on to the file's stated size
@@ -191,8 +207,18 @@ bool ReassembleAsf(ByteSource& source, uint64_t start, uint64_t length, const By
   if (units.bytes == 0) return false;
   const std::optional<Layout> layout = ReadLayout(source, start, length);
   if (!layout || layout->packet_size >= units.bytes) return false;
-  return InOrder(source, start, *layout, units, pieces) ||
-         AsfFragmentWalk(source, start, *layout, units).Run(pieces);
+  // The packets' places alone can be taken by another file made alike (its packets lie where
+  // this file's would): the walk, which follows the media objects, gets its turn when the pieces
+  // found in order are not whole.
+  std::vector<FilePiece> in_order;
+  if (InOrder(source, start, *layout, units, &in_order)) {
+    PieceSource file(source, in_order);
+    if (CheckAsf(file, 0, file.Size()) == Whole::kYes) {
+      *pieces = std::move(in_order);
+      return true;
+    }
+  }
+  return AsfFragmentWalk(source, start, *layout, units).Run(pieces);
 }
 
 }  // namespace kestrel
