@@ -51,6 +51,15 @@ class CompoundStream {
 };
 
 Whole CheckWorkbookStream(CompoundStream& workbook);
+
+// BIFF records that open and close a substream of a workbook stream.
+inline constexpr uint16_t kBiffBof = 0x0809;
+inline constexpr uint16_t kBiffEof = 0x000A;
+// Whether a BIFF record header can stand in a workbook stream: a type in the known range, a
+// length within the limit, the fixed length of the types that have one (a BOF's at least 4).
+bool BiffHeaderFits(uint16_t type, uint16_t length);
+// Substreams nest at most this deep (charts inside sheets).
+inline constexpr int kMaxBiffDepth = 8;
 // `current_user` may be null (the stream is missing).
 Whole CheckPowerPointStream(CompoundStream& document, CompoundStream* current_user);
 // The 0Table and 1Table streams, null when missing; the FIB says which one holds the tables.
