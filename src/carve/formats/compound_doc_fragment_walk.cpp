@@ -1,0 +1,401 @@
+#include "carve/formats/compound_doc_fragment_walk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "carve/formats/compound_doc_biff_cursor.h"
+#include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_layout.h"
+#include "carve/formats/compound_doc_reassembly.h"
+#include "carve/formats/compound_doc_streams.h"
+#include "platform/byte_order.h"
+
+namespace kestrel {
+namespace {
+
+using namespace cfb;
+
+constexpr uint64_t kReachUnits = 256;
+constexpr uint64_t kMaxWindowBytes = uint64_t{4} << 20;
+constexpr uint32_t kMaxChecks = 128;
+constexpr uint64_t kCheckBytesPerLength = 64;
+constexpr uint64_t kMaxTries = 65536;
+constexpr uint32_t kMaxScans = 16;
+constexpr size_t kMaxJumps = 4;
+// Records a unit found across the window must carry on with: a unit that ends the walk sooner
+// (one long record) does not show that it goes on.
+constexpr uint64_t kMinJumpRecords = 8;
+constexpr uint32_t kMiniStreamCutoff = 4096;
+constexpr uint8_t kStream = 2, kRoot = 5;
+constexpr size_t kNowhere = ~size_t{0};
+constexpr uint64_t kNoUnit = ~uint64_t{0};
+constexpr uint32_t kMinAnchorLinks = 2;
+
+// The workbook stream's records followed so far, and the file unit whose bytes they wait for.
+struct Records {
+  BiffCursor cursor;
+  uint64_t waiting = kNoUnit;
+};
+
+class CompoundFragmentWalk {
+ public:
+  CompoundFragmentWalk(ByteSource& source, uint64_t start, const ByteUnits& units)
+      : source_(source), start_(start), units_(units), unit_(units.bytes) {}
+
+  // The FAT and the directory, each found in one place.
+  bool FindTables() { return ReadWindow() && ReadHeader() && FindFat() && FindDirectory(); }
+
+  bool Run(std::vector<FilePiece>* pieces) {
+    if (!FindTables()) return false;
+    FindWorkbook();
+    place_.assign(file_units_, kNowhere);
+    for (const auto& [file_unit, window_unit] : anchors_) place_[file_unit] = window_unit;
+    Place(0, Records{});
+    if (passed_ != 1 || exhausted_) return false;
+    *pieces = found_;
+    return true;
+  }
+
+  const std::vector<uint8_t>& directory() const { return directory_; }
+
+ private:
+  bool ReadWindow() {
+    if (unit_ == 0 || units_.BoundaryFrom(start_) != start_ || start_ >= source_.Size()) {
+      return false;
+    }
+    const uint64_t reach = std::min(kReachUnits, kMaxWindowBytes / (2 * unit_));
+    if (reach == 0) return false;
+    const uint64_t before = std::min(reach, start_ / unit_);
+    low_ = start_ - before * unit_;
+    const uint64_t high = std::min(source_.Size(), start_ + (reach + 1) * unit_);
+    window_.resize(static_cast<size_t>(high - low_));
+    if (!source_.ReadExact(low_, window_.data(), window_.size())) return false;
+    window_units_ = static_cast<size_t>((window_.size() + unit_ - 1) / unit_);
+    used_.assign(window_units_, false);
+    header_unit_ = static_cast<size_t>(before);
+    anchors_[0] = header_unit_;
+    used_[header_unit_] = true;
+    return true;
+  }
+
+  // The `n` bytes `phase` bytes into window unit `w`; null past the window's end.
+  const uint8_t* At(size_t w, uint64_t phase, uint64_t n) const {
+    const uint64_t at = uint64_t{w} * unit_ + phase;
+    return at + n <= window_.size() ? window_.data() + at : nullptr;
+  }
+
+  bool ReadHeader() {
+    const uint8_t* header = At(header_unit_, 0, kHeaderBytes);
+    if (header == nullptr) return false;
+    const uint16_t shift = LoadLe16(header + 0x1E);
+    if (shift != 9 && shift != 12) return false;
+    sector_bytes_ = uint32_t{1} << shift;
+    if (unit_ % sector_bytes_ != 0) return false;
+    const uint32_t count = LoadLe32(header + kFatCountOffset);
+    const uint32_t difat = LoadLe32(header + kDifatStartOffset);
+    // Every FAT sector but the last maps a full sector of entries: the document must fit in
+    // the window.
+    if (count == 0 || count > kHeaderFatEntries || (difat != kEndOfChain && difat != kFreeSect) ||
+        uint64_t{count - 1} * (sector_bytes_ / 4) >= window_.size() / sector_bytes_) {
+      return false;
+    }
+    for (uint32_t j = 0; j < count; ++j) {
+      fat_sectors_.push_back(LoadLe32(header + kHeaderFatOffset + 4 * j));
+    }
+    directory_start_ = LoadLe32(header + kDirectoryOffset);
+    return true;
+  }
+
+  uint64_t FileOffsetOf(uint32_t sector) const { return (uint64_t{sector} + 1) * sector_bytes_; }
+  uint64_t FileUnitOf(uint32_t sector) const { return FileOffsetOf(sector) / unit_; }
+  uint64_t PhaseOf(uint32_t sector) const { return FileOffsetOf(sector) % unit_; }
+
+  // The window unit that holds file unit `file_unit` by `fits`: its anchor when it has one (which
+  // must fit), else the one free unit where it fits. Placed as an anchor.
+  template <typename Fits>
+  bool Anchor(uint64_t file_unit, Fits fits) {
+    if (const auto known = anchors_.find(file_unit); known != anchors_.end()) {
+      return fits(known->second);
+    }
+    size_t found = kNowhere;
+    for (size_t w = 0; w < window_units_; ++w) {
+      if (used_[w] || !fits(w)) continue;
+      if (found != kNowhere) return false;  // two units fit alike
+      found = w;
+    }
+    if (found == kNowhere) return false;
+    anchors_[file_unit] = found;
+    used_[found] = true;
+    return true;
+  }
+
+  // Sectors (by their places in `list`) grouped by the file unit that holds them.
+  std::map<uint64_t, std::vector<size_t>> ByFileUnit(const std::vector<uint32_t>& list) const {
+    std::map<uint64_t, std::vector<size_t>> groups;
+    for (size_t k = 0; k < list.size(); ++k) groups[FileUnitOf(list[k])].push_back(k);
+    return groups;
+  }
+
+  bool FindFat() {
+    const uint64_t bound = window_.size() / sector_bytes_;
+    const uint32_t per = sector_bytes_ / 4;
+    for (const auto& entry : ByFileUnit(fat_sectors_)) {
+      const std::vector<size_t>& group = entry.second;
+      // Every sector of the group can be a FAT sector, and one at least links two sectors (the
+      // last FAT sector of a small document links few).
+      const auto fits = [&](size_t w) {
+        const auto can_be = [&](size_t j, uint32_t min_links) {
+          const uint8_t* block = At(w, PhaseOf(fat_sectors_[j]), sector_bytes_);
+          return block != nullptr && LooksLikeFat(block, sector_bytes_, static_cast<uint32_t>(j),
+                                                  fat_sectors_, bound, min_links);
+        };
+        return std::all_of(group.begin(), group.end(), [&](size_t j) { return can_be(j, 0); }) &&
+               std::any_of(group.begin(), group.end(),
+                           [&](size_t j) { return can_be(j, kMinAnchorLinks); });
+      };
+      if (!Anchor(entry.first, fits)) return false;
+    }
+    fat_.assign(uint64_t{per} * fat_sectors_.size(), kFreeSect);
+    for (size_t j = 0; j < fat_sectors_.size(); ++j) {
+      const uint8_t* block =
+          At(anchors_[FileUnitOf(fat_sectors_[j])], PhaseOf(fat_sectors_[j]), sector_bytes_);
+      for (uint32_t k = 0; k < per; ++k) fat_[j * per + k] = LoadLe32(block + 4 * k);
+    }
+    for (uint64_t k = fat_.size(); k > 0 && sectors_ == 0; --k) {
+      if (fat_[k - 1] != kFreeSect) sectors_ = k;
+    }
+    length_ = (sectors_ + 1) * sector_bytes_;
+    file_units_ = static_cast<size_t>((length_ + unit_ - 1) / unit_);
+    return sectors_ != 0 && file_units_ <= window_units_ && anchors_.rbegin()->first < file_units_;
+  }
+
+  // The sectors of the chain from `first`; empty when it leaves the document or loops.
+  std::vector<uint32_t> Chain(uint32_t first) const {
+    std::vector<uint32_t> chain;
+    for (uint32_t at = first; at != kEndOfChain; at = fat_[at]) {
+      if (at >= sectors_ || chain.size() == sectors_) return {};
+      chain.push_back(at);
+    }
+    return chain;
+  }
+
+  // Every stream of the directory sector `block` that is not in the mini stream, and the mini
+  // stream, has a chain of the sectors its size needs.
+  bool EntriesFitFat(const uint8_t* block) const {
+    for (size_t at = 0; at + kEntryBytes <= sector_bytes_; at += kEntryBytes) {
+      const uint8_t* entry = block + at;
+      const uint64_t size = LoadLe32(entry + 120);
+      const bool own_sectors =
+          (entry[66] == kStream && size >= kMiniStreamCutoff) || (entry[66] == kRoot && size > 0);
+      if (!own_sectors) continue;
+      const uint64_t needed = (size + sector_bytes_ - 1) / sector_bytes_;
+      if (Chain(LoadLe32(entry + 116)).size() != needed) return false;
+    }
+    return true;
+  }
+
+  bool FindDirectory() {
+    const std::vector<uint32_t> chain = Chain(directory_start_);
+    if (chain.empty()) return false;
+    for (const auto& entry : ByFileUnit(chain)) {
+      const std::vector<size_t>& group = entry.second;
+      const auto fits = [&](size_t w) {
+        return std::all_of(group.begin(), group.end(), [&](size_t k) {
+          const uint8_t* block = At(w, PhaseOf(chain[k]), sector_bytes_);
+          return block != nullptr && LooksLikeDirectory(block, sector_bytes_, k == 0) &&
+                 EntriesFitFat(block);
+        });
+      };
+      if (!Anchor(entry.first, fits)) return false;
+    }
+    for (const uint32_t sector : chain) {
+      const uint8_t* block = At(anchors_[FileUnitOf(sector)], PhaseOf(sector), sector_bytes_);
+      directory_.insert(directory_.end(), block, block + sector_bytes_);
+    }
+    return true;
+  }
+
+  // The workbook stream's chain, when the directory lists one outside the mini stream.
+  void FindWorkbook() {
+    for (size_t at = 0; at + kEntryBytes <= directory_.size(); at += kEntryBytes) {
+      const uint8_t* entry = &directory_[at];
+      const uint64_t size = LoadLe32(entry + 120);
+      if (entry[66] != kStream || size < kMiniStreamCutoff ||
+          !(EntryNamed(entry, "Workbook") || EntryNamed(entry, "Book"))) {
+        continue;
+      }
+      workbook_ = Chain(LoadLe32(entry + 116));
+      workbook_size_ = size;
+      if (uint64_t{workbook_.size()} * sector_bytes_ < size) workbook_.clear();
+      return;
+    }
+  }
+
+  // Copies `n` bytes at `at` of the workbook stream from the placed units; false at a byte whose
+  // unit is not placed (noted in `waiting`).
+  bool WorkbookBytes(uint64_t at, uint8_t* out, size_t n, uint64_t* waiting) const {
+    for (size_t k = 0; k < n; ++k) {
+      const uint64_t index = (at + k) / sector_bytes_;
+      if (index >= workbook_.size()) return false;
+      const uint64_t offset = FileOffsetOf(workbook_[index]) + (at + k) % sector_bytes_;
+      const size_t w = place_[static_cast<size_t>(offset / unit_)];
+      const uint8_t* byte = w == kNowhere ? nullptr : At(w, offset % unit_, 1);
+      if (byte == nullptr) {
+        *waiting = offset / unit_;
+        return false;
+      }
+      out[k] = *byte;
+    }
+    return true;
+  }
+
+  // Follows the records through the placed units; false when one cannot stand where it is.
+  bool FollowRecords(Records& records) const {
+    if (workbook_.empty()) return true;
+    records.waiting = kNoUnit;
+    return FollowBiffRecords(records.cursor, workbook_size_,
+                             [&](uint64_t at, uint8_t* out, size_t n) {
+                               return WorkbookBytes(at, out, n, &records.waiting);
+                             });
+  }
+
+  // Whether the records wait for file unit `i`: its bytes are then judged by them.
+  bool JudgedByRecords(const Records& records, uint64_t i) const {
+    return !workbook_.empty() && !records.cursor.done && records.waiting == i;
+  }
+
+  // Places file unit `i` in window unit `w` and goes on with the next; false when the records
+  // do not go on there.
+  bool TryUnit(uint64_t i, size_t w, Records records) {
+    const size_t index = static_cast<size_t>(i);
+    const bool anchored = place_[index] != kNowhere;
+    place_[index] = w;
+    const bool fits = FollowRecords(records);
+    if (fits) {
+      used_[w] = true;
+      Place(i + 1, records);
+      used_[w] = anchored;
+    }
+    if (!anchored) place_[index] = kNowhere;
+    return fits;
+  }
+
+  bool Free(size_t w) const { return w < window_units_ && !used_[w]; }
+
+  // The window unit where the run that ends at the next anchor after file unit `i` holds it.
+  size_t BeforeNextAnchor(uint64_t i) const {
+    const auto next = anchors_.upper_bound(i);
+    if (next == anchors_.end() || next->second < next->first - i) return kNowhere;
+    return static_cast<size_t>(next->second - (next->first - i));
+  }
+
+  void Place(uint64_t i, const Records& records) {
+    if (passed_ > 1 || exhausted_) return;
+    if (++tries_ > kMaxTries) {
+      exhausted_ = true;
+      return;
+    }
+    if (i == file_units_) {
+      Check();
+      return;
+    }
+    const size_t index = static_cast<size_t>(i);
+    if (place_[index] != kNowhere && anchors_.count(i) != 0) {
+      TryUnit(i, place_[index], records);
+      return;
+    }
+    const size_t after = place_[index - 1] + 1;
+    const size_t before = BeforeNextAnchor(i);
+    bool went_on = Free(after) && TryUnit(i, after, records);
+    if (before != after && Free(before)) went_on = TryUnit(i, before, records) || went_on;
+    if (!went_on && JudgedByRecords(records, i)) Jump(i, records, after, before);
+  }
+
+  // A cut inside the workbook stream: the free units of the window where the records go on.
+  void Jump(uint64_t i, const Records& records, size_t after, size_t before) {
+    if (++scans_ > kMaxScans) {
+      exhausted_ = true;
+      return;
+    }
+    const size_t index = static_cast<size_t>(i);
+    std::vector<size_t> fitting;
+    for (size_t w = 0; w < window_units_; ++w) {
+      if (!Free(w) || w == after || w == before) continue;
+      place_[index] = w;
+      Records trial = records;
+      trial.cursor.rows_from_top = true;
+      if (FollowRecords(trial) &&
+          trial.cursor.followed - records.cursor.followed >= kMinJumpRecords) {
+        fitting.push_back(w);
+      }
+    }
+    place_[index] = kNowhere;
+    if (fitting.size() > kMaxJumps) {
+      exhausted_ = true;
+      return;
+    }
+    for (const size_t w : fitting) TryUnit(i, w, records);
+  }
+
+  void Check() {
+    std::vector<FilePiece> pieces;
+    for (size_t i = 0; i < file_units_; ++i) {
+      const uint64_t at = low_ + uint64_t{place_[i]} * unit_;
+      const uint64_t bytes = std::min<uint64_t>(unit_, length_ - uint64_t{i} * unit_);
+      if (!pieces.empty() && pieces.back().source_offset + pieces.back().length == at) {
+        pieces.back().length += bytes;
+      } else {
+        pieces.push_back({at, bytes});
+      }
+    }
+    check_bytes_ += length_;
+    if (++checks_ > kMaxChecks || check_bytes_ > kCheckBytesPerLength * length_) {
+      exhausted_ = true;
+      return;
+    }
+    PieceSource file(source_, pieces);
+    if (file.Size() != length_ || CheckCompoundDoc(file, 0, length_) != Whole::kYes) return;
+    if (++passed_ == 1) found_ = std::move(pieces);
+  }
+
+  ByteSource& source_;
+  uint64_t start_;
+  ByteUnits units_;
+  uint64_t unit_;
+  uint64_t low_ = 0;  // the window's first byte in the source
+  std::vector<uint8_t> window_;
+  size_t window_units_ = 0, header_unit_ = 0;
+  std::vector<bool> used_;              // window units placed
+  std::map<uint64_t, size_t> anchors_;  // file unit -> window unit, by the tables found
+  uint32_t sector_bytes_ = 512;
+  std::vector<uint32_t> fat_sectors_;
+  uint32_t directory_start_ = 0;
+  std::vector<uint32_t> fat_;
+  uint64_t sectors_ = 0, length_ = 0;
+  size_t file_units_ = 0;
+  std::vector<uint8_t> directory_;  // the directory's sectors in chain order
+  std::vector<uint32_t> workbook_;
+  uint64_t workbook_size_ = 0;
+  std::vector<size_t> place_;  // file unit -> window unit
+  uint64_t tries_ = 0, check_bytes_ = 0;
+  uint32_t checks_ = 0, passed_ = 0, scans_ = 0;
+  bool exhausted_ = false;
+  std::vector<FilePiece> found_;
+};
+
+}  // namespace
+
+bool WalkCompoundFragments(ByteSource& source, uint64_t start, const ByteUnits& units,
+                           std::vector<FilePiece>* pieces) {
+  return CompoundFragmentWalk(source, start, units).Run(pieces);
+}
+
+std::optional<std::vector<uint8_t>> FindCompoundDirectory(ByteSource& source, uint64_t start,
+                                                          const ByteUnits& units) {
+  CompoundFragmentWalk walk(source, start, units);
+  if (!walk.FindTables()) return std::nullopt;
+  return walk.directory();
+}
+
+}  // namespace kestrel
