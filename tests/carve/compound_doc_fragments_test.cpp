@@ -1,13 +1,15 @@
 // Compound documents in pieces out of order: the FAT and directory sectors are found in units
-// either way of the header and place the units that hold them, and a workbook's BIFF record
-// chain places each unit of its stream across a cut. The document comes back exactly, named by
-// its stream; where two units go on with the records alike, nothing is written.
+// either way of the header and place the units that hold them, a workbook's BIFF record chain
+// places each unit of its stream across a cut, and a Word document's Latin text tells the units
+// that go on with it from foreign ones. The document comes back exactly, named by its stream;
+// where two units go on with the records alike, nothing is written.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support/office_documents.h"
 #include "support/scan_harness.h"
 #include "support/temp_dir.h"
 
@@ -88,6 +90,23 @@ TEST(CompoundDocFragments, WorkbookOutOfOrderComesBackExactlyAsXls) {
     ASSERT_EQ(scan->files.size(), 1u);
     EXPECT_EQ(scan->File(scan->files[0]), xls);
     EXPECT_TRUE(scan->files[0].ends_with(".XLS")) << scan->files[0];
+  }
+}
+
+// LibreOffice's DOC keeps its FAT in the header's unit and its directory in the last unit, its
+// text (UTF-16) in the units between: the cut is placed where the text goes on.
+TEST(CompoundDocFragments, WordDocumentWhoseTailLiesBeforeItComesBackExactly) {
+  if (!testing::HaveTool("soffice")) GTEST_SKIP() << "LibreOffice is not installed";
+  const Bytes& doc = testing::LibreOfficeDocuments("doc").first;
+  if (doc.empty()) GTEST_SKIP() << "LibreOffice could not write a DOC";
+  ASSERT_GE(doc.size(), 12 * kDocUnit);
+  for (const size_t cut : {size_t{5}, size_t{9}}) {
+    SCOPED_TRACE("cut at unit " + std::to_string(cut));
+    testing::TempDir dir;
+    const auto scan = testing::ScanImage(ShuffledDocument(doc, {cut}, {1, 0}), dir);
+    ASSERT_EQ(scan->files.size(), 1u);
+    EXPECT_EQ(scan->File(scan->files[0]), doc);
+    EXPECT_TRUE(scan->files[0].ends_with(".DOC")) << scan->files[0];
   }
 }
 

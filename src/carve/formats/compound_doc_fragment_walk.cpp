@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <map>
+#include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "carve/formats/compound_doc_biff_cursor.h"
 #include "carve/formats/compound_doc_check.h"
@@ -18,14 +22,16 @@ using namespace cfb;
 
 constexpr uint64_t kReachUnits = 256;
 constexpr uint64_t kMaxWindowBytes = uint64_t{4} << 20;
-constexpr uint32_t kMaxChecks = 128;
-constexpr uint64_t kCheckBytesPerLength = 64;
+constexpr uint32_t kMaxChecks = 32;
+constexpr uint64_t kCheckBytesPerLength = 16;
 constexpr uint64_t kMaxTries = 65536;
 constexpr uint32_t kMaxScans = 16;
 constexpr size_t kMaxJumps = 4;
 // Records a unit found across the window must carry on with: a unit that ends the walk sooner
 // (one long record) does not show that it goes on.
 constexpr uint64_t kMinJumpRecords = 8;
+// UTF-16 characters of a Word document's text a unit must hold to be judged by them.
+constexpr uint64_t kMinTextPairs = 64;
 constexpr uint32_t kMiniStreamCutoff = 4096;
 constexpr uint8_t kStream = 2, kRoot = 5;
 constexpr size_t kNowhere = ~size_t{0};
@@ -48,7 +54,7 @@ class CompoundFragmentWalk {
 
   bool Run(std::vector<FilePiece>* pieces) {
     if (!FindTables()) return false;
-    FindWorkbook();
+    FindStreams();
     place_.assign(file_units_, kNowhere);
     for (const auto& [file_unit, window_unit] : anchors_) place_[file_unit] = window_unit;
     Place(0, Records{});
@@ -216,29 +222,42 @@ class CompoundFragmentWalk {
     return true;
   }
 
-  // The workbook stream's chain, when the directory lists one outside the mini stream.
-  void FindWorkbook() {
+  // The chain and size of the stream the directory lists under one of `names`, outside the mini
+  // stream; an empty chain when there is none.
+  std::pair<std::vector<uint32_t>, uint64_t> StreamNamed(
+      std::initializer_list<std::string_view> names) const {
     for (size_t at = 0; at + kEntryBytes <= directory_.size(); at += kEntryBytes) {
       const uint8_t* entry = &directory_[at];
       const uint64_t size = LoadLe32(entry + 120);
       if (entry[66] != kStream || size < kMiniStreamCutoff ||
-          !(EntryNamed(entry, "Workbook") || EntryNamed(entry, "Book"))) {
+          std::none_of(names.begin(), names.end(),
+                       [&](std::string_view name) { return EntryNamed(entry, name); })) {
         continue;
       }
-      workbook_ = Chain(LoadLe32(entry + 116));
-      workbook_size_ = size;
-      if (uint64_t{workbook_.size()} * sector_bytes_ < size) workbook_.clear();
-      return;
+      std::vector<uint32_t> chain = Chain(LoadLe32(entry + 116));
+      if (uint64_t{chain.size()} * sector_bytes_ < size) chain.clear();
+      return {std::move(chain), size};
+    }
+    return {};
+  }
+
+  void FindStreams() {
+    std::tie(workbook_, workbook_size_) = StreamNamed({"Workbook", "Book"});
+    std::tie(word_, word_size_) = StreamNamed({"WordDocument"});
+    word_by_unit_.assign(file_units_, {});
+    for (uint32_t k = 0; k < word_.size(); ++k) {
+      word_by_unit_[static_cast<size_t>(FileUnitOf(word_[k]))].push_back(k);
     }
   }
 
-  // Copies `n` bytes at `at` of the workbook stream from the placed units; false at a byte whose
-  // unit is not placed (noted in `waiting`).
-  bool WorkbookBytes(uint64_t at, uint8_t* out, size_t n, uint64_t* waiting) const {
+  // Copies `n` bytes at `at` of the stream whose chain is `chain` from the placed units; false at
+  // a byte whose unit is not placed (noted in `waiting`).
+  bool StreamBytes(const std::vector<uint32_t>& chain, uint64_t at, uint8_t* out, size_t n,
+                   uint64_t* waiting) const {
     for (size_t k = 0; k < n; ++k) {
       const uint64_t index = (at + k) / sector_bytes_;
-      if (index >= workbook_.size()) return false;
-      const uint64_t offset = FileOffsetOf(workbook_[index]) + (at + k) % sector_bytes_;
+      if (index >= chain.size()) return false;
+      const uint64_t offset = FileOffsetOf(chain[index]) + (at + k) % sector_bytes_;
       const size_t w = place_[static_cast<size_t>(offset / unit_)];
       const uint8_t* byte = w == kNowhere ? nullptr : At(w, offset % unit_, 1);
       if (byte == nullptr) {
@@ -256,7 +275,7 @@ class CompoundFragmentWalk {
     records.waiting = kNoUnit;
     return FollowBiffRecords(records.cursor, workbook_size_,
                              [&](uint64_t at, uint8_t* out, size_t n) {
-                               return WorkbookBytes(at, out, n, &records.waiting);
+                               return StreamBytes(workbook_, at, out, n, &records.waiting);
                              });
   }
 
@@ -265,13 +284,58 @@ class CompoundFragmentWalk {
     return !workbook_.empty() && !records.cursor.done && records.waiting == i;
   }
 
+  // Text bytes of the WordDocument stream (its offsets [from, to)) in file unit `u`, and of them
+  // the high bytes of UTF-16 characters that are zero (Latin text).
+  struct TextShare {
+    uint64_t pairs = 0, latin = 0;
+  };
+  TextShare LatinShare(uint64_t u, uint64_t from, uint64_t to) const {
+    TextShare share;
+    const size_t w = place_[static_cast<size_t>(u)];
+    for (const uint64_t k : word_by_unit_[static_cast<size_t>(u)]) {
+      const uint64_t first = std::max(from, k * sector_bytes_);
+      const uint64_t end = std::min(to, (k + 1) * sector_bytes_);
+      for (uint64_t at = first + (first - from) % 2; at + 1 < end; at += 2) {
+        const uint8_t* pair = At(w, PhaseOf(word_[k]) + at - k * sector_bytes_, 2);
+        if (pair == nullptr) break;
+        ++share.pairs;
+        if (pair[1] == 0) ++share.latin;
+      }
+    }
+    return share;
+  }
+
+  static bool Latin(const TextShare& share) {
+    return share.pairs >= kMinTextPairs && share.latin * 10 >= share.pairs * 9;
+  }
+
+  // Whether file unit `i` goes on with a Word document's text: where the text in the unit where
+  // it starts (by the FIB's fcMin and fcMac) is Latin UTF-16, the text of every later unit that
+  // holds some must be too. Units not yet placed leave it unjudged.
+  bool TextGoesOn(uint64_t i) const {
+    if (word_.empty()) return true;
+    uint8_t fib[0x20];
+    uint64_t ignored = kNoUnit;
+    if (!StreamBytes(word_, 0, fib, sizeof fib, &ignored)) return true;
+    const uint64_t from = LoadLe32(fib + 0x18);
+    const uint64_t to = std::min<uint64_t>(LoadLe32(fib + 0x1C), word_size_);
+    if (from >= to || from % 2 != 0 || from / sector_bytes_ >= word_.size()) return true;
+    const uint64_t first_unit = FileUnitOf(word_[from / sector_bytes_]);
+    if (first_unit >= i || place_[static_cast<size_t>(first_unit)] == kNowhere ||
+        !Latin(LatinShare(first_unit, from, to))) {
+      return true;
+    }
+    const TextShare share = LatinShare(i, from, to);
+    return share.pairs < kMinTextPairs || Latin(share);
+  }
+
   // Places file unit `i` in window unit `w` and goes on with the next; false when the records
-  // do not go on there.
+  // or the text do not go on there.
   bool TryUnit(uint64_t i, size_t w, Records records) {
     const size_t index = static_cast<size_t>(i);
     const bool anchored = place_[index] != kNowhere;
     place_[index] = w;
-    const bool fits = FollowRecords(records);
+    const bool fits = FollowRecords(records) && TextGoesOn(i);
     if (fits) {
       used_[w] = true;
       Place(i + 1, records);
@@ -375,9 +439,10 @@ class CompoundFragmentWalk {
   uint64_t sectors_ = 0, length_ = 0;
   size_t file_units_ = 0;
   std::vector<uint8_t> directory_;  // the directory's sectors in chain order
-  std::vector<uint32_t> workbook_;
-  uint64_t workbook_size_ = 0;
-  std::vector<size_t> place_;  // file unit -> window unit
+  std::vector<uint32_t> workbook_, word_;
+  uint64_t workbook_size_ = 0, word_size_ = 0;
+  std::vector<std::vector<uint32_t>> word_by_unit_;  // file unit -> WordDocument sectors in it
+  std::vector<size_t> place_;                        // file unit -> window unit
   uint64_t tries_ = 0, check_bytes_ = 0;
   uint32_t checks_ = 0, passed_ = 0, scans_ = 0;
   bool exhausted_ = false;

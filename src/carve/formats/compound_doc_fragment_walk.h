@@ -7,12 +7,14 @@
 // with chains of the lengths their sizes need in the FAT found). These anchors place some units;
 // the others are placed in the document's order, each following the unit before it or, at a cut,
 // starting the run that ends at the next anchor. Inside a workbook stream (XLS) each unit must go
-// on with the BIFF record chain, and where neither of those units does, the units of the window
-// that do are tried. The document is put together only when exactly one arrangement passes its
-// whole check (compound_doc_check.h): a cut inside data no check reads fits at several places
-// alike, and then nothing is put together.
+// on with the BIFF records and their rows (compound_doc_biff_cursor.h), and where neither of
+// those units does, the units of the window that do are tried; in a Word document whose text
+// starts as Latin UTF-16, each later unit that holds text must hold such text. The document is
+// put together only when exactly one arrangement passes its whole check (compound_doc_check.h):
+// a cut inside data nothing judges fits at several places alike, and then nothing is put
+// together.
 //
-// Bounded: a window of at most 4 MiB, 128 whole checks of at most 64 times the document's length
+// Bounded: a window of at most 4 MiB, 32 whole checks of at most 16 times the document's length
 // in all, 65,536 units tried, 16 searches of the window for a unit that goes on with the records,
 // each giving at most 4 units.
 
