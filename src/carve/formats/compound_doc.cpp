@@ -189,9 +189,11 @@ CompoundState StartCompound(const CarveView& view) {
   g.sectors_on_source = room / g.sector_bytes > 0 ? room / g.sector_bytes - 1 : 0;
 
   const uint32_t fat_count = LoadLe32(header + kFatCountOffset);
-  // Every FAT sector but the last addresses a full sector of entries, all inside the document.
-  if (fat_count == 0 || uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
-    return Unmeasurable();
+  // Every FAT sector but the last addresses a full sector of entries, all inside the document:
+  // one longer than the source after its header may lie partly before it.
+  if (fat_count == 0) return Unmeasurable();
+  if (uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
+    return FoundElsewhere(view.source, g);
   }
   const std::optional<uint64_t> last = LastFatSector(view.source, header, g, fat_count);
   std::vector<uint8_t> fat;
