@@ -32,6 +32,10 @@ constexpr size_t kMaxJumps = 4;
 constexpr uint64_t kMinJumpRecords = 8;
 // UTF-16 characters of a Word document's text a unit must hold to be judged by them.
 constexpr uint64_t kMinTextPairs = 64;
+// Paragraph ends a unit found across the window must show marks at.
+constexpr uint64_t kMinJumpMarks = 2;
+// Paragraph pages read for their paragraph ends.
+constexpr uint64_t kMaxParagraphPages = 1024;
 constexpr uint32_t kMiniStreamCutoff = 4096;
 constexpr uint8_t kStream = 2, kRoot = 5;
 constexpr size_t kNowhere = ~size_t{0};
@@ -309,24 +313,134 @@ class CompoundFragmentWalk {
     return share.pairs >= kMinTextPairs && share.latin * 10 >= share.pairs * 9;
   }
 
-  // Whether file unit `i` goes on with a Word document's text: where the text in the unit where
-  // it starts (by the FIB's fcMin and fcMac) is Latin UTF-16, the text of every later unit that
-  // holds some must be too. Units not yet placed leave it unjudged.
-  bool TextGoesOn(uint64_t i) const {
-    if (word_.empty()) return true;
+  // Text characters file unit `u` holds, by the stream's sectors in it alone.
+  uint64_t TextPairsIn(uint64_t u, uint64_t from, uint64_t to) const {
+    uint64_t bytes = 0;
+    for (const uint64_t k : word_by_unit_[static_cast<size_t>(u)]) {
+      const uint64_t first = std::max(from, k * sector_bytes_);
+      const uint64_t end = std::min(to, (k + 1) * sector_bytes_);
+      if (end > first) bytes += end - first;
+    }
+    return bytes / 2;
+  }
+
+  // Where a Word document's text lies by the FIB as placed (fcMin, fcMac), when the unit where it
+  // starts is placed before file unit `i` and its text is Latin UTF-16; empty otherwise.
+  struct TextRange {
+    uint64_t from = 0, to = 0;
+  };
+  std::optional<TextRange> LatinText(uint64_t i) const {
+    if (word_.empty()) return std::nullopt;
     uint8_t fib[0x20];
     uint64_t ignored = kNoUnit;
-    if (!StreamBytes(word_, 0, fib, sizeof fib, &ignored)) return true;
+    if (!StreamBytes(word_, 0, fib, sizeof fib, &ignored)) return std::nullopt;
     const uint64_t from = LoadLe32(fib + 0x18);
     const uint64_t to = std::min<uint64_t>(LoadLe32(fib + 0x1C), word_size_);
-    if (from >= to || from % 2 != 0 || from / sector_bytes_ >= word_.size()) return true;
+    if (from >= to || from % 2 != 0 || from / sector_bytes_ >= word_.size()) return std::nullopt;
     const uint64_t first_unit = FileUnitOf(word_[from / sector_bytes_]);
     if (first_unit >= i || place_[static_cast<size_t>(first_unit)] == kNowhere ||
         !Latin(LatinShare(first_unit, from, to))) {
-      return true;
+      return std::nullopt;
     }
-    const TextShare share = LatinShare(i, from, to);
-    return share.pairs < kMinTextPairs || Latin(share);
+    return TextRange{from, to};
+  }
+
+  // The paragraph page `page` of the WordDocument stream, whose paragraphs the bin table says
+  // run from stream offset `first` to `last`: as placed, or in the one free unit of the window
+  // where such a page stands at its place. Null when neither.
+  const uint8_t* ParagraphPage(uint64_t page, uint32_t first, uint32_t last) const {
+    if (page >= word_size_ / kFormattingPageBytes) return nullptr;
+    const uint64_t at = page * kFormattingPageBytes;
+    const uint32_t sector = word_[at / sector_bytes_];
+    const uint64_t phase = PhaseOf(sector) + at % sector_bytes_;
+    const size_t placed = place_[static_cast<size_t>(FileUnitOf(sector))];
+    if (placed != kNowhere) return At(placed, phase, kFormattingPageBytes);
+    const uint8_t* found = nullptr;
+    for (size_t w = 0; w < window_units_; ++w) {
+      const uint8_t* candidate = At(w, phase, kFormattingPageBytes);
+      if (!Free(w) || candidate == nullptr ||
+          !FormattingPageFits(candidate, word_size_, kMaxPapxRuns, kPapxEntryBytes) ||
+          LoadLe32(candidate) != first ||
+          LoadLe32(candidate + 4 * candidate[kFormattingPageBytes - 1]) != last) {
+        continue;
+      }
+      if (found != nullptr) return nullptr;  // two pages fit alike
+      found = candidate;
+    }
+    return found;
+  }
+
+  // The ends of the paragraphs (stream offsets just past each paragraph's mark) that the
+  // paragraph pages list, read once from the FIB and the table stream as placed; empty when a
+  // page is not found.
+  const std::vector<uint64_t>& ParagraphEnds() {
+    if (paragraph_ends_) return *paragraph_ends_;
+    paragraph_ends_.emplace();
+    uint8_t fib[kBinTablePapx + 8];
+    uint64_t ignored = kNoUnit;
+    if (!StreamBytes(word_, 0, fib, sizeof fib, &ignored)) return *paragraph_ends_;
+    const bool table1 = (LoadLe16(fib + 0x0A) & 0x0200) != 0;
+    const auto [table, table_size] = StreamNamed({table1 ? "1Table" : "0Table"});
+    const uint64_t fc = LoadLe32(fib + kBinTablePapx), lcb = LoadLe32(fib + kBinTablePapx + 4);
+    if (table.empty() || lcb < 12 || (lcb - 4) % 8 != 0 || fc > table_size ||
+        lcb > table_size - fc || (lcb - 4) / 8 > kMaxParagraphPages) {
+      return *paragraph_ends_;
+    }
+    const uint64_t pages = (lcb - 4) / 8;
+    std::vector<uint64_t> ends;
+    for (uint64_t k = 0; k < pages; ++k) {
+      // The page's number, and the stream offsets where its paragraphs start and end.
+      uint8_t pn[4], bounds[8];
+      if (!StreamBytes(table, fc + 4 * (pages + 1) + 4 * k, pn, 4, &ignored) ||
+          !StreamBytes(table, fc + 4 * k, bounds, 8, &ignored)) {
+        return *paragraph_ends_;
+      }
+      const uint8_t* page =
+          ParagraphPage(LoadLe32(pn) & 0x3FFFFF, LoadLe32(bounds), LoadLe32(bounds + 4));
+      if (page == nullptr) return *paragraph_ends_;
+      for (size_t run = 1; run <= page[kFormattingPageBytes - 1]; ++run) {
+        ends.push_back(LoadLe32(page + 4 * run));
+      }
+    }
+    std::sort(ends.begin(), ends.end());
+    paragraph_ends_ = std::move(ends);
+    return *paragraph_ends_;
+  }
+
+  // The paragraph ends whose marks lie in file unit `i` (as placed), and of them those whose mark
+  // is no paragraph, cell or section mark.
+  struct Marks {
+    uint64_t checked = 0, wrong = 0;
+  };
+  Marks ParagraphMarks(uint64_t i, const TextRange& text) {
+    Marks marks;
+    const std::vector<uint64_t>& ends = ParagraphEnds();
+    const size_t w = place_[static_cast<size_t>(i)];
+    for (const uint64_t k : word_by_unit_[static_cast<size_t>(i)]) {
+      const uint64_t first = k * sector_bytes_, end = (k + 1) * sector_bytes_;
+      for (auto e = std::lower_bound(ends.begin(), ends.end(), first + 2);
+           e != ends.end() && *e <= end; ++e) {
+        if (*e <= text.from || *e > text.to || (*e - text.from) % 2 != 0) continue;
+        const uint8_t* mark = At(w, PhaseOf(word_[k]) + (*e - 2 - first), 2);
+        if (mark == nullptr) continue;
+        ++marks.checked;
+        if (mark[1] != 0 || (mark[0] != 0x0D && mark[0] != 0x07 && mark[0] != 0x0C)) {
+          ++marks.wrong;
+        }
+      }
+    }
+    return marks;
+  }
+
+  // Whether file unit `i` (as placed) goes on with a Word document's text: where the text starts
+  // as Latin UTF-16, every later unit that holds text holds such text, with a paragraph mark
+  // before each paragraph end the paragraph pages list in it.
+  bool TextGoesOn(uint64_t i) {
+    const std::optional<TextRange> text = LatinText(i);
+    if (!text) return true;
+    const TextShare share = LatinShare(i, text->from, text->to);
+    if (share.pairs < kMinTextPairs) return true;
+    return Latin(share) && ParagraphMarks(i, *text).wrong == 0;
   }
 
   // Places file unit `i` in window unit `w` and goes on with the next; false when the records
@@ -373,11 +487,28 @@ class CompoundFragmentWalk {
     const size_t before = BeforeNextAnchor(i);
     bool went_on = Free(after) && TryUnit(i, after, records);
     if (before != after && Free(before)) went_on = TryUnit(i, before, records) || went_on;
-    if (!went_on && JudgedByRecords(records, i)) Jump(i, records, after, before);
+    if (went_on) return;
+    if (JudgedByRecords(records, i)) {
+      Jump(i, records, after, before, [&](size_t) {
+        Records trial = records;
+        trial.cursor.rows_from_top = true;
+        return FollowRecords(trial) &&
+               trial.cursor.followed - records.cursor.followed >= kMinJumpRecords;
+      });
+    } else if (const std::optional<TextRange> text = LatinText(i);
+               text && TextPairsIn(i, text->from, text->to) >= kMinTextPairs) {
+      Jump(i, records, after, before, [&](size_t) {
+        return Latin(LatinShare(i, text->from, text->to)) &&
+               ParagraphMarks(i, *text).checked >= kMinJumpMarks && TextGoesOn(i);
+      });
+    }
   }
 
-  // A cut inside the workbook stream: the free units of the window where the records go on.
-  void Jump(uint64_t i, const Records& records, size_t after, size_t before) {
+  // A cut inside the workbook stream or a Word document's text: the free units of the window
+  // (not `after` or `before`, tried already) where `goes_on` finds file unit `i` going on, each
+  // followed when there are few.
+  template <typename GoesOn>
+  void Jump(uint64_t i, const Records& records, size_t after, size_t before, GoesOn goes_on) {
     if (++scans_ > kMaxScans) {
       exhausted_ = true;
       return;
@@ -387,12 +518,7 @@ class CompoundFragmentWalk {
     for (size_t w = 0; w < window_units_; ++w) {
       if (!Free(w) || w == after || w == before) continue;
       place_[index] = w;
-      Records trial = records;
-      trial.cursor.rows_from_top = true;
-      if (FollowRecords(trial) &&
-          trial.cursor.followed - records.cursor.followed >= kMinJumpRecords) {
-        fitting.push_back(w);
-      }
+      if (goes_on(w)) fitting.push_back(w);
     }
     place_[index] = kNowhere;
     if (fitting.size() > kMaxJumps) {
@@ -442,7 +568,8 @@ class CompoundFragmentWalk {
   std::vector<uint32_t> workbook_, word_;
   uint64_t workbook_size_ = 0, word_size_ = 0;
   std::vector<std::vector<uint32_t>> word_by_unit_;  // file unit -> WordDocument sectors in it
-  std::vector<size_t> place_;                        // file unit -> window unit
+  std::optional<std::vector<uint64_t>> paragraph_ends_;
+  std::vector<size_t> place_;  // file unit -> window unit
   uint64_t tries_ = 0, check_bytes_ = 0;
   uint32_t checks_ = 0, passed_ = 0, scans_ = 0;
   bool exhausted_ = false;

@@ -62,6 +62,18 @@ bool BiffHeaderFits(uint16_t type, uint16_t length);
 inline constexpr int kMaxBiffDepth = 8;
 // `current_user` may be null (the stream is missing).
 Whole CheckPowerPointStream(CompoundStream& document, CompoundStream* current_user);
+// Word's formatting pages (FKPs) in the WordDocument stream, and what the FIB says of them: the
+// bin table of paragraph pages (offset and length in the table stream) and the pages' limits.
+inline constexpr uint32_t kFormattingPageBytes = 512;
+inline constexpr size_t kBinTablePapx = 0x102;
+inline constexpr uint8_t kMaxPapxRuns = 0x1D;
+inline constexpr size_t kPapxEntryBytes = 13;
+// Whether the 512 bytes at `page` can be a formatting page of a WordDocument stream of
+// `stream_size` bytes: 1 to `max_runs` runs whose text offsets ascend inside the stream, each
+// run's property offset 0 or inside the page past the run table (`entry` bytes per run after the
+// offsets).
+bool FormattingPageFits(const uint8_t* page, uint64_t stream_size, uint8_t max_runs, size_t entry);
+
 // The 0Table and 1Table streams, null when missing; the FIB says which one holds the tables.
 Whole CheckWordStream(CompoundStream& word, CompoundStream* table0, CompoundStream* table1);
 
