@@ -295,12 +295,12 @@ bool ReassembleCompoundDoc(ByteSource& source, uint64_t start, uint64_t /*length
   using Outcome = CompoundReassembly::Outcome;
   std::vector<FilePiece> in_order;
   const Outcome outcome = CompoundReassembly(source, start, units).Run(&in_order);
-  if (outcome == Outcome::kTied) return false;
   if (outcome == Outcome::kFound) {
     *pieces = std::move(in_order);
     return true;
   }
-  // A placement found before the work ran out stands when the walk finds it too, and only it.
+  // Where placements tie, the walk's judgement of the units' contents may leave one; a placement
+  // found before the work ran out stands when the walk finds it too, and only it.
   std::vector<FilePiece> walked;
   if (!WalkCompoundFragments(source, start, units, &walked)) return false;
   if (outcome == Outcome::kUnsure && walked != in_order) return false;

@@ -13,10 +13,10 @@
 //
 // Documents whose FAT needs DIFAT sectors (more than 109 FAT sectors) are not put together. Work
 // is bounded: 64 MiB of gaps, 4096 whole checks of at most 64 times the document's length in
-// all. Where this finds no placement (an anchor is not found further on), the fragments are
-// looked for either way of the header (compound_doc_fragment_walk.h); one placement found before
-// the work ran out stands only when that search finds it too, and alone; where two placements
-// pass, nothing is put together.
+// all. Where this finds no placement (an anchor is not found further on) or two, the fragments
+// are looked for either way of the header (compound_doc_fragment_walk.h), whose judgement of the
+// units' contents (records, text) may leave exactly one; one placement found before the work ran
+// out stands only when that search finds it too, and alone.
 
 #include <cstddef>
 #include <cstdint>
