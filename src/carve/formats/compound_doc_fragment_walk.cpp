@@ -89,8 +89,9 @@ class CompoundFragmentWalk {
     return true;
   }
 
-  // The `n` bytes `phase` bytes into window unit `w`; null past the window's end.
+  // The `n` bytes `phase` bytes into window unit `w`; null past the window's end (or for no unit).
   const uint8_t* At(size_t w, uint64_t phase, uint64_t n) const {
+    if (w >= window_units_) return nullptr;
     const uint64_t at = uint64_t{w} * unit_ + phase;
     return at + n <= window_.size() ? window_.data() + at : nullptr;
   }
