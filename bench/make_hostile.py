@@ -33,11 +33,16 @@ every run over them has to end in bounded time with a bounded number of files.
                       and sends the search for its fragments through their units, which hold its
                       samples at the same places; and 1,000 movie starts whose media data has no
                       movie box after it, each sending the movie box search through 512 units
+  hostile-cfb-walk    300 workbooks of 600 to 899 rows (by xlwt), each with the unit of its header
+                      after the rest (its FAT before its header) and one unit of its stream
+                      overwritten: every one sends the search for its fragments through the
+                      others' units, which go on with its records and rows alike
 
 Each image IMAGES_DIR/NAME.img starts and ends with random bytes and gets a manifest
 IMAGES_DIR/NAME.json: {"image", "kind": "hostile", "what", "size", "originals": []}.
 """
 import argparse
+import io
 import json
 import os
 import random
@@ -295,6 +300,33 @@ def mpeg_orphans(rng):
             mpeg2_packs(rng, 1100, 64))
 
 
+def xlwt_workbook(rows):
+    """A workbook of ROWS rows of a number, a word and a fraction, as xlwt writes it (its FAT and
+    directory last); None without xlwt."""
+    try:
+        import xlwt
+    except ImportError:
+        return None
+    book = xlwt.Workbook()
+    sheet = book.add_sheet("s")
+    for row in range(rows):
+        sheet.write(row, 0, row * 7)
+        sheet.write(row, 1, "row %d" % row)
+        sheet.write(row, 2, row / 3.0)
+    out = io.BytesIO()
+    book.save(out)
+    return out.getvalue()
+
+
+def workbook_header_last(rng, book, unit=4096):
+    """BOOK with the unit of its header after the rest, and one unit of its stream (not the
+    last, which holds its FAT and directory) overwritten."""
+    head, rest = book[:unit], book[unit:]
+    rest += bytes(-len(rest) % unit)
+    at = rng.randrange(1, len(rest) // unit - 1) * unit
+    return rest[:at] + rng.randbytes(unit) + rest[at + unit:] + head
+
+
 def build(images, name, what, pieces, rng, align=SECTOR):
     image = os.path.join(images, name + ".img")
     with open(image, "wb") as f:
@@ -348,6 +380,11 @@ def main():
         build(args.images, "hostile-mov-walk", "400 copies of one MP4, each with a unit "
               "overwritten; 1,000 movie starts without a movie box",
               overwritten_copies(rng, mp4) + [movie_without_box(rng) for _ in range(1000)], rng,
+              align=4096)
+    books = [xlwt_workbook(rows) for rows in range(600, 900)]
+    if books[0] is not None:
+        build(args.images, "hostile-cfb-walk", "300 workbooks, each with its header after the rest "
+              "and a unit overwritten", [workbook_header_last(rng, book) for book in books], rng,
               align=4096)
 
 

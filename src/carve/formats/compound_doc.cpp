@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_fragment_walk.h"
 #include "carve/formats/compound_doc_layout.h"
 #include "carve/formats/compound_doc_reassembly.h"
 #include "platform/byte_order.h"
@@ -68,10 +69,12 @@ std::optional<uint64_t> LastFatSector(ByteSource& source, const uint8_t* header,
   return last;
 }
 
-// How far past its place the last FAT sector `last` lies (0 when in place, or when the header
-// names it through DIFAT sectors or it is found nowhere), with its sector read into `fat`.
-uint64_t ShiftOfLastFat(ByteSource& source, const uint8_t* header, const Geometry& g,
-                        uint32_t fat_count, uint64_t last, std::vector<uint8_t>& fat) {
+// How far past its place the last FAT sector `last` (read at its place into `fat`) lies, with
+// its sector read into `fat`: 0 when in place, or when the header names it through DIFAT sectors
+// (not looked for); empty when it is neither at its place nor further on.
+std::optional<uint64_t> ShiftOfLastFat(ByteSource& source, const uint8_t* header, const Geometry& g,
+                                       uint32_t fat_count, uint64_t last,
+                                       std::vector<uint8_t>& fat) {
   if (fat_count > kHeaderFatEntries || last > UINT32_MAX) return 0;
   std::vector<uint32_t> fat_sectors;
   for (uint32_t j = 0; j < fat_count; ++j) {
@@ -82,18 +85,22 @@ uint64_t ShiftOfLastFat(ByteSource& source, const uint8_t* header, const Geometr
   const std::optional<uint64_t> shift =
       FatSectorShift(source, g.file_start, g.sector_bytes, static_cast<uint32_t>(last), index,
                      fat_sectors, 0, kShiftStep);
-  if (!shift || *shift == 0) return 0;
+  if (!shift) {
+    // A FAT sector with few links is not found by searching, but may stand at its place.
+    if (LooksLikeFat(fat.data(), fat.size(), index, fat_sectors, g.sectors_on_source + 1, 0)) {
+      return 0;
+    }
+    return std::nullopt;
+  }
+  if (*shift == 0) return 0;
   const uint64_t offset = g.file_start + uint64_t{g.sector_bytes} * (last + 1) + *shift;
   if (!source.ReadExact(offset, fat.data(), fat.size())) return 0;
   return *shift;
 }
 
-// The program whose main stream the directory's first sector lists.
-DocProgram MainStreamOf(ByteSource& source, const uint8_t* header, const Geometry& g) {
+// The program whose main stream the directory sector `directory` lists.
+DocProgram MainStreamIn(const std::vector<uint8_t>& directory) {
   constexpr uint8_t kStream = 2;
-  std::vector<uint8_t> directory;
-  if (!ReadFileSector(source, g, LoadLe32(header + kDirectoryOffset), directory))
-    return DocProgram::kUnknown;
   for (size_t at = 0; at + kEntryBytes <= directory.size(); at += kEntryBytes) {
     const uint8_t* entry = directory.data() + at;
     if (entry[66] != kStream) continue;
@@ -104,10 +111,40 @@ DocProgram MainStreamOf(ByteSource& source, const uint8_t* header, const Geometr
   return DocProgram::kUnknown;
 }
 
+// The program whose main stream the directory's first sector lists.
+DocProgram MainStreamOf(ByteSource& source, const uint8_t* header, const Geometry& g) {
+  std::vector<uint8_t> directory;
+  if (!ReadFileSector(source, g, LoadLe32(header + kDirectoryOffset), directory))
+    return DocProgram::kUnknown;
+  return MainStreamIn(directory);
+}
+
 CompoundState Unmeasurable() {
   CompoundState state;
   state.unmeasurable = true;
   return state;
+}
+
+// A document whose FAT is not where the header puts it, nor further on: when its FAT and directory
+// lie in units around the header, only the header is taken and the rest is put together from
+// there when the document is finished.
+CompoundState FoundElsewhere(ByteSource& source, const Geometry& g) {
+  const std::optional<std::vector<uint8_t>> directory =
+      FindCompoundDirectory(source, g.file_start, ByteUnits{g.file_start, kShiftStep});
+  if (!directory) return Unmeasurable();
+  CompoundState state;
+  state.left = kHeaderBytes;
+  state.in_pieces = true;
+  state.header_only = true;
+  state.main_stream = MainStreamIn(*directory);
+  return state;
+}
+
+// The program whose main stream the directory lists, found in units around the header.
+DocProgram MainStreamAround(ByteSource& source, const Geometry& g) {
+  const std::optional<std::vector<uint8_t>> directory =
+      FindCompoundDirectory(source, g.file_start, ByteUnits{g.file_start, kShiftStep});
+  return directory ? MainStreamIn(*directory) : DocProgram::kUnknown;
 }
 
 bool RunContains(std::string_view run, std::string_view text) {
@@ -152,16 +189,22 @@ CompoundState StartCompound(const CarveView& view) {
   g.sectors_on_source = room / g.sector_bytes > 0 ? room / g.sector_bytes - 1 : 0;
 
   const uint32_t fat_count = LoadLe32(header + kFatCountOffset);
-  // Every FAT sector but the last addresses a full sector of entries, all inside the document.
-  if (fat_count == 0 || uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
-    return Unmeasurable();
+  // Every FAT sector but the last addresses a full sector of entries, all inside the document:
+  // one longer than the source after its header may lie partly before it.
+  if (fat_count == 0) return Unmeasurable();
+  if (uint64_t{fat_count - 1} * g.entries_per_sector >= g.sectors_on_source) {
+    return FoundElsewhere(view.source, g);
   }
   const std::optional<uint64_t> last = LastFatSector(view.source, header, g, fat_count);
   std::vector<uint8_t> fat;
-  if (!last || !ReadFileSector(view.source, g, *last, fat)) return Unmeasurable();
+  if (!last) return Unmeasurable();
+  if (!ReadFileSector(view.source, g, *last, fat)) return FoundElsewhere(view.source, g);
   // A FAT sector further on than its place: foreign units lie in the document before it, and
   // the document is taken to that FAT sector's end at least (it is put together when done).
-  const uint64_t fat_shift = ShiftOfLastFat(view.source, header, g, fat_count, *last, fat);
+  const std::optional<uint64_t> shift_found =
+      ShiftOfLastFat(view.source, header, g, fat_count, *last, fat);
+  if (!shift_found) return FoundElsewhere(view.source, g);
+  const uint64_t fat_shift = *shift_found;
   uint64_t used = 0;
   for (uint32_t j = 0; j < g.entries_per_sector; ++j) {
     if (LoadLe32(fat.data() + 4 * j) != kFreeSect) used = j + 1;
@@ -172,7 +215,12 @@ CompoundState StartCompound(const CarveView& view) {
   if (length > room) return Unmeasurable();
   CompoundState state;
   state.left = length;
+  state.in_pieces = fat_shift != 0;
   state.main_stream = MainStreamOf(view.source, header, g);
+  if (state.in_pieces && state.main_stream == DocProgram::kUnknown) {
+    // The directory may lie past its place too.
+    state.main_stream = MainStreamAround(view.source, g);
+  }
   return state;
 }
 
@@ -193,7 +241,9 @@ Fed FeedCompound(CompoundState& state, const CarveView& view) {
 }
 
 Kept FinishCompound(const CompoundState& state, const TypeSet& selected) {
-  if (!state.complete) return Drop();
+  // A document in pieces is put together from its header on, whether or not its carve came to
+  // the measured end.
+  if (!state.complete && !state.in_pieces) return Drop();
   Kept kept = KeepChecked(CheckCompoundDoc);
   kept.reassemble = ReassembleCompoundDoc;
   uint8_t code = kPpt;
@@ -207,6 +257,12 @@ Kept FinishCompound(const CompoundState& state, const TypeSet& selected) {
     kept.extension = "DOC";
   }
   kept.keep = IsSelected(selected, code);
+  if (state.in_pieces) {
+    kept.pieces_elsewhere = kept.keep;
+    // A carve that holds foreign units is a partial file when no pieces are found.
+    kept.not_whole = !state.header_only;
+    kept.keep = false;
+  }
   return kept;
 }
 

@@ -6,7 +6,9 @@
 // pieces (compound_doc_reassembly.h). The name comes from the document's main stream (WordDocument:
 // DOC, Workbook or Book: XLS, PowerPoint Document: PPT), or where the directory names none, from
 // the program named in its text: Excel (XLS), Word (DOC), otherwise PPT. A finished document whose
-// structure shows it broken is not kept (compound_doc_check.h).
+// structure shows it broken is not kept (compound_doc_check.h). A document whose last FAT sector
+// is neither at its place nor further on, but whose FAT and directory are found in units around
+// its header (compound_doc_fragment_walk.h), is put together from its pieces there.
 
 #include <cstdint>
 
@@ -23,6 +25,11 @@ struct CompoundState {
   DocProgram main_stream = DocProgram::kUnknown;  // named by the directory
   // The header or the FAT says the document cannot lie whole on the source (or is none).
   bool unmeasurable = false;
+  // The carve is not the document: its last FAT sector lies further on than its place (foreign
+  // units inside), or neither there nor at its place but around the header (only the header is
+  // taken). It is kept only when its pieces are found.
+  bool in_pieces = false;
+  bool header_only = false;  // of those, the one whose FAT lies around the header
   bool complete = false;
 };
 

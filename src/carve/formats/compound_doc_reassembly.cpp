@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_fragment_walk.h"
 #include "carve/formats/compound_doc_layout.h"
 #include "platform/byte_order.h"
 
@@ -17,53 +18,7 @@ constexpr uint32_t kMaxChecks = 4096;
 constexpr uint64_t kCheckBytesPerLength = 64;
 constexpr uint64_t kMinCheckBudget = uint64_t{4} << 20;
 constexpr size_t kMaxGapRanges = 4;
-// Entries that link a sector to the next one or mark a FAT sector: fewer, and a block is not
-// taken for a FAT sector.
-constexpr uint32_t kMinFatLinks = 4;
 constexpr uint8_t kStorage = 1, kStream = 2, kRoot = 5;
-
-bool IsIn(const std::vector<uint32_t>& list, uint32_t value) {
-  return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-// Whether `block` can be the `index`-th FAT sector of a document of at most `bound` sectors.
-bool LooksLikeFat(const std::vector<uint8_t>& block, uint32_t index,
-                  const std::vector<uint32_t>& fat_sectors, uint64_t bound) {
-  const uint32_t per = static_cast<uint32_t>(block.size() / 4);
-  const uint64_t first = uint64_t{index} * per;
-  uint32_t links = 0;
-  for (uint32_t k = 0; k < per; ++k) {
-    const uint32_t entry = LoadLe32(&block[4 * k]);
-    const uint64_t sector = first + k;
-    const bool fat_sector =
-        sector <= UINT32_MAX && IsIn(fat_sectors, static_cast<uint32_t>(sector));
-    if (fat_sector != (entry == kFatSect)) return false;
-    if (entry == kFatSect) {
-      ++links;
-    } else if (entry != kFreeSect && entry != kEndOfChain && entry != kDifSect) {
-      if (entry >= bound) return false;
-      if (entry == sector + 1) ++links;
-    }
-  }
-  return links >= kMinFatLinks;
-}
-
-// Whether `block` can be a directory sector (the directory's first when `first`).
-bool LooksLikeDirectory(const std::vector<uint8_t>& block, bool first) {
-  bool used = false;
-  for (size_t at = 0; at + kEntryBytes <= block.size(); at += kEntryBytes) {
-    const uint8_t* entry = &block[at];
-    const uint8_t type = entry[66];
-    if (first && at == 0 && type != kRoot) return false;
-    if (type == 0) continue;
-    if (type != kStorage && type != kStream && !(type == kRoot && first && at == 0)) return false;
-    const uint16_t name_bytes = LoadLe16(entry + 64);
-    if (name_bytes < 2 || name_bytes > 64 || name_bytes % 2 != 0 || entry[67] > 1) return false;
-    if (entry[name_bytes - 2] != 0 || entry[name_bytes - 1] != 0) return false;
-    used = true;
-  }
-  return used;
-}
 
 // A sector of the document found on the source, and what was put in before it.
 struct Anchor {
@@ -86,8 +41,15 @@ class CompoundReassembly {
   CompoundReassembly(ByteSource& source, uint64_t start, const ByteUnits& units)
       : source_(source), start_(start), units_(units) {}
 
-  bool Run(std::vector<FilePiece>* pieces) {
-    if (!ReadHeader() || !FindFat() || !FindDirectory() || !FindGapRanges()) return false;
+  // How the search ended: kFound with the pieces; kUnsure with the one placement that passed
+  // before the work ran out; kTied when two placements pass; kNone when no anchor or placement
+  // fits.
+  enum class Outcome : uint8_t { kFound, kUnsure, kTied, kNone };
+
+  Outcome Run(std::vector<FilePiece>* pieces) {
+    if (!ReadHeader() || !FindFat() || !FindDirectory() || !FindGapRanges()) {
+      return Outcome::kNone;
+    }
     // The fewest gaps first: one per range, then up to two.
     std::vector<Gap> gaps;
     Place(0, gaps);
@@ -95,9 +57,10 @@ class CompoundReassembly {
       two_gaps_ = true;
       Place(0, gaps);
     }
-    if (passed_ != 1 || Exhausted()) return false;
+    if (passed_ == 0) return Outcome::kNone;
+    if (passed_ > 1) return Outcome::kTied;
     *pieces = found_;
-    return true;
+    return Exhausted() ? Outcome::kUnsure : Outcome::kFound;
   }
 
  private:
@@ -171,7 +134,7 @@ class CompoundReassembly {
       bool found = false;
       for (uint64_t shift = low; shift <= high && !found; shift += units_.bytes) {
         if (!ReadSector(sector, shift, block)) return false;
-        if (LooksLikeDirectory(block, sector == chain.front())) {
+        if (LooksLikeDirectory(block.data(), block.size(), sector == chain.front())) {
           anchors_.push_back({sector, shift});
           found = true;
         }
@@ -273,6 +236,46 @@ class CompoundReassembly {
 
 }  // namespace
 
+bool LooksLikeFat(const uint8_t* block, size_t bytes, uint32_t index,
+                  const std::vector<uint32_t>& fat_sectors, uint64_t bound, uint32_t min_links) {
+  const uint32_t per = static_cast<uint32_t>(bytes / 4);
+  const uint64_t first = uint64_t{index} * per;
+  // The entries of this sector that stand for FAT sectors.
+  std::vector<bool> fat_entry(per, false);
+  for (const uint32_t sector : fat_sectors) {
+    if (sector >= first && sector - first < per) fat_entry[sector - first] = true;
+  }
+  uint32_t links = 0;
+  for (uint32_t k = 0; k < per; ++k) {
+    const uint32_t entry = LoadLe32(block + 4 * k);
+    const uint64_t sector = first + k;
+    if (fat_entry[k] != (entry == kFatSect)) return false;
+    if (entry == kFatSect) {
+      ++links;
+    } else if (entry != kFreeSect && entry != kEndOfChain && entry != kDifSect) {
+      if (entry >= bound) return false;
+      if (entry == sector + 1) ++links;
+    }
+  }
+  return links >= min_links;
+}
+
+bool LooksLikeDirectory(const uint8_t* block, size_t bytes, bool first) {
+  bool used = false;
+  for (size_t at = 0; at + kEntryBytes <= bytes; at += kEntryBytes) {
+    const uint8_t* entry = block + at;
+    const uint8_t type = entry[66];
+    if (first && at == 0 && type != kRoot) return false;
+    if (type == 0) continue;
+    if (type != kStorage && type != kStream && !(type == kRoot && first && at == 0)) return false;
+    const uint16_t name_bytes = LoadLe16(entry + 64);
+    if (name_bytes < 2 || name_bytes > 64 || name_bytes % 2 != 0 || entry[67] > 1) return false;
+    if (entry[name_bytes - 2] != 0 || entry[name_bytes - 1] != 0) return false;
+    used = true;
+  }
+  return used;
+}
+
 std::optional<uint64_t> FatSectorShift(ByteSource& source, uint64_t start, uint32_t sector_bytes,
                                        uint32_t sector, uint32_t index,
                                        const std::vector<uint32_t>& fat_sectors, uint64_t from,
@@ -282,14 +285,27 @@ std::optional<uint64_t> FatSectorShift(ByteSource& source, uint64_t start, uint3
   const uint64_t place = start + (uint64_t{sector} + 1) * sector_bytes;
   for (uint64_t shift = from; shift <= kMaxShift; shift += step) {
     if (!source.ReadExact(place + shift, block.data(), block.size())) return std::nullopt;
-    if (LooksLikeFat(block, index, fat_sectors, bound)) return shift;
+    if (LooksLikeFat(block.data(), block.size(), index, fat_sectors, bound)) return shift;
   }
   return std::nullopt;
 }
 
 bool ReassembleCompoundDoc(ByteSource& source, uint64_t start, uint64_t /*length*/,
                            const ByteUnits& units, std::vector<FilePiece>* pieces) {
-  return CompoundReassembly(source, start, units).Run(pieces);
+  using Outcome = CompoundReassembly::Outcome;
+  std::vector<FilePiece> in_order;
+  const Outcome outcome = CompoundReassembly(source, start, units).Run(&in_order);
+  if (outcome == Outcome::kFound) {
+    *pieces = std::move(in_order);
+    return true;
+  }
+  // Where placements tie, the walk's judgement of the units' contents may leave one; a placement
+  // found before the work ran out stands when the walk finds it too, and only it.
+  std::vector<FilePiece> walked;
+  if (!WalkCompoundFragments(source, start, units, &walked)) return false;
+  if (outcome == Outcome::kUnsure && walked != in_order) return false;
+  *pieces = std::move(walked);
+  return true;
 }
 
 }  // namespace kestrel

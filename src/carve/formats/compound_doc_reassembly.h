@@ -13,8 +13,12 @@
 //
 // Documents whose FAT needs DIFAT sectors (more than 109 FAT sectors) are not put together. Work
 // is bounded: 64 MiB of gaps, 4096 whole checks of at most 64 times the document's length in
-// all.
+// all. Where this finds no placement (an anchor is not found further on) or two, the fragments
+// are looked for either way of the header (compound_doc_fragment_walk.h), whose judgement of the
+// units' contents (records, text) may leave exactly one; one placement found before the work ran
+// out stands only when that search finds it too, and alone.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -27,6 +31,20 @@ namespace kestrel {
 
 bool ReassembleCompoundDoc(ByteSource& source, uint64_t start, uint64_t length,
                            const ByteUnits& units, std::vector<FilePiece>* pieces);
+
+// Entries that link a sector to the next one or mark a FAT sector: fewer, and a block found by
+// searching is not taken for a FAT sector.
+inline constexpr uint32_t kMinFatLinks = 4;
+
+// Whether the `bytes` bytes at `block` can be the `index`-th FAT sector of a document of at most
+// `bound` sectors whose FAT sectors are `fat_sectors`, with at least `min_links` links.
+bool LooksLikeFat(const uint8_t* block, size_t bytes, uint32_t index,
+                  const std::vector<uint32_t>& fat_sectors, uint64_t bound,
+                  uint32_t min_links = kMinFatLinks);
+
+// Whether the `bytes` bytes at `block` can be a directory sector (the directory's first when
+// `first`).
+bool LooksLikeDirectory(const uint8_t* block, size_t bytes, bool first);
 
 // How far past its place the FAT sector `sector` (the `index`-th of the FAT, whose sectors are
 // `fat_sectors`) of the document whose header is at `start` lies: the first shift from `from`

@@ -51,8 +51,29 @@ class CompoundStream {
 };
 
 Whole CheckWorkbookStream(CompoundStream& workbook);
+
+// BIFF records that open and close a substream of a workbook stream.
+inline constexpr uint16_t kBiffBof = 0x0809;
+inline constexpr uint16_t kBiffEof = 0x000A;
+// Whether a BIFF record header can stand in a workbook stream: a type in the known range, a
+// length within the limit, the fixed length of the types that have one (a BOF's at least 4).
+bool BiffHeaderFits(uint16_t type, uint16_t length);
+// Substreams nest at most this deep (charts inside sheets).
+inline constexpr int kMaxBiffDepth = 8;
 // `current_user` may be null (the stream is missing).
 Whole CheckPowerPointStream(CompoundStream& document, CompoundStream* current_user);
+// Word's formatting pages (FKPs) in the WordDocument stream, and what the FIB says of them: the
+// bin table of paragraph pages (offset and length in the table stream) and the pages' limits.
+inline constexpr uint32_t kFormattingPageBytes = 512;
+inline constexpr size_t kBinTablePapx = 0x102;
+inline constexpr uint8_t kMaxPapxRuns = 0x1D;
+inline constexpr size_t kPapxEntryBytes = 13;
+// Whether the 512 bytes at `page` can be a formatting page of a WordDocument stream of
+// `stream_size` bytes: 1 to `max_runs` runs whose text offsets ascend inside the stream, each
+// run's property offset 0 or inside the page past the run table (`entry` bytes per run after the
+// offsets).
+bool FormattingPageFits(const uint8_t* page, uint64_t stream_size, uint8_t max_runs, size_t entry);
+
 // The 0Table and 1Table streams, null when missing; the FIB says which one holds the tables.
 Whole CheckWordStream(CompoundStream& word, CompoundStream* table0, CompoundStream* table1);
 

@@ -13,36 +13,19 @@ constexpr uint16_t kEncryptedFlag = 0x0100;
 constexpr uint16_t kTable1Flag = 0x0200;
 constexpr size_t kFibBytes = 0x1AA;  // up to and with the piece table's place
 constexpr size_t kBinTableChpx = 0xFA;
-constexpr size_t kBinTablePapx = 0x102;
 constexpr size_t kClxPlace = 0x1A2;
-constexpr uint32_t kPage = 512;
+constexpr uint32_t kPage = kFormattingPageBytes;
 constexpr uint8_t kMaxChpxRuns = 0x65;
-constexpr uint8_t kMaxPapxRuns = 0x1D;
 constexpr uint64_t kMaxPieces = 1'000'000;
 
-// A 512-byte formatting page at `page` of the WordDocument stream: 1 to `max_runs` runs whose
-// text offsets ascend inside the stream, each run's property offset 0 or inside the page past
-// the run table (`entry` bytes per run after the offsets).
-bool FormattingPageFits(CompoundStream& word, uint64_t page, uint8_t max_runs, size_t entry) {
+// The formatting page number `page` of the WordDocument stream fits (FormattingPageFits).
+bool PageOfStreamFits(CompoundStream& word, uint64_t page, uint8_t max_runs, size_t entry) {
   std::array<uint8_t, kPage> p;
   if (word.size() < kPage || page > word.size() / kPage - 1 ||
       !word.Read(page * kPage, p.data(), kPage)) {
     return false;
   }
-  const uint8_t runs = p[kPage - 1];
-  if (runs == 0 || runs > max_runs) return false;
-  uint32_t previous = 0;
-  for (size_t i = 0; i <= runs; ++i) {
-    const uint32_t fc = LoadLe32(&p[4 * i]);
-    if (fc < previous || fc > word.size()) return false;
-    previous = fc;
-  }
-  const size_t table_end = 4 * (runs + size_t{1}) + entry * runs;
-  for (size_t i = 0; i < runs; ++i) {
-    const size_t offset = size_t{p[4 * (runs + size_t{1}) + entry * i]} * 2;
-    if (offset != 0 && (offset < table_end || offset >= kPage - 1)) return false;
-  }
-  return true;
+  return FormattingPageFits(p.data(), word.size(), max_runs, entry);
 }
 
 // The bin table at `place` of the FIB (in the table stream) names formatting pages that fit.
@@ -55,7 +38,7 @@ bool BinTablePagesFit(CompoundStream& word, CompoundStream& table, const uint8_t
   for (uint64_t i = 0; i < pages; ++i) {
     uint8_t pn[4];
     if (!table.Read(fc + 4 * (pages + 1) + 4 * i, pn, 4)) return false;
-    if (!FormattingPageFits(word, LoadLe32(pn) & 0x3FFFFF, max_runs, entry)) return false;
+    if (!PageOfStreamFits(word, LoadLe32(pn) & 0x3FFFFF, max_runs, entry)) return false;
   }
   return true;
 }
@@ -100,6 +83,23 @@ Whole PieceTableFits(CompoundStream& word, CompoundStream& table, const uint8_t*
 
 }  // namespace
 
+bool FormattingPageFits(const uint8_t* page, uint64_t stream_size, uint8_t max_runs, size_t entry) {
+  const uint8_t runs = page[kPage - 1];
+  if (runs == 0 || runs > max_runs) return false;
+  uint32_t previous = 0;
+  for (size_t i = 0; i <= runs; ++i) {
+    const uint32_t fc = LoadLe32(page + 4 * i);
+    if (fc < previous || fc > stream_size) return false;
+    previous = fc;
+  }
+  const size_t table_end = 4 * (runs + size_t{1}) + entry * runs;
+  for (size_t i = 0; i < runs; ++i) {
+    const size_t offset = size_t{page[4 * (runs + size_t{1}) + entry * i]} * 2;
+    if (offset != 0 && (offset < table_end || offset >= kPage - 1)) return false;
+  }
+  return true;
+}
+
 Whole CheckWordStream(CompoundStream& word, CompoundStream* table0, CompoundStream* table1) {
   std::array<uint8_t, kFibBytes> fib{};
   if (!word.Read(0, fib.data(), 4) || LoadLe16(fib.data()) != kWordMagic) return Whole::kNo;
@@ -119,7 +119,7 @@ Whole CheckWordStream(CompoundStream& word, CompoundStream* table0, CompoundStre
   if (pieces != Whole::kYes) return pieces;
   const bool pages_fit =
       BinTablePagesFit(word, *table, fib.data(), kBinTableChpx, kMaxChpxRuns, 1) &&
-      BinTablePagesFit(word, *table, fib.data(), kBinTablePapx, kMaxPapxRuns, 13);
+      BinTablePagesFit(word, *table, fib.data(), kBinTablePapx, kMaxPapxRuns, kPapxEntryBytes);
   return pages_fit ? Whole::kYes : Whole::kNo;
 }
 

@@ -8,8 +8,6 @@
 namespace kestrel {
 namespace {
 
-constexpr uint16_t kBof = 0x0809;
-constexpr uint16_t kEof = 0x000A;
 constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kSharedStrings = 0x00FC;
 constexpr uint16_t kContinue = 0x003C;
@@ -18,7 +16,6 @@ constexpr uint16_t kBiff8 = 0x0600;
 constexpr uint32_t kMaxBiffRecord = 8224;
 // Record types stay below this (the chart records, the highest, end near 0x1070).
 constexpr uint16_t kBiffTypeLimit = 0x2000;
-constexpr int kMaxSubstreamDepth = 8;
 
 // Records whose length never varies: a walk that lost the record boundaries finds other
 // lengths.
@@ -26,12 +23,12 @@ struct FixedLength {
   uint16_t type, length;
 };
 constexpr FixedLength kFixedLengths[] = {
-    {kEof, 0},    {0x0208, 16},  // ROW
-    {0x0201, 6},                 // BLANK
-    {0x0203, 14},                // NUMBER
-    {0x0205, 8},                 // BOOLERR
-    {0x027E, 10},                // RK
-    {0x00FD, 10},                // LABELSST
+    {kBiffEof, 0}, {0x0208, 16},  // ROW
+    {0x0201, 6},                  // BLANK
+    {0x0203, 14},                 // NUMBER
+    {0x0205, 8},                  // BOOLERR
+    {0x027E, 10},                 // RK
+    {0x00FD, 10},                 // LABELSST
 };
 
 bool LengthFits(uint16_t type, uint16_t length) {
@@ -162,9 +159,8 @@ class BiffWalk {
       const uint16_t type = LoadLe16(header), length = LoadLe16(header + 2);
       // Between substreams only a BOF may come: anything else ends the substreams (writers may
       // leave padding after the last one).
-      if (depth_ == 0 && type != kBof) break;
-      if (type == 0 || type >= kBiffTypeLimit || length > kMaxBiffRecord || length > left - 4 ||
-          !LengthFits(type, length) || !TakeRecord(at, type, length)) {
+      if (depth_ == 0 && type != kBiffBof) break;
+      if (!BiffHeaderFits(type, length) || length > left - 4 || !TakeRecord(at, type, length)) {
         return Whole::kNo;
       }
       at += 4 + length;
@@ -185,13 +181,13 @@ class BiffWalk {
     if (!EndSharedStrings()) return false;
     uint8_t body[4] = {};
     if (!workbook_.Read(at + 4, body, std::min<size_t>(length, 4))) return false;
-    if (type == kBof) {
-      if (length < 4 || ++depth_ > kMaxSubstreamDepth) return false;
+    if (type == kBiffBof) {
+      if (++depth_ > kMaxBiffDepth) return false;
       if (depth_ == 1) {
         substreams_.push_back(at);
         biff8_ = LoadLe16(body) == kBiff8;
       }
-    } else if (type == kEof) {
+    } else if (type == kBiffEof) {
       --depth_;
     } else if (type == kBoundSheet && substreams_.size() == 1) {
       if (length < 4) return false;
@@ -222,6 +218,11 @@ class BiffWalk {
 };
 
 }  // namespace
+
+bool BiffHeaderFits(uint16_t type, uint16_t length) {
+  return type != 0 && type < kBiffTypeLimit && length <= kMaxBiffRecord &&
+         LengthFits(type, length) && (type != kBiffBof || length >= 4);
+}
 
 Whole CheckWorkbookStream(CompoundStream& workbook) {
   return BiffWalk(workbook).Run();

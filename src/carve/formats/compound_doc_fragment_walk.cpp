@@ -1,0 +1,594 @@
+#include "carve/formats/compound_doc_fragment_walk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <map>
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+#include "carve/formats/compound_doc_biff_cursor.h"
+#include "carve/formats/compound_doc_check.h"
+#include "carve/formats/compound_doc_layout.h"
+#include "carve/formats/compound_doc_reassembly.h"
+#include "carve/formats/compound_doc_streams.h"
+#include "platform/byte_order.h"
+
+namespace kestrel {
+namespace {
+
+using namespace cfb;
+
+constexpr uint64_t kReachUnits = 256;
+constexpr uint64_t kMaxWindowBytes = uint64_t{4} << 20;
+constexpr uint32_t kMaxChecks = 32;
+constexpr uint64_t kCheckBytesPerLength = 16;
+constexpr uint64_t kMaxTries = 65536;
+constexpr uint32_t kMaxScans = 16;
+constexpr size_t kMaxJumps = 4;
+// Records a unit found across the window must carry on with: a unit that ends the walk sooner
+// (one long record) does not show that it goes on.
+constexpr uint64_t kMinJumpRecords = 8;
+// UTF-16 characters of a Word document's text a unit must hold to be judged by them.
+constexpr uint64_t kMinTextPairs = 64;
+// Paragraph ends a unit found across the window must show marks at.
+constexpr uint64_t kMinJumpMarks = 2;
+// Paragraph pages read for their paragraph ends.
+constexpr uint64_t kMaxParagraphPages = 1024;
+constexpr uint32_t kMiniStreamCutoff = 4096;
+constexpr uint8_t kStream = 2, kRoot = 5;
+constexpr size_t kNowhere = ~size_t{0};
+constexpr uint64_t kNoUnit = ~uint64_t{0};
+constexpr uint32_t kMinAnchorLinks = 2;
+
+// The workbook stream's records followed so far, and the file unit whose bytes they wait for.
+struct Records {
+  BiffCursor cursor;
+  uint64_t waiting = kNoUnit;
+};
+
+class CompoundFragmentWalk {
+ public:
+  CompoundFragmentWalk(ByteSource& source, uint64_t start, const ByteUnits& units)
+      : source_(source), start_(start), units_(units), unit_(units.bytes) {}
+
+  // The FAT and the directory, each found in one place.
+  bool FindTables() { return ReadWindow() && ReadHeader() && FindFat() && FindDirectory(); }
+
+  bool Run(std::vector<FilePiece>* pieces) {
+    if (!FindTables()) return false;
+    FindStreams();
+    place_.assign(file_units_, kNowhere);
+    for (const auto& [file_unit, window_unit] : anchors_) place_[file_unit] = window_unit;
+    Place(0, Records{});
+    if (passed_ != 1 || exhausted_) return false;
+    *pieces = found_;
+    return true;
+  }
+
+  const std::vector<uint8_t>& directory() const { return directory_; }
+
+ private:
+  bool ReadWindow() {
+    if (unit_ == 0 || units_.BoundaryFrom(start_) != start_ || start_ >= source_.Size()) {
+      return false;
+    }
+    const uint64_t reach = std::min(kReachUnits, kMaxWindowBytes / (2 * unit_));
+    if (reach == 0) return false;
+    const uint64_t before = std::min(reach, start_ / unit_);
+    low_ = start_ - before * unit_;
+    const uint64_t high = std::min(source_.Size(), start_ + (reach + 1) * unit_);
+    window_.resize(static_cast<size_t>(high - low_));
+    if (!source_.ReadExact(low_, window_.data(), window_.size())) return false;
+    window_units_ = static_cast<size_t>((window_.size() + unit_ - 1) / unit_);
+    used_.assign(window_units_, false);
+    header_unit_ = static_cast<size_t>(before);
+    anchors_[0] = header_unit_;
+    used_[header_unit_] = true;
+    return true;
+  }
+
+  // The `n` bytes `phase` bytes into window unit `w`; null past the window's end (or for no unit).
+  const uint8_t* At(size_t w, uint64_t phase, uint64_t n) const {
+    if (w >= window_units_) return nullptr;
+    const uint64_t at = uint64_t{w} * unit_ + phase;
+    return at + n <= window_.size() ? window_.data() + at : nullptr;
+  }
+
+  bool ReadHeader() {
+    const uint8_t* header = At(header_unit_, 0, kHeaderBytes);
+    if (header == nullptr) return false;
+    const uint16_t shift = LoadLe16(header + 0x1E);
+    if (shift != 9 && shift != 12) return false;
+    sector_bytes_ = uint32_t{1} << shift;
+    if (unit_ % sector_bytes_ != 0) return false;
+    const uint32_t count = LoadLe32(header + kFatCountOffset);
+    const uint32_t difat = LoadLe32(header + kDifatStartOffset);
+    // Every FAT sector but the last maps a full sector of entries: the document must fit in
+    // the window.
+    if (count == 0 || count > kHeaderFatEntries || (difat != kEndOfChain && difat != kFreeSect) ||
+        uint64_t{count - 1} * (sector_bytes_ / 4) >= window_.size() / sector_bytes_) {
+      return false;
+    }
+    for (uint32_t j = 0; j < count; ++j) {
+      fat_sectors_.push_back(LoadLe32(header + kHeaderFatOffset + 4 * j));
+    }
+    directory_start_ = LoadLe32(header + kDirectoryOffset);
+    return true;
+  }
+
+  uint64_t FileOffsetOf(uint32_t sector) const { return (uint64_t{sector} + 1) * sector_bytes_; }
+  uint64_t FileUnitOf(uint32_t sector) const { return FileOffsetOf(sector) / unit_; }
+  uint64_t PhaseOf(uint32_t sector) const { return FileOffsetOf(sector) % unit_; }
+
+  // The window unit that holds file unit `file_unit` by `fits`: its anchor when it has one (which
+  // must fit), else the one free unit where it fits. Placed as an anchor.
+  template <typename Fits>
+  bool Anchor(uint64_t file_unit, Fits fits) {
+    if (const auto known = anchors_.find(file_unit); known != anchors_.end()) {
+      return fits(known->second);
+    }
+    size_t found = kNowhere;
+    for (size_t w = 0; w < window_units_; ++w) {
+      if (used_[w] || !fits(w)) continue;
+      if (found != kNowhere) return false;  // two units fit alike
+      found = w;
+    }
+    if (found == kNowhere) return false;
+    anchors_[file_unit] = found;
+    used_[found] = true;
+    return true;
+  }
+
+  // Sectors (by their places in `list`) grouped by the file unit that holds them.
+  std::map<uint64_t, std::vector<size_t>> ByFileUnit(const std::vector<uint32_t>& list) const {
+    std::map<uint64_t, std::vector<size_t>> groups;
+    for (size_t k = 0; k < list.size(); ++k) groups[FileUnitOf(list[k])].push_back(k);
+    return groups;
+  }
+
+  bool FindFat() {
+    const uint64_t bound = window_.size() / sector_bytes_;
+    const uint32_t per = sector_bytes_ / 4;
+    for (const auto& entry : ByFileUnit(fat_sectors_)) {
+      const std::vector<size_t>& group = entry.second;
+      // Every sector of the group can be a FAT sector, and one at least links two sectors (the
+      // last FAT sector of a small document links few).
+      const auto fits = [&](size_t w) {
+        const auto can_be = [&](size_t j, uint32_t min_links) {
+          const uint8_t* block = At(w, PhaseOf(fat_sectors_[j]), sector_bytes_);
+          return block != nullptr && LooksLikeFat(block, sector_bytes_, static_cast<uint32_t>(j),
+                                                  fat_sectors_, bound, min_links);
+        };
+        return std::all_of(group.begin(), group.end(), [&](size_t j) { return can_be(j, 0); }) &&
+               std::any_of(group.begin(), group.end(),
+                           [&](size_t j) { return can_be(j, kMinAnchorLinks); });
+      };
+      if (!Anchor(entry.first, fits)) return false;
+    }
+    fat_.assign(uint64_t{per} * fat_sectors_.size(), kFreeSect);
+    for (size_t j = 0; j < fat_sectors_.size(); ++j) {
+      const uint8_t* block =
+          At(anchors_[FileUnitOf(fat_sectors_[j])], PhaseOf(fat_sectors_[j]), sector_bytes_);
+      for (uint32_t k = 0; k < per; ++k) fat_[j * per + k] = LoadLe32(block + 4 * k);
+    }
+    for (uint64_t k = fat_.size(); k > 0 && sectors_ == 0; --k) {
+      if (fat_[k - 1] != kFreeSect) sectors_ = k;
+    }
+    length_ = (sectors_ + 1) * sector_bytes_;
+    file_units_ = static_cast<size_t>((length_ + unit_ - 1) / unit_);
+    return sectors_ != 0 && file_units_ <= window_units_ && anchors_.rbegin()->first < file_units_;
+  }
+
+  // The sectors of the chain from `first`; empty when it leaves the document or loops.
+  std::vector<uint32_t> Chain(uint32_t first) const {
+    std::vector<uint32_t> chain;
+    for (uint32_t at = first; at != kEndOfChain; at = fat_[at]) {
+      if (at >= sectors_ || chain.size() == sectors_) return {};
+      chain.push_back(at);
+    }
+    return chain;
+  }
+
+  // Every stream of the directory sector `block` that is not in the mini stream, and the mini
+  // stream, has a chain of the sectors its size needs.
+  bool EntriesFitFat(const uint8_t* block) const {
+    for (size_t at = 0; at + kEntryBytes <= sector_bytes_; at += kEntryBytes) {
+      const uint8_t* entry = block + at;
+      const uint64_t size = LoadLe32(entry + 120);
+      const bool own_sectors =
+          (entry[66] == kStream && size >= kMiniStreamCutoff) || (entry[66] == kRoot && size > 0);
+      if (!own_sectors) continue;
+      const uint64_t needed = (size + sector_bytes_ - 1) / sector_bytes_;
+      if (Chain(LoadLe32(entry + 116)).size() != needed) return false;
+    }
+    return true;
+  }
+
+  bool FindDirectory() {
+    const std::vector<uint32_t> chain = Chain(directory_start_);
+    if (chain.empty()) return false;
+    for (const auto& entry : ByFileUnit(chain)) {
+      const std::vector<size_t>& group = entry.second;
+      const auto fits = [&](size_t w) {
+        return std::all_of(group.begin(), group.end(), [&](size_t k) {
+          const uint8_t* block = At(w, PhaseOf(chain[k]), sector_bytes_);
+          return block != nullptr && LooksLikeDirectory(block, sector_bytes_, k == 0) &&
+                 EntriesFitFat(block);
+        });
+      };
+      if (!Anchor(entry.first, fits)) return false;
+    }
+    for (const uint32_t sector : chain) {
+      const uint8_t* block = At(anchors_[FileUnitOf(sector)], PhaseOf(sector), sector_bytes_);
+      directory_.insert(directory_.end(), block, block + sector_bytes_);
+    }
+    return true;
+  }
+
+  // The chain and size of the stream the directory lists under one of `names`, outside the mini
+  // stream; an empty chain when there is none.
+  std::pair<std::vector<uint32_t>, uint64_t> StreamNamed(
+      std::initializer_list<std::string_view> names) const {
+    for (size_t at = 0; at + kEntryBytes <= directory_.size(); at += kEntryBytes) {
+      const uint8_t* entry = &directory_[at];
+      const uint64_t size = LoadLe32(entry + 120);
+      if (entry[66] != kStream || size < kMiniStreamCutoff ||
+          std::none_of(names.begin(), names.end(),
+                       [&](std::string_view name) { return EntryNamed(entry, name); })) {
+        continue;
+      }
+      std::vector<uint32_t> chain = Chain(LoadLe32(entry + 116));
+      if (uint64_t{chain.size()} * sector_bytes_ < size) chain.clear();
+      return {std::move(chain), size};
+    }
+    return {};
+  }
+
+  void FindStreams() {
+    std::tie(workbook_, workbook_size_) = StreamNamed({"Workbook", "Book"});
+    std::tie(word_, word_size_) = StreamNamed({"WordDocument"});
+    word_by_unit_.assign(file_units_, {});
+    for (uint32_t k = 0; k < word_.size(); ++k) {
+      word_by_unit_[static_cast<size_t>(FileUnitOf(word_[k]))].push_back(k);
+    }
+  }
+
+  // Copies `n` bytes at `at` of the stream whose chain is `chain` from the placed units; false at
+  // a byte whose unit is not placed (noted in `waiting`).
+  bool StreamBytes(const std::vector<uint32_t>& chain, uint64_t at, uint8_t* out, size_t n,
+                   uint64_t* waiting) const {
+    for (size_t k = 0; k < n; ++k) {
+      const uint64_t index = (at + k) / sector_bytes_;
+      if (index >= chain.size()) return false;
+      const uint64_t offset = FileOffsetOf(chain[index]) + (at + k) % sector_bytes_;
+      const size_t w = place_[static_cast<size_t>(offset / unit_)];
+      const uint8_t* byte = w == kNowhere ? nullptr : At(w, offset % unit_, 1);
+      if (byte == nullptr) {
+        *waiting = offset / unit_;
+        return false;
+      }
+      out[k] = *byte;
+    }
+    return true;
+  }
+
+  // Follows the records through the placed units; false when one cannot stand where it is.
+  bool FollowRecords(Records& records) const {
+    if (workbook_.empty()) return true;
+    records.waiting = kNoUnit;
+    return FollowBiffRecords(records.cursor, workbook_size_,
+                             [&](uint64_t at, uint8_t* out, size_t n) {
+                               return StreamBytes(workbook_, at, out, n, &records.waiting);
+                             });
+  }
+
+  // Whether the records wait for file unit `i`: its bytes are then judged by them.
+  bool JudgedByRecords(const Records& records, uint64_t i) const {
+    return !workbook_.empty() && !records.cursor.done && records.waiting == i;
+  }
+
+  // Text bytes of the WordDocument stream (its offsets [from, to)) in file unit `u`, and of them
+  // the high bytes of UTF-16 characters that are zero (Latin text).
+  struct TextShare {
+    uint64_t pairs = 0, latin = 0;
+  };
+  TextShare LatinShare(uint64_t u, uint64_t from, uint64_t to) const {
+    TextShare share;
+    const size_t w = place_[static_cast<size_t>(u)];
+    for (const uint64_t k : word_by_unit_[static_cast<size_t>(u)]) {
+      const uint64_t first = std::max(from, k * sector_bytes_);
+      const uint64_t end = std::min(to, (k + 1) * sector_bytes_);
+      for (uint64_t at = first + (first - from) % 2; at + 1 < end; at += 2) {
+        const uint8_t* pair = At(w, PhaseOf(word_[k]) + at - k * sector_bytes_, 2);
+        if (pair == nullptr) break;
+        ++share.pairs;
+        if (pair[1] == 0) ++share.latin;
+      }
+    }
+    return share;
+  }
+
+  static bool Latin(const TextShare& share) {
+    return share.pairs >= kMinTextPairs && share.latin * 10 >= share.pairs * 9;
+  }
+
+  // Text characters file unit `u` holds, by the stream's sectors in it alone.
+  uint64_t TextPairsIn(uint64_t u, uint64_t from, uint64_t to) const {
+    uint64_t bytes = 0;
+    for (const uint64_t k : word_by_unit_[static_cast<size_t>(u)]) {
+      const uint64_t first = std::max(from, k * sector_bytes_);
+      const uint64_t end = std::min(to, (k + 1) * sector_bytes_);
+      if (end > first) bytes += end - first;
+    }
+    return bytes / 2;
+  }
+
+  // Where a Word document's text lies by the FIB as placed (fcMin, fcMac), when the unit where it
+  // starts is placed before file unit `i` and its text is Latin UTF-16; empty otherwise.
+  struct TextRange {
+    uint64_t from = 0, to = 0;
+  };
+  std::optional<TextRange> LatinText(uint64_t i) const {
+    if (word_.empty()) return std::nullopt;
+    uint8_t fib[0x20];
+    uint64_t ignored = kNoUnit;
+    if (!StreamBytes(word_, 0, fib, sizeof fib, &ignored)) return std::nullopt;
+    const uint64_t from = LoadLe32(fib + 0x18);
+    const uint64_t to = std::min<uint64_t>(LoadLe32(fib + 0x1C), word_size_);
+    if (from >= to || from % 2 != 0 || from / sector_bytes_ >= word_.size()) return std::nullopt;
+    const uint64_t first_unit = FileUnitOf(word_[from / sector_bytes_]);
+    if (first_unit >= i || place_[static_cast<size_t>(first_unit)] == kNowhere ||
+        !Latin(LatinShare(first_unit, from, to))) {
+      return std::nullopt;
+    }
+    return TextRange{from, to};
+  }
+
+  // The paragraph page `page` of the WordDocument stream, whose paragraphs the bin table says
+  // run from stream offset `first` to `last`: as placed, or in the one free unit of the window
+  // where such a page stands at its place. Null when neither.
+  const uint8_t* ParagraphPage(uint64_t page, uint32_t first, uint32_t last) const {
+    if (page >= word_size_ / kFormattingPageBytes) return nullptr;
+    const uint64_t at = page * kFormattingPageBytes;
+    const uint32_t sector = word_[at / sector_bytes_];
+    const uint64_t phase = PhaseOf(sector) + at % sector_bytes_;
+    const size_t placed = place_[static_cast<size_t>(FileUnitOf(sector))];
+    if (placed != kNowhere) return At(placed, phase, kFormattingPageBytes);
+    const uint8_t* found = nullptr;
+    for (size_t w = 0; w < window_units_; ++w) {
+      const uint8_t* candidate = At(w, phase, kFormattingPageBytes);
+      if (!Free(w) || candidate == nullptr ||
+          !FormattingPageFits(candidate, word_size_, kMaxPapxRuns, kPapxEntryBytes) ||
+          LoadLe32(candidate) != first ||
+          LoadLe32(candidate + 4 * candidate[kFormattingPageBytes - 1]) != last) {
+        continue;
+      }
+      if (found != nullptr) return nullptr;  // two pages fit alike
+      found = candidate;
+    }
+    return found;
+  }
+
+  // The ends of the paragraphs (stream offsets just past each paragraph's mark) that the
+  // paragraph pages list, read once from the FIB and the table stream as placed; empty when a
+  // page is not found.
+  const std::vector<uint64_t>& ParagraphEnds() {
+    if (paragraph_ends_) return *paragraph_ends_;
+    paragraph_ends_.emplace();
+    uint8_t fib[kBinTablePapx + 8];
+    uint64_t ignored = kNoUnit;
+    if (!StreamBytes(word_, 0, fib, sizeof fib, &ignored)) return *paragraph_ends_;
+    const bool table1 = (LoadLe16(fib + 0x0A) & 0x0200) != 0;
+    const auto [table, table_size] = StreamNamed({table1 ? "1Table" : "0Table"});
+    const uint64_t fc = LoadLe32(fib + kBinTablePapx), lcb = LoadLe32(fib + kBinTablePapx + 4);
+    if (table.empty() || lcb < 12 || (lcb - 4) % 8 != 0 || fc > table_size ||
+        lcb > table_size - fc || (lcb - 4) / 8 > kMaxParagraphPages) {
+      return *paragraph_ends_;
+    }
+    const uint64_t pages = (lcb - 4) / 8;
+    std::vector<uint64_t> ends;
+    for (uint64_t k = 0; k < pages; ++k) {
+      // The page's number, and the stream offsets where its paragraphs start and end.
+      uint8_t pn[4], bounds[8];
+      if (!StreamBytes(table, fc + 4 * (pages + 1) + 4 * k, pn, 4, &ignored) ||
+          !StreamBytes(table, fc + 4 * k, bounds, 8, &ignored)) {
+        return *paragraph_ends_;
+      }
+      const uint8_t* page =
+          ParagraphPage(LoadLe32(pn) & 0x3FFFFF, LoadLe32(bounds), LoadLe32(bounds + 4));
+      if (page == nullptr) return *paragraph_ends_;
+      for (size_t run = 1; run <= page[kFormattingPageBytes - 1]; ++run) {
+        ends.push_back(LoadLe32(page + 4 * run));
+      }
+    }
+    std::sort(ends.begin(), ends.end());
+    paragraph_ends_ = std::move(ends);
+    return *paragraph_ends_;
+  }
+
+  // The paragraph ends whose marks lie in file unit `i` (as placed), and of them those whose mark
+  // is no paragraph, cell or section mark.
+  struct Marks {
+    uint64_t checked = 0, wrong = 0;
+  };
+  Marks ParagraphMarks(uint64_t i, const TextRange& text) {
+    Marks marks;
+    const std::vector<uint64_t>& ends = ParagraphEnds();
+    const size_t w = place_[static_cast<size_t>(i)];
+    for (const uint64_t k : word_by_unit_[static_cast<size_t>(i)]) {
+      const uint64_t first = k * sector_bytes_, end = (k + 1) * sector_bytes_;
+      for (auto e = std::lower_bound(ends.begin(), ends.end(), first + 2);
+           e != ends.end() && *e <= end; ++e) {
+        if (*e <= text.from || *e > text.to || (*e - text.from) % 2 != 0) continue;
+        const uint8_t* mark = At(w, PhaseOf(word_[k]) + (*e - 2 - first), 2);
+        if (mark == nullptr) continue;
+        ++marks.checked;
+        if (mark[1] != 0 || (mark[0] != 0x0D && mark[0] != 0x07 && mark[0] != 0x0C)) {
+          ++marks.wrong;
+        }
+      }
+    }
+    return marks;
+  }
+
+  // Whether file unit `i` (as placed) goes on with a Word document's text: where the text starts
+  // as Latin UTF-16, every later unit that holds text holds such text, with a paragraph mark
+  // before each paragraph end the paragraph pages list in it.
+  bool TextGoesOn(uint64_t i) {
+    const std::optional<TextRange> text = LatinText(i);
+    if (!text) return true;
+    const TextShare share = LatinShare(i, text->from, text->to);
+    if (share.pairs < kMinTextPairs) return true;
+    return Latin(share) && ParagraphMarks(i, *text).wrong == 0;
+  }
+
+  // Places file unit `i` in window unit `w` and goes on with the next; false when the records
+  // or the text do not go on there.
+  bool TryUnit(uint64_t i, size_t w, Records records) {
+    const size_t index = static_cast<size_t>(i);
+    const bool anchored = place_[index] != kNowhere;
+    place_[index] = w;
+    const bool fits = FollowRecords(records) && TextGoesOn(i);
+    if (fits) {
+      used_[w] = true;
+      Place(i + 1, records);
+      used_[w] = anchored;
+    }
+    if (!anchored) place_[index] = kNowhere;
+    return fits;
+  }
+
+  bool Free(size_t w) const { return w < window_units_ && !used_[w]; }
+
+  // The window unit where the run that ends at the next anchor after file unit `i` holds it.
+  size_t BeforeNextAnchor(uint64_t i) const {
+    const auto next = anchors_.upper_bound(i);
+    if (next == anchors_.end() || next->second < next->first - i) return kNowhere;
+    return static_cast<size_t>(next->second - (next->first - i));
+  }
+
+  void Place(uint64_t i, const Records& records) {
+    if (passed_ > 1 || exhausted_) return;
+    if (++tries_ > kMaxTries) {
+      exhausted_ = true;
+      return;
+    }
+    if (i == file_units_) {
+      Check();
+      return;
+    }
+    const size_t index = static_cast<size_t>(i);
+    if (place_[index] != kNowhere && anchors_.count(i) != 0) {
+      TryUnit(i, place_[index], records);
+      return;
+    }
+    const size_t after = place_[index - 1] + 1;
+    const size_t before = BeforeNextAnchor(i);
+    bool went_on = Free(after) && TryUnit(i, after, records);
+    if (before != after && Free(before)) went_on = TryUnit(i, before, records) || went_on;
+    if (went_on) return;
+    if (JudgedByRecords(records, i)) {
+      Jump(i, records, after, before, [&](size_t) {
+        Records trial = records;
+        trial.cursor.rows_from_top = true;
+        return FollowRecords(trial) &&
+               trial.cursor.followed - records.cursor.followed >= kMinJumpRecords;
+      });
+    } else if (const std::optional<TextRange> text = LatinText(i);
+               text && TextPairsIn(i, text->from, text->to) >= kMinTextPairs) {
+      Jump(i, records, after, before, [&](size_t) {
+        return Latin(LatinShare(i, text->from, text->to)) &&
+               ParagraphMarks(i, *text).checked >= kMinJumpMarks && TextGoesOn(i);
+      });
+    }
+  }
+
+  // A cut inside the workbook stream or a Word document's text: the free units of the window
+  // (not `after` or `before`, tried already) where `goes_on` finds file unit `i` going on, each
+  // followed when there are few.
+  template <typename GoesOn>
+  void Jump(uint64_t i, const Records& records, size_t after, size_t before, GoesOn goes_on) {
+    if (++scans_ > kMaxScans) {
+      exhausted_ = true;
+      return;
+    }
+    const size_t index = static_cast<size_t>(i);
+    std::vector<size_t> fitting;
+    for (size_t w = 0; w < window_units_; ++w) {
+      if (!Free(w) || w == after || w == before) continue;
+      place_[index] = w;
+      if (goes_on(w)) fitting.push_back(w);
+    }
+    place_[index] = kNowhere;
+    if (fitting.size() > kMaxJumps) {
+      exhausted_ = true;
+      return;
+    }
+    for (const size_t w : fitting) TryUnit(i, w, records);
+  }
+
+  void Check() {
+    std::vector<FilePiece> pieces;
+    for (size_t i = 0; i < file_units_; ++i) {
+      const uint64_t at = low_ + uint64_t{place_[i]} * unit_;
+      const uint64_t bytes = std::min<uint64_t>(unit_, length_ - uint64_t{i} * unit_);
+      if (!pieces.empty() && pieces.back().source_offset + pieces.back().length == at) {
+        pieces.back().length += bytes;
+      } else {
+        pieces.push_back({at, bytes});
+      }
+    }
+    check_bytes_ += length_;
+    if (++checks_ > kMaxChecks || check_bytes_ > kCheckBytesPerLength * length_) {
+      exhausted_ = true;
+      return;
+    }
+    PieceSource file(source_, pieces);
+    if (file.Size() != length_ || CheckCompoundDoc(file, 0, length_) != Whole::kYes) return;
+    if (++passed_ == 1) found_ = std::move(pieces);
+  }
+
+  ByteSource& source_;
+  uint64_t start_;
+  ByteUnits units_;
+  uint64_t unit_;
+  uint64_t low_ = 0;  // the window's first byte in the source
+  std::vector<uint8_t> window_;
+  size_t window_units_ = 0, header_unit_ = 0;
+  std::vector<bool> used_;              // window units placed
+  std::map<uint64_t, size_t> anchors_;  // file unit -> window unit, by the tables found
+  uint32_t sector_bytes_ = 512;
+  std::vector<uint32_t> fat_sectors_;
+  uint32_t directory_start_ = 0;
+  std::vector<uint32_t> fat_;
+  uint64_t sectors_ = 0, length_ = 0;
+  size_t file_units_ = 0;
+  std::vector<uint8_t> directory_;  // the directory's sectors in chain order
+  std::vector<uint32_t> workbook_, word_;
+  uint64_t workbook_size_ = 0, word_size_ = 0;
+  std::vector<std::vector<uint32_t>> word_by_unit_;  // file unit -> WordDocument sectors in it
+  std::optional<std::vector<uint64_t>> paragraph_ends_;
+  std::vector<size_t> place_;  // file unit -> window unit
+  uint64_t tries_ = 0, check_bytes_ = 0;
+  uint32_t checks_ = 0, passed_ = 0, scans_ = 0;
+  bool exhausted_ = false;
+  std::vector<FilePiece> found_;
+};
+
+}  // namespace
+
+bool WalkCompoundFragments(ByteSource& source, uint64_t start, const ByteUnits& units,
+                           std::vector<FilePiece>* pieces) {
+  return CompoundFragmentWalk(source, start, units).Run(pieces);
+}
+
+std::optional<std::vector<uint8_t>> FindCompoundDirectory(ByteSource& source, uint64_t start,
+                                                          const ByteUnits& units) {
+  CompoundFragmentWalk walk(source, start, units);
+  if (!walk.FindTables()) return std::nullopt;
+  return walk.directory();
+}
+
+}  // namespace kestrel
