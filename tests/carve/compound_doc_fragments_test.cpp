@@ -2,7 +2,8 @@
 // either way of the header and place the units that hold them, a workbook's BIFF record chain
 // places each unit of its stream across a cut, and a Word document's Latin text tells the units
 // that go on with it from foreign ones. The document comes back exactly, named by its stream;
-// where two units go on with the records alike, nothing is written.
+// where two units go on with the records alike, nothing is written. A presentation cut inside the
+// slide thumbnail (raw pixel rows) goes on with the unit that continues the rows.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -161,6 +162,46 @@ TEST(CompoundDocFragments, WorkbookWithAPieceOverwrittenWritesNothing) {
   std::copy(noise.begin(), noise.end(), xls.begin() + 6 * kDocUnit);
   testing::TempDir dir;
   const auto scan = testing::ScanImage(ShuffledDocument(xls, {3, 8}, {2, 0, 1}), dir);
+  EXPECT_TRUE(scan->files.empty());
+}
+
+// LibreOffice's PPT keeps its FAT in the header's unit and its directory in the last unit, and
+// between them a slide thumbnail of raw pixel rows (512 x 288, 24 bits: units 14 to 122): a cut
+// there is found by the unit that goes on with the rows, not the noise after the piece.
+const Bytes& ThumbnailPresentation() {
+  static const Bytes none;
+  if (!testing::HaveTool("soffice")) return none;
+  const Bytes& ppt = testing::LibreOfficeDocuments("ppt").first;
+  return ppt.size() >= 123 * kDocUnit ? ppt : none;
+}
+
+TEST(CompoundDocFragments, PresentationCutInsideItsThumbnailComesBackExactly) {
+  const Bytes& ppt = ThumbnailPresentation();
+  if (ppt.empty()) GTEST_SKIP() << "LibreOffice missing or its PPT holds no thumbnail";
+  const std::vector<ShuffledCase> cases = {
+      {"in order, noise between", {40}, {0, 1}},
+      {"(2,1)", {60}, {1, 0}},
+  };
+  for (const ShuffledCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    const auto scan = testing::ScanImage(ShuffledDocument(ppt, c.cuts, c.order), dir);
+    ASSERT_EQ(scan->files.size(), 1u);
+    EXPECT_EQ(scan->File(scan->files[0]), ppt);
+    EXPECT_TRUE(scan->files[0].ends_with(".PPT")) << scan->files[0];
+  }
+}
+
+// The thumbnail's unit after the cut overwritten: it and the noise after the first piece break
+// the rows alike, both pass the whole check, and nothing is written.
+TEST(CompoundDocFragments, PresentationWithItsThumbnailOverwrittenAtTheCutWritesNothing) {
+  const Bytes& ppt = ThumbnailPresentation();
+  if (ppt.empty()) GTEST_SKIP() << "LibreOffice missing or its PPT holds no thumbnail";
+  Bytes damaged = ppt;
+  const Bytes noise = NoiseUnits(1, 77);
+  std::copy(noise.begin(), noise.end(), damaged.begin() + 40 * kDocUnit);
+  testing::TempDir dir;
+  const auto scan = testing::ScanImage(ShuffledDocument(damaged, {40}, {0, 1}), dir);
   EXPECT_TRUE(scan->files.empty());
 }
 

@@ -13,6 +13,7 @@
 #include "carve/formats/compound_doc_layout.h"
 #include "carve/formats/compound_doc_reassembly.h"
 #include "carve/formats/compound_doc_streams.h"
+#include "carve/formats/compound_doc_thumbnail_rows.h"
 #include "platform/byte_order.h"
 
 namespace kestrel {
@@ -41,6 +42,8 @@ constexpr uint8_t kStream = 2, kRoot = 5;
 constexpr size_t kNowhere = ~size_t{0};
 constexpr uint64_t kNoUnit = ~uint64_t{0};
 constexpr uint32_t kMinAnchorLinks = 2;
+// Units two runs are followed for where their bytes are the same, inside a thumbnail.
+constexpr size_t kMaxRowLookahead = 64;
 
 // The workbook stream's records followed so far, and the file unit whose bytes they wait for.
 struct Records {
@@ -253,6 +256,70 @@ class CompoundFragmentWalk {
     for (uint32_t k = 0; k < word_.size(); ++k) {
       word_by_unit_[static_cast<size_t>(FileUnitOf(word_[k]))].push_back(k);
     }
+    std::tie(summary_, summary_size_) = StreamNamed({"\x05SummaryInformation"});
+    summary_by_unit_.assign(file_units_, {});
+    for (uint32_t k = 0; k < summary_.size(); ++k) {
+      summary_by_unit_[static_cast<size_t>(FileUnitOf(summary_[k]))].push_back(k);
+    }
+  }
+
+  // A presentation's thumbnail rows, read from the SummaryInformation stream as placed.
+  std::optional<ThumbnailRows> Thumbnail() const {
+    if (summary_.empty()) return std::nullopt;
+    uint64_t ignored = kNoUnit;
+    return FindThumbnailRows(summary_size_, [&](uint64_t at, uint8_t* out, size_t n) {
+      return StreamBytes(summary_, at, out, n, &ignored);
+    });
+  }
+
+  // The thumbnail's bytes in file unit `i` were it window unit `w`, each against the byte one
+  // row above it in the units placed before (the seam; rows inside the unit are not compared).
+  RowSeam SeamOf(uint64_t i, size_t w, const ThumbnailRows& rows) const {
+    RowSeam seam;
+    for (const uint64_t k : summary_by_unit_[static_cast<size_t>(i)]) {
+      const uint64_t first = std::max(rows.from + rows.stride, k * sector_bytes_);
+      const uint64_t end = std::min(rows.to, (k + 1) * sector_bytes_);
+      for (uint64_t at = first; at < end; ++at) {
+        const uint64_t above = at - rows.stride;
+        const uint64_t offset =
+            FileOffsetOf(summary_[above / sector_bytes_]) + above % sector_bytes_;
+        const uint64_t u = offset / unit_;
+        const size_t placed = u < i ? place_[static_cast<size_t>(u)] : kNowhere;
+        const uint8_t* up = placed == kNowhere ? nullptr : At(placed, offset % unit_, 1);
+        const uint8_t* byte = At(w, PhaseOf(summary_[k]) + at - k * sector_bytes_, 1);
+        if (up != nullptr && byte != nullptr) seam.Add(*byte, *up);
+      }
+    }
+    return seam;
+  }
+
+  // Of the units `after` and `before` (both free) for file unit `i`, those to try. Inside a
+  // presentation's thumbnail, the runs from each are compared at the first file unit where their
+  // bytes differ (the rows above it are then the same by either): a run that breaks the rows
+  // clearly there where the other goes on with them is not tried.
+  std::pair<bool, bool> GoOnWithRows(uint64_t i, size_t after, size_t before) {
+    if (summary_.empty()) return {true, true};
+    const std::optional<ThumbnailRows> rows = Thumbnail();
+    if (!rows) return {true, true};
+    std::pair<bool, bool> tried = {true, true};
+    uint64_t j = i;
+    for (size_t d = 0; d < kMaxRowLookahead && j < file_units_; ++d, ++j) {
+      const size_t a = after + d, b = before + d;
+      if ((j > i && place_[static_cast<size_t>(j)] != kNowhere) || !Free(a) || !Free(b)) break;
+      const uint64_t bytes = std::min<uint64_t>(unit_, length_ - j * unit_);
+      const uint8_t *at_a = At(a, 0, bytes), *at_b = At(b, 0, bytes);
+      if (at_a == nullptr || at_b == nullptr) break;
+      if (std::memcmp(at_a, at_b, static_cast<size_t>(bytes)) == 0) {
+        place_[static_cast<size_t>(j)] = a;  // the same bytes by either run
+        continue;
+      }
+      if (summary_by_unit_[static_cast<size_t>(j)].empty()) break;
+      const RowSeam by_after = SeamOf(j, a, *rows), by_before = SeamOf(j, b, *rows);
+      tried = {!BreaksRowsAgainst(by_after, by_before), !BreaksRowsAgainst(by_before, by_after)};
+      break;
+    }
+    for (uint64_t u = i; u < j; ++u) place_[static_cast<size_t>(u)] = kNowhere;
+    return tried;
   }
 
   // Copies `n` bytes at `at` of the stream whose chain is `chain` from the placed units; false at
@@ -486,8 +553,10 @@ class CompoundFragmentWalk {
     }
     const size_t after = place_[index - 1] + 1;
     const size_t before = BeforeNextAnchor(i);
-    bool went_on = Free(after) && TryUnit(i, after, records);
-    if (before != after && Free(before)) went_on = TryUnit(i, before, records) || went_on;
+    bool try_after = Free(after), try_before = before != after && Free(before);
+    if (try_after && try_before) std::tie(try_after, try_before) = GoOnWithRows(i, after, before);
+    bool went_on = try_after && TryUnit(i, after, records);
+    if (try_before) went_on = TryUnit(i, before, records) || went_on;
     if (went_on) return;
     if (JudgedByRecords(records, i)) {
       Jump(i, records, after, before, [&](size_t) {
@@ -569,6 +638,9 @@ class CompoundFragmentWalk {
   std::vector<uint32_t> workbook_, word_;
   uint64_t workbook_size_ = 0, word_size_ = 0;
   std::vector<std::vector<uint32_t>> word_by_unit_;  // file unit -> WordDocument sectors in it
+  std::vector<uint32_t> summary_;                    // the SummaryInformation stream's chain
+  uint64_t summary_size_ = 0;
+  std::vector<std::vector<uint32_t>> summary_by_unit_;  // file unit -> its sectors in it
   std::optional<std::vector<uint64_t>> paragraph_ends_;
   std::vector<size_t> place_;  // file unit -> window unit
   uint64_t tries_ = 0, check_bytes_ = 0;
