@@ -72,6 +72,19 @@ struct ShuffledCase {
   std::vector<size_t> cuts, order;
 };
 
+// Each case's pieces laid out in its order come back as `document`, named with `extension`.
+void ExpectShuffledComeBack(const Bytes& document, const std::vector<ShuffledCase>& cases,
+                            const std::string& extension) {
+  for (const ShuffledCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    const auto scan = testing::ScanImage(ShuffledDocument(document, c.cuts, c.order), dir);
+    ASSERT_EQ(scan->files.size(), 1u);
+    EXPECT_EQ(scan->File(scan->files[0]), document);
+    EXPECT_TRUE(scan->files[0].ends_with(extension)) << scan->files[0];
+  }
+}
+
 TEST(CompoundDocFragments, WorkbookOutOfOrderComesBackExactlyAsXls) {
   const Bytes xls = XlwtRowsWorkbook(800);
   if (xls.empty()) GTEST_SKIP() << "python3 module xlwt missing";
@@ -84,14 +97,7 @@ TEST(CompoundDocFragments, WorkbookOutOfOrderComesBackExactlyAsXls) {
       {"(1,3,2)", {5, units - 3}, {0, 2, 1}},
       {"(1,3,2,4)", {2, 5, 9}, {0, 2, 1, 3}},
   };
-  for (const ShuffledCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    testing::TempDir dir;
-    const auto scan = testing::ScanImage(ShuffledDocument(xls, c.cuts, c.order), dir);
-    ASSERT_EQ(scan->files.size(), 1u);
-    EXPECT_EQ(scan->File(scan->files[0]), xls);
-    EXPECT_TRUE(scan->files[0].ends_with(".XLS")) << scan->files[0];
-  }
+  ExpectShuffledComeBack(xls, cases, ".XLS");
 }
 
 // LibreOffice's DOC keeps its FAT in the header's unit and its directory in the last unit, its
@@ -182,14 +188,7 @@ TEST(CompoundDocFragments, PresentationCutInsideItsThumbnailComesBackExactly) {
       {"in order, noise between", {40}, {0, 1}},
       {"(2,1)", {60}, {1, 0}},
   };
-  for (const ShuffledCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    testing::TempDir dir;
-    const auto scan = testing::ScanImage(ShuffledDocument(ppt, c.cuts, c.order), dir);
-    ASSERT_EQ(scan->files.size(), 1u);
-    EXPECT_EQ(scan->File(scan->files[0]), ppt);
-    EXPECT_TRUE(scan->files[0].ends_with(".PPT")) << scan->files[0];
-  }
+  ExpectShuffledComeBack(ppt, cases, ".PPT");
 }
 
 // The thumbnail's unit after the cut overwritten: it and the noise after the first piece break
