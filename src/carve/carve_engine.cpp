@@ -19,15 +19,6 @@ uint64_t SectorAfter(const FilePiece& piece) {
   return (piece.source_offset + piece.length + kSectorBytes - 1) / kSectorBytes;
 }
 
-void AddPiece(std::vector<FilePiece>& pieces, uint64_t at, uint64_t length) {
-  if (length == 0) return;
-  if (!pieces.empty() && pieces.back().source_offset + pieces.back().length == at) {
-    pieces.back().length += length;
-  } else {
-    pieces.push_back({at, length});
-  }
-}
-
 // Where the open file's bytes lay on the source, for its report.
 std::vector<ReportRun> RunsOf(const std::vector<FilePiece>& pieces) {
   std::vector<ReportRun> runs;
@@ -93,8 +84,8 @@ bool CarveEngine::Append(const SectorInput& in, uint64_t length, uint64_t contin
     writer_.Write(piece.data(), n);
     done += n;
   }
-  AddPiece(open_.pieces, in.sector * kSectorBytes, std::min<uint64_t>(length, in.count));
-  if (length > in.count) AddPiece(open_.pieces, continuation, length - in.count);
+  AppendPiece(open_.pieces, in.sector * kSectorBytes, std::min<uint64_t>(length, in.count));
+  if (length > in.count) AppendPiece(open_.pieces, continuation, length - in.count);
   return true;
 }
 

@@ -54,6 +54,15 @@ bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_e
   return false;
 }
 
+void AppendPiece(std::vector<FilePiece>& pieces, uint64_t at, uint64_t length) {
+  if (length == 0) return;
+  if (!pieces.empty() && pieces.back().source_offset + pieces.back().length == at) {
+    pieces.back().length += length;
+  } else {
+    pieces.push_back({at, length});
+  }
+}
+
 uint64_t LastPieceFileOffset(const std::vector<FilePiece>& pieces) {
   uint64_t offset = 0;
   for (size_t i = 0; i + 1 < pieces.size(); ++i) offset += pieces[i].length;

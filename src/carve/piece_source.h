@@ -20,6 +20,10 @@ struct FilePiece {
 // `open_end` (a piece whose end is still being looked for).
 bool InPieces(const std::vector<FilePiece>& pieces, uint64_t at, uint64_t open_end);
 
+// Appends bytes [at, at + length) of the source to `pieces`: onto the last piece when they go on
+// from its end.
+void AppendPiece(std::vector<FilePiece>& pieces, uint64_t at, uint64_t length);
+
 // The file offset where the last of `pieces` starts.
 uint64_t LastPieceFileOffset(const std::vector<FilePiece>& pieces);
 

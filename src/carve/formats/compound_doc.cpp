@@ -100,7 +100,6 @@ std::optional<uint64_t> ShiftOfLastFat(ByteSource& source, const uint8_t* header
 
 // The program whose main stream the directory sector `directory` lists.
 DocProgram MainStreamIn(const std::vector<uint8_t>& directory) {
-  constexpr uint8_t kStream = 2;
   for (size_t at = 0; at + kEntryBytes <= directory.size(); at += kEntryBytes) {
     const uint8_t* entry = directory.data() + at;
     if (entry[66] != kStream) continue;

@@ -19,13 +19,10 @@ namespace {
 using namespace cfb;
 
 constexpr uint32_t kMiniSectorBytes = 64;
-constexpr uint32_t kMiniStreamCutoff = 4096;
 constexpr uint64_t kMaxSectors = uint64_t{4} << 20;
 constexpr uint64_t kMaxEntries = 100000;
 constexpr size_t kTableWindowBytes = 4096;
 constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-
-enum EntryType : uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
 
 // The streams the record checks read, by their names in the root storage.
 enum class Named : uint8_t {

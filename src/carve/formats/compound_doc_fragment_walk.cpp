@@ -37,8 +37,6 @@ constexpr uint64_t kMinTextPairs = 64;
 constexpr uint64_t kMinJumpMarks = 2;
 // Paragraph pages read for their paragraph ends.
 constexpr uint64_t kMaxParagraphPages = 1024;
-constexpr uint32_t kMiniStreamCutoff = 4096;
-constexpr uint8_t kStream = 2, kRoot = 5;
 constexpr size_t kNowhere = ~size_t{0};
 constexpr uint64_t kNoUnit = ~uint64_t{0};
 constexpr uint32_t kMinAnchorLinks = 2;
@@ -252,15 +250,18 @@ class CompoundFragmentWalk {
   void FindStreams() {
     std::tie(workbook_, workbook_size_) = StreamNamed({"Workbook", "Book"});
     std::tie(word_, word_size_) = StreamNamed({"WordDocument"});
-    word_by_unit_.assign(file_units_, {});
-    for (uint32_t k = 0; k < word_.size(); ++k) {
-      word_by_unit_[static_cast<size_t>(FileUnitOf(word_[k]))].push_back(k);
-    }
+    word_by_unit_ = SectorsByUnit(word_);
     std::tie(summary_, summary_size_) = StreamNamed({"\x05SummaryInformation"});
-    summary_by_unit_.assign(file_units_, {});
-    for (uint32_t k = 0; k < summary_.size(); ++k) {
-      summary_by_unit_[static_cast<size_t>(FileUnitOf(summary_[k]))].push_back(k);
+    summary_by_unit_ = SectorsByUnit(summary_);
+  }
+
+  // For each file unit, the places in `chain` of the stream's sectors that lie in it.
+  std::vector<std::vector<uint32_t>> SectorsByUnit(const std::vector<uint32_t>& chain) const {
+    std::vector<std::vector<uint32_t>> by_unit(file_units_);
+    for (uint32_t k = 0; k < chain.size(); ++k) {
+      by_unit[static_cast<size_t>(FileUnitOf(chain[k]))].push_back(k);
     }
+    return by_unit;
   }
 
   // A presentation's thumbnail rows, read from the SummaryInformation stream as placed.
@@ -603,11 +604,7 @@ class CompoundFragmentWalk {
     for (size_t i = 0; i < file_units_; ++i) {
       const uint64_t at = low_ + uint64_t{place_[i]} * unit_;
       const uint64_t bytes = std::min<uint64_t>(unit_, length_ - uint64_t{i} * unit_);
-      if (!pieces.empty() && pieces.back().source_offset + pieces.back().length == at) {
-        pieces.back().length += bytes;
-      } else {
-        pieces.push_back({at, bytes});
-      }
+      AppendPiece(pieces, at, bytes);
     }
     check_bytes_ += length_;
     if (++checks_ > kMaxChecks || check_bytes_ > kCheckBytesPerLength * length_) {

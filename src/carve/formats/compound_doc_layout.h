@@ -1,6 +1,6 @@
 #pragma once
 // The layout of a compound document (OLE2) that its measuring, check and reassembly share: the
-// special values of FAT entries, the header's fields, and the directory entry's size.
+// special values of FAT entries, the header's fields, and the directory entry's size and types.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,5 +22,9 @@ inline constexpr size_t kDirectoryOffset = 0x30;
 inline constexpr size_t kDifatStartOffset = 0x44;
 
 inline constexpr size_t kEntryBytes = 128;
+// A directory entry's type (its byte 66).
+inline constexpr uint8_t kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5;
+// Streams shorter than this lie in the mini stream, not in sectors of their own.
+inline constexpr uint32_t kMiniStreamCutoff = 4096;
 
 }  // namespace kestrel::cfb

@@ -18,7 +18,6 @@ constexpr uint32_t kMaxChecks = 4096;
 constexpr uint64_t kCheckBytesPerLength = 64;
 constexpr uint64_t kMinCheckBudget = uint64_t{4} << 20;
 constexpr size_t kMaxGapRanges = 4;
-constexpr uint8_t kStorage = 1, kStream = 2, kRoot = 5;
 
 // A sector of the document found on the source, and what was put in before it.
 struct Anchor {

@@ -314,14 +314,7 @@ class MovReassembly {
 
   static std::vector<FilePiece> Merged(const std::vector<FilePiece>& pieces) {
     std::vector<FilePiece> merged;
-    for (const FilePiece& piece : pieces) {
-      if (!merged.empty() &&
-          merged.back().source_offset + merged.back().length == piece.source_offset) {
-        merged.back().length += piece.length;
-      } else if (piece.length > 0) {
-        merged.push_back(piece);
-      }
-    }
+    for (const FilePiece& piece : pieces) AppendPiece(merged, piece.source_offset, piece.length);
     return merged;
   }
 

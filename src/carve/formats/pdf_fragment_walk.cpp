@@ -237,11 +237,7 @@ class PdfFragmentWalk {
     for (uint64_t i = 0; i < units; ++i) {
       const uint64_t bytes = std::min<uint64_t>(unit_, length - i * unit_);
       const uint64_t at = low_ + where[static_cast<size_t>(i)];
-      if (!pieces->empty() && pieces->back().source_offset + pieces->back().length == at) {
-        pieces->back().length += bytes;
-      } else {
-        pieces->push_back({at, bytes});
-      }
+      AppendPiece(*pieces, at, bytes);
     }
     PieceSource file(source_, *pieces);
     return file.Size() == length && CheckPdf(file, 0, length) == Whole::kYes;
