@@ -115,8 +115,8 @@ struct ByteUnits {
 // `start`, gaps and all (or pieces of them, when it went on after a file in a gap). True with the
 // whole file's pieces in `pieces` (in order, each gap starting and ending on a boundary of
 // `units`); the file is kept only when its check then finds them whole. True with no pieces: the
-// file goes on elsewhere, but two places fit alike, so where is not known and the file is not
-// whole. Bounded work whatever the file claims.
+// file is not whole, because it goes on elsewhere but where is not known (two places fit alike),
+// or because the carve began inside another file's data. Bounded work whatever the file claims.
 using Reassemble = bool (*)(ByteSource& source, uint64_t start, uint64_t length,
                             const ByteUnits& units, std::vector<FilePiece>* pieces);
 

@@ -102,7 +102,8 @@ Bytes Mp3Frames() {
   Bytes frames;
   for (int k = 0; k < 6; ++k) {
     frames.insert(frames.end(), {0xFF, 0xFB, 0x90, 0x44});
-    frames.resize(frames.size() + 413, 0x47);
+    frames.resize(frames.size() + 32, 0);  // side information: no main data
+    frames.resize(frames.size() + 381, 0x47);
   }
   return frames;
 }

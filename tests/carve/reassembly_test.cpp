@@ -406,6 +406,23 @@ TEST(Mp3Reassembly, TwoIntertwinedStreamsOfOneEncodingComeBackOrNotAtAll) {
   }
 }
 
+TEST(Mp3Reassembly, PiecesOfAStreamWithoutTagsAreNoStreamsOfTheirOwn) {
+  // No tag and no Xing frame: nothing but the frames tells where such a stream starts and ends.
+  const Bytes mp3 = NoiseMp3(6, "-id3v2_version 0 -write_xing 0");
+  if (mp3.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  ASSERT_EQ(mp3[0], 0xFF);
+  ASSERT_GT(mp3.size(), 12 * kUnit);
+  const std::vector<size_t> cuts = {3 * kUnit, 6 * kUnit, 9 * kUnit};
+  for (const std::vector<size_t>& order :
+       {std::vector<size_t>{0, 1, 2, 3}, {0, 2, 1, 3}, {2, 0, 3, 1}}) {
+    TempDir dir;
+    const auto scan = testing::ScanImage(OutOfOrder(mp3, cuts, order), dir);
+    for (const auto& file : scan->files) {
+      EXPECT_EQ(scan->File(file), mp3) << file << " of " << scan->File(file).size() << " bytes";
+    }
+  }
+}
+
 TEST(Mp3Reassembly, StreamWithItsLastPieceOverwrittenIsNotWritten) {
   Bytes mp3 = NoiseMp3(4);
   if (mp3.empty()) GTEST_SKIP() << "ffmpeg is not installed";

@@ -13,6 +13,8 @@ namespace kestrel::testing {
 inline std::vector<uint8_t> Mp3Frames(int count, uint8_t rate_index = 0, bool mono = false) {
   std::vector<uint8_t> frame = {0xFF, 0xFB, static_cast<uint8_t>(0x90 | rate_index << 2),
                                 static_cast<uint8_t>(mono ? 0xC4 : 0x44)};
+  // Side information of zeros: the frame's main data is empty and borrows nothing.
+  frame.resize(4 + (mono ? 17 : 32), 0);
   frame.resize(rate_index == 0 ? 417 : 384, 0x55);
   std::vector<uint8_t> frames;
   for (int k = 0; k < count; ++k) frames.insert(frames.end(), frame.begin(), frame.end());

@@ -69,6 +69,16 @@ uint64_t ApeLengthAt(const uint8_t* p) {
   return uint64_t{size} + kApeFrameBytes;
 }
 
+bool Mp3BorrowsMainData(const uint8_t* p, uint32_t length) {
+  if (((p[1] >> 1) & 3) != 1) return false;  // layers I and II keep their data in their frame
+  const bool crc = (p[1] & 1) == 0;
+  const uint32_t side = crc ? 6 : 4;
+  if (length < side + 2) return false;
+  // main_data_begin: the side information's first 9 bits (MPEG-1) or 8 bits (MPEG-2 and 2.5).
+  const bool mpeg1 = ((p[1] >> 3) & 3) == 3;
+  return mpeg1 ? (p[side] != 0 || (p[side + 1] & 0x80) != 0) : p[side] != 0;
+}
+
 bool Mp3InfoFrameAt(const uint8_t* p) {
   for (const size_t at : {13u, 21u, 36u}) {
     if (std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0) return true;
@@ -174,6 +184,8 @@ Kept FinishMp3(const Mp3State& state) {
   if (!state.complete || state.frames < kMinMp3Frames) return Drop();
   Kept kept = KeepChecked(CheckMp3);
   kept.reassemble = ReassembleMp3;
+  // Without closing tags, the frames' end may be where a fragment was cut.
+  kept.may_go_on = state.unit != Mp3Unit::kId3v1 && !state.ape;
   return kept;
 }
 

@@ -60,6 +60,11 @@ uint64_t ApeLengthAt(const uint8_t* p);
 // VBRI): the first frame of an encoder's stream.
 bool Mp3InfoFrameAt(const uint8_t* p);
 
+// Whether the layer III frame at `p` (`length` bytes; its header, CRC and side information
+// readable) takes part of its main data from the frames before it (main_data_begin above 0, the
+// bit reservoir). A stream's first frame has no frames before it to borrow from.
+bool Mp3BorrowsMainData(const uint8_t* p, uint32_t length);
+
 // A sector that starts with an MPEG audio frame header whose next frame follows right after it.
 bool Mp3FramesStartAt(const SectorInput& in);
 

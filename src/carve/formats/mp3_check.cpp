@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "carve/formats/mp3.h"
 #include "carve/formats/source_window.h"
@@ -116,6 +117,39 @@ uint32_t Mp3StreamKey(const uint8_t* p, const Mp3Frame& frame) {
   return uint32_t{frame.stream} << 1 | ((p[3] >> 6) == 3 ? 1u : 0u);
 }
 
+namespace {
+
+// The longest frame: MPEG-1 layer II at 384 kbit/s and 32 kHz, padded.
+constexpr uint64_t kMaxFrameBytes = 1729;
+
+// Where the frame of `key` that ends at `end` starts, within `bytes` (which hold the source's
+// bytes from `base`); `end` when no frame ends there.
+uint64_t FrameEndingAt(const std::vector<uint8_t>& bytes, uint64_t base, uint64_t end,
+                       uint32_t key) {
+  const uint64_t lowest = std::max(base, end > kMaxFrameBytes ? end - kMaxFrameBytes : 0);
+  for (uint64_t at = lowest; at + 4 <= end; ++at) {
+    const uint8_t* p = bytes.data() + (at - base);
+    const Mp3Frame frame = Mp3FrameAt(p);
+    if (frame.length != 0 && at + frame.length == end && Mp3StreamKey(p, frame) == key) return at;
+  }
+  return end;
+}
+
+}  // namespace
+
+bool Mp3FramesLeadInto(ByteSource& source, uint64_t at, uint32_t key) {
+  const uint64_t base = at > 2 * kMaxFrameBytes ? at - 2 * kMaxFrameBytes : 0;
+  std::vector<uint8_t> bytes(static_cast<size_t>(at - base));
+  if (bytes.size() < 8 || !source.ReadExact(base, bytes.data(), bytes.size())) return false;
+  const uint64_t last = FrameEndingAt(bytes, base, at, key);
+  return last != at && FrameEndingAt(bytes, base, last, key) != last;
+}
+
+bool Mp3InsideStream(ByteSource& source, uint64_t at, const uint8_t* head, const Mp3Frame& frame) {
+  return Mp3BorrowsMainData(head, frame.length) ||
+         Mp3FramesLeadInto(source, at, Mp3StreamKey(head, frame));
+}
+
 uint64_t Mp3FirstFrame(SourceWindow& window) {
   const uint64_t length = window.length();
   uint8_t head[kId3v2HeaderBytes];
@@ -200,6 +234,9 @@ Whole CheckMp3(ByteSource& source, uint64_t start, uint64_t length) {
   const size_t held =
       static_cast<size_t>(std::min<uint64_t>({kInfoBytes, uint64_t{frame.length}, length - first}));
   const Mp3StreamCounts counts = Mp3CountsAt(head, held);
+  // Without a tag before it, a frame that borrows main data or that frames run into lies inside
+  // a stream: the carve did not begin at the stream's start.
+  if (first == 0 && Mp3InsideStream(source, start, head, frame)) return Whole::kNo;
 
   Chain chain;
   if (!FollowFrames(window, first, Mp3StreamKey(head, frame), chain)) return Whole::kUnchecked;

@@ -6,7 +6,9 @@
 // APE tag, a Lyrics3 tag and an ID3v1 tag may follow the frames, or a tail shorter than a frame
 // that does not start one. Where the first frame carries a Xing, Info or VBRI header, its frame
 // and byte counts must match the chain. A frame with such a header later in the chain is another
-// stream's first frame: the file is two streams joined.
+// stream's first frame: the file is two streams joined. A carve without a tag whose first frame
+// borrows main data from before it (layer III's bit reservoir), or that the frames before it run
+// into, began inside a stream: it is not whole.
 //
 // Foreign bytes in the middle break the chain within a frame (a header at the next frame's
 // offset is a matter of chance), and a stream cut short falls short of its header's counts. The
@@ -40,6 +42,15 @@ struct Mp3StreamCounts {
   uint32_t bytes = 0;
 };
 Mp3StreamCounts Mp3CountsAt(const uint8_t* p, size_t held);
+
+// Whether frames of the stream of `key` run into `at`: two frames of it end there, one right
+// after the other. A stream's first frame has none before it, so a frame they lead into lies
+// inside a stream (a later piece of a file, or a file's middle), not at its start.
+bool Mp3FramesLeadInto(ByteSource& source, uint64_t at, uint32_t key);
+
+// Whether the frame at `at` (its header and side information at `head`, `frame` read from it)
+// lies inside a stream: it borrows main data, or frames run into it.
+bool Mp3InsideStream(ByteSource& source, uint64_t at, const uint8_t* head, const Mp3Frame& frame);
 
 // Where the first frame of the file in `window` starts: after the ID3v2 tag and the zeros a
 // tagger may leave after it. The file's length when the tag reaches past it.

@@ -38,6 +38,7 @@ class Mp3Search {
     const Mp3Frame frame = Mp3FrameAt(p);
     if (frame.length == 0) return false;
     key_ = Mp3StreamKey(p, frame);
+    inside_ = Mp3InsideStream(source_, first, p, frame);
     const Mp3StreamCounts counts = Mp3CountsAt(p, std::min<size_t>(kInfoBytes, frame.length));
     counted_ = counts.frames != 0 || counts.bytes != 0;
     // Encoders count the frames with or without the one holding the counts.
@@ -68,16 +69,23 @@ class Mp3Search {
     }
     // The fragment ends at `cut`; the frame's last `tail` bytes open the next one.
     const uint64_t tail = at - cut;
+    const bool carved_piece = pieces.empty();
     pieces.push_back({piece_start, cut - piece_start});
     const uint64_t reach = counted_ ? kCountedUnits : kUncountedUnits;
     UnitCandidates candidates(units_, cut, reach, source_.Size(), pieces);
     for (uint64_t next = 0; !Settled() && candidates.Next(&next);) {
       SourceWindow& probe = next > cut ? after_ : before_;
       if (Overlaps(pieces, next, tail + 4) || !GoesOn(probe, next + tail)) continue;
+      if (carved_piece) goes_on_ = true;
       Extend(pieces, next, next + tail, frames);
     }
     pieces.pop_back();
+    if (carved_piece && !goes_on_) goes_on_ = ForeignAfterCut(cut, at);
   }
+
+  // Whether the stream goes on past the carve's end, but no single way: its last frame ran over
+  // a unit boundary into bytes that went on with it elsewhere, or that show another file there.
+  bool GoesOnElsewhere() const { return goes_on_ && passed_ != 1; }
 
   // The assembly found: the only one whose check passed, all candidates looked at.
   bool Result(std::vector<FilePiece>* pieces) const {
@@ -87,6 +95,8 @@ class Mp3Search {
   }
 
   uint64_t first() const { return first_; }
+  // Whether the first frame lies inside a stream (mp3_check.h).
+  bool InsideStream() const { return inside_; }
 
  private:
   // Whether a frame of the stream starts at `at`; its length in length_at_.
@@ -102,6 +112,17 @@ class Mp3Search {
     }
     length_at_ = frame.length;
     return true;
+  }
+
+  // Whether the bytes from the unit boundary `cut` to the chain's end `end`, which the last
+  // frame claims, are another file's: an ID3v2 tag starts there, or two frames of the stream off
+  // the chain's grid start among them.
+  bool ForeignAfterCut(uint64_t cut, uint64_t end) {
+    if (const uint8_t* p = after_.At(cut, 10); p != nullptr && Id3v2LengthAt(p) != 0) return true;
+    for (uint64_t at = cut; at < end && !Exhausted(); ++at) {
+      if (FrameAt(after_, at) && FrameAt(after_, at + length_at_)) return true;
+    }
+    return false;
   }
 
   // The length of the APE and ID3v1 tags that follow the last frame at `at`, 0 when none does.
@@ -156,6 +177,7 @@ class Mp3Search {
   // The chain followed, and the candidates after and before a cut (each read its own way).
   SourceWindow chain_, after_, before_;
   uint32_t key_ = 0;
+  bool inside_ = false;
   bool counted_ = false;
   uint64_t max_frames_ = 0;
   uint64_t first_ = 0;
@@ -163,6 +185,7 @@ class Mp3Search {
   uint64_t reads_ = 0;
   uint32_t assemblies_ = 0;
   uint32_t passed_ = 0;
+  bool goes_on_ = false;
   std::vector<FilePiece> found_;
 };
 
@@ -172,9 +195,18 @@ bool ReassembleMp3(ByteSource& source, uint64_t start, uint64_t /*length*/, cons
                    std::vector<FilePiece>* pieces) {
   Mp3Search search(source, units);
   if (!search.Begin(start)) return false;
+  // A carve that began inside a stream, or a stream that goes on where cannot be told, is not
+  // whole: no pieces.
+  if (search.first() == start && search.InsideStream()) {
+    pieces->clear();
+    return true;
+  }
   std::vector<FilePiece> taken;
   search.Extend(taken, start, search.first(), 0);
-  return search.Result(pieces);
+  if (search.Result(pieces)) return true;
+  if (!search.GoesOnElsewhere()) return false;
+  pieces->clear();
+  return true;
 }
 
 }  // namespace kestrel

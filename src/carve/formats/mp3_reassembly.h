@@ -14,6 +14,11 @@
 // dropped on the way, and the file is put together only when exactly one assembly passes the
 // check (whose counts must match). Work is capped by the frame headers read (1 Mi) and the
 // assemblies checked (16); a search that reaches a cap puts nothing together.
+//
+// A carve without closing tags is searched this way first, since the frames' end may be a cut.
+// It is not whole (no pieces) when it began inside a stream (mp3_check.h), or when its last frame
+// ran over a unit boundary and the stream evidently goes on but not in one way: a candidate went
+// on with it, or the bytes past the boundary hold an ID3v2 tag or frames off the chain's grid.
 
 #include <cstdint>
 #include <vector>
