@@ -218,6 +218,35 @@ Bytes OutOfOrder(const Bytes& file, const std::vector<size_t>& cuts,
   return image;
 }
 
+// A PDF whose update is cut at a unit boundary, another whole file lying in the gap: it goes on
+// after that file to its last "%%EOF", and its first revision is not written as the file.
+TEST(PdfReassembly, UpdateCutByAFileInTheGapGoesOnAfterIt) {
+  Bytes base = UpdatedPdf();
+  if (base.empty()) GTEST_SKIP() << "ghostscript is not installed";
+  const Bytes other = testing::MakeWithTool(
+      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=out -c \"/Times-Roman findfont 14 "
+      "scalefont setfont 72 600 moveto (Agenda for the spring) show showpage\"");
+  ASSERT_FALSE(other.empty());
+  // A comment before the last "%%EOF" moves no offset: it puts that "%%EOF" 100 bytes before a
+  // unit boundary, so the next update starts there and runs over the boundary.
+  const std::string text(base.begin(), base.end());
+  const size_t eof = text.rfind("%%EOF");
+  ASSERT_NE(eof, std::string::npos);
+  const size_t pad = (2 * kUnit - (base.size() + 2) % kUnit - 100) % kUnit;
+  std::string comment = "%" + std::string(pad, ' ') + "\n";
+  base.insert(base.begin() + static_cast<ptrdiff_t>(eof), comment.begin(), comment.end());
+  ASSERT_EQ(base.size() % kUnit, kUnit - 100);
+  const Bytes pdf = testing::WithIncrementalUpdate(base, 300);
+  const size_t cut = base.size() + 100;
+  ASSERT_GT(pdf.size(), cut + 20);
+  const Bytes gap = Fragmented(other, {}, {});  // zeros around it: units of its own
+  TempDir dir;
+  const auto scan = testing::ScanImage(Fragmented(pdf, {cut}, {gap}), dir);
+  ASSERT_EQ(scan->files.size(), 2u);
+  EXPECT_EQ(scan->File(scan->files[0]), pdf);
+  EXPECT_EQ(scan->File(scan->files[1]), other);
+}
+
 // An updated PDF in pieces out of order, its last piece before its first: each unit is placed by
 // the objects and tables its cross-reference tables put there. A second PDF after its pieces,
 // which its carve ran over looking for its end, comes back too.

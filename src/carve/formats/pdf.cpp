@@ -8,6 +8,7 @@
 
 #include "carve/formats/pdf_check.h"
 #include "carve/formats/pdf_reassembly.h"
+#include "carve/formats/pdf_syntax.h"
 #include "platform/sector_size.h"
 
 namespace kestrel {
@@ -57,20 +58,11 @@ std::optional<uint64_t> ValueAfterLast(std::string_view text, std::string_view k
 }
 
 // Whether an incremental update (or the rest of a linearised file) starts after the "%%EOF"
-// line that ends at `after`: an object "N G obj" or a cross-reference section "xref".
+// line that ends at `after`.
 bool UpdateFollows(const SectorInput& in, size_t after) {
   constexpr size_t kLook = 64;
   if (!in.HasBytes(after, kLook)) return false;
-  std::string_view text(reinterpret_cast<const char*>(in.data + after), kLook);
-  text = SkipSpaces(text);
-  if (text.starts_with("xref")) return true;
-  size_t i = 0;
-  while (i < text.size() && std::isdigit(static_cast<uint8_t>(text[i]))) ++i;
-  if (i == 0) return false;
-  text = SkipSpaces(text.substr(i));
-  size_t j = 0;
-  while (j < text.size() && std::isdigit(static_cast<uint8_t>(text[j]))) ++j;
-  return j > 0 && SkipSpaces(text.substr(j)).starts_with("obj");
+  return PdfUpdateStartsAt(std::string_view(reinterpret_cast<const char*>(in.data + after), kLook));
 }
 
 struct Revision {
@@ -112,7 +104,20 @@ bool Contains(const std::vector<uint64_t>& values, std::optional<uint64_t> value
 // cross-reference sections, or an earlier one reaches it.
 bool Belongs(const PdfState& state, const Revision& revision) {
   return Contains(state.startxrefs, revision.prev) || Contains(state.prevs, revision.startxref) ||
-         Contains(state.startxrefs, revision.startxref);
+         Contains(state.startxrefs, revision.startxref) ||
+         Contains(state.tables, revision.startxref);
+}
+
+// Remembers where a cross-reference table starts in an update ("xref" at a line's start, file
+// offset): a later "%%EOF" whose startxref names it belongs to the file even when its trailer,
+// whose /Prev would tell, lies in an earlier fragment than the "%%EOF".
+void NoteTable(PdfState& state, const CarveView& view, uint32_t i) {
+  const SectorInput& in = view.in;
+  if (state.end == 0 || state.tables.size() >= kMaxRevisions || !in.HasBytes(i, 4)) return;
+  if (i == 0 && in.valid_before == 0) return;
+  const uint8_t before = *(in.data + i - 1);
+  if ((before != '\n' && before != '\r') || std::memcmp(in.data + i, "xref", 4) != 0) return;
+  state.tables.push_back(view.written + i);
 }
 
 void Remember(PdfState& state, const Revision& revision) {
@@ -138,12 +143,15 @@ Fed FeedPdf(PdfState& state, const CarveView& view) {
   const SectorInput& in = view.in;
   for (uint32_t i = 0; i < in.count; ++i) {
     const uint8_t* p = in.data + i;
+    if (*p == 'x') NoteTable(state, view, i);
     if (*p != '%' || std::memcmp(p, kEof.data(), kEof.size()) != 0) continue;
     const Revision revision = RevisionBefore(state, view, i);
     const bool belongs = state.end == 0 || state.next_eof_belongs || Belongs(state, revision);
     state.next_eof_belongs = false;
     if (!belongs) {
-      // Another file's end: this one ended with its last own "%%EOF".
+      // Another file's end: this one ended with its last own "%%EOF", and what followed it was
+      // no update of its own.
+      state.update_open = false;
       return Complete(i);
     }
     Remember(state, revision);
@@ -152,7 +160,11 @@ Fed FeedPdf(PdfState& state, const CarveView& view) {
     // A linearised file's first part: "%%EOF" and filler spaces on the next line.
     const bool filler = !state.passed_filler_eof && p[7] == ' ' && p[8] == ' ';
     if (filler) state.passed_filler_eof = state.next_eof_belongs = true;
-    if (!filler && !UpdateFollows(in, after)) return Complete(after);
+    if (!filler && !UpdateFollows(in, after)) {
+      state.update_open = false;
+      return Complete(after);
+    }
+    state.update_open = true;
   }
   // Past an end that belongs to the file, a header of a new file may start one.
   const Fed fed = More(in.count);
@@ -160,12 +172,14 @@ Fed FeedPdf(PdfState& state, const CarveView& view) {
 }
 
 Kept FinishPdf(const PdfState& state) {
-  if (state.end == 0) {
-    // Its end never came: the rest of it may lie elsewhere (fragments out of order).
+  if (state.end == 0 || state.update_open) {
+    // Its end never came: the rest of it may lie elsewhere (fragments out of order). A file cut
+    // inside an update holds an earlier revision, which is no whole file.
     Kept kept = Drop();
     kept.check = CheckPdf;
     kept.reassemble = ReassemblePdf;
     kept.pieces_elsewhere = true;
+    kept.not_whole = state.update_open;
     return kept;
   }
   Kept kept = KeepChecked(CheckPdf);

@@ -22,14 +22,19 @@ struct PdfState {
   // The cross-reference offsets the file's revisions name (startxref) and reach (/Prev).
   std::vector<uint64_t> startxrefs;
   std::vector<uint64_t> prevs;
+  // Where the cross-reference tables after the first "%%EOF" start (file offsets).
+  std::vector<uint64_t> tables;
   bool passed_filler_eof = false;  // the linearised first part's "%%EOF" was passed over
   bool next_eof_belongs = false;   // the "%%EOF" after that part ends the same file
+  // An update (or a linearised file's rest) began after the last "%%EOF" and has not ended.
+  bool update_open = false;
 };
 
 PdfState StartPdf(const CarveView& view);
 Fed FeedPdf(PdfState& state, const CarveView& view);
 // Kept cut after its last "%%EOF" when its structure shows it whole (pdf_check); a file that
-// never showed one is not kept.
+// never showed one, or whose update after it never ended, is kept only with the rest of it found
+// elsewhere: an earlier revision is not the whole file.
 Kept FinishPdf(const PdfState& state);
 
 template <>

@@ -226,17 +226,37 @@ class PdfReassembly {
 
 }  // namespace
 
+namespace {
+
+// Whether an update starts right after the file's last piece in the source: the revision put
+// together goes on with one that was not found.
+bool UpdateAfter(ByteSource& source, const std::vector<FilePiece>& pieces) {
+  if (pieces.empty()) return false;
+  const uint64_t end = pieces.back().source_offset + pieces.back().length;
+  char text[64];
+  if (end > source.Size() || source.Size() - end < sizeof text ||
+      !source.ReadExact(end, text, sizeof text)) {
+    return false;
+  }
+  return PdfUpdateStartsAt(std::string_view(text, sizeof text));
+}
+
+}  // namespace
+
 bool ReassemblePdf(ByteSource& source, uint64_t start, uint64_t length, const ByteUnits& units,
                    std::vector<FilePiece>* pieces) {
   if (units.bytes == 0) return false;
   std::vector<FilePiece> in_order, later;
-  if (!PdfReassembly(source, start, length, units).Run(&in_order)) {
-    return WalkPdfFragments(source, start, units, pieces);
+  if (PdfReassembly(source, start, length, units).Run(&in_order)) {
+    // A later revision may go on from the one put together, its update lying further off.
+    const bool goes_on = WalkPdfFragments(source, start, units, &later) && later != in_order &&
+                         PiecesStartWith(later, in_order);
+    *pieces = goes_on ? std::move(later) : std::move(in_order);
+  } else if (!WalkPdfFragments(source, start, units, pieces)) {
+    return false;
   }
-  // A later revision may go on from the one put together, its update lying further off.
-  const bool goes_on = WalkPdfFragments(source, start, units, &later) && later != in_order &&
-                       PiecesStartWith(later, in_order);
-  *pieces = goes_on ? std::move(later) : std::move(in_order);
+  // An earlier revision is not the whole file: no pieces.
+  if (UpdateAfter(source, *pieces)) pieces->clear();
   return true;
 }
 

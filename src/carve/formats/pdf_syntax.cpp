@@ -206,4 +206,9 @@ std::optional<PdfObjectHeader> ParsePdfObjectHeader(std::string_view text, size_
   return PdfObjectHeader{*number, at};
 }
 
+bool PdfUpdateStartsAt(std::string_view text) {
+  const size_t at = SkipPdfSpace(text, 0);
+  return text.substr(at).starts_with("xref") || ParsePdfObjectHeader(text, at).has_value();
+}
+
 }  // namespace kestrel

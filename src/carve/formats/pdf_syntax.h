@@ -46,6 +46,10 @@ struct PdfObjectHeader {
 // The header "N G obj" at `at` (after whitespace).
 std::optional<PdfObjectHeader> ParsePdfObjectHeader(std::string_view text, size_t at);
 
+// Whether an incremental update (or a linearised file's rest) starts in `text`, the bytes after
+// an "%%EOF" line: an object "N G obj" or a cross-reference section "xref", after whitespace.
+bool PdfUpdateStartsAt(std::string_view text);
+
 // The unsigned decimal number at `*at` (after whitespace), moving `*at` past it; none when there
 // is no digit or it does not fit in 63 bits.
 std::optional<uint64_t> ParsePdfUnsigned(std::string_view text, size_t* at);
