@@ -1,6 +1,7 @@
 // The program stream whole-file check: every stream ffmpeg writes (MPEG-1, MPEG-2, DVD, Video
 // CD) and the fixture are whole; streams broken by foreign blocks, another stream's tail, and
-// (where packs do not fall on 4 KiB blocks) a missing block or a cut are not; a seam into a stream
+// (where packs do not fall on 4 KiB blocks) a missing block or a cut are not, nor an MPEG-2
+// stream cut at a unit boundary inside a picture; a seam into a stream
 // whose system header, streams or clock differ is not whole; hostile streams end quickly; and a
 // carve that runs through a seam keeps nothing while the whole stream is kept. The video's start
 // codes: slices that go on row by row and stamps that move on by the pictures between them fit;
@@ -88,6 +89,25 @@ TEST(MpegProgramStreamCheck, BrokenStreamsAreNotWhole) {
           << testing::BreakName(kind) << " in a stream of " << c.stream.size() << " bytes";
     }
   }
+}
+
+// ffmpeg writes no end codes and fills every pack to 2 KiB, so a stream cut at a unit boundary
+// ends on a whole pack as a whole one does: only its last picture, cut short of its last row of
+// slices, tells.
+TEST(MpegProgramStreamCheck, AnMpeg2StreamCutInsideAPictureIsNotWhole) {
+  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const Bytes stream = testing::MakeWithTool(
+      "ffmpeg -v error -f lavfi -i testsrc=duration=2:size=352x288:rate=25 -c:v mpeg2video "
+      "-b:v 2M -f vob out");
+  ASSERT_GT(stream.size(), 24u * 4096);
+  ASSERT_EQ(CheckInSource(CheckMpegProgramStream, stream), Whole::kYes);
+  size_t cuts = 0, refused = 0;
+  for (size_t cut = 4 * 4096; cut < stream.size(); cut += 4096, ++cuts) {
+    const Bytes head(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(cut));
+    if (CheckInSource(CheckMpegProgramStream, head) == Whole::kNo) ++refused;
+  }
+  // About one cut in 18 (the picture's rows) falls in its last row.
+  EXPECT_GE(refused * 10, cuts * 8) << refused << " of " << cuts << " cuts refused";
 }
 
 TEST(MpegProgramStreamCheck, ASeamIntoAnotherStreamIsNotWhole) {

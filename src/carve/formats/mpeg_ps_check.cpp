@@ -273,7 +273,11 @@ bool MpegChain::VideoFits(SourceWindow& window, uint64_t at, const uint8_t* head
 
 Whole CheckMpegProgramStream(ByteSource& source, uint64_t start, uint64_t length) {
   SourceWindow window(source, start, length, kMpegWindowBytes);
-  return MpegChain().Follow(window, 0, length, kMaxMpegCheckUnits).whole;
+  MpegChain chain;
+  const MpegChain::Reach reach = chain.Follow(window, 0, length, kMaxMpegCheckUnits);
+  // Without an end code nothing but the last picture tells a stream's end from a cut.
+  if (reach.whole == Whole::kYes && !reach.end_code && !chain.VideoMayEndHere()) return Whole::kNo;
+  return reach.whole;
 }
 
 }  // namespace kestrel

@@ -22,7 +22,9 @@
 // Not seen: whole packs missing, or replaced by packs of a stream alike in system, streams and
 // clock (DVD-style streams put every pack on a 2 KiB boundary, so a 4 KiB block holds whole
 // packs). The packets' contents (video and audio) are not decoded. The program end code is not
-// required: ffmpeg writes none.
+// required: ffmpeg writes none. Without it, a stream whose pictures all have slices on every row
+// must end with its last picture reaching its last row: a stream cut between two packs mostly
+// ends inside a picture.
 //
 // At most kMaxMpegCheckUnits units are followed; a longer chain is unchecked.
 
@@ -83,6 +85,9 @@ class MpegChain {
   // Packs, system headers and packets that fit from the marked offset on.
   uint64_t units_past_mark() const { return units_past_mark_; }
   static constexpr uint64_t kNoClockStep = ~uint64_t{0};
+
+  // Whether the first video stream may end where the chain stopped (mpeg_video_track.h).
+  bool VideoMayEndHere() const { return track_.MayEndHere(); }
 
   uint64_t packets() const { return packets_; }
   uint64_t packs() const { return packs_; }

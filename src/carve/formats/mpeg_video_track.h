@@ -29,6 +29,11 @@ class MpegVideoTrack {
   // Whether the `n` bytes at `p`, the packet's payload or its next piece, go on with the stream
   // fed so far.
   bool Feed(const uint8_t* p, size_t n);
+  // Whether the stream may end after the bytes fed: the picture fed last reached the last row,
+  // when every picture does. A stream cut between two packs mostly ends inside a picture.
+  bool MayEndHere() const {
+    return !in_picture_ || last_row_ == 0 || !learned_ || !every_row_ || last_row_ == rows_;
+  }
 
  private:
   bool CodeFits(uint8_t code);
