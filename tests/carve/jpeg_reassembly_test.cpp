@@ -133,6 +133,29 @@ TEST_F(JpegReassembly, PicturesInPiecesOutOfOrderComeBackWholeWithTheirPiecesRep
   }
 }
 
+// A camera picture's Exif block holds a thumbnail and runs over the first unit boundary: the cut
+// falls in the headers, before the picture's data. The unit whose bytes go on with them (the
+// next marker where the block's length puts it, the headers on to the data) continues it.
+TEST_F(JpegReassembly, PictureCutInsideItsExifBlockComesBackWhole) {
+  const Bytes picture = Picture("-quality 90", 31);
+  const Bytes thumbnail = testing::CjpegDrawn(dir_, "-quality 75", 160, 120, 32, "");
+  ASSERT_GT(thumbnail.size(), 1000u);
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
+  exif.insert(exif.end(), thumbnail.begin(), thumbnail.end());
+  exif.resize(std::max<size_t>(exif.size(), 6000), 0);
+  ASSERT_LT(exif.size() + 2, size_t{65536});
+  const size_t length = exif.size() + 2;
+  Bytes jpeg = {
+      0xFF, 0xD8, 0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+  jpeg.insert(jpeg.end(), exif.begin(), exif.end());
+  jpeg.insert(jpeg.end(), picture.begin() + 2, picture.end());
+  const std::vector<Bytes> pieces = PiecesOf(jpeg, {kJpegUnit, 6 * kJpegUnit});
+  ExpectOnly(jpeg, LayPieces(pieces, {0, 1, 2}, {NoiseUnits(2, 6), testing::TextBlock()}),
+             "in order");
+  ExpectOnly(jpeg, LayPieces(pieces, {0, 2, 1}, {NoiseUnits(1, 7), NoiseUnits(1, 8)}),
+             "out of order");
+}
+
 // A1 B1 A2 B2 A3 B3: each picture's gaps are the other's pieces; `a` is cut after its units
 // `a_cuts`, `b` after `b_cuts`.
 Bytes IntertwinedPictures(const Bytes& a, const Bytes& b, std::vector<size_t> a_cuts = {3, 7},

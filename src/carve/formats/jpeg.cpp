@@ -204,8 +204,10 @@ Fed FeedJpeg(JpegState& s, const CarveView& view) {
     const uint32_t at = static_cast<uint32_t>(s.next - base);
     const Walk walk = s.in_scan ? TakeEntropy(s, in, base, at) : TakeMarker(s, in, base, at);
     if (walk == Walk::kRefuse) {
-      // Foreign bytes inside or after the scans: the picture may go on in another fragment.
-      if (!s.scanned) return Refuse();
+      // Foreign bytes inside or after the scans, or in headers that ran past the first sector:
+      // the picture may go on in another fragment.
+      if (!s.scanned && base + at < kSectorBytes) return Refuse();
+      s.headers_cut = !s.scanned;
       s.broken = true;
       return Complete(at);
     }
@@ -256,7 +258,7 @@ Kept FinishJpeg(const JpegState& state) {
   }
   // Ended before its end marker, or by foreign bytes: a picture cut short, whose other
   // fragments may lie elsewhere.
-  if (!state.scanned) return Drop();
+  if (!state.scanned && !state.headers_cut) return Drop();
   Kept kept = NotWhole();
   kept.check = CheckJpegWhole;
   kept.reassemble = ReassembleJpeg;

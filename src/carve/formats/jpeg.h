@@ -36,6 +36,9 @@ struct JpegState {
   bool scanned = false;   // a scan (SOS) was seen
   bool complete = false;  // the EOI was reached
   bool broken = false;
+  // The headers broke past the first sector, before any scan: the picture may have been cut
+  // inside a large segment (an Exif block with its thumbnail) and go on in another fragment.
+  bool headers_cut = false;
   bool decoded = false;  // its entropy-coded data decodes to the EOI    // its entropy-coded data
                          // does not decode to the EOI
   // End of the furthest image that a multi-picture index names; 0: none.

@@ -43,6 +43,8 @@ constexpr double kTieMargin = 0.1;
 constexpr double kUnknownScore = 1e9;
 // Continuations followed after one cut at most, when the seams do not single one out.
 constexpr size_t kMaxContenders = 3;
+// Marker segments read before a cut in the headers at most.
+constexpr uint32_t kMaxHeaderSegments = 1024;
 
 // The bytes decoded by one thread's searches on its current source: the bound for a scan.
 struct ScanWork {
@@ -127,7 +129,8 @@ class JpegSearch {
     start_ = start;
     JpegRowTrace trace;
     const JpegCheck first = Decode({{start, size_ - start}}, kNoStop, &trace);
-    if (first.verdict != JpegVerdict::kBroken || trace.offsets.empty()) return false;
+    if (first.verdict != JpegVerdict::kBroken) return false;
+    if (trace.offsets.empty()) return AcrossHeaders(first.broken_at, pieces);
     data_start_ = trace.offsets.front();
     std::vector<FilePiece> taken;
     return Extend(taken, {start, 0}, first.broken_at, trace, pieces);
@@ -139,6 +142,100 @@ class JpegSearch {
     uint64_t source_offset;
     uint64_t file_offset;
   };
+
+  // The carve broke in the picture's headers, before its entropy-coded data began: cut inside a
+  // marker segment (an Exif block with its thumbnail, say). A unit goes on with it only when the
+  // next marker stands where the segment's length puts it and the headers go on from there to
+  // the data; the picture is followed on from each such unit (at most kMaxContenders, at each of
+  // the last kMaxCuts boundaries before the break) and put together when exactly one makes it
+  // whole.
+  bool AcrossHeaders(uint64_t broken_at, std::vector<FilePiece>* pieces) {
+    uint32_t found = 0;
+    std::vector<FilePiece> result;
+    uint64_t boundary = units_.BoundaryFrom(start_ + broken_at + 1);
+    for (size_t k = 0; k < kMaxCuts && boundary > units_.bytes; ++k) {
+      boundary -= units_.bytes;
+      if (boundary <= start_) break;
+      const uint64_t cut = boundary - start_;
+      const uint64_t segment_end = SegmentEndAcross(cut);
+      if (segment_end == 0) continue;
+      std::vector<FilePiece> taken = {{start_, cut}};
+      std::vector<uint64_t> goes_on;
+      UnitCandidates candidates(units_, boundary, kReachUnits, size_, taken);
+      for (uint64_t next = 0; candidates.Next(&next);) {
+        if (Spent()) return false;
+        if (!MarkerAt(next + (segment_end - cut)) || !HeadersGoOn(taken, cut, next)) continue;
+        if (goes_on.size() == kMaxContenders) return false;
+        goes_on.push_back(next);
+      }
+      for (const uint64_t next : goes_on) {
+        std::vector<FilePiece> found_pieces;
+        if (!FollowFromHeaders(taken, cut, next, &found_pieces)) continue;
+        if (++found > 1) return false;
+        result = std::move(found_pieces);
+      }
+      if (found == 1) break;
+    }
+    if (found != 1) return false;
+    *pieces = std::move(result);
+    return true;
+  }
+
+  // Where the marker segment that runs over file offset `cut` ends (the next marker's offset),
+  // read from the headers before it; 0 when the data begins first or the headers break.
+  uint64_t SegmentEndAcross(uint64_t cut) {
+    uint64_t at = 2;  // after the SOI
+    for (uint32_t segments = 0; at + 4 <= cut && segments < kMaxHeaderSegments; ++segments) {
+      uint8_t head[4];
+      if (!source_.ReadExact(start_ + at, head, sizeof head) || head[0] != 0xFF) return 0;
+      if (head[1] == 0xFF) {  // a fill byte
+        ++at;
+        continue;
+      }
+      if (head[1] == 0xDA || head[1] < 0xC0 || head[1] == 0xD8 || head[1] == 0xD9) return 0;
+      const uint64_t end = at + 2 + (uint64_t{head[2]} << 8 | head[3]);
+      if (end > cut) return end;
+      at = end;
+    }
+    return 0;
+  }
+
+  // Whether a marker a picture's headers may hold stands at source offset `at`.
+  bool MarkerAt(uint64_t at) {
+    uint8_t code[2];
+    if (at + sizeof code > size_ || !source_.ReadExact(at, code, sizeof code)) return false;
+    return code[0] == 0xFF && code[1] >= 0xC0 && code[1] != 0xD8 && code[1] != 0xD9;
+  }
+
+  // Whether the headers go on in the unit at `next` after the file's first `cut` bytes `taken`,
+  // into the entropy-coded data (or to the picture's end); the decoding kept for
+  // FollowFromHeaders.
+  bool HeadersGoOn(const std::vector<FilePiece>& taken, uint64_t cut, uint64_t next) {
+    at_cut_ = {};
+    std::vector<FilePiece> layout = taken;
+    layout.push_back({next, size_ - next});
+    header_trace_ = {};
+    header_check_ = Decode(layout, kNoStop, &header_trace_);
+    last_headers_go_on_ = header_check_.verdict == JpegVerdict::kWhole ||
+                          (header_check_.verdict == JpegVerdict::kBroken &&
+                           !header_trace_.offsets.empty() && header_trace_.offsets.front() >= cut);
+    return last_headers_go_on_;
+  }
+
+  // Follows the picture on from the unit at `next` after the headers' cut.
+  bool FollowFromHeaders(const std::vector<FilePiece>& taken, uint64_t cut, uint64_t next,
+                         std::vector<FilePiece>* found_pieces) {
+    if (!HeadersGoOn(taken, cut, next)) return false;
+    std::vector<FilePiece> layout = taken;
+    if (header_check_.verdict == JpegVerdict::kWhole) {
+      layout.push_back({next, header_check_.end - cut});
+      *found_pieces = std::move(layout);
+      return true;
+    }
+    data_start_ = header_trace_.offsets.front();
+    const JpegRowTrace trace = header_trace_;
+    return Extend(layout, {next, cut}, header_check_.broken_at, trace, found_pieces);
+  }
 
   // Decodes the file laid out as `layout` from its start, or on from the state kept at the
   // current cut when there is one.
@@ -410,6 +507,10 @@ class JpegSearch {
     return holds;
   }
 
+  // The last HeadersGoOn decoding.
+  JpegCheck header_check_;
+  JpegRowTrace header_trace_;
+  bool last_headers_go_on_ = false;
   ByteSource& source_;
   // The units on either side of the anchor: fragments may lie before the file's start.
   ByteUnits units_;

@@ -19,6 +19,12 @@
 // progressive picture's later scans), the three nearest are followed and the first that makes it
 // whole is taken.
 //
+// A picture cut in its headers, before its data (inside an Exif block with a thumbnail), goes on
+// in a unit that holds the next marker exactly where the cut segment's length puts it and whose
+// headers go on from there into the data; from each such unit (at most 3 at each of the last 4
+// boundaries before the break) the picture is followed on as above, and it is put together only
+// when exactly one makes it whole.
+//
 // Bounds, per file: 8 fragments, 4 cuts per break, 256 units either way of a cut, 1,024
 // continuations decoded, 32 MiB decoded (each decoding counted as 64 KiB more, the window it
 // reads). For all files of a scan (one thread's searches on one source): 64 MiB decoded, and 8
