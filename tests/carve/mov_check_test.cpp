@@ -16,6 +16,7 @@
 #include "carve/formats/mov_tracks.h"
 #include "support/atom_builder.h"
 #include "support/carve_harness.h"
+#include "support/damaged_blocks.h"
 #include "support/damaged_files.h"
 #include "support/media_files.h"
 #include "support/structured_fixtures.h"
@@ -131,8 +132,8 @@ TEST(MovCheck, ForeignBytesOverVideoSamplesBreakTheMovie) {
   EXPECT_GT(variants.size(), 100u);
 }
 
-// Sound samples are not looked into: a movie with sound is broken by missing bytes, another
-// movie's tail or its end cut off.
+// Sound samples other than AAC frames are not looked into: a movie with sound is broken by missing
+// bytes, another movie's tail or its end cut off.
 TEST(MovCheck, MissingBytesAndForeignTailsBreakMoviesWithSound) {
   const auto& movies = FfmpegSoundMovies();
   if (movies.size() < 2) GTEST_SKIP() << "ffmpeg is missing";
@@ -142,6 +143,24 @@ TEST(MovCheck, MissingBytesAndForeignTailsBreakMoviesWithSound) {
         what.ends_with("cut in half")) {
       EXPECT_EQ(CheckMovie(variant.bytes), Whole::kNo) << what;
     }
+  }
+}
+
+// A movie whose media data ends with sound frames, its last unit's frames in another place: the
+// carve takes foreign bytes in their stead, over the frames' first bytes.
+TEST(MovCheck, ForeignBytesOverTheLastSoundFramesBreakTheMovie) {
+  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing";
+  const Bytes movie = testing::MakeWithTool(
+      "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -c:a aac -movflags +faststart "
+      "-f mp4 out");
+  ASSERT_GT(movie.size(), 8192u);
+  ASSERT_EQ(CheckMovie(movie), Whole::kYes);
+  const Bytes noise = testing::NoiseBlock(11);
+  for (const size_t tail : {size_t{600}, size_t{2000}}) {
+    Bytes carved = movie;
+    std::copy(noise.begin(), noise.begin() + static_cast<ptrdiff_t>(tail),
+              carved.end() - static_cast<ptrdiff_t>(tail));
+    EXPECT_EQ(CheckMovie(carved), Whole::kNo) << "the last " << tail << " bytes foreign";
   }
 }
 

@@ -116,7 +116,8 @@ class MovCheck {
   // The `count` samples from `sample` on, which lie one after another from `offset`.
   bool SamplesSound(const MovTrack& track, TrackProgress& progress, uint64_t offset,
                     uint64_t sample, uint64_t count) {
-    if (track.samples == MovSamples::kOpaque || !progress.look_into) return true;
+    const bool opaque = track.samples == MovSamples::kOpaque && !track.aac;
+    if (opaque || !progress.look_into) return true;
     for (uint64_t k = 0; k < count && looked_into_ < kMaxSamplesLookedInto; ++k) {
       const uint32_t size = track.SampleSize(static_cast<uint32_t>(sample + k));
       ++looked_into_;
@@ -145,6 +146,10 @@ class MovCheck {
       return ReadNalChain(window_, offset, size, track.nal_length_size, track.hevc,
                           &nal_units_left_)
           .fits;
+    }
+    if (track.aac) {
+      const std::span<const uint8_t> first = window_.At(offset, 1);
+      return size == 0 || first.empty() || StartsAacFrame(first[0]);
     }
     const std::span<const uint8_t> head = window_.At(offset, 4);
     if (head.size() < 4 || size < 4) return true;  // too short to tell

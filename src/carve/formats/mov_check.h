@@ -9,7 +9,8 @@
 // every one of them (a few bytes each): H.264 and H.265 samples must be chains of length-prefixed
 // NAL units (length size from avcC or hvcC) that end exactly at the sample's size, each with a
 // valid NAL header; MPEG-4 visual, H.263 and Motion JPEG samples must start with their start
-// code. Foreign bytes over a sample's start or a NAL unit's length break the chain. Audio and
+// code; AAC frames must start with a channel, data stream or fill element (their first byte).
+// Foreign bytes over a sample's start or a NAL unit's length break the chain. Other audio and
 // other tracks are checked by their chunk ranges only. The top-level boxes must tile the file,
 // and a file with neither a movie box nor a meta box has nothing that describes its data.
 //

@@ -46,14 +46,6 @@ struct Checkpoint {
   bool hevc = false;
 };
 
-// Whether `first` can be the first byte of an AAC frame (a raw data block): a single channel,
-// channel pair or low-frequency element of instance tag 0, or a data stream or fill element.
-bool StartsAacFrame(uint8_t first) {
-  const uint8_t element = first >> 5;
-  const bool channel = element <= 1 || element == 3;
-  return channel ? (first & 0x1E) == 0 : element == 4 || element == 6;
-}
-
 // What a checkpoint showed: whether it holds, and the end of the bytes read to tell.
 struct Probe {
   bool holds = false;

@@ -315,4 +315,10 @@ MoovRead ReadMovieTracks(std::span<const uint8_t> moov, std::vector<MovTrack>* t
   return header ? MoovRead::kRead : MoovRead::kUnchecked;
 }
 
+bool StartsAacFrame(uint8_t first) {
+  const uint8_t element = first >> 5;
+  const bool channel = element <= 1 || element == 3;
+  return channel ? (first & 0x1E) == 0 : element == 4 || element == 6;
+}
+
 }  // namespace kestrel

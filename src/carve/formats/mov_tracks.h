@@ -44,6 +44,10 @@ enum class MovSamples : uint8_t {
   kJpeg,        // Motion JPEG: each sample starts with FF D8
 };
 
+// Whether `first` can be the first byte of an AAC frame (a raw data block): a single channel,
+// channel pair or low-frequency element of instance tag 0, or a data stream or fill element.
+bool StartsAacFrame(uint8_t first);
+
 struct MovTrack {
   MovSamples samples = MovSamples::kOpaque;
   bool hevc = false;
