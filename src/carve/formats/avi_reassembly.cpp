@@ -1,6 +1,7 @@
 #include "carve/formats/avi_reassembly.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "carve/formats/riff_check.h"
@@ -24,10 +25,38 @@ constexpr uint32_t kMaxIndexCopies = 4;
 constexpr uint32_t kMaxTopChunks = 64;
 constexpr uint64_t kHeadBytes = 8;
 constexpr uint64_t kEntryBytes = 16;
+// Trials alike at most, for the look into the units they take.
+constexpr size_t kMaxTiedTrials = 64;
+// Index entries read after a cut in the index to judge where it goes on.
+constexpr size_t kScoreEntries = 64;
+constexpr double kMinVideoChiSquare = 400;
+constexpr size_t kMinVideoByteValues = 192;
 constexpr uint32_t kIdx1 = 'i' | 'd' << 8 | 'x' << 16 | uint32_t{'1'} << 24;
 
 bool IsCode(const uint8_t* p, const char (&code)[5]) {
   return std::memcmp(p, code, 4) == 0;
+}
+
+// A compressed video frame's chunk: "##dc".
+bool IsVideoChunk(uint32_t id) {
+  return (id >> 16) == ('d' | 'c' << 8);
+}
+
+// Whether a unit reads like a coded video frame's bits rather than random bytes or text: video
+// coders' variable-length codes leave the byte values far from even (a chi-square statistic over
+// the 256 values of 400 or more, where random bytes give about 255 give or take 23), and use
+// nearly every value (text and fill use few).
+bool LooksLikeCodedVideo(const uint8_t* data, size_t length) {
+  std::array<uint32_t, 256> counts{};
+  for (size_t k = 0; k < length; ++k) ++counts[data[k]];
+  const double even = static_cast<double>(length) / counts.size();
+  double chi_square = 0;
+  size_t used = 0;
+  for (const uint32_t count : counts) {
+    chi_square += (count - even) * (count - even) / even;
+    used += count != 0;
+  }
+  return chi_square >= kMinVideoChiSquare && used >= kMinVideoByteValues;
 }
 
 // A chunk header the file holds at file offset `at`.
@@ -49,6 +78,7 @@ class AviReassembly {
       if (HeadAt(pieces_, k)) continue;
       if (pieces_.size() == kMaxPieces || !Cut(k)) return false;
     }
+    if (index_pieces_.size() > 1 && !TakeIndexPieces()) return false;
     *pieces = PiecesUpTo(pieces_, file_size_);
     return pieces->size() >= 2;
   }
@@ -91,12 +121,83 @@ class AviReassembly {
     uint32_t matches = 0;
     for (const uint64_t at :
          HeadersAtPhase(kIdx1, static_cast<uint32_t>(index_size_), phase, low, high)) {
-      std::vector<uint8_t> index(static_cast<size_t>(index_size_));
-      if (!source_.ReadExact(at + kHeadBytes, index.data(), index.size())) continue;
+      std::vector<uint8_t> index;
+      std::vector<FilePiece> index_pieces;
+      if (!ReadIndex(at, &index, &index_pieces)) continue;
       if (++matches > kMaxIndexCopies || (matches > 1 && index != index_)) return false;
       index_ = std::move(index);
+      if (matches == 1) index_pieces_ = std::move(index_pieces);
     }
     return matches > 0;
+  }
+
+  // The index whose header lies at source offset `at`, in `*pieces` (from its header on): in
+  // place, or cut where an entry stops making sense (an id that is no chunk id, or a chunk
+  // before the one the entry before it gives or past the file's end) and gone on elsewhere.
+  bool ReadIndex(uint64_t at, std::vector<uint8_t>* index, std::vector<FilePiece>* pieces) {
+    pieces->assign({{at, source_.Size() - at}});
+    index->resize(static_cast<size_t>(index_size_));
+    for (;;) {
+      PieceSource file(source_, *pieces);
+      if (!file.ReadExact(kHeadBytes, index->data(), index->size())) return false;
+      const size_t good = LeadingEntries(index->data(), index->size() / kEntryBytes, 0);
+      if (good == index->size() / kEntryBytes) return true;
+      if (pieces->size() == kMaxPieces || !CutIndex(*index, good, pieces)) return false;
+    }
+  }
+
+  // How many of the `count` entries at `entries` make sense one after another, the chunk before
+  // the first ending at `chunks_end` (offsets as the index gives them).
+  size_t LeadingEntries(const uint8_t* entries, size_t count, uint64_t chunks_end) const {
+    for (size_t k = 0; k < count; ++k) {
+      const uint8_t* entry = entries + k * kEntryBytes;
+      const uint64_t offset = LoadLe32(entry + 8);
+      const uint64_t end = offset + kHeadBytes + LoadLe32(entry + 12);
+      if (!IsRiffChunkId(entry) || offset < chunks_end || end > file_size_) return k;
+      chunks_end = end;
+    }
+    return count;
+  }
+
+  // The `bad`th entry of `index`, read through `*pieces`, makes no sense: the open piece ends at
+  // a boundary within an entry of it, and goes on from the candidate unit with which the most
+  // entries that follow (up to kScoreEntries) make sense; two alike leave it unknown.
+  bool CutIndex(const std::vector<uint8_t>& index, size_t bad, std::vector<FilePiece>* pieces) {
+    const FilePiece open = pieces->back();
+    const uint64_t open_file = LastPieceFileOffset(*pieces);
+    const uint64_t bad_at = kHeadBytes + bad * kEntryBytes;  // from the index's header
+    const uint64_t low =
+        std::max({open_file + 1, bad_at - std::min(bad_at, kEntryBytes - 1), kHeadBytes});
+    const uint64_t first = units_.BoundaryFrom(open.source_offset + (low - open_file));
+    const uint64_t last = open.source_offset + (bad_at + kEntryBytes - 1 - open_file);
+    UniqueBest<std::vector<FilePiece>, size_t> best;  // the entries that make sense up to
+    for (uint64_t cut = first; cut <= last; cut += units_.bytes) {
+      // From the entry the cut falls in, after the one before it.
+      const size_t from =
+          static_cast<size_t>((open_file + (cut - open.source_offset) - kHeadBytes) / kEntryBytes);
+      const uint64_t chunks_end = from == 0 ? 0
+                                            : LoadLe32(&index[(from - 1) * kEntryBytes + 8]) +
+                                                  kHeadBytes +
+                                                  LoadLe32(&index[(from - 1) * kEntryBytes + 12]);
+      const size_t count = std::min(kScoreEntries, index.size() / kEntryBytes - from);
+      std::vector<uint8_t> entries(count * kEntryBytes);
+      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), *pieces);
+      for (uint64_t next = 0; candidates.Next(&next);) {
+        if (++reads_ > kMaxHeaderReads) return false;
+        std::vector<FilePiece> trial(pieces->begin(), pieces->end() - 1);
+        trial.push_back({open.source_offset, cut - open.source_offset});
+        trial.push_back({next, source_.Size() - next});
+        PieceSource file(source_, trial);
+        if (!file.ReadExact(kHeadBytes + from * kEntryBytes, entries.data(), entries.size())) {
+          continue;
+        }
+        const size_t held = LeadingEntries(entries.data(), count, chunks_end);
+        if (from + held > bad) best.Offer(std::move(trial), from + held);
+      }
+    }
+    if (!best.Unique()) return false;
+    *pieces = std::move(best.best());
+    return true;
   }
 
   // The chunk headers the index places, in file order, then the index's own.
@@ -143,11 +244,26 @@ class AviReassembly {
         [id, size](const uint8_t* h) { return LoadLe32(h) == id && LoadLe32(h + 4) == size; });
   }
 
+  // The index was found cut: the pieces put its header where it was found, and its own pieces
+  // go on from there.
+  bool TakeIndexPieces() {
+    const uint64_t header = pieces_.back().source_offset + (index_at_ - OpenFileOffset());
+    if (index_at_ < OpenFileOffset() || header != index_pieces_.front().source_offset) {
+      return false;
+    }
+    pieces_ = PiecesUpTo(std::move(pieces_), index_at_);
+    for (const FilePiece& piece : index_pieces_) {
+      AppendPiece(pieces_, piece.source_offset, piece.length);
+    }
+    return true;
+  }
+
   uint64_t OpenFileOffset() const { return LastPieceFileOffset(pieces_); }
 
   // The `k`th chunk header is not where the pieces put it: the open piece ends at a boundary
   // after the header before it, and goes on from the candidate unit with which the most headers
-  // within the horizon hold.
+  // within the horizon hold. Of several alike, the one whose units inside a video chunk all look
+  // like coded video is taken when it is the only one.
   bool Cut(size_t k) {
     const FilePiece open = pieces_.back();
     const uint64_t open_file = OpenFileOffset();
@@ -156,8 +272,9 @@ class AviReassembly {
     if (heads_[k].at + kHeadBytes <= from) return false;
     // The same horizon for every cut: a later cut must not see further.
     const uint64_t horizon = heads_[k].at + kHorizonUnits * units_.bytes;
-    UniqueBest<std::vector<FilePiece>, size_t> best;  // the most headers held
-    const uint64_t first = units_.BoundaryFrom(open.source_offset + (from - open_file) + 1);
+    // A cut right after the header before (the open piece keeps a byte at least).
+    const uint64_t first =
+        units_.BoundaryFrom(open.source_offset + (from - open_file) + (from == open_file ? 1 : 0));
     // Cuts up to the header's first byte (a cut inside its 8 bytes is not looked for).
     const uint64_t last = open.source_offset + (heads_[k].at - open_file);
     if (first > last || (last - first) / units_.bytes >= kMaxCutsPerChunk) return false;
@@ -167,26 +284,59 @@ class AviReassembly {
     const std::vector<uint64_t> hits = HeadersAtPhase(
         heads_[k].id, heads_[k].size, phase, units_.BoundaryFrom(first > reach ? first - reach : 0),
         std::min(source_.Size(), last + reach + units_.bytes));
+    std::vector<Trial> trials;
+    size_t most = 0;
     for (uint64_t cut = first; cut <= last; cut += units_.bytes) {
       const uint64_t into = heads_[k].at - (open_file + (cut - open.source_offset));
       UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), pieces_);
       for (uint64_t next = 0; candidates.Next(&next);) {
         if (!std::binary_search(hits.begin(), hits.end(), next + into)) continue;
         if (reads_ > kMaxHeaderReads) return false;
-        std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
-        trial.push_back({open.source_offset, cut - open.source_offset});
-        trial.push_back({next, source_.Size() - next});
-        size_t held = 0;
-        while (k + held < heads_.size() && (held == 0 || heads_[k + held].at < horizon) &&
-               HeadAt(trial, k + held)) {
-          ++held;
+        Trial trial{{pieces_.begin(), pieces_.end() - 1}, 0};
+        trial.pieces.push_back({open.source_offset, cut - open.source_offset});
+        trial.pieces.push_back({next, source_.Size() - next});
+        while (k + trial.held < heads_.size() &&
+               (trial.held == 0 || heads_[k + trial.held].at < horizon) &&
+               HeadAt(trial.pieces, k + trial.held)) {
+          ++trial.held;
         }
-        if (held != 0) best.Offer(std::move(trial), held);
+        if (trial.held < most || trial.held == 0) continue;
+        if (trial.held > most) trials.clear();
+        most = trial.held;
+        if (trials.size() == kMaxTiedTrials) return false;
+        trials.push_back(std::move(trial));
       }
     }
-    if (!best.Unique()) return false;
-    pieces_ = std::move(best.best());
+    if (trials.size() > 1) KeepCodedVideo(k, open_file + (first - open.source_offset), trials);
+    if (trials.size() != 1) return false;
+    pieces_ = std::move(trials.front().pieces);
     return true;
+  }
+
+  struct Trial {
+    std::vector<FilePiece> pieces;
+    size_t held = 0;  // headers that hold from the cut one on
+  };
+
+  // Keeps the trials whose units inside the video chunk before the `k`th header (from the
+  // file's unit boundary `boundary` on) all look like coded video: a unit of random bytes or
+  // text there is foreign.
+  void KeepCodedVideo(size_t k, uint64_t boundary, std::vector<Trial>& trials) {
+    if (k == 0 || !IsVideoChunk(heads_[k - 1].id)) return;
+    const uint64_t data = heads_[k - 1].at + kHeadBytes;
+    const uint64_t end = data + heads_[k - 1].size;
+    while (boundary >= data + units_.bytes) boundary -= units_.bytes;
+    std::erase_if(trials, [&](const Trial& trial) {
+      PieceSource file(source_, trial.pieces);
+      std::vector<uint8_t> unit(static_cast<size_t>(units_.bytes));
+      for (uint64_t at = boundary; at + units_.bytes <= end; at += units_.bytes) {
+        if (!file.ReadExact(at, unit.data(), unit.size()) ||
+            !LooksLikeCodedVideo(unit.data(), unit.size())) {
+          return true;
+        }
+      }
+      return false;
+    });
   }
 
   ByteSource& source_;
@@ -196,7 +346,8 @@ class AviReassembly {
   uint64_t movi_ = 0;      // file offset of the movie list's header
   uint64_t index_at_ = 0;  // and of the idx1 header, at the movie list's end
   uint64_t index_size_ = 0;
-  std::vector<uint8_t> index_;  // the idx1 entries
+  std::vector<uint8_t> index_;           // the idx1 entries
+  std::vector<FilePiece> index_pieces_;  // of the idx1 chunk, from its header on
   std::vector<ChunkHead> heads_;
   std::vector<FilePiece> pieces_;  // the last one runs on to the source's end
   uint64_t reads_ = 0;
