@@ -31,6 +31,12 @@ constexpr size_t kMaxTiedTrials = 64;
 constexpr size_t kScoreEntries = 64;
 constexpr double kMinVideoChiSquare = 400;
 constexpr size_t kMinVideoByteValues = 192;
+constexpr size_t kMaxMovieLists = 4;
+// Chunks of the header walked up to the movie list.
+constexpr uint32_t kMaxHeaderChunks = 256;
+constexpr int kMaxHeaderDepth = 4;
+constexpr uint64_t kRiffHeadBytes = 12;
+constexpr uint32_t kList = 'L' | 'I' << 8 | 'S' << 16 | uint32_t{'T'} << 24;
 constexpr uint32_t kIdx1 = 'i' | 'd' << 8 | 'x' << 16 | uint32_t{'1'} << 24;
 
 bool IsCode(const uint8_t* p, const char (&code)[5]) {
@@ -72,7 +78,7 @@ class AviReassembly {
       : source_(source), start_(start), units_(units) {}
 
   bool Run(std::vector<FilePiece>* pieces) {
-    if (!ReadLayout() || !FindIndex() || !ReadEntries()) return false;
+    if (!(ReadLayout() || FindMovie()) || !FindIndex() || !ReadEntries()) return false;
     pieces_.push_back({start_, source_.Size() - start_});
     for (size_t k = 0; k < heads_.size(); ++k) {
       if (HeadAt(pieces_, k)) continue;
@@ -95,14 +101,90 @@ class AviReassembly {
     for (uint32_t n = 0; n < kMaxTopChunks && at + 12 <= file_size_; ++n) {
       if (!source_.ReadExact(start_ + at, h, sizeof h)) return false;
       const uint64_t size = LoadLe32(h + 4);
-      if (IsCode(h, "LIST") && IsCode(h + 8, "movi")) {
-        movi_ = at;
-        index_at_ = at + kHeadBytes + size + (size & 1);
-        return index_at_ + kHeadBytes <= file_size_;
-      }
+      if (IsCode(h, "LIST") && IsCode(h + 8, "movi")) return TakeMovie(at, size);
       at += kHeadBytes + size + (size & 1);
     }
     return false;
+  }
+
+  // The movie list at file offset `at`, of `size` bytes: the index follows it.
+  bool TakeMovie(uint64_t at, uint64_t size) {
+    movi_ = at;
+    movi_size_ = static_cast<uint32_t>(size);
+    index_at_ = at + kHeadBytes + size + (size & 1);
+    return index_at_ + kHeadBytes <= file_size_;
+  }
+
+  // The header was cut before the movie list: the list's header is looked for in the units
+  // within reach, at any offset, and taken when one, at one place in the file, has an index of
+  // the size the file's length leaves it at its end (in its unit at the offset that place
+  // gives). The header's pieces are found later by the movie list's header and the header
+  // chunks that lead to it.
+  bool FindMovie() {
+    uint64_t low = 0, high = 0;
+    if (!SearchRange(&low, &high)) return false;
+    std::vector<uint64_t> lists;
+    if (!FindMovieLists(low, high, &lists)) return false;
+    uint64_t found = 0, found_size = 0;
+    for (const uint64_t list : lists) {
+      uint8_t h[kHeadBytes];
+      if (!source_.ReadExact(list, h, sizeof h)) return false;
+      const uint64_t size = LoadLe32(h + 4);
+      const uint64_t after = kHeadBytes + size + (size & 1) + kHeadBytes;  // to the index's data
+      // The list's offset in the file, as far as its unit tells: then a unit after another.
+      const uint64_t phase = (list + units_.bytes - start_ % units_.bytes) % units_.bytes;
+      const uint64_t in_place = start_ + phase + after - kHeadBytes;
+      const uint64_t index_phase = in_place - (units_.BoundaryFrom(in_place + 1) - units_.bytes);
+      const auto place = [&](uint64_t index_size) -> uint64_t {
+        // The list's offset that gives the index `index_size` bytes, or 0.
+        const uint64_t used = index_size + after;
+        if (used > file_size_ || (file_size_ - used) % units_.bytes != phase) return 0;
+        const uint64_t at = file_size_ - used;
+        return at > 12 && at <= kMaxCutsPerChunk * units_.bytes ? at : 0;
+      };
+      for (const uint64_t index : FindAtPhase(source_, units_, index_phase, low, high, kHeadBytes,
+                                              kMaxHits, [&](const uint8_t* p) {
+                                                return LoadLe32(p) == kIdx1 &&
+                                                       place(LoadLe32(p + 4)) != 0;
+                                              })) {
+        uint8_t i[kHeadBytes];
+        if (!source_.ReadExact(index, i, sizeof i)) return false;
+        const uint64_t at = place(LoadLe32(i + 4));
+        if (found != 0 && found != at) return false;
+        found = at;
+        found_size = size;
+      }
+    }
+    return found != 0 && TakeMovie(found, found_size);
+  }
+
+  // The units from `*low` to `*high` that a search for the file's parts looks through: within
+  // reach of the file's carve, at most kMaxSearchUnits.
+  bool SearchRange(uint64_t* low, uint64_t* high) const {
+    const uint64_t reach = kReachUnits * units_.bytes;
+    *low = units_.BoundaryFrom(start_ > reach ? start_ - reach : 0);
+    *high = std::min(source_.Size(), start_ + file_size_ + reach);
+    return (*high - std::min(*high, *low)) / units_.bytes <= kMaxSearchUnits;
+  }
+
+  // The source offsets from `low` to `high` of a movie list's header ("LIST", a size, "movi"),
+  // at most kMaxMovieLists of them.
+  bool FindMovieLists(uint64_t low, uint64_t high, std::vector<uint64_t>* lists) {
+    constexpr uint64_t kBlockBytes = uint64_t{1} << 20;
+    constexpr uint64_t kListHead = 12;
+    std::vector<uint8_t> block;
+    for (uint64_t at = low; at < high; at += kBlockBytes) {
+      const uint64_t n = std::min(kBlockBytes + kListHead - 1, source_.Size() - at);
+      block.resize(static_cast<size_t>(n));
+      if (!source_.ReadExact(at, block.data(), block.size())) return false;
+      for (uint64_t in = 0; in + kListHead <= n && in < kBlockBytes && at + in < high; ++in) {
+        const uint8_t* p = block.data() + in;
+        if (p[8] != 'm' || !IsCode(p + 8, "movi") || !IsCode(p, "LIST")) continue;
+        if (lists->size() == kMaxMovieLists) return false;
+        lists->push_back(at + in);
+      }
+    }
+    return true;
   }
 
   // The idx1 header at its place (the movie list's end) of the units within reach: one, or copies
@@ -202,6 +284,7 @@ class AviReassembly {
 
   // The chunk headers the index places, in file order, then the index's own.
   bool ReadEntries() {
+    heads_.push_back({movi_, kList, movi_size_});
     uint64_t base = 0;
     for (size_t k = 0; k + kEntryBytes <= index_.size(); k += kEntryBytes) {
       const uint8_t* entry = index_.data() + k;
@@ -218,7 +301,7 @@ class AviReassembly {
         }
       }
       const ChunkHead head{base + offset, LoadLe32(entry), LoadLe32(entry + 12)};
-      const uint64_t after = heads_.empty() ? movi_ + 12 : heads_.back().at + kHeadBytes;
+      const uint64_t after = k == 0 ? movi_ + 12 : heads_.back().at + kHeadBytes;
       if (head.at < after || head.at + kHeadBytes + head.size > index_at_) return false;
       heads_.push_back(head);
     }
@@ -267,7 +350,7 @@ class AviReassembly {
   bool Cut(size_t k) {
     const FilePiece open = pieces_.back();
     const uint64_t open_file = OpenFileOffset();
-    const uint64_t after = k == 0 ? movi_ + 12 : heads_[k - 1].at + kHeadBytes;
+    const uint64_t after = k == 0 ? kRiffHeadBytes : heads_[k - 1].at + kHeadBytes;
     const uint64_t from = std::max(after, open_file);
     if (heads_[k].at + kHeadBytes <= from) return false;
     // The same horizon for every cut: a later cut must not see further.
@@ -295,6 +378,7 @@ class AviReassembly {
         Trial trial{{pieces_.begin(), pieces_.end() - 1}, 0};
         trial.pieces.push_back({open.source_offset, cut - open.source_offset});
         trial.pieces.push_back({next, source_.Size() - next});
+        if (k == 0 && !HeaderLeadsToMovie(trial.pieces)) continue;
         while (k + trial.held < heads_.size() &&
                (trial.held == 0 || heads_[k + trial.held].at < horizon) &&
                HeadAt(trial.pieces, k + trial.held)) {
@@ -311,6 +395,35 @@ class AviReassembly {
     if (trials.size() != 1) return false;
     pieces_ = std::move(trials.front().pieces);
     return true;
+  }
+
+  // Whether the header's chunks, read through `pieces`, follow each other by their sizes (and
+  // those of each list inside it, to its end) from the RIFF header up to the movie list.
+  bool HeaderLeadsToMovie(const std::vector<FilePiece>& pieces) {
+    PieceSource file(source_, pieces);
+    uint32_t chunks = 0;
+    return ChunksFollow(file, kRiffHeadBytes, movi_, 0, &chunks);
+  }
+
+  // Whether the chunks from `at` end at `end` (the movie list's header, at the top level) or, in
+  // a list, at its end.
+  bool ChunksFollow(PieceSource& file, uint64_t at, uint64_t end, int depth, uint32_t* chunks) {
+    while (at < end) {
+      uint8_t h[12];
+      if (++*chunks > kMaxHeaderChunks || end - at < kHeadBytes ||
+          !file.ReadExact(at, h, sizeof h) || !IsRiffChunkId(h)) {
+        return false;
+      }
+      const uint64_t size = LoadLe32(h + 4);
+      if (size > end - at - kHeadBytes) return false;
+      if (IsCode(h, "LIST") && size >= 4 &&
+          (depth == kMaxHeaderDepth ||
+           !ChunksFollow(file, at + kRiffHeadBytes, at + kHeadBytes + size, depth + 1, chunks))) {
+        return false;
+      }
+      at += kHeadBytes + size + (size & 1);
+    }
+    return depth > 0 || at == end;
   }
 
   struct Trial {
@@ -343,7 +456,8 @@ class AviReassembly {
   uint64_t start_;
   ByteUnits units_;
   uint64_t file_size_ = 0;
-  uint64_t movi_ = 0;      // file offset of the movie list's header
+  uint64_t movi_ = 0;  // file offset of the movie list's header
+  uint32_t movi_size_ = 0;
   uint64_t index_at_ = 0;  // and of the idx1 header, at the movie list's end
   uint64_t index_size_ = 0;
   std::vector<uint8_t> index_;           // the idx1 entries
