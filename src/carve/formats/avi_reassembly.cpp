@@ -48,11 +48,17 @@ bool IsVideoChunk(uint32_t id) {
   return (id >> 16) == ('d' | 'c' << 8);
 }
 
-// Whether a unit reads like a coded video frame's bits rather than random bytes or text: video
-// coders' variable-length codes leave the byte values far from even (a chi-square statistic over
-// the 256 values of 400 or more, where random bytes give about 255 give or take 23), and use
-// nearly every value (text and fill use few).
-bool LooksLikeCodedVideo(const uint8_t* data, size_t length) {
+// An MPEG-4 Part 2 frame's first bytes: the start code of a visual object sequence (before a
+// key frame) or of a video object plane.
+bool StartsMpeg4Frame(const uint8_t* p) {
+  return p[0] == 0 && p[1] == 0 && p[2] == 1 && (p[3] == 0xB0 || p[3] == 0xB6);
+}
+
+// Whether a unit reads like an MPEG-4 Part 2 frame's bits rather than random bytes or text: the
+// coder's variable-length codes leave the byte values far from even (a chi-square statistic
+// over the 256 values of 400 or more, where random bytes give about 255 give or take 23), and
+// use nearly every value (text and fill use few).
+bool LooksLikeMpeg4Frame(const uint8_t* data, size_t length) {
   std::array<uint32_t, 256> counts{};
   for (size_t k = 0; k < length; ++k) ++counts[data[k]];
   const double even = static_cast<double>(length) / counts.size();
@@ -78,7 +84,9 @@ class AviReassembly {
       : source_(source), start_(start), units_(units) {}
 
   bool Run(std::vector<FilePiece>* pieces) {
-    if (!(ReadLayout() || FindMovie()) || !FindIndex() || !ReadEntries()) return false;
+    if (!ReadRiffHeader() || !(ReadLayout() || FindMovie()) || !FindIndex() || !ReadEntries()) {
+      return false;
+    }
     pieces_.push_back({start_, source_.Size() - start_});
     for (size_t k = 0; k < heads_.size(); ++k) {
       if (HeadAt(pieces_, k)) continue;
@@ -90,14 +98,20 @@ class AviReassembly {
   }
 
  private:
-  // The RIFF header and the chunks up to the movie list, in place from the file's start.
-  bool ReadLayout() {
-    uint8_t h[12];
+  // The RIFF header: the file's length.
+  bool ReadRiffHeader() {
+    uint8_t h[kRiffHeadBytes];
     if (!source_.ReadExact(start_, h, sizeof h) || !IsCode(h, "RIFF") || !IsCode(h + 8, "AVI ")) {
       return false;
     }
     file_size_ = uint64_t{LoadLe32(h + 4)} + 8;
-    uint64_t at = 12;
+    return true;
+  }
+
+  // The chunks up to the movie list, in place from the file's start.
+  bool ReadLayout() {
+    uint8_t h[12];
+    uint64_t at = kRiffHeadBytes;
     for (uint32_t n = 0; n < kMaxTopChunks && at + 12 <= file_size_; ++n) {
       if (!source_.ReadExact(start_ + at, h, sizeof h)) return false;
       const uint64_t size = LoadLe32(h + 4);
@@ -123,8 +137,11 @@ class AviReassembly {
   bool FindMovie() {
     uint64_t low = 0, high = 0;
     if (!SearchRange(&low, &high)) return false;
+    // The list lies in the header's units, within reach of the file's first.
+    const uint64_t lists_end =
+        std::min(high, start_ + (kMaxCutsPerChunk + 1 + kReachUnits) * units_.bytes);
     std::vector<uint64_t> lists;
-    if (!FindMovieLists(low, high, &lists)) return false;
+    if (!FindMovieLists(low, lists_end, &lists)) return false;
     uint64_t found = 0, found_size = 0;
     for (const uint64_t list : lists) {
       uint8_t h[kHeadBytes];
@@ -196,10 +213,8 @@ class AviReassembly {
     }
     const uint64_t in_place = start_ + index_at_;
     const uint64_t phase = in_place - (units_.BoundaryFrom(in_place + 1) - units_.bytes);
-    const uint64_t reach = kReachUnits * units_.bytes;
-    const uint64_t low = units_.BoundaryFrom(start_ > reach ? start_ - reach : 0);
-    const uint64_t high = std::min(source_.Size(), start_ + file_size_ + reach);
-    if ((high - std::min(high, low)) / units_.bytes > kMaxSearchUnits) return false;
+    uint64_t low = 0, high = 0;
+    if (!SearchRange(&low, &high)) return false;
     uint32_t matches = 0;
     for (const uint64_t at :
          HeadersAtPhase(kIdx1, static_cast<uint32_t>(index_size_), phase, low, high)) {
@@ -346,7 +361,7 @@ class AviReassembly {
   // The `k`th chunk header is not where the pieces put it: the open piece ends at a boundary
   // after the header before it, and goes on from the candidate unit with which the most headers
   // within the horizon hold. Of several alike, the one whose units inside a video chunk all look
-  // like coded video is taken when it is the only one.
+  // like an MPEG-4 frame's is taken when it is the only one.
   bool Cut(size_t k) {
     const FilePiece open = pieces_.back();
     const uint64_t open_file = OpenFileOffset();
@@ -391,7 +406,7 @@ class AviReassembly {
         trials.push_back(std::move(trial));
       }
     }
-    if (trials.size() > 1) KeepCodedVideo(k, open_file + (first - open.source_offset), trials);
+    if (trials.size() > 1) KeepMpeg4Frames(k, open_file + (first - open.source_offset), trials);
     if (trials.size() != 1) return false;
     pieces_ = std::move(trials.front().pieces);
     return true;
@@ -426,16 +441,24 @@ class AviReassembly {
     return depth > 0 || at == end;
   }
 
+  // Whether the chunk at `head` is an MPEG-4 Part 2 frame, by its first bytes.
+  bool IsMpeg4Frame(const ChunkHead& head) {
+    uint8_t code[4];
+    PieceSource file(source_, pieces_);
+    return IsVideoChunk(head.id) && head.size >= sizeof code &&
+           file.ReadExact(head.at + kHeadBytes, code, sizeof code) && StartsMpeg4Frame(code);
+  }
+
   struct Trial {
     std::vector<FilePiece> pieces;
     size_t held = 0;  // headers that hold from the cut one on
   };
 
-  // Keeps the trials whose units inside the video chunk before the `k`th header (from the
-  // file's unit boundary `boundary` on) all look like coded video: a unit of random bytes or
-  // text there is foreign.
-  void KeepCodedVideo(size_t k, uint64_t boundary, std::vector<Trial>& trials) {
-    if (k == 0 || !IsVideoChunk(heads_[k - 1].id)) return;
+  // Keeps the trials whose units inside the MPEG-4 frame before the `k`th header (from the file's
+  // unit boundary `boundary` on) all read as the frame's bits: a unit of random bytes or text
+  // there is foreign. Frames of other coders are not judged.
+  void KeepMpeg4Frames(size_t k, uint64_t boundary, std::vector<Trial>& trials) {
+    if (k == 0 || !IsMpeg4Frame(heads_[k - 1])) return;
     const uint64_t data = heads_[k - 1].at + kHeadBytes;
     const uint64_t end = data + heads_[k - 1].size;
     while (boundary >= data + units_.bytes) boundary -= units_.bytes;
@@ -444,7 +467,7 @@ class AviReassembly {
       std::vector<uint8_t> unit(static_cast<size_t>(units_.bytes));
       for (uint64_t at = boundary; at + units_.bytes <= end; at += units_.bytes) {
         if (!file.ReadExact(at, unit.data(), unit.size()) ||
-            !LooksLikeCodedVideo(unit.data(), unit.size())) {
+            !LooksLikeMpeg4Frame(unit.data(), unit.size())) {
           return true;
         }
       }
