@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "carve/formats/riff_check.h"
 #include "carve/unique_best.h"
@@ -215,13 +216,15 @@ class AviReassembly {
     const uint64_t phase = in_place - (units_.BoundaryFrom(in_place + 1) - units_.bytes);
     uint64_t low = 0, high = 0;
     if (!SearchRange(&low, &high)) return false;
+    const std::vector<uint64_t> headers =
+        HeadersAtPhase(kIdx1, static_cast<uint32_t>(index_size_), phase, low, high);
+    if (headers.size() > kMaxIndexCopies) return false;
     uint32_t matches = 0;
-    for (const uint64_t at :
-         HeadersAtPhase(kIdx1, static_cast<uint32_t>(index_size_), phase, low, high)) {
+    for (const uint64_t at : headers) {
       std::vector<uint8_t> index;
       std::vector<FilePiece> index_pieces;
       if (!ReadIndex(at, &index, &index_pieces)) continue;
-      if (++matches > kMaxIndexCopies || (matches > 1 && index != index_)) return false;
+      if (++matches > 1 && index != index_) return false;
       index_ = std::move(index);
       if (matches == 1) index_pieces_ = std::move(index_pieces);
     }
@@ -234,13 +237,25 @@ class AviReassembly {
   bool ReadIndex(uint64_t at, std::vector<uint8_t>* index, std::vector<FilePiece>* pieces) {
     pieces->assign({{at, source_.Size() - at}});
     index->resize(static_cast<size_t>(index_size_));
-    for (;;) {
+    const size_t count = index->size() / kEntryBytes;
+    // The entries from the `from`th on are read again through the pieces after each cut.
+    for (size_t from = 0;;) {
       PieceSource file(source_, *pieces);
-      if (!file.ReadExact(kHeadBytes, index->data(), index->size())) return false;
-      const size_t good = LeadingEntries(index->data(), index->size() / kEntryBytes, 0);
-      if (good == index->size() / kEntryBytes) return true;
-      if (pieces->size() == kMaxPieces || !CutIndex(*index, good, pieces)) return false;
+      uint8_t* entries = index->data() + from * kEntryBytes;
+      if (!file.ReadExact(kHeadBytes + from * kEntryBytes, entries, (count - from) * kEntryBytes)) {
+        return false;
+      }
+      const size_t good = from + LeadingEntries(entries, count - from, ChunksEnd(*index, from));
+      if (good == count) return true;
+      if (pieces->size() == kMaxPieces || !CutIndex(*index, good, pieces, &from)) return false;
     }
+  }
+
+  // Where the chunk the entry before the `k`th of `index` gives ends (0 for the first).
+  static uint64_t ChunksEnd(const std::vector<uint8_t>& index, size_t k) {
+    if (k == 0) return 0;
+    const uint8_t* entry = &index[(k - 1) * kEntryBytes];
+    return LoadLe32(entry + 8) + kHeadBytes + LoadLe32(entry + 12);
   }
 
   // How many of the `count` entries at `entries` make sense one after another, the chunk before
@@ -258,8 +273,10 @@ class AviReassembly {
 
   // The `bad`th entry of `index`, read through `*pieces`, makes no sense: the open piece ends at
   // a boundary within an entry of it, and goes on from the candidate unit with which the most
-  // entries that follow (up to kScoreEntries) make sense; two alike leave it unknown.
-  bool CutIndex(const std::vector<uint8_t>& index, size_t bad, std::vector<FilePiece>* pieces) {
+  // entries that follow (up to kScoreEntries) make sense; two alike leave it unknown. `*cut_entry`
+  // is set to the entry the cut falls in.
+  bool CutIndex(const std::vector<uint8_t>& index, size_t bad, std::vector<FilePiece>* pieces,
+                size_t* cut_entry) {
     const FilePiece open = pieces->back();
     const uint64_t open_file = LastPieceFileOffset(*pieces);
     const uint64_t bad_at = kHeadBytes + bad * kEntryBytes;  // from the index's header
@@ -267,15 +284,13 @@ class AviReassembly {
         std::max({open_file + 1, bad_at - std::min(bad_at, kEntryBytes - 1), kHeadBytes});
     const uint64_t first = units_.BoundaryFrom(open.source_offset + (low - open_file));
     const uint64_t last = open.source_offset + (bad_at + kEntryBytes - 1 - open_file);
-    UniqueBest<std::vector<FilePiece>, size_t> best;  // the entries that make sense up to
+    // The entries that make sense up to, with the entry the cut falls in.
+    UniqueBest<std::pair<std::vector<FilePiece>, size_t>, size_t> best;
     for (uint64_t cut = first; cut <= last; cut += units_.bytes) {
       // From the entry the cut falls in, after the one before it.
       const size_t from =
           static_cast<size_t>((open_file + (cut - open.source_offset) - kHeadBytes) / kEntryBytes);
-      const uint64_t chunks_end = from == 0 ? 0
-                                            : LoadLe32(&index[(from - 1) * kEntryBytes + 8]) +
-                                                  kHeadBytes +
-                                                  LoadLe32(&index[(from - 1) * kEntryBytes + 12]);
+      const uint64_t chunks_end = ChunksEnd(index, from);
       const size_t count = std::min(kScoreEntries, index.size() / kEntryBytes - from);
       std::vector<uint8_t> entries(count * kEntryBytes);
       UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), *pieces);
@@ -289,11 +304,12 @@ class AviReassembly {
           continue;
         }
         const size_t held = LeadingEntries(entries.data(), count, chunks_end);
-        if (from + held > bad) best.Offer(std::move(trial), from + held);
+        if (from + held > bad) best.Offer({std::move(trial), from}, from + held);
       }
     }
     if (!best.Unique()) return false;
-    *pieces = std::move(best.best());
+    *pieces = std::move(best.best().first);
+    *cut_entry = best.best().second;
     return true;
   }
 
