@@ -49,13 +49,13 @@ bool IsVideoChunk(uint32_t id) {
   return (id >> 16) == ('d' | 'c' << 8);
 }
 
-// An MPEG-4 Part 2 frame's first bytes: the start code of a visual object sequence (before a
+// An MPEG-4 Visual frame's first bytes: the start code of a visual object sequence (before a
 // key frame) or of a video object plane.
 bool StartsMpeg4Frame(const uint8_t* p) {
   return p[0] == 0 && p[1] == 0 && p[2] == 1 && (p[3] == 0xB0 || p[3] == 0xB6);
 }
 
-// Whether a unit reads like an MPEG-4 Part 2 frame's bits rather than random bytes or text: the
+// Whether a unit reads like an MPEG-4 Visual frame's bits rather than random bytes or text: the
 // coder's variable-length codes leave the byte values far from even (a chi-square statistic
 // over the 256 values of 400 or more, where random bytes give about 255 give or take 23), and
 // use nearly every value (text and fill use few).
@@ -457,7 +457,7 @@ class AviReassembly {
     return depth > 0 || at == end;
   }
 
-  // Whether the chunk at `head` is an MPEG-4 Part 2 frame, by its first bytes.
+  // Whether the chunk at `head` is an MPEG-4 Visual frame, by its first bytes.
   bool IsMpeg4Frame(const ChunkHead& head) {
     uint8_t code[4];
     PieceSource file(source_, pieces_);

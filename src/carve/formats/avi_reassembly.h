@@ -16,7 +16,7 @@
 // with the header's chunks following each other from the file's start up to it). Of the
 // candidates (every boundary and unit), the one with which the most chunk headers that follow
 // within 16 units hold is taken. Two alike (a chunk longer than a unit holds no header to place
-// the cut inside it) are told apart only inside an MPEG-4 Part 2 frame (by its start code): the
+// the cut inside it) are told apart only inside an MPEG-4 Visual frame (by its start code): the
 // one whose whole units inside the frame all read as coded video (byte values far from even, as
 // random bytes are not, and nearly all of them used, as text does not) is taken if it is the only
 // one; otherwise the file's pieces are unknown and nothing is put together. At most 16 fragments,
