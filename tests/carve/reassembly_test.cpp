@@ -7,9 +7,11 @@
 // one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
 // A later piece of an MPEG program stream is not written as a stream of its own, and a stream in
 // pieces comes back by its chain of packs and packets (in order and out of order); an AVI comes
-// back by its index, unless a piece is overwritten; an MP4 (movie box last or first) comes back by
-// its movie box and the NAL unit chains of its video samples, unless a piece is overwritten, its
-// tail after its last sample's start could be cut, or two movie boxes fit it alike.
+// back by its index (its header, a frame several units long and its index cut too), unless a
+// piece is overwritten or a unit of another movie's frame could be its own; an MP4 (movie box last
+// or first) comes back by its movie box and the NAL unit chains of its video samples, unless a
+// piece is overwritten, its tail after its last sample's start could be cut, or two movie boxes fit
+// it alike.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -616,6 +618,65 @@ TEST(AviReassembly, MovieWithAPieceOverwrittenIsNotWritten) {
   std::copy(other.begin(), other.end(), avi.begin() + static_cast<ptrdiff_t>(cuts[0]));
   TempDir dir;
   EXPECT_TRUE(testing::ScanImage(OutOfOrder(avi, cuts, {2, 0, 1}), dir)->files.empty());
+}
+
+// Eight seconds of MPEG-4 video at 5 frames a second and 1 Mbit/s (frames of about 25 KiB, several
+// units each) and MP3 sound in an AVI, by ffmpeg of `source`: its index spans a unit boundary.
+Bytes LongFramesAvi(const std::string& source) {
+  if (!testing::HaveTool("ffmpeg")) return {};
+  return testing::MakeWithTool("ffmpeg -v error -f lavfi -i " + source +
+                               "=size=320x240:rate=5:duration=8 -f lavfi -i sine=duration=8 -c:v "
+                               "mpeg4 -b:v 1M -c:a libmp3lame -f avi out");
+}
+
+// A unit boundary from `from` on inside a chunk with a whole unit of its data on either side: no
+// header tells which units between the cut and the next header are the file's.
+size_t LongFrameCut(const Bytes& avi, size_t from) {
+  const std::vector<size_t> heads = AviChunkHeads(avi);
+  for (size_t cut = from; cut < avi.size(); cut += kUnit) {
+    const auto next = std::lower_bound(heads.begin(), heads.end(), cut);
+    if (next == heads.begin() || next == heads.end()) continue;
+    if (*(next - 1) + 8 + kUnit <= cut && cut + kUnit <= *next) return cut;
+  }
+  return 0;
+}
+
+// A movie cut inside its header (before the movie list), inside a frame several units long and
+// inside its index, with random bytes and text between its pieces or its pieces out of order:
+// the header's chunks, the frame's units that read as coded video and the index's entries tell
+// which units are its own.
+TEST(AviReassembly, MovieCutInItsHeaderALongFrameAndItsIndexComesBackWhole) {
+  const Bytes avi = LongFramesAvi("testsrc2");
+  if (avi.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const size_t frame_cut = LongFrameCut(avi, 8 * kUnit);
+  const size_t index_cut = (AviChunkHeads(avi).back() + 8 + 16) / kUnit * kUnit + kUnit;
+  ASSERT_NE(frame_cut, 0u);
+  ASSERT_LT(index_cut, avi.size());
+  const std::vector<size_t> cuts = {kUnit, frame_cut, index_cut};
+  ExpectComesBackWhole(avi, cuts,
+                       {RandomBytes(kUnit, 42), RandomBytes(kUnit, 43), TextBytes(kUnit)});
+  for (const std::vector<size_t>& order : {std::vector<size_t>{0, 2, 1, 3}, {3, 1, 0, 2}}) {
+    TempDir dir;
+    const auto scan = testing::ScanImage(OutOfOrder(avi, cuts, order), dir);
+    ASSERT_EQ(scan->files.size(), 1u) << "first " << order[0];
+    EXPECT_EQ(scan->File(scan->files[0]), avi);
+  }
+}
+
+// Between the pieces of a frame cut in the middle, a unit of another movie's frame: it reads as
+// coded video as well as the frame's own next unit, so where the cut lies is not known.
+TEST(AviReassembly, LongFrameWithAnotherMoviesFrameBetweenItsPiecesIsNotWritten) {
+  const Bytes avi = LongFramesAvi("testsrc2");
+  const Bytes other = LongFramesAvi("testsrc");
+  if (avi.empty() || other.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const size_t frame_cut = LongFrameCut(avi, 8 * kUnit);
+  const size_t other_cut = LongFrameCut(other, 8 * kUnit);
+  ASSERT_NE(frame_cut, 0u);
+  ASSERT_NE(other_cut, 0u);
+  const Bytes foreign(other.begin() + static_cast<ptrdiff_t>(other_cut),
+                      other.begin() + static_cast<ptrdiff_t>(other_cut + kUnit));
+  TempDir dir;
+  EXPECT_TRUE(testing::ScanImage(Fragmented(avi, {frame_cut}, {foreign}), dir)->files.empty());
 }
 
 // H.264 video and AAC sound in an MP4 by ffmpeg, `seconds` long, the movie box last or first

@@ -33,13 +33,6 @@ constexpr uint32_t kFmt = Code("fmt "), kData = Code("data");
 constexpr uint32_t kComm = Code("COMM"), kSsnd = Code("SSND");
 constexpr uint16_t kIx = 'i' | 'x' << 8;
 
-bool Printable(const uint8_t* id) {
-  for (int k = 0; k < 4; ++k) {
-    if (id[k] < 0x20 || id[k] > 0x7E) return false;
-  }
-  return true;
-}
-
 struct Chunk {
   uint64_t at = 0;  // of its header
   uint32_t id = 0;
@@ -99,7 +92,7 @@ class ChunkWalk {
       const uint8_t* p = window_.At(at, kHeaderBytes);
       if (p == nullptr) return Unreached(window_);
       Chunk chunk{at, LoadLe32(p), Load32(p + 4, big_endian_)};
-      if (!Printable(p) || chunk.size > end - at - kHeaderBytes) return Whole::kNo;
+      if (!IsRiffChunkId(p) || chunk.size > end - at - kHeaderBytes) return Whole::kNo;
       if (++chunks_ > kMaxRiffCheckChunks) return Whole::kUnchecked;
       const bool list = chunk.id == kList;
       if (list) {
@@ -133,7 +126,8 @@ class ChunkWalk {
     if (at == end) return true;
     if (end - at < kHeaderBytes) return false;
     const uint8_t* p = window_.At(at, kHeaderBytes);
-    return p != nullptr && Printable(p) && Load32(p + 4, big_endian_) <= end - at - kHeaderBytes;
+    return p != nullptr && IsRiffChunkId(p) &&
+           Load32(p + 4, big_endian_) <= end - at - kHeaderBytes;
   }
 
   uint32_t chunks_ = 0;
@@ -234,7 +228,7 @@ class AviCheck : public ChunkWalk {
   Whole StandardIndexAt(uint64_t at) {
     const uint8_t* p = lookup_.At(at, kHeaderBytes + 4);
     if (p == nullptr) return Unreached(lookup_);
-    return Printable(p) && LoadLe16(p + 8) == 2 && p[11] == 1 ? Whole::kYes : Whole::kNo;
+    return IsRiffChunkId(p) && LoadLe16(p + 8) == 2 && p[11] == 1 ? Whole::kYes : Whole::kNo;
   }
 
   // A chunk of `id` and `size` at `at`, or a list of type `id` (an index entry for a 'rec '

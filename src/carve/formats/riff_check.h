@@ -30,6 +30,14 @@ namespace kestrel {
 inline constexpr uint32_t kMaxRiffCheckChunks = 4'000'000;
 inline constexpr uint32_t kMaxRiffIndexEntries = 1'000'000;
 
+// A chunk id: four printable ASCII characters.
+inline bool IsRiffChunkId(const uint8_t* id) {
+  for (int k = 0; k < 4; ++k) {
+    if (id[k] < 0x20 || id[k] > 0x7E) return false;
+  }
+  return true;
+}
+
 Whole CheckAvi(ByteSource& source, uint64_t start, uint64_t length);
 Whole CheckWav(ByteSource& source, uint64_t start, uint64_t length);
 Whole CheckAiff(ByteSource& source, uint64_t start, uint64_t length);
