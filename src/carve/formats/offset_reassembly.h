@@ -55,11 +55,12 @@ class OffsetReassembly {
   // As Follow, for a part that one cut cannot explain: two gaps inside the previous part, whose
   // test `stops_at(file)` gives the file offset where it stops making sense (its end when it
   // does not). The first gap starts a few units before where it stops; of the first cuts, those
-  // that let it go on furthest are tried with a second gap starting a few units before where it
-  // then stops, the rest of the distance long.
+  // that let it go on furthest (with `every_furthest`, all that reach furthest, when more do) are
+  // tried with a second gap starting a few units before where it then stops, the rest of the
+  // distance long.
   template <typename FoundAt, typename PreviousWhole, typename StopsAt>
   bool FollowTwoCuts(uint64_t offset, uint64_t after, FoundAt found_at,
-                     PreviousWhole previous_whole, StopsAt stops_at) {
+                     PreviousWhole previous_whole, StopsAt stops_at, bool every_furthest) {
     const uint64_t expected = SourceOf(offset);
     if (gaps_.size() + 2 > kMaxGaps) return false;
     uint64_t gap = 2 * units_.bytes;
@@ -77,9 +78,13 @@ class OffsetReassembly {
         gaps_.pop_back();
       }
     }
-    std::sort(reached.begin(), reached.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-    if (reached.size() > kFirstCutsKept) reached.resize(kFirstCutsKept);
+    std::stable_sort(reached.begin(), reached.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    size_t kept = std::min(reached.size(), kFirstCutsKept);
+    while (every_furthest && kept < reached.size() && reached[kept].first == reached[0].first) {
+      ++kept;
+    }
+    reached.resize(kept);
     for (const auto& [reach, first] : reached) {
       const uint64_t stop_after = start_ + reach + shift_ + first.length;
       const uint64_t latest = std::min(stop_after, expected + first.length);

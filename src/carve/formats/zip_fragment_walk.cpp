@@ -22,6 +22,11 @@ constexpr uint32_t kMaxTrials = 4096;
 constexpr uint32_t kMaxChecks = 64;  // trials past the quick tests, whose record is read whole
 constexpr uint64_t kCheckBudget = uint64_t{64} << 20;
 constexpr uint32_t kMaxRecords = 200'000;
+// A stored deflate block: a header byte (final bit, type 00), LEN and its complement.
+constexpr uint64_t kStoredHeaderBytes = 5;
+constexpr uint32_t kMaxStoredBlocks = 4096;
+// Arrangements of a member's cuts inside stored blocks tried against its CRC-32, at most.
+constexpr uint64_t kMaxSlides = 256;
 
 enum class RecordKind : uint8_t {
   kNone,         // no record holds here
@@ -45,6 +50,57 @@ struct Member {
 };
 
 using Layout = std::vector<FilePiece>;
+
+// Where a deflated member's stored blocks stop holding, hopped header to header from its data's
+// start (deflate writes incompressible data as stored blocks, whose bytes it never checks: a cut
+// inside one shows only at the next block's header).
+struct StoredHop {
+  bool stored = false;  // the data starts with a stored block
+  bool whole = false;   // the blocks hold up to the final one, which ends with the data
+  uint64_t broken = 0;  // file offset of the first header that does not hold
+  uint64_t from = 0;    // where the data of the block before it starts: the cut lies past it
+};
+
+StoredHop HopStoredBlocks(ByteSource& file, uint64_t data, uint64_t end) {
+  StoredHop hop;
+  uint64_t from = data;
+  uint64_t at = data;
+  for (uint32_t n = 0; n < kMaxStoredBlocks; ++n) {
+    uint8_t h[kStoredHeaderBytes];
+    const bool holds = at + kStoredHeaderBytes <= end && file.ReadExact(at, h, sizeof h) &&
+                       (h[0] & 0x06) == 0 && (LoadLe16(h + 1) ^ LoadLe16(h + 3)) == 0xFFFF &&
+                       at + kStoredHeaderBytes + LoadLe16(h + 1) <= end;
+    const bool final = holds && (h[0] & 1) != 0;
+    const uint64_t next = at + kStoredHeaderBytes + (holds ? LoadLe16(h + 1) : 0);
+    if (!holds || (final && next != end)) {
+      hop.broken = at;
+      hop.from = from;
+      return hop;
+    }
+    hop.stored = true;
+    if (final) {
+      hop.whole = true;
+      return hop;
+    }
+    from = at + kStoredHeaderBytes;
+    at = next;
+  }
+  return StoredHop{};  // too many blocks to follow
+}
+
+// The file offset just past piece `piece` of `layout`.
+uint64_t FileEndOf(const Layout& layout, size_t piece) {
+  uint64_t end = 0;
+  for (size_t i = 0; i <= piece; ++i) end += layout[i].length;
+  return end;
+}
+
+// A cut the walk took inside a member's stored block: it may lie at any unit boundary of the
+// block's data (file offsets [from, to]), the unit it goes on at moved along with it.
+struct SlidingCut {
+  size_t piece = 0;  // the piece the cut ends
+  uint64_t from = 0, to = 0;
+};
 
 class FragmentWalk {
  public:
@@ -171,14 +227,21 @@ class FragmentWalk {
     // A member cut twice goes on elsewhere only from the last cut before where its data stops
     // inflating as the pieces read now, and only when no cut makes it hold.
     const uint64_t breaks_at = BreakAt(at);
+    // Stored blocks break at the header after the cut: the cut lies in the block before it.
+    const std::optional<SlidingCut> stored = StoredBreakAt(at, breaks_at);
+    const uint64_t stored_from =
+        stored && stored->from > open_file ? open + (stored->from - open_file) : 0;
+    const uint64_t last_cut = stored ? stored->to : breaks_at;
     std::optional<Layout> goes_on;
     uint64_t furthest = 0;
-    uint64_t cut = units_.BoundaryFrom(std::max(from, open + 1));
+    uint64_t cut = units_.BoundaryFrom(std::max({from, open + 1, stored_from}));
     for (uint64_t n = 0; n < kMaxBoundaries && cut < here + span; ++n, cut += units_.bytes) {
       const uint64_t cut_file = open_file + (cut - open);
       // Deflate data inflates cleanly up to the cut: the cut lies before where it breaks.
-      if (breaks_at != 0 && cut_file > breaks_at) break;
-      const bool may_go_on = breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
+      if (last_cut != 0 && cut_file > last_cut) break;
+      const bool may_go_on = stored
+                                 ? cut_file >= stored->from
+                                 : breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
       const uint64_t member_end = MemberEndPast(at, cut_file);
       if (member_end != 0) ReadProbes(cut, member_end - cut_file);
       UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), layout_);
@@ -192,8 +255,12 @@ class FragmentWalk {
         trial.push_back({open, cut - open});
         trial.push_back({next, source_.Size() - next});
         uint64_t reach = 0;
-        const Record record = AcrossCut(trial, at, may_go_on ? &reach : nullptr);
+        Record record = AcrossCut(trial, at, may_go_on ? &reach : nullptr, stored.has_value());
+        if (record.kind == RecordKind::kNone && (stored || !sliding_.empty())) {
+          record = SlideStoredCuts(trial, at, stored, cut_file);
+        }
         if (record.kind != RecordKind::kNone) {
+          if (record.kind == RecordKind::kMember) sliding_.clear();
           layout_ = std::move(trial);
           return record;
         }
@@ -208,13 +275,115 @@ class FragmentWalk {
     }
     if (!goes_on) return {};
     layout_ = std::move(*goes_on);
+    if (stored) sliding_.push_back({layout_.size() - 2, stored->from, stored->to});
     return {RecordKind::kGoesOn};
+  }
+
+  // The stored block inside which the member at `at` was cut, as the pieces read now, when its
+  // data is stored blocks that break where inflating it breaks (`breaks_at`, 0 when it does not).
+  std::optional<SlidingCut> StoredBreakAt(uint64_t at, uint64_t breaks_at) {
+    if (breaks_at == 0) return std::nullopt;
+    PieceSource file(source_, layout_);
+    uint64_t data = 0, end = 0;
+    if (!DeflatedDataAt(file, at, &data, &end)) return std::nullopt;
+    const StoredHop hop = HopStoredBlocks(file, data, end);
+    if (!hop.stored || hop.whole || hop.broken > breaks_at) return std::nullopt;
+    return SlidingCut{0, hop.from, hop.broken};
+  }
+
+  // Where the deflated member at `at` has its data, as `layout` reads.
+  bool DeflatedDataAt(ByteSource& file, uint64_t at, uint64_t* data, uint64_t* end) {
+    uint8_t h[kLocalBytes];
+    if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature ||
+        LoadLe16(h + 8) != kDeflated) {
+      return false;
+    }
+    *data = at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
+    *end = *data + LoadLe32(h + 18);
+    return true;
+  }
+
+  // The member at `at`, whose stored-block cuts the walk placed at the first unit boundary that
+  // lets its blocks' headers hold, with each cut (and the last one, at `cut_file`, when `stored`)
+  // moved to every other boundary inside its block: its CRC-32 tells which is right, and it is
+  // taken only when exactly one arrangement holds.
+  Record SlideStoredCuts(Layout& trial, uint64_t at, const std::optional<SlidingCut>& stored,
+                         uint64_t cut_file) {
+    std::vector<SlidingCut> cuts = sliding_;
+    if (stored && cut_file >= stored->from && cut_file <= stored->to) {
+      cuts.push_back({trial.size() - 2, stored->from, stored->to});
+    }
+    if (cuts.empty() || !EndsBeforeRecord(trial, at)) return {};
+    // Each cut's shifts, in whole units, that keep it inside its block.
+    std::vector<std::pair<int64_t, int64_t>> shifts;
+    uint64_t arrangements = 1;
+    for (const SlidingCut& c : cuts) {
+      const uint64_t file_cut = FileEndOf(trial, c.piece);
+      const int64_t down =
+          static_cast<int64_t>((file_cut - std::min(file_cut, c.from)) / units_.bytes);
+      const int64_t up = static_cast<int64_t>((std::max(file_cut, c.to) - file_cut) / units_.bytes);
+      shifts.push_back({-down, up});
+      arrangements *= static_cast<uint64_t>(down + up + 1);
+      if (arrangements > kMaxSlides) return {};
+    }
+    std::optional<Layout> found;
+    Record found_record;
+    for (uint64_t k = 0; k < arrangements; ++k) {
+      Layout slid = trial;
+      bool fits = true;
+      uint64_t rest = k;
+      for (size_t i = 0; i < cuts.size() && fits; ++i) {
+        const auto [lo, hi] = shifts[i];
+        const uint64_t choices = static_cast<uint64_t>(hi - lo + 1);
+        const int64_t shift = lo + static_cast<int64_t>(rest % choices);
+        rest /= choices;
+        fits = Slide(slid, cuts[i].piece, shift * static_cast<int64_t>(units_.bytes));
+      }
+      if (!fits) continue;
+      PieceSource file(source_, slid);
+      const Record record = MemberAt(file, at);
+      if (record.kind != RecordKind::kMember) continue;
+      if (found) return {};  // two arrangements hold: which is right is not known
+      found = std::move(slid);
+      found_record = record;
+    }
+    if (!found) return {};
+    trial = std::move(*found);
+    return found_record;
+  }
+
+  // Moves the cut that ends piece `piece` by `shift` bytes, the next piece's start with it.
+  bool Slide(Layout& layout, size_t piece, int64_t shift) {
+    FilePiece& before = layout[piece];
+    FilePiece& after = layout[piece + 1];
+    const auto moved = [&](uint64_t v) {
+      return static_cast<uint64_t>(static_cast<int64_t>(v) + shift);
+    };
+    if ((shift < 0 &&
+         static_cast<uint64_t>(-shift) >= std::min(before.length, after.source_offset + 1)) ||
+        (shift > 0 && static_cast<uint64_t>(shift) >= after.length)) {
+      return false;
+    }
+    before.length = moved(before.length);
+    after.source_offset = moved(after.source_offset);
+    after.length = static_cast<uint64_t>(static_cast<int64_t>(after.length) - shift);
+    return true;
+  }
+
+  // Whether a record's signature follows the data of the member at `at` in `layout`.
+  bool EndsBeforeRecord(const Layout& layout, uint64_t at) {
+    PieceSource file(source_, layout);
+    uint8_t h[kLocalBytes], next[4];
+    if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature) return false;
+    const uint64_t end = at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + LoadLe32(h + 18);
+    return file.ReadExact(end, next, sizeof next) &&
+           (LoadLe32(next) == kLocalSignature || LoadLe32(next) == kCentralSignature);
   }
 
   // The record at `at` in `trial`, when it holds there; a member must also be followed by a
   // record's signature (a cheap test that spares unpacking it from most candidates). `reach`, when
   // given: for a deflated member that does not hold, the file offset where its data breaks.
-  Record AcrossCut(const Layout& trial, uint64_t at, uint64_t* reach) {
+  Record AcrossCut(const Layout& trial, uint64_t at, uint64_t* reach, bool stored) {
     PieceSource file(source_, trial);
     uint8_t h[kLocalBytes];
     if (!file.ReadExact(at, h, 4)) return {};
@@ -225,7 +394,7 @@ class FragmentWalk {
           at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + LoadLe32(h + 18);
       if (!file.ReadExact(end, next, sizeof next) ||
           (LoadLe32(next) != kLocalSignature && LoadLe32(next) != kCentralSignature)) {
-        if (reach != nullptr) *reach = InflatesTo(file, at, h);
+        if (reach != nullptr) *reach = stored ? StoredReach(file, at) : InflatesTo(file, at, h);
         return {};
       }
     }
@@ -280,6 +449,14 @@ class FragmentWalk {
     return stop < data + m.packed ? stop : 0;  // only data that breaks goes on elsewhere
   }
 
+  // Where the stored blocks of the deflated member at `at` stop holding; 0 when they hold.
+  uint64_t StoredReach(ByteSource& file, uint64_t at) {
+    uint64_t data = 0, end = 0;
+    if (!DeflatedDataAt(file, at, &data, &end)) return 0;
+    const StoredHop hop = HopStoredBlocks(file, data, end);
+    return hop.whole ? 0 : hop.broken;
+  }
+
   // Where the deflated member at `at` stops inflating as the pieces read now; 0 when the record
   // is none, or its data does not break.
   uint64_t BreakAt(uint64_t at) {
@@ -308,6 +485,7 @@ class FragmentWalk {
   ByteUnits units_;
   Layout layout_;  // the pieces so far; the last one runs on to the source's end
   std::vector<Member> members_;
+  std::vector<SlidingCut> sliding_;  // the open member's cuts inside stored blocks
   uint64_t entries_ = 0;
   uint64_t directory_ = 0;  // file offset of the first directory entry
   uint64_t entry_at_ = 0;   // file offset of the last one

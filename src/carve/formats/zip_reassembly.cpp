@@ -80,7 +80,7 @@ class ZipReassembly {
         return k < members.size() ? LocalHeaderAt(at, members[k]) : at == start_ + directory_at;
       };
       if (!walk.Follow(next, after, found_at, whole) &&
-          !walk.FollowTwoCuts(next, after, found_at, whole, stops)) {
+          !walk.FollowTwoCuts(next, after, found_at, whole, stops, previous.method == kDeflated)) {
         return false;
       }
     }
