@@ -31,6 +31,28 @@ class OffsetReassembly {
   // Where the file's byte `offset` lies in the source with the gaps found so far.
   uint64_t SourceOf(uint64_t offset) const { return start_ + offset + shift_; }
   bool AllGapsFound() const { return shift_ == total_gap_; }
+  // The foreign bytes not yet placed.
+  uint64_t GapLeft() const { return total_gap_ - shift_; }
+
+  // Takes the gaps between `pieces` (source runs in order, after the gaps found so far) as the
+  // file's next gaps, when there are some and they fit in what is left.
+  bool TakeGapsBetween(const std::vector<FilePiece>& pieces) {
+    std::vector<Gap> gaps;
+    uint64_t shift = shift_;
+    for (size_t i = 1; i < pieces.size(); ++i) {
+      const uint64_t end = pieces[i - 1].source_offset + pieces[i - 1].length;
+      if (pieces[i].source_offset <= end || gaps_.size() + gaps.size() == kMaxGaps) return false;
+      gaps.push_back({end, pieces[i].source_offset - end});
+      shift += gaps.back().length;
+    }
+    if (gaps.empty() || shift > total_gap_ ||
+        (!gaps_.empty() && gaps[0].at < gaps_.back().at + gaps_.back().length)) {
+      return false;
+    }
+    gaps_.insert(gaps_.end(), gaps.begin(), gaps.end());
+    shift_ = shift;
+    return true;
+  }
 
   // How a gap's start is chosen: the first boundary where the previous part is whole, or the
   // only one (for parts whose test cannot see every byte: a second boundary that passes makes
