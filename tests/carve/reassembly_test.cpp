@@ -355,7 +355,8 @@ TEST(ZipReassembly, MemberCutTwiceAroundLongRandomGapsComesBackWhole) {
 }
 
 // An archive as Python's zipfile writes it, with 160,000 random bytes that deflate keeps as
-// stored blocks of about 32 KiB (from about 10 KiB into the archive on), behind a text member;
+// stored blocks of about 32 KiB (from about 10 KiB into the archive on), behind a text member of
+// about 10 KiB deflated;
 // with `kept_in_another`, that archive stored as the one member of another.
 Bytes ArchiveWithStoredBlocks(bool kept_in_another = false) {
   return testing::MakeWithTool(
@@ -374,14 +375,20 @@ Bytes ArchiveWithStoredBlocks(bool kept_in_another = false) {
       "  open('out', 'wb').write(b.getvalue())\"");
 }
 
-// A ZIP stored in a ZIP, cut twice in order inside the inner archive's stored blocks with long
-// gaps: the outer member's bytes show nothing, the inner archive's directory places the cuts.
+// A ZIP stored in a ZIP, cut twice inside the inner archive: the outer member's bytes show
+// nothing, the inner archive's records place the cuts. In order (inside its stored blocks, with
+// long gaps) by its directory; out of order, its last piece first (inside its text member and its
+// stored blocks), by its records followed across the cuts.
 TEST(ZipReassembly, ArchiveStoredInAnArchiveCutTwiceComesBackWhole) {
   const Bytes zip = ArchiveWithStoredBlocks(true);
   if (zip.empty()) GTEST_SKIP() << "python3 is not installed";
   ASSERT_GT(zip.size(), 40 * kUnit);
   ExpectComesBackWhole(zip, {12 * kUnit, 20 * kUnit},
                        {RandomBytes(30 * kUnit, 34), RandomBytes(100 * kUnit, 35)});
+  TempDir dir;
+  const auto scan = testing::ScanImage(OutOfOrder(zip, {2 * kUnit, 20 * kUnit}, {2, 0, 1}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), zip);
 }
 
 // Cuts inside stored blocks, far from the next block's header, where nothing shows them: the

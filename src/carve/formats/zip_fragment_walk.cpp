@@ -17,6 +17,10 @@ using namespace zip;
 
 constexpr size_t kMaxPieces = 16;
 constexpr uint64_t kReachUnits = 64;
+// A cut inside stored blocks looks further: a unit is tried only when the header that broke holds
+// read from it, which one small read tells.
+constexpr uint64_t kStoredReachUnits = 256;
+constexpr uint32_t kMaxStoredProbes = 65'536;
 constexpr uint64_t kMaxBoundaries = 64;
 constexpr uint32_t kMaxTrials = 4096;
 constexpr uint32_t kMaxChecks = 64;  // trials past the quick tests, whose record is read whole
@@ -113,6 +117,7 @@ class FragmentWalk {
     uint64_t at = 0;
     for (uint32_t n = 0; n < kMaxRecords; ++n) {
       Record record = RecordAt(layout_, at);
+      if (record.kind == RecordKind::kNone) record = StoredArchiveAt(at);
       if (record.kind == RecordKind::kNone) record = Continue(at);
       switch (record.kind) {
         case RecordKind::kGoesOn:
@@ -159,6 +164,49 @@ class FragmentWalk {
       default:
         return {};
     }
+  }
+
+  // A stored member that is an archive itself (a ZIP kept in a ZIP) is laid out by that
+  // archive's own records, followed across their cuts from its start (once: not the archives
+  // stored in it); it is taken when its CRC-32 holds read so.
+  Record StoredArchiveAt(uint64_t at) {
+    if (nested_ || entries_ != 0) return {};
+    PieceSource file(source_, layout_);
+    uint8_t h[kLocalBytes], signature[4];
+    if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature ||
+        LoadLe16(h + 8) != kStored) {
+      return {};
+    }
+    const uint64_t data = at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
+    if (data < OpenFileOffset() || !file.ReadExact(data, signature, sizeof signature) ||
+        LoadLe32(signature) != kLocalSignature) {
+      return {};
+    }
+    FragmentWalk inner(source_, SourceOf(data), units_);
+    inner.nested_ = true;
+    inner.budget_ = budget_;
+    inner.trials_ = trials_;
+    inner.checks_ = checks_;
+    inner.stored_probes_ = stored_probes_;
+    std::vector<FilePiece> pieces;
+    const bool found = inner.Run(&pieces);
+    budget_ = inner.budget_;
+    trials_ = inner.trials_;
+    checks_ = inner.checks_;
+    stored_probes_ = inner.stored_probes_;
+    if (!found) return {};
+    // The open piece up to the member's data, then the inner archive's pieces, the last running
+    // on to the source's end.
+    Layout trial(layout_.begin(), layout_.end() - 1);
+    trial.push_back({layout_.back().source_offset, SourceOf(data) - layout_.back().source_offset});
+    for (const FilePiece& piece : pieces) AppendPiece(trial, piece.source_offset, piece.length);
+    trial.back().length = source_.Size() - trial.back().source_offset;
+    if (trial.size() > kMaxPieces) return {};
+    PieceSource whole(source_, trial);
+    const Record record = MemberAt(whole, at);
+    if (record.kind != RecordKind::kMember) return {};
+    layout_ = std::move(trial);
+    return record;
   }
 
   // A local header and its data, which must unpack to the header's size and CRC-32.
@@ -244,8 +292,13 @@ class FragmentWalk {
                                  : breaks_at >= cut_file && breaks_at < cut_file + 2 * units_.bytes;
       const uint64_t member_end = MemberEndPast(at, cut_file);
       if (member_end != 0) ReadProbes(cut, member_end - cut_file);
-      UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), layout_);
+      UnitCandidates candidates(units_, cut, stored ? kStoredReachUnits : kReachUnits,
+                                source_.Size(), layout_);
       for (uint64_t next = 0; candidates.Next(&next);) {
+        if (stored && !StoredHeaderAt(next + (stored->to - cut_file))) {
+          if (++stored_probes_ > kMaxStoredProbes) return {};
+          continue;
+        }
         if (++trials_ > kMaxTrials) return {};
         // A member whose header lies before the cut ends where a record must start.
         if (member_end != 0 && !may_go_on && !RecordStartsAt(next + (member_end - cut_file))) {
@@ -264,10 +317,11 @@ class FragmentWalk {
           layout_ = std::move(trial);
           return record;
         }
-        // The unit must take the data a whole unit past the cut, at least; a unit of one
-        // byte value (zeros, erased flash) inflates on in a Huffman block but holds no data.
-        if (may_go_on && reach >= std::max(furthest, cut_file + units_.bytes) &&
-            !UniformUnit(next)) {
+        // The unit must take the data a whole unit past the cut (past the header that broke, in
+        // stored blocks), at least; a unit of one byte value (zeros, erased flash) inflates on in
+        // a Huffman block but holds no data.
+        const uint64_t least = stored ? stored->to + 1 : cut_file + units_.bytes;
+        if (may_go_on && reach >= std::max(furthest, least) && !UniformUnit(next)) {
           furthest = reach + 1;
           goes_on = std::move(trial);
         }
@@ -474,6 +528,13 @@ class FragmentWalk {
     return kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + uint64_t{LoadLe32(h + 18)};
   }
 
+  // Whether a stored block's header starts at byte `at` of the source.
+  bool StoredHeaderAt(uint64_t at) {
+    uint8_t h[kStoredHeaderBytes];
+    return source_.ReadExact(at, h, sizeof h) && (h[0] & 0x06) == 0 &&
+           (LoadLe16(h + 1) ^ LoadLe16(h + 3)) == 0xFFFF;
+  }
+
   // Whether the unit at `at` holds one byte value only.
   bool UniformUnit(uint64_t at) {
     std::vector<uint8_t> unit(static_cast<size_t>(std::min<uint64_t>(units_.bytes, 64 * 1024)));
@@ -492,6 +553,8 @@ class FragmentWalk {
   uint64_t budget_ = kCheckBudget;
   uint32_t trials_ = 0;
   uint32_t checks_ = 0;
+  uint32_t stored_probes_ = 0;   // units passed over by StoredHeaderAt
+  bool nested_ = false;          // an archive stored in the one followed
   std::vector<uint8_t> probes_;  // source bytes from probes_at_ on (ReadProbes)
   uint64_t probes_at_ = 0;
 };
