@@ -354,6 +354,20 @@ TEST(ZipReassembly, MemberCutTwiceAroundLongRandomGapsComesBackWhole) {
                        {RandomBytes(30 * kUnit, 31), RandomBytes(300 * kUnit, 32)});
 }
 
+// The sheet cut twice, its pieces out of order, the middle one a single unit: foreign bytes
+// inflate with the sheet's Huffman codes about as far as its own do, but soon stop reading as XML.
+TEST(ZipReassembly, SheetCutTwiceOutOfOrderComesBackWhole) {
+  const Bytes workbook = SheetWorkbook();
+  if (workbook.empty()) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_GT(workbook.size(), 5 * kUnit);
+  TempDir dir;
+  const auto scan =
+      testing::ScanImage(OutOfOrder(workbook, {3 * kUnit, 4 * kUnit}, {0, 2, 1}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_TRUE(scan->files[0].ends_with(".XLSX")) << scan->files[0];
+  EXPECT_EQ(scan->File(scan->files[0]), workbook);
+}
+
 // An archive as Python's zipfile writes it, with 160,000 random bytes that deflate keeps as
 // stored blocks of about 32 KiB (from about 10 KiB into the archive on), behind a text member of
 // about 10 KiB deflated;

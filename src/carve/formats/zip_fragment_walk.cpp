@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "carve/formats/zip_check.h"
@@ -448,7 +449,9 @@ class FragmentWalk {
           at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28) + LoadLe32(h + 18);
       if (!file.ReadExact(end, next, sizeof next) ||
           (LoadLe32(next) != kLocalSignature && LoadLe32(next) != kCentralSignature)) {
-        if (reach != nullptr) *reach = stored ? StoredReach(file, at) : InflatesTo(file, at, h);
+        if (reach != nullptr) {
+          *reach = stored ? StoredReach(file, at) : InflatesTo(file, at, h, XmlPartAt(file, at, h));
+        }
         return {};
       }
     }
@@ -490,17 +493,25 @@ class FragmentWalk {
   }
 
   // Where the data of the deflated member whose local header `h` is at `at` breaks; 0 when it
-  // inflates to its end.
-  uint64_t InflatesTo(ByteSource& file, uint64_t at, const uint8_t* h) {
+  // inflates to its end. With `xml`, also where its text stops reading as XML.
+  uint64_t InflatesTo(ByteSource& file, uint64_t at, const uint8_t* h, bool xml = false) {
     ZipMember m;
     m.method = LoadLe16(h + 8);
     m.packed = LoadLe32(h + 18);
     m.local = at;
     if (m.method != kDeflated || m.packed == kSaturated32 || m.packed > budget_) return 0;
     const uint64_t data = at + kLocalBytes + LoadLe16(h + 26) + LoadLe16(h + 28);
-    const uint64_t stop = ZipMemberInflatesTo(file, m);
+    const uint64_t stop = xml ? ZipMemberXmlTo(file, m) : ZipMemberInflatesTo(file, m);
     budget_ -= std::min(m.packed, stop > data ? stop - data : 0);
     return stop < data + m.packed ? stop : 0;  // only data that breaks goes on elsewhere
+  }
+
+  // Whether the member at `at` (local header `h`) is an XML part, by its name.
+  bool XmlPartAt(ByteSource& file, uint64_t at, const uint8_t* h) {
+    const size_t n = LoadLe16(h + 26);
+    std::string name(n, '\0');
+    if (n == 0 || !file.ReadExact(at + kLocalBytes, name.data(), n)) return false;
+    return name.ends_with(".xml") || name.ends_with(".rels");
   }
 
   // Where the stored blocks of the deflated member at `at` stop holding; 0 when they hold.
@@ -517,7 +528,7 @@ class FragmentWalk {
     PieceSource file(source_, layout_);
     uint8_t h[kLocalBytes];
     if (!file.ReadExact(at, h, sizeof h) || LoadLe32(h) != kLocalSignature) return 0;
-    return InflatesTo(file, at, h);
+    return InflatesTo(file, at, h, XmlPartAt(file, at, h));
   }
 
   // How far the record at `at` reaches as the open piece reads: a local header's data included.
