@@ -331,6 +331,104 @@ TEST(ZipReassembly, ArchivesInPiecesOutOfOrderComeBackWhole) {
   EXPECT_EQ(scan->File(scan->files[0]), document);
 }
 
+// A workbook as Python's zipfile writes it: its sheet part deflates to about 20 KiB of one
+// member's data, which cuts at 12 KiB and 20 KiB fall inside.
+Bytes SheetWorkbook() {
+  return testing::MakeWithTool(
+      "python3 -c \"import zipfile, random\n"
+      "r = random.Random(7)\n"
+      "words = ['minutes', 'budget', 'item', 'agreed', 'report', 'kestrel', 'meeting']\n"
+      "rows = ''.join('<row r=%d><c><v>%s</v></c></row>' % (i, r.choice(words) + "
+      "str(r.randrange(99999))) for i in range(3000))\n"
+      "with zipfile.ZipFile('out', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "  z.writestr('[Content_Types].xml', '<Types/>')\n"
+      "  z.writestr('xl/worksheets/sheet1.xml', '<worksheet>' + rows + '</worksheet>')\n"
+      "  z.writestr('xl/workbook.xml', '<workbook/>')\"");
+}
+
+// The sheet cut twice with long gaps of random bytes after its pieces: random bytes inflate on
+// to the member's end from many first cuts, as far as its own bytes do.
+TEST(ZipReassembly, MemberCutTwiceAroundLongRandomGapsComesBackWhole) {
+  const Bytes workbook = SheetWorkbook();
+  if (workbook.empty()) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_GT(workbook.size(), 5 * kUnit);
+  ExpectComesBackWhole(workbook, {3 * kUnit, 5 * kUnit},
+                       {RandomBytes(30 * kUnit, 31), RandomBytes(300 * kUnit, 32)});
+}
+
+// The sheet cut twice, its pieces out of order, the middle one a single unit: foreign bytes
+// inflate with the sheet's Huffman codes about as far as its own do, but soon stop reading as XML.
+TEST(ZipReassembly, SheetCutTwiceOutOfOrderComesBackWhole) {
+  const Bytes workbook = SheetWorkbook();
+  if (workbook.empty()) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_GT(workbook.size(), 5 * kUnit);
+  TempDir dir;
+  const auto scan =
+      testing::ScanImage(OutOfOrder(workbook, {3 * kUnit, 4 * kUnit}, {0, 2, 1}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_TRUE(scan->files[0].ends_with(".XLSX")) << scan->files[0];
+  EXPECT_EQ(scan->File(scan->files[0]), workbook);
+}
+
+// An archive as Python's zipfile writes it, with 160,000 random bytes that deflate keeps as
+// stored blocks of about 32 KiB (from about 10 KiB into the archive on), behind a text member of
+// about 10 KiB deflated;
+// with `kept_in_another`, that archive stored as the one member of another.
+Bytes ArchiveWithStoredBlocks(bool kept_in_another = false) {
+  return testing::MakeWithTool(
+      "python3 -c \"import zipfile, random, io\n"
+      "r = random.Random(5)\n"
+      "b = io.BytesIO()\n"
+      "with zipfile.ZipFile(b, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "  z.writestr('notes.txt', ' '.join(str(r.randrange(10**6)) for _ in range(3000)))\n"
+      "  z.writestr('blob.bin', bytes(r.randrange(256) for _ in range(160000)))\n"
+      "if " +
+      std::string(kept_in_another ? "True" : "False") +
+      ":\n"
+      "  with zipfile.ZipFile('out', 'w', zipfile.ZIP_STORED) as z:\n"
+      "    z.writestr('inner.zip', b.getvalue())\n"
+      "else:\n"
+      "  open('out', 'wb').write(b.getvalue())\"");
+}
+
+// A ZIP stored in a ZIP, cut twice inside the inner archive: the outer member's bytes show
+// nothing, the inner archive's records place the cuts. In order (inside its stored blocks, with
+// long gaps) by its directory; out of order, its last piece first (inside its text member and its
+// stored blocks), by its records followed across the cuts.
+TEST(ZipReassembly, ArchiveStoredInAnArchiveCutTwiceComesBackWhole) {
+  const Bytes zip = ArchiveWithStoredBlocks(true);
+  if (zip.empty()) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_GT(zip.size(), 40 * kUnit);
+  ExpectComesBackWhole(zip, {12 * kUnit, 20 * kUnit},
+                       {RandomBytes(30 * kUnit, 34), RandomBytes(100 * kUnit, 35)});
+  TempDir dir;
+  const auto scan = testing::ScanImage(OutOfOrder(zip, {2 * kUnit, 20 * kUnit}, {2, 0, 1}), dir);
+  ASSERT_EQ(scan->files.size(), 1u);
+  EXPECT_EQ(scan->File(scan->files[0]), zip);
+}
+
+// Cuts inside stored blocks, far from the next block's header, where nothing shows them: the
+// pieces out of order come back by the member's CRC-32, and nothing is written when a unit of the
+// stored data is another file's.
+TEST(ZipReassembly, MemberOfStoredBlocksCutInsideItsBlocksComesBackOutOfOrder) {
+  const Bytes zip = ArchiveWithStoredBlocks();
+  if (zip.empty()) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_GT(zip.size(), 40 * kUnit);
+  const std::vector<size_t> cuts = {12 * kUnit, 20 * kUnit, 28 * kUnit};
+  {
+    TempDir dir;
+    const auto scan = testing::ScanImage(OutOfOrder(zip, cuts, {0, 2, 1, 3}), dir);
+    ASSERT_EQ(scan->files.size(), 1u);
+    EXPECT_EQ(scan->File(scan->files[0]), zip);
+  }
+  // The third piece, which lies second, has its fourth unit overwritten.
+  Bytes image = OutOfOrder(zip, cuts, {0, 2, 1, 3});
+  const Bytes other = RandomBytes(kUnit, 33);
+  std::copy(other.begin(), other.end(), image.begin() + (4 + 12 + 1 + 3) * kUnit);
+  TempDir dir;
+  EXPECT_TRUE(testing::ScanImage(image, dir)->files.empty());
+}
+
 TEST(ZipReassembly, OutOfOrderArchiveWithAPieceOverwrittenIsNotWritten) {
   if (!testing::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
   const Bytes zip = ArchiveOfThreeMembers();

@@ -31,6 +31,28 @@ class OffsetReassembly {
   // Where the file's byte `offset` lies in the source with the gaps found so far.
   uint64_t SourceOf(uint64_t offset) const { return start_ + offset + shift_; }
   bool AllGapsFound() const { return shift_ == total_gap_; }
+  // The foreign bytes not yet placed.
+  uint64_t GapLeft() const { return total_gap_ - shift_; }
+
+  // Takes the gaps between `pieces` (source runs in order, after the gaps found so far) as the
+  // file's next gaps, when there are some and they fit in what is left.
+  bool TakeGapsBetween(const std::vector<FilePiece>& pieces) {
+    std::vector<Gap> gaps;
+    uint64_t shift = shift_;
+    for (size_t i = 1; i < pieces.size(); ++i) {
+      const uint64_t end = pieces[i - 1].source_offset + pieces[i - 1].length;
+      if (pieces[i].source_offset <= end || gaps_.size() + gaps.size() == kMaxGaps) return false;
+      gaps.push_back({end, pieces[i].source_offset - end});
+      shift += gaps.back().length;
+    }
+    if (gaps.empty() || shift > total_gap_ ||
+        (!gaps_.empty() && gaps[0].at < gaps_.back().at + gaps_.back().length)) {
+      return false;
+    }
+    gaps_.insert(gaps_.end(), gaps.begin(), gaps.end());
+    shift_ = shift;
+    return true;
+  }
 
   // How a gap's start is chosen: the first boundary where the previous part is whole, or the
   // only one (for parts whose test cannot see every byte: a second boundary that passes makes
@@ -55,11 +77,12 @@ class OffsetReassembly {
   // As Follow, for a part that one cut cannot explain: two gaps inside the previous part, whose
   // test `stops_at(file)` gives the file offset where it stops making sense (its end when it
   // does not). The first gap starts a few units before where it stops; of the first cuts, those
-  // that let it go on furthest are tried with a second gap starting a few units before where it
-  // then stops, the rest of the distance long.
+  // that let it go on furthest (with `every_furthest`, all that reach furthest, when more do) are
+  // tried with a second gap starting a few units before where it then stops, the rest of the
+  // distance long.
   template <typename FoundAt, typename PreviousWhole, typename StopsAt>
   bool FollowTwoCuts(uint64_t offset, uint64_t after, FoundAt found_at,
-                     PreviousWhole previous_whole, StopsAt stops_at) {
+                     PreviousWhole previous_whole, StopsAt stops_at, bool every_furthest) {
     const uint64_t expected = SourceOf(offset);
     if (gaps_.size() + 2 > kMaxGaps) return false;
     uint64_t gap = 2 * units_.bytes;
@@ -77,9 +100,13 @@ class OffsetReassembly {
         gaps_.pop_back();
       }
     }
-    std::sort(reached.begin(), reached.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-    if (reached.size() > kFirstCutsKept) reached.resize(kFirstCutsKept);
+    std::stable_sort(reached.begin(), reached.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    size_t kept = std::min(reached.size(), kFirstCutsKept);
+    while (every_furthest && kept < reached.size() && reached[kept].first == reached[0].first) {
+      ++kept;
+    }
+    reached.resize(kept);
     for (const auto& [reach, first] : reached) {
       const uint64_t stop_after = start_ + reach + shift_ + first.length;
       const uint64_t latest = std::min(stop_after, expected + first.length);

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <vector>
 
@@ -393,6 +394,78 @@ uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member) {
   // Broken data, or a stream that ends before the member's data does.
   const bool broken =
       status == Z_DATA_ERROR || (status == Z_STREAM_END && z.total_in < member.packed);
+  const uint64_t stop = broken ? data + z.total_in : data + member.packed;
+  inflateEnd(&z);
+  return stop;
+}
+
+namespace {
+
+// Reads text as XML one byte at a time, enough to tell XML from characters in no order.
+class XmlLexer {
+ public:
+  // False once the text cannot be XML.
+  bool Take(uint8_t c) {
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    switch (state_) {
+      case State::kText:
+        if (c == '<') state_ = State::kTagStart;
+        return true;
+      case State::kTagStart:
+        state_ = State::kTag;
+        return std::isalpha(c) != 0 || c == '/' || c == '?' || c == '!' || c == '_' || c == ':';
+      case State::kTag:
+        if (c == '"' || c == '\'') {
+          quote_ = c;
+          state_ = State::kQuoted;
+        } else if (c == '>') {
+          state_ = State::kText;
+        }
+        return c != '<';
+      case State::kQuoted:
+        if (c == quote_) state_ = State::kTag;
+        return c != '<';
+    }
+    return true;
+  }
+
+ private:
+  enum class State : uint8_t { kText, kTagStart, kTag, kQuoted };
+  State state_ = State::kText;
+  uint8_t quote_ = 0;
+};
+
+}  // namespace
+
+uint64_t ZipMemberXmlTo(ByteSource& file, const ZipMember& member) {
+  uint64_t data = 0;
+  if (!MemberDataAt(file, member, &data)) return member.local;
+  z_stream z{};
+  if (member.method != kDeflated || inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+    return data + member.packed;
+  }
+  // Small steps out, so that where the text stops being XML is known to a few hundred bytes in.
+  std::vector<uint8_t> in(4 * 1024), out(1024);
+  XmlLexer lexer;
+  uint64_t read = 0;
+  bool xml = true;
+  int status = Z_OK;
+  while (xml && (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0))) {
+    if (z.avail_in == 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), member.packed - read));
+      if (n == 0 || !file.ReadExact(data + read, in.data(), n)) break;
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(n);
+      read += n;
+    }
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    status = inflate(&z, Z_NO_FLUSH);
+    const size_t produced = out.size() - z.avail_out;
+    for (size_t i = 0; i < produced && xml; ++i) xml = lexer.Take(out[i]);
+  }
+  const bool broken =
+      !xml || status == Z_DATA_ERROR || (status == Z_STREAM_END && z.total_in < member.packed);
   const uint64_t stop = broken ? data + z.total_in : data + member.packed;
   inflateEnd(&z);
   return stop;

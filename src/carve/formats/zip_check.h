@@ -53,5 +53,10 @@ uint64_t ZipMemberDataEnd(ByteSource& file, const ZipMember& member);
 // The file offset where the member's deflate data stops inflating (where it breaks, or where its
 // data ends): where foreign bytes inside it start, about.
 uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member);
+// As ZipMemberInflatesTo, for a member holding XML text (an Office part): also where its text
+// stops reading as XML (a tag opened by no name, a '<' inside a tag, a control character).
+// Foreign bytes inflate with the member's own Huffman codes to its own characters, but in no
+// XML order, so this finds where they start sooner.
+uint64_t ZipMemberXmlTo(ByteSource& file, const ZipMember& member);
 
 }  // namespace kestrel

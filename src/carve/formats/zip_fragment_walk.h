@@ -12,11 +12,20 @@
 // never taken again.
 //
 // A deflated member cut twice goes on from the unit through which its data inflates furthest past
-// the cut just before where it breaks. Members whose sizes follow their data (data descriptors),
-// ZIP64 sizes, encrypted members and methods other than stored and deflate end the walk. Bounded
-// per archive: 16 fragments, 64 units either way, 64 boundaries per record, 4096 candidate
-// units, 64 of them read whole past the quick tests (a record must start where a member's data
-// ends), and 64 MiB of member data unpacked.
+// the cut just before where it breaks (for an XML part, where its text also stops reading as XML:
+// foreign bytes inflate with its Huffman codes to its own characters, in no XML order). Deflate
+// writes incompressible data as stored blocks, whose bytes it never checks: a cut inside one shows
+// only at the next block's header, so the cut may lie at any unit boundary of the block's data; the
+// walk goes on from the first, and the member's CRC-32 then tells which boundaries are right (each
+// such cut moved along its block, the unit it goes on at with it; taken only when exactly one
+// arrangement holds, at most 256 tried); the unit it goes on at must hold the header that broke,
+// which lets the walk look 256 units either way (65,536 such looks per archive). A stored member
+// that is itself an archive (a ZIP kept in a ZIP) is laid out by that archive's own records, walked
+// the same way, and taken when its CRC-32 holds. Members whose sizes follow their data (data
+// descriptors), ZIP64 sizes, encrypted members and methods other than stored and deflate end the
+// walk. Bounded per archive: 16 fragments, 64 units either way, 64 boundaries per record, 4096
+// candidate units, 64 of them read whole past the quick tests (a record must start where a member's
+// data ends), and 64 MiB of member data unpacked.
 
 #include <cstdint>
 #include <vector>

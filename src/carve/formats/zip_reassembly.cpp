@@ -80,7 +80,8 @@ class ZipReassembly {
         return k < members.size() ? LocalHeaderAt(at, members[k]) : at == start_ + directory_at;
       };
       if (!walk.Follow(next, after, found_at, whole) &&
-          !walk.FollowTwoCuts(next, after, found_at, whole, stops)) {
+          !walk.FollowTwoCuts(next, after, found_at, whole, stops, previous.method == kDeflated) &&
+          !FollowStoredArchive(walk, previous, next, found_at, whole)) {
         return false;
       }
     }
@@ -97,12 +98,42 @@ class ZipReassembly {
   }
 
   // Where the member's deflate data stops inflating: where foreign bytes inside it start, about.
+  // The data read up to where it breaks counts against the budget (most first cuts break soon).
   uint64_t InflatesUpTo(ByteSource& file, const ZipMember& member) {
-    if (member.method != kDeflated || unpack_budget_ < member.packed) {
-      return ZipMemberDataEnd(file, member);
+    const uint64_t end = ZipMemberDataEnd(file, member);
+    if (member.method != kDeflated || unpack_budget_ == 0 || end < member.packed) return end;
+    const uint64_t stop = ZipMemberInflatesTo(file, member);
+    unpack_budget_ -= std::min({unpack_budget_, member.packed, stop - (end - member.packed)});
+    return stop;
+  }
+
+  // A stored member that is an archive itself (a ZIP kept in a ZIP) has the gaps inside it placed
+  // by its own central directory, when all the gaps left lie inside it: it is put together as an
+  // archive, once (not the archives stored in it), and must then check whole by its CRC-32.
+  template <typename FoundAt, typename Whole>
+  bool FollowStoredArchive(OffsetReassembly& walk, const ZipMember& member, uint64_t next,
+                           FoundAt found_at, Whole whole) {
+    if (nested_ || member.method != kStored || member.packed < kEndBytes) return false;
+    const uint64_t end = walk.SourceOf(next) + walk.GapLeft();
+    const uint64_t header = walk.SourceOf(member.local);
+    if (!LocalHeaderAt(header, member) || !found_at(end)) return false;
+    const uint64_t data = header + kLocalBytes + member.name.size() + LoadLe16(&header_[28]);
+    uint8_t signature[4];
+    if (data >= end || member.local + (data - header) + member.packed != next ||
+        !source_.ReadExact(data, signature, sizeof signature) ||
+        LoadLe32(signature) != kLocalSignature) {
+      return false;
     }
-    unpack_budget_ -= member.packed;
-    return ZipMemberInflatesTo(file, member);
+    ZipReassembly inner(source_, data, end - data, units_);
+    inner.nested_ = true;
+    inner.unpack_budget_ = unpack_budget_;
+    std::vector<FilePiece> pieces;
+    const bool found = inner.Run(&pieces);
+    unpack_budget_ = inner.unpack_budget_;
+    if (!found || !walk.TakeGapsBetween(pieces)) return false;
+    const std::vector<FilePiece> trial = walk.Pieces();
+    PieceSource file(source_, trial);
+    return whole(static_cast<ByteSource&>(file));
   }
 
   bool LocalHeaderAt(uint64_t at, const ZipMember& member) {
@@ -120,6 +151,7 @@ class ZipReassembly {
   ByteUnits units_;
   uint64_t unpack_budget_;
   uint64_t directory_offset_ = 0;
+  bool nested_ = false;  // an archive stored in the one put together
   std::vector<uint8_t> header_;
 };
 
