@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -369,17 +370,24 @@ uint64_t ZipMemberDataEnd(ByteSource& file, const ZipMember& member) {
   return MemberDataAt(file, member, &data) ? data + member.packed : member.local;
 }
 
-uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member) {
+namespace {
+
+// Where the member's deflated data stops going on, inflated `in_bytes` in and `out_bytes` out at
+// a time: where it breaks, where it ends before the member's data does, or where `take` (given
+// each piece inflated) refuses what it inflated to; the data's end when none of these happens.
+uint64_t InflatedTo(ByteSource& file, const ZipMember& member, size_t in_bytes, size_t out_bytes,
+                    const std::function<bool(const uint8_t*, size_t)>& take) {
   uint64_t data = 0;
   if (!MemberDataAt(file, member, &data)) return member.local;
   z_stream z{};
   if (member.method != kDeflated || inflateInit2(&z, -MAX_WBITS) != Z_OK) {
     return data + member.packed;
   }
-  std::vector<uint8_t> in(16 * 1024), out(64 * 1024);
+  std::vector<uint8_t> in(in_bytes), out(out_bytes);
   uint64_t read = 0;
+  bool taken = true;
   int status = Z_OK;
-  while (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0)) {
+  while (taken && (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0))) {
     if (z.avail_in == 0) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), member.packed - read));
       if (n == 0 || !file.ReadExact(data + read, in.data(), n)) break;
@@ -390,13 +398,21 @@ uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member) {
     z.next_out = out.data();
     z.avail_out = static_cast<uInt>(out.size());
     status = inflate(&z, Z_NO_FLUSH);
+    taken = take(out.data(), out.size() - z.avail_out);
   }
   // Broken data, or a stream that ends before the member's data does.
   const bool broken =
-      status == Z_DATA_ERROR || (status == Z_STREAM_END && z.total_in < member.packed);
+      !taken || status == Z_DATA_ERROR || (status == Z_STREAM_END && z.total_in < member.packed);
   const uint64_t stop = broken ? data + z.total_in : data + member.packed;
   inflateEnd(&z);
   return stop;
+}
+
+}  // namespace
+
+uint64_t ZipMemberInflatesTo(ByteSource& file, const ZipMember& member) {
+  return InflatedTo(file, member, 16 * 1024, 64 * 1024,
+                    [](const uint8_t*, size_t) { return true; });
 }
 
 namespace {
@@ -438,37 +454,14 @@ class XmlLexer {
 }  // namespace
 
 uint64_t ZipMemberXmlTo(ByteSource& file, const ZipMember& member) {
-  uint64_t data = 0;
-  if (!MemberDataAt(file, member, &data)) return member.local;
-  z_stream z{};
-  if (member.method != kDeflated || inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-    return data + member.packed;
-  }
   // Small steps out, so that where the text stops being XML is known to a few hundred bytes in.
-  std::vector<uint8_t> in(4 * 1024), out(1024);
   XmlLexer lexer;
-  uint64_t read = 0;
-  bool xml = true;
-  int status = Z_OK;
-  while (xml && (status == Z_OK || (status == Z_BUF_ERROR && z.avail_in == 0))) {
-    if (z.avail_in == 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), member.packed - read));
-      if (n == 0 || !file.ReadExact(data + read, in.data(), n)) break;
-      z.next_in = in.data();
-      z.avail_in = static_cast<uInt>(n);
-      read += n;
+  return InflatedTo(file, member, 4 * 1024, 1024, [&lexer](const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (!lexer.Take(p[i])) return false;
     }
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    status = inflate(&z, Z_NO_FLUSH);
-    const size_t produced = out.size() - z.avail_out;
-    for (size_t i = 0; i < produced && xml; ++i) xml = lexer.Take(out[i]);
-  }
-  const bool broken =
-      !xml || status == Z_DATA_ERROR || (status == Z_STREAM_END && z.total_in < member.packed);
-  const uint64_t stop = broken ? data + z.total_in : data + member.packed;
-  inflateEnd(&z);
-  return stop;
+    return true;
+  });
 }
 
 }  // namespace kestrel
