@@ -63,6 +63,14 @@ void AppendPiece(std::vector<FilePiece>& pieces, uint64_t at, uint64_t length) {
   }
 }
 
+std::vector<FilePiece> GoingOnAt(const std::vector<FilePiece>& pieces, uint64_t cut, uint64_t next,
+                                 uint64_t length) {
+  std::vector<FilePiece> trial = pieces;
+  trial.back().length = cut - trial.back().source_offset;
+  trial.push_back({next, length});
+  return trial;
+}
+
 uint64_t LastPieceFileOffset(const std::vector<FilePiece>& pieces) {
   uint64_t offset = 0;
   for (size_t i = 0; i + 1 < pieces.size(); ++i) offset += pieces[i].length;

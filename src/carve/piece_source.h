@@ -30,6 +30,11 @@ uint64_t LastPieceFileOffset(const std::vector<FilePiece>& pieces);
 // Whether the file laid out as `longer` starts with the one laid out as `shorter`.
 bool PiecesStartWith(const std::vector<FilePiece>& longer, const std::vector<FilePiece>& shorter);
 
+// `pieces` with the last one cut to end at source offset `cut` (a unit boundary inside it) and
+// the `length` bytes at `next` after it: where a search tries the file going on after a cut.
+std::vector<FilePiece> GoingOnAt(const std::vector<FilePiece>& pieces, uint64_t cut, uint64_t next,
+                                 uint64_t length);
+
 // `pieces` cut to a file of their first `length` bytes.
 std::vector<FilePiece> PiecesUpTo(std::vector<FilePiece> pieces, uint64_t length);
 

@@ -174,9 +174,8 @@ class AsfFragmentWalk {
       for (uint64_t next = 0; candidates.Next(&next);) {
         if (packets_read_ > kMaxPacketsRead) return false;
         if (AtItsPlaceInAnother(source_, start_, next, file_at_cut)) continue;
-        std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
-        trial.push_back({open.source_offset, cut - open.source_offset});
-        trial.push_back({next, std::min(layout_.file_size - file_at_cut, source_.Size() - next)});
+        std::vector<FilePiece> trial = GoingOnAt(
+            pieces_, cut, next, std::min(layout_.file_size - file_at_cut, source_.Size() - next));
         const AsfPackets trial_fit = Fit(trial);
         if (trial_fit.whole == Whole::kYes) {
           pieces_ = std::move(trial);

@@ -296,9 +296,7 @@ class AviReassembly {
       UnitCandidates candidates(units_, cut, kReachUnits, source_.Size(), *pieces);
       for (uint64_t next = 0; candidates.Next(&next);) {
         if (++reads_ > kMaxHeaderReads) return false;
-        std::vector<FilePiece> trial(pieces->begin(), pieces->end() - 1);
-        trial.push_back({open.source_offset, cut - open.source_offset});
-        trial.push_back({next, source_.Size() - next});
+        std::vector<FilePiece> trial = GoingOnAt(*pieces, cut, next, source_.Size() - next);
         PieceSource file(source_, trial);
         if (!file.ReadExact(kHeadBytes + from * kEntryBytes, entries.data(), entries.size())) {
           continue;
@@ -406,9 +404,7 @@ class AviReassembly {
       for (uint64_t next = 0; candidates.Next(&next);) {
         if (!std::binary_search(hits.begin(), hits.end(), next + into)) continue;
         if (reads_ > kMaxHeaderReads) return false;
-        Trial trial{{pieces_.begin(), pieces_.end() - 1}, 0};
-        trial.pieces.push_back({open.source_offset, cut - open.source_offset});
-        trial.pieces.push_back({next, source_.Size() - next});
+        Trial trial{GoingOnAt(pieces_, cut, next, source_.Size() - next), 0};
         if (k == 0 && !HeaderLeadsToMovie(trial.pieces)) continue;
         while (k + trial.held < heads_.size() &&
                (trial.held == 0 || heads_[k + trial.held].at < horizon) &&

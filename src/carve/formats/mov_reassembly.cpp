@@ -279,9 +279,7 @@ class MovReassembly {
       for (uint64_t next = 0; candidates.Next(&next);) {
         if (++chain_trials_ > kMaxChainTrials) return false;
         if (place && !ChainGoesOnAt(k, *place, next + (*place - cut_file))) continue;
-        std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
-        trial.push_back({open.source_offset, cut - open.source_offset});
-        trial.push_back({next, source_.Size() - next});
+        std::vector<FilePiece> trial = GoingOnAt(pieces_, cut, next, source_.Size() - next);
         size_t held = 0;
         while (k + held < checkpoints_.size() &&
                (held == 0 || checkpoints_[k + held].at < horizon) && Holds(trial, k + held).holds) {

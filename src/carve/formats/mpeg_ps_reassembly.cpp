@@ -126,9 +126,7 @@ class MpegFragmentWalk {
           exhausted_ = true;
           return false;
         }
-        std::vector<FilePiece> trial(pieces_.begin(), pieces_.end() - 1);
-        trial.push_back({open.source_offset, cut - open.source_offset});
-        trial.push_back({next, source_.Size() - next});
+        std::vector<FilePiece> trial = GoingOnAt(pieces_, cut, next, source_.Size() - next);
         MpegChain chain = from.chain;
         chain.MarkClockStepAt(cut_file);
         const uint64_t horizon = cut_file + kHorizonUnits * units_.bytes;

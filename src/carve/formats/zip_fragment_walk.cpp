@@ -305,9 +305,7 @@ class FragmentWalk {
         if (member_end != 0 && !may_go_on && !RecordStartsAt(next + (member_end - cut_file))) {
           continue;
         }
-        Layout trial(layout_.begin(), layout_.end() - 1);
-        trial.push_back({open, cut - open});
-        trial.push_back({next, source_.Size() - next});
+        Layout trial = GoingOnAt(layout_, cut, next, source_.Size() - next);
         uint64_t reach = 0;
         Record record = AcrossCut(trial, at, may_go_on ? &reach : nullptr, stored.has_value());
         if (record.kind == RecordKind::kNone && (stored || !sliding_.empty())) {
