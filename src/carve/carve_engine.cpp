@@ -63,8 +63,9 @@ bool CarveEngine::Open(const std::string& extension, GuardSet guards,
   if (is_open() || !writer_.CreateNumbered(extension)) return false;
   open_ = OpenFile{};
   open_.format = std::move(format);
-  open_.guards = ignore_guards_ ? kNoGuards : guards;
-  open_.guarded = open_.guards != kNoGuards;
+  const bool guards_any = guards != kNoGuards;
+  open_.guards = ignore_guards_ && guards_any ? kEveryMarkOnly : guards;
+  open_.guarded = guards_any && !ignore_guards_;
   Feed(header);
   return true;
 }

@@ -73,8 +73,9 @@ class CarveEngine {
   void RestoreUnexamined(std::vector<SectorSpan> spans) { unexamined_ = std::move(spans); }
   // No file is open or set aside: every file found so far is finished.
   bool idle() const { return !is_open() && !aside_; }
-  // Files opened from now on keep no header from starting a file (a second look inside files
-  // that were not whole, where a file that hid others must not hide them again).
+  // Files opened from now on keep no header from starting a file but the weak ones every guarding
+  // file keeps out (a second look inside files that were not whole, where a file that hid others
+  // must not hide them again; audio frames inside a stream found there start nothing).
   void IgnoreGuards(bool ignore) { ignore_guards_ = ignore; }
   // Files that are not whole are kept among the partial files instead of being deleted.
   void KeepNotWholeFiles(bool keep) { keep_not_whole_ = keep; }

@@ -22,6 +22,9 @@ struct GuardMark {
 // The marks of an open file, one bit per mark as the dispatch numbers them.
 using GuardSet = uint64_t;
 inline constexpr GuardSet kNoGuards = 0;
+// The one bit no mark is given: an open file with only it keeps out only the rows guarded by
+// every mark (weak signatures, such as audio frames, that start nothing inside any guarding file).
+inline constexpr GuardSet kEveryMarkOnly = GuardSet{1} << 63;
 
 // A few guard marks, or every mark, as a row names them.
 class GuardList {

@@ -38,7 +38,7 @@ struct DispatchRow {
 
 // The guard marks the rows name, in the order first named: mark k is bit k.
 struct Marks {
-  static constexpr size_t kMax = 64;
+  static constexpr size_t kMax = 63;  // the last bit is kEveryMarkOnly's
   std::array<const GuardMark*, kMax> marks{};
   size_t count = 0;
 

@@ -83,6 +83,9 @@ class RawScan {
   // a later pass reads sectors the first one read (and asked about) already.
   RunOutcome CarveChunks(ChunkStream& stream, bool first_pass);
   RunOutcome RescanUnexamined();
+  // Feeds the file the second look opened in a span the planned sectors from `sector` to the
+  // next span at `until`, and ends it unless it goes on into that span.
+  RunOutcome RunOpenFileOn(uint64_t sector, uint64_t until);
   // The sectors of `spans` the plan scans, in order and merged.
   std::vector<SectorRun> PlannedPartOf(std::vector<SectorSpan> spans);
   RunOutcome ReadChunk(const ScanChunk& chunk);
@@ -120,6 +123,8 @@ class RawScan {
   // Where the first pass starts and how much of the scan was done before it.
   std::unique_ptr<ScanPlan> first_pass_plan_;
   uint64_t start_sector_ = 0, done_before_ = 0;
+  // The sectors files of the second look may still read between its spans.
+  uint64_t run_on_left_ = 0;
   bool resuming_ = false;
   std::chrono::steady_clock::time_point last_checkpoint_ = std::chrono::steady_clock::now();
 };
@@ -461,7 +466,36 @@ RunOutcome RawScan::RescanUnexamined() {
   SectorRunList list(std::move(runs));
   ScanPlan plan(plan_->source_sectors(), list);
   ChunkReaderStream stream(*shared_source_, plan, kRescanBlockSectors);
+  run_on_left_ = plan_->total_sectors();
   return CarveChunks(stream, false);
+}
+
+// A file that starts in a span goes on past it, as it would have in the first pass had no open
+// file kept its header out. The sectors between the spans are fed to it alone (the first pass
+// looked for headers there already); when it reaches the next span it goes on in it, where a
+// header may end it. All such files together read at most as many sectors as the first pass,
+// so a crafted image of many spans cannot make the second look read the source over and over.
+RunOutcome RawScan::RunOpenFileOn(uint64_t sector, uint64_t until) {
+  CarveEngine& engine = *engine_;
+  const uint64_t gap = until > sector ? until - sector : 0;
+  const uint64_t reach = std::min(gap, run_on_left_);
+  if (engine.is_open() && reach > 0) {
+    SectorRunList list(PlannedPartOf({{sector, reach}}));
+    ScanPlan plan(plan_->source_sectors(), list);
+    ChunkReaderStream stream(*shared_source_, plan, kRescanBlockSectors);
+    run_on_left_ -= std::min(run_on_left_, kRescanBlockSectors);
+    ScanChunk chunk;
+    while (engine.is_open() && stream.Next(&chunk)) {
+      if (run_.PollCancel()) return RunOutcome::kCancelled;
+      run_on_left_ -= std::min<uint64_t>(run_on_left_, chunk.count);
+      for (uint32_t i = 0; i < chunk.count && engine.is_open(); ++i) {
+        engine.Feed(stream.Sector(chunk.first + i));
+        if (engine.stopped()) return RunOutcome::kStopped;
+      }
+    }
+  }
+  if (reach != gap || until >= plan_->source_sectors()) engine.Finish();
+  return RunOutcome::kCompleted;
 }
 
 RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {
@@ -476,7 +510,9 @@ RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {
       run_.ShowCurrentSector(chunk.first);
       Report(done, chunk.first);
     } else if (chunk.first != next_sector) {
-      engine.Finish();  // a file found in one span does not run on into the next
+      if (RunOutcome on = RunOpenFileOn(next_sector, chunk.first); on != RunOutcome::kCompleted) {
+        return on;
+      }
     }
     next_sector = chunk.first + chunk.count;
     if (run_.PollCancel()) return RunOutcome::kCancelled;
@@ -495,6 +531,7 @@ RunOutcome RawScan::CarveChunks(ChunkStream& stream, bool first_pass) {
     }
     if (first_pass) MaybeSaveCheckpoint(next_sector, done);
   }
+  if (!first_pass) return RunOpenFileOn(next_sector, plan_->source_sectors());
   return RunOutcome::kCompleted;
 }
 

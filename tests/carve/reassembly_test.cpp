@@ -3,15 +3,15 @@
 // out of order by following its records across the cuts), a PDF by its cross-reference tables
 // and its objects' syntax and Flate streams, a WMV by its fixed-size packets (out of order too),
 // a compound document by its FAT and directory sectors and its main stream's
-// records, an MP3 by its chain of frames (in order, out of order, and two streams of
-// one encoding intertwined), come back exactly, and nothing is written when a piece is missing.
-// A later piece of an MPEG program stream is not written as a stream of its own, and a stream in
-// pieces comes back by its chain of packs and packets (in order and out of order); an AVI comes
-// back by its index (its header, a frame several units long and its index cut too), unless a
-// piece is overwritten or a unit of another movie's frame could be its own; an MP4 (movie box last
-// or first) comes back by its movie box and the NAL unit chains of its video samples, unless a
-// piece is overwritten, its tail after its last sample's start could be cut, or two movie boxes fit
-// it alike.
+// records, an MP3 by its chain of frames (in order, out of order, two streams of one encoding
+// intertwined, and a stream that starts where another is cut), come back exactly, and nothing is
+// written when a piece is missing. A later piece of an MPEG program stream is not written as a
+// stream of its own, and a stream in pieces comes back by its chain of packs and packets (in order
+// and out of order); an AVI comes back by its index (its header, a frame several units long and its
+// index cut too), unless a piece is overwritten or a unit of another movie's frame could be its
+// own; an MP4 (movie box last or first) comes back by its movie box and the NAL unit chains of its
+// video samples, unless a piece is overwritten, its tail after its last sample's start could be
+// cut, or two movie boxes fit it alike.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -533,6 +533,22 @@ TEST(Mp3Reassembly, TwoIntertwinedStreamsOfOneEncodingComeBackOrNotAtAll) {
     const Bytes bytes = scan->File(file);
     EXPECT_TRUE(bytes == a || bytes == twin) << "a file of " << bytes.size() << " bytes mixes them";
   }
+}
+
+// A stream without an ID3v2 tag starts right where another of its encoding is cut: the frame
+// the other's carve cut off reaches into its first sector, which is looked at again once the
+// other went on elsewhere, and the stream found there is followed past that sector to its end.
+TEST(Mp3Reassembly, StreamStartingWhereAnotherIsCutComesBackWhole) {
+  const Bytes cut = NoiseMp3(7), untagged = NoiseMp3(8, "-id3v2_version 0 -write_id3v1 1");
+  if (cut.empty() || untagged.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  ASSERT_EQ(untagged[0], 0xFF);
+  Bytes gap = untagged;
+  gap.resize((gap.size() + kUnit - 1) / kUnit * kUnit, 0);
+  TempDir dir;
+  const auto scan = testing::ScanImage(Fragmented(cut, {3 * kUnit}, {gap}), dir);
+  ASSERT_EQ(scan->files.size(), 2u);
+  EXPECT_EQ(scan->File(scan->files[0]), cut);
+  EXPECT_EQ(scan->File(scan->files[1]), untagged);
 }
 
 TEST(Mp3Reassembly, PiecesOfAStreamWithoutTagsAreNoStreamsOfTheirOwn) {
