@@ -196,6 +196,19 @@ TEST_F(JpegReassembly, IntertwinedPicturesComeBackOrNotAtAll) {
   EXPECT_GE(whole, 6u) << "of 8 pictures";
 }
 
+// Pictures of one set of tables intertwined with long last pieces: after a cut, the picture's
+// own later units decode on about as smoothly as the unit that truly follows, and only following
+// each of them tells which one makes the picture whole.
+TEST_F(JpegReassembly, IntertwinedPicturesWithLongLastPiecesComeBackWhole) {
+  for (const uint32_t seed : {51, 52, 54, 56}) {
+    const Bytes first = Picture("-quality 90", seed), second = Picture("-quality 90", seed + 100);
+    EXPECT_EQ(WholeAndUnmixed(IntertwinedPictures(first, second, {1, 5}, {3, 6}), first, second,
+                              "seed " + std::to_string(seed)),
+              2u)
+        << "seed " << seed;
+  }
+}
+
 // Two pictures of one set of tables, intertwined, that were once put together as one: the
 // first's rows seemed to go on in the second's data.
 TEST_F(JpegReassembly, PairOnceMixedIsNotMixed) {

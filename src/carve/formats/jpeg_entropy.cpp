@@ -11,11 +11,15 @@
 namespace kestrel {
 namespace {
 
+// The window a file's bytes are read through: its first size, and its full size.
+constexpr size_t kFirstWindow = 8 * 1024;
+constexpr size_t kFullWindow = 64 * 1024;
+
 // Bytes of the file read through a window of the source; -1 past its end or on a failed read.
 class FileBytes {
  public:
   FileBytes(ByteSource& source, uint64_t start, uint64_t length)
-      : source_(&source), start_(start), length_(length), window_(64 * 1024) {}
+      : source_(&source), start_(start), length_(length) {}
 
   // Reads on from the same offset through `source`, `length` bytes long, whose bytes before
   // that offset are this one's.
@@ -32,8 +36,13 @@ class FileBytes {
   uint64_t offset() const { return at_; }
 
  private:
+  // The window starts small and grows to its full size: a decoding stopped soon after it starts
+  // (a continuation tried at a cut) reads little.
   bool Refill() {
     if (at_ >= length_) return false;
+    if (window_.size() < kFullWindow) {
+      window_.resize(std::min(kFullWindow, std::max(kFirstWindow, 2 * window_.size())));
+    }
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window_.size(), length_ - at_));
     if (!source_->ReadExact(start_ + at_, window_.data(), n)) return false;
     window_start_ = at_;

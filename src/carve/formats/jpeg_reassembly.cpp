@@ -25,7 +25,7 @@ constexpr uint64_t kScanDecodedBase = uint64_t{64} << 20;
 constexpr uint64_t kScanDecodedPerByte = 8;
 // A decoding goes no further than a picture may be long.
 constexpr uint64_t kNoStop = kJpegSizeCap;
-constexpr uint64_t kDecodeWindow = 64 * 1024;
+constexpr uint64_t kDecodeWindow = 16 * 1024;
 // How far before a cut the decoding's state is kept (JpegDecodeOptions).
 constexpr uint64_t kKeepLead = 2048;
 // Boundaries tried as cuts for where the picture's rows jump most (by more than kCutJump).
@@ -41,8 +41,11 @@ constexpr double kClearJump = 0.8;
 constexpr double kTieFactor = 2;
 constexpr double kTieMargin = 0.1;
 constexpr double kUnknownScore = 1e9;
-// Continuations followed after one cut at most, when the seams do not single one out.
+// Continuations followed after one cut at most, when the seams do not single one out: where
+// their rows cannot be compared, and where they can (the picture's own later units go on
+// about as smoothly as the true one, and only following them tells).
 constexpr size_t kMaxContenders = 3;
+constexpr size_t kMaxSmoothContenders = 8;
 // Marker segments read before a cut in the headers at most.
 constexpr uint32_t kMaxHeaderSegments = 1024;
 
@@ -342,7 +345,7 @@ class JpegSearch {
     const double near = kTieFactor * Score(fits[0]) + kTieMargin;
     size_t count = 0;
     while (count < fits.size() && (fits[0].whole || Score(fits[count]) < near)) ++count;
-    if (count > kMaxContenders) return {};
+    if (count > kMaxSmoothContenders) return {};
     fits.resize(count);
     return {fits, true};
   }
