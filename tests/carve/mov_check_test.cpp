@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "carve/formats/iso_media.h"
@@ -255,6 +257,38 @@ TEST(MovTracks, AacTracksAreToldByTheirElementaryStreamDescriptor) {
       }
     }
     EXPECT_EQ(aac, 1u) << name;
+    for (const MovTrack& track : tracks) EXPECT_EQ(track.aac_channels, track.aac ? 1 : 0) << name;
+  }
+}
+
+// ffmpeg's AAC encoder, mono and stereo: the sample entry gives the channel count, and every frame
+// but the first (its name in a fill element) starts with the one channel element, strictly.
+TEST(MovTracks, AacFramesStartWithTheirChannelElement) {
+  if (!testing::HaveTool("ffmpeg") || !testing::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
+  for (const int channels : {1, 2}) {
+    testing::TempDir dir;
+    const std::string path = dir / "sound.m4a";
+    std::string listing;
+    ASSERT_EQ(testing::RunCommand("ffmpeg -v error -f lavfi -i sine=duration=2 -ac " +
+                                  std::to_string(channels) + " -c:a aac " + path),
+              0);
+    ASSERT_EQ(testing::RunCommand("ffprobe -v error -show_entries packet=pos -of csv=p=0 " + path,
+                                  &listing),
+              0);
+    const Bytes movie = testing::ReadFileBytes(path);
+    Bytes body;
+    const std::vector<MovTrack> tracks = TracksOfMovieBox(movie, &body);
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0].aac_channels, channels);
+    std::replace(listing.begin(), listing.end(), ',', ' ');
+    std::istringstream lines(listing);
+    size_t frames = 0;
+    for (size_t at = 0; lines >> at; ++frames) {
+      ASSERT_LE(at + kAacFrameHead, movie.size());
+      EXPECT_EQ(StartsAacFrameOf(movie.data() + at, static_cast<uint8_t>(channels)), frames > 0)
+          << channels << " channels, frame " << frames;
+    }
+    EXPECT_GT(frames, 50u);
   }
 }
 

@@ -28,6 +28,9 @@ constexpr size_t kMaxSamples = 2'000'000;
 constexpr uint32_t kMaxLeadingAtoms = 16;
 constexpr uint64_t kMaxLeadingBytes = uint64_t{1} << 20;
 constexpr size_t kProbeWindow = 64;
+// AAC frames of the first piece that must all start strictly before the frames after a cut are
+// held to it.
+constexpr uint32_t kMinStrictAacFrames = 4;
 constexpr uint64_t kNoRoomBound = uint64_t{1} << 62;
 
 // What is checked at a place of the file.
@@ -44,6 +47,7 @@ struct Checkpoint {
   Mark mark = Mark::kNalChain;
   uint8_t length_size = 4;
   bool hevc = false;
+  uint8_t channels = 0;  // an AAC frame's channel configuration (0: not known)
 };
 
 // What a checkpoint showed: whether it holds, and the end of the bytes read to tell.
@@ -81,6 +85,9 @@ class MovReassembly {
     for (size_t k = 0; k < checkpoints_.size(); ++k) {
       Probe probe = Holds(pieces_, k, window.get());
       if (!probe.holds) {
+        if (aac_frames_ == AacFrames::kLearning) {
+          aac_frames_ = FramesStartStrictly(*window) ? AacFrames::kStrict : AacFrames::kLoose;
+        }
         if (pieces_.size() == kMaxPieces || !Cut(k, probe.probed_end)) return false;
         file = std::make_unique<PieceSource>(source_, pieces_);
         window = std::make_unique<CheckWindow>(*file, 0, file->Size());
@@ -95,6 +102,44 @@ class MovReassembly {
     }
     // A chain taken as fitting once the budget ran out proves nothing.
     return nal_units_left_ > 0;
+  }
+
+  // Whether the AAC frame of `point` starts with `head`: by its first byte, and once the
+  // movie's frames were found to start strictly, that way too.
+  bool AacFrameHolds(const Checkpoint& point, const uint8_t* head) const {
+    if (!StartsAacFrame(head[0])) return false;
+    return aac_frames_ != AacFrames::kStrict || StartsAacFrameOf(head, point.channels);
+  }
+
+  // The first kAacFrameHead bytes of the AAC frame at file offset `at` (zeros past the file's
+  // end); false when not even its first byte can be read.
+  static bool ReadAacHead(CheckWindow& window, uint64_t at, uint8_t* head) {
+    for (size_t i = 0; i < kAacFrameHead; ++i) {
+      const int byte = window.Byte(at + i);
+      if (byte < 0 && i == 0) return false;
+      head[i] = static_cast<uint8_t>(std::max(byte, 0));
+    }
+    return true;
+  }
+
+  // Whether the AAC frames in the bytes the video samples proved the movie's (before
+  // verified_to_), read through `window`, all start the way encoders start them
+  // (StartsAacFrameOf), kMinStrictAacFrames of them at least. An encoder may open its stream
+  // with a frame that carries its name in a fill element.
+  bool FramesStartStrictly(CheckWindow& window) const {
+    uint32_t strict = 0;
+    for (const Checkpoint& point : checkpoints_) {
+      if (point.at >= verified_to_) break;
+      if (point.mark != Mark::kAacFrame) continue;
+      uint8_t head[kAacFrameHead];
+      if (!ReadAacHead(window, point.at, head)) return false;
+      if (StartsAacFrameOf(head, point.channels)) {
+        ++strict;
+      } else if (strict > 0 || !StartsAacFrame(head[0])) {
+        return false;
+      }
+    }
+    return strict >= kMinStrictAacFrames;
   }
 
   // The top-level atoms from the file's start, in place, up to the media data or the movie box.
@@ -179,7 +224,7 @@ class MovReassembly {
               const uint32_t size = track.SampleSize(static_cast<uint32_t>(sample + k));
               if (size > 0) {
                 checkpoints_.push_back({offset, size, chains ? Mark::kNalChain : Mark::kAacFrame,
-                                        track.nal_length_size, track.hevc});
+                                        track.nal_length_size, track.hevc, track.aac_channels});
               }
               offset += size;
             }
@@ -204,8 +249,8 @@ class MovReassembly {
     CheckWindow own(file, 0, file.Size(), kProbeWindow);
     CheckWindow& read = window != nullptr ? *window : own;
     if (point.mark == Mark::kAacFrame) {
-      const int first = read.Byte(point.at);
-      return {first >= 0 && StartsAacFrame(static_cast<uint8_t>(first)), point.at + 1};
+      uint8_t head[kAacFrameHead];
+      return {ReadAacHead(read, point.at, head) && AacFrameHolds(point, head), point.at + 1};
     }
     const NalChain chain =
         ReadNalChain(read, point.at, point.size, point.length_size, point.hevc, &nal_units_left_);
@@ -218,8 +263,10 @@ class MovReassembly {
     const Checkpoint& point = checkpoints_[k];
     if (point.mark == Mark::kMovieBox) return at == movie_.pieces.front().source_offset;
     if (point.mark == Mark::kAacFrame) {
-      uint8_t first = 0;
-      return source_.ReadExact(at, &first, 1) && StartsAacFrame(first);
+      uint8_t head[kAacFrameHead] = {};
+      if (!source_.ReadExact(at, head, 1)) return false;
+      source_.ReadAt(at + 1, head + 1, kAacFrameHead - 1);  // past the source's end: zeros
+      return AacFrameHolds(point, head);
     }
     CheckWindow window(source_, at, source_.Size() - std::min(at, source_.Size()), kProbeWindow);
     const NalChain chain = ReadNalChain(window, 0, point.at + point.size - from, point.length_size,
@@ -293,13 +340,48 @@ class MovReassembly {
     return true;
   }
 
-  // A movie that ends with its media data: no unit boundary between the last bytes looked into
-  // and its end, where a cut could not be told.
+  // A movie that ends with its media data: no unit boundary (nor piece start) between the last
+  // bytes looked into and its end where a cut could not be told. Where the movie's AAC frames
+  // start strictly, two of them after a boundary put it inside the movie.
   bool TailHoldsNoBoundary(const std::vector<FilePiece>& file) const {
-    if (file.empty() || verified_to_ >= media_.end) return true;
-    const uint64_t tail_first = SourceOf(file, verified_to_);
-    const uint64_t tail_last = SourceOf(file, media_.end - 1);
-    return tail_last >= tail_first && units_.BoundaryFrom(tail_first + 1) > tail_last;
+    PieceSource bytes(source_, file);
+    CheckWindow window(bytes, 0, bytes.Size(), kProbeWindow);
+    const bool strict = FramesStartStrictly(window);
+    uint64_t file_offset = 0;
+    for (const FilePiece& piece : file) {
+      const uint64_t piece_end = file_offset + piece.length;
+      if (file_offset > verified_to_ && file_offset < media_.end &&
+          !(strict && StrictFramesFrom(window, file_offset))) {
+        return false;
+      }
+      for (uint64_t at = units_.BoundaryFrom(piece.source_offset + 1);
+           at < piece.source_offset + piece.length; at += units_.bytes) {
+        const uint64_t boundary = file_offset + (at - piece.source_offset);
+        if (boundary <= verified_to_) continue;
+        if (boundary >= media_.end) break;
+        if (!(strict && StrictFramesFrom(window, boundary))) return false;
+      }
+      file_offset = piece_end;
+    }
+    return true;
+  }
+
+  // Whether two AAC frames that start strictly lie between file offset `from` and the end of the
+  // media data, read through `window`.
+  bool StrictFramesFrom(CheckWindow& window, uint64_t from) const {
+    const auto first =
+        std::lower_bound(checkpoints_.begin(), checkpoints_.end(), from,
+                         [](const Checkpoint& point, uint64_t at) { return point.at < at; });
+    size_t frames = 0;
+    for (auto it = first; it != checkpoints_.end() && it->at < media_.end && frames < 2; ++it) {
+      if (it->mark != Mark::kAacFrame) continue;
+      uint8_t head[kAacFrameHead];
+      if (!ReadAacHead(window, it->at, head) || !StartsAacFrameOf(head, it->channels)) {
+        return false;
+      }
+      ++frames;
+    }
+    return frames == 2;
   }
 
   static std::vector<FilePiece> Merged(const std::vector<FilePiece>& pieces) {
@@ -320,6 +402,9 @@ class MovReassembly {
   uint64_t verified_to_ = 0;       // file offset up to which bytes were looked into
   uint64_t chain_trials_ = 0;
   uint64_t nal_units_left_ = kMaxNalUnits;
+  // How AAC frames are checked after a cut: learned at the first from the frames before it.
+  enum class AacFrames : uint8_t { kLearning, kStrict, kLoose };
+  AacFrames aac_frames_ = AacFrames::kLearning;
 };
 
 }  // namespace

@@ -114,39 +114,69 @@ bool SkipDescriptorLength(std::span<const uint8_t>* rest) {
   return false;
 }
 
-// Whether the esds body names AAC: the ES descriptor's decoder configuration's object type is
-// MPEG-4 audio or an MPEG-2 AAC profile.
-bool DescribesAac(std::span<const uint8_t> esds) {
-  if (esds.size() < 4) return false;
+// The channel configuration of an AudioSpecificConfig (0 when it gives none): after the object
+// type (5 bits, or 11 when they read 31) and the sampling frequency index (4 bits, or 28 when
+// they read 15).
+uint8_t AacChannels(std::span<const uint8_t> config) {
+  uint64_t bits = 0;
+  const size_t held = std::min<size_t>(config.size(), 8);
+  for (size_t k = 0; k < 8; ++k) bits = bits << 8 | (k < held ? config[k] : 0);
+  uint32_t at = 5;
+  if ((bits >> 59) == 31) at += 6;
+  const uint32_t rate = static_cast<uint32_t>(bits >> (60 - at)) & 0xF;
+  at += rate == 15 ? 28 : 4;
+  if (at + 4 > held * 8) return 0;
+  return static_cast<uint8_t>(bits >> (60 - at) & 0xF);
+}
+
+// Whether the esds body names AAC (the ES descriptor's decoder configuration's object type is
+// MPEG-4 audio or an MPEG-2 AAC profile), and its channel configuration when its decoder
+// specific information gives one.
+struct AacStream {
+  bool aac = false;
+  uint8_t channels = 0;
+};
+AacStream DescribesAac(std::span<const uint8_t> esds) {
+  if (esds.size() < 4) return {};
   std::span<const uint8_t> rest = esds.subspan(4);  // version and flags
-  if (rest.empty() || rest.front() != 0x03) return false;
+  if (rest.empty() || rest.front() != 0x03) return {};
   rest = rest.subspan(1);
-  if (!SkipDescriptorLength(&rest) || rest.size() < 3) return false;
+  if (!SkipDescriptorLength(&rest) || rest.size() < 3) return {};
   // The stream's id and flags, then the fields the flags call for: a stream it depends on, a URL
   // and an object clock reference stream.
   const uint8_t flags = rest[2];
   size_t skip = 3 + ((flags & 0x80) != 0 ? 2 : 0);
   if ((flags & 0x40) != 0) skip += rest.size() > skip ? 1 + size_t{rest[skip]} : rest.size();
   skip += (flags & 0x20) != 0 ? 2 : 0;
-  if (rest.size() <= skip || rest[skip] != 0x04) return false;
+  if (rest.size() <= skip || rest[skip] != 0x04) return {};
   rest = rest.subspan(skip + 1);
-  if (!SkipDescriptorLength(&rest) || rest.empty()) return false;
+  if (!SkipDescriptorLength(&rest) || rest.empty()) return {};
   const uint8_t object_type = rest.front();
-  return object_type == 0x40 || (object_type >= 0x66 && object_type <= 0x68);
+  if (object_type != 0x40 && (object_type < 0x66 || object_type > 0x68)) return {};
+  // The object type, stream type, buffer size and bit rates, then the decoder specific
+  // information.
+  constexpr size_t kDecoderConfigFields = 13;
+  if (object_type != 0x40 || rest.size() <= kDecoderConfigFields ||
+      rest[kDecoderConfigFields] != 0x05) {
+    return {true, 0};
+  }
+  rest = rest.subspan(kDecoderConfigFields + 1);
+  if (!SkipDescriptorLength(&rest)) return {true, 0};
+  return {true, AacChannels(rest)};
 }
 
-// Whether an mp4a entry holds AAC: its esds follows the sound fields (longer in QuickTime's
-// versions 1 and 2), or lies inside its wave box.
-bool AacEntry(std::span<const uint8_t> entry) {
-  if (entry.size() < 28) return false;
+// The AAC stream an mp4a entry holds, if any: its esds follows the sound fields (longer in
+// QuickTime's versions 1 and 2), or lies inside its wave box.
+AacStream AacEntry(std::span<const uint8_t> entry) {
+  if (entry.size() < 28) return {};
   const uint16_t version = LoadBe16(entry.data() + 8);
   const size_t fields = version == 1 ? 44 : version == 2 ? 64 : 28;
-  if (entry.size() < fields) return false;
+  if (entry.size() < fields) return {};
   Box esds, wave;
-  if (!FindChild(entry.subspan(fields), Fourcc("esds"), &esds)) return false;
+  if (!FindChild(entry.subspan(fields), Fourcc("esds"), &esds)) return {};
   if (esds.type == 0) {
-    if (!FindChild(entry.subspan(fields), Fourcc("wave"), &wave) || wave.type == 0) return false;
-    if (!FindChild(wave.body, Fourcc("esds"), &esds) || esds.type == 0) return false;
+    if (!FindChild(entry.subspan(fields), Fourcc("wave"), &wave) || wave.type == 0) return {};
+    if (!FindChild(wave.body, Fourcc("esds"), &esds) || esds.type == 0) return {};
   }
   return DescribesAac(esds.body);
 }
@@ -182,9 +212,12 @@ bool ReadSampleEntry(const Box& stsd, MovTrack* track) {
     case Fourcc("mjpa"):
       track->samples = MovSamples::kJpeg;
       break;
-    case Fourcc("mp4a"):
-      track->aac = AacEntry(entry.body);
+    case Fourcc("mp4a"): {
+      const AacStream stream = AacEntry(entry.body);
+      track->aac = stream.aac;
+      track->aac_channels = stream.channels;
       break;
+    }
     default:
       break;
   }
@@ -319,6 +352,16 @@ bool StartsAacFrame(uint8_t first) {
   const uint8_t element = first >> 5;
   const bool channel = element <= 1 || element == 3;
   return channel ? (first & 0x1E) == 0 : element == 4 || element == 6;
+}
+
+bool StartsAacFrameOf(const uint8_t* p, uint8_t channels) {
+  // A single channel element: its global gain, then its window's reserved bit.
+  if (channels == 1) return (p[0] >> 1) == 0 && (p[1] & 1) == 0;
+  if (channels != 2 || (p[0] >> 1) != 0x10) return false;
+  // A channel pair: one window for both (its reserved bit next), or the first channel's global
+  // gain before it.
+  const bool common_window = (p[0] & 1) != 0;
+  return ((common_window ? p[1] : p[2]) & 0x80) == 0;
 }
 
 }  // namespace kestrel

@@ -48,12 +48,23 @@ enum class MovSamples : uint8_t {
 // channel pair or low-frequency element of instance tag 0, or a data stream or fill element.
 bool StartsAacFrame(uint8_t first);
 
+// Whether the kAacFrameHead bytes at `p` start an AAC frame of a stream of `channels` channels
+// the way AAC encoders start every frame: with that one channel element (mono: a single channel
+// element; stereo: a channel pair) of instance tag 0 whose window's reserved bit is clear.
+// False for any other channel count (0: not known). Far stricter than StartsAacFrame (about 1
+// in 256 random positions pass), but a frame that opens with a data stream or fill element
+// does not pass.
+inline constexpr size_t kAacFrameHead = 3;
+bool StartsAacFrameOf(const uint8_t* p, uint8_t channels);
+
 struct MovTrack {
   MovSamples samples = MovSamples::kOpaque;
   bool hevc = false;
   uint8_t nal_length_size = 4;
   // The samples are AAC frames (an mp4a entry whose decoder configuration names AAC).
   bool aac = false;
+  // Its channel configuration, from the decoder specific information (0: not given).
+  uint8_t aac_channels = 0;
   // The media data lies in another file (a data reference that is not self-contained).
   bool external_data = false;
 
