@@ -16,7 +16,7 @@ constexpr uint64_t kHorizonUnits = 4;
 constexpr uint64_t kMaxCutsPerStop = 16;
 // Units before a stop at a unit that breaks the rules where the seam may lie.
 constexpr uint64_t kBackUnits = 2;
-constexpr uint64_t kMaxFollows = 256;
+constexpr uint64_t kMaxFollows = 512;
 // A candidate is followed through a smaller window (a system header longer than it ends the
 // candidate's chain).
 constexpr size_t kProbeWindowBytes = 8 * 1024;
