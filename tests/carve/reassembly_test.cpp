@@ -643,6 +643,35 @@ TEST(MpegReassembly, StreamsInPiecesComeBackWholeInOrderAndOutOfOrder) {
   }
 }
 
+// Three and four seconds of one picture and sound, DVD-style, one after the other: the shorter
+// ends on a unit boundary without an end code, and the longer's packs at a later moment go on
+// with its clock. The longer one's sound, a third of a second on, does not go on with the
+// shorter's: each comes back as it is, and nothing joins them.
+TEST(MpegReassembly, AStreamThatEndsIsNotRunOnIntoALongerOneOfItsSettings) {
+  if (!testing::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::vector<Bytes> streams;
+  for (const char* seconds : {"3", "4"}) {
+    streams.push_back(testing::MakeWithTool(
+        std::string("ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25:duration=") +
+        seconds + " -f lavfi -i sine=duration=" + seconds +
+        " -b:v 400k -c:a mp2 -c:v mpeg2video -f vob out"));
+  }
+  ASSERT_EQ(streams[0].size() % kUnit, 0u);
+  Bytes image(4 * kUnit, 0);
+  for (const Bytes& stream : streams) {
+    image.insert(image.end(), stream.begin(), stream.end());
+    image.resize((image.size() + kUnit - 1) / kUnit * kUnit, 0);
+    const Bytes gap = RandomBytes(kUnit, 33);
+    image.insert(image.end(), gap.begin(), gap.end());
+  }
+  image.resize(image.size() + 4 * kUnit, 0);
+  TempDir dir;
+  const auto scan = testing::ScanImage(image, dir);
+  ASSERT_EQ(scan->files.size(), 2u);
+  EXPECT_EQ(scan->File(scan->files[0]), streams[0]);
+  EXPECT_EQ(scan->File(scan->files[1]), streams[1]);
+}
+
 TEST(MpegReassembly, StreamWithAPieceOverwrittenIsNotJoinedAcrossIt) {
   const std::vector<Bytes> streams = FragmentedProgramStreams();
   if (streams.empty()) GTEST_SKIP() << "ffmpeg is not installed";

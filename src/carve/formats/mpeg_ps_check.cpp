@@ -16,6 +16,10 @@ namespace {
 constexpr size_t kHeadBytes = 40;
 constexpr size_t kPayloadPieceBytes = 4096;
 constexpr uint64_t kClockWrap = uint64_t{1} << 33;
+// Steps between the sound's time stamps seen before a steady chain's mark that let the first
+// one past it be judged, and what that one may take beyond twice the largest (90 kHz ticks).
+constexpr uint32_t kMinAudioSteps = 4;
+constexpr uint64_t kAudioStepSlack = 9'000;
 constexpr uint8_t kAllAudio = 0xB8;
 constexpr uint8_t kAllVideo = 0xB9;
 // Zero bytes a Video CD puts after some packs (20) and at the stream's end.
@@ -165,7 +169,8 @@ MpegChain::Reach MpegChain::Follow(SourceWindow& window, uint64_t at, uint64_t e
       fits = SystemHeaderFits(header, static_cast<size_t>(unit.length));
     }
     if (unit.kind == MpegUnitKind::kPacket) {
-      fits = PacketFits(head, unit.length) && VideoFits(window, at, head, unit.length);
+      fits = PacketFits(head, unit.length) && VideoFits(window, at, head, unit.length) &&
+             AudioFits(at, head);
     }
     if (!fits) {
       reach.misfit = true;
@@ -269,6 +274,27 @@ bool MpegChain::VideoFits(SourceWindow& window, uint64_t at, const uint8_t* head
     done += n;
   }
   return true;
+}
+
+bool MpegChain::AudioFits(uint64_t at, const uint8_t* head) {
+  const uint8_t id = head[3];
+  if (!steady_ || !IsAudio(id)) return true;
+  if (audio_id_ == 0) audio_id_ = id;
+  const uint64_t stamp = DecodingStamp(head, system_);
+  if (id != audio_id_ || stamp == MpegVideoTrack::kNoStamp) return true;
+  const uint64_t last = audio_stamp_;
+  audio_stamp_ = stamp;
+  if (last == MpegVideoTrack::kNoStamp) return true;
+  if (stamp <= last) return last - stamp > kClockWrap / 2;  // only a wrap goes back
+  const uint64_t step = stamp - last;
+  if (at < mark_) {
+    audio_step_ = std::max(audio_step_, step);
+    ++audio_steps_;
+    return true;
+  }
+  if (audio_marked_) return true;
+  audio_marked_ = true;
+  return audio_steps_ < kMinAudioSteps || step <= 2 * audio_step_ + kAudioStepSlack;
 }
 
 Whole CheckMpegProgramStream(ByteSource& source, uint64_t start, uint64_t length) {

@@ -50,8 +50,11 @@ inline constexpr size_t kMpegWindowBytes = 80 * 1024;
 class MpegChain {
  public:
   // The steadier stream of one writer, for the search for a stream's fragments: every pack
-  // states the first one's mux rate, its clock reference rises by at most a second, and the
-  // first video stream's start codes and time stamps go on (mpeg_video_track.h).
+  // states the first one's mux rate, its clock reference rises by at most a second, the first
+  // video stream's start codes and time stamps go on (mpeg_video_track.h), and the first audio
+  // stream's time stamps rise; past the mark, the first one by no more than twice the largest
+  // step between them before it and a tenth of a second (another stream of the same settings
+  // at another moment of its sound does not go on with this one).
   static MpegChain Steady() {
     MpegChain chain;
     chain.steady_ = true;
@@ -98,6 +101,7 @@ class MpegChain {
   bool SystemHeaderFits(const uint8_t* p, size_t length);
   bool PacketFits(const uint8_t* p, uint64_t length);
   bool VideoFits(SourceWindow& window, uint64_t at, const uint8_t* head, uint64_t length);
+  bool AudioFits(uint64_t at, const uint8_t* head);
 
   static constexpr uint64_t kMaxSteadyClockStep = 90'000;
 
@@ -116,6 +120,13 @@ class MpegChain {
   uint64_t units_past_mark_ = 0;
   uint8_t video_id_ = 0;  // the first video stream's
   MpegVideoTrack track_;  // its start codes and stamps, in a steady chain
+  // The first audio stream's, in a steady chain: its last time stamp, the largest step between
+  // two before the mark and how many, and whether the first past the mark was met.
+  uint8_t audio_id_ = 0;
+  uint64_t audio_stamp_ = MpegVideoTrack::kNoStamp;
+  uint64_t audio_step_ = 0;
+  uint32_t audio_steps_ = 0;
+  bool audio_marked_ = false;
 };
 
 Whole CheckMpegProgramStream(ByteSource& source, uint64_t start, uint64_t length);
