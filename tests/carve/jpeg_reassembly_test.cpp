@@ -133,6 +133,14 @@ TEST_F(JpegReassembly, PicturesInPiecesOutOfOrderComeBackWholeWithTheirPiecesRep
   }
 }
 
+// Another file of a few hundred units between a picture's pieces (a picture taken after the
+// camera wrote a movie into the holes of a card): its next piece lies 1.6 MiB further on.
+TEST_F(JpegReassembly, PiecesFarApartComeBackWhole) {
+  const Bytes jpeg = Picture("-quality 90", 5);
+  const std::vector<Bytes> pieces = PiecesOf(jpeg, {3 * kJpegUnit});
+  ExpectOnly(jpeg, LayPieces(pieces, {0, 1}, {NoiseUnits(400, 9)}), "400 units apart");
+}
+
 // A camera picture's Exif block holds a thumbnail and runs over the first unit boundary: the cut
 // falls in the headers, before the picture's data. The unit whose bytes go on with them (the
 // next marker where the block's length puts it, the headers on to the data) continues it.

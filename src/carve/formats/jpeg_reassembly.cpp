@@ -16,7 +16,7 @@ namespace {
 
 constexpr size_t kMaxPieces = 8;
 constexpr size_t kMaxCuts = 4;
-constexpr uint64_t kReachUnits = 256;
+constexpr uint64_t kReachUnits = 512;
 constexpr uint32_t kMaxContinuations = 1024;
 constexpr uint64_t kMaxDecodedPerFile = uint64_t{32} << 20;
 // For all files of a scan: 64 MiB, and 8 bytes for every byte of the source before the file
