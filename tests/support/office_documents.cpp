@@ -28,15 +28,19 @@ std::string SourceFor(const std::string& kind) {
     return "seq $((2000 + 1000 * n)) | awk -v n=$n '{print $1 * n \",kestrel \" $1 \",\" $1 / 7 "
            "* n}' > f$n.csv";
   }
-  return std::string("(echo '") + kSlidesHead +
-         "'; seq $((20 + 10 * n)) | awk -v n=$n '{print \"<draw:page><draw:frame "
+  return SlidesSource("$((20 + 10 * n))");
+}
+
+}  // namespace
+
+std::string SlidesSource(const std::string& slides) {
+  return std::string("(echo '") + kSlidesHead + "'; seq " + slides +
+         " | awk -v n=$n '{print \"<draw:page><draw:frame "
          "svg:width=\\\"20cm\\\" svg:height=\\\"8cm\\\"><draw:text-box><text:p>Slide \" $1 \" of "
          "Kestrel presentation \" n \".</text:p></draw:text-box></draw:frame></draw:page>\"}'; "
          "echo '" +
          kSlidesTail + "') > f$n.fodp";
 }
-
-}  // namespace
 
 const DocumentPair& LibreOfficeDocuments(const std::string& kind) {
   static std::map<std::string, DocumentPair> made;

@@ -16,4 +16,8 @@ struct DocumentPair {
 // converted by LibreOffice once per test program; empty when LibreOffice is missing or fails.
 const DocumentPair& LibreOfficeDocuments(const std::string& kind);
 
+// The shell command that writes f$n.fodp, a flat ODF presentation of `slides` (a shell number)
+// slides, each a line "Slide k of Kestrel presentation $n.".
+std::string SlidesSource(const std::string& slides);
+
 }  // namespace kestrel::testing

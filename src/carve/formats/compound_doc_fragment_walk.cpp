@@ -40,6 +40,9 @@ constexpr uint64_t kMaxParagraphPages = 1024;
 constexpr size_t kNowhere = ~size_t{0};
 constexpr uint64_t kNoUnit = ~uint64_t{0};
 constexpr uint32_t kMinAnchorLinks = 2;
+// Places a unit of FAT sectors may stand alike, and choices of them tried, for the directory to
+// tell which is the document's.
+constexpr size_t kMaxFatChoices = 4;
 // Units two runs are followed for where their bytes are the same, inside a thumbnail.
 constexpr size_t kMaxRowLookahead = 64;
 
@@ -54,8 +57,8 @@ class CompoundFragmentWalk {
   CompoundFragmentWalk(ByteSource& source, uint64_t start, const ByteUnits& units)
       : source_(source), start_(start), units_(units), unit_(units.bytes) {}
 
-  // The FAT and the directory, each found in one place.
-  bool FindTables() { return ReadWindow() && ReadHeader() && FindFat() && FindDirectory(); }
+  // The FAT and the directory, found in one arrangement.
+  bool FindTables() { return ReadWindow() && ReadHeader() && FindFatAndDirectory(); }
 
   bool Run(std::vector<FilePiece>* pieces) {
     if (!FindTables()) return false;
@@ -123,23 +126,37 @@ class CompoundFragmentWalk {
   uint64_t FileUnitOf(uint32_t sector) const { return FileOffsetOf(sector) / unit_; }
   uint64_t PhaseOf(uint32_t sector) const { return FileOffsetOf(sector) % unit_; }
 
-  // The window unit that holds file unit `file_unit` by `fits`: its anchor when it has one (which
-  // must fit), else the one free unit where it fits. Placed as an anchor.
+  // The window units that can hold file unit `file_unit` by `fits`: its anchor when it has one
+  // (and it fits), else the free units where it fits, at most `most` + 1 of them.
+  template <typename Fits>
+  std::vector<size_t> UnitsFitting(uint64_t file_unit, Fits fits, size_t most) const {
+    if (const auto known = anchors_.find(file_unit); known != anchors_.end()) {
+      if (fits(known->second)) return {known->second};
+      return {};
+    }
+    std::vector<size_t> found;
+    for (size_t w = 0; w < window_units_ && found.size() <= most; ++w) {
+      if (!used_[w] && fits(w)) found.push_back(w);
+    }
+    return found;
+  }
+
+  // Places file unit `file_unit` in window unit `w` as an anchor; false when `w` holds another.
+  bool PlaceAnchor(uint64_t file_unit, size_t w) {
+    if (const auto known = anchors_.find(file_unit); known != anchors_.end()) {
+      return known->second == w;
+    }
+    if (used_[w]) return false;
+    anchors_[file_unit] = w;
+    used_[w] = true;
+    return true;
+  }
+
+  // The one window unit that holds file unit `file_unit` by `fits`, placed as an anchor.
   template <typename Fits>
   bool Anchor(uint64_t file_unit, Fits fits) {
-    if (const auto known = anchors_.find(file_unit); known != anchors_.end()) {
-      return fits(known->second);
-    }
-    size_t found = kNowhere;
-    for (size_t w = 0; w < window_units_; ++w) {
-      if (used_[w] || !fits(w)) continue;
-      if (found != kNowhere) return false;  // two units fit alike
-      found = w;
-    }
-    if (found == kNowhere) return false;
-    anchors_[file_unit] = found;
-    used_[found] = true;
-    return true;
+    const std::vector<size_t> found = UnitsFitting(file_unit, fits, 1);
+    return found.size() == 1 && PlaceAnchor(file_unit, found[0]);
   }
 
   // Sectors (by their places in `list`) grouped by the file unit that holds them.
@@ -149,13 +166,19 @@ class CompoundFragmentWalk {
     return groups;
   }
 
-  bool FindFat() {
+  // A file unit of the FAT and the window units where its FAT sectors can stand.
+  struct FatUnit {
+    uint64_t file_unit = 0;
+    std::vector<size_t> fitting;
+  };
+
+  // For each file unit that holds FAT sectors, the units of the window where every one of them
+  // can stand and one at least links two sectors (the last FAT sector of a small document links
+  // few). Empty when a unit fits nowhere or in more than a few places.
+  std::vector<FatUnit> FatUnits() const {
     const uint64_t bound = window_.size() / sector_bytes_;
-    const uint32_t per = sector_bytes_ / 4;
-    for (const auto& entry : ByFileUnit(fat_sectors_)) {
-      const std::vector<size_t>& group = entry.second;
-      // Every sector of the group can be a FAT sector, and one at least links two sectors (the
-      // last FAT sector of a small document links few).
+    std::vector<FatUnit> units;
+    for (const auto& [file_unit, group] : ByFileUnit(fat_sectors_)) {
       const auto fits = [&](size_t w) {
         const auto can_be = [&](size_t j, uint32_t min_links) {
           const uint8_t* block = At(w, PhaseOf(fat_sectors_[j]), sector_bytes_);
@@ -166,14 +189,59 @@ class CompoundFragmentWalk {
                std::any_of(group.begin(), group.end(),
                            [&](size_t j) { return can_be(j, kMinAnchorLinks); });
       };
-      if (!Anchor(entry.first, fits)) return false;
+      units.push_back({file_unit, UnitsFitting(file_unit, fits, kMaxFatChoices)});
+      if (units.back().fitting.empty() || units.back().fitting.size() > kMaxFatChoices) return {};
     }
+    return units;
+  }
+
+  // The FAT and the directory. A unit of FAT sectors may stand alike in a few places (a
+  // near-identical document nearby, whose FAT differs only where its chains end): each choice is
+  // tried, and the one with which the directory's streams have the chains their sizes need
+  // stands; two such choices, and none does.
+  bool FindFatAndDirectory() {
+    const std::vector<FatUnit> units = FatUnits();
+    if (units.empty()) return false;
+    uint64_t choices = 1;
+    for (const FatUnit& unit : units) {
+      choices *= unit.fitting.size();
+      if (choices > kMaxFatChoices) return false;
+    }
+    const std::map<uint64_t, size_t> anchors = anchors_;
+    const std::vector<bool> used = used_;
+    std::optional<uint64_t> found;
+    for (uint64_t choice = 0; choice < choices; ++choice) {
+      const bool stands = FatAndDirectoryWith(units, choice);
+      anchors_ = anchors;
+      used_ = used;
+      if (!stands) continue;
+      if (found) return false;
+      found = choice;
+    }
+    return found && FatAndDirectoryWith(units, *found);
+  }
+
+  // Places the FAT's units by choice number `choice` (a digit for each unit) and finds the
+  // directory with the FAT they hold.
+  bool FatAndDirectoryWith(const std::vector<FatUnit>& units, uint64_t choice) {
+    for (const FatUnit& unit : units) {
+      const size_t w = unit.fitting[choice % unit.fitting.size()];
+      choice /= unit.fitting.size();
+      if (!PlaceAnchor(unit.file_unit, w)) return false;
+    }
+    return ReadFat() && FindDirectory();
+  }
+
+  // The FAT's entries from its sectors as placed, and the document's length by them.
+  bool ReadFat() {
+    const uint32_t per = sector_bytes_ / 4;
     fat_.assign(uint64_t{per} * fat_sectors_.size(), kFreeSect);
     for (size_t j = 0; j < fat_sectors_.size(); ++j) {
       const uint8_t* block =
           At(anchors_[FileUnitOf(fat_sectors_[j])], PhaseOf(fat_sectors_[j]), sector_bytes_);
       for (uint32_t k = 0; k < per; ++k) fat_[j * per + k] = LoadLe32(block + 4 * k);
     }
+    sectors_ = 0;
     for (uint64_t k = fat_.size(); k > 0 && sectors_ == 0; --k) {
       if (fat_[k - 1] != kFreeSect) sectors_ = k;
     }
@@ -208,6 +276,7 @@ class CompoundFragmentWalk {
   }
 
   bool FindDirectory() {
+    directory_.clear();
     const std::vector<uint32_t> chain = Chain(directory_start_);
     if (chain.empty()) return false;
     for (const auto& entry : ByFileUnit(chain)) {
@@ -224,6 +293,21 @@ class CompoundFragmentWalk {
     for (const uint32_t sector : chain) {
       const uint8_t* block = At(anchors_[FileUnitOf(sector)], PhaseOf(sector), sector_bytes_);
       directory_.insert(directory_.end(), block, block + sector_bytes_);
+    }
+    return EntriesLinkInside();
+  }
+
+  // Every used entry of the directory links (left, right, child) only to entries it holds: a
+  // directory chain cut short by a FAT not the document's leaves links past its end.
+  bool EntriesLinkInside() const {
+    const uint64_t entries = directory_.size() / kEntryBytes;
+    for (size_t at = 0; at + kEntryBytes <= directory_.size(); at += kEntryBytes) {
+      const uint8_t* entry = &directory_[at];
+      if (entry[66] == kUnused) continue;
+      for (const size_t link : {68, 72, 76}) {
+        const uint32_t id = LoadLe32(entry + link);
+        if (id != kNoEntry && id >= entries) return false;
+      }
     }
     return true;
   }
