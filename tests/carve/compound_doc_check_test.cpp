@@ -112,7 +112,8 @@ TEST_F(LibreOfficeDocuments, AreWholeAndBreakWhereTheirRecordsOrChainsAre) {
     ExpectForeignBlocksBreak(doc.first, at, BlockOf(ppt.second, 5 * kDamageBlock));
   }
   // Offsets the records give: the last edit (in the Current User stream) at the presentation's
-  // first record instead of an edit; the piece table past the table stream.
+  // first record instead of an edit; the piece table past the table stream, or ending at another
+  // character than the FIB counts.
   Bytes edit = ppt.first;
   const uint8_t size_and_token[] = {0x14, 0, 0, 0, 0x5F, 0xC0, 0x91, 0xE3};
   const auto atom =
@@ -124,8 +125,11 @@ TEST_F(LibreOfficeDocuments, AreWholeAndBreakWhereTheirRecordsOrChainsAre) {
   size_t fib = 512;  // the FIB's magic opens the sector the WordDocument stream starts in
   while (fib + 512 < pieces.size() && LoadLe16(&pieces[fib]) != 0xA5EC) fib += 512;
   ASSERT_LT(fib + 512, pieces.size());
+  Bytes counted = pieces;
   SetLe32(pieces, fib + 0x1A2, 0x00FFFFFF);
   EXPECT_EQ(CheckDocument(pieces), Whole::kNo);
+  SetLe32(counted, fib + 0x4C, LoadLe32(&counted[fib + 0x4C]) + 1);  // the main text's count
+  EXPECT_EQ(CheckDocument(counted), Whole::kNo);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "carve/formats/compound_doc_fragment_walk.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
 #include <map>
@@ -37,6 +38,13 @@ constexpr uint64_t kMinTextPairs = 64;
 constexpr uint64_t kMinJumpMarks = 2;
 // Paragraph pages read for their paragraph ends.
 constexpr uint64_t kMaxParagraphPages = 1024;
+// Units of the window a Word document's FIB may stand in alike (near-identical documents) for
+// judging its piece table before the FIB's own unit is placed.
+constexpr size_t kMaxFibs = 4;
+// The FIB's end of the stream's meaningful bytes (cbMac).
+constexpr size_t kWordStreamEnd = 0x40;
+// A longer piece table does not judge the units it lies in.
+constexpr uint64_t kMaxPieceTableBytes = 65536;
 constexpr size_t kNowhere = ~size_t{0};
 constexpr uint64_t kNoUnit = ~uint64_t{0};
 constexpr uint32_t kMinAnchorLinks = 2;
@@ -334,6 +342,8 @@ class CompoundFragmentWalk {
   void FindStreams() {
     std::tie(workbook_, workbook_size_) = StreamNamed({"Workbook", "Book"});
     std::tie(word_, word_size_) = StreamNamed({"WordDocument"});
+    tables_[0] = StreamNamed({"0Table"});
+    tables_[1] = StreamNamed({"1Table"});
     word_by_unit_ = SectorsByUnit(word_);
     std::tie(summary_, summary_size_) = StreamNamed({"\x05SummaryInformation"});
     summary_by_unit_ = SectorsByUnit(summary_);
@@ -596,13 +606,96 @@ class CompoundFragmentWalk {
     return Latin(share) && ParagraphMarks(i, *text).wrong == 0;
   }
 
-  // Places file unit `i` in window unit `w` and goes on with the next; false when the records
-  // or the text do not go on there.
+  // The FIBs that judge a Word document's piece table: the FIB as placed, or while its unit is
+  // not placed, the FIB of each free unit of the window where one stands at its place and gives
+  // the stream's length to its last sector (none when more than a few do).
+  std::vector<std::array<uint8_t, kWordFibBytes>> Fibs() {
+    std::vector<std::array<uint8_t, kWordFibBytes>> fibs;
+    const uint64_t phase = PhaseOf(word_[0]);
+    const auto take = [&](size_t w, bool by_length) {
+      const uint8_t* fib = At(w, phase, kWordFibBytes);
+      if (fib == nullptr || !WordFibFits(fib) ||
+          (by_length && (LoadLe32(fib + kWordStreamEnd) > word_size_ ||
+                         word_size_ - LoadLe32(fib + kWordStreamEnd) >= sector_bytes_))) {
+        return false;
+      }
+      fibs.emplace_back();
+      std::memcpy(fibs.back().data(), fib, kWordFibBytes);
+      return true;
+    };
+    if (const size_t placed = place_[static_cast<size_t>(FileUnitOf(word_[0]))];
+        placed != kNowhere) {
+      take(placed, false);
+      return fibs;
+    }
+    if (!fib_units_) {
+      fib_units_.emplace();
+      for (size_t w = 0; w < window_units_ && fib_units_->size() <= kMaxFibs; ++w) {
+        if (take(w, true)) fib_units_->push_back(w);
+      }
+      if (fib_units_->size() > kMaxFibs) fib_units_->clear();
+      fibs.clear();
+    }
+    for (const size_t w : *fib_units_) {
+      if (Free(w)) take(w, true);
+    }
+    return fibs;
+  }
+
+  // The table stream `fib` names (its chain and size).
+  const std::pair<std::vector<uint32_t>, uint64_t>& TableOf(const uint8_t* fib) const {
+    return tables_[(LoadLe16(fib + 0x0A) & 0x0200) != 0 ? 1 : 0];
+  }
+
+  // Whether file unit `i` holds the last bytes of the piece table `fib` places (the units of all
+  // its bytes then placed).
+  bool EndsPieceTable(const uint8_t* fib, uint64_t i) const {
+    const auto& [table, size] = TableOf(fib);
+    const uint64_t fc = LoadLe32(fib + kWordClxPlace), lcb = LoadLe32(fib + kWordClxPlace + 4);
+    if (table.empty() || lcb == 0 || lcb > kMaxPieceTableBytes || fc > size || lcb > size - fc) {
+      return false;
+    }
+    uint64_t last = 0;
+    for (uint64_t k = fc / sector_bytes_; k <= (fc + lcb - 1) / sector_bytes_; ++k) {
+      last = std::max(last, FileUnitOf(table[static_cast<size_t>(k)]));
+    }
+    return last == i;
+  }
+
+  // Whether file unit `i` (as placed) goes on with a Word document's piece table: where it holds
+  // the table's last bytes by a FIB found, the table as placed fits by one of them.
+  bool PieceTableGoesOn(uint64_t i) {
+    if (word_.empty()) return true;
+    bool judged = false;
+    for (const auto& fib : Fibs()) {
+      if (!EndsPieceTable(fib.data(), i)) continue;
+      judged = true;
+      const auto& [table, size] = TableOf(fib.data());
+      uint64_t ignored = kNoUnit;
+      const Whole fits =
+          PieceTableFits(fib.data(), word_size_, size, [&](uint64_t at, uint8_t* out, size_t n) {
+            return StreamBytes(table, at, out, n, &ignored);
+          });
+      if (fits != Whole::kNo) return true;
+    }
+    return !judged;
+  }
+
+  // Whether file unit `i` holds the last bytes of a Word document's piece table by a FIB found.
+  bool JudgedByPieceTable(uint64_t i) {
+    if (word_.empty()) return false;
+    const auto fibs = Fibs();
+    return std::any_of(fibs.begin(), fibs.end(),
+                       [&](const auto& fib) { return EndsPieceTable(fib.data(), i); });
+  }
+
+  // Places file unit `i` in window unit `w` and goes on with the next; false when the records,
+  // the text or the piece table do not go on there.
   bool TryUnit(uint64_t i, size_t w, Records records) {
     const size_t index = static_cast<size_t>(i);
     const bool anchored = place_[index] != kNowhere;
     place_[index] = w;
-    const bool fits = FollowRecords(records) && TextGoesOn(i);
+    const bool fits = FollowRecords(records) && TextGoesOn(i) && PieceTableGoesOn(i);
     if (fits) {
       used_[w] = true;
       Place(i + 1, records);
@@ -656,6 +749,8 @@ class CompoundFragmentWalk {
         return Latin(LatinShare(i, text->from, text->to)) &&
                ParagraphMarks(i, *text).checked >= kMinJumpMarks && TextGoesOn(i);
       });
+    } else if (JudgedByPieceTable(i)) {
+      Jump(i, records, after, before, [&](size_t) { return PieceTableGoesOn(i); });
     }
   }
 
@@ -719,7 +814,9 @@ class CompoundFragmentWalk {
   std::vector<uint32_t> workbook_, word_;
   uint64_t workbook_size_ = 0, word_size_ = 0;
   std::vector<std::vector<uint32_t>> word_by_unit_;  // file unit -> WordDocument sectors in it
-  std::vector<uint32_t> summary_;                    // the SummaryInformation stream's chain
+  std::array<std::pair<std::vector<uint32_t>, uint64_t>, 2> tables_;  // 0Table, 1Table
+  std::optional<std::vector<size_t>> fib_units_;  // free units holding a FIB, found once
+  std::vector<uint32_t> summary_;                 // the SummaryInformation stream's chain
   uint64_t summary_size_ = 0;
   std::vector<std::vector<uint32_t>> summary_by_unit_;  // file unit -> its sectors in it
   std::optional<std::vector<uint64_t>> paragraph_ends_;

@@ -12,7 +12,11 @@
 // stream (XLS) each unit must go on with the BIFF records and their rows
 // (compound_doc_biff_cursor.h), and where neither of those units does, the units of the window that
 // do are tried; in a Word document whose text starts as Latin UTF-16, each later unit that holds
-// text must hold such text. Inside a presentation's slide thumbnail (raw pixel rows,
+// text must hold such text; the unit that ends a Word document's piece table (in the table
+// stream) must hold one that ends at the character its FIB counts (the FIB as placed, or before
+// its unit is placed, one of the few that stand in the window for a stream of its length), and
+// where neither unit does, the units of the window that do are tried. Inside a presentation's
+// slide thumbnail (raw pixel rows,
 // compound_doc_thumbnail_rows.h), of the unit after a piece and the unit that starts the run to the
 // next anchor, a run that clearly breaks the rows where the other goes on with them (at the first
 // unit where their bytes differ) is not tried. The document is put together only when exactly one
@@ -21,7 +25,8 @@
 //
 // Bounded: a window of at most 4 MiB, 32 whole checks of at most 16 times the document's length
 // in all, 65,536 units tried, 16 searches of the window for a unit that goes on with the records,
-// each giving at most 4 units; two runs compared for their rows over at most 64 units.
+// the text or the piece table, each giving at most 4 units; piece tables of at most 64 KiB
+// judged; two runs compared for their rows over at most 64 units.
 
 #include <cstdint>
 #include <optional>

@@ -12,15 +12,16 @@
 //   the chain of edits (UserEditAtom) and their persist directories must point at top-level
 //   records. Encrypted presentations (or a missing Current User stream) are unchecked.
 // - WordDocument (DOC, Word 97 and later): the FIB's magic and fixed counts, the piece table
-//   (in the 0Table or 1Table stream) whose pieces lie inside the WordDocument stream, and the
-//   formatting pages (character and paragraph FKPs) that the FIB's bin tables name, each a
-//   512-byte page of ascending text offsets. Encrypted and Word 6/95 documents are unchecked;
-//   text itself is not judged.
+//   (in the 0Table or 1Table stream) whose pieces lie inside the WordDocument stream and end at
+//   the character the FIB counts for all the stories, and the formatting pages (character and
+//   paragraph FKPs) that the FIB's bin tables name, each a 512-byte page of ascending text
+//   offsets. Encrypted and Word 6/95 documents are unchecked; text itself is not judged.
 
 #include <cstdint>
 #include <vector>
 
 #include "carve/format.h"
+#include "carve/formats/compound_doc_biff_cursor.h"
 #include "carve/formats/file_window.h"
 
 namespace kestrel {
@@ -73,6 +74,19 @@ inline constexpr size_t kPapxEntryBytes = 13;
 // run's property offset 0 or inside the page past the run table (`entry` bytes per run after the
 // offsets).
 bool FormattingPageFits(const uint8_t* page, uint64_t stream_size, uint8_t max_runs, size_t entry);
+
+// The FIB's bytes up to and with the piece table's place (fcClx, lcbClx at kWordClxPlace).
+inline constexpr size_t kWordFibBytes = 0x1AA;
+inline constexpr size_t kWordClxPlace = 0x1A2;
+// Whether the `kWordFibBytes` at `fib` are the FIB of an unencrypted Word 97 or later document:
+// its magic, its version, its fixed counts of 16-bit, 32-bit and offset/length fields.
+bool WordFibFits(const uint8_t* fib);
+// Whether the piece table (the CLX the FIB `fib` places in a table stream of `table_size` bytes,
+// read through `table`) fits: property runs, then one piece table that ends the CLX, its
+// character positions ascending from 0 to the count the FIB gives for all the stories, every
+// piece inside the WordDocument stream of `word_size` bytes.
+Whole PieceTableFits(const uint8_t* fib, uint64_t word_size, uint64_t table_size,
+                     const StreamBytes& table);
 
 // The 0Table and 1Table streams, null when missing; the FIB says which one holds the tables.
 Whole CheckWordStream(CompoundStream& word, CompoundStream* table0, CompoundStream* table1);
