@@ -42,6 +42,20 @@ Bytes BiffSheetOfRows(const std::vector<uint16_t>& rows, uint16_t kind = 0x0010)
   return stream;
 }
 
+// Rows 0 and 1, then a cell of row 2 before the ROW record that lists row 2.
+Bytes CellAheadOfItsRow() {
+  Bytes stream = BiffSheetOfRows({0, 1});
+  stream.resize(stream.size() - 4);  // the EOF
+  AddBiffRecord(stream, 0x0203, {2, 0, 1, 0, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F});
+  AddBiffRecord(stream, 0x000A, {});
+  return stream;
+}
+
+Bytes WithPadding(Bytes stream, size_t padding) {
+  stream.resize(stream.size() + padding, 0);
+  return stream;
+}
+
 // Follows `stream` with only its first `known` bytes known.
 bool FollowKnownBytes(const Bytes& stream, BiffCursor& cursor, size_t known) {
   return FollowBiffRecords(cursor, stream.size(), [&](uint64_t at, uint8_t* out, size_t n) {
@@ -64,6 +78,9 @@ TEST(BiffCursor, RowsGoOnAFewAtATimeAndNotInTheGlobals) {
       {"rows that skip far ahead", BiffSheetOfRows({0, 1, 200}), false},
       {"rows that go back", BiffSheetOfRows({0, 9, 4}), false},
       {"cells in the workbook globals", BiffSheetOfRows({0, 1}, 0x0005), false},
+      {"a cell of a row not listed yet", CellAheadOfItsRow(), false},
+      {"padding of less than a block", WithPadding(BiffSheetOfRows({0, 1}), 4095), true},
+      {"a block of padding", WithPadding(BiffSheetOfRows({0, 1}), 4096), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -207,6 +207,21 @@ TEST_F(LibreOfficeDocuments, CraftedChainsSizesAndCountsAreBrokenAndAnUnknownMai
   EXPECT_EQ(CheckDocument(miscounted), Whole::kYes);
 }
 
+// A sheet that ends (an EOF record over a row's record) blocks before the workbook stream does:
+// what follows is more than a writer pads with, as where the head of one workbook goes on with
+// the tail of a shorter one.
+TEST_F(LibreOfficeDocuments, AWorkbookWhoseRecordsEndABlockBeforeItsStreamIsBroken) {
+  const Bytes& xls = Made("xls").first;
+  ASSERT_FALSE(HasFailure());
+  const uint8_t row_header[] = {0x08, 0x02, 0x10, 0x00};
+  const auto middle = xls.begin() + static_cast<std::ptrdiff_t>(xls.size() / 2);
+  const auto row = std::search(middle, xls.end(), std::begin(row_header), std::end(row_header));
+  ASSERT_LT(row + 4 * kDamageBlock, xls.end());
+  Bytes ended = xls;
+  SetLe32(ended, static_cast<size_t>(row - xls.begin()), 0x000A);
+  EXPECT_EQ(CheckDocument(ended), Whole::kNo);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Through the carving.
 

@@ -44,8 +44,9 @@ bool FollowBiffRecords(BiffCursor& cursor, uint64_t size, const StreamBytes& byt
     uint8_t header[4], body[4];
     if (!bytes(cursor.at, header, 4)) return true;
     const uint16_t type = LoadLe16(header), length = LoadLe16(header + 2);
-    // Past the last substream comes padding.
+    // Past the last substream comes padding, less than a block of it.
     if (cursor.depth == 0 && type != kBiffBof) {
+      if (size - cursor.at >= kMaxBiffPadding) return false;
       cursor.done = true;
       break;
     }
@@ -55,6 +56,9 @@ bool FollowBiffRecords(BiffCursor& cursor, uint64_t size, const StreamBytes& byt
       if (cursor.in_globals) return false;
       if (!bytes(cursor.at + 4, body, 2)) return true;
       const int64_t row = LoadLe16(body);
+      // A sheet lists a row (ROW) before its cells: once it lists rows, a cell of a row not
+      // listed yet lies past a cut.
+      if (cell && cursor.last_row >= 0 && row > cursor.last_row) return false;
       int64_t& last = cell ? cursor.last_cell_row : cursor.last_row;
       if (!RowGoesOn(last, row, !cell, cursor.rows_from_top)) return false;
       last = row;

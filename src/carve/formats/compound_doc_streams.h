@@ -6,7 +6,7 @@
 // - Workbook / Book (XLS): BIFF records (type, length of at most 8224) chained from the first
 //   byte: substreams from a BOF record to their EOF record (charts may nest inside a sheet),
 //   and every sheet the workbook lists (BOUNDSHEET) starts at a substream's BOF. What follows
-//   the last substream (padding) is not judged.
+//   the last substream (padding) is not judged, but it is shorter than a 4096-byte block.
 // - PowerPoint Document (PPT): records with 8-byte headers; a container holds exactly its
 //   children, and top-level records run to the stream's end. Through the Current User stream,
 //   the chain of edits (UserEditAtom) and their persist directories must point at top-level
@@ -59,6 +59,9 @@ inline constexpr uint16_t kBiffEof = 0x000A;
 // Whether a BIFF record header can stand in a workbook stream: a type in the known range, a
 // length within the limit, the fixed length of the types that have one (a BOF's at least 4).
 bool BiffHeaderFits(uint16_t type, uint16_t length);
+// Writers pad a workbook stream after its last substream to a whole 4096-byte block at most:
+// more bytes after it are another workbook's tail.
+inline constexpr uint64_t kMaxBiffPadding = 4096;
 // Substreams nest at most this deep (charts inside sheets).
 inline constexpr int kMaxBiffDepth = 8;
 // `current_user` may be null (the stream is missing).

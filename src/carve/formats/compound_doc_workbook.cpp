@@ -165,7 +165,10 @@ class BiffWalk {
       }
       at += 4 + length;
     }
-    if (depth_ != 0 || substreams_.empty() || !EndSharedStrings()) return Whole::kNo;
+    if (depth_ != 0 || substreams_.empty() || !EndSharedStrings() ||
+        workbook_.size() - std::min(at, workbook_.size()) >= kMaxBiffPadding) {
+      return Whole::kNo;
+    }
     for (uint64_t sheet : sheets_) {
       if (!std::binary_search(substreams_.begin(), substreams_.end(), sheet)) return Whole::kNo;
     }
