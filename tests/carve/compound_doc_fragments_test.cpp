@@ -240,6 +240,27 @@ TEST(CompoundDocFragments, PresentationBesideANearIdenticalOneComesBackExactly) 
   EXPECT_NE(std::find(written.begin(), written.end(), other), written.end());
 }
 
+// Three units of noise between the pieces: where the thumbnail's rows are flat at the cut, the
+// unit after it and the one three further on go on with the rows alike, and the run from the
+// latter, which holds the noise, is not taken for the document's because noise breaks the rows
+// inside its units.
+TEST(CompoundDocFragments, PresentationWithNoiseBetweenItsPiecesComesBackExactly) {
+  const Bytes& ppt = ThumbnailPresentation();
+  if (ppt.empty()) GTEST_SKIP() << "LibreOffice missing or its PPT holds no thumbnail";
+  for (const size_t cut : {size_t{30}, size_t{60}, size_t{90}}) {
+    SCOPED_TRACE("cut at unit " + std::to_string(cut));
+    Bytes image = UnitsOf(ppt, 0, cut);
+    const Bytes noise = NoiseUnits(3, static_cast<unsigned>(cut));
+    const Bytes rest = UnitsOf(ppt, cut, (ppt.size() + kDocUnit - 1) / kDocUnit);
+    image.insert(image.end(), noise.begin(), noise.end());
+    image.insert(image.end(), rest.begin(), rest.end());
+    testing::TempDir dir;
+    const auto scan = testing::ScanImage(image, dir);
+    ASSERT_EQ(scan->files.size(), 1u);
+    EXPECT_EQ(scan->File(scan->files[0]), ppt);
+  }
+}
+
 // The thumbnail's unit after the cut overwritten: it and the noise after the first piece break
 // the rows alike, both pass the whole check, and nothing is written.
 TEST(CompoundDocFragments, PresentationWithItsThumbnailOverwrittenAtTheCutWritesNothing) {

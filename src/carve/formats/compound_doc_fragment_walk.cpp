@@ -51,6 +51,10 @@ constexpr uint32_t kMinAnchorLinks = 2;
 // Places a unit of FAT sectors may stand alike, and choices of them tried, for the directory to
 // tell which is the document's.
 constexpr size_t kMaxFatChoices = 4;
+// Bytes of a thumbnail's rows a unit must hold against rows above inside it to be judged by
+// them, and the mean difference (per byte) from which they are noise.
+constexpr uint64_t kMinInnerRowPairs = 1024;
+constexpr uint64_t kNoiseRowDifference = 64;
 // Units two runs are followed for where their bytes are the same, inside a thumbnail.
 constexpr size_t kMaxRowLookahead = 64;
 
@@ -368,8 +372,8 @@ class CompoundFragmentWalk {
   }
 
   // The thumbnail's bytes in file unit `i` were it window unit `w`, each against the byte one
-  // row above it in the units placed before (the seam; rows inside the unit are not compared).
-  RowSeam SeamOf(uint64_t i, size_t w, const ThumbnailRows& rows) const {
+  // row above it: in the units placed before (the seam), or `within` the unit itself.
+  RowSeam RowPairs(uint64_t i, size_t w, const ThumbnailRows& rows, bool within) const {
     RowSeam seam;
     for (const uint64_t k : summary_by_unit_[static_cast<size_t>(i)]) {
       const uint64_t first = std::max(rows.from + rows.stride, k * sector_bytes_);
@@ -379,13 +383,28 @@ class CompoundFragmentWalk {
         const uint64_t offset =
             FileOffsetOf(summary_[above / sector_bytes_]) + above % sector_bytes_;
         const uint64_t u = offset / unit_;
-        const size_t placed = u < i ? place_[static_cast<size_t>(u)] : kNowhere;
-        const uint8_t* up = placed == kNowhere ? nullptr : At(placed, offset % unit_, 1);
+        size_t holder = kNowhere;
+        if (within ? u == i : u < i) holder = within ? w : place_[static_cast<size_t>(u)];
+        const uint8_t* up = holder == kNowhere ? nullptr : At(holder, offset % unit_, 1);
         const uint8_t* byte = At(w, PhaseOf(summary_[k]) + at - k * sector_bytes_, 1);
         if (up != nullptr && byte != nullptr) seam.Add(*byte, *up);
       }
     }
     return seam;
+  }
+  RowSeam SeamOf(uint64_t i, size_t w, const ThumbnailRows& rows) const {
+    return RowPairs(i, w, rows, false);
+  }
+
+  // Whether file unit `i` (as placed) can hold thumbnail rows: where it holds many, they differ
+  // from the rows above them inside the unit less than noise does (random or compressed bytes
+  // differ by about 85 a byte; a slide's rendered rows by far less).
+  bool RowsCanStand(uint64_t i) const {
+    if (summary_.empty() || summary_by_unit_[static_cast<size_t>(i)].empty()) return true;
+    const std::optional<ThumbnailRows> rows = Thumbnail();
+    if (!rows) return true;
+    const RowSeam inner = RowPairs(i, place_[static_cast<size_t>(i)], *rows, true);
+    return inner.pairs < kMinInnerRowPairs || inner.difference < kNoiseRowDifference * inner.pairs;
   }
 
   // Of the units `after` and `before` (both free) for file unit `i`, those to try. Inside a
@@ -695,7 +714,8 @@ class CompoundFragmentWalk {
     const size_t index = static_cast<size_t>(i);
     const bool anchored = place_[index] != kNowhere;
     place_[index] = w;
-    const bool fits = FollowRecords(records) && TextGoesOn(i) && PieceTableGoesOn(i);
+    const bool fits =
+        FollowRecords(records) && TextGoesOn(i) && PieceTableGoesOn(i) && RowsCanStand(i);
     if (fits) {
       used_[w] = true;
       Place(i + 1, records);
