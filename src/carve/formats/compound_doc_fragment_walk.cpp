@@ -55,6 +55,10 @@ constexpr size_t kMaxFatChoices = 4;
 // them, and the mean difference (per byte) from which they are noise.
 constexpr uint64_t kMinInnerRowPairs = 1024;
 constexpr uint64_t kNoiseRowDifference = 64;
+// The mean difference (per byte) from the rows above a cut from which the rows do not go on there.
+constexpr uint64_t kMaxCutRowDifference = 72;
+// Units of noise a gap inside a thumbnail is looked past.
+constexpr size_t kMaxNoiseUnits = 16;
 // Units two runs are followed for where their bytes are the same, inside a thumbnail.
 constexpr size_t kMaxRowLookahead = 64;
 
@@ -398,13 +402,39 @@ class CompoundFragmentWalk {
 
   // Whether file unit `i` (as placed) can hold thumbnail rows: where it holds many, they differ
   // from the rows above them inside the unit less than noise does (random or compressed bytes
-  // differ by about 85 a byte; a slide's rendered rows by far less).
+  // differ by about 85 a byte; a slide's rendered rows by far less), and at a cut (a unit that
+  // does not follow the one before it) they go on from the rows above it less roughly than any
+  // rendered slide's rows do.
   bool RowsCanStand(uint64_t i) const {
     if (summary_.empty() || summary_by_unit_[static_cast<size_t>(i)].empty()) return true;
     const std::optional<ThumbnailRows> rows = Thumbnail();
     if (!rows) return true;
-    const RowSeam inner = RowPairs(i, place_[static_cast<size_t>(i)], *rows, true);
-    return inner.pairs < kMinInnerRowPairs || inner.difference < kNoiseRowDifference * inner.pairs;
+    const size_t w = place_[static_cast<size_t>(i)];
+    const RowSeam inner = RowPairs(i, w, *rows, true);
+    if (inner.pairs >= kMinInnerRowPairs && inner.difference >= kNoiseRowDifference * inner.pairs) {
+      return false;
+    }
+    if (i == 0 || place_[static_cast<size_t>(i) - 1] + 1 == w) return true;
+    const RowSeam seam = RowPairs(i, w, *rows, false);
+    return seam.pairs < kMinInnerRowPairs || seam.difference < kMaxCutRowDifference * seam.pairs;
+  }
+
+  // Inside a presentation's thumbnail, where the unit `after` the one before file unit `i` is
+  // noise: the first free unit past the noise that follows it (within a few units), which a gap of
+  // foreign bytes cut from the document; kNowhere when `after` is no noise or none follows.
+  size_t PastNoise(uint64_t i, size_t after) {
+    if (summary_.empty() || summary_by_unit_[static_cast<size_t>(i)].empty()) return kNowhere;
+    const size_t index = static_cast<size_t>(i);
+    size_t found = kNowhere;
+    for (size_t d = 0; d < kMaxNoiseUnits && Free(after + d); ++d) {
+      place_[index] = after + d;
+      if (RowsCanStand(i)) {
+        if (d != 0) found = after + d;
+        break;
+      }
+    }
+    place_[index] = kNowhere;
+    return found;
   }
 
   // Of the units `after` and `before` (both free) for file unit `i`, those to try. Inside a
@@ -755,6 +785,9 @@ class CompoundFragmentWalk {
     if (try_after && try_before) std::tie(try_after, try_before) = GoOnWithRows(i, after, before);
     bool went_on = try_after && TryUnit(i, after, records);
     if (try_before) went_on = TryUnit(i, before, records) || went_on;
+    if (const size_t past = PastNoise(i, after); past != kNowhere && past != before) {
+      went_on = TryUnit(i, past, records) || went_on;
+    }
     if (went_on) return;
     if (JudgedByRecords(records, i)) {
       Jump(i, records, after, before, [&](size_t) {
