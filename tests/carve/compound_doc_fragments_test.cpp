@@ -147,6 +147,15 @@ TEST(CompoundDocFragments, WordDocumentWithItsMiddlePieceLastComesBackExactly) {
   EXPECT_EQ(scan->File(scan->files[0]), doc);
 }
 
+// The files a scan of `image` writes.
+std::vector<Bytes> FilesScannedFrom(const Bytes& image) {
+  testing::TempDir dir;
+  const auto scan = testing::ScanImage(image, dir);
+  std::vector<Bytes> written;
+  for (const std::string& file : scan->files) written.push_back(scan->File(file));
+  return written;
+}
+
 // The unit that ends the piece table (in the table stream, which no record or text judges) lies
 // alone, before the header's piece and after the rest: the unit of the window whose piece table,
 // read with the FIB, ends at the character the FIB counts is the one tried. Other DOCs LibreOffice
@@ -159,10 +168,7 @@ TEST(CompoundDocFragments, WordDocumentCutAroundItsPieceTableComesBackExactly) {
   Bytes image = UnitsOf(others, 0, (others.size() + kDocUnit - 1) / kDocUnit);
   const Bytes pieces = ShuffledDocument(doc, {2, 3}, {1, 0, 2});
   image.insert(image.end(), pieces.begin(), pieces.end());
-  testing::TempDir dir;
-  const auto scan = testing::ScanImage(image, dir);
-  std::vector<Bytes> written;
-  for (const std::string& file : scan->files) written.push_back(scan->File(file));
+  const std::vector<Bytes> written = FilesScannedFrom(image);
   EXPECT_EQ(written.size(), 2u);
   EXPECT_NE(std::find(written.begin(), written.end(), doc), written.end());
 }
@@ -231,10 +237,7 @@ TEST(CompoundDocFragments, PresentationBesideANearIdenticalOneComesBackExactly) 
   Bytes image = UnitsOf(other, 0, (other.size() + kDocUnit - 1) / kDocUnit);
   const Bytes pieces = ShuffledDocument(ppt, {60}, {1, 0});
   image.insert(image.end(), pieces.begin(), pieces.end());
-  testing::TempDir dir;
-  const auto scan = testing::ScanImage(image, dir);
-  std::vector<Bytes> written;
-  for (const std::string& file : scan->files) written.push_back(scan->File(file));
+  const std::vector<Bytes> written = FilesScannedFrom(image);
   EXPECT_EQ(written.size(), 2u);
   EXPECT_NE(std::find(written.begin(), written.end(), ppt), written.end());
   EXPECT_NE(std::find(written.begin(), written.end(), other), written.end());
