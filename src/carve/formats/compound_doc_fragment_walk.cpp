@@ -194,7 +194,8 @@ class CompoundFragmentWalk {
   std::vector<FatUnit> FatUnits() const {
     const uint64_t bound = window_.size() / sector_bytes_;
     std::vector<FatUnit> units;
-    for (const auto& [file_unit, group] : ByFileUnit(fat_sectors_)) {
+    for (const auto& [file_unit, sectors] : ByFileUnit(fat_sectors_)) {
+      const auto& group = sectors;  // a lambda cannot capture a structured binding in C++20
       const auto fits = [&](size_t w) {
         const auto can_be = [&](size_t j, uint32_t min_links) {
           const uint8_t* block = At(w, PhaseOf(fat_sectors_[j]), sector_bytes_);
@@ -719,12 +720,13 @@ class CompoundFragmentWalk {
     for (const auto& fib : Fibs()) {
       if (!EndsPieceTable(fib.data(), i)) continue;
       judged = true;
-      const auto& [table, size] = TableOf(fib.data());
+      const auto& placed = TableOf(fib.data());
+      const auto& table = placed.first;
       uint64_t ignored = kNoUnit;
-      const Whole fits =
-          PieceTableFits(fib.data(), word_size_, size, [&](uint64_t at, uint8_t* out, size_t n) {
-            return StreamBytes(table, at, out, n, &ignored);
-          });
+      const Whole fits = PieceTableFits(fib.data(), word_size_, placed.second,
+                                        [&](uint64_t at, uint8_t* out, size_t n) {
+                                          return StreamBytes(table, at, out, n, &ignored);
+                                        });
       if (fits != Whole::kNo) return true;
     }
     return !judged;
