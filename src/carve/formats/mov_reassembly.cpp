@@ -28,8 +28,8 @@ constexpr size_t kMaxSamples = 2'000'000;
 constexpr uint32_t kMaxLeadingAtoms = 16;
 constexpr uint64_t kMaxLeadingBytes = uint64_t{1} << 20;
 constexpr size_t kProbeWindow = 64;
-// AAC frames of the first piece that must all start strictly before the frames after a cut are
-// held to it.
+// AAC frames in the bytes the video proved the movie's that must all start strictly before the
+// frames past them are held to it.
 constexpr uint32_t kMinStrictAacFrames = 4;
 constexpr uint64_t kNoRoomBound = uint64_t{1} << 62;
 
@@ -346,20 +346,24 @@ class MovReassembly {
   bool TailHoldsNoBoundary(const std::vector<FilePiece>& file) const {
     PieceSource bytes(source_, file);
     CheckWindow window(bytes, 0, bytes.Size(), kProbeWindow);
-    const bool strict = FramesStartStrictly(window);
+    std::optional<bool> strict;  // read only when the tail holds a boundary
+    const auto told = [&](uint64_t boundary) {
+      if (!strict) strict = FramesStartStrictly(window);
+      return *strict && StrictFramesFrom(window, boundary);
+    };
     uint64_t file_offset = 0;
     for (const FilePiece& piece : file) {
       const uint64_t piece_end = file_offset + piece.length;
-      if (file_offset > verified_to_ && file_offset < media_.end &&
-          !(strict && StrictFramesFrom(window, file_offset))) {
-        return false;
-      }
-      for (uint64_t at = units_.BoundaryFrom(piece.source_offset + 1);
-           at < piece.source_offset + piece.length; at += units_.bytes) {
-        const uint64_t boundary = file_offset + (at - piece.source_offset);
-        if (boundary <= verified_to_) continue;
-        if (boundary >= media_.end) break;
-        if (!(strict && StrictFramesFrom(window, boundary))) return false;
+      if (piece_end > verified_to_ && file_offset < media_.end) {
+        if (file_offset > verified_to_ && !told(file_offset)) return false;
+        const uint64_t from =
+            piece.source_offset + (std::max(verified_to_, file_offset) - file_offset);
+        for (uint64_t at = units_.BoundaryFrom(from + 1); at < piece.source_offset + piece.length;
+             at += units_.bytes) {
+          const uint64_t boundary = file_offset + (at - piece.source_offset);
+          if (boundary >= media_.end) break;
+          if (!told(boundary)) return false;
+        }
       }
       file_offset = piece_end;
     }
